@@ -1,0 +1,49 @@
+# Two commands on a fresh Debian machine: `make run` and `make test`.
+#   make test SANITIZE=1   AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/)
+#   make test TSAN=1       ThreadSanitizer build of the threaded link tests (build-tsan/)
+#   make bench             run the benchmarks (Release build)
+
+JOBS ?= $(shell nproc)
+CTEST_ARGS ?=
+
+ifeq ($(SANITIZE),1)
+  BUILD_DIR := build-asan
+  CMAKE_FLAGS := -DSTRIDELOG_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+else ifeq ($(TSAN),1)
+  BUILD_DIR := build-tsan
+  CMAKE_FLAGS := -DSTRIDELOG_TSAN=ON -DCMAKE_BUILD_TYPE=Debug
+  CTEST_ARGS += -L threaded
+else
+  BUILD_DIR := build
+  CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
+endif
+
+.PHONY: all deps build run test bench clean format
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD_DIR)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+
+build: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	bash scripts/run-demo.sh $(BUILD_DIR)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+bench: deps
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS) --target stridelog_bench
+	./build-bench/bench/stridelog_bench
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h' '*.c')
+
+clean:
+	rm -rf build build-asan build-tsan build-bench
