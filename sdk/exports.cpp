@@ -1,0 +1,14 @@
+// The shared library's own object: the application object the library
+// constructs at load. The exported functions live in stridelog_core.
+#include "platform/window_system.hpp"
+
+namespace {
+
+struct CSdkApp {
+    // Registered at load like the original module did; nothing posts it.
+    CSdkApp() { stridelog::platform::register_window_message("Stride_Log_SDK_V1.0_APP"); }
+};
+
+const CSdkApp theApp;
+
+}  // namespace

@@ -1,0 +1,93 @@
+#include "tests/support/host_recorder.hpp"
+
+#include <cstdio>
+
+#include "platform/global_memory.hpp"
+#include "platform/window_system.hpp"
+#include "sdk/task_registry.hpp"
+
+namespace stridelog::test {
+
+float Notification::progress() const {
+    float f = -1.0f;
+    if (block.size() == sizeof f) std::memcpy(&f, block.data(), sizeof f);
+    return f;
+}
+
+HostRecorder::HostRecorder() {
+    error_id_ = platform::register_window_message(STRIDELOG_ERROR_MESSAGE_NAME);
+    result_id_ = platform::register_window_message(STRIDELOG_RESULT_MESSAGE_NAME);
+    window_ = platform::create_window([this](HWND, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+        record(m, w, l);
+        return 0;
+    });
+}
+
+HostRecorder::~HostRecorder() { platform::destroy_window(window_); }
+
+void HostRecorder::record(UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message != error_id_ && message != result_id_) {
+        if (message != platform::kWmDestroy && message != platform::kWmNcDestroy)
+            others_.push_back(message);
+        return;
+    }
+    Notification n;
+    n.error = message == error_id_;
+    n.code = static_cast<UINT>(wparam);
+    if (lparam != 0) {
+        void* block = reinterpret_cast<void*>(lparam);
+        const std::size_t size = platform::global_size(block);
+        const auto* bytes = static_cast<const std::uint8_t*>(block);
+        n.has_block = true;
+        n.block.assign(bytes, bytes + size);
+        platform::global_free(block);
+    }
+    notes_.push_back(std::move(n));
+}
+
+std::vector<UINT> HostRecorder::codes() const {
+    std::vector<UINT> out;
+    for (const auto& n : notes_) out.push_back(n.code);
+    return out;
+}
+
+std::string HostRecorder::describe() const {
+    std::string s;
+    for (const auto& n : notes_) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%s%04X", s.empty() ? "" : " ", n.code);
+        s += buf;
+        if (n.code == SDK_MSG_PROGRESS) {
+            std::snprintf(buf, sizeof buf, "(%.1f)", static_cast<double>(n.progress()));
+            s += buf;
+        } else if (n.has_block) {
+            std::snprintf(buf, sizeof buf, "[%zu]", n.block.size());
+            s += buf;
+        }
+    }
+    return s;
+}
+
+bool RunUntilTaskEnds(std::uint64_t timeout_ms) {
+    const std::uint64_t deadline = platform::clock().now_ms() + timeout_ms;
+    platform::Message msg;
+    for (;;) {
+        if (!sdk::TaskActiveOnThisThread()) {
+            // Deliver what the task posted before it ended.
+            while (platform::peek_message(msg)) platform::dispatch_message(msg);
+            return true;
+        }
+        switch (platform::get_message(msg, deadline)) {
+            case platform::Fetch::message:
+                platform::dispatch_message(msg);
+                break;
+            case platform::Fetch::quit:
+                return false;
+            case platform::Fetch::timeout:
+            case platform::Fetch::idle:
+                return !sdk::TaskActiveOnThisThread();
+        }
+    }
+}
+
+}  // namespace stridelog::test

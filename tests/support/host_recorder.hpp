@@ -1,0 +1,62 @@
+// A host window that records every notification the way a host sees it: the
+// code, and the bytes of the block (copied, then freed as a host frees it).
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "stridelog/stridelog.h"
+
+namespace stridelog::test {
+
+struct Notification {
+    bool error = false;  // error message (else result message)
+    UINT code = 0;
+    bool has_block = false;
+    std::vector<std::uint8_t> block;
+
+    float progress() const;  // the float of a 0x2022 block
+    std::string text() const { return std::string(block.begin(), block.end()); }
+};
+
+class HostRecorder {
+public:
+    HostRecorder();
+    ~HostRecorder();
+    HostRecorder(const HostRecorder&) = delete;
+    HostRecorder& operator=(const HostRecorder&) = delete;
+
+    HWND hwnd() const { return window_; }
+    const std::vector<Notification>& notifications() const { return notes_; }
+    // Codes in arrival order (errors and results alike).
+    std::vector<UINT> codes() const;
+    // Messages other than the two notification messages (such as 0xcaa).
+    const std::vector<UINT>& other_messages() const { return others_; }
+    // A one-line description of the sequence, for assertion messages.
+    std::string describe() const;
+    void clear() { notes_.clear(); others_.clear(); }
+
+    // Records a message reaching the host (used for thread messages too).
+    void record(UINT message, WPARAM wparam, LPARAM lparam);
+
+private:
+    HWND window_ = nullptr;
+    UINT error_id_ = 0;
+    UINT result_id_ = 0;
+    std::vector<Notification> notes_;
+    std::vector<UINT> others_;
+};
+
+// Runs the calling thread's loop until no task window of this thread lives and
+// no message waits, or the (platform clock) time-out passes. On the virtual
+// clock the time-out is virtual milliseconds. True when the task ended.
+bool RunUntilTaskEnds(std::uint64_t timeout_ms = 60'000);
+// Runs the loop until pred() holds or the time-out passes.
+template <class Pred>
+bool RunUntil(Pred pred, std::uint64_t timeout_ms = 60'000);
+
+}  // namespace stridelog::test
+
+#include "tests/support/host_recorder_inl.hpp"
