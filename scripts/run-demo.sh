@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# What `make run` shows: the SDK version, the cable ports, and the watch's
+# version read through the real serial path from a simulated watch.
+set -euo pipefail
+build="${1:-build}"
+tool="$build/tools/stridelog/stridelog"
+
+echo "\$ stridelog sdk-version"
+"$tool" sdk-version
+echo "\$ stridelog ports"
+"$tool" ports || true
+echo "\$ stridelog --simulate version"
+"$tool" --simulate version

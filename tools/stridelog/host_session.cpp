@@ -1,0 +1,71 @@
+#include "host_session.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+namespace stridelog_tool {
+
+HostSession::HostSession(bool print_progress) : print_progress_(print_progress) {
+    error_id_ = Stridelog_ErrorMessageId();
+    result_id_ = Stridelog_ResultMessageId();
+    window_ = Stridelog_CreateHostWindow(&HostSession::Proc, this);
+}
+
+HostSession::~HostSession() { Stridelog_DestroyHostWindow(window_); }
+
+LRESULT HostSession::Proc(void* context, HWND, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto* self = static_cast<HostSession*>(context);
+    if (message != self->error_id_ && message != self->result_id_) return 0;
+    Note note;
+    note.error = message == self->error_id_;
+    note.code = static_cast<UINT>(wparam);
+    if (lparam != 0) {
+        void* block = reinterpret_cast<void*>(lparam);
+        const auto* bytes = static_cast<const std::uint8_t*>(block);
+        note.block.assign(bytes, bytes + Stridelog_BlockSize(block));
+        note.has_block = true;
+        Stridelog_FreeBlock(block);
+    }
+    if (self->print_progress_ && !note.error && note.code == SDK_MSG_PROGRESS &&
+        note.block.size() == 4) {
+        float percent;
+        std::memcpy(&percent, note.block.data(), sizeof percent);
+        std::fprintf(stderr, "progress %.1f %%\n", static_cast<double>(percent));
+    }
+    self->notes_.push_back(std::move(note));
+    return 0;
+}
+
+bool HostSession::WaitForTask(std::uint32_t timeout_ms) {
+    const bool ended = Stridelog_RunUntil(
+        [](void*) -> int { return !Stridelog_TaskActive(); }, nullptr, timeout_ms);
+    Stridelog_PumpMessages(0);  // what the task posted just before it ended
+    return ended;
+}
+
+bool HostSession::WaitForNotifications(std::size_t count, std::uint32_t timeout_ms) {
+    struct Ctx {
+        HostSession* self;
+        std::size_t count;
+    } ctx{this, count};
+    return Stridelog_RunUntil(
+        [](void* c) -> int {
+            auto* x = static_cast<Ctx*>(c);
+            return x->self->notes_.size() >= x->count;
+        },
+        &ctx, timeout_ms);
+}
+
+const Note* HostSession::FirstError() const {
+    for (const auto& n : notes_)
+        if (n.error) return &n;
+    return nullptr;
+}
+
+const Note* HostSession::Find(UINT code) const {
+    for (const auto& n : notes_)
+        if (!n.error && n.code == code) return &n;
+    return nullptr;
+}
+
+}  // namespace stridelog_tool

@@ -1,0 +1,46 @@
+// One host window that collects the SDK's notifications for the tool.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "stridelog/stridelog.h"
+
+namespace stridelog_tool {
+
+struct Note {
+    bool error = false;
+    UINT code = 0;
+    std::vector<std::uint8_t> block;  // copied; the SDK's block is freed at once
+    bool has_block = false;
+};
+
+class HostSession {
+public:
+    explicit HostSession(bool print_progress);
+    ~HostSession();
+    HostSession(const HostSession&) = delete;
+    HostSession& operator=(const HostSession&) = delete;
+
+    HWND window() const { return window_; }
+    // Runs the loop until the task of this thread has ended (or the call posted
+    // what a synchronous call posts), at most timeout_ms.
+    bool WaitForTask(std::uint32_t timeout_ms);
+    bool WaitForNotifications(std::size_t count, std::uint32_t timeout_ms);
+
+    const std::vector<Note>& notes() const { return notes_; }
+    const Note* FirstError() const;
+    const Note* Find(UINT code) const;
+
+private:
+    static LRESULT Proc(void* context, HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+    HWND window_ = nullptr;
+    UINT error_id_ = 0;
+    UINT result_id_ = 0;
+    bool print_progress_ = false;
+    std::vector<Note> notes_;
+};
+
+}  // namespace stridelog_tool
