@@ -3,10 +3,16 @@
 // Threads: any thread; each thread sees its own tasks.
 #pragma once
 
+#include <vector>
+
+#include "stridelog/win_types.h"
+
 namespace stridelog::sdk {
 
-void NoteTaskCreated();
-void NoteTaskDestroyed();
+void NoteTaskCreated(HWND window);
+void NoteTaskDestroyed(HWND window);
 bool TaskActiveOnThisThread();
+// The live task windows of this thread, oldest first.
+std::vector<HWND> TaskWindowsOnThisThread();
 
 }  // namespace stridelog::sdk

@@ -19,7 +19,8 @@ CSdkTaskDlg::CSdkTaskDlg(Storage storage) : m_storage(storage) {
     platform::set_window_text(m_hWnd, "Watch");
     m_display = std::make_unique<TaskDisplay>(m_hWnd);
     m_lowLevelMessage = platform::register_window_message(kLowLevelMessageName);
-    sdk::NoteTaskCreated();
+    m_taskHandle = m_hWnd;
+    sdk::NoteTaskCreated(m_taskHandle);
 }
 
 CSdkTaskDlg::~CSdkTaskDlg() {
@@ -31,7 +32,7 @@ CSdkTaskDlg::~CSdkTaskDlg() {
         m_hWnd = nullptr;
         platform::destroy_window(window);
     }
-    sdk::NoteTaskDestroyed();
+    sdk::NoteTaskDestroyed(m_taskHandle);
 }
 
 void CSdkTaskDlg::Attach(HWND host) {

@@ -229,6 +229,7 @@ private:
     void StartByCode(int operation, bool rate_display);
 
     Storage m_storage;
+    HWND m_taskHandle = nullptr;  // the window's handle, kept for the task list after destruction
     UINT m_lowLevelMessage = 0;
     bool m_ended = false;
     std::unique_ptr<TaskDisplay> m_display;

@@ -1,0 +1,235 @@
+// The opening of every task against a simulated watch on an in-process line,
+// on the virtual clock: port walk, retries, version texts, status query, and
+// the link errors a misbehaving watch causes.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/clock.hpp"
+#include "platform/global_memory.hpp"
+#include "platform/registry.hpp"
+#include "platform/window_system.hpp"
+#include "sdk/task_registry.hpp"
+#include "sim/inprocess_line.hpp"
+#include "sim/watch.hpp"
+#include "stridelog/stridelog.h"
+#include "tests/support/host_recorder.hpp"
+#include "tests/support/test_environment.hpp"
+
+namespace stridelog {
+namespace {
+
+using sim::Fault;
+using sim::FaultKind;
+
+std::vector<UINT> Codes(std::initializer_list<UINT> codes) { return codes; }
+
+// A watch on an in-process line, registered as a cable port.
+struct SimulatedCable {
+    SimulatedCable(const std::string& name, const std::string& port, sim::WatchConfig config = {})
+        : watch(std::move(config)), line(watch, name) {
+        sim::register_as_cable(line, port);
+    }
+    sim::Watch watch;
+    sim::InProcessLine line;
+};
+
+class ConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override { blocks_before_ = platform::live_global_blocks(); }
+    void TearDown() override {
+        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+        EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
+    }
+    std::uint64_t Now() { return platform::clock().now_ms(); }
+    // Runs the loop until the task ends; returns the virtual time it took.
+    std::uint64_t RunTask() {
+        const std::uint64_t start = Now();
+        EXPECT_TRUE(test::RunUntilTaskEnds(600'000)) << "task did not end";
+        return Now() - start;
+    }
+    SimulatedCable& Plug(const std::string& port, sim::WatchConfig config = {}) {
+        cables_.push_back(
+            std::make_unique<SimulatedCable>("c" + std::to_string(cables_.size()), port, config));
+        return *cables_.back();
+    }
+
+    test::TestEnvironment env_;
+    platform::ScopedVirtualClock clock_;
+    test::HostRecorder host_;
+    std::vector<std::unique_ptr<SimulatedCable>> cables_;
+    std::size_t blocks_before_ = 0;
+};
+
+TEST_F(ConnectionTest, WatchVersionHiddenPostsTextThenFullProgress) {
+    auto& cable = Plug("COM7");
+    GetWatch_Version(host_.hwnd(), FALSE);
+    const auto tasks = sdk::TaskWindowsOnThisThread();
+    ASSERT_EQ(tasks.size(), 1u);
+    EXPECT_FALSE(platform::is_window_visible(tasks[0]));
+    EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
+    RunTask();
+    ASSERT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << host_.describe();
+    EXPECT_EQ(host_.notifications()[0].text(), "Ver1.30");
+    EXPECT_EQ(host_.notifications()[1].progress(), 100.0f);
+    EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
+    EXPECT_EQ(cable.watch.received_ids(), std::vector<std::uint8_t>{0x10});
+}
+
+TEST_F(ConnectionTest, VersionTextDecidesWhetherTheOperationRuns) {
+    struct Case {
+        const char* legend;
+        std::string text;                             // text reply, unless numeric
+        std::optional<sim::NumericVersion> numeric;
+        bool refused;                                  // 0x1005 instead of the status query
+    };
+    const Case cases[] = {
+        {"Ver1.30 passes", "Ver1.30", {}, false},
+        {"Ver1.2 passes: 1.2 as a float lies above the double 1.2", "Ver1.2", {}, false},
+        {"Ver1.10 is too old", "Ver1.10", {}, true},
+        {"Ver1.16 is too old", "Ver1.16", {}, true},
+        {"Ver1.15 is too old", "Ver1.15", {}, true},
+        {"VER1.30 is not read: unknown version refused", "VER1.30", {}, true},
+        {"0.0 is always too old", "0.0", {}, true},
+        {"empty text refused", "", {}, true},
+        {"numeric 1.21 passes", "", sim::NumericVersion{1, 21}, false},
+        {"numeric 0.0 refused", "", sim::NumericVersion{0, 0}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        sim::WatchConfig config;
+        config.version_text = c.text;
+        config.numeric_version = c.numeric;
+        platform::clear_injected();
+        cables_.clear();
+        auto& cable = Plug("COM7", config);
+        host_.clear();
+        GetViews(host_.hwnd(), FALSE);
+        RunTask();
+        if (c.refused) {
+            EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_OLD_FIRMWARE}))
+                << host_.describe();
+            EXPECT_EQ(cable.watch.received_ids(), std::vector<std::uint8_t>{0x10});
+        } else {
+            // The views read itself is not part of this build: the task ends
+            // silently after the status query.
+            EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION})) << host_.describe();
+            EXPECT_EQ(cable.watch.received_ids(), (std::vector<std::uint8_t>{0x10, 0x2C}));
+        }
+    }
+}
+
+TEST_F(ConnectionTest, SilentWatchGetsThreeRequestsThreeSecondsApart) {
+    auto& cable = Plug("COM7");
+    cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
+    const std::uint64_t start = Now();
+    GetWatch_Version(host_.hwnd(), FALSE);
+    const std::uint64_t marks[] = {2999, 3000, 5999, 6000};
+    const std::size_t expected[] = {1, 2, 2, 3};
+    for (std::size_t i = 0; i < 4; ++i) {
+        test::RunUntil([&] { return Now() >= start + marks[i]; }, 600'000);
+        EXPECT_EQ(cable.watch.received_count(0x10), expected[i]) << "at " << marks[i] << " ms";
+        EXPECT_TRUE(host_.notifications().empty());
+    }
+    test::RunUntilTaskEnds(600'000);
+    EXPECT_EQ(Now() - start, 9000u);
+    ASSERT_EQ(host_.codes(), Codes({SDK_ERR_NO_ANSWER, SDK_MSG_PROGRESS})) << host_.describe();
+    EXPECT_EQ(host_.notifications()[1].progress(), 100.0f);
+}
+
+TEST_F(ConnectionTest, PortWalkMovesToTheSecondPortAfterAPause) {
+    auto& silent = Plug("COM2");
+    auto& answering = Plug("COM3");
+    silent.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
+    GetWatch_Version(host_.hwnd(), FALSE);
+    const std::uint64_t took = RunTask();
+    ASSERT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << host_.describe();
+    EXPECT_EQ(silent.watch.received_count(0x10), 3u);
+    EXPECT_EQ(answering.watch.received_count(0x10), 1u);
+    EXPECT_FALSE(silent.line.is_open()) << "the first link was released";
+    // 9 s on the first port, 250 ms pause, the reply, the 500 ms closing pause.
+    EXPECT_EQ(took, 9000u + 250u + 500u);
+}
+
+TEST_F(ConnectionTest, PortThatCannotBeOpenedMidWalkEndsWithPortOpen) {
+    auto& silent = Plug("COM2");
+    silent.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
+    platform::inject_serial_comm("\\Device\\Silabser3", "COM3", "/nonexistent/tty");
+    GetWatch_Version(host_.hwnd(), FALSE);
+    const std::uint64_t took = RunTask();
+    EXPECT_EQ(host_.codes(), Codes({SDK_ERR_PORT_OPEN})) << host_.describe();
+    EXPECT_EQ(took, 9250u);
+}
+
+TEST_F(ConnectionTest, SilentStatusQueryStartsTheOperationAfterThreeSeconds) {
+    auto& cable = Plug("COM7");
+    cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x2C));
+    GetViews(host_.hwnd(), FALSE);
+    EXPECT_EQ(RunTask(), 3000u);
+    EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION})) << host_.describe();
+}
+
+TEST_F(ConnectionTest, MisbehavingWatch) {
+    struct Case {
+        const char* legend;
+        Fault fault;
+        std::vector<UINT> codes;
+        std::uint64_t took;  // virtual ms
+    };
+    auto delayed = Fault::on_command(FaultKind::delay, 0x10);
+    delayed.delay_ms = 2500;
+    auto shortened = Fault::on_command(FaultKind::wrong_length, 0x2C);
+    shortened.length_delta = -3;  // a status reply with fewer than two status bytes
+    const Case cases[] = {
+        {"bad checksum: the reply is dropped, the retry is answered",
+         Fault::on_command(FaultKind::bad_checksum, 0x10), {SDK_MSG_WATCH_VERSION}, 3000},
+        {"garbage before the reply is skipped", Fault::on_command(FaultKind::garbage_before, 0x10),
+         {SDK_MSG_WATCH_VERSION}, 0},
+        {"a reply split across writes is reassembled", Fault::on_command(FaultKind::split, 0x10),
+         {SDK_MSG_WATCH_VERSION}, 0},
+        {"a late reply within the time-out is taken", delayed, {SDK_MSG_WATCH_VERSION}, 2500},
+        {"a duplicated reply is posted twice, the operation starts once",
+         Fault::on_command(FaultKind::duplicate, 0x10),
+         {SDK_MSG_WATCH_VERSION, SDK_MSG_WATCH_VERSION}, 0},
+        {"a status reply of the wrong length ends with a transfer error", shortened,
+         {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}, 0},
+        {"a watch that disconnects is never heard again",
+         Fault::on_command(FaultKind::disconnect, 0x10), {SDK_ERR_NO_ANSWER, SDK_MSG_PROGRESS},
+         9000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        platform::clear_injected();
+        cables_.clear();
+        auto& cable = Plug("COM7");
+        cable.watch.add_fault(c.fault);
+        host_.clear();
+        GetViews(host_.hwnd(), FALSE);
+        EXPECT_EQ(RunTask(), c.took);
+        EXPECT_EQ(host_.codes(), c.codes) << host_.describe();
+        if (c.codes.back() == SDK_MSG_WATCH_VERSION)
+            EXPECT_EQ(cable.watch.received_count(0x2C), 1u);
+    }
+}
+
+TEST_F(ConnectionTest, ClosingTheShownWindowEndsSilentlyAndReenablesTheHost) {
+    auto& cable = Plug("COM7");
+    cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
+    GetWatch_Version(host_.hwnd(), TRUE);
+    EXPECT_FALSE(platform::is_window_enabled(host_.hwnd()));
+    test::RunUntil([&] { return cable.watch.received_count(0x10) == 1; }, 1000);
+    const auto tasks = sdk::TaskWindowsOnThisThread();
+    ASSERT_EQ(tasks.size(), 1u);
+    HWND task = tasks[0];
+    EXPECT_TRUE(platform::is_window_visible(task));
+    platform::post_message(task, platform::kWmClose, 0, 0);
+    RunTask();
+    EXPECT_TRUE(host_.notifications().empty()) << host_.describe();
+    EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
+    EXPECT_FALSE(cable.line.is_open());
+}
+
+}  // namespace
+}  // namespace stridelog
