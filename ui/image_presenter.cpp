@@ -1,4 +1,5 @@
 // The image presenter: the task window's look as a PNG file.
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -33,9 +34,13 @@ class ImagePresenter final : public Presenter {
     // hidden, or when the task ends while it is shown.
     void WindowShown(const TaskDisplay&) override {}
     void WindowUpdated(const TaskDisplay&) override {}
-    void WindowHidden(const TaskDisplay& display) override { last_ = RenderTaskWindow(display); }
+    void WindowHidden(const TaskDisplay& display) override {
+        std::lock_guard lock(mutex_);
+        last_ = RenderTaskWindow(display);
+    }
 
     void TaskEnded(const TaskDisplay& display) override {
+        std::lock_guard lock(mutex_);
         if (display.Shown()) last_ = RenderTaskWindow(display);
         if (last_) Write(*last_, path_);
         last_.reset();
@@ -48,6 +53,7 @@ class ImagePresenter final : public Presenter {
     }
 
   private:
+    std::mutex mutex_;  // task windows of several threads share the one file
     std::string path_;
     std::optional<platform::Canvas> last_;
 };

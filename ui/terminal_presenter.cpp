@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <istream>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -37,12 +38,25 @@ class TerminalPresenter final : public Presenter {
     TerminalPresenter(std::ostream& out, std::istream& in, bool tty)
         : out_(out), in_(in), tty_(tty) {}
 
-    void WindowShown(const TaskDisplay& display) override { Draw(display); }
-    void WindowUpdated(const TaskDisplay& display) override { Draw(display); }
-    void WindowHidden(const TaskDisplay&) override { Forget(); }
-    void TaskEnded(const TaskDisplay&) override { Forget(); }
+    void WindowShown(const TaskDisplay& display) override {
+        std::lock_guard lock(mutex_);
+        Draw(display);
+    }
+    void WindowUpdated(const TaskDisplay& display) override {
+        std::lock_guard lock(mutex_);
+        Draw(display);
+    }
+    void WindowHidden(const TaskDisplay&) override {
+        std::lock_guard lock(mutex_);
+        Forget();
+    }
+    void TaskEnded(const TaskDisplay&) override {
+        std::lock_guard lock(mutex_);
+        Forget();
+    }
 
     void ConfirmShown(const CConfirmDlg& dialog) override {
+        std::lock_guard lock(mutex_);
         out_ << '\n'
              << dialog.Title() << '\n'
              << WithoutCarriageReturns(dialog.ControlText(IDC_CONFIRM_MESSAGE)) << '\n';
@@ -113,6 +127,8 @@ class TerminalPresenter final : public Presenter {
         last_.clear();
     }
 
+    // Task windows of several threads share the one terminal.
+    std::mutex mutex_;
     std::ostream& out_;
     std::istream& in_;
     bool tty_;
