@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/canvas.hpp"
 #include "stridelog/win_types.h"
 
 namespace stridelog {
@@ -29,7 +30,7 @@ inline constexpr int IDC_TIME_LEFT = 6004;
 inline constexpr int IDC_RATE = 6005;
 
 class TaskDisplay {
-public:
+  public:
     // Creates the display of the task window `window`, including its progress bar
     // control (a child window).
     explicit TaskDisplay(HWND window);
@@ -72,13 +73,30 @@ public:
 
     HWND Window() const { return window_; }
     CTextProgressCtrl& ProgressBar();
+    const CTextProgressCtrl& ProgressBar() const;
+
+    // The window title (kept here, so it outlives the window).
+    const std::string& Caption() const;
+    // The window's screen rectangle, frame and caption bar included; before
+    // LayoutWindow it holds the whole template at the screen's top-left corner.
+    platform::Rect WindowRect() const;
+    // Line the status log is scrolled to (its last one after every refresh).
+    int LogScrollLine() const;
+    // True once the window has been shown during this task.
+    bool WasShown() const;
+    // Tells the presenter the task has ended (once; the destructor does it too).
+    void NotifyTaskEnded();
 
     // Text of a control of template 6000 (tests, presenters); empty for an unknown id.
     std::string ControlText(int id) const;
     bool ControlVisible(int id) const;
 
-private:
+  private:
     struct State;
+    // Tells the presenter when a shown window changed.
+    void Changed() const;
+    LRESULT SendToBar(UINT message, WPARAM wparam, LPARAM lparam) const;
+
     HWND window_;
     std::unique_ptr<State> state_;
 };

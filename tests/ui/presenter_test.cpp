@@ -1,0 +1,213 @@
+// The two presenters and the host helpers that install them: what a person sees
+// on the terminal, the PNG file written, and the answers they give.
+#include "ui/presenter.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+
+#include "platform/canvas.hpp"
+#include "platform/window_system.hpp"
+#include "sdk/task_display.hpp"
+#include "stridelog/stridelog.h"
+#include "ui/confirm_dlg.hpp"
+#include "ui/text_progress_ctrl.hpp"
+
+namespace stridelog {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PresenterTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        window_ = platform::create_window([](HWND, UINT, WPARAM, LPARAM) { return LRESULT{0}; });
+        dir_ = fs::temp_directory_path() /
+               ("stridelog-ui-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        platform::destroy_window(window_);
+        ui::InstallPresenter(nullptr);
+        Stridelog_SetConfirmAnswer(0);
+        fs::remove_all(dir_);
+    }
+    // A task window as a download task shows it.
+    std::unique_ptr<TaskDisplay> StartDownload() {
+        auto display = std::make_unique<TaskDisplay>(window_);
+        display->PrepareForStart();
+        display->LayoutWindow();
+        display->ShowRateDisplay(true);
+        display->SetCaption("A-GPS");
+        display->SetStatusText("Download ...");
+        display->SetShown(true);
+        return display;
+    }
+
+    HWND window_ = nullptr;
+    fs::path dir_;
+};
+
+TEST_F(PresenterTest, TerminalWithoutTtyWritesEachChangedLineOnce) {
+    std::ostringstream out;
+    std::istringstream in;
+    ui::InstallPresenter(ui::MakeTerminalPresenter(out, in, false));
+    TaskDisplay display(window_);
+    display.PrepareForStart();
+    display.ShowRateDisplay(false);
+    display.SetPos(10);  // hidden: nothing printed
+    display.SetShown(true);
+    display.SetPos(42);
+    display.SetStatusText("Progress   ");  // unchanged text: nothing printed
+    display.AppendLog("not on the terminal");
+    display.ShowRateDisplay(true);
+    display.SetRateTexts("12.8", "00:07");
+    display.RefreshRateDisplay();
+    EXPECT_EQ(out.str(),
+              "== Watch ==\n"
+              "Progress   \n"
+              "[###---------------------------] 10%\n"
+              "[############------------------] 42%\n"
+              "Estimated time left   --:--\n"
+              "Transfer rate         0.0 kB/s\n"
+              "Estimated time left   00:07\n"
+              "Transfer rate         12.8 kB/s\n");
+}
+
+TEST_F(PresenterTest, TerminalOnTtyRedrawsTheBlockInPlace) {
+    std::ostringstream out;
+    std::istringstream in;
+    ui::InstallPresenter(ui::MakeTerminalPresenter(out, in, true));
+    TaskDisplay display(window_);
+    display.PrepareForStart();
+    display.ShowRateDisplay(false);
+    display.SetShown(true);
+    out.str("");
+    display.SetPos(50);
+    EXPECT_EQ(out.str(),
+              "\x1b[3F"
+              "\x1b[2K== Watch ==\n"
+              "\x1b[2KProgress   \n"
+              "\x1b[2K[###############---------------] 50%\n");
+}
+
+TEST_F(PresenterTest, TerminalAsksTheQuestionAndReadsTheAnswer) {
+    struct Row {
+        const char* legend;
+        const char* input;
+        int expected;
+    };
+    const Row rows[] = {
+        {"y is Yes", "y\n", 6},
+        {"yes in capitals with blanks is Yes", "  YES \n", 6},
+        {"n is No", "n\n", 7},
+        {"anything else is No", "sure\n", 7},
+        {"an empty line is No", "\n", 7},
+        {"end of input is No", "", 7},
+    };
+    const std::vector<std::string> notes = {"1.31.03", "- Faster sync", ""};
+    for (const auto& row : rows) {
+        std::ostringstream out;
+        std::istringstream in(row.input);
+        ui::InstallPresenter(ui::MakeTerminalPresenter(out, in, false));
+        CConfirmDlg dialog;
+        dialog.SetContent("Message", "Update?\r\n\r\nDo you want to proceed ?", &notes);
+        EXPECT_EQ(dialog.DoModal(), row.expected) << row.legend;
+        EXPECT_NE(out.str().find("Message\nUpdate?\n\nDo you want to proceed ?\n"
+                                 "1.31.03\n- Faster sync\n\nAnswer [y/N]: "),
+                  std::string::npos)
+            << out.str();
+    }
+}
+
+TEST_F(PresenterTest, ImagePresenterWritesTheLaidOutWindowWhenTheTaskEnds) {
+    const std::string path = (dir_ / "window.png").string();
+    ASSERT_TRUE(Stridelog_UsePresenter(STRIDELOG_PRESENTER_IMAGE, path.c_str()));
+    auto display = StartDownload();
+    display->SetPos(42);
+    EXPECT_FALSE(fs::exists(path)) << "written at the end, not on every change";
+    const auto window = display->WindowRect();
+    display->NotifyTaskEnded();
+
+    const auto image = platform::Canvas::read_png(path);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), window.width());
+    EXPECT_EQ(image->height(), window.height());
+    // The bar's inside starts 10 pixels into the client, which starts at (3, 22);
+    // 42 % of its 272 pixels are filled.
+    const int y = 22 + 36;
+    EXPECT_EQ(image->pixel(3 + 10, y), platform::system_color(platform::COLOR_HIGHLIGHT));
+    EXPECT_EQ(image->pixel(3 + 10 + 113, y), platform::system_color(platform::COLOR_HIGHLIGHT));
+    EXPECT_EQ(image->pixel(3 + 10 + 114, y), platform::system_color(platform::COLOR_BTNFACE));
+    int red = 0;
+    for (int py = 22 + 35; py < 22 + 52; ++py)
+        for (int px = 0; px < image->width(); ++px) red += image->pixel(px, py) == 255;
+    EXPECT_GT(red, 20) << "the caption \" 42%\" in the start colour";
+}
+
+TEST_F(PresenterTest, ImagePresenterWritesNothingForAWindowNeverShown) {
+    const std::string path = (dir_ / "hidden.png").string();
+    ui::InstallPresenter(ui::MakeImagePresenter(path));
+    {
+        TaskDisplay display(window_);
+        display.SetPos(42);
+    }
+    EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(PresenterTest, ImagePresenterDrawsTheQuestionAndAnswersNo) {
+    const std::string path = (dir_ / "window.png").string();
+    ui::InstallPresenter(ui::MakeImagePresenter(path));
+    CConfirmDlg dialog;
+    dialog.SetContent("Message", "Proceed ?", nullptr);
+    EXPECT_EQ(dialog.DoModal(), 7);
+    const auto image = platform::Canvas::read_png((dir_ / "window-confirm.png").string());
+    ASSERT_TRUE(image);
+    // 297 x 149 dialog units and the frame.
+    EXPECT_EQ(image->width(), 297 * 6 / 4 + 6);
+    EXPECT_EQ(image->height(), 149 * 13 / 8 + 6 + 19);
+}
+
+TEST_F(PresenterTest, HostHelpersRefuseWhatTheyCannotDo) {
+    struct Row {
+        const char* legend;
+        int kind;
+        const char* path;
+        BOOL accepted;
+    };
+    const Row rows[] = {
+        {"none", STRIDELOG_PRESENTER_NONE, nullptr, TRUE},
+        {"image without a path", STRIDELOG_PRESENTER_IMAGE, nullptr, FALSE},
+        {"image with an empty path", STRIDELOG_PRESENTER_IMAGE, "", FALSE},
+        {"unknown kind", 9, "x.png", FALSE},
+        {"terminal", STRIDELOG_PRESENTER_TERMINAL, nullptr, TRUE},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Stridelog_UsePresenter(row.kind, row.path), row.accepted) << row.legend;
+    EXPECT_TRUE(ui::InstalledPresenter());
+    Stridelog_UsePresenter(STRIDELOG_PRESENTER_NONE, nullptr);
+    EXPECT_FALSE(ui::InstalledPresenter());
+}
+
+// Not a check: renders the picture of the documentation when
+// STRIDELOG_TASK_WINDOW_PICTURE names the file (scripts/make-task-window-picture.sh).
+TEST_F(PresenterTest, DocumentationPicture) {
+    const char* path = std::getenv("STRIDELOG_TASK_WINDOW_PICTURE");
+    if (path == nullptr) GTEST_SKIP() << "set STRIDELOG_TASK_WINDOW_PICTURE to render it";
+    ui::InstallPresenter(ui::MakeImagePresenter(path));
+    auto display = StartDownload();
+    display->SetRange(0, 100);
+    display->SetPos(42);
+    display->SetRateTexts("12.8", "00:07");
+    display->RefreshRateDisplay();
+    display->NotifyTaskEnded();
+    EXPECT_TRUE(platform::Canvas::read_png(path));
+}
+
+}  // namespace
+}  // namespace stridelog

@@ -1,0 +1,35 @@
+// A presenter that records what it is told, for the display and dialog tests.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sdk/task_display.hpp"
+#include "ui/confirm_dlg.hpp"
+#include "ui/presenter.hpp"
+#include "ui/text_progress_ctrl.hpp"
+
+namespace stridelog::test {
+
+class RecordingPresenter : public ui::Presenter {
+  public:
+    void WindowShown(const TaskDisplay& d) override { events.push_back("shown " + Look(d)); }
+    void WindowHidden(const TaskDisplay&) override { events.push_back("hidden"); }
+    void WindowUpdated(const TaskDisplay& d) override { events.push_back("updated " + Look(d)); }
+    void ConfirmShown(const CConfirmDlg& dialog) override {
+        events.push_back("confirm");
+        if (on_confirm) on_confirm(dialog);
+    }
+    void TaskEnded(const TaskDisplay&) override { events.push_back("ended"); }
+
+    // What a person would read: status text and bar caption.
+    static std::string Look(const TaskDisplay& d) {
+        return d.ControlText(IDC_STATUS_TEXT) + "|" + d.ProgressBar().CaptionText();
+    }
+
+    std::vector<std::string> events;
+    std::function<void(const CConfirmDlg&)> on_confirm;
+};
+
+}  // namespace stridelog::test

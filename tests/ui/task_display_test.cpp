@@ -1,0 +1,160 @@
+// The task window's display: services in, control texts, bar state and the
+// presenter's notifications out.
+#include "sdk/task_display.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/window_system.hpp"
+#include "tests/ui/recording_presenter.hpp"
+#include "ui/presenter.hpp"
+#include "ui/text_progress_ctrl.hpp"
+
+namespace stridelog {
+namespace {
+
+class TaskDisplayTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        window_ = platform::create_window([](HWND, UINT, WPARAM, LPARAM) { return LRESULT{0}; });
+        presenter_ = std::make_shared<test::RecordingPresenter>();
+        ui::InstallPresenter(presenter_);
+        display_ = std::make_unique<TaskDisplay>(window_);
+    }
+    void TearDown() override {
+        display_.reset();
+        platform::destroy_window(window_);
+        ui::InstallPresenter(nullptr);
+    }
+    std::vector<std::string>& Events() { return presenter_->events; }
+
+    HWND window_ = nullptr;
+    std::shared_ptr<test::RecordingPresenter> presenter_;
+    std::unique_ptr<TaskDisplay> display_;
+};
+
+TEST_F(TaskDisplayTest, StartsWithTheTemplateLook) {
+    EXPECT_EQ(display_->Caption(), "Watch");
+    EXPECT_EQ(platform::get_window_text(window_), "Watch");
+    EXPECT_EQ(display_->ControlText(IDC_STATUS_TEXT), "Progress   ");
+    EXPECT_EQ(display_->ControlText(IDC_PROGRESS), "Progress1");
+    EXPECT_EQ(display_->ControlText(IDC_RATE), "0000.00 kB/second");
+    EXPECT_EQ(display_->ControlText(-1), "Sector");
+    EXPECT_TRUE(display_->ControlVisible(2)) << "Cancel";
+    EXPECT_FALSE(display_->ControlVisible(1)) << "the OK button is hidden";
+    EXPECT_FALSE(display_->Shown());
+}
+
+TEST_F(TaskDisplayTest, ServicesRunWhileHiddenAndOnlyAShownWindowReachesThePresenter) {
+    display_->PrepareForStart();
+    display_->SetRange(0, 200);
+    display_->SetPos(50);
+    display_->AppendLog("Read sector 0 ...");
+    display_->SetStatusText("Reading");
+    EXPECT_TRUE(Events().empty());
+    EXPECT_EQ(display_->LogText(), "Read sector 0 ...\r\n");
+    EXPECT_EQ(display_->ProgressBar().CaptionText(), " 25%");
+    EXPECT_FLOAT_EQ(display_->BarPercent(), 25.0F);
+
+    display_->SetShown(true);
+    display_->SetShown(true);
+    display_->SetPos(100);
+    display_->SetStatusText("Download ...");
+    display_->SetRange(0, 100);  // range changes do not redraw
+    display_->SetShown(false);
+    display_->SetStatusText("unseen");
+    display_.reset();
+    const std::vector<std::string> expected = {"shown Reading| 25%", "updated Reading| 50%",
+                                               "updated Download ...| 50%", "hidden", "ended"};
+    EXPECT_EQ(Events(), expected);
+}
+
+TEST_F(TaskDisplayTest, PrepareForStartEmptiesTheCaptionAndPaintsTheTextRed) {
+    display_->PrepareForStart();
+    EXPECT_EQ(display_->ControlText(IDC_PROGRESS), "");
+    EXPECT_EQ(platform::send_message(display_->ProgressBar().GetSafeHwnd(), PBM_GETTEXTCOLOR, 0, 0),
+              255);
+    EXPECT_EQ(display_->ProgressBar().CaptionText(), " 0%");
+}
+
+TEST_F(TaskDisplayTest, LogLinesEndInCrLfAndTheControlFollowsTheText) {
+    display_->AppendLog("first");
+    display_->AppendLog("50% done");
+    EXPECT_EQ(display_->ControlText(IDC_STATUS_LOG), "first\r\n50% done\r\n");
+    EXPECT_EQ(display_->LogScrollLine(), 2);
+    display_->AppendLogTextDirect("direct\r\n");
+    EXPECT_EQ(display_->ControlText(IDC_STATUS_LOG), "first\r\n50% done\r\n");
+    display_->RefreshLog();
+    EXPECT_EQ(display_->ControlText(IDC_STATUS_LOG), display_->LogText());
+    display_->ClearLog();
+    EXPECT_EQ(display_->LogText(), "");
+    EXPECT_EQ(display_->ControlText(IDC_STATUS_LOG), "");
+}
+
+TEST_F(TaskDisplayTest, RateDisplayShowsHidesAndRefreshes) {
+    display_->ShowRateDisplay(false);
+    for (int id : {IDC_TIME_LEFT_LABEL, IDC_TIME_LEFT, IDC_RATE_LABEL, IDC_RATE})
+        EXPECT_FALSE(display_->ControlVisible(id)) << id;
+    display_->ShowRateDisplay(true);
+    EXPECT_EQ(display_->ControlText(IDC_TIME_LEFT_LABEL), "Estimated time left");
+    EXPECT_EQ(display_->ControlText(IDC_TIME_LEFT), "--:--");
+    EXPECT_EQ(display_->ControlText(IDC_RATE_LABEL), "Transfer rate");
+    EXPECT_EQ(display_->ControlText(IDC_RATE), "0.0 kB/s");
+    display_->SetRateTexts("12.5", "01:07");
+    EXPECT_EQ(display_->ControlText(IDC_RATE), "0.0 kB/s") << "shown only by the refresh";
+    display_->RefreshRateDisplay();
+    EXPECT_EQ(display_->ControlText(IDC_RATE), "12.5 kB/s");
+    EXPECT_EQ(display_->ControlText(IDC_TIME_LEFT), "01:07");
+}
+
+TEST_F(TaskDisplayTest, LayoutKeepsTheUpperPartCentredOnTheScreen) {
+    const auto before = display_->WindowRect();
+    display_->LayoutWindow();
+    const auto after = display_->WindowRect();
+    // The status log starts 85 dialog units down: 85 x 13 / 8 = 138 pixels.
+    EXPECT_EQ(after.width(), before.width());
+    EXPECT_EQ(after.height(), 3 + 19 + 138);
+    EXPECT_EQ(after.left, (1024 - after.width()) / 2);
+    EXPECT_EQ(after.top, (768 - after.height()) / 2);
+    display_->LayoutWindow();
+    EXPECT_EQ(display_->WindowRect(), after) << "laying out twice changes nothing";
+}
+
+TEST_F(TaskDisplayTest, BarOperationsAndPercent) {
+    struct Row {
+        const char* legend;
+        int lower, upper, position;
+        float percent;
+    };
+    const Row rows[] = {
+        {"plain", 0, 100, 42, 42.0F},
+        {"wider range", 0, 400, 100, 25.0F},
+        {"empty range gives 0 rather than a division by zero", 0, 0, 0, 0.0F},
+    };
+    for (const auto& row : rows) {
+        display_->SetRange(row.lower, row.upper);
+        display_->SetPos(row.position);
+        EXPECT_FLOAT_EQ(display_->BarPercent(), row.percent) << row.legend;
+    }
+    display_->SetRange(0, 100);
+    display_->SetPos(95);
+    EXPECT_EQ(display_->SetStep(10), 10);
+    EXPECT_EQ(display_->StepIt(), 95);
+    EXPECT_EQ(display_->GetPos(), 5);
+    display_->FillProgress();
+    EXPECT_EQ(display_->GetPos(), 100);
+    EXPECT_EQ(display_->GetRange(), std::make_pair(0, 100));
+}
+
+TEST_F(TaskDisplayTest, BarKeepsAnsweringAfterTheWindowIsDestroyed) {
+    display_->SetPos(30);
+    platform::destroy_window(window_);
+    EXPECT_EQ(display_->GetPos(), 30);
+    display_->SetPos(60);
+    EXPECT_FLOAT_EQ(display_->BarPercent(), 60.0F);
+    EXPECT_EQ(display_->ControlText(IDC_PROGRESS), "Progress1");
+}
+
+}  // namespace
+}  // namespace stridelog

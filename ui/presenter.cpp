@@ -1,0 +1,33 @@
+#include "ui/presenter.hpp"
+
+#include <atomic>
+#include <mutex>
+
+namespace stridelog::ui {
+namespace {
+
+std::mutex g_mutex;
+std::shared_ptr<Presenter> g_presenter;
+std::atomic<int> g_forced_answer{0};
+
+}  // namespace
+
+void InstallPresenter(std::shared_ptr<Presenter> presenter) {
+    std::lock_guard lock(g_mutex);
+    g_presenter = std::move(presenter);
+}
+
+std::shared_ptr<Presenter> InstalledPresenter() {
+    std::lock_guard lock(g_mutex);
+    return g_presenter;
+}
+
+void SetForcedConfirmAnswer(int answer) {
+    g_forced_answer.store(answer == 6 || answer == 7 ? answer : 0);
+}
+
+int ForcedConfirmAnswer() {
+    return g_forced_answer.load();
+}
+
+}  // namespace stridelog::ui

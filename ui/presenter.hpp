@@ -1,0 +1,55 @@
+// Presenters: how a shown task window and the confirmation question reach a
+// person. The SDK has no screen of its own; a presenter installed for the whole
+// process is told whenever a shown task window appears, changes or goes, when a
+// confirmation dialog opens, and when a task ends. With none installed a shown
+// window is only "shown" in its state, and every question is answered No.
+//
+// Threads: install and query from any thread; the notifications arrive on the
+// task window's thread, one at a time per task window.
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+namespace stridelog {
+
+class TaskDisplay;
+class CConfirmDlg;
+
+namespace ui {
+
+class Presenter {
+  public:
+    virtual ~Presenter() = default;
+    virtual void WindowShown(const TaskDisplay& display) = 0;
+    virtual void WindowHidden(const TaskDisplay& display) = 0;
+    // Something the shown window displays may have changed.
+    virtual void WindowUpdated(const TaskDisplay& display) = 0;
+    // The dialog is open. The presenter answers, now or later, by posting a
+    // button command (WM_COMMAND 6 or 7) or WM_CLOSE to dialog.Window().
+    virtual void ConfirmShown(const CConfirmDlg& dialog) = 0;
+    virtual void TaskEnded(const TaskDisplay& display) = 0;
+};
+
+// Null removes the presenter.
+void InstallPresenter(std::shared_ptr<Presenter> presenter);
+std::shared_ptr<Presenter> InstalledPresenter();
+
+// 0: ask the presenter; 6 or 7: every confirmation is answered that way.
+void SetForcedConfirmAnswer(int answer);
+int ForcedConfirmAnswer();
+
+// Progress and questions on a terminal. On a TTY the window is redrawn in place
+// with ANSI sequences; otherwise each changed line is written once as plain text.
+// A question reads one line from `in`: y or yes answers Yes, anything else (or
+// end of input) No.
+std::shared_ptr<Presenter> MakeTerminalPresenter(std::ostream& out, std::istream& in, bool tty);
+
+// Renders the shown task window (its laid-out part) to the PNG file `path` when
+// the task ends, and each confirmation dialog to `path` with ".png" replaced by
+// "-confirm.png". It cannot ask anyone, so it answers every question No.
+std::shared_ptr<Presenter> MakeImagePresenter(std::string path);
+
+}  // namespace ui
+}  // namespace stridelog

@@ -1,0 +1,146 @@
+// The terminal presenter: the task window as a few lines of text, the question
+// asked on the terminal.
+#include <algorithm>
+#include <cctype>
+#include <istream>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/window_system.hpp"
+#include "sdk/task_display.hpp"
+#include "ui/confirm_dlg.hpp"
+#include "ui/dialog_templates.hpp"
+#include "ui/presenter.hpp"
+#include "ui/text_progress_ctrl.hpp"
+
+namespace stridelog::ui {
+namespace {
+
+constexpr int kBarCells = 30;
+constexpr std::size_t kLabelWidth = 22;
+
+std::string WithoutCarriageReturns(std::string_view text) {
+    std::string out;
+    for (char c : text)
+        if (c != '\r') out += c;
+    return out;
+}
+
+std::string Labelled(std::string label, const std::string& value) {
+    if (label.size() < kLabelWidth) label.resize(kLabelWidth, ' ');
+    return label + value;
+}
+
+class TerminalPresenter final : public Presenter {
+  public:
+    TerminalPresenter(std::ostream& out, std::istream& in, bool tty)
+        : out_(out), in_(in), tty_(tty) {}
+
+    void WindowShown(const TaskDisplay& display) override {
+        std::lock_guard lock(mutex_);
+        Draw(display);
+    }
+    void WindowUpdated(const TaskDisplay& display) override {
+        std::lock_guard lock(mutex_);
+        Draw(display);
+    }
+    void WindowHidden(const TaskDisplay&) override {
+        std::lock_guard lock(mutex_);
+        Forget();
+    }
+    void TaskEnded(const TaskDisplay&) override {
+        std::lock_guard lock(mutex_);
+        Forget();
+    }
+
+    void ConfirmShown(const CConfirmDlg& dialog) override {
+        std::lock_guard lock(mutex_);
+        out_ << '\n'
+             << dialog.Title() << '\n'
+             << WithoutCarriageReturns(dialog.ControlText(IDC_CONFIRM_MESSAGE)) << '\n';
+        const std::string details = WithoutCarriageReturns(dialog.ControlText(IDC_CONFIRM_DETAILS));
+        if (!details.empty()) out_ << details;
+        out_ << "Answer [y/N]: " << std::flush;
+        std::string answer;
+        bool yes = false;
+        if (std::getline(in_, answer)) {
+            std::erase_if(answer,
+                          [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+            std::transform(answer.begin(), answer.end(), answer.begin(),
+                           [](char c) { return static_cast<char>(std::tolower(c)); });
+            yes = answer == "y" || answer == "yes";
+        } else {
+            out_ << '\n';
+        }
+        // The question scrolled the window's lines away: draw them afresh.
+        drawn_lines_ = 0;
+        last_.clear();
+        platform::post_message(dialog.Window(), platform::kWmCommand,
+                               static_cast<WPARAM>(yes ? IDYES : IDNO), 0);
+    }
+
+  private:
+    static std::vector<std::string> Lines(const TaskDisplay& display) {
+        const CTextProgressCtrl& bar = display.ProgressBar();
+        const double fraction = std::clamp(bar.Fraction(), 0.0, 1.0);
+        const int filled = static_cast<int>(fraction * kBarCells);
+        std::string bar_line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                               std::string(static_cast<std::size_t>(kBarCells - filled), '-') +
+                               "]" + bar.CaptionText();
+        std::vector<std::string> lines = {
+            "== " + display.Caption() + " ==", display.ControlText(IDC_STATUS_TEXT), bar_line};
+        if (display.ControlVisible(IDC_TIME_LEFT_LABEL))
+            lines.push_back(Labelled(display.ControlText(IDC_TIME_LEFT_LABEL),
+                                     display.ControlText(IDC_TIME_LEFT)));
+        if (display.ControlVisible(IDC_RATE_LABEL))
+            lines.push_back(
+                Labelled(display.ControlText(IDC_RATE_LABEL), display.ControlText(IDC_RATE)));
+        return lines;
+    }
+
+    void Draw(const TaskDisplay& display) {
+        if (current_ != &display) {
+            Forget();
+            current_ = &display;
+        }
+        const auto lines = Lines(display);
+        if (lines == last_) return;
+        if (tty_) {
+            // Back to the first line of the block, rewrite it, drop leftover lines.
+            if (drawn_lines_ > 0) out_ << "\x1b[" << drawn_lines_ << 'F';
+            for (const auto& line : lines) out_ << "\x1b[2K" << line << '\n';
+            if (lines.size() < last_.size()) out_ << "\x1b[J";
+            drawn_lines_ = static_cast<int>(lines.size());
+        } else {
+            for (std::size_t i = 0; i < lines.size(); ++i)
+                if (i >= last_.size() || last_[i] != lines[i]) out_ << lines[i] << '\n';
+        }
+        out_ << std::flush;
+        last_ = lines;
+    }
+
+    void Forget() {
+        current_ = nullptr;
+        drawn_lines_ = 0;
+        last_.clear();
+    }
+
+    // Task windows of several threads share the one terminal.
+    std::mutex mutex_;
+    std::ostream& out_;
+    std::istream& in_;
+    bool tty_;
+    const TaskDisplay* current_ = nullptr;
+    std::vector<std::string> last_;
+    int drawn_lines_ = 0;
+};
+
+}  // namespace
+
+std::shared_ptr<Presenter> MakeTerminalPresenter(std::ostream& out, std::istream& in, bool tty) {
+    return std::make_shared<TerminalPresenter>(out, in, tty);
+}
+
+}  // namespace stridelog::ui
