@@ -137,6 +137,7 @@ void CSdkTaskDlg::EndTask() {
     m_directory.clear();
     m_dataBuffer.clear();
     platform::enable_window(m_hHost, true);
+    m_display->NotifyTaskEnded();
     if (m_storage == Storage::heap) {
         // The window's final destruction deletes this object.
         platform::destroy_window(m_hWnd);
