@@ -9,6 +9,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/test_environment.hpp"
 
@@ -265,6 +266,33 @@ TEST(Registry, UsbEnumerationKeyExistsOnlyWithInjectedDevices) {
     EXPECT_EQ(value.as_text(), "COM6");
     clear_injected();
     EXPECT_FALSE(reg_key_exists(RegRoot::local_machine, "Enum\\USB\\SPCP825A"));
+}
+
+TEST(Registry, ConcurrentReadersAndWritersKeepEveryValue) {
+    test::TestEnvironment env;
+    inject_serial_comm("\\Device\\Silabser0", "COM3", "/dev/ttyUSB2");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            auto key = reg_create(RegRoot::current_user, "SOFTWARE\\Tempolink");
+            for (int i = 0; i < 25; ++i) {
+                key->set("T" + std::to_string(t) + "_" + std::to_string(i),
+                         RegValue::dword(static_cast<std::uint32_t>(i)));
+                RegValue value;
+                key->query("DebugView", value);
+                EXPECT_EQ(serial_port_device_path("COM3"), "/dev/ttyUSB2");
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    reload_current_user();
+    auto key = reg_open(RegRoot::current_user, "SOFTWARE\\Tempolink");
+    ASSERT_TRUE(key);
+    std::size_t count = 0;
+    std::string name;
+    RegValue value;
+    while (key->enum_value(count, name, value)) ++count;
+    EXPECT_EQ(count, 100u) << "every write reached the file";
 }
 
 // A small sysfs tree: ttys whose device sits under a USB device with the given
