@@ -33,6 +33,10 @@ struct SwitchCase {
     bool connection_error_written;
 };
 
+void PrintTo(const SwitchCase& c, std::ostream* os) {
+    *os << c.legend;
+}
+
 RegValue Text(const char* t) {
     return RegValue::text(t);
 }

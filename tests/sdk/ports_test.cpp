@@ -27,6 +27,10 @@ struct DiscoveryCase {
     int expected_port;
 };
 
+void PrintTo(const DiscoveryCase& c, std::ostream* os) {
+    *os << c.legend;
+}
+
 std::string Cable(const std::string& tail) {
     return kCable + tail;
 }
