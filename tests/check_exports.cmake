@@ -18,7 +18,7 @@ foreach(line IN LISTS lines)
 endforeach()
 
 file(READ ${HEADER} header)
-string(REGEX MATCHALL "STRIDELOG_API[^;(]*[ *]([A-Za-z_0-9]+)\\(" decls "${header}")
+string(REGEX MATCHALL "\nSTRIDELOG_API[^;(]*[ *]([A-Za-z_0-9]+)\\(" decls "${header}")
 set(declared "")
 foreach(decl IN LISTS decls)
   string(REGEX MATCH "([A-Za-z_0-9]+)\\($" m "${decl}")
