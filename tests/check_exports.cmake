@@ -1,5 +1,6 @@
 # Fails when the shared library's dynamic symbol table defines anything beyond the
 # functions its public header declares, or misses one of them.
+cmake_policy(SET CMP0057 NEW)
 execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE nm_out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIBRARY}")
