@@ -10,6 +10,7 @@
 
 #include "platform/registry.hpp"
 #include "tests/link/link_fixtures.hpp"
+#include "tests/support/test_environment.hpp"
 
 namespace stridelog::test {
 namespace {
@@ -25,11 +26,9 @@ class SerialPortOnPty : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(pty.ok());
-        platform::set_sysfs_scan(false);
-        platform::clear_injected();
         platform::inject_serial_comm("\\Device\\Serial12", "COM12", pty.path());
     }
-    void TearDown() override { platform::clear_injected(); }
+    TestEnvironment environment;  // no real ports, no real registry file
     PtyPair pty;
 };
 

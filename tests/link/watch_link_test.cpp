@@ -15,6 +15,7 @@
 #include "platform/debug_output.hpp"
 #include "platform/registry.hpp"
 #include "tests/link/link_fixtures.hpp"
+#include "tests/support/test_environment.hpp"
 
 namespace stridelog::test {
 namespace {
@@ -29,11 +30,8 @@ class WatchLinkOnPty : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(pty.ok());
-        platform::set_sysfs_scan(false);
-        platform::clear_injected();
         platform::inject_serial_comm("\\Device\\Serial7", "COM7", pty.path());
     }
-    void TearDown() override { platform::clear_injected(); }
 
     bool open(CWatchLink& link) {
         DCB dcb;
@@ -43,6 +41,7 @@ class WatchLinkOnPty : public ::testing::Test {
         return link.OpenPort(kPort, dcb);
     }
 
+    TestEnvironment environment;  // no real ports, no real registry file
     PtyPair pty;
     OwnerWindow owner;
 };
