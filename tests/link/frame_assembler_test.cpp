@@ -88,16 +88,6 @@ TEST(FrameAssembler, SameResultWholeBytewiseAndSplitAnywhere) {
     }
 }
 
-TEST(FrameAssembler, CountsDeliveredAndRejectedFrames) {
-    wire::FrameAssembler assembler;
-    const Bytes stream = concat({kVersionRequest, hex("A0A2 0001 10 0011 B0B3"), kStatusRequest});
-    int delivered = 0;
-    assembler.feed(stream, [&](auto) { ++delivered; });
-    EXPECT_EQ(delivered, 2);
-    EXPECT_EQ(assembler.frames(), 2u);
-    EXPECT_EQ(assembler.rejected(), 1u);
-}
-
 TEST(FrameEncoding, ChecksumAndLayout) {
     struct Case {
         const char* legend;

@@ -152,24 +152,14 @@ class OwnerWindow {
     std::vector<LinkMessage> messages_;
 };
 
+// "A0A2 0001" -> {A0, A2, 00, 01}; spaces are for the reader.
 inline Bytes hex(const char* text) {
+    std::string digits;
+    for (const char* p = text; *p; ++p)
+        if (*p != ' ') digits += *p;
     Bytes out;
-    unsigned v = 0;
-    int digits = 0;
-    for (const char* p = text; *p; ++p) {
-        const char c = *p;
-        int d = -1;
-        if (c >= '0' && c <= '9') d = c - '0';
-        if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        if (d < 0) continue;
-        v = v * 16 + static_cast<unsigned>(d);
-        if (++digits == 2) {
-            out.push_back(static_cast<std::uint8_t>(v));
-            v = 0;
-            digits = 0;
-        }
-    }
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
     return out;
 }
 

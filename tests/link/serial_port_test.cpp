@@ -177,17 +177,5 @@ TEST_F(SerialPortOnPty, PendingReadEndsWhenInterruptedClosedOrLineGone) {
     }
 }
 
-TEST_F(SerialPortOnPty, ReadingResumesAfterAnInterrupt) {
-    CSerialPort port;
-    ASSERT_TRUE(port.Open(12, line_115200()));
-    port.InterruptRead();
-    std::uint8_t buf[8];
-    EXPECT_EQ(port.ReadBurst(buf, sizeof buf), -1) << "an interrupt holds for later reads";
-    ASSERT_TRUE(port.ResumeRead());
-    pty.send(hex("42"));
-    EXPECT_EQ(port.ReadBurst(buf, sizeof buf), 1);
-    EXPECT_EQ(buf[0], 0x42);
-}
-
 }  // namespace
 }  // namespace stridelog::test

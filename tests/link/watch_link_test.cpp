@@ -181,16 +181,6 @@ TEST_F(WatchLinkOnPty, ReopeningReplacesThePortAndAFailedOpenLeavesNone) {
     EXPECT_FALSE(link.GetVersion());
 }
 
-TEST_F(WatchLinkOnPty, LineGoneEndsTheReceiveThreadQuietly) {
-    auto link = std::make_unique<CWatchLink>(owner.hwnd());
-    ASSERT_TRUE(open(*link));
-    pty.close_master();
-    auto destroyed = std::async(std::launch::async, [&] { link.reset(); });
-    ASSERT_EQ(destroyed.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    owner.pump();
-    EXPECT_TRUE(owner.messages().empty());
-}
-
 TEST_F(WatchLinkOnPty, FrameTraceWhenSwitchedOn) {
     std::mutex mutex;
     std::vector<std::string> lines;
