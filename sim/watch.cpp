@@ -1,0 +1,410 @@
+#include "sim/watch.hpp"
+
+#include <chrono>
+#include <stdexcept>
+#include <utility>
+
+#include "platform/clock.hpp"
+
+namespace stridelog::sim {
+namespace {
+
+// Payload offsets shared by the commands that carry a flash address.
+constexpr std::size_t kAddressOffset = 1;  // 24-bit, low byte first
+constexpr std::size_t kCountOffset = 4;
+constexpr std::size_t kDataOffset = 5;
+constexpr std::size_t kReadCommandSize = 5;    // id, address, count
+constexpr std::size_t kEraseCommandSize = 4;   // id, address
+constexpr std::size_t kExpiryCommandSize = 4;  // id, year - 2000, month, day
+constexpr std::size_t kClockCommandSize = 7;   // id, year - 2000, month, day, hour, minute, second
+constexpr int kYearBase = 2000;
+constexpr std::uint8_t kClockAccepted = 0x00;
+
+std::uint32_t address24(std::span<const std::uint8_t> p) {
+    return static_cast<std::uint32_t>(p[kAddressOffset]) |
+           static_cast<std::uint32_t>(p[kAddressOffset + 1]) << 8 |
+           static_cast<std::uint32_t>(p[kAddressOffset + 2]) << 16;
+}
+
+bool valid_date(int year, int month, int day) {
+    using namespace std::chrono;
+    return year_month_day{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                          std::chrono::day{static_cast<unsigned>(day)}}
+        .ok();
+}
+
+WatchTime add_seconds(const WatchTime& t, std::uint64_t seconds) {
+    using namespace std::chrono;
+    const sys_days days{year_month_day{std::chrono::year{t.year},
+                                       std::chrono::month{static_cast<unsigned>(t.month)},
+                                       std::chrono::day{static_cast<unsigned>(t.day)}}};
+    const sys_seconds start =
+        days + hours{t.hour} + minutes{t.minute} + std::chrono::seconds{t.second};
+    const sys_seconds now = start + std::chrono::seconds{static_cast<std::int64_t>(seconds)};
+    const sys_days now_days = floor<std::chrono::days>(now);
+    const year_month_day ymd{now_days};
+    const hh_mm_ss hms{now - now_days};
+    return WatchTime{static_cast<int>(ymd.year()),
+                     static_cast<int>(static_cast<unsigned>(ymd.month())),
+                     static_cast<int>(static_cast<unsigned>(ymd.day())),
+                     static_cast<int>(hms.hours().count()),
+                     static_cast<int>(hms.minutes().count()),
+                     static_cast<int>(hms.seconds().count())};
+}
+
+bool fault_hits(Fault& fault, std::uint8_t id, std::size_t frame_number) {
+    if (fault.repeat == 0) return false;
+    bool hit = false;
+    if (fault.command) {
+        hit = *fault.command == id;
+    } else if (frame_number >= fault.frame_number && fault.frame_number != 0) {
+        hit = fault.repeat < 0 ||
+              frame_number - fault.frame_number < static_cast<std::size_t>(fault.repeat);
+        // Frame-numbered faults are spent by position, not by count.
+        return hit;
+    }
+    if (hit && fault.repeat > 0) --fault.repeat;
+    return hit;
+}
+
+}  // namespace
+
+Watch::Watch(WatchConfig config) : config_(std::move(config)) {
+    if (!config_.flash_image_path.empty()) {
+        std::string error;
+        std::FILE* probe = std::fopen(config_.flash_image_path.c_str(), "rb");
+        if (probe != nullptr) {
+            std::fclose(probe);
+            if (!flash_.load(config_.flash_image_path, error)) throw std::runtime_error(error);
+        }
+    }
+}
+
+Watch::~Watch() {
+    std::lock_guard lock(lifetime_->mutex);
+    lifetime_->alive = false;
+}
+
+void Watch::set_output(Output output) {
+    std::lock_guard lock(mutex_);
+    output_ = std::move(output);
+}
+
+void Watch::set_scheduler(Scheduler scheduler) {
+    std::lock_guard lock(mutex_);
+    scheduler_ = std::move(scheduler);
+}
+
+void Watch::set_disconnect_handler(std::function<void()> handler) {
+    std::lock_guard lock(mutex_);
+    disconnect_handler_ = std::move(handler);
+}
+
+void Watch::feed(std::span<const std::uint8_t> bytes) {
+    std::vector<Emission> emissions;
+    {
+        std::lock_guard lock(mutex_);
+        assembler_.feed(bytes, [&](std::span<const std::uint8_t> payload) {
+            handle_frame(payload, emissions);
+        });
+    }
+    emit(std::move(emissions));
+}
+
+void Watch::handle_frame(std::span<const std::uint8_t> payload, std::vector<Emission>& out) {
+    const std::uint64_t now = platform::clock().now_ms();
+    if (now < reboot_until_ms_) return;  // rebooting: deaf to everything
+    received_.emplace_back(payload.begin(), payload.end());
+    ++frame_count_;
+    if (payload.empty()) return;
+
+    const std::uint8_t id = payload[0];
+    std::vector<Fault> hits;
+    for (Fault& fault : faults_)
+        if (fault_hits(fault, id, frame_count_)) hits.push_back(fault);
+
+    std::optional<std::vector<std::uint8_t>> reply = answer(payload);
+
+    for (const Fault& fault : hits) {
+        if (fault.kind == FaultKind::disconnect) {
+            out.push_back(Emission{0, {}, true});
+            return;
+        }
+        if (fault.kind == FaultKind::silence) return;
+    }
+    if (!reply) return;
+
+    for (const Fault& fault : hits) {
+        if (fault.kind != FaultKind::wrong_length) continue;
+        if (fault.length_delta > 0) {
+            reply->resize(reply->size() + static_cast<std::size_t>(fault.length_delta), 0x00);
+        } else if (!reply->empty()) {
+            const std::size_t fewer =
+                std::min(reply->size(), static_cast<std::size_t>(-fault.length_delta));
+            reply->resize(reply->size() - fewer);
+        }
+    }
+    std::vector<std::uint8_t> frame = wire::encode_frame(*reply);
+    std::vector<Emission> parts{Emission{0, frame, false}};
+    for (const Fault& fault : hits) {
+        switch (fault.kind) {
+            case FaultKind::bad_checksum:
+                // The low checksum byte sits just before the B0 B3 trailer.
+                for (auto& part : parts) part.bytes[part.bytes.size() - 3] ^= 0x01;
+                break;
+            case FaultKind::garbage_before:
+                if (fault.garbage.empty()) {
+                    parts.front().bytes.insert(parts.front().bytes.begin(),
+                                               Fault::kDefaultGarbage.begin(),
+                                               Fault::kDefaultGarbage.end());
+                } else {
+                    parts.front().bytes.insert(parts.front().bytes.begin(), fault.garbage.begin(),
+                                               fault.garbage.end());
+                }
+                break;
+            case FaultKind::split: {
+                std::vector<Emission> split;
+                for (auto& part : parts) {
+                    const std::size_t at = fault.split_at != 0 && fault.split_at < part.bytes.size()
+                                               ? fault.split_at
+                                               : part.bytes.size() / 2;
+                    Emission first{
+                        part.delay_ms,
+                        {part.bytes.begin(), part.bytes.begin() + static_cast<std::ptrdiff_t>(at)},
+                        false};
+                    Emission second{
+                        part.delay_ms + fault.delay_ms,
+                        {part.bytes.begin() + static_cast<std::ptrdiff_t>(at), part.bytes.end()},
+                        false};
+                    split.push_back(std::move(first));
+                    split.push_back(std::move(second));
+                }
+                parts = std::move(split);
+                break;
+            }
+            case FaultKind::duplicate: {
+                const std::vector<Emission> copy = parts;
+                parts.insert(parts.end(), copy.begin(), copy.end());
+                break;
+            }
+            default:
+                break;
+        }
+    }
+    std::uint32_t delay = 0;
+    for (const Fault& fault : hits)
+        if (fault.kind == FaultKind::delay) delay += fault.delay_ms;
+    for (auto& part : parts) {
+        part.delay_ms += delay;
+        out.push_back(std::move(part));
+    }
+}
+
+std::optional<std::vector<std::uint8_t>> Watch::answer(std::span<const std::uint8_t> p) {
+    const std::size_t n = p.size();
+    switch (p[0]) {
+        case command::kGetVersion: {
+            if (n != 1) return std::nullopt;
+            std::vector<std::uint8_t> r{reply::kVersion};
+            if (config_.numeric_version) {
+                const NumericVersion v = *config_.numeric_version;
+                r.insert(r.end(), {static_cast<std::uint8_t>(v.major & 0xFF),
+                                   static_cast<std::uint8_t>(v.major >> 8),
+                                   static_cast<std::uint8_t>(v.minor & 0xFF),
+                                   static_cast<std::uint8_t>(v.minor >> 8)});
+            } else {
+                r.insert(r.end(), config_.version_text.begin(), config_.version_text.end());
+            }
+            return r;
+        }
+        case command::kReadMemory: {
+            if (n != kReadCommandSize || p[kCountOffset] == 0) return std::nullopt;
+            std::vector<std::uint8_t> r(1 + p[kCountOffset]);
+            r[0] = reply::kReadMemory;
+            if (!flash_.read(address24(p), std::span(r).subspan(1))) return std::nullopt;
+            return r;
+        }
+        case command::kEraseSector:
+            if (n != kEraseCommandSize || !flash_.erase_sector(address24(p))) return std::nullopt;
+            return std::vector<std::uint8_t>{reply::kEraseSector};
+        case command::kWriteMemory: {
+            if (n <= kDataOffset || p[kCountOffset] != n - kDataOffset) return std::nullopt;
+            if (!flash_.program(address24(p), p.subspan(kDataOffset))) return std::nullopt;
+            return std::vector<std::uint8_t>{reply::kWriteMemory};
+        }
+        case command::kPrepareWrite:
+            if (n != 1) return std::nullopt;
+            return std::vector<std::uint8_t>{reply::kPrepareWrite};
+        case command::kProgramUpdate:
+            if (n != 1) return std::nullopt;
+            reboot_until_ms_ = platform::clock().now_ms() + config_.reboot_ms;
+            ++reboots_;
+            return std::vector<std::uint8_t>{reply::kProgramUpdate};
+        case command::kGetStatus: {
+            if (n != 1) return std::nullopt;
+            std::vector<std::uint8_t> r{reply::kStatus};
+            r.insert(r.end(), config_.status_bytes.begin(), config_.status_bytes.end());
+            return r;
+        }
+        case command::kSetExpiryDate: {
+            if (n != kExpiryCommandSize) return std::nullopt;
+            const WatchDate date{kYearBase + p[1], p[2], p[3]};
+            if (!valid_date(date.year, date.month, date.day)) return std::nullopt;
+            agps_expiry_ = date;
+            return std::vector<std::uint8_t>{reply::kExpiryDate};
+        }
+        case command::kSetClock: {
+            if (n != kClockCommandSize) return std::nullopt;
+            const WatchTime t{kYearBase + p[1], p[2], p[3], p[4], p[5], p[6]};
+            if (!valid_date(t.year, t.month, t.day) || t.hour > 23 || t.minute > 59 ||
+                t.second > 59)
+                return std::nullopt;
+            clock_set_ = t;
+            clock_set_at_ms_ = platform::clock().now_ms();
+            return std::vector<std::uint8_t>{reply::kSetClock, kClockAccepted};
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+void Watch::emit(std::vector<Emission> emissions) {
+    if (emissions.empty()) return;
+    Output output;
+    Scheduler scheduler;
+    std::function<void()> disconnect;
+    {
+        std::lock_guard lock(mutex_);
+        output = output_;
+        scheduler = scheduler_;
+        disconnect = disconnect_handler_;
+    }
+    auto deliver = [output, disconnect](const Emission& e) {
+        if (e.disconnect) {
+            if (disconnect) disconnect();
+        } else if (output) {
+            output(e.bytes);
+        }
+    };
+    const std::uint64_t start = platform::clock().now_ms();
+    for (Emission& e : emissions) {
+        if (e.delay_ms == 0) {
+            deliver(e);
+            continue;
+        }
+        std::weak_ptr<Lifetime> weak = lifetime_;
+        auto task = [weak, deliver, e = std::move(e)] {
+            auto lifetime = weak.lock();
+            if (!lifetime) return;
+            std::lock_guard lock(lifetime->mutex);
+            if (lifetime->alive) deliver(e);
+        };
+        if (scheduler) {
+            scheduler(e.delay_ms, std::move(task));
+        } else if (auto* vc = platform::virtual_clock()) {
+            vc->schedule(vc->now_ms() + e.delay_ms, std::move(task));
+        } else {
+            // No transport timer: the feeding thread waits (relative to the feed,
+            // so consecutive parts keep their spacing).
+            const std::uint64_t due = start + e.delay_ms;
+            const std::uint64_t now = platform::clock().now_ms();
+            if (due > now) platform::clock().sleep_ms(static_cast<std::uint32_t>(due - now));
+            task();
+        }
+    }
+}
+
+void Watch::add_fault(const Fault& fault) {
+    std::lock_guard lock(mutex_);
+    faults_.push_back(fault);
+}
+
+void Watch::clear_faults() {
+    std::lock_guard lock(mutex_);
+    faults_.clear();
+}
+
+std::vector<std::vector<std::uint8_t>> Watch::received() const {
+    std::lock_guard lock(mutex_);
+    return received_;
+}
+
+std::size_t Watch::received_count(std::uint8_t id) const {
+    std::lock_guard lock(mutex_);
+    std::size_t count = 0;
+    for (const auto& p : received_)
+        if (!p.empty() && p[0] == id) ++count;
+    return count;
+}
+
+std::vector<std::uint8_t> Watch::received_ids() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::uint8_t> ids;
+    for (const auto& p : received_)
+        if (!p.empty()) ids.push_back(p[0]);
+    return ids;
+}
+
+void Watch::clear_received() {
+    std::lock_guard lock(mutex_);
+    received_.clear();
+}
+
+std::size_t Watch::rejected_frames() const {
+    std::lock_guard lock(mutex_);
+    return assembler_.rejected();
+}
+
+std::optional<WatchDate> Watch::agps_expiry() const {
+    std::lock_guard lock(mutex_);
+    return agps_expiry_;
+}
+
+std::optional<WatchTime> Watch::time() const {
+    std::lock_guard lock(mutex_);
+    if (!clock_set_) return std::nullopt;
+    const std::uint64_t elapsed_ms = platform::clock().now_ms() - clock_set_at_ms_;
+    return add_seconds(*clock_set_, elapsed_ms / 1000);
+}
+
+bool Watch::rebooting() const {
+    std::lock_guard lock(mutex_);
+    return platform::clock().now_ms() < reboot_until_ms_;
+}
+
+std::size_t Watch::reboots() const {
+    std::lock_guard lock(mutex_);
+    return reboots_;
+}
+
+void Watch::set_config(const WatchConfig& config) {
+    std::lock_guard lock(mutex_);
+    config_ = config;
+}
+
+WatchConfig Watch::config() const {
+    std::lock_guard lock(mutex_);
+    return config_;
+}
+
+std::vector<std::uint8_t> Watch::read_flash(std::uint32_t address, std::size_t count) const {
+    std::lock_guard lock(mutex_);
+    return flash_.read(address, count);
+}
+
+void Watch::with_flash(const std::function<void(Flash&)>& fn) {
+    std::lock_guard lock(mutex_);
+    fn(flash_);
+}
+
+bool Watch::load_image(const std::string& path, std::string& error) {
+    std::lock_guard lock(mutex_);
+    return flash_.load(path, error);
+}
+
+bool Watch::save_image(const std::string& path, std::string& error) const {
+    std::lock_guard lock(mutex_);
+    return flash_.save(path, error);
+}
+
+}  // namespace stridelog::sim

@@ -1,0 +1,218 @@
+// The watch's side of the protocol: fed the bytes the host sends (split any
+// way), it reassembles frames, answers each command from its flash, clock and
+// status, and hands the reply bytes to its output. Faults can be injected so
+// the host's failure paths meet a misbehaving watch.
+//
+// Threads: feed() may be called from any one thread at a time (the transport's);
+// the accessors and fault setters may be called from any thread. The output,
+// scheduler and disconnect hooks are called without the watch's lock held, on
+// the feeding thread or on whatever thread runs a scheduled task.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "link/frame.hpp"
+#include "sim/flash.hpp"
+
+namespace stridelog::sim {
+
+// Command and reply ids as the watch knows them.
+namespace command {
+inline constexpr std::uint8_t kGetVersion = 0x10;
+inline constexpr std::uint8_t kReadMemory = 0x12;
+inline constexpr std::uint8_t kEraseSector = 0x14;
+inline constexpr std::uint8_t kWriteMemory = 0x16;
+inline constexpr std::uint8_t kPrepareWrite = 0x24;
+inline constexpr std::uint8_t kProgramUpdate = 0x28;
+inline constexpr std::uint8_t kGetStatus = 0x2C;
+inline constexpr std::uint8_t kSetExpiryDate = 0x2E;
+inline constexpr std::uint8_t kSetClock = 0x39;
+}  // namespace command
+
+namespace reply {
+inline constexpr std::uint8_t kVersion = 0x11;
+inline constexpr std::uint8_t kReadMemory = 0x13;
+inline constexpr std::uint8_t kEraseSector = 0x15;
+inline constexpr std::uint8_t kWriteMemory = 0x17;
+inline constexpr std::uint8_t kPrepareWrite = 0x25;
+inline constexpr std::uint8_t kProgramUpdate = 0x29;
+inline constexpr std::uint8_t kStatus = 0x2D;
+inline constexpr std::uint8_t kExpiryDate = 0x2F;
+inline constexpr std::uint8_t kSetClock = 0x3A;
+}  // namespace reply
+
+struct NumericVersion {
+    std::uint16_t major = 1;
+    std::uint16_t minor = 30;
+};
+
+struct WatchConfig {
+    // The text form of the version reply ("Ver" and a number), used unless a
+    // numeric version is given.
+    std::string version_text = "Ver1.30";
+    // When set, the version reply is the five-byte form: major, minor as LE16.
+    std::optional<NumericVersion> numeric_version;
+    // Bytes after the id of the status reply; two or more.
+    std::vector<std::uint8_t> status_bytes{0x01, 0x00, 0x00, 0x01};
+    // How long the watch ignores everything after acknowledging a program update.
+    std::uint32_t reboot_ms = 5000;
+    // Flash image loaded at construction when the file exists (empty: erased flash).
+    // Generated content (sessions, paths, settings) belongs in such an image.
+    std::string flash_image_path;
+};
+
+enum class FaultKind {
+    silence,         // no reply
+    delay,           // the reply leaves delay_ms later
+    bad_checksum,    // the reply's checksum is off by one bit
+    wrong_length,    // the reply payload has length_delta bytes more (or fewer)
+    garbage_before,  // `garbage` precedes the reply frame
+    split,           // the reply frame goes out in two writes, delay_ms apart
+    duplicate,       // the reply frame goes out twice
+    disconnect,      // the line goes away instead of a reply
+};
+
+// Which received frames a fault hits: the next `repeat` frames carrying
+// `command`, or (command unset) the frames numbered frame_number ..
+// frame_number + repeat - 1 (1-based, counting every valid frame received).
+struct Fault {
+    // Line noise that a host's receiver skips without losing the frame behind it.
+    static constexpr std::array<std::uint8_t, 5> kDefaultGarbage{0x00, 0xFF, 0xB0, 0xB3, 0x55};
+
+    FaultKind kind = FaultKind::silence;
+    std::optional<std::uint8_t> command;
+    std::size_t frame_number = 0;
+    int repeat = 1;  // negative: every match from then on
+    std::uint32_t delay_ms = 0;
+    int length_delta = 1;  // wrong_length: +1 or -1
+    // garbage_before; empty: kDefaultGarbage. Bytes ending in A0 would also swallow
+    // the frame's own A0, as a host's receiver drops an A0 A0 A2 start.
+    std::vector<std::uint8_t> garbage;
+    std::size_t split_at = 0;  // split: bytes in the first write (0: half the frame)
+
+    static Fault on_command(FaultKind kind, std::uint8_t id, int repeat = 1) {
+        Fault f;
+        f.kind = kind;
+        f.command = id;
+        f.repeat = repeat;
+        return f;
+    }
+    static Fault on_frame(FaultKind kind, std::size_t number, int repeat = 1) {
+        Fault f;
+        f.kind = kind;
+        f.frame_number = number;
+        f.repeat = repeat;
+        return f;
+    }
+};
+
+// The watch's real-time clock, in point order.
+struct WatchTime {
+    int year = 2000;
+    int month = 1;
+    int day = 1;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    bool operator==(const WatchTime&) const = default;
+};
+
+struct WatchDate {
+    int year = 2000;
+    int month = 1;
+    int day = 1;
+    bool operator==(const WatchDate&) const = default;
+};
+
+class Watch {
+  public:
+    using Output = std::function<void(std::span<const std::uint8_t>)>;
+    // Runs `task` after delay_ms (on the transport's terms).
+    using Scheduler = std::function<void(std::uint32_t delay_ms, std::function<void()> task)>;
+
+    explicit Watch(WatchConfig config = {});
+    ~Watch();
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
+
+    // Hooks set by the transport. Without a scheduler, delays go to the virtual
+    // clock when one is installed, else the feeding thread sleeps.
+    void set_output(Output output);
+    void set_scheduler(Scheduler scheduler);
+    void set_disconnect_handler(std::function<void()> handler);
+
+    // Bytes from the host, any split.
+    void feed(std::span<const std::uint8_t> bytes);
+
+    void add_fault(const Fault& fault);
+    void clear_faults();
+
+    // What the watch saw: every valid frame's payload, in order.
+    std::vector<std::vector<std::uint8_t>> received() const;
+    std::size_t received_count(std::uint8_t id) const;
+    std::vector<std::uint8_t> received_ids() const;
+    void clear_received();
+    // Frames dropped by the watch's receiver (bad checksum or trailer).
+    std::size_t rejected_frames() const;
+
+    std::optional<WatchDate> agps_expiry() const;
+    // The running clock, once set.
+    std::optional<WatchTime> time() const;
+    bool rebooting() const;
+    std::size_t reboots() const;
+
+    void set_config(const WatchConfig& config);
+    WatchConfig config() const;
+
+    // Flash access under the watch's lock.
+    std::vector<std::uint8_t> read_flash(std::uint32_t address, std::size_t count) const;
+    void with_flash(const std::function<void(Flash&)>& fn);
+    bool load_image(const std::string& path, std::string& error);
+    bool save_image(const std::string& path, std::string& error) const;
+
+  private:
+    struct Emission {
+        std::uint32_t delay_ms = 0;  // after the feed that caused it
+        std::vector<std::uint8_t> bytes;
+        bool disconnect = false;
+    };
+
+    void handle_frame(std::span<const std::uint8_t> payload, std::vector<Emission>& out);
+    std::optional<std::vector<std::uint8_t>> answer(std::span<const std::uint8_t> payload);
+    std::vector<Fault> take_matching_faults(std::uint8_t id);
+    void emit(std::vector<Emission> emissions);
+
+    mutable std::mutex mutex_;
+    WatchConfig config_;
+    Flash flash_;
+    wire::FrameAssembler assembler_;
+    std::vector<std::vector<std::uint8_t>> received_;
+    std::size_t frame_count_ = 0;
+    std::vector<Fault> faults_;
+    std::optional<WatchDate> agps_expiry_;
+    std::optional<WatchTime> clock_set_;
+    std::uint64_t clock_set_at_ms_ = 0;
+    std::uint64_t reboot_until_ms_ = 0;
+    std::size_t reboots_ = 0;
+
+    Output output_;
+    Scheduler scheduler_;
+    std::function<void()> disconnect_handler_;
+
+    // Scheduled tasks check this before touching the watch.
+    struct Lifetime {
+        std::mutex mutex;
+        bool alive = true;
+    };
+    std::shared_ptr<Lifetime> lifetime_ = std::make_shared<Lifetime>();
+};
+
+}  // namespace stridelog::sim

@@ -1,0 +1,135 @@
+// The watch served on a real pseudo-terminal, met by a plain termios client.
+#include "sim/pty_server.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "link/frame.hpp"
+
+namespace stridelog::sim {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class Client {
+  public:
+    explicit Client(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (fd_ < 0) return;
+        termios tio{};
+        ::tcgetattr(fd_, &tio);
+        ::cfmakeraw(&tio);
+        ::cfsetspeed(&tio, B115200);
+        ::tcsetattr(fd_, TCSANOW, &tio);
+    }
+    ~Client() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+
+    bool send(const Bytes& payload) {
+        const Bytes frame = wire::encode_frame(payload);
+        return ::write(fd_, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size());
+    }
+    // Reads until `count` frames arrived or the line is quiet for quiet_ms.
+    // Returns the payloads; `gone` tells whether the line failed.
+    std::vector<Bytes> receive(std::size_t count, int quiet_ms = 2000) {
+        std::vector<Bytes> out;
+        while (out.size() < count) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, quiet_ms) <= 0) break;
+            std::uint8_t buffer[256];
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n <= 0) {
+                gone = true;
+                break;
+            }
+            raw.insert(raw.end(), buffer, buffer + n);
+            assembler_.feed(
+                std::span(buffer, static_cast<std::size_t>(n)),
+                [&](std::span<const std::uint8_t> pl) { out.emplace_back(pl.begin(), pl.end()); });
+        }
+        return out;
+    }
+
+    Bytes raw;
+    bool gone = false;
+
+  private:
+    int fd_ = -1;
+    wire::FrameAssembler assembler_;
+};
+
+TEST(PtyServer, ServesAClientThatOpensTheSlaveRepeatedly) {
+    for (std::uint32_t baud : {0u, 115200u}) {
+        Watch watch;
+        watch.with_flash([](Flash& f) { f.store(0x1D000, Bytes{0x0D, 0x0A, 0x11, 0x13}); });
+        PtyServer server;
+        ASSERT_TRUE(server.start(watch, baud)) << server.last_error();
+        for (int session = 0; session < 2; ++session) {
+            Client client(server.slave_path());
+            ASSERT_TRUE(client.ok()) << baud;
+            ASSERT_TRUE(client.send({0x10}));
+            ASSERT_TRUE(client.send({0x12, 0x00, 0xD0, 0x01, 128}));
+            const auto replies = client.receive(2);
+            ASSERT_EQ(replies.size(), 2u) << "baud " << baud << " session " << session;
+            EXPECT_EQ(replies[0], (Bytes{0x11, 'V', 'e', 'r', '1', '.', '3', '0'}));
+            Bytes expected(129, 0xFF);
+            expected[0] = 0x13;
+            // Bytes a cooked line would translate pass untouched.
+            std::copy_n(Bytes{0x0D, 0x0A, 0x11, 0x13}.begin(), 4, expected.begin() + 1);
+            EXPECT_EQ(replies[1], expected);
+        }
+        EXPECT_EQ(watch.received_ids(), (Bytes{0x10, 0x12, 0x10, 0x12}));
+        server.stop();
+        EXPECT_FALSE(server.serving());
+    }
+}
+
+TEST(PtyServer, FaultsReachTheClientAsBytes) {
+    Watch watch;
+    Fault split = Fault::on_command(FaultKind::split, 0x2C);
+    split.delay_ms = 50;
+    watch.add_fault(split);
+    watch.add_fault(Fault::on_command(FaultKind::garbage_before, 0x10));
+    PtyServer server;
+    ASSERT_TRUE(server.start(watch, 0));
+    Client client(server.slave_path());
+    ASSERT_TRUE(client.send({0x10}));
+    ASSERT_EQ(client.receive(1).size(), 1u);
+    Bytes expected{0x00, 0xFF, 0xB0, 0xB3, 0x55};
+    const Bytes version = wire::encode_frame(Bytes{0x11, 'V', 'e', 'r', '1', '.', '3', '0'});
+    expected.insert(expected.end(), version.begin(), version.end());
+    EXPECT_EQ(client.raw, expected);
+
+    client.raw.clear();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(client.send({0x2C}));
+    ASSERT_EQ(client.receive(1).size(), 1u);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+    EXPECT_EQ(client.raw, wire::encode_frame(Bytes{0x2D, 0x01, 0x00, 0x00, 0x01}));
+}
+
+TEST(PtyServer, DisconnectionClosesTheLine) {
+    Watch watch;
+    watch.add_fault(Fault::on_command(FaultKind::disconnect, 0x14));
+    PtyServer server;
+    ASSERT_TRUE(server.start(watch, 0));
+    Client client(server.slave_path());
+    ASSERT_TRUE(client.send({0x24}));
+    ASSERT_EQ(client.receive(1).size(), 1u);
+    ASSERT_TRUE(client.send({0x14, 0x00, 0x10, 0x00}));
+    EXPECT_TRUE(client.receive(1).empty());
+    EXPECT_TRUE(client.gone);
+    for (int i = 0; i < 200 && server.serving(); ++i) ::usleep(5000);
+    EXPECT_FALSE(server.serving());
+    server.stop();
+}
+
+}  // namespace
+}  // namespace stridelog::sim
