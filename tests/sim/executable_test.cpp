@@ -12,7 +12,9 @@
 #include <fstream>
 
 #include "link/frame.hpp"
+#include "platform/registry.hpp"
 #include "sim/flash.hpp"
+#include "tests/support/test_environment.hpp"
 
 namespace {
 
