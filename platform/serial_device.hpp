@@ -25,7 +25,7 @@ struct LineSettings {
 };
 
 class SerialDevice {
-public:
+  public:
     virtual ~SerialDevice() = default;
     // Applies the line settings; false with errno-style `error` when refused.
     virtual bool configure(const LineSettings& settings, int& error) = 0;
@@ -38,6 +38,9 @@ public:
     virtual long read_burst(std::span<std::uint8_t> buffer) = 0;
     // Makes every read_burst, pending or later, return -1 at once.
     virtual void interrupt() = 0;
+    // Undoes interrupt() so reading can start again; called only while no
+    // read_burst is pending. False when the backend cannot (the default).
+    virtual bool resume() { return false; }
 };
 
 using SerialOpener =

@@ -1,0 +1,310 @@
+#include "link/watch_link.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <string>
+
+#include "link/frame.hpp"
+#include "link/link_messages.hpp"
+#include "link/serial_port.hpp"
+#include "platform/debug_output.hpp"
+#include "platform/window_system.hpp"
+
+namespace stridelog {
+namespace {
+
+// Bytes asked for per port read; a burst rarely exceeds one frame.
+constexpr std::size_t kReadRequest = 200;
+// A text version is read from a zero-filled buffer of this size, so at most
+// 31 characters survive (longer texts are cut, not rejected).
+constexpr std::size_t kVersionTextBuffer = 32;
+// A numeric version reply: id + two 16-bit little-endian numbers.
+constexpr std::uint16_t kNumericVersionLength = 5;
+
+void drop_version_text(UINT, WPARAM wparam, LPARAM) {
+    delete reinterpret_cast<std::string*>(wparam);
+}
+
+void drop_status_block(UINT, WPARAM wparam, LPARAM) {
+    delete[] reinterpret_cast<std::uint8_t*>(wparam);
+}
+
+void put_address(std::uint8_t* out, std::uint32_t address) {
+    out[0] = static_cast<std::uint8_t>(address & 0xFF);
+    out[1] = static_cast<std::uint8_t>((address >> 8) & 0xFF);
+    out[2] = static_cast<std::uint8_t>((address >> 16) & 0xFF);
+}
+
+bool trace_enabled() {
+    const char* v = std::getenv("STRIDELOG_TRACE_FRAMES");
+    return v != nullptr && std::strcmp(v, "1") == 0;
+}
+
+}  // namespace
+
+CWatchLink::CWatchLink(HWND owner)
+    : owner_(owner),
+      low_level_message_(platform::register_window_message(kLowLevelMessageName)),
+      trace_frames_(trace_enabled()) {}
+
+CWatchLink::~CWatchLink() {
+    StopReceiving();
+    port_.reset();
+}
+
+bool CWatchLink::OpenPort(int port, DCB dcb) {
+    if (port_) {
+        StopReceiving();
+        port_.reset();
+    }
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    auto serial = std::make_unique<CSerialPort>();
+    if (!serial->Open(port, dcb)) return false;
+    port_ = std::move(serial);
+    StartReceiving();
+    return true;
+}
+
+bool CWatchLink::IsOpen() const {
+    return port_ && port_->IsOpen();
+}
+
+std::uint16_t CWatchLink::ComputeChecksum(const std::uint8_t* bytes, std::size_t count) {
+    if (bytes == nullptr) return 0;
+    return wire::compute_checksum(std::span(bytes, count));
+}
+
+bool CWatchLink::SendFrame(const std::uint8_t* payload, std::uint8_t length) {
+    if (!port_ || payload == nullptr || length == 0) return false;
+    std::array<std::uint8_t, wire::kMaxSendPayload + wire::kOverhead> frame;
+    const std::size_t size = wire::encode_frame(std::span(payload, length), frame);
+    if (trace_frames_) TraceFrame("TX", frame.data(), size);
+    std::size_t written = 0;
+    return port_->Write(frame.data(), size, written, kSendTimeoutMs);
+}
+
+void CWatchLink::StartReceiving() {
+    if (!port_) return;
+    StopReceiving();
+    if (!port_->ResumeRead()) return;
+    stop_.store(false, std::memory_order_release);
+    receive_thread_ = std::thread([this] { ReceiveLoop(); });
+}
+
+void CWatchLink::StopReceiving() {
+    if (!receive_thread_.joinable()) return;
+    stop_.store(true, std::memory_order_release);
+    port_->InterruptRead();
+    // Joining waits exactly as long as the thread needs; no polling, no sleeps.
+    receive_thread_.join();
+}
+
+void CWatchLink::ReceiveLoop() {
+    std::array<std::uint8_t, kReadRequest> buffer;
+    wire::FrameAssembler assembler;
+    while (!stop_.load(std::memory_order_acquire)) {
+        const long n = port_->ReadBurst(buffer.data(), buffer.size());
+        if (n < 0) break;  // stopped, or the line is gone
+        assembler.feed(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)),
+                       [this](std::span<const std::uint8_t> payload) {
+                           if (trace_frames_) {
+                               const auto frame = wire::encode_frame(payload);
+                               TraceFrame("RX", frame.data(), frame.size());
+                           }
+                           ParseMessage(payload.data(), static_cast<std::uint16_t>(payload.size()));
+                       });
+    }
+}
+
+void CWatchLink::TraceFrame(const char* direction, const std::uint8_t* frame,
+                            std::size_t size) const {
+    std::string line = "Link ";
+    line += direction;
+    char hex[4];
+    for (std::size_t i = 0; i < size; ++i) {
+        std::snprintf(hex, sizeof hex, " %02X", frame[i]);
+        line += hex;
+    }
+    line += '\n';
+    platform::debug_output(line);
+}
+
+void CWatchLink::Post(UINT message, WPARAM wparam, LPARAM lparam) {
+    platform::post_message(owner_, message, wparam, lparam);
+}
+
+// ---- command senders ----------------------------------------------------
+
+bool CWatchLink::GetVersion() {
+    const std::uint8_t p[] = {watch_id::kGetVersion};
+    return SendFrame(p, sizeof p);
+}
+
+bool CWatchLink::ReadMemory(std::uint32_t address, std::uint8_t count, std::uint8_t* destination) {
+    // A reply to a larger count could never be accepted, and a reply with no
+    // destination would have nowhere to go.
+    if (destination == nullptr || count == 0 || count > kMaxReadCount) return false;
+    read_count_.store(count, std::memory_order_relaxed);
+    read_destination_.store(destination, std::memory_order_release);
+    std::uint8_t p[5] = {watch_id::kReadMemory};
+    put_address(p + 1, address);
+    p[4] = count;
+    return SendFrame(p, sizeof p);
+}
+
+bool CWatchLink::EraseSector(std::uint32_t address) {
+    std::uint8_t p[4] = {watch_id::kEraseSector};
+    put_address(p + 1, address);
+    return SendFrame(p, sizeof p);
+}
+
+bool CWatchLink::WriteMemory(std::uint32_t address, std::uint8_t count, const std::uint8_t* data) {
+    if (count > kMaxWriteCount || (count > 0 && data == nullptr)) return false;
+    write_count_.store(count, std::memory_order_release);
+    std::array<std::uint8_t, 5 + kMaxWriteCount> p{};
+    p[0] = watch_id::kWriteMemory;
+    put_address(p.data() + 1, address);
+    p[4] = count;
+    if (count > 0) std::memcpy(p.data() + 5, data, count);
+    return SendFrame(p.data(), static_cast<std::uint8_t>(5 + count));
+}
+
+bool CWatchLink::PrepareWrite() {
+    const std::uint8_t p[] = {watch_id::kPrepareWrite};
+    return SendFrame(p, sizeof p);
+}
+
+bool CWatchLink::ProgramUpdate() {
+    const std::uint8_t p[] = {watch_id::kProgramUpdate};
+    return SendFrame(p, sizeof p);
+}
+
+bool CWatchLink::GetStatus() {
+    const std::uint8_t p[] = {watch_id::kGetStatus};
+    return SendFrame(p, sizeof p);
+}
+
+bool CWatchLink::SetExpiryDate(int year, int month, int day) {
+    // The year travels as one byte; anything outside would wrap to a wrong date.
+    if (year < 2000 || year > 2255 || month < 0 || month > 255 || day < 0 || day > 255)
+        return false;
+    const std::uint8_t p[] = {watch_id::kSetExpiryDate, static_cast<std::uint8_t>(year - 2000),
+                              static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)};
+    return SendFrame(p, sizeof p);
+}
+
+bool CWatchLink::SetClock(std::uint8_t year_minus_2000, std::uint8_t month, std::uint8_t day,
+                          std::uint8_t hour, std::uint8_t minute, std::uint8_t second) {
+    const std::uint8_t p[] = {
+        watch_id::kSetClock, year_minus_2000, month, day, hour, minute, second};
+    return SendFrame(p, sizeof p);
+}
+
+// ---- reply parser ---------------------------------------------------------
+
+void CWatchLink::ParseMessage(const std::uint8_t* payload, std::uint16_t length) {
+    if (payload == nullptr || length == 0) return;
+    const std::uint8_t id = payload[0];
+    // Replies with a length rule: the message posted when it holds.
+    auto expect = [&](bool length_ok, UINT message, WPARAM wparam, LPARAM lparam) {
+        if (length_ok)
+            Post(message, wparam, lparam);
+        else
+            Post(WM_LINK_BAD_REPLY, 0, id);
+    };
+    switch (id) {
+        case watch_id::kVersionReply:
+            PostVersion(payload, length);
+            break;
+        case watch_id::kReadReply: {
+            const std::uint8_t count = read_count_.load(std::memory_order_relaxed);
+            std::uint8_t* destination = read_destination_.load(std::memory_order_acquire);
+            if (length < 2 || length != count + 1 || destination == nullptr) {
+                Post(WM_LINK_BAD_REPLY, 0, id);
+                break;
+            }
+            std::memcpy(destination, payload + 1, count);
+            Post(WM_LINK_READ_DATA, reinterpret_cast<WPARAM>(destination), count);
+            break;
+        }
+        case watch_id::kEraseReply:
+            expect(length == 1, WM_LINK_ERASE_ACK, 0, 0);
+            break;
+        case watch_id::kWriteReply:
+            expect(length == 1, WM_LINK_WRITE_ACK, 0, write_count_.load(std::memory_order_acquire));
+            break;
+        case watch_id::kAck23:
+            expect(length == 1, WM_LINK_ACK_23, 0, 0);
+            break;
+        case watch_id::kPrepareWriteReply:
+            expect(length == 1, WM_LINK_PREPARE_ACK, 0, 0);
+            break;
+        case watch_id::kProgramUpdateReply:
+            Post(WM_LINK_PROGRAM_ACK, 0, 0);
+            break;
+        case watch_id::kStatusReply:
+            if (length >= 3)
+                PostStatus(payload, length);
+            else
+                Post(WM_LINK_BAD_REPLY, 0, id);
+            break;
+        case watch_id::kSetExpiryDateReply:
+            expect(length == 1, WM_LINK_EXPIRY_ACK, 0, 0);
+            break;
+        case watch_id::kSetClockReply:
+            expect(length == 2, WM_LINK_CLOCK_ACK, length == 2 ? payload[1] : 0, 0);
+            break;
+        case watch_id::kUnused19:
+            if (length != 6) Post(WM_LINK_BAD_REPLY, 0, id);
+            break;
+        case watch_id::kUnused1B:
+        case watch_id::kUnused1D:
+        case watch_id::kUnused1F:
+        case watch_id::kUnused21:
+        case watch_id::kUnusedF0:
+            if (length != 1) Post(WM_LINK_BAD_REPLY, 0, id);
+            break;
+        default:
+            break;  // not a reply of ours
+    }
+}
+
+void CWatchLink::PostVersion(const std::uint8_t* payload, std::uint16_t length) {
+    std::string text;
+    const bool numeric = length == kNumericVersionLength;
+    if (numeric) {
+        const unsigned major = payload[1] | (payload[2] << 8);
+        const unsigned minor = payload[3] | (payload[4] << 8);
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%u.%u", major, minor);
+        text = buf;
+    } else {
+        const std::size_t n = std::min<std::size_t>(length - 1u, kVersionTextBuffer - 1);
+        const auto* begin = payload + 1;
+        text.assign(begin, std::find(begin, begin + n, std::uint8_t{0}));
+    }
+    auto* owned = new std::string(std::move(text));
+    if (!platform::post_message(owner_, WM_LINK_VERSION, reinterpret_cast<WPARAM>(owned), 0,
+                                drop_version_text)) {
+        delete owned;
+        return;
+    }
+    // Announced only; the string stays owned by the WM_LINK_VERSION handler.
+    if (!numeric) Post(low_level_message_, WM_LINK_VERSION, reinterpret_cast<LPARAM>(owned));
+}
+
+void CWatchLink::PostStatus(const std::uint8_t* payload, std::uint16_t length) {
+    const std::size_t size = length - 1u;
+    auto* block = new std::uint8_t[size];
+    std::memcpy(block, payload + 1, size);
+    if (!platform::post_message(owner_, WM_LINK_STATUS, reinterpret_cast<WPARAM>(block),
+                                static_cast<LPARAM>(size), drop_status_block))
+        delete[] block;
+}
+
+}  // namespace stridelog

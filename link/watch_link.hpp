@@ -1,0 +1,124 @@
+// The connection to one watch for the life of one task window: owns the serial
+// port, frames and sends every command, and runs the receive thread that cuts
+// the incoming stream into frames and turns each reply into a private message
+// (link/link_messages.hpp) posted to the owner window.
+//
+// Threads: the owner's thread creates the link, opens it, sends commands,
+// starts and stops receiving and destroys it. The receive thread only calls
+// ParseMessage, which posts to the owner and, for read replies, copies into the
+// destination recorded by ReadMemory. One command is outstanding at a time: a
+// caller sends the next one only after the reply (or its timer), which is what
+// keeps the single read destination safe.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+#include "link/dcb.hpp"
+#include "stridelog/win_types.h"
+
+namespace stridelog {
+
+class CSerialPort;
+
+// Message ids of the watch protocol: commands are even, replies the next odd id.
+namespace watch_id {
+inline constexpr std::uint8_t kGetVersion = 0x10;
+inline constexpr std::uint8_t kVersionReply = 0x11;
+inline constexpr std::uint8_t kReadMemory = 0x12;
+inline constexpr std::uint8_t kReadReply = 0x13;
+inline constexpr std::uint8_t kEraseSector = 0x14;
+inline constexpr std::uint8_t kEraseReply = 0x15;
+inline constexpr std::uint8_t kWriteMemory = 0x16;
+inline constexpr std::uint8_t kWriteReply = 0x17;
+inline constexpr std::uint8_t kUnused19 = 0x19;
+inline constexpr std::uint8_t kUnused1B = 0x1B;
+inline constexpr std::uint8_t kUnused1D = 0x1D;
+inline constexpr std::uint8_t kUnused1F = 0x1F;
+inline constexpr std::uint8_t kUnused21 = 0x21;
+inline constexpr std::uint8_t kAck23 = 0x23;
+inline constexpr std::uint8_t kPrepareWrite = 0x24;
+inline constexpr std::uint8_t kPrepareWriteReply = 0x25;
+inline constexpr std::uint8_t kProgramUpdate = 0x28;
+inline constexpr std::uint8_t kProgramUpdateReply = 0x29;
+inline constexpr std::uint8_t kGetStatus = 0x2C;
+inline constexpr std::uint8_t kStatusReply = 0x2D;
+inline constexpr std::uint8_t kSetExpiryDate = 0x2E;
+inline constexpr std::uint8_t kSetExpiryDateReply = 0x2F;
+inline constexpr std::uint8_t kSetClock = 0x39;
+inline constexpr std::uint8_t kSetClockReply = 0x3A;
+inline constexpr std::uint8_t kUnusedF0 = 0xF0;
+}  // namespace watch_id
+
+// Largest count one ReadMemory may ask for: its reply (count + 1 bytes) must
+// fit the 200 payload bytes the receiver accepts.
+inline constexpr std::uint8_t kMaxReadCount = 199;
+// Largest count one WriteMemory may carry: id, address and count take 5 of the
+// 255 payload bytes a frame can announce.
+inline constexpr std::uint8_t kMaxWriteCount = 250;
+// Time bound of one frame write.
+inline constexpr std::uint32_t kSendTimeoutMs = 1000;
+
+class CWatchLink {
+  public:
+    explicit CWatchLink(HWND owner);
+    virtual ~CWatchLink();
+    CWatchLink(const CWatchLink&) = delete;
+    CWatchLink& operator=(const CWatchLink&) = delete;
+
+    // Replaces any open port, forces RTS off and DTR on, opens and starts receiving.
+    bool OpenPort(int port, DCB dcb);
+    // Frames and writes the payload (1..255 bytes) within 1000 ms.
+    bool SendFrame(const std::uint8_t* payload, std::uint8_t length);
+    static std::uint16_t ComputeChecksum(const std::uint8_t* bytes, std::size_t count);
+
+    void StartReceiving();
+    void StopReceiving();
+
+    // Command senders; each returns the result of SendFrame, or false without
+    // sending when its arguments cannot make a valid command.
+    bool GetVersion();
+    // count 1..199; destination receives the reply's count bytes.
+    bool ReadMemory(std::uint32_t address, std::uint8_t count, std::uint8_t* destination);
+    bool EraseSector(std::uint32_t address);
+    // count 0..250.
+    bool WriteMemory(std::uint32_t address, std::uint8_t count, const std::uint8_t* data);
+    bool PrepareWrite();
+    bool ProgramUpdate();
+    bool GetStatus();
+    // Full year 2000..2255; the watch gets year - 2000.
+    bool SetExpiryDate(int year, int month, int day);
+    bool SetClock(std::uint8_t year_minus_2000, std::uint8_t month, std::uint8_t day,
+                  std::uint8_t hour, std::uint8_t minute, std::uint8_t second);
+
+    // One reply payload (id first); called by the receive thread.
+    void ParseMessage(const std::uint8_t* payload, std::uint16_t length);
+
+    bool IsOpen() const;
+    // Id of the registered low-level message posted with text version replies.
+    UINT LowLevelMessage() const { return low_level_message_; }
+
+  private:
+    void ReceiveLoop();
+    void Post(UINT message, WPARAM wparam, LPARAM lparam);
+    void PostVersion(const std::uint8_t* payload, std::uint16_t length);
+    void PostStatus(const std::uint8_t* payload, std::uint16_t length);
+    void TraceFrame(const char* direction, const std::uint8_t* frame, std::size_t size) const;
+
+    HWND owner_;
+    UINT low_level_message_;
+    bool trace_frames_;
+    std::unique_ptr<CSerialPort> port_;
+    std::thread receive_thread_;
+    std::atomic<bool> stop_{false};
+    // Set by the senders before the command goes out, read by the parser once
+    // the reply is in; atomics so the hand-over through the device is visible.
+    std::atomic<std::uint8_t*> read_destination_{nullptr};
+    std::atomic<std::uint8_t> read_count_{0};
+    std::atomic<std::uint8_t> write_count_{0};
+};
+
+}  // namespace stridelog

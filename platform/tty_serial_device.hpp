@@ -1,0 +1,44 @@
+// The tty backend of the serial device seam: a USB-serial cable or a
+// pseudo-terminal, opened exclusively, raw 8N1 (or as configured), non-blocking
+// with poll()-bounded waits.
+//
+// Threads: as SerialDevice. read_burst on one thread, write on another;
+// interrupt() from any thread.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "platform/serial_device.hpp"
+
+namespace stridelog::platform {
+
+class TtySerialDevice final : public SerialDevice {
+  public:
+    // Opens `path` exclusively: a second open, from this process or another,
+    // fails with EBUSY. Null with errno in `error` on failure.
+    static std::unique_ptr<TtySerialDevice> open(const std::string& path, int& error);
+    ~TtySerialDevice() override;
+    TtySerialDevice(const TtySerialDevice&) = delete;
+    TtySerialDevice& operator=(const TtySerialDevice&) = delete;
+
+    bool configure(const LineSettings& settings, int& error) override;
+    // On failure errno says why: ETIMEDOUT when the time-out passed.
+    bool write(std::span<const std::uint8_t> bytes, std::uint32_t timeout_ms,
+               std::size_t& written) override;
+    long read_burst(std::span<std::uint8_t> buffer) override;
+    void interrupt() override;
+    bool resume() override;
+
+  private:
+    TtySerialDevice(int fd, int wake_fd) : fd_(fd), wake_fd_(wake_fd) {}
+
+    int fd_ = -1;
+    // Written once by interrupt() and left readable, so a reader that arrives
+    // late sees it too; drained by resume().
+    int wake_fd_ = -1;
+    std::atomic<bool> interrupted_{false};
+};
+
+}  // namespace stridelog::platform

@@ -1,0 +1,166 @@
+// Shared pieces of the link tests: a real pseudo-terminal pair whose master side
+// the test drives, and an owner window that records the link's private messages
+// as the task window would receive them.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "link/link_messages.hpp"
+#include "platform/clock.hpp"
+#include "platform/window_system.hpp"
+
+namespace stridelog::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A pseudo-terminal: the test holds the master, the code under test opens the
+// slave by path (the slave descriptor from openpty is closed at once).
+class PtyPair {
+  public:
+    PtyPair() {
+        int slave = -1;
+        char name[256] = {};
+        if (::openpty(&master_, &slave, name, nullptr, nullptr) == 0) {
+            path_ = name;
+            ::close(slave);
+            ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+        }
+    }
+    ~PtyPair() { close_master(); }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    bool ok() const { return master_ >= 0 && !path_.empty(); }
+    const std::string& path() const { return path_; }
+    int master() const { return master_; }
+    void close_master() {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
+
+    void send(const Bytes& bytes) const {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+            if (n > 0) done += static_cast<std::size_t>(n);
+        }
+    }
+    // Reads exactly `count` bytes, or what arrived within the time-out.
+    Bytes receive(std::size_t count, int timeout_ms = 2000) const {
+        Bytes out;
+        std::uint8_t buf[512];
+        while (out.size() < count) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, timeout_ms) <= 0) break;
+            const ssize_t n = ::read(master_, buf, std::min(sizeof buf, count - out.size()));
+            if (n <= 0) break;
+            out.insert(out.end(), buf, buf + n);
+        }
+        return out;
+    }
+    // Discards whatever waits on the master side.
+    std::size_t drain() const {
+        std::size_t total = 0;
+        std::uint8_t buf[4096];
+        for (;;) {
+            const ssize_t n = ::read(master_, buf, sizeof buf);
+            if (n <= 0) return total;
+            total += static_cast<std::size_t>(n);
+        }
+    }
+
+  private:
+    int master_ = -1;
+    std::string path_;
+};
+
+// One private message as the owner saw it; owned payloads are copied out and
+// freed as the task window's handlers free them.
+struct LinkMessage {
+    UINT message = 0;
+    WPARAM wparam = 0;
+    LPARAM lparam = 0;
+    std::string text;  // WM_LINK_VERSION
+    Bytes block;       // WM_LINK_STATUS
+
+    bool operator==(const LinkMessage&) const = default;
+};
+
+inline void PrintTo(const LinkMessage& m, std::ostream* os) {
+    *os << std::hex << "{0x" << m.message << " w=0x" << m.wparam << " l=0x" << m.lparam;
+    if (!m.text.empty()) *os << " \"" << m.text << "\"";
+    for (auto b : m.block) *os << " " << static_cast<unsigned>(b);
+    *os << std::dec << "}";
+}
+
+class OwnerWindow {
+  public:
+    OwnerWindow() {
+        low_level_ = platform::register_window_message(kLowLevelMessageName);
+        hwnd_ = platform::create_window([this](HWND, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+            if (m == platform::kWmDestroy || m == platform::kWmNcDestroy) return 0;
+            LinkMessage rec{m, w, l, {}, {}};
+            if (m == WM_LINK_VERSION) {
+                auto* s = reinterpret_cast<std::string*>(w);
+                rec.text = *s;
+                rec.wparam = 0;
+                delete s;
+            } else if (m == WM_LINK_STATUS) {
+                auto* b = reinterpret_cast<std::uint8_t*>(w);
+                rec.block.assign(b, b + l);
+                rec.wparam = 0;
+                delete[] b;
+            } else if (m == low_level_) {
+                rec.wparam = w;
+                rec.lparam = 0;  // a pointer; only its presence matters
+            }
+            messages_.push_back(rec);
+            return 0;
+        });
+    }
+    ~OwnerWindow() { destroy(); }
+    void destroy() {
+        if (hwnd_) platform::destroy_window(hwnd_);
+        hwnd_ = nullptr;
+    }
+    HWND hwnd() const { return hwnd_; }
+    UINT low_level() const { return low_level_; }
+    std::vector<LinkMessage>& messages() { return messages_; }
+
+    // Pumps the loop until `count` messages arrived or the time-out passed.
+    bool wait_for(std::size_t count, std::uint64_t timeout_ms = 3000) {
+        const auto deadline = platform::clock().now_ms() + timeout_ms;
+        return platform::run_loop_until([&] { return messages_.size() >= count; }, deadline);
+    }
+    // Pumps whatever is queued now.
+    void pump() {
+        platform::Message m;
+        while (platform::peek_message(m)) platform::dispatch_message(m);
+    }
+
+  private:
+    HWND hwnd_ = nullptr;
+    UINT low_level_ = 0;
+    std::vector<LinkMessage> messages_;
+};
+
+// "A0A2 0001" -> {A0, A2, 00, 01}; spaces are for the reader.
+inline Bytes hex(const char* text) {
+    std::string digits;
+    for (const char* p = text; *p; ++p)
+        if (*p != ' ') digits += *p;
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+}  // namespace stridelog::test
