@@ -76,5 +76,3 @@ BENCHMARK(ReadRoundTrip)
     ->MinTime(1.0);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -113,6 +113,14 @@ TEST(InProcessLine, RepliesCountAsInFlightUntilTheReaderComesBack) {
     device->interrupt();
     EXPECT_EQ(clock->in_flight(), 0);
     EXPECT_EQ(device->read_burst(buffer), -1);
+    EXPECT_EQ(device->read_burst(buffer), -1);  // stays interrupted
+
+    // Resumed, the same open line reads again.
+    ASSERT_TRUE(device->resume());
+    ASSERT_TRUE(send(*device, {0x24}));
+    EXPECT_EQ(device->read_burst(buffer), static_cast<long>(wire::kOverhead + 1));
+    device->interrupt();
+    EXPECT_EQ(clock->in_flight(), 0);
 
     // Bytes left unread when the SDK closes are released too.
     device.reset();
