@@ -179,6 +179,12 @@ class LineEnd final : public platform::SerialDevice {
         return static_cast<long>(n);
     }
 
+    bool resume() override {
+        std::lock_guard lock(state_->mutex);
+        state_->interrupted = false;
+        return true;
+    }
+
     void interrupt() override {
         std::lock_guard lock(state_->mutex);
         state_->interrupted = true;

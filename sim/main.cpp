@@ -1,1 +1,198 @@
-int main() { return 0; }
+// stridelog-sim: a simulated watch on a pseudo-terminal, for the host tool and
+// for trying the SDK without a watch. Prints the pty path, serves until SIGINT
+// or SIGTERM, then withdraws its device-map line and saves the flash image.
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/pty_server.hpp"
+#include "sim/watch.hpp"
+
+namespace {
+
+using stridelog::sim::NumericVersion;
+using stridelog::sim::PtyServer;
+using stridelog::sim::Watch;
+using stridelog::sim::WatchConfig;
+
+// Port numbers handed out by simulators, clear of the usual real ones.
+constexpr int kFirstPortNumber = 40;
+
+bool parse_hex(const std::string& text, std::vector<std::uint8_t>& out) {
+    out.clear();
+    if (text.size() % 2 != 0) return false;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        unsigned value = 0;
+        if (std::sscanf(text.substr(i, 2).c_str(), "%2x", &value) != 1 ||
+            !std::isxdigit(static_cast<unsigned char>(text[i])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
+            return false;
+        out.push_back(static_cast<std::uint8_t>(value));
+    }
+    return true;
+}
+
+// The device-map file is shared by every simulator and the SDK's registry; an
+// exclusive lock keeps two simulators from picking the same port.
+class MapFile {
+  public:
+    explicit MapFile(const std::string& path) : path_(path) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+    }
+    ~MapFile() {
+        if (fd_ >= 0) ::close(fd_);  // releases the lock
+    }
+    bool ok() const { return fd_ >= 0; }
+    std::vector<std::string> lines() const {
+        std::vector<std::string> out;
+        std::ifstream in(path_);
+        for (std::string line; std::getline(in, line);) out.push_back(line);
+        return out;
+    }
+    bool write(const std::vector<std::string>& lines) const {
+        std::ofstream out(path_, std::ios::trunc);
+        for (const auto& line : lines) out << line << '\n';
+        return static_cast<bool>(out);
+    }
+
+  private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+std::string add_map_line(const std::string& path, const std::string& pty) {
+    MapFile file(path);
+    if (!file.ok()) return {};
+    std::vector<std::string> lines = file.lines();
+    std::set<int> used;
+    for (const auto& line : lines) {
+        std::istringstream fields(line);
+        std::string value_name, port;
+        fields >> value_name >> port;
+        if (!value_name.empty() && value_name[0] == '#') continue;
+        if (port.rfind("COM", 0) == 0) used.insert(std::atoi(port.c_str() + 3));
+    }
+    int n = kFirstPortNumber;
+    while (used.count(n) != 0) ++n;
+    const std::string entry = "\\Device\\USB#VID_04FC&PID_0201#sim" + std::to_string(::getpid()) +
+                              " COM" + std::to_string(n) + " " + pty;
+    lines.push_back(entry);
+    return file.write(lines) ? entry : std::string{};
+}
+
+void remove_map_line(const std::string& path, const std::string& entry) {
+    MapFile file(path);
+    if (!file.ok()) return;
+    std::vector<std::string> kept;
+    for (const auto& line : file.lines())
+        if (line != entry) kept.push_back(line);
+    file.write(kept);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Simulated Stridelog watch on a pseudo-terminal"};
+    std::string image;
+    std::uint32_t baud = 115200;
+    std::string version = "Ver1.30";
+    std::string numeric;
+    std::string status_hex = "01000001";
+    std::string device_map;
+    std::uint32_t reboot_ms = 5000;
+    app.add_option("--image", image,
+                   "Flash image file (1 MiB); loaded when present, saved on exit");
+    app.add_option("--baud", baud, "Line rate to pace at; 0 for no pacing")->capture_default_str();
+    app.add_option("--version", version, "Version text of the version reply")
+        ->capture_default_str();
+    app.add_option("--numeric-version", numeric,
+                   "Answer the version request in numeric form, MAJOR.MINOR (such as 1.21)");
+    app.add_option("--status", status_hex, "Status reply bytes in hex, two or more")
+        ->capture_default_str();
+    app.add_option("--device-map", device_map,
+                   "Device-map file to announce the pty in (as a cable on COM40 and up)");
+    app.add_option("--reboot-ms", reboot_ms, "Silence after a program update")
+        ->capture_default_str();
+    CLI11_PARSE(app, argc, argv);
+
+    WatchConfig config;
+    config.version_text = version;
+    config.reboot_ms = reboot_ms;
+    config.flash_image_path = image;
+    if (!parse_hex(status_hex, config.status_bytes) || config.status_bytes.size() < 2) {
+        std::cerr << "stridelog-sim: --status needs two or more bytes in hex, such as 01000001\n";
+        return 2;
+    }
+    if (!numeric.empty()) {
+        unsigned major = 0, minor = 0;
+        char end = 0;
+        if (std::sscanf(numeric.c_str(), "%u.%u%c", &major, &minor, &end) != 2 || major > 0xFFFF ||
+            minor > 0xFFFF) {
+            std::cerr << "stridelog-sim: --numeric-version takes MAJOR.MINOR\n";
+            return 2;
+        }
+        config.numeric_version =
+            NumericVersion{static_cast<std::uint16_t>(major), static_cast<std::uint16_t>(minor)};
+    }
+
+    // Signals are taken by sigwait below; block them before any thread starts.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    std::unique_ptr<Watch> watch;
+    try {
+        watch = std::make_unique<Watch>(config);
+    } catch (const std::exception& e) {
+        std::cerr << "stridelog-sim: " << e.what() << '\n';
+        return 1;
+    }
+    // Generated content (sessions, paths, settings) would be stored into the
+    // flash here; without it the watch starts with the image or erased flash.
+
+    PtyServer server;
+    if (!server.start(*watch, baud)) {
+        std::cerr << "stridelog-sim: cannot create a pseudo-terminal: "
+                  << std::strerror(server.last_error()) << '\n';
+        return 1;
+    }
+    std::string map_entry;
+    if (!device_map.empty()) {
+        map_entry = add_map_line(device_map, server.slave_path());
+        if (map_entry.empty()) {
+            std::cerr << "stridelog-sim: cannot update " << device_map << '\n';
+            return 1;
+        }
+    }
+    std::cout << server.slave_path() << std::endl;
+
+    int signal = 0;
+    sigwait(&signals, &signal);
+
+    server.stop();
+    if (!map_entry.empty()) remove_map_line(device_map, map_entry);
+    if (!image.empty()) {
+        std::string error;
+        if (!watch->save_image(image, error)) {
+            std::cerr << "stridelog-sim: " << error << '\n';
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -12,6 +12,7 @@
 #include "platform/registry.hpp"
 #include "platform/serial_device.hpp"
 #include "platform/window_system.hpp"
+#include "tests/support/test_environment.hpp"
 
 namespace stridelog::sim {
 namespace {
@@ -112,6 +113,14 @@ TEST(InProcessLine, RepliesCountAsInFlightUntilTheReaderComesBack) {
     device->interrupt();
     EXPECT_EQ(clock->in_flight(), 0);
     EXPECT_EQ(device->read_burst(buffer), -1);
+    EXPECT_EQ(device->read_burst(buffer), -1);  // stays interrupted
+
+    // Resumed, the same open line reads again.
+    ASSERT_TRUE(device->resume());
+    ASSERT_TRUE(send(*device, {0x24}));
+    EXPECT_EQ(device->read_burst(buffer), static_cast<long>(wire::kOverhead + 1));
+    device->interrupt();
+    EXPECT_EQ(clock->in_flight(), 0);
 
     // Bytes left unread when the SDK closes are released too.
     device.reset();
@@ -202,11 +211,28 @@ TEST(InProcessLine, DelayedReplyOnTheRealClockUsesTheLineTimer) {
 }
 
 TEST(InProcessLine, RegisteredAsACableItsPortLeadsToTheLine) {
+    test::TestEnvironment environment;
     Watch watch;
-    InProcessLine line(watch, "cable");
-    register_as_cable(line, "COM7");
+    InProcessLine first(watch, "cable");
+    Watch other;
+    InProcessLine second(other, "cable2");
+    register_as_cable(first, "COM7");
+    register_as_cable(second, "COM12");
     EXPECT_EQ(platform::serial_port_device_path("COM7"), "sim:cable");
-    platform::clear_injected();
+    EXPECT_EQ(platform::serial_port_device_path("COM12"), "sim:cable2");
+
+    // Listed in the serial device map under a cable's value name.
+    auto map =
+        platform::reg_open(platform::RegRoot::local_machine, "HARDWARE\\DEVICEMAP\\SERIALCOMM");
+    ASSERT_TRUE(map);
+    std::vector<std::string> ports;
+    std::string name;
+    platform::RegValue value;
+    for (std::size_t i = 0; map->enum_value(i, name, value); ++i) {
+        EXPECT_NE(name.find("\\Device\\USB#VID_04FC&PID_0201#sim"), std::string::npos) << name;
+        ports.push_back(value.as_text());
+    }
+    EXPECT_EQ(ports, (std::vector<std::string>{"COM7", "COM12"}));
 }
 
 }  // namespace

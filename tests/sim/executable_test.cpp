@@ -1,0 +1,116 @@
+// stridelog-sim as a user runs it: announced in the device map, serving its pty,
+// withdrawing and saving on SIGTERM.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "link/frame.hpp"
+#include "platform/registry.hpp"
+#include "sim/flash.hpp"
+#include "tests/support/test_environment.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+fs::path simulator_path() {
+    return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "sim" / "stridelog-sim";
+}
+
+std::vector<std::string> read_lines(const fs::path& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(SimulatorExecutable, AnnouncesServesWithdrawsAndSaves) {
+    const fs::path exe = simulator_path();
+    ASSERT_TRUE(fs::exists(exe)) << exe << " (build the stridelog-sim target)";
+    const fs::path dir = fs::temp_directory_path() / ("sim_exe_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path map = dir / "devices";
+    const fs::path image = dir / "flash.bin";
+    {
+        std::ofstream out(map);
+        out << "# cables\n\\Device\\USB#VID_04FC&PID_0201#0 COM40 /dev/ttyUSB0\n";
+    }
+
+    int out_pipe[2];
+    ASSERT_EQ(::pipe(out_pipe), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(out_pipe[1], STDOUT_FILENO);
+        ::close(out_pipe[0]);
+        ::execl(exe.c_str(), exe.c_str(), "--image", image.c_str(), "--device-map", map.c_str(),
+                "--baud", "0", "--status", "0708", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out_pipe[1]);
+    std::string pty;
+    char c = 0;
+    pollfd p{out_pipe[0], POLLIN, 0};
+    while (::poll(&p, 1, 5000) > 0 && ::read(out_pipe[0], &c, 1) == 1 && c != '\n') pty += c;
+    ::close(out_pipe[0]);
+    ASSERT_FALSE(pty.empty());
+
+    const auto lines = read_lines(map);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2],
+              "\\Device\\USB#VID_04FC&PID_0201#sim" + std::to_string(pid) + " COM41 " + pty);
+
+    {
+        const int fd = ::open(pty.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        termios tio{};
+        ::tcgetattr(fd, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(fd, TCSANOW, &tio);
+        Bytes out;
+        for (const Bytes& payload : {Bytes{0x2C}, Bytes{0x14, 0x00, 0x30, 0x00},
+                                     Bytes{0x16, 0x10, 0x30, 0x00, 2, 0xAB, 0xCD}}) {
+            const Bytes frame = stridelog::wire::encode_frame(payload);
+            ASSERT_EQ(::write(fd, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+        }
+        const Bytes expected = [] {
+            Bytes all;
+            for (const Bytes& r : {Bytes{0x2D, 0x07, 0x08}, Bytes{0x15}, Bytes{0x17}}) {
+                const Bytes f = stridelog::wire::encode_frame(r);
+                all.insert(all.end(), f.begin(), f.end());
+            }
+            return all;
+        }();
+        pollfd q{fd, POLLIN, 0};
+        while (out.size() < expected.size() && ::poll(&q, 1, 3000) > 0) {
+            std::uint8_t buffer[64];
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0) break;
+            out.insert(out.end(), buffer, buffer + n);
+        }
+        EXPECT_EQ(out, expected);
+        ::close(fd);
+    }
+
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(read_lines(map).size(), 2u);  // its own line withdrawn, the others kept
+
+    stridelog::sim::Flash saved;
+    std::string error;
+    ASSERT_TRUE(saved.load(image.string(), error)) << error;
+    EXPECT_EQ(saved.read(0x300F, 4), (Bytes{0xFF, 0xAB, 0xCD, 0xFF}));
+    fs::remove_all(dir);
+}
+
+}  // namespace
