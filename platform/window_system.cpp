@@ -54,13 +54,22 @@ struct WindowRecord {
     std::string text;
 };
 
-std::mutex g_mutex;  // guards g_windows and every WindowRecord's plain fields
-std::unordered_map<HWND, std::shared_ptr<WindowRecord>> g_windows;
-std::uintptr_t g_next_handle = 0x10000;
+// Process-wide tables, built on first use: windows may be created and names
+// registered from static constructors of other modules.
+struct Tables {
+    std::mutex mutex;  // guards windows and every WindowRecord's plain fields
+    std::unordered_map<HWND, std::shared_ptr<WindowRecord>> windows;
+    std::uintptr_t next_handle = 0x10000;
 
-std::mutex g_names_mutex;
-std::map<std::string, UINT> g_names;
-UINT g_next_name = kFirstRegisteredMessage;
+    std::mutex names_mutex;
+    std::map<std::string, UINT> names;
+    UINT next_name = kFirstRegisteredMessage;
+};
+
+Tables& tables() {
+    static Tables* t = new Tables;  // never destroyed: windows may outlive static destruction
+    return *t;
+}
 
 std::shared_ptr<ThreadQueue>& this_queue() {
     thread_local std::shared_ptr<ThreadQueue> queue = std::make_shared<ThreadQueue>();
@@ -68,9 +77,9 @@ std::shared_ptr<ThreadQueue>& this_queue() {
 }
 
 std::shared_ptr<WindowRecord> find(HWND window) {
-    std::lock_guard lock(g_mutex);
-    auto it = g_windows.find(window);
-    return it == g_windows.end() ? nullptr : it->second;
+    std::lock_guard lock(tables().mutex);
+    auto it = tables().windows.find(window);
+    return it == tables().windows.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<WindowRecord> find_own(HWND window) {
@@ -80,8 +89,8 @@ std::shared_ptr<WindowRecord> find_own(HWND window) {
 }
 
 bool alive(HWND window) {
-    std::lock_guard lock(g_mutex);
-    return g_windows.count(window) != 0;
+    std::lock_guard lock(tables().mutex);
+    return tables().windows.count(window) != 0;
 }
 
 void drop_all(std::vector<Message>& dropped) {
@@ -98,10 +107,10 @@ HWND create_window(WindowProc proc, HWND parent) {
     record->owner = std::this_thread::get_id();
     record->proc = std::move(proc);
     record->parent = parent;
-    std::lock_guard lock(g_mutex);
-    record->handle = reinterpret_cast<HWND>(g_next_handle);
-    g_next_handle += 0x10;  // handles are never reused, so a stale one is never a window
-    g_windows.emplace(record->handle, record);
+    std::lock_guard lock(tables().mutex);
+    record->handle = reinterpret_cast<HWND>(tables().next_handle);
+    tables().next_handle += 0x10;  // handles are never reused, so a stale one is never a window
+    tables().windows.emplace(record->handle, record);
     return record->handle;
 }
 
@@ -109,22 +118,22 @@ bool destroy_window(HWND window) {
     auto record = find_own(window);
     if (!record) return false;
     {
-        std::lock_guard lock(g_mutex);
+        std::lock_guard lock(tables().mutex);
         if (record->destroying) return false;
         record->destroying = true;
     }
     std::vector<HWND> children;
     {
-        std::lock_guard lock(g_mutex);
-        for (const auto& [handle, other] : g_windows)
+        std::lock_guard lock(tables().mutex);
+        for (const auto& [handle, other] : tables().windows)
             if (other->parent == window) children.push_back(handle);
     }
     for (HWND child : children) destroy_window(child);
 
     record->proc(window, kWmDestroy, 0, 0);
     {
-        std::lock_guard lock(g_mutex);
-        g_windows.erase(window);
+        std::lock_guard lock(tables().mutex);
+        tables().windows.erase(window);
     }
     std::vector<Message> dropped;
     {
@@ -156,9 +165,9 @@ HWND get_parent(HWND window) {
 
 std::size_t window_count_on_this_thread() {
     const auto me = std::this_thread::get_id();
-    std::lock_guard lock(g_mutex);
+    std::lock_guard lock(tables().mutex);
     return static_cast<std::size_t>(std::count_if(
-        g_windows.begin(), g_windows.end(), [&](const auto& kv) { return kv.second->owner == me; }));
+        tables().windows.begin(), tables().windows.end(), [&](const auto& kv) { return kv.second->owner == me; }));
 }
 
 bool post_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam, DropFn drop) {
@@ -189,9 +198,9 @@ UINT register_window_message(std::string_view name) {
     if (name.empty()) return 0;
     std::string key(name);
     for (auto& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    std::lock_guard lock(g_names_mutex);
-    auto [it, inserted] = g_names.emplace(key, g_next_name);
-    if (inserted) ++g_next_name;
+    std::lock_guard lock(tables().names_mutex);
+    auto [it, inserted] = tables().names.emplace(key, tables().next_name);
+    if (inserted) ++tables().next_name;
     return it->second;
 }
 
@@ -236,7 +245,7 @@ bool has_timer(HWND window, UINT_PTR id) {
 bool enable_window(HWND window, bool enable) {
     auto record = find(window);
     if (!record) return false;
-    std::lock_guard lock(g_mutex);
+    std::lock_guard lock(tables().mutex);
     record->enabled = enable;
     return true;
 }
@@ -244,14 +253,14 @@ bool enable_window(HWND window, bool enable) {
 bool is_window_enabled(HWND window) {
     auto record = find(window);
     if (!record) return false;
-    std::lock_guard lock(g_mutex);
+    std::lock_guard lock(tables().mutex);
     return record->enabled;
 }
 
 bool show_window(HWND window, bool show) {
     auto record = find(window);
     if (!record) return false;
-    std::lock_guard lock(g_mutex);
+    std::lock_guard lock(tables().mutex);
     record->visible = show;
     return true;
 }
@@ -259,14 +268,14 @@ bool show_window(HWND window, bool show) {
 bool is_window_visible(HWND window) {
     auto record = find(window);
     if (!record) return false;
-    std::lock_guard lock(g_mutex);
+    std::lock_guard lock(tables().mutex);
     return record->visible;
 }
 
 bool set_window_text(HWND window, std::string_view text) {
     auto record = find(window);
     if (!record) return false;
-    std::lock_guard lock(g_mutex);
+    std::lock_guard lock(tables().mutex);
     record->text.assign(text);
     return true;
 }
@@ -274,7 +283,7 @@ bool set_window_text(HWND window, std::string_view text) {
 std::string get_window_text(HWND window) {
     auto record = find(window);
     if (!record) return {};
-    std::lock_guard lock(g_mutex);
+    std::lock_guard lock(tables().mutex);
     return record->text;
 }
 

@@ -69,14 +69,19 @@ TEST_F(TaskWindowTest, TimerTable) {
         HWND window = dlg->m_hWnd;
         ASSERT_TRUE(platform::set_timer(window, c.id, 10));
         test::RunUntil([&] { return !sdk::TaskActiveOnThisThread(); }, 1000);
+        test::DeliverPosted();
         EXPECT_EQ(host_.codes(), c.codes) << host_.describe();
-        for (const auto& n : host_.notifications())
-            if (n.code == SDK_MSG_PROGRESS) EXPECT_EQ(n.progress(), 100.0f);
+        for (const auto& n : host_.notifications()) {
+            if (n.code == SDK_MSG_PROGRESS) {
+                EXPECT_EQ(n.progress(), 100.0f);
+            }
+        }
         EXPECT_EQ(!sdk::TaskActiveOnThisThread(), c.ends);
         if (!c.ends) {
             EXPECT_EQ(platform::has_timer(window, c.id), c.timer_survives);
-            if (c.id == TIMER_RECONNECT_WAIT)
+            if (c.id == TIMER_RECONNECT_WAIT) {
                 EXPECT_TRUE(platform::has_timer(window, TIMER_RECONNECT_PROBE));
+            }
             dlg->EndTask();
         }
         EXPECT_FALSE(platform::is_window(window));
@@ -139,7 +144,7 @@ TEST_F(TaskWindowTest, ReadProgressStepsAtChunk32ThenEvery33) {
         dlg.m_runReceived += kReadChunkSize;
         const std::size_t before = host_.notifications().size();
         dlg.OnReadChunkStored();
-        test::RunUntil([] { return false; }, 0);
+        test::DeliverPosted();
         if (host_.notifications().size() > before) stepped_at.push_back(chunk);
     }
     EXPECT_EQ(stepped_at, (std::vector<int>{32, 65, 98}));

@@ -68,6 +68,16 @@ std::string HostRecorder::describe() const {
     return s;
 }
 
+void DeliverPosted() {
+    platform::Message msg;
+    while (platform::peek_message(msg)) platform::dispatch_message(msg);
+}
+
+void RunFor(std::uint64_t ms) {
+    const std::uint64_t deadline = platform::clock().now_ms() + ms;
+    platform::run_loop_until([] { return false; }, deadline);
+}
+
 bool RunUntilTaskEnds(std::uint64_t timeout_ms) {
     const std::uint64_t deadline = platform::clock().now_ms() + timeout_ms;
     platform::Message msg;

@@ -53,6 +53,10 @@ private:
 // no message waits, or the (platform clock) time-out passes. On the virtual
 // clock the time-out is virtual milliseconds. True when the task ended.
 bool RunUntilTaskEnds(std::uint64_t timeout_ms = 60'000);
+// Delivers every message already waiting for this thread (and timers already due).
+void DeliverPosted();
+// Runs the loop for exactly ms milliseconds of the platform clock.
+void RunFor(std::uint64_t ms);
 // Runs the loop until pred() holds or the time-out passes.
 template <class Pred>
 bool RunUntil(Pred pred, std::uint64_t timeout_ms = 60'000);
