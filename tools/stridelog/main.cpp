@@ -93,7 +93,7 @@ int RunPorts(const Options& opt) {
 }
 
 int RunVersion(const Options& opt) {
-    HostSession session(opt.show);
+    HostSession session(false);  // with --show the presenter draws the progress
     GetWatch_Version(session.window(), opt.show ? TRUE : FALSE);
     if (!session.WaitForTask(opt.timeout_s * 1000)) {
         std::fprintf(stderr, "error: the watch did not finish in %u s\n", opt.timeout_s);
