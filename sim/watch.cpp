@@ -1,6 +1,7 @@
 #include "sim/watch.hpp"
 
 #include <chrono>
+#include <cstdio>
 #include <stdexcept>
 #include <utility>
 

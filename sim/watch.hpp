@@ -82,7 +82,8 @@ enum class FaultKind {
 
 // Which received frames a fault hits: the next `repeat` frames carrying
 // `command`, or (command unset) the frames numbered frame_number ..
-// frame_number + repeat - 1 (1-based, counting every valid frame received).
+// frame_number + repeat - 1 (1-based, counting every valid frame received;
+// frames that arrive while the watch reboots are not received at all).
 struct Fault {
     // Line noise that a host's receiver skips without losing the frame behind it.
     static constexpr std::array<std::uint8_t, 5> kDefaultGarbage{0x00, 0xFF, 0xB0, 0xB3, 0x55};

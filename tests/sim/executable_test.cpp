@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include "link/frame.hpp"
 #include "platform/registry.hpp"
 #include "sim/flash.hpp"
+#include "tests/sim/pty_client.hpp"
 #include "tests/support/test_environment.hpp"
 
 namespace {
@@ -69,35 +69,12 @@ TEST(SimulatorExecutable, AnnouncesServesWithdrawsAndSaves) {
               "\\Device\\USB#VID_04FC&PID_0201#sim" + std::to_string(pid) + " COM41 " + pty);
 
     {
-        const int fd = ::open(pty.c_str(), O_RDWR | O_NOCTTY);
-        ASSERT_GE(fd, 0);
-        termios tio{};
-        ::tcgetattr(fd, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(fd, TCSANOW, &tio);
-        Bytes out;
-        for (const Bytes& payload : {Bytes{0x2C}, Bytes{0x14, 0x00, 0x30, 0x00},
-                                     Bytes{0x16, 0x10, 0x30, 0x00, 2, 0xAB, 0xCD}}) {
-            const Bytes frame = stridelog::wire::encode_frame(payload);
-            ASSERT_EQ(::write(fd, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
-        }
-        const Bytes expected = [] {
-            Bytes all;
-            for (const Bytes& r : {Bytes{0x2D, 0x07, 0x08}, Bytes{0x15}, Bytes{0x17}}) {
-                const Bytes f = stridelog::wire::encode_frame(r);
-                all.insert(all.end(), f.begin(), f.end());
-            }
-            return all;
-        }();
-        pollfd q{fd, POLLIN, 0};
-        while (out.size() < expected.size() && ::poll(&q, 1, 3000) > 0) {
-            std::uint8_t buffer[64];
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0) break;
-            out.insert(out.end(), buffer, buffer + n);
-        }
-        EXPECT_EQ(out, expected);
-        ::close(fd);
+        stridelog::test::PtyClient client(pty);
+        ASSERT_TRUE(client.ok());
+        ASSERT_TRUE(client.send({0x2C}));
+        ASSERT_TRUE(client.send({0x14, 0x00, 0x30, 0x00}));
+        ASSERT_TRUE(client.send({0x16, 0x10, 0x30, 0x00, 2, 0xAB, 0xCD}));
+        EXPECT_EQ(client.receive(3), (std::vector<Bytes>{{0x2D, 0x07, 0x08}, {0x15}, {0x17}}));
     }
 
     ASSERT_EQ(::kill(pid, SIGTERM), 0);

@@ -1,69 +1,19 @@
 // The watch served on a real pseudo-terminal, met by a plain termios client.
 #include "sim/pty_server.hpp"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 
 #include "link/frame.hpp"
+#include "tests/sim/pty_client.hpp"
 
 namespace stridelog::sim {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-class Client {
-  public:
-    explicit Client(const std::string& path) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (fd_ < 0) return;
-        termios tio{};
-        ::tcgetattr(fd_, &tio);
-        ::cfmakeraw(&tio);
-        ::cfsetspeed(&tio, B115200);
-        ::tcsetattr(fd_, TCSANOW, &tio);
-    }
-    ~Client() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    bool ok() const { return fd_ >= 0; }
-
-    bool send(const Bytes& payload) {
-        const Bytes frame = wire::encode_frame(payload);
-        return ::write(fd_, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size());
-    }
-    // Reads until `count` frames arrived or the line is quiet for quiet_ms.
-    // Returns the payloads; `gone` tells whether the line failed.
-    std::vector<Bytes> receive(std::size_t count, int quiet_ms = 2000) {
-        std::vector<Bytes> out;
-        while (out.size() < count) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, quiet_ms) <= 0) break;
-            std::uint8_t buffer[256];
-            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-            if (n <= 0) {
-                gone = true;
-                break;
-            }
-            raw.insert(raw.end(), buffer, buffer + n);
-            assembler_.feed(
-                std::span(buffer, static_cast<std::size_t>(n)),
-                [&](std::span<const std::uint8_t> pl) { out.emplace_back(pl.begin(), pl.end()); });
-        }
-        return out;
-    }
-
-    Bytes raw;
-    bool gone = false;
-
-  private:
-    int fd_ = -1;
-    wire::FrameAssembler assembler_;
-};
+using test::PtyClient;
 
 TEST(PtyServer, ServesAClientThatOpensTheSlaveRepeatedly) {
     for (std::uint32_t baud : {0u, 115200u}) {
@@ -72,7 +22,7 @@ TEST(PtyServer, ServesAClientThatOpensTheSlaveRepeatedly) {
         PtyServer server;
         ASSERT_TRUE(server.start(watch, baud)) << server.last_error();
         for (int session = 0; session < 2; ++session) {
-            Client client(server.slave_path());
+            PtyClient client(server.slave_path());
             ASSERT_TRUE(client.ok()) << baud;
             ASSERT_TRUE(client.send({0x10}));
             ASSERT_TRUE(client.send({0x12, 0x00, 0xD0, 0x01, 128}));
@@ -99,7 +49,7 @@ TEST(PtyServer, FaultsReachTheClientAsBytes) {
     watch.add_fault(Fault::on_command(FaultKind::garbage_before, 0x10));
     PtyServer server;
     ASSERT_TRUE(server.start(watch, 0));
-    Client client(server.slave_path());
+    PtyClient client(server.slave_path());
     ASSERT_TRUE(client.send({0x10}));
     ASSERT_EQ(client.receive(1).size(), 1u);
     Bytes expected{0x00, 0xFF, 0xB0, 0xB3, 0x55};
@@ -120,7 +70,7 @@ TEST(PtyServer, DisconnectionClosesTheLine) {
     watch.add_fault(Fault::on_command(FaultKind::disconnect, 0x14));
     PtyServer server;
     ASSERT_TRUE(server.start(watch, 0));
-    Client client(server.slave_path());
+    PtyClient client(server.slave_path());
     ASSERT_TRUE(client.send({0x24}));
     ASSERT_EQ(client.receive(1).size(), 1u);
     ASSERT_TRUE(client.send({0x14, 0x00, 0x10, 0x00}));
