@@ -14,6 +14,8 @@
 #include "link/frame.hpp"
 #include "platform/debug_output.hpp"
 #include "platform/registry.hpp"
+#include "sim/inprocess_line.hpp"
+#include "sim/watch.hpp"
 #include "tests/link/link_fixtures.hpp"
 #include "tests/support/test_environment.hpp"
 
@@ -207,6 +209,39 @@ TEST_F(WatchLinkOnPty, FrameTraceWhenSwitchedOn) {
     const std::vector<std::string> expected = {"Link TX A0 A2 00 01 10 00 10 B0 B3\n",
                                                "Link RX A0 A2 00 01 15 00 15 B0 B3\n"};
     EXPECT_EQ(lines, expected);
+}
+
+// The same link on the simulator's in-process line, as the virtual-clock tests
+// of the task window use it: a late reply arrives after its virtual delay.
+TEST(WatchLinkInProcess, RepliesArriveOnTheVirtualClock) {
+    TestEnvironment environment;
+    platform::ScopedVirtualClock clock;
+    sim::Watch watch;
+    sim::InProcessLine line(watch, "link-test");
+    sim::register_as_cable(line, "COM9");
+    watch.add_fault([] {
+        auto f = sim::Fault::on_command(sim::FaultKind::delay, 0x2C);
+        f.delay_ms = 2500;
+        return f;
+    }());
+    OwnerWindow owner;
+    {
+        CWatchLink link(owner.hwnd());
+        DCB dcb;
+        dcb.BaudRate = 115200;
+        ASSERT_TRUE(link.OpenPort(9, dcb));
+        EXPECT_TRUE(line.settings().dtr);
+        EXPECT_FALSE(line.settings().rts);
+        const auto start = clock->now_ms();
+        ASSERT_TRUE(link.GetVersion());
+        ASSERT_TRUE(owner.wait_for(2));  // version text and its low-level announcement
+        EXPECT_EQ(owner.messages()[0].text, "Ver1.30");
+        ASSERT_TRUE(link.GetStatus());
+        ASSERT_TRUE(owner.wait_for(3, 10'000));
+        EXPECT_EQ(owner.messages()[2], (LinkMessage{WM_LINK_STATUS, 0, 4, {}, hex("01000001")}));
+        EXPECT_GE(clock->now_ms() - start, 2500u);
+    }
+    EXPECT_FALSE(line.is_open());
 }
 
 }  // namespace
