@@ -189,6 +189,8 @@ bool TtySerialDevice::configure(const LineSettings& settings, int& error) {
         error = errno;
         return false;
     }
+    // Whatever a previous user of the line left unread (a late reply) is not ours.
+    ::tcflush(fd_, TCIOFLUSH);
     return set_modem_line(fd_, TIOCM_DTR, settings.dtr, error) &&
            set_modem_line(fd_, TIOCM_RTS, settings.rts, error);
 }

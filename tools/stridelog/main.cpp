@@ -29,6 +29,9 @@ struct Options {
     bool yes = false;
     std::string window_png;
     std::uint32_t timeout_s = 120;
+
+    // A window is shown when someone presents it: on the terminal or as a picture.
+    BOOL ShowWindow() const { return show || !window_png.empty() ? TRUE : FALSE; }
 };
 
 // Prints the first error notification; returns the exit status of the call.
@@ -94,7 +97,7 @@ int RunPorts(const Options& opt) {
 
 int RunVersion(const Options& opt) {
     HostSession session(false);  // with --show the presenter draws the progress
-    GetWatch_Version(session.window(), opt.show ? TRUE : FALSE);
+    GetWatch_Version(session.window(), opt.ShowWindow());
     if (!session.WaitForTask(opt.timeout_s * 1000)) {
         std::fprintf(stderr, "error: the watch did not finish in %u s\n", opt.timeout_s);
         return kExitError;
