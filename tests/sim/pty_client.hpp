@@ -14,53 +14,44 @@
 
 namespace stridelog::test {
 
-class PtyClient {
-  public:
-    explicit PtyClient(const std::string& path) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (fd_ < 0) return;
+struct PtyClient {
+    explicit PtyClient(const std::string& path)
+        : fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
         termios tio{};
-        ::tcgetattr(fd_, &tio);
+        ::tcgetattr(fd, &tio);
         ::cfmakeraw(&tio);
         ::cfsetspeed(&tio, B115200);
-        ::tcsetattr(fd_, TCSANOW, &tio);
+        ::tcsetattr(fd, TCSANOW, &tio);
     }
     ~PtyClient() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd >= 0) ::close(fd);
     }
-    bool ok() const { return fd_ >= 0; }
+    bool ok() const { return fd >= 0; }
 
     bool send(const std::vector<std::uint8_t>& payload) {
         const std::vector<std::uint8_t> frame = wire::encode_frame(payload);
-        return ::write(fd_, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size());
+        return ::write(fd, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size());
     }
-    // Reads until `count` frames arrived or the line is quiet for quiet_ms.
-    // Returns the payloads; `gone` tells whether the line failed.
+    // The payloads of up to `count` frames, stopping when the line is quiet for
+    // quiet_ms or fails (then `gone` is set). Every byte read is kept in `raw`.
     std::vector<std::vector<std::uint8_t>> receive(std::size_t count, int quiet_ms = 2000) {
         std::vector<std::vector<std::uint8_t>> out;
-        while (out.size() < count) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, quiet_ms) <= 0) break;
+        pollfd p{fd, POLLIN, 0};
+        while (out.size() < count && ::poll(&p, 1, quiet_ms) > 0) {
             std::uint8_t buffer[256];
-            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-            if (n <= 0) {
-                gone = true;
-                break;
-            }
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if ((gone = n <= 0)) break;
             raw.insert(raw.end(), buffer, buffer + n);
-            assembler_.feed(
-                std::span(buffer, static_cast<std::size_t>(n)),
-                [&](std::span<const std::uint8_t> pl) { out.emplace_back(pl.begin(), pl.end()); });
+            assembler.feed(std::span(buffer, static_cast<std::size_t>(n)),
+                           [&](auto pl) { out.emplace_back(pl.begin(), pl.end()); });
         }
         return out;
     }
 
+    int fd;
     std::vector<std::uint8_t> raw;
     bool gone = false;
-
-  private:
-    int fd_ = -1;
-    wire::FrameAssembler assembler_;
+    wire::FrameAssembler assembler;
 };
 
 }  // namespace stridelog::test

@@ -16,9 +16,14 @@ using Bytes = std::vector<std::uint8_t>;
 using test::PtyClient;
 
 TEST(PtyServer, ServesAClientThatOpensTheSlaveRepeatedly) {
+    // Bytes a cooked line would translate or swallow must pass untouched.
+    const Bytes stored{0x0D, 0x0A, 0x11, 0x13};
+    Bytes read_reply(129, 0xFF);
+    read_reply[0] = 0x13;
+    std::copy(stored.begin(), stored.end(), read_reply.begin() + 1);
     for (std::uint32_t baud : {0u, 115200u}) {
         Watch watch;
-        watch.with_flash([](Flash& f) { f.store(0x1D000, Bytes{0x0D, 0x0A, 0x11, 0x13}); });
+        watch.with_flash([&](Flash& f) { f.store(0x1D000, stored); });
         PtyServer server;
         ASSERT_TRUE(server.start(watch, baud)) << server.last_error();
         for (int session = 0; session < 2; ++session) {
@@ -26,14 +31,9 @@ TEST(PtyServer, ServesAClientThatOpensTheSlaveRepeatedly) {
             ASSERT_TRUE(client.ok()) << baud;
             ASSERT_TRUE(client.send({0x10}));
             ASSERT_TRUE(client.send({0x12, 0x00, 0xD0, 0x01, 128}));
-            const auto replies = client.receive(2);
-            ASSERT_EQ(replies.size(), 2u) << "baud " << baud << " session " << session;
-            EXPECT_EQ(replies[0], (Bytes{0x11, 'V', 'e', 'r', '1', '.', '3', '0'}));
-            Bytes expected(129, 0xFF);
-            expected[0] = 0x13;
-            // Bytes a cooked line would translate pass untouched.
-            std::copy_n(Bytes{0x0D, 0x0A, 0x11, 0x13}.begin(), 4, expected.begin() + 1);
-            EXPECT_EQ(replies[1], expected);
+            EXPECT_EQ(client.receive(2),
+                      (std::vector<Bytes>{{0x11, 'V', 'e', 'r', '1', '.', '3', '0'}, read_reply}))
+                << "baud " << baud << " session " << session;
         }
         EXPECT_EQ(watch.received_ids(), (Bytes{0x10, 0x12, 0x10, 0x12}));
         server.stop();
@@ -41,44 +41,26 @@ TEST(PtyServer, ServesAClientThatOpensTheSlaveRepeatedly) {
     }
 }
 
-TEST(PtyServer, FaultsReachTheClientAsBytes) {
+TEST(PtyServer, DelayedHalvesReachTheClientAndDisconnectionClosesTheLine) {
     Watch watch;
     Fault split = Fault::on_command(FaultKind::split, 0x2C);
     split.delay_ms = 50;
     watch.add_fault(split);
-    watch.add_fault(Fault::on_command(FaultKind::garbage_before, 0x10));
+    watch.add_fault(Fault::on_command(FaultKind::disconnect, 0x14));
     PtyServer server;
     ASSERT_TRUE(server.start(watch, 0));
     PtyClient client(server.slave_path());
-    ASSERT_TRUE(client.send({0x10}));
-    ASSERT_EQ(client.receive(1).size(), 1u);
-    Bytes expected{0x00, 0xFF, 0xB0, 0xB3, 0x55};
-    const Bytes version = wire::encode_frame(Bytes{0x11, 'V', 'e', 'r', '1', '.', '3', '0'});
-    expected.insert(expected.end(), version.begin(), version.end());
-    EXPECT_EQ(client.raw, expected);
-
-    client.raw.clear();
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(client.send({0x2C}));
     ASSERT_EQ(client.receive(1).size(), 1u);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
     EXPECT_EQ(client.raw, wire::encode_frame(Bytes{0x2D, 0x01, 0x00, 0x00, 0x01}));
-}
 
-TEST(PtyServer, DisconnectionClosesTheLine) {
-    Watch watch;
-    watch.add_fault(Fault::on_command(FaultKind::disconnect, 0x14));
-    PtyServer server;
-    ASSERT_TRUE(server.start(watch, 0));
-    PtyClient client(server.slave_path());
-    ASSERT_TRUE(client.send({0x24}));
-    ASSERT_EQ(client.receive(1).size(), 1u);
     ASSERT_TRUE(client.send({0x14, 0x00, 0x10, 0x00}));
     EXPECT_TRUE(client.receive(1).empty());
     EXPECT_TRUE(client.gone);
     for (int i = 0; i < 200 && server.serving(); ++i) ::usleep(5000);
     EXPECT_FALSE(server.serving());
-    server.stop();
 }
 
 }  // namespace
