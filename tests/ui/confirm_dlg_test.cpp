@@ -21,11 +21,6 @@ using platform::kWmClose;
 using platform::kWmCommand;
 using platform::kWmKeyDown;
 
-struct Post {
-    UINT message;
-    WPARAM wparam;
-};
-
 class ConfirmDlgTest : public ::testing::Test {
   protected:
     void TearDown() override {
@@ -35,35 +30,40 @@ class ConfirmDlgTest : public ::testing::Test {
 };
 
 TEST_F(ConfirmDlgTest, AnswerComesFromTheButtonsOrTheCloseBoxOnly) {
+    platform::ScopedVirtualClock clock;  // idle: a dialog nothing can answer gives up
+    struct Post {
+        UINT message;
+        WPARAM wparam;
+    };
+    using Posts = std::vector<Post>;
     struct Row {
         const char* legend;
-        int forced;                                  // Stridelog_SetConfirmAnswer
-        std::optional<std::vector<Post>> presenter;  // what the user does; none: no presenter
+        int forced;                   // Stridelog_SetConfirmAnswer
+        std::optional<Posts> person;  // what the person does; none: no presenter
         int expected;
-        bool presenter_asked;
+        bool asked;
     };
     const Row rows[] = {
         {"no presenter, no forced answer: No at once", 0, std::nullopt, 7, false},
-        {"Yes button", 0, std::vector<Post>{{kWmCommand, 6}}, 6, true},
-        {"No button", 0, std::vector<Post>{{kWmCommand, 7}}, 7, true},
-        {"close box counts as No", 0, std::vector<Post>{{kWmClose, 0}}, 7, true},
-        {"Enter and Esc leave it open; then Yes", 0,
-         std::vector<Post>{{kWmKeyDown, 13}, {kWmKeyDown, 27}, {kWmCommand, 6}}, 6, true},
-        {"Enter and Esc leave it open; then No", 0,
-         std::vector<Post>{{kWmKeyDown, 13}, {kWmKeyDown, 27}, {kWmCommand, 7}}, 7, true},
-        {"other commands (Cancel) do not end it", 0,
-         std::vector<Post>{{kWmCommand, 2}, {kWmCommand, 1}, {kWmCommand, 6}}, 6, true},
-        {"forced Yes wins over the presenter", 6, std::vector<Post>{{kWmCommand, 7}}, 6, false},
-        {"forced No without a presenter", 7, std::nullopt, 7, false},
-        {"a forced value other than 6 or 7 means: ask", 5, std::nullopt, 7, false},
+        {"Yes button", 0, Posts{{kWmCommand, 6}}, 6, true},
+        {"No button", 0, Posts{{kWmCommand, 7}}, 7, true},
+        {"close box counts as No", 0, Posts{{kWmClose, 0}}, 7, true},
+        {"Enter leaves it open (not Yes)", 0, Posts{{kWmKeyDown, 13}, {kWmCommand, 7}}, 7, true},
+        {"Esc leaves it open (not No)", 0, Posts{{kWmKeyDown, 27}, {kWmCommand, 6}}, 6, true},
+        {"other commands (Cancel, OK) do not end it", 0,
+         Posts{{kWmCommand, 2}, {kWmCommand, 1}, {kWmCommand, 6}}, 6, true},
+        {"forced Yes wins over the presenter", 6, Posts{{kWmCommand, 7}}, 6, false},
+        {"forced No wins over the presenter", 7, Posts{{kWmCommand, 6}}, 7, false},
+        {"a forced value other than 6 or 7 means: ask", 5, Posts{{kWmCommand, 6}}, 6, true},
+        {"a presenter that never answers: No", 0, Posts{}, 7, true},
     };
     for (const auto& row : rows) {
         Stridelog_SetConfirmAnswer(row.forced);
         std::shared_ptr<test::RecordingPresenter> presenter;
-        if (row.presenter) {
+        if (row.person) {
             presenter = std::make_shared<test::RecordingPresenter>();
             presenter->on_confirm = [&](const CConfirmDlg& dialog) {
-                for (const auto& post : *row.presenter)
+                for (const auto& post : *row.person)
                     platform::post_message(dialog.Window(), post.message, post.wparam, 0);
             };
         }
@@ -71,61 +71,35 @@ TEST_F(ConfirmDlgTest, AnswerComesFromTheButtonsOrTheCloseBoxOnly) {
         CConfirmDlg dialog;
         dialog.SetContent("Message", "Go?", nullptr);
         EXPECT_EQ(dialog.DoModal(), row.expected) << row.legend;
-        if (presenter) {
-            EXPECT_EQ(presenter->events.size(), row.presenter_asked ? 1U : 0U) << row.legend;
-        }
+        EXPECT_EQ(presenter ? presenter->events.size() : 0U, row.asked ? 1U : 0U) << row.legend;
         EXPECT_EQ(platform::window_count_on_this_thread(), 0U) << row.legend;
-        Stridelog_SetConfirmAnswer(0);
     }
 }
 
 TEST_F(ConfirmDlgTest, ShowsTitleMessageAndDetailLinesWhileTheParentIsDisabled) {
-    struct Row {
-        const char* legend;
-        std::optional<std::vector<std::string>> lines;
-        std::string details;
-    };
-    const Row rows[] = {
-        {"no line array leaves the box empty", std::nullopt, ""},
-        {"three lines, each ending in CR LF", std::vector<std::string>{"1.31.03", "- Fix", ""},
-         "1.31.03\r\n- Fix\r\n\r\n"},
-    };
+    const std::vector<std::string> lines = {"1.31.03", "- Fix", ""};
+    const std::string text = "A new watch firmware (1.31.03) is  available !";
     HWND parent = platform::create_window([](HWND, UINT, WPARAM, LPARAM) { return LRESULT{0}; });
-    for (const auto& row : rows) {
+    for (bool with_lines : {false, true}) {
+        SCOPED_TRACE(with_lines ? "three detail lines" : "no line array");
         auto presenter = std::make_shared<test::RecordingPresenter>();
-        bool parent_enabled_meanwhile = true;
-        std::string title, message, details;
         presenter->on_confirm = [&](const CConfirmDlg& dialog) {
-            title = dialog.Title();
-            message = dialog.ControlText(6006);
-            details = dialog.ControlText(6008);
-            parent_enabled_meanwhile = platform::is_window_enabled(parent);
             EXPECT_EQ(platform::get_window_text(dialog.Window()), "Message");
+            EXPECT_EQ(dialog.ControlText(6006), text);
+            // No line array leaves the box empty; each line ends in CR LF.
+            EXPECT_EQ(dialog.ControlText(6008), with_lines ? "1.31.03\r\n- Fix\r\n\r\n" : "");
             EXPECT_TRUE(dialog.HasIcon());
+            EXPECT_FALSE(platform::is_window_enabled(parent));
             platform::post_message(dialog.Window(), kWmCommand, 6, 0);
         };
         ui::InstallPresenter(presenter);
         CConfirmDlg dialog(parent);
-        dialog.SetContent("Message", "A new watch firmware (1.31.03) is  available !",
-                          row.lines ? &*row.lines : nullptr);
+        dialog.SetContent("Message", text, with_lines ? &lines : nullptr);
         EXPECT_EQ(dialog.DoModal(), 6);
-        EXPECT_EQ(title, "Message") << row.legend;
-        EXPECT_EQ(message, "A new watch firmware (1.31.03) is  available !") << row.legend;
-        EXPECT_EQ(details, row.details) << row.legend;
-        EXPECT_FALSE(parent_enabled_meanwhile) << row.legend;
-        EXPECT_TRUE(platform::is_window_enabled(parent)) << row.legend;
+        EXPECT_EQ(presenter->events.size(), 1U);
+        EXPECT_TRUE(platform::is_window_enabled(parent));
     }
     platform::destroy_window(parent);
-}
-
-TEST_F(ConfirmDlgTest, APresenterThatNeverAnswersOnAnIdleVirtualClockMeansNo) {
-    platform::ScopedVirtualClock clock;
-    auto presenter = std::make_shared<test::RecordingPresenter>();
-    ui::InstallPresenter(presenter);
-    CConfirmDlg dialog;
-    dialog.SetContent("Message", "Go?", nullptr);
-    EXPECT_EQ(dialog.DoModal(), 7);
-    EXPECT_EQ(presenter->events, std::vector<std::string>{"confirm"});
 }
 
 }  // namespace

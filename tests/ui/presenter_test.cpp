@@ -2,8 +2,8 @@
 // on the terminal, the PNG file written, and the answers they give.
 #include "ui/presenter.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +14,7 @@
 #include "platform/window_system.hpp"
 #include "sdk/task_display.hpp"
 #include "stridelog/stridelog.h"
+#include "tests/support/test_environment.hpp"
 #include "ui/confirm_dlg.hpp"
 #include "ui/text_progress_ctrl.hpp"
 
@@ -26,16 +27,11 @@ class PresenterTest : public ::testing::Test {
   protected:
     void SetUp() override {
         window_ = platform::create_window([](HWND, UINT, WPARAM, LPARAM) { return LRESULT{0}; });
-        dir_ = fs::temp_directory_path() /
-               ("stridelog-ui-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
     }
     void TearDown() override {
         platform::destroy_window(window_);
         ui::InstallPresenter(nullptr);
         Stridelog_SetConfirmAnswer(0);
-        fs::remove_all(dir_);
     }
     // A task window as a download task shows it.
     std::unique_ptr<TaskDisplay> StartDownload() {
@@ -50,10 +46,10 @@ class PresenterTest : public ::testing::Test {
     }
 
     HWND window_ = nullptr;
-    fs::path dir_;
+    test::TestEnvironment env_;  // a temporary folder for the pictures
 };
 
-TEST_F(PresenterTest, TerminalWithoutTtyWritesEachChangedLineOnce) {
+TEST_F(PresenterTest, TerminalWritesEachChangedLineOnceOrRedrawsOnATty) {
     std::ostringstream out;
     std::istringstream in;
     ui::InstallPresenter(ui::MakeTerminalPresenter(out, in, false));
@@ -77,18 +73,15 @@ TEST_F(PresenterTest, TerminalWithoutTtyWritesEachChangedLineOnce) {
               "Transfer rate         0.0 kB/s\n"
               "Estimated time left   00:07\n"
               "Transfer rate         12.8 kB/s\n");
-}
 
-TEST_F(PresenterTest, TerminalOnTtyRedrawsTheBlockInPlace) {
-    std::ostringstream out;
-    std::istringstream in;
+    // On a terminal the block is redrawn in place.
     ui::InstallPresenter(ui::MakeTerminalPresenter(out, in, true));
-    TaskDisplay display(window_);
-    display.PrepareForStart();
-    display.ShowRateDisplay(false);
-    display.SetShown(true);
+    TaskDisplay on_tty(window_);
+    on_tty.PrepareForStart();
+    on_tty.ShowRateDisplay(false);
+    on_tty.SetShown(true);
     out.str("");
-    display.SetPos(50);
+    on_tty.SetPos(50);
     EXPECT_EQ(out.str(),
               "\x1b[3F"
               "\x1b[2K== Watch ==\n"
@@ -97,37 +90,26 @@ TEST_F(PresenterTest, TerminalOnTtyRedrawsTheBlockInPlace) {
 }
 
 TEST_F(PresenterTest, TerminalAsksTheQuestionAndReadsTheAnswer) {
-    struct Row {
-        const char* legend;
-        const char* input;
-        int expected;
-    };
-    const Row rows[] = {
-        {"y is Yes", "y\n", 6},
-        {"yes in capitals with blanks is Yes", "  YES \n", 6},
-        {"n is No", "n\n", 7},
-        {"anything else is No", "sure\n", 7},
-        {"an empty line is No", "\n", 7},
-        {"end of input is No", "", 7},
-    };
     const std::vector<std::string> notes = {"1.31.03", "- Faster sync", ""};
-    for (const auto& row : rows) {
+    // y or yes in any case and with blanks is Yes; anything else, or no input, No.
+    for (const auto& [input, answer] :
+         {std::pair{"y\n", 6}, {"  YES \n", 6}, {"sure\n", 7}, {"", 7}}) {
         std::ostringstream out;
-        std::istringstream in(row.input);
+        std::istringstream in(input);
         ui::InstallPresenter(ui::MakeTerminalPresenter(out, in, false));
         CConfirmDlg dialog;
         dialog.SetContent("Message", "Update?\r\n\r\nDo you want to proceed ?", &notes);
-        EXPECT_EQ(dialog.DoModal(), row.expected) << row.legend;
-        EXPECT_NE(out.str().find("Message\nUpdate?\n\nDo you want to proceed ?\n"
-                                 "1.31.03\n- Faster sync\n\nAnswer [y/N]: "),
-                  std::string::npos)
-            << out.str();
+        EXPECT_EQ(dialog.DoModal(), answer) << '"' << input << '"';
+        EXPECT_THAT(out.str(), ::testing::HasSubstr("Message\nUpdate?\n\nDo you want to proceed ?\n"
+                                                    "1.31.03\n- Faster sync\n\nAnswer [y/N]: "));
     }
 }
 
-TEST_F(PresenterTest, ImagePresenterWritesTheLaidOutWindowWhenTheTaskEnds) {
-    const std::string path = (dir_ / "window.png").string();
+TEST_F(PresenterTest, ImagePresenterWritesTheLaidOutWindowAtTheEndAndAnswersNo) {
+    const std::string path = (env_.root() / "window.png").string();
     ASSERT_TRUE(Stridelog_UsePresenter(STRIDELOG_PRESENTER_IMAGE, path.c_str()));
+    TaskDisplay(window_).SetPos(42);
+    EXPECT_FALSE(fs::exists(path)) << "a window never shown is not written";
     auto display = StartDownload();
     display->SetPos(42);
     EXPECT_FALSE(fs::exists(path)) << "written at the end, not on every change";
@@ -148,29 +130,15 @@ TEST_F(PresenterTest, ImagePresenterWritesTheLaidOutWindowWhenTheTaskEnds) {
     for (int py = 22 + 35; py < 22 + 52; ++py)
         for (int px = 0; px < image->width(); ++px) red += image->pixel(px, py) == 255;
     EXPECT_GT(red, 20) << "the caption \" 42%\" in the start colour";
-}
 
-TEST_F(PresenterTest, ImagePresenterWritesNothingForAWindowNeverShown) {
-    const std::string path = (dir_ / "hidden.png").string();
-    ui::InstallPresenter(ui::MakeImagePresenter(path));
-    {
-        TaskDisplay display(window_);
-        display.SetPos(42);
-    }
-    EXPECT_FALSE(fs::exists(path));
-}
-
-TEST_F(PresenterTest, ImagePresenterDrawsTheQuestionAndAnswersNo) {
-    const std::string path = (dir_ / "window.png").string();
-    ui::InstallPresenter(ui::MakeImagePresenter(path));
     CConfirmDlg dialog;
     dialog.SetContent("Message", "Proceed ?", nullptr);
     EXPECT_EQ(dialog.DoModal(), 7);
-    const auto image = platform::Canvas::read_png((dir_ / "window-confirm.png").string());
-    ASSERT_TRUE(image);
+    const auto question = platform::Canvas::read_png((env_.root() / "window-confirm.png").string());
+    ASSERT_TRUE(question);
     // 297 x 149 dialog units and the frame.
-    EXPECT_EQ(image->width(), 297 * 6 / 4 + 6);
-    EXPECT_EQ(image->height(), 149 * 13 / 8 + 6 + 19);
+    EXPECT_EQ(question->width(), 297 * 6 / 4 + 6);
+    EXPECT_EQ(question->height(), 149 * 13 / 8 + 6 + 19);
 }
 
 TEST_F(PresenterTest, HostHelpersRefuseWhatTheyCannotDo) {
@@ -201,7 +169,6 @@ TEST_F(PresenterTest, DocumentationPicture) {
     if (path == nullptr) GTEST_SKIP() << "set STRIDELOG_TASK_WINDOW_PICTURE to render it";
     ui::InstallPresenter(ui::MakeImagePresenter(path));
     auto display = StartDownload();
-    display->SetRange(0, 100);
     display->SetPos(42);
     display->SetRateTexts("12.8", "00:07");
     display->RefreshRateDisplay();

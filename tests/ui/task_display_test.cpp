@@ -18,7 +18,6 @@ class TaskDisplayTest : public ::testing::Test {
   protected:
     void SetUp() override {
         window_ = platform::create_window([](HWND, UINT, WPARAM, LPARAM) { return LRESULT{0}; });
-        presenter_ = std::make_shared<test::RecordingPresenter>();
         ui::InstallPresenter(presenter_);
         display_ = std::make_unique<TaskDisplay>(window_);
     }
@@ -27,35 +26,22 @@ class TaskDisplayTest : public ::testing::Test {
         platform::destroy_window(window_);
         ui::InstallPresenter(nullptr);
     }
-    std::vector<std::string>& Events() { return presenter_->events; }
 
     HWND window_ = nullptr;
-    std::shared_ptr<test::RecordingPresenter> presenter_;
+    std::shared_ptr<test::RecordingPresenter> presenter_ =
+        std::make_shared<test::RecordingPresenter>();
     std::unique_ptr<TaskDisplay> display_;
 };
 
-TEST_F(TaskDisplayTest, StartsWithTheTemplateLook) {
-    EXPECT_EQ(display_->Caption(), "Watch");
-    EXPECT_EQ(platform::get_window_text(window_), "Watch");
-    EXPECT_EQ(display_->ControlText(IDC_STATUS_TEXT), "Progress   ");
-    EXPECT_EQ(display_->ControlText(IDC_PROGRESS), "Progress1");
-    EXPECT_EQ(display_->ControlText(IDC_RATE), "0000.00 kB/second");
-    EXPECT_EQ(display_->ControlText(-1), "Sector");
-    EXPECT_TRUE(display_->ControlVisible(2)) << "Cancel";
-    EXPECT_FALSE(display_->ControlVisible(1)) << "the OK button is hidden";
-    EXPECT_FALSE(display_->Shown());
-}
-
 TEST_F(TaskDisplayTest, ServicesRunWhileHiddenAndOnlyAShownWindowReachesThePresenter) {
     display_->PrepareForStart();
+    EXPECT_EQ(platform::send_message(display_->ProgressBar().GetSafeHwnd(), PBM_GETTEXTCOLOR, 0, 0),
+              255);
     display_->SetRange(0, 200);
     display_->SetPos(50);
     display_->AppendLog("Read sector 0 ...");
     display_->SetStatusText("Reading");
-    EXPECT_TRUE(Events().empty());
-    EXPECT_EQ(display_->LogText(), "Read sector 0 ...\r\n");
-    EXPECT_EQ(display_->ProgressBar().CaptionText(), " 25%");
-    EXPECT_FLOAT_EQ(display_->BarPercent(), 25.0F);
+    EXPECT_TRUE(presenter_->events.empty());
 
     display_->SetShown(true);
     display_->SetShown(true);
@@ -67,15 +53,7 @@ TEST_F(TaskDisplayTest, ServicesRunWhileHiddenAndOnlyAShownWindowReachesThePrese
     display_.reset();
     const std::vector<std::string> expected = {"shown Reading| 25%", "updated Reading| 50%",
                                                "updated Download ...| 50%", "hidden", "ended"};
-    EXPECT_EQ(Events(), expected);
-}
-
-TEST_F(TaskDisplayTest, PrepareForStartEmptiesTheCaptionAndPaintsTheTextRed) {
-    display_->PrepareForStart();
-    EXPECT_EQ(display_->ControlText(IDC_PROGRESS), "");
-    EXPECT_EQ(platform::send_message(display_->ProgressBar().GetSafeHwnd(), PBM_GETTEXTCOLOR, 0, 0),
-              255);
-    EXPECT_EQ(display_->ProgressBar().CaptionText(), " 0%");
+    EXPECT_EQ(presenter_->events, expected);
 }
 
 TEST_F(TaskDisplayTest, LogLinesEndInCrLfAndTheControlFollowsTheText) {
@@ -86,21 +64,18 @@ TEST_F(TaskDisplayTest, LogLinesEndInCrLfAndTheControlFollowsTheText) {
     display_->AppendLogTextDirect("direct\r\n");
     EXPECT_EQ(display_->ControlText(IDC_STATUS_LOG), "first\r\n50% done\r\n");
     display_->RefreshLog();
-    EXPECT_EQ(display_->ControlText(IDC_STATUS_LOG), display_->LogText());
+    EXPECT_EQ(display_->ControlText(IDC_STATUS_LOG), "first\r\n50% done\r\ndirect\r\n");
     display_->ClearLog();
     EXPECT_EQ(display_->LogText(), "");
     EXPECT_EQ(display_->ControlText(IDC_STATUS_LOG), "");
 }
 
-TEST_F(TaskDisplayTest, RateDisplayShowsHidesAndRefreshes) {
+// The texts themselves reach the host through the terminal presenter's test.
+TEST_F(TaskDisplayTest, RateDisplayHidesAndShowsNewTextsOnlyOnRefresh) {
     display_->ShowRateDisplay(false);
     for (int id : {IDC_TIME_LEFT_LABEL, IDC_TIME_LEFT, IDC_RATE_LABEL, IDC_RATE})
         EXPECT_FALSE(display_->ControlVisible(id)) << id;
     display_->ShowRateDisplay(true);
-    EXPECT_EQ(display_->ControlText(IDC_TIME_LEFT_LABEL), "Estimated time left");
-    EXPECT_EQ(display_->ControlText(IDC_TIME_LEFT), "--:--");
-    EXPECT_EQ(display_->ControlText(IDC_RATE_LABEL), "Transfer rate");
-    EXPECT_EQ(display_->ControlText(IDC_RATE), "0.0 kB/s");
     display_->SetRateTexts("12.5", "01:07");
     EXPECT_EQ(display_->ControlText(IDC_RATE), "0.0 kB/s") << "shown only by the refresh";
     display_->RefreshRateDisplay();
@@ -128,9 +103,9 @@ TEST_F(TaskDisplayTest, BarOperationsAndPercent) {
         float percent;
     };
     const Row rows[] = {
-        {"plain", 0, 100, 42, 42.0F},
         {"wider range", 0, 400, 100, 25.0F},
         {"empty range gives 0 rather than a division by zero", 0, 0, 0, 0.0F},
+        {"reversed range gives 0, never a negative percentage", 100, 50, 100, 0.0F},
     };
     for (const auto& row : rows) {
         display_->SetRange(row.lower, row.upper);
@@ -139,12 +114,11 @@ TEST_F(TaskDisplayTest, BarOperationsAndPercent) {
     }
     display_->SetRange(0, 100);
     display_->SetPos(95);
-    EXPECT_EQ(display_->SetStep(10), 10);
+    display_->SetStep(10);
     EXPECT_EQ(display_->StepIt(), 95);
     EXPECT_EQ(display_->GetPos(), 5);
     display_->FillProgress();
     EXPECT_EQ(display_->GetPos(), 100);
-    EXPECT_EQ(display_->GetRange(), std::make_pair(0, 100));
 }
 
 TEST_F(TaskDisplayTest, BarKeepsAnsweringAfterTheWindowIsDestroyed) {

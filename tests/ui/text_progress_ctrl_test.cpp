@@ -4,102 +4,106 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/window_system.hpp"
 
 namespace stridelog {
 namespace {
 
-using platform::Canvas;
-using platform::Rect;
 using platform::send_message;
+
+constexpr COLORREF kBar = 0x00AA0000;
+constexpr COLORREF kBack = 0x0000AA00;
+constexpr COLORREF kText = 0x000000FF;
+constexpr COLORREF kTextOverBar = 0x00FFFFFF;
+constexpr COLORREF kUntouched = 0x00123456;
 
 class ProgressCtrlTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        CTextProgressCtrl::ResetMarqueeDirection();
         parent_ = platform::create_window([](HWND, UINT, WPARAM, LPARAM) { return LRESULT{0}; });
-        bar_ = std::make_unique<CTextProgressCtrl>(parent_);
+        Fresh();
     }
     void TearDown() override {
         bar_.reset();
         platform::destroy_window(parent_);
     }
     // A new control for the next table row.
-    void Fresh() {
-        TearDown();
-        SetUp();
+    void Fresh(std::uint32_t style = 0) {
+        bar_.reset();
+        CTextProgressCtrl::ResetMarqueeDirection();
+        bar_ = std::make_unique<CTextProgressCtrl>(parent_, style);
     }
     LRESULT Send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
         return send_message(bar_->GetSafeHwnd(), message, wparam, lparam);
     }
-    LRESULT Range16(int lower, int upper) {
-        return Send(PBM_SETRANGE, 0, static_cast<LPARAM>((lower & 0xFFFF) | (upper << 16)));
+    // Paints the control in known colours into a 100x20 client at (10, 5). The
+    // 2-pixel flat edge leaves a 96x16 inside starting at (12, 7).
+    platform::Canvas Paint() {
+        Send(PBM_SETBARCOLOR, 0, kBar);
+        Send(PBM_SETBKCOLOR, 0, kBack);
+        Send(PBM_SETTEXTCOLOR, 0, kText);
+        Send(PBM_SETTEXTBARCOLOR, 0, kTextOverBar);
+        platform::Canvas canvas(120, 40, kUntouched);
+        bar_->Paint(canvas, platform::Rect{10, 5, 110, 25});
+        return canvas;
     }
 
     HWND parent_ = nullptr;
     std::unique_ptr<CTextProgressCtrl> bar_;
 };
 
-TEST_F(ProgressCtrlTest, EverySetterReturnsThePreviousValue) {
+TEST_F(ProgressCtrlTest, RangeAnswersInPackedFormAndColoursDefaultToSystemColours) {
+    EXPECT_EQ(Send(PBM_SETRANGE, 0, 10 | (500 << 16)), 100 << 16) << "previous: 0..100";
+    EXPECT_EQ(Send(PBM_SETRANGE32, 7, 900), 10 | (500 << 16));
+    PBRANGE range{-1, -1};
+    EXPECT_EQ(Send(PBM_GETRANGE, 1, reinterpret_cast<LPARAM>(&range)), 7) << "asked for lower";
+    EXPECT_EQ(range.iLow, 7);
+    EXPECT_EQ(range.iHigh, 900);
+    EXPECT_EQ(Send(PBM_GETRANGE, 0, 0), 900);
+
     struct Row {
-        const char* legend;
-        UINT message;
-        WPARAM w1;
-        LPARAM l1;
-        LRESULT first;  // answer to the first set (the initial value)
-        WPARAM w2;
-        LPARAM l2;
-        LRESULT second;  // answer to the second set (the first value)
+        UINT set, get;
+        int system;
     };
-    const LRESULT kDefault = static_cast<LRESULT>(CLR_DEFAULT);
     const Row rows[] = {
-        {"range: lower low word, upper high word", PBM_SETRANGE, 0, 10 | (500 << 16),
-         0 | (100 << 16), 0, 0 | (1 << 16), 10 | (500 << 16)},
-        {"range32 answers in the same packed form", PBM_SETRANGE32, 5, 60, 0 | (100 << 16), 0, 10,
-         5 | (60 << 16)},
-        {"position", PBM_SETPOS, 30, 0, 0, 70, 0, 30},
-        {"step", PBM_SETSTEP, 3, 0, 10, 4, 0, 3},
-        {"bar colour", PBM_SETBARCOLOR, 0, 0x0000FF00, kDefault, 0, 0x00112233, 0x0000FF00},
-        {"background colour", PBM_SETBKCOLOR, 0, 0x00ABCDEF, kDefault, 0, 0, 0x00ABCDEF},
-        {"text colour", PBM_SETTEXTCOLOR, 0, 255, kDefault, 0, 0, 255},
-        {"text colour over the bar", PBM_SETTEXTBARCOLOR, 0, 0x00FF0000, kDefault, 0, 1,
-         0x00FF0000},
-        {"show percentage", PBM_SETSHOWPERCENT, 0, 0, 1, 1, 0, 0},
-        {"alignment", PBM_SETTEXTALIGN, 2, 0, 1, 0, 0, 2},
-        {"marquee block answers its argument", PBM_SETMARQUEEBLOCK, 35, 0, 35, 20, 0, 20},
-        {"marquee answers its argument", PBM_SETMARQUEE, 1, 50, 1, 0, 0, 0},
+        {PBM_SETBARCOLOR, PBM_GETBARCOLOR_RESOLVED, platform::COLOR_HIGHLIGHT},
+        {PBM_SETBKCOLOR, PBM_GETBKCOLOR_RESOLVED, platform::COLOR_BTNFACE},
+        {PBM_SETTEXTCOLOR, PBM_GETTEXTCOLOR, platform::COLOR_WINDOWTEXT},
+        {PBM_SETTEXTBARCOLOR, PBM_GETTEXTBARCOLOR, platform::COLOR_WINDOW},
     };
     for (const auto& row : rows) {
-        Fresh();
-        EXPECT_EQ(Send(row.message, row.w1, row.l1), row.first) << row.legend;
-        EXPECT_EQ(Send(row.message, row.w2, row.l2), row.second) << row.legend;
+        EXPECT_EQ(Send(row.get), platform::system_color(row.system)) << row.get;
+        EXPECT_EQ(Send(row.set, 0, 0x00ABCDEF), static_cast<LRESULT>(CLR_DEFAULT)) << row.set;
+        EXPECT_EQ(Send(row.get), 0x00ABCDEF) << row.get;
     }
 }
 
-TEST_F(ProgressCtrlTest, PositionIsClampedAndStepWrapsAround) {
+TEST_F(ProgressCtrlTest, PositionIsClampedStepWrapsAndTheCaptionFollows) {
     struct Row {
         const char* legend;
         int lower, upper, start, step;
         bool marquee;
         UINT message;
-        int argument;
-        int expected;
+        int argument, expected;
+        const char* caption;  // no text: a space and the rounded percentage
     };
     const Row rows[] = {
-        {"above the upper bound sets the upper bound", 0, 100, 0, 10, false, PBM_SETPOS, 150, 100},
-        {"below the lower bound sets the lower bound", 20, 100, 20, 10, false, PBM_SETPOS, 5, 20},
-        {"delta adds to the position", 0, 100, 40, 10, false, PBM_DELTAPOS, 7, 47},
-        {"delta past the end clamps", 0, 100, 40, 10, false, PBM_DELTAPOS, 90, 100},
-        {"step past the upper bound wraps: 95 + 10 gives 5", 0, 100, 95, 10, false, PBM_STEPIT, 0,
-         5},
-        {"step landing on the upper bound stays", 0, 100, 90, 10, false, PBM_STEPIT, 0, 100},
-        {"negative step past the lower bound wraps from the top", 0, 100, 3, -10, false, PBM_STEPIT,
-         0, 93},
-        {"marquee allows (20 + 100) x upper / 100", 0, 100, 0, 10, true, PBM_SETPOS, 500, 120},
-        {"marquee limit rounds: 120 x 33 / 100 = 39.6 -> 39", 0, 33, 0, 10, true, PBM_SETPOS, 99,
-         39},
+        {"above upper sets upper", 0, 100, 0, 10, false, PBM_SETPOS, 150, 100, " 100%"},
+        {"below lower sets lower", 20, 100, 20, 10, false, PBM_SETPOS, 5, 20, " 0%"},
+        {"delta adds", 0, 100, 40, 10, false, PBM_DELTAPOS, 7, 47, " 47%"},
+        {"delta past the end clamps", 0, 100, 40, 10, false, PBM_DELTAPOS, 90, 100, " 100%"},
+        {"step 95 + 10 wraps to 5", 0, 100, 95, 10, false, PBM_STEPIT, 0, 5, " 5%"},
+        {"step landing on upper stays", 0, 100, 90, 10, false, PBM_STEPIT, 0, 100, " 100%"},
+        {"negative step wraps from the top", 0, 100, 3, -10, false, PBM_STEPIT, 0, 93, " 93%"},
+        {"0.5 % rounds up", 0, 1000, 0, 10, false, PBM_SETPOS, 5, 5, " 1%"},
+        {"0.4 % rounds down", 0, 1000, 0, 10, false, PBM_SETPOS, 4, 4, " 0%"},
+        {"marquee: (20 + 100) x upper / 100", 0, 100, 0, 10, true, PBM_SETPOS, 500, 120, ""},
+        {"marquee: 120 x 33 / 100 = 39.6 -> 39", 0, 33, 0, 10, true, PBM_SETPOS, 99, 39, ""},
     };
     for (const auto& row : rows) {
         Fresh();
@@ -109,73 +113,31 @@ TEST_F(ProgressCtrlTest, PositionIsClampedAndStepWrapsAround) {
         Send(PBM_SETPOS, static_cast<WPARAM>(row.start));
         EXPECT_EQ(Send(row.message, static_cast<WPARAM>(row.argument)), row.start) << row.legend;
         EXPECT_EQ(Send(PBM_GETPOS), row.expected) << row.legend;
-    }
-}
-
-TEST_F(ProgressCtrlTest, GetRangeAnswersTheAskedBoundAndFillsThePair) {
-    Range16(7, 900);
-    PBRANGE range{-1, -1};
-    EXPECT_EQ(Send(PBM_GETRANGE, 1, reinterpret_cast<LPARAM>(&range)), 7);
-    EXPECT_EQ(range.iLow, 7);
-    EXPECT_EQ(range.iHigh, 900);
-    EXPECT_EQ(Send(PBM_GETRANGE, 0, 0), 900);
-}
-
-TEST_F(ProgressCtrlTest, ColourQueriesResolveTheDefaultToSystemColours) {
-    EXPECT_EQ(Send(PBM_GETBARCOLOR_RESOLVED), platform::system_color(platform::COLOR_HIGHLIGHT));
-    EXPECT_EQ(Send(PBM_GETBKCOLOR_RESOLVED), platform::system_color(platform::COLOR_BTNFACE));
-    EXPECT_EQ(Send(PBM_GETTEXTCOLOR), platform::system_color(platform::COLOR_WINDOWTEXT));
-    EXPECT_EQ(Send(PBM_GETTEXTBARCOLOR), platform::system_color(platform::COLOR_WINDOW));
-    Send(PBM_SETBARCOLOR, 0, 0x00123456);
-    Send(PBM_SETTEXTCOLOR, 0, 255);
-    EXPECT_EQ(Send(PBM_GETBARCOLOR_RESOLVED), 0x00123456);
-    EXPECT_EQ(Send(PBM_GETTEXTCOLOR), 255);
-    EXPECT_EQ(Send(platform::kWmEraseBkgnd), 1);
-}
-
-TEST_F(ProgressCtrlTest, CaptionRoundsThePercentage) {
-    struct Row {
-        const char* legend;
-        int upper, position;
-        const char* text;
-        bool percent;
-        const char* caption;
-    };
-    const Row rows[] = {
-        {"empty text reads as a space and the percentage", 100, 42, "", true, " 42%"},
-        {"0.5 % shows as 1 %", 1000, 5, "", true, " 1%"},
-        {"0.4 % shows as 0 %", 1000, 4, "", true, " 0%"},
-        {"99.5 % shows as 100 %", 1000, 995, "Reading", true, "Reading 100%"},
-        {"percentage switched off leaves the text", 100, 42, "Reading", false, "Reading"},
-    };
-    for (const auto& row : rows) {
-        Fresh();
-        Send(PBM_SETRANGE32, 0, row.upper);
-        Send(PBM_SETPOS, static_cast<WPARAM>(row.position));
-        platform::set_window_text(bar_->GetSafeHwnd(), row.text);
-        if (!row.percent) Send(PBM_SETSHOWPERCENT, 0);
         EXPECT_EQ(bar_->CaptionText(), row.caption) << row.legend;
     }
+    Fresh();
+    Send(PBM_SETPOS, 30);
+    platform::set_window_text(bar_->GetSafeHwnd(), "Reading");
+    EXPECT_EQ(bar_->CaptionText(), "Reading 30%");
+    Send(PBM_SETSHOWPERCENT, 0);
+    EXPECT_EQ(bar_->CaptionText(), "Reading");
 }
 
 TEST_F(ProgressCtrlTest, MarqueeRunsOnTimerOneAndBouncesWithOneSharedDirection) {
     Send(PBM_SETRANGE32, 0, 10);
-    Send(PBM_SETMARQUEEBLOCK, 20);  // limit 12
-    Send(PBM_SETMARQUEE, 1, 40);
+    EXPECT_EQ(Send(PBM_SETMARQUEEBLOCK, 20), 20) << "answers its argument; limit 12";
+    EXPECT_EQ(Send(PBM_SETMARQUEE, 1, 40), 1);
     EXPECT_TRUE(platform::has_timer(bar_->GetSafeHwnd(), kMarqueeTimer));
     EXPECT_EQ(bar_->CaptionText(), "") << "the marquee hides the percentage";
-
     std::vector<int> seen;
     for (int i = 0; i < 16; ++i) {
         Send(platform::kWmTimer, kMarqueeTimer);
         seen.push_back(static_cast<int>(Send(PBM_GETPOS)));
     }
-    const std::vector<int> expected = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 11, 10, 9, 8};
-    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 11, 10, 9, 8}));
 
     // A second control continues in the direction the first one set.
-    CTextProgressCtrl other(parent_);
-    send_message(other.GetSafeHwnd(), PBM_SETMARQUEE, 1, 40);
+    CTextProgressCtrl other(parent_, PBS_MARQUEE);
     send_message(other.GetSafeHwnd(), PBM_SETPOS, 50, 0);
     send_message(other.GetSafeHwnd(), platform::kWmTimer, kMarqueeTimer, 0);
     EXPECT_EQ(send_message(other.GetSafeHwnd(), PBM_GETPOS, 0, 0), 49);
@@ -186,97 +148,69 @@ TEST_F(ProgressCtrlTest, MarqueeRunsOnTimerOneAndBouncesWithOneSharedDirection) 
     EXPECT_EQ(Send(PBM_GETPOS), 10) << "without the marquee the upper bound clamps again";
 }
 
-// Paint: a 100x20 client has a 2-pixel flat edge, so the bar's inside is 96 pixels
-// wide, from x = 2 to x = 97.
-constexpr COLORREF kBar = 0x00AA0000;
-constexpr COLORREF kBack = 0x0000AA00;
-constexpr COLORREF kText = 0x000000FF;
-constexpr COLORREF kTextOverBar = 0x00FFFFFF;
-constexpr COLORREF kUntouched = 0x00123456;
-
-class ProgressPaintTest : public ProgressCtrlTest {
-  protected:
-    void SetUp() override {
-        ProgressCtrlTest::SetUp();
-        Send(PBM_SETBARCOLOR, 0, kBar);
-        Send(PBM_SETBKCOLOR, 0, kBack);
-        Send(PBM_SETTEXTCOLOR, 0, kText);
-        Send(PBM_SETTEXTBARCOLOR, 0, kTextOverBar);
-        platform::set_window_text(bar_->GetSafeHwnd(), "");
+TEST_F(ProgressCtrlTest, FilledPartEndsWhereThePositionSays) {
+    struct Row {
+        const char* legend;
+        std::uint32_t style;
+        int position;
+        const char* runs;  // the inside's middle line, bottom to top when vertical
+    };
+    const Row rows[] = {
+        {"96 x 0.42 = 40.3: 40 columns", 0, 42, "#40 .56"},
+        {"marquee: 96 x 20 / 100 = 19 ending at 48", PBS_MARQUEE, 50, ".29 #19 .48"},
+        {"vertical 25 %: 4 rows from the bottom", PBS_VERTICAL, 25, "#4 .12"},
+    };
+    for (const auto& row : rows) {
+        Fresh(row.style);
+        Send(PBM_SETSHOWPERCENT, 0);
+        Send(PBM_SETPOS, static_cast<WPARAM>(row.position));
+        const auto c = Paint();
+        std::string line, runs;
+        for (int i = 0; i < (row.style == PBS_VERTICAL ? 16 : 96); ++i) {
+            const COLORREF p =
+                row.style == PBS_VERTICAL ? c.pixel(60, 22 - i) : c.pixel(12 + i, 15);
+            line += p == kBar ? '#' : p == kBack ? '.' : '?';
+        }
+        for (std::size_t i = 0, j = 0; i < line.size(); i = j) {
+            j = std::min(line.find_first_not_of(line[i], i), line.size());
+            runs += (i ? " " : "") + line.substr(i, 1) + std::to_string(j - i);
+        }
+        EXPECT_EQ(runs, row.runs) << row.legend;
+        EXPECT_EQ(c.pixel(9, 5), kUntouched) << "nothing outside the client rectangle";
+        EXPECT_EQ(c.pixel(10, 5), platform::system_color(platform::COLOR_BTNSHADOW)) << "flat edge";
+        EXPECT_EQ(c.pixel(11, 6), platform::system_color(platform::COLOR_BTNFACE));
+        EXPECT_EQ(c.pixel(108, 22), platform::system_color(platform::COLOR_BTNFACE));
     }
-    Canvas PaintAt(int x, int y) {
-        Canvas canvas(120, 40, kUntouched);
-        bar_->Paint(canvas, Rect{x, y, x + 100, y + 20});
-        return canvas;
-    }
-};
-
-TEST_F(ProgressPaintTest, FillEndsAtWidthTimesFractionAndTheEdgeIsFlat) {
-    Send(PBM_SETPOS, 42);  // 96 x 0.42 = 40.3 -> 40 filled columns
-    Send(PBM_SETSHOWPERCENT, 0);
-    const Canvas c = PaintAt(10, 5);
-    EXPECT_EQ(c.pixel(9, 5), kUntouched) << "nothing outside the client rectangle";
-    EXPECT_EQ(c.pixel(10, 5), platform::system_color(platform::COLOR_BTNSHADOW));
-    EXPECT_EQ(c.pixel(11, 6), platform::system_color(platform::COLOR_BTNFACE));
-    EXPECT_EQ(c.pixel(12, 7), kBar);
-    EXPECT_EQ(c.pixel(12 + 39, 7), kBar) << "last filled column";
-    EXPECT_EQ(c.pixel(12 + 40, 7), kBack) << "first empty column";
-    EXPECT_EQ(c.pixel(12 + 95, 22), kBack);
-    EXPECT_EQ(c.pixel(12 + 96, 22), platform::system_color(platform::COLOR_BTNFACE));
 }
 
-TEST_F(ProgressPaintTest, CaptionChangesColourExactlyWhereTheFillEnds) {
-    // A caption wider than the bar's middle, so it spans the fill edge.
-    platform::set_window_text(bar_->GetSafeHwnd(), "HHHHHHHHHH");
-    Send(PBM_SETPOS, 50);  // fill edge between x = 49 and x = 50 inside the canvas
-    const Canvas c = PaintAt(0, 0);
-    const int edge = 2 + 48;
+TEST_F(ProgressCtrlTest, CaptionChangesColourExactlyWhereTheFillEnds) {
+    platform::set_window_text(bar_->GetSafeHwnd(), "HHHHHHHHHH");  // spans the fill edge
+    Send(PBM_SETPOS, 50);                                          // 48 columns filled
+    const auto c = Paint();
     int over = 0;
     int plain = 0;
-    for (int y = 2; y < 18; ++y) {
-        for (int x = 2; x < 98; ++x) {
-            const COLORREF p = c.pixel(x, y);
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 96; ++x) {
+            const COLORREF p = c.pixel(12 + x, 7 + y);
+            const bool filled = x < 48;
             if (p == kBar || p == kBack) {
-                EXPECT_EQ(p, x < edge ? kBar : kBack) << x << "," << y;
+                EXPECT_EQ(p, filled ? kBar : kBack) << x << "," << y;
                 continue;
             }
-            ASSERT_EQ(p, x < edge ? kTextOverBar : kText) << x << "," << y;
-            (x < edge ? over : plain)++;
+            ASSERT_EQ(p, filled ? kTextOverBar : kText) << x << "," << y;
+            (filled ? over : plain)++;
         }
     }
     EXPECT_GT(over, 20);
     EXPECT_GT(plain, 20);
 }
 
-TEST_F(ProgressPaintTest, MarqueeFillsABlockEndingAtThePosition) {
-    Send(PBM_SETMARQUEE, 1, 30);
-    Send(PBM_SETPOS, 50);  // ends at 48; (96 x 20 + 50) / 100 = 19 pixels long
-    const Canvas c = PaintAt(0, 0);
-    EXPECT_EQ(c.pixel(2 + 28, 3), kBack);
-    EXPECT_EQ(c.pixel(2 + 29, 3), kBar);
-    EXPECT_EQ(c.pixel(2 + 47, 3), kBar);
-    EXPECT_EQ(c.pixel(2 + 48, 3), kBack);
-}
-
-TEST_F(ProgressPaintTest, VerticalBarFillsFromTheBottom) {
-    bar_.reset();
-    bar_ = std::make_unique<CTextProgressCtrl>(parent_, PBS_VERTICAL);
-    Send(PBM_SETBARCOLOR, 0, kBar);
-    Send(PBM_SETBKCOLOR, 0, kBack);
-    Send(PBM_SETSHOWPERCENT, 0);
-    Send(PBM_SETPOS, 25);  // 16 x 0.25 = 4 rows from the bottom
-    const Canvas c = PaintAt(0, 0);
-    EXPECT_EQ(c.pixel(50, 17), kBar);
-    EXPECT_EQ(c.pixel(50, 14), kBar);
-    EXPECT_EQ(c.pixel(50, 13), kBack);
-}
-
-TEST_F(ProgressPaintTest, EmptyOrReversedRangePaintsNothing) {
+TEST_F(ProgressCtrlTest, EmptyOrReversedRangePaintsNothing) {
     for (int upper : {0, -5}) {
         Send(PBM_SETRANGE32, 0, upper);
-        const Canvas c = PaintAt(0, 0);
+        const auto c = Paint();
         for (int y = 0; y < c.height(); ++y)
-            for (int x = 0; x < c.width(); ++x) ASSERT_EQ(c.pixel(x, y), kUntouched);
+            for (int x = 0; x < c.width(); ++x) ASSERT_EQ(c.pixel(x, y), kUntouched) << upper;
     }
 }
 
