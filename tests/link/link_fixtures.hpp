@@ -1,6 +1,6 @@
-// Shared pieces of the link tests: a real pseudo-terminal pair whose master side
-// the test drives, and an owner window that records the link's private messages
-// as the task window would receive them.
+// Shared pieces of the link tests: a real pseudo-terminal whose master side the
+// test drives, and an owner window recording the link's private messages as the
+// task window would receive them.
 #pragma once
 
 #include <fcntl.h>
@@ -21,18 +21,16 @@ namespace stridelog::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A pseudo-terminal: the test holds the master, the code under test opens the
-// slave by path (the slave descriptor from openpty is closed at once).
+// The test holds the master; the code under test opens the slave by path.
 class PtyPair {
   public:
     PtyPair() {
         int slave = -1;
         char name[256] = {};
-        if (::openpty(&master_, &slave, name, nullptr, nullptr) == 0) {
-            path_ = name;
-            ::close(slave);
-            ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-        }
+        if (::openpty(&master_, &slave, name, nullptr, nullptr) != 0) return;
+        path_ = name;
+        ::close(slave);
+        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
     }
     ~PtyPair() { close_master(); }
     PtyPair(const PtyPair&) = delete;
@@ -40,23 +38,18 @@ class PtyPair {
 
     bool ok() const { return master_ >= 0 && !path_.empty(); }
     const std::string& path() const { return path_; }
-    int master() const { return master_; }
     void close_master() {
         if (master_ >= 0) ::close(master_);
         master_ = -1;
     }
-
-    void send(const Bytes& bytes) const {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-            if (n > 0) done += static_cast<std::size_t>(n);
-        }
+    // Our sends are far smaller than the pty's buffer: one write takes them whole.
+    bool send(const Bytes& bytes) const {
+        return ::write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     }
-    // Reads exactly `count` bytes, or what arrived within the time-out.
+    // Up to `count` bytes: what arrived before the line stayed quiet for the time-out.
     Bytes receive(std::size_t count, int timeout_ms = 2000) const {
         Bytes out;
-        std::uint8_t buf[512];
+        std::uint8_t buf[4096];
         while (out.size() < count) {
             pollfd p{master_, POLLIN, 0};
             if (::poll(&p, 1, timeout_ms) <= 0) break;
@@ -65,16 +58,6 @@ class PtyPair {
             out.insert(out.end(), buf, buf + n);
         }
         return out;
-    }
-    // Discards whatever waits on the master side.
-    std::size_t drain() const {
-        std::size_t total = 0;
-        std::uint8_t buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(master_, buf, sizeof buf);
-            if (n <= 0) return total;
-            total += static_cast<std::size_t>(n);
-        }
     }
 
   private:
@@ -93,10 +76,9 @@ struct LinkMessage {
 
     bool operator==(const LinkMessage&) const = default;
 };
-
 inline void PrintTo(const LinkMessage& m, std::ostream* os) {
-    *os << std::hex << "{0x" << m.message << " w=0x" << m.wparam << " l=0x" << m.lparam;
-    if (!m.text.empty()) *os << " \"" << m.text << "\"";
+    *os << std::hex << "{0x" << m.message << " w=0x" << m.wparam << " l=0x" << m.lparam << " \""
+        << m.text << "\"";
     for (auto b : m.block) *os << " " << static_cast<unsigned>(b);
     *os << std::dec << "}";
 }
@@ -119,7 +101,6 @@ class OwnerWindow {
                 rec.wparam = 0;
                 delete[] b;
             } else if (m == low_level_) {
-                rec.wparam = w;
                 rec.lparam = 0;  // a pointer; only its presence matters
             }
             messages_.push_back(rec);
@@ -140,7 +121,6 @@ class OwnerWindow {
         const auto deadline = platform::clock().now_ms() + timeout_ms;
         return platform::run_loop_until([&] { return messages_.size() >= count; }, deadline);
     }
-    // Pumps whatever is queued now.
     void pump() {
         platform::Message m;
         while (platform::peek_message(m)) platform::dispatch_message(m);
@@ -160,6 +140,13 @@ inline Bytes hex(const char* text) {
     Bytes out;
     for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
         out.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+// Joins byte strings.
+inline Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 

@@ -22,10 +22,14 @@
 namespace stridelog::test {
 namespace {
 
-constexpr int kPort = 7;
+const Bytes kVersionRequest = hex("A0A2 0001 10 0010 B0B3");
 
-Bytes frame_of(const Bytes& payload) {
-    return wire::encode_frame(payload);
+DCB line() {
+    DCB dcb;
+    dcb.BaudRate = 115200;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;   // the link forces it off
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;  // and DTR on
+    return dcb;
 }
 
 class WatchLinkOnPty : public ::testing::Test {
@@ -34,37 +38,24 @@ class WatchLinkOnPty : public ::testing::Test {
         ASSERT_TRUE(pty.ok());
         platform::inject_serial_comm("\\Device\\Serial7", "COM7", pty.path());
     }
-
-    bool open(CWatchLink& link) {
-        DCB dcb;
-        dcb.BaudRate = 115200;
-        dcb.fRtsControl = RTS_CONTROL_ENABLE;   // the link forces it off
-        dcb.fDtrControl = DTR_CONTROL_DISABLE;  // and DTR on
-        return link.OpenPort(kPort, dcb);
-    }
-
+    bool open(CWatchLink& l) { return l.OpenPort(7, line()); }
     TestEnvironment environment;  // no real ports, no real registry file
     PtyPair pty;
     OwnerWindow owner;
+    CWatchLink link{owner.hwnd()};
 };
 
-TEST_F(WatchLinkOnPty, CommandsOnTheWireByteForByte) {
-    CWatchLink link(owner.hwnd());
+TEST_F(WatchLinkOnPty, CommandsOnTheWireByteForByteAndInvalidOnesNotSent) {
     ASSERT_TRUE(open(link));
-    EXPECT_TRUE(link.IsOpen());
-    std::uint8_t area[200];
-    const Bytes chunk(128, 0xAA);
+    std::uint8_t area[256];
+    const Bytes chunk(251, 0xAA);
     const std::uint8_t three[] = {1, 2, 3};
-    Bytes write_chunk = hex("16 000000 80");
-    write_chunk.insert(write_chunk.end(), chunk.begin(), chunk.end());
-
-    struct Case {
+    const struct {
         const char* legend;
         std::function<bool()> send;
-        Bytes wire;
-    };
-    const Case cases[] = {
-        {"GetVersion", [&] { return link.GetVersion(); }, hex("A0A2 0001 10 0010 B0B3")},
+        Bytes wire;  // empty: refused, nothing sent
+    } cases[] = {
+        {"GetVersion", [&] { return link.GetVersion(); }, kVersionRequest},
         {"ReadMemory 0x1D000, 128: address low byte first",
          [&] { return link.ReadMemory(0x1D000, 128, area); },
          hex("A0A2 0005 12 00D001 80 0163 B0B3")},
@@ -75,7 +66,7 @@ TEST_F(WatchLinkOnPty, CommandsOnTheWireByteForByte) {
         {"WriteMemory of three bytes", [&] { return link.WriteMemory(0x001000, 3, three); },
          hex("A0A2 0008 16 001000 03 010203 002F B0B3")},
         {"WriteMemory of a 128-byte chunk", [&] { return link.WriteMemory(0, 128, chunk.data()); },
-         frame_of(write_chunk)},
+         cat({hex("A0A2 0085 16 000000 80"), Bytes(128, 0xAA), hex("5596 B0B3")})},
         {"PrepareWrite", [&] { return link.PrepareWrite(); }, hex("A0A2 0001 24 0024 B0B3")},
         {"ProgramUpdate", [&] { return link.ProgramUpdate(); }, hex("A0A2 0001 28 0028 B0B3")},
         {"GetStatus", [&] { return link.GetStatus(); }, hex("A0A2 0001 2C 002C B0B3")},
@@ -83,46 +74,29 @@ TEST_F(WatchLinkOnPty, CommandsOnTheWireByteForByte) {
          [&] { return link.SetExpiryDate(2012, 3, 4); }, hex("A0A2 0004 2E 0C0304 0041 B0B3")},
         {"SetClock 2012-03-04 05:06:07", [&] { return link.SetClock(12, 3, 4, 5, 6, 7); },
          hex("A0A2 0007 39 0C0304050607 005E B0B3")},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        EXPECT_TRUE(c.send());
-        EXPECT_EQ(pty.receive(c.wire.size()), c.wire);
-    }
-    EXPECT_EQ(write_chunk.size() + wire::kOverhead, 141u);
-}
-
-TEST_F(WatchLinkOnPty, CommandsThatCannotBeValidAreNotSent) {
-    CWatchLink link(owner.hwnd());
-    ASSERT_TRUE(open(link));
-    std::uint8_t area[256];
-    const Bytes data(251, 0);
-    struct Case {
-        const char* legend;
-        std::function<bool()> send;
-    };
-    const Case cases[] = {
         {"read of 200: its reply would exceed what is accepted",
-         [&] { return link.ReadMemory(0, 200, area); }},
-        {"read of 0", [&] { return link.ReadMemory(0, 0, area); }},
-        {"read with nowhere to put the data", [&] { return link.ReadMemory(0, 128, nullptr); }},
+         [&] { return link.ReadMemory(0, 200, area); },
+         {}},
+        {"read of 0", [&] { return link.ReadMemory(0, 0, area); }, {}},
+        {"read with nowhere to put the data", [&] { return link.ReadMemory(0, 128, nullptr); }, {}},
         {"write of 251: the frame length is one byte",
-         [&] { return link.WriteMemory(0, 251, data.data()); }},
-        {"write with no data", [&] { return link.WriteMemory(0, 4, nullptr); }},
-        {"expiry year before 2000", [&] { return link.SetExpiryDate(1999, 12, 31); }},
-        {"expiry year past one byte", [&] { return link.SetExpiryDate(2256, 1, 1); }},
-        {"empty frame", [&] { return link.SendFrame(area, 0); }},
-        {"no payload", [&] { return link.SendFrame(nullptr, 3); }},
+         [&] { return link.WriteMemory(0, 251, chunk.data()); },
+         {}},
+        {"write with no data", [&] { return link.WriteMemory(0, 4, nullptr); }, {}},
+        {"expiry year before 2000", [&] { return link.SetExpiryDate(1999, 12, 31); }, {}},
+        {"expiry year past one byte", [&] { return link.SetExpiryDate(2256, 1, 1); }, {}},
+        {"empty frame", [&] { return link.SendFrame(area, 0); }, {}},
+        {"no payload", [&] { return link.SendFrame(nullptr, 3); }, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        EXPECT_FALSE(c.send());
+        EXPECT_EQ(c.send(), !c.wire.empty());
+        const bool refused = c.wire.empty();
+        EXPECT_EQ(pty.receive(refused ? 1 : c.wire.size(), refused ? 50 : 2000), c.wire);
     }
-    EXPECT_EQ(pty.receive(1, 50), Bytes{});
 }
 
 TEST_F(WatchLinkOnPty, RepliesReachTheOwnerInOrder) {
-    CWatchLink link(owner.hwnd());
     ASSERT_TRUE(open(link));
     std::uint8_t area[128] = {};
     ASSERT_TRUE(link.ReadMemory(0x2000, 128, area));
@@ -130,18 +104,14 @@ TEST_F(WatchLinkOnPty, RepliesReachTheOwnerInOrder) {
 
     Bytes data_reply{0x13};
     for (int i = 0; i < 128; ++i) data_reply.push_back(static_cast<std::uint8_t>(255 - i));
-    const Bytes version = frame_of(hex("11 56 65 72 31 2E 33 30"));  // "Ver1.30"
-    // Garbage, then a version reply split over two writes, then three frames in
-    // one write (one with a bad checksum in the middle).
-    Bytes first = hex("00 13 A0 FF");
-    first.insert(first.end(), version.begin(), version.begin() + 6);
-    pty.send(first);
+    const Bytes version = wire::encode_frame(hex("11 56 65 72 31 2E 33 30"));  // "Ver1.30"
+    // Garbage and half a version reply; then its rest and three frames in one
+    // write, the middle one with a bad checksum.
+    ASSERT_TRUE(pty.send(cat({hex("00 13 A0 FF"), Bytes(version.begin(), version.begin() + 6)})));
     ASSERT_FALSE(owner.wait_for(1, 30)) << "half a frame is not a frame";
-    Bytes rest(version.begin() + 6, version.end());
-    for (const auto& f :
-         {frame_of(hex("2D 00 01 00 FF")), hex("A0A2 0001 15 0016 B0B3"), frame_of(data_reply)})
-        rest.insert(rest.end(), f.begin(), f.end());
-    pty.send(rest);
+    ASSERT_TRUE(pty.send(
+        cat({Bytes(version.begin() + 6, version.end()), wire::encode_frame(hex("2D 00 01 00 FF")),
+             hex("A0A2 0001 15 0016 B0B3"), wire::encode_frame(data_reply)})));
 
     ASSERT_TRUE(owner.wait_for(4));
     owner.pump();
@@ -156,13 +126,11 @@ TEST_F(WatchLinkOnPty, RepliesReachTheOwnerInOrder) {
 }
 
 TEST_F(WatchLinkOnPty, StoppingWhileIdleEndsTheThreadAndReceivingCanRestart) {
-    CWatchLink link(owner.hwnd());
     ASSERT_TRUE(open(link));
     auto stopped = std::async(std::launch::async, [&] { link.StopReceiving(); });
     ASSERT_EQ(stopped.wait_for(std::chrono::seconds(5)), std::future_status::ready)
         << "an idle receive thread did not end";
-
-    pty.send(frame_of(hex("2F")));
+    ASSERT_TRUE(pty.send(wire::encode_frame(hex("2F"))));
     EXPECT_FALSE(owner.wait_for(1, 50)) << "nothing is parsed while stopped";
     link.StartReceiving();
     ASSERT_TRUE(owner.wait_for(1));
@@ -170,20 +138,16 @@ TEST_F(WatchLinkOnPty, StoppingWhileIdleEndsTheThreadAndReceivingCanRestart) {
 }
 
 TEST_F(WatchLinkOnPty, ReopeningReplacesThePortAndAFailedOpenLeavesNone) {
-    CWatchLink link(owner.hwnd());
     ASSERT_TRUE(open(link));
-    ASSERT_TRUE(open(link)) << "the old port is closed first, so the same port opens again";
+    ASSERT_TRUE(open(link)) << "the old port is closed first, so it opens again";
     EXPECT_TRUE(link.GetVersion());
-    EXPECT_EQ(pty.receive(9), hex("A0A2 0001 10 0010 B0B3"));
-
-    DCB dcb;
-    dcb.BaudRate = 115200;
-    EXPECT_FALSE(link.OpenPort(99, dcb));
+    EXPECT_EQ(pty.receive(9), kVersionRequest);
+    EXPECT_FALSE(link.OpenPort(99, line()));
     EXPECT_FALSE(link.IsOpen());
     EXPECT_FALSE(link.GetVersion());
 }
 
-TEST_F(WatchLinkOnPty, FrameTraceWhenSwitchedOn) {
+TEST_F(WatchLinkOnPty, FrameTraceOnlyWhenSwitchedOnAtConstruction) {
     std::mutex mutex;
     std::vector<std::string> lines;
     platform::set_debug_sink([&](std::string_view text) {
@@ -192,56 +156,36 @@ TEST_F(WatchLinkOnPty, FrameTraceWhenSwitchedOn) {
     });
     {
         ::setenv("STRIDELOG_TRACE_FRAMES", "1", 1);
-        CWatchLink link(owner.hwnd());
-        ::unsetenv("STRIDELOG_TRACE_FRAMES");  // read once, when the link was made
-        ASSERT_TRUE(open(link));
-        ASSERT_TRUE(link.GetVersion());
+        CWatchLink traced(owner.hwnd());
+        ::unsetenv("STRIDELOG_TRACE_FRAMES");  // read once, when the link is made
+        ASSERT_TRUE(open(traced));
+        ASSERT_TRUE(traced.GetVersion());
         pty.receive(9);
-        pty.send(hex("A0A2 0001 15 0015 B0B3"));
+        ASSERT_TRUE(pty.send(hex("A0A2 0001 15 0015 B0B3")));
         ASSERT_TRUE(owner.wait_for(1));
     }
-    {
-        CWatchLink quiet(owner.hwnd());
-        ASSERT_TRUE(open(quiet));
-        ASSERT_TRUE(quiet.GetVersion());
-    }
+    ASSERT_TRUE(open(link));
+    ASSERT_TRUE(link.GetVersion());
+    pty.receive(9);
     platform::set_debug_sink({});
-    const std::vector<std::string> expected = {"Link TX A0 A2 00 01 10 00 10 B0 B3\n",
-                                               "Link RX A0 A2 00 01 15 00 15 B0 B3\n"};
-    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(lines, (std::vector<std::string>{"Link TX A0 A2 00 01 10 00 10 B0 B3\n",
+                                               "Link RX A0 A2 00 01 15 00 15 B0 B3\n"}));
 }
 
-// The same link on the simulator's in-process line, as the virtual-clock tests
-// of the task window use it: a late reply arrives after its virtual delay.
-TEST(WatchLinkInProcess, RepliesArriveOnTheVirtualClock) {
+TEST(WatchLinkInProcess, RaisesDtrDropsRtsAndClosesWhenDestroyed) {
     TestEnvironment environment;
     platform::ScopedVirtualClock clock;
-    sim::Watch watch;
-    sim::InProcessLine line(watch, "link-test");
-    sim::register_as_cable(line, "COM9");
-    watch.add_fault([] {
-        auto f = sim::Fault::on_command(sim::FaultKind::delay, 0x2C);
-        f.delay_ms = 2500;
-        return f;
-    }());
+    sim::Watch watch;  // the only line whose modem lines can be seen
+    sim::InProcessLine sim_line(watch, "link-test");
+    sim::register_as_cable(sim_line, "COM9");
     OwnerWindow owner;
     {
         CWatchLink link(owner.hwnd());
-        DCB dcb;
-        dcb.BaudRate = 115200;
-        ASSERT_TRUE(link.OpenPort(9, dcb));
-        EXPECT_TRUE(line.settings().dtr);
-        EXPECT_FALSE(line.settings().rts);
-        const auto start = clock->now_ms();
-        ASSERT_TRUE(link.GetVersion());
-        ASSERT_TRUE(owner.wait_for(2));  // version text and its low-level announcement
-        EXPECT_EQ(owner.messages()[0].text, "Ver1.30");
-        ASSERT_TRUE(link.GetStatus());
-        ASSERT_TRUE(owner.wait_for(3, 10'000));
-        EXPECT_EQ(owner.messages()[2], (LinkMessage{WM_LINK_STATUS, 0, 4, {}, hex("01000001")}));
-        EXPECT_GE(clock->now_ms() - start, 2500u);
+        ASSERT_TRUE(link.OpenPort(9, line()));
+        EXPECT_TRUE(sim_line.settings().dtr);
+        EXPECT_FALSE(sim_line.settings().rts);
     }
-    EXPECT_FALSE(line.is_open());
+    EXPECT_FALSE(sim_line.is_open()) << "the link closes its port when it goes";
 }
 
 }  // namespace
