@@ -44,13 +44,31 @@ void RunSimple(HWND host, int task_code, BOOL show, int version_only = 0) {
 
 std::string Narrow(LPCWSTR text) { return stridelog::diag::ToAnsi(text); }
 
-void LogFtpCall(CSdkTaskDlg& dlg, const char* name, HWND host, const std::string& server) {
-    dlg.AppendLog(name);
+// The two download tasks: FTP settings, their log lines, then the usual admission.
+void StartDownloadTask(HWND host, const char* name, int task_code, stridelog::FtpSettings ftp,
+                       BOOL show, DWORD time_limit_ms, BOOL passive) {
+    auto* dlg = new (std::nothrow) CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
+    if (dlg == nullptr) return;
+    dlg->Attach(host);
+    dlg->AppendLog(name);
     char line[64];
     std::snprintf(line, sizeof line, "Handler = %08lX",
                   static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(host)));
-    dlg.AppendLog(line);
-    dlg.AppendLog("Site : " + server);
+    dlg->AppendLog(line);
+    dlg->AppendLog("Site : " + ftp.server);
+    if (task_code == stridelog::TASK_AGPS_UPDATE) {
+        dlg->m_agpsFtp = std::move(ftp);
+    } else {
+        dlg->m_firmwareFtp = std::move(ftp);
+    }
+    if (!dlg->CheckConnection()) {
+        if (task_code == stridelog::TASK_AGPS_UPDATE) dlg->AppendLog("All_Init() -> ERR");
+        dlg->Dismiss();
+        return;
+    }
+    dlg->m_downloadTimeLimit = time_limit_ms;
+    dlg->m_passiveFtp = passive ? 1 : 0;
+    Run(dlg, task_code, show);
 }
 
 }  // namespace
@@ -155,37 +173,18 @@ STRIDELOG_API void SetPaths_Ex(HWND host, const BYTE* block, DWORD size, BOOL sh
 
 STRIDELOG_API void AGPSDataUpdate(HWND host, LPCWSTR server, LPCWSTR user, LPCWSTR password,
                                   LPCWSTR folder, BOOL show, DWORD time_limit_ms, BOOL passive) {
-    auto* dlg = new (std::nothrow) CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-    if (dlg == nullptr) return;
-    dlg->Attach(host);
-    dlg->m_agpsFtp = {Narrow(server), Narrow(user), Narrow(password), Narrow(folder), {}, {}};
-    LogFtpCall(*dlg, "AGPSDataUpdate()", host, dlg->m_agpsFtp.server);
-    if (!dlg->CheckConnection()) {
-        dlg->AppendLog("All_Init() -> ERR");
-        dlg->Dismiss();
-        return;
-    }
-    dlg->m_downloadTimeLimit = time_limit_ms;
-    dlg->m_passiveFtp = passive ? 1 : 0;
-    Run(dlg, stridelog::TASK_AGPS_UPDATE, show);
+    StartDownloadTask(host, "AGPSDataUpdate()", stridelog::TASK_AGPS_UPDATE,
+                      {Narrow(server), Narrow(user), Narrow(password), Narrow(folder), {}, {}},
+                      show, time_limit_ms, passive);
 }
 
 STRIDELOG_API void FirmwareUpdate(HWND host, LPCWSTR server, LPCWSTR user, LPCWSTR password,
                                   LPCWSTR folder, LPCWSTR fifth_text, BOOL show,
                                   DWORD time_limit_ms, BOOL passive) {
-    auto* dlg = new (std::nothrow) CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-    if (dlg == nullptr) return;
-    dlg->Attach(host);
-    dlg->m_firmwareFtp = {Narrow(server), Narrow(user),       Narrow(password),
-                          Narrow(folder), Narrow(fifth_text), {}};
-    LogFtpCall(*dlg, "FirmwareUpdate()", host, dlg->m_firmwareFtp.server);
-    if (!dlg->CheckConnection()) {
-        dlg->Dismiss();
-        return;
-    }
-    dlg->m_downloadTimeLimit = time_limit_ms;
-    dlg->m_passiveFtp = passive ? 1 : 0;
-    Run(dlg, stridelog::TASK_FIRMWARE_UPDATE, show);
+    StartDownloadTask(host, "FirmwareUpdate()", stridelog::TASK_FIRMWARE_UPDATE,
+                      {Narrow(server), Narrow(user), Narrow(password), Narrow(folder),
+                       Narrow(fifth_text), {}},
+                      show, time_limit_ms, passive);
 }
 
 STRIDELOG_API void GetViews(HWND host, BOOL show) {

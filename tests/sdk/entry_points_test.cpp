@@ -94,6 +94,22 @@ TEST_F(EntryPointsTest, WithoutCableEveryWatchCallPostsExactlyNoPort) {
     }
 }
 
+TEST_F(EntryPointsTest, DownloadCallsLogTheirSiteAndTheFailedConnectCheck) {
+    env_.set_switch("DebugView", "1");
+    test::DebugCapture capture;
+    AGPSDataUpdate(host_.hwnd(), kServer, u"u", u"p", u"/", TRUE, 1000, TRUE);
+    FirmwareUpdate(host_.hwnd(), kServer, u"u", u"p", u"/", u"x", TRUE, 1000, 0);
+    Drain();
+    const std::string log = capture.text();
+    const std::string agps = log.substr(0, log.find("FirmwareUpdate()"));
+    const std::string firmware = log.substr(agps.size());
+    EXPECT_EQ(agps.find("AGPSDataUpdate()\r\nHandler = "), 0u) << log;
+    EXPECT_NE(agps.find("\r\nSite : ftp.example.test\r\nAll_Init() -> ERR\r\n"), std::string::npos);
+    EXPECT_NE(firmware.find("Site : ftp.example.test\r\n"), std::string::npos);
+    EXPECT_EQ(firmware.find("All_Init()"), std::string::npos) << "only the A-GPS call logs it";
+    EXPECT_EQ(host_.codes(), (std::vector<UINT>{SDK_ERR_NO_PORT, SDK_ERR_NO_PORT}));
+}
+
 TEST_F(EntryPointsTest, SdkVersionIsNineteenBytesWithoutNul) {
     GetSDKVersion(host_.hwnd());
     Drain();
