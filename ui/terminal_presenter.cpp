@@ -86,9 +86,11 @@ class TerminalPresenter final : public Presenter {
         const CTextProgressCtrl& bar = display.ProgressBar();
         const double fraction = std::clamp(bar.Fraction(), 0.0, 1.0);
         const int filled = static_cast<int>(fraction * kBarCells);
-        std::string bar_line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                               std::string(static_cast<std::size_t>(kBarCells - filled), '-') +
-                               "]" + bar.CaptionText();
+        std::string bar_line = "[";
+        bar_line.append(static_cast<std::size_t>(filled), '#');
+        bar_line.append(static_cast<std::size_t>(kBarCells - filled), '-');
+        bar_line += "]";
+        bar_line += bar.CaptionText();
         std::vector<std::string> lines = {
             "== " + display.Caption() + " ==", display.ControlText(IDC_STATUS_TEXT), bar_line};
         if (display.ControlVisible(IDC_TIME_LEFT_LABEL))
