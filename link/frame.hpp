@@ -37,11 +37,13 @@ std::vector<std::uint8_t> encode_frame(std::span<const std::uint8_t> payload);
 // callback, as a span into its own buffer (valid during the call). Every
 // malformed input returns it to hunting for A0 A2. No I/O, no allocation.
 class FrameAssembler {
-public:
+  public:
     template <class OnPayload>
     void feed(std::span<const std::uint8_t> bytes, OnPayload&& on_payload) {
         for (std::uint8_t b : bytes)
-            if (push(b)) on_payload(std::span<const std::uint8_t>(buffer_.data() + kHeaderSize, expected_done_));
+            if (push(b))
+                on_payload(
+                    std::span<const std::uint8_t>(buffer_.data() + kHeaderSize, expected_done_));
     }
 
     // Frames handed on and frames dropped for a bad checksum or trailer (diagnostics).
@@ -49,7 +51,7 @@ public:
     std::size_t rejected() const { return rejected_; }
     void reset();
 
-private:
+  private:
     static constexpr std::uint16_t kUnknown = 0xFFFF;
     // True when b completed a valid frame whose payload length is expected_done_.
     bool push(std::uint8_t b);

@@ -8,15 +8,15 @@
 
 namespace stridelog {
 
-inline constexpr UINT WM_LINK_BAD_REPLY = 0xbd2;     // lParam: the reply's id byte
-inline constexpr UINT WM_LINK_VERSION = 0xbd4;       // wParam: owns std::string* version text
-inline constexpr UINT WM_LINK_READ_DATA = 0xbd7;     // wParam: destination, lParam: count copied
-inline constexpr UINT WM_LINK_WRITE_ACK = 0xbd8;     // lParam: write count
+inline constexpr UINT WM_LINK_BAD_REPLY = 0xbd2;  // lParam: the reply's id byte
+inline constexpr UINT WM_LINK_VERSION = 0xbd4;    // wParam: owns std::string* version text
+inline constexpr UINT WM_LINK_READ_DATA = 0xbd7;  // wParam: destination, lParam: count copied
+inline constexpr UINT WM_LINK_WRITE_ACK = 0xbd8;  // lParam: write count
 inline constexpr UINT WM_LINK_ERASE_ACK = 0xbd9;
 inline constexpr UINT WM_LINK_ACK_23 = 0xbe1;
 inline constexpr UINT WM_LINK_PREPARE_ACK = 0xbe2;
 inline constexpr UINT WM_LINK_PROGRAM_ACK = 0xbe3;
-inline constexpr UINT WM_LINK_STATUS = 0xbe4;        // wParam: owns uint8_t[] block, lParam: size
+inline constexpr UINT WM_LINK_STATUS = 0xbe4;  // wParam: owns uint8_t[] block, lParam: size
 inline constexpr UINT WM_LINK_EXPIRY_ACK = 0xbe5;
 inline constexpr UINT WM_LINK_CLOCK_ACK = 0xbe6;     // wParam: the reply's status byte
 inline constexpr UINT WM_READ_CHUNK_STORED = 0xc34;  // posted by the task window to itself

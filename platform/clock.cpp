@@ -12,7 +12,7 @@ namespace stridelog::platform {
 namespace {
 
 class SteadyClock final : public Clock {
-public:
+  public:
     std::uint64_t now_ms() override {
         using namespace std::chrono;
         return static_cast<std::uint64_t>(
@@ -46,11 +46,17 @@ Clock& clock() {
     return g_steady;
 }
 
-VirtualClock* virtual_clock() { return g_virtual.load(std::memory_order_acquire); }
+VirtualClock* virtual_clock() {
+    return g_virtual.load(std::memory_order_acquire);
+}
 
-std::uint64_t VirtualClock::now_ms() { return state_->now.load(std::memory_order_acquire); }
+std::uint64_t VirtualClock::now_ms() {
+    return state_->now.load(std::memory_order_acquire);
+}
 
-void VirtualClock::sleep_ms(std::uint32_t ms) { advance_to(now_ms() + ms); }
+void VirtualClock::sleep_ms(std::uint32_t ms) {
+    advance_to(now_ms() + ms);
+}
 
 void VirtualClock::schedule(std::uint64_t due_ms, std::function<void()> fn) {
     std::lock_guard lock(state_->mutex);
@@ -81,13 +87,19 @@ void VirtualClock::advance_to(std::uint64_t t) {
     }
 }
 
-void VirtualClock::add_in_flight(int delta) { state_->in_flight.fetch_add(delta); }
-int VirtualClock::in_flight() const { return state_->in_flight.load(); }
+void VirtualClock::add_in_flight(int delta) {
+    state_->in_flight.fetch_add(delta);
+}
+int VirtualClock::in_flight() const {
+    return state_->in_flight.load();
+}
 
 ScopedVirtualClock::ScopedVirtualClock() : clock_(std::make_unique<VirtualClock>()) {
     g_virtual.store(clock_.get(), std::memory_order_release);
 }
 
-ScopedVirtualClock::~ScopedVirtualClock() { g_virtual.store(nullptr, std::memory_order_release); }
+ScopedVirtualClock::~ScopedVirtualClock() {
+    g_virtual.store(nullptr, std::memory_order_release);
+}
 
 }  // namespace stridelog::platform

@@ -12,7 +12,7 @@
 namespace stridelog::platform {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual std::uint64_t now_ms() = 0;
     virtual void sleep_ms(std::uint32_t ms) = 0;
@@ -26,7 +26,7 @@ Clock& clock();
 // straight to the next due timer (or scheduled callback) when its queue is empty
 // and nothing is in flight, so a 70-second deadline takes microseconds.
 class VirtualClock final : public Clock {
-public:
+  public:
     std::uint64_t now_ms() override;
     // Sleeping moves virtual time forward; it never blocks.
     void sleep_ms(std::uint32_t ms) override;
@@ -44,7 +44,7 @@ public:
     void add_in_flight(int delta);
     int in_flight() const;
 
-private:
+  private:
     struct State;
     std::shared_ptr<State> state_ = make_state();
     static std::shared_ptr<State> make_state();
@@ -59,7 +59,7 @@ inline void note_in_flight(int delta) {
 }
 
 class ScopedVirtualClock {
-public:
+  public:
     ScopedVirtualClock();
     ~ScopedVirtualClock();
     ScopedVirtualClock(const ScopedVirtualClock&) = delete;
@@ -67,7 +67,7 @@ public:
     VirtualClock& operator*() { return *clock_; }
     VirtualClock* operator->() { return clock_.get(); }
 
-private:
+  private:
     std::unique_ptr<VirtualClock> clock_;
 };
 

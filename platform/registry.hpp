@@ -42,7 +42,7 @@ struct RegValue {
 };
 
 class RegKey {
-public:
+  public:
     RegKey() = default;
     ~RegKey();
     RegKey(RegKey&&) noexcept;
@@ -58,7 +58,7 @@ public:
     struct Impl;
     explicit RegKey(std::shared_ptr<Impl> impl);
 
-private:
+  private:
     std::shared_ptr<Impl> impl_;
 };
 

@@ -156,7 +156,9 @@ bool destroy_window(HWND window) {
     return true;
 }
 
-bool is_window(HWND window) { return window && alive(window); }
+bool is_window(HWND window) {
+    return window && alive(window);
+}
 
 HWND get_parent(HWND window) {
     auto record = find(window);
@@ -166,8 +168,9 @@ HWND get_parent(HWND window) {
 std::size_t window_count_on_this_thread() {
     const auto me = std::this_thread::get_id();
     std::lock_guard lock(tables().mutex);
-    return static_cast<std::size_t>(std::count_if(
-        tables().windows.begin(), tables().windows.end(), [&](const auto& kv) { return kv.second->owner == me; }));
+    return static_cast<std::size_t>(
+        std::count_if(tables().windows.begin(), tables().windows.end(),
+                      [&](const auto& kv) { return kv.second->owner == me; }));
 }
 
 bool post_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam, DropFn drop) {

@@ -55,8 +55,7 @@ std::size_t window_count_on_this_thread();
 // Queues a message for the window's thread. A null window posts a thread
 // message to the calling thread. Fails (returns false) when the window does not
 // exist; the caller still owns what the message carried.
-bool post_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
-                  DropFn drop = nullptr);
+bool post_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam, DropFn drop = nullptr);
 // Calls the window procedure directly; 0 when the window does not exist or
 // belongs to another thread.
 LRESULT send_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -79,10 +78,10 @@ bool set_window_text(HWND window, std::string_view text);
 std::string get_window_text(HWND window);
 
 enum class Fetch {
-    message,   // msg holds a message
-    quit,      // WM_QUIT was retrieved
-    timeout,   // nothing arrived before the deadline
-    idle,      // virtual clock only: nothing queued, nothing in flight, nothing scheduled
+    message,  // msg holds a message
+    quit,     // WM_QUIT was retrieved
+    timeout,  // nothing arrived before the deadline
+    idle,     // virtual clock only: nothing queued, nothing in flight, nothing scheduled
 };
 
 // Next message for the calling thread: a posted message, else a due timer.

@@ -1,8 +1,9 @@
 // Opening sequence of every task: port walk, link, version query, firmware check.
+#include <strings.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <strings.h>
 
 #include "link/dcb.hpp"
 #include "link/watch_link.hpp"
@@ -56,7 +57,8 @@ int CSdkTaskDlg::GetPortNumber() const {
     if (m_portIndex < 0) return -1;
     if (static_cast<std::size_t>(m_portIndex) >= m_portList.size()) return -2;
     int number = 0;
-    if (std::sscanf(m_portList[static_cast<std::size_t>(m_portIndex)].c_str(), "COM%d", &number) != 1)
+    if (std::sscanf(m_portList[static_cast<std::size_t>(m_portIndex)].c_str(), "COM%d", &number) !=
+        1)
         return 0;
     return number;
 }
@@ -165,17 +167,17 @@ void CSdkTaskDlg::OnVersionReply(std::string* text) {
         if (version.size() >= 3 && std::sscanf(version.c_str() + 3, "%f", &number) == 1)
             m_firmwareVersion = number;
         m_nameWidth = static_cast<double>(m_firmwareVersion) < kWideNamesFrom ? kNarrowNameWidth
-                                                                               : kWideNameWidth;
+                                                                              : kWideNameWidth;
     } else {
         // The numeric reply form ("1.21"): use the number the text shows.
         float number = 0.0f;
         char* end = nullptr;
         number = std::strtof(version.c_str(), &end);
-        if (end != version.c_str() && !version.empty() && std::isdigit(static_cast<unsigned char>(version[0]))) {
+        if (end != version.c_str() && !version.empty() &&
+            std::isdigit(static_cast<unsigned char>(version[0]))) {
             m_firmwareVersion = number;
-            m_nameWidth = static_cast<double>(m_firmwareVersion) < kWideNamesFrom
-                              ? kNarrowNameWidth
-                              : kWideNameWidth;
+            m_nameWidth = static_cast<double>(m_firmwareVersion) < kWideNamesFrom ? kNarrowNameWidth
+                                                                                  : kWideNameWidth;
         }
     }
 

@@ -29,7 +29,9 @@ CSdkTaskDlg* Admit(HWND host) {
 }
 
 // Rejected parameters: the task window goes without a task having run.
-void Reject(CSdkTaskDlg* dlg) { dlg->Dismiss(); }
+void Reject(CSdkTaskDlg* dlg) {
+    dlg->Dismiss();
+}
 
 void Run(CSdkTaskDlg* dlg, int task_code, BOOL show, int version_only = 0) {
     dlg->m_versionOnly = version_only;
@@ -42,7 +44,9 @@ void RunSimple(HWND host, int task_code, BOOL show, int version_only = 0) {
     if (CSdkTaskDlg* dlg = Admit(host)) Run(dlg, task_code, show, version_only);
 }
 
-std::string Narrow(LPCWSTR text) { return stridelog::diag::ToAnsi(text); }
+std::string Narrow(LPCWSTR text) {
+    return stridelog::diag::ToAnsi(text);
+}
 
 // The two download tasks: FTP settings, their log lines, then the usual admission.
 void StartDownloadTask(HWND host, const char* name, int task_code, stridelog::FtpSettings ftp,
@@ -76,7 +80,8 @@ void StartDownloadTask(HWND host, const char* name, int task_code, stridelog::Ft
 extern "C" {
 
 STRIDELOG_API void GetClip_COM_Port_List(HWND host) {
-    const UINT result = stridelog::platform::register_window_message(stridelog::sdk::kResultMessageName);
+    const UINT result =
+        stridelog::platform::register_window_message(stridelog::sdk::kResultMessageName);
     std::vector<std::string> ports;
     stridelog::ports::ListCablePorts(ports);
     const auto block = stridelog::ports::BuildPortListBlock(ports);
@@ -122,7 +127,8 @@ STRIDELOG_API void GetSelectedWorkout(HWND host, CUIntArray* sessions, BOOL clea
     if (CSdkTaskDlg* dlg = Admit(host)) {
         dlg->m_selectedSessions.clear();
         if (sessions != nullptr && sessions->m_pData != nullptr && sessions->m_nSize > 0) {
-            dlg->m_selectedSessions.assign(sessions->m_pData, sessions->m_pData + sessions->m_nSize);
+            dlg->m_selectedSessions.assign(sessions->m_pData,
+                                           sessions->m_pData + sessions->m_nSize);
         }
         dlg->m_clearAfterDownload = clear_after_download ? 1 : 0;
         Run(dlg, stridelog::TASK_SELECTED_WORKOUTS, show);
@@ -181,10 +187,10 @@ STRIDELOG_API void AGPSDataUpdate(HWND host, LPCWSTR server, LPCWSTR user, LPCWS
 STRIDELOG_API void FirmwareUpdate(HWND host, LPCWSTR server, LPCWSTR user, LPCWSTR password,
                                   LPCWSTR folder, LPCWSTR fifth_text, BOOL show,
                                   DWORD time_limit_ms, BOOL passive) {
-    StartDownloadTask(host, "FirmwareUpdate()", stridelog::TASK_FIRMWARE_UPDATE,
-                      {Narrow(server), Narrow(user), Narrow(password), Narrow(folder),
-                       Narrow(fifth_text), {}},
-                      show, time_limit_ms, passive);
+    StartDownloadTask(
+        host, "FirmwareUpdate()", stridelog::TASK_FIRMWARE_UPDATE,
+        {Narrow(server), Narrow(user), Narrow(password), Narrow(folder), Narrow(fifth_text), {}},
+        show, time_limit_ms, passive);
 }
 
 STRIDELOG_API void GetViews(HWND host, BOOL show) {
@@ -248,8 +254,8 @@ STRIDELOG_API void WriteFlashSector(HWND host, const BYTE* data, WORD sector) {
 STRIDELOG_API void SetDateTime(HWND host, BYTE year_minus_2000, BYTE month, DWORD day, BYTE hour,
                                BYTE minute, DWORD second, BOOL show) {
     if (CSdkTaskDlg* dlg = Admit(host)) {
-        dlg->m_clockValue = {year_minus_2000 + 2000,   month,  static_cast<int>(day), hour,
-                             minute, static_cast<int>(second)};
+        dlg->m_clockValue = {year_minus_2000 + 2000,  month, static_cast<int>(day), hour, minute,
+                             static_cast<int>(second)};
         Run(dlg, stridelog::TASK_SET_DATE_TIME, show);
     }
 }

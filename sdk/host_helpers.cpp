@@ -81,8 +81,12 @@ STRIDELOG_API BOOL Stridelog_TaskActive(void) {
     return stridelog::sdk::TaskActiveOnThisThread() ? TRUE : FALSE;
 }
 
-STRIDELOG_API void* Stridelog_FreeBlock(void* block) { return platform::global_free(block); }
+STRIDELOG_API void* Stridelog_FreeBlock(void* block) {
+    return platform::global_free(block);
+}
 
-STRIDELOG_API size_t Stridelog_BlockSize(const void* block) { return platform::global_size(block); }
+STRIDELOG_API size_t Stridelog_BlockSize(const void* block) {
+    return platform::global_size(block);
+}
 
 }  // extern "C"

@@ -25,7 +25,9 @@ constexpr std::uint32_t kWorkoutsDoneFillPauseMs = 500;
 
 }  // namespace
 
-void ResetReadChunkProgress() { g_readChunkProgress = kProgressUnset; }
+void ResetReadChunkProgress() {
+    g_readChunkProgress = kProgressUnset;
+}
 
 void CSdkTaskDlg::StartStatusQuery(bool dispatch_after_status) {
     if (!m_link) return;
@@ -136,8 +138,8 @@ void CSdkTaskDlg::OnReadChunkStored() {
         return;
     }
     const std::uint32_t next = m_runAddress + m_runReceived;
-    const auto count =
-        static_cast<std::uint8_t>(std::min<std::uint32_t>(kReadChunkSize, m_runLength - m_runReceived));
+    const auto count = static_cast<std::uint8_t>(
+        std::min<std::uint32_t>(kReadChunkSize, m_runLength - m_runReceived));
     std::uint8_t* destination = m_runDestination ? m_runDestination + m_runReceived : nullptr;
     lock.unlock();
     if (m_link) m_link->ReadMemory(next, count, destination);
@@ -154,7 +156,9 @@ void CSdkTaskDlg::OnWriteAck(std::size_t count) {
     EndUnsupportedOperation("write continuation");
 }
 
-void CSdkTaskDlg::OnWriteStepAck() { EndUnsupportedOperation("write step"); }
+void CSdkTaskDlg::OnWriteStepAck() {
+    EndUnsupportedOperation("write step");
+}
 
 void CSdkTaskDlg::OnBadReply(std::uint8_t id) {
     (void)id;

@@ -12,10 +12,9 @@
 namespace stridelog {
 
 CSdkTaskDlg::CSdkTaskDlg(Storage storage) : m_storage(storage) {
-    m_hWnd = platform::create_window(
-        [this](HWND, UINT message, WPARAM wparam, LPARAM lparam) {
-            return WindowProc(message, wparam, lparam);
-        });
+    m_hWnd = platform::create_window([this](HWND, UINT message, WPARAM wparam, LPARAM lparam) {
+        return WindowProc(message, wparam, lparam);
+    });
     platform::set_window_text(m_hWnd, "Watch");
     m_display = std::make_unique<TaskDisplay>(m_hWnd);
     m_lowLevelMessage = platform::register_window_message(kLowLevelMessageName);
@@ -94,9 +93,8 @@ void CSdkTaskDlg::StartTask() {
             return StartByCode(OP_GET_PATHS, false);
         case TASK_SET_PATHS:
             // Bad path arrays are refused before the watch is touched.
-            if (m_pathBlock.empty() &&
-                (m_pathArray == nullptr || m_nameArray == nullptr || m_pathArray->m_nSize != 10 ||
-                 m_nameArray->m_nSize != 10)) {
+            if (m_pathBlock.empty() && (m_pathArray == nullptr || m_nameArray == nullptr ||
+                                        m_pathArray->m_nSize != 10 || m_nameArray->m_nSize != 10)) {
                 PostError(SDK_ERR_PATH_COUNT);
                 EndTask();
                 return;
@@ -157,8 +155,12 @@ void CSdkTaskDlg::Dismiss() {
     platform::destroy_window(window);
 }
 
-void CSdkTaskDlg::PostError(UINT code) { sdk::PostCode(m_hHost, m_errorMessage, code); }
-void CSdkTaskDlg::PostResult(UINT code) { sdk::PostCode(m_hHost, m_resultMessage, code); }
+void CSdkTaskDlg::PostError(UINT code) {
+    sdk::PostCode(m_hHost, m_errorMessage, code);
+}
+void CSdkTaskDlg::PostResult(UINT code) {
+    sdk::PostCode(m_hHost, m_resultMessage, code);
+}
 
 void CSdkTaskDlg::PostResultBlock(UINT code, const void* data, std::size_t size) {
     sdk::PostBlock(m_hHost, m_resultMessage, code,
@@ -177,8 +179,12 @@ void CSdkTaskDlg::AppendLog(std::string_view line) {
     if (m_display) m_display->AppendLog(line);
 }
 
-void CSdkTaskDlg::SetTimer(UINT_PTR id, std::uint32_t ms) { platform::set_timer(m_hWnd, id, ms); }
-void CSdkTaskDlg::KillTimer(UINT_PTR id) { platform::kill_timer(m_hWnd, id); }
+void CSdkTaskDlg::SetTimer(UINT_PTR id, std::uint32_t ms) {
+    platform::set_timer(m_hWnd, id, ms);
+}
+void CSdkTaskDlg::KillTimer(UINT_PTR id) {
+    platform::kill_timer(m_hWnd, id);
+}
 
 LRESULT CSdkTaskDlg::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
@@ -217,7 +223,8 @@ LRESULT CSdkTaskDlg::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
             OnBadReply(static_cast<std::uint8_t>(lparam));
             return 0;
         case WM_LINK_STATUS:
-            OnStatusReply(reinterpret_cast<std::uint8_t*>(wparam), static_cast<std::size_t>(lparam));
+            OnStatusReply(reinterpret_cast<std::uint8_t*>(wparam),
+                          static_cast<std::size_t>(lparam));
             return 0;
         case WM_LINK_EXPIRY_ACK:
             KillTimer(TIMER_WRITE);

@@ -107,7 +107,7 @@ struct ClockValue {
 };
 
 class CSdkTaskDlg {
-public:
+  public:
     enum class Storage { heap, local };
 
     // Creates the (hidden) task window at once.
@@ -148,8 +148,8 @@ public:
     UINT m_resultMessage = 0;
     int m_taskCode = -1;
     int m_versionOnly = 0;
-    int m_showFlag = 1;        // decides showing
-    int m_disableHost = 1;     // decides disabling the host
+    int m_showFlag = 1;     // decides showing
+    int m_disableHost = 1;  // decides disabling the host
     int m_clearAfterDownload = 0;
     std::vector<std::uint32_t> m_selectedSessions;
     CPtrArray* m_pathArray = nullptr;
@@ -211,7 +211,7 @@ public:
     std::uint32_t m_runLength = 0;
     std::uint32_t m_runReceived = 0;
     std::uint8_t* m_runDestination = nullptr;
-    std::vector<std::uint8_t> m_directory;  // 4096-byte directory image
+    std::vector<std::uint8_t> m_directory;   // 4096-byte directory image
     std::vector<std::uint8_t> m_dataBuffer;  // seven sectors
 
     // ---- timers and display ----
@@ -221,7 +221,7 @@ public:
 
     HWND m_hWnd = nullptr;
 
-private:
+  private:
     LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam);
     void SetTimer(UINT_PTR id, std::uint32_t ms);
     void KillTimer(UINT_PTR id);

@@ -24,7 +24,9 @@ namespace {
 using sim::Fault;
 using sim::FaultKind;
 
-std::vector<UINT> Codes(std::initializer_list<UINT> codes) { return codes; }
+std::vector<UINT> Codes(std::initializer_list<UINT> codes) {
+    return codes;
+}
 
 // A watch on an in-process line, registered as a cable port.
 struct SimulatedCable {
@@ -37,7 +39,7 @@ struct SimulatedCable {
 };
 
 class ConnectionTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { blocks_before_ = platform::live_global_blocks(); }
     void TearDown() override {
         EXPECT_FALSE(sdk::TaskActiveOnThisThread());
@@ -81,9 +83,9 @@ TEST_F(ConnectionTest, WatchVersionHiddenPostsTextThenFullProgress) {
 TEST_F(ConnectionTest, VersionTextDecidesWhetherTheOperationRuns) {
     struct Case {
         const char* legend;
-        std::string text;                             // text reply, unless numeric
+        std::string text;  // text reply, unless numeric
         std::optional<sim::NumericVersion> numeric;
-        bool refused;                                  // 0x1005 instead of the status query
+        bool refused;  // 0x1005 instead of the status query
     };
     const Case cases[] = {
         {"Ver1.30 passes", "Ver1.30", {}, false},
@@ -184,19 +186,29 @@ TEST_F(ConnectionTest, MisbehavingWatch) {
     shortened.length_delta = -3;  // a status reply with fewer than two status bytes
     const Case cases[] = {
         {"bad checksum: the reply is dropped, the retry is answered",
-         Fault::on_command(FaultKind::bad_checksum, 0x10), {SDK_MSG_WATCH_VERSION}, 3000},
-        {"garbage before the reply is skipped", Fault::on_command(FaultKind::garbage_before, 0x10),
-         {SDK_MSG_WATCH_VERSION}, 0},
-        {"a reply split across writes is reassembled", Fault::on_command(FaultKind::split, 0x10),
-         {SDK_MSG_WATCH_VERSION}, 0},
+         Fault::on_command(FaultKind::bad_checksum, 0x10),
+         {SDK_MSG_WATCH_VERSION},
+         3000},
+        {"garbage before the reply is skipped",
+         Fault::on_command(FaultKind::garbage_before, 0x10),
+         {SDK_MSG_WATCH_VERSION},
+         0},
+        {"a reply split across writes is reassembled",
+         Fault::on_command(FaultKind::split, 0x10),
+         {SDK_MSG_WATCH_VERSION},
+         0},
         {"a late reply within the time-out is taken", delayed, {SDK_MSG_WATCH_VERSION}, 2500},
         {"a duplicated reply is posted twice, the operation starts once",
          Fault::on_command(FaultKind::duplicate, 0x10),
-         {SDK_MSG_WATCH_VERSION, SDK_MSG_WATCH_VERSION}, 0},
-        {"a status reply of the wrong length ends with a transfer error", shortened,
-         {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}, 0},
+         {SDK_MSG_WATCH_VERSION, SDK_MSG_WATCH_VERSION},
+         0},
+        {"a status reply of the wrong length ends with a transfer error",
+         shortened,
+         {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER},
+         0},
         {"a watch that disconnects is never heard again",
-         Fault::on_command(FaultKind::disconnect, 0x10), {SDK_ERR_NO_ANSWER, SDK_MSG_PROGRESS},
+         Fault::on_command(FaultKind::disconnect, 0x10),
+         {SDK_ERR_NO_ANSWER, SDK_MSG_PROGRESS},
          9000},
     };
     for (const auto& c : cases) {

@@ -16,7 +16,7 @@ namespace stridelog {
 namespace {
 
 class PtyTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         blocks_before_ = platform::live_global_blocks();
         ASSERT_TRUE(server_.start(watch_, 0)) << "cannot start the pty simulator";

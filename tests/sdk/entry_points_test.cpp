@@ -21,7 +21,7 @@ namespace {
 using test::HostRecorder;
 
 class EntryPointsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { blocks_before_ = platform::live_global_blocks(); }
     void TearDown() override {
         EXPECT_FALSE(sdk::TaskActiveOnThisThread());
@@ -150,7 +150,8 @@ TEST_F(EntryPointsTest, PortListBlockLayout) {
         ASSERT_EQ(host_.notifications().size(), 1u);
         const auto& n = host_.notifications()[0];
         EXPECT_EQ(n.code, SDK_MSG_PORT_LIST);
-        std::vector<std::uint8_t> expected = {static_cast<std::uint8_t>(c.expected.size()), 0, 0, 0};
+        std::vector<std::uint8_t> expected = {static_cast<std::uint8_t>(c.expected.size()), 0, 0,
+                                              0};
         for (const auto& name : c.expected) {
             for (char ch : name) {
                 expected.push_back(static_cast<std::uint8_t>(ch));
@@ -204,7 +205,8 @@ TEST_F(EntryPointsTest, RefusedParametersPostNothingAndStartNothing) {
 
     const std::vector<BYTE> short_block(34309), long_block(34311);
     const AsyncCall refused[] = {
-        {"SetPaths_Ex one byte short", [&](HWND h) { SetPaths_Ex(h, short_block.data(), 34309, 1); }},
+        {"SetPaths_Ex one byte short",
+         [&](HWND h) { SetPaths_Ex(h, short_block.data(), 34309, 1); }},
         {"SetPaths_Ex one byte long", [&](HWND h) { SetPaths_Ex(h, long_block.data(), 34311, 1); }},
         {"SetPaths_Ex null block", [](HWND h) { SetPaths_Ex(h, nullptr, 34310, TRUE); }},
         {"SetSetting null record", [](HWND h) { SetSetting(h, nullptr, TRUE); }},

@@ -1,5 +1,7 @@
 // The task window's timer table, task end, status reply and read progress,
 // observed through what the host receives, on the virtual clock.
+#include "sdk/task_window.hpp"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -9,7 +11,6 @@
 #include "platform/window_system.hpp"
 #include "sdk/task_display.hpp"
 #include "sdk/task_registry.hpp"
-#include "sdk/task_window.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
 
@@ -17,7 +18,7 @@ namespace stridelog {
 namespace {
 
 class TaskWindowTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         EXPECT_FALSE(sdk::TaskActiveOnThisThread());
         EXPECT_EQ(platform::live_global_blocks(), 0u);
@@ -38,26 +39,62 @@ TEST_F(TaskWindowTest, TimerTable) {
         bool timer_survives;  // (when the task goes on)
     };
     const Case cases[] = {
-        {"1001 read time-out: error, then full", TIMER_READ, OP_NONE,
-         {SDK_ERR_TRANSFER, SDK_MSG_PROGRESS}, true, false},
-        {"1001 during the firmware reconnect: nothing, keeps firing", TIMER_READ,
-         OP_FIRMWARE_RECONNECT, {}, false, true},
-        {"1002 no paths: full, then 0x2003", TIMER_PATHS_NONE, OP_NONE,
-         {SDK_MSG_PROGRESS, SDK_MSG_NO_PATHS}, true, false},
-        {"1003 paths read: full only", TIMER_PATHS_READ, OP_NONE, {SDK_MSG_PROGRESS}, true, false},
-        {"1004 write time-out: full, then error", TIMER_WRITE, OP_NONE,
-         {SDK_MSG_PROGRESS, SDK_ERR_TRANSFER}, true, false},
-        {"1005 paths written: full, then 0x2004", TIMER_PATHS_WRITTEN, OP_NONE,
-         {SDK_MSG_PROGRESS, SDK_MSG_PATHS_WRITTEN}, true, false},
-        {"1006 workouts done: full, then 0x2006", TIMER_WORKOUTS_DONE, OP_NONE,
-         {SDK_MSG_PROGRESS, SDK_MSG_WORKOUTS_DONE}, true, false},
-        {"1007 rate display: nothing posted, periodic", TIMER_RATE, OP_NONE, {}, false, true},
-        {"1008 download limit: full, then 0x1014", TIMER_DOWNLOAD_LIMIT, OP_NONE,
-         {SDK_MSG_PROGRESS, SDK_ERR_DOWNLOAD_TIMEOUT}, true, false},
-        {"1010 reconnect wait: killed, 1011 started", TIMER_RECONNECT_WAIT, OP_NONE, {}, false,
+        {"1001 read time-out: error, then full",
+         TIMER_READ,
+         OP_NONE,
+         {SDK_ERR_TRANSFER, SDK_MSG_PROGRESS},
+         true,
          false},
-        {"1012 clock time-out: full, then 0x1015", TIMER_CLOCK, OP_NONE,
-         {SDK_MSG_PROGRESS, SDK_ERR_CLOCK_TIMEOUT}, true, false},
+        {"1001 during the firmware reconnect: nothing, keeps firing",
+         TIMER_READ,
+         OP_FIRMWARE_RECONNECT,
+         {},
+         false,
+         true},
+        {"1002 no paths: full, then 0x2003",
+         TIMER_PATHS_NONE,
+         OP_NONE,
+         {SDK_MSG_PROGRESS, SDK_MSG_NO_PATHS},
+         true,
+         false},
+        {"1003 paths read: full only", TIMER_PATHS_READ, OP_NONE, {SDK_MSG_PROGRESS}, true, false},
+        {"1004 write time-out: full, then error",
+         TIMER_WRITE,
+         OP_NONE,
+         {SDK_MSG_PROGRESS, SDK_ERR_TRANSFER},
+         true,
+         false},
+        {"1005 paths written: full, then 0x2004",
+         TIMER_PATHS_WRITTEN,
+         OP_NONE,
+         {SDK_MSG_PROGRESS, SDK_MSG_PATHS_WRITTEN},
+         true,
+         false},
+        {"1006 workouts done: full, then 0x2006",
+         TIMER_WORKOUTS_DONE,
+         OP_NONE,
+         {SDK_MSG_PROGRESS, SDK_MSG_WORKOUTS_DONE},
+         true,
+         false},
+        {"1007 rate display: nothing posted, periodic", TIMER_RATE, OP_NONE, {}, false, true},
+        {"1008 download limit: full, then 0x1014",
+         TIMER_DOWNLOAD_LIMIT,
+         OP_NONE,
+         {SDK_MSG_PROGRESS, SDK_ERR_DOWNLOAD_TIMEOUT},
+         true,
+         false},
+        {"1010 reconnect wait: killed, 1011 started",
+         TIMER_RECONNECT_WAIT,
+         OP_NONE,
+         {},
+         false,
+         false},
+        {"1012 clock time-out: full, then 0x1015",
+         TIMER_CLOCK,
+         OP_NONE,
+         {SDK_MSG_PROGRESS, SDK_ERR_CLOCK_TIMEOUT},
+         true,
+         false},
         {"an unknown id: nothing", 1234, OP_NONE, {}, false, true},
     };
     for (const auto& c : cases) {

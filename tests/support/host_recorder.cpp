@@ -23,7 +23,9 @@ HostRecorder::HostRecorder() {
     });
 }
 
-HostRecorder::~HostRecorder() { platform::destroy_window(window_); }
+HostRecorder::~HostRecorder() {
+    platform::destroy_window(window_);
+}
 
 void HostRecorder::record(UINT message, WPARAM wparam, LPARAM lparam) {
     if (message != error_id_ && message != result_id_) {

@@ -22,7 +22,7 @@ struct Notification {
 };
 
 class HostRecorder {
-public:
+  public:
     HostRecorder();
     ~HostRecorder();
     HostRecorder(const HostRecorder&) = delete;
@@ -36,12 +36,15 @@ public:
     const std::vector<UINT>& other_messages() const { return others_; }
     // A one-line description of the sequence, for assertion messages.
     std::string describe() const;
-    void clear() { notes_.clear(); others_.clear(); }
+    void clear() {
+        notes_.clear();
+        others_.clear();
+    }
 
     // Records a message reaching the host (used for thread messages too).
     void record(UINT message, WPARAM wparam, LPARAM lparam);
 
-private:
+  private:
     HWND window_ = nullptr;
     UINT error_id_ = 0;
     UINT result_id_ = 0;

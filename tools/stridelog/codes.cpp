@@ -11,23 +11,49 @@ struct Entry {
 };
 
 constexpr Entry kErrors[] = {
-    {SDK_ERR_NO_PORT, {"SDK_ERR_NO_PORT", "no serial port of the watch's cable exists, or the port list holds no usable port"}},
-    {SDK_ERR_PORT_OPEN, {"SDK_ERR_PORT_OPEN", "the COM port exists but cannot be opened (also when another task holds it)"}},
-    {SDK_ERR_NO_ANSWER, {"SDK_ERR_NO_ANSWER", "no version reply from the watch on any port after the retries"}},
-    {SDK_ERR_PATH_COUNT, {"SDK_ERR_PATH_COUNT", "SetPaths was not given exactly 10 paths and 10 names"}},
-    {SDK_ERR_TRANSFER, {"SDK_ERR_TRANSFER", "a watch command was not answered in time or answered wrongly during a read or write"}},
-    {SDK_ERR_OLD_FIRMWARE, {"SDK_ERR_OLD_FIRMWARE", "the firmware version number read from the watch's version text is below 1.2"}},
-    {SDK_ERR_NO_SESSION, {"SDK_ERR_NO_SESSION", "a selected workout session does not exist on the watch"}},
-    {SDK_ERR_AGPS_REFUSED, {"SDK_ERR_AGPS_REFUSED", "the watch's status flag is 0, so A-GPS data cannot be loaded"}},
+    {SDK_ERR_NO_PORT,
+     {"SDK_ERR_NO_PORT",
+      "no serial port of the watch's cable exists, or the port list holds no usable port"}},
+    {SDK_ERR_PORT_OPEN,
+     {"SDK_ERR_PORT_OPEN",
+      "the COM port exists but cannot be opened (also when another task holds it)"}},
+    {SDK_ERR_NO_ANSWER,
+     {"SDK_ERR_NO_ANSWER", "no version reply from the watch on any port after the retries"}},
+    {SDK_ERR_PATH_COUNT,
+     {"SDK_ERR_PATH_COUNT", "SetPaths was not given exactly 10 paths and 10 names"}},
+    {SDK_ERR_TRANSFER,
+     {"SDK_ERR_TRANSFER",
+      "a watch command was not answered in time or answered wrongly during a read or write"}},
+    {SDK_ERR_OLD_FIRMWARE,
+     {"SDK_ERR_OLD_FIRMWARE",
+      "the firmware version number read from the watch's version text is below 1.2"}},
+    {SDK_ERR_NO_SESSION,
+     {"SDK_ERR_NO_SESSION", "a selected workout session does not exist on the watch"}},
+    {SDK_ERR_AGPS_REFUSED,
+     {"SDK_ERR_AGPS_REFUSED", "the watch's status flag is 0, so A-GPS data cannot be loaded"}},
     {SDK_ERR_DOWNLOAD, {"SDK_ERR_DOWNLOAD", "the FTP download failed"}},
-    {SDK_ERR_AGPS_FILE, {"SDK_ERR_AGPS_FILE", "the downloaded A-GPS orbit file, or the packet file made from it, cannot be opened"}},
-    {SDK_ERR_AGPS_PACKET_FILE, {"SDK_ERR_AGPS_PACKET_FILE", "the A-GPS packet file cannot be created"}},
-    {SDK_ERR_AGPS_SIZE, {"SDK_ERR_AGPS_SIZE", "the A-GPS orbit file does not have the expected length, or its packet stream is too long"}},
-    {SDK_ERR_FIRMWARE_INFO, {"SDK_ERR_FIRMWARE_INFO", "the downloaded firmware description lacks the expected entry or is malformed"}},
-    {SDK_ERR_FIRMWARE_IMAGE, {"SDK_ERR_FIRMWARE_IMAGE", "a downloaded firmware image file cannot be opened or fails its checks"}},
-    {SDK_ERR_DOWNLOAD_TIMEOUT, {"SDK_ERR_DOWNLOAD_TIMEOUT", "the whole-download time limit given to AGPSDataUpdate or FirmwareUpdate has expired"}},
-    {SDK_ERR_CLOCK_TIMEOUT, {"SDK_ERR_CLOCK_TIMEOUT", "the watch did not confirm the new date and time in time"}},
-    {SDK_ERR_CLOCK_VALUE, {"SDK_ERR_CLOCK_VALUE", "the date and time given to SetDateTime is not a valid date in year 2000 or later"}},
+    {SDK_ERR_AGPS_FILE,
+     {"SDK_ERR_AGPS_FILE",
+      "the downloaded A-GPS orbit file, or the packet file made from it, cannot be opened"}},
+    {SDK_ERR_AGPS_PACKET_FILE,
+     {"SDK_ERR_AGPS_PACKET_FILE", "the A-GPS packet file cannot be created"}},
+    {SDK_ERR_AGPS_SIZE,
+     {"SDK_ERR_AGPS_SIZE",
+      "the A-GPS orbit file does not have the expected length, or its packet stream is too long"}},
+    {SDK_ERR_FIRMWARE_INFO,
+     {"SDK_ERR_FIRMWARE_INFO",
+      "the downloaded firmware description lacks the expected entry or is malformed"}},
+    {SDK_ERR_FIRMWARE_IMAGE,
+     {"SDK_ERR_FIRMWARE_IMAGE",
+      "a downloaded firmware image file cannot be opened or fails its checks"}},
+    {SDK_ERR_DOWNLOAD_TIMEOUT,
+     {"SDK_ERR_DOWNLOAD_TIMEOUT",
+      "the whole-download time limit given to AGPSDataUpdate or FirmwareUpdate has expired"}},
+    {SDK_ERR_CLOCK_TIMEOUT,
+     {"SDK_ERR_CLOCK_TIMEOUT", "the watch did not confirm the new date and time in time"}},
+    {SDK_ERR_CLOCK_VALUE,
+     {"SDK_ERR_CLOCK_VALUE",
+      "the date and time given to SetDateTime is not a valid date in year 2000 or later"}},
 };
 
 constexpr Entry kResults[] = {
@@ -67,7 +93,11 @@ CodeInfo Find(const Entry (&table)[N], UINT code) {
 
 }  // namespace
 
-CodeInfo ErrorInfo(UINT code) { return Find(kErrors, code); }
-CodeInfo ResultInfo(UINT code) { return Find(kResults, code); }
+CodeInfo ErrorInfo(UINT code) {
+    return Find(kErrors, code);
+}
+CodeInfo ResultInfo(UINT code) {
+    return Find(kResults, code);
+}
 
 }  // namespace stridelog_tool

@@ -11,7 +11,9 @@ HostSession::HostSession(bool print_progress) : print_progress_(print_progress) 
     window_ = Stridelog_CreateHostWindow(&HostSession::Proc, this);
 }
 
-HostSession::~HostSession() { Stridelog_DestroyHostWindow(window_); }
+HostSession::~HostSession() {
+    Stridelog_DestroyHostWindow(window_);
+}
 
 LRESULT HostSession::Proc(void* context, HWND, UINT message, WPARAM wparam, LPARAM lparam) {
     auto* self = static_cast<HostSession*>(context);
@@ -37,8 +39,8 @@ LRESULT HostSession::Proc(void* context, HWND, UINT message, WPARAM wparam, LPAR
 }
 
 bool HostSession::WaitForTask(std::uint32_t timeout_ms) {
-    const bool ended = Stridelog_RunUntil(
-        [](void*) -> int { return !Stridelog_TaskActive(); }, nullptr, timeout_ms);
+    const bool ended = Stridelog_RunUntil([](void*) -> int { return !Stridelog_TaskActive(); },
+                                          nullptr, timeout_ms);
     Stridelog_PumpMessages(0);  // what the task posted just before it ended
     return ended;
 }

@@ -17,7 +17,7 @@ struct Note {
 };
 
 class HostSession {
-public:
+  public:
     explicit HostSession(bool print_progress);
     ~HostSession();
     HostSession(const HostSession&) = delete;
@@ -33,7 +33,7 @@ public:
     const Note* FirstError() const;
     const Note* Find(UINT code) const;
 
-private:
+  private:
     static LRESULT Proc(void* context, HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
     HWND window_ = nullptr;

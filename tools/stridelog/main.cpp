@@ -48,8 +48,8 @@ int ReportError(const HostSession& session, const char* what) {
 std::vector<std::string> DecodePortList(const std::vector<std::uint8_t>& block) {
     std::vector<std::string> names;
     if (block.size() < 4) return names;
-    const std::uint32_t count = block[0] | block[1] << 8 | block[2] << 16 |
-                                static_cast<std::uint32_t>(block[3]) << 24;
+    const std::uint32_t count =
+        block[0] | block[1] << 8 | block[2] << 16 | static_cast<std::uint32_t>(block[3]) << 24;
     std::size_t at = 4;
     for (std::uint32_t i = 0; i < count && at + 1 < block.size(); ++i) {
         std::string name;

@@ -1,10 +1,11 @@
 #include "simulate.hpp"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 #include "sim/pty_server.hpp"
 #include "sim/watch.hpp"
@@ -16,7 +17,7 @@ constexpr std::uint32_t kSimulatedBaud = 115200;
 constexpr const char* kSimulatedPort = "COM40";
 
 class PtyWatch final : public SimulatedWatch {
-public:
+  public:
     ~PtyWatch() override {
         server_.stop();
         if (!map_path_.empty()) ::unlink(map_path_.c_str());
@@ -36,8 +37,8 @@ public:
         map_path_ = path;
         const std::string line = std::string("\\Device\\USB#VID_04FC&PID_0201#sim ") +
                                  kSimulatedPort + " " + server_.slave_path() + "\n";
-        const bool written = ::write(fd, line.data(), line.size()) ==
-                             static_cast<ssize_t>(line.size());
+        const bool written =
+            ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
         ::close(fd);
         if (!written) {
             error = "device map: short write";
@@ -50,7 +51,7 @@ public:
 
     std::string device_path() const override { return server_.slave_path(); }
 
-private:
+  private:
     stridelog::sim::Watch watch_;
     stridelog::sim::PtyServer server_;
     std::string map_path_;

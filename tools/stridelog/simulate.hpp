@@ -8,7 +8,7 @@
 namespace stridelog_tool {
 
 class SimulatedWatch {
-public:
+  public:
     virtual ~SimulatedWatch() = default;
     virtual std::string device_path() const = 0;
 };
