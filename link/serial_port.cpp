@@ -107,6 +107,15 @@ void CSerialPort::InterruptRead() {
     if (device_) device_->interrupt();
 }
 
+void CSerialPort::DiscardInput() {
+    std::shared_ptr<platform::SerialDevice> device;
+    {
+        std::scoped_lock lock(read_lock_);
+        device = device_;
+    }
+    if (device) device->discard_input();
+}
+
 bool CSerialPort::ResumeRead() {
     std::scoped_lock lock(read_lock_);
     if (!device_) return false;

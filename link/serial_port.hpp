@@ -40,6 +40,8 @@ class CSerialPort {
     void InterruptRead();
     // Allows reading again after InterruptRead; call only with no read pending.
     bool ResumeRead();
+    // Drops input that has arrived and not been read yet.
+    void DiscardInput();
 
     std::size_t GetBytesRead() const { return bytes_read_; }
     std::size_t GetBytesWritten() const { return bytes_written_; }

@@ -84,6 +84,10 @@ bool CWatchLink::SendFrame(const std::uint8_t* payload, std::uint8_t length) {
     std::array<std::uint8_t, wire::kMaxSendPayload + wire::kOverhead> frame;
     const std::size_t size = wire::encode_frame(std::span(payload, length), frame);
     if (trace_frames_) TraceFrame("TX", frame.data(), size);
+    // One command is outstanding at a time: whatever is still waiting unread
+    // when the next one goes out (a repeated or late reply) answers nothing.
+    port_->DiscardInput();
+    discards_.fetch_add(1, std::memory_order_release);
     std::size_t written = 0;
     return port_->Write(frame.data(), size, written, kSendTimeoutMs);
 }
@@ -107,9 +111,17 @@ void CWatchLink::StopReceiving() {
 void CWatchLink::ReceiveLoop() {
     std::array<std::uint8_t, kReadRequest> buffer;
     wire::FrameAssembler assembler;
+    std::uint32_t seen_discards = discards_.load(std::memory_order_acquire);
     while (!stop_.load(std::memory_order_acquire)) {
         const long n = port_->ReadBurst(buffer.data(), buffer.size());
         if (n < 0) break;  // stopped, or the line is gone
+        reads_sent_before_burst_ = reads_sent_.load(std::memory_order_acquire);
+        // A frame half collected when its remaining bytes were discarded
+        // would swallow the start of the next reply.
+        if (const auto d = discards_.load(std::memory_order_acquire); d != seen_discards) {
+            seen_discards = d;
+            assembler.reset();
+        }
         assembler.feed(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)),
                        [this](std::span<const std::uint8_t> payload) {
                            if (trace_frames_) {
@@ -150,7 +162,9 @@ bool CWatchLink::ReadMemory(std::uint32_t address, std::uint8_t count, std::uint
     // destination would have nowhere to go.
     if (destination == nullptr || count == 0 || count > kMaxReadCount) return false;
     read_count_.store(count, std::memory_order_relaxed);
+    read_request_ = reads_sent_.load(std::memory_order_relaxed) + 1;
     read_destination_.store(destination, std::memory_order_release);
+    reads_sent_.store(read_request_, std::memory_order_release);
     std::uint8_t p[5] = {watch_id::kReadMemory};
     put_address(p + 1, address);
     p[4] = count;
@@ -222,12 +236,20 @@ void CWatchLink::ParseMessage(const std::uint8_t* payload, std::uint16_t length)
             PostVersion(payload, length);
             break;
         case watch_id::kReadReply: {
-            const std::uint8_t count = read_count_.load(std::memory_order_relaxed);
+            // The destination is taken once: a repeated reply finds no read
+            // outstanding and changes nothing, so it can neither count twice
+            // nor land in the next chunk's place.
             std::uint8_t* destination = read_destination_.load(std::memory_order_acquire);
-            if (length < 2 || length != count + 1 || destination == nullptr) {
+            const std::uint8_t count = read_count_.load(std::memory_order_relaxed);
+            if (destination == nullptr) break;
+            if (reads_sent_before_burst_ < reads_sent_.load(std::memory_order_acquire)) break;
+            if (length < 2 || length != count + 1) {
                 Post(WM_LINK_BAD_REPLY, 0, id);
                 break;
             }
+            if (!read_destination_.compare_exchange_strong(destination, nullptr,
+                                                           std::memory_order_acq_rel))
+                break;
             std::memcpy(destination, payload + 1, count);
             Post(WM_LINK_READ_DATA, reinterpret_cast<WPARAM>(destination), count);
             break;

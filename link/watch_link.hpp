@@ -119,6 +119,15 @@ class CWatchLink {
     std::atomic<std::uint8_t*> read_destination_{nullptr};
     std::atomic<std::uint8_t> read_count_{0};
     std::atomic<std::uint8_t> write_count_{0};
+    // Read requests sent so far, and the number that had been sent when the
+    // bytes now being parsed were read (receive thread only): a read reply in
+    // bytes that arrived before its request went out is a stray repeat of an
+    // earlier reply, not the answer to it.
+    std::atomic<std::uint32_t> reads_sent_{0};
+    std::uint32_t read_request_ = 0;
+    std::uint32_t reads_sent_before_burst_ = UINT32_MAX;
+    // Incremented each time unread input is discarded before a command.
+    std::atomic<std::uint32_t> discards_{0};
 };
 
 }  // namespace stridelog

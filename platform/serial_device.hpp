@@ -41,6 +41,8 @@ class SerialDevice {
     // Undoes interrupt() so reading can start again; called only while no
     // read_burst is pending. False when the backend cannot (the default).
     virtual bool resume() { return false; }
+    // Drops whatever has arrived and not yet been read.
+    virtual void discard_input() {}
 };
 
 using SerialOpener =

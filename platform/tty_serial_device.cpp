@@ -261,6 +261,8 @@ void TtySerialDevice::interrupt() {
     } while (rc < 0 && errno == EINTR);
 }
 
+void TtySerialDevice::discard_input() { ::tcflush(fd_, TCIFLUSH); }
+
 bool TtySerialDevice::resume() {
     std::uint64_t value;
     ssize_t rc;

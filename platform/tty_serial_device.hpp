@@ -30,6 +30,7 @@ class TtySerialDevice final : public SerialDevice {
     long read_burst(std::span<std::uint8_t> buffer) override;
     void interrupt() override;
     bool resume() override;
+    void discard_input() override;
 
   private:
     TtySerialDevice(int fd, int wake_fd) : fd_(fd), wake_fd_(wake_fd) {}

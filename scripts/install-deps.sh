@@ -8,6 +8,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   libpng-dev zlib1g-dev
   libcurl4-openssl-dev
+  locales
 )
 
 missing=()

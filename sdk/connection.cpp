@@ -2,6 +2,8 @@
 #include <strings.h>
 
 #include <cctype>
+#include <charconv>
+#include <string_view>
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,6 +23,22 @@ constexpr double kMinimumFirmware = 1.2;
 constexpr double kWideNamesFrom = 1.15;
 constexpr std::uint8_t kNarrowNameWidth = 10;
 constexpr std::uint8_t kWideNameWidth = 32;
+
+// Reads a decimal number the way "%f" does (leading white space, an optional
+// sign), but always with a decimal point: the host's locale must not turn
+// "1.30" into 1.
+bool ReadVersionNumber(std::string_view text, float& number) {
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    if (i < text.size() && text[i] == '+') ++i;
+    const char* begin = text.data() + i;
+    const char* end = text.data() + text.size();
+    float value = 0.0f;
+    const auto result = std::from_chars(begin, end, value, std::chars_format::general);
+    if (result.ec != std::errc{} || result.ptr == begin) return false;
+    number = value;
+    return true;
+}
 
 }  // namespace
 
@@ -56,11 +74,7 @@ int CSdkTaskDlg::GetPortNumber() const {
     if (m_portList.empty()) return 0;
     if (m_portIndex < 0) return -1;
     if (static_cast<std::size_t>(m_portIndex) >= m_portList.size()) return -2;
-    int number = 0;
-    if (std::sscanf(m_portList[static_cast<std::size_t>(m_portIndex)].c_str(), "COM%d", &number) !=
-        1)
-        return 0;
-    return number;
+    return ports::ParsePortNumber(m_portList[static_cast<std::size_t>(m_portIndex)]);
 }
 
 int CSdkTaskDlg::Connect() {
@@ -163,19 +177,14 @@ void CSdkTaskDlg::OnVersionReply(std::string* text) {
     } else if (version.find("Ver") != std::string::npos) {
         // As the watch's firmware has always been read: the first three
         // characters are dropped, wherever "Ver" stood.
-        float number = m_firmwareVersion;
-        if (version.size() >= 3 && std::sscanf(version.c_str() + 3, "%f", &number) == 1)
-            m_firmwareVersion = number;
+        if (version.size() >= 3)
+            ReadVersionNumber(std::string_view(version).substr(3), m_firmwareVersion);
         m_nameWidth = static_cast<double>(m_firmwareVersion) < kWideNamesFrom ? kNarrowNameWidth
                                                                               : kWideNameWidth;
     } else {
         // The numeric reply form ("1.21"): use the number the text shows.
-        float number = 0.0f;
-        char* end = nullptr;
-        number = std::strtof(version.c_str(), &end);
-        if (end != version.c_str() && !version.empty() &&
-            std::isdigit(static_cast<unsigned char>(version[0]))) {
-            m_firmwareVersion = number;
+        if (!version.empty() && std::isdigit(static_cast<unsigned char>(version[0])) &&
+            ReadVersionNumber(version, m_firmwareVersion)) {
             m_nameWidth = static_cast<double>(m_firmwareVersion) < kWideNamesFrom ? kNarrowNameWidth
                                                                                   : kWideNameWidth;
         }

@@ -238,6 +238,8 @@ STRIDELOG_API void ReadFlashSector(HWND host, WORD sector) {
     dlg.ApplyShowFlag(TRUE);  // the show flag keeps its initial value
     dlg.StartTask();
     dlg.RunModal();
+    // A loop ended early (the thread is quitting) still ends the task properly.
+    if (!dlg.Ended()) dlg.EndTask();
     dlg.Dismiss();
 }
 

@@ -32,14 +32,18 @@ void ResetReadChunkProgress() {
 void CSdkTaskDlg::StartStatusQuery(bool dispatch_after_status) {
     if (!m_link) return;
     m_dispatchAfterStatus = dispatch_after_status;
+    m_statusPending = true;
     SetTimer(TIMER_STATUS, kStatusTimeoutMs);
     m_link->GetStatus();
 }
 
 void CSdkTaskDlg::OnStatusReply(std::uint8_t* block, std::size_t count) {
     std::unique_ptr<std::uint8_t[]> owned(block);
+    // Only the reply to our query counts: one that comes unasked, or after the
+    // query timed out and the operation started, changes nothing.
+    if (!m_statusPending || m_ended || count < 2) return;
+    m_statusPending = false;
     KillTimer(TIMER_STATUS);
-    if (m_ended || count < 2) return;
     m_statusBytes[0] = block[0];
     m_statusBytes[1] = block[1];
     // Two status bytes: flag 1. Four or more: the fourth, signed. Three: the
@@ -259,6 +263,7 @@ void CSdkTaskDlg::OnTimer(UINT_PTR id) {
             return;
         case TIMER_STATUS:
             KillTimer(id);
+            m_statusPending = false;
             m_statusFlag = 0;
             StartOperation();
             return;

@@ -137,8 +137,13 @@ void CSdkTaskDlg::EndTask() {
     platform::enable_window(m_hHost, true);
     m_display->NotifyTaskEnded();
     if (m_storage == Storage::heap) {
-        // The window's final destruction deletes this object.
-        platform::destroy_window(m_hWnd);
+        // The window's final destruction deletes this object; inside a handler
+        // it waits until the handler has returned.
+        if (m_handlerDepth > 0) {
+            m_destroyPending = true;
+        } else {
+            platform::destroy_window(m_hWnd);
+        }
     }
     // A local (modal) task window ends its loop instead; the entry point destroys it.
 }
@@ -187,6 +192,28 @@ void CSdkTaskDlg::KillTimer(UINT_PTR id) {
 }
 
 LRESULT CSdkTaskDlg::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == platform::kWmNcDestroy) {
+        if (m_storage == Storage::heap) delete this;  // the window's final destruction
+        return 0;
+    }
+    // A handler may run a nested loop (a question to the user) in which another
+    // handler ends the task; the window then goes when the outermost handler returns.
+    ++m_handlerDepth;
+    const LRESULT result = HandleMessage(message, wparam, lparam);
+    if (--m_handlerDepth == 0 && m_destroyPending) {
+        m_destroyPending = false;
+        platform::destroy_window(m_hWnd);  // deletes this object
+    }
+    return result;
+}
+
+bool CSdkTaskDlg::TakeAwaitedAck(std::uint8_t reply_id) {
+    if (m_awaitedAck != reply_id) return false;  // not the reply of the command outstanding
+    m_awaitedAck = 0;
+    return true;
+}
+
+LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case platform::kWmTimer:
             OnTimer(wparam);
@@ -196,9 +223,6 @@ LRESULT CSdkTaskDlg::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
             return 0;
         case platform::kWmCommand:
             if ((wparam & 0xFFFF) == 2) EndTask();  // Cancel (or Esc)
-            return 0;
-        case platform::kWmNcDestroy:
-            if (m_storage == Storage::heap) delete this;  // the window's final destruction
             return 0;
         case WM_LINK_VERSION:
             OnVersionReply(reinterpret_cast<std::string*>(wparam));
@@ -210,15 +234,21 @@ LRESULT CSdkTaskDlg::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
             OnReadChunkStored();
             return 0;
         case WM_LINK_WRITE_ACK:
+            if (!TakeAwaitedAck(kReplyWrite)) return 0;
             KillTimer(TIMER_WRITE);
             OnWriteAck(static_cast<std::size_t>(lparam));
             return 0;
         case WM_LINK_ERASE_ACK:
         case WM_LINK_ACK_23:
-        case WM_LINK_PREPARE_ACK:
+        case WM_LINK_PREPARE_ACK: {
+            const std::uint8_t id = message == WM_LINK_ERASE_ACK ? kReplyErase
+                                    : message == WM_LINK_ACK_23  ? kReplyAck23
+                                                                 : kReplyPrepare;
+            if (!TakeAwaitedAck(id)) return 0;
             KillTimer(TIMER_WRITE);
             OnWriteStepAck();
             return 0;
+        }
         case WM_LINK_BAD_REPLY:
             OnBadReply(static_cast<std::uint8_t>(lparam));
             return 0;
@@ -227,19 +257,21 @@ LRESULT CSdkTaskDlg::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
                           static_cast<std::size_t>(lparam));
             return 0;
         case WM_LINK_EXPIRY_ACK:
+            if (!TakeAwaitedAck(kReplyExpiry)) return 0;
             KillTimer(TIMER_WRITE);
             EndUnsupportedOperation("A-GPS expiry");
             return 0;
         case WM_LINK_PROGRAM_ACK:
+            if (!TakeAwaitedAck(kReplyProgram)) return 0;
             AppendLog("Prog Update AcK");
             EndUnsupportedOperation("firmware update");
             return 0;
         case WM_LINK_CLOCK_ACK:
+            if (!TakeAwaitedAck(kReplyClock)) return 0;
             OnClockAck(static_cast<std::uint8_t>(wparam));
             return 0;
         default:
-            if (message == m_lowLevelMessage) return 0;
-            return 0;
+            return 0;  // the registered low-level message included: nothing to do
     }
 }
 

@@ -221,8 +221,22 @@ class CSdkTaskDlg {
 
     HWND m_hWnd = nullptr;
 
-  private:
+      // Reply ids of the acknowledgements a command of the task window waits for;
+    // an acknowledgement nobody waits for changes nothing.
+    static constexpr std::uint8_t kReplyErase = 0x15;
+    static constexpr std::uint8_t kReplyWrite = 0x17;
+    static constexpr std::uint8_t kReplyAck23 = 0x23;
+    static constexpr std::uint8_t kReplyPrepare = 0x25;
+    static constexpr std::uint8_t kReplyProgram = 0x29;
+    static constexpr std::uint8_t kReplyExpiry = 0x2F;
+    static constexpr std::uint8_t kReplyClock = 0x3A;
+    std::uint8_t m_awaitedAck = 0;  // set by the sender of an acknowledged command
+    bool m_statusPending = false;   // a status query waits for its reply
+
+private:
     LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+    bool TakeAwaitedAck(std::uint8_t reply_id);
     void SetTimer(UINT_PTR id, std::uint32_t ms);
     void KillTimer(UINT_PTR id);
     void ShowForTask();
@@ -232,6 +246,8 @@ class CSdkTaskDlg {
     HWND m_taskHandle = nullptr;  // the window's handle, kept for the task list after destruction
     UINT m_lowLevelMessage = 0;
     bool m_ended = false;
+    int m_handlerDepth = 0;
+    bool m_destroyPending = false;
     std::unique_ptr<TaskDisplay> m_display;
 };
 

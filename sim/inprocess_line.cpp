@@ -179,6 +179,11 @@ class LineEnd final : public platform::SerialDevice {
         return static_cast<long>(n);
     }
 
+    void discard_input() override {
+        std::lock_guard lock(state_->mutex);
+        state_->release_buffered();
+    }
+
     bool resume() override {
         std::lock_guard lock(state_->mutex);
         state_->interrupted = false;

@@ -59,6 +59,8 @@ std::optional<std::string> PortNameOf(std::string_view value_name, const RegValu
     return value.as_text();
 }
 
+}  // namespace
+
 // Reads "COM%d": the literal COM, optional white space and sign, digits. Only a
 // positive number names a port; anything else counts as no port.
 int ParsePortNumber(std::string_view name) {
@@ -75,6 +77,8 @@ int ParsePortNumber(std::string_view name) {
     }
     return negative ? 0 : static_cast<int>(value);
 }
+
+namespace {
 
 // Calls take(port name) for each port of the cable's USB identity, in registry
 // order, until take returns true.

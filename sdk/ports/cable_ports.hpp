@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace stridelog::ports {
@@ -21,6 +22,8 @@ int FindCablePort();
 // Empties the list and fills it with every port of the cable (both ways, the
 // same port possibly twice), sorted as upper-case text (COM10 before COM2).
 void ListCablePorts(std::vector<std::string>& list);
+// n of a port name "COMn" when n is a positive number, else 0.
+int ParsePortNumber(std::string_view name);
 // The port list block: u32 LE count, then each name as UTF-16LE with a 16-bit zero.
 std::vector<std::uint8_t> BuildPortListBlock(const std::vector<std::string>& list);
 

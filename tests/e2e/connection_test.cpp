@@ -3,6 +3,9 @@
 // the link errors a misbehaving watch causes.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <filesystem>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,8 +13,11 @@
 #include "platform/clock.hpp"
 #include "platform/global_memory.hpp"
 #include "platform/registry.hpp"
+#include "link/frame.hpp"
+#include "link/watch_link.hpp"
 #include "platform/window_system.hpp"
 #include "sdk/task_registry.hpp"
+#include "sdk/task_window.hpp"
 #include "sim/inprocess_line.hpp"
 #include "sim/watch.hpp"
 #include "stridelog/stridelog.h"
@@ -242,6 +248,100 @@ TEST_F(ConnectionTest, ClosingTheShownWindowEndsSilentlyAndReenablesTheHost) {
     EXPECT_TRUE(host_.notifications().empty()) << host_.describe();
     EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
     EXPECT_FALSE(cable.line.is_open());
+}
+
+TEST_F(ConnectionTest, FramesNobodyAskedForChangeNothing) {
+    struct Case {
+        const char* legend;
+        std::vector<std::uint8_t> stray;  // payload of a frame sent before the version reply
+        std::string version;
+        void (*call)(HWND);
+        std::vector<UINT> codes;
+    };
+    const Case cases[] = {
+        {"a write acknowledgement", {0x17}, "Ver1.30", [](HWND h) { GetWatch_Version(h, 0); },
+         {SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}},
+        {"an erase acknowledgement", {0x15}, "Ver1.30", [](HWND h) { GetWatch_Version(h, 0); },
+         {SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}},
+        {"a clock acknowledgement", {0x3A, 0x00}, "Ver1.30",
+         [](HWND h) { GetWatch_Version(h, 0); }, {SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}},
+        {"a status reply does not skip the firmware check", {0x2D, 0x01, 0x00, 0x00, 0x01},
+         "Ver1.10", [](HWND h) { GetViews(h, 0); }, {SDK_MSG_WATCH_VERSION, SDK_ERR_OLD_FIRMWARE}},
+        {"a read reply with no read outstanding", {0x13, 0x01, 0x02}, "Ver1.30",
+         [](HWND h) { GetWatch_Version(h, 0); }, {SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        platform::clear_injected();
+        cables_.clear();
+        sim::WatchConfig config;
+        config.version_text = c.version;
+        auto& cable = Plug("COM7", config);
+        auto fault = Fault::on_command(FaultKind::garbage_before, 0x10);
+        fault.garbage = wire::encode_frame(c.stray);
+        cable.watch.add_fault(fault);
+        host_.clear();
+        c.call(host_.hwnd());
+        RunTask();
+        EXPECT_EQ(host_.codes(), c.codes) << host_.describe();
+    }
+}
+
+TEST_F(ConnectionTest, FirmwareVersionIsReadTheSameInAnyLocale) {
+    // A host whose locale writes 1,30 must still see Ver1.30 as 1.30.
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
+        const std::string dir = env_.root().string() + "/locale";
+        std::filesystem::create_directories(dir);
+        const std::string make =
+            "localedef -i de_DE -f UTF-8 " + dir + "/de_DE.UTF-8 >/dev/null 2>&1";
+        if (std::system(make.c_str()) == 0) {
+            env_.set_env("LOCPATH", dir);
+        }
+        if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr)
+            GTEST_SKIP() << "no locale with a decimal comma on this machine";
+    }
+    Plug("COM7");
+    GetViews(host_.hwnd(), FALSE);
+    RunTask();
+    std::setlocale(LC_NUMERIC, "C");
+    EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION})) << host_.describe();
+}
+
+TEST_F(ConnectionTest, RepeatedReadReplyIsNotCountedTwice) {
+    auto& cable = Plug("COM7");
+    cable.watch.add_fault(Fault::on_command(FaultKind::duplicate, 0x12));
+    cable.watch.with_flash([](sim::Flash& flash) {
+        std::vector<std::uint8_t> bytes(256);
+        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i);
+        flash.store(0, bytes);
+    });
+    auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
+    dlg->Attach(host_.hwnd());
+    dlg->m_link = std::make_unique<CWatchLink>(dlg->m_hWnd);
+    ASSERT_TRUE(dlg->m_link->OpenPort(7, DCB{}));
+    std::vector<std::uint8_t> buffer(256, 0xEE);
+    dlg->StartReadRun(0, 256, buffer.data(), 1000);
+    RunTask();
+    EXPECT_EQ(cable.watch.received_count(0x12), 2u) << "two 128-byte reads for 256 bytes";
+    for (std::size_t i = 0; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], i) << "byte " << i;
+}
+
+TEST_F(ConnectionTest, ReadFlashSectorEndsItsTaskWhenTheLoopIsQuit) {
+    Plug("COM7");
+    const UINT result = platform::register_window_message(STRIDELOG_RESULT_MESSAGE_NAME);
+    HWND host = platform::create_window([&](HWND, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+        if (m == result) {
+            if (w == SDK_MSG_WATCH_VERSION) platform::post_quit_message(0);
+            platform::global_free(reinterpret_cast<void*>(l));
+        }
+        return 0;
+    });
+    ReadFlashSector(host, 3);
+    EXPECT_TRUE(platform::is_window_enabled(host)) << "the host is enabled again";
+    EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+    platform::Message msg;
+    while (platform::peek_message(msg)) platform::dispatch_message(msg);  // the quit, consumed
+    platform::destroy_window(host);
 }
 
 }  // namespace

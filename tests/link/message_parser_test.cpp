@@ -76,7 +76,7 @@ TEST_F(MessageParser, RepliesBecomeTheirMessages) {
         {"0x19 of another length", hex("19"), {bad(0x19)}},
         {"0xF0 too long", hex("F0 00"), {bad(0xF0)}},
         {"unknown id", hex("42 01 02"), {}},
-        {"read reply with no read outstanding", hex("13 00"), {bad(0x13)}},
+        {"read reply with no read outstanding changes nothing", hex("13 00"), {}},
         {"empty payload", Bytes{}, {}},
         {"write ack carries the last write's count", hex("17"), {msg(WM_LINK_WRITE_ACK, 0, 128)}},
         {"write ack too long", hex("17 00"), {bad(0x17)}},

@@ -160,6 +160,7 @@ TEST_F(TaskWindowTest, StatusFlagFromTheStatusReply) {
         dlg.Attach(host_.hwnd());
         auto* block = new std::uint8_t[c.bytes.size()];
         std::copy(c.bytes.begin(), c.bytes.end(), block);
+        dlg.m_statusPending = true;  // as after the status query
         dlg.OnStatusReply(block, c.bytes.size());
         EXPECT_EQ(dlg.m_statusFlag, c.flag);
         EXPECT_EQ(dlg.m_statusBytes[0], c.bytes[0]);
