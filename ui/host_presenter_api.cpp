@@ -13,8 +13,9 @@ extern "C" STRIDELOG_API BOOL Stridelog_UsePresenter(int kind, const char* path)
             InstallPresenter(nullptr);
             return TRUE;
         case STRIDELOG_PRESENTER_TERMINAL:
+            // The window is drawn on stderr, so a host's results on stdout stay clean.
             InstallPresenter(
-                MakeTerminalPresenter(std::cout, std::cin, isatty(STDOUT_FILENO) == 1));
+                MakeTerminalPresenter(std::cerr, std::cin, isatty(STDERR_FILENO) == 1));
             return TRUE;
         case STRIDELOG_PRESENTER_IMAGE:
             if (path == nullptr || *path == '\0') return FALSE;

@@ -144,7 +144,7 @@ STRIDELOG_API size_t Stridelog_BlockSize(const void* block);
 
 /* How shown task windows and the confirmation question are presented. */
 #define STRIDELOG_PRESENTER_NONE 0     /* shown windows stay invisible; questions answer No */
-#define STRIDELOG_PRESENTER_TERMINAL 1 /* progress on the terminal, questions asked y/n */
+#define STRIDELOG_PRESENTER_TERMINAL 1 /* progress on stderr, questions asked y/n on stdin */
 #define STRIDELOG_PRESENTER_IMAGE 2    /* the window's look rendered to the PNG file `path` */
 STRIDELOG_API BOOL Stridelog_UsePresenter(int kind, const char* path);
 /* 0: ask the presenter; 6 (Yes) or 7 (No): answer every confirmation that way. */

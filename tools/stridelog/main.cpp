@@ -149,6 +149,11 @@ int main(int argc, char** argv) {
             return kExitError;
         }
     }
+    if (opt.show && !opt.window_png.empty()) {
+        std::fprintf(stderr, "error: --show and --window-png present the window two ways; pick one\n");
+        return kExitUsage;
+    }
+    if (opt.timeout_s > 24 * 3600) opt.timeout_s = 24 * 3600;
     if (opt.show) Stridelog_UsePresenter(STRIDELOG_PRESENTER_TERMINAL, nullptr);
     if (!opt.window_png.empty())
         Stridelog_UsePresenter(STRIDELOG_PRESENTER_IMAGE, opt.window_png.c_str());
