@@ -5,7 +5,7 @@
 namespace {
 
 struct CSdkApp {
-    // Registered at load like the original module did; nothing posts it.
+    // A name of the library's own, registered at load; nothing posts it.
     CSdkApp() { stridelog::platform::register_window_message("Stride_Log_SDK_V1.0_APP"); }
 };
 
