@@ -9,16 +9,7 @@
 #include "ui/presenter.hpp"
 #include "ui/text_progress_ctrl.hpp"
 
-#if __has_include("sdk/diag/diagnostics.hpp")
 #include "sdk/diag/diagnostics.hpp"
-#else
-// Until the diagnostics module joins the build, log lines have no diagnostic
-// channel: the same as its default with the "DebugView" switch absent.
-namespace stridelog::diag {
-void TraceText(std::string_view text);
-void TraceText(std::string_view) {}
-}  // namespace stridelog::diag
-#endif
 
 namespace stridelog {
 namespace {
