@@ -234,16 +234,16 @@ LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             OnReadChunkStored();
             return 0;
         case WM_LINK_WRITE_ACK:
-            if (!TakeAwaitedAck(kReplyWrite)) return 0;
+            if (!TakeAwaitedAck(watch_id::kWriteReply)) return 0;
             KillTimer(TIMER_WRITE);
             OnWriteAck(static_cast<std::size_t>(lparam));
             return 0;
         case WM_LINK_ERASE_ACK:
         case WM_LINK_ACK_23:
         case WM_LINK_PREPARE_ACK: {
-            const std::uint8_t id = message == WM_LINK_ERASE_ACK ? kReplyErase
-                                    : message == WM_LINK_ACK_23  ? kReplyAck23
-                                                                 : kReplyPrepare;
+            const std::uint8_t id = message == WM_LINK_ERASE_ACK ? watch_id::kEraseReply
+                                    : message == WM_LINK_ACK_23  ? watch_id::kAck23
+                                                                 : watch_id::kPrepareWriteReply;
             if (!TakeAwaitedAck(id)) return 0;
             KillTimer(TIMER_WRITE);
             OnWriteStepAck();
@@ -257,17 +257,17 @@ LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
                           static_cast<std::size_t>(lparam));
             return 0;
         case WM_LINK_EXPIRY_ACK:
-            if (!TakeAwaitedAck(kReplyExpiry)) return 0;
+            if (!TakeAwaitedAck(watch_id::kSetExpiryDateReply)) return 0;
             KillTimer(TIMER_WRITE);
             EndUnsupportedOperation("A-GPS expiry");
             return 0;
         case WM_LINK_PROGRAM_ACK:
-            if (!TakeAwaitedAck(kReplyProgram)) return 0;
+            if (!TakeAwaitedAck(watch_id::kProgramUpdateReply)) return 0;
             AppendLog("Prog Update AcK");
             EndUnsupportedOperation("firmware update");
             return 0;
         case WM_LINK_CLOCK_ACK:
-            if (!TakeAwaitedAck(kReplyClock)) return 0;
+            if (!TakeAwaitedAck(watch_id::kSetClockReply)) return 0;
             OnClockAck(static_cast<std::uint8_t>(wparam));
             return 0;
         default:

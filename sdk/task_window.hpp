@@ -221,19 +221,12 @@ class CSdkTaskDlg {
 
     HWND m_hWnd = nullptr;
 
-      // Reply ids of the acknowledgements a command of the task window waits for;
-    // an acknowledgement nobody waits for changes nothing.
-    static constexpr std::uint8_t kReplyErase = 0x15;
-    static constexpr std::uint8_t kReplyWrite = 0x17;
-    static constexpr std::uint8_t kReplyAck23 = 0x23;
-    static constexpr std::uint8_t kReplyPrepare = 0x25;
-    static constexpr std::uint8_t kReplyProgram = 0x29;
-    static constexpr std::uint8_t kReplyExpiry = 0x2F;
-    static constexpr std::uint8_t kReplyClock = 0x3A;
-    std::uint8_t m_awaitedAck = 0;  // set by the sender of an acknowledged command
-    bool m_statusPending = false;   // a status query waits for its reply
+    // Reply id (watch_id) of the acknowledgement the command outstanding waits
+    // for, set by its sender; an acknowledgement nobody waits for changes nothing.
+    std::uint8_t m_awaitedAck = 0;
+    bool m_statusPending = false;  // a status query waits for its reply
 
-private:
+  private:
     LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
     bool TakeAwaitedAck(std::uint8_t reply_id);
