@@ -54,13 +54,8 @@ void CSdkTaskDlg::ApplyShowFlag(BOOL show) {
 }
 
 void CSdkTaskDlg::ShowForTask() {
-    if (m_showFlag) {
-        platform::show_window(m_hWnd, true);
-        m_display->SetShown(true);
-    } else {
-        platform::show_window(m_hWnd, false);
-        m_display->SetShown(false);
-    }
+    platform::show_window(m_hWnd, m_showFlag != 0);
+    m_display->SetShown(m_showFlag != 0);
     if (m_disableHost) platform::enable_window(m_hHost, false);
     m_display->LayoutWindow();
 }
