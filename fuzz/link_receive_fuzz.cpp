@@ -6,6 +6,7 @@
 #include <span>
 
 #include "link/frame.hpp"
+#include "link/link_messages.hpp"
 #include "link/watch_link.hpp"
 #include "platform/window_system.hpp"
 
@@ -13,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace stridelog;
     static HWND owner = platform::create_window([](HWND, UINT message, WPARAM wparam, LPARAM) {
         // Free what the messages carry, as the task window's handlers do.
-        if (message == 0xbd4) delete reinterpret_cast<std::string*>(wparam);
-        if (message == 0xbe4) delete[] reinterpret_cast<std::uint8_t*>(wparam);
+        if (message == WM_LINK_VERSION) delete reinterpret_cast<std::string*>(wparam);
+        if (message == WM_LINK_STATUS) delete[] reinterpret_cast<std::uint8_t*>(wparam);
         return LRESULT{0};
     });
     static std::uint8_t destination[256];
