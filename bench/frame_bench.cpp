@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-#include "link/frame.hpp"
+#include "wire/frame.hpp"
 #include "link/link_messages.hpp"
 #include "link/watch_link.hpp"
 #include "platform/window_system.hpp"

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "link/frame.hpp"
+#include "wire/frame.hpp"
 #include "link/link_messages.hpp"
 #include "link/watch_link.hpp"
 #include "platform/clock.hpp"

@@ -9,7 +9,7 @@
 
 #include <chrono>
 
-#include "link/frame.hpp"
+#include "wire/frame.hpp"
 #include "sim/pty_server.hpp"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "link/frame.hpp"
+#include "wire/frame.hpp"
 #include "link/link_messages.hpp"
 #include "link/watch_link.hpp"
 #include "platform/window_system.hpp"

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "link/frame.hpp"
+#include "wire/frame.hpp"
 #include "link/link_messages.hpp"
 #include "link/serial_port.hpp"
 #include "platform/debug_output.hpp"

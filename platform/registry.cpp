@@ -25,6 +25,8 @@
 #include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
+
+#include "cable/cable_identity.hpp"
 #include <sstream>
 #include <utility>
 
@@ -40,8 +42,6 @@ using Json = nlohmann::json;
 constexpr int kFileFormatVersion = 1;
 constexpr std::string_view kSerialCommPath = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 constexpr std::string_view kUsbEnumPath = "Enum\\USB\\SPCP825A";
-constexpr std::string_view kUsbIdentityPrefix = "\\Device\\USB#VID_04FC&PID_0201#";
-constexpr std::string_view kBridgePrefix = "\\Device\\Silabser";
 constexpr int kTtyKindCount = 32;  // ttys per kind that get a COM number
 
 char fold(char c) {
@@ -359,17 +359,17 @@ void scan_sysfs(std::vector<MapEntry>& map, Notes& notes) {
         for (fs::path dir = device; !dir.empty() && dir != canonical_root && dir != dir.root_path();
              dir = dir.parent_path()) {
             if (fs::exists(dir / "idVendor", ec) && fs::exists(dir / "idProduct", ec)) {
-                is_cable = iequals(read_first_line(dir / "idVendor"), "04fc") &&
-                           iequals(read_first_line(dir / "idProduct"), "0201");
+                is_cable = iequals(read_first_line(dir / "idVendor"), cable::kUsbVendorId) &&
+                           iequals(read_first_line(dir / "idProduct"), cable::kUsbProductId);
                 break;
             }
         }
         const fs::path driver = fs::canonical(device / "driver", ec);
-        const bool is_bridge = !ec && driver.filename() == "cp210x";
+        const bool is_bridge = !ec && driver.filename() == cable::kBridgeDriver;
         if (!is_cable && !is_bridge) continue;
-        std::string value_name = is_cable
-                                     ? std::string(kUsbIdentityPrefix) + tty
-                                     : std::string(kBridgePrefix) + std::to_string(bridge_index);
+        std::string value_name =
+            is_cable ? cable::usb_identity(tty)
+                     : std::string(cable::kBridgeIdentityPrefix) + std::to_string(bridge_index);
         if (is_bridge && !is_cable) ++bridge_index;
         const int com = com_number_for_tty(tty);
         if (com == 0) {
@@ -382,12 +382,6 @@ void scan_sysfs(std::vector<MapEntry>& map, Notes& notes) {
     }
 }
 
-bool is_com_port_name(std::string_view name) {
-    if (name.size() < 4 || name.size() > 9 || name.substr(0, 3) != "COM" || name[3] == '0')
-        return false;
-    return std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 void read_device_map_file(std::vector<MapEntry>& map, Notes& notes) {
     const std::string path = env("STRIDELOG_DEVICE_MAP");
     if (path.empty()) return;
@@ -398,32 +392,15 @@ void read_device_map_file(std::vector<MapEntry>& map, Notes& notes) {
     }
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
-        std::vector<std::string> fields;
-        std::size_t i = 0;
-        const auto space = [](char c) {
-            return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-        };
-        while (i < line.size()) {
-            while (i < line.size() && space(line[i])) ++i;
-            if (i >= line.size() || line[i] == '#') break;  // '#' opening a field starts a comment
-            std::size_t start = i;
-            while (i < line.size() && !space(line[i])) ++i;
-            fields.push_back(line.substr(start, i - start));
-        }
-        if (fields.empty()) continue;
-        const std::string where =
-            "registry: device map " + path + ":" + std::to_string(number) + ": ";
-        if (fields.size() != 3) {
-            notes.push_back(where +
-                            "expected <value name> <port name> <device path>; line skipped\n");
+        const cable::DeviceMapLine parsed = cable::parse_device_map_line(line);
+        if (parsed.kind == cable::DeviceMapLine::Kind::blank) continue;
+        if (parsed.kind == cable::DeviceMapLine::Kind::malformed) {
+            notes.push_back("registry: device map " + path + ":" + std::to_string(number) + ": " +
+                            parsed.problem + "; line skipped\n");
             continue;
         }
-        if (!is_com_port_name(fields[1])) {
-            notes.push_back(where + "port name \"" + fields[1] +
-                            "\" is not COM<n>; line skipped\n");
-            continue;
-        }
-        add_map_entry(map, {fields[0], RegValue::text(fields[1]), fields[2]});
+        add_map_entry(map, {parsed.entry.value_name, RegValue::text(parsed.entry.port_name),
+                            parsed.entry.device_path});
     }
 }
 

@@ -13,7 +13,7 @@
 #include "platform/window_system.hpp"
 #include "sdk/diag/diagnostics.hpp"
 #include "sdk/ports/cable_ports.hpp"
-#include "sdk/task_display.hpp"
+#include "ui/task_display.hpp"
 #include "sdk/task_window.hpp"
 
 namespace stridelog {

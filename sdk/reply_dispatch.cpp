@@ -9,7 +9,7 @@
 #include "platform/clock.hpp"
 #include "platform/window_system.hpp"
 #include "sdk/diag/diagnostics.hpp"
-#include "sdk/task_display.hpp"
+#include "ui/task_display.hpp"
 #include "sdk/task_window.hpp"
 
 namespace stridelog {

@@ -6,7 +6,7 @@
 #include "sdk/diag/diagnostics.hpp"
 #include "sdk/notifications.hpp"
 #include "sdk/ports/cable_ports.hpp"
-#include "sdk/task_display.hpp"
+#include "ui/task_display.hpp"
 #include "sdk/task_registry.hpp"
 
 namespace stridelog {

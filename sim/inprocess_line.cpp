@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/clock.hpp"
+#include "cable/cable_identity.hpp"
 #include "platform/registry.hpp"
 
 namespace stridelog::sim {
@@ -329,7 +330,7 @@ std::size_t InProcessLine::bytes_from_watch() const {
 
 void register_as_cable(const InProcessLine& line, std::string port_name) {
     const std::string value_name =
-        "\\Device\\USB#VID_04FC&PID_0201#sim" + std::to_string(g_cable_number.fetch_add(1));
+        cable::usb_identity("sim" + std::to_string(g_cable_number.fetch_add(1)));
     platform::inject_serial_comm(value_name, port_name, line.device_path());
 }
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "cable/cable_identity.hpp"
 #include "sim/pty_server.hpp"
 #include "sim/watch.hpp"
 
@@ -80,16 +81,15 @@ std::string add_map_line(const std::string& path, const std::string& pty) {
     std::vector<std::string> lines = file.lines();
     std::set<int> used;
     for (const auto& line : lines) {
-        std::istringstream fields(line);
-        std::string value_name, port;
-        fields >> value_name >> port;
-        if (!value_name.empty() && value_name[0] == '#') continue;
-        if (port.rfind("COM", 0) == 0) used.insert(std::atoi(port.c_str() + 3));
+        const auto parsed = stridelog::cable::parse_device_map_line(line);
+        if (parsed.kind == stridelog::cable::DeviceMapLine::Kind::entry)
+            used.insert(stridelog::cable::com_port_number(parsed.entry.port_name));
     }
     int n = kFirstPortNumber;
     while (used.count(n) != 0) ++n;
-    const std::string entry = "\\Device\\USB#VID_04FC&PID_0201#sim" + std::to_string(::getpid()) +
-                              " COM" + std::to_string(n) + " " + pty;
+    const std::string entry = stridelog::cable::format_device_map_line(
+        {stridelog::cable::usb_identity("sim" + std::to_string(::getpid())),
+         "COM" + std::to_string(n), pty});
     lines.push_back(entry);
     return file.write(lines) ? entry : std::string{};
 }

@@ -204,9 +204,9 @@ void Watch::handle_frame(std::span<const std::uint8_t> payload, std::vector<Emis
 std::optional<std::vector<std::uint8_t>> Watch::answer(std::span<const std::uint8_t> p) {
     const std::size_t n = p.size();
     switch (p[0]) {
-        case command::kGetVersion: {
+        case watch_id::kGetVersion: {
             if (n != 1) return std::nullopt;
-            std::vector<std::uint8_t> r{reply::kVersion};
+            std::vector<std::uint8_t> r{watch_id::kVersionReply};
             if (config_.numeric_version) {
                 const NumericVersion v = *config_.numeric_version;
                 r.insert(r.end(), {static_cast<std::uint8_t>(v.major & 0xFF),
@@ -218,43 +218,43 @@ std::optional<std::vector<std::uint8_t>> Watch::answer(std::span<const std::uint
             }
             return r;
         }
-        case command::kReadMemory: {
+        case watch_id::kReadMemory: {
             if (n != kReadCommandSize || p[kCountOffset] == 0) return std::nullopt;
             std::vector<std::uint8_t> r(1 + p[kCountOffset]);
-            r[0] = reply::kReadMemory;
+            r[0] = watch_id::kReadReply;
             if (!flash_.read(address24(p), std::span(r).subspan(1))) return std::nullopt;
             return r;
         }
-        case command::kEraseSector:
+        case watch_id::kEraseSector:
             if (n != kEraseCommandSize || !flash_.erase_sector(address24(p))) return std::nullopt;
-            return std::vector<std::uint8_t>{reply::kEraseSector};
-        case command::kWriteMemory: {
+            return std::vector<std::uint8_t>{watch_id::kEraseReply};
+        case watch_id::kWriteMemory: {
             if (n <= kDataOffset || p[kCountOffset] != n - kDataOffset) return std::nullopt;
             if (!flash_.program(address24(p), p.subspan(kDataOffset))) return std::nullopt;
-            return std::vector<std::uint8_t>{reply::kWriteMemory};
+            return std::vector<std::uint8_t>{watch_id::kWriteReply};
         }
-        case command::kPrepareWrite:
+        case watch_id::kPrepareWrite:
             if (n != 1) return std::nullopt;
-            return std::vector<std::uint8_t>{reply::kPrepareWrite};
-        case command::kProgramUpdate:
+            return std::vector<std::uint8_t>{watch_id::kPrepareWriteReply};
+        case watch_id::kProgramUpdate:
             if (n != 1) return std::nullopt;
             reboot_until_ms_ = platform::clock().now_ms() + config_.reboot_ms;
             ++reboots_;
-            return std::vector<std::uint8_t>{reply::kProgramUpdate};
-        case command::kGetStatus: {
+            return std::vector<std::uint8_t>{watch_id::kProgramUpdateReply};
+        case watch_id::kGetStatus: {
             if (n != 1) return std::nullopt;
-            std::vector<std::uint8_t> r{reply::kStatus};
+            std::vector<std::uint8_t> r{watch_id::kStatusReply};
             r.insert(r.end(), config_.status_bytes.begin(), config_.status_bytes.end());
             return r;
         }
-        case command::kSetExpiryDate: {
+        case watch_id::kSetExpiryDate: {
             if (n != kExpiryCommandSize) return std::nullopt;
             const WatchDate date{kYearBase + p[1], p[2], p[3]};
             if (!valid_date(date.year, date.month, date.day)) return std::nullopt;
             agps_expiry_ = date;
-            return std::vector<std::uint8_t>{reply::kExpiryDate};
+            return std::vector<std::uint8_t>{watch_id::kSetExpiryDateReply};
         }
-        case command::kSetClock: {
+        case watch_id::kSetClock: {
             if (n != kClockCommandSize) return std::nullopt;
             const WatchTime t{kYearBase + p[1], p[2], p[3], p[4], p[5], p[6]};
             if (!valid_date(t.year, t.month, t.day) || t.hour > 23 || t.minute > 59 ||
@@ -262,7 +262,7 @@ std::optional<std::vector<std::uint8_t>> Watch::answer(std::span<const std::uint
                 return std::nullopt;
             clock_set_ = t;
             clock_set_at_ms_ = platform::clock().now_ms();
-            return std::vector<std::uint8_t>{reply::kSetClock, kClockAccepted};
+            return std::vector<std::uint8_t>{watch_id::kSetClockReply, kClockAccepted};
         }
         default:
             return std::nullopt;

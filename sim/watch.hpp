@@ -19,35 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "link/frame.hpp"
+#include "wire/frame.hpp"
+#include "wire/message_ids.hpp"
 #include "sim/flash.hpp"
 
 namespace stridelog::sim {
 
-// Command and reply ids as the watch knows them.
-namespace command {
-inline constexpr std::uint8_t kGetVersion = 0x10;
-inline constexpr std::uint8_t kReadMemory = 0x12;
-inline constexpr std::uint8_t kEraseSector = 0x14;
-inline constexpr std::uint8_t kWriteMemory = 0x16;
-inline constexpr std::uint8_t kPrepareWrite = 0x24;
-inline constexpr std::uint8_t kProgramUpdate = 0x28;
-inline constexpr std::uint8_t kGetStatus = 0x2C;
-inline constexpr std::uint8_t kSetExpiryDate = 0x2E;
-inline constexpr std::uint8_t kSetClock = 0x39;
-}  // namespace command
-
-namespace reply {
-inline constexpr std::uint8_t kVersion = 0x11;
-inline constexpr std::uint8_t kReadMemory = 0x13;
-inline constexpr std::uint8_t kEraseSector = 0x15;
-inline constexpr std::uint8_t kWriteMemory = 0x17;
-inline constexpr std::uint8_t kPrepareWrite = 0x25;
-inline constexpr std::uint8_t kProgramUpdate = 0x29;
-inline constexpr std::uint8_t kStatus = 0x2D;
-inline constexpr std::uint8_t kExpiryDate = 0x2F;
-inline constexpr std::uint8_t kSetClock = 0x3A;
-}  // namespace reply
+namespace watch_id = wire::watch_id;
 
 struct NumericVersion {
     std::uint16_t major = 1;

@@ -6,7 +6,7 @@
 #include "platform/canvas.hpp"
 #include "platform/debug_output.hpp"
 #include "platform/window_system.hpp"
-#include "sdk/task_display.hpp"
+#include "ui/task_display.hpp"
 #include "ui/confirm_dlg.hpp"
 #include "ui/presenter.hpp"
 #include "ui/window_renderer.hpp"

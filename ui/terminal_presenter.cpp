@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/window_system.hpp"
-#include "sdk/task_display.hpp"
+#include "ui/task_display.hpp"
 #include "ui/confirm_dlg.hpp"
 #include "ui/dialog_templates.hpp"
 #include "ui/presenter.hpp"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sdk/task_display.hpp"
+#include "ui/task_display.hpp"
 #include "ui/confirm_dlg.hpp"
 #include "ui/dialog_templates.hpp"
 #include "ui/text_progress_ctrl.hpp"

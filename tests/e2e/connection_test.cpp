@@ -13,7 +13,7 @@
 #include "platform/clock.hpp"
 #include "platform/global_memory.hpp"
 #include "platform/registry.hpp"
-#include "link/frame.hpp"
+#include "wire/frame.hpp"
 #include "link/watch_link.hpp"
 #include "platform/window_system.hpp"
 #include "sdk/task_registry.hpp"

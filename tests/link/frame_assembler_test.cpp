@@ -2,7 +2,7 @@
 // by byte, and cut in two at every position, and must yield the same payloads.
 #include <gtest/gtest.h>
 
-#include "link/frame.hpp"
+#include "wire/frame.hpp"
 #include "link/watch_link.hpp"
 #include "tests/link/link_fixtures.hpp"
 

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "link/frame.hpp"
+#include "wire/frame.hpp"
 #include "platform/debug_output.hpp"
 #include "platform/registry.hpp"
 #include "sim/inprocess_line.hpp"

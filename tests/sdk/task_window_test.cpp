@@ -9,7 +9,7 @@
 #include "platform/clock.hpp"
 #include "platform/global_memory.hpp"
 #include "platform/window_system.hpp"
-#include "sdk/task_display.hpp"
+#include "ui/task_display.hpp"
 #include "sdk/task_registry.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"

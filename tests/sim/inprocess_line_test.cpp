@@ -7,7 +7,7 @@
 #include <optional>
 #include <thread>
 
-#include "link/frame.hpp"
+#include "wire/frame.hpp"
 #include "platform/clock.hpp"
 #include "platform/serial_device.hpp"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "link/frame.hpp"
+#include "wire/frame.hpp"
 
 namespace stridelog::test {
 

@@ -6,7 +6,7 @@
 
 #include <chrono>
 
-#include "link/frame.hpp"
+#include "wire/frame.hpp"
 #include "tests/sim/pty_client.hpp"
 
 namespace stridelog::sim {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "link/frame.hpp"
+#include "wire/frame.hpp"
 #include "platform/clock.hpp"
 
 namespace stridelog::sim {

@@ -12,7 +12,7 @@
 
 #include "platform/canvas.hpp"
 #include "platform/window_system.hpp"
-#include "sdk/task_display.hpp"
+#include "ui/task_display.hpp"
 #include "stridelog/stridelog.h"
 #include "tests/support/test_environment.hpp"
 #include "ui/confirm_dlg.hpp"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sdk/task_display.hpp"
+#include "ui/task_display.hpp"
 #include "ui/confirm_dlg.hpp"
 #include "ui/presenter.hpp"
 #include "ui/text_progress_ctrl.hpp"

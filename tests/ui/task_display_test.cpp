@@ -1,6 +1,6 @@
 // The task window's display: services in, control texts, bar state and the
 // presenter's notifications out.
-#include "sdk/task_display.hpp"
+#include "ui/task_display.hpp"
 
 #include <gtest/gtest.h>
 

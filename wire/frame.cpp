@@ -1,4 +1,4 @@
-#include "link/frame.hpp"
+#include "wire/frame.hpp"
 
 namespace stridelog::wire {
 

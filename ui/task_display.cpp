@@ -1,4 +1,4 @@
-#include "sdk/task_display.hpp"
+#include "ui/task_display.hpp"
 
 #include <algorithm>
 #include <string>
