@@ -81,6 +81,10 @@ STRIDELOG_API BOOL Stridelog_TaskActive(void) {
     return stridelog::sdk::TaskActiveOnThisThread() ? TRUE : FALSE;
 }
 
+STRIDELOG_API void Stridelog_CancelTasks(void) {
+    stridelog::sdk::CancelAllTasks();
+}
+
 STRIDELOG_API void* Stridelog_FreeBlock(void* block) {
     return platform::global_free(block);
 }

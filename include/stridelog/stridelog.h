@@ -136,6 +136,10 @@ STRIDELOG_API int Stridelog_PumpMessages(DWORD wait_ms);
 STRIDELOG_API BOOL Stridelog_RunUntil(Stridelog_DoneFn done, void* context, DWORD timeout_ms);
 /* TRUE while a task window started by an entry point called on this thread lives. */
 STRIDELOG_API BOOL Stridelog_TaskActive(void);
+/* Ends every running task of the process as its Cancel button would: through
+ * the task end, which releases the port. Any thread may call it (not a signal
+ * handler); the tasks end on their own threads' next messages. */
+STRIDELOG_API void Stridelog_CancelTasks(void);
 
 /* Frees a notification block; returns NULL, or the block itself when it is not one. */
 STRIDELOG_API void* Stridelog_FreeBlock(void* block);
