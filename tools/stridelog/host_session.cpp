@@ -3,9 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "raw_recorder.hpp"
+
 namespace stridelog_tool {
 
-HostSession::HostSession(bool print_progress) : print_progress_(print_progress) {
+HostSession::HostSession(bool print_progress, RawRecorder* raw)
+    : print_progress_(print_progress), raw_(raw) {
     error_id_ = Stridelog_ErrorMessageId();
     result_id_ = Stridelog_ResultMessageId();
     window_ = Stridelog_CreateHostWindow(&HostSession::Proc, this);
@@ -27,6 +30,7 @@ LRESULT HostSession::Proc(void* context, HWND, UINT message, WPARAM wparam, LPAR
         note.block.assign(bytes, bytes + Stridelog_BlockSize(block));
         note.has_block = true;
         Stridelog_FreeBlock(block);
+        if (self->raw_ != nullptr) self->raw_->Record(note.code, note.block);
     }
     if (self->print_progress_ && !note.error && note.code == SDK_MSG_PROGRESS &&
         note.block.size() == 4) {
@@ -41,8 +45,13 @@ LRESULT HostSession::Proc(void* context, HWND, UINT message, WPARAM wparam, LPAR
 bool HostSession::WaitForTask(std::uint32_t timeout_ms) {
     const bool ended = Stridelog_RunUntil([](void*) -> int { return !Stridelog_TaskActive(); },
                                           nullptr, timeout_ms);
-    Stridelog_PumpMessages(0);  // what the task posted just before it ended
+    Drain();  // what the task posted just before it ended
     return ended;
+}
+
+void HostSession::Drain() {
+    while (Stridelog_PumpMessages(0) > 0) {
+    }
 }
 
 bool HostSession::WaitForNotifications(std::size_t count, std::uint32_t timeout_ms) {

@@ -9,6 +9,8 @@
 
 namespace stridelog_tool {
 
+class RawRecorder;
+
 struct Note {
     bool error = false;
     UINT code = 0;
@@ -18,7 +20,8 @@ struct Note {
 
 class HostSession {
   public:
-    explicit HostSession(bool print_progress);
+    // raw, when given, gets every block as it arrives.
+    explicit HostSession(bool print_progress, RawRecorder* raw = nullptr);
     ~HostSession();
     HostSession(const HostSession&) = delete;
     HostSession& operator=(const HostSession&) = delete;
@@ -28,6 +31,9 @@ class HostSession {
     // what a synchronous call posts), at most timeout_ms.
     bool WaitForTask(std::uint32_t timeout_ms);
     bool WaitForNotifications(std::size_t count, std::uint32_t timeout_ms);
+    // Takes what is already posted, such as what a modal call posted just
+    // before it returned.
+    void Drain();
 
     const std::vector<Note>& notes() const { return notes_; }
     const Note* FirstError() const;
@@ -40,6 +46,7 @@ class HostSession {
     UINT error_id_ = 0;
     UINT result_id_ = 0;
     bool print_progress_ = false;
+    RawRecorder* raw_ = nullptr;
     std::vector<Note> notes_;
 };
 

@@ -1,0 +1,118 @@
+#include "commands.hpp"
+
+#include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "codes.hpp"
+#include "host_session.hpp"
+
+namespace stridelog_tool {
+namespace {
+
+// A cancelled task ends on its next message; this is only a bound.
+constexpr std::uint32_t kCancelWaitMs = 5000;
+
+std::vector<std::string> DecodePortList(const std::vector<std::uint8_t>& block) {
+    std::vector<std::string> names;
+    if (block.size() < 4) return names;
+    const std::uint32_t count =
+        block[0] | block[1] << 8 | block[2] << 16 | static_cast<std::uint32_t>(block[3]) << 24;
+    std::size_t at = 4;
+    for (std::uint32_t i = 0; i < count && at + 1 < block.size(); ++i) {
+        std::string name;
+        for (;;) {
+            if (at + 1 >= block.size()) break;
+            const std::uint16_t unit = static_cast<std::uint16_t>(block[at] | block[at + 1] << 8);
+            at += 2;
+            if (unit == 0) break;
+            name.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+        }
+        names.push_back(name);
+    }
+    return names;
+}
+
+void PrintText(const Context& context, const char* json_key,
+               const std::vector<std::uint8_t>& block) {
+    const std::string text(block.begin(), block.end());
+    if (context.options.json) {
+        std::cout << nlohmann::json{{json_key, text}}.dump() << "\n";
+    } else {
+        std::cout << text << "\n";
+    }
+}
+
+// An asynchronous task that ends with one text notification.
+int RunTextTask(const Context& context, void (*entry)(HWND, BOOL), UINT result_code,
+                const char* json_key) {
+    const Options& opt = context.options;
+    HostSession session(false, context.raw);  // with --show the presenter draws the progress
+    entry(session.window(), opt.ShowWindow());
+    if (!session.WaitForTask(opt.timeout_s * 1000)) {
+        std::fprintf(stderr, "error: the watch did not finish in %u s\n", opt.timeout_s);
+        // End the task through its task end so the port is released.
+        Stridelog_CancelTasks();
+        session.WaitForTask(kCancelWaitMs);
+        return kExitError;
+    }
+    if (context.interrupted()) return kExitError;  // the caller reports the interruption
+    if (session.FirstError()) return ReportError(session, "");
+    const Note* n = session.Find(result_code);
+    if (!n) return ReportError(session, "the task ended without its result");
+    PrintText(context, json_key, n->block);
+    return kExitOk;
+}
+
+}  // namespace
+
+std::string ErrorLine(const HostSession& session, const char* what) {
+    if (const Note* e = session.FirstError()) {
+        const auto info = ErrorInfo(e->code);
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%04X", e->code);
+        return std::string("error ") + code + " " + info.name + ": " + info.meaning;
+    }
+    return std::string("error: ") + what;
+}
+
+int ReportError(const HostSession& session, const char* what) {
+    std::fprintf(stderr, "%s\n", ErrorLine(session, what).c_str());
+    return kExitError;
+}
+
+int RunSdkVersion(const Context& context) {
+    HostSession session(false, context.raw);
+    GetSDKVersion(session.window());
+    session.WaitForNotifications(1, 5000);
+    const Note* n = session.Find(SDK_MSG_SDK_VERSION);
+    if (!n) return ReportError(session, "no SDK version was posted");
+    PrintText(context, "sdk_version", n->block);
+    return kExitOk;
+}
+
+int RunPorts(const Context& context) {
+    HostSession session(false, context.raw);
+    GetClip_COM_Port_List(session.window());
+    session.WaitForNotifications(1, 5000);
+    const Note* n = session.Find(SDK_MSG_PORT_LIST);
+    if (!n) return ReportError(session, "no port list was posted");
+    const auto names = DecodePortList(n->block);
+    if (context.options.json) {
+        std::cout << nlohmann::json{{"ports", names}}.dump() << "\n";
+    } else {
+        for (const auto& name : names) std::cout << name << "\n";
+    }
+    return kExitOk;
+}
+
+int RunVersion(const Context& context) {
+    return RunTextTask(context, &GetWatch_Version, SDK_MSG_WATCH_VERSION, "version");
+}
+
+int RunLongVersion(const Context& context) {
+    return RunTextTask(context, &GetWatch_LongVer, SDK_MSG_LONG_VERSION, "long_version");
+}
+
+}  // namespace stridelog_tool

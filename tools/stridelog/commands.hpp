@@ -1,0 +1,54 @@
+// The subcommands. Each returns the tool's exit status.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "stridelog/stridelog.h"
+
+namespace stridelog_tool {
+
+class HostSession;
+class RawRecorder;
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+
+struct Options {
+    bool show = false;
+    bool json = false;
+    bool simulate = false;
+    bool yes = false;
+    std::string window_png;
+    std::string sim_image;
+    std::string raw_folder;
+    std::uint32_t timeout_s = 120;
+
+    // A window is shown when someone presents it: on the terminal or as a picture.
+    BOOL ShowWindow() const { return show || !window_png.empty() ? TRUE : FALSE; }
+};
+
+struct Context {
+    const Options& options;
+    RawRecorder* raw = nullptr;         // null without --raw
+    std::function<bool()> interrupted;  // Ctrl-C: stop starting calls
+};
+
+// The line that tells the first error notification (or `what` without one).
+std::string ErrorLine(const HostSession& session, const char* what);
+// Prints that line; returns the exit status of a failed call.
+int ReportError(const HostSession& session, const char* what);
+
+int RunSdkVersion(const Context& context);
+int RunPorts(const Context& context);
+int RunVersion(const Context& context);
+int RunLongVersion(const Context& context);
+int RunReadSector(const Context& context, unsigned sector, const std::string& out_file);
+int RunBackup(const Context& context, const std::string& image_file);
+
+// The sector number argument, 0 .. 255; false for anything else.
+bool ParseSectorNumber(const std::string& text, unsigned& sector);
+
+}  // namespace stridelog_tool

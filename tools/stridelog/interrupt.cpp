@@ -1,0 +1,49 @@
+#include "interrupt.hpp"
+
+#include <pthread.h>
+
+#include <ctime>
+
+#include "stridelog/stridelog.h"
+
+namespace stridelog_tool {
+namespace {
+
+sigset_t TakenSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+// How often the watcher looks at its stop flag and, once interrupted, cancels
+// again: a task started just after the first cancel is ended this much later.
+constexpr long kTickNs = 100'000'000;
+
+}  // namespace
+
+void InterruptWatcher::BlockSignals() {
+    const sigset_t set = TakenSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+InterruptWatcher::InterruptWatcher() : thread_([this] { Run(); }) {}
+
+InterruptWatcher::~InterruptWatcher() {
+    stop_ = true;
+    thread_.join();
+}
+
+void InterruptWatcher::Run() {
+    const sigset_t set = TakenSignals();
+    while (!stop_) {
+        const timespec tick{0, kTickNs};
+        const int taken = sigtimedwait(&set, nullptr, &tick);
+        if (taken > 0 && signal_.load() == 0) signal_ = taken;
+        // An ordinary thread, not a signal handler: the cancel may take locks.
+        if (signal_.load() != 0) Stridelog_CancelTasks();
+    }
+}
+
+}  // namespace stridelog_tool

@@ -1,0 +1,35 @@
+// Ctrl-C and SIGTERM: a task in progress is ended through its task end (which
+// releases the port) instead of the process dying with the port held.
+#pragma once
+
+#include <atomic>
+#include <csignal>
+#include <thread>
+
+namespace stridelog_tool {
+
+class InterruptWatcher {
+  public:
+    // Blocks SIGINT and SIGTERM in the calling thread, so every thread started
+    // afterwards inherits the mask and only the watcher takes them. Call first
+    // thing in main, before any thread exists.
+    static void BlockSignals();
+
+    InterruptWatcher();
+    ~InterruptWatcher();
+    InterruptWatcher(const InterruptWatcher&) = delete;
+    InterruptWatcher& operator=(const InterruptWatcher&) = delete;
+
+    bool interrupted() const { return signal_.load() != 0; }
+    // 128 + the signal's number, the status a shell reports for it.
+    int exit_status() const { return 128 + signal_.load(); }
+
+  private:
+    void Run();
+
+    std::atomic<int> signal_{0};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace stridelog_tool
