@@ -8,11 +8,11 @@
 #include <span>
 #include <string>
 
-#include "wire/frame.hpp"
 #include "link/link_messages.hpp"
 #include "link/serial_port.hpp"
 #include "platform/debug_output.hpp"
 #include "platform/window_system.hpp"
+#include "wire/frame.hpp"
 
 namespace stridelog {
 namespace {
@@ -153,11 +153,13 @@ void CWatchLink::Post(UINT message, WPARAM wparam, LPARAM lparam) {
 // ---- command senders ----------------------------------------------------
 
 bool CWatchLink::GetVersion() {
+    awaited_reply_.store(0, std::memory_order_relaxed);
     const std::uint8_t p[] = {watch_id::kGetVersion};
     return SendFrame(p, sizeof p);
 }
 
 bool CWatchLink::ReadMemory(std::uint32_t address, std::uint8_t count, std::uint8_t* destination) {
+    awaited_reply_.store(0, std::memory_order_relaxed);
     // A reply to a larger count could never be accepted, and a reply with no
     // destination would have nowhere to go.
     if (destination == nullptr || count == 0 || count > kMaxReadCount) return false;
@@ -172,6 +174,7 @@ bool CWatchLink::ReadMemory(std::uint32_t address, std::uint8_t count, std::uint
 }
 
 bool CWatchLink::EraseSector(std::uint32_t address) {
+    awaited_reply_.store(watch_id::kEraseReply, std::memory_order_relaxed);
     std::uint8_t p[4] = {watch_id::kEraseSector};
     put_address(p + 1, address);
     return SendFrame(p, sizeof p);
@@ -179,6 +182,7 @@ bool CWatchLink::EraseSector(std::uint32_t address) {
 
 bool CWatchLink::WriteMemory(std::uint32_t address, std::uint8_t count, const std::uint8_t* data) {
     if (count > kMaxWriteCount || (count > 0 && data == nullptr)) return false;
+    awaited_reply_.store(watch_id::kWriteReply, std::memory_order_relaxed);
     write_count_.store(count, std::memory_order_release);
     std::array<std::uint8_t, 5 + kMaxWriteCount> p{};
     p[0] = watch_id::kWriteMemory;
@@ -189,16 +193,19 @@ bool CWatchLink::WriteMemory(std::uint32_t address, std::uint8_t count, const st
 }
 
 bool CWatchLink::PrepareWrite() {
+    awaited_reply_.store(watch_id::kPrepareWriteReply, std::memory_order_relaxed);
     const std::uint8_t p[] = {watch_id::kPrepareWrite};
     return SendFrame(p, sizeof p);
 }
 
 bool CWatchLink::ProgramUpdate() {
+    awaited_reply_.store(watch_id::kProgramUpdateReply, std::memory_order_relaxed);
     const std::uint8_t p[] = {watch_id::kProgramUpdate};
     return SendFrame(p, sizeof p);
 }
 
 bool CWatchLink::GetStatus() {
+    awaited_reply_.store(0, std::memory_order_relaxed);
     const std::uint8_t p[] = {watch_id::kGetStatus};
     return SendFrame(p, sizeof p);
 }
@@ -207,6 +214,7 @@ bool CWatchLink::SetExpiryDate(int year, int month, int day) {
     // The year travels as one byte; anything outside would wrap to a wrong date.
     if (year < 2000 || year > 2255 || month < 0 || month > 255 || day < 0 || day > 255)
         return false;
+    awaited_reply_.store(watch_id::kSetExpiryDateReply, std::memory_order_relaxed);
     const std::uint8_t p[] = {watch_id::kSetExpiryDate, static_cast<std::uint8_t>(year - 2000),
                               static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)};
     return SendFrame(p, sizeof p);
@@ -214,9 +222,19 @@ bool CWatchLink::SetExpiryDate(int year, int month, int day) {
 
 bool CWatchLink::SetClock(std::uint8_t year_minus_2000, std::uint8_t month, std::uint8_t day,
                           std::uint8_t hour, std::uint8_t minute, std::uint8_t second) {
+    awaited_reply_.store(watch_id::kSetClockReply, std::memory_order_relaxed);
     const std::uint8_t p[] = {
         watch_id::kSetClock, year_minus_2000, month, day, hour, minute, second};
     return SendFrame(p, sizeof p);
+}
+
+bool CWatchLink::TakeAwaitedReply(std::uint8_t reply_id) {
+    std::uint8_t awaited = awaited_reply_.load(std::memory_order_relaxed);
+    const bool answers =
+        awaited != 0 && (awaited == reply_id || (reply_id == watch_id::kAck23 &&
+                                                 (awaited == watch_id::kPrepareWriteReply ||
+                                                  awaited == watch_id::kEraseReply)));
+    return answers && awaited_reply_.compare_exchange_strong(awaited, 0);
 }
 
 // ---- reply parser ---------------------------------------------------------

@@ -18,15 +18,14 @@
 #include <thread>
 
 #include "link/dcb.hpp"
-#include "wire/message_ids.hpp"
 #include "stridelog/win_types.h"
+#include "wire/message_ids.hpp"
 
 namespace stridelog {
 
 namespace watch_id = wire::watch_id;
 
 class CSerialPort;
-
 
 // Largest count one ReadMemory may ask for: its reply (count + 1 bytes) must
 // fit the 200 payload bytes the receiver accepts.
@@ -69,6 +68,11 @@ class CWatchLink {
     bool SetClock(std::uint8_t year_minus_2000, std::uint8_t month, std::uint8_t day,
                   std::uint8_t hour, std::uint8_t minute, std::uint8_t second);
 
+    // Whether the acknowledgement `reply_id` answers the command outstanding:
+    // true once, for the reply its sender armed; every sender re-arms. Reply
+    // 0x23 stands in for the prepare and erase acknowledgements.
+    bool TakeAwaitedReply(std::uint8_t reply_id);
+
     // One reply payload (id first); called by the receive thread.
     void ParseMessage(const std::uint8_t* payload, std::uint16_t length);
 
@@ -101,6 +105,9 @@ class CWatchLink {
     std::atomic<std::uint32_t> reads_sent_{0};
     std::uint32_t read_request_ = 0;
     std::uint32_t reads_sent_before_burst_ = UINT32_MAX;
+    // Reply id the command outstanding waits for (0: none); set by the sender
+    // before its frame goes out, taken on the owner's thread.
+    std::atomic<std::uint8_t> awaited_reply_{0};
     // Incremented each time unread input is discarded before a command.
     std::atomic<std::uint32_t> discards_{0};
 };

@@ -3,9 +3,9 @@
 
 #include <cctype>
 #include <charconv>
-#include <string_view>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "link/dcb.hpp"
 #include "link/watch_link.hpp"
@@ -13,12 +13,18 @@
 #include "platform/window_system.hpp"
 #include "sdk/diag/diagnostics.hpp"
 #include "sdk/ports/cable_ports.hpp"
-#include "ui/task_display.hpp"
 #include "sdk/task_window.hpp"
+#include "ui/task_display.hpp"
 
 namespace stridelog {
 namespace {
 
+constexpr UINT_PTR kVersionTimer = 1000;
+constexpr std::uint32_t kVersionTimeoutMs = 3000;
+constexpr int kVersionTries = 3;
+constexpr std::uint32_t kPortSwitchPauseMs = 250;
+constexpr std::uint32_t kVersionOnlyEndPauseMs = 500;
+constexpr std::uint32_t kLinkBaudRate = 115200;
 constexpr double kMinimumFirmware = 1.2;
 constexpr double kWideNamesFrom = 1.15;
 constexpr std::uint8_t kNarrowNameWidth = 10;
@@ -42,14 +48,14 @@ bool ReadVersionNumber(std::string_view text, float& number) {
 
 }  // namespace
 
-void CSdkTaskDlg::BeginConnection(std::uint8_t requested_op, bool clear_log) {
-    m_requestedOp = requested_op;
-    if (clear_log) m_display->ClearLog();
+void CSdkTaskDlg::BeginConnection(watchdata::OperationCode requested, bool clear_log) {
+    requested_ = requested;
+    if (clear_log) display_->ClearLog();
 
-    ports::ListCablePorts(m_portList);
-    m_portIndex = 0;
+    ports::ListCablePorts(port_list_);
+    port_index_ = 0;
     std::string line = "COM PORT : ";
-    for (const auto& name : m_portList) line += name + " ";
+    for (const auto& name : port_list_) line += name + " ";
     AppendLog(line);
 
     ShowForTask();
@@ -57,28 +63,28 @@ void CSdkTaskDlg::BeginConnection(std::uint8_t requested_op, bool clear_log) {
     switch (Connect()) {
         case -1:
         case -2:
-            PostError(SDK_ERR_NO_PORT);
+            post_error(SDK_ERR_NO_PORT);
             EndTask();
             return;
         case -3:
-            PostError(SDK_ERR_PORT_OPEN);
+            post_error(SDK_ERR_PORT_OPEN);
             EndTask();
             return;
         default:
-            if (!RequestVersion(requested_op)) EndTask();
+            if (!RequestVersion(requested)) EndTask();
             return;
     }
 }
 
 int CSdkTaskDlg::GetPortNumber() const {
-    if (m_portList.empty()) return 0;
-    if (m_portIndex < 0) return -1;
-    if (static_cast<std::size_t>(m_portIndex) >= m_portList.size()) return -2;
-    return ports::ParsePortNumber(m_portList[static_cast<std::size_t>(m_portIndex)]);
+    if (port_list_.empty()) return 0;
+    if (port_index_ < 0) return -1;
+    if (static_cast<std::size_t>(port_index_) >= port_list_.size()) return -2;
+    return ports::ParsePortNumber(port_list_[static_cast<std::size_t>(port_index_)]);
 }
 
 int CSdkTaskDlg::Connect() {
-    m_link.reset();
+    link_.reset();
     const int port = GetPortNumber();
     if (port <= 0) {
         char text[48];
@@ -86,7 +92,7 @@ int CSdkTaskDlg::Connect() {
         diag::DebugPrint(text, diag::kDiagClassConnection);
         return port == 0 ? -1 : -2;
     }
-    m_link = std::make_unique<CWatchLink>(m_hWnd);
+    link_ = std::make_unique<CWatchLink>(window_);
 
     DCB dcb;  // the port's defaults, then the link's fixed line settings
     dcb.BaudRate = kLinkBaudRate;
@@ -101,52 +107,52 @@ int CSdkTaskDlg::Connect() {
                   static_cast<unsigned>(dcb.BaudRate));
     AppendLog(line);
 
-    if (!m_link->OpenPort(port, dcb)) {
+    if (!link_->OpenPort(port, dcb)) {
         diag::DebugPrint("Open COM Error", diag::kDiagClassConnection);
-        m_link.reset();
+        link_.reset();
         return -3;
     }
     return 0;
 }
 
-bool CSdkTaskDlg::RequestVersion(std::optional<std::uint8_t> requested_op) {
-    if (!m_link) return false;
-    m_retryCount = 0;
-    if (requested_op) m_requestedOp = *requested_op;
-    SetTimer(TIMER_VERSION, kVersionTimeoutMs);
+bool CSdkTaskDlg::RequestVersion(std::optional<watchdata::OperationCode> requested) {
+    if (!link_) return false;
+    retry_count_ = 0;
+    if (requested) requested_ = *requested;
+    set_timer(kVersionTimer, kVersionTimeoutMs);
     {
-        std::lock_guard lock(m_versionLock);
-        m_versionPending = true;
+        std::lock_guard lock(version_lock_);
+        version_pending_ = true;
     }
-    m_link->GetVersion();
+    link_->GetVersion();
     return true;
 }
 
 bool CSdkTaskDlg::OnVersionTimer() {
     AppendLog("GetVer Fail");
-    ++m_retryCount;
-    if (m_retryCount != kVersionTries) {
-        SetTimer(TIMER_VERSION, kVersionTimeoutMs);
-        if (m_link) m_link->GetVersion();
+    ++retry_count_;
+    if (retry_count_ != kVersionTries) {
+        set_timer(kVersionTimer, kVersionTimeoutMs);
+        if (link_) link_->GetVersion();
         return false;
     }
-    ++m_portIndex;
-    if (static_cast<std::size_t>(m_portIndex) == m_portList.size()) {
-        PostError(SDK_ERR_NO_ANSWER);
-        PostFull();
+    ++port_index_;
+    if (static_cast<std::size_t>(port_index_) == port_list_.size()) {
+        post_error(SDK_ERR_NO_ANSWER);
+        post_progress(100.0f);
         EndTask();
         return true;
     }
-    m_link.reset();
+    link_.reset();
     platform::clock().sleep_ms(kPortSwitchPauseMs);
     switch (Connect()) {
         case -1:
         case -2:
-            PostError(SDK_ERR_NO_PORT);
+            post_error(SDK_ERR_NO_PORT);
             EndTask();
             return true;
         case -3:
-            PostError(SDK_ERR_PORT_OPEN);
+            post_error(SDK_ERR_PORT_OPEN);
             EndTask();
             return true;
         default:
@@ -157,49 +163,52 @@ bool CSdkTaskDlg::OnVersionTimer() {
 
 void CSdkTaskDlg::OnVersionReply(std::string* text) {
     std::unique_ptr<std::string> owned(text);
-    KillTimer(TIMER_VERSION);
-    if (m_ended) return;
-    PostResultBlock(SDK_MSG_WATCH_VERSION, owned->data(), owned->size());
+    kill_timer(kVersionTimer);
+    post_result_block(
+        SDK_MSG_WATCH_VERSION,
+        std::span(reinterpret_cast<const std::uint8_t*>(owned->data()), owned->size()));
     const std::string version = *owned;
     owned.reset();
 
-    if (m_versionOnly) {
-        m_display->FillProgress();
-        PostFull();
+    if (request_.task == TASK_WATCH_VERSION) {
+        display_->FillProgress();
+        post_progress(100.0f);
         platform::clock().sleep_ms(kVersionOnlyEndPauseMs);
         EndTask();
         return;
     }
 
     if (strcasecmp(version.c_str(), "0.0") == 0) {
-        m_firmwareVersion = 0.0f;
-        m_nameWidth = kNarrowNameWidth;
+        facts_.firmware_version = 0.0f;
+        facts_.name_width = kNarrowNameWidth;
     } else if (version.find("Ver") != std::string::npos) {
         // As the watch's firmware has always been read: the first three
         // characters are dropped, wherever "Ver" stood.
         if (version.size() >= 3)
-            ReadVersionNumber(std::string_view(version).substr(3), m_firmwareVersion);
-        m_nameWidth = static_cast<double>(m_firmwareVersion) < kWideNamesFrom ? kNarrowNameWidth
-                                                                              : kWideNameWidth;
+            ReadVersionNumber(std::string_view(version).substr(3), facts_.firmware_version);
+        facts_.name_width = static_cast<double>(facts_.firmware_version) < kWideNamesFrom
+                                ? kNarrowNameWidth
+                                : kWideNameWidth;
     } else {
         // The numeric reply form ("1.21"): use the number the text shows.
         if (!version.empty() && std::isdigit(static_cast<unsigned char>(version[0])) &&
-            ReadVersionNumber(version, m_firmwareVersion)) {
-            m_nameWidth = static_cast<double>(m_firmwareVersion) < kWideNamesFrom ? kNarrowNameWidth
-                                                                                  : kWideNameWidth;
+            ReadVersionNumber(version, facts_.firmware_version)) {
+            facts_.name_width = static_cast<double>(facts_.firmware_version) < kWideNamesFrom
+                                    ? kNarrowNameWidth
+                                    : kWideNameWidth;
         }
     }
 
-    if (static_cast<double>(m_firmwareVersion) < kMinimumFirmware) {
-        PostError(SDK_ERR_OLD_FIRMWARE);
+    if (static_cast<double>(facts_.firmware_version) < kMinimumFirmware) {
+        post_error(SDK_ERR_OLD_FIRMWARE);
         EndTask();
         return;
     }
     bool first_reply = false;
     {
-        std::lock_guard lock(m_versionLock);
-        first_reply = m_versionPending;
-        m_versionPending = false;
+        std::lock_guard lock(version_lock_);
+        first_reply = version_pending_;
+        version_pending_ = false;
     }
     if (first_reply) StartStatusQuery(true);
 }

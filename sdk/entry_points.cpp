@@ -33,15 +33,15 @@ void Reject(CSdkTaskDlg* dlg) {
     dlg->Dismiss();
 }
 
-void Run(CSdkTaskDlg* dlg, int task_code, BOOL show, int version_only = 0) {
-    dlg->m_versionOnly = version_only;
-    dlg->m_taskCode = task_code;
-    dlg->ApplyShowFlag(show);
-    dlg->StartTask();
+stridelog::TaskRequest Request(stridelog::TaskCode task, BOOL show) {
+    stridelog::TaskRequest request;
+    request.task = task;
+    request.show = show != FALSE;
+    return request;
 }
 
-void RunSimple(HWND host, int task_code, BOOL show, int version_only = 0) {
-    if (CSdkTaskDlg* dlg = Admit(host)) Run(dlg, task_code, show, version_only);
+void RunSimple(HWND host, stridelog::TaskCode task, BOOL show) {
+    if (CSdkTaskDlg* dlg = Admit(host)) dlg->Start(Request(task, show));
 }
 
 std::string Narrow(LPCWSTR text) {
@@ -49,8 +49,8 @@ std::string Narrow(LPCWSTR text) {
 }
 
 // The two download tasks: FTP settings, their log lines, then the usual admission.
-void StartDownloadTask(HWND host, const char* name, int task_code, stridelog::FtpSettings ftp,
-                       BOOL show, DWORD time_limit_ms, BOOL passive) {
+void StartDownloadTask(HWND host, const char* name, stridelog::TaskCode task_code,
+                       stridelog::FtpSettings ftp, BOOL show, DWORD time_limit_ms, BOOL passive) {
     auto* dlg = new (std::nothrow) CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
     if (dlg == nullptr) return;
     dlg->Attach(host);
@@ -60,19 +60,16 @@ void StartDownloadTask(HWND host, const char* name, int task_code, stridelog::Ft
                   static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(host)));
     dlg->AppendLog(line);
     dlg->AppendLog("Site : " + ftp.server);
-    if (task_code == stridelog::TASK_AGPS_UPDATE) {
-        dlg->m_agpsFtp = std::move(ftp);
-    } else {
-        dlg->m_firmwareFtp = std::move(ftp);
-    }
     if (!dlg->CheckConnection()) {
         if (task_code == stridelog::TASK_AGPS_UPDATE) dlg->AppendLog("All_Init() -> ERR");
         dlg->Dismiss();
         return;
     }
-    dlg->m_downloadTimeLimit = time_limit_ms;
-    dlg->m_passiveFtp = passive ? 1 : 0;
-    Run(dlg, task_code, show);
+    auto request = Request(task_code, show);
+    request.ftp = std::move(ftp);
+    request.download_time_limit_ms = time_limit_ms;
+    request.passive_ftp = passive != FALSE;
+    dlg->Start(std::move(request));
 }
 
 }  // namespace
@@ -91,13 +88,12 @@ STRIDELOG_API void GetClip_COM_Port_List(HWND host) {
 STRIDELOG_API void GetSDKVersion(HWND host) {
     CSdkTaskDlg dlg(CSdkTaskDlg::Storage::local);
     dlg.Attach(host);
-    dlg.m_taskCode = stridelog::TASK_SDK_VERSION;
     dlg.PostSdkVersion();
     dlg.Dismiss();
 }
 
 STRIDELOG_API void GetWatch_Version(HWND host, BOOL show) {
-    RunSimple(host, stridelog::TASK_WATCH_VERSION, show, 1);
+    RunSimple(host, stridelog::TASK_WATCH_VERSION, show);
 }
 
 STRIDELOG_API void GetWatch_LongVer(HWND host, BOOL show) {
@@ -106,8 +102,9 @@ STRIDELOG_API void GetWatch_LongVer(HWND host, BOOL show) {
 
 STRIDELOG_API void GetAllWorkout(HWND host, BOOL clear_after_download, BOOL show) {
     if (CSdkTaskDlg* dlg = Admit(host)) {
-        dlg->m_clearAfterDownload = clear_after_download ? 1 : 0;
-        Run(dlg, stridelog::TASK_ALL_WORKOUTS, show);
+        auto request = Request(stridelog::TASK_ALL_WORKOUTS, show);
+        request.clear_after_download = clear_after_download != FALSE;
+        dlg->Start(std::move(request));
     }
 }
 
@@ -116,34 +113,27 @@ STRIDELOG_API void ClearWorkout(HWND host, BOOL show) {
 }
 
 STRIDELOG_API void GetWorkoutSummary(HWND host, BOOL show) {
-    if (CSdkTaskDlg* dlg = Admit(host)) {
-        dlg->m_clearAfterDownload = 0;
-        Run(dlg, stridelog::TASK_WORKOUT_SUMMARY, show);
-    }
+    RunSimple(host, stridelog::TASK_WORKOUT_SUMMARY, show);
 }
 
 STRIDELOG_API void GetSelectedWorkout(HWND host, CUIntArray* sessions, BOOL clear_after_download,
                                       BOOL show) {
     if (CSdkTaskDlg* dlg = Admit(host)) {
-        dlg->m_selectedSessions.clear();
-        if (sessions != nullptr && sessions->m_pData != nullptr && sessions->m_nSize > 0) {
-            dlg->m_selectedSessions.assign(sessions->m_pData,
-                                           sessions->m_pData + sessions->m_nSize);
-        }
-        dlg->m_clearAfterDownload = clear_after_download ? 1 : 0;
-        Run(dlg, stridelog::TASK_SELECTED_WORKOUTS, show);
+        auto request = Request(stridelog::TASK_SELECTED_WORKOUTS, show);
+        if (sessions != nullptr && sessions->m_pData != nullptr && sessions->m_nSize > 0)
+            request.sessions.assign(sessions->m_pData, sessions->m_pData + sessions->m_nSize);
+        request.clear_after_download = clear_after_download != FALSE;
+        dlg->Start(std::move(request));
     }
 }
 
 STRIDELOG_API void GetSelectedWorkout_Ex(HWND host, const BYTE* sessions, DWORD count,
                                          BOOL clear_after_download, BOOL show) {
     if (CSdkTaskDlg* dlg = Admit(host)) {
-        dlg->m_selectedSessions.clear();
-        if (sessions != nullptr) {
-            for (DWORD i = 0; i < count; ++i) dlg->m_selectedSessions.push_back(sessions[i]);
-        }
-        dlg->m_clearAfterDownload = clear_after_download ? 1 : 0;
-        Run(dlg, stridelog::TASK_SELECTED_WORKOUTS, show);
+        auto request = Request(stridelog::TASK_SELECTED_WORKOUTS, show);
+        if (sessions != nullptr) request.sessions.assign(sessions, sessions + count);
+        request.clear_after_download = clear_after_download != FALSE;
+        dlg->Start(std::move(request));
     }
 }
 
@@ -153,11 +143,12 @@ STRIDELOG_API void GetPaths(HWND host, BOOL show) {
 
 STRIDELOG_API void SetPaths(HWND host, CPtrArray* paths, CStringArray* names, BOOL show) {
     if (CSdkTaskDlg* dlg = Admit(host)) {
+        auto request = Request(stridelog::TASK_SET_PATHS, show);
         if (paths != nullptr && names != nullptr) {
-            dlg->m_pathArray = paths;
-            dlg->m_nameArray = names;
+            request.path_array = paths;
+            request.name_array = names;
         }
-        Run(dlg, stridelog::TASK_SET_PATHS, show);
+        dlg->Start(std::move(request));
     }
 }
 
@@ -172,8 +163,9 @@ STRIDELOG_API void SetPaths_Ex(HWND host, const BYTE* block, DWORD size, BOOL sh
             Reject(dlg);
             return;
         }
-        dlg->m_pathBlock.assign(block, block + size);
-        Run(dlg, stridelog::TASK_SET_PATHS, show);
+        auto request = Request(stridelog::TASK_SET_PATHS, show);
+        request.record.assign(block, block + size);
+        dlg->Start(std::move(request));
     }
 }
 
@@ -203,10 +195,9 @@ STRIDELOG_API void SetViews(HWND host, const BYTE* views, BOOL show) {
             Reject(dlg);
             return;
         }
-        std::memcpy(dlg->m_viewsHead.data(), views, dlg->m_viewsHead.size());
-        std::memcpy(dlg->m_viewsTail.data(), views + dlg->m_viewsHead.size(),
-                    dlg->m_viewsTail.size());
-        Run(dlg, stridelog::TASK_SET_VIEWS, show);
+        auto request = Request(stridelog::TASK_SET_VIEWS, show);
+        request.record.assign(views, views + STRIDELOG_VIEWS_SIZE);
+        dlg->Start(std::move(request));
     }
 }
 
@@ -220,8 +211,9 @@ STRIDELOG_API void SetSetting(HWND host, const BYTE* settings, BOOL show) {
             Reject(dlg);
             return;
         }
-        std::memcpy(dlg->m_settings.data(), settings, dlg->m_settings.size());
-        Run(dlg, stridelog::TASK_SET_SETTING, show);
+        auto request = Request(stridelog::TASK_SET_SETTING, show);
+        request.record.assign(settings, settings + STRIDELOG_SETTINGS_SIZE);
+        dlg->Start(std::move(request));
     }
 }
 
@@ -232,11 +224,10 @@ STRIDELOG_API void ReadFlashSector(HWND host, WORD sector) {
         dlg.Dismiss();
         return;
     }
-    dlg.m_versionOnly = 0;
-    dlg.m_taskCode = stridelog::TASK_READ_SECTOR;
-    dlg.m_sector = sector;
-    dlg.ApplyShowFlag(TRUE);  // the show flag keeps its initial value
-    dlg.StartTask();
+    auto request =
+        Request(stridelog::TASK_READ_SECTOR, TRUE);  // the show flag keeps its initial value
+    request.sector = static_cast<std::uint8_t>(sector & 0xFF);
+    dlg.Start(std::move(request));
     dlg.RunModal();
     // A loop ended early (the thread is quitting) still ends the task properly.
     if (!dlg.Ended()) dlg.EndTask();
@@ -248,17 +239,18 @@ STRIDELOG_API void WriteFlashSector(HWND host, const BYTE* data, WORD sector) {
     (void)sector;
     CSdkTaskDlg dlg(CSdkTaskDlg::Storage::local);
     dlg.Attach(host);
-    if (dlg.CheckConnection()) dlg.m_taskCode = stridelog::TASK_WRITE_SECTOR;
-    // Nothing is written: no data is kept for this call and its task starts nothing.
+    // Only the cable check: nothing is written, no data is kept for this call.
+    dlg.CheckConnection();
     dlg.Dismiss();
 }
 
 STRIDELOG_API void SetDateTime(HWND host, BYTE year_minus_2000, BYTE month, DWORD day, BYTE hour,
                                BYTE minute, DWORD second, BOOL show) {
     if (CSdkTaskDlg* dlg = Admit(host)) {
-        dlg->m_clockValue = {year_minus_2000 + 2000,  month, static_cast<int>(day), hour, minute,
-                             static_cast<int>(second)};
-        Run(dlg, stridelog::TASK_SET_DATE_TIME, show);
+        auto request = Request(stridelog::TASK_SET_DATE_TIME, show);
+        request.clock = {year_minus_2000 + 2000,  month, static_cast<int>(day), hour, minute,
+                         static_cast<int>(second)};
+        dlg->Start(std::move(request));
     }
 }
 

@@ -349,6 +349,7 @@ std::vector<std::uint8_t> Watch::received_ids() const {
 void Watch::clear_received() {
     std::lock_guard lock(mutex_);
     received_.clear();
+    frame_count_ = 0;  // frame-numbered faults count from the next frame
 }
 
 std::size_t Watch::rejected_frames() const {

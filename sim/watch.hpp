@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "sim/flash.hpp"
 #include "wire/frame.hpp"
 #include "wire/message_ids.hpp"
-#include "sim/flash.hpp"
 
 namespace stridelog::sim {
 
@@ -138,6 +138,7 @@ class Watch {
     std::vector<std::vector<std::uint8_t>> received() const;
     std::size_t received_count(std::uint8_t id) const;
     std::vector<std::uint8_t> received_ids() const;
+    // Forgets what was received and numbers frames from 1 again.
     void clear_received();
     // Frames dropped by the watch's receiver (bad checksum or trailer).
     std::size_t rejected_frames() const;

@@ -307,25 +307,6 @@ TEST_F(ConnectionTest, FirmwareVersionIsReadTheSameInAnyLocale) {
     EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION})) << host_.describe();
 }
 
-TEST_F(ConnectionTest, RepeatedReadReplyIsNotCountedTwice) {
-    auto& cable = Plug("COM7");
-    cable.watch.add_fault(Fault::on_command(FaultKind::duplicate, 0x12));
-    cable.watch.with_flash([](sim::Flash& flash) {
-        std::vector<std::uint8_t> bytes(256);
-        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i);
-        flash.store(0, bytes);
-    });
-    auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-    dlg->Attach(host_.hwnd());
-    dlg->m_link = std::make_unique<CWatchLink>(dlg->m_hWnd);
-    ASSERT_TRUE(dlg->m_link->OpenPort(7, DCB{}));
-    std::vector<std::uint8_t> buffer(256, 0xEE);
-    dlg->StartReadRun(0, 256, buffer.data(), 1000);
-    RunTask();
-    EXPECT_EQ(cable.watch.received_count(0x12), 2u) << "two 128-byte reads for 256 bytes";
-    for (std::size_t i = 0; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], i) << "byte " << i;
-}
-
 TEST_F(ConnectionTest, ReadFlashSectorEndsItsTaskWhenTheLoopIsQuit) {
     Plug("COM7");
     const UINT result = platform::register_window_message(STRIDELOG_RESULT_MESSAGE_NAME);

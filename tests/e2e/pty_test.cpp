@@ -10,7 +10,9 @@
 #include "sim/watch.hpp"
 #include "stridelog/stridelog.h"
 #include "tests/support/host_recorder.hpp"
+#include "tests/support/task_window_access.hpp"
 #include "tests/support/test_environment.hpp"
+#include "watchdata/flash_transfer.hpp"
 
 namespace stridelog {
 namespace {
@@ -59,6 +61,70 @@ TEST_F(PtyTest, SecondTaskFailsWhileTheFirstHoldsThePort) {
     ASSERT_TRUE(test::RunUntilTaskEnds(20'000));
     EXPECT_EQ(host_.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
         << host_.describe();
+}
+
+TEST_F(PtyTest, ReadFlashSectorAndLongVersionEndToEnd) {
+    std::vector<std::uint8_t> sector(4096);
+    for (std::size_t i = 0; i < sector.size(); ++i) sector[i] = static_cast<std::uint8_t>(i * 31);
+    const std::string long_version = "1.30.07_A7";
+    watch_.with_flash([&](sim::Flash& flash) {
+        flash.store(200 * 4096, sector);
+        flash.store(96, std::vector<std::uint8_t>(long_version.begin(), long_version.end()));
+        flash.store(96 + long_version.size(), std::vector<std::uint8_t>{0});
+    });
+    ReadFlashSector(host_.hwnd(), 200);
+    test::DeliverPosted();
+    ASSERT_EQ(host_.codes().back(), static_cast<UINT>(SDK_MSG_SECTOR)) << host_.describe();
+    EXPECT_EQ(host_.notifications().back().block, sector);
+
+    host_.clear();
+    GetWatch_LongVer(host_.hwnd(), FALSE);
+    ASSERT_TRUE(test::RunUntilTaskEnds(20'000));
+    const auto codes = host_.codes();
+    ASSERT_GE(codes.size(), 2u) << host_.describe();
+    EXPECT_EQ(codes[codes.size() - 2], static_cast<UINT>(SDK_MSG_LONG_VERSION));
+    EXPECT_EQ(host_.notifications()[codes.size() - 2].text(), long_version);
+}
+
+// A task of the test's own that writes one sector through the task window.
+class WriteSector final : public watchdata::Operation {
+  public:
+    WriteSector(watchdata::TaskHost& host, std::vector<std::uint8_t> data)
+        : Operation(host), data_(std::move(data)) {}
+    watchdata::OperationCode code() const override {
+        return watchdata::OperationCode::set_views;
+    }
+    void start() override { host().transfer().write_sector(kAddress, data_, 1009); }
+    void on_write_complete(int) override {
+        host().post_result(SDK_MSG_VIEWS_WRITTEN);
+        host().end_task();
+    }
+    static constexpr std::uint32_t kAddress = 17 * 4096;
+
+  private:
+    std::vector<std::uint8_t> data_;
+};
+
+TEST_F(PtyTest, SectorWriteCompletesOverTheSerialLine) {
+    // The prepare, erase and write acknowledgements each reach the task that
+    // waits for them: the sector is in flash and the task ends with success.
+    std::vector<std::uint8_t> data(4096);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i ^ (i >> 8));
+    watch_.with_flash([](sim::Flash& flash) {
+        flash.store(WriteSector::kAddress, std::vector<std::uint8_t>(4096, 0x00));
+    });
+    auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
+    dlg->Attach(host_.hwnd());
+    TaskWindowTestAccess::start_with(*dlg, [&](watchdata::TaskHost& host) {
+        return std::make_unique<WriteSector>(host, data);
+    });
+    ASSERT_TRUE(test::RunUntilTaskEnds(30'000));
+    EXPECT_EQ(host_.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_VIEWS_WRITTEN}))
+        << host_.describe();
+    EXPECT_EQ(watch_.read_flash(WriteSector::kAddress, 4096), data);
+    EXPECT_EQ(watch_.received_count(0x24), 1u);
+    EXPECT_EQ(watch_.received_count(0x14), 1u);
+    EXPECT_EQ(watch_.received_count(0x16), 32u);
 }
 
 }  // namespace

@@ -1,0 +1,61 @@
+#include "sdk/operation_factory.hpp"
+
+#include "watchdata/long_version_operation.hpp"
+#include "watchdata/sector_read_operation.hpp"
+
+namespace stridelog::sdk {
+
+using watchdata::OperationCode;
+
+OperationCode RequestedOperation(TaskCode task) {
+    switch (task) {
+        case TASK_LONG_VERSION:
+            return OperationCode::long_version;
+        case TASK_ALL_WORKOUTS:
+        case TASK_WORKOUT_SUMMARY:
+            return OperationCode::workouts;
+        case TASK_CLEAR_WORKOUTS:
+            return OperationCode::clear_workouts;
+        case TASK_SELECTED_WORKOUTS:
+            return OperationCode::selected_workouts;
+        case TASK_GET_PATHS:
+            return OperationCode::get_paths;
+        case TASK_SET_PATHS:
+            return OperationCode::set_paths;
+        case TASK_GET_VIEWS:
+            return OperationCode::get_views;
+        case TASK_SET_VIEWS:
+            return OperationCode::set_views;
+        case TASK_GET_SETTING:
+            return OperationCode::get_setting;
+        case TASK_SET_SETTING:
+            return OperationCode::set_setting;
+        case TASK_AGPS_UPDATE:
+            return OperationCode::agps;
+        case TASK_FIRMWARE_UPDATE:
+            return OperationCode::firmware_check;
+        case TASK_READ_SECTOR:
+            return OperationCode::read_sector;
+        case TASK_SET_DATE_TIME:
+            return OperationCode::set_clock;
+        case TASK_SDK_VERSION:
+        case TASK_WATCH_VERSION:
+        case TASK_WRITE_SECTOR:
+            break;
+    }
+    return OperationCode::none;
+}
+
+std::unique_ptr<watchdata::Operation> MakeOperation(const TaskRequest& request,
+                                                    watchdata::TaskHost& host) {
+    switch (RequestedOperation(request.task)) {
+        case OperationCode::long_version:
+            return std::make_unique<watchdata::LongVersionOperation>(host);
+        case OperationCode::read_sector:
+            return std::make_unique<watchdata::SectorReadOperation>(host, request.sector);
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace stridelog::sdk

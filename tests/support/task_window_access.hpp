@@ -1,0 +1,45 @@
+// What tests may reach inside a task window: the facts the status reply set,
+// and a task started with an operation of the test's own (how the sector write
+// is proven end to end before any entry point writes).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "sdk/task_window.hpp"
+#include "ui/task_display.hpp"
+#include "watchdata/operation.hpp"
+
+namespace stridelog {
+
+struct TaskWindowTestAccess {
+    using MakeOperation =
+        std::function<std::unique_ptr<watchdata::Operation>(watchdata::TaskHost&)>;
+
+    static const watchdata::WatchFacts& facts(const CSdkTaskDlg& dlg) { return dlg.facts_; }
+
+    // Hands the window a status reply as if its query had just gone out.
+    static void deliver_status(CSdkTaskDlg& dlg, const std::vector<std::uint8_t>& bytes) {
+        auto* block = new std::uint8_t[bytes.size()];
+        std::copy(bytes.begin(), bytes.end(), block);
+        dlg.status_pending_ = true;
+        dlg.dispatch_after_status_ = false;  // nothing to start
+        dlg.OnStatusReply(block, bytes.size());
+    }
+
+    // Connects as every task does, then runs the operation `make` builds.
+    static void start_with(CSdkTaskDlg& dlg, const MakeOperation& make) {
+        TaskRequest request;
+        request.task = TASK_SET_SETTING;
+        request.show = false;
+        dlg.request_ = request;
+        dlg.display_->SetShown(false);
+        auto operation = make(static_cast<watchdata::TaskHost&>(dlg));
+        const auto code = operation->code();
+        dlg.RunOperation(std::move(operation), code);
+    }
+};
+
+}  // namespace stridelog

@@ -1,0 +1,118 @@
+// What an operation is, and what it may use of the task window that hosts it.
+//
+// One operation (a sector read, a workout download, a path write...) is one
+// class that owns its state and its steps. The task window connects, runs the
+// status query and then starts the operation; afterwards it forwards to it the
+// completions of the flash transfers it started, the acknowledgements of its
+// other commands and the expiries of its timers. The operation posts its data,
+// then exactly one final notification, then ends the task.
+//
+// Threads: everything here runs on the task window's thread.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "stridelog/win_types.h"
+
+namespace stridelog {
+class CWatchLink;
+class TaskDisplay;
+}  // namespace stridelog
+
+namespace stridelog::watchdata {
+
+class FlashTransfer;
+
+// The operation codes the status reply starts; the values show in the log and
+// in the dispatch, so they keep the numbers the watch's tools have always used.
+enum class OperationCode : int {
+    none = 0,
+    workouts = 100,
+    get_paths = 101,
+    set_paths = 102,
+    clear_workouts = 105,
+    get_views = 108,
+    set_views = 109,
+    get_setting = 110,
+    set_setting = 111,
+    long_version = 112,
+    selected_workouts = 113,
+    agps = 114,
+    firmware_check = 115,
+    read_sector = 124,
+    set_clock = 127,
+};
+
+// What the watch told the task window before the operation started.
+struct WatchFacts {
+    float firmware_version = 0.0f;
+    std::uint8_t name_width = 10;  // bytes per name field in flash: 10 or 32
+    std::uint8_t status_bytes[2] = {0, 0};
+    int status_flag = 0;  // 0: no status reply; selects the large-reserve layout
+};
+
+// The services of the task window an operation may use.
+class TaskHost {
+  public:
+    virtual CWatchLink* link() = 0;  // null once the task has released it
+    virtual TaskDisplay& display() = 0;
+    virtual FlashTransfer& transfer() = 0;
+    virtual const WatchFacts& watch() const = 0;
+
+    virtual void set_timer(UINT_PTR id, std::uint32_t ms) = 0;
+    virtual void kill_timer(UINT_PTR id) = 0;
+    virtual void post_to_self(UINT message) = 0;
+    virtual void post_to_host(UINT message) = 0;
+
+    virtual void post_error(UINT code) = 0;
+    virtual void post_result(UINT code) = 0;
+    // Copies `data` into a new block for the host.
+    virtual void post_result_block(UINT code, std::span<const std::uint8_t> data) = 0;
+    virtual void post_progress(float percent) = 0;
+    virtual void append_log(std::string_view line) = 0;
+    // The common task end; the operation must touch nothing of the task afterwards.
+    virtual void end_task() = 0;
+
+  protected:
+    ~TaskHost() = default;
+};
+
+class Operation {
+  public:
+    explicit Operation(TaskHost& host) : host_(host) {}
+    virtual ~Operation() = default;
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
+
+    virtual OperationCode code() const = 0;
+    // At task start, before the connection (captions, rate display).
+    virtual void prepare() {}
+    // After the status query: the first read or command.
+    virtual void start() = 0;
+    // A read run this operation started has delivered all its bytes.
+    virtual void on_read_complete(int step_code) { (void)step_code; }
+    // The last chunk of a sector write this operation started was acknowledged.
+    virtual void on_write_complete(int step_code) { (void)step_code; }
+    // The watch acknowledged a command this operation sent (expiry date,
+    // program update, clock): the reply id, and the status byte where the
+    // reply has one.
+    virtual void on_acknowledgement(std::uint8_t reply_id, std::uint8_t status) {
+        (void)reply_id;
+        (void)status;
+    }
+    // A timer of the task window fired; true when the operation handled it.
+    virtual bool on_timer(UINT_PTR id) {
+        (void)id;
+        return false;
+    }
+
+  protected:
+    TaskHost& host() { return host_; }
+
+  private:
+    TaskHost& host_;
+};
+
+}  // namespace stridelog::watchdata

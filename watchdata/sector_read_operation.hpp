@@ -1,0 +1,26 @@
+// ReadFlashSector: one whole sector, in flash order, as a 4096-byte block (0x2021).
+#pragma once
+
+#include <cstdint>
+
+#include "watchdata/operation.hpp"
+
+namespace stridelog::watchdata {
+
+class SectorReadOperation final : public Operation {
+  public:
+    // Step code of the sector's read run.
+    static constexpr int kSectorDataStep = 1013;
+
+    SectorReadOperation(TaskHost& host, std::uint8_t sector);
+
+    OperationCode code() const override { return OperationCode::read_sector; }
+    void prepare() override;
+    void start() override;
+    void on_read_complete(int step_code) override;
+
+  private:
+    std::uint8_t sector_;
+};
+
+}  // namespace stridelog::watchdata
