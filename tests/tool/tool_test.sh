@@ -129,6 +129,43 @@ expect "Ctrl-C mid-backup: the simulator child is gone" test -n "$sim_pid" -a ! 
 expect "Ctrl-C mid-backup: no image" absent "$scratch/cut.bin"
 expect "Ctrl-C mid-backup: no part file" absent "$scratch/cut.bin.part"
 
+# A watch that never answers (a stopped simulator): Ctrl-C ends the task that
+# waits for it at once, rather than after the version retries (9 s).
+sim_exe="$(dirname "$tool")/../../sim/stridelog-sim"
+"$sim_exe" --device-map "$scratch/silent.map" >"$scratch/silent.pty" &
+silent_pid=$!
+for _ in $(seq 100); do [ -s "$scratch/silent.pty" ] && break; sleep 0.05; done
+kill -STOP "$silent_pid"
+interrupt_after() {  # seconds, args...: the tool's status and whole run time in ms
+    local delay="$1" start rc
+    shift
+    start=$(date +%s%N)
+    set -m
+    STRIDELOG_DEVICE_MAP="$scratch/silent.map" "$tool" "$@" 2>"$scratch/silent.err" &
+    local pid=$!
+    set +m
+    sleep "$delay"
+    kill -INT "$pid" 2>/dev/null
+    wait "$pid"
+    rc=$?
+    echo "$rc $((($(date +%s%N) - start) / 1000000))"
+}
+for cmd in "read-sector 0" "version" "backup --out $scratch/silent.bin"; do
+    read -r rc ms < <(interrupt_after 0.5 $cmd)
+    expect "silent watch, Ctrl-C in $cmd: 130 within 2 s (status $rc, $ms ms, $(cat "$scratch/silent.err"))" \
+        test "$rc" = 130 -a "$ms" -lt 2000
+done
+expect "silent watch: no backup image" absent "$scratch/silent.bin"
+start=$(date +%s%N)
+STRIDELOG_DEVICE_MAP="$scratch/silent.map" "$tool" --timeout 1 version 2>"$scratch/silent.err"
+rc=$?
+ms=$((($(date +%s%N) - start) / 1000000))
+expect "silent watch, --timeout 1: status 1 within 3 s ($rc, $ms ms)" \
+    test "$rc" = 1 -a "$ms" -lt 3000 -a -n "$(grep "did not finish in 1 s" "$scratch/silent.err")"
+kill -CONT "$silent_pid"
+kill -TERM "$silent_pid"
+wait "$silent_pid"
+
 # The simulator is found beside the tool, in the build tree or on PATH; else a clear error.
 mkdir -p "$scratch/lonely"
 cp "$tool" "$scratch/lonely/stridelog"
@@ -136,12 +173,23 @@ run=(env PATH="$scratch/nowhere" "$scratch/lonely/stridelog")
 check "no simulator anywhere" 1 "" "cannot start the simulated watch: stridelog-sim was found neither" \
     --simulate version
 run=("$tool")
+head -c 2097152 /dev/zero >"$scratch/too-long.bin"
+check "simulator refuses its image" 1 "" "stridelog-sim ended \(exit status 1\) before announcing" \
+    --simulate --sim-image "$scratch/too-long.bin" version
+
+# Where the results cannot be written.
+touch "$scratch/a-file"
+check "--raw into a file" 1 "" "^error: --raw: " --raw "$scratch/a-file" sdk-version
+check "--raw with a call that posts one block" 0 "SDK73688,2.0.11.260" "^" --raw "$scratch/raw-sdk" sdk-version
+expect "--raw: the SDK version block" same "$scratch/raw-sdk/2000-000.bin" <(printf SDK73688,2.0.11.260)
+check "backup into a missing folder" 1 "" "^error: .*no-such-folder/image.bin.part" \
+    "${watch[@]}" backup --out "$scratch/no-such-folder/image.bin"
 
 leftovers() {  # no temporary folder, no simulator of this script still running
     [ -z "$(ls -A "$TMPDIR")" ] || return 1
     local cmdline
     for cmdline in /proc/[0-9]*/cmdline; do
-        if tr '\0' ' ' <"$cmdline" 2>/dev/null | grep -q "stridelog-sim.*$TMPDIR"; then return 1; fi
+        if tr '\0' ' ' 2>/dev/null <"$cmdline" | grep -q "stridelog-sim.*$TMPDIR"; then return 1; fi
     done
 }
 expect "nothing left behind (temporary files, simulators)" leftovers
