@@ -45,9 +45,6 @@ inline constexpr std::uint32_t kPathSectorsLength = 6 * kFlashSectorSize;
 // The step code whose read lands in the directory image rather than the data buffer.
 inline constexpr int kDirectoryStep = 1000;
 
-// Posted to the host window when a write step finds the link gone.
-inline constexpr UINT kNoLinkForWriteMessage = 0xcaa;
-
 // One letter per command of a sector write: prepare, erase, write a chunk, and
 // a step that only stops the write timer.
 enum class WriteStep : char { prepare = 'e', erase = 'f', write = 'g', halt = 'h' };
