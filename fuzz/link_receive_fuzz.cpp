@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <span>
 
-#include "wire/frame.hpp"
 #include "link/link_messages.hpp"
 #include "link/watch_link.hpp"
 #include "platform/window_system.hpp"
+#include "wire/frame.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace stridelog;

@@ -74,11 +74,6 @@ bool CWatchLink::IsOpen() const {
     return port_ && port_->IsOpen();
 }
 
-std::uint16_t CWatchLink::ComputeChecksum(const std::uint8_t* bytes, std::size_t count) {
-    if (bytes == nullptr) return 0;
-    return wire::compute_checksum(std::span(bytes, count));
-}
-
 bool CWatchLink::SendFrame(const std::uint8_t* payload, std::uint8_t length) {
     if (!port_ || payload == nullptr || length == 0) return false;
     std::array<std::uint8_t, wire::kMaxSendPayload + wire::kOverhead> frame;

@@ -47,7 +47,6 @@ class CWatchLink {
     bool OpenPort(int port, DCB dcb);
     // Frames and writes the payload (1..255 bytes) within 1000 ms.
     bool SendFrame(const std::uint8_t* payload, std::uint8_t length);
-    static std::uint16_t ComputeChecksum(const std::uint8_t* bytes, std::size_t count);
 
     void StartReceiving();
     void StopReceiving();
@@ -77,8 +76,6 @@ class CWatchLink {
     void ParseMessage(const std::uint8_t* payload, std::uint16_t length);
 
     bool IsOpen() const;
-    // Id of the registered low-level message posted with text version replies.
-    UINT LowLevelMessage() const { return low_level_message_; }
 
   private:
     void ReceiveLoop();

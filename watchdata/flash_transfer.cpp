@@ -184,7 +184,7 @@ void FlashTransfer::perform_step() {
     host_.kill_timer(kWriteTimer);
     CWatchLink* link = host_.link();
     if (link == nullptr) {
-        host_.post_to_host(kNoLinkForWriteMessage);
+        host_.post_to_host(WM_NO_LINK_FOR_WRITE);
         return;
     }
     if (!write_.active || write_.index >= write_.count) return;

@@ -42,11 +42,9 @@ inline constexpr std::uint8_t kDirectorySector = 0;
 inline constexpr std::uint8_t kIdentitySector = 255;
 inline constexpr std::uint8_t kFirstPathSector = 249;
 inline constexpr std::uint32_t kPathSectorsLength = 6 * kFlashSectorSize;
-// The step code whose read lands in the directory image rather than the data buffer.
-inline constexpr int kDirectoryStep = 1000;
-
-// Posted to the host window when a write step finds the link gone.
-inline constexpr UINT kNoLinkForWriteMessage = 0xcaa;
+// Step codes the transfer itself knows: the read that lands in the directory
+// image rather than the data buffer (every operation's own steps are theirs).
+enum SharedStep : int { kDirectoryStep = 1000 };
 
 // One letter per command of a sector write: prepare, erase, write a chunk, and
 // a step that only stops the write timer.

@@ -10,7 +10,7 @@ namespace stridelog::watchdata {
 class SectorReadOperation final : public Operation {
   public:
     // Step code of the sector's read run.
-    static constexpr int kSectorDataStep = 1013;
+    enum Step : int { kSectorDataStep = 1013 };
 
     SectorReadOperation(TaskHost& host, std::uint8_t sector);
 

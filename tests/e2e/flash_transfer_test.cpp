@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -367,6 +369,86 @@ TEST_F(FlashTransferTest, SectorWriteFaults) {
             EXPECT_EQ(flash.conflicting_programs(), 0u) << "a chunk written without its erase";
             flash.store(address, std::vector<std::uint8_t>(kSector, 0xFF));
         });
+    }
+}
+
+// A task of the test's own that asks for one read run and reports what came back.
+class ReadRun final : public watchdata::Operation {
+  public:
+    using Starter = std::function<bool(watchdata::FlashTransfer&)>;
+    ReadRun(watchdata::TaskHost& host, Starter starter, bool& accepted)
+        : Operation(host), starter_(std::move(starter)), accepted_(accepted) {}
+    watchdata::OperationCode code() const override { return watchdata::OperationCode::get_views; }
+    void start() override {
+        accepted_ = starter_(host().transfer());
+        if (!accepted_) host().end_task();
+    }
+    void on_read_complete(int step_code) override {
+        const auto data = host().transfer().data();
+        host().post_result_block(SDK_MSG_SECTOR,
+                                 data.first(std::min<std::size_t>(data.size(), 12288)));
+        (void)step_code;
+        host().end_task();
+    }
+
+  private:
+    Starter starter_;
+    bool& accepted_;
+};
+
+TEST_F(FlashTransferTest, ReadRunLimits) {
+    using watchdata::FlashTransfer;
+    struct Case {
+        const char* legend;
+        ReadRun::Starter starter;
+        std::size_t requests;  // 0: refused, nothing sent
+        std::uint32_t first_address;
+        std::size_t offset;  // where the bytes land in the data buffer
+    };
+    const Case cases[] = {
+        {"8192 bytes from sector 2: 64 requests",
+         [](FlashTransfer& t) { return t.start_sector_read(2, 1005, 8192); }, 64, 2 * kSector, 0},
+        {"8193 bytes: refused", [](FlashTransfer& t) { return t.start_sector_read(2, 1005, 8193); },
+         0, 0, 0},
+        {"offset run at 32 of sector 5",
+         [](FlashTransfer& t) { return t.start_offset_read(5, 1005, 32, 4096); }, 32, 5 * kSector,
+         32},
+        {"offset 4096 is still inside the buffer",
+         [](FlashTransfer& t) { return t.start_offset_read(5, 1005, 4096, 4096); }, 32, 5 * kSector,
+         4096},
+        {"offset run on sector 0: refused",
+         [](FlashTransfer& t) { return t.start_offset_read(0, 1005, 32, 4096); }, 0, 0, 0},
+        {"offset run on sector 255: refused",
+         [](FlashTransfer& t) { return t.start_offset_read(255, 1005, 32, 4096); }, 0, 0, 0},
+        {"offset 4097: refused",
+         [](FlashTransfer& t) { return t.start_offset_read(5, 1005, 4097, 128); }, 0, 0, 0},
+        {"offset run of 8193: refused",
+         [](FlashTransfer& t) { return t.start_offset_read(5, 1005, 0, 8193); }, 0, 0, 0},
+        {"128 bytes at 0xFF010", [](FlashTransfer& t) { return t.read_128(0xFF010, 1015); }, 1,
+         0xFF010, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        Restart();
+        bool accepted = false;
+        auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
+        dlg->Attach(host_.hwnd());
+        TaskWindowTestAccess::start_with(*dlg, [&](watchdata::TaskHost& task_host) {
+            return std::make_unique<ReadRun>(task_host, c.starter, accepted);
+        });
+        RunTask();
+        const auto requests = ReadRequests(watch_);
+        EXPECT_EQ(accepted, c.requests != 0);
+        ASSERT_EQ(requests.size(), c.requests);
+        if (c.requests == 0) continue;
+        EXPECT_EQ(requests.front().first, c.first_address);
+        for (std::size_t i = 1; i < requests.size(); ++i)
+            EXPECT_EQ(requests[i].first, requests[i - 1].first + 128);
+        ASSERT_EQ(host_.codes().back(), static_cast<UINT>(SDK_MSG_SECTOR)) << host_.describe();
+        const auto& block = host_.notifications().back().block;
+        const auto expected = watch_.read_flash(c.first_address, c.requests * 128);
+        ASSERT_GE(block.size(), c.offset + expected.size());
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), block.begin() + c.offset));
     }
 }
 

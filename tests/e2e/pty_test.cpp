@@ -91,9 +91,7 @@ class WriteSector final : public watchdata::Operation {
   public:
     WriteSector(watchdata::TaskHost& host, std::vector<std::uint8_t> data)
         : Operation(host), data_(std::move(data)) {}
-    watchdata::OperationCode code() const override {
-        return watchdata::OperationCode::set_views;
-    }
+    watchdata::OperationCode code() const override { return watchdata::OperationCode::set_views; }
     void start() override { host().transfer().write_sector(kAddress, data_, 1009); }
     void on_write_complete(int) override {
         host().post_result(SDK_MSG_VIEWS_WRITTEN);
@@ -115,9 +113,8 @@ TEST_F(PtyTest, SectorWriteCompletesOverTheSerialLine) {
     });
     auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
     dlg->Attach(host_.hwnd());
-    TaskWindowTestAccess::start_with(*dlg, [&](watchdata::TaskHost& host) {
-        return std::make_unique<WriteSector>(host, data);
-    });
+    TaskWindowTestAccess::start_with(
+        *dlg, [&](watchdata::TaskHost& host) { return std::make_unique<WriteSector>(host, data); });
     ASSERT_TRUE(test::RunUntilTaskEnds(30'000));
     EXPECT_EQ(host_.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_VIEWS_WRITTEN}))
         << host_.describe();

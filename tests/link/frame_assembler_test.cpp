@@ -72,9 +72,9 @@ TEST(FrameAssembler, SameResultWholeBytewiseAndSplitAnywhere) {
 
 TEST(FrameEncoding, ChecksumIsTheByteSumModulo32768) {
     const Bytes sum_40000(160, 250);
-    EXPECT_EQ(CWatchLink::ComputeChecksum(sum_40000.data(), sum_40000.size()), 0x1C40);
+    EXPECT_EQ(wire::compute_checksum(sum_40000), 0x1C40);
     const Bytes sum_32768(256, 128);
-    EXPECT_EQ(CWatchLink::ComputeChecksum(sum_32768.data(), sum_32768.size()), 0);
+    EXPECT_EQ(wire::compute_checksum(sum_32768), 0);
     EXPECT_EQ(wire::encode_frame(sum_40000), cat({hex("A0A2 00A0"), sum_40000, hex("1C40 B0B3")}));
 }
 
