@@ -11,3 +11,10 @@ echo "\$ stridelog ports"
 "$tool" ports || true
 echo "\$ stridelog --simulate version"
 "$tool" --simulate version
+echo "\$ stridelog --simulate long-version"
+"$tool" --simulate long-version
+echo "\$ stridelog --simulate read-sector 0   (first lines)"
+dump="$(mktemp)"
+trap 'rm -f "$dump"' EXIT
+"$tool" --simulate read-sector 0 > "$dump"
+head -n 4 "$dump"
