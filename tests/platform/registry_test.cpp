@@ -210,8 +210,9 @@ TEST(Registry, ConcurrentReadersAndWritersKeepEveryValue) {
         threads.emplace_back([t] {
             auto key = reg_create(RegRoot::current_user, "SOFTWARE\\Tempolink");
             for (int i = 0; i < 25; ++i) {
-                key->set("T" + std::to_string(t) + "_" + std::to_string(i),
-                         RegValue::dword(static_cast<std::uint32_t>(i)));
+                std::string name = "T";
+                name += std::to_string(t) + "_" + std::to_string(i);
+                key->set(name, RegValue::dword(static_cast<std::uint32_t>(i)));
                 RegValue value;
                 key->query("DebugView", value);
                 EXPECT_EQ(serial_port_device_path("COM3"), "/dev/ttyUSB2");
