@@ -22,10 +22,15 @@ endif
 
 all: build
 
+# The only step that installs anything; it installs only what is missing, so it
+# costs one dpkg query once everything is present. Every target that builds
+# goes through it.
 deps:
 	@bash scripts/install-deps.sh
 
-$(BUILD_DIR)/CMakeCache.txt:
+# Order-only: configuring waits for the packages (even under -j) but a present
+# cache is not configured again.
+$(BUILD_DIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
 
 build: deps $(BUILD_DIR)/CMakeCache.txt
@@ -42,7 +47,9 @@ bench: deps
 	cmake --build build-bench -j $(JOBS) --target stridelog_bench
 	./build-bench/bench/stridelog_bench
 
+# A developer's tool, not a build dependency: never installed from here.
 format:
+	@command -v clang-format >/dev/null || { echo "make format needs clang-format" >&2; exit 1; }
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h' '*.c')
 
 clean:

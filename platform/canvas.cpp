@@ -188,19 +188,6 @@ bool Canvas::write_png(const std::string& path) const {
     return ok != 0;
 }
 
-std::vector<std::uint8_t> Canvas::encode_png() const {
-    if (width_ == 0 || height_ == 0) return {};
-    png_image image = rgb_image(width_, height_);
-    const auto rows = rgb_rows();
-    png_alloc_size_t size = 0;
-    if (!png_image_write_to_memory(&image, nullptr, &size, 0, rows.data(), 0, nullptr)) return {};
-    std::vector<std::uint8_t> out(size);
-    if (!png_image_write_to_memory(&image, out.data(), &size, 0, rows.data(), 0, nullptr))
-        return {};
-    out.resize(size);
-    return out;
-}
-
 std::optional<Canvas> Canvas::read_png(const std::string& path) {
     png_image image;
     std::memset(&image, 0, sizeof image);

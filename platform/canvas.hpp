@@ -110,9 +110,8 @@ class Canvas {
     // Copies src with its top-left corner at (x, y).
     void blit(const Canvas& src, int x, int y);
 
-    // PNG (8-bit RGB) on disk or in memory.
+    // PNG (8-bit RGB) files.
     bool write_png(const std::string& path) const;
-    std::vector<std::uint8_t> encode_png() const;
     static std::optional<Canvas> read_png(const std::string& path);
 
   private:

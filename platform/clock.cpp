@@ -21,7 +21,6 @@ class SteadyClock final : public Clock {
     void sleep_ms(std::uint32_t ms) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
-    bool is_virtual() const override { return false; }
 };
 
 SteadyClock g_steady;

@@ -16,7 +16,6 @@ class Clock {
     virtual ~Clock() = default;
     virtual std::uint64_t now_ms() = 0;
     virtual void sleep_ms(std::uint32_t ms) = 0;
-    virtual bool is_virtual() const = 0;
 };
 
 // The clock in force: the steady clock, unless a test installed a virtual one.
@@ -30,7 +29,6 @@ class VirtualClock final : public Clock {
     std::uint64_t now_ms() override;
     // Sleeping moves virtual time forward; it never blocks.
     void sleep_ms(std::uint32_t ms) override;
-    bool is_virtual() const override { return true; }
 
     // Runs fn on the thread that next advances the clock past due_ms.
     void schedule(std::uint64_t due_ms, std::function<void()> fn);

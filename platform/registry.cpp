@@ -7,7 +7,7 @@
 // its COM number across plug cycles:
 //   ttyUSB<k> -> COM<k+1>   (k = 0..31, COM1..COM32)
 //   ttyACM<k> -> COM<k+33>  (k = 0..31, COM33..COM64)
-// Any other tty of the cable is left out of the map with a diagnostic line.
+// Any other tty of the cable is left out of the map with a note.
 // STRIDELOG_SYSFS_ROOT replaces "/sys" as the root of the scan (tests build a
 // small fake tree there).
 #include "platform/registry.hpp"
@@ -21,16 +21,16 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
-
-#include "cable/cable_identity.hpp"
 #include <sstream>
+#include <unordered_set>
 #include <utility>
 
-#include "platform/debug_output.hpp"
+#include "cable/cable_identity.hpp"
 #include "platform/text_encoding.hpp"
 
 namespace stridelog::platform {
@@ -118,7 +118,6 @@ struct State {
     bool loaded = false;
     std::unique_ptr<Node> user_root;
     std::string user_file;  // empty: nowhere to persist
-    bool write_failure_reported = false;
     std::vector<MapEntry> injected_map;
     std::vector<std::pair<std::string, std::string>> injected_usb;  // subkey, port name
     bool sysfs_scan = true;
@@ -130,12 +129,70 @@ State& state() {
     return s;
 }
 
-// Diagnostic lines are gathered under the lock and written after it is released,
-// so a debug sink that reads the registry cannot deadlock.
+// --- Notes ----------------------------------------------------------------------
+
+// Notes are gathered while the registry's lock is held and raised after it is
+// released, so a sink that reads the registry cannot deadlock.
 using Notes = std::vector<std::string>;
 
-void emit(const Notes& notes) {
-    for (const auto& line : notes) debug_output(line);
+// Enough for every problem a person would read; a device map of garbage must
+// not grow the wait without bound while no sink is installed.
+constexpr std::size_t kMaxWaitingNotes = 100;
+
+struct NoteBook {
+    std::mutex mutex;
+    std::unordered_set<std::string> raised;
+    std::vector<std::string> waiting;  // raised while no sink was installed
+    std::shared_ptr<const RegistryNoteSink> sink;
+};
+
+NoteBook& note_book() {
+    static NoteBook book;
+    return book;
+}
+
+// Notes bound for the sink from this thread; delivering is set while this
+// thread runs the sink, so a note the sink itself raises waits its turn here.
+thread_local std::deque<std::string> t_pending;
+thread_local bool t_delivering = false;
+
+void deliver_pending() {
+    if (t_delivering) return;
+    t_delivering = true;
+    struct Done {
+        ~Done() { t_delivering = false; }
+    } done;
+    NoteBook& book = note_book();
+    while (!t_pending.empty()) {
+        std::string note = std::move(t_pending.front());
+        t_pending.pop_front();
+        std::shared_ptr<const RegistryNoteSink> sink;
+        {
+            std::lock_guard lock(book.mutex);
+            sink = book.sink;
+            // Removed meanwhile: the note waits for the next sink.
+            if (!sink && book.waiting.size() < kMaxWaitingNotes)
+                book.waiting.push_back(std::move(note));
+        }
+        if (sink) (*sink)(note);
+    }
+}
+
+void raise_notes(Notes& notes) {
+    if (notes.empty()) return;
+    NoteBook& book = note_book();
+    {
+        std::lock_guard lock(book.mutex);
+        for (auto& note : notes) {
+            if (!book.raised.insert(note).second) continue;
+            if (book.sink)
+                t_pending.push_back(std::move(note));
+            else if (book.waiting.size() < kMaxWaitingNotes)
+                book.waiting.push_back(std::move(note));
+        }
+    }
+    notes.clear();
+    deliver_pending();
 }
 
 std::string env(const char* name) {
@@ -233,7 +290,6 @@ void load_current_user(State& s, Notes& notes) {
     s.loaded = true;
     s.user_root = std::make_unique<Node>();
     s.user_file = current_user_file();
-    s.write_failure_reported = false;
     if (s.user_file.empty()) return;
     std::ifstream in(s.user_file, std::ios::binary);
     if (!in) return;  // no file yet: an empty tree
@@ -250,7 +306,7 @@ void load_current_user(State& s, Notes& notes) {
         std::error_code ec;
         fs::rename(s.user_file, s.user_file + ".corrupt", ec);
         notes.push_back("registry: " + s.user_file + " is unreadable (" + e.what() +
-                        "); moved to " + s.user_file + ".corrupt, starting empty\n");
+                        "); moved to " + s.user_file + ".corrupt, starting empty");
     }
 }
 
@@ -276,21 +332,20 @@ void persist_current_user(State& s, Notes& notes) {
     std::error_code ec;
     fs::create_directories(fs::path(s.user_file).parent_path(), ec);
     const std::string temp = s.user_file + ".tmp." + std::to_string(::getpid());
-    bool ok = false;
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        ok = write_all(fd, text) && ::fsync(fd) == 0;
-        ok = (::close(fd) == 0) && ok;
-        ok = ok && ::rename(temp.c_str(), s.user_file.c_str()) == 0;
-        if (!ok) ::unlink(temp.c_str());
+    int error = 0;
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = errno;
+    } else {
+        if (!write_all(fd, text) || ::fsync(fd) != 0) error = errno;
+        if (::close(fd) != 0 && error == 0) error = errno;
+        if (error == 0 && ::rename(temp.c_str(), s.user_file.c_str()) != 0) error = errno;
+        if (error != 0) ::unlink(temp.c_str());
     }
-    if (!ok && !s.write_failure_reported) {
-        // The change stays in memory for this process; say so once.
-        s.write_failure_reported = true;
-        notes.push_back("registry: cannot write " + s.user_file + " (" + std::strerror(errno) +
-                        "); changes are kept in memory only\n");
-    }
-    if (ok) s.write_failure_reported = false;
+    // The change stays in memory for this process.
+    if (error != 0)
+        notes.push_back("registry: cannot write " + s.user_file + " (" + std::strerror(error) +
+                        "); changes are kept in memory only");
 }
 
 // --- The serial device map -------------------------------------------------------
@@ -374,7 +429,7 @@ void scan_sysfs(std::vector<MapEntry>& map, Notes& notes) {
         const int com = com_number_for_tty(tty);
         if (com == 0) {
             notes.push_back("registry: serial device " + tty +
-                            " has no COM number (only ttyUSB0..31 and ttyACM0..31 do); left out\n");
+                            " has no COM number (only ttyUSB0..31 and ttyACM0..31 do); left out");
             continue;
         }
         add_map_entry(map, {std::move(value_name), RegValue::text("COM" + std::to_string(com)),
@@ -387,7 +442,7 @@ void read_device_map_file(std::vector<MapEntry>& map, Notes& notes) {
     if (path.empty()) return;
     std::ifstream in(path);
     if (!in) {
-        notes.push_back("registry: device map " + path + " cannot be read\n");
+        notes.push_back("registry: device map " + path + " cannot be read");
         return;
     }
     std::string line;
@@ -396,7 +451,7 @@ void read_device_map_file(std::vector<MapEntry>& map, Notes& notes) {
         if (parsed.kind == cable::DeviceMapLine::Kind::blank) continue;
         if (parsed.kind == cable::DeviceMapLine::Kind::malformed) {
             notes.push_back("registry: device map " + path + ":" + std::to_string(number) + ": " +
-                            parsed.problem + "; line skipped\n");
+                            parsed.problem + "; line skipped");
             continue;
         }
         add_map_entry(map, {parsed.entry.value_name, RegValue::text(parsed.entry.port_name),
@@ -507,7 +562,7 @@ bool with_node(const RegKey::Impl* impl, Fn&& fn) {
         load_current_user(s, notes);
         if (Node* node = resolve(s.user_root.get(), impl->path)) result = fn(*node);
     }
-    emit(notes);
+    raise_notes(notes);
     return result;
 }
 
@@ -553,7 +608,7 @@ bool RegKey::set(std::string_view name, const RegValue& value) {
             result = true;
         }
     }
-    emit(notes);
+    raise_notes(notes);
     return result;
 }
 
@@ -575,7 +630,7 @@ std::optional<RegKey> reg_open(RegRoot root, std::string_view path) {
         load_current_user(s, notes);
         exists = resolve(s.user_root.get(), impl->path) != nullptr;
     }
-    emit(notes);
+    raise_notes(notes);
     if (!exists) return std::nullopt;
     return RegKey(std::move(impl));
 }
@@ -595,7 +650,7 @@ std::optional<RegKey> reg_create(RegRoot root, std::string_view path) {
         for (const auto& part : impl->path) node = &node->subkey_or_add(part, created);
         if (created) persist_current_user(s, notes);
     }
-    emit(notes);
+    raise_notes(notes);
     return RegKey(std::move(impl));
 }
 
@@ -606,7 +661,7 @@ bool reg_key_exists(RegRoot root, std::string_view path) {
 std::optional<std::string> serial_port_device_path(std::string_view port_name) {
     Notes notes;
     std::vector<MapEntry> map = synthesise_device_map(notes);
-    emit(notes);
+    raise_notes(notes);
     for (const auto& entry : map) {
         if (entry.value.type == RegType::sz && !entry.device_path.empty() &&
             iequals(entry.value.as_text(), port_name))
@@ -664,6 +719,29 @@ void reload_current_user() {
     std::lock_guard lock(state().mutex);
     state().loaded = false;
     state().user_root.reset();
+}
+
+RegistryNoteSink set_registry_note_sink(RegistryNoteSink sink) {
+    NoteBook& book = note_book();
+    std::shared_ptr<const RegistryNoteSink> previous;
+    {
+        std::lock_guard lock(book.mutex);
+        previous = std::move(book.sink);
+        if (sink) {
+            book.sink = std::make_shared<const RegistryNoteSink>(std::move(sink));
+            for (auto& note : book.waiting) t_pending.push_back(std::move(note));
+            book.waiting.clear();
+        }
+    }
+    deliver_pending();
+    return previous ? *previous : RegistryNoteSink{};
+}
+
+void forget_registry_notes() {
+    NoteBook& book = note_book();
+    std::lock_guard lock(book.mutex);
+    book.raised.clear();
+    book.waiting.clear();
 }
 
 }  // namespace stridelog::platform

@@ -15,10 +15,22 @@
 // Strings (REG_SZ) are stored as UTF-16LE with their terminating NUL, as the
 // platform does, so the byte size of "1234" is 10.
 //
-// Threads: every function may be called from any thread.
+// Things the registry cannot read or write (an unreadable device map or user
+// file, a malformed device-map line, a tty without a COM number, a user file
+// that cannot be saved) are not errors of the call; they become notes. Each
+// note text is raised once per process and handed to the note sink that the
+// layer above installs; with no sink installed the notes wait for one (the
+// first hundred of them) and are written nowhere.
+//
+// Threads: every function may be called from any thread. The note sink runs on
+// the thread whose registry call raised the note, after the call has released
+// the registry's lock, so a sink may itself read the registry. A note raised on
+// that thread while the sink runs is handed over after the sink returns, never
+// from inside it.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -92,5 +104,15 @@ void set_sysfs_scan(bool enabled);
 // Forgets the in-memory current-user tree so the next access reloads the file
 // (tests that point XDG_CONFIG_HOME somewhere else).
 void reload_current_user();
+
+// Receives each note once, without a line end.
+using RegistryNoteSink = std::function<void(std::string_view note)>;
+// Installs the sink (an empty function removes it) and returns the one it
+// replaces. Notes waiting for a sink are handed to the new one before this
+// returns, on the calling thread.
+RegistryNoteSink set_registry_note_sink(RegistryNoteSink sink);
+// Forgets which notes were raised and drops those still waiting, so the same
+// text is raised again (tests).
+void forget_registry_notes();
 
 }  // namespace stridelog::platform

@@ -38,9 +38,4 @@ void register_serial_backend(const std::string& prefix, SerialOpener opener) {
     backends()[prefix] = std::move(opener);
 }
 
-void unregister_serial_backend(const std::string& prefix) {
-    std::lock_guard lock(g_mutex);
-    backends().erase(prefix);
-}
-
 }  // namespace stridelog::platform

@@ -53,6 +53,5 @@ using SerialOpener =
 std::unique_ptr<SerialDevice> open_serial_device(const std::string& path, int& error);
 
 void register_serial_backend(const std::string& prefix, SerialOpener opener);
-void unregister_serial_backend(const std::string& prefix);
 
 }  // namespace stridelog::platform

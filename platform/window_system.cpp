@@ -160,11 +160,6 @@ bool is_window(HWND window) {
     return window && alive(window);
 }
 
-HWND get_parent(HWND window) {
-    auto record = find(window);
-    return record ? record->parent : nullptr;
-}
-
 std::size_t window_count_on_this_thread() {
     const auto me = std::this_thread::get_id();
     std::lock_guard lock(tables().mutex);

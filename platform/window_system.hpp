@@ -19,7 +19,6 @@
 namespace stridelog::platform {
 
 inline constexpr UINT kWmDestroy = 0x0002;
-inline constexpr UINT kWmSetText = 0x000C;
 inline constexpr UINT kWmPaint = 0x000F;
 inline constexpr UINT kWmClose = 0x0010;
 inline constexpr UINT kWmQuit = 0x0012;
@@ -48,7 +47,6 @@ HWND create_window(WindowProc proc, HWND parent = nullptr);
 // window's timers die with it and its queued messages are discarded.
 bool destroy_window(HWND window);
 bool is_window(HWND window);
-HWND get_parent(HWND window);
 // Number of live windows owned by the calling thread.
 std::size_t window_count_on_this_thread();
 

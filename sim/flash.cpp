@@ -10,17 +10,11 @@ namespace stridelog::sim {
 
 Flash::Flash() : bytes_(kSize, kErased) {}
 
-void Flash::erase_all() {
-    std::fill(bytes_.begin(), bytes_.end(), kErased);
-    for (auto& count : erase_counts_) ++count;
-}
-
 bool Flash::erase_sector(std::uint32_t address) {
     if (address >= kSize) return false;
     const std::size_t sector = address / kSectorSize;
     auto first = bytes_.begin() + static_cast<std::ptrdiff_t>(sector * kSectorSize);
     std::fill(first, first + kSectorSize, kErased);
-    ++erase_counts_[sector];
     return true;
 }
 

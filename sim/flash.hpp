@@ -5,7 +5,6 @@
 // Threads: not synchronised; the owner (Watch) serialises access.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -23,7 +22,6 @@ class Flash {
 
     Flash();
 
-    void erase_all();
     // Erases the sector holding `address`; false when the address is outside the flash.
     bool erase_sector(std::uint32_t address);
     // ANDs `data` into the flash at `address`; false (nothing written) when the
@@ -41,7 +39,6 @@ class Flash {
     // Program operations that asked to set a bit that was already cleared: each
     // one is a write without its erase.
     std::size_t conflicting_programs() const { return conflicting_programs_; }
-    std::size_t erase_count(std::size_t sector) const { return erase_counts_.at(sector); }
 
     // Loads a plain image file. A shorter file is padded with 0xFF; a longer one is
     // rejected. On failure the flash is unchanged and `error` says why.
@@ -55,7 +52,6 @@ class Flash {
     }
 
     std::vector<std::uint8_t> bytes_;
-    std::array<std::size_t, kSectorCount> erase_counts_{};
     std::size_t conflicting_programs_ = 0;
 };
 

@@ -399,11 +399,6 @@ void Watch::with_flash(const std::function<void(Flash&)>& fn) {
     fn(flash_);
 }
 
-bool Watch::load_image(const std::string& path, std::string& error) {
-    std::lock_guard lock(mutex_);
-    return flash_.load(path, error);
-}
-
 bool Watch::save_image(const std::string& path, std::string& error) const {
     std::lock_guard lock(mutex_);
     return flash_.save(path, error);

@@ -155,7 +155,6 @@ class Watch {
     // Flash access under the watch's lock.
     std::vector<std::uint8_t> read_flash(std::uint32_t address, std::size_t count) const;
     void with_flash(const std::function<void(Flash&)>& fn);
-    bool load_image(const std::string& path, std::string& error);
     bool save_image(const std::string& path, std::string& error) const;
 
   private:

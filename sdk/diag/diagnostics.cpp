@@ -88,6 +88,19 @@ std::string XdgUserDirDocuments() {
     return output;
 }
 
+// The registry's notes are diagnostic lines like any other: written when
+// DebugView is on, each once per process (the registry raises a text once).
+void WriteRegistryNote(std::string_view note) {
+    TraceText(note);
+}
+
+// Routed as soon as the library is loaded, so notes raised by the first port
+// discovery of a process, before any other diagnostic line, are not lost.
+[[maybe_unused]] const bool g_registry_notes_routed = [] {
+    platform::set_registry_note_sink(&WriteRegistryNote);
+    return true;
+}();
+
 }  // namespace
 
 long ReadSetting(std::string_view value_name, long default_value) {

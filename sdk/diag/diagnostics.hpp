@@ -3,7 +3,9 @@
 // The switches "DebugView" and "DebugViewExtra" live under the current user's
 // key SOFTWARE\Tempolink and are read again at every output, so switching them
 // takes effect on the next line, even in the middle of a task. Output goes to
-// the debugger channel (platform::debug_output).
+// the debugger channel (platform::debug_output). The registry's notes (a
+// malformed device-map line, an unreadable user file, ...) are routed here from
+// the moment the library is loaded and written like TraceText lines.
 //
 // Threads: every function is reentrant and may be called from any thread.
 #pragma once

@@ -59,8 +59,9 @@ class ConnectionTest : public ::testing::Test {
         return Now() - start;
     }
     SimulatedCable& Plug(const std::string& port, sim::WatchConfig config = {}) {
-        cables_.push_back(
-            std::make_unique<SimulatedCable>("c" + std::to_string(cables_.size()), port, config));
+        std::string name = "c";
+        name += std::to_string(cables_.size());
+        cables_.push_back(std::make_unique<SimulatedCable>(name, port, config));
         return *cables_.back();
     }
 

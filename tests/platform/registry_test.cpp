@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -31,6 +34,37 @@ std::vector<MapRow> SerialCommValues() {
         rows.push_back({name, value.type == RegType::sz ? value.as_text() : "?"});
     return rows;
 }
+
+// Collects the registry's notes while alive; the sink it replaced comes back after.
+class NoteCapture {
+  public:
+    NoteCapture()
+        : previous_(set_registry_note_sink([shared = shared_](std::string_view note) {
+              std::lock_guard lock(shared->mutex);
+              shared->notes.emplace_back(note);
+          })) {}
+    ~NoteCapture() { set_registry_note_sink(std::move(previous_)); }
+    NoteCapture(const NoteCapture&) = delete;
+    NoteCapture& operator=(const NoteCapture&) = delete;
+
+    std::vector<std::string> notes() const {
+        std::lock_guard lock(shared_->mutex);
+        return shared_->notes;
+    }
+    std::string text() const {
+        std::string all;
+        for (const auto& note : notes()) all += note + "\n";
+        return all;
+    }
+
+  private:
+    struct Shared {
+        std::mutex mutex;
+        std::vector<std::string> notes;
+    };
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+    RegistryNoteSink previous_;
+};
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -82,11 +116,12 @@ TEST(Registry, CurrentUserTreeSurvivesAReload) {
 
 TEST(Registry, AnUnreadableFileIsKeptAsideNotOverwritten) {
     test::TestEnvironment env;
-    test::DebugCapture capture;
+    NoteCapture capture;
     env.write_file("config/stridelog/registry", "{ not json");
     reload_current_user();
     EXPECT_FALSE(reg_key_exists(RegRoot::current_user, "SOFTWARE"));
     EXPECT_EQ(ReadFile(env.registry_file().string() + ".corrupt"), "{ not json");
+    ASSERT_EQ(capture.notes().size(), 1u) << capture.text();
     EXPECT_NE(capture.text().find("unreadable"), std::string::npos) << capture.text();
     ASSERT_TRUE(reg_create(RegRoot::current_user, "SOFTWARE\\Tempolink"));
     reload_current_user();
@@ -98,7 +133,7 @@ TEST(Registry, DeviceMapFileLines) {
         const char* legend;
         std::optional<std::string> content;  // nullopt: the named file does not exist
         std::vector<MapRow> expected;
-        std::size_t diagnostics;
+        std::size_t notes;
     };
     const std::string cable = "\\Device\\USB#VID_04FC&PID_0201#";
     const Case cases[] = {
@@ -117,7 +152,7 @@ TEST(Registry, DeviceMapFileLines) {
          {{"\\device\\b", "COM9"}, {"\\Device\\A", "COM1"}},
          0},
         {"binary garbage does not crash", std::string("\x00\xFF\xFE COM3\n\x01", 10), {}, 2},
-        {"a missing file is one diagnostic", std::nullopt, {}, 1},
+        {"a missing file is one note", std::nullopt, {}, 1},
     };
     for (const auto& c : cases) {
         test::TestEnvironment env;
@@ -125,9 +160,9 @@ TEST(Registry, DeviceMapFileLines) {
             env.set_device_map(*c.content);
         else
             env.set_env("STRIDELOG_DEVICE_MAP", (env.root() / "absent").string());
-        test::DebugCapture capture;
+        NoteCapture capture;
         EXPECT_EQ(SerialCommValues(), c.expected) << c.legend;
-        EXPECT_EQ(capture.pieces().size(), c.diagnostics) << c.legend << "\n" << capture.text();
+        EXPECT_EQ(capture.notes().size(), c.notes) << c.legend << "\n" << capture.text();
     }
 }
 
@@ -175,8 +210,9 @@ TEST(Registry, ConcurrentReadersAndWritersKeepEveryValue) {
         threads.emplace_back([t] {
             auto key = reg_create(RegRoot::current_user, "SOFTWARE\\Tempolink");
             for (int i = 0; i < 25; ++i) {
-                key->set("T" + std::to_string(t) + "_" + std::to_string(i),
-                         RegValue::dword(static_cast<std::uint32_t>(i)));
+                std::string name = "T";
+                name += std::to_string(t) + "_" + std::to_string(i);
+                key->set(name, RegValue::dword(static_cast<std::uint32_t>(i)));
                 RegValue value;
                 key->query("DebugView", value);
                 EXPECT_EQ(serial_port_device_path("COM3"), "/dev/ttyUSB2");
@@ -192,6 +228,126 @@ TEST(Registry, ConcurrentReadersAndWritersKeepEveryValue) {
     RegValue value;
     while (key->enum_value(count, name, value)) ++count;
     EXPECT_EQ(count, 100u) << "every write reached the file";
+}
+
+// Opens the machine tree as port discovery does at every call.
+void OpenDeviceMap(int times) {
+    for (int i = 0; i < times; ++i) reg_open(RegRoot::local_machine, kSerialComm);
+}
+
+TEST(RegistryNotes, EachTextOnceHoweverOftenItIsRaised) {
+    struct Case {
+        const char* legend;
+        void (*provoke)(test::TestEnvironment& env);  // raises its notes again and again
+        std::vector<std::string> expected;            // a piece of each note, in order
+    };
+    const Case cases[] = {
+        {"one bad device-map line, five opens and two port lookups",
+         [](test::TestEnvironment& env) {
+             env.set_device_map("\\Device\\A COM0 /dev/a\n");
+             OpenDeviceMap(5);
+             serial_port_device_path("COM1");
+             serial_port_device_path("COM1");
+         },
+         {":1: port name \"COM0\" is not COM<n>; line skipped"}},
+        {"two bad lines are two notes",
+         [](test::TestEnvironment& env) {
+             env.set_device_map("\\Device\\A COM0 /dev/a\n\\Device\\B COM2 /dev/b\nC\n");
+             OpenDeviceMap(3);
+         },
+         {":1: port name", ":3: expected <value name> <port name> <device path>"}},
+        {"the same line in another file is another note",
+         [](test::TestEnvironment& env) {
+             env.set_device_map("\\Device\\A COM0 /dev/a\n");
+             OpenDeviceMap(2);
+             env.set_env("STRIDELOG_DEVICE_MAP",
+                         env.write_file("other-map", "\\Device\\A COM0 /dev/a\n").string());
+             OpenDeviceMap(2);
+         },
+         {"device-map:1:", "other-map:1:"}},
+        {"an unreadable device map, from four threads at once",
+         [](test::TestEnvironment& env) {
+             env.set_env("STRIDELOG_DEVICE_MAP", (env.root() / "absent").string());
+             std::vector<std::thread> threads;
+             for (int t = 0; t < 4; ++t) threads.emplace_back([] { OpenDeviceMap(20); });
+             for (auto& thread : threads) thread.join();
+         },
+         {"absent cannot be read"}},
+        {"a user file that cannot be written, over several changes",
+         [](test::TestEnvironment& env) {
+             env.write_file("config/stridelog", "a file where the folder should be");
+             auto key = reg_create(RegRoot::current_user, "SOFTWARE\\Tempolink");
+             ASSERT_TRUE(key);
+             for (const char* value : {"1", "2", "3"})
+                 EXPECT_TRUE(key->set("DebugView", RegValue::text(value)));
+             RegValue kept;
+             ASSERT_TRUE(key->query("DebugView", kept));
+             EXPECT_EQ(kept.as_text(), "3") << "the change is kept in memory";
+         },
+         {"cannot write"}},
+    };
+    for (const auto& c : cases) {
+        test::TestEnvironment env;
+        NoteCapture capture;
+        c.provoke(env);
+        const std::vector<std::string> notes = capture.notes();
+        ASSERT_EQ(notes.size(), c.expected.size()) << c.legend << "\n" << capture.text();
+        for (std::size_t i = 0; i < notes.size(); ++i) {
+            EXPECT_NE(notes[i].find(c.expected[i]), std::string::npos)
+                << c.legend << ": " << notes[i];
+            EXPECT_EQ(notes[i].rfind("registry: ", 0), 0u) << c.legend << ": " << notes[i];
+            EXPECT_NE(notes[i].back(), '\n') << c.legend << ": the sink adds its own line end";
+        }
+    }
+}
+
+TEST(RegistryNotes, WithoutASinkNothingIsWrittenAndTheNotesWaitForOne) {
+    test::TestEnvironment env;
+    RegistryNoteSink installed = set_registry_note_sink({});
+    std::string garbage = "\\Device\\A COM0 /dev/a\n";
+    for (int i = 0; i < 150; ++i) garbage += "x\n";
+    env.set_device_map(garbage);
+    {
+        test::DebugCapture debug;
+        testing::internal::CaptureStderr();
+        OpenDeviceMap(3);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_TRUE(debug.pieces().empty()) << debug.text();
+    }
+    {
+        NoteCapture capture;
+        const std::vector<std::string> waited = capture.notes();
+        ASSERT_EQ(waited.size(), 100u) << "a device map of garbage waits only up to a bound";
+        EXPECT_NE(waited.front().find(":1: port name"), std::string::npos) << waited.front();
+        EXPECT_NE(waited.back().find(":100: "), std::string::npos) << waited.back();
+        OpenDeviceMap(2);
+        EXPECT_EQ(capture.notes().size(), 100u) << "handed over once, never raised again";
+    }
+    set_registry_note_sink(std::move(installed));
+}
+
+TEST(RegistryNotes, ASinkThatReadsTheRegistryGetsItsOwnNoteAfterItReturns) {
+    test::TestEnvironment env;
+    env.set_device_map("\\Device\\A COM0 /dev/a\n");
+    env.write_file("config/stridelog/registry", "{ not json");
+    reload_current_user();
+    std::vector<std::string> notes;
+    int depth = 0;
+    int deepest = 0;
+    RegistryNoteSink installed = set_registry_note_sink([&](std::string_view note) {
+        deepest = std::max(deepest, ++depth);
+        notes.emplace_back(note);
+        // What the diagnostics do for every line: read a switch (this loads the
+        // unreadable user file, raising a note of its own).
+        reg_create(RegRoot::current_user, "SOFTWARE\\Tempolink");
+        --depth;
+    });
+    OpenDeviceMap(2);
+    set_registry_note_sink(std::move(installed));
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_NE(notes[0].find("COM0"), std::string::npos) << notes[0];
+    EXPECT_NE(notes[1].find("unreadable"), std::string::npos) << notes[1];
+    EXPECT_EQ(deepest, 1) << "the sink is never entered from inside itself";
 }
 
 // Adds a tty to a small sysfs tree: under a USB device of the given identity
@@ -232,7 +388,7 @@ TEST(Registry, SysfsScanFindsTheCableAndBridges) {
     inject_serial_comm("\\Device\\Injected", "COM60", "/dev/pts/4");
     set_sysfs_scan(true);
 
-    test::DebugCapture capture;
+    NoteCapture capture;
     const std::vector<MapRow> expected = {
         {"\\Device\\USB#VID_04FC&PID_0201#ttyACM1", "COM34"},
         {"\\Device\\USB#VID_04FC&PID_0201#ttyUSB0", "COM1"},
@@ -242,10 +398,11 @@ TEST(Registry, SysfsScanFindsTheCableAndBridges) {
         {"\\Device\\Injected", "COM60"},
     };
     EXPECT_EQ(SerialCommValues(), expected);
-    EXPECT_EQ(capture.pieces().size(), 1u) << "ttyUSB40 is left out, once per scan";
-    EXPECT_NE(capture.text().find("ttyUSB40"), std::string::npos);
     EXPECT_EQ(serial_port_device_path("COM11"), "/dev/ttyUSB10");
     EXPECT_EQ(serial_port_device_path("COM34"), "/dev/ttyACM1");
+    ASSERT_EQ(capture.notes().size(), 1u) << "ttyUSB40 is left out, said once for three scans\n"
+                                          << capture.text();
+    EXPECT_NE(capture.text().find("ttyUSB40"), std::string::npos);
 
     set_sysfs_scan(false);
     EXPECT_EQ(SerialCommValues(), (std::vector<MapRow>{expected[4], expected[5]}));

@@ -71,6 +71,60 @@ TEST(Diagnostics, OutputFollowsTheSwitches) {
     }
 }
 
+// The registry's notes (here a device-map line it skips) are diagnostic lines
+// like the others, and a note is written once however many opens raise it.
+TEST(Diagnostics, RegistryNotesFollowTheSwitchOncePerProcess) {
+    struct Case {
+        const char* legend;
+        const char* debug_view_before;  // null: absent
+        const char* debug_view_after;   // set between two rounds of opens; null: unchanged
+        bool written;
+    };
+    const Case cases[] = {
+        {"switch absent: nothing", nullptr, nullptr, false},
+        {"switch 0: nothing", "0", nullptr, false},
+        {"switch on: one line for six opens and lookups", "1", nullptr, true},
+        {"switched on after the note was raised: not raised again", "0", "1", false},
+        {"switched off after the line was written: still one line", "1", "0", true},
+    };
+    const auto open_device_map = [] {
+        for (int i = 0; i < 3; ++i) {
+            platform::reg_open(RegRoot::local_machine, "HARDWARE\\DEVICEMAP\\SERIALCOMM");
+            platform::serial_port_device_path("COM1");
+        }
+    };
+    for (const auto& c : cases) {
+        test::TestEnvironment env;
+        if (c.debug_view_before) env.set_switch("DebugView", c.debug_view_before);
+        const auto map = env.set_device_map("\\Device\\A COM0 /dev/a\n");
+        test::DebugCapture capture;
+        open_device_map();
+        if (c.debug_view_after) env.set_switch("DebugView", c.debug_view_after);
+        open_device_map();
+        std::vector<std::string> expected;
+        if (c.written)
+            expected.push_back("registry: device map " + map.string() +
+                               ":1: port name \"COM0\" is not COM<n>; line skipped\r\n");
+        EXPECT_EQ(capture.pieces(), expected) << c.legend;
+    }
+}
+
+TEST(Diagnostics, ANoteRaisedWhileReadingTheSwitchDoesNotReenter) {
+    test::TestEnvironment env;
+    env.write_file("config/stridelog/registry", "{ not json");
+    platform::reload_current_user();
+    test::DebugCapture capture;
+    // Reading DebugView loads the unreadable file, whose note is written
+    // through the switch being read: it must come back, with nothing written
+    // (the tree starts empty, so the switch is off).
+    diag::TraceText("line");
+    EXPECT_TRUE(capture.pieces().empty()) << capture.text();
+    env.set_switch("DebugView", "1");
+    diag::TraceText("line");
+    EXPECT_EQ(capture.pieces(), std::vector<std::string>{"line\r\n"})
+        << "the note was raised once, while the switch was off";
+}
+
 TEST(Diagnostics, ReadSettingDecodesTheValue) {
     struct Case {
         const char* legend;

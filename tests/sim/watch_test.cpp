@@ -4,11 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
-#include "wire/frame.hpp"
 #include "platform/clock.hpp"
+#include "wire/frame.hpp"
 
 namespace stridelog::sim {
 namespace {
@@ -43,9 +44,10 @@ struct Bench {
 
 // A command with a 24-bit address (read, erase, write), then `tail`.
 Bytes at(std::uint8_t id, std::uint32_t address, const Bytes& tail = {}) {
-    Bytes p{id, static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8),
-            static_cast<std::uint8_t>(address >> 16)};
-    p.insert(p.end(), tail.begin(), tail.end());
+    Bytes p(4 + tail.size());
+    p[0] = id;
+    for (int i = 0; i < 3; ++i) p[1 + i] = static_cast<std::uint8_t>(address >> (8 * i));
+    std::copy(tail.begin(), tail.end(), p.begin() + 4);
     return p;
 }
 Bytes write_cmd(std::uint32_t address, const Bytes& data) {

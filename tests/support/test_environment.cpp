@@ -27,6 +27,7 @@ TestEnvironment::TestEnvironment() {
     platform::clear_injected();
     platform::set_system_major_version(6);
     platform::reload_current_user();
+    platform::forget_registry_notes();
 }
 
 TestEnvironment::~TestEnvironment() {

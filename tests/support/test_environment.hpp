@@ -3,7 +3,8 @@
 // While alive: XDG_CONFIG_HOME and XDG_DOCUMENTS_DIR point at fresh folders
 // under a temporary root in /tmp, STRIDELOG_DEVICE_MAP is unset, the sysfs scan
 // is off, nothing is injected, the system version is 6 and the current-user
-// registry is reloaded from the (empty) temporary config folder. The destructor
+// registry is reloaded from the (empty) temporary config folder, and the
+// registry has forgotten which notes it already raised. The destructor
 // restores the variables, clears injections, turns the scan back on, reloads the
 // registry and removes the temporary root.
 //

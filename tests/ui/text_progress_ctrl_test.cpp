@@ -173,7 +173,9 @@ TEST_F(ProgressCtrlTest, FilledPartEndsWhereThePositionSays) {
         }
         for (std::size_t i = 0, j = 0; i < line.size(); i = j) {
             j = std::min(line.find_first_not_of(line[i], i), line.size());
-            runs += (i ? " " : "") + line.substr(i, 1) + std::to_string(j - i);
+            if (i) runs += ' ';
+            runs += line[i];
+            runs += std::to_string(j - i);
         }
         EXPECT_EQ(runs, row.runs) << row.legend;
         EXPECT_EQ(c.pixel(9, 5), kUntouched) << "nothing outside the client rectangle";

@@ -1,0 +1,2 @@
+// Platform code reaching up into the SDK: must not compile.
+#include "sdk/task_window.hpp"
