@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "stridelog/stridelog.h"
 
@@ -47,6 +48,24 @@ int RunVersion(const Context& context);
 int RunLongVersion(const Context& context);
 int RunReadSector(const Context& context, unsigned sector, const std::string& out_file);
 int RunBackup(const Context& context, const std::string& image_file);
+
+struct DownloadOptions {
+    std::string select;  // "3,0": session indices in delivery order; empty: every session
+    bool clear = false;
+    bool only_new = false;
+    std::string format = "gpx";
+    std::string out_folder = ".";
+    std::string utc_offset;  // "+HH:MM"; empty: the host's time zone
+};
+
+// Usage errors of the download options, found before anything starts.
+bool CheckDownloadOptions(const DownloadOptions& download, std::string& why);
+int RunWorkoutsList(const Context& context);
+int RunWorkoutsDownload(const Context& context, const DownloadOptions& download);
+int RunWorkoutsClear(const Context& context);
+
+// "3,0" as session indices 0 .. 255; false for anything else.
+bool ParseSelection(const std::string& text, std::vector<std::uint8_t>& indices);
 
 // The sector number argument, 0 .. 255; false for anything else.
 bool ParseSectorNumber(const std::string& text, unsigned& sector);

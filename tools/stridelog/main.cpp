@@ -56,6 +56,37 @@ int main(int argc, char** argv) {
         ->type_name("IMAGE")
         ->required();
 
+    auto* workouts = app.add_subcommand("workouts", "the workouts recorded on the watch");
+    workouts->require_subcommand(1);
+    workouts->fallthrough();
+    auto* workouts_list = workouts->add_subcommand(
+        "list", "list the sessions: index, start time, recorded points, laps");
+    workouts_list->fallthrough();
+    auto* workouts_download =
+        workouts->add_subcommand("download", "write one file per session, named by its start time");
+    workouts_download->fallthrough();
+    DownloadOptions download;
+    workouts_download
+        ->add_option("--select", download.select,
+                     "session indices (see `workouts list`) in the order to download, e.g. 3,0")
+        ->type_name("LIST");
+    workouts_download->add_flag(
+        "--clear", download.clear,
+        "erase every workout on the watch after the download (asks first, unless --yes)");
+    workouts_download->add_flag("--new", download.only_new,
+                                "skip sessions already downloaded into the folder");
+    workouts_download->add_option("--format", download.format, "gpx (default), tcx or json")
+        ->type_name("FORMAT");
+    workouts_download->add_option("--out", download.out_folder, "folder (default: current)")
+        ->type_name("DIR");
+    workouts_download
+        ->add_option("--utc-offset", download.utc_offset,
+                     "the watch's time zone as +HH:MM east of UTC (default: this computer's)")
+        ->type_name("+HH:MM");
+    auto* workouts_clear = workouts->add_subcommand(
+        "clear", "erase every workout on the watch (asks first, unless --yes)");
+    workouts_clear->fallthrough();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -73,6 +104,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "error: the sector number is 0 to 255, not \"%s\"\n",
                      sector_text.c_str());
         return kExitUsage;
+    }
+    if (*workouts_download) {
+        std::string why;
+        if (!CheckDownloadOptions(download, why)) {
+            std::fprintf(stderr, "error: %s\n", why.c_str());
+            return kExitUsage;
+        }
     }
     if (opt.timeout_s > 24 * 3600) opt.timeout_s = 24 * 3600;
 
@@ -114,6 +152,9 @@ int main(int argc, char** argv) {
     if (*long_version) status = RunLongVersion(context);
     if (*read_sector) status = RunReadSector(context, sector, sector_out);
     if (*backup) status = RunBackup(context, backup_out);
+    if (*workouts_list) status = RunWorkoutsList(context);
+    if (*workouts_download) status = RunWorkoutsDownload(context, download);
+    if (*workouts_clear) status = RunWorkoutsClear(context);
 
     if (!raw.error().empty()) {
         std::fprintf(stderr, "error: --raw: %s\n", raw.error().c_str());

@@ -1,0 +1,384 @@
+// The session blocks read back and the files written from them, with blocks
+// built here byte by byte from the block layouts.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "download_index.hpp"
+#include "session_blocks.hpp"
+#include "workout_formats.hpp"
+
+namespace stridelog_tool {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Put16(Bytes& b, std::uint16_t v) {
+    b.push_back(static_cast<std::uint8_t>(v));
+    b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void Put32(Bytes& b, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+struct Point {
+    std::uint8_t header;
+    std::uint8_t byte1;
+    Stamp time;  // point order
+    std::int32_t lon, lat;
+    std::int16_t alt;
+    std::uint16_t m1, m2, m3;
+    std::uint8_t m4;
+};
+
+const Stamp kErased = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+// Stamps A and B, a header starting at `start` (stamp order), the laps and,
+// with points, the count and the points.
+Bytes Block(const Stamp& a, const Stamp& b, const Stamp& start, std::uint16_t recorded,
+            std::uint8_t laps, const std::vector<Point>* points) {
+    Bytes out(a.begin(), a.end());
+    out.insert(out.end(), b.begin(), b.end());
+    Put16(out, recorded);
+    out.push_back(laps);
+    out.insert(out.end(), start.begin(), start.end());
+    for (int i = 9; i < 48; ++i) out.push_back(static_cast<std::uint8_t>(0x40 + i));
+    for (int lap = 0; lap < laps; ++lap)
+        for (int i = 0; i < 16; ++i) out.push_back(static_cast<std::uint8_t>(lap * 16 + i));
+    if (points != nullptr) {
+        Put32(out, static_cast<std::uint32_t>(points->size()));
+        for (const auto& p : *points) {
+            out.push_back(p.header);
+            out.push_back(p.byte1);
+            out.insert(out.end(), p.time.begin(), p.time.end());
+            Put32(out, static_cast<std::uint32_t>(p.lon));
+            Put32(out, static_cast<std::uint32_t>(p.lat));
+            Put16(out, static_cast<std::uint16_t>(p.alt));
+            Put16(out, p.m1);
+            Put16(out, p.m2);
+            Put16(out, p.m3);
+            out.push_back(p.m4);
+        }
+    }
+    return out;
+}
+
+// 2026-03-14 09:05:09 local, in stamp order.
+const Stamp kStart = {9, 5, 9, 14, 3, 26};
+const std::vector<Point> kPoints = {
+    {0x00, 7, {26, 3, 14, 9, 5, 9}, 85123456, 475678901, 412, 100, 200, 300, 40},
+    {0x03, 0, {26, 3, 14, 9, 5, 12}, kNoPosition, 0, 0, 0, 0, 0, 1},
+    {0x01, 9, {26, 3, 14, 9, 59, 58}, -1234567, -339999999, -12, 65535, 2, 3, 255},
+    {0x02, 0, {26, 3, 14, 10, 0, 3}, -1234567, -339999999, -12, 0, 0, 0, 0},
+};
+
+TEST(SessionBlock, ReadsEveryFieldOfATrackBlock) {
+    const Stamp a = {0, 0, 10, 14, 3, 26}, b = {20, 0, 10, 14, 3, 26};
+    const Bytes block = Block(a, b, kStart, 1234, 2, &kPoints);
+    ASSERT_EQ(block.size(), 64u + 32 + 25 * kPoints.size());
+    std::string why;
+    const auto s = ParseSessionBlock(block, SessionBlockKind::kWithTrack, why);
+    ASSERT_TRUE(s) << why;
+    EXPECT_EQ(s->stamp_a, (DateTime{2026, 3, 14, 10, 0, 0}));
+    EXPECT_EQ(s->stamp_b, (DateTime{2026, 3, 14, 10, 0, 20}));
+    EXPECT_EQ(s->header.recorded_points(), 1234);
+    EXPECT_EQ(s->header.start(), (DateTime{2026, 3, 14, 9, 5, 9}));
+    ASSERT_EQ(s->laps.size(), 2u);
+    EXPECT_EQ(s->laps[1][0], 16);
+    EXPECT_EQ(s->laps[1][15], 31);
+    ASSERT_EQ(s->points.size(), kPoints.size());
+    const TrackPoint& p = s->points[2];
+    EXPECT_EQ(p.record_type(), 1);
+    EXPECT_EQ(p.record_byte1, 9);
+    EXPECT_EQ(p.time, (DateTime{2026, 3, 14, 9, 59, 58}));
+    EXPECT_EQ(p.longitude, -1234567);
+    EXPECT_EQ(p.latitude, -339999999);
+    EXPECT_EQ(p.altitude, -12);
+    EXPECT_EQ(p.m1, 65535);
+    EXPECT_EQ(p.m3, 3);
+    EXPECT_EQ(p.m4, 255);
+    EXPECT_FALSE(s->points[1].has_position());
+    EXPECT_TRUE(s->has_track);
+}
+
+TEST(SessionBlock, SizesThatDoNotAddUpAreErrors) {
+    const Bytes track = Block(kErased, kErased, kStart, 4, 2, &kPoints);
+    const Bytes bare = Block(kErased, kErased, kStart, 0, 3, nullptr);
+    Bytes count_too_big = track;
+    count_too_big[60 + 32] = 5;  // five points announced, four present
+    Bytes huge_count = track;
+    for (int i = 0; i < 4; ++i) huge_count[92 + i] = 0xFF;
+    Bytes too_many_laps = bare;
+    too_many_laps[12 + 2] = 4;
+    struct Case {
+        const char* legend;
+        Bytes block;
+        SessionBlockKind kind;
+        bool ok;
+    } cases[] = {
+        {"whole track block", track, SessionBlockKind::kWithTrack, true},
+        {"whole bare block of 3 laps (108 bytes)", bare, SessionBlockKind::kWithoutTrack, true},
+        {"either: the bare block", bare, SessionBlockKind::kEither, true},
+        {"either: the track block", track, SessionBlockKind::kEither, true},
+        {"track block one byte short", Bytes(track.begin(), track.end() - 1),
+         SessionBlockKind::kWithTrack, false},
+        {"track block one byte long",
+         [&] {
+             Bytes b = track;
+             b.push_back(0);
+             return b;
+         }(),
+         SessionBlockKind::kWithTrack, false},
+        {"count larger than the points", count_too_big, SessionBlockKind::kWithTrack, false},
+        {"count 0xFFFFFFFF", huge_count, SessionBlockKind::kWithTrack, false},
+        {"bare block read as a track block", bare, SessionBlockKind::kWithTrack, false},
+        {"track block read as a bare block", track, SessionBlockKind::kWithoutTrack, false},
+        {"lap count beyond the block", too_many_laps, SessionBlockKind::kWithoutTrack, false},
+        {"shorter than stamps and header", Bytes(59, 0), SessionBlockKind::kEither, false},
+        {"empty", Bytes(), SessionBlockKind::kEither, false},
+    };
+    for (const auto& c : cases) {
+        std::string why;
+        const auto s = ParseSessionBlock(c.block, c.kind, why);
+        EXPECT_EQ(s.has_value(), c.ok) << c.legend << ": " << why;
+        EXPECT_EQ(why.empty(), c.ok) << c.legend;
+    }
+    std::string why;
+    const auto bare_session = ParseSessionBlock(bare, SessionBlockKind::kEither, why);
+    ASSERT_TRUE(bare_session);
+    EXPECT_FALSE(bare_session->has_track);
+    EXPECT_EQ(bare_session->laps.size(), 3u);
+}
+
+TEST(SessionBlock, StampsThatAreNoDateTimeAreAbsent) {
+    struct Case {
+        const char* legend;
+        Stamp stamp;  // stamp order
+        bool valid;
+    } cases[] = {
+        {"erased", kErased, false},
+        {"month 13", {0, 0, 10, 1, 13, 26}, false},
+        {"February 29 of a leap year", {0, 0, 0, 29, 2, 24}, true},
+        {"February 29 of a common year", {0, 0, 0, 29, 2, 25}, false},
+        {"hour 24", {0, 0, 24, 1, 1, 26}, false},
+        {"second 60, as the watch allows", {60, 0, 0, 1, 1, 26}, true},
+        {"day 0", {0, 0, 0, 0, 1, 26}, false},
+    };
+    for (const auto& c : cases) {
+        const Bytes block = Block(c.stamp, kErased, c.stamp, 0, 0, nullptr);
+        std::string why;
+        const auto s = ParseSessionBlock(block, SessionBlockKind::kWithoutTrack, why);
+        ASSERT_TRUE(s) << c.legend;
+        EXPECT_EQ(s->stamp_a.has_value(), c.valid) << c.legend;
+        EXPECT_EQ(s->header.start().has_value(), c.valid) << c.legend;
+        EXPECT_FALSE(s->stamp_b) << c.legend;
+        const auto json = nlohmann::json::parse(WriteJson(*s, LocalTime::FixedOffset(0)));
+        EXPECT_EQ(json["stamp_a"].is_null(), !c.valid) << c.legend;
+        const std::string gpx = WriteGpx(*s, LocalTime::FixedOffset(0));
+        EXPECT_EQ(gpx.find("stamp-a=") != std::string::npos, c.valid) << c.legend;
+        EXPECT_EQ(gpx.find("stamp-b="), std::string::npos) << c.legend;
+    }
+}
+
+TEST(SummaryBlock, HeadersInOrderAndSizeChecked) {
+    Bytes block;
+    Put32(block, 2);
+    for (std::uint8_t i = 0; i < 2; ++i) {
+        Bytes header(48, 0);
+        header[0] = static_cast<std::uint8_t>(10 + i);
+        header[2] = i;
+        header[8] = 26;
+        block.insert(block.end(), header.begin(), header.end());
+    }
+    std::string why;
+    const auto headers = ParseSummaryBlock(block, why);
+    ASSERT_TRUE(headers) << why;
+    ASSERT_EQ(headers->size(), 2u);
+    EXPECT_EQ((*headers)[1].recorded_points(), 11);
+    EXPECT_EQ((*headers)[1].lap_count(), 1);
+    EXPECT_FALSE(ParseSummaryBlock(Bytes(block.begin(), block.end() - 1), why));
+    EXPECT_FALSE(ParseSummaryBlock(Bytes{3, 0, 0}, why));
+    Bytes none;
+    Put32(none, 0);
+    EXPECT_TRUE(ParseSummaryBlock(none, why));
+}
+
+TEST(SessionIdentity, FromStampsAndHeaderOnly) {
+    const Stamp a = {0, 0, 10, 14, 3, 26};
+    const Bytes one = Block(a, kErased, kStart, 4, 1, &kPoints);
+    std::vector<Point> fewer(kPoints.begin(), kPoints.begin() + 2);
+    const Bytes same_header_other_points = Block(a, kErased, kStart, 4, 1, &fewer);
+    const Stamp other_start = {10, 5, 9, 14, 3, 26};
+    const Bytes other = Block(a, kErased, other_start, 4, 1, &kPoints);
+    std::string why;
+    const auto id = [&](const Bytes& b) {
+        return SessionIdentity(*ParseSessionBlock(b, SessionBlockKind::kEither, why));
+    };
+    EXPECT_EQ(id(one), Sha256Hex(std::span(one).first(60)));
+    EXPECT_EQ(id(one), id(same_header_other_points));
+    EXPECT_NE(id(one), id(other));
+    EXPECT_EQ(Sha256Hex(Bytes{'a', 'b', 'c'}),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(Sha256Hex(Bytes(64, 'a')).substr(0, 16), "ffe054fe7ae0cb6d");
+}
+
+std::optional<Session> Parse(const Bytes& block) {
+    std::string why;
+    return ParseSessionBlock(block, SessionBlockKind::kEither, why);
+}
+
+TEST(Gpx, PointsWithPositionInUtcWithValuesAndLaps) {
+    const auto s = Parse(Block(kErased, kErased, kStart, 4, 2, &kPoints));
+    ASSERT_TRUE(s);
+    const std::string gpx = WriteGpx(*s, LocalTime::FixedOffset(2 * 3600));
+    std::smatch m;
+    const std::regex point(
+        R"re(<trkpt lat="([-0-9.]+)" lon="([-0-9.]+)">\s*<ele>(-?\d+)</ele>\s*<time>([^<]+)</time>\s*<extensions><sl:values m1="(\d+)" m2="(\d+)" m3="(\d+)" m4="(\d+)"/>)re");
+    std::vector<std::vector<std::string>> found;
+    for (auto it = std::sregex_iterator(gpx.begin(), gpx.end(), point);
+         it != std::sregex_iterator(); ++it) {
+        std::vector<std::string> fields;
+        for (std::size_t i = 1; i < it->size(); ++i) fields.push_back((*it)[i]);
+        found.push_back(fields);
+    }
+    const std::vector<std::vector<std::string>> want = {
+        {"47.5678901", "8.5123456", "412", "2026-03-14T07:05:09Z", "100", "200", "300", "40"},
+        {"-33.9999999", "-0.1234567", "-12", "2026-03-14T07:59:58Z", "65535", "2", "3", "255"},
+        {"-33.9999999", "-0.1234567", "-12", "2026-03-14T08:00:03Z", "0", "0", "0", "0"},
+    };
+    EXPECT_EQ(found, want) << gpx;
+    EXPECT_NE(gpx.find("<metadata>\n    <time>2026-03-14T07:05:09Z</time>"), std::string::npos);
+    EXPECT_NE(gpx.find("<sl:lap>000102030405060708090a0b0c0d0e0f</sl:lap>"), std::string::npos);
+    EXPECT_NE(gpx.find("<sl:lap>101112131415161718191a1b1c1d1e1f</sl:lap>"), std::string::npos);
+    EXPECT_NE(gpx.find(std::string("xmlns:sl=\"") + kGpxExtensionNamespace + "\""),
+              std::string::npos);
+    EXPECT_EQ(gpx.find("<trkseg>"), gpx.rfind("<trkseg>"));  // one segment
+}
+
+TEST(Tcx, OneLapFromTheTrack) {
+    // Two points 0.001 degree of latitude apart (about 111.2 m), 30 s apart.
+    const std::vector<Point> points = {
+        {0x00, 0, {26, 6, 1, 23, 59, 50}, 100000000, 500000000, 5, 0, 0, 0, 0},
+        {0x03, 0, {26, 6, 1, 23, 59, 55}, kNoPosition, 0, 0, 0, 0, 0, 0},
+        {0x01, 0, {26, 6, 2, 0, 0, 20}, 100000000, 500010000, 6, 0, 0, 0, 0},
+    };
+    const auto s = Parse(Block(kErased, kErased, {50, 59, 23, 1, 6, 26}, 3, 0, &points));
+    ASSERT_TRUE(s);
+    const std::string tcx = WriteTcx(*s, LocalTime::FixedOffset(-5 * 3600 - 30 * 60));
+    const char* order[] = {"<Activities>",
+                           "<Activity Sport=",
+                           "<Id>2026-06-02T05:29:50Z</Id>",
+                           "<Lap StartTime=\"2026-06-02T05:29:50Z\">",
+                           "<TotalTimeSeconds>30</TotalTimeSeconds>",
+                           "<DistanceMeters>111.2</DistanceMeters>",
+                           "<Calories>",
+                           "<Intensity>",
+                           "<TriggerMethod>",
+                           "<Track>",
+                           "<Trackpoint>",
+                           "<Time>2026-06-02T05:29:50Z</Time>",
+                           "<LatitudeDegrees>50.0000000<",
+                           "<LongitudeDegrees>10.0000000<",
+                           "<AltitudeMeters>5<",
+                           "<DistanceMeters>0.0<",
+                           "<Time>2026-06-02T05:30:20Z</Time>",
+                           "<LatitudeDegrees>50.0010000<",
+                           "<DistanceMeters>111.2<"};
+    std::size_t at = 0;
+    for (const char* want : order) {
+        const auto found = tcx.find(want, at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << want << "\n" << tcx;
+        at = found;
+    }
+    EXPECT_EQ(tcx.find("<Trackpoint>", tcx.find("05:30:20Z")), std::string::npos);
+}
+
+TEST(Tcx, SessionWithoutTrackHasALapAndNoEmptyTrack) {
+    const auto s = Parse(Block(kErased, kErased, kStart, 0, 1, nullptr));
+    const std::string tcx = WriteTcx(*s, LocalTime::FixedOffset(0));
+    EXPECT_NE(tcx.find("<Lap StartTime=\"2026-03-14T09:05:09Z\">"), std::string::npos);
+    EXPECT_EQ(tcx.find("<Track>"), std::string::npos);
+}
+
+TEST(Json, EveryPointWithItsFields) {
+    const auto s = Parse(Block(kErased, kErased, kStart, 4, 0, &kPoints));
+    const auto doc = nlohmann::json::parse(WriteJson(*s, LocalTime::FixedOffset(3600)));
+    ASSERT_EQ(doc["points"].size(), kPoints.size());
+    EXPECT_EQ(doc["start"], "2026-03-14T09:05:09");
+    EXPECT_EQ(doc["start_utc"], "2026-03-14T08:05:09Z");
+    EXPECT_EQ(doc["recorded_points"], 4);
+    EXPECT_EQ(doc["identity"], SessionIdentity(*s));
+    const auto& p = doc["points"][1];
+    EXPECT_EQ(p["record_type"], 3);
+    EXPECT_EQ(p["has_position"], false);
+    EXPECT_EQ(p["longitude_e7"], kNoPosition);
+    EXPECT_EQ(p["time_utc"], "2026-03-14T08:05:12Z");
+    EXPECT_EQ(doc["points"][2]["latitude_e7"], -339999999);
+    EXPECT_EQ(doc["points"][2]["m1"], 65535);
+}
+
+TEST(LocalTime, HostZoneAndOffsets) {
+    const DateTime summer{2026, 7, 1, 12, 0, 0};
+    const DateTime winter{2026, 1, 1, 12, 0, 0};
+    const char* saved = std::getenv("TZ");
+    const std::string saved_tz = saved != nullptr ? saved : "";
+    ::setenv("TZ", "Europe/Berlin", 1);
+    ::tzset();
+    const auto host = LocalTime::HostZone();
+    EXPECT_EQ(FormatUtc(*host.ToUtc(summer)), "2026-07-01T10:00:00Z");
+    EXPECT_EQ(FormatUtc(*host.ToUtc(winter)), "2026-01-01T11:00:00Z");
+    if (saved != nullptr) {
+        ::setenv("TZ", saved_tz.c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
+    EXPECT_EQ(FormatUtc(*LocalTime::FixedOffset(-9 * 3600).ToUtc(winter)), "2026-01-01T21:00:00Z");
+    EXPECT_FALSE(LocalTime::FixedOffset(0).ToUtc({2026, 2, 30, 0, 0, 0}));
+
+    struct Case {
+        const char* text;
+        std::optional<int> seconds;
+    } cases[] = {
+        {"+02:00", 7200}, {"-05:30", -19800}, {"+14:00", 50400}, {"Z", 0},       {"+14:01", {}},
+        {"+2:00", {}},    {"02:00", {}},      {"+02:60", {}},    {"+0a:00", {}}, {"", {}}};
+    for (const auto& c : cases) EXPECT_EQ(ParseUtcOffset(c.text), c.seconds) << c.text;
+}
+
+TEST(Formats, DegreesAndFileStems) {
+    struct Case {
+        std::int32_t e7;
+        const char* text;
+    } cases[] = {{0, "0.0000000"},
+                 {-1, "-0.0000001"},
+                 {1800000000, "180.0000000"},
+                 {-2147483647 - 1, "-214.7483648"},
+                 {85123456, "8.5123456"}};
+    for (const auto& c : cases) EXPECT_EQ(FormatDegrees(c.e7), c.text);
+    const auto s = Parse(Block(kErased, kErased, kStart, 0, 0, nullptr));
+    EXPECT_EQ(SessionFileStem(*s), "2026-03-14T09-05-09");
+    const auto no_start = Parse(Block(kErased, kErased, kErased, 0, 0, nullptr));
+    EXPECT_EQ(SessionFileStem(*no_start), "no-start-time");
+}
+
+TEST(DownloadIndex, LinesNamesAndSuffixes) {
+    const std::string id(64, 'a');
+    std::vector<std::string> bad;
+    const auto entries = DownloadIndex::Parse(
+        "# comment\n" + id + " gpx 2026-03-14T09-05-09.gpx\n" + id +
+            " tcx name with spaces.tcx\nshort gpx x.gpx\n" + id + " gpx ../escape.gpx\n",
+        &bad);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].file, "name with spaces.tcx");
+    EXPECT_EQ(bad.size(), 2u);
+
+    std::set<std::string> taken = {"a.gpx", "a_2.gpx"};
+    const auto is_taken = [&](const std::string& n) { return taken.count(n) != 0; };
+    EXPECT_EQ(ChooseFileName("a", "gpx", is_taken), "a_3.gpx");
+    EXPECT_EQ(ChooseFileName("b", "gpx", is_taken), "b.gpx");
+}
+
+}  // namespace
+}  // namespace stridelog_tool

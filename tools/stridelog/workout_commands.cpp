@@ -1,0 +1,308 @@
+// workouts list, download and clear: the session blocks turned into files.
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "commands.hpp"
+#include "download_index.hpp"
+#include "host_session.hpp"
+#include "session_blocks.hpp"
+#include "workout_formats.hpp"
+
+namespace stridelog_tool {
+namespace {
+
+constexpr std::uint32_t kCancelWaitMs = 5000;  // a cancelled task ends on its next message
+constexpr int kAnswerPollMs = 100;             // how often a pending question looks for Ctrl-C
+
+// Runs the task an entry point started to its end. kExitOk when it ended in
+// time; otherwise the status to leave with (the caller reports an interruption).
+int WaitForEnd(const Context& context, HostSession& session) {
+    const Options& opt = context.options;
+    if (!session.WaitForTask(opt.timeout_s * 1000)) {
+        std::fprintf(stderr, "error: the watch did not finish in %u s\n", opt.timeout_s);
+        Stridelog_CancelTasks();  // through the task end, so the port is released
+        session.WaitForTask(kCancelWaitMs);
+        return kExitError;
+    }
+    return context.interrupted() ? kExitError : kExitOk;
+}
+
+// Yes only from the user. A question nobody can answer is refused rather than
+// taken as yes, so a script never erases the watch by accident.
+int ConfirmErase(const Context& context, const std::string& question) {
+    if (context.options.yes) return kExitOk;
+    if (::isatty(STDIN_FILENO) != 1) {
+        std::fprintf(stderr,
+                     "error: erasing the watch's workouts needs a yes, and there is no terminal "
+                     "to ask on; pass --yes to erase them\n");
+        return kExitUsage;
+    }
+    std::fprintf(stderr, "%s [y/N] ", question.c_str());
+    std::fflush(stderr);
+    std::string answer;
+    for (;;) {
+        if (context.interrupted()) return kExitError;
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        const int ready = ::poll(&p, 1, kAnswerPollMs);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready <= 0) continue;
+        char c;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || c == '\n') break;
+        answer += c;
+    }
+    if (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes") return kExitOk;
+    std::fprintf(stderr, "nothing erased\n");
+    return kExitError;
+}
+
+bool WriteFileAtomically(const std::filesystem::path& path, const std::string& text,
+                         std::string& error) {
+    const std::filesystem::path part =
+        path.parent_path() / ("." + path.filename().string() + ".part");
+    std::FILE* file = std::fopen(part.c_str(), "wb");
+    if (file == nullptr) {
+        error = part.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    int saved = errno;
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok && std::rename(part.c_str(), path.c_str()) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) {
+        error = path.string() + ": " + std::strerror(saved);
+        std::remove(part.c_str());
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool ParseSelection(const std::string& text, std::vector<std::uint8_t>& indices) {
+    indices.clear();
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t end = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, end - at);
+        if (item.empty() || item.size() > 3) return false;
+        unsigned value = 0;
+        for (const char c : item) {
+            if (c < '0' || c > '9') return false;
+            value = value * 10 + static_cast<unsigned>(c - '0');
+        }
+        if (value > 255) return false;  // one byte per index on the wire
+        indices.push_back(static_cast<std::uint8_t>(value));
+        at = end + 1;
+    }
+    return !indices.empty();
+}
+
+int RunWorkoutsList(const Context& context) {
+    HostSession session(false, context.raw);
+    GetWorkoutSummary(session.window(), context.options.ShowWindow());
+    if (const int status = WaitForEnd(context, session); status != kExitOk) return status;
+    if (session.FirstError()) return ReportError(session, "");
+    std::vector<SessionHeader> headers;
+    if (const Note* summary = session.Find(SDK_MSG_SUMMARY)) {
+        std::string why;
+        auto parsed = ParseSummaryBlock(summary->block, why);
+        if (!parsed) {
+            std::fprintf(stderr, "error: the watch's summary cannot be read: %s\n", why.c_str());
+            return kExitError;
+        }
+        headers = std::move(*parsed);
+    } else if (session.Find(SDK_MSG_NO_WORKOUTS) == nullptr) {
+        return ReportError(session, "the summary ended without its result");
+    }
+    if (context.options.json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (std::size_t i = 0; i < headers.size(); ++i) {
+            const auto start = headers[i].start();
+            list.push_back({{"index", i},
+                            {"start", start ? nlohmann::json(FormatLocal(*start)) : nullptr},
+                            {"recorded_points", headers[i].recorded_points()},
+                            {"laps", headers[i].lap_count()}});
+        }
+        std::cout << nlohmann::json{{"workouts", list}}.dump() << "\n";
+        return kExitOk;
+    }
+    if (headers.empty()) {
+        std::cout << "no workouts on the watch\n";
+        return kExitOk;
+    }
+    std::printf("%-5s  %-19s  %6s  %4s\n", "index", "start", "points", "laps");
+    for (std::size_t i = 0; i < headers.size(); ++i) {
+        const auto start = headers[i].start();
+        std::printf("%5zu  %-19s  %6u  %4u\n", i,
+                    start ? FormatLocal(*start).c_str() : "(no valid time)",
+                    headers[i].recorded_points(), headers[i].lap_count());
+    }
+    return kExitOk;
+}
+
+bool CheckDownloadOptions(const DownloadOptions& download, std::string& why) {
+    std::vector<std::uint8_t> indices;
+    if (!download.select.empty() && !ParseSelection(download.select, indices)) {
+        why = "--select takes session indices 0 to 255 separated by commas, not \"" +
+              download.select + "\"";
+        return false;
+    }
+    if (!ParseFileFormat(download.format)) {
+        why = "--format is gpx, tcx or json, not \"" + download.format + "\"";
+        return false;
+    }
+    if (!download.utc_offset.empty() && !ParseUtcOffset(download.utc_offset)) {
+        why =
+            "--utc-offset is +HH:MM or -HH:MM (at most 14:00), not \"" + download.utc_offset + "\"";
+        return false;
+    }
+    return true;
+}
+
+int RunWorkoutsDownload(const Context& context, const DownloadOptions& download) {
+    std::string why;
+    if (!CheckDownloadOptions(download, why)) {
+        std::fprintf(stderr, "error: %s\n", why.c_str());
+        return kExitUsage;
+    }
+    std::vector<std::uint8_t> selection;
+    if (!download.select.empty()) ParseSelection(download.select, selection);
+    const FileFormat format = *ParseFileFormat(download.format);
+    const std::string extension = FileExtension(format);
+    const LocalTime zone = download.utc_offset.empty()
+                               ? LocalTime::HostZone()
+                               : LocalTime::FixedOffset(*ParseUtcOffset(download.utc_offset));
+
+    const std::filesystem::path folder = download.out_folder;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !std::filesystem::is_directory(folder)) {
+        std::fprintf(stderr, "error: --out: %s: %s\n", folder.c_str(),
+                     ec ? ec.message().c_str() : "not a folder");
+        return kExitError;
+    }
+    DownloadIndex index;
+    if (!index.Load(folder.string(), why)) {
+        std::fprintf(stderr, "error: %s\n", why.c_str());
+        return kExitError;
+    }
+
+    if (download.clear) {
+        if (!selection.empty())
+            std::fprintf(stderr,
+                         "note: --clear erases every session on the watch, not only the selected "
+                         "ones; the watch cannot erase single sessions\n");
+        const int agreed =
+            ConfirmErase(context, "Download, then erase every workout on the watch?");
+        if (agreed != kExitOk) return agreed;
+    }
+
+    HostSession session(false, context.raw);
+    const BOOL clear = download.clear ? TRUE : FALSE;
+    if (selection.empty()) {
+        GetAllWorkout(session.window(), clear, context.options.ShowWindow());
+    } else {
+        GetSelectedWorkout_Ex(session.window(), selection.data(),
+                              static_cast<DWORD>(selection.size()), clear,
+                              context.options.ShowWindow());
+    }
+    const int waited = WaitForEnd(context, session);
+    if (waited != kExitOk && !context.interrupted()) return waited;
+
+    // Every complete block is written, even when the download failed later:
+    // the sessions already delivered are whole.
+    int status = kExitOk;
+    std::vector<std::string> written;
+    std::size_t skipped = 0;
+    std::set<std::string> written_now;  // identities of this run
+    std::set<std::string> names_now;    // file names of this run
+    for (const Note& note : session.notes()) {
+        if (note.error || (note.code != SDK_MSG_SESSION && note.code != SDK_MSG_SESSION_TRACK))
+            continue;
+        const auto kind = note.code == SDK_MSG_SESSION ? SessionBlockKind::kWithoutTrack
+                                                       : SessionBlockKind::kWithTrack;
+        const auto parsed = ParseSessionBlock(note.block, kind, why);
+        if (!parsed) {
+            std::fprintf(stderr, "error: a session block cannot be read: %s\n", why.c_str());
+            status = kExitError;
+            continue;
+        }
+        const std::string identity = SessionIdentity(*parsed);
+        // A session selected twice is one file.
+        if (written_now.count(identity) != 0) continue;
+        if (download.only_new && index.Contains(identity, extension)) {
+            ++skipped;
+            continue;
+        }
+        // A name is free when nothing is there, or when what is there is this
+        // same session from an earlier download.
+        const auto taken = [&](const std::string& name) {
+            if (names_now.count(name) != 0) return true;
+            if (!std::filesystem::exists(folder / name)) return false;
+            for (const auto& e : index.entries())
+                if (e.file == name) return e.identity != identity;
+            return true;
+        };
+        const std::string name = ChooseFileName(SessionFileStem(*parsed), extension, taken);
+        if (!WriteFileAtomically(folder / name, WriteSession(format, *parsed, zone), why)) {
+            std::fprintf(stderr, "error: %s\n", why.c_str());
+            status = kExitError;
+            continue;
+        }
+        written_now.insert(identity);
+        names_now.insert(name);
+        index.Add(identity, extension, name);
+        written.push_back((folder / name).lexically_normal().string());
+    }
+    if (!written.empty() && !index.Save(why)) {
+        std::fprintf(stderr, "error: %s\n", why.c_str());
+        status = kExitError;
+    }
+
+    if (context.options.json) {
+        std::cout << nlohmann::json{{"files", written}, {"skipped", skipped}}.dump() << "\n";
+    } else {
+        for (const auto& path : written) std::cout << path << "\n";
+    }
+    if (context.interrupted()) return kExitError;  // the caller reports the interruption
+    if (session.FirstError()) return ReportError(session, "");
+    if (session.Find(SDK_MSG_NO_WORKOUTS) != nullptr) {
+        std::fprintf(stderr, "no workouts on the watch\n");
+        return status;
+    }
+    if (session.Find(SDK_MSG_WORKOUTS_DONE) == nullptr)
+        return ReportError(session, "the download ended without its end notification");
+    if (download.only_new && written.empty() && status == kExitOk)
+        std::fprintf(stderr, "no new workouts (%zu already downloaded)\n", skipped);
+    return status;
+}
+
+int RunWorkoutsClear(const Context& context) {
+    const int agreed = ConfirmErase(context, "Erase every workout on the watch?");
+    if (agreed != kExitOk) return agreed;
+    HostSession session(false, context.raw);
+    ClearWorkout(session.window(), context.options.ShowWindow());
+    if (const int status = WaitForEnd(context, session); status != kExitOk) return status;
+    if (session.FirstError()) return ReportError(session, "");
+    if (session.Find(SDK_MSG_WORKOUTS_CLEARED) == nullptr)
+        return ReportError(session, "the clear ended without its end notification");
+    std::fprintf(stderr, "every workout on the watch erased\n");
+    return kExitOk;
+}
+
+}  // namespace stridelog_tool
