@@ -49,6 +49,7 @@ int RunLongVersion(const Context& context);
 int RunReadSector(const Context& context, unsigned sector, const std::string& out_file);
 int RunBackup(const Context& context, const std::string& image_file);
 
+// Also what `workouts convert` takes, but for the selection and the clear.
 struct DownloadOptions {
     std::string select;  // "3,0": session indices in delivery order; empty: every session
     bool clear = false;
@@ -63,6 +64,10 @@ bool CheckDownloadOptions(const DownloadOptions& download, std::string& why);
 int RunWorkoutsList(const Context& context);
 int RunWorkoutsDownload(const Context& context, const DownloadOptions& download);
 int RunWorkoutsClear(const Context& context);
+// Session blocks saved by --raw (or any 0x2007/0x2008 block files) as files,
+// without a watch.
+int RunWorkoutsConvert(const DownloadOptions& convert, const std::vector<std::string>& blocks,
+                       bool json);
 
 // "3,0" as session indices 0 .. 255; false for anything else.
 bool ParseSelection(const std::string& text, std::vector<std::uint8_t>& indices);

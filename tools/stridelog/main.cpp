@@ -86,6 +86,22 @@ int main(int argc, char** argv) {
     auto* workouts_clear = workouts->add_subcommand(
         "clear", "erase every workout on the watch (asks first, unless --yes)");
     workouts_clear->fallthrough();
+    auto* workouts_convert = workouts->add_subcommand(
+        "convert", "write files from session blocks saved with --raw (2007-*.bin, 2008-*.bin)");
+    workouts_convert->fallthrough();
+    DownloadOptions convert;
+    std::vector<std::string> convert_blocks;
+    workouts_convert->add_option("BLOCK", convert_blocks, "session block files")->required();
+    workouts_convert->add_option("--format", convert.format, "gpx (default), tcx or json")
+        ->type_name("FORMAT");
+    workouts_convert->add_option("--out", convert.out_folder, "folder (default: current)")
+        ->type_name("DIR");
+    workouts_convert
+        ->add_option("--utc-offset", convert.utc_offset,
+                     "the watch's time zone as +HH:MM east of UTC (default: this computer's)")
+        ->type_name("+HH:MM");
+    workouts_convert->add_flag("--new", convert.only_new,
+                               "skip sessions already written into the folder");
 
     try {
         app.parse(argc, argv);
@@ -105,12 +121,20 @@ int main(int argc, char** argv) {
                      sector_text.c_str());
         return kExitUsage;
     }
-    if (*workouts_download) {
+    if (*workouts_download || *workouts_convert) {
         std::string why;
-        if (!CheckDownloadOptions(download, why)) {
+        if (!CheckDownloadOptions(*workouts_convert ? convert : download, why)) {
             std::fprintf(stderr, "error: %s\n", why.c_str());
             return kExitUsage;
         }
+    }
+    // Needs no watch: done before anything of the SDK starts.
+    if (*workouts_convert) {
+        if (opt.simulate) {
+            std::fprintf(stderr, "error: workouts convert reads files; it needs no watch\n");
+            return kExitUsage;
+        }
+        return RunWorkoutsConvert(convert, convert_blocks, opt.json);
     }
     if (opt.timeout_s > 24 * 3600) opt.timeout_s = 24 * 3600;
 

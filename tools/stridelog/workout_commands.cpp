@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -174,6 +176,102 @@ bool CheckDownloadOptions(const DownloadOptions& download, std::string& why) {
     return true;
 }
 
+// Session blocks written as files into one folder, whose index it keeps.
+class SessionFiles {
+  public:
+    explicit SessionFiles(const DownloadOptions& options)
+        : options_(options),
+          folder_(options.out_folder),
+          format_(*ParseFileFormat(options.format)),
+          extension_(FileExtension(format_)),
+          zone_(options.utc_offset.empty()
+                    ? LocalTime::HostZone()
+                    : LocalTime::FixedOffset(*ParseUtcOffset(options.utc_offset))) {}
+
+    bool Open() {
+        std::error_code ec;
+        std::filesystem::create_directories(folder_, ec);
+        if (ec || !std::filesystem::is_directory(folder_)) {
+            std::fprintf(stderr, "error: --out: %s: %s\n", folder_.c_str(),
+                         ec ? ec.message().c_str() : "not a folder");
+            return false;
+        }
+        std::string why;
+        if (!index_.Load(folder_.string(), why)) {
+            std::fprintf(stderr, "error: %s\n", why.c_str());
+            return false;
+        }
+        return true;
+    }
+
+    // One session block; false when it cannot be read or written.
+    bool Add(std::span<const std::uint8_t> block, SessionBlockKind kind,
+             const std::string& source) {
+        std::string why;
+        const auto parsed = ParseSessionBlock(block, kind, why);
+        if (!parsed) {
+            std::fprintf(stderr, "error: %s cannot be read: %s\n", source.c_str(), why.c_str());
+            return false;
+        }
+        const std::string identity = SessionIdentity(*parsed);
+        // A session selected twice is one file.
+        if (written_now_.count(identity) != 0) return true;
+        if (options_.only_new && index_.Contains(identity, extension_)) {
+            ++skipped_;
+            return true;
+        }
+        // A name is free when nothing is there, or when what is there is this
+        // same session from an earlier download.
+        const auto taken = [&](const std::string& name) {
+            if (names_now_.count(name) != 0) return true;
+            if (!std::filesystem::exists(folder_ / name)) return false;
+            for (const auto& e : index_.entries())
+                if (e.file == name) return e.identity != identity;
+            return true;
+        };
+        const std::string name = ChooseFileName(SessionFileStem(*parsed), extension_, taken);
+        if (!WriteFileAtomically(folder_ / name, WriteSession(format_, *parsed, zone_), why)) {
+            std::fprintf(stderr, "error: %s\n", why.c_str());
+            return false;
+        }
+        written_now_.insert(identity);
+        names_now_.insert(name);
+        index_.Add(identity, extension_, name);
+        written_.push_back((folder_ / name).lexically_normal().string());
+        return true;
+    }
+
+    // Saves the index and prints the files written; false when the index is not saved.
+    bool Finish(bool json) {
+        std::string why;
+        bool ok = true;
+        if (!written_.empty() && !index_.Save(why)) {
+            std::fprintf(stderr, "error: %s\n", why.c_str());
+            ok = false;
+        }
+        if (json) {
+            std::cout << nlohmann::json{{"files", written_}, {"skipped", skipped_}}.dump() << "\n";
+        } else {
+            for (const auto& path : written_) std::cout << path << "\n";
+        }
+        if (options_.only_new && written_.empty() && skipped_ > 0)
+            std::fprintf(stderr, "no new workouts (%zu already downloaded)\n", skipped_);
+        return ok;
+    }
+
+  private:
+    const DownloadOptions& options_;
+    std::filesystem::path folder_;
+    FileFormat format_;
+    std::string extension_;
+    LocalTime zone_;
+    DownloadIndex index_;
+    std::vector<std::string> written_;
+    std::size_t skipped_ = 0;
+    std::set<std::string> written_now_;  // identities of this run
+    std::set<std::string> names_now_;    // file names of this run
+};
+
 int RunWorkoutsDownload(const Context& context, const DownloadOptions& download) {
     std::string why;
     if (!CheckDownloadOptions(download, why)) {
@@ -182,25 +280,8 @@ int RunWorkoutsDownload(const Context& context, const DownloadOptions& download)
     }
     std::vector<std::uint8_t> selection;
     if (!download.select.empty()) ParseSelection(download.select, selection);
-    const FileFormat format = *ParseFileFormat(download.format);
-    const std::string extension = FileExtension(format);
-    const LocalTime zone = download.utc_offset.empty()
-                               ? LocalTime::HostZone()
-                               : LocalTime::FixedOffset(*ParseUtcOffset(download.utc_offset));
-
-    const std::filesystem::path folder = download.out_folder;
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec || !std::filesystem::is_directory(folder)) {
-        std::fprintf(stderr, "error: --out: %s: %s\n", folder.c_str(),
-                     ec ? ec.message().c_str() : "not a folder");
-        return kExitError;
-    }
-    DownloadIndex index;
-    if (!index.Load(folder.string(), why)) {
-        std::fprintf(stderr, "error: %s\n", why.c_str());
-        return kExitError;
-    }
+    SessionFiles files(download);
+    if (!files.Open()) return kExitError;
 
     if (download.clear) {
         if (!selection.empty())
@@ -227,58 +308,17 @@ int RunWorkoutsDownload(const Context& context, const DownloadOptions& download)
     // Every complete block is written, even when the download failed later:
     // the sessions already delivered are whole.
     int status = kExitOk;
-    std::vector<std::string> written;
-    std::size_t skipped = 0;
-    std::set<std::string> written_now;  // identities of this run
-    std::set<std::string> names_now;    // file names of this run
+    unsigned number = 0;
     for (const Note& note : session.notes()) {
         if (note.error || (note.code != SDK_MSG_SESSION && note.code != SDK_MSG_SESSION_TRACK))
             continue;
         const auto kind = note.code == SDK_MSG_SESSION ? SessionBlockKind::kWithoutTrack
                                                        : SessionBlockKind::kWithTrack;
-        const auto parsed = ParseSessionBlock(note.block, kind, why);
-        if (!parsed) {
-            std::fprintf(stderr, "error: a session block cannot be read: %s\n", why.c_str());
+        if (!files.Add(note.block, kind, "session block " + std::to_string(number++)))
             status = kExitError;
-            continue;
-        }
-        const std::string identity = SessionIdentity(*parsed);
-        // A session selected twice is one file.
-        if (written_now.count(identity) != 0) continue;
-        if (download.only_new && index.Contains(identity, extension)) {
-            ++skipped;
-            continue;
-        }
-        // A name is free when nothing is there, or when what is there is this
-        // same session from an earlier download.
-        const auto taken = [&](const std::string& name) {
-            if (names_now.count(name) != 0) return true;
-            if (!std::filesystem::exists(folder / name)) return false;
-            for (const auto& e : index.entries())
-                if (e.file == name) return e.identity != identity;
-            return true;
-        };
-        const std::string name = ChooseFileName(SessionFileStem(*parsed), extension, taken);
-        if (!WriteFileAtomically(folder / name, WriteSession(format, *parsed, zone), why)) {
-            std::fprintf(stderr, "error: %s\n", why.c_str());
-            status = kExitError;
-            continue;
-        }
-        written_now.insert(identity);
-        names_now.insert(name);
-        index.Add(identity, extension, name);
-        written.push_back((folder / name).lexically_normal().string());
     }
-    if (!written.empty() && !index.Save(why)) {
-        std::fprintf(stderr, "error: %s\n", why.c_str());
-        status = kExitError;
-    }
+    if (!files.Finish(context.options.json)) status = kExitError;
 
-    if (context.options.json) {
-        std::cout << nlohmann::json{{"files", written}, {"skipped", skipped}}.dump() << "\n";
-    } else {
-        for (const auto& path : written) std::cout << path << "\n";
-    }
     if (context.interrupted()) return kExitError;  // the caller reports the interruption
     if (session.FirstError()) return ReportError(session, "");
     if (session.Find(SDK_MSG_NO_WORKOUTS) != nullptr) {
@@ -287,8 +327,36 @@ int RunWorkoutsDownload(const Context& context, const DownloadOptions& download)
     }
     if (session.Find(SDK_MSG_WORKOUTS_DONE) == nullptr)
         return ReportError(session, "the download ended without its end notification");
-    if (download.only_new && written.empty() && status == kExitOk)
-        std::fprintf(stderr, "no new workouts (%zu already downloaded)\n", skipped);
+    return status;
+}
+
+int RunWorkoutsConvert(const DownloadOptions& convert, const std::vector<std::string>& blocks,
+                       bool json) {
+    std::string why;
+    if (!CheckDownloadOptions(convert, why)) {
+        std::fprintf(stderr, "error: %s\n", why.c_str());
+        return kExitUsage;
+    }
+    SessionFiles files(convert);
+    if (!files.Open()) return kExitError;
+    int status = kExitOk;
+    for (const auto& path : blocks) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "error: %s: %s\n", path.c_str(), std::strerror(errno));
+            status = kExitError;
+            continue;
+        }
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                              std::istreambuf_iterator<char>());
+        // --raw names a block by its notification; other names: told apart by size.
+        const std::string name = std::filesystem::path(path).filename().string();
+        auto kind = SessionBlockKind::kEither;
+        if (name.starts_with("2007-")) kind = SessionBlockKind::kWithoutTrack;
+        if (name.starts_with("2008-")) kind = SessionBlockKind::kWithTrack;
+        if (!files.Add(bytes, kind, path)) status = kExitError;
+    }
+    if (!files.Finish(json)) status = kExitError;
     return status;
 }
 
