@@ -185,6 +185,180 @@ expect "--raw: the SDK version block" same "$scratch/raw-sdk/2000-000.bin" <(pri
 check "backup into a missing folder" 1 "" "^error: .*no-such-folder/image.bin.part" \
     "${watch[@]}" backup --out "$scratch/no-such-folder/image.bin"
 
+# ---- Workouts: session blocks to files, read back by independent readers.
+# Blocks are built here from their byte layout; gpsbabel, xmllint and jq read the files.
+bytes() { local b; for b in "$@"; do printf '\\x%02x' "$b"; done; }
+le() {  # width value: little-endian, two's complement
+    local w=$1 v=$2 i
+    ((v < 0)) && v=$((v + (1 << (8 * w))))
+    for ((i = 0; i < w; i++)); do printf '\\x%02x' $(((v >> (8 * i)) & 255)); done
+}
+stamp() { bytes "$6" "$5" "$4" "$3" "$2" $(($1 - 2000)); }  # y mo d h mi s, stored s first
+erased_stamp() { bytes 255 255 255 255 255 255; }
+header() {  # recorded points, laps, y mo d h mi s, filler byte
+    le 2 "$1"
+    bytes "$2"
+    stamp "$3" "$4" "$5" "$6" "$7" "$8"
+    local i
+    for ((i = 9; i < 48; i++)); do bytes "$9"; done
+}
+laps() { local i j; for ((i = 0; i < $1; i++)); do for ((j = 0; j < 16; j++)); do bytes $((i * 16 + j)); done; done; }
+point() {  # type, y mo d h mi s, lon lat (x 10^7), alt, m1 m2 m3 m4
+    bytes "$1" 0 $(($2 - 2000)) "$3" "$4" "$5" "$6" "$7"
+    le 4 "$8"
+    le 4 "$9"
+    le 2 "${10}"
+    le 2 "${11}"
+    le 2 "${12}"
+    le 2 "${13}"
+    le 1 "${14}"
+}
+binary() { printf '%b' "$(cat)"; }  # the escapes above as bytes
+no_position=2000000000
+# Session A's points: two without position first, then 150 five seconds apart
+# in summer time, west and south of 0/0 too, one of them without position.
+a_longitude() { echo $((($1 % 3 == 2 ? -1 : 1) * (123456789 + 1234567 * $1))); }
+a_latitude() { echo $((-334455667 + 98765 * $1)); }
+blocks="$scratch/blocks"
+mkdir -p "$blocks"
+{
+    stamp 2026 7 1 11 59 0
+    stamp 2026 7 1 12 0 0
+    header 150 2 2026 7 1 12 0 0 1
+    laps 2
+    le 4 152
+    point 3 2026 7 1 12 0 0 "$no_position" 0 0 0 0 0 1
+    point 3 2026 7 1 12 0 2 "$no_position" 0 0 0 0 0 2
+    for ((i = 0; i < 150; i++)); do
+        t=$((5 * i + 4))
+        lon=$(a_longitude "$i")
+        ((i == 77)) && lon=$no_position
+        point 1 2026 7 1 12 $((t / 60)) $((t % 60)) "$lon" "$(a_latitude "$i")" $((i - 20)) "$i" 2 3 4
+    done
+} | binary >"$blocks/2008-000.bin"
+# Session B: the same start, another session (other header values, stamps erased).
+{
+    erased_stamp
+    erased_stamp
+    header 2 0 2026 7 1 12 0 0 2
+    le 4 2
+    point 0 2026 7 1 12 0 0 90000000 480000000 500 0 0 0 0
+    point 1 2026 7 1 12 0 30 90010000 480010000 501 0 0 0 0
+} | binary >"$blocks/2008-001.bin"
+# Session C: no track points, three laps, in winter time.
+{
+    stamp 2026 1 15 8 30 0
+    stamp 2026 1 15 8 30 0
+    header 0 3 2026 1 15 8 30 0 3
+    laps 3
+} | binary >"$blocks/2007-000.bin"
+expect "a bare block with three laps is 108 bytes" size_is "$blocks/2007-000.bin" 108
+expect "session A's block is 64 + 32 + 25 x 152 bytes" size_is "$blocks/2008-000.bin" $((64 + 32 + 25 * 152))
+
+# Degrees x 10^7 as text with seven decimals.
+e7() { awk -v v="$1" 'BEGIN { s = v < 0 ? "-" : ""; v = v < 0 ? -v : v; printf "%s%d.%07d", s, int(v / 10000000), v % 10000000 }'; }
+# Session A's positioned points as written above: UTC time (converted by date
+# in the zone of the environment), latitude, longitude.
+expected_points() {
+    local i t
+    for ((i = 0; i < 150; i++)); do
+        ((i == 77)) && continue
+        t=$((5 * i + 4))
+        printf '%s,%s,%s\n' "$(date -u -d "@$(date -d "2026-07-01 12:$((t / 60)):$((t % 60))" +%s)" +%FT%TZ)" \
+            "$(e7 "$(a_latitude "$i")")" "$(e7 "$(a_longitude "$i")")"
+    done
+}
+printf '%s\n' "FIELD_DELIMITER COMMA" "RECORD_DELIMITER NEWLINE" "BADCHARS COMMA" \
+    'IFIELD ISO_TIME, "", "%s"' 'IFIELD LAT_DECIMAL, "", "%.7f"' 'IFIELD LON_DECIMAL, "", "%.7f"' \
+    >"$scratch/points.style"
+read_back() {  # gpsbabel format, file: the track points as time,lat,lon
+    gpsbabel -t -i "$1" -f "$2" -x nuketypes,waypoints,routes -o xcsv,style="$scratch/points.style" -F -
+}
+from_json() {  # the positioned points of a JSON export
+    jq -r '.points[] | select(.has_position) | "\(.time_utc),\(.latitude_e7),\(.longitude_e7)"' "$1" |
+        while IFS=, read -r t lat lon; do echo "$t,$(e7 "$lat"),$(e7 "$lon")"; done
+}
+conv="$scratch/converted"
+block_files=("$blocks/2008-000.bin" "$blocks/2008-001.bin" "$blocks/2007-000.bin")
+run=(env TZ=Europe/Berlin "$tool")
+for format in gpx tcx json; do
+    check "convert to $format: one file per session, a suffix for a shared start" 0 \
+        "$conv/2026-07-01T12-00-00.$format
+$conv/2026-07-01T12-00-00_2.$format
+$conv/2026-01-15T08-30-00.$format" "^$" workouts convert --format "$format" --out "$conv" "${block_files[@]}"
+done
+run=("$tool")
+want=$(TZ=Europe/Berlin expected_points)
+expect "the script's own points: 149 with a position, the first at 10:00:04Z" \
+    test "$(wc -l <<<"$want")" = 149 -a "$(head -n 1 <<<"$want")" = "2026-07-01T10:00:04Z,-33.4455667,12.3456789"
+expect "GPX read back by gpsbabel: the same points, UTC times, positions" \
+    test "$(read_back gpx "$conv/2026-07-01T12-00-00.gpx")" = "$want"
+expect "TCX read back by gpsbabel: the same points, UTC times, positions" \
+    test "$(read_back gtrnctr "$conv/2026-07-01T12-00-00.tcx")" = "$want"
+expect "JSON export: the same points" test "$(from_json "$conv/2026-07-01T12-00-00.json")" = "$want"
+expect "JSON export: every point, those without a position too" \
+    test "$(jq '.points | length' "$conv/2026-07-01T12-00-00.json")" = 152
+expect "JSON export: erased stamps are absent" \
+    test "$(jq -c '[.stamp_a, .stamp_b]' "$conv/2026-07-01T12-00-00_2.json")" = "[null,null]"
+expect "JSON export: the reference stamps" \
+    test "$(jq -c '[.stamp_a, .stamp_b]' "$conv/2026-07-01T12-00-00.json")" = '["2026-07-01T11:59:00","2026-07-01T12:00:00"]'
+expect "GPX: well-formed" xmllint --noout "$conv"/*.gpx
+expect "TCX: well-formed" xmllint --noout "$conv"/*.tcx
+expect "GPX: the leading points without position are not track points" \
+    test "$(grep -c "<trkpt " "$conv/2026-07-01T12-00-00.gpx")" = 149
+expect "GPX: the measured values of the first point, in our namespace" \
+    grep -q '<sl:values m1="0" m2="2" m3="3" m4="4"/>' "$conv/2026-07-01T12-00-00.gpx"
+expect "GPX: the laps as hex" test "$(grep -c "<sl:lap>" "$conv/2026-01-15T08-30-00.gpx")" = 3
+expect "GPX: a session without track has its start in UTC (winter, +01:00)" \
+    grep -q "<time>2026-01-15T07:30:00Z</time>" "$conv/2026-01-15T08-30-00.gpx"
+expect "GPX: the elevation" grep -q "<ele>-20</ele>" "$conv/2026-07-01T12-00-00.gpx"
+expect "TCX: the lap's time runs from the first to the last positioned point" \
+    grep -q "<TotalTimeSeconds>745</TotalTimeSeconds>" "$conv/2026-07-01T12-00-00.tcx"
+check "--utc-offset instead of the host's zone" 0 "$scratch/offset/2026-07-01T12-00-00.gpx" "^$" \
+    workouts convert --utc-offset -05:00 --out "$scratch/offset" "$blocks/2008-000.bin"
+expect "--utc-offset -05:00: the first point at 17:00:04Z" \
+    test "$(read_back gpx "$scratch/offset/2026-07-01T12-00-00.gpx" | head -n 1)" = "2026-07-01T17:00:04Z,-33.4455667,12.3456789"
+
+# The folder's index: each session's identity is the SHA-256 of its block's first 60 bytes.
+identity_of() { head -c 60 "$1" | sha256sum | cut -d' ' -f1; }
+expect "index: session A as GPX under its file name" \
+    grep -qxF "$(identity_of "$blocks/2008-000.bin") gpx 2026-07-01T12-00-00.gpx" "$conv/.stridelog-downloads"
+expect "index: session B under the suffixed name" \
+    grep -qxF "$(identity_of "$blocks/2008-001.bin") gpx 2026-07-01T12-00-00_2.gpx" "$conv/.stridelog-downloads"
+run=(env TZ=America/New_York "$tool")
+check "--new in another time zone: nothing new" 0 "" "no new workouts \(3 already downloaded\)" \
+    workouts convert --new --out "$conv" "${block_files[@]}"
+check "--new as JSON" 0 '{"files":[],"skipped":3}' "^" --json workouts convert --new --out "$conv" "${block_files[@]}"
+check "the same sessions again keep their names" 0 "$conv/2026-07-01T12-00-00_2.gpx
+$conv/2026-07-01T12-00-00.gpx" "^$" workouts convert --out "$conv" "$blocks/2008-001.bin" "$blocks/2008-000.bin"
+run=("$tool")
+{
+    erased_stamp
+    erased_stamp
+    header 0 0 2026 7 1 12 0 0 9
+} | binary >"$blocks/2007-001.bin"
+check "a new session with a taken start does not overwrite" 0 "$conv/2026-07-01T12-00-00_3.gpx" "^$" \
+    workouts convert --new --out "$conv" "$blocks/2007-001.bin"
+head -c $((64 + 32 + 25 * 100)) "$blocks/2008-000.bin" >"$blocks/2008-009.bin"
+check "a truncated block: error, exit 1" 1 "" "2008-009.bin cannot be read: track block of 2596 bytes, not the 3896" \
+    workouts convert --out "$scratch/cut" "$blocks/2008-009.bin"
+expect "a truncated block: nothing written" test -z "$(ls -A "$scratch/cut")"
+check "--format must be known" 2 "" "--format is gpx, tcx or json" workouts convert --format kml "$blocks/2008-000.bin"
+check "--utc-offset must be +HH:MM" 2 "" "--utc-offset is" workouts convert --utc-offset 2 "$blocks/2008-000.bin"
+for bad in "" "3,,0" "256" "a" "1,-1"; do
+    check "--select '$bad' is a usage error" 2 "" "--select takes session indices" workouts download --select "$bad"
+done
+
+# Erasing asks on a terminal and refuses without one.
+check "clear without a terminal nor --yes" 2 "" "no terminal to ask on; pass --yes" workouts clear </dev/null
+check "download --clear without a terminal nor --yes" 2 "" "no terminal to ask on" \
+    workouts download --clear --out "$scratch/dl" </dev/null
+check "--select with --clear says the whole watch is erased" 2 "" "erases every session on the watch" \
+    workouts download --select 1 --clear --out "$scratch/dl" </dev/null
+asked=$(printf 'n\n' | script -qec "$tool workouts clear" /dev/null | tr -d '\r' | tr '\n' ' ')
+expect "clear on a terminal asks, and No erases nothing ($asked)" \
+    grep -q "Erase every workout on the watch? \[y/N\] .*nothing erased" <<<"$asked"
+
 leftovers() {  # no temporary folder, no simulator of this script still running
     [ -z "$(ls -A "$TMPDIR")" ] || return 1
     local cmdline

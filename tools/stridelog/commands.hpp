@@ -51,7 +51,8 @@ int RunBackup(const Context& context, const std::string& image_file);
 
 // Also what `workouts convert` takes, but for the selection and the clear.
 struct DownloadOptions {
-    std::string select;  // "3,0": session indices in delivery order; empty: every session
+    bool selected = false;  // --select given: the sessions in `select`, else every session
+    std::string select;     // "3,0": session indices in delivery order
     bool clear = false;
     bool only_new = false;
     std::string format = "gpx";

@@ -66,10 +66,11 @@ int main(int argc, char** argv) {
         workouts->add_subcommand("download", "write one file per session, named by its start time");
     workouts_download->fallthrough();
     DownloadOptions download;
-    workouts_download
-        ->add_option("--select", download.select,
-                     "session indices (see `workouts list`) in the order to download, e.g. 3,0")
-        ->type_name("LIST");
+    auto* select =
+        workouts_download
+            ->add_option("--select", download.select,
+                         "session indices (see `workouts list`) in the order to download, e.g. 3,0")
+            ->type_name("LIST");
     workouts_download->add_flag(
         "--clear", download.clear,
         "erase every workout on the watch after the download (asks first, unless --yes)");
@@ -121,6 +122,7 @@ int main(int argc, char** argv) {
                      sector_text.c_str());
         return kExitUsage;
     }
+    download.selected = select->count() > 0;
     if (*workouts_download || *workouts_convert) {
         std::string why;
         if (!CheckDownloadOptions(*workouts_convert ? convert : download, why)) {

@@ -159,7 +159,7 @@ int RunWorkoutsList(const Context& context) {
 
 bool CheckDownloadOptions(const DownloadOptions& download, std::string& why) {
     std::vector<std::uint8_t> indices;
-    if (!download.select.empty() && !ParseSelection(download.select, indices)) {
+    if (download.selected && !ParseSelection(download.select, indices)) {
         why = "--select takes session indices 0 to 255 separated by commas, not \"" +
               download.select + "\"";
         return false;
@@ -279,7 +279,7 @@ int RunWorkoutsDownload(const Context& context, const DownloadOptions& download)
         return kExitUsage;
     }
     std::vector<std::uint8_t> selection;
-    if (!download.select.empty()) ParseSelection(download.select, selection);
+    if (download.selected) ParseSelection(download.select, selection);
     SessionFiles files(download);
     if (!files.Open()) return kExitError;
 
