@@ -93,6 +93,9 @@ void WorkoutDownloadOperation::on_directory() {
     const std::size_t steps = mode_ == Mode::summary ? sessions + 1 : sectors + 1;
     host().display().SetRange(0, static_cast<int>(steps));
     host().display().SetPos(0);
+    // One step per sector read (per header in a summary): the bar's default
+    // step of 10 would run it full after a tenth of the download.
+    host().display().SetStep(1);
 
     if (mode_ != Mode::selected && sessions == 0) {
         host().post_result(SDK_MSG_NO_WORKOUTS);
