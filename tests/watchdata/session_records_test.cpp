@@ -5,20 +5,20 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/record_stream.hpp"
-
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "tests/support/record_stream.hpp"
+
 namespace stridelog::watchdata {
 namespace {
 
 using test::Bytes;
+using test::HeaderSector;
 using test::Stream;
 using test::Time;
-using test::HeaderSector;
 constexpr std::int32_t kNone = kNoPosition;
 
 // Reads a stream the way a download does: sector after sector into the
@@ -76,7 +76,12 @@ TEST(TrackDecoder, RecordsAcrossSectorBoundaries) {
     };
     const Case cases[] = {
         {"a record ending at 4128 carries nothing: the next starts the next sector",
-         [&] { auto s = filled(0, 1357); s.full(7000, 1, 0, kTen).end(); return s; }(), 1358,
+         [&] {
+             auto s = filled(0, 1357);
+             s.full(7000, 1, 0, kTen).end();
+             return s;
+         }(),
+         1358,
          {7000}},
         {"ending at 4103: 25 bytes carried, a whole record read from the carry",
          [&] {
@@ -84,21 +89,24 @@ TEST(TrackDecoder, RecordsAcrossSectorBoundaries) {
              s.full(7000, 1, 0, kTen).full(8000, 1, 0, kTen).end();
              return s;
          }(),
-         1348, {7000, 8000}},
+         1348,
+         {7000, 8000}},
         {"ending at 4102: 26 bytes left, the next record read in place, then one byte carried",
          [&] {
              auto s = filled(2, 1343);
              s.full(7000, 1, 0, kTen).delta(0, 5, 5).end();
              return s;
          }(),
-         1346, {7000, 7005}},
+         1346,
+         {7000, 7005}},
         {"a delta split 10/11 across sectors decodes as if whole",
          [&] {
              auto s = filled(1, 1351);
              s.delta(0, 9, 33).end();
              return s;
          }(),
-         1353, {100 + 33}},
+         1353,
+         {100 + 33}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -121,42 +129,49 @@ TEST(TrackDecoder, TimesPositionsAndChecks) {
     const Case cases[] = {
         {"minutes 58, 59, 03: the third point is in the next hour",
          Stream().full(1, 1, 0, {2024, 5, 17, 10, 58, 0}).delta(59, 30, 1).delta(3, 0, 1).end(),
-         {"24-05-17 10:58:00", "24-05-17 10:59:30", "24-05-17 11:03:00"}, {1, 2, 3}},
+         {"24-05-17 10:58:00", "24-05-17 10:59:30", "24-05-17 11:03:00"},
+         {1, 2, 3}},
         {"the hour rolls over midnight into the next day",
          Stream().full(1, 1, 0, {2024, 2, 29, 23, 59, 0}).time_only(0, 10).end(),
-         {"24-02-29 23:59:00", "24-03-01 00:00:10"}, {1, 1}},
+         {"24-02-29 23:59:00", "24-03-01 00:00:10"},
+         {1, 1}},
         {"time-only points stand at the running position",
          Stream().full(50, 1, 0, kTen).delta(0, 5, -20).time_only(0, 9).end(),
-         {"24-05-17 10:00:00", "24-05-17 10:00:05", "24-05-17 10:00:09"}, {50, 30, 30}},
+         {"24-05-17 10:00:00", "24-05-17 10:00:05", "24-05-17 10:00:09"},
+         {50, 30, 30}},
         {"deltas wrap as 32-bit sums",
          Stream().full(0x7FFFFFFF, 1, 0, kTen).delta(0, 1, 1).end(),
-         {"24-05-17 10:00:00", "24-05-17 10:00:01"}, {0x7FFFFFFF, INT32_MIN}},
+         {"24-05-17 10:00:00", "24-05-17 10:00:01"},
+         {0x7FFFFFFF, INT32_MIN}},
         {"month 13 is dropped but its position still counts",
-         Stream()
-             .full(10, 1, 0, kTen)
-             .full(500, 1, 0, {2024, 13, 1, 0, 0, 0})
-             .delta(0, 7, 1)
-             .end(),
-         {"24-05-17 10:00:00", "24-05-17 10:00:07"}, {10, 501}},
+         Stream().full(10, 1, 0, kTen).full(500, 1, 0, {2024, 13, 1, 0, 0, 0}).delta(0, 7, 1).end(),
+         {"24-05-17 10:00:00", "24-05-17 10:00:07"},
+         {10, 501}},
         {"minute and second 60 pass the check, 61 does not",
          Stream().full(1, 1, 0, kTen).delta(60, 60, 1).delta(61, 0, 1).time_only(0, 61).end(),
-         {"24-05-17 10:00:00", "24-05-17 10:60:60"}, {1, 2}},
+         {"24-05-17 10:00:00", "24-05-17 10:60:60"},
+         {1, 2}},
         {"deltas and time-only records before the first full record are skipped",
          Stream().delta(0, 1, 5).time_only(0, 2).full(9, 1, 0, kTen).end(),
-         {"24-05-17 10:00:00"}, {9}},
+         {"24-05-17 10:00:00"},
+         {9}},
         {"a break record first: no points", Stream().end().full(9, 1, 0, kTen), {}, {}},
         {"a marker right after a full record has no position",
          Stream().full(42, 43, 0, kTen).marker({2024, 5, 17, 10, 1, 0}).end(),
-         {"24-05-17 10:00:00", "24-05-17 10:01:00"}, {42, kNone}},
+         {"24-05-17 10:00:00", "24-05-17 10:01:00"},
+         {42, kNone}},
         {"a marker after a delta takes the delta's position",
          Stream().full(42, 43, 0, kTen).delta(0, 1, 1).marker({2024, 5, 17, 10, 1, 0}).end(),
-         {"24-05-17 10:00:00", "24-05-17 10:00:01", "24-05-17 10:01:00"}, {42, 43, 43}},
+         {"24-05-17 10:00:00", "24-05-17 10:00:01", "24-05-17 10:01:00"},
+         {42, 43, 43}},
         {"a marker after a time-only record stands at zero",
          Stream().full(42, 43, 0, kTen).time_only(0, 1).marker({2024, 5, 17, 10, 1, 0}).end(),
-         {"24-05-17 10:00:00", "24-05-17 10:00:01", "24-05-17 10:01:00"}, {42, 42, 0}},
+         {"24-05-17 10:00:00", "24-05-17 10:00:01", "24-05-17 10:01:00"},
+         {42, 42, 0}},
         {"a marker with an impossible time is skipped",
          Stream().full(42, 43, 0, kTen).marker({2024, 2, 30, 10, 1, 0}).end(),
-         {"24-05-17 10:00:00"}, {42}},
+         {"24-05-17 10:00:00"},
+         {42}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -244,7 +259,9 @@ TEST(SessionRecords, HeaderStampsAndBlocks) {
         TimeBytes corrected;
     };
     const Case cases[] = {
-        {"B 20 s after A: +20 s, into the next year", {0, 0, 10, 1, 6, 24}, {20, 0, 10, 1, 6, 24},
+        {"B 20 s after A: +20 s, into the next year",
+         {0, 0, 10, 1, 6, 24},
+         {20, 0, 10, 1, 6, 24},
          {10, 0, 0, 1, 1, 25}},
         {"B before A: back", {0, 0, 10, 1, 6, 24}, {0, 59, 9, 1, 6, 24}, {50, 58, 23, 31, 12, 24}},
         {"an erased stamp: unchanged", erased, {20, 0, 10, 1, 6, 24}, start},
