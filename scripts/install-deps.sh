@@ -9,6 +9,7 @@ packages=(
   libpng-dev zlib1g-dev
   libcurl4-openssl-dev
   locales
+  gpsbabel libxml2-utils jq
 )
 
 missing=()

@@ -359,6 +359,136 @@ asked=$(printf 'n\n' | script -qec "$tool workouts clear" /dev/null | tr -d '\r'
 expect "clear on a terminal asks, and No erases nothing ($asked)" \
     grep -q "Erase every workout on the watch? \[y/N\] .*nothing erased" <<<"$asked"
 
+# ---- Workouts from a simulated watch whose flash this script writes: a
+# directory with three sessions, their header sectors and track records
+# (a full record, then deltas running across a sector boundary and an hour).
+image="$scratch/workouts.bin"
+head -c 1048576 /dev/zero | tr '\0' '\377' >"$image"
+put_sector() { dd of="$image" bs=4096 seek="$1" conv=notrunc status=none; }
+pad_sector() { head -c 4096 "$1" | cat - <(head -c 4096 /dev/zero | tr '\0' '\377') | head -c 4096; }
+header_sector() {  # recorded points, laps, y mo d h mi s, filler: header, laps, stamps A = B
+    {
+        header "$@"
+        for ((i = 48; i < 64; i++)); do bytes 0; done
+        laps "$2"
+    } | binary >"$scratch/sector"
+    {
+        pad_sector "$scratch/sector" | head -c 1648
+        { stamp "$3" "$4" "$5" "$6" "$7" "$8"; stamp "$3" "$4" "$5" "$6" "$7" "$8"; } | binary
+        head -c $((4096 - 1660)) /dev/zero | tr '\0' '\377'
+    }
+}
+# Session 0: 300 points from 10:50:00, 5 s apart: a full record, then deltas.
+s0_longitude() { echo $((85000000 + 1234 * $1)); }
+s0_latitude() { echo $((475000000 - 567 * $1)); }
+{
+    point 0 2026 7 1 10 50 0 "$(s0_longitude 0)" "$(s0_latitude 0)" 400 10 20 30 40
+    for ((i = 1; i < 300; i++)); do
+        t=$((5 * i))
+        bytes 1 0 $(((50 + t / 60) % 60)) $((t % 60))
+        le 4 1234
+        le 4 -567
+        le 2 1
+        le 2 "$i"
+        le 2 20
+        le 2 30
+        bytes 40
+    done
+    bytes 15
+} | binary >"$scratch/track0"
+expect "session 0's records run into a second track sector" test "$(stat -c %s "$scratch/track0")" -gt 4096
+header_sector 300 2 2026 7 1 10 50 0 1 | put_sector 5
+pad_sector "$scratch/track0" | put_sector 6
+tail -c +4097 "$scratch/track0" >"$scratch/track0b"
+pad_sector "$scratch/track0b" | put_sector 7
+# Session 1: 3 points at 2026-07-02 08:00:00.
+header_sector 3 0 2026 7 2 8 0 0 2 | put_sector 9
+{
+    point 0 2026 7 2 8 0 0 -1000000 -2000000 5 0 0 0 0
+    bytes 1 0 0 10
+    le 4 -100
+    le 4 -100
+    le 2 0
+    le 2 0
+    le 2 0
+    le 2 0
+    bytes 0
+    bytes 2 0 20 15
+} | binary >"$scratch/track1"
+pad_sector "$scratch/track1" | put_sector 10
+# Session 2: no track points, two laps.
+header_sector 0 2 2026 7 3 7 0 0 3 | put_sector 12
+{
+    for ((i = 0; i < 256; i++)); do bytes 255; done
+    bytes 5 6 7 255 9 10 255 12 255 255
+} | binary >"$scratch/sector"
+pad_sector "$scratch/sector" | put_sector 0
+s0_expected() {
+    local i t
+    for ((i = 0; i < 300; i++)); do
+        t=$((5 * i))
+        printf '%s,%s,%s\n' "$(date -u -d "@$(date -d "2026-07-01 10:50:00 $t seconds" +%s)" +%FT%TZ)" \
+            "$(e7 "$(s0_latitude "$i")")" "$(e7 "$(s0_longitude "$i")")"
+    done
+}
+want0=$(TZ=Europe/Berlin s0_expected)
+watch=(--simulate --sim-image "$image")
+run=(env TZ=Europe/Berlin "$tool")
+check "workouts list" 0 "index  start                points  laps
+    0  2026-07-01T10:50:00     300     2
+    1  2026-07-02T08:00:00       3     0
+    2  2026-07-03T07:00:00       0     2" "^$" "${watch[@]}" workouts list
+check "workouts list as JSON" 0 '{"workouts":[{"index":0,"laps":2,"recorded_points":300,"start":"2026-07-01T10:50:00"},{"index":1,"laps":0,"recorded_points":3,"start":"2026-07-02T08:00:00"},{"index":2,"laps":2,"recorded_points":0,"start":"2026-07-03T07:00:00"}]}' \
+    "^$" --json "${watch[@]}" workouts list
+dl="$scratch/downloads"
+check "download: GPX into the folder, with --raw" 0 "$dl/2026-07-01T10-50-00.gpx
+$dl/2026-07-02T08-00-00.gpx
+$dl/2026-07-03T07-00-00.gpx" "^$" --raw "$scratch/raw-dl" "${watch[@]}" workouts download --out "$dl"
+expect "download: gpsbabel reads session 0's 300 points, across the sector and the hour" \
+    test "$(read_back gpx "$dl/2026-07-01T10-50-00.gpx")" = "$want0"
+expect "download: well-formed GPX" xmllint --noout "$dl"/*.gpx
+check "download: TCX" 0 "$dl/2026-07-01T10-50-00.tcx
+$dl/2026-07-02T08-00-00.tcx
+$dl/2026-07-03T07-00-00.tcx" "^$" "${watch[@]}" workouts download --format tcx --out "$dl"
+expect "download: gpsbabel reads the same from the TCX" \
+    test "$(read_back gtrnctr "$dl/2026-07-01T10-50-00.tcx")" = "$want0"
+expect "download: well-formed TCX" xmllint --noout "$dl"/*.tcx
+check "download: JSON" 0 "$dl/2026-07-01T10-50-00.json
+$dl/2026-07-02T08-00-00.json
+$dl/2026-07-03T07-00-00.json" "^$" "${watch[@]}" workouts download --format json --out "$dl"
+expect "download: the JSON export has the same points" \
+    test "$(from_json "$dl/2026-07-01T10-50-00.json")" = "$want0"
+expect "download: session 1's time-only record keeps the last position" \
+    test "$(jq -c '[.points[2].record_type, .points[2].time, .points[2].longitude_e7]' "$dl/2026-07-02T08-00-00.json")" = '[2,"2026-07-02T08:00:20",-1000100]'
+expect "--raw: the session blocks and the end" test -f "$scratch/raw-dl/2008-001.bin" -a -f "$scratch/raw-dl/2007-000.bin"
+check "--raw blocks convert to the same GPX" 0 "$scratch/reconv/2026-07-01T10-50-00.gpx" "^$" \
+    workouts convert --out "$scratch/reconv" "$scratch/raw-dl/2008-000.bin"
+expect "--raw blocks convert to the same GPX: identical" \
+    same "$scratch/reconv/2026-07-01T10-50-00.gpx" "$dl/2026-07-01T10-50-00.gpx"
+check "download --new: nothing new the second time" 0 "" "no new workouts \(3 already downloaded\)" \
+    "${watch[@]}" workouts download --new --out "$dl"
+check "download --select 1,0: in that order" 0 "$scratch/sel/2026-07-02T08-00-00.gpx
+$scratch/sel/2026-07-01T10-50-00.gpx" "^$" "${watch[@]}" workouts download --select 1,0 --out "$scratch/sel"
+check "download --select 1,1: one file" 0 "$scratch/twice/2026-07-02T08-00-00.gpx" "^$" \
+    "${watch[@]}" workouts download --select 1,1 --out "$scratch/twice"
+check "download --select 7: no such session" 1 "" "^error 0x1006 " "${watch[@]}" workouts download --select 7 --out "$scratch/none"
+expect "download --select 7: no file" test -z "$(ls -A "$scratch/none")"
+run=("$tool")
+cp "$image" "$scratch/workouts-kept.bin"
+check "download --select 1 --clear --yes: the file, then the whole watch erased" 0 \
+    "$scratch/cleared/2026-07-02T08-00-00.gpx" "erases every session on the watch, not only the selected" \
+    --yes "${watch[@]}" workouts download --select 1 --clear --out "$scratch/cleared"
+check "after --clear the watch holds no workouts" 0 "no workouts on the watch" "^$" "${watch[@]}" workouts list
+check "download of an empty watch: a friendly message" 0 "" "^no workouts on the watch$" \
+    "${watch[@]}" workouts download --out "$scratch/empty"
+cp "$scratch/workouts-kept.bin" "$image"
+check "clear --yes" 0 "" "every workout on the watch erased" "${watch[@]}" workouts clear --yes
+check "after clear the watch holds no workouts" 0 '{"workouts":[]}' "^$" --json "${watch[@]}" workouts list
+cp "$scratch/workouts-kept.bin" "$image"
+asked=$(printf 'y\n' | script -qec "$tool ${watch[*]} workouts clear" /dev/null | tr -d '\r' | tr '\n' ' ')
+expect "clear on a terminal: Yes erases ($asked)" grep -q "\[y/N\] .*every workout on the watch erased" <<<"$asked"
+check "after Yes the watch holds no workouts" 0 '{"workouts":[]}' "^$" --json "${watch[@]}" workouts list
+
 leftovers() {  # no temporary folder, no simulator of this script still running
     [ -z "$(ls -A "$TMPDIR")" ] || return 1
     local cmdline
