@@ -72,6 +72,8 @@ const std::vector<Point> kPoints = {
     {0x03, 0, {26, 3, 14, 9, 5, 12}, kNoPosition, 0, 0, 0, 0, 0, 1},
     {0x01, 9, {26, 3, 14, 9, 59, 58}, -1234567, -339999999, -12, 65535, 2, 3, 255},
     {0x02, 0, {26, 3, 14, 10, 0, 3}, -1234567, -339999999, -12, 0, 0, 0, 0},
+    {0x03, 0, {26, 3, 14, 10, 0, 4}, 0, 0, 0, 0, 0, 0, 2},
+    {0x01, 0, {26, 3, 14, 10, 0, 5}, 0, 10, 0, 0, 0, 0, 0},
 };
 
 TEST(SessionBlock, ReadsEveryFieldOfATrackBlock) {
@@ -100,6 +102,8 @@ TEST(SessionBlock, ReadsEveryFieldOfATrackBlock) {
     EXPECT_EQ(p.m3, 3);
     EXPECT_EQ(p.m4, 255);
     EXPECT_FALSE(s->points[1].has_position());
+    EXPECT_FALSE(s->points[4].has_position());  // 0/0: a marker before any position
+    EXPECT_TRUE(s->points[5].has_position());   // on the prime meridian
     EXPECT_TRUE(s->has_track);
 }
 
@@ -247,6 +251,7 @@ TEST(Gpx, PointsWithPositionInUtcWithValuesAndLaps) {
         {"47.5678901", "8.5123456", "412", "2026-03-14T07:05:09Z", "100", "200", "300", "40"},
         {"-33.9999999", "-0.1234567", "-12", "2026-03-14T07:59:58Z", "65535", "2", "3", "255"},
         {"-33.9999999", "-0.1234567", "-12", "2026-03-14T08:00:03Z", "0", "0", "0", "0"},
+        {"0.0000010", "0.0000000", "0", "2026-03-14T08:00:05Z", "0", "0", "0", "0"},
     };
     EXPECT_EQ(found, want) << gpx;
     EXPECT_NE(gpx.find("<metadata>\n    <time>2026-03-14T07:05:09Z</time>"), std::string::npos);

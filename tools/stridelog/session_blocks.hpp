@@ -51,7 +51,11 @@ struct TrackPoint {
     std::uint8_t m4 = 0;
 
     int record_type() const { return record_header & 0x0F; }
-    bool has_position() const { return longitude != kNoPosition; }
+    // A marker recorded before any position carries 0/0: no place either, and
+    // drawing it would send the track to the Gulf of Guinea.
+    bool has_position() const {
+        return longitude != kNoPosition && !(longitude == 0 && latitude == 0);
+    }
 };
 
 constexpr std::size_t kSessionHeaderSize = 48;
