@@ -83,6 +83,7 @@ struct ExpectedSession {
     std::vector<TrackPoint> points;
     std::vector<std::uint8_t> sectors;  // header sector first, then track sectors
     std::size_t stream_bytes = 0;       // record bytes, end marker not counted
+    bool operator==(const ExpectedSession&) const = default;
 };
 
 struct WorkoutLayout {
