@@ -2,6 +2,8 @@
 
 #include "watchdata/long_version_operation.hpp"
 #include "watchdata/sector_read_operation.hpp"
+#include "watchdata/workout_clearing.hpp"
+#include "watchdata/workout_download_operation.hpp"
 
 namespace stridelog::sdk {
 
@@ -53,6 +55,17 @@ std::unique_ptr<watchdata::Operation> MakeOperation(const TaskRequest& request,
             return std::make_unique<watchdata::LongVersionOperation>(host);
         case OperationCode::read_sector:
             return std::make_unique<watchdata::SectorReadOperation>(host, request.sector);
+        case OperationCode::workouts:
+        case OperationCode::selected_workouts: {
+            using Mode = watchdata::WorkoutDownloadOperation::Mode;
+            const Mode mode = request.task == TASK_WORKOUT_SUMMARY     ? Mode::summary
+                              : request.task == TASK_SELECTED_WORKOUTS ? Mode::selected
+                                                                       : Mode::all;
+            return std::make_unique<watchdata::WorkoutDownloadOperation>(
+                host, mode, request.sessions, request.clear_after_download);
+        }
+        case OperationCode::clear_workouts:
+            return std::make_unique<watchdata::ClearWorkoutsOperation>(host);
         default:
             return nullptr;
     }

@@ -80,6 +80,7 @@ class CSdkTaskDlg final : private watchdata::TaskHost {
     TaskDisplay& display() override { return *display_; }
     watchdata::FlashTransfer& transfer() override { return *transfer_; }
     const watchdata::WatchFacts& watch() const override { return facts_; }
+    HWND host_window() const override { return host_; }
     void set_timer(UINT_PTR id, std::uint32_t ms) override;
     void kill_timer(UINT_PTR id) override;
     void post_to_self(UINT message) override;

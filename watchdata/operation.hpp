@@ -60,6 +60,8 @@ class TaskHost {
     virtual TaskDisplay& display() = 0;
     virtual FlashTransfer& transfer() = 0;
     virtual const WatchFacts& watch() const = 0;
+    // The host window the notifications go to (for the log).
+    virtual HWND host_window() const = 0;
 
     virtual void set_timer(UINT_PTR id, std::uint32_t ms) = 0;
     virtual void kill_timer(UINT_PTR id) = 0;

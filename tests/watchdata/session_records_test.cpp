@@ -1,0 +1,303 @@
+// The session decoder over record streams built here byte by byte: where
+// records fall against sector boundaries, the hour roll, the record check, the
+// position a marker takes, the start-time correction and fix-up, the blocks.
+#include "watchdata/session_records.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/support/record_stream.hpp"
+
+namespace stridelog::watchdata {
+namespace {
+
+using test::Bytes;
+using test::HeaderSector;
+using test::Stream;
+using test::Time;
+constexpr std::int32_t kNone = kNoPosition;
+
+// Reads a stream the way a download does: sector after sector into the
+// decode buffer behind the carry area.
+std::vector<TrackPoint> Decode(TrackDecoder& decoder, const Bytes& stream,
+                               std::vector<std::string>* log = nullptr) {
+    std::vector<std::string> lines;
+    decoder.begin_session();
+    std::array<std::uint8_t, kDecodeBufferSize> buffer{};
+    const std::size_t sectors = (stream.size() + 4095) / 4096;
+    for (std::size_t s = 0; s < sectors; ++s) {
+        std::fill(buffer.begin() + 32, buffer.end(), std::uint8_t{0xFF});
+        const std::size_t n = std::min<std::size_t>(4096, stream.size() - s * 4096);
+        std::memcpy(buffer.data() + 32, stream.data() + s * 4096, n);
+        if (decoder.decode_sector(buffer, static_cast<std::uint8_t>(s + 5), lines) ==
+            TrackDecoder::Outcome::stream_ended)
+            break;
+    }
+    if (log) *log = lines;
+    return decoder.points();
+}
+
+std::int32_t Lon(const TrackPoint& p) {
+    return static_cast<std::int32_t>(p[8] | p[9] << 8 | p[10] << 16 |
+                                     static_cast<std::uint32_t>(p[11]) << 24);
+}
+std::int32_t Lat(const TrackPoint& p) {
+    return static_cast<std::int32_t>(p[12] | p[13] << 8 | p[14] << 16 |
+                                     static_cast<std::uint32_t>(p[15]) << 24);
+}
+std::string When(const TrackPoint& p) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02u-%02u-%02u %02u:%02u:%02u", p[2], p[3], p[4], p[5], p[6],
+                  p[7]);
+    return text;
+}
+
+constexpr Time kTen{2024, 5, 17, 10, 0, 0};
+
+TEST(TrackDecoder, RecordsAcrossSectorBoundaries) {
+    // Sector fillers: a full record, markers and time-only records up to the
+    // byte where the record under test starts.
+    auto filled = [](int markers, int time_only) {
+        Stream s;
+        s.full(100, 200, 0, kTen);
+        for (int i = 0; i < markers; ++i) s.marker(kTen);
+        s.time_only(time_only);
+        return s;
+    };
+    struct Case {
+        const char* legend;
+        Stream stream;
+        std::size_t filler_points;
+        std::vector<std::int32_t> tail_longitudes;  // of the points after the filler
+    };
+    const Case cases[] = {
+        {"a record ending at 4128 carries nothing: the next starts the next sector",
+         [&] {
+             auto s = filled(0, 1357);
+             s.full(7000, 1, 0, kTen).end();
+             return s;
+         }(),
+         1358,
+         {7000}},
+        {"ending at 4103: 25 bytes carried, a whole record read from the carry",
+         [&] {
+             auto s = filled(1, 1346);
+             s.full(7000, 1, 0, kTen).full(8000, 1, 0, kTen).end();
+             return s;
+         }(),
+         1348,
+         {7000, 8000}},
+        {"ending at 4102: 26 bytes left, the next record read in place, then one byte carried",
+         [&] {
+             auto s = filled(2, 1343);
+             s.full(7000, 1, 0, kTen).delta(0, 5, 5).end();
+             return s;
+         }(),
+         1346,
+         {7000, 7005}},
+        {"a delta split 10/11 across sectors decodes as if whole",
+         [&] {
+             auto s = filled(1, 1351);
+             s.delta(0, 9, 33).end();
+             return s;
+         }(),
+         1353,
+         {100 + 33}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        ASSERT_GT(c.stream.bytes.size(), 4096u);
+        TrackDecoder decoder;
+        const auto points = Decode(decoder, c.stream.bytes);
+        ASSERT_EQ(points.size(), c.filler_points + c.tail_longitudes.size());
+        for (std::size_t i = 0; i < c.tail_longitudes.size(); ++i)
+            EXPECT_EQ(Lon(points[c.filler_points + i]), c.tail_longitudes[i]) << "tail " << i;
+    }
+}
+
+TEST(TrackDecoder, TimesPositionsAndChecks) {
+    struct Case {
+        const char* legend;
+        Stream stream;
+        std::vector<std::string> times;
+        std::vector<std::int32_t> longitudes;
+    };
+    const Case cases[] = {
+        {"minutes 58, 59, 03: the third point is in the next hour",
+         Stream().full(1, 1, 0, {2024, 5, 17, 10, 58, 0}).delta(59, 30, 1).delta(3, 0, 1).end(),
+         {"24-05-17 10:58:00", "24-05-17 10:59:30", "24-05-17 11:03:00"},
+         {1, 2, 3}},
+        {"the hour rolls over midnight into the next day",
+         Stream().full(1, 1, 0, {2024, 2, 29, 23, 59, 0}).time_only(0, 10).end(),
+         {"24-02-29 23:59:00", "24-03-01 00:00:10"},
+         {1, 1}},
+        {"time-only points stand at the running position",
+         Stream().full(50, 1, 0, kTen).delta(0, 5, -20).time_only(0, 9).end(),
+         {"24-05-17 10:00:00", "24-05-17 10:00:05", "24-05-17 10:00:09"},
+         {50, 30, 30}},
+        {"deltas wrap as 32-bit sums",
+         Stream().full(0x7FFFFFFF, 1, 0, kTen).delta(0, 1, 1).end(),
+         {"24-05-17 10:00:00", "24-05-17 10:00:01"},
+         {0x7FFFFFFF, INT32_MIN}},
+        {"month 13 is dropped but its position still counts",
+         Stream().full(10, 1, 0, kTen).full(500, 1, 0, {2024, 13, 1, 0, 0, 0}).delta(0, 7, 1).end(),
+         {"24-05-17 10:00:00", "24-05-17 10:00:07"},
+         {10, 501}},
+        {"minute and second 60 pass the check, 61 does not",
+         Stream().full(1, 1, 0, kTen).delta(60, 60, 1).delta(61, 0, 1).time_only(0, 61).end(),
+         {"24-05-17 10:00:00", "24-05-17 10:60:60"},
+         {1, 2}},
+        {"deltas and time-only records before the first full record are skipped",
+         Stream().delta(0, 1, 5).time_only(0, 2).full(9, 1, 0, kTen).end(),
+         {"24-05-17 10:00:00"},
+         {9}},
+        {"a break record first: no points", Stream().end().full(9, 1, 0, kTen), {}, {}},
+        {"a marker right after a full record has no position",
+         Stream().full(42, 43, 0, kTen).marker({2024, 5, 17, 10, 1, 0}).end(),
+         {"24-05-17 10:00:00", "24-05-17 10:01:00"},
+         {42, kNone}},
+        {"a marker after a delta takes the delta's position",
+         Stream().full(42, 43, 0, kTen).delta(0, 1, 1).marker({2024, 5, 17, 10, 1, 0}).end(),
+         {"24-05-17 10:00:00", "24-05-17 10:00:01", "24-05-17 10:01:00"},
+         {42, 43, 43}},
+        {"a marker after a time-only record stands at zero",
+         Stream().full(42, 43, 0, kTen).time_only(0, 1).marker({2024, 5, 17, 10, 1, 0}).end(),
+         {"24-05-17 10:00:00", "24-05-17 10:00:01", "24-05-17 10:01:00"},
+         {42, 42, 0}},
+        {"a marker with an impossible time is skipped",
+         Stream().full(42, 43, 0, kTen).marker({2024, 2, 30, 10, 1, 0}).end(),
+         {"24-05-17 10:00:00"},
+         {42}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        TrackDecoder decoder;
+        const auto points = Decode(decoder, c.stream.bytes);
+        std::vector<std::string> times;
+        std::vector<std::int32_t> longitudes;
+        for (const auto& p : points) {
+            times.push_back(When(p));
+            longitudes.push_back(Lon(p));
+        }
+        EXPECT_EQ(times, c.times);
+        EXPECT_EQ(longitudes, c.longitudes);
+    }
+}
+
+TEST(TrackDecoder, MarkersOpeningASessionTakeWhatTheDownloadLastKept) {
+    struct Case {
+        const char* legend;
+        Stream first_session;  // empty: the marker opens the download
+        std::int32_t longitude, latitude;
+    };
+    const Case cases[] = {
+        {"opening the download: zero", Stream(), 0, 0},
+        {"after a session that ended on a delta: its position",
+         Stream().full(70, 80, 0, kTen).delta(0, 1, 1, 1).end(), 71, 81},
+        {"after a session that ended on a full record: no position",
+         Stream().full(70, 80, 0, kTen).end(), kNone, 0},
+        {"after a session that ended on a time-only record: zero",
+         Stream().full(70, 80, 0, kTen).time_only(0, 1).end(), 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        TrackDecoder decoder;
+        if (!c.first_session.bytes.empty()) Decode(decoder, c.first_session.bytes);
+        const auto points = Decode(decoder, Stream().marker(kTen).end().bytes);
+        ASSERT_EQ(points.size(), 1u);
+        EXPECT_EQ(Lon(points[0]), c.longitude);
+        EXPECT_EQ(Lat(points[0]), c.latitude);
+    }
+}
+
+TEST(TrackDecoder, BreakLineNamesSectorAndOffset) {
+    TrackDecoder decoder;
+    std::vector<std::string> log;
+    Decode(decoder, Stream().full(1, 1, 0, kTen).end().bytes, &log);
+    EXPECT_EQ(log, (std::vector<std::string>{"Sector:Offset (Hex)= 05:0019 break"}));
+}
+
+TEST(SessionRecords, LeadingPointsWithoutPositionTakeTheStart) {
+    auto point = [](std::int32_t lon, int h, int m, int s) {
+        Stream st;
+        st.full(lon, 1, 0, {2024, 5, 17, h, m, s});
+        TrackPoint p;
+        std::copy_n(st.bytes.begin(), 25, p.begin());
+        return p;
+    };
+    const TimeBytes start{0, 30, 12, 17, 5, 24};  // 12:30:00, stamp order
+    std::vector<TrackPoint> points = {point(kNone, 10, 0, 0), point(kNone, 10, 0, 5),
+                                      point(kNone, 10, 0, 9), point(5, 10, 0, 12),
+                                      point(kNone, 10, 0, 15)};
+    fix_up_leading_points(points, start);
+    std::vector<std::string> times;
+    for (const auto& p : points) times.push_back(When(p));
+    EXPECT_EQ(times, (std::vector<std::string>{"24-05-17 12:30:00", "24-05-17 12:30:05",
+                                               "24-05-17 12:30:09", "24-05-17 10:00:12",
+                                               "24-05-17 10:00:15"}));
+
+    std::vector<TrackPoint> placed = {point(5, 10, 0, 0), point(kNone, 10, 0, 5)};
+    fix_up_leading_points(placed, start);
+    EXPECT_EQ(When(placed[0]), "24-05-17 12:30:00");
+    EXPECT_EQ(When(placed[1]), "24-05-17 10:00:05") << "only the first moves";
+
+    std::vector<TrackPoint> kept = {point(kNone, 10, 0, 0)};
+    fix_up_leading_points(kept, TimeBytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+    EXPECT_EQ(When(kept[0]), "24-05-17 10:00:00") << "an erased start moves nothing";
+}
+
+TEST(SessionRecords, HeaderStampsAndBlocks) {
+    const TimeBytes start{50, 59, 23, 31, 12, 24};  // 2024-12-31 23:59:50
+    const TimeBytes erased{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    struct Case {
+        const char* legend;
+        TimeBytes a, b;
+        TimeBytes corrected;
+    };
+    const Case cases[] = {
+        {"B 20 s after A: +20 s, into the next year",
+         {0, 0, 10, 1, 6, 24},
+         {20, 0, 10, 1, 6, 24},
+         {10, 0, 0, 1, 1, 25}},
+        {"B before A: back", {0, 0, 10, 1, 6, 24}, {0, 59, 9, 1, 6, 24}, {50, 58, 23, 31, 12, 24}},
+        {"an erased stamp: unchanged", erased, {20, 0, 10, 1, 6, 24}, start},
+        {"a stamp on 30 February: unchanged", {0, 0, 10, 30, 2, 24}, {20, 0, 10, 1, 6, 24}, start},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        const SessionRecord session = read_session_header(HeaderSector(0, 3, start, c.a, c.b));
+        EXPECT_EQ(session.start_stamp(), c.corrected);
+        const auto block = build_session_block(session);
+        ASSERT_EQ(block.size(), 108u) << "60 + 3 laps of 16";
+        EXPECT_TRUE(std::equal(c.a.begin(), c.a.end(), block.begin())) << "stamp A as stored";
+        EXPECT_TRUE(std::equal(c.b.begin(), c.b.end(), block.begin() + 6)) << "stamp B as stored";
+        EXPECT_TRUE(std::equal(c.corrected.begin(), c.corrected.end(), block.begin() + 15));
+        EXPECT_EQ(block[12 + 9], 9) << "header bytes passed through";
+        EXPECT_EQ(block[60 + 47], 47) << "the third lap's last byte";
+    }
+
+    SessionRecord two_laps = read_session_header(HeaderSector(1000, 2, start, erased, erased));
+    std::vector<TrackPoint> points(1000);
+    for (std::size_t i = 0; i < points.size(); ++i) points[i].fill(static_cast<std::uint8_t>(i));
+    const auto block = build_session_block(two_laps, points);
+    ASSERT_EQ(block.size(), 25096u);
+    EXPECT_EQ(block[92] | block[93] << 8 | block[94] << 16 | block[95] << 24, 1000);
+    EXPECT_EQ(block[96 + 25 * 999], static_cast<std::uint8_t>(999));
+
+    SessionRecord many = read_session_header(HeaderSector(0, 255, start, erased, erased));
+    EXPECT_EQ(build_session_block(many).size(), 60u + 16u * 255u)
+        << "a lap count past the sector's room still gives the block the header promises";
+
+    const SessionHeader headers[2] = {two_laps.header, many.header};
+    const auto summary = build_summary_block(headers);
+    ASSERT_EQ(summary.size(), 4u + 96u);
+    EXPECT_EQ(summary[0], 2);
+    EXPECT_TRUE(std::equal(many.header.begin(), many.header.end(), summary.begin() + 52));
+}
+
+}  // namespace
+}  // namespace stridelog::watchdata
