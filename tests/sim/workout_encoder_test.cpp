@@ -5,6 +5,8 @@
 #include "sim/workout_encoder.hpp"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <set>
 
 #include "sim/realistic_content.hpp"
+#include "tests/sim/pty_client.hpp"
 
 namespace stridelog::sim {
 namespace {
@@ -398,6 +401,63 @@ TEST(RealisticContent, GenerateFlagWritesTheImageForTheStatusLayout) {
     ASSERT_TRUE(written.load(image.string(), error)) << error;
     generate_realistic_flash(want, false);
     EXPECT_TRUE(std::equal(want.bytes().begin(), want.bytes().end(), written.bytes().begin()));
+    std::filesystem::remove(image);
+}
+
+// The directory bytes a running `stridelog-sim --realistic [--image FILE]` serves.
+Bytes served_directory(const std::filesystem::path& exe, const std::string& image) {
+    int out[2];
+    if (::pipe(out) != 0) return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        if (image.empty())
+            ::execl(exe.c_str(), exe.c_str(), "--realistic", "--baud", "0",
+                    static_cast<char*>(nullptr));
+        else
+            ::execl(exe.c_str(), exe.c_str(), "--realistic", "--baud", "0", "--image",
+                    image.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string pty;
+    char c = 0;
+    pollfd p{out[0], POLLIN, 0};
+    while (::poll(&p, 1, 5000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') pty += c;
+    ::close(out[0]);
+    Bytes directory;
+    if (!pty.empty()) {
+        test::PtyClient client(pty);
+        if (client.send({0x12, 0x00, 0x01, 0x00, 16})) {
+            const auto replies = client.receive(1);
+            if (replies.size() == 1) directory = replies[0];
+        }
+    }
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return directory;
+}
+
+TEST(RealisticContent, RealisticFlagServesItUnlessAnImageExists) {
+    const std::filesystem::path exe =
+        std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "sim" /
+        "stridelog-sim";
+    Flash want;
+    generate_realistic_flash(want, true);
+    Bytes reply{0x13};
+    const Bytes runs = want.read(256, 16);
+    reply.insert(reply.end(), runs.begin(), runs.end());
+    EXPECT_EQ(served_directory(exe, ""), reply);
+
+    const auto image =
+        std::filesystem::temp_directory_path() / ("erased_" + std::to_string(::getpid()) + ".bin");
+    Flash erased;
+    std::string error;
+    ASSERT_TRUE(erased.save(image.string(), error)) << error;
+    Bytes erased_reply(17, 0xFF);
+    erased_reply[0] = 0x13;
+    EXPECT_EQ(served_directory(exe, image.string()), erased_reply) << "the image wins";
     std::filesystem::remove(image);
 }
 
