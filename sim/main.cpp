@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <set>
@@ -20,6 +21,7 @@
 
 #include "cable/cable_identity.hpp"
 #include "sim/pty_server.hpp"
+#include "sim/realistic_content.hpp"
 #include "sim/watch.hpp"
 
 namespace {
@@ -114,6 +116,8 @@ int main(int argc, char** argv) {
     std::string status_hex = "01000001";
     std::string device_map;
     std::uint32_t reboot_ms = 5000;
+    std::string generate;
+    bool realistic = false;
     app.add_option("--image", image,
                    "Flash image file (1 MiB); loaded when present, saved on exit");
     app.add_option("--baud", baud, "Line rate to pace at; 0 for no pacing")->capture_default_str();
@@ -127,6 +131,11 @@ int main(int argc, char** argv) {
                    "Device-map file to announce the pty in (as a cable on COM40 and up)");
     app.add_option("--reboot-ms", reboot_ms, "Silence after a program update")
         ->capture_default_str();
+    app.add_option(
+        "--generate", generate,
+        "Write the realistic flash image (sessions, directory, version) to FILE and exit");
+    app.add_flag("--realistic", realistic,
+                 "Serve the realistic content (an --image FILE that exists is loaded instead)");
     CLI11_PARSE(app, argc, argv);
 
     WatchConfig config;
@@ -149,6 +158,19 @@ int main(int argc, char** argv) {
             NumericVersion{static_cast<std::uint16_t>(major), static_cast<std::uint16_t>(minor)};
     }
 
+    // The reserved tail follows the status reply the watch will give.
+    const bool large_reserve = stridelog::sim::uses_large_reserve(config.status_bytes);
+    if (!generate.empty()) {
+        stridelog::sim::Flash flash;
+        stridelog::sim::generate_realistic_flash(flash, large_reserve);
+        std::string error;
+        if (!flash.save(generate, error)) {
+            std::cerr << "stridelog-sim: " << error << '\n';
+            return 1;
+        }
+        return 0;
+    }
+
     // Signals are taken by sigwait below; block them before any thread starts.
     sigset_t signals;
     sigemptyset(&signals);
@@ -163,8 +185,12 @@ int main(int argc, char** argv) {
         std::cerr << "stridelog-sim: " << e.what() << '\n';
         return 1;
     }
-    // Generated content (sessions, paths, settings) would be stored into the
-    // flash here; without it the watch starts with the image or erased flash.
+    // A saved image holds what earlier runs changed, so it wins over fresh content.
+    std::error_code ignored;
+    if (realistic && (image.empty() || !std::filesystem::exists(image, ignored)))
+        watch->with_flash([&](stridelog::sim::Flash& flash) {
+            stridelog::sim::generate_realistic_flash(flash, large_reserve);
+        });
 
     PtyServer server;
     if (!server.start(*watch, baud)) {

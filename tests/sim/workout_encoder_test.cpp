@@ -1,0 +1,396 @@
+// The workout flash as a host's reader meets it: records laid out across
+// sectors so that reading each sector into a 4128-byte buffer at offset 32 and
+// carrying an unread tail of at most 25 bytes yields the planned stream; the
+// directory and usage bitmap; and the points a correct reader must deliver.
+#include "sim/workout_encoder.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <set>
+
+#include "sim/realistic_content.hpp"
+
+namespace stridelog::sim {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using T = RecordType;
+
+// Records as the host's reader walks them: a record is taken while 26 or more
+// bytes of the buffer are unread, else the tail moves in front of the next sector.
+struct ReadRecord {
+    Bytes bytes;
+    std::size_t sector_index;  // among the track sectors
+    std::size_t position;      // in the 4128-byte buffer
+};
+struct ReadResult {
+    std::vector<ReadRecord> records;
+    bool ended_by_marker = false;
+    std::size_t carried_mid_record = 0;  // carries that split a record
+};
+ReadResult read_like_a_host(const Flash& flash, const std::vector<std::uint8_t>& sectors) {
+    static constexpr std::size_t kLength[] = {25, 21, 3, 8};
+    ReadResult out;
+    Bytes buffer(4128);
+    std::size_t index = 1, position = 32;
+    if (sectors.size() < 2) return out;
+    flash.read(sectors[1] * 4096u, std::span(buffer).subspan(32));
+    for (;;) {
+        const std::uint8_t type = buffer[position] & 0x0F;
+        if (type > 3) {
+            out.ended_by_marker = true;
+            return out;
+        }
+        out.records.push_back(
+            {Bytes(buffer.begin() + position, buffer.begin() + position + kLength[type]), index - 1,
+             position});
+        position += kLength[type];
+        const std::size_t remaining = 4128 - position;
+        if (remaining > 25) continue;
+        std::memmove(&buffer[32 - remaining], &buffer[position], remaining);
+        position = 32 - remaining;
+        if (++index == sectors.size()) return out;
+        flash.read(sectors[index] * 4096u, std::span(buffer).subspan(32));
+        const std::uint8_t next = buffer[position] & 0x0F;
+        if (remaining > 0 && next <= 3 && remaining < kLength[next]) ++out.carried_mid_record;
+    }
+}
+
+PlannedPoint point(T type, int hour, int minute, int second, std::int32_t lon = 85'000'000,
+                   std::int32_t lat = 470'000'000) {
+    PlannedPoint p;
+    p.type = type;
+    p.time = {2026, 5, 1, hour, minute, second};
+    p.longitude = lon;
+    p.latitude = lat;
+    p.altitude = 400;
+    p.m1 = 0x1234;
+    p.m2 = 0x5678;
+    p.m3 = 0x9ABC;
+    p.m4 = 0xDE;
+    p.byte1 = 7;
+    return p;
+}
+
+// A stream of record types, one second apart from 10:00:00.
+SessionPlan stream_of(const std::vector<std::pair<T, int>>& runs) {
+    SessionPlan plan;
+    plan.start = {2026, 5, 1, 10, 0, 0};
+    int second = 0;
+    for (const auto& [type, count] : runs)
+        for (int i = 0; i < count; ++i, ++second)
+            plan.points.push_back(point(type, 10 + second / 3600, second / 60 % 60, second % 60,
+                                        85'000'000 + second * 10));
+    return plan;
+}
+
+TEST(WorkoutLayout, RecordsLandWhereTheReaderTakesThem) {
+    struct Row {
+        const char* legend;
+        std::vector<std::pair<T, int>> runs;
+        std::size_t track_sectors;
+        bool marker_read;
+        std::size_t last_position;  // in the reader's buffer
+        std::size_t last_sector;
+    };
+    const std::vector<Row> rows = {
+        {"stream ends at the sector's end: its last 18 bytes are carried, the marker follows",
+         {{T::full, 1}, {T::delta, 193}, {T::time_only, 6}},
+         2,
+         true,
+         29,
+         1},
+        {"stream ends 26 bytes before the end: the marker is read in place",
+         {{T::full, 1}, {T::delta, 191}, {T::marker, 2}, {T::time_only, 6}},
+         1,
+         true,
+         4099,
+         0},
+        {"a record read with 26 bytes left; the 18 after it in the last sector are never read",
+         {{T::full, 1}, {T::delta, 191}, {T::marker, 2}, {T::time_only, 6}, {T::marker, 1}},
+         1,
+         false,
+         4102,
+         0},
+        {"a record starting 25 bytes before the end carries to offset 7",
+         {{T::full, 1}, {T::delta, 192}, {T::marker, 1}, {T::time_only, 2}, {T::full, 1}},
+         2,
+         true,
+         7,
+         1},
+        {"a delta split 10/11 is read whole from offset 22",
+         {{T::full, 1}, {T::marker, 1}, {T::delta, 194}},
+         2,
+         true,
+         22,
+         1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.legend);
+        Flash flash;
+        const SessionPlan plan = stream_of(row.runs);
+        const auto expected = write_workouts(flash, {plan}, {});
+        ASSERT_EQ(expected[0].sectors.size(), 1 + row.track_sectors);
+        const ReadResult read = read_like_a_host(flash, expected[0].sectors);
+        ASSERT_EQ(read.records.size(), plan.points.size());
+        EXPECT_EQ(read.ended_by_marker, row.marker_read);
+        EXPECT_EQ(read.records.back().position, row.last_position);
+        EXPECT_EQ(read.records.back().sector_index, row.last_sector);
+        for (std::size_t i = 0; i < plan.points.size(); ++i) {
+            const Bytes& r = read.records[i].bytes;
+            EXPECT_EQ(r[0], static_cast<std::uint8_t>(plan.points[i].type)) << i;
+            // every record but a time-only one holds the second
+            if (plan.points[i].type != T::time_only) {
+                EXPECT_EQ(r[r.size() == 8    ? 6
+                            : r.size() == 21 ? 3
+                                             : 7],
+                          plan.points[i].time.second)
+                    << i;
+            }
+        }
+    }
+}
+
+TEST(WorkoutLayout, RecordBytesFollowTheStoredFormats) {
+    SessionPlan plan = stream_of({});
+    PlannedPoint first = point(T::full, 10, 0, 0, kNoPosition, 0);
+    first.header_flags = 0x80;
+    plan.points = {first, point(T::delta, 10, 0, 2, 85'000'000, 470'000'000),
+                   point(T::time_only, 10, 0, 4), point(T::marker, 10, 0, 5)};
+    plan.stamp_a = {2026, 5, 1, 9, 59, 30};  // B left erased
+    Flash flash;
+    const auto expected = write_workouts(flash, {plan}, {});
+    const Bytes stream = flash.read(expected[0].sectors[1] * 4096u, 58);
+    const Bytes want = {
+        // full: header, byte 1, 26-05-01 10:00:00, lon 2000000000, lat 0, alt 400, M1..M4
+        0x80, 7, 26, 5, 1, 10, 0, 0, 0x00, 0x94, 0x35, 0x77, 0, 0, 0, 0, 0x90, 0x01, 0x34, 0x12,
+        0x78, 0x56, 0xBC, 0x9A, 0xDE,
+        // delta: minute, second, lon 85000000 - 2000000000 (wrapping), lat +470000000, alt +0
+        0x01, 7, 0, 2, 0x40, 0x6B, 0xDB, 0x8D, 0x80, 0xA1, 0x03, 0x1C, 0, 0, 0x34, 0x12, 0x78, 0x56,
+        0xBC, 0x9A, 0xDE,
+        // time only, marker (point-order time, M4), end of stream
+        0x02, 0, 4, 0x03, 26, 5, 1, 10, 0, 5, 0xDE, 0xFF};
+    EXPECT_EQ(stream, want);
+    const auto header = flash.read(expected[0].sectors[0] * 4096u, 9);
+    EXPECT_EQ(header, (Bytes{4, 0, 0, 0, 0, 10, 1, 5, 26}));
+    EXPECT_EQ(flash.read(expected[0].sectors[0] * 4096u + 1648, 12),
+              (Bytes{30, 59, 9, 1, 5, 26, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+}
+
+WatchTime t(int h, int m, int s, int day = 1) {
+    return {2026, 5, day, h, m, s};
+}
+PlannedPoint next_day(PlannedPoint p) {
+    p.time.day = 2;
+    return p;
+}
+
+// The time (point order) and longitude of each expected point.
+std::vector<std::pair<WatchTime, std::int32_t>> times_and_longitudes(const ExpectedSession& e) {
+    std::vector<std::pair<WatchTime, std::int32_t>> out;
+    for (const auto& p : e.points)
+        out.push_back({{p[2] + 2000, p[3], p[4], p[5], p[6], p[7]},
+                       static_cast<std::int32_t>(p[8] | p[9] << 8 | p[10] << 16 |
+                                                 static_cast<std::uint32_t>(p[11]) << 24)});
+    return out;
+}
+
+TEST(WorkoutExpectation, TimesAndPositionsAsAReaderMustDeliverThem) {
+    const std::int32_t np = kNoPosition, a = 85'000'000, b = 85'000'900;
+    struct Row {
+        const char* legend;
+        WatchTime start;
+        std::optional<WatchTime> stamp_a, stamp_b;
+        std::vector<PlannedPoint> points;
+        std::vector<std::pair<WatchTime, std::int32_t>> want;
+    };
+    const std::vector<Row> rows = {
+        {"leading no-position points move to the corrected start, the first fix keeps its time",
+         t(12, 29, 40),
+         t(10, 0, 0),
+         t(10, 0, 20),
+         {point(T::full, 10, 0, 0, np), point(T::full, 10, 0, 5, np), point(T::marker, 10, 0, 9),
+          point(T::full, 10, 0, 14, a)},
+         {{t(12, 30, 0), np}, {t(12, 30, 5), np}, {t(12, 30, 9), np}, {t(10, 0, 14), a}}},
+        {"a first point with a position only takes the start; erased stamps leave it",
+         t(9, 0, 0),
+         std::nullopt,
+         std::nullopt,
+         {point(T::full, 8, 59, 58, a), point(T::full, 8, 59, 59, np)},
+         {{t(9, 0, 0), a}, {t(8, 59, 59), np}}},
+        {"minutes 58, 59, 03 in deltas: the third is an hour on; midnight rolls the date",
+         t(23, 58, 0),
+         std::nullopt,
+         std::nullopt,
+         {point(T::full, 23, 58, 0, a), point(T::delta, 23, 59, 30, b),
+          next_day(point(T::time_only, 0, 3, 0)), next_day(point(T::delta, 0, 3, 1, a))},
+         {{t(23, 58, 0), a}, {t(23, 59, 30), b}, {t(0, 3, 0, 2), b}, {t(0, 3, 1, 2), a}}},
+        {"markers: after a full no position, after a marker the replaced longitude, after a "
+         "delta its position, after a time-only none",
+         t(10, 0, 0),
+         t(10, 0, 0),
+         t(10, 0, 0),
+         {point(T::full, 10, 0, 0, a), point(T::marker, 10, 0, 1), point(T::marker, 10, 0, 2),
+          point(T::delta, 10, 0, 3, b), point(T::marker, 10, 0, 4), point(T::time_only, 10, 0, 5),
+          point(T::marker, 10, 0, 6)},
+         {{t(10, 0, 0), a},
+          {t(10, 0, 1), np},
+          {t(10, 0, 2), np},
+          {t(10, 0, 3), b},
+          {t(10, 0, 4), b},
+          {t(10, 0, 5), b},
+          {t(10, 0, 6), 0}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.legend);
+        SessionPlan plan;
+        plan.start = row.start;
+        plan.stamp_a = row.stamp_a;
+        plan.stamp_b = row.stamp_b;
+        plan.points = row.points;
+        Flash flash;
+        const ExpectedSession e = write_workouts(flash, {plan}, {})[0];
+        EXPECT_EQ(times_and_longitudes(e), row.want);
+        // The header carries the corrected start, which the first point also took.
+        EXPECT_EQ(Bytes(e.header.begin() + 3, e.header.begin() + 9),
+                  (Bytes{e.points[0][7], e.points[0][6], e.points[0][5], e.points[0][4],
+                         e.points[0][3], e.points[0][2]}));
+    }
+}
+
+TEST(WorkoutPlans, WhatTheWatchCannotRecordIsRefused) {
+    struct Row {
+        const char* legend;
+        std::vector<PlannedPoint> points;
+        std::size_t laps;
+        std::uint8_t end_marker;
+    };
+    const std::vector<Row> rows = {
+        {"a delta before any full record", {point(T::delta, 10, 0, 0)}, 0, 0xFF},
+        {"a time-only an hour and more on, same minute",
+         {point(T::full, 10, 59, 50), point(T::time_only, 11, 59, 55)},
+         0,
+         0xFF},
+        {"a delta two hours on", {point(T::full, 10, 59, 50), point(T::delta, 12, 0, 5)}, 0, 0xFF},
+        {"100 laps", {}, 100, 0xFF},
+        {"an end marker of record type 3", {point(T::full, 10, 0, 0)}, 0, 0x03},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.legend);
+        SessionPlan plan = stream_of({});
+        plan.points = row.points;
+        plan.laps.resize(row.laps);
+        plan.end_marker = row.end_marker;
+        Flash flash;
+        EXPECT_THROW(write_workouts(flash, {plan}, {}), PlanError);
+    }
+    Flash flash;
+    EXPECT_THROW(write_workouts(flash, {stream_of({{T::full, 1}})}, {true, {5}}), PlanError)
+        << "two sectors needed, one given";
+}
+
+TEST(WorkoutDirectory, RunsAndUsageBitmapMatchTheSessions) {
+    struct Row {
+        const char* legend;
+        bool large_reserve;
+        Bytes bitmap_tail;  // bytes 252..255
+    };
+    const std::vector<Row> rows = {
+        {"large reserve: sectors 230..255 in use", true, {0x3F, 0x00, 0x00, 0x00}},
+        {"default reserve: sectors 244..255 in use", false, {0xFF, 0xFF, 0x0F, 0x00}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.legend);
+        Flash flash;
+        const Bytes settings(224, 0x5A);
+        flash.store(0, settings);
+        SessionPlan empty = stream_of({});
+        empty.recorded_count = 0;
+        write_workouts(flash, {stream_of({{T::full, 2}}), empty}, {row.large_reserve, {5, 6, 9}});
+        const Bytes sector0 = flash.read(0, 4096);
+        EXPECT_EQ(Bytes(sector0.begin(), sector0.begin() + 224), settings);
+        Bytes bitmap(32, 0xFF);
+        bitmap[0] = 0x9E;  // sectors 0, 5, 6
+        bitmap[1] = 0xFD;  // sector 9
+        std::copy(row.bitmap_tail.begin(), row.bitmap_tail.end(), bitmap.begin() + 28);
+        EXPECT_EQ(Bytes(sector0.begin() + 224, sector0.begin() + 256), bitmap);
+        Bytes directory(1024, 0xFF);
+        const Bytes runs{5, 6, 0xFF, 9, 0xFF};
+        std::copy(runs.begin(), runs.end(), directory.begin());
+        EXPECT_EQ(Bytes(sector0.begin() + 256, sector0.begin() + 1280), directory);
+    }
+    EXPECT_TRUE(uses_large_reserve({0x01, 0x00, 0x00, 0x01}));
+    EXPECT_FALSE(uses_large_reserve({0x01, 0x00, 0x00, 0x00}));
+    EXPECT_TRUE(uses_large_reserve({0x07, 0x08}));
+}
+
+TEST(RealisticContent, CoversWhatTheReaderMustHandle) {
+    Flash large, small;
+    const auto sessions = generate_realistic_flash(large, true);
+    ASSERT_EQ(generate_realistic_flash(small, false), sessions) << "not deterministic";
+    // Only the reserved tail differs between the layouts.
+    for (std::size_t i = 0; i < 4096; ++i)
+        if (i < 252 || i > 254) {
+            EXPECT_EQ(large.bytes()[i], small.bytes()[i]) << i;
+        }
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(large.read(96, 16).data())), "1.30.07_A12");
+
+    ASSERT_EQ(sessions.size(), 6u);
+    std::set<std::uint8_t> types, sectors;
+    std::size_t carried = 0, hour_rolls = 0, without_points = 0, shifted = 0, erased = 0;
+    for (const auto& e : sessions) {
+        for (const std::uint8_t s : e.sectors) {
+            EXPECT_TRUE(s >= 1 && s <= 229) << int(s);
+            EXPECT_TRUE(sectors.insert(s).second) << "sector " << int(s) << " used twice";
+        }
+        without_points += !e.has_track_points && e.points.empty() && e.laps.size() == 3;
+        erased += e.stamp_a == Stamp{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+        shifted +=
+            e.stamp_a != e.stamp_b && !std::equal(e.header.begin() + 3, e.header.begin() + 9,
+                                                  large.read(e.sectors[0] * 4096u + 3, 6).begin());
+        const ReadResult read = read_like_a_host(large, e.sectors);
+        ASSERT_EQ(read.records.size(), e.points.size());
+        carried += read.carried_mid_record;
+        for (std::size_t i = 0; i < e.points.size(); ++i) {
+            types.insert(e.points[i][0] & 0x0F);
+            EXPECT_EQ(read.records[i].bytes[0], e.points[i][0]);
+            hour_rolls +=
+                i > 0 && e.points[i][5] != e.points[i - 1][5] && (e.points[i][0] & 0x0F) != 0;
+        }
+    }
+    EXPECT_EQ(types, (std::set<std::uint8_t>{0, 1, 2, 3}));
+    EXPECT_EQ(without_points, 1u);
+    EXPECT_EQ(erased, 1u);
+    EXPECT_GE(shifted, 3u);
+    EXPECT_GE(carried, 20u) << "records split across sectors";
+    EXPECT_GE(hour_rolls, 5u) << "deltas and time-only records crossing an hour";
+    // The cold start: the first points have no position and start at the corrected start.
+    const auto ride = times_and_longitudes(sessions[1]);
+    EXPECT_EQ(ride[0].second, kNoPosition);
+    EXPECT_EQ(ride[0].first, (WatchTime{2026, 3, 4, 17, 13, 55}));
+}
+
+TEST(RealisticContent, GenerateFlagWritesTheImageForTheStatusLayout) {
+    const std::filesystem::path exe =
+        std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "sim" /
+        "stridelog-sim";
+    const std::filesystem::path image = std::filesystem::temp_directory_path() /
+                                        ("realistic_" + std::to_string(::getpid()) + ".bin");
+    const std::string command =
+        exe.string() + " --generate " + image.string() + " --status 01000000";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    Flash written, want;
+    std::string error;
+    ASSERT_TRUE(written.load(image.string(), error)) << error;
+    generate_realistic_flash(want, false);
+    EXPECT_TRUE(std::equal(want.bytes().begin(), want.bytes().end(), written.bytes().begin()));
+    std::filesystem::remove(image);
+}
+
+}  // namespace
+}  // namespace stridelog::sim
