@@ -59,7 +59,7 @@ check "progress on stderr keeps JSON clean" 0 '{"version":"Ver1.30"}' "100%" --s
 check "no command" 2 "" "subcommand"
 check "two presenters at once" 2 "" "pick one" --show --window-png "$scratch/w.png" version
 
-check "long version of an erased flash" 0 "<FF>" "^" --simulate long-version
+check "long version of an erased flash" 0 "<FF>" "^" --simulate --sim-image "$scratch/erased.bin" long-version
 check "long version from the flash" 0 "$long_version" "^" "${watch[@]}" long-version
 check "long version as JSON" 0 "{\"long_version\":\"$long_version\"}" "^" --json "${watch[@]}" long-version
 for bad in 256 1000 -1 3x ""; do
@@ -276,7 +276,8 @@ read_back() {  # gpsbabel format, file: the track points as time,lat,lon
 }
 from_json() {  # the positioned points of a JSON export
     jq -r '.points[] | select(.has_position) | "\(.time_utc),\(.latitude_e7),\(.longitude_e7)"' "$1" |
-        while IFS=, read -r t lat lon; do echo "$t,$(e7 "$lat"),$(e7 "$lon")"; done
+        awk -F, 'function deg(v, s) { s = v < 0 ? "-" : ""; v = v < 0 ? -v : v; return sprintf("%s%d.%07d", s, int(v / 10000000), v % 10000000) }
+                 { print $1 "," deg($2) "," deg($3) }'
 }
 conv="$scratch/converted"
 block_files=("$blocks/2008-000.bin" "$blocks/2008-001.bin" "$blocks/2007-000.bin")
@@ -424,12 +425,10 @@ header_sector 0 2 2026 7 3 7 0 0 3 | put_sector 12
 } | binary >"$scratch/sector"
 pad_sector "$scratch/sector" | put_sector 0
 s0_expected() {
-    local i t
-    for ((i = 0; i < 300; i++)); do
-        t=$((5 * i))
-        printf '%s,%s,%s\n' "$(date -u -d "@$(date -d "2026-07-01 10:50:00 $t seconds" +%s)" +%FT%TZ)" \
-            "$(e7 "$(s0_latitude "$i")")" "$(e7 "$(s0_longitude "$i")")"
-    done
+    local i start
+    start=$(date -d "2026-07-01 10:50:00" +%s)
+    paste -d, <(for ((i = 0; i < 300; i++)); do echo "@$((start + 5 * i))"; done | date -u -f - +%FT%TZ) \
+        <(for ((i = 0; i < 300; i++)); do echo "$(e7 "$(s0_latitude "$i")"),$(e7 "$(s0_longitude "$i")")"; done)
 }
 want0=$(TZ=Europe/Berlin s0_expected)
 watch=(--simulate --sim-image "$image")
@@ -488,6 +487,31 @@ cp "$scratch/workouts-kept.bin" "$image"
 asked=$(printf 'y\n' | script -qec "$tool ${watch[*]} workouts clear" /dev/null | tr -d '\r' | tr '\n' ' ')
 expect "clear on a terminal: Yes erases ($asked)" grep -q "\[y/N\] .*every workout on the watch erased" <<<"$asked"
 check "after Yes the watch holds no workouts" 0 '{"workouts":[]}' "^$" --json "${watch[@]}" workouts list
+
+# ---- The simulator's own realistic workouts, downloaded in the three formats:
+# gpsbabel finds in the GPX and the TCX what the JSON export holds.
+real="$scratch/realistic"
+run=(env TZ=America/Los_Angeles "$tool")
+for format in gpx tcx json; do
+    "${run[@]}" --simulate workouts download --format "$format" --out "$real" >"$scratch/real-$format.out" 2>"$scratch/err"
+    expect "realistic watch: download as $format ($(cat "$scratch/err"))" test $? = 0 -a -s "$scratch/real-$format.out"
+done
+run=("$tool")
+expect "realistic watch: one file per session in each format" \
+    test "$(sed 's/\.gpx$//' "$scratch/real-gpx.out")" = "$(sed 's/\.tcx$//' "$scratch/real-tcx.out")" \
+    -a "$(sed 's/\.gpx$//' "$scratch/real-gpx.out")" = "$(sed 's/\.json$//' "$scratch/real-json.out")"
+while read -r json; do
+    stem=${json%.json}
+    from_json "$json" >"$scratch/want"
+    expect "realistic $(basename "$stem"): GPX read back as the JSON says ($(wc -l <"$scratch/want") points)" \
+        same <(read_back gpx "$stem.gpx") "$scratch/want"
+    expect "realistic $(basename "$stem"): TCX read back as the JSON says" \
+        same <(read_back gtrnctr "$stem.tcx") "$scratch/want"
+done <"$scratch/real-json.out"
+expect "realistic watch: some session has track points" test -n "$(cat "$real"/*.json | jq -r '.points[] | select(.has_position) | 1' | head -n 1)"
+expect "realistic watch: well-formed GPX and TCX" xmllint --noout "$real"/*.gpx "$real"/*.tcx
+check "realistic watch: --new finds nothing new" 0 "" "no new workouts" \
+    --simulate workouts download --new --out "$real"
 
 leftovers() {  # no temporary folder, no simulator of this script still running
     [ -z "$(ls -A "$TMPDIR")" ] || return 1

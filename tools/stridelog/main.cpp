@@ -24,11 +24,11 @@ int main(int argc, char** argv) {
     Options opt;
     app.add_flag("--show", opt.show, "show the task window's progress on the terminal");
     app.add_flag("--json", opt.json, "print results as JSON");
-    auto* simulate =
-        app.add_flag("--simulate", opt.simulate,
-                     "run against a simulated watch (stridelog-sim) instead of a cable");
+    auto* simulate = app.add_flag(
+        "--simulate", opt.simulate,
+        "run against a simulated watch (stridelog-sim) with workouts, instead of a cable");
     app.add_option("--sim-image", opt.sim_image,
-                   "flash image the simulated watch starts from and saves to")
+                   "flash image the simulated watch starts from (erased when new) and saves to")
         ->needs(simulate);
     app.add_flag("--yes", opt.yes, "answer Yes to the confirmation question");
     app.add_option("--window-png", opt.window_png,
@@ -157,7 +157,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<SimulatedWatch> sim;
     if (opt.simulate) {
         std::string why;
-        sim = StartSimulatedWatch({opt.sim_image}, interrupted, why);
+        // Without an image of the user's, a watch with workouts on it.
+        sim = StartSimulatedWatch({opt.sim_image, opt.sim_image.empty()}, interrupted, why);
         if (!sim) {
             if (interrupt.interrupted()) return interrupt.exit_status();
             std::fprintf(stderr, "error: cannot start the simulated watch: %s\n", why.c_str());

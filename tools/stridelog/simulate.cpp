@@ -152,6 +152,7 @@ std::unique_ptr<SimulatedWatch> StartSimulatedWatch(const SimulatorOptions& opti
     // Full speed: pacing at the cable's baud rate would make a backup take minutes.
     std::vector<const char*> argv = {executable.c_str(), "--baud", "0", "--device-map",
                                      watch->map_path_.c_str()};
+    if (options.realistic) argv.push_back("--realistic");
     if (!options.image.empty()) {
         argv.push_back("--image");
         argv.push_back(options.image.c_str());

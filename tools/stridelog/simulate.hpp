@@ -12,7 +12,8 @@
 namespace stridelog_tool {
 
 struct SimulatorOptions {
-    std::string image;  // flash image the simulator loads and saves; empty: erased flash
+    std::string image;       // flash image the simulator loads and saves
+    bool realistic = false;  // sessions, a directory and a version instead of erased flash
 };
 
 class SimulatedWatch {
