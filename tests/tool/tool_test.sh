@@ -437,6 +437,12 @@ check "workouts list" 0 "index  start                points  laps
     0  2026-07-01T10:50:00     300     2
     1  2026-07-02T08:00:00       3     0
     2  2026-07-03T07:00:00       0     2" "^$" "${watch[@]}" workouts list
+check "workouts list with --raw" 0 "$(printf '%s\n' "index  start                points  laps" \
+    "    0  2026-07-01T10:50:00     300     2" "    1  2026-07-02T08:00:00       3     0" "    2  2026-07-03T07:00:00       0     2")" \
+    "^$" --raw "$scratch/raw-list" "${watch[@]}" workouts list
+expect "--raw: the summary block, 4 + 3 x 48 bytes, the headers as stored" \
+    test "$(stat -c %s "$scratch/raw-list/2009-000.bin")" = 148 -a \
+    "$(tail -c +5 "$scratch/raw-list/2009-000.bin" | head -c 48 | hex_of)" = "$(sector_of "$image" 5 | head -c 48 | hex_of)"
 check "workouts list as JSON" 0 '{"workouts":[{"index":0,"laps":2,"recorded_points":300,"start":"2026-07-01T10:50:00"},{"index":1,"laps":0,"recorded_points":3,"start":"2026-07-02T08:00:00"},{"index":2,"laps":2,"recorded_points":0,"start":"2026-07-03T07:00:00"}]}' \
     "^$" --json "${watch[@]}" workouts list
 dl="$scratch/downloads"
