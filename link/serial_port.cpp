@@ -89,14 +89,14 @@ bool CSerialPort::Write(const std::uint8_t* bytes, std::size_t length, std::size
     return ok;
 }
 
-long CSerialPort::ReadBurst(std::uint8_t* buffer, std::size_t length) {
+long CSerialPort::ReadBurst(std::uint8_t* buffer, std::size_t length, std::uint64_t& discards) {
     std::shared_ptr<platform::SerialDevice> device;
     {
         std::scoped_lock lock(read_lock_);
         if (!device_ || interrupted_ || buffer == nullptr || length == 0) return -1;
         device = device_;
     }
-    const long n = device->read_burst(std::span(buffer, length));
+    const long n = device->read_burst(std::span(buffer, length), discards);
     if (n >= 0) bytes_read_ = static_cast<std::size_t>(n);
     return n;
 }
@@ -107,13 +107,13 @@ void CSerialPort::InterruptRead() {
     if (device_) device_->interrupt();
 }
 
-void CSerialPort::DiscardInput() {
+std::uint64_t CSerialPort::DiscardInput() {
     std::shared_ptr<platform::SerialDevice> device;
     {
         std::scoped_lock lock(read_lock_);
         device = device_;
     }
-    if (device) device->discard_input();
+    return device ? device->discard_input() : 0;
 }
 
 bool CSerialPort::ResumeRead() {

@@ -34,14 +34,20 @@ class CSerialPort {
     bool Write(const std::uint8_t* bytes, std::size_t length, std::size_t& written,
                std::uint32_t timeout_ms);
     // Waits for a burst and returns its size (at most length); -1 when
-    // interrupted, closed or the line is gone.
-    long ReadBurst(std::uint8_t* buffer, std::size_t length);
+    // interrupted, closed or the line is gone. `discards`: how many
+    // DiscardInput calls had completed when the burst was taken.
+    long ReadBurst(std::uint8_t* buffer, std::size_t length, std::uint64_t& discards);
+    long ReadBurst(std::uint8_t* buffer, std::size_t length) {
+        std::uint64_t discards = 0;
+        return ReadBurst(buffer, length, discards);
+    }
     // Releases a pending ReadBurst, and fails every later one until ResumeRead.
     void InterruptRead();
     // Allows reading again after InterruptRead; call only with no read pending.
     bool ResumeRead();
-    // Drops input that has arrived and not been read yet.
-    void DiscardInput();
+    // Drops input that has arrived and not been read yet; returns how many
+    // discards have completed, this one included.
+    std::uint64_t DiscardInput();
 
     std::size_t GetBytesRead() const { return bytes_read_; }
     std::size_t GetBytesWritten() const { return bytes_written_; }

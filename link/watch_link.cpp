@@ -75,14 +75,25 @@ bool CWatchLink::IsOpen() const {
 }
 
 bool CWatchLink::SendFrame(const std::uint8_t* payload, std::uint8_t length) {
-    if (!port_ || payload == nullptr || length == 0) return false;
+    return SendFrameAfterDiscard(payload, length, [](std::uint64_t) {});
+}
+
+bool CWatchLink::SendFrameAfterDiscard(const std::uint8_t* payload, std::uint8_t length,
+                                       const std::function<void(std::uint64_t)>& after_discard) {
+    if (payload == nullptr || length == 0) return false;
+    if (!port_) {
+        // Nothing can answer; the request is still recorded, as a sent one would be.
+        after_discard(0);
+        return false;
+    }
     std::array<std::uint8_t, wire::kMaxSendPayload + wire::kOverhead> frame;
     const std::size_t size = wire::encode_frame(std::span(payload, length), frame);
     if (trace_frames_) TraceFrame("TX", frame.data(), size);
     // One command is outstanding at a time: whatever is still waiting unread
     // when the next one goes out (a repeated or late reply) answers nothing.
-    port_->DiscardInput();
+    const std::uint64_t discards = port_->DiscardInput();
     discards_.fetch_add(1, std::memory_order_release);
+    after_discard(discards);
     std::size_t written = 0;
     return port_->Write(frame.data(), size, written, kSendTimeoutMs);
 }
@@ -108,9 +119,10 @@ void CWatchLink::ReceiveLoop() {
     wire::FrameAssembler assembler;
     std::uint32_t seen_discards = discards_.load(std::memory_order_acquire);
     while (!stop_.load(std::memory_order_acquire)) {
-        const long n = port_->ReadBurst(buffer.data(), buffer.size());
+        std::uint64_t discards = 0;
+        const long n = port_->ReadBurst(buffer.data(), buffer.size(), discards);
         if (n < 0) break;  // stopped, or the line is gone
-        reads_sent_before_burst_ = reads_sent_.load(std::memory_order_acquire);
+        burst_discards_ = discards;
         // A frame half collected when its remaining bytes were discarded
         // would swallow the start of the next reply.
         if (const auto d = discards_.load(std::memory_order_acquire); d != seen_discards) {
@@ -158,14 +170,16 @@ bool CWatchLink::ReadMemory(std::uint32_t address, std::uint8_t count, std::uint
     // A reply to a larger count could never be accepted, and a reply with no
     // destination would have nowhere to go.
     if (destination == nullptr || count == 0 || count > kMaxReadCount) return false;
-    read_count_.store(count, std::memory_order_relaxed);
-    read_request_ = reads_sent_.load(std::memory_order_relaxed) + 1;
-    read_destination_.store(destination, std::memory_order_release);
-    reads_sent_.store(read_request_, std::memory_order_release);
     std::uint8_t p[5] = {watch_id::kReadMemory};
     put_address(p + 1, address);
     p[4] = count;
-    return SendFrame(p, sizeof p);
+    // Published only after the discard, so nothing that was waiting before it
+    // can be taken for this request's reply.
+    return SendFrameAfterDiscard(p, sizeof p, [&](std::uint64_t discards) {
+        read_count_.store(count, std::memory_order_relaxed);
+        read_request_discards_.store(discards, std::memory_order_relaxed);
+        read_destination_.store(destination, std::memory_order_release);
+    });
 }
 
 bool CWatchLink::EraseSector(std::uint32_t address) {
@@ -255,7 +269,7 @@ void CWatchLink::ParseMessage(const std::uint8_t* payload, std::uint16_t length)
             std::uint8_t* destination = read_destination_.load(std::memory_order_acquire);
             const std::uint8_t count = read_count_.load(std::memory_order_relaxed);
             if (destination == nullptr) break;
-            if (reads_sent_before_burst_ < reads_sent_.load(std::memory_order_acquire)) break;
+            if (burst_discards_ != read_request_discards_.load(std::memory_order_relaxed)) break;
             if (length < 2 || length != count + 1) {
                 Post(WM_LINK_BAD_REPLY, 0, id);
                 break;

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -78,6 +79,10 @@ class CWatchLink {
     bool IsOpen() const;
 
   private:
+    // SendFrame, running `after_discard` with the line's discard count once
+    // unread input is dropped and before the frame goes out.
+    bool SendFrameAfterDiscard(const std::uint8_t* payload, std::uint8_t length,
+                               const std::function<void(std::uint64_t)>& after_discard);
     void ReceiveLoop();
     void Post(UINT message, WPARAM wparam, LPARAM lparam);
     void PostVersion(const std::uint8_t* payload, std::uint16_t length);
@@ -95,13 +100,12 @@ class CWatchLink {
     std::atomic<std::uint8_t*> read_destination_{nullptr};
     std::atomic<std::uint8_t> read_count_{0};
     std::atomic<std::uint8_t> write_count_{0};
-    // Read requests sent so far, and the number that had been sent when the
-    // bytes now being parsed were read (receive thread only): a read reply in
-    // bytes that arrived before its request went out is a stray repeat of an
-    // earlier reply, not the answer to it.
-    std::atomic<std::uint32_t> reads_sent_{0};
-    std::uint32_t read_request_ = 0;
-    std::uint32_t reads_sent_before_burst_ = UINT32_MAX;
+    // The line's discard count right after the discard that preceded the read
+    // request outstanding, and the count the bytes now being parsed were taken
+    // at (receive thread only). A read reply taken before that discard is a
+    // late repeat of an earlier reply that escaped it, not the answer.
+    std::atomic<std::uint64_t> read_request_discards_{0};
+    std::uint64_t burst_discards_ = 0;
     // Reply id the command outstanding waits for (0: none); set by the sender
     // before its frame goes out, taken on the owner's thread.
     std::atomic<std::uint8_t> awaited_reply_{0};

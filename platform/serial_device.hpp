@@ -34,15 +34,23 @@ class SerialDevice {
                        std::size_t& written) = 0;
     // Waits until at least one byte has arrived and returns what has arrived, at
     // most buffer.size() bytes, without waiting for more. Returns -1 once
-    // interrupted or when the line is gone.
-    virtual long read_burst(std::span<std::uint8_t> buffer) = 0;
+    // interrupted or when the line is gone. `discards` receives how many
+    // discard_input() calls had completed when the bytes were taken, so a
+    // reader can tell bytes that were waiting before a discard (and escaped it)
+    // from bytes that arrived after it.
+    virtual long read_burst(std::span<std::uint8_t> buffer, std::uint64_t& discards) = 0;
+    long read_burst(std::span<std::uint8_t> buffer) {
+        std::uint64_t discards = 0;
+        return read_burst(buffer, discards);
+    }
     // Makes every read_burst, pending or later, return -1 at once.
     virtual void interrupt() = 0;
     // Undoes interrupt() so reading can start again; called only while no
     // read_burst is pending. False when the backend cannot (the default).
     virtual bool resume() { return false; }
-    // Drops whatever has arrived and not yet been read.
-    virtual void discard_input() {}
+    // Drops whatever has arrived and not yet been read; returns how many
+    // discards have completed, this one included (0: the backend cannot discard).
+    virtual std::uint64_t discard_input() { return 0; }
 };
 
 using SerialOpener =

@@ -228,7 +228,7 @@ bool TtySerialDevice::write(std::span<const std::uint8_t> bytes, std::uint32_t t
     return true;
 }
 
-long TtySerialDevice::read_burst(std::span<std::uint8_t> buffer) {
+long TtySerialDevice::read_burst(std::span<std::uint8_t> buffer, std::uint64_t& discards) {
     for (;;) {
         if (interrupted_.load(std::memory_order_acquire)) return -1;
         pollfd p[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
@@ -241,7 +241,14 @@ long TtySerialDevice::read_burst(std::span<std::uint8_t> buffer) {
         if (p[0].revents & POLLNVAL) return -1;
         if (buffer.empty()) return 0;
         if (p[0].revents & POLLIN) {
-            const ssize_t n = ::read(fd_, buffer.data(), buffer.size());
+            ssize_t n = 0;
+            {
+                // The descriptor does not block: input discarded since the
+                // poll reads as nothing, and the loop waits again.
+                std::lock_guard lock(input_mutex_);
+                n = ::read(fd_, buffer.data(), buffer.size());
+                discards = discards_;
+            }
             if (n > 0) return static_cast<long>(n);
             if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
             if (n < 0) return -1;  // EIO: the line is gone
@@ -261,7 +268,11 @@ void TtySerialDevice::interrupt() {
     } while (rc < 0 && errno == EINTR);
 }
 
-void TtySerialDevice::discard_input() { ::tcflush(fd_, TCIFLUSH); }
+std::uint64_t TtySerialDevice::discard_input() {
+    std::lock_guard lock(input_mutex_);
+    ::tcflush(fd_, TCIFLUSH);
+    return ++discards_;
+}
 
 bool TtySerialDevice::resume() {
     std::uint64_t value;

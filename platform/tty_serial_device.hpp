@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/serial_device.hpp"
@@ -27,10 +28,11 @@ class TtySerialDevice final : public SerialDevice {
     // On failure errno says why: ETIMEDOUT when the time-out passed.
     bool write(std::span<const std::uint8_t> bytes, std::uint32_t timeout_ms,
                std::size_t& written) override;
-    long read_burst(std::span<std::uint8_t> buffer) override;
+    using SerialDevice::read_burst;
+    long read_burst(std::span<std::uint8_t> buffer, std::uint64_t& discards) override;
     void interrupt() override;
     bool resume() override;
-    void discard_input() override;
+    std::uint64_t discard_input() override;
 
   private:
     TtySerialDevice(int fd, int wake_fd) : fd_(fd), wake_fd_(wake_fd) {}
@@ -39,6 +41,10 @@ class TtySerialDevice final : public SerialDevice {
     // Written once by interrupt() and left readable, so a reader that arrives
     // late sees it too; drained by resume().
     int wake_fd_ = -1;
+    // Taking bytes and discarding them exclude each other, so every burst is
+    // either before or after a discard, never astride it.
+    std::mutex input_mutex_;
+    std::uint64_t discards_ = 0;  // under input_mutex_
     std::atomic<bool> interrupted_{false};
 };
 

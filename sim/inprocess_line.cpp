@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/clock.hpp"
 #include "cable/cable_identity.hpp"
+#include "platform/clock.hpp"
 #include "platform/registry.hpp"
 
 namespace stridelog::sim {
@@ -31,6 +31,7 @@ struct InProcessLine::State {
     bool interrupted = false;
     std::deque<Chunk> chunks;
     std::size_t front_offset = 0;  // bytes of chunks.front() already handed out
+    std::uint64_t discards = 0;    // discard_input() calls completed
     int handed = 0;                // counted chunks handed out, not yet released
     platform::LineSettings settings;
     std::size_t to_watch = 0;
@@ -155,7 +156,8 @@ class LineEnd final : public platform::SerialDevice {
         return true;
     }
 
-    long read_burst(std::span<std::uint8_t> buffer) override {
+    using SerialDevice::read_burst;
+    long read_burst(std::span<std::uint8_t> buffer, std::uint64_t& discards) override {
         std::unique_lock lock(state_->mutex);
         // Coming back for more means the last burst has been dealt with.
         state_->release_handed();
@@ -163,6 +165,7 @@ class LineEnd final : public platform::SerialDevice {
             return state_->interrupted || !state_->connected || !state_->chunks.empty();
         });
         if (state_->interrupted || !state_->connected) return -1;
+        discards = state_->discards;
         std::size_t n = 0;
         while (n < buffer.size() && !state_->chunks.empty()) {
             auto& front = state_->chunks.front();
@@ -180,9 +183,10 @@ class LineEnd final : public platform::SerialDevice {
         return static_cast<long>(n);
     }
 
-    void discard_input() override {
+    std::uint64_t discard_input() override {
         std::lock_guard lock(state_->mutex);
         state_->release_buffered();
+        return ++state_->discards;
     }
 
     bool resume() override {
