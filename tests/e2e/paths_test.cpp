@@ -364,8 +364,15 @@ Bytes PathsBlock(std::size_t size) {
 
 TEST_F(PathsTest, SetPathsExTakesACopyAndCapsTheCount) {
     StoreDirectory(BaseDirectory());
+    env_.set_switch("DebugView", "1");
+    test::DebugCapture capture;
     auto block = std::make_unique<Bytes>(PathsBlock(34310));
     SetPaths_Ex(host_.hwnd(), block->data(), static_cast<DWORD>(block->size()), FALSE);
+    // One line per path, as unpacked when the call was made.
+    const std::string lines = capture.text();
+    EXPECT_NE(lines.find("1 ,  (0 wp)\r\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("5 , Cent (99 wp)\r\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("10 ,  (0 wp)\r\n"), std::string::npos) << lines;
     std::fill(block->begin(), block->end(), 0xEE);  // the host frees its block on return
     block.reset();
     RunTask();
