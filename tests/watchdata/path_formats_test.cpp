@@ -85,22 +85,6 @@ HostWaypoint waypoint(std::uint8_t seed, std::u16string_view name) {
     return w;
 }
 
-TEST(PathFormats, StoredWaypointBothWays) {
-    const HostWaypoint host = waypoint(0x10, u"Café ß0123");
-    const StoredWaypoint stored = stored_waypoint(host);
-    const Bytes expected{0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B,
-                         0x1C, 0x1D, 'C',  'a',  'f',  0xA5, ' ',  '|',  '0',  '1',  '2',  '3'};
-    EXPECT_EQ(Bytes(stored.begin(), stored.end()), expected);
-    // Back: ß stays '|', the rest is as the host gave it.
-    EXPECT_EQ(host_waypoint(stored), waypoint(0x10, u"Café |0123"));
-
-    // A short name is zero-padded on the watch and in the host form.
-    const StoredWaypoint short_name = stored_waypoint(waypoint(1, u"Hut"));
-    EXPECT_EQ(Bytes(short_name.begin() + 14, short_name.end()),
-              (Bytes{'H', 'u', 't', 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(host_waypoint(short_name), waypoint(1, u"Hut"));
-}
-
 std::vector<HostPath> sample_paths() {
     std::vector<HostPath> paths(kPathCount);
     paths[0] = {u"Café loop", {waypoint(1, u"Start"), waypoint(2, u"Pont")}};
@@ -151,43 +135,6 @@ TEST(PathFormats, StoredCountsAreCappedAt99) {
         directory[1283] = count;
         EXPECT_EQ(stored_waypoint_count(directory, 3), std::min<std::size_t>(count, 99));
     }
-}
-
-TEST(PathFormats, WaypointAreaAndReadBack) {
-    const auto paths = sample_paths();
-    const Bytes area = waypoint_area(paths);
-    ASSERT_EQ(area.size(), 24576u);
-    const auto stored0 = stored_waypoint(paths[0].waypoints[1]);
-    EXPECT_EQ(Bytes(area.begin() + 24, area.begin() + 48), Bytes(stored0.begin(), stored0.end()));
-    EXPECT_EQ(area[48], 0xFF) << "slot beyond path 0's count stays erased";
-    EXPECT_EQ(area[2376], 0xFF) << "path 1 has no waypoints";
-    // Path 2's 99 waypoints run from slot 198 (sector 250) to 296; its 100th is never stored.
-    EXPECT_EQ(area[4768], 0);
-    EXPECT_EQ(area[waypoint_area_offset(2, 98)], 98);
-    EXPECT_EQ(area[waypoint_area_offset(3, 0)], 0xFF);
-    for (std::size_t s = 0; s < 6; ++s)
-        for (std::size_t b = 4080; b < 4096; ++b)
-            ASSERT_EQ(area[s * 4096 + b], 0xFF) << "sector tail " << s;
-
-    Bytes directory(4096, 0);
-    store_path_directory(directory, paths, 32);
-    const auto back = read_stored_paths(directory, area, 32);
-    ASSERT_EQ(back.size(), 10u);
-    EXPECT_EQ(back[0], paths[0]);
-    EXPECT_EQ(back[1], (HostPath{u"Path2", {}}));
-    EXPECT_EQ(back[2].waypoints.size(), 99u);
-    EXPECT_EQ(back[2].waypoints[98], waypoint(98, u"wp"));
-    EXPECT_EQ(back[9], paths[9]);
-}
-
-TEST(PathFormats, PathBlock) {
-    const HostPath path{u"Cé", {waypoint(1, u"A"), waypoint(2, u"B")}};
-    Bytes expected{4, 4, 'C', 0, 0xE9, 0, 2};
-    for (const auto& w : path.waypoints) expected.insert(expected.end(), w.begin(), w.end());
-    EXPECT_EQ(path_block(4, path), expected);
-    EXPECT_EQ(path_block(7, HostPath{}), (Bytes{7, 0, 0}));
-    EXPECT_EQ(path_block(0, HostPath{u"x", std::vector<HostWaypoint>(150)}).size(),
-              3 + 2 + 99 * 34u);
 }
 
 Bytes paths_block_with(std::size_t path, std::u16string_view name, std::uint8_t count) {
