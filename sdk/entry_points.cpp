@@ -10,6 +10,7 @@
 #include "sdk/notifications.hpp"
 #include "sdk/ports/cable_ports.hpp"
 #include "sdk/task_window.hpp"
+#include "watchdata/path_formats.hpp"
 
 using stridelog::CSdkTaskDlg;
 
@@ -165,6 +166,15 @@ STRIDELOG_API void SetPaths_Ex(HWND host, const BYTE* block, DWORD size, BOOL sh
         }
         auto request = Request(stridelog::TASK_SET_PATHS, show);
         request.record.assign(block, block + size);
+        // The host may free its block on return: what is written is this copy.
+        if (const auto paths = stridelog::watchdata::unpack_paths_block(request.record)) {
+            for (std::size_t i = 0; i < paths->size(); ++i) {
+                const auto& path = (*paths)[i];
+                stridelog::diag::Trace("%d , %s (%d wp)", static_cast<int>(i + 1),
+                                       stridelog::diag::ToAnsi(path.name.c_str()).c_str(),
+                                       static_cast<int>(path.waypoints.size()));
+            }
+        }
         dlg->Start(std::move(request));
     }
 }

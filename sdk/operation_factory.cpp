@@ -1,6 +1,7 @@
 #include "sdk/operation_factory.hpp"
 
 #include "watchdata/long_version_operation.hpp"
+#include "watchdata/path_operations.hpp"
 #include "watchdata/sector_read_operation.hpp"
 #include "watchdata/workout_clearing.hpp"
 #include "watchdata/workout_download_operation.hpp"
@@ -66,6 +67,13 @@ std::unique_ptr<watchdata::Operation> MakeOperation(const TaskRequest& request,
         }
         case OperationCode::clear_workouts:
             return std::make_unique<watchdata::ClearWorkoutsOperation>(host);
+        case OperationCode::get_paths:
+            return std::make_unique<watchdata::GetPathsOperation>(host);
+        case OperationCode::set_paths:
+            if (!request.record.empty())
+                return std::make_unique<watchdata::SetPathsOperation>(host, request.record);
+            return std::make_unique<watchdata::SetPathsOperation>(host, request.path_array,
+                                                                  request.name_array);
         default:
             return nullptr;
     }
