@@ -1,8 +1,10 @@
 #include "sdk/operation_factory.hpp"
 
+#include "watchdata/clock_operation.hpp"
 #include "watchdata/long_version_operation.hpp"
 #include "watchdata/path_operations.hpp"
 #include "watchdata/sector_read_operation.hpp"
+#include "watchdata/settings_operations.hpp"
 #include "watchdata/workout_clearing.hpp"
 #include "watchdata/workout_download_operation.hpp"
 
@@ -74,6 +76,19 @@ std::unique_ptr<watchdata::Operation> MakeOperation(const TaskRequest& request,
                 return std::make_unique<watchdata::SetPathsOperation>(host, request.record);
             return std::make_unique<watchdata::SetPathsOperation>(host, request.path_array,
                                                                   request.name_array);
+        case OperationCode::get_setting:
+            return std::make_unique<watchdata::GetSettingOperation>(host);
+        case OperationCode::set_setting:
+            return std::make_unique<watchdata::SetSettingOperation>(host, request.record);
+        case OperationCode::get_views:
+            return std::make_unique<watchdata::GetViewsOperation>(host);
+        case OperationCode::set_views:
+            return std::make_unique<watchdata::SetViewsOperation>(host, request.record);
+        case OperationCode::set_clock: {
+            const ClockValue& c = request.clock;
+            return std::make_unique<watchdata::SetClockOperation>(
+                host, watchdata::WatchTime{c.year, c.month, c.day, c.hour, c.minute, c.second});
+        }
         default:
             return nullptr;
     }

@@ -4,17 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "link/watch_link.hpp"
 #include "platform/clock.hpp"
 #include "platform/global_memory.hpp"
 #include "platform/registry.hpp"
-#include "wire/frame.hpp"
-#include "link/watch_link.hpp"
 #include "platform/window_system.hpp"
 #include "sdk/task_registry.hpp"
 #include "sdk/task_window.hpp"
@@ -23,6 +22,7 @@
 #include "stridelog/stridelog.h"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
+#include "wire/frame.hpp"
 
 namespace stridelog {
 namespace {
@@ -47,6 +47,9 @@ struct SimulatedCable {
 class ConnectionTest : public ::testing::Test {
   protected:
     void SetUp() override { blocks_before_ = platform::live_global_blocks(); }
+    // An operation that ends at once after the status query without sending a
+    // command of its own: a clock set to 30 February.
+    void StartProbe() { SetDateTime(host_.hwnd(), 24, 2, 30, 0, 0, 0, FALSE); }
     void TearDown() override {
         EXPECT_FALSE(sdk::TaskActiveOnThisThread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
@@ -115,16 +118,16 @@ TEST_F(ConnectionTest, VersionTextDecidesWhetherTheOperationRuns) {
         cables_.clear();
         auto& cable = Plug("COM7", config);
         host_.clear();
-        GetViews(host_.hwnd(), FALSE);
+        StartProbe();
         RunTask();
         if (c.refused) {
             EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_OLD_FIRMWARE}))
                 << host_.describe();
             EXPECT_EQ(cable.watch.received_ids(), std::vector<std::uint8_t>{0x10});
         } else {
-            // The views read itself is not part of this build: the task ends
-            // silently after the status query.
-            EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION})) << host_.describe();
+            // The probe's operation ran: it refuses its date without a command.
+            EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
+                << host_.describe();
             EXPECT_EQ(cable.watch.received_ids(), (std::vector<std::uint8_t>{0x10, 0x2C}));
         }
     }
@@ -175,9 +178,10 @@ TEST_F(ConnectionTest, PortThatCannotBeOpenedMidWalkEndsWithPortOpen) {
 TEST_F(ConnectionTest, SilentStatusQueryStartsTheOperationAfterThreeSeconds) {
     auto& cable = Plug("COM7");
     cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x2C));
-    GetViews(host_.hwnd(), FALSE);
+    StartProbe();
     EXPECT_EQ(RunTask(), 3000u);
-    EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION})) << host_.describe();
+    EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
+        << host_.describe();
 }
 
 TEST_F(ConnectionTest, MisbehavingWatch) {
@@ -194,20 +198,23 @@ TEST_F(ConnectionTest, MisbehavingWatch) {
     const Case cases[] = {
         {"bad checksum: the reply is dropped, the retry is answered",
          Fault::on_command(FaultKind::bad_checksum, 0x10),
-         {SDK_MSG_WATCH_VERSION},
+         {SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE},
          3000},
         {"garbage before the reply is skipped",
          Fault::on_command(FaultKind::garbage_before, 0x10),
-         {SDK_MSG_WATCH_VERSION},
+         {SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE},
          0},
         {"a reply split across writes is reassembled",
          Fault::on_command(FaultKind::split, 0x10),
-         {SDK_MSG_WATCH_VERSION},
+         {SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE},
          0},
-        {"a late reply within the time-out is taken", delayed, {SDK_MSG_WATCH_VERSION}, 2500},
+        {"a late reply within the time-out is taken",
+         delayed,
+         {SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE},
+         2500},
         {"a duplicated reply is posted twice, the operation starts once",
          Fault::on_command(FaultKind::duplicate, 0x10),
-         {SDK_MSG_WATCH_VERSION, SDK_MSG_WATCH_VERSION},
+         {SDK_MSG_WATCH_VERSION, SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE},
          0},
         {"a status reply of the wrong length ends with a transfer error",
          shortened,
@@ -225,10 +232,10 @@ TEST_F(ConnectionTest, MisbehavingWatch) {
         auto& cable = Plug("COM7");
         cable.watch.add_fault(c.fault);
         host_.clear();
-        GetViews(host_.hwnd(), FALSE);
+        StartProbe();
         EXPECT_EQ(RunTask(), c.took);
         EXPECT_EQ(host_.codes(), c.codes) << host_.describe();
-        if (c.codes.back() == SDK_MSG_WATCH_VERSION) {
+        if (c.codes.back() == SDK_ERR_CLOCK_VALUE) {
             EXPECT_EQ(cable.watch.received_count(0x2C), 1u);
         }
     }
@@ -260,16 +267,31 @@ TEST_F(ConnectionTest, FramesNobodyAskedForChangeNothing) {
         std::vector<UINT> codes;
     };
     const Case cases[] = {
-        {"a write acknowledgement", {0x17}, "Ver1.30", [](HWND h) { GetWatch_Version(h, 0); },
+        {"a write acknowledgement",
+         {0x17},
+         "Ver1.30",
+         [](HWND h) { GetWatch_Version(h, 0); },
          {SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}},
-        {"an erase acknowledgement", {0x15}, "Ver1.30", [](HWND h) { GetWatch_Version(h, 0); },
+        {"an erase acknowledgement",
+         {0x15},
+         "Ver1.30",
+         [](HWND h) { GetWatch_Version(h, 0); },
          {SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}},
-        {"a clock acknowledgement", {0x3A, 0x00}, "Ver1.30",
-         [](HWND h) { GetWatch_Version(h, 0); }, {SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}},
-        {"a status reply does not skip the firmware check", {0x2D, 0x01, 0x00, 0x00, 0x01},
-         "Ver1.10", [](HWND h) { GetViews(h, 0); }, {SDK_MSG_WATCH_VERSION, SDK_ERR_OLD_FIRMWARE}},
-        {"a read reply with no read outstanding", {0x13, 0x01, 0x02}, "Ver1.30",
-         [](HWND h) { GetWatch_Version(h, 0); }, {SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}},
+        {"a clock acknowledgement",
+         {0x3A, 0x00},
+         "Ver1.30",
+         [](HWND h) { GetWatch_Version(h, 0); },
+         {SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}},
+        {"a status reply does not skip the firmware check",
+         {0x2D, 0x01, 0x00, 0x00, 0x01},
+         "Ver1.10",
+         [](HWND h) { GetViews(h, 0); },
+         {SDK_MSG_WATCH_VERSION, SDK_ERR_OLD_FIRMWARE}},
+        {"a read reply with no read outstanding",
+         {0x13, 0x01, 0x02},
+         "Ver1.30",
+         [](HWND h) { GetWatch_Version(h, 0); },
+         {SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -302,10 +324,11 @@ TEST_F(ConnectionTest, FirmwareVersionIsReadTheSameInAnyLocale) {
             GTEST_SKIP() << "no locale with a decimal comma on this machine";
     }
     Plug("COM7");
-    GetViews(host_.hwnd(), FALSE);
+    StartProbe();
     RunTask();
     std::setlocale(LC_NUMERIC, "C");
-    EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION})) << host_.describe();
+    EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
+        << host_.describe();
 }
 
 TEST_F(ConnectionTest, ReadFlashSectorEndsItsTaskWhenTheLoopIsQuit) {

@@ -1,0 +1,110 @@
+// The 145-byte views record both ways, with view names in the watch's
+// character set.
+#include "watchdata/views_format.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace stridelog::watchdata {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Image() {
+    Bytes image(4096, 0xEE);
+    for (std::size_t i = 0; i < 45; ++i) image[27 + i] = static_cast<std::uint8_t>(0x40 + i);
+    std::fill(image.begin() + 2304, image.begin() + 2354, 0);
+    return image;
+}
+
+void PutName(Bytes& image, std::size_t view, const Bytes& bytes) {
+    std::copy(bytes.begin(), bytes.end(), image.begin() + 2304 + 10 * view);
+}
+
+std::u16string NameIn(const ViewsRecord& r, std::size_t view) {
+    std::u16string s;
+    for (std::size_t i = 0; i < 10; ++i) {
+        const std::size_t at = 45 + 20 * view + 2 * i;
+        const char16_t c = static_cast<char16_t>(r[at] | r[at + 1] << 8);
+        if (c == 0) break;
+        s.push_back(c);
+    }
+    return s;
+}
+
+void PutNameIn(ViewsRecord& r, std::size_t view, const std::u16string& name) {
+    for (std::size_t i = 0; i < 10; ++i) {
+        const char16_t c = i < name.size() ? name[i] : 0;
+        r[45 + 20 * view + 2 * i] = static_cast<std::uint8_t>(c & 0xFF);
+        r[45 + 20 * view + 2 * i + 1] = static_cast<std::uint8_t>(c >> 8);
+    }
+}
+
+TEST(ViewsFormat, CharacterSet) {
+    struct Case {
+        char16_t c;
+        std::uint8_t b;
+    };
+    const Case both_ways[] = {{u'A', 'A'},  {u'~', '~'},  {u'à', 0xA0},
+                              {u'é', 0xA5}, {u'ö', 0xAF}, {u'ü', 0xB3},
+                              {u'ç', 0xB4}, {u'ñ', 0xB5}, {u'\x7F', 0x7F}};
+    for (const auto& c : both_ways) {
+        EXPECT_EQ(to_watch_char(c.c), c.b) << static_cast<int>(c.c);
+        EXPECT_EQ(from_watch_char(c.b), c.c) << static_cast<int>(c.b);
+    }
+    for (const char16_t c : {u'ß', u'É', u'€', u'\x80', u'\xFF'})
+        EXPECT_EQ(to_watch_char(c), '|') << static_cast<int>(c);
+    for (const std::uint8_t b : {0x80, 0x9F, 0xB6, 0xC0, 0xFF})
+        EXPECT_EQ(from_watch_char(b), u' ') << static_cast<int>(b);
+}
+
+TEST(ViewsFormat, RecordFromTheImage) {
+    Bytes image = Image();
+    PutName(image, 0, {'C', 'a', 'f', 0xA5});
+    PutName(image, 1, {'R', 'u', 'n', 0xC0, '2'});
+    PutName(image, 2, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});  // no terminator
+    PutName(image, 3, {'A', 0, 'B'});
+    const ViewsRecord r = build_views_record(image);
+    EXPECT_TRUE(std::equal(r.begin(), r.begin() + 45, image.begin() + 27));
+    const std::u16string want[] = {u"Café", u"Run 2", u"0123456789", u"A", u""};
+    for (std::size_t v = 0; v < 5; ++v) EXPECT_EQ(NameIn(r, v), want[v]) << "view " << v;
+    EXPECT_EQ(r[45 + 20 * 3 + 4], 0) << "nothing after the first zero";
+}
+
+TEST(ViewsFormat, RecordIntoTheImage) {
+    const Bytes before = Image();
+    Bytes image = before;
+    PutName(image, 4, {'O', 'l', 'd', 'N', 'a', 'm', 'e', 'L', 'o', 'n'});
+    ViewsRecord r{};
+    for (std::size_t i = 0; i < 45; ++i) r[i] = static_cast<std::uint8_t>(200 - i);
+    PutNameIn(r, 0, u"Café");
+    PutNameIn(r, 1, u"Straße");
+    PutNameIn(r, 2, u"0123456789");
+    PutNameIn(r, 3, u"");
+    PutNameIn(r, 4, u"Ab");
+    apply_views_record(image, r);
+    EXPECT_TRUE(std::equal(r.begin(), r.begin() + 45, image.begin() + 27));
+    const Bytes names(image.begin() + 2304, image.begin() + 2354);
+    const Bytes want = {
+        'C', 'a', 'f', 0xA5, 0,   0,   0,   0,   0,   0,    // accented letter to its byte
+        'S', 't', 'r', 'a',  '|', 'e', 0,   0,   0,   0,    // ß is not in the set
+        '0', '1', '2', '3',  '4', '5', '6', '7', '8', '9',  // ten bytes, no terminator
+        0,   0,   0,   0,    0,   0,   0,   0,   0,   0,    //
+        'A', 'b', 0,   0,    0,   0,   0,   0,   0,   0,    // the old name's tail is cleared
+    };
+    EXPECT_EQ(names, want);
+    // Nothing else moves.
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 27, before.begin()));
+    EXPECT_TRUE(std::equal(image.begin() + 72, image.begin() + 2304, before.begin() + 72));
+    EXPECT_TRUE(std::equal(image.begin() + 2354, image.end(), before.begin() + 2354));
+    // And it reads back as written, ß aside.
+    const ViewsRecord back = build_views_record(image);
+    EXPECT_EQ(NameIn(back, 0), u"Café");
+    EXPECT_EQ(NameIn(back, 1), u"Stra|e");
+    EXPECT_EQ(NameIn(back, 2), u"0123456789");
+}
+
+}  // namespace
+}  // namespace stridelog::watchdata

@@ -1,0 +1,25 @@
+// SetDateTime: one clock command, answered within 250 ms or not at all.
+#pragma once
+
+#include "watchdata/operation.hpp"
+#include "watchdata/watch_time.hpp"
+
+namespace stridelog::watchdata {
+
+inline constexpr UINT_PTR kClockReplyTimer = 1012;
+inline constexpr std::uint32_t kClockReplyTimeoutMs = 250;
+
+class SetClockOperation final : public Operation {
+  public:
+    SetClockOperation(TaskHost& host, const WatchTime& time) : Operation(host), time_(time) {}
+    OperationCode code() const override { return OperationCode::set_clock; }
+    void start() override;
+    void on_acknowledgement(std::uint8_t reply_id, std::uint8_t status) override;
+    bool on_timer(UINT_PTR id) override;
+
+  private:
+    WatchTime time_;
+    bool awaiting_ = false;
+};
+
+}  // namespace stridelog::watchdata

@@ -1,0 +1,144 @@
+#include "watchdata/settings_operations.hpp"
+
+#include <algorithm>
+
+#include "platform/clock.hpp"
+#include "stridelog/stridelog.h"
+#include "ui/task_display.hpp"
+#include "watchdata/flash_transfer.hpp"
+#include "watchdata/workout_directory.hpp"
+
+namespace stridelog::watchdata {
+namespace {
+
+constexpr float kHalfway = 50.0f;
+constexpr float kFull = 100.0f;
+constexpr std::uint32_t kFullBarPauseMs = 500;
+constexpr int kReadBarSteps = 256;
+constexpr int kWriteBarSteps = 2;
+
+// The host's bytes, or nothing when the size is not the record's.
+template <std::size_t N>
+bool copy_record(std::span<const std::uint8_t> from, std::array<std::uint8_t, N>& to) {
+    if (from.size() != N) return false;
+    std::copy(from.begin(), from.end(), to.begin());
+    return true;
+}
+
+// The last step of a write: full bar, the pause the user sees, the result.
+void finish_write(TaskHost& host, UINT result) {
+    host.display().FillProgress();
+    host.post_progress(kFull);
+    platform::clock().sleep_ms(kFullBarPauseMs);
+    host.post_result(result);
+    host.end_task();
+}
+
+// A record that could not be taken ends the task without a word, as a
+// call without one would have.
+void refuse(TaskHost& host) {
+    host.end_task();
+}
+
+}  // namespace
+
+// ---- GetSetting ----
+
+void GetSettingOperation::start() {
+    host().display().SetRange(0, 1);
+    host().display().SetPos(0);
+    host().transfer().read_directory();
+}
+
+void GetSettingOperation::on_read_complete(int step_code) {
+    FlashTransfer& transfer = host().transfer();
+    if (step_code == kDirectoryStep) {
+        transfer.read_128(kIdentityAddress, kIdentityStep);
+        return;
+    }
+    if (step_code != kIdentityStep) return;
+    const auto image = transfer.directory();
+    const float version = host().watch().firmware_version;
+    const SettingsRecord record =
+        build_settings_record(image, transfer.data().first(kTransferChunkSize),
+                              used_space_percent(image, host().watch().status_flag),
+                              uses_extended_settings(version, image));
+    host().display().FillProgress();
+    platform::clock().sleep_ms(kFullBarPauseMs);
+    host().post_result_block(SDK_MSG_SETTINGS, record);
+    host().end_task();
+}
+
+// ---- SetSetting ----
+
+SetSettingOperation::SetSettingOperation(TaskHost& host, std::span<const std::uint8_t> record)
+    : Operation(host), valid_(copy_record(record, record_)) {}
+
+void SetSettingOperation::start() {
+    if (!valid_) return refuse(host());
+    host().display().SetRange(0, kWriteBarSteps);
+    host().display().SetPos(0);
+    host().transfer().read_directory();
+}
+
+void SetSettingOperation::on_read_complete(int step_code) {
+    if (step_code != kDirectoryStep) return;
+    host().display().SetPos(1);
+    host().post_progress(kHalfway);
+    FlashTransfer& transfer = host().transfer();
+    const float version = host().watch().firmware_version;
+    const auto image = transfer.directory();
+    apply_settings_record(image, record_, uses_extended_settings(version, image),
+                          settings_checksum_length(version));
+    transfer.write_sector(0, image, kSettingsWriteStep);
+}
+
+void SetSettingOperation::on_write_complete(int step_code) {
+    if (step_code == kSettingsWriteStep) finish_write(host(), SDK_MSG_SETTINGS_WRITTEN);
+}
+
+// ---- GetViews ----
+
+void GetViewsOperation::start() {
+    host().display().SetRange(0, kReadBarSteps);
+    host().display().SetPos(0);
+    host().transfer().read_directory();
+}
+
+void GetViewsOperation::on_read_complete(int step_code) {
+    if (step_code != kDirectoryStep) return;
+    host().display().FillProgress();
+    host().post_progress(kFull);
+    platform::clock().sleep_ms(kFullBarPauseMs);
+    host().post_result_block(SDK_MSG_VIEWS, build_views_record(host().transfer().directory()));
+    host().end_task();
+}
+
+// ---- SetViews ----
+
+SetViewsOperation::SetViewsOperation(TaskHost& host, std::span<const std::uint8_t> record)
+    : Operation(host), valid_(copy_record(record, record_)) {}
+
+void SetViewsOperation::start() {
+    if (!valid_) return refuse(host());
+    host().display().SetRange(0, kWriteBarSteps);
+    host().display().SetPos(0);
+    host().transfer().read_directory();
+}
+
+void SetViewsOperation::on_read_complete(int step_code) {
+    if (step_code != kDirectoryStep) return;
+    host().display().SetPos(1);
+    host().post_progress(kHalfway);
+    FlashTransfer& transfer = host().transfer();
+    const auto image = transfer.directory();
+    apply_views_record(image, record_);
+    write_settings_checksum(image, settings_checksum_length(host().watch().firmware_version));
+    transfer.write_sector(0, image, kViewsWriteStep);
+}
+
+void SetViewsOperation::on_write_complete(int step_code) {
+    if (step_code == kViewsWriteStep) finish_write(host(), SDK_MSG_VIEWS_WRITTEN);
+}
+
+}  // namespace stridelog::watchdata
