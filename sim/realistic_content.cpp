@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "sim/watch_setup_content.hpp"
+
 namespace stridelog::sim {
 namespace {
 
@@ -279,7 +281,11 @@ std::vector<std::uint8_t> realistic_sector_order() {
 
 std::vector<ExpectedSession> generate_realistic_flash(Flash& flash, bool large_reserve) {
     write_long_version(flash, kRealisticLongVersion);
-    return write_workouts(flash, realistic_sessions(), {large_reserve, realistic_sector_order()});
+    auto sessions =
+        write_workouts(flash, realistic_sessions(), {large_reserve, realistic_sector_order()});
+    // Last: the settings checksum covers the long version text.
+    write_watch_setup(flash, realistic_setup());
+    return sessions;
 }
 
 }  // namespace stridelog::sim

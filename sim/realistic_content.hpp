@@ -1,7 +1,8 @@
 // A watch that has been used for a while: six sessions of runs and rides with
 // laps, pauses, a cold start without a fix, a midnight crossing, a clock
 // correction and an indoor session without track points, written through the
-// workout encoder. Always the same bytes, so images and tests can rely on it.
+// workout encoder, and the set-up of watch_setup_content.hpp (paths, settings,
+// views, identity). Always the same bytes, so images and tests can rely on it.
 //
 // Threads: pure functions; no shared state.
 #pragma once
@@ -24,8 +25,9 @@ std::vector<SessionPlan> realistic_sessions();
 std::vector<std::uint8_t> realistic_sector_order();
 
 // Writes the realistic sessions, directory, usage bitmap (with the reserved
-// tail of the chosen layout) and long version text; returns what a full
-// download must deliver, in directory order.
+// tail of the chosen layout), long version text and the realistic set-up
+// (paths, settings, views, identity); returns what a full download must
+// deliver, in directory order.
 std::vector<ExpectedSession> generate_realistic_flash(Flash& flash, bool large_reserve);
 
 }  // namespace stridelog::sim

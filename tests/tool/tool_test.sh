@@ -519,6 +519,52 @@ expect "realistic watch: well-formed GPX and TCX" xmllint --noout "$real"/*.gpx 
 check "realistic watch: --new finds nothing new" 0 "" "no new workouts" \
     --simulate workouts download --new --out "$real"
 
+# The set-up documents. A malformed file is refused, naming the field, before
+# the watch is touched.
+paths_doc='{"paths":[{"index":0,"name":"Straße","waypoints":[]}]}'
+printf '%s' "$paths_doc" >"$scratch/bad-paths.json"
+check "paths set: too few paths" 2 "" "bad-paths.json: paths: 10 entries expected, not 1; nothing written" \
+    paths set "$scratch/bad-paths.json"
+printf '{"views":' >"$scratch/bad-views.json"
+check "views set: not JSON" 2 "" "bad-views.json is not JSON" views set "$scratch/bad-views.json"
+printf '{"f94_or_f12d":4}' >"$scratch/bad-settings.json"
+check "settings set: a field out of range" 2 "" "f94_or_f12d: at most 3; nothing written" \
+    settings set "$scratch/bad-settings.json"
+check "set-time: no 29 February in 2013" 2 "" "not \"2013-02-29T12:00:00\"" set-time 2013-02-29T12:00:00
+check "set-time: not a time" 2 "" "YYYY-MM-DDTHH:MM:SS" set-time tomorrow
+
+# Round trips against the simulated watch, once the SDK reads and writes the
+# set-up; until then its entry points end without data and these are skipped.
+paths_now=$("$tool" --simulate paths get 2>/dev/null)
+if [ -n "$paths_now" ] && [ "$(jq '.paths | length' <<<"$paths_now" 2>/dev/null)" = 10 ]; then
+    setup_image="$scratch/setup.bin"
+    "$sim_exe" --generate "$setup_image"
+    cp "$setup_image" "$scratch/setup-before.bin"
+    setup=(--simulate --sim-image "$setup_image")
+    check "paths get --out" 0 "" "^" "${setup[@]}" paths get --out "$scratch/paths.json"
+    expect "paths: ten, one of 99 waypoints, one empty, accented names" test \
+        "$(jq -c '[(.paths | length), ([.paths[] | select((.waypoints | length) == 99)] | length), ([.paths[] | select(.waypoints == [])] | length), ([.paths[].name | select(test("[éüñë]"))] | length >= 3)]' "$scratch/paths.json")" = '[10,1,1,true]'
+    check "paths set of what get wrote" 0 "" "^" "${setup[@]}" paths set "$scratch/paths.json"
+    for s in 0 249 250 251 252 253 254; do
+        expect "paths get then set leaves sector $s as it was" \
+            same <(sector_of "$setup_image" $s) <(sector_of "$scratch/setup-before.bin" $s)
+    done
+    jq '.paths[0].name = "Changed"' "$scratch/paths.json" >"$scratch/paths2.json"
+    check "paths set of an edited name, read back" 0 "" "^" "${setup[@]}" paths set "$scratch/paths2.json"
+    expect "paths get shows the edit" test "$("$tool" "${setup[@]}" paths get | jq -r '.paths[0].name')" = Changed
+    for what in settings views; do
+        check "$what get --out" 0 "" "^" "${setup[@]}" "$what" get --out "$scratch/$what.json"
+        check "$what set of what get wrote" 0 "" "^" "${setup[@]}" "$what" set "$scratch/$what.json"
+        "$tool" "${setup[@]}" "$what" get >"$scratch/$what-again.json"
+        expect "$what: get after set reads the same" same "$scratch/$what.json" "$scratch/$what-again.json"
+    done
+    expect "settings set keeps a valid checksum" test "$(sector_of "$setup_image" 0 | head -c 224 | od -An -tu1 -v | awk 'NR == 1 { print $1 + $2 }')" = 255
+    check "set-time to a leap day" 0 "" "^" "${setup[@]}" set-time 2012-02-29T23:59:30
+    check "set-time now" 0 "" "^" "${setup[@]}" set-time
+else
+    echo "notice: the SDK does not read paths yet; set-up round trips skipped"
+fi
+
 leftovers() {  # no temporary folder, no simulator of this script still running
     [ -z "$(ls -A "$TMPDIR")" ] || return 1
     local cmdline

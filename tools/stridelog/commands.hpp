@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "session_blocks.hpp"
 #include "stridelog/stridelog.h"
 
 namespace stridelog_tool {
@@ -69,6 +70,19 @@ int RunWorkoutsClear(const Context& context);
 // without a watch.
 int RunWorkoutsConvert(const DownloadOptions& convert, const std::vector<std::string>& blocks,
                        bool json);
+
+// The set-up documents: JSON to standard output or out_file; the set commands
+// refuse a malformed file (kExitUsage) before the watch is touched, and read
+// back what they wrote unless verify is false.
+int RunPathsGet(const Context& context, const std::string& out_file);
+int RunPathsSet(const Context& context, const std::string& file, bool verify);
+int RunSettingsGet(const Context& context, const std::string& out_file);
+int RunSettingsSet(const Context& context, const std::string& file, bool verify);
+int RunViewsGet(const Context& context, const std::string& out_file);
+int RunViewsSet(const Context& context, const std::string& file, bool verify);
+// "now" (or empty) or YYYY-MM-DDTHH:MM:SS, local time; false for anything else.
+bool ParseSetTime(const std::string& text, DateTime& time);
+int RunSetTime(const Context& context, const DateTime& time);
 
 // "3,0" as session indices 0 .. 255; false for anything else.
 bool ParseSelection(const std::string& text, std::vector<std::uint8_t>& indices);

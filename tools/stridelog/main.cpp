@@ -104,6 +104,31 @@ int main(int argc, char** argv) {
     workouts_convert->add_flag("--new", convert.only_new,
                                "skip sessions already written into the folder");
 
+    // The set-up: one JSON document each, read back after every write.
+    std::string setup_out, setup_file;
+    bool no_verify = false;
+    auto add_pair = [&](const char* name, const char* what) {
+        auto* group = app.add_subcommand(name, what);
+        group->require_subcommand(1);
+        group->fallthrough();
+        auto* get =
+            group->add_subcommand("get", "write the JSON document (standard output without --out)");
+        get->add_option("--out", setup_out, "write it to FILE")->type_name("FILE");
+        get->fallthrough();
+        auto* set =
+            group->add_subcommand("set", "write a JSON document (as get gives it) to the watch");
+        set->add_option("FILE", setup_file, "the JSON document")->required();
+        set->add_flag("--no-verify", no_verify, "do not read back what was written");
+        set->fallthrough();
+        return std::pair{get, set};
+    };
+    const auto [paths_get, paths_set] = add_pair("paths", "the ten paths: names and waypoints");
+    const auto [settings_get, settings_set] = add_pair("settings", "the watch's settings");
+    const auto [views_get, views_set] = add_pair("views", "the five data views and their names");
+    auto* set_time = app.add_subcommand("set-time", "set the watch's clock (local time)");
+    std::string time_text = "now";
+    set_time->add_option("TIME", time_text, "now (default) or YYYY-MM-DDTHH:MM:SS");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -129,6 +154,14 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "error: %s\n", why.c_str());
             return kExitUsage;
         }
+    }
+    DateTime clock_time;
+    if (*set_time && !ParseSetTime(time_text, clock_time)) {
+        std::fprintf(stderr,
+                     "error: the time is now or YYYY-MM-DDTHH:MM:SS (a date-time of 2000 to 2255), "
+                     "not \"%s\"\n",
+                     time_text.c_str());
+        return kExitUsage;
     }
     // Needs no watch: done before anything of the SDK starts.
     if (*workouts_convert) {
@@ -182,6 +215,13 @@ int main(int argc, char** argv) {
     if (*workouts_list) status = RunWorkoutsList(context);
     if (*workouts_download) status = RunWorkoutsDownload(context, download);
     if (*workouts_clear) status = RunWorkoutsClear(context);
+    if (*paths_get) status = RunPathsGet(context, setup_out);
+    if (*paths_set) status = RunPathsSet(context, setup_file, !no_verify);
+    if (*settings_get) status = RunSettingsGet(context, setup_out);
+    if (*settings_set) status = RunSettingsSet(context, setup_file, !no_verify);
+    if (*views_get) status = RunViewsGet(context, setup_out);
+    if (*views_set) status = RunViewsSet(context, setup_file, !no_verify);
+    if (*set_time) status = RunSetTime(context, clock_time);
 
     if (!raw.error().empty()) {
         std::fprintf(stderr, "error: --raw: %s\n", raw.error().c_str());

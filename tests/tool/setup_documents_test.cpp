@@ -1,0 +1,339 @@
+// The set-up documents: blocks laid out as the SDK posts them turned into JSON
+// and back, malformed documents refused with the field named, and the
+// read-back comparison.
+#include "setup_documents.hpp"
+
+#include <gtest/gtest.h>
+
+namespace stridelog_tool {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using nlohmann::json;
+
+void PutUtf16(Bytes& b, const std::u16string& text) {
+    for (const char16_t u : text) {
+        b.push_back(static_cast<std::uint8_t>(u));
+        b.push_back(static_cast<std::uint8_t>(u >> 8));
+    }
+}
+
+// A 0x2002 block: index, name length, UTF-16LE name, count, 34-byte waypoints.
+Bytes PathBlock(std::uint8_t index, const std::u16string& name,
+                const std::vector<std::pair<std::uint32_t, std::u16string>>& waypoints) {
+    Bytes b{index, static_cast<std::uint8_t>(2 * name.size())};
+    PutUtf16(b, name);
+    b.push_back(static_cast<std::uint8_t>(waypoints.size()));
+    for (const auto& [word, wname] : waypoints) {
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(~word >> (8 * i)));
+        for (int i = 0; i < 6; ++i) b.push_back(static_cast<std::uint8_t>(0xA0 + i));
+        Bytes name_field;
+        PutUtf16(name_field, wname);
+        name_field.resize(20, 0);
+        b.insert(b.end(), name_field.begin(), name_field.end());
+    }
+    return b;
+}
+
+std::vector<WatchPath> TenPaths() {
+    std::vector<WatchPath> paths;
+    for (unsigned i = 0; i < 10; ++i) {
+        const Bytes block =
+            i == 3 ? PathBlock(3, u"Path4", {})
+                   : PathBlock(static_cast<std::uint8_t>(i), i == 1 ? u"Café Noël" : u"Loop",
+                               {{0x80000001u + i, u"Montée"}, {7, u"TenLetters"}});
+        WatchPath path;
+        std::string error;
+        EXPECT_TRUE(ParsePathBlock(block, path, error)) << error;
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+TEST(PathBlocks, ReadAsPosted) {
+    WatchPath path;
+    std::string error;
+    ASSERT_TRUE(ParsePathBlock(
+        PathBlock(2, u"Café", {{0xFFFFFFFEu, u"Start"}, {12, u"TenLetters"}}), path, error))
+        << error;
+    EXPECT_EQ(path.index, 2u);
+    EXPECT_EQ(path.name, "Café");
+    ASSERT_EQ(path.waypoints.size(), 2u);
+    EXPECT_EQ(path.waypoints[0].word1, 0xFFFFFFFEu);
+    EXPECT_EQ(path.waypoints[0].word2, 1u);
+    EXPECT_EQ(path.waypoints[0].attributes,
+              (std::array<std::uint8_t, 6>{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5}));
+    EXPECT_EQ(path.waypoints[1].name, "TenLetters") << "ten characters, no terminator";
+    // The host waypoint the set command builds is the one the block carried.
+    const Bytes block = PathBlock(0, u"", {{12, u"TenLetters"}});
+    const auto host = HostWaypoint(path.waypoints[1]);
+    EXPECT_TRUE(std::equal(host.begin(), host.end(), block.begin() + 3));
+}
+
+TEST(PathBlocks, RefusesInconsistentBlocks) {
+    struct Case {
+        const char* legend;
+        Bytes block;
+    };
+    Bytes one = PathBlock(1, u"A", {{1, u"x"}});
+    Bytes short_by_one(one.begin(), one.end() - 1);
+    Bytes long_by_one = one;
+    long_by_one.push_back(0);
+    Bytes odd_name = one;
+    odd_name[1] = 3;
+    Bytes index_ten = one;
+    index_ten[0] = 10;
+    Bytes count_100 = PathBlock(0, u"", {});
+    count_100[2] = 100;
+    count_100.resize(3 + 34 * 100);
+    const Case cases[] = {
+        {"empty", {}},
+        {"name length past the end", {0, 40, 0}},
+        {"a waypoint cut short", short_by_one},
+        {"a byte too many", long_by_one},
+        {"half a UTF-16 unit in the name", odd_name},
+        {"path index 10", index_ten},
+        {"100 waypoints", count_100},
+    };
+    for (const auto& c : cases) {
+        WatchPath path;
+        std::string error;
+        EXPECT_FALSE(ParsePathBlock(c.block, path, error)) << c.legend;
+        EXPECT_FALSE(error.empty()) << c.legend;
+    }
+}
+
+TEST(PathDocuments, GetThenSetGivesTheSamePaths) {
+    const auto paths = TenPaths();
+    const json document = json::parse(PathsToJson(paths).dump(2));
+    EXPECT_EQ(document["paths"][1]["waypoints"][0]["attributes"], "a0a1a2a3a4a5");
+    std::vector<WatchPath> back;
+    std::string error;
+    ASSERT_TRUE(PathsFromJson(document, back, error)) << error;
+    EXPECT_EQ(back, paths);
+    EXPECT_TRUE(PathDifferences(PathsAsStored(back), paths).empty());
+}
+
+TEST(PathDocuments, MalformedDocumentsNameTheField) {
+    struct Case {
+        const char* legend;
+        void (*spoil)(json&);
+        const char* field;
+    };
+    const Case cases[] = {
+        {"not an object", [](json& d) { d = json::array(); }, "document"},
+        {"nine paths", [](json& d) { d["paths"].erase(9); }, "paths: 10 entries"},
+        {"an index twice", [](json& d) { d["paths"][9]["index"] = 0; }, "paths[9].index"},
+        {"index 10", [](json& d) { d["paths"][9]["index"] = 10; }, "paths[9].index"},
+        {"name missing", [](json& d) { d["paths"][2].erase("name"); }, "paths[index 2].name"},
+        {"a 33-character name", [](json& d) { d["paths"][2]["name"] = std::string(33, 'a'); },
+         "paths[index 2].name: at most 32"},
+        {"ß in a name", [](json& d) { d["paths"][0]["name"] = "Straße"; },
+         "paths[index 0].name: the watch cannot show \"ß\""},
+        {"100 waypoints",
+         [](json& d) {
+             d["paths"][0]["waypoints"] = json::array_t(100, d["paths"][0]["waypoints"][0]);
+         },
+         "paths[index 0].waypoints: at most 99"},
+        {"negative word", [](json& d) { d["paths"][0]["waypoints"][1]["word1"] = -1; },
+         "paths[index 0].waypoints[1].word1"},
+        {"word past 32 bits", [](json& d) { d["paths"][0]["waypoints"][1]["word2"] = 4294967296; },
+         "paths[index 0].waypoints[1].word2"},
+        {"word as text", [](json& d) { d["paths"][0]["waypoints"][1]["word2"] = "7"; },
+         "paths[index 0].waypoints[1].word2"},
+        {"five attribute bytes",
+         [](json& d) { d["paths"][4]["waypoints"][0]["attributes"] = "0102030405"; },
+         "paths[index 4].waypoints[0].attributes: 12 hex digits"},
+        {"attributes not hex",
+         [](json& d) { d["paths"][4]["waypoints"][0]["attributes"] = "0102030405zz"; },
+         "paths[index 4].waypoints[0].attributes"},
+        {"an 11-character waypoint name",
+         [](json& d) { d["paths"][4]["waypoints"][0]["name"] = "ElevenChars"; },
+         "paths[index 4].waypoints[0].name: at most 10"},
+    };
+    for (const auto& c : cases) {
+        json document = PathsToJson(TenPaths());
+        c.spoil(document);
+        std::vector<WatchPath> paths;
+        std::string error;
+        EXPECT_FALSE(PathsFromJson(document, paths, error)) << c.legend;
+        EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
+    }
+}
+
+TEST(PathDocuments, ReadBackDifferencesAreReported) {
+    auto written = TenPaths();
+    written[5].waypoints.clear();
+    written[5].name = "Gone";
+    const auto stored = PathsAsStored(written);
+    EXPECT_EQ(stored[5].name, "Path6") << "the watch's name of a path without waypoints";
+    auto read = stored;
+    EXPECT_TRUE(PathDifferences(stored, read).empty());
+    read[1].name = "Caf| No l";
+    read[2].waypoints[1].attributes[5] ^= 1;
+    read[7].waypoints.pop_back();
+    const auto lines = PathDifferences(stored, read);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("path 1 name"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("path 2 waypoint 1"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("path 7: wrote 2 waypoints, read 1"), std::string::npos) << lines[2];
+}
+
+Bytes SettingsRecordBytes() {
+    Bytes r(96, 0);
+    r[0] = 2;  // F94
+    r[1] = 1;
+    r[2] = 1;
+    r[6] = 0x3C;
+    r[7] = 0x01;
+    r[8] = 1;
+    r[12] = 2, r[13] = 45, r[14] = 7;
+    const std::u16string code = u"A12", version = u"1.30.07", identity = u"26031507SL42";
+    for (std::size_t i = 0; i < code.size(); ++i)
+        r[15 + 2 * i] = static_cast<std::uint8_t>(code[i]);
+    for (std::size_t i = 0; i < version.size(); ++i)
+        r[33 + 2 * i] = static_cast<std::uint8_t>(version[i]);
+    r[51] = 26, r[52] = 4, r[53] = 20;
+    const float used = 23.8f;
+    std::memcpy(&r[54], &used, 4);
+    for (std::size_t i = 0; i < identity.size(); ++i)
+        r[58 + 2 * i] = static_cast<std::uint8_t>(identity[i]);
+    r[84] = 4, r[85] = 3, r[86] = 1, r[87] = 5;
+    for (std::size_t i = 0; i < 8; ++i) r[88 + i] = static_cast<std::uint8_t>(0x11 * (i + 1));
+    return r;
+}
+
+TEST(SettingsDocuments, FieldsByNameAndBackUnchanged) {
+    const Bytes record = SettingsRecordBytes();
+    json document;
+    std::string error;
+    ASSERT_TRUE(SettingsToJson(record, document, error)) << error;
+    EXPECT_EQ(document["f94_or_f12d"], 2);
+    EXPECT_EQ(document["w10"], "3c01");
+    EXPECT_EQ(document["version_text"], "1.30.07");
+    EXPECT_EQ(document["version_code_text"], "A12");
+    EXPECT_EQ(document["identity"], "26031507SL42");
+    EXPECT_EQ(document["agps_expiry_year_minus_2000"], 26);
+    EXPECT_EQ(document["b18_b25"], "1122334455667788");
+    SettingsRecord back{};
+    ASSERT_TRUE(SettingsFromJson(json::parse(document.dump()), back, error)) << error;
+    EXPECT_EQ(Bytes(back.begin(), back.end()), record);
+    EXPECT_FALSE(SettingsToJson(Bytes(95, 0), document, error));
+}
+
+TEST(SettingsDocuments, MalformedAndDifferent) {
+    struct Case {
+        const char* legend;
+        const char* key;
+        json value;  // null: the key is removed
+        const char* field;
+    };
+    const Case cases[] = {
+        {"a written field missing", "b6", nullptr, "b6: missing"},
+        {"a two-bit field of 4", "f94_or_f12d", 4, "f94_or_f12d: at most 3"},
+        {"a flag of 2", "f5", 2, "f5: at most 1"},
+        {"a byte of 256", "b17", 256, "b17: at most 255"},
+        {"a word as text", "w10", "3c0", "w10: 4 hex digits"},
+        {"a shown text too long", "identity", "26031507SL42X", "identity: at most 12"},
+    };
+    json good;
+    std::string error;
+    ASSERT_TRUE(SettingsToJson(SettingsRecordBytes(), good, error));
+    for (const auto& c : cases) {
+        json document = good;
+        if (c.value.is_null())
+            document.erase(c.key);
+        else
+            document[c.key] = c.value;
+        SettingsRecord record{};
+        EXPECT_FALSE(SettingsFromJson(document, record, error)) << c.legend;
+        EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
+    }
+    // Read-back: only fields the watch takes count.
+    SettingsRecord written{}, read{};
+    const Bytes record = SettingsRecordBytes();
+    std::copy(record.begin(), record.end(), written.begin());
+    read = written;
+    read[54] ^= 0xFF;  // the used space moved: not a write fault
+    EXPECT_TRUE(SettingsDifferences(written, read).empty());
+    read[8] = 0;
+    read[89] = 0;
+    const auto lines = SettingsDifferences(written, read);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "f5: wrote 1, read 0");
+    EXPECT_EQ(lines[1], "b18_b25: wrote \"1122334455667788\", read \"1100334455667788\"");
+}
+
+TEST(ViewsDocuments, RoundTripRefusalsAndDifferences) {
+    Bytes record(145, 0);
+    for (std::size_t i = 0; i < 45; ++i) record[i] = static_cast<std::uint8_t>(i * 5);
+    const std::u16string names[] = {u"Run", u"Heart", u"Laps", u"Altitude", u"Durée"};
+    for (std::size_t v = 0; v < 5; ++v)
+        for (std::size_t i = 0; i < names[v].size(); ++i) {
+            record[45 + 20 * v + 2 * i] = static_cast<std::uint8_t>(names[v][i]);
+            record[46 + 20 * v + 2 * i] = static_cast<std::uint8_t>(names[v][i] >> 8);
+        }
+    json document;
+    std::string error;
+    ASSERT_TRUE(ViewsToJson(record, document, error)) << error;
+    EXPECT_EQ(document["views"][4]["name"], "Durée");
+    EXPECT_EQ(document["views"][1]["record"], "2d32373c41464b5055");
+    ViewsRecord back{};
+    ASSERT_TRUE(ViewsFromJson(json::parse(document.dump()), back, error)) << error;
+    EXPECT_EQ(Bytes(back.begin(), back.end()), record);
+
+    struct Case {
+        const char* legend;
+        void (*spoil)(json&);
+        const char* field;
+    };
+    const Case cases[] = {
+        {"four views", [](json& d) { d["views"].erase(0); }, "views: 5 entries"},
+        {"a short record", [](json& d) { d["views"][2]["record"] = "00"; },
+         "views[index 2].record: 18 hex digits"},
+        {"a long name", [](json& d) { d["views"][3]["name"] = "Altitude 2x"; },
+         "views[index 3].name: at most 10"},
+        {"a name the watch cannot show", [](json& d) { d["views"][3]["name"] = "Höhe™"; },
+         "views[index 3].name: the watch cannot show \"™\""},
+    };
+    for (const auto& c : cases) {
+        json spoilt = document;
+        c.spoil(spoilt);
+        EXPECT_FALSE(ViewsFromJson(spoilt, back, error)) << c.legend;
+        EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
+    }
+    ViewsRecord written{}, read{};
+    std::copy(record.begin(), record.end(), written.begin());
+    read = written;
+    read[45 + 20 * 4 + 6] = ' ';  // é read back as the watch's space
+    const auto lines = ViewsDifferences(written, read);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "view 4 name: wrote \"Durée\", read \"Dur e\"");
+}
+
+TEST(WatchCharacters, WhatTheWatchCanShow) {
+    struct Case {
+        const char* text;
+        bool ok;
+        const char* bad;
+    };
+    const Case cases[] = {
+        {"Plain ASCII ~", true, ""}, {"àáâäèéêëìíîïòóôöùúûüçñ", true, ""},
+        {"Straße", false, "ß"},      {"Ärger", false, "Ä"},
+        {"Run 🏃", false, "🏃"},
+    };
+    for (const auto& c : cases) {
+        std::string bad;
+        EXPECT_EQ(InWatchCharacterSet(c.text, bad), c.ok) << c.text;
+        EXPECT_EQ(bad, c.bad) << c.text;
+    }
+    const std::u16string lone{u'a', char16_t(0xD800), u'b'};
+    EXPECT_EQ(Utf16ToUtf8(lone),
+              "a\xEF\xBF\xBD"
+              "b");
+    EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("Run 🏃 ñ")), "Run 🏃 ñ");
+}
+
+}  // namespace
+}  // namespace stridelog_tool

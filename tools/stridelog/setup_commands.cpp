@@ -1,0 +1,272 @@
+// paths, settings and views (get and set) and set-time: the set-up documents
+// carried to and from the watch, each write read back unless --no-verify.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "commands.hpp"
+#include "host_session.hpp"
+#include "setup_documents.hpp"
+#include "stridelog/framework_arrays.h"
+
+namespace stridelog_tool {
+namespace {
+
+constexpr std::uint32_t kCancelWaitMs = 5000;  // a cancelled task ends on its next message
+
+using nlohmann::json;
+
+int WaitForEnd(const Context& context, HostSession& session) {
+    const Options& opt = context.options;
+    if (!session.WaitForTask(opt.timeout_s * 1000)) {
+        std::fprintf(stderr, "error: the watch did not finish in %u s\n", opt.timeout_s);
+        Stridelog_CancelTasks();  // through the task end, so the port is released
+        session.WaitForTask(kCancelWaitMs);
+        return kExitError;
+    }
+    if (context.interrupted()) return kExitError;  // the caller reports the interruption
+    if (session.FirstError()) return ReportError(session, "");
+    return kExitOk;
+}
+
+int WriteDocument(const json& document, const std::string& out_file) {
+    const std::string text = document.dump(2) + "\n";
+    if (out_file.empty()) {
+        std::cout << text;
+        return kExitOk;
+    }
+    std::ofstream out(out_file, std::ios::binary | std::ios::trunc);
+    if (!out || !out.write(text.data(), static_cast<std::streamsize>(text.size())).flush()) {
+        std::fprintf(stderr, "error: %s: %s\n", out_file.c_str(), std::strerror(errno));
+        return kExitError;
+    }
+    return kExitOk;
+}
+
+// A malformed file is a usage error, found before the watch is touched.
+int ReadDocument(const std::string& file, json& document) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "error: %s: %s\n", file.c_str(), std::strerror(errno));
+        return kExitUsage;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    try {
+        document = json::parse(text.str());
+    } catch (const json::parse_error& e) {
+        std::fprintf(stderr, "error: %s is not JSON: %s\n", file.c_str(), e.what());
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
+int Refuse(const std::string& file, const std::string& why) {
+    std::fprintf(stderr, "error: %s: %s; nothing written\n", file.c_str(), why.c_str());
+    return kExitUsage;
+}
+
+int ReportDifferences(const char* what, const std::vector<std::string>& lines) {
+    if (lines.empty()) return kExitOk;
+    std::fprintf(stderr, "error: the %s read back differ from what was written:\n", what);
+    for (const auto& line : lines) std::fprintf(stderr, "  %s\n", line.c_str());
+    return kExitError;
+}
+
+int ReadPaths(const Context& context, std::vector<WatchPath>& paths) {
+    HostSession session(false, context.raw);
+    GetPaths(session.window(), context.options.ShowWindow());
+    if (const int rc = WaitForEnd(context, session)) return rc;
+    paths.clear();
+    if (session.Find(SDK_MSG_NO_PATHS)) {
+        // No path has waypoints; the watch then names each by its position.
+        for (unsigned i = 0; i < kPathCount; ++i)
+            paths.push_back({i, "Path" + std::to_string(i + 1), {}});
+        return kExitOk;
+    }
+    std::vector<bool> seen(kPathCount, false);
+    for (const Note& note : session.notes()) {
+        if (note.error || note.code != SDK_MSG_PATH) continue;
+        WatchPath path;
+        std::string why;
+        if (!ParsePathBlock(note.block, path, why)) {
+            std::fprintf(stderr, "error: %s\n", why.c_str());
+            return kExitError;
+        }
+        if (seen[path.index]) {
+            std::fprintf(stderr, "error: path %u was sent twice\n", path.index);
+            return kExitError;
+        }
+        seen[path.index] = true;
+        paths.push_back(std::move(path));
+    }
+    if (paths.size() != kPathCount)
+        return ReportError(session, paths.empty() ? "the task ended without its result"
+                                                  : "the watch sent fewer than ten paths");
+    std::sort(paths.begin(), paths.end(),
+              [](const WatchPath& a, const WatchPath& b) { return a.index < b.index; });
+    return kExitOk;
+}
+
+// A task that ends with one record block of `size` bytes.
+int ReadRecord(const Context& context, void (*entry)(HWND, BOOL), UINT code, std::size_t size,
+               std::vector<std::uint8_t>& record) {
+    HostSession session(false, context.raw);
+    entry(session.window(), context.options.ShowWindow());
+    if (const int rc = WaitForEnd(context, session)) return rc;
+    const Note* n = session.Find(code);
+    if (!n) return ReportError(session, "the task ended without its result");
+    if (n->block.size() != size) {
+        std::fprintf(stderr, "error: a record of %zu bytes, not %zu\n", n->block.size(), size);
+        return kExitError;
+    }
+    record = n->block;
+    return kExitOk;
+}
+
+template <typename Start>
+int RunWrite(const Context& context, UINT done_code, Start start) {
+    HostSession session(false, context.raw);
+    start(session.window());
+    if (const int rc = WaitForEnd(context, session)) return rc;
+    if (!session.Find(done_code)) return ReportError(session, "the task ended without its result");
+    return kExitOk;
+}
+
+}  // namespace
+
+int RunPathsGet(const Context& context, const std::string& out_file) {
+    std::vector<WatchPath> paths;
+    if (const int rc = ReadPaths(context, paths)) return rc;
+    return WriteDocument(PathsToJson(paths), out_file);
+}
+
+int RunPathsSet(const Context& context, const std::string& file, bool verify) {
+    json document;
+    if (const int rc = ReadDocument(file, document)) return rc;
+    std::vector<WatchPath> paths;
+    std::string why;
+    if (!PathsFromJson(document, paths, why)) return Refuse(file, why);
+
+    // The arrays the SDK reads in place until the task ends.
+    std::vector<std::vector<std::array<std::uint8_t, kHostWaypointSize>>> waypoints(kPathCount);
+    std::vector<std::vector<void*>> waypoint_pointers(kPathCount);
+    std::vector<CPtrArray> path_arrays(kPathCount);
+    std::vector<void*> path_pointers(kPathCount);
+    std::vector<std::u16string> names(kPathCount);
+    std::vector<CString> name_strings(kPathCount);
+    for (std::size_t i = 0; i < kPathCount; ++i) {
+        for (const PathWaypoint& w : paths[i].waypoints) waypoints[i].push_back(HostWaypoint(w));
+        for (auto& w : waypoints[i]) waypoint_pointers[i].push_back(w.data());
+        path_arrays[i] = CPtrArray{nullptr, waypoint_pointers[i].data(),
+                                   static_cast<intptr_t>(waypoint_pointers[i].size()), 0, 0};
+        path_pointers[i] = &path_arrays[i];
+        names[i] = Utf8ToUtf16(paths[i].name);
+        name_strings[i].m_pszData = names[i].c_str();
+    }
+    CPtrArray path_array{nullptr, path_pointers.data(), static_cast<intptr_t>(kPathCount), 0, 0};
+    CStringArray name_array{nullptr, name_strings.data(), static_cast<intptr_t>(kPathCount), 0, 0};
+    if (const int rc = RunWrite(context, SDK_MSG_PATHS_WRITTEN, [&](HWND window) {
+            SetPaths(window, &path_array, &name_array, context.options.ShowWindow());
+        }))
+        return rc;
+    if (!verify) return kExitOk;
+    std::vector<WatchPath> read;
+    if (const int rc = ReadPaths(context, read)) return rc;
+    return ReportDifferences("paths", PathDifferences(PathsAsStored(paths), read));
+}
+
+int RunSettingsGet(const Context& context, const std::string& out_file) {
+    std::vector<std::uint8_t> record;
+    if (const int rc =
+            ReadRecord(context, &GetSetting, SDK_MSG_SETTINGS, kSettingsRecordSize, record))
+        return rc;
+    json document;
+    std::string why;
+    SettingsToJson(record, document, why);
+    return WriteDocument(document, out_file);
+}
+
+int RunSettingsSet(const Context& context, const std::string& file, bool verify) {
+    json document;
+    if (const int rc = ReadDocument(file, document)) return rc;
+    SettingsRecord record{};
+    std::string why;
+    if (!SettingsFromJson(document, record, why)) return Refuse(file, why);
+    if (const int rc = RunWrite(context, SDK_MSG_SETTINGS_WRITTEN, [&](HWND window) {
+            SetSetting(window, record.data(), context.options.ShowWindow());
+        }))
+        return rc;
+    if (!verify) return kExitOk;
+    std::vector<std::uint8_t> read;
+    if (const int rc =
+            ReadRecord(context, &GetSetting, SDK_MSG_SETTINGS, kSettingsRecordSize, read))
+        return rc;
+    SettingsRecord back{};
+    std::copy(read.begin(), read.end(), back.begin());
+    return ReportDifferences("settings", SettingsDifferences(record, back));
+}
+
+int RunViewsGet(const Context& context, const std::string& out_file) {
+    std::vector<std::uint8_t> record;
+    if (const int rc = ReadRecord(context, &GetViews, SDK_MSG_VIEWS, kViewsRecordSize, record))
+        return rc;
+    json document;
+    std::string why;
+    ViewsToJson(record, document, why);
+    return WriteDocument(document, out_file);
+}
+
+int RunViewsSet(const Context& context, const std::string& file, bool verify) {
+    json document;
+    if (const int rc = ReadDocument(file, document)) return rc;
+    ViewsRecord record{};
+    std::string why;
+    if (!ViewsFromJson(document, record, why)) return Refuse(file, why);
+    if (const int rc = RunWrite(context, SDK_MSG_VIEWS_WRITTEN, [&](HWND window) {
+            SetViews(window, record.data(), context.options.ShowWindow());
+        }))
+        return rc;
+    if (!verify) return kExitOk;
+    std::vector<std::uint8_t> read;
+    if (const int rc = ReadRecord(context, &GetViews, SDK_MSG_VIEWS, kViewsRecordSize, read))
+        return rc;
+    ViewsRecord back{};
+    std::copy(read.begin(), read.end(), back.begin());
+    return ReportDifferences("views", ViewsDifferences(record, back));
+}
+
+bool ParseSetTime(const std::string& text, DateTime& time) {
+    if (text.empty() || text == "now") {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        if (!localtime_r(&now, &local)) return false;
+        time = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                local.tm_hour,        local.tm_min,     local.tm_sec};
+        return true;
+    }
+    char end = 0;
+    if (text.size() != 19 ||
+        std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &time.year, &time.month, &time.day,
+                    &time.hour, &time.minute, &time.second, &end) != 6)
+        return false;
+    // The watch keeps year - 2000 in one byte and knows no leap second.
+    return time.year >= 2000 && time.year <= 2255 && time.second < 60 && IsValidDateTime(time);
+}
+
+int RunSetTime(const Context& context, const DateTime& time) {
+    // The watch answers the clock command once it has taken the time; there is
+    // no command to read its clock back.
+    return RunWrite(context, SDK_MSG_CLOCK_SET, [&](HWND window) {
+        SetDateTime(window, static_cast<BYTE>(time.year - 2000), static_cast<BYTE>(time.month),
+                    static_cast<DWORD>(time.day), static_cast<BYTE>(time.hour),
+                    static_cast<BYTE>(time.minute), static_cast<DWORD>(time.second),
+                    context.options.ShowWindow());
+    });
+}
+
+}  // namespace stridelog_tool
