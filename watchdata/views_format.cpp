@@ -2,33 +2,16 @@
 
 #include <algorithm>
 
+#include "watchdata/watch_charset.hpp"
+
 namespace stridelog::watchdata {
 namespace {
 
-// The letters at 0xA0 .. 0xB5, in order.
-// Kept here until the shared watch character set is folded in.
-constexpr char16_t kAccented[] = {u'à', u'á', u'â', u'ä', u'è', u'é', u'ê', u'ë', u'ì', u'í', u'î',
-                                  u'ï', u'ò', u'ó', u'ô', u'ö', u'ù', u'ú', u'û', u'ü', u'ç', u'ñ'};
-constexpr std::uint8_t kFirstAccented = 0xA0;
 constexpr std::size_t kNameUnits = 10;
 constexpr std::size_t kRecordNamesOffset = kViewRecordsSize;
 constexpr std::size_t kRecordNameBytes = 2 * kNameUnits;
 
 }  // namespace
-
-std::uint8_t to_watch_char(char16_t c) {
-    if (c < 0x80) return static_cast<std::uint8_t>(c);
-    const auto* found = std::find(std::begin(kAccented), std::end(kAccented), c);
-    if (found == std::end(kAccented)) return '|';
-    return static_cast<std::uint8_t>(kFirstAccented + (found - std::begin(kAccented)));
-}
-
-char16_t from_watch_char(std::uint8_t b) {
-    if (b < 0x80) return b;
-    const std::size_t i = static_cast<std::size_t>(b) - kFirstAccented;
-    if (b < kFirstAccented || i >= std::size(kAccented)) return u' ';
-    return kAccented[i];
-}
 
 ViewsRecord build_views_record(std::span<const std::uint8_t> directory) {
     ViewsRecord r{};
@@ -37,7 +20,7 @@ ViewsRecord build_views_record(std::span<const std::uint8_t> directory) {
     for (std::size_t v = 0; v < kViewCount; ++v) {
         const auto name = directory.subspan(kViewNamesOffset + kViewNameBytes * v, kViewNameBytes);
         for (std::size_t i = 0; i < name.size() && name[i] != 0; ++i) {
-            const char16_t c = from_watch_char(name[i]);
+            const char16_t c = from_watch_byte(name[i]);
             const std::size_t at = kRecordNamesOffset + kRecordNameBytes * v + 2 * i;
             r[at] = static_cast<std::uint8_t>(c & 0xFF);
             r[at + 1] = static_cast<std::uint8_t>(c >> 8);

@@ -20,11 +20,6 @@ inline constexpr std::size_t kViewsRecordSize = 145;
 
 using ViewsRecord = std::array<std::uint8_t, kViewsRecordSize>;
 
-// The watch's 8-bit character set: ASCII, and 22 accented letters at
-// 0xA0 .. 0xB5. Other characters become '|' toward the watch and a space from it.
-std::uint8_t to_watch_char(char16_t c);
-char16_t from_watch_char(std::uint8_t b);
-
 // `directory` is the whole directory image (4096 bytes).
 ViewsRecord build_views_record(std::span<const std::uint8_t> directory);
 
