@@ -10,6 +10,7 @@ packages=(
   libcurl4-openssl-dev
   locales
   gpsbabel libxml2-utils jq
+  python3-pyftpdlib
 )
 
 missing=()

@@ -1,0 +1,445 @@
+// The downloader against a real FTP server on loopback: the messages its owner
+// receives, in order, and the files it leaves in the download folder.
+#include "update/ftp_downloader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "platform/window_system.hpp"
+#include "tests/support/test_environment.hpp"
+#include "tests/update/ftp_server.hpp"
+
+namespace stridelog::update {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FtpServer;
+using test::TestEnvironment;
+
+struct Received {
+    UINT message;
+    WPARAM value;      // progress, range lower
+    std::string text;  // status, rate, time left
+};
+
+// The owner window: records every message, frees the texts it is handed.
+class Owner {
+  public:
+    Owner()
+        : hwnd_(platform::create_window([this](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
+              Received r{m, w, {}};
+              if (m == WM_FTP_STATUS || m == WM_FTP_RATE || m == WM_FTP_TIME_LEFT) {
+                  auto* text = reinterpret_cast<std::string*>(w);
+                  r.text = *text;
+                  r.value = 0;
+                  delete text;
+              }
+              log_.push_back(r);
+              return 0;
+          })) {}
+    ~Owner() { platform::destroy_window(hwnd_); }
+    HWND hwnd() const { return hwnd_; }
+
+    // Dispatches until pred holds or the bound passes.
+    bool RunUntil(const std::function<bool()>& pred, int seconds = 30) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (!pred()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            platform::Message msg;
+            if (platform::peek_message(msg))
+                platform::dispatch_message(msg);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
+    }
+    bool RunUntilEnd(int seconds = 30) {
+        return RunUntil([this] { return count(WM_FTP_DONE) + count(WM_FTP_FAILED) > 0; }, seconds);
+    }
+    // Lets anything still in flight arrive.
+    void Settle() {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+        RunUntil([until] { return std::chrono::steady_clock::now() > until; });
+    }
+
+    int count(UINT message) const {
+        int n = 0;
+        for (const auto& r : log_) n += r.message == message;
+        return n;
+    }
+    std::vector<std::string> texts(UINT message) const {
+        std::vector<std::string> out;
+        for (const auto& r : log_)
+            if (r.message == message) out.push_back(r.text);
+        return out;
+    }
+    std::vector<WPARAM> progress() const {
+        std::vector<WPARAM> out;
+        for (const auto& r : log_)
+            if (r.message == WM_FTP_PROGRESS) out.push_back(r.value);
+        return out;
+    }
+    // Statuses, the range and the ends in order; progress, rate and time left
+    // left out.
+    std::vector<std::string> outline() const {
+        std::vector<std::string> out;
+        for (const auto& r : log_) {
+            if (r.message == WM_FTP_STATUS) out.push_back(r.text);
+            if (r.message == WM_FTP_RANGE) out.push_back("<range>");
+            if (r.message == WM_FTP_DONE) out.push_back("<done>");
+            if (r.message == WM_FTP_FAILED) out.push_back("<failed>");
+        }
+        return out;
+    }
+    const std::vector<Received>& log() const { return log_; }
+
+  private:
+    std::vector<Received> log_;
+    HWND hwnd_;
+};
+
+std::string Pattern(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 131 + seed * 7 + i / 256) & 0xFF);
+    return bytes;
+}
+
+std::optional<std::string> ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+class FtpDownloaderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(server_.running()) << "pyftpdlib did not start (python3-pyftpdlib installed?)";
+        settings_.server = server_.address();
+        settings_.user = "user";
+        settings_.password = "pass";
+        settings_.folder = "orbits";
+        settings_.display_name = "Host";
+    }
+    fs::path Local(const std::string& name) const {
+        return env_.documents_dir() / "Stride Log" / name;
+    }
+    std::string Connecting() const { return "Connnect to Host(" + server_.address() + ")"; }
+
+    TestEnvironment env_;
+    FtpServer server_{env_.root()};
+    FtpSettings settings_;
+    Owner owner_;
+};
+
+struct FetchCase {
+    const char* name;
+    std::size_t remote_size;
+    bool streamed;
+    std::uint32_t expected_size;
+    std::vector<WPARAM> progress;
+};
+
+TEST_F(FtpDownloaderTest, FetchesWholeOrStreamedIntoTheDownloadFolder) {
+    const std::vector<FetchCase> cases = {
+        {"whole.bin", 5000, false, 0, {}},
+        {"empty.bin", 0, false, 0, {}},
+        {"three_chunks.bin", 300, true, 300, {0, 42, 85, 100, 100}},
+        {"two_chunks.bin", 256, true, 256, {0, 50, 100, 100}},
+        {"longer.bin", 400, true, 256, {0, 50, 100, 100}},
+    };
+    const fs::path cwd = fs::current_path();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const FetchCase& c = cases[i];
+        SCOPED_TRACE(c.name);
+        const std::string bytes = Pattern(c.remote_size, static_cast<unsigned>(i));
+        server_.put(std::string("orbits/") + c.name, bytes);
+        Owner owner;
+        {
+            CFtpDownloader downloader(owner.hwnd());
+            EXPECT_TRUE(
+                downloader.DownloadFile(settings_, c.name, c.streamed, c.expected_size, true));
+            ASSERT_TRUE(owner.RunUntilEnd());
+            owner.Settle();
+            EXPECT_TRUE(downloader.finished());
+        }
+        std::vector<std::string> outline = {Connecting(),
+                                            std::string("Downloading ") + c.name + " ..."};
+        if (c.streamed) outline.push_back("<range>");
+        outline.insert(outline.end(), {"Download is completed", "<done>"});
+        EXPECT_EQ(owner.outline(), outline);
+        EXPECT_EQ(owner.progress(), c.progress);
+        const std::size_t kept = c.streamed ? c.expected_size : c.remote_size;
+        EXPECT_EQ(ReadFile(Local(c.name)), bytes.substr(0, kept));
+    }
+    EXPECT_EQ(fs::current_path(), cwd);
+}
+
+TEST_F(FtpDownloaderTest, ListFetchesDatetimeWholeAndStreamsTheOrbitFile) {
+    const std::string datetime = "2026 12 07 01:00:00\n";
+    const std::string orbits = Pattern(kListStreamSize, 3);
+    server_.put("orbits/datetime.txt", datetime);
+    server_.put("orbits/MTK7d.EPO", orbits);
+    CFtpDownloader downloader(owner_.hwnd());
+    const std::vector<std::string> names = {"datetime.txt", "MTK7d.EPO"};
+    ASSERT_TRUE(downloader.DownloadFiles(settings_, &names, 0, false));
+    ASSERT_TRUE(owner_.RunUntilEnd());
+    owner_.Settle();
+    EXPECT_EQ(owner_.outline(),
+              (std::vector<std::string>{Connecting(), "Downloading datetime.txt ...",
+                                        "Downloading MTK7d.EPO ...", "<range>",
+                                        "Download is completed", "<done>"}));
+    // 0, one per chunk (420 of 128 bytes), the final 100.
+    const auto progress = owner_.progress();
+    ASSERT_EQ(progress.size(), 422u);
+    EXPECT_EQ(progress.front(), 0u);
+    EXPECT_EQ(progress[1], 128u * 100 / kListStreamSize);
+    EXPECT_EQ(progress.back(), 100u);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(ReadFile(Local("datetime.txt")), datetime);
+    EXPECT_EQ(ReadFile(Local("MTK7d.EPO")), orbits);
+}
+
+TEST_F(FtpDownloaderTest, ListStopsAtTheFirstFailingFile) {
+    server_.put("orbits/datetime.txt", "x");
+    server_.put("orbits/later.EPO", Pattern(kListStreamSize, 1));
+    CFtpDownloader downloader(owner_.hwnd());
+    const std::vector<std::string> names = {"datetime.txt", "missing.EPO", "later.EPO"};
+    ASSERT_TRUE(downloader.DownloadFiles(settings_, &names, 0, true));
+    ASSERT_TRUE(owner_.RunUntilEnd());
+    owner_.Settle();
+    EXPECT_EQ(owner_.outline(),
+              (std::vector<std::string>{Connecting(), "Downloading datetime.txt ...",
+                                        "Downloading missing.EPO ...", "<range>", "FTP Exception ",
+                                        "<failed>"}));
+    EXPECT_FALSE(fs::exists(Local("missing.EPO")));
+    EXPECT_FALSE(fs::exists(Local("later.EPO")));
+    EXPECT_FALSE(downloader.finished());
+    EXPECT_FALSE(downloader.DownloadFiles(settings_, nullptr, 0, true));
+}
+
+struct FailureCase {
+    const char* label;
+    std::function<void(FtpSettings&)> change;
+    std::string name;
+    bool streamed;
+    std::vector<std::string> after_connect;  // "<server>" stands for the address
+};
+
+TEST_F(FtpDownloaderTest, EachFailureIsOneStatusLineAndOneFailedMessage) {
+    server_.put("orbits/short.bin", Pattern(200, 9));
+    const std::vector<FailureCase> cases = {
+        {"wrong password",
+         [](FtpSettings& s) { s.password = "wrong"; },
+         "short.bin",
+         false,
+         {"Error in connecting FTP site <server>"}},
+        {"nobody listening",
+         [](FtpSettings& s) { s.server = "127.0.0.1:1"; },
+         "short.bin",
+         true,
+         {"Error in connecting FTP site 127.0.0.1:1"}},
+        {"bad port",
+         [](FtpSettings& s) { s.server = "127.0.0.1:99999"; },
+         "short.bin",
+         false,
+         {"Error in connecting FTP site 127.0.0.1:99999"}},
+        {"missing folder",
+         [](FtpSettings& s) { s.folder = "nowhere"; },
+         "short.bin",
+         false,
+         {"FTP set current directory err"}},
+        {"missing file, whole",
+         nullptr,
+         "absent.bin",
+         false,
+         {"Downloading absent.bin ...", "FTP Exception "}},
+        {"missing file, streamed",
+         nullptr,
+         "absent.bin",
+         true,
+         {"Downloading absent.bin ...", "<range>", "FTP Exception "}},
+        {"shorter than expected",
+         nullptr,
+         "short.bin",
+         true,
+         {"Downloading short.bin ...", "<range>", "FTP : exceptionFTP : SetWriteBufferSize fail"}},
+        {"parent folder", nullptr, "../escape.bin", false, {"Invalid file name ../escape.bin"}},
+        {"separator", nullptr, "orbits/short.bin", true, {"Invalid file name orbits/short.bin"}},
+        {"absolute", nullptr, "/tmp/escape.bin", false, {"Invalid file name /tmp/escape.bin"}},
+        {"backslash", nullptr, "..\\escape.bin", false, {"Invalid file name ..\\escape.bin"}},
+        {"dot dot", nullptr, "..", false, {"Invalid file name .."}},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        FtpSettings settings = settings_;
+        if (c.change) c.change(settings);
+        Owner owner;
+        {
+            CFtpDownloader downloader(owner.hwnd());
+            downloader.DownloadFile(settings, c.name, c.streamed, 300, true);
+            ASSERT_TRUE(owner.RunUntilEnd());
+            owner.Settle();
+        }
+        std::vector<std::string> outline = {"Connnect to Host(" + settings.server + ")"};
+        for (std::string line : c.after_connect) {
+            if (auto at = line.find("<server>"); at != std::string::npos)
+                line.replace(at, 8, settings.server);
+            outline.push_back(line);
+        }
+        outline.push_back("<failed>");
+        EXPECT_EQ(owner.outline(), outline);
+        EXPECT_EQ(owner.count(WM_FTP_FAILED), 1);
+    }
+    // Only the bytes that arrived, never a padded chunk.
+    EXPECT_EQ(ReadFile(Local("short.bin")), Pattern(200, 9));
+    // Nothing was written outside the download folder, nor under a refused name.
+    EXPECT_FALSE(fs::exists(env_.documents_dir() / "escape.bin"));
+    EXPECT_FALSE(fs::exists("/tmp/escape.bin"));
+    EXPECT_FALSE(fs::exists(Local("orbits")));
+    std::vector<fs::path> written;
+    for (const auto& entry : fs::recursive_directory_iterator(env_.documents_dir()))
+        written.push_back(fs::relative(entry.path(), env_.documents_dir()));
+    EXPECT_EQ(written, (std::vector<fs::path>{"Stride Log", "Stride Log/short.bin"}));
+}
+
+TEST_F(FtpDownloaderTest, PassiveAndActiveModesUseTheirDataConnection) {
+    const std::string bytes = Pattern(3000, 5);
+    server_.put("orbits/mode.bin", bytes);
+    for (const bool passive : {true, false}) {
+        SCOPED_TRACE(passive ? "passive" : "active");
+        const std::size_t log_before = server_.log().size();
+        Owner owner;
+        {
+            CFtpDownloader downloader(owner.hwnd());
+            downloader.DownloadFile(settings_, "mode.bin", passive, 3000, passive);
+            ASSERT_TRUE(owner.RunUntilEnd());
+        }
+        EXPECT_EQ(owner.count(WM_FTP_DONE), 1);
+        EXPECT_EQ(ReadFile(Local("mode.bin")), bytes);
+        const std::string log = server_.log().substr(log_before);
+        const bool saw_passive =
+            log.find("<- EPSV") != std::string::npos || log.find("<- PASV") != std::string::npos;
+        const bool saw_active =
+            log.find("<- EPRT") != std::string::npos || log.find("<- PORT") != std::string::npos;
+        EXPECT_EQ(saw_passive, passive) << log;
+        EXPECT_EQ(saw_active, !passive) << log;
+        fs::remove(Local("mode.bin"));
+    }
+}
+
+TEST_F(FtpDownloaderTest, ASecondDownloadReusesTheConnection) {
+    server_.put("orbits/one.bin", Pattern(700, 1));
+    server_.put("orbits/two.bin", Pattern(900, 2));
+    CFtpDownloader downloader(owner_.hwnd());
+    downloader.DownloadFile(settings_, "one.bin", false, 0, true);
+    ASSERT_TRUE(owner_.RunUntil([&] { return owner_.count(WM_FTP_DONE) == 1; }));
+    // Settings that could not log in are not used: the open connection is.
+    FtpSettings changed = settings_;
+    changed.password = "wrong";
+    changed.folder = "nowhere";
+    downloader.DownloadFile(changed, "two.bin", true, 900, true);
+    ASSERT_TRUE(owner_.RunUntil([&] { return owner_.count(WM_FTP_DONE) == 2; }));
+    owner_.Settle();
+    EXPECT_EQ(owner_.count(WM_FTP_FAILED), 0);
+    EXPECT_EQ(ReadFile(Local("two.bin")), Pattern(900, 2));
+    const std::string log = server_.log();
+    std::size_t logins = 0;
+    for (auto at = log.find("USER user"); at != std::string::npos;
+         at = log.find("USER user", at + 1))
+        ++logins;
+    EXPECT_EQ(logins, 1u) << log;
+}
+
+TEST(FtpDownloaderText, ServerAddressTimeLeftAndNames) {
+    struct AddressCase {
+        const char* text;
+        std::optional<std::pair<std::string, std::uint16_t>> parsed;
+    };
+    const std::vector<AddressCase> addresses = {
+        {"ftp.example.org", std::pair<std::string, std::uint16_t>{"ftp.example.org", 21}},
+        {"127.0.0.1:2121", std::pair<std::string, std::uint16_t>{"127.0.0.1", 2121}},
+        {"[::1]:2121", std::pair<std::string, std::uint16_t>{"[::1]", 2121}},
+        {"::1", std::pair<std::string, std::uint16_t>{"::1", 21}},
+        {"host:", std::nullopt},
+        {"host:0", std::nullopt},
+        {"host:65536", std::nullopt},
+        {"host:21x", std::nullopt},
+    };
+    for (const auto& c : addresses) {
+        SCOPED_TRACE(c.text);
+        const auto parsed = ParseServer(c.text);
+        ASSERT_EQ(parsed.has_value(), c.parsed.has_value());
+        if (parsed) {
+            EXPECT_EQ(std::make_pair(parsed->host, parsed->port), *c.parsed);
+        }
+    }
+    const std::vector<std::pair<std::uint32_t, const char*>> times = {
+        {0, "00:00"},    {59, "00:59"},      {61, "01:01"},
+        {3599, "59:59"}, {3600, "01:00:00"}, {3725, "01:02:05"}};
+    for (const auto& [seconds, text] : times) EXPECT_EQ(FormatTimeLeft(seconds), text);
+    for (const char* safe : {"MTK7d.EPO", "datetime.txt", "a..b", ".hidden"})
+        EXPECT_TRUE(IsSafeFileName(safe)) << safe;
+    for (const char* unsafe : {"", ".", "..", "a/b", "/abs", "a\\b", "../x"})
+        EXPECT_FALSE(IsSafeFileName(unsafe)) << unsafe;
+}
+
+// Slow enough (2 kB/s) for a stop mid-file and for the rate and time-left texts.
+class ThrottledFtpDownloaderTest : public FtpDownloaderTest {
+  protected:
+    ThrottledFtpDownloaderTest() : slow_(env_.root() / "slow", 8192) {}
+    void SetUp() override {
+        FtpDownloaderTest::SetUp();
+        ASSERT_TRUE(slow_.running());
+        settings_.server = slow_.address();
+    }
+    FtpServer slow_;
+};
+
+TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
+    const std::string bytes = Pattern(kListStreamSize, 4);
+    slow_.put("orbits/big.EPO", bytes);
+    CFtpDownloader downloader(owner_.hwnd());
+    downloader.DownloadFile(settings_, "big.EPO", true, kListStreamSize, true);
+    // Past the first second, so rate and time left have been posted.
+    ASSERT_TRUE(owner_.RunUntil([&] { return owner_.count(WM_FTP_RATE) >= 2; }, 20));
+    const auto before = std::chrono::steady_clock::now();
+    downloader.StopDownload();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+    EXPECT_TRUE(downloader.finished());
+    EXPECT_FALSE(downloader.running());
+    owner_.Settle();
+    EXPECT_EQ(owner_.count(WM_FTP_DONE), 0);
+    EXPECT_EQ(owner_.count(WM_FTP_FAILED), 0);
+    const auto written = ReadFile(Local("big.EPO"));
+    ASSERT_TRUE(written);
+    EXPECT_GT(written->size(), 0u);
+    EXPECT_LT(written->size(), bytes.size());
+    EXPECT_EQ(written->size() % kChunkBytes, 0u);
+    EXPECT_EQ(*written, bytes.substr(0, written->size()));
+    // Progress matches what was written, chunk by chunk.
+    EXPECT_EQ(owner_.progress().back(), written->size() * 100 / kListStreamSize);
+    for (const auto& rate : owner_.texts(WM_FTP_RATE))
+        EXPECT_TRUE(std::regex_match(rate, std::regex(R"(\d+\.\d\d)"))) << rate;
+    for (const auto& left : owner_.texts(WM_FTP_TIME_LEFT))
+        EXPECT_TRUE(std::regex_match(left, std::regex(R"(\d\d:\d\d)"))) << left;
+    // About 8 kB/s, so some seconds left of 53760 bytes.
+    const double rate = std::stod(owner_.texts(WM_FTP_RATE).back());
+    EXPECT_GT(rate, 2.0);
+    EXPECT_LT(rate, 40.0);
+    EXPECT_GE(owner_.texts(WM_FTP_TIME_LEFT).back(), "00:01");
+}
+
+}  // namespace
+}  // namespace stridelog::update

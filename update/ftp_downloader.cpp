@@ -1,0 +1,448 @@
+#include "update/ftp_downloader.hpp"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <system_error>
+
+#include "platform/clock.hpp"
+#include "platform/window_system.hpp"
+#include "sdk/diag/diagnostics.hpp"
+
+namespace stridelog::update {
+namespace {
+
+void DropText(UINT, WPARAM wparam, LPARAM) {
+    delete reinterpret_cast<std::string*>(wparam);
+}
+
+std::string Escaped(CURL* curl, std::string_view text) {
+    char* escaped = curl_easy_escape(curl, text.data(), static_cast<int>(text.size()));
+    std::string out = escaped ? escaped : "";
+    curl_free(escaped);
+    return out;
+}
+
+// The folder as URL path segments, each ending in '/'; a leading '/' stays
+// absolute (%2F) instead of being taken relative to the login folder.
+std::string FolderPath(CURL* curl, std::string_view folder) {
+    std::string out;
+    if (!folder.empty() && folder.front() == '/') out = "%2F";
+    std::size_t start = 0;
+    while (start <= folder.size()) {
+        std::size_t end = folder.find('/', start);
+        if (end == std::string_view::npos) end = folder.size();
+        if (end > start) out += Escaped(curl, folder.substr(start, end - start)) + "/";
+        start = end + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::filesystem::path LocalDownloadFolder() {
+    return std::filesystem::path(diag::GetPersonalFolder()) / "Stride Log";
+}
+
+bool IsSafeFileName(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+std::optional<ServerAddress> ParseServer(std::string_view server) {
+    ServerAddress address;
+    const std::size_t colon = server.rfind(':');
+    const bool bracketed = !server.empty() && server.front() == '[';
+    const bool has_port =
+        colon != std::string_view::npos &&
+        (bracketed ? server.substr(0, colon).ends_with(']') : server.find(':') == colon);
+    if (!has_port) {
+        address.host = std::string(server);
+        return address;
+    }
+    const std::string_view port = server.substr(colon + 1);
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), value);
+    if (port.empty() || error != std::errc() || end != port.data() + port.size() || value == 0 ||
+        value > 65535)
+        return std::nullopt;
+    address.host = std::string(server.substr(0, colon));
+    address.port = static_cast<std::uint16_t>(value);
+    return address;
+}
+
+std::string FormatTimeLeft(std::uint32_t seconds) {
+    char text[32];
+    if (seconds < 3600)
+        std::snprintf(text, sizeof text, "%02u:%02u", seconds / 60, seconds % 60);
+    else
+        std::snprintf(text, sizeof text, "%02u:%02u:%02u", seconds / 3600, seconds / 60 % 60,
+                      seconds % 60);
+    return text;
+}
+
+struct CFtpDownloader::Session {
+    CURL* curl = nullptr;
+    std::string base_url;  // "ftp://host:port/folder/"
+    bool connected = false;
+    ~Session() {
+        if (curl) curl_easy_cleanup(curl);
+    }
+};
+
+CFtpDownloader::CFtpDownloader(HWND owner) : owner_(owner) {
+    // Not thread-safe in older libcurl: done once, on the owner's thread.
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+CFtpDownloader::~CFtpDownloader() {
+    StopDownload();
+    delete session_;
+}
+
+bool CFtpDownloader::DownloadFile(const FtpSettings& settings, const std::string& file_name,
+                                  bool streamed, std::uint32_t file_size, bool passive) {
+    Job job;
+    job.settings = settings;
+    job.names = {file_name};
+    job.streamed = streamed;
+    job.file_size = file_size;
+    job.passive = passive;
+    Start(std::move(job));
+    return true;
+}
+
+bool CFtpDownloader::DownloadFiles(const FtpSettings& settings,
+                                   const std::vector<std::string>* names, int /*unused*/,
+                                   bool passive) {
+    if (worker_.joinable()) StopDownload();
+    if (!names) return false;
+    Job job;
+    job.settings = settings;
+    job.names = *names;
+    job.list = true;
+    job.passive = passive;
+    Start(std::move(job));
+    return true;
+}
+
+void CFtpDownloader::Start(Job job) {
+    if (worker_.joinable()) StopDownload();
+    stop_ = false;
+    finished_ = false;
+    passive_ = job.passive;
+    worker_ = std::thread([this, job = std::move(job)] { Run(job); });
+}
+
+void CFtpDownloader::StopDownload() {
+    stop_ = true;
+    finished_ = true;
+    if (worker_.joinable()) worker_.join();
+}
+
+void CFtpDownloader::Post(UINT message, WPARAM wparam, LPARAM lparam) const {
+    platform::post_message(owner_, message, wparam, lparam);
+}
+
+void CFtpDownloader::PostText(UINT message, std::string text) const {
+    auto* owned = new std::string(std::move(text));
+    if (!platform::post_message(owner_, message, reinterpret_cast<WPARAM>(owned), 0, DropText))
+        delete owned;
+}
+
+void CFtpDownloader::Run(const Job& job) {
+    const FtpSettings& s = job.settings;
+    PostText(WM_FTP_STATUS, "Connnect to " + s.display_name + "(" + s.server + ")");
+
+    // Checked before connecting, so a name that would leave the download
+    // folder never gets a local file.
+    for (const std::string& name : job.names) {
+        if (!IsSafeFileName(name)) {
+            PostText(WM_FTP_STATUS, "Invalid file name " + name);
+            Post(WM_FTP_FAILED, 0, 0);
+            return;
+        }
+    }
+
+    const std::filesystem::path folder = LocalDownloadFolder();
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+
+    if (!session_ || !session_->connected) {
+        if (!Connect(s)) {
+            if (stop_) finished_ = true;
+            return;
+        }
+    }
+    platform::clock().sleep_ms(150);
+
+    bool failed = false;
+    for (const std::string& name : job.names) {
+        if (stop_) break;
+        const std::filesystem::path local = folder / name;
+        PostText(WM_FTP_STATUS, "Downloading " + name + " ...");
+        bool ok;
+        if (job.list)
+            ok = name == kWholeFileName ? FetchWhole(name, local)
+                                        : FetchStreamed(name, local, kListStreamSize);
+        else
+            ok = job.streamed ? FetchStreamed(name, local, job.file_size) : FetchWhole(name, local);
+        if (!ok) {
+            failed = true;
+            break;
+        }
+    }
+
+    if (stop_) {
+        finished_ = true;
+        return;
+    }
+    platform::clock().sleep_ms(100);
+    if (failed) {
+        Post(WM_FTP_FAILED, 0, 0);
+        return;
+    }
+    PostText(WM_FTP_STATUS, "Download is completed");
+    Post(WM_FTP_DONE, 0, 0);
+    finished_ = true;
+}
+
+namespace {
+
+int AbortOnStop(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<std::atomic<bool>*>(stop)->load() ? 1 : 0;
+}
+
+size_t Discard(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
+
+void Prepare(CURL* curl, const std::string& url, std::atomic<bool>* stop, bool passive) {
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, AbortOnStop);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, stop);
+    // Active mode: the data port on the address the control connection uses.
+    curl_easy_setopt(curl, CURLOPT_FTPPORT, passive ? nullptr : "-");
+    curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);
+}
+
+}  // namespace
+
+bool CFtpDownloader::Connect(const FtpSettings& s) {
+    delete session_;
+    session_ = new Session;
+    auto address = ParseServer(s.server);
+    session_->curl = curl_easy_init();
+    CURLcode result = CURLE_URL_MALFORMAT;
+    if (address && session_->curl && !address->host.empty()) {
+        CURL* curl = session_->curl;
+        const std::string host =
+            address->host.find(':') != std::string::npos && address->host.front() != '['
+                ? "[" + address->host + "]"
+                : address->host;
+        session_->base_url = "ftp://" + host + ":" + std::to_string(address->port) + "/" +
+                             FolderPath(curl, s.folder);
+        curl_easy_setopt(curl, CURLOPT_USERNAME, s.user.c_str());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, s.password.c_str());
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 20L);
+        curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, 30L);
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        Prepare(curl, session_->base_url, &stop_, passive_);
+        // Log in and enter the folder, nothing transferred.
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Discard);
+        result = curl_easy_perform(curl);
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
+    }
+    if (stop_) return false;
+    if (result == CURLE_OK) {
+        session_->connected = true;
+        return true;
+    }
+    diag::Trace("FTP connect: %s", curl_easy_strerror(result));
+    if (result == CURLE_REMOTE_ACCESS_DENIED)
+        PostText(WM_FTP_STATUS, "FTP set current directory err");
+    else
+        PostText(WM_FTP_STATUS, "Error in connecting FTP site " + s.server);
+    Post(WM_FTP_FAILED, 0, 0);
+    delete session_;
+    session_ = nullptr;
+    return false;
+}
+
+namespace {
+
+// A whole-file fetch: the local file is created on the first byte (or at the
+// end, for an empty file), so a missing remote file leaves no local file.
+struct WholeTarget {
+    std::filesystem::path path;
+    std::ofstream out;
+    bool open_failed = false;
+    bool Open() {
+        if (!out.is_open() && !open_failed) {
+            out.open(path, std::ios::binary | std::ios::trunc);
+            open_failed = !out.is_open();
+        }
+        return !open_failed;
+    }
+};
+
+size_t WriteWhole(char* data, size_t size, size_t count, void* target) {
+    auto* t = static_cast<WholeTarget*>(target);
+    if (!t->Open()) return 0;
+    t->out.write(data, static_cast<std::streamsize>(size * count));
+    return t->out ? size * count : 0;
+}
+
+}  // namespace
+
+bool CFtpDownloader::FetchWhole(const std::string& name, const std::filesystem::path& local) {
+    CURL* curl = session_->curl;
+    WholeTarget target;
+    target.path = local;
+    Prepare(curl, session_->base_url + Escaped(curl, name), &stop_, passive_);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteWhole);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &target);
+    CURLcode result = curl_easy_perform(curl);
+    if (stop_) return false;
+    if (result == CURLE_OK && (!target.Open() || !(target.out.flush()))) result = CURLE_WRITE_ERROR;
+    if (result == CURLE_OK) return true;
+    diag::Trace("FTP get %s: %s", name.c_str(), curl_easy_strerror(result));
+    PostText(WM_FTP_STATUS, "FTP Exception ");
+    return false;
+}
+
+namespace {
+
+// A streamed fetch: the data reaches the file in chunks of 128 bytes (the last
+// one shorter when the size is not a multiple), each followed by progress,
+// rate and time left. Only bytes received are written.
+struct StreamTarget {
+    std::atomic<bool>* stop = nullptr;
+    std::filesystem::path path;
+    std::ofstream out;
+    bool open_failed = false;
+    bool stopped = false;
+    std::uint32_t size = 0;  // expected
+    std::uint32_t done = 0;
+    std::uint64_t start_ms = 0;
+    std::array<char, kChunkBytes> buffer{};
+    std::uint32_t filled = 0;
+    std::function<void(UINT, WPARAM)> post;
+    std::function<void(UINT, std::string)> post_text;
+
+    std::uint32_t ChunkLength() const { return std::min<std::uint32_t>(kChunkBytes, size - done); }
+
+    bool Open() {
+        if (!out.is_open() && !open_failed) {
+            out.open(path, std::ios::binary | std::ios::trunc);
+            open_failed = !out.is_open();
+        }
+        return !open_failed;
+    }
+
+    bool WriteFilled() {
+        out.write(buffer.data(), filled);
+        done += filled;
+        filled = 0;
+        return static_cast<bool>(out);
+    }
+
+    void Report() {
+        post(WM_FTP_PROGRESS, static_cast<WPARAM>(std::uint64_t{done} * 100 / size));
+        const std::uint64_t elapsed = (platform::clock().now_ms() - start_ms) / 1000;
+        if (elapsed == 0) return;
+        const double rate = static_cast<double>(done) / static_cast<double>(elapsed) / 1000.0;
+        const double left = (static_cast<double>(size) - done) / 1000.0 / rate;
+        char text[64];
+        std::snprintf(text, sizeof text, "%.2lf", rate);
+        post_text(WM_FTP_RATE, text);
+        post_text(WM_FTP_TIME_LEFT,
+                  FormatTimeLeft(left > 0 ? static_cast<std::uint32_t>(left) : 0));
+    }
+};
+
+size_t WriteStreamed(char* data, size_t size, size_t count, void* target) {
+    auto* t = static_cast<StreamTarget*>(target);
+    const size_t total = size * count;
+    size_t used = 0;
+    while (used < total) {
+        if (t->done == t->size) return 0;  // more than expected: the rest is not wanted
+        const std::uint32_t want = t->ChunkLength() - t->filled;
+        const auto take = static_cast<std::uint32_t>(std::min<size_t>(want, total - used));
+        std::copy_n(data + used, take, t->buffer.data() + t->filled);
+        t->filled += take;
+        used += take;
+        if (t->filled < t->ChunkLength()) break;
+        if (t->stop->load()) {
+            t->stopped = true;
+            return 0;
+        }
+        if (!t->Open() || !t->WriteFilled()) return 0;
+        t->Report();
+    }
+    return total;
+}
+
+}  // namespace
+
+bool CFtpDownloader::FetchStreamed(const std::string& name, const std::filesystem::path& local,
+                                   std::uint32_t size) {
+    Post(WM_FTP_RANGE, 0, 100);
+    Post(WM_FTP_PROGRESS, 0, 0);
+    CURL* curl = session_->curl;
+    StreamTarget target;
+    target.stop = &stop_;
+    target.path = local;
+    target.size = size;
+    target.start_ms = platform::clock().now_ms();
+    target.post = [this](UINT message, WPARAM wparam) { Post(message, wparam, 0); };
+    target.post_text = [this](UINT message, std::string text) {
+        PostText(message, std::move(text));
+    };
+    Prepare(curl, session_->base_url + Escaped(curl, name), &stop_, passive_);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteStreamed);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &target);
+    const CURLcode result = curl_easy_perform(curl);
+    if (stop_ || target.stopped) return false;
+    if (target.open_failed) {
+        PostText(WM_FTP_STATUS, std::string("FTP : ") + "Write local file fail");
+        return false;
+    }
+    const bool complete = target.done == size;
+    if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && complete)) {
+        diag::Trace("FTP stream %s: %s", name.c_str(), curl_easy_strerror(result));
+        if (target.done == 0 && !target.out.is_open()) {
+            // Never opened on the server (missing, refused).
+            PostText(WM_FTP_STATUS, "FTP Exception ");
+            return false;
+        }
+    }
+    if (!complete) {
+        // Shorter than expected: keep what arrived, nothing more, and fail.
+        if (target.filled > 0 && target.Open()) target.WriteFilled();
+        if (!target.Open()) {
+            PostText(WM_FTP_STATUS, std::string("FTP : ") + "Write local file fail");
+            return false;
+        }
+        PostText(WM_FTP_STATUS, std::string("FTP : exception") + "FTP : SetWriteBufferSize fail");
+        return false;
+    }
+    if (!target.Open()) {
+        PostText(WM_FTP_STATUS, std::string("FTP : ") + "Write local file fail");
+        return false;
+    }
+    Post(WM_FTP_PROGRESS, 100, 0);
+    target.out.close();
+    return true;
+}
+
+}  // namespace stridelog::update

@@ -1,0 +1,106 @@
+// Fetches files from the host's FTP server into the local download folder, on a
+// worker thread, reporting to an owner window with the WM_FTP_* messages.
+//
+// One worker at a time: starting a download stops the running one. The
+// connection made by the first download of an object is kept and reused by the
+// later ones (their settings are then not used to connect again).
+//
+// Threads: construct, start, stop and destroy on the owner's thread. The worker
+// only reads what was copied in at the start and posts messages; it never
+// touches the owner's state. The process's current directory is never changed.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "stridelog/win_types.h"
+#include "update/ftp_messages.hpp"
+
+namespace stridelog::update {
+
+// Server, account and folder as the host passes them. The server text may end
+// in ":port" (default 21).
+struct FtpSettings {
+    std::string server;
+    std::string user;
+    std::string password;
+    std::string folder;
+    std::string fifth;         // not used by the downloader
+    std::string display_name;  // shown in the connection status line only
+};
+
+// The list variant streams every name but this one with this expected size.
+inline constexpr const char* kWholeFileName = "datetime.txt";
+inline constexpr std::uint32_t kListStreamSize = 53760;
+inline constexpr std::uint32_t kChunkBytes = 128;
+
+// The documents folder plus "Stride Log" (not created here).
+std::filesystem::path LocalDownloadFolder();
+// True when the name stays inside the download folder: not empty, no path
+// separator, not "." or "..".
+bool IsSafeFileName(std::string_view name);
+// "host:port" split; nullopt when the port is not a number in 1..65535.
+struct ServerAddress {
+    std::string host;
+    std::uint16_t port = 21;
+};
+std::optional<ServerAddress> ParseServer(std::string_view server);
+// Time left as posted: "mm:ss" under an hour, else "hh:mm:ss".
+std::string FormatTimeLeft(std::uint32_t seconds);
+
+class CFtpDownloader {
+  public:
+    explicit CFtpDownloader(HWND owner);
+    virtual ~CFtpDownloader();
+    CFtpDownloader(const CFtpDownloader&) = delete;
+    CFtpDownloader& operator=(const CFtpDownloader&) = delete;
+
+    // One file, fetched whole or streamed in 128-byte chunks with progress
+    // (size: the expected size). Always true; the work goes on in the worker.
+    bool DownloadFile(const FtpSettings& settings, const std::string& file_name, bool streamed,
+                      std::uint32_t file_size, bool passive);
+    // The names in order: "datetime.txt" whole, every other one streamed as
+    // 53760 bytes. False (nothing started) when names is null.
+    bool DownloadFiles(const FtpSettings& settings, const std::vector<std::string>* names,
+                       int unused, bool passive);
+    // Returns once the worker has ended; it posts nothing more after a stop.
+    void StopDownload();
+
+    bool finished() const { return finished_.load(); }
+    bool running() const { return worker_.joinable(); }
+
+  private:
+    struct Job {
+        FtpSettings settings;
+        std::vector<std::string> names;
+        bool list = false;
+        bool streamed = false;
+        std::uint32_t file_size = 0;
+        bool passive = false;
+    };
+    struct Session;
+
+    void Start(Job job);
+    void Run(const Job& job);
+    bool Connect(const FtpSettings& settings);
+    bool FetchWhole(const std::string& name, const std::filesystem::path& local);
+    bool FetchStreamed(const std::string& name, const std::filesystem::path& local,
+                       std::uint32_t size);
+    void PostText(UINT message, std::string text) const;
+    void Post(UINT message, WPARAM wparam, LPARAM lparam) const;
+
+    const HWND owner_;
+    Session* session_ = nullptr;  // the kept connection; null until the first one
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> finished_{false};
+    bool passive_ = false;
+    std::thread worker_;
+};
+
+}  // namespace stridelog::update
