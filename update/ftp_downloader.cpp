@@ -171,7 +171,13 @@ void CFtpDownloader::Run(const Job& job) {
         }
     }
 
+    // A relative folder would land wherever the host's current directory is.
     const std::filesystem::path folder = LocalDownloadFolder();
+    if (!folder.is_absolute()) {
+        PostText(WM_FTP_STATUS, std::string("FTP : ") + "Write local file fail");
+        Post(WM_FTP_FAILED, 0, 0);
+        return;
+    }
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
 

@@ -314,6 +314,18 @@ TEST_F(FtpDownloaderTest, EachFailureIsOneStatusLineAndOneFailedMessage) {
     EXPECT_EQ(written, (std::vector<fs::path>{"Stride Log", "Stride Log/short.bin"}));
 }
 
+TEST_F(FtpDownloaderTest, ARelativeDocumentsFolderIsNotWrittenTo) {
+    server_.put("orbits/datetime.txt", "x");
+    env_.set_env("XDG_DOCUMENTS_DIR", "relative-documents");
+    CFtpDownloader downloader(owner_.hwnd());
+    downloader.DownloadFile(settings_, "datetime.txt", false, 0, true);
+    ASSERT_TRUE(owner_.RunUntilEnd());
+    owner_.Settle();
+    EXPECT_EQ(owner_.outline(),
+              (std::vector<std::string>{Connecting(), "FTP : Write local file fail", "<failed>"}));
+    EXPECT_FALSE(fs::exists("relative-documents"));
+}
+
 TEST_F(FtpDownloaderTest, PassiveAndActiveModesUseTheirDataConnection) {
     const std::string bytes = Pattern(3000, 5);
     server_.put("orbits/mode.bin", bytes);
