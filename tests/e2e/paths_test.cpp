@@ -125,24 +125,6 @@ class PathsTest : public ::testing::Test {
         watch_.with_flash([&](sim::Flash& flash) { flash.store(address, bytes); });
     }
     void RunTask() { EXPECT_TRUE(test::RunUntilTaskEnds(600'000)) << "task did not end"; }
-    Codes NonProgress() const {
-        Codes codes;
-        for (const auto& n : host_.notifications())
-            if (n.code != SDK_MSG_PROGRESS) codes.push_back(n.code);
-        return codes;
-    }
-    std::vector<float> Progress() const {
-        std::vector<float> values;
-        for (const auto& n : host_.notifications())
-            if (n.code == SDK_MSG_PROGRESS) values.push_back(n.progress());
-        return values;
-    }
-    std::vector<Bytes> Blocks(UINT code) const {
-        std::vector<Bytes> blocks;
-        for (const auto& n : host_.notifications())
-            if (n.code == code) blocks.push_back(n.block);
-        return blocks;
-    }
     // Command ids the watch received, without the connection's own.
     std::vector<std::uint8_t> CommandIds() const {
         std::vector<std::uint8_t> ids;
@@ -161,8 +143,8 @@ class PathsTest : public ::testing::Test {
         RunTask();
         Codes expected{SDK_MSG_WATCH_VERSION};
         expected.insert(expected.end(), 10, SDK_MSG_PATH);
-        EXPECT_EQ(NonProgress(), expected) << host_.describe();
-        return Blocks(SDK_MSG_PATH);
+        EXPECT_EQ(host_.codes_without_progress(), expected) << host_.describe();
+        return host_.blocks(SDK_MSG_PATH);
     }
 
     test::TestEnvironment env_;
@@ -228,7 +210,7 @@ TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
         EXPECT_EQ(blocks[5], b5);
         for (std::uint8_t p = 0; p < 10; ++p) EXPECT_EQ(blocks[p][0], p);
         // The read covers the six sectors, then the bar rests before the final 100.
-        EXPECT_EQ(Progress().back(), 100.0f);
+        EXPECT_EQ(host_.progress_values().back(), 100.0f);
         EXPECT_EQ(host_.notifications().back().code, SDK_MSG_PROGRESS);
         watch_.clear_received();
     }
@@ -241,8 +223,9 @@ TEST_F(PathsTest, GetPathsWithNoWaypointsPostsOnlyNoPaths) {
     const auto start = platform::clock().now_ms();
     GetPaths(host_.hwnd(), FALSE);
     RunTask();
-    EXPECT_EQ(NonProgress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_NO_PATHS})) << host_.describe();
-    EXPECT_EQ(Progress().back(), 100.0f);
+    EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_NO_PATHS}))
+        << host_.describe();
+    EXPECT_EQ(host_.progress_values().back(), 100.0f);
     EXPECT_GE(platform::clock().now_ms() - start, 1500u) << "the full bar rests 1500 ms";
     // Only the directory was read: nothing at or after sector 249.
     for (const auto& p : watch_.received())
@@ -280,9 +263,10 @@ TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
         HostArrays arrays(SampleWaypoints(), SampleNames());
         SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
         RunTask();
-        EXPECT_EQ(NonProgress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PATHS_WRITTEN}))
+        EXPECT_EQ(host_.codes_without_progress(),
+                  (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PATHS_WRITTEN}))
             << host_.describe();
-        const auto progress = Progress();
+        const auto progress = host_.progress_values();
         const std::vector<float> steps{12, 24, 36, 48, 60, 72, 84};
         EXPECT_TRUE(std::includes(progress.begin(), progress.end(), steps.begin(), steps.end()));
         EXPECT_EQ(progress.back(), 100.0f);
@@ -376,7 +360,7 @@ TEST_F(PathsTest, SetPathsExTakesACopyAndCapsTheCount) {
     std::fill(block->begin(), block->end(), 0xEE);  // the host frees its block on return
     block.reset();
     RunTask();
-    EXPECT_EQ(NonProgress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PATHS_WRITTEN}))
+    EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PATHS_WRITTEN}))
         << host_.describe();
     const Bytes stored = watch_.read_flash(0, kSector);
     EXPECT_EQ(Bytes(stored.begin() + 1280, stored.begin() + 1290),
@@ -448,7 +432,7 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
         watch_.clear_received();
         c.call();
         RunTask();
-        EXPECT_EQ(NonProgress(), c.codes) << host_.describe();
+        EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
         EXPECT_EQ(Count(0x14) + Count(0x16) + Count(0x12), 0u) << "nothing read or written";
         if (!c.connects) {
             EXPECT_TRUE(watch_.received().empty());
@@ -482,7 +466,7 @@ TEST_F(PathsTest, SilentEraseEndsWithTransferError) {
         EXPECT_TRUE(notes.back().error);
         EXPECT_EQ(notes[notes.size() - 2].code, static_cast<UINT>(SDK_MSG_PROGRESS));
         EXPECT_EQ(notes[notes.size() - 2].progress(), 100.0f);
-        const Codes codes = NonProgress();
+        const Codes codes = host_.codes_without_progress();
         EXPECT_EQ(std::count(codes.begin(), codes.end(), static_cast<UINT>(SDK_MSG_PATHS_WRITTEN)),
                   0);
         EXPECT_EQ(Count(0x14), c.erases_before + (c.fault.command == 0x14 ? 1u : 0u));

@@ -32,12 +32,6 @@ class SetDateTimeTest : public ::testing::Test {
         EXPECT_FALSE(sdk::TaskActiveOnThisThread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
     }
-    Codes NonProgress() const {
-        Codes codes;
-        for (const auto& n : host_.notifications())
-            if (n.code != SDK_MSG_PROGRESS) codes.push_back(n.code);
-        return codes;
-    }
     std::vector<Bytes> ClockCommands() const {
         std::vector<Bytes> out;
         for (const auto& p : watch_.received())
@@ -91,13 +85,14 @@ TEST_F(SetDateTimeTest, CalendarCheckAndTheWatchClock) {
         SetDateTime(host_.hwnd(), c.year, c.month, c.day, c.hour, c.minute, c.second, FALSE);
         ASSERT_TRUE(test::RunUntilTaskEnds(60'000));
         if (!c.valid) {
-            EXPECT_EQ(NonProgress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
+            EXPECT_EQ(host_.codes_without_progress(),
+                      (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
                 << host_.describe();
             EXPECT_TRUE(ClockCommands().empty()) << "nothing sent";
             EXPECT_EQ(watch_.time().has_value(), before.has_value());
             continue;
         }
-        EXPECT_EQ(NonProgress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_CLOCK_SET}))
+        EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_CLOCK_SET}))
             << host_.describe();
         const Bytes command = {0x39,
                                c.year,
@@ -142,7 +137,8 @@ TEST_F(SetDateTimeTest, AWatchThatDoesNotAnswerIn250Ms) {
         // A late answer reaching an ended task changes nothing.
         platform::clock().sleep_ms(500);
         test::DeliverPosted();
-        EXPECT_EQ(NonProgress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_TIMEOUT}))
+        EXPECT_EQ(host_.codes_without_progress(),
+                  (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_TIMEOUT}))
             << host_.describe();
         ASSERT_FALSE(host_.notifications().empty());
         EXPECT_EQ(host_.notifications().back().code, static_cast<UINT>(SDK_MSG_PROGRESS));

@@ -108,12 +108,6 @@ class SettingsTest : public ::testing::Test {
         watch_.clear_faults();
     }
     bool RunTask() { return test::RunUntilTaskEnds(600'000); }
-    Codes NonProgress() const {
-        Codes codes;
-        for (const auto& n : host_.notifications())
-            if (n.code != SDK_MSG_PROGRESS) codes.push_back(n.code);
-        return codes;
-    }
     Bytes Block(UINT code) const {
         for (const auto& n : host_.notifications())
             if (n.code == code) return n.block;
@@ -148,7 +142,8 @@ class SettingsTest : public ::testing::Test {
 
 TEST_F(SettingsTest, GetSettingPostsTheRecord) {
     const Bytes r = GetSettings();
-    EXPECT_EQ(NonProgress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SETTINGS})) << host_.describe();
+    EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SETTINGS}))
+        << host_.describe();
     ASSERT_EQ(r.size(), 96u);
     const auto& d = directory_;
     // Firmware 1.31 from the stored text: extended, so offset 0 is F94.
@@ -221,7 +216,8 @@ TEST_F(SettingsTest, SetSettingWritesSectorZeroAndReadsBack) {
         host_copy.shrink_to_fit();
         ASSERT_TRUE(RunTask());
     }
-    EXPECT_EQ(NonProgress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SETTINGS_WRITTEN}))
+    EXPECT_EQ(host_.codes_without_progress(),
+              (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SETTINGS_WRITTEN}))
         << host_.describe();
     EXPECT_EQ(host_.notifications().back().code, static_cast<UINT>(SDK_MSG_SETTINGS_WRITTEN));
     EXPECT_EQ(watch_.received_count(0x24), 1u);
@@ -252,7 +248,8 @@ TEST_F(SettingsTest, SetSettingWritesSectorZeroAndReadsBack) {
 
 TEST_F(SettingsTest, ViewsRoundTrip) {
     const Bytes views = GetViewsBlock();
-    EXPECT_EQ(NonProgress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_VIEWS})) << host_.describe();
+    EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_VIEWS}))
+        << host_.describe();
     ASSERT_EQ(views.size(), 145u);
     Bytes want(145, 0);
     std::copy(directory_.begin() + 27, directory_.begin() + 72, want.begin());
@@ -273,7 +270,7 @@ TEST_F(SettingsTest, ViewsRoundTrip) {
         std::fill(host_copy.begin(), host_copy.end(), 0xEE);
         ASSERT_TRUE(RunTask());
     }
-    EXPECT_EQ(NonProgress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_VIEWS_WRITTEN}))
+    EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_VIEWS_WRITTEN}))
         << host_.describe();
     const Bytes after = Sector0();
     EXPECT_TRUE(ChecksumHolds(after));
@@ -342,7 +339,8 @@ TEST_F(SettingsTest, FailuresAndRefusals) {
             continue;
         }
         ASSERT_TRUE(RunTask());
-        EXPECT_EQ(NonProgress(), (Codes{SDK_MSG_WATCH_VERSION, c.error})) << host_.describe();
+        EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, c.error}))
+            << host_.describe();
         const bool write = c.call == Call::set_setting || c.call == Call::set_views;
         const auto& notes = host_.notifications();
         ASSERT_GE(notes.size(), 2u);

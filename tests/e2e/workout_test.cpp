@@ -100,13 +100,6 @@ class WorkoutTest : public ::testing::Test {
         directory_ = directory;
     }
     bool RunTask() { return test::RunUntilTaskEnds(600'000); }
-    // The codes without any progress notification.
-    Codes NonProgress() const {
-        Codes codes;
-        for (const auto& n : host_.notifications())
-            if (n.code != SDK_MSG_PROGRESS) codes.push_back(n.code);
-        return codes;
-    }
     // The last notifications, progress written as its value ("2022:100").
     std::vector<std::string> Tail(std::size_t count) const {
         std::vector<std::string> tail;
@@ -120,12 +113,6 @@ class WorkoutTest : public ::testing::Test {
             tail.emplace_back(text);
         }
         return tail;
-    }
-    std::vector<Bytes> Blocks(UINT code) const {
-        std::vector<Bytes> blocks;
-        for (const auto& n : host_.notifications())
-            if (n.code == code) blocks.push_back(n.block);
-        return blocks;
     }
 
     test::TestEnvironment env_;
@@ -142,12 +129,13 @@ TEST_F(WorkoutTest, GetAllWorkoutDeliversEverySessionInDirectoryOrder) {
     Store(sessions);
     GetAllWorkout(host_.hwnd(), FALSE, FALSE);
     ASSERT_TRUE(RunTask());
-    EXPECT_EQ(NonProgress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SESSION, SDK_MSG_SESSION_TRACK,
-                                    SDK_MSG_SESSION_TRACK, SDK_MSG_WORKOUTS_DONE}))
+    EXPECT_EQ(host_.codes_without_progress(),
+              (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SESSION, SDK_MSG_SESSION_TRACK,
+                     SDK_MSG_SESSION_TRACK, SDK_MSG_WORKOUTS_DONE}))
         << host_.describe();
     EXPECT_EQ(Tail(3), (std::vector<std::string>{"2022:100", "2022:100", "2006"}));
 
-    const auto plain = Blocks(SDK_MSG_SESSION);
+    const auto plain = host_.blocks(SDK_MSG_SESSION);
     ASSERT_EQ(plain.size(), 1u);
     ASSERT_EQ(plain[0].size(), 108u);
     EXPECT_TRUE(
@@ -157,7 +145,7 @@ TEST_F(WorkoutTest, GetAllWorkoutDeliversEverySessionInDirectoryOrder) {
         std::equal(plain[0].begin() + 60, plain[0].end(), sessions[0].header_sector.begin() + 64))
         << "three laps as stored";
 
-    const auto tracks = Blocks(SDK_MSG_SESSION_TRACK);
+    const auto tracks = host_.blocks(SDK_MSG_SESSION_TRACK);
     ASSERT_EQ(tracks.size(), 2u);
     auto count = [](const Bytes& b, std::size_t laps) {
         const std::size_t at = 60 + 16 * laps;
@@ -213,7 +201,7 @@ TEST_F(WorkoutTest, Selections) {
         array.m_nSize = static_cast<intptr_t>(indices.size());
         GetSelectedWorkout(host_.hwnd(), c.null_array ? nullptr : &array, FALSE, FALSE);
         ASSERT_TRUE(RunTask());
-        EXPECT_EQ(NonProgress(), c.codes) << host_.describe();
+        EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
         if (c.codes.back() == static_cast<UINT>(SDK_MSG_WORKOUTS_DONE)) {
             EXPECT_EQ(Tail(3), (std::vector<std::string>{"2022:100", "2022:100", "2006"}));
         }
@@ -222,7 +210,7 @@ TEST_F(WorkoutTest, Selections) {
     const std::uint8_t repeat[] = {1, 1};
     GetSelectedWorkout_Ex(host_.hwnd(), repeat, 2, FALSE, FALSE);
     ASSERT_TRUE(RunTask());
-    const auto ones = Blocks(SDK_MSG_SESSION_TRACK);
+    const auto ones = host_.blocks(SDK_MSG_SESSION_TRACK);
     ASSERT_EQ(ones.size(), 2u);
     EXPECT_EQ(ones[0], ones[1]) << "a session delivered twice is the same block twice";
 }
@@ -233,7 +221,7 @@ TEST_F(WorkoutTest, SelectionsLongerThan255AreDeliveredWhole) {
     GetSelectedWorkout_Ex(host_.hwnd(), selection.data(), static_cast<DWORD>(selection.size()),
                           FALSE, FALSE);
     ASSERT_TRUE(RunTask());
-    EXPECT_EQ(Blocks(SDK_MSG_SESSION).size(), 300u);
+    EXPECT_EQ(host_.blocks(SDK_MSG_SESSION).size(), 300u);
     EXPECT_EQ(host_.codes().back(), static_cast<UINT>(SDK_MSG_WORKOUTS_DONE));
 }
 
@@ -242,10 +230,11 @@ TEST_F(WorkoutTest, SummaryGathersTheCorrectedHeaders) {
     Store(sessions);
     GetWorkoutSummary(host_.hwnd(), FALSE);
     ASSERT_TRUE(RunTask());
-    EXPECT_EQ(NonProgress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SUMMARY, SDK_MSG_WORKOUTS_DONE}))
+    EXPECT_EQ(host_.codes_without_progress(),
+              (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SUMMARY, SDK_MSG_WORKOUTS_DONE}))
         << host_.describe();
     EXPECT_EQ(Tail(4), (std::vector<std::string>{"2009", "2022:100", "2022:100", "2006"}));
-    const auto summary = Blocks(SDK_MSG_SUMMARY);
+    const auto summary = host_.blocks(SDK_MSG_SUMMARY);
     ASSERT_EQ(summary.size(), 1u);
     ASSERT_EQ(summary[0].size(), 4u + 3u * 48u);
     EXPECT_EQ(summary[0][0], 3);
@@ -262,7 +251,8 @@ TEST_F(WorkoutTest, NoSessions) {
         host_.clear();
         call(host_.hwnd());
         ASSERT_TRUE(RunTask());
-        EXPECT_EQ(NonProgress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_NO_WORKOUTS}))
+        EXPECT_EQ(host_.codes_without_progress(),
+                  (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_NO_WORKOUTS}))
             << host_.describe();
     }
     EXPECT_EQ(watch_.received_count(0x14), 0u) << "nothing cleared";
@@ -305,7 +295,7 @@ TEST_F(WorkoutTest, ClearingEmptiesTheDirectoryForEitherReservedTail) {
         if (c.status_silent) watch_.add_fault(Fault::on_command(FaultKind::silence, 0x2C));
         c.call(host_.hwnd());
         ASSERT_TRUE(RunTask());
-        EXPECT_EQ(NonProgress(), c.codes) << host_.describe();
+        EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
         const std::string end =
             c.codes.back() == static_cast<UINT>(SDK_MSG_WORKOUTS_DONE) ? "2006" : "2014";
         EXPECT_EQ(Tail(3), (std::vector<std::string>{"2022:50", "2022:100", end}));
@@ -361,8 +351,8 @@ TEST_F(WorkoutTest, TransferFailuresPostNoPartialSession) {
         watch_.add_fault(c.fault);
         c.call(host_.hwnd());
         ASSERT_TRUE(RunTask());
-        EXPECT_EQ(NonProgress(), c.codes) << host_.describe();
-        EXPECT_TRUE(Blocks(SDK_MSG_SESSION_TRACK).empty()) << "no partial session";
+        EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
+        EXPECT_TRUE(host_.blocks(SDK_MSG_SESSION_TRACK).empty()) << "no partial session";
     }
 }
 

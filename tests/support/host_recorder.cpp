@@ -53,6 +53,27 @@ std::vector<UINT> HostRecorder::codes() const {
     return out;
 }
 
+std::vector<UINT> HostRecorder::codes_without_progress() const {
+    std::vector<UINT> out;
+    for (const auto& n : notes_)
+        if (n.code != SDK_MSG_PROGRESS) out.push_back(n.code);
+    return out;
+}
+
+std::vector<float> HostRecorder::progress_values() const {
+    std::vector<float> out;
+    for (const auto& n : notes_)
+        if (n.code == SDK_MSG_PROGRESS) out.push_back(n.progress());
+    return out;
+}
+
+std::vector<std::vector<std::uint8_t>> HostRecorder::blocks(UINT code) const {
+    std::vector<std::vector<std::uint8_t>> out;
+    for (const auto& n : notes_)
+        if (n.code == code) out.push_back(n.block);
+    return out;
+}
+
 std::string HostRecorder::describe() const {
     std::string s;
     for (const auto& n : notes_) {

@@ -32,6 +32,11 @@ class HostRecorder {
     const std::vector<Notification>& notifications() const { return notes_; }
     // Codes in arrival order (errors and results alike).
     std::vector<UINT> codes() const;
+    // The same without the progress notifications, and the progress values alone.
+    std::vector<UINT> codes_without_progress() const;
+    std::vector<float> progress_values() const;
+    // The blocks of every notification with `code`, in arrival order.
+    std::vector<std::vector<std::uint8_t>> blocks(UINT code) const;
     // Messages other than the two notification messages (such as 0xcaa).
     const std::vector<UINT>& other_messages() const { return others_; }
     // A one-line description of the sequence, for assertion messages.
