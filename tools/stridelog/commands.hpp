@@ -3,11 +3,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "session_blocks.hpp"
 #include "stridelog/stridelog.h"
+#include "user_config.hpp"
 
 namespace stridelog_tool {
 
@@ -83,6 +85,17 @@ int RunViewsSet(const Context& context, const std::string& file, bool verify);
 // "now" (or empty) or YYYY-MM-DDTHH:MM:SS, local time; false for anything else.
 bool ParseSetTime(const std::string& text, DateTime& time);
 int RunSetTime(const Context& context, const DateTime& time);
+
+// agps: the account resolved before anything starts (false: the reason is
+// printed; a usage error), then the update. An error notification exits with
+// AgpsExitStatus of its code.
+bool PrepareAgps(const FtpCommandLine& given, FtpAccount& account);
+int RunAgps(const Context& context, const FtpAccount& account);
+// The user's config file and the config subcommands.
+std::string UserConfigPath();
+int RunConfigSet(const std::string& key, const std::optional<std::string>& value);
+int RunConfigUnset(const std::string& key);
+int RunConfigShow(bool json);
 
 // "3,0" as session indices 0 .. 255; false for anything else.
 bool ParseSelection(const std::string& text, std::vector<std::uint8_t>& indices);

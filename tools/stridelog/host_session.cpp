@@ -38,6 +38,7 @@ LRESULT HostSession::Proc(void* context, HWND, UINT message, WPARAM wparam, LPAR
         std::memcpy(&percent, note.block.data(), sizeof percent);
         std::fprintf(stderr, "progress %.1f %%\n", static_cast<double>(percent));
     }
+    if (self->observer_) self->observer_(note);
     self->notes_.push_back(std::move(note));
     return 0;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ class HostSession {
     HostSession& operator=(const HostSession&) = delete;
 
     HWND window() const { return window_; }
+    // Called with each notification as it arrives (live progress).
+    void set_observer(std::function<void(const Note&)> observer) { observer_ = std::move(observer); }
     // Runs the loop until the task of this thread has ended (or the call posted
     // what a synchronous call posts), at most timeout_ms.
     bool WaitForTask(std::uint32_t timeout_ms);
@@ -48,6 +51,7 @@ class HostSession {
     bool print_progress_ = false;
     RawRecorder* raw_ = nullptr;
     std::vector<Note> notes_;
+    std::function<void(const Note&)> observer_;
 };
 
 }  // namespace stridelog_tool

@@ -1,7 +1,8 @@
 // stridelog: a command-line host of the Stridelog SDK, built on its public
 // interface only. One subcommand per entry point; exit status 0 when the call
-// ends with its success notification, 1 with an error notification, 2 for
-// usage, 128 + the signal when interrupted (130 for Ctrl-C).
+// ends with its success notification, 1 with an error notification (agps: 10 +
+// the error code's last two digits, 0x1008 -> 18), 2 for usage, 128 + the
+// signal when interrupted (130 for Ctrl-C).
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
@@ -129,6 +130,49 @@ int main(int argc, char** argv) {
     std::string time_text = "now";
     set_time->add_option("TIME", time_text, "now (default) or YYYY-MM-DDTHH:MM:SS");
 
+    auto* agps = app.add_subcommand(
+        "agps", "bring the watch's A-GPS data up to date from an FTP server (defaults: config)");
+    FtpCommandLine ftp;
+    std::string server_text, user_text, password_file_text, folder_text;
+    std::uint32_t limit_s = 0;
+    auto* server_opt = agps->add_option("--server", server_text, "FTP server")
+                           ->type_name("HOST[:PORT]");
+    auto* user_opt = agps->add_option("--user", user_text, "FTP user (default: anonymous)");
+    auto* password_file_opt =
+        agps->add_option("--password-file", password_file_text,
+                         "read the FTP password from the first line of this private file")
+            ->type_name("FILE");
+    auto* folder_opt =
+        agps->add_option("--folder", folder_text, "folder on the server holding the files")
+            ->type_name("DIR");
+    bool passive_flag = false;
+    bool active_flag = false;
+    auto* passive_opt = agps->add_flag("--passive", passive_flag, "passive FTP (the default)");
+    auto* active_opt = agps->add_flag("--active", active_flag, "active FTP")->excludes(passive_opt);
+    auto* limit_opt =
+        agps->add_option("--limit", limit_s, "time limit of the download (default 300)")
+            ->type_name("SECONDS");
+    auto* config = app.add_subcommand(
+        "config", "the defaults in " + UserConfigPath() + " (agps.server, agps.user, ...)");
+    config->require_subcommand(1);
+    config->fallthrough();
+    auto* config_set = config->add_subcommand(
+        "set", "set KEY to VALUE; agps.password is read from standard input");
+    std::string config_key;
+    std::string config_value;
+    config_set->add_option("KEY", config_key, "agps.server, agps.user, agps.password, "
+                                              "agps.password_file, agps.folder, agps.mode "
+                                              "(passive or active), agps.limit (seconds)")
+        ->required();
+    auto* config_value_opt = config_set->add_option("VALUE", config_value, "the value");
+    config_set->fallthrough();
+    auto* config_unset = config->add_subcommand("unset", "remove KEY");
+    config_unset->add_option("KEY", config_key, "the key")->required();
+    config_unset->fallthrough();
+    auto* config_show =
+        config->add_subcommand("show", "list what is set (the password stays hidden)");
+    config_show->fallthrough();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -171,7 +215,33 @@ int main(int argc, char** argv) {
         }
         return RunWorkoutsConvert(convert, convert_blocks, opt.json);
     }
+    // Needs neither the watch nor the SDK.
+    if (*config) {
+        if (opt.simulate) {
+            std::fprintf(stderr, "error: config edits a file; it needs no watch\n");
+            return kExitUsage;
+        }
+        if (*config_set)
+            return RunConfigSet(config_key, config_value_opt->count() > 0
+                                                ? std::optional<std::string>(config_value)
+                                                : std::nullopt);
+        if (*config_unset) return RunConfigUnset(config_key);
+        return RunConfigShow(opt.json);
+    }
     if (opt.timeout_s > 24 * 3600) opt.timeout_s = 24 * 3600;
+    FtpAccount account;
+    if (*agps) {
+        if (server_opt->count() > 0) ftp.server = server_text;
+        if (user_opt->count() > 0) ftp.user = user_text;
+        if (password_file_opt->count() > 0) ftp.password_file = password_file_text;
+        if (folder_opt->count() > 0) ftp.folder = folder_text;
+        if (passive_opt->count() > 0) ftp.passive = true;
+        if (active_opt->count() > 0) ftp.passive = false;
+        if (limit_opt->count() > 0) ftp.limit_s = limit_s;
+        // Before the simulator starts: a missing server or an unsafe password
+        // file is found at once.
+        if (!PrepareAgps(ftp, account)) return kExitUsage;
+    }
 
     RawRecorder raw;
     if (!opt.raw_folder.empty()) {
@@ -222,6 +292,7 @@ int main(int argc, char** argv) {
     if (*views_get) status = RunViewsGet(context, setup_out);
     if (*views_set) status = RunViewsSet(context, setup_file, !no_verify);
     if (*set_time) status = RunSetTime(context, clock_time);
+    if (*agps) status = RunAgps(context, account);
 
     if (!raw.error().empty()) {
         std::fprintf(stderr, "error: --raw: %s\n", raw.error().c_str());

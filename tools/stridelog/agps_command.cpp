@@ -1,0 +1,260 @@
+// agps: the watch's A-GPS data brought up to date from an FTP server, with the
+// account from the command line or the config file; and config: that file.
+#include <pwd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "agps_report.hpp"
+#include "commands.hpp"
+#include "host_session.hpp"
+#include "setup_documents.hpp"
+
+namespace stridelog_tool {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kCancelWaitMs = 5000;  // a cancelled task ends on its next message
+constexpr const char* kSection = "agps";
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+    if (const passwd* entry = ::getpwuid(::geteuid()); entry != nullptr && entry->pw_dir)
+        return entry->pw_dir;
+    return {};
+}
+
+std::string CurrentFolder() {
+    std::error_code ec;
+    return std::filesystem::current_path(ec).string();
+}
+
+bool Load(ConfigFile& config) {
+    std::string error;
+    if (LoadConfig(UserConfigPath(), config, error)) return true;
+    std::fprintf(stderr, "error: %s\n", error.c_str());
+    return false;
+}
+
+// Prints phase progress as it arrives: one line rewritten on a terminal,
+// milestone lines otherwise.
+class ProgressPrinter {
+  public:
+    explicit ProgressPrinter(bool terminal) : terminal_(terminal), start_(Clock::now()) {}
+    ~ProgressPrinter() { Finish(); }
+
+    void Take(const Note& note) {
+        PhaseProgress now;
+        if (note.error || note.code != SDK_MSG_PHASE_PROGRESS ||
+            !DecodePhaseProgress(note.block, now))
+            return;
+        const auto at = Clock::now();
+        if (!last_ || last_->phase != now.phase) {
+            if (terminal_ && drawn_ > 0) std::fputc('\n', stderr);
+            drawn_ = 0;
+            phase_start_ = at;
+        }
+        const bool print = terminal_ || IsMilestone(last_, now);
+        const std::string line = ProgressLine(now, Seconds(phase_start_, at), Seconds(start_, at));
+        last_ = now;
+        if (!print) return;
+        if (terminal_) {
+            std::fprintf(stderr, "\r%-*s", static_cast<int>(drawn_), line.c_str());
+            drawn_ = line.size();
+        } else {
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+        std::fflush(stderr);
+    }
+
+    void Finish() {
+        if (terminal_ && drawn_ > 0) std::fputc('\n', stderr);
+        drawn_ = 0;
+    }
+
+  private:
+    static double Seconds(Clock::time_point from, Clock::time_point to) {
+        return std::chrono::duration<double>(to - from).count();
+    }
+
+    bool terminal_;
+    Clock::time_point start_;
+    Clock::time_point phase_start_;
+    std::optional<PhaseProgress> last_;
+    std::size_t drawn_ = 0;
+};
+
+// A password typed on a terminal is not echoed; from a pipe, the first line.
+bool ReadSecretLine(std::string& line) {
+    const bool terminal = ::isatty(STDIN_FILENO) == 1;
+    termios saved{};
+    if (terminal) {
+        std::fprintf(stderr, "FTP password: ");
+        std::fflush(stderr);
+        if (::tcgetattr(STDIN_FILENO, &saved) == 0) {
+            termios quiet = saved;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        }
+    }
+    const bool got = static_cast<bool>(std::getline(std::cin, line));
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputc('\n', stderr);
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return got;
+}
+
+}  // namespace
+
+std::string UserConfigPath() {
+    return ConfigPath(std::getenv("XDG_CONFIG_HOME"), HomeFolder().c_str());
+}
+
+bool PrepareAgps(const FtpCommandLine& given, FtpAccount& account) {
+    ConfigFile config;
+    if (!Load(config)) return false;
+    std::string error;
+    if (!ResolveFtpAccount(given, config, kSection, ::geteuid(), account, error)) {
+        std::fprintf(stderr, "error: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+int RunAgps(const Context& context, const FtpAccount& account) {
+    const Options& opt = context.options;
+    HostSession session(false, context.raw);
+    // With --show the task window's own lines tell the progress, rate and time left.
+    ProgressPrinter printer(::isatty(STDERR_FILENO) == 1);
+    if (!opt.show) session.set_observer([&printer](const Note& note) { printer.Take(note); });
+    const std::u16string server = Utf8ToUtf16(account.server);
+    const std::u16string user = Utf8ToUtf16(account.user);
+    std::u16string password = Utf8ToUtf16(account.password);
+    const std::u16string folder = Utf8ToUtf16(account.folder);
+    AGPSDataUpdate(session.window(), server.c_str(), user.c_str(), password.c_str(),
+                   folder.c_str(), opt.ShowWindow(), account.limit_s * 1000U,
+                   account.passive ? TRUE : FALSE);
+    // The SDK copied it; no need to keep it in memory.
+    password.assign(password.size(), u'\0');
+    // The download has its own limit; the writing after it gets the usual wait.
+    const std::uint32_t wait_s = account.limit_s + opt.timeout_s;
+    const bool ended = session.WaitForTask(wait_s * 1000U);
+    printer.Finish();
+    if (!ended) {
+        std::fprintf(stderr, "error: the watch did not finish in %u s\n", wait_s);
+        Stridelog_CancelTasks();  // through the task end, so the port is released
+        session.WaitForTask(kCancelWaitMs);
+        return kExitError;
+    }
+    if (context.interrupted()) return kExitError;  // the caller reports the interruption
+    if (const Note* e = session.FirstError()) {
+        std::fprintf(stderr, "%s\n", AgpsErrorText(e->code, account.limit_s).c_str());
+        return AgpsExitStatus(e->code);
+    }
+    if (session.Find(SDK_MSG_AGPS_CURRENT) != nullptr) {
+        if (opt.json) {
+            std::cout << nlohmann::json{{"agps", "up_to_date"}}.dump() << "\n";
+        } else {
+            std::cout << "A-GPS data is up to date\n";
+        }
+        return kExitOk;
+    }
+    const Note* loaded = session.Find(SDK_MSG_AGPS_LOADED);
+    if (loaded == nullptr) return ReportError(session, "the task ended without its result");
+    std::optional<std::string> expiry;
+    if (!DecodeExpiry(loaded->block, expiry)) {
+        std::fprintf(stderr, "error: the expiry date came as %zu bytes, not 3\n",
+                     loaded->block.size());
+        return kExitError;
+    }
+    if (opt.json) {
+        nlohmann::json out{{"agps", "loaded"}, {"expiry", nullptr}};
+        if (expiry) out["expiry"] = *expiry;
+        std::cout << out.dump() << "\n";
+    } else if (expiry) {
+        std::cout << "A-GPS data loaded; it expires on " << *expiry << "\n";
+    } else {
+        std::cout << "A-GPS data loaded; its expiry date is unknown (no readable datetime.txt "
+                     "came with it)\n";
+    }
+    return kExitOk;
+}
+
+int RunConfigSet(const std::string& key, const std::optional<std::string>& value) {
+    std::string text;
+    if (IsSecretKey(key)) {
+        // On a command line it would land in the shell's history and in ps.
+        if (value) {
+            std::fprintf(stderr,
+                         "error: give %s on standard input, not on the command line "
+                         "(or use agps.password_file)\n",
+                         key.c_str());
+            return kExitUsage;
+        }
+        if (!ReadSecretLine(text)) {
+            std::fprintf(stderr, "error: no password on standard input\n");
+            return kExitUsage;
+        }
+    } else if (!value) {
+        std::fprintf(stderr, "error: config set %s needs a VALUE\n", key.c_str());
+        return kExitUsage;
+    } else {
+        text = *value;
+    }
+    std::string stored, error;
+    if (!CheckConfigValue(key, text, CurrentFolder(), stored, error)) {
+        std::fprintf(stderr, "error: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    ConfigFile config;
+    if (!Load(config)) return kExitError;
+    config.values[key] = stored;
+    if (!SaveConfig(config, error)) {
+        std::fprintf(stderr, "error: %s\n", error.c_str());
+        return kExitError;
+    }
+    return kExitOk;
+}
+
+int RunConfigUnset(const std::string& key) {
+    ConfigFile config;
+    if (!Load(config)) return kExitError;
+    if (config.values.erase(key) == 0) return kExitOk;
+    std::string error;
+    if (!SaveConfig(config, error)) {
+        std::fprintf(stderr, "error: %s\n", error.c_str());
+        return kExitError;
+    }
+    return kExitOk;
+}
+
+int RunConfigShow(bool json) {
+    ConfigFile config;
+    if (!Load(config)) return kExitError;
+    nlohmann::json values = nlohmann::json::object();
+    for (const auto& [key, value] : config.values)
+        values[key] = IsSecretKey(key) ? std::string("(hidden)") : value;
+    if (json) {
+        std::cout << nlohmann::json{{"path", config.path}, {"values", values}}.dump() << "\n";
+    } else {
+        std::cout << "# " << config.path << (config.exists ? "" : " (not written yet)") << "\n";
+        for (const auto& [key, value] : values.items())
+            std::cout << key << " = " << value.get<std::string>() << "\n";
+    }
+    std::string why;
+    for (const auto& [key, value] : config.values)
+        if (IsSecretKey(key) && !IsPrivate(config.mode, config.owner, ::geteuid(), config.path, why))
+            std::fprintf(stderr, "warning: %s\n", why.c_str());
+    return kExitOk;
+}
+
+}  // namespace stridelog_tool

@@ -1,0 +1,147 @@
+#include "agps_report.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "codes.hpp"
+
+namespace stridelog_tool {
+namespace {
+
+constexpr std::uint8_t kUnknown = 0xFF;
+
+std::string Clock(double seconds) {
+    const auto whole = static_cast<unsigned long>(seconds + 0.5);
+    char text[32];
+    if (whole >= 3600) {
+        std::snprintf(text, sizeof text, "%02lu:%02lu:%02lu", whole / 3600, whole / 60 % 60,
+                      whole % 60);
+    } else {
+        std::snprintf(text, sizeof text, "%02lu:%02lu", whole / 60, whole % 60);
+    }
+    return text;
+}
+
+bool IsLeap(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysIn(int year, int month) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
+}
+
+}  // namespace
+
+bool DecodePhaseProgress(std::span<const std::uint8_t> block, PhaseProgress& progress) {
+    if (block.size() != 8) return false;
+    progress.phase = static_cast<std::uint32_t>(block[0] | block[1] << 8 | block[2] << 16 |
+                                                static_cast<std::uint32_t>(block[3]) << 24);
+    std::memcpy(&progress.percent, block.data() + 4, sizeof progress.percent);
+    return true;
+}
+
+bool DecodeExpiry(std::span<const std::uint8_t> block, std::optional<std::string>& date) {
+    if (block.size() != 3) return false;
+    date.reset();
+    const int year = 2000 + block[0];
+    const int month = block[1];
+    const int day = block[2];
+    if (block[0] == kUnknown || block[1] == kUnknown || block[2] == kUnknown) return true;
+    if (month < 1 || month > 12 || day < 1 || day > DaysIn(year, month)) return true;
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, day);
+    date = text;
+    return true;
+}
+
+std::string ProgressLine(const PhaseProgress& progress, double phase_seconds,
+                         double total_seconds) {
+    const double percent = std::isfinite(progress.percent)
+                               ? std::fmin(std::fmax(progress.percent, 0.0f), 100.0f)
+                               : 0.0;
+    const char* what = progress.phase == kPhaseDownload ? "downloading"
+                       : progress.phase == kPhaseWrite  ? "writing to the watch"
+                                                        : "working";
+    char text[160];
+    int n = std::snprintf(text, sizeof text, "%-20s %3.0f%%", what, percent);
+    if (percent > 0 && percent < 100 && phase_seconds > 0.05) {
+        const double left = phase_seconds * (100 - percent) / percent;
+        if (progress.phase == kPhaseDownload) {
+            const double rate = percent / 100 * kOrbitFileBytes / phase_seconds / 1000;
+            n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n),
+                               "  %.1f kB/s", rate);
+        }
+        n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "  %s left",
+                           Clock(left).c_str());
+    }
+    std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "  (%.1f s)",
+                  total_seconds);
+    return text;
+}
+
+bool IsMilestone(const std::optional<PhaseProgress>& last, const PhaseProgress& now) {
+    if (!last || last->phase != now.phase) return true;
+    const auto quarter = [](float p) { return static_cast<int>(std::floor(p / 25.0f)); };
+    return quarter(now.percent) > quarter(last->percent);
+}
+
+int AgpsExitStatus(UINT error_code) {
+    const unsigned tens = error_code >> 4 & 0xF;
+    const unsigned ones = error_code & 0xF;
+    if ((error_code & 0xFF00) != 0x1000 || tens > 9 || ones > 9) return 1;
+    return static_cast<int>(10 + tens * 10 + ones);
+}
+
+std::string AgpsErrorText(UINT error_code, std::uint32_t limit_s) {
+    std::string text;
+    switch (error_code) {
+        case SDK_ERR_NO_PORT:
+            text = "no watch cable found; connect the watch, or try --simulate";
+            break;
+        case SDK_ERR_PORT_OPEN:
+            text = "the cable's serial port cannot be opened; is another program using it?";
+            break;
+        case SDK_ERR_NO_ANSWER:
+            text = "the watch does not answer on its cable; is it switched on?";
+            break;
+        case SDK_ERR_TRANSFER:
+            text = "the watch stopped answering while the A-GPS data was written; "
+                   "run the command again";
+            break;
+        case SDK_ERR_OLD_FIRMWARE:
+            text = "the watch's firmware is older than 1.2 and cannot take A-GPS data";
+            break;
+        case SDK_ERR_AGPS_REFUSED:
+            text = "the watch cannot take A-GPS data (its status says so)";
+            break;
+        case SDK_ERR_DOWNLOAD:
+            text = "the download from the FTP server failed; check the server, user, password "
+                   "and folder, and that the folder holds datetime.txt and MTK7d.EPO";
+            break;
+        case SDK_ERR_AGPS_FILE:
+            text = "the downloaded MTK7d.EPO, or the packet file made from it, cannot be opened "
+                   "in the download folder";
+            break;
+        case SDK_ERR_AGPS_PACKET_FILE:
+            text = "the A-GPS packet file cannot be created in the download folder";
+            break;
+        case SDK_ERR_AGPS_SIZE:
+            text = "MTK7d.EPO is not " + std::to_string(kOrbitFileBytes) +
+                   " bytes long; the server offers a file of another kind";
+            break;
+        case SDK_ERR_DOWNLOAD_TIMEOUT:
+            text = "the download did not finish within " + std::to_string(limit_s) +
+                   " s; a longer --limit may help";
+            break;
+        default:
+            text = ErrorInfo(error_code).meaning;
+            break;
+    }
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%04X", error_code);
+    return std::string("error ") + code + " " + ErrorInfo(error_code).name + ": " + text;
+}
+
+}  // namespace stridelog_tool

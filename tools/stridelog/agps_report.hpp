@@ -1,0 +1,48 @@
+// What `stridelog agps` makes of the A-GPS notifications: the phase progress
+// lines, the expiry date of the loaded data, and an error text and exit
+// status of its own for each error code. Pure functions.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "stridelog/stridelog.h"
+
+namespace stridelog_tool {
+
+// The orbit file is always transferred as this many bytes, so a download
+// percentage is a byte count.
+constexpr std::uint32_t kOrbitFileBytes = 53760;
+constexpr std::uint32_t kPhaseDownload = 1;
+constexpr std::uint32_t kPhaseWrite = 2;
+
+struct PhaseProgress {
+    std::uint32_t phase = 0;
+    float percent = 0;
+};
+// The 8-byte block of a phase progress notification; false for another size.
+bool DecodePhaseProgress(std::span<const std::uint8_t> block, PhaseProgress& progress);
+
+// The 3-byte block of a loaded notification (year - 2000, month, day) as
+// "YYYY-MM-DD"; nullopt when the watch was given no date (0xFF bytes) or the
+// bytes are no date. False for a block of another size.
+bool DecodeExpiry(std::span<const std::uint8_t> block, std::optional<std::string>& date);
+
+// One progress line: what is done, the percentage, for the download an
+// estimated rate and time left, and the time since the command started.
+// phase_seconds: time since the phase's first notification.
+std::string ProgressLine(const PhaseProgress& progress, double phase_seconds,
+                         double total_seconds);
+// Without a terminal only these lines are printed: the first of a phase, each
+// quarter, and the end.
+bool IsMilestone(const std::optional<PhaseProgress>& last, const PhaseProgress& now);
+
+// 10 + the code's last two digits read as a decimal number (the codes skip
+// A..F): 0x1000 -> 10, 0x1008 -> 18, 0x1014 -> 24; 1 for any other code.
+int AgpsExitStatus(UINT error_code);
+// "error 0x1008 SDK_ERR_DOWNLOAD: ..." with what to do about it.
+std::string AgpsErrorText(UINT error_code, std::uint32_t limit_s);
+
+}  // namespace stridelog_tool

@@ -1,0 +1,396 @@
+#include "user_config.hpp"
+
+#include <fcntl.h>
+#include <ini.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+namespace stridelog_tool {
+namespace {
+
+// inih reads lines of at most 200 bytes; "password_file = " leaves this much.
+constexpr std::size_t kMaxValueBytes = 160;
+constexpr mode_t kOthersBits = S_IRWXG | S_IRWXO;
+
+const std::vector<std::string> kKeys = {"agps.server", "agps.user",  "agps.password",
+                                        "agps.password_file", "agps.folder", "agps.mode",
+                                        "agps.limit"};
+
+std::string Errno(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+std::string Octal(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+struct ParseState {
+    ConfigValues* values;
+    std::string duplicate;
+};
+
+int OnValue(void* user, const char* section, const char* name, const char* value) {
+    auto* state = static_cast<ParseState*>(user);
+    const std::string key = std::string(section) + "." + name;
+    // A second value (or an indented continuation line) would silently replace
+    // or extend the first.
+    if (!state->values->emplace(key, value).second) {
+        if (state->duplicate.empty()) state->duplicate = key;
+        return 0;
+    }
+    return 1;
+}
+
+// Bytes that survive "key = value" read back by inih: no control character, no
+// blank at either end (stripped), no ';' after a blank (an inline comment).
+bool SurvivesFile(const std::string& value, std::string& error) {
+    if (value.size() > kMaxValueBytes) {
+        error = "longer than " + std::to_string(kMaxValueBytes) + " bytes";
+        return false;
+    }
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const auto c = static_cast<unsigned char>(value[i]);
+        if (c < 0x20 || c == 0x7f) {
+            error = "holds a control character (a line break or a tab)";
+            return false;
+        }
+        if (c == ';' && i > 0 && value[i - 1] == ' ') {
+            error = "holds \" ;\", which the config reader takes for a comment";
+            return false;
+        }
+    }
+    if (!value.empty() && (value.front() == ' ' || value.back() == ' ')) {
+        error = "begins or ends with a blank, which the config reader drops";
+        return false;
+    }
+    return true;
+}
+
+bool ParseLimit(const std::string& text, std::uint32_t& seconds) {
+    unsigned long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value == 0 ||
+        value > kMaxDownloadLimitS)
+        return false;
+    seconds = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+std::string LimitRule() {
+    return "a whole number of seconds, 1 to " + std::to_string(kMaxDownloadLimitS);
+}
+
+const std::string* Lookup(const ConfigFile& config, const std::string& key) {
+    const auto it = config.values.find(key);
+    return it == config.values.end() ? nullptr : &it->second;
+}
+
+}  // namespace
+
+std::string ConfigPath(const char* xdg_config_home, const char* home) {
+    std::string base;
+    if (xdg_config_home != nullptr && xdg_config_home[0] == '/') {
+        base = xdg_config_home;
+    } else {
+        base = std::string(home != nullptr ? home : "") + "/.config";
+    }
+    return base + "/stridelog/config.ini";
+}
+
+bool LoadConfig(const std::string& path, ConfigFile& config, std::string& error) {
+    config = ConfigFile{};
+    config.path = path;
+    std::FILE* file = std::fopen(path.c_str(), "re");
+    if (file == nullptr) {
+        if (errno == ENOENT) return true;
+        error = Errno(path);
+        return false;
+    }
+    // The mode of the file actually read, not of whatever the path names later.
+    struct stat st {};
+    if (::fstat(::fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = path + ": not a regular file";
+        std::fclose(file);
+        return false;
+    }
+    config.exists = true;
+    config.mode = st.st_mode & 07777;
+    config.owner = st.st_uid;
+    ParseState state{&config.values, {}};
+    const int line = ini_parse_file(file, &OnValue, &state);
+    std::fclose(file);
+    if (!state.duplicate.empty()) {
+        error = path + ": " + state.duplicate + " is given twice (or continued on an indented line)";
+        return false;
+    }
+    if (line != 0) {
+        error = path + ": line " + std::to_string(line) + " is not \"key = value\" nor \"[section]\"";
+        return false;
+    }
+    return true;
+}
+
+std::string ConfigText(const ConfigValues& values) {
+    std::string text =
+        "# stridelog settings, written by `stridelog config set`; keep this file private "
+        "(mode 600).\n";
+    std::string section;
+    bool first = true;
+    for (const auto& [key, value] : values) {
+        const std::size_t dot = key.find('.');
+        const std::string this_section = key.substr(0, dot);
+        if (first || this_section != section) text += "\n[" + this_section + "]\n";
+        first = false;
+        section = this_section;
+        text += key.substr(dot + 1) + " = " + value + "\n";
+    }
+    return text;
+}
+
+bool SaveConfig(const ConfigFile& config, std::string& error) {
+    const std::filesystem::path path(config.path);
+    const std::filesystem::path folder = path.parent_path();
+    std::error_code ec;
+    std::filesystem::create_directories(folder.parent_path(), ec);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = Errno(folder.string());
+        return false;
+    }
+    // The folder may have been made by someone less careful (the SDK keeps its
+    // registry file there too); ours, so we close it to others.
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0 && st.st_uid == ::geteuid() &&
+        (st.st_mode & kOthersBits) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
+        error = Errno(folder.string());
+        return false;
+    }
+    std::string temporary = config.path + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);  // created 0600
+    if (fd < 0) {
+        error = Errno(folder.string());
+        return false;
+    }
+    const std::string text = ConfigText(config.values);
+    std::size_t done = 0;
+    bool ok = ::fchmod(fd, 0600) == 0;
+    while (ok && done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<std::size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    const int saved = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(temporary.c_str(), config.path.c_str()) != 0) ok = false;
+    if (!ok) {
+        errno = errno != 0 ? errno : saved;
+        error = Errno(config.path);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+const std::vector<std::string>& KnownConfigKeys() {
+    return kKeys;
+}
+
+bool IsSecretKey(const std::string& key) {
+    return key == "agps.password";
+}
+
+bool CheckConfigValue(const std::string& key, const std::string& value, const std::string& cwd,
+                      std::string& stored, std::string& error) {
+    bool known = false;
+    for (const auto& k : kKeys) known = known || k == key;
+    if (!known) {
+        error = "unknown key " + key + " (known: ";
+        for (std::size_t i = 0; i < kKeys.size(); ++i) error += (i ? ", " : "") + kKeys[i];
+        error += ")";
+        return false;
+    }
+    stored = value;
+    // Never echo a password back, not even in a complaint about it.
+    const std::string shown = IsSecretKey(key) ? "the password" : "\"" + value + "\"";
+    std::uint32_t limit = 0;
+    if (key == "agps.server" && !IsServerAddress(value)) {
+        error = key + ": " + shown + " is not HOST or HOST:PORT (port 1 to 65535)";
+        return false;
+    }
+    if (key == "agps.mode" && value != "passive" && value != "active") {
+        error = key + ": passive or active, not " + shown;
+        return false;
+    }
+    if (key == "agps.limit" && !ParseLimit(value, limit)) {
+        error = key + ": " + LimitRule() + ", not " + shown;
+        return false;
+    }
+    if (key == "agps.password_file") {
+        if (value.empty()) {
+            error = key + ": a file name expected";
+            return false;
+        }
+        stored = std::filesystem::path(value).is_absolute()
+                     ? value
+                     : (std::filesystem::path(cwd) / value).lexically_normal().string();
+    }
+    std::string why;
+    if (!SurvivesFile(stored, why)) {
+        error = key + ": " + shown + " " + why;
+        return false;
+    }
+    return true;
+}
+
+bool IsPrivate(mode_t mode, uid_t owner, uid_t user, const std::string& path,
+               std::string& error) {
+    if (owner != user) {
+        error = path + " belongs to another user; a password is read only from your own file";
+        return false;
+    }
+    if ((mode & kOthersBits) != 0) {
+        error = path + " has mode " + Octal(mode) +
+                ", so others can read it; a password is read only from a private file "
+                "(chmod 600 " + path + ")";
+        return false;
+    }
+    return true;
+}
+
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = Errno(path);
+        return false;
+    }
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0;
+    if (ok && !S_ISREG(st.st_mode)) {
+        error = path + ": not a regular file";
+        ok = false;
+    }
+    ok = ok && IsPrivate(st.st_mode, st.st_uid, ::geteuid(), path, error);
+    std::string text;
+    char chunk[256];
+    while (ok && text.size() <= 4096) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = Errno(path);
+            ok = false;
+        }
+        if (n <= 0) break;
+        text.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (!ok) return false;
+    password = text.substr(0, text.find('\n'));
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    return true;
+}
+
+bool IsServerAddress(const std::string& text) {
+    if (text.empty()) return false;
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) <= ' ' || c == '/' || c == '@') return false;
+    std::string host = text;
+    std::string port;
+    if (text.front() == '[') {
+        const std::size_t close = text.find(']');
+        if (close == std::string::npos || close == 1) return false;
+        const std::string rest = text.substr(close + 1);
+        if (!rest.empty() && rest.front() != ':') return false;
+        if (!rest.empty()) port = rest.substr(1);
+        if (rest == ":") return false;
+        host = text.substr(1, close - 1);
+    } else if (text.find(':') != std::string::npos && text.find(':') == text.rfind(':')) {
+        host = text.substr(0, text.find(':'));
+        port = text.substr(text.find(':') + 1);
+        if (port.empty()) return false;
+    }
+    if (host.empty()) return false;
+    if (port.empty()) return true;
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
+    return ec == std::errc() && end == port.data() + port.size() && value >= 1 && value <= 65535;
+}
+
+bool ResolveFtpAccount(const FtpCommandLine& given, const ConfigFile& config,
+                       const std::string& section, uid_t user, FtpAccount& account,
+                       std::string& error) {
+    const std::string prefix = section + ".";
+    for (const auto& [key, value] : config.values) {
+        if (key.rfind(prefix, 0) != 0) continue;
+        bool known = false;
+        for (const auto& k : kKeys) known = known || k == key;
+        if (!known) {
+            error = config.path + ": unknown key " + key.substr(prefix.size()) + " in [" +
+                    section + "]";
+            return false;
+        }
+    }
+    auto pick = [&](const std::optional<std::string>& line, const char* name,
+                    const std::string& fallback) {
+        if (line) return *line;
+        const std::string* stored = Lookup(config, prefix + name);
+        return stored ? *stored : fallback;
+    };
+    FtpAccount out;
+    out.server = pick(given.server, "server", "");
+    out.user = pick(given.user, "user", kDefaultFtpUser);
+    out.folder = pick(given.folder, "folder", "");
+    if (out.server.empty()) {
+        error = "no FTP server: pass --server HOST[:PORT] or run `stridelog config set " + prefix +
+                "server HOST[:PORT]`";
+        return false;
+    }
+    if (!IsServerAddress(out.server)) {
+        error = "the server is HOST or HOST:PORT (port 1 to 65535), not \"" + out.server + "\"";
+        return false;
+    }
+    if (given.passive) {
+        out.passive = *given.passive;
+    } else if (const std::string* mode = Lookup(config, prefix + "mode")) {
+        if (*mode != "passive" && *mode != "active") {
+            error = config.path + ": mode is passive or active, not \"" + *mode + "\"";
+            return false;
+        }
+        out.passive = *mode == "passive";
+    }
+    out.limit_s = kDefaultDownloadLimitS;
+    if (given.limit_s) {
+        out.limit_s = *given.limit_s;
+        if (out.limit_s == 0 || out.limit_s > kMaxDownloadLimitS) {
+            error = "--limit is " + LimitRule();
+            return false;
+        }
+    } else if (const std::string* limit = Lookup(config, prefix + "limit")) {
+        if (!ParseLimit(*limit, out.limit_s)) {
+            error = config.path + ": limit is " + LimitRule() + ", not \"" + *limit + "\"";
+            return false;
+        }
+    }
+    const std::string* password_file = Lookup(config, prefix + "password_file");
+    const std::string* password = Lookup(config, prefix + "password");
+    if (given.password_file) {
+        if (!ReadPasswordFile(*given.password_file, out.password, error)) return false;
+    } else if (password_file != nullptr) {
+        if (!ReadPasswordFile(*password_file, out.password, error)) return false;
+    } else if (password != nullptr) {
+        if (!IsPrivate(config.mode, config.owner, user, config.path, error)) return false;
+        out.password = *password;
+    }
+    account = std::move(out);
+    return true;
+}
+
+}  // namespace stridelog_tool
