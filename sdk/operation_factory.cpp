@@ -1,5 +1,6 @@
 #include "sdk/operation_factory.hpp"
 
+#include "update/agps_operation.hpp"
 #include "watchdata/clock_operation.hpp"
 #include "watchdata/long_version_operation.hpp"
 #include "watchdata/path_operations.hpp"
@@ -88,6 +89,12 @@ std::unique_ptr<watchdata::Operation> MakeOperation(const TaskRequest& request,
             const ClockValue& c = request.clock;
             return std::make_unique<watchdata::SetClockOperation>(
                 host, watchdata::WatchTime{c.year, c.month, c.day, c.hour, c.minute, c.second});
+        }
+        case OperationCode::agps: {
+            const FtpSettings& f = request.ftp;
+            return std::make_unique<update::AgpsOperation>(
+                host, update::FtpSettings{f.server, f.user, f.password, f.folder, f.fifth, f.sixth},
+                request.download_time_limit_ms, request.passive_ftp);
         }
         default:
             return nullptr;

@@ -40,8 +40,10 @@ void CSdkTaskDlg::OnStatusReply(std::uint8_t* block, std::size_t count) {
     owned.reset();
     if (dispatch_after_status_) {
         StartOperation();
+    } else if (operation_ && operation_->code() == requested_) {
+        operation_->on_status_reply();
     } else {
-        EndUnsupportedOperation("A-GPS check");
+        EndUnsupportedOperation("status check");
     }
 }
 

@@ -9,6 +9,7 @@
 #include "sdk/ports/cable_ports.hpp"
 #include "sdk/task_registry.hpp"
 #include "ui/task_display.hpp"
+#include "update/ftp_messages.hpp"
 #include "watchdata/flash_transfer.hpp"
 
 namespace stridelog {
@@ -18,6 +19,12 @@ namespace {
 // firmware reconnection's and the clock reply's.
 constexpr UINT_PTR kTimersStoppedAtTaskEnd[] = {1004, 1000, 1001, 1007, 1009, 1010, 1011, 1012};
 constexpr int kCancelCommand = 2;  // the Cancel button, or Esc
+
+// Download messages that arrive with nobody to read them still own their text.
+void DropFtpText(UINT message, WPARAM wparam) {
+    if (message == WM_FTP_STATUS || message == WM_FTP_TIME_LEFT || message == WM_FTP_RATE)
+        delete reinterpret_cast<std::string*>(wparam);
+}
 
 }  // namespace
 
@@ -111,6 +118,8 @@ void CSdkTaskDlg::RunOperation(std::unique_ptr<watchdata::Operation> operation,
 void CSdkTaskDlg::EndTask() {
     if (ended_) return;
     ended_ = true;
+    // Workers (downloads) stop first: nothing they post afterwards is read.
+    if (operation_) operation_->on_task_end();
     AppendLog("dll exit()");
     link_.reset();
     for (UINT_PTR id : kTimersStoppedAtTaskEnd) kill_timer(id);
@@ -211,6 +220,7 @@ LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     if (ended_ && message != platform::kWmTimer) {
         if (message == WM_LINK_VERSION) delete reinterpret_cast<std::string*>(wparam);
         if (message == WM_LINK_STATUS) delete[] reinterpret_cast<std::uint8_t*>(wparam);
+        DropFtpText(message, wparam);
         return 0;
     }
     switch (message) {
@@ -266,6 +276,17 @@ LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             return 0;
         case WM_LINK_BAD_REPLY:
             OnBadReply();
+            return 0;
+        case WM_FTP_STATUS:
+        case WM_FTP_DONE:
+        case WM_FTP_FAILED:
+        case WM_FTP_PROGRESS:
+        case WM_FTP_RANGE:
+        case WM_FTP_TIME_LEFT:
+        case WM_FTP_RATE:
+            // The operation that started the download handles (and owns) them.
+            if (!operation_ || !operation_->on_message(message, wparam, lparam))
+                DropFtpText(message, wparam);
             return 0;
         default:
             return 0;  // the registered low-level message included: nothing to do

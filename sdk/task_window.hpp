@@ -85,6 +85,7 @@ class CSdkTaskDlg final : private watchdata::TaskHost {
     void kill_timer(UINT_PTR id) override;
     void post_to_self(UINT message) override;
     void post_to_host(UINT message) override;
+    void query_status() override { StartStatusQuery(false); }
     void post_error(UINT code) override;
     void post_result(UINT code) override;
     void post_result_block(UINT code, std::span<const std::uint8_t> data) override;

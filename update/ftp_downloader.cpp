@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "platform/clock.hpp"
 #include "platform/window_system.hpp"
@@ -17,6 +19,18 @@
 
 namespace stridelog::update {
 namespace {
+
+// The worker waits for and measures a real network, whatever clock the
+// owner's timers run on.
+void RealSleep(std::uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::uint64_t RealNowMs() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
 
 void DropText(UINT, WPARAM wparam, LPARAM) {
     delete reinterpret_cast<std::string*>(wparam);
@@ -138,7 +152,14 @@ void CFtpDownloader::Start(Job job) {
     stop_ = false;
     finished_ = false;
     passive_ = job.passive;
-    worker_ = std::thread([this, job = std::move(job)] { Run(job); });
+    // A virtual clock must not jump to the owner's next timer (the download
+    // time limit) while the network still works; the worker's last post
+    // precedes the release.
+    platform::note_in_flight(+1);
+    worker_ = std::thread([this, job = std::move(job)] {
+        Run(job);
+        platform::note_in_flight(-1);
+    });
 }
 
 void CFtpDownloader::StopDownload() {
@@ -187,7 +208,7 @@ void CFtpDownloader::Run(const Job& job) {
             return;
         }
     }
-    platform::clock().sleep_ms(150);
+    RealSleep(150);
 
     bool failed = false;
     for (const std::string& name : job.names) {
@@ -210,7 +231,7 @@ void CFtpDownloader::Run(const Job& job) {
         finished_ = true;
         return;
     }
-    platform::clock().sleep_ms(100);
+    RealSleep(100);
     if (failed) {
         Post(WM_FTP_FAILED, 0, 0);
         return;
@@ -364,7 +385,7 @@ struct StreamTarget {
 
     void Report() {
         post(WM_FTP_PROGRESS, static_cast<WPARAM>(std::uint64_t{done} * 100 / size));
-        const std::uint64_t elapsed = (platform::clock().now_ms() - start_ms) / 1000;
+        const std::uint64_t elapsed = (RealNowMs() - start_ms) / 1000;
         if (elapsed == 0) return;
         const double rate = static_cast<double>(done) / static_cast<double>(elapsed) / 1000.0;
         const double left = (static_cast<double>(size) - done) / 1000.0 / rate;
@@ -409,7 +430,7 @@ bool CFtpDownloader::FetchStreamed(const std::string& name, const std::filesyste
     target.stop = &stop_;
     target.path = local;
     target.size = size;
-    target.start_ms = platform::clock().now_ms();
+    target.start_ms = RealNowMs();
     target.post = [this](UINT message, WPARAM wparam) { Post(message, wparam, 0); };
     target.post_text = [this](UINT message, std::string text) {
         PostText(message, std::move(text));

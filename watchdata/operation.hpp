@@ -67,6 +67,9 @@ class TaskHost {
     virtual void kill_timer(UINT_PTR id) = 0;
     virtual void post_to_self(UINT message) = 0;
     virtual void post_to_host(UINT message) = 0;
+    // Asks the watch for its status again; the reply reaches on_status_reply, a
+    // silence re-enters start() with status flag 0.
+    virtual void query_status() = 0;
 
     virtual void post_error(UINT code) = 0;
     virtual void post_result(UINT code) = 0;
@@ -109,6 +112,18 @@ class Operation {
         (void)id;
         return false;
     }
+    // The reply to a query_status(); the facts hold its status bytes.
+    virtual void on_status_reply() {}
+    // A private message of a worker this operation started (downloads); true
+    // when handled, and then the operation owns whatever the message carried.
+    virtual bool on_message(UINT message, WPARAM wparam, LPARAM lparam) {
+        (void)message;
+        (void)wparam;
+        (void)lparam;
+        return false;
+    }
+    // The task is ending: stop every worker before the window goes.
+    virtual void on_task_end() {}
 
   protected:
     TaskHost& host() { return host_; }

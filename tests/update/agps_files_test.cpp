@@ -1,0 +1,147 @@
+// The packet stream the watch is given for an orbit file, the expiry date read
+// from the issue date, and the "already fetched today" decision.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_environment.hpp"
+#include "update/agps_files.hpp"
+#include "update/epo_packets.hpp"
+
+namespace stridelog::update {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono;
+
+Bytes Orbit(std::size_t size) {
+    Bytes b(size);
+    for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
+    return b;
+}
+
+// The packet as the watch reads it, field by field.
+struct Packet {
+    unsigned sequence;
+    Bytes data;
+    bool well_formed;
+};
+
+Packet ReadPacket(const Bytes& stream, std::size_t index) {
+    const std::uint8_t* p = stream.data() + index * 191;
+    std::uint8_t x = 0;
+    for (int i = 2; i < 188; ++i) x ^= p[i];
+    const bool ok = p[0] == 0x04 && p[1] == 0x24 && p[2] == 0xBF && p[3] == 0x00 && p[4] == 0xD2 &&
+                    p[5] == 0x02 && p[188] == x && p[189] == 0x0D && p[190] == 0x0A;
+    return {static_cast<unsigned>(p[6] | p[7] << 8), Bytes(p + 8, p + 188), ok};
+}
+
+TEST(EpoPackets, AnOrbitFileBecomesThreeHundredPacketsAndTheEndPacket) {
+    const Bytes orbit = Orbit(kOrbitFileSize);
+    const Bytes stream = ConvertOrbitFile(orbit);
+    ASSERT_EQ(stream.size(), 57300u);
+    for (std::size_t n = 0; n < 299; ++n) {
+        SCOPED_TRACE(n);
+        const Packet p = ReadPacket(stream, n);
+        EXPECT_TRUE(p.well_formed);
+        EXPECT_EQ(p.sequence, n);
+        const std::size_t from = n * 180, count = std::min<std::size_t>(180, orbit.size() - from);
+        EXPECT_TRUE(std::equal(orbit.begin() + from, orbit.begin() + from + count, p.data.begin()));
+        EXPECT_TRUE(std::all_of(p.data.begin() + count, p.data.end(), [](auto b) { return b == 0; }))
+            << "packet 298 has 60 zero bytes after its 120";
+    }
+    Bytes end = {0x04, 0x24, 0xBF, 0x00, 0xD2, 0x02, 0xFF, 0xFF};
+    end.resize(188, 0);
+    end.insert(end.end(), {0x6F, 0x0D, 0x0A});
+    EXPECT_EQ(Bytes(stream.end() - 191, stream.end()), end);
+}
+
+TEST(EpoPackets, PacketCountFollowsTheSize) {
+    const struct {
+        std::size_t size, packets;
+    } cases[] = {{0, 1}, {1, 2}, {180, 2}, {181, 3}, {360, 3}, {53760, 300}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        const Bytes stream = ConvertOrbitFile(Orbit(c.size));
+        EXPECT_EQ(stream.size(), c.packets * 191);
+        EXPECT_EQ(EpoPacketCount(c.size), c.packets);
+        EXPECT_EQ(ReadPacket(stream, c.packets - 1).sequence, 0xFFFFu);
+        for (std::size_t n = 0; n < c.packets; ++n) EXPECT_TRUE(ReadPacket(stream, n).well_formed);
+    }
+}
+
+TEST(AgpsExpiry, IssueDatePlusSevenDays) {
+    const year_month_day today = 2026y / December / 7d;
+    const ExpiryDate unknown{};
+    const struct {
+        const char* line;
+        ExpiryDate expected;
+    } cases[] = {
+        {"2012-12-30", {13, 1, 6}},
+        {"2012-12-30\r", {13, 1, 6}},
+        {"2024-02-22", {24, 2, 29}},     // leap year
+        {"2023-02-22", {23, 3, 1}},
+        {"garbage", {26, 12, 14}},       // nothing parses: today
+        {"", {26, 12, 14}},
+        {"2025", {25, 12, 14}},          // month and day stay today's
+        {"2025-06", {25, 6, 14}},
+        {"2012-13-01", unknown},         // no calendar date
+        {"2012-02-30", unknown},
+        {"2012-00-10", unknown},
+        {"1999-12-20", unknown},         // before the watch's first year
+        {"2254-12-30", unknown},         // past its last one
+        {"2254-12-20", {254, 12, 27}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(ExpiryFromDateLine(c.line, today), c.expected);
+    }
+}
+
+class AgpsFolderTest : public ::testing::Test {
+  protected:
+    fs::path folder() const { return env_.documents_dir() / "Stride Log"; }
+    void Put(const char* name, std::size_t size, const std::string& text = {}) {
+        fs::create_directories(folder());
+        std::ofstream out(folder() / name, std::ios::binary);
+        if (!text.empty()) out << text;
+        else out << std::string(size, 'x');
+    }
+    test::TestEnvironment env_;
+};
+
+TEST_F(AgpsFolderTest, ExpiryNeedsBothFiles) {
+    const year_month_day today = 2026y / December / 7d;
+    EXPECT_FALSE(ReadExpiryDate(folder(), today).known());
+    Put(kDateFileName, 0, "2012-12-30\nsecond line\n");
+    EXPECT_FALSE(ReadExpiryDate(folder(), today).known()) << "no orbit file";
+    Put(kOrbitFileName, 53760);
+    EXPECT_EQ(ReadExpiryDate(folder(), today), (ExpiryDate{13, 1, 6}));
+    fs::remove(folder() / kDateFileName);
+    EXPECT_FALSE(ReadExpiryDate(folder(), today).known());
+}
+
+TEST_F(AgpsFolderTest, OnlyAnOrbitFileOfTodayWithAServerSizeIsReused) {
+    const year_month_day today = LocalToday();
+    EXPECT_FALSE(OrbitFileIsFromToday(folder(), today)) << "missing";
+    const struct {
+        std::size_t size;
+        int days_old;
+        bool reused;
+    } cases[] = {{53760, 0, true}, {107520, 0, true}, {53759, 0, false},
+                 {0, 0, false},    {53760, 1, false}, {107520, 2, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.size) + " bytes, " + std::to_string(c.days_old) + " days old");
+        Put(kOrbitFileName, c.size);
+        fs::last_write_time(folder() / kOrbitFileName,
+                            fs::last_write_time(folder() / kOrbitFileName) - days(c.days_old));
+        EXPECT_EQ(OrbitFileIsFromToday(folder(), today), c.reused);
+    }
+}
+
+}  // namespace
+}  // namespace stridelog::update

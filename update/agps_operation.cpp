@@ -1,0 +1,260 @@
+#include "update/agps_operation.hpp"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "link/watch_link.hpp"
+#include "platform/clock.hpp"
+#include "stridelog/stridelog.h"
+#include "ui/task_display.hpp"
+#include "update/epo_packets.hpp"
+#include "watchdata/flash_transfer.hpp"
+#include "watchdata/settings_format.hpp"
+#include "wire/message_ids.hpp"
+
+namespace stridelog::update {
+namespace {
+
+constexpr std::uint32_t kDownloadPhase = 1;
+constexpr std::uint32_t kWritePhase = 2;
+constexpr int kBarSteps = 16;
+constexpr std::uint32_t kResultPauseMs = 500;
+constexpr std::size_t kExpiryDayByte = 112;
+constexpr std::size_t kExpiryMonthByte = 113;
+constexpr std::size_t kExpiryYearByte = 114;
+constexpr int kYearBase = 2000;
+constexpr std::size_t kSectorsBytes = std::size_t{kAgpsSectorCount} * watchdata::kFlashSectorSize;
+static_assert(kSectorsBytes >= kEpoStreamSize, "the packet stream fits the A-GPS sectors");
+
+bool ReadWhole(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+}  // namespace
+
+AgpsOperation::AgpsOperation(watchdata::TaskHost& host, FtpSettings settings,
+                             std::uint32_t limit_ms, bool passive, std::filesystem::path folder)
+    : Operation(host),
+      settings_(std::move(settings)),
+      limit_ms_(limit_ms),
+      passive_(passive),
+      folder_(std::move(folder)),
+      download_(host, kDownloadPhase) {}
+
+void AgpsOperation::prepare() {
+    host().append_log("UpdateAGPS()");
+    host().display().ShowRateDisplay(true);
+    host().display().SetCaption("A-GPS");
+}
+
+void AgpsOperation::start() {
+    TaskDisplay& display = host().display();
+    display.ShowRateDisplay(true);
+    display.SetCaption("A-GPS");
+    display.SetStatusText("Downloading ...");
+    const watchdata::WatchFacts& watch = host().watch();
+    if (watch.status_flag == 0) {
+        Fail(SDK_ERR_AGPS_REFUSED);
+        return;
+    }
+    if (watch.status_bytes[0] != 0 || watch.status_bytes[1] != 0) {
+        host().append_log("AGPS data is up-to-date");
+        host().post_result(SDK_MSG_AGPS_CURRENT);
+        host().end_task();
+        return;
+    }
+    Decide();
+}
+
+void AgpsOperation::Decide() {
+    if (OrbitFileIsFromToday(folder_, LocalToday())) {
+        Convert();
+    } else {
+        Download();
+    }
+}
+
+void AgpsOperation::Download() {
+    TaskDownload::Options options;
+    options.rate_display = true;
+    options.progress_posting = true;
+    options.limit_ms = limit_ms_;
+    options.passive = passive_;
+    download_.StartList(settings_, {kDateFileName, kOrbitFileName}, options);
+}
+
+bool AgpsOperation::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
+    if (download_.OnMessage(message, wparam, lparam) == TaskDownload::Event::completed) Convert();
+    return true;
+}
+
+void AgpsOperation::Convert() {
+    std::vector<std::uint8_t> orbit;
+    if (!ReadWhole(folder_ / kOrbitFileName, orbit)) {
+        Fail(SDK_ERR_AGPS_FILE);
+        return;
+    }
+    std::ofstream packets(folder_ / kPacketFileName, std::ios::binary | std::ios::trunc);
+    if (!packets) {
+        Fail(SDK_ERR_AGPS_PACKET_FILE);
+        return;
+    }
+    if (orbit.size() != kOrbitFileSize) {
+        Fail(SDK_ERR_AGPS_SIZE);
+        return;
+    }
+    const std::vector<std::uint8_t> stream = ConvertOrbitFile(orbit);
+    packets.write(reinterpret_cast<const char*>(stream.data()),
+                  static_cast<std::streamsize>(stream.size()));
+    packets.close();
+    if (!packets) {
+        // A packet file that did not reach the disk whole is no packet file.
+        Fail(SDK_ERR_AGPS_PACKET_FILE);
+        return;
+    }
+    host().append_log(std::string("Send ") + kOrbitFileName);
+    LoadAndWrite();
+}
+
+void AgpsOperation::LoadAndWrite() {
+    std::vector<std::uint8_t> stream;
+    if (!ReadWhole(folder_ / kPacketFileName, stream)) {
+        Fail(SDK_ERR_AGPS_FILE);
+        return;
+    }
+    if (stream.size() > kEpoStreamSize) {
+        Fail(SDK_ERR_AGPS_SIZE);
+        return;
+    }
+    if (stream.size() != kEpoStreamSize) {
+        // Cut short on the disk: writing it would leave old packets behind.
+        Fail(SDK_ERR_AGPS_FILE);
+        return;
+    }
+    // The bytes past the stream read as erased flash.
+    sectors_.assign(kSectorsBytes, 0xFF);
+    std::copy(stream.begin(), stream.end(), sectors_.begin());
+
+    TaskDisplay& display = host().display();
+    display.SetStatusText("Writing data ... ");
+    display.ShowRateDisplay(false);
+    sector_index_ = 0;
+    sector_ = kFirstAgpsSector;
+    directory_written_ = false;
+    display.SetRange(0, kBarSteps);
+    display.SetPos(0);
+    display.SetStep(1);
+    WriteCurrentSector();
+}
+
+void AgpsOperation::WriteCurrentSector() {
+    char line[32];
+    std::snprintf(line, sizeof line, "Write sector %u", static_cast<unsigned>(sector_));
+    host().append_log(line);
+    const std::size_t at = std::size_t{sector_index_} * watchdata::kFlashSectorSize;
+    host().transfer().write_sector(
+        sector_ * watchdata::kFlashSectorSize,
+        std::span<const std::uint8_t>(sectors_).subspan(at, watchdata::kFlashSectorSize), 0);
+}
+
+void AgpsOperation::on_write_complete(int step_code) {
+    (void)step_code;
+    if (!directory_written_) {
+        ++sector_;
+        if (sector_ == kFirstAgpsSector + kAgpsSectorCount) {
+            if (!host().transfer().read_directory()) Fail(SDK_ERR_TRANSFER);
+            return;
+        }
+        ++sector_index_;
+        WriteCurrentSector();
+        host().display().StepIt();
+        PostPhaseProgress();
+        return;
+    }
+    host().display().FillProgress();
+    char line[64];
+    std::snprintf(line, sizeof line, "Write Expired date %04d-%02d-%02d", expiry_.year + kYearBase,
+                  expiry_.month, expiry_.day);
+    host().append_log(line);
+    awaiting_expiry_reply_ = true;
+    host().set_timer(kExpiryReplyTimer, kExpiryReplyTimeoutMs);
+    if (CWatchLink* link = host().link())
+        link->SetExpiryDate(expiry_.year + kYearBase, expiry_.month, expiry_.day);
+}
+
+void AgpsOperation::on_read_complete(int step_code) {
+    if (step_code != watchdata::kDirectoryStep || directory_written_) return;
+    host().display().StepIt();
+    PostPhaseProgress();
+    expiry_ = ReadExpiryDate(folder_, LocalToday());
+    std::span<std::uint8_t> directory = host().transfer().directory();
+    directory[kExpiryDayByte] = expiry_.day;
+    directory[kExpiryMonthByte] = expiry_.month;
+    directory[kExpiryYearByte] = expiry_.year;
+    directory_written_ = true;
+    watchdata::write_settings_checksum(
+        directory, watchdata::settings_checksum_length(host().watch().firmware_version));
+    host().transfer().write_sector(0, directory, 0);
+}
+
+void AgpsOperation::on_acknowledgement(std::uint8_t reply_id, std::uint8_t status) {
+    (void)status;
+    if (reply_id != wire::watch_id::kSetExpiryDateReply || !awaiting_expiry_reply_) return;
+    awaiting_expiry_reply_ = false;
+    host().kill_timer(kExpiryReplyTimer);
+    host().query_status();
+}
+
+void AgpsOperation::on_status_reply() {
+    const watchdata::WatchFacts& watch = host().watch();
+    if (watch.status_bytes[0] == 0 && watch.status_bytes[1] == 0) {
+        host().append_log("not updated");
+        if (++rounds_ >= kAgpsWriteRounds) {
+            // The watch does not take the data; writing it again will not change that.
+            Fail(SDK_ERR_AGPS_REFUSED);
+            return;
+        }
+        Decide();
+        return;
+    }
+    host().display().FillProgress();
+    PostPhaseProgress();
+    platform::clock().sleep_ms(kResultPauseMs);
+    const std::uint8_t block[3] = {expiry_.year, expiry_.month, expiry_.day};
+    host().post_result_block(SDK_MSG_AGPS_LOADED, block);
+    host().end_task();
+}
+
+bool AgpsOperation::on_timer(UINT_PTR id) {
+    if (download_.OnTimer(id)) return true;
+    if (id != kExpiryReplyTimer || !awaiting_expiry_reply_) return false;
+    awaiting_expiry_reply_ = false;
+    host().kill_timer(kExpiryReplyTimer);
+    host().post_progress(100.0f);
+    Fail(SDK_ERR_TRANSFER);
+    return true;
+}
+
+void AgpsOperation::on_task_end() {
+    download_.Stop();
+}
+
+void AgpsOperation::PostPhaseProgress() {
+    const float percent = host().display().BarPercent();
+    std::uint8_t block[8];
+    std::memcpy(block, &kWritePhase, 4);
+    std::memcpy(block + 4, &percent, 4);
+    host().post_result_block(SDK_MSG_PHASE_PROGRESS, block);
+}
+
+void AgpsOperation::Fail(UINT code) {
+    host().post_error(code);
+    host().end_task();
+}
+
+}  // namespace stridelog::update

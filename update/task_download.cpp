@@ -1,0 +1,104 @@
+#include "update/task_download.hpp"
+
+#include <cstring>
+
+#include "stridelog/stridelog.h"
+#include "ui/task_display.hpp"
+
+namespace stridelog::update {
+namespace {
+
+std::string TakeText(WPARAM wparam) {
+    std::unique_ptr<std::string> owned(reinterpret_cast<std::string*>(wparam));
+    return owned ? std::move(*owned) : std::string();
+}
+
+}  // namespace
+
+TaskDownload::TaskDownload(watchdata::TaskHost& host, std::uint32_t phase)
+    : host_(host), phase_(phase) {}
+
+TaskDownload::~TaskDownload() {
+    Stop();
+}
+
+void TaskDownload::Begin(const Options& options) {
+    Stop();
+    downloader_ = std::make_unique<CFtpDownloader>(host_.display().Window());
+    if (options.rate_display) host_.set_timer(kRateDisplayTimer, kRateDisplayPeriodMs);
+    progress_posting_ = options.progress_posting;
+    host_.set_timer(kDownloadLimitTimer, options.limit_ms);
+}
+
+void TaskDownload::StartList(const FtpSettings& settings, const std::vector<std::string>& names,
+                             const Options& options) {
+    Begin(options);
+    downloader_->DownloadFiles(settings, &names, 0, options.passive);
+}
+
+void TaskDownload::StartFile(const FtpSettings& settings, const std::string& name, bool streamed,
+                             std::uint32_t size, const Options& options) {
+    Begin(options);
+    downloader_->DownloadFile(settings, name, streamed, size, options.passive);
+}
+
+void TaskDownload::Stop() {
+    if (downloader_) downloader_->StopDownload();
+    downloader_.reset();
+}
+
+TaskDownload::Event TaskDownload::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+    TaskDisplay& display = host_.display();
+    switch (message) {
+        case WM_FTP_STATUS:
+            host_.append_log(TakeText(wparam));
+            return Event::none;
+        case WM_FTP_DONE:
+            host_.kill_timer(kDownloadLimitTimer);
+            return Event::completed;
+        case WM_FTP_FAILED:
+            host_.kill_timer(kDownloadLimitTimer);
+            host_.post_error(SDK_ERR_DOWNLOAD);
+            host_.end_task();
+            return Event::ended;
+        case WM_FTP_PROGRESS:
+            display.SetPos(static_cast<int>(wparam));
+            if (progress_posting_) {
+                const float percent = display.BarPercent();
+                std::uint8_t block[8];
+                std::memcpy(block, &phase_, 4);
+                std::memcpy(block + 4, &percent, 4);
+                host_.post_result_block(SDK_MSG_PHASE_PROGRESS, block);
+            }
+            return Event::none;
+        case WM_FTP_RANGE:
+            display.SetRange(static_cast<int>(wparam), static_cast<int>(lparam));
+            return Event::none;
+        case WM_FTP_TIME_LEFT:
+            time_left_text_ = TakeText(wparam);
+            display.SetRateTexts(rate_text_, time_left_text_);
+            return Event::none;
+        case WM_FTP_RATE:
+            rate_text_ = TakeText(wparam);
+            display.SetRateTexts(rate_text_, time_left_text_);
+            return Event::none;
+        default:
+            return Event::none;
+    }
+}
+
+bool TaskDownload::OnTimer(UINT_PTR id) {
+    if (id == kRateDisplayTimer) {
+        host_.display().RefreshRateDisplay();
+        return true;
+    }
+    if (id != kDownloadLimitTimer) return false;
+    host_.kill_timer(kDownloadLimitTimer);
+    Stop();
+    host_.post_progress(100.0f);
+    host_.post_error(SDK_ERR_DOWNLOAD_TIMEOUT);
+    host_.end_task();
+    return true;
+}
+
+}  // namespace stridelog::update
