@@ -50,7 +50,8 @@ int OnValue(void* user, const char* section, const char* name, const char* value
 }
 
 // Bytes that survive "key = value" read back by inih: no control character, no
-// blank at either end (stripped), no ';' after a blank (an inline comment).
+// blank at either end (stripped), no ';' first or after a blank (an inline
+// comment).
 bool SurvivesFile(const std::string& value, std::string& error) {
     if (value.size() > kMaxValueBytes) {
         error = "longer than " + std::to_string(kMaxValueBytes) + " bytes";
@@ -62,8 +63,10 @@ bool SurvivesFile(const std::string& value, std::string& error) {
             error = "holds a control character (a line break or a tab)";
             return false;
         }
-        if (c == ';' && i > 0 && value[i - 1] == ' ') {
-            error = "holds \" ;\", which the config reader takes for a comment";
+        // The reader looks for comments from just after the '=', blank included.
+        if (c == ';' && (i == 0 || value[i - 1] == ' ')) {
+            error = "holds a ';' first or after a blank, which the config reader takes for a "
+                    "comment";
             return false;
         }
     }

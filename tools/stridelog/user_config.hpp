@@ -6,7 +6,8 @@
 // A password is only ever taken from a file that nobody else can read: the
 // config file itself or the password file it names. A value is stored only if
 // it reads back from the file exactly as given (no line breaks, no blank
-// around it, no " ;" that the reader would take for a comment).
+// around it, no ';' first or after a blank, which the reader would take for a
+// comment).
 #pragma once
 
 #include <sys/types.h>
@@ -63,12 +64,12 @@ bool IsServerAddress(const std::string& text);
 
 // What the agps command was given on its command line; unset: not given.
 struct FtpCommandLine {
-    std::optional<std::string> server;
-    std::optional<std::string> user;
-    std::optional<std::string> password_file;
-    std::optional<std::string> folder;
-    std::optional<bool> passive;
-    std::optional<std::uint32_t> limit_s;
+    std::optional<std::string> server{};
+    std::optional<std::string> user{};
+    std::optional<std::string> password_file{};
+    std::optional<std::string> folder{};
+    std::optional<bool> passive{};
+    std::optional<std::uint32_t> limit_s{};
 };
 
 struct FtpAccount {

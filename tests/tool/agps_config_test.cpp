@@ -1,0 +1,420 @@
+// The agps command's config file (what survives the file, who may read a
+// password, which source wins) and its report (expiry date, progress lines,
+// exit statuses), on real files in a private temporary folder.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "agps_report.hpp"
+#include "user_config.hpp"
+
+namespace stridelog_tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempFolder {
+  public:
+    TempFolder() {
+        std::string pattern = (fs::temp_directory_path() / "agps-config-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+mode_t ModeOf(const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+void WriteFile(const fs::path& path, const std::string& text, mode_t mode) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    ::chmod(path.c_str(), mode);
+}
+
+TEST(ConfigFile, PathFollowsTheEnvironment) {
+    EXPECT_EQ(ConfigPath("/x/cfg", "/home/u"), "/x/cfg/stridelog/config.ini");
+    EXPECT_EQ(ConfigPath("relative/cfg", "/home/u"), "/home/u/.config/stridelog/config.ini");
+    EXPECT_EQ(ConfigPath("", "/home/u"), "/home/u/.config/stridelog/config.ini");
+    EXPECT_EQ(ConfigPath(nullptr, "/home/u"), "/home/u/.config/stridelog/config.ini");
+}
+
+// Every value `config set` accepts reads back unchanged; every value it
+// refuses would not have.
+TEST(ConfigFile, AcceptedValuesSurviveTheFileAndRefusedOnesWouldNot) {
+    struct Case {
+        const char* legend;
+        std::string key;
+        std::string value;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"server with port", "agps.server", "127.0.0.1:2121", true},
+        {"semicolon inside a word", "agps.password", "p;ss", true},
+        {"semicolon first: a comment", "agps.password", ";pass", false},
+        {"hash, equals, colon", "agps.password", "#a=b:c", true},
+        {"blank inside", "agps.folder", "orbit data/7 days", true},
+        {"empty", "agps.user", "", true},
+        {"longest", "agps.password", std::string(160, 'x'), true},
+        {"blank then semicolon: a comment", "agps.password", "ab ;cd", false},
+        {"leading blank", "agps.password", " pass", false},
+        {"trailing blank", "agps.password", "pass ", false},
+        {"line break", "agps.password", "pa\nss", false},
+        {"tab then semicolon: a comment", "agps.folder", "a\t;b", false},
+        {"too long for a line", "agps.password", std::string(190, 'x'), false},
+    };
+    for (const Case& c : cases) {
+        TempFolder temp;
+        ConfigFile config;
+        config.path = (temp.path() / "stridelog" / "config.ini").string();
+        std::string stored, error;
+        EXPECT_EQ(CheckConfigValue(c.key, c.value, "/", stored, error), c.accepted)
+            << c.legend << ": " << error;
+        config.values[c.key] = c.value;
+        config.values["agps.user"] = c.key == "agps.user" ? c.value : "after";
+        ASSERT_TRUE(SaveConfig(config, error)) << c.legend << ": " << error;
+        ConfigFile back;
+        const bool loaded = LoadConfig(config.path, back, error);
+        const bool same = loaded && back.values == config.values;
+        EXPECT_EQ(same, c.accepted) << c.legend;
+    }
+}
+
+TEST(ConfigFile, SavedOwnerOnlyThroughARename) {
+    TempFolder temp;
+    const fs::path folder = temp.path() / "cfg" / "stridelog";
+    ConfigFile config;
+    config.path = (folder / "config.ini").string();
+    config.values = {{"agps.server", "ftp.example.org"}, {"agps.password", "s3cret"}};
+    std::string error;
+    ASSERT_TRUE(SaveConfig(config, error)) << error;
+    EXPECT_EQ(ModeOf(folder), 0700u);
+    EXPECT_EQ(ModeOf(config.path), 0600u);
+
+    // A folder someone else made open (the SDK keeps its registry there), and
+    // a file loosened by hand: both closed again by the next save.
+    ::chmod(folder.c_str(), 0755);
+    ::chmod(config.path.c_str(), 0644);
+    config.values["agps.user"] = "me";
+    ASSERT_TRUE(SaveConfig(config, error)) << error;
+    EXPECT_EQ(ModeOf(folder), 0700u);
+    EXPECT_EQ(ModeOf(config.path), 0600u);
+    ASSERT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1)
+        << "a temporary file was left";
+    ConfigFile back;
+    ASSERT_TRUE(LoadConfig(config.path, back, error)) << error;
+    EXPECT_TRUE(back.exists);
+    EXPECT_EQ(back.mode, 0600u);
+    EXPECT_EQ(back.values, config.values);
+}
+
+TEST(ConfigFile, MalformedFilesAreRefusedNamingTheLine) {
+    struct Case {
+        const char* legend;
+        const char* text;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"key given twice", "[agps]\nuser = a\nuser = b\n", "agps.user is given twice"},
+        {"indented continuation", "[agps]\nuser = a\n  more\n", "agps.user is given twice"},
+        {"line without '='", "[agps]\nserver = x\njunk\n", "line 3 is not"},
+        {"unclosed section", "[agps\nserver = x\n", "line 1 is not"},
+    };
+    for (const Case& c : cases) {
+        TempFolder temp;
+        const fs::path path = temp.path() / "config.ini";
+        WriteFile(path, c.text, 0600);
+        ConfigFile config;
+        std::string error;
+        EXPECT_FALSE(LoadConfig(path.string(), config, error)) << c.legend;
+        EXPECT_NE(error.find(c.error), std::string::npos) << c.legend << ": " << error;
+    }
+    TempFolder temp;
+    ConfigFile missing;
+    std::string error;
+    EXPECT_TRUE(LoadConfig((temp.path() / "none.ini").string(), missing, error));
+    EXPECT_FALSE(missing.exists);
+    EXPECT_TRUE(missing.values.empty());
+}
+
+TEST(ConfigFile, ServerAddresses) {
+    const std::pair<const char*, bool> cases[] = {
+        {"ftp.example.org", true}, {"127.0.0.1:2121", true}, {"[::1]:21", true},
+        {"[::1]", true},           {"h:65535", true},        {"", false},
+        {":21", false},            {"h:", false},            {"h:0", false},
+        {"h:65536", false},        {"h:21x", false},         {"ftp://h", false},
+        {"u@h", false},            {"h h", false},           {"[]:21", false},
+    };
+    for (const auto& [text, valid] : cases) EXPECT_EQ(IsServerAddress(text), valid) << text;
+}
+
+// The command line over the config over the defaults, and a password only
+// from a file nobody else can read; no error text holds the password.
+TEST(FtpAccount, SourcesAndTheirOrder) {
+    TempFolder temp;
+    const std::string secret = "hunter2-secret";
+    const fs::path private_file = temp.path() / "private.pw";
+    const fs::path open_file = temp.path() / "open.pw";
+    const fs::path crlf_file = temp.path() / "crlf.pw";
+    WriteFile(private_file, "from-file\nsecond line\n", 0600);
+    WriteFile(open_file, secret + "\n", 0644);
+    WriteFile(crlf_file, "windows\r\n", 0600);
+    const uid_t me = ::geteuid();
+
+    struct Case {
+        const char* legend;
+        FtpCommandLine given;
+        ConfigValues values;
+        mode_t config_mode;
+        bool ok;
+        FtpAccount want;      // when ok
+        const char* error;    // when not ok: a part of the error
+    };
+    const FtpAccount defaults{"h", kDefaultFtpUser, "", "", true, kDefaultDownloadLimitS};
+    auto with = [&](auto change) {
+        FtpAccount a = defaults;
+        change(a);
+        return a;
+    };
+    const Case cases[] = {
+        {"defaults", {.server = "h"}, {}, 0600, true, defaults, ""},
+        {"config values", {},
+         {{"agps.server", "h"}, {"agps.user", "u"}, {"agps.folder", "f"}, {"agps.mode", "active"},
+          {"agps.limit", "42"}, {"agps.password", secret}},
+         0600, true,
+         with([&](FtpAccount& a) {
+             a.user = "u";
+             a.folder = "f";
+             a.passive = false;
+             a.limit_s = 42;
+             a.password = secret;
+         }),
+         ""},
+        {"command line wins",
+         {.server = "c:21", .user = "cu", .folder = "cf", .passive = true, .limit_s = 7},
+         {{"agps.server", "h"}, {"agps.user", "u"}, {"agps.folder", "f"}, {"agps.mode", "active"},
+          {"agps.limit", "42"}},
+         0600, true,
+         with([](FtpAccount& a) {
+             a.server = "c:21";
+             a.user = "cu";
+             a.folder = "cf";
+             a.limit_s = 7;
+         }),
+         ""},
+        {"password file: first line", {.server = "h", .password_file = private_file.string()}, {},
+         0600, true, with([](FtpAccount& a) { a.password = "from-file"; }), ""},
+        {"password file: CR LF", {.server = "h", .password_file = crlf_file.string()}, {}, 0600,
+         true, with([](FtpAccount& a) { a.password = "windows"; }), ""},
+        {"password file over the config's password",
+         {.server = "h"},
+         {{"agps.password", secret}, {"agps.password_file", private_file.string()}}, 0644, true,
+         with([](FtpAccount& a) { a.password = "from-file"; }), ""},
+        {"a config others can read holds no usable password", {.server = "h"},
+         {{"agps.password", secret}}, 0640, false, {}, "has mode 0640, so others can read it"},
+        {"also when only the world can read it", {.server = "h"}, {{"agps.password", secret}},
+         0604, false, {}, "has mode 0604"},
+        {"an open config without a password is fine", {.server = "h"}, {{"agps.user", "u"}}, 0644,
+         true, with([](FtpAccount& a) { a.user = "u"; }), ""},
+        {"a password file others can read", {.server = "h", .password_file = open_file.string()},
+         {}, 0600, false, {}, "open.pw has mode 0644"},
+        {"the config's password file, open", {.server = "h"},
+         {{"agps.password_file", open_file.string()}}, 0600, false, {}, "open.pw has mode 0644"},
+        {"a missing password file", {.server = "h", .password_file = "/nonexistent/pw"}, {}, 0600,
+         false, {}, "/nonexistent/pw: No such file"},
+        {"no server", {}, {{"agps.password", secret}}, 0600, false, {}, "no FTP server"},
+        {"a bad server", {.server = "h:99999"}, {}, 0600, false, {}, "HOST or HOST:PORT"},
+        {"a bad mode", {.server = "h"}, {{"agps.mode", "fast"}}, 0600, false, {},
+         "mode is passive or active"},
+        {"a bad limit in the config", {.server = "h"}, {{"agps.limit", "0"}}, 0600, false, {},
+         "limit is a whole number"},
+        {"a limit of 0 given", {.server = "h", .limit_s = 0}, {}, 0600, false, {},
+         "--limit is a whole number"},
+        {"a limit over a day", {.server = "h", .limit_s = 86401}, {}, 0600, false, {},
+         "--limit is"},
+        {"a misspelt key", {.server = "h"}, {{"agps.sever", "x"}}, 0600, false, {},
+         "unknown key sever in [agps]"},
+        {"other sections are not ours", {.server = "h"}, {{"firmware.anything", "x"}}, 0600, true,
+         defaults, ""},
+    };
+    for (const Case& c : cases) {
+        ConfigFile config;
+        config.path = (temp.path() / "config.ini").string();
+        config.exists = true;
+        config.mode = c.config_mode;
+        config.owner = me;
+        config.values = c.values;
+        FtpAccount account;
+        std::string error;
+        const bool ok = ResolveFtpAccount(c.given, config, "agps", me, account, error);
+        EXPECT_EQ(ok, c.ok) << c.legend << ": " << error;
+        EXPECT_EQ(error.find(secret), std::string::npos) << c.legend << ": " << error;
+        if (ok && c.ok) {
+            EXPECT_EQ(account.server, c.want.server) << c.legend;
+            EXPECT_EQ(account.user, c.want.user) << c.legend;
+            EXPECT_EQ(account.password, c.want.password) << c.legend;
+            EXPECT_EQ(account.folder, c.want.folder) << c.legend;
+            EXPECT_EQ(account.passive, c.want.passive) << c.legend;
+            EXPECT_EQ(account.limit_s, c.want.limit_s) << c.legend;
+        } else if (!c.ok) {
+            EXPECT_NE(error.find(c.error), std::string::npos) << c.legend << ": " << error;
+        }
+    }
+    // Someone else's config file: its password is not trusted, whatever its mode.
+    ConfigFile foreign;
+    foreign.path = "/elsewhere/config.ini";
+    foreign.mode = 0600;
+    foreign.owner = me + 1;
+    foreign.values = {{"agps.server", "h"}, {"agps.password", secret}};
+    FtpAccount account;
+    std::string error;
+    EXPECT_FALSE(ResolveFtpAccount({}, foreign, "agps", me, account, error));
+    EXPECT_NE(error.find("belongs to another user"), std::string::npos) << error;
+}
+
+TEST(ConfigValues, CheckedPerKeyWithoutEchoingAPassword) {
+    struct Case {
+        const char* key;
+        const char* value;
+        bool ok;
+        const char* stored_or_error;
+    };
+    const Case cases[] = {
+        {"agps.server", "ftp.example.org:2121", true, "ftp.example.org:2121"},
+        {"agps.server", "ftp.example.org:0", false, "is not HOST or HOST:PORT"},
+        {"agps.mode", "active", true, "active"},
+        {"agps.mode", "Active", false, "passive or active"},
+        {"agps.limit", "600", true, "600"},
+        {"agps.limit", "10m", false, "whole number of seconds"},
+        {"agps.password_file", "pw/ftp", true, "/home/me/pw/ftp"},
+        {"agps.password_file", "/etc/../pw", true, "/etc/../pw"},
+        {"agps.password_file", "", false, "a file name expected"},
+        {"agps.password", "bad ;secret", false, "the password holds a ';'"},
+        {"agps.colour", "red", false, "unknown key agps.colour"},
+    };
+    for (const Case& c : cases) {
+        std::string stored, error;
+        const bool ok = CheckConfigValue(c.key, c.value, "/home/me", stored, error);
+        EXPECT_EQ(ok, c.ok) << c.key << " " << c.value << ": " << error;
+        const std::string& seen = ok ? stored : error;
+        EXPECT_NE(seen.find(c.stored_or_error), std::string::npos) << c.key << ": " << seen;
+        if (std::string(c.key) == "agps.password") {
+            EXPECT_EQ(error.find("secret"), std::string::npos) << error;
+        }
+    }
+}
+
+// ---- What the agps command reports.
+
+TEST(AgpsReport, ExpiryDateBlocks) {
+    struct Case {
+        std::vector<std::uint8_t> block;
+        bool decoded;
+        std::optional<std::string> date;
+    };
+    const Case cases[] = {
+        {{13, 1, 6}, true, "2013-01-06"},
+        {{26, 12, 14}, true, "2026-12-14"},
+        {{24, 2, 29}, true, "2024-02-29"},
+        {{0xFF, 0xFF, 0xFF}, true, std::nullopt},  // the watch was given no date
+        {{26, 0xFF, 14}, true, std::nullopt},
+        {{23, 2, 29}, true, std::nullopt},  // no such day
+        {{26, 13, 1}, true, std::nullopt},
+        {{26, 1, 0}, true, std::nullopt},
+        {{26, 1}, false, std::nullopt},
+        {{26, 1, 6, 0}, false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        std::optional<std::string> date = "stale";
+        EXPECT_EQ(DecodeExpiry(c.block, date), c.decoded) << c.block.size() << " bytes";
+        if (c.decoded) {
+            EXPECT_EQ(date, c.date) << (c.date ? *c.date : "unknown");
+        }
+    }
+}
+
+TEST(AgpsReport, PhaseProgressBlocks) {
+    PhaseProgress p;
+    const std::vector<std::uint8_t> half = {2, 0, 0, 0, 0x00, 0x00, 0x48, 0x42};  // 50.0f
+    ASSERT_TRUE(DecodePhaseProgress(half, p));
+    EXPECT_EQ(p.phase, 2u);
+    EXPECT_EQ(p.percent, 50.0f);
+    EXPECT_FALSE(DecodePhaseProgress(std::vector<std::uint8_t>(4, 0), p));
+}
+
+TEST(AgpsReport, ProgressLines) {
+    struct Case {
+        const char* legend;
+        PhaseProgress progress;
+        double phase_s, total_s;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"download start: no rate yet", {1, 0}, 0, 0.4, "downloading            0%  (0.4 s)"},
+        {"half the orbit file in 2 s: 13.4 kB/s, 2 s left",
+         {1, 50},
+         2,
+         2.5,
+         "downloading           50%  13.4 kB/s  00:02 left  (2.5 s)"},
+        {"download done", {1, 100}, 4, 4.5, "downloading          100%  (4.5 s)"},
+        {"writing: time left, no rate", {2, 25}, 1, 6, "writing to the watch  25%  00:03 left  (6.0 s)"},
+        {"an hour left", {2, 1}, 40, 41, "writing to the watch   1%  01:06:00 left  (41.0 s)"},
+        {"negative percentages show as 0", {2, -3}, 1, 1, "writing to the watch   0%  (1.0 s)"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ProgressLine(c.progress, c.phase_s, c.total_s), c.line) << c.legend;
+}
+
+TEST(AgpsReport, MilestonesWithoutATerminal) {
+    const PhaseProgress sequence[] = {{1, 0},  {1, 10}, {1, 24.9f}, {1, 25}, {1, 26}, {1, 74},
+                                      {1, 75}, {1, 100}, {2, 6.25f}, {2, 12.5f}, {2, 100}};
+    std::string printed;
+    std::optional<PhaseProgress> last;
+    for (const PhaseProgress& p : sequence) {
+        if (IsMilestone(last, p))
+            printed += std::to_string(p.phase) + ":" + std::to_string(static_cast<int>(p.percent)) + " ";
+        last = p;
+    }
+    EXPECT_EQ(printed, "1:0 1:25 1:74 1:75 1:100 2:6 2:100 ");
+}
+
+TEST(AgpsReport, EveryErrorCodeHasItsOwnExitStatus) {
+    std::set<int> seen = {0, 1, 2, 130, 143};  // success, other errors, usage, signals
+    for (UINT code = 0x1000; code <= 0x1016; ++code) {
+        if ((code & 0xF) > 9) continue;  // never posted
+        const int status = AgpsExitStatus(code);
+        EXPECT_TRUE(seen.insert(status).second) << std::hex << code << " -> " << std::dec << status;
+        EXPECT_LT(status, 126) << "shells reserve 126 and up";
+    }
+    EXPECT_EQ(AgpsExitStatus(SDK_ERR_DOWNLOAD), 18);
+    EXPECT_EQ(AgpsExitStatus(SDK_ERR_AGPS_PACKET_FILE), 20);
+    EXPECT_EQ(AgpsExitStatus(SDK_ERR_DOWNLOAD_TIMEOUT), 24);
+    EXPECT_EQ(AgpsExitStatus(0x100A), 1);
+    EXPECT_EQ(AgpsExitStatus(0x2017), 1);
+}
+
+TEST(AgpsReport, ErrorTexts) {
+    EXPECT_EQ(AgpsErrorText(SDK_ERR_DOWNLOAD_TIMEOUT, 90).rfind(
+                  "error 0x1014 SDK_ERR_DOWNLOAD_TIMEOUT: the download did not finish within 90 s", 0),
+              0u);
+    EXPECT_NE(AgpsErrorText(SDK_ERR_AGPS_SIZE, 1).find("53760 bytes"), std::string::npos);
+    EXPECT_EQ(AgpsErrorText(SDK_ERR_CLOCK_VALUE, 1).rfind("error 0x1016 SDK_ERR_CLOCK_VALUE: ", 0),
+              0u);
+}
+
+}  // namespace
+}  // namespace stridelog_tool
