@@ -21,7 +21,9 @@ constexpr std::uint32_t kProgramFirstSector = 2;
 constexpr std::size_t kBootBlockSectors = kBootBlockLength / kSectorBytes;
 constexpr std::size_t kLanguageSectors = (kLanguageEnd - kLanguageStart) / kSectorBytes;
 
-char16_t fold(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+char16_t fold(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
 
 std::uint32_t read_le32(std::span<const std::uint8_t> bytes, std::size_t offset) {
     return std::uint32_t{bytes[offset]} | std::uint32_t{bytes[offset + 1]} << 8 |
@@ -34,7 +36,9 @@ bool is_accepted_size(std::size_t size) {
 
 }  // namespace
 
-std::uint8_t header_flag(HeaderVersion version) { return version == HeaderVersion::k1_0 ? 0 : 1; }
+std::uint8_t header_flag(HeaderVersion version) {
+    return version == HeaderVersion::k1_0 ? 0 : 1;
+}
 
 std::size_t body_length_for(std::uint8_t flag) {
     return flag == 0 ? kProgramOnlyBodyLength : kFullBodyLength;

@@ -19,7 +19,7 @@
 namespace stridelog::update {
 
 inline constexpr std::size_t kFirmwareHeaderSize = 256;
-inline constexpr std::size_t kChecksumOffset = 108;  // 4 bytes, little-endian
+inline constexpr std::size_t kChecksumOffset = 108;   // 4 bytes, little-endian
 inline constexpr std::size_t kHeaderTextBytes = 108;  // UTF-16LE text ending in NUL
 inline constexpr std::uint32_t kChecksumStart = 0x5AA53968;
 
@@ -34,11 +34,11 @@ inline constexpr std::size_t kSectorBytes = 4096;
 inline constexpr std::size_t kBootBlockLength = 0x2000;  // body 0 .. 0x1FFF
 inline constexpr std::size_t kProgramStart = 0x2000;     // body 0x2000 .. 0x1FFFF
 inline constexpr std::size_t kProgramEnd = 0x20000;
-inline constexpr std::size_t kLanguageStart = 0x20000;   // body 0x20000 .. 0x24FFF
+inline constexpr std::size_t kLanguageStart = 0x20000;  // body 0x20000 .. 0x24FFF
 inline constexpr std::size_t kLanguageEnd = 0x25000;
-inline constexpr std::uint32_t kBootBlockSector = 34;    // and 35
+inline constexpr std::uint32_t kBootBlockSector = 34;  // and 35
 inline constexpr std::uint32_t kBootSumSector = 36;
-inline constexpr std::uint32_t kLanguageSector = 244;    // .. 248
+inline constexpr std::uint32_t kLanguageSector = 244;  // .. 248
 inline constexpr std::uint32_t kProgramSumAddress = 0x20000;
 
 // Minor number of the header version: "<<Watch Firmware Header v1.<minor>".
@@ -59,11 +59,11 @@ std::uint32_t firmware_file_checksum(std::span<const std::uint8_t> file);
 
 enum class ImageFault {
     kNone,
-    kBadSize,           // neither 131,328 nor 151,808 bytes
-    kBadHeader,         // not one of the four header texts
-    kNoLanguageBlock,   // a 1.1 .. 1.3 header on a file too short for its language block
-    kBadChecksum,       // stored and computed checksums differ
-    kUnreadable,        // the file cannot be opened, or reads short
+    kBadSize,          // neither 131,328 nor 151,808 bytes
+    kBadHeader,        // not one of the four header texts
+    kNoLanguageBlock,  // a 1.1 .. 1.3 header on a file too short for its language block
+    kBadChecksum,      // stored and computed checksums differ
+    kUnreadable,       // the file cannot be opened, or reads short
 };
 
 struct ImageCheck {
@@ -102,8 +102,8 @@ std::array<std::uint8_t, kSectorBytes> boot_sum_sector(std::span<const std::uint
 
 // One flash sector's worth of body bytes.
 struct SectorPlacement {
-    std::uint32_t sector;      // flash sector (address sector * 4096)
-    std::size_t body_offset;   // first body byte written there
+    std::uint32_t sector;     // flash sector (address sector * 4096)
+    std::size_t body_offset;  // first body byte written there
 };
 // Where the body goes, in the order it is written: the boot block to 34 and
 // 35, the language block (full body only) to 244 .. 248, the program sectors

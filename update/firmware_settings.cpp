@@ -22,8 +22,8 @@ struct CopiedBytes {
     std::size_t length;
 };
 constexpr CopiedBytes kPairingBytes[] = {
-    {76, 4, 8},  // pairing identifier and compass offset
-    {72, 12, 3}, // sensor bytes
+    {76, 4, 8},   // pairing identifier and compass offset
+    {72, 12, 3},  // sensor bytes
 };
 
 constexpr std::size_t kSettingsSectorBytes = 4096;
@@ -57,8 +57,9 @@ void build_customer_settings_sector(const CustomerSettings& settings,
         std::ranges::copy(directory.subspan(copy.from_directory, copy.length),
                           sector.begin() + static_cast<std::ptrdiff_t>(copy.to_sector));
     }
-    sector[0] = static_cast<std::uint8_t>(kFormatBase | (settings.unit_format != 0 ? kUnitFormatBit : 0) |
-                                          (settings.time_format != 0 ? kTimeFormatBit : 0));
+    sector[0] =
+        static_cast<std::uint8_t>(kFormatBase | (settings.unit_format != 0 ? kUnitFormatBit : 0) |
+                                  (settings.time_format != 0 ? kTimeFormatBit : 0));
     // A negative language would reach the watch as 0xFF and the like: no
     // language it has. It is treated like any other out-of-range value.
     const std::int32_t language =

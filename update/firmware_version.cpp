@@ -23,7 +23,9 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
     });
 }
 
-auto numbers(const FirmwareVersion& v) { return std::tie(v.major, v.minor, v.patch); }
+auto numbers(const FirmwareVersion& v) {
+    return std::tie(v.major, v.minor, v.patch);
+}
 
 }  // namespace
 
@@ -122,8 +124,7 @@ bool is_newer_firmware(const std::optional<FirmwareVersion>& current,
     return offered.minor > c.minor || (offered.minor == c.minor && offered.patch > c.patch);
 }
 
-std::vector<std::string> release_notes(const ProfileFile& history,
-                                       const FirmwareVersion& current) {
+std::vector<std::string> release_notes(const ProfileFile& history, const FirmwareVersion& current) {
     std::vector<std::string> notes;
     for (const std::string& name : history.section_names()) {
         if (numbers(parse_dotted_number(name)) <= numbers(current)) continue;
@@ -136,8 +137,7 @@ std::vector<std::string> release_notes(const ProfileFile& history,
 
 std::string confirmation_message(const FirmwareVersion& offered) {
     char version[48];
-    std::snprintf(version, sizeof version, "%d.%d.%d", offered.major, offered.minor,
-                  offered.patch);
+    std::snprintf(version, sizeof version, "%d.%d.%d", offered.major, offered.minor, offered.patch);
     return std::string("A new watch firmware (") + version +
            ") is  available !\r\n\r\nNote :\r\nThe firmware update will ERASE ALL workout and "
            "paths in your watch. \r\n\r\nDo you want to proceed ?";

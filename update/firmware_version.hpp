@@ -90,8 +90,7 @@ bool is_newer_firmware(const std::optional<FirmwareVersion>& current,
 // For every history section newer than `current` (major, minor, patch
 // compared in order), in file order: the section name, "- " + each note line,
 // an empty line.
-std::vector<std::string> release_notes(const ProfileFile& history,
-                                       const FirmwareVersion& current);
+std::vector<std::string> release_notes(const ProfileFile& history, const FirmwareVersion& current);
 
 // The question asked before anything is written to the watch.
 std::string confirmation_message(const FirmwareVersion& offered);
@@ -115,18 +114,18 @@ bool is_safe_download_name(std::string_view name);
 // the host is told. Unsafe names are refused before anything is downloaded
 // under them.
 enum class FirmwareStop {
-    kDirectoryReadFailed,      // the directory sector could not be read
-    kDownloadFailed,           // a file of the update could not be fetched
-    kDownloadTimedOut,         // a download outlasted the host's time limit
-    kOfferMissing,             // key "0" of "Method1" missing or empty
-    kOfferWithoutSize,         // key "0" without a comma (found after the question)
-    kNotNewer,                 // other major, other family, family 2, or not higher
-    kUnknownVersion,           // the watch's version text cannot be read as a version
-    kNotFirmwareFile,          // the offered file's extension is not "fw2"
-    kUnsafeDescriptionName,    // the watch's code would lead out of the download folder
-    kUnsafeOfferedName,        // the firmware or history name would do so
-    kUserDeclined,             // the user answered other than Yes
-    kImageRejected,            // the firmware file failed its size, header or checksum check
+    kDirectoryReadFailed,    // the directory sector could not be read
+    kDownloadFailed,         // a file of the update could not be fetched
+    kDownloadTimedOut,       // a download outlasted the host's time limit
+    kOfferMissing,           // key "0" of "Method1" missing or empty
+    kOfferWithoutSize,       // key "0" without a comma (found after the question)
+    kNotNewer,               // other major, other family, family 2, or not higher
+    kUnknownVersion,         // the watch's version text cannot be read as a version
+    kNotFirmwareFile,        // the offered file's extension is not "fw2"
+    kUnsafeDescriptionName,  // the watch's code would lead out of the download folder
+    kUnsafeOfferedName,      // the firmware or history name would do so
+    kUserDeclined,           // the user answered other than Yes
+    kImageRejected,          // the firmware file failed its size, header or checksum check
 };
 
 struct FirmwareStopRow {

@@ -160,7 +160,8 @@ struct ProfileParse {
         if (!line.starts_with('[')) return;
         const std::size_t close = line.find(']');
         if (close == std::string::npos) return;  // not a header: the section goes on
-        result.sections_.push_back({std::string(trim(std::string_view(line).substr(1, close - 1))), {}});
+        result.sections_.push_back(
+            {std::string(trim(std::string_view(line).substr(1, close - 1))), {}});
         in_section = true;
     }
 
@@ -207,7 +208,8 @@ std::optional<ProfileFile> ProfileFile::load(const std::filesystem::path& file) 
     return parse(bytes);
 }
 
-std::optional<std::string> ProfileFile::value(std::string_view section, std::string_view key) const {
+std::optional<std::string> ProfileFile::value(std::string_view section,
+                                              std::string_view key) const {
     const auto found = std::ranges::find_if(
         sections_, [&](const Section& s) { return same_name(s.name, section); });
     if (found == sections_.end()) return std::nullopt;

@@ -26,19 +26,23 @@ void put_header_text(Bytes& file, std::u16string_view text) {
 }
 
 void store_checksum(Bytes& file, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) file[kChecksumOffset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        file[kChecksumOffset + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 // A file of `size` bytes with varied content, the header text and a right checksum.
-Bytes firmware_file(std::size_t size, std::u16string_view header = u"<<Watch Firmware Header v1.1") {
+Bytes firmware_file(std::size_t size,
+                    std::u16string_view header = u"<<Watch Firmware Header v1.1") {
     Bytes file(size);
-    for (std::size_t i = 0; i < size; ++i) file[i] = static_cast<std::uint8_t>((i * 131 + i / 251) & 0xFF);
+    for (std::size_t i = 0; i < size; ++i)
+        file[i] = static_cast<std::uint8_t>((i * 131 + i / 251) & 0xFF);
     put_header_text(file, header);
     store_checksum(file, firmware_file_checksum(file));
     return file;
 }
 
-std::filesystem::path write(const test::TestEnvironment& env, const std::string& name, const Bytes& bytes) {
+std::filesystem::path write(const test::TestEnvironment& env, const std::string& name,
+                            const Bytes& bytes) {
     return env.write_file(name, std::string(bytes.begin(), bytes.end()));
 }
 
@@ -87,8 +91,8 @@ TEST(FirmwareFileCheck, SizesHeadersAndChecksum) {
          HeaderVersion::k1_3, 0x25000},
         {"full file with a 1.0 header uses the program image only", 151808,
          u"<<Watch Firmware Header v1.0", false, ImageFault::kNone, HeaderVersion::k1_0, 0x20000},
-        {"program-only file, 1.0", 131328, u"<<Watch Firmware Header v1.0", false, ImageFault::kNone,
-         HeaderVersion::k1_0, 0x20000},
+        {"program-only file, 1.0", 131328, u"<<Watch Firmware Header v1.0", false,
+         ImageFault::kNone, HeaderVersion::k1_0, 0x20000},
         {"program-only file with a 1.1 header has no language block", 131328,
          u"<<Watch Firmware Header v1.1", false, ImageFault::kNoLanguageBlock, HeaderVersion::k1_1,
          0x25000},
@@ -170,8 +174,9 @@ TEST(FirmwareFileLoad, FromDisk) {
             EXPECT_TRUE(loaded.body.empty()) << c.legend;
             continue;
         }
-        const Bytes expected(c.source->begin() + 256,
-                             c.source->begin() + 256 + static_cast<std::ptrdiff_t>(loaded.check.body_length));
+        const Bytes expected(
+            c.source->begin() + 256,
+            c.source->begin() + 256 + static_cast<std::ptrdiff_t>(loaded.check.body_length));
         EXPECT_EQ(loaded.body, expected) << c.legend;
     }
 }
@@ -209,7 +214,8 @@ TEST(FirmwareSums, EachCoversItsOwnBytes) {
         Bytes changed = body;
         changed[c.offset] = 0x03;
         EXPECT_EQ(boot_block_sum(changed), c.in_boot ? boot + 2 : boot) << std::hex << c.offset;
-        EXPECT_EQ(program_sum(changed), static_cast<std::uint16_t>(c.in_program ? program + 2 : program))
+        EXPECT_EQ(program_sum(changed),
+                  static_cast<std::uint16_t>(c.in_program ? program + 2 : program))
             << std::hex << c.offset;
     }
 }
@@ -222,7 +228,8 @@ TEST(FirmwareSums, BootSumSector) {
     const auto sector = boot_sum_sector(body);
     EXPECT_EQ(sector[0], 0x33);
     EXPECT_EQ(sector[1], 0x01);
-    EXPECT_TRUE(std::all_of(sector.begin() + 2, sector.end(), [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_TRUE(
+        std::all_of(sector.begin() + 2, sector.end(), [](std::uint8_t b) { return b == 0xFF; }));
 }
 
 TEST(FirmwareSectorMap, OrderAndPlacement) {
@@ -249,7 +256,8 @@ TEST(FirmwareSectorMap, OrderAndPlacement) {
 
         // Lay a body into a flash by the map: every body byte lands exactly once.
         Bytes body(c.body_length);
-        for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<std::uint8_t>(i * 7 + i / 4096);
+        for (std::size_t i = 0; i < body.size(); ++i)
+            body[i] = static_cast<std::uint8_t>(i * 7 + i / 4096);
         std::vector<int> flash(256 * 4096, -1);
         std::vector<int> times_placed(body.size(), 0);
         for (const auto& p : map) {
@@ -259,15 +267,17 @@ TEST(FirmwareSectorMap, OrderAndPlacement) {
                 ++times_placed[p.body_offset + i];
             }
         }
-        EXPECT_TRUE(std::all_of(times_placed.begin(), times_placed.end(), [](int n) { return n == 1; }))
-            << c.legend;
+        EXPECT_TRUE(std::all_of(times_placed.begin(), times_placed.end(), [](int n) {
+            return n == 1;
+        })) << c.legend;
         const struct {
             std::size_t body_offset;
             std::size_t address;
-        } spots[] = {{0x0, 0x22000},    {0x1FFF, 0x23FFF}, {0x1000, 0x23000},
-                     {0x2000, 0x2000},  {0x1FFFF, 0x1FFFF}, {0x12345, 0x12345}};
+        } spots[] = {{0x0, 0x22000},   {0x1FFF, 0x23FFF},  {0x1000, 0x23000},
+                     {0x2000, 0x2000}, {0x1FFFF, 0x1FFFF}, {0x12345, 0x12345}};
         for (const auto& s : spots) {
-            EXPECT_EQ(flash[s.address], body[s.body_offset]) << c.legend << std::hex << " " << s.body_offset;
+            EXPECT_EQ(flash[s.address], body[s.body_offset])
+                << c.legend << std::hex << " " << s.body_offset;
         }
         if (c.body_length == 0x25000) {
             EXPECT_EQ(flash[0xF4000], body[0x20000]) << c.legend;

@@ -17,7 +17,8 @@ using Sector = std::array<std::uint8_t, 4096>;
 
 Sector patterned(std::uint8_t seed) {
     Sector bytes;
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 13);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(seed + i * 13);
     return bytes;
 }
 
@@ -33,25 +34,39 @@ TEST(FirmwareSettings, FileToSectorBytes) {
         {"only the timezone", "[Stride Log 73521]\nTimezone=45\n", {0, 0, 0, 45}, {0x80, 0, 45}},
         {"every field out of range",
          "[Stride Log 73521]\nTimeFormat=1\nUnitFormat=3\nLanguage=7\nTimezone=50\n",
-         {1, 3, 7, 50}, {0x83, 0, 40}},
-        {"top of each range", "[stride log 73521]\nunitformat=1\nLanguage=4\nTimezone=49\n",
-         {0, 1, 4, 49}, {0x82, 4, 49}},
-        {"bottom of each range", "[Stride Log 73521]\nTimeFormat=-1\nLanguage=0\nTimezone=0\n",
-         {-1, 0, 0, 0}, {0x81, 0, 0}},
-        {"negative language and timezone", "[Stride Log 73521]\nLanguage=-1\nTimezone=-1\n",
-         {0, 0, -1, -1}, {0x80, 0, 40}},
-        {"empty values take the defaults", "[Stride Log 73521]\nTimezone=\nLanguage=\n",
-         {0, 0, 0, 40}, {0x80, 0, 40}},
-        {"text converts to its leading number", "[Stride Log 73521]\nTimezone=12h\nLanguage=x\n",
-         {0, 0, 0, 12}, {0x80, 0, 12}},
-        {"other section", "[Stride Log 73688]\nTimezone=45\nLanguage=2\n", {0, 0, 0, 40},
+         {1, 3, 7, 50},
+         {0x83, 0, 40}},
+        {"top of each range",
+         "[stride log 73521]\nunitformat=1\nLanguage=4\nTimezone=49\n",
+         {0, 1, 4, 49},
+         {0x82, 4, 49}},
+        {"bottom of each range",
+         "[Stride Log 73521]\nTimeFormat=-1\nLanguage=0\nTimezone=0\n",
+         {-1, 0, 0, 0},
+         {0x81, 0, 0}},
+        {"negative language and timezone",
+         "[Stride Log 73521]\nLanguage=-1\nTimezone=-1\n",
+         {0, 0, -1, -1},
+         {0x80, 0, 40}},
+        {"empty values take the defaults",
+         "[Stride Log 73521]\nTimezone=\nLanguage=\n",
+         {0, 0, 0, 40},
+         {0x80, 0, 40}},
+        {"text converts to its leading number",
+         "[Stride Log 73521]\nTimezone=12h\nLanguage=x\n",
+         {0, 0, 0, 12},
+         {0x80, 0, 12}},
+        {"other section",
+         "[Stride Log 73688]\nTimezone=45\nLanguage=2\n",
+         {0, 0, 0, 40},
          {0x80, 0, 40}},
         {"empty file", "", {0, 0, 0, 40}, {0x80, 0, 40}},
     };
     int n = 0;
     for (const auto& c : cases) {
-        const auto path = c.file ? env.write_file("settings" + std::to_string(n++) + ".ini", *c.file)
-                                 : env.root() / "absent.ini";
+        const auto path = c.file
+                              ? env.write_file("settings" + std::to_string(n++) + ".ini", *c.file)
+                              : env.root() / "absent.ini";
         CustomerSettings settings{9, 9, 9, 9};
         EXPECT_EQ(read_firmware_settings(path, &settings), 1) << c.legend;
         EXPECT_EQ(settings, c.read) << c.legend;

@@ -50,7 +50,9 @@ TEST(FirmwareVersionText, Parsing) {
 TEST(FirmwareVersionText, FromTheDirectorySector) {
     auto erased = directory_with_version("");
     std::fill(erased.begin() + 96, erased.begin() + 112, 0xFF);
-    auto erased_first_only = directory_with_version("\xFF" "1.31.02_VUNA0");
+    auto erased_first_only = directory_with_version(
+        "\xFF"
+        "1.31.02_VUNA0");
 
     const struct {
         const char* legend;
@@ -169,8 +171,8 @@ TEST(FirmwareUpdateCheck, ReleaseNotes) {
         "[2.0.0]\n0=next major\n"
         "[1.31.02]\n0=the running one\n");
     const std::vector<std::string> expected{
-        "1.31.03", "- Faster fix", "- Longer battery; really", "",
-        "1.32.00", "",
+        "1.31.03", "- Faster fix", "- Longer battery; really",
+        "",        "1.32.00",      "",
         "2.0.0",   "- next major", "",
     };
     EXPECT_EQ(release_notes(history, FirmwareVersion{1, 31, 2, "VUNA0_00"}), expected);

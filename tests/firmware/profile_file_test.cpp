@@ -76,8 +76,8 @@ TEST(ProfileFile, Values) {
         {"cut never splits a character pair",
          "[S]\nk=" + repeat("a", 258) + "\xF0\x9F\x98\x80" + "\n", "S", "k", repeat("a", 258)},
         {"value after a 1000-byte line", "[S]\nz=" + repeat("x", 1000) + "\nk=v\n", "S", "k", "v"},
-        {"key after a long section name",
-         "[" + repeat("n", 80) + "]\nk=v\n", repeat("N", 80), "k", "v"},
+        {"key after a long section name", "[" + repeat("n", 80) + "]\nk=v\n", repeat("N", 80), "k",
+         "v"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ProfileFile::parse(c.content).value(c.section, c.key), c.expected) << c.legend;
@@ -98,7 +98,8 @@ TEST(ProfileFile, NumberedLines) {
         std::string content;
         Lines expected;
     } cases[] = {
-        {"in key order, not file order", "[S]\n1=second\n0=first\n2=third\n",
+        {"in key order, not file order",
+         "[S]\n1=second\n0=first\n2=third\n",
          {"- first", "- second", "- third"}},
         {"stops at a gap", "[S]\n0=a\n2=c\n", {"- a"}},
         {"stops at an empty value", "[S]\n0=a\n1=\n2=c\n", {"- a"}},
@@ -143,8 +144,8 @@ TEST(ProfileFile, SectionNames) {
 
 TEST(ProfileFileReaders, OnDisk) {
     test::TestEnvironment env;
-    const auto description =
-        env.write_file("73521_VUNA0_00.txt", "[Method1]\n0=1.32.01_VUNA0_00.fw2,151808\nHistory=\n");
+    const auto description = env.write_file("73521_VUNA0_00.txt",
+                                            "[Method1]\n0=1.32.01_VUNA0_00.fw2,151808\nHistory=\n");
     const auto history = env.write_file("history.txt", "[1.31.03]\n0=a\n1=b\n[1.32.00]\n0=c\n");
     const auto missing = env.root() / "absent.txt";
 
