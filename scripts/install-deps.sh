@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   libpng-dev zlib1g-dev
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev libinih-dev
   locales
   gpsbabel libxml2-utils jq
   python3-pyftpdlib

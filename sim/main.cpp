@@ -113,7 +113,9 @@ int main(int argc, char** argv) {
     std::uint32_t baud = 115200;
     std::string version = "Ver1.30";
     std::string numeric;
-    std::string status_hex = "01000001";
+    std::string status_hex;
+    unsigned status_flag = 1;
+    bool agps_refuse = false;
     std::string device_map;
     std::uint32_t reboot_ms = 5000;
     std::string generate;
@@ -125,8 +127,15 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("--numeric-version", numeric,
                    "Answer the version request in numeric form, MAJOR.MINOR (such as 1.21)");
-    app.add_option("--status", status_hex, "Status reply bytes in hex, two or more")
-        ->capture_default_str();
+    app.add_option("--status", status_hex,
+                   "Status reply bytes in hex, two or more, sent as they stand (the A-GPS "
+                   "state no longer shows in them)");
+    app.add_option("--status-flag", status_flag,
+                   "Fourth status byte: non-zero for the large reserve, A-GPS data loadable")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 255));
+    app.add_flag("--agps-refuse", agps_refuse,
+                 "Acknowledge A-GPS expiry dates but never take them (status stays not updated)");
     app.add_option("--device-map", device_map,
                    "Device-map file to announce the pty in (as a cable on COM40 and up)");
     app.add_option("--reboot-ms", reboot_ms, "Silence after a program update")
@@ -142,9 +151,15 @@ int main(int argc, char** argv) {
     config.version_text = version;
     config.reboot_ms = reboot_ms;
     config.flash_image_path = image;
-    if (!parse_hex(status_hex, config.status_bytes) || config.status_bytes.size() < 2) {
-        std::cerr << "stridelog-sim: --status needs two or more bytes in hex, such as 01000001\n";
-        return 2;
+    config.agps_refuse = agps_refuse;
+    config.status_bytes = {0x00, 0x00, 0x00, static_cast<std::uint8_t>(status_flag)};
+    if (!status_hex.empty()) {
+        if (!parse_hex(status_hex, config.status_bytes) || config.status_bytes.size() < 2) {
+            std::cerr
+                << "stridelog-sim: --status needs two or more bytes in hex, such as 01000001\n";
+            return 2;
+        }
+        config.fixed_status_bytes = true;
     }
     if (!numeric.empty()) {
         unsigned major = 0, minor = 0;
@@ -185,12 +200,16 @@ int main(int argc, char** argv) {
         std::cerr << "stridelog-sim: " << e.what() << '\n';
         return 1;
     }
+    watch->set_log_sink(
+        [](const std::string& line) { std::cerr << "stridelog-sim: " << line << '\n'; });
     // A saved image holds what earlier runs changed, so it wins over fresh content.
     std::error_code ignored;
-    if (realistic && (image.empty() || !std::filesystem::exists(image, ignored)))
+    if (realistic && (image.empty() || !std::filesystem::exists(image, ignored))) {
         watch->with_flash([&](stridelog::sim::Flash& flash) {
             stridelog::sim::generate_realistic_flash(flash, large_reserve);
         });
+        watch->load_agps_from_directory();
+    }
 
     PtyServer server;
     if (!server.start(*watch, baud)) {

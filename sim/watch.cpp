@@ -1,11 +1,13 @@
 #include "sim/watch.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
 #include <utility>
 
 #include "platform/clock.hpp"
+#include "sim/agps_model.hpp"
 
 namespace stridelog::sim {
 namespace {
@@ -34,14 +36,15 @@ bool valid_date(int year, int month, int day) {
         .ok();
 }
 
-WatchTime add_seconds(const WatchTime& t, std::uint64_t seconds) {
+std::chrono::sys_days to_days(int year, int month, int day) {
     using namespace std::chrono;
-    const sys_days days{year_month_day{std::chrono::year{t.year},
-                                       std::chrono::month{static_cast<unsigned>(t.month)},
-                                       std::chrono::day{static_cast<unsigned>(t.day)}}};
-    const sys_seconds start =
-        days + hours{t.hour} + minutes{t.minute} + std::chrono::seconds{t.second};
-    const sys_seconds now = start + std::chrono::seconds{static_cast<std::int64_t>(seconds)};
+    return sys_days{year_month_day{std::chrono::year{year},
+                                   std::chrono::month{static_cast<unsigned>(month)},
+                                   std::chrono::day{static_cast<unsigned>(day)}}};
+}
+
+WatchTime from_seconds(std::chrono::sys_seconds now) {
+    using namespace std::chrono;
     const sys_days now_days = floor<std::chrono::days>(now);
     const year_month_day ymd{now_days};
     const hh_mm_ss hms{now - now_days};
@@ -52,6 +55,27 @@ WatchTime add_seconds(const WatchTime& t, std::uint64_t seconds) {
                      static_cast<int>(hms.minutes().count()),
                      static_cast<int>(hms.seconds().count())};
 }
+
+WatchTime add_seconds(const WatchTime& t, std::uint64_t seconds) {
+    using namespace std::chrono;
+    const sys_seconds start = to_days(t.year, t.month, t.day) + hours{t.hour} + minutes{t.minute} +
+                              std::chrono::seconds{t.second};
+    return from_seconds(start + std::chrono::seconds{static_cast<std::int64_t>(seconds)});
+}
+
+std::string date_text(const WatchDate& d) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", d.year, d.month, d.day);
+    return text;
+}
+
+// Where the host keeps the A-GPS expiry date in the directory sector.
+constexpr std::uint32_t kExpiryDayByte = 112;
+constexpr std::uint32_t kExpiryMonthByte = 113;
+constexpr std::uint32_t kExpiryYearByte = 114;  // year - 2000
+// Status bytes 0 and 1 while the A-GPS data is good: 1, then the days it has left.
+constexpr std::uint8_t kAgpsValid = 0x01;
+constexpr int kMaxDaysLeft = 255;
 
 bool fault_hits(Fault& fault, std::uint8_t id, std::size_t frame_number) {
     if (fault.repeat == 0) return false;
@@ -79,6 +103,8 @@ Watch::Watch(WatchConfig config) : config_(std::move(config)) {
             if (!flash_.load(config_.flash_image_path, error)) throw std::runtime_error(error);
         }
     }
+    start_time_at_ms_ = platform::clock().now_ms();
+    load_agps_locked();
 }
 
 Watch::~Watch() {
@@ -109,6 +135,7 @@ void Watch::feed(std::span<const std::uint8_t> bytes) {
             handle_frame(payload, emissions);
         });
     }
+    flush_log();
     emit(std::move(emissions));
 }
 
@@ -241,19 +268,15 @@ std::optional<std::vector<std::uint8_t>> Watch::answer(std::span<const std::uint
             reboot_until_ms_ = platform::clock().now_ms() + config_.reboot_ms;
             ++reboots_;
             return std::vector<std::uint8_t>{watch_id::kProgramUpdateReply};
-        case watch_id::kGetStatus: {
+        case watch_id::kGetStatus:
             if (n != 1) return std::nullopt;
-            std::vector<std::uint8_t> r{watch_id::kStatusReply};
-            r.insert(r.end(), config_.status_bytes.begin(), config_.status_bytes.end());
-            return r;
-        }
-        case watch_id::kSetExpiryDate: {
+            return status_reply_locked();
+        case watch_id::kSetExpiryDate:
             if (n != kExpiryCommandSize) return std::nullopt;
-            const WatchDate date{kYearBase + p[1], p[2], p[3]};
-            if (!valid_date(date.year, date.month, date.day)) return std::nullopt;
-            agps_expiry_ = date;
+            // Acknowledged whether or not the date is taken; the host learns
+            // which from the next status reply.
+            take_expiry(WatchDate{kYearBase + p[1], p[2], p[3]});
             return std::vector<std::uint8_t>{watch_id::kSetExpiryDateReply};
-        }
         case watch_id::kSetClock: {
             if (n != kClockCommandSize) return std::nullopt;
             const WatchTime t{kYearBase + p[1], p[2], p[3], p[4], p[5], p[6]};
@@ -267,6 +290,126 @@ std::optional<std::vector<std::uint8_t>> Watch::answer(std::span<const std::uint
         default:
             return std::nullopt;
     }
+}
+
+std::vector<std::uint8_t> Watch::status_reply_locked() const {
+    std::vector<std::uint8_t> r{watch_id::kStatusReply};
+    r.insert(r.end(), config_.status_bytes.begin(), config_.status_bytes.end());
+    if (config_.fixed_status_bytes) return r;
+    std::uint8_t valid = 0, days_left = 0;
+    if (agps_expiry_) {
+        const WatchTime now = clock_now_locked();
+        const auto left = (to_days(agps_expiry_->year, agps_expiry_->month, agps_expiry_->day) -
+                           to_days(now.year, now.month, now.day))
+                              .count();
+        if (left > 0) {
+            valid = kAgpsValid;
+            days_left = static_cast<std::uint8_t>(std::min<long>(left, kMaxDaysLeft));
+        }
+    }
+    if (r.size() > 1) r[1] = valid;
+    if (r.size() > 2) r[2] = days_left;
+    return r;
+}
+
+void Watch::take_expiry(const WatchDate& date) {
+    // The host sends the date only after rewriting the A-GPS sectors, so a date
+    // not taken leaves no usable data behind: the old date goes too.
+    agps_expiry_.reset();
+    std::string why;
+    const WatchTime now = clock_now_locked();
+    const WatchDate today{now.year, now.month, now.day};
+    if (config_.agps_refuse) {
+        why = "the watch is set to refuse A-GPS data";
+    } else if (!valid_date(date.year, date.month, date.day)) {
+        why = "not a valid date";
+    } else if (to_days(date.year, date.month, date.day) <= to_days(now.year, now.month, now.day)) {
+        why = "not after the watch's date " + date_text(today);
+    } else {
+        const auto area = flash_.bytes().subspan(kEpoAddress, kEpoAreaSize);
+        IsWellFormedEpoStream(area, &why);
+    }
+    if (!why.empty()) {
+        note("A-GPS expiry " + date_text(date) + " not taken: " + why);
+        return;
+    }
+    agps_expiry_ = date;
+    note("A-GPS expiry " + date_text(date) + " taken");
+}
+
+void Watch::load_agps_from_directory() {
+    {
+        std::lock_guard lock(mutex_);
+        load_agps_locked();
+    }
+    flush_log();
+}
+
+void Watch::load_agps_locked() {
+    agps_expiry_.reset();
+    const std::vector<std::uint8_t> d = flash_.read(kExpiryDayByte, 3);
+    const WatchDate date{kYearBase + d[kExpiryYearByte - kExpiryDayByte],
+                         d[kExpiryMonthByte - kExpiryDayByte], d[0]};
+    if (!valid_date(date.year, date.month, date.day)) return;  // never loaded, or erased
+    std::string why;
+    if (config_.agps_refuse) {
+        why = "the watch is set to refuse A-GPS data";
+    } else {
+        IsWellFormedEpoStream(flash_.bytes().subspan(kEpoAddress, kEpoAreaSize), &why);
+    }
+    if (!why.empty()) {
+        note("A-GPS expiry " + date_text(date) + " in the directory not taken: " + why);
+        return;
+    }
+    agps_expiry_ = date;
+    note("A-GPS expiry " + date_text(date) + " taken from the directory");
+}
+
+WatchTime Watch::clock_now_locked() const {
+    const std::uint64_t now = platform::clock().now_ms();
+    if (clock_set_) return add_seconds(*clock_set_, (now - clock_set_at_ms_) / 1000);
+    if (config_.start_time)
+        return add_seconds(*config_.start_time, (now - start_time_at_ms_) / 1000);
+    return from_seconds(std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()));
+}
+
+WatchTime Watch::clock_now() const {
+    std::lock_guard lock(mutex_);
+    return clock_now_locked();
+}
+
+void Watch::note(std::string line) {
+    log_.push_back(line);
+    pending_log_.push_back(std::move(line));
+}
+
+void Watch::flush_log() {
+    std::vector<std::string> lines;
+    std::function<void(const std::string&)> sink;
+    {
+        std::lock_guard lock(mutex_);
+        lines.swap(pending_log_);
+        sink = log_sink_;
+    }
+    if (sink)
+        for (const auto& line : lines) sink(line);
+}
+
+std::vector<std::string> Watch::log() const {
+    std::lock_guard lock(mutex_);
+    return log_;
+}
+
+void Watch::set_log_sink(std::function<void(const std::string&)> sink) {
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(mutex_);
+        log_sink_ = sink;
+        lines = log_;
+        pending_log_.clear();
+    }
+    if (sink)
+        for (const auto& line : lines) sink(line);
 }
 
 void Watch::emit(std::vector<Emission> emissions) {
@@ -381,6 +524,7 @@ std::size_t Watch::reboots() const {
 
 void Watch::set_config(const WatchConfig& config) {
     std::lock_guard lock(mutex_);
+    if (config.start_time != config_.start_time) start_time_at_ms_ = platform::clock().now_ms();
     config_ = config;
 }
 

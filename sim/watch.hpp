@@ -32,14 +32,44 @@ struct NumericVersion {
     std::uint16_t minor = 30;
 };
 
+// The watch's real-time clock, in point order.
+struct WatchTime {
+    int year = 2000;
+    int month = 1;
+    int day = 1;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    bool operator==(const WatchTime&) const = default;
+};
+
+struct WatchDate {
+    int year = 2000;
+    int month = 1;
+    int day = 1;
+    bool operator==(const WatchDate&) const = default;
+};
+
 struct WatchConfig {
     // The text form of the version reply ("Ver" and a number), used unless a
     // numeric version is given.
     std::string version_text = "Ver1.30";
     // When set, the version reply is the five-byte form: major, minor as LE16.
     std::optional<NumericVersion> numeric_version;
-    // Bytes after the id of the status reply; two or more.
-    std::vector<std::uint8_t> status_bytes{0x01, 0x00, 0x00, 0x01};
+    // Bytes after the id of the status reply; two or more. The first two tell
+    // the A-GPS state (both zero: no expiry date taken, or it has passed on the
+    // watch's clock; else 1 and the days left, at most 255) unless
+    // fixed_status_bytes is set. The others go out as they stand; the fourth is
+    // the status flag (non-zero: large reserve, A-GPS data loadable).
+    std::vector<std::uint8_t> status_bytes{0x00, 0x00, 0x00, 0x01};
+    // Answer status_bytes exactly, whatever the A-GPS state.
+    bool fixed_status_bytes = false;
+    // Acknowledge every SetExpiryDate but never take the date, so the host's
+    // check after loading A-GPS data always finds it "not updated".
+    bool agps_refuse = false;
+    // The watch's clock until a SetClock, running from when it is configured;
+    // unset: the host's current UTC time.
+    std::optional<WatchTime> start_time;
     // How long the watch ignores everything after acknowledging a program update.
     std::uint32_t reboot_ms = 5000;
     // Flash image loaded at construction when the file exists (empty: erased flash).
@@ -93,24 +123,6 @@ struct Fault {
     }
 };
 
-// The watch's real-time clock, in point order.
-struct WatchTime {
-    int year = 2000;
-    int month = 1;
-    int day = 1;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    bool operator==(const WatchTime&) const = default;
-};
-
-struct WatchDate {
-    int year = 2000;
-    int month = 1;
-    int day = 1;
-    bool operator==(const WatchDate&) const = default;
-};
-
 class Watch {
   public:
     using Output = std::function<void(std::span<const std::uint8_t>)>;
@@ -143,7 +155,24 @@ class Watch {
     // Frames dropped by the watch's receiver (bad checksum or trailer).
     std::size_t rejected_frames() const;
 
+    // The A-GPS expiry date the watch took (unset: none, or its last
+    // SetExpiryDate was refused). Whether it has passed is up to the clock.
     std::optional<WatchDate> agps_expiry() const;
+    // Takes the expiry date from directory bytes 112 (day), 113 (month) and 114
+    // (year - 2000), as the watch does when it powers up: when they hold a valid
+    // date and the A-GPS sectors a well-formed packet stream (and agps_refuse is
+    // clear). Runs at construction; call it again after changing the flash
+    // behind the watch's back.
+    void load_agps_from_directory();
+    // The watch's own clock: the SetClock time running on, else start_time
+    // running on, else the host's current UTC time.
+    WatchTime clock_now() const;
+
+    // What the watch noted (refused expiry dates and why, reboots, ...), oldest
+    // first. The sink receives every line, those noted before it was set first;
+    // it is called without the watch's lock held.
+    std::vector<std::string> log() const;
+    void set_log_sink(std::function<void(const std::string&)> sink);
     // The running clock, once set.
     std::optional<WatchTime> time() const;
     bool rebooting() const;
@@ -168,6 +197,12 @@ class Watch {
     std::optional<std::vector<std::uint8_t>> answer(std::span<const std::uint8_t> payload);
     std::vector<Fault> take_matching_faults(std::uint8_t id);
     void emit(std::vector<Emission> emissions);
+    void note(std::string line);
+    void flush_log();
+    WatchTime clock_now_locked() const;
+    void take_expiry(const WatchDate& date);
+    void load_agps_locked();
+    std::vector<std::uint8_t> status_reply_locked() const;
 
     mutable std::mutex mutex_;
     WatchConfig config_;
@@ -179,12 +214,16 @@ class Watch {
     std::optional<WatchDate> agps_expiry_;
     std::optional<WatchTime> clock_set_;
     std::uint64_t clock_set_at_ms_ = 0;
+    std::uint64_t start_time_at_ms_ = 0;
     std::uint64_t reboot_until_ms_ = 0;
     std::size_t reboots_ = 0;
 
     Output output_;
     Scheduler scheduler_;
     std::function<void()> disconnect_handler_;
+    std::vector<std::string> log_;
+    std::vector<std::string> pending_log_;  // not yet given to the sink
+    std::function<void(const std::string&)> log_sink_;
 
     // Scheduled tasks check this before touching the watch.
     struct Lifetime {

@@ -6,8 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 
 #include "sim/flash.hpp"
 #include "tests/sim/pty_client.hpp"
@@ -73,6 +76,86 @@ TEST(SimulatorExecutable, AnnouncesServesWithdrawsAndSaves) {
     ASSERT_TRUE(saved.load(image.string(), error)) << error;
     EXPECT_EQ(saved.read(0x300F, 4), (Bytes{0xFF, 0xAB, 0xCD, 0xFF}));
     fs::remove_all(dir);
+}
+
+// Runs stridelog-sim with `options` on an erased flash, sends `commands` and
+// returns the replies and what it wrote on stderr by the time it ended.
+struct SimRun {
+    std::vector<Bytes> replies;
+    std::string errors;
+};
+SimRun run_simulator(const std::vector<std::string>& options, const std::vector<Bytes>& commands) {
+    const fs::path exe =
+        fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "sim" / "stridelog-sim";
+    const fs::path errors =
+        fs::temp_directory_path() / ("sim_exe_err_" + std::to_string(::getpid()));
+    int out[2];
+    if (::pipe(out) != 0) return {};
+    const pid_t pid = ::fork();
+    if (pid < 0) return {};
+    if (pid == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        std::FILE* err = std::fopen(errors.c_str(), "w");
+        if (err != nullptr) ::dup2(::fileno(err), STDERR_FILENO);
+        std::vector<char*> argv{const_cast<char*>(exe.c_str()), const_cast<char*>("--baud"),
+                                const_cast<char*>("0")};
+        for (const auto& o : options) argv.push_back(const_cast<char*>(o.c_str()));
+        argv.push_back(nullptr);
+        ::execv(exe.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string pty;
+    char c = 0;
+    pollfd p{out[0], POLLIN, 0};
+    while (::poll(&p, 1, 5000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') pty += c;
+    ::close(out[0]);
+    SimRun run;
+    if (!pty.empty()) {
+        stridelog::test::PtyClient client(pty);
+        for (const Bytes& command : commands) {
+            client.send(command);
+            // One at a time, as a host asks.
+            for (auto& reply : client.receive(1)) run.replies.push_back(reply);
+        }
+    }
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    std::ifstream in(errors);
+    run.errors.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    fs::remove(errors);
+    return run;
+}
+
+TEST(SimulatorExecutable, AgpsOptionsShowInTheStatusAndTheLog) {
+    struct Row {
+        const char* legend;
+        std::vector<std::string> options;
+        std::vector<Bytes> replies;  // to status, expiry 2099-01-01, status
+        const char* error;           // on stderr
+    };
+    const std::vector<Row> rows = {
+        {"erased flash: the packets are missing",
+         {},
+         {{0x2D, 0, 0, 0, 1}, {0x2F}, {0x2D, 0, 0, 0, 1}},
+         "stridelog-sim: A-GPS expiry 2099-01-01 not taken: packet 0 (at 0xE6000): does not "
+         "start with 04 24 BF 00 D2 02\n"},
+        {"refusing, flag 0",
+         {"--agps-refuse", "--status-flag", "0"},
+         {{0x2D, 0, 0, 0, 0}, {0x2F}, {0x2D, 0, 0, 0, 0}},
+         "A-GPS expiry 2099-01-01 not taken: the watch is set to refuse A-GPS data"},
+        {"fixed status bytes",
+         {"--status", "01000001"},
+         {{0x2D, 1, 0, 0, 1}, {0x2F}, {0x2D, 1, 0, 0, 1}},
+         "not taken"},
+    };
+    for (const Row& row : rows) {
+        const SimRun run = run_simulator(row.options, {{0x2C}, {0x2E, 99, 1, 1}, {0x2C}});
+        EXPECT_EQ(run.replies, row.replies) << row.legend;
+        EXPECT_NE(run.errors.find(row.error), std::string::npos)
+            << row.legend << ": " << run.errors;
+    }
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 
 #include <chrono>
 
-#include "wire/frame.hpp"
 #include "tests/sim/pty_client.hpp"
+#include "wire/frame.hpp"
 
 namespace stridelog::sim {
 namespace {
@@ -54,7 +54,7 @@ TEST(PtyServer, DelayedHalvesReachTheClientAndDisconnectionClosesTheLine) {
     ASSERT_TRUE(client.send({0x2C}));
     ASSERT_EQ(client.receive(1).size(), 1u);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
-    EXPECT_EQ(client.raw, wire::encode_frame(Bytes{0x2D, 0x01, 0x00, 0x00, 0x01}));
+    EXPECT_EQ(client.raw, wire::encode_frame(Bytes{0x2D, 0x00, 0x00, 0x00, 0x01}));
 
     ASSERT_TRUE(client.send({0x14, 0x00, 0x10, 0x00}));
     EXPECT_TRUE(client.receive(1).empty());

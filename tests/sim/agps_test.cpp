@@ -1,0 +1,321 @@
+// The watch's A-GPS state as the host sees it: the first two status bytes
+// before and after a SetExpiryDate, the packet check in sectors 230..243, the
+// expiry running out on the watch's clock, and the date kept in a flash image.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "sim/agps_model.hpp"
+#include "tests/sim/watch_bench.hpp"
+
+namespace stridelog::sim {
+namespace {
+
+namespace fs = std::filesystem;
+
+// An orbit file whose bytes differ from packet to packet, so a packet copied to
+// the wrong place or a byte lost shows.
+Bytes orbit_file() {
+    Bytes orbit(kEpoOrbitFileSize);
+    for (std::size_t i = 0; i < orbit.size(); ++i)
+        orbit[i] = static_cast<std::uint8_t>((i * 7 + i / 180) & 0xFF);
+    return orbit;
+}
+
+Bytes good_stream() {
+    return make_epo_stream(orbit_file());
+}
+
+std::size_t packet(std::size_t n) {
+    return n * kEpoPacketSize;
+}
+
+// Each writes a damaged stream variant in place.
+using Damage = std::function<void(Bytes&)>;
+
+WatchConfig on_date(int year, int month, int day) {
+    WatchConfig config;
+    config.start_time = WatchTime{year, month, day, 12, 0, 0};
+    return config;
+}
+
+TEST(AgpsPackets, TheStreamOfAnOrbitFileIsWellFormedAndDamageIsNamed) {
+    // The end packet as the watch must find it, byte for byte.
+    const Bytes stream = good_stream();
+    ASSERT_EQ(stream.size(), kEpoStreamSize);
+    Bytes end_packet{0x04, 0x24, 0xBF, 0x00, 0xD2, 0x02, 0xFF, 0xFF};
+    end_packet.resize(188, 0x00);
+    end_packet.insert(end_packet.end(), {0x6F, 0x0D, 0x0A});
+    EXPECT_EQ(Bytes(stream.begin() + packet(299), stream.end()), end_packet);
+    // Packet 298: the last 120 bytes of the file, then 60 zeros.
+    const Bytes orbit = orbit_file();
+    EXPECT_TRUE(std::equal(orbit.end() - 120, orbit.end(), stream.begin() + packet(298) + 8));
+    EXPECT_EQ(stream[packet(298) + 6], 298 & 0xFF);
+    EXPECT_EQ(stream[packet(298) + 7], 298 >> 8);
+
+    struct Row {
+        const char* legend;
+        Damage damage;
+        const char* why;  // empty: well-formed
+    };
+    const std::vector<Row> rows = {
+        {"as made", [](Bytes&) {}, ""},
+        {"followed by the 44 spare bytes of sector 243, erased",
+         [](Bytes& s) { s.resize(kEpoAreaSize, 0xFF); }, ""},
+        {"one data byte flipped, checksum left", [](Bytes& s) { s[packet(150) + 20] ^= 0x10; },
+         "packet 150 (at 0xECFEA): checksum"},
+        {"checksum of packet 0 off", [](Bytes& s) { s[packet(0) + 188] ^= 0x01; },
+         "packet 0 (at 0xE6000): checksum"},
+        {"packets 5 and 6 swapped",
+         [](Bytes& s) {
+             std::swap_ranges(s.begin() + packet(5), s.begin() + packet(6), s.begin() + packet(6));
+         },
+         "packet 5 (at 0xE63BB): sequence number 6, expected 5"},
+        {"end packet missing (erased)",
+         [](Bytes& s) { std::fill(s.begin() + packet(299), s.end(), 0xFF); },
+         "packet 299 (at 0xF3F15): does not start"},
+        {"end packet numbered 299",
+         [](Bytes& s) {
+             s[packet(299) + 6] = 299 & 0xFF;
+             s[packet(299) + 7] = 299 >> 8;
+         },
+         "sequence number 299, expected 65535 (the end packet)"},
+        {"packet 298 padded with data",
+         [](Bytes& s) {
+             s[packet(298) + 8 + 130] = 0x55;
+             s[packet(298) + 188] ^= 0x55;  // checksum kept right
+         },
+         "packet 298 (at 0xF3E56): data bytes from 120 on are not all zero"},
+        {"a packet without its line end", [](Bytes& s) { s[packet(42) + 190] = 0x00; },
+         "packet 42 (at 0xE7F56): does not end with 0D 0A"},
+        {"length field 190", [](Bytes& s) { s[packet(7) + 2] = 0xBE; }, "packet 7"},
+        {"stream cut short", [](Bytes& s) { s.resize(kEpoStreamSize - 1); }, "fewer than"},
+        {"nothing written", [](Bytes& s) { std::fill(s.begin(), s.end(), 0xFF); },
+         "packet 0 (at 0xE6000): does not start"},
+    };
+    for (const Row& row : rows) {
+        Bytes area = good_stream();
+        row.damage(area);
+        std::string why;
+        const bool ok = IsWellFormedEpoStream(area, &why);
+        EXPECT_EQ(ok, std::string(row.why).empty()) << row.legend << ": " << why;
+        EXPECT_NE(why.find(row.why), std::string::npos) << row.legend << ": " << why;
+    }
+}
+
+TEST(AgpsState, StatusBytesBeforeAndAfterSetExpiryDate) {
+    struct Row {
+        const char* legend;
+        WatchConfig config;
+        Damage damage;       // applied to a good stream before it is stored
+        Bytes expiry;        // SetExpiryDate payload after the id
+        Bytes status_after;  // status reply after the acknowledgement
+        const char* note;    // in the watch's log
+    };
+    const Damage none = [](Bytes&) {};
+    WatchConfig refusing = on_date(2012, 12, 31);
+    refusing.agps_refuse = true;
+    WatchConfig flag_zero = on_date(2012, 12, 31);
+    flag_zero.status_bytes = {0, 0, 0, 0};
+    WatchConfig fixed = on_date(2012, 12, 31);
+    fixed.status_bytes = {0x01, 0x00, 0x00, 0x01};
+    fixed.fixed_status_bytes = true;
+    const std::vector<Row> rows = {
+        {"a week ahead",
+         on_date(2012, 12, 31),
+         none,
+         {13, 1, 7},
+         {0x2D, 1, 7, 0, 1},
+         "2013-01-07 taken"},
+        {"tomorrow", on_date(2012, 12, 31), none, {13, 1, 1}, {0x2D, 1, 1, 0, 1}, "taken"},
+        {"far ahead: days left stop at 255",
+         on_date(2012, 12, 31),
+         none,
+         {14, 6, 1},
+         {0x2D, 1, 255, 0, 1},
+         "taken"},
+        {"two status bytes configured",
+         [] {
+             WatchConfig c = on_date(2012, 12, 31);
+             c.status_bytes = {0, 0};
+             return c;
+         }(),
+         none,
+         {13, 1, 7},
+         {0x2D, 1, 7},
+         "taken"},
+        {"flag 0 stays 0", flag_zero, none, {13, 1, 7}, {0x2D, 1, 7, 0, 0}, "taken"},
+        {"today is not ahead",
+         on_date(2012, 12, 31),
+         none,
+         {12, 12, 31},
+         {0x2D, 0, 0, 0, 1},
+         "not after the watch's date 2012-12-31"},
+        {"a past date",
+         on_date(2012, 12, 31),
+         none,
+         {12, 6, 1},
+         {0x2D, 0, 0, 0, 1},
+         "2012-06-01 not taken"},
+        {"no date (FF FF FF)",
+         on_date(2012, 12, 31),
+         none,
+         {0xFF, 0xFF, 0xFF},
+         {0x2D, 0, 0, 0, 1},
+         "not a valid date"},
+        {"30 February",
+         on_date(2012, 12, 31),
+         none,
+         {13, 2, 30},
+         {0x2D, 0, 0, 0, 1},
+         "not a valid date"},
+        {"one bad checksum",
+         on_date(2012, 12, 31),
+         [](Bytes& s) { s[packet(299) + 188] = 0x6E; },
+         {13, 1, 7},
+         {0x2D, 0, 0, 0, 1},
+         "packet 299 (at 0xF3F15): checksum 0x6E, expected 0x6F"},
+        {"wrong sequence number",
+         on_date(2012, 12, 31),
+         [](Bytes& s) {
+             s[packet(17) + 6] = 18;
+             s[packet(17) + 188] ^= 17 ^ 18;
+         },
+         {13, 1, 7},
+         {0x2D, 0, 0, 0, 1},
+         "sequence number 18, expected 17"},
+        {"end packet missing",
+         on_date(2012, 12, 31),
+         [](Bytes& s) { std::fill(s.begin() + packet(299), s.end(), 0xFF); },
+         {13, 1, 7},
+         {0x2D, 0, 0, 0, 1},
+         "packet 299"},
+        {"refusing, good stream", refusing, none, {13, 1, 7}, {0x2D, 0, 0, 0, 1}, "set to refuse"},
+        {"fixed status bytes ignore the state",
+         fixed,
+         none,
+         {13, 1, 7},
+         {0x2D, 1, 0, 0, 1},
+         "taken"},
+    };
+    for (const Row& row : rows) {
+        Bench bench(row.config);
+        const Bytes status_before = row.config.status_bytes.size() == 2 ? Bytes{0x2D, 0, 0}
+                                    : row.config.fixed_status_bytes
+                                        ? Bytes{0x2D, 1, 0, 0, 1}
+                                        : Bytes{0x2D, 0, 0, 0, row.config.status_bytes[3]};
+        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{status_before}) << row.legend;
+        Bytes stream = good_stream();
+        row.damage(stream);
+        bench.watch.with_flash([&](Flash& f) { f.store(kEpoAddress, stream); });
+        Bytes command{0x2E};
+        command.insert(command.end(), row.expiry.begin(), row.expiry.end());
+        // Acknowledged whether taken or not.
+        EXPECT_EQ(bench.ask(command), std::vector<Bytes>{{0x2F}}) << row.legend;
+        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status_after}) << row.legend;
+        const auto log = bench.watch.log();
+        ASSERT_FALSE(log.empty()) << row.legend;
+        EXPECT_NE(log.back().find(row.note), std::string::npos) << row.legend << ": " << log.back();
+    }
+}
+
+TEST(AgpsState, ExpiryRunsOutOnTheWatchClock) {
+    struct Row {
+        const char* legend;
+        std::function<void(Bench&)> then;
+        Bytes status;
+    };
+    const std::vector<Row> rows = {
+        {"the next morning: one day left",
+         [](Bench& b) { b.clock->sleep_ms(20 * 3600 * 1000); },
+         {0x2D, 1, 1, 0, 1}},
+        {"two days on: passed",
+         [](Bench& b) { b.clock->sleep_ms(2 * 24 * 3600 * 1000); },
+         {0x2D, 0, 0, 0, 1}},
+        {"clock set to the expiry day",
+         [](Bench& b) {
+             b.ask({0x39, 13, 1, 2, 0, 0, 0});
+         },
+         {0x2D, 0, 0, 0, 1}},
+        {"clock set back a year",
+         [](Bench& b) {
+             b.ask({0x39, 11, 12, 31, 8, 0, 0});
+         },
+         {0x2D, 1, 255, 0, 1}},
+        {"a second date on broken data drops the first",
+         [](Bench& b) {
+             b.watch.with_flash([](Flash& f) { f.erase_sector(kEpoAddress); });
+             b.ask({0x2E, 13, 1, 9});
+         },
+         {0x2D, 0, 0, 0, 1}},
+    };
+    for (const Row& row : rows) {
+        Bench bench(on_date(2012, 12, 31));
+        bench.watch.with_flash([](Flash& f) { f.store(kEpoAddress, good_stream()); });
+        bench.ask({0x2E, 13, 1, 2});
+        const Bytes fresh{0x2D, 1, 2, 0, 1};
+        ASSERT_EQ(bench.ask({0x2C}), std::vector<Bytes>{fresh});
+        row.then(bench);
+        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status}) << row.legend;
+    }
+}
+
+TEST(AgpsState, AnImageKeepsTheDateWhenItsPacketsAreSound) {
+    struct Row {
+        const char* legend;
+        Bytes directory_112;  // day, month, year - 2000
+        bool good_packets;
+        bool refuse;
+        std::optional<WatchDate> expiry;
+        Bytes status;
+    };
+    const std::vector<Row> rows = {
+        {"date and packets", {7, 1, 13}, true, false, WatchDate{2013, 1, 7}, {0x2D, 1, 7, 0, 1}},
+        {"date passed: kept, reported expired",
+         {30, 12, 12},
+         true,
+         false,
+         WatchDate{2012, 12, 30},
+         {0x2D, 0, 0, 0, 1}},
+        {"erased bytes", {0xFF, 0xFF, 0xFF}, true, false, std::nullopt, {0x2D, 0, 0, 0, 1}},
+        {"no such day", {32, 1, 13}, true, false, std::nullopt, {0x2D, 0, 0, 0, 1}},
+        {"date without packets", {7, 1, 13}, false, false, std::nullopt, {0x2D, 0, 0, 0, 1}},
+        {"refusing watch", {7, 1, 13}, true, true, std::nullopt, {0x2D, 0, 0, 0, 1}},
+    };
+    const fs::path image =
+        fs::temp_directory_path() / ("agps_image_" + std::to_string(::getpid()) + ".bin");
+    for (const Row& row : rows) {
+        {
+            Flash flash;
+            flash.store(112, row.directory_112);
+            if (row.good_packets) flash.store(kEpoAddress, good_stream());
+            std::string error;
+            ASSERT_TRUE(flash.save(image.string(), error)) << error;
+        }
+        WatchConfig config = on_date(2012, 12, 31);
+        config.flash_image_path = image.string();
+        config.agps_refuse = row.refuse;
+        Bench bench(config);
+        EXPECT_EQ(bench.watch.agps_expiry(), row.expiry) << row.legend;
+        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status}) << row.legend;
+    }
+    fs::remove(image);
+}
+
+TEST(AgpsState, ClockBeforeAnySetClockIsTheHostsUtcDate) {
+    Bench bench;
+    const auto before = std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
+    const WatchTime now = bench.watch.clock_now();
+    const auto after = std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
+    const std::chrono::sys_days watch_day{std::chrono::year_month_day{
+        std::chrono::year{now.year}, std::chrono::month{static_cast<unsigned>(now.month)},
+        std::chrono::day{static_cast<unsigned>(now.day)}}};
+    EXPECT_TRUE(watch_day == before || watch_day == after);
+}
+
+}  // namespace
+}  // namespace stridelog::sim
