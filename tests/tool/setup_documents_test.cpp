@@ -215,11 +215,17 @@ TEST(SettingsDocuments, FieldsByNameAndBackUnchanged) {
     EXPECT_EQ(document["version_code_text"], "A12");
     EXPECT_EQ(document["identity"], "26031507SL42");
     EXPECT_EQ(document["agps_expiry_year_minus_2000"], 26);
+    EXPECT_EQ(document["agps_expiry"], "2026-04-20");
     EXPECT_EQ(document["b18_b25"], "1122334455667788");
     SettingsRecord back{};
     ASSERT_TRUE(SettingsFromJson(json::parse(document.dump()), back, error)) << error;
     EXPECT_EQ(Bytes(back.begin(), back.end()), record);
     EXPECT_FALSE(SettingsToJson(Bytes(95, 0), document, error));
+    // A watch never given A-GPS data keeps the erased bytes: no date.
+    Bytes erased = record;
+    erased[51] = erased[52] = erased[53] = 0xFF;
+    ASSERT_TRUE(SettingsToJson(erased, document, error)) << error;
+    EXPECT_TRUE(document["agps_expiry"].is_null());
 }
 
 TEST(SettingsDocuments, MalformedAndDifferent) {

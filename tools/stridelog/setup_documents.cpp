@@ -1,8 +1,11 @@
 #include "setup_documents.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <set>
+
+#include "agps_report.hpp"
 
 namespace stridelog_tool {
 namespace {
@@ -124,6 +127,9 @@ bool IndexedArray(Checker& check, const json& document, const char* key, std::si
     return true;
 }
 
+// Year - 2000, month, day of the A-GPS data's expiry.
+constexpr std::size_t kAgpsExpiryYearOffset = 51;
+
 // The settings record's fields.
 enum class Kind { Byte, Word32, Hex, Text, Float };
 struct SettingsField {
@@ -145,9 +151,9 @@ constexpr SettingsField kSettingsFields[] = {
     {"b8", 14, 1, Kind::Byte, 255, true},
     {"version_code_text", 15, 16, Kind::Text, 0, false},
     {"version_text", 33, 14, Kind::Text, 0, false},
-    {"agps_expiry_year_minus_2000", 51, 1, Kind::Byte, 255, false},
-    {"agps_expiry_month", 52, 1, Kind::Byte, 255, false},
-    {"agps_expiry_day", 53, 1, Kind::Byte, 255, false},
+    {"agps_expiry_year_minus_2000", kAgpsExpiryYearOffset, 1, Kind::Byte, 255, false},
+    {"agps_expiry_month", kAgpsExpiryYearOffset + 1, 1, Kind::Byte, 255, false},
+    {"agps_expiry_day", kAgpsExpiryYearOffset + 2, 1, Kind::Byte, 255, false},
     {"used_space_percent", 54, 4, Kind::Float, 0, false},
     {"identity", 58, 24, Kind::Text, 0, false},
     {"b93", 84, 1, Kind::Byte, 255, true},
@@ -398,6 +404,14 @@ bool SettingsToJson(std::span<const std::uint8_t> block, json& document, std::st
             }
         }
     }
+    // The three expiry bytes once more as a date people read (null: none or
+    // unknown); only shown, never written back.
+    std::optional<std::string> expiry;
+    DecodeExpiry(std::array<std::uint8_t, 3>{block[kAgpsExpiryYearOffset],
+                                             block[kAgpsExpiryYearOffset + 1],
+                                             block[kAgpsExpiryYearOffset + 2]},
+                 expiry);
+    document["agps_expiry"] = expiry ? json(*expiry) : json(nullptr);
     return true;
 }
 
