@@ -30,6 +30,7 @@ check() {  # legend, expected status, expected stdout, expected stderr pattern, 
     out=$("${run[@]}" "$@" 2>"$scratch/err")
     rc=$?
     err=$(cat "$scratch/err")
+    printf '%s\n%s\n' "$out" "$err" >>"$scratch/transcript"  # every output, for secrets
     if [ "$rc" != "$want_rc" ] || [ "$out" != "$want_out" ] || ! grep -qE -- "$want_err" <<<"$err"; then
         fail "$legend: status $rc (want $want_rc), stdout [${out:0:300}] (want [${want_out:0:300}]), stderr [$err]"
     else
@@ -564,6 +565,177 @@ if [ -n "$paths_now" ] && [ "$(jq '.paths | length' <<<"$paths_now" 2>/dev/null)
 else
     echo "notice: the SDK does not read paths yet; set-up round trips skipped"
 fi
+
+# ---- A-GPS data from a read-only FTP server on loopback.
+ftp="$scratch/ftp"
+mkdir -p "$ftp/root/agps" "$ftp/root/short"
+password="Orbit-Pa55-7days"
+printf '%s\n' "$password" >"$ftp/password"
+printf 'not-the-Pa55\n' >"$ftp/wrong"
+chmod 600 "$ftp/password" "$ftp/wrong"
+head -c 53760 /dev/urandom >"$ftp/root/agps/MTK7d.EPO"
+# The watch takes only a date after its own (today): the file's issue date is today.
+date +%F >"$ftp/root/agps/datetime.txt"
+expiry=$(date -d "$(date +%F) + 7 days" +%F)
+loaded="A-GPS data loaded; it expires on $expiry"
+head -c 53000 /dev/urandom >"$ftp/root/short/MTK7d.EPO"
+cp "$ftp/root/agps/datetime.txt" "$ftp/root/short/datetime.txt"
+ftp_script="$(dirname "$0")/../../scripts/loopback-ftp-server.py"
+start_ftp() {  # name, [bytes per second]: a server whose port lands in $ftp/<name>.port
+    /usr/bin/python3 "$ftp_script" "$ftp/root" "$ftp/$1.port" stride "$ftp/password" "$ftp/$1.log" "${2:-0}" &
+    echo $! >"$ftp/$1.pid"
+    for _ in $(seq 200); do [ -s "$ftp/$1.port" ] && break; sleep 0.05; done
+}
+stop_ftp() { local pid; for pid in "$ftp"/*.pid; do kill "$(cat "$pid")" 2>/dev/null; wait "$(cat "$pid")" 2>/dev/null; done; }
+trap 'stop_ftp; rm -rf "$scratch"' EXIT
+start_ftp fast
+start_ftp slow 20000  # 53760 bytes in about 2.7 s
+port=$(cat "$ftp/fast.port")
+account=(--server "127.0.0.1:$port" --user stride --password-file "$ftp/password" --folder agps)
+documents() { run=(env XDG_DOCUMENTS_DIR="$scratch/documents-$1" "$tool"); }  # a fresh download folder
+expect "the FTP servers listen" test -n "$port" -a -s "$ftp/slow.port"
+
+documents loaded
+check "agps: downloaded and written, expiry = datetime.txt + 7 days" 0 \
+    "$loaded" "writing to the watch 100%" \
+    --raw "$scratch/agps-raw" --simulate --sim-image "$scratch/agps.bin" agps "${account[@]}"
+expect "agps: the download's progress reached 100%" grep -qE "^downloading +100%" "$scratch/err"
+expect "agps: the files in the download folder" \
+    same "$scratch/documents-loaded/Stride Log/MTK7d.EPO" "$ftp/root/agps/MTK7d.EPO"
+at() { dd if="$1" bs=1 skip="$2" count="$3" status=none | hex_of; }  # image, offset, count
+expiry_bytes() { printf '%02x%02x%02x' $((10#$(date -d "$expiry" +%"$1"))) $((10#$(date -d "$expiry" +%"$2"))) $((10#$(date -d "$expiry" +%"$3"))); }
+expect "agps: the expiry date in directory bytes 112..114 (day, month, year - 2000)" \
+    test "$(at "$scratch/agps.bin" 112 3)" = "$(expiry_bytes d m y)"
+expect "agps: packet 0 at sector 230 carries the orbit file's first 180 bytes" \
+    test "$(at "$scratch/agps.bin" $((230 * 4096)) 8)" = 0424bf00d2020000 -a \
+    "$(at "$scratch/agps.bin" $((230 * 4096 + 8)) 180)" = "$(head -c 180 "$ftp/root/agps/MTK7d.EPO" | hex_of)"
+expect "agps: packet 297 carries the orbit bytes 53460..53639" \
+    test "$(at "$scratch/agps.bin" $((230 * 4096 + 297 * 191 + 8)) 180)" = "$(tail -c +53461 "$ftp/root/agps/MTK7d.EPO" | head -c 180 | hex_of)"
+expect "agps: the end packet 300th, in sector 243" \
+    test "$(at "$scratch/agps.bin" $((230 * 4096 + 299 * 191)) 8)" = 0424bf00d202ffff
+expect "--raw: the 3-byte expiry block (year - 2000, month, day)" test "$(hex_of <"$scratch/agps-raw/2018-000.bin")" = "$(expiry_bytes y m d)"
+phases() { local f; for f in "$scratch/agps-raw"/2023-*.bin; do od -An -tu4 -N4 "$f"; done | tr -d ' ' | uniq | tr '\n' ' '; }
+expect "--raw: download phase 1, then writing phase 2 ($(phases))" test "$(phases)" = "1 2 "
+last_phase=$(ls "$scratch/agps-raw"/2023-*.bin | tail -n 1)
+expect "--raw: the last phase block is phase 2 at 100.0" test "$(hex_of <"$last_phase")" = 020000000000c842
+check "agps again: the watch's data is up to date" 0 "A-GPS data is up to date" "^" \
+    --simulate --sim-image "$scratch/agps.bin" agps "${account[@]}"
+expect "the orbit file was fetched once" test "$(grep -c "RETR MTK7d.EPO" "$ftp/fast.log")" = 1
+settings_expiry=$("$tool" --simulate --sim-image "$scratch/agps.bin" settings get 2>/dev/null |
+    jq -c '[.agps_expiry, .agps_expiry_year_minus_2000, .agps_expiry_month, .agps_expiry_day]')
+expect "settings get shows the expiry ($settings_expiry)" test "$settings_expiry" = \
+    "[\"$expiry\",$((10#$(date -d "$expiry" +%y))),$((10#$(date -d "$expiry" +%m))),$((10#$(date -d "$expiry" +%d)))]"
+
+documents json
+check "agps --json" 0 "{\"agps\":\"loaded\",\"expiry\":\"$expiry\"}" "^" \
+    --json --simulate --sim-image "$scratch/agps-json.bin" agps "${account[@]}"
+check "agps --json, up to date" 0 '{"agps":"up_to_date"}' "^" \
+    --json --simulate --sim-image "$scratch/agps-json.bin" agps "${account[@]}"
+documents active
+check "agps --active" 0 "$loaded" "^" \
+    --simulate --sim-image "$scratch/agps-active.bin" agps "${account[@]}" --active
+expect "--active: the server was given a data port (EPRT or PORT)" grep -qE -- "<- (EPRT|PORT) " "$ftp/fast.log"
+documents show
+check "agps --show: the task window on the terminal" 0 "$loaded" "^" \
+    --show --simulate agps "${account[@]}"
+
+# What goes wrong: one exit status per error code (10 + its last two digits).
+documents wrong-password
+check "agps: wrong password" 18 "" "^error 0x1008 SDK_ERR_DOWNLOAD: the download from the FTP server failed" \
+    --simulate agps "${account[@]}" --password-file "$ftp/wrong"
+documents no-folder
+check "agps: no such folder on the server" 18 "" "^error 0x1008 SDK_ERR_DOWNLOAD: " \
+    --simulate agps "${account[@]}" --folder no-such-folder
+documents no-server
+check "agps: no server on that port" 18 "" "^error 0x1008 " \
+    --simulate agps "${account[@]}" --server 127.0.0.1:1
+documents short
+check "agps: a server's orbit file shorter than 53760 bytes fails the download" 18 "" "^error 0x1008 " \
+    --simulate agps "${account[@]}" --folder short
+# An orbit file from today in the download folder is used without a download;
+# a 107520-byte one (two weeks) is not what the watch takes.
+documents stale
+mkdir -p "$scratch/documents-stale/Stride Log"
+head -c 107520 /dev/urandom >"$scratch/documents-stale/Stride Log/MTK7d.EPO"
+check "agps: today's orbit file of another length" 21 "" "^error 0x1011 SDK_ERR_AGPS_SIZE: MTK7d.EPO is not 53760 bytes" \
+    --simulate agps "${account[@]}"
+documents slow
+check "agps: a slow download over its --limit" 24 "" "^error 0x1014 SDK_ERR_DOWNLOAD_TIMEOUT: the download did not finish within 1 s" \
+    --simulate agps "${account[@]}" --server "127.0.0.1:$(cat "$ftp/slow.port")" --limit 1
+documents slow-enough
+check "agps: the slow download within its --limit" 0 "$loaded" "^" \
+    --simulate agps "${account[@]}" --server "127.0.0.1:$(cat "$ftp/slow.port")" --limit 15
+"$sim_exe" --device-map "$scratch/refusing.map" --status-flag 0 >"$scratch/refusing.pty" 2>/dev/null &
+refusing_pid=$!
+for _ in $(seq 100); do [ -s "$scratch/refusing.pty" ] && break; sleep 0.05; done
+run=(env STRIDELOG_DEVICE_MAP="$scratch/refusing.map" XDG_DOCUMENTS_DIR="$scratch/documents-refused" "$tool")
+check "agps: a watch that cannot take A-GPS data" 17 "" "^error 0x1007 SDK_ERR_AGPS_REFUSED: " agps "${account[@]}"
+kill "$refusing_pid"
+wait "$refusing_pid"
+expect "agps refused: nothing downloaded" absent "$scratch/documents-refused"
+documents usage
+check "agps without a server" 2 "" "no FTP server: pass --server" agps
+check "agps: a server with a bad port" 2 "" "HOST or HOST:PORT" agps --server 127.0.0.1:70000
+check "agps --limit 0" 2 "" "--limit is a whole number of seconds" agps --server h --limit 0
+check "agps --passive --active" 2 "" "excludes" agps --server h --passive --active
+chmod 644 "$ftp/password"
+check "agps: a password file others can read is refused" 2 "" "password has mode 0644, so others can read it" \
+    agps "${account[@]}"
+chmod 600 "$ftp/password"
+
+# Defaults from the config file, written owner-only.
+config="$XDG_CONFIG_HOME/stridelog/config.ini"
+documents config
+check "config set agps.server" 0 "" "^$" config set agps.server "127.0.0.1:$port"
+check "config set agps.user" 0 "" "^$" config set agps.user stride
+check "config set agps.folder" 0 "" "^$" config set agps.folder agps
+check "config set agps.password_file" 0 "" "^$" config set agps.password_file "$ftp/password"
+expect "config file: mode 600" test "$(stat -c %a "$config")" = 600
+expect "config folder: mode 700" test "$(stat -c %a "$(dirname "$config")")" = 700
+check "config show" 0 "# $config
+agps.folder = agps
+agps.password_file = $ftp/password
+agps.server = 127.0.0.1:$port
+agps.user = stride" "^$" config show
+check "agps with the config's account" 0 "$loaded" "^" \
+    --simulate --sim-image "$scratch/agps-config.bin" agps
+documents config-overridden
+check "the command line over the config" 18 "" "^error 0x1008 " --simulate agps --folder no-such-folder
+printf '%s\n' "$password" | "$tool" config set agps.password
+expect "config set agps.password from standard input" test $? = 0
+check "config unset agps.password_file" 0 "" "^$" config unset agps.password_file
+check "config show hides the password" 0 "# $config
+agps.folder = agps
+agps.password = (hidden)
+agps.server = 127.0.0.1:$port
+agps.user = stride" "^$" config show
+expect "config file: still mode 600" test "$(stat -c %a "$config")" = 600
+documents config-password
+check "agps with the password from the config" 0 "$loaded" "^" \
+    --simulate agps
+chmod 644 "$config"
+check "a config others can read: its password is refused" 2 "" "config.ini has mode 0644, so others can read it" agps
+check "config show warns about it" 0 "# $config
+agps.folder = agps
+agps.password = (hidden)
+agps.server = 127.0.0.1:$port
+agps.user = stride" "warning: .*config.ini has mode 0644" config show
+check "config set closes it again" 0 "" "^$" config set agps.limit 60
+expect "config file: mode 600 after a set" test "$(stat -c %a "$config")" = 600
+check "config set agps.password on the command line" 2 "" "standard input, not on the command line" \
+    config set agps.password "$password"
+printf 'ab ;cd\n' | "$tool" config set agps.password 2>"$scratch/err"
+expect "config set: a password the file would cut is refused" test $? = 2 -a -n "$(grep "takes for a comment" "$scratch/err")"
+check "config set: an unknown key" 2 "" "unknown key agps.colour" config set agps.colour red
+check "config set: a bad mode" 2 "" "passive or active" config set agps.mode fast
+expect "config: the limit kept" grep -qx "limit = 60" "$config"
+printf '[agps]\nserver = a\nserver = b\n' >"$config"
+check "agps: a config with a key twice" 2 "" "agps.server is given twice" agps
+rm -f "$config"
+stop_ftp
+
+nowhere() { [ -s "$1" ] && ! grep -rqaF -- "$password" "$@" && ! grep -rqaF -- "not-the-Pa55" "$@"; }
+expect "the FTP passwords are in no output and no --raw block" nowhere "$scratch/transcript" "$scratch/agps-raw"
 
 leftovers() {  # no temporary folder, no simulator of this script still running
     [ -z "$(ls -A "$TMPDIR")" ] || return 1

@@ -132,26 +132,32 @@ int main(int argc, char** argv) {
 
     auto* agps = app.add_subcommand(
         "agps", "bring the watch's A-GPS data up to date from an FTP server (defaults: config)");
+    // A later option wins, so a saved set of options can be overridden.
     FtpCommandLine ftp;
     std::string server_text, user_text, password_file_text, folder_text;
     std::uint32_t limit_s = 0;
     auto* server_opt = agps->add_option("--server", server_text, "FTP server")
-                           ->type_name("HOST[:PORT]");
-    auto* user_opt = agps->add_option("--user", user_text, "FTP user (default: anonymous)");
+                           ->type_name("HOST[:PORT]")
+                           ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    auto* user_opt = agps->add_option("--user", user_text, "FTP user (default: anonymous)")
+                         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     auto* password_file_opt =
         agps->add_option("--password-file", password_file_text,
                          "read the FTP password from the first line of this private file")
-            ->type_name("FILE");
+            ->type_name("FILE")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     auto* folder_opt =
         agps->add_option("--folder", folder_text, "folder on the server holding the files")
-            ->type_name("DIR");
+            ->type_name("DIR")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     bool passive_flag = false;
     bool active_flag = false;
     auto* passive_opt = agps->add_flag("--passive", passive_flag, "passive FTP (the default)");
     auto* active_opt = agps->add_flag("--active", active_flag, "active FTP")->excludes(passive_opt);
     auto* limit_opt =
         agps->add_option("--limit", limit_s, "time limit of the download (default 300)")
-            ->type_name("SECONDS");
+            ->type_name("SECONDS")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     auto* config = app.add_subcommand(
         "config", "the defaults in " + UserConfigPath() + " (agps.server, agps.user, ...)");
     config->require_subcommand(1);
