@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What `make run` shows: the SDK version, the cable ports, the watch's
-# version read through the real serial path from a simulated watch, and its
-# workouts downloaded as GPX files.
+# version read through the real serial path from a simulated watch, its
+# workouts downloaded as GPX files, and its A-GPS data loaded from an FTP
+# server on loopback.
 set -euo pipefail
 build="${1:-build}"
 tool="$build/tools/stridelog/stridelog"
@@ -16,7 +17,13 @@ echo "\$ stridelog --simulate long-version"
 "$tool" --simulate long-version
 echo "\$ stridelog --simulate read-sector 0   (first lines)"
 dump="$(mktemp)"
-trap 'rm -f "$dump"' EXIT
+work="$(mktemp -d)"
+server_pid=""
+cleanup() {
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+  rm -rf "$dump" "$work"
+}
+trap cleanup EXIT
 "$tool" --simulate read-sector 0 > "$dump"
 head -n 4 "$dump"
 workouts="$build/demo-workouts"
@@ -25,3 +32,21 @@ echo "\$ stridelog --simulate workouts list"
 echo "\$ stridelog --simulate workouts download --out $workouts"
 "$tool" --simulate workouts download --out "$workouts"
 echo "(the GPX files are in $workouts)"
+
+# A-GPS: an FTP server on 127.0.0.1 (a free port) serving a generated 7-day
+# orbit file and today's issue date. The download lands in the build tree,
+# never in the user's Documents, and the user's own config is not read.
+mkdir -p "$work/served/agps" "$work/config"
+head -c 53760 /dev/urandom > "$work/served/agps/MTK7d.EPO"
+date +%F > "$work/served/agps/datetime.txt"
+(umask 077 && printf 'demo-password\n' > "$work/password")
+/usr/bin/python3 "$(dirname "$0")/loopback-ftp-server.py" "$work/served" "$work/port" demo "$work/password" &
+server_pid=$!
+for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
+[ -s "$work/port" ] || { echo "the FTP server did not start" >&2; exit 1; }
+port="$(cat "$work/port")"
+documents="$(cd "$build" && pwd)/demo-documents"  # the SDK takes an absolute folder only
+echo "\$ stridelog --simulate agps --server 127.0.0.1:$port --user demo --password-file ... --folder agps"
+XDG_DOCUMENTS_DIR="$documents" XDG_CONFIG_HOME="$work/config" \
+  "$tool" --simulate agps --server "127.0.0.1:$port" --user demo --password-file "$work/password" --folder agps
+echo "(the orbit file and its packets are in $documents/Stride Log)"

@@ -659,6 +659,9 @@ mkdir -p "$scratch/documents-stale/Stride Log"
 head -c 107520 /dev/urandom >"$scratch/documents-stale/Stride Log/MTK7d.EPO"
 check "agps: today's orbit file of another length" 21 "" "^error 0x1011 SDK_ERR_AGPS_SIZE: MTK7d.EPO is not 53760 bytes" \
     --simulate agps "${account[@]}"
+run=(env XDG_DOCUMENTS_DIR=relative-documents "$tool")
+check "agps: a relative documents folder is named in a note" 18 "" \
+    "note: XDG_DOCUMENTS_DIR is \"relative-documents\", not an absolute path" --simulate agps "${account[@]}"
 documents slow
 check "agps: a slow download over its --limit" 24 "" "^error 0x1014 SDK_ERR_DOWNLOAD_TIMEOUT: the download did not finish within 1 s" \
     --simulate agps "${account[@]}" --server "127.0.0.1:$(cat "$ftp/slow.port")" --limit 1

@@ -158,6 +158,15 @@ int RunAgps(const Context& context, const FtpAccount& account) {
     if (context.interrupted()) return kExitError;  // the caller reports the interruption
     if (const Note* e = session.FirstError()) {
         std::fprintf(stderr, "%s\n", AgpsErrorText(e->code, account.limit_s).c_str());
+        // The SDK refuses a relative download folder; the error alone does not say so.
+        const char* documents = std::getenv("XDG_DOCUMENTS_DIR");
+        if (documents != nullptr && *documents != '\0' && *documents != '/' &&
+            (e->code == SDK_ERR_DOWNLOAD || e->code == SDK_ERR_AGPS_FILE ||
+             e->code == SDK_ERR_AGPS_PACKET_FILE))
+            std::fprintf(stderr,
+                         "note: XDG_DOCUMENTS_DIR is \"%s\", not an absolute path; the download "
+                         "folder must be one\n",
+                         documents);
         return AgpsExitStatus(e->code);
     }
     if (session.Find(SDK_MSG_AGPS_CURRENT) != nullptr) {
