@@ -1,10 +1,9 @@
 // The agps command's config file (what survives the file, who may read a
 // password, which source wins) and its report (expiry date, progress lines,
 // exit statuses), on real files in a private temporary folder.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -153,11 +152,21 @@ TEST(ConfigFile, MalformedFilesAreRefusedNamingTheLine) {
 
 TEST(ConfigFile, ServerAddresses) {
     const std::pair<const char*, bool> cases[] = {
-        {"ftp.example.org", true}, {"127.0.0.1:2121", true}, {"[::1]:21", true},
-        {"[::1]", true},           {"h:65535", true},        {"", false},
-        {":21", false},            {"h:", false},            {"h:0", false},
-        {"h:65536", false},        {"h:21x", false},         {"ftp://h", false},
-        {"u@h", false},            {"h h", false},           {"[]:21", false},
+        {"ftp.example.org", true},
+        {"127.0.0.1:2121", true},
+        {"[::1]:21", true},
+        {"[::1]", true},
+        {"h:65535", true},
+        {"", false},
+        {":21", false},
+        {"h:", false},
+        {"h:0", false},
+        {"h:65536", false},
+        {"h:21x", false},
+        {"ftp://h", false},
+        {"u@h", false},
+        {"h h", false},
+        {"[]:21", false},
     };
     for (const auto& [text, valid] : cases) EXPECT_EQ(IsServerAddress(text), valid) << text;
 }
@@ -181,8 +190,8 @@ TEST(FtpAccount, SourcesAndTheirOrder) {
         ConfigValues values;
         mode_t config_mode;
         bool ok;
-        FtpAccount want;      // when ok
-        const char* error;    // when not ok: a part of the error
+        FtpAccount want;    // when ok
+        const char* error;  // when not ok: a part of the error
     };
     const FtpAccount defaults{"h", kDefaultFtpUser, "", "", true, kDefaultDownloadLimitS};
     auto with = [&](auto change) {
@@ -192,10 +201,16 @@ TEST(FtpAccount, SourcesAndTheirOrder) {
     };
     const Case cases[] = {
         {"defaults", {.server = "h"}, {}, 0600, true, defaults, ""},
-        {"config values", {},
-         {{"agps.server", "h"}, {"agps.user", "u"}, {"agps.folder", "f"}, {"agps.mode", "active"},
-          {"agps.limit", "42"}, {"agps.password", secret}},
-         0600, true,
+        {"config values",
+         {},
+         {{"agps.server", "h"},
+          {"agps.user", "u"},
+          {"agps.folder", "f"},
+          {"agps.mode", "active"},
+          {"agps.limit", "42"},
+          {"agps.password", secret}},
+         0600,
+         true,
          with([&](FtpAccount& a) {
              a.user = "u";
              a.folder = "f";
@@ -206,9 +221,13 @@ TEST(FtpAccount, SourcesAndTheirOrder) {
          ""},
         {"command line wins",
          {.server = "c:21", .user = "cu", .folder = "cf", .passive = true, .limit_s = 7},
-         {{"agps.server", "h"}, {"agps.user", "u"}, {"agps.folder", "f"}, {"agps.mode", "active"},
+         {{"agps.server", "h"},
+          {"agps.user", "u"},
+          {"agps.folder", "f"},
+          {"agps.mode", "active"},
           {"agps.limit", "42"}},
-         0600, true,
+         0600,
+         true,
          with([](FtpAccount& a) {
              a.server = "c:21";
              a.user = "cu";
@@ -216,40 +235,113 @@ TEST(FtpAccount, SourcesAndTheirOrder) {
              a.limit_s = 7;
          }),
          ""},
-        {"password file: first line", {.server = "h", .password_file = private_file.string()}, {},
-         0600, true, with([](FtpAccount& a) { a.password = "from-file"; }), ""},
-        {"password file: CR LF", {.server = "h", .password_file = crlf_file.string()}, {}, 0600,
-         true, with([](FtpAccount& a) { a.password = "windows"; }), ""},
+        {"password file: first line",
+         {.server = "h", .password_file = private_file.string()},
+         {},
+         0600,
+         true,
+         with([](FtpAccount& a) { a.password = "from-file"; }),
+         ""},
+        {"password file: CR LF",
+         {.server = "h", .password_file = crlf_file.string()},
+         {},
+         0600,
+         true,
+         with([](FtpAccount& a) { a.password = "windows"; }),
+         ""},
         {"password file over the config's password",
          {.server = "h"},
-         {{"agps.password", secret}, {"agps.password_file", private_file.string()}}, 0644, true,
-         with([](FtpAccount& a) { a.password = "from-file"; }), ""},
-        {"a config others can read holds no usable password", {.server = "h"},
-         {{"agps.password", secret}}, 0640, false, {}, "has mode 0640, so others can read it"},
-        {"also when only the world can read it", {.server = "h"}, {{"agps.password", secret}},
-         0604, false, {}, "has mode 0604"},
-        {"an open config without a password is fine", {.server = "h"}, {{"agps.user", "u"}}, 0644,
-         true, with([](FtpAccount& a) { a.user = "u"; }), ""},
-        {"a password file others can read", {.server = "h", .password_file = open_file.string()},
-         {}, 0600, false, {}, "open.pw has mode 0644"},
-        {"the config's password file, open", {.server = "h"},
-         {{"agps.password_file", open_file.string()}}, 0600, false, {}, "open.pw has mode 0644"},
-        {"a missing password file", {.server = "h", .password_file = "/nonexistent/pw"}, {}, 0600,
-         false, {}, "/nonexistent/pw: No such file"},
+         {{"agps.password", secret}, {"agps.password_file", private_file.string()}},
+         0644,
+         true,
+         with([](FtpAccount& a) { a.password = "from-file"; }),
+         ""},
+        {"a config others can read holds no usable password",
+         {.server = "h"},
+         {{"agps.password", secret}},
+         0640,
+         false,
+         {},
+         "has mode 0640, so others can read it"},
+        {"also when only the world can read it",
+         {.server = "h"},
+         {{"agps.password", secret}},
+         0604,
+         false,
+         {},
+         "has mode 0604"},
+        {"an open config without a password is fine",
+         {.server = "h"},
+         {{"agps.user", "u"}},
+         0644,
+         true,
+         with([](FtpAccount& a) { a.user = "u"; }),
+         ""},
+        {"a password file others can read",
+         {.server = "h", .password_file = open_file.string()},
+         {},
+         0600,
+         false,
+         {},
+         "open.pw has mode 0644"},
+        {"the config's password file, open",
+         {.server = "h"},
+         {{"agps.password_file", open_file.string()}},
+         0600,
+         false,
+         {},
+         "open.pw has mode 0644"},
+        {"a missing password file",
+         {.server = "h", .password_file = "/nonexistent/pw"},
+         {},
+         0600,
+         false,
+         {},
+         "/nonexistent/pw: No such file"},
         {"no server", {}, {{"agps.password", secret}}, 0600, false, {}, "no FTP server"},
         {"a bad server", {.server = "h:99999"}, {}, 0600, false, {}, "HOST or HOST:PORT"},
-        {"a bad mode", {.server = "h"}, {{"agps.mode", "fast"}}, 0600, false, {},
+        {"a bad mode",
+         {.server = "h"},
+         {{"agps.mode", "fast"}},
+         0600,
+         false,
+         {},
          "mode is passive or active"},
-        {"a bad limit in the config", {.server = "h"}, {{"agps.limit", "0"}}, 0600, false, {},
+        {"a bad limit in the config",
+         {.server = "h"},
+         {{"agps.limit", "0"}},
+         0600,
+         false,
+         {},
          "limit is a whole number"},
-        {"a limit of 0 given", {.server = "h", .limit_s = 0}, {}, 0600, false, {},
+        {"a limit of 0 given",
+         {.server = "h", .limit_s = 0},
+         {},
+         0600,
+         false,
+         {},
          "--limit is a whole number"},
-        {"a limit over a day", {.server = "h", .limit_s = 86401}, {}, 0600, false, {},
+        {"a limit over a day",
+         {.server = "h", .limit_s = 86401},
+         {},
+         0600,
+         false,
+         {},
          "--limit is"},
-        {"a misspelt key", {.server = "h"}, {{"agps.sever", "x"}}, 0600, false, {},
+        {"a misspelt key",
+         {.server = "h"},
+         {{"agps.sever", "x"}},
+         0600,
+         false,
+         {},
          "unknown key sever in [agps]"},
-        {"other sections are not ours", {.server = "h"}, {{"firmware.anything", "x"}}, 0600, true,
-         defaults, ""},
+        {"other sections are not ours",
+         {.server = "h"},
+         {{"firmware.anything", "x"}},
+         0600,
+         true,
+         defaults,
+         ""},
     };
     for (const Case& c : cases) {
         ConfigFile config;
@@ -371,7 +463,11 @@ TEST(AgpsReport, ProgressLines) {
          2.5,
          "downloading           50%  13.4 kB/s  00:02 left  (2.5 s)"},
         {"download done", {1, 100}, 4, 4.5, "downloading          100%  (4.5 s)"},
-        {"writing: time left, no rate", {2, 25}, 1, 6, "writing to the watch  25%  00:03 left  (6.0 s)"},
+        {"writing: time left, no rate",
+         {2, 25},
+         1,
+         6,
+         "writing to the watch  25%  00:03 left  (6.0 s)"},
         {"an hour left", {2, 1}, 40, 41, "writing to the watch   1%  01:06:00 left  (41.0 s)"},
         {"negative percentages show as 0", {2, -3}, 1, 1, "writing to the watch   0%  (1.0 s)"},
     };
@@ -380,13 +476,14 @@ TEST(AgpsReport, ProgressLines) {
 }
 
 TEST(AgpsReport, MilestonesWithoutATerminal) {
-    const PhaseProgress sequence[] = {{1, 0},  {1, 10}, {1, 24.9f}, {1, 25}, {1, 26}, {1, 74},
+    const PhaseProgress sequence[] = {{1, 0},  {1, 10},  {1, 24.9f}, {1, 25},    {1, 26}, {1, 74},
                                       {1, 75}, {1, 100}, {2, 6.25f}, {2, 12.5f}, {2, 100}};
     std::string printed;
     std::optional<PhaseProgress> last;
     for (const PhaseProgress& p : sequence) {
         if (IsMilestone(last, p))
-            printed += std::to_string(p.phase) + ":" + std::to_string(static_cast<int>(p.percent)) + " ";
+            printed +=
+                std::to_string(p.phase) + ":" + std::to_string(static_cast<int>(p.percent)) + " ";
         last = p;
     }
     EXPECT_EQ(printed, "1:0 1:25 1:74 1:75 1:100 2:6 2:100 ");
@@ -408,9 +505,11 @@ TEST(AgpsReport, EveryErrorCodeHasItsOwnExitStatus) {
 }
 
 TEST(AgpsReport, ErrorTexts) {
-    EXPECT_EQ(AgpsErrorText(SDK_ERR_DOWNLOAD_TIMEOUT, 90).rfind(
-                  "error 0x1014 SDK_ERR_DOWNLOAD_TIMEOUT: the download did not finish within 90 s", 0),
-              0u);
+    EXPECT_EQ(
+        AgpsErrorText(SDK_ERR_DOWNLOAD_TIMEOUT, 90)
+            .rfind("error 0x1014 SDK_ERR_DOWNLOAD_TIMEOUT: the download did not finish within 90 s",
+                   0),
+        0u);
     EXPECT_NE(AgpsErrorText(SDK_ERR_AGPS_SIZE, 1).find("53760 bytes"), std::string::npos);
     EXPECT_EQ(AgpsErrorText(SDK_ERR_CLOCK_VALUE, 1).rfind("error 0x1016 SDK_ERR_CLOCK_VALUE: ", 0),
               0u);

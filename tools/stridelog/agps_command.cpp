@@ -138,13 +138,10 @@ int RunAgps(const Context& context, const FtpAccount& account) {
     if (!opt.show) session.set_observer([&printer](const Note& note) { printer.Take(note); });
     const std::u16string server = Utf8ToUtf16(account.server);
     const std::u16string user = Utf8ToUtf16(account.user);
-    std::u16string password = Utf8ToUtf16(account.password);
+    const std::u16string password = Utf8ToUtf16(account.password);
     const std::u16string folder = Utf8ToUtf16(account.folder);
-    AGPSDataUpdate(session.window(), server.c_str(), user.c_str(), password.c_str(),
-                   folder.c_str(), opt.ShowWindow(), account.limit_s * 1000U,
-                   account.passive ? TRUE : FALSE);
-    // The SDK copied it; no need to keep it in memory.
-    password.assign(password.size(), u'\0');
+    AGPSDataUpdate(session.window(), server.c_str(), user.c_str(), password.c_str(), folder.c_str(),
+                   opt.ShowWindow(), account.limit_s * 1000U, account.passive ? TRUE : FALSE);
     // The download has its own limit; the writing after it gets the usual wait.
     const std::uint32_t wait_s = account.limit_s + opt.timeout_s;
     const bool ended = session.WaitForTask(wait_s * 1000U);
@@ -261,7 +258,8 @@ int RunConfigShow(bool json) {
     }
     std::string why;
     for (const auto& [key, value] : config.values)
-        if (IsSecretKey(key) && !IsPrivate(config.mode, config.owner, ::geteuid(), config.path, why))
+        if (IsSecretKey(key) &&
+            !IsPrivate(config.mode, config.owner, ::geteuid(), config.path, why))
             std::fprintf(stderr, "warning: %s\n", why.c_str());
     return kExitOk;
 }

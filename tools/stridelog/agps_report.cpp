@@ -70,14 +70,13 @@ std::string ProgressLine(const PhaseProgress& progress, double phase_seconds,
         const double left = phase_seconds * (100 - percent) / percent;
         if (progress.phase == kPhaseDownload) {
             const double rate = percent / 100 * kOrbitFileBytes / phase_seconds / 1000;
-            n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n),
-                               "  %.1f kB/s", rate);
+            n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "  %.1f kB/s",
+                               rate);
         }
         n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "  %s left",
                            Clock(left).c_str());
     }
-    std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "  (%.1f s)",
-                  total_seconds);
+    std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "  (%.1f s)", total_seconds);
     return text;
 }
 
@@ -107,8 +106,9 @@ std::string AgpsErrorText(UINT error_code, std::uint32_t limit_s) {
             text = "the watch does not answer on its cable; is it switched on?";
             break;
         case SDK_ERR_TRANSFER:
-            text = "the watch stopped answering while the A-GPS data was written; "
-                   "run the command again";
+            text =
+                "the watch stopped answering while the A-GPS data was written; "
+                "run the command again";
             break;
         case SDK_ERR_OLD_FIRMWARE:
             text = "the watch's firmware is older than 1.2 and cannot take A-GPS data";
@@ -117,12 +117,14 @@ std::string AgpsErrorText(UINT error_code, std::uint32_t limit_s) {
             text = "the watch cannot take A-GPS data (its status says so)";
             break;
         case SDK_ERR_DOWNLOAD:
-            text = "the download from the FTP server failed; check the server, user, password "
-                   "and folder, and that the folder holds datetime.txt and MTK7d.EPO";
+            text =
+                "the download from the FTP server failed; check the server, user, password "
+                "and folder, and that the folder holds datetime.txt and MTK7d.EPO";
             break;
         case SDK_ERR_AGPS_FILE:
-            text = "the downloaded MTK7d.EPO, or the packet file made from it, cannot be opened "
-                   "in the download folder";
+            text =
+                "the downloaded MTK7d.EPO, or the packet file made from it, cannot be opened "
+                "in the download folder";
             break;
         case SDK_ERR_AGPS_PACKET_FILE:
             text = "the A-GPS packet file cannot be created in the download folder";

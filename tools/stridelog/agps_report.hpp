@@ -33,8 +33,7 @@ bool DecodeExpiry(std::span<const std::uint8_t> block, std::optional<std::string
 // One progress line: what is done, the percentage, for the download an
 // estimated rate and time left, and the time since the command started.
 // phase_seconds: time since the phase's first notification.
-std::string ProgressLine(const PhaseProgress& progress, double phase_seconds,
-                         double total_seconds);
+std::string ProgressLine(const PhaseProgress& progress, double phase_seconds, double total_seconds);
 // Without a terminal only these lines are printed: the first of a phase, each
 // quarter, and the end.
 bool IsMilestone(const std::optional<PhaseProgress>& last, const PhaseProgress& now);

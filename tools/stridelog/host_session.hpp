@@ -29,7 +29,9 @@ class HostSession {
 
     HWND window() const { return window_; }
     // Called with each notification as it arrives (live progress).
-    void set_observer(std::function<void(const Note&)> observer) { observer_ = std::move(observer); }
+    void set_observer(std::function<void(const Note&)> observer) {
+        observer_ = std::move(observer);
+    }
     // Runs the loop until the task of this thread has ended (or the call posted
     // what a synchronous call posts), at most timeout_ms.
     bool WaitForTask(std::uint32_t timeout_ms);

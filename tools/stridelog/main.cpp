@@ -166,9 +166,11 @@ int main(int argc, char** argv) {
         "set", "set KEY to VALUE; agps.password is read from standard input");
     std::string config_key;
     std::string config_value;
-    config_set->add_option("KEY", config_key, "agps.server, agps.user, agps.password, "
-                                              "agps.password_file, agps.folder, agps.mode "
-                                              "(passive or active), agps.limit (seconds)")
+    config_set
+        ->add_option("KEY", config_key,
+                     "agps.server, agps.user, agps.password, "
+                     "agps.password_file, agps.folder, agps.mode "
+                     "(passive or active), agps.limit (seconds)")
         ->required();
     auto* config_value_opt = config_set->add_option("VALUE", config_value, "the value");
     config_set->fallthrough();

@@ -1,7 +1,6 @@
 #include "setup_documents.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <set>
 
@@ -407,10 +406,7 @@ bool SettingsToJson(std::span<const std::uint8_t> block, json& document, std::st
     // The three expiry bytes once more as a date people read (null: none or
     // unknown); only shown, never written back.
     std::optional<std::string> expiry;
-    DecodeExpiry(std::array<std::uint8_t, 3>{block[kAgpsExpiryYearOffset],
-                                             block[kAgpsExpiryYearOffset + 1],
-                                             block[kAgpsExpiryYearOffset + 2]},
-                 expiry);
+    DecodeExpiry(block.subspan(kAgpsExpiryYearOffset, 3), expiry);
     document["agps_expiry"] = expiry ? json(*expiry) : json(nullptr);
     return true;
 }

@@ -18,7 +18,7 @@ namespace {
 constexpr std::size_t kMaxValueBytes = 160;
 constexpr mode_t kOthersBits = S_IRWXG | S_IRWXO;
 
-const std::vector<std::string> kKeys = {"agps.server", "agps.user",  "agps.password",
+const std::vector<std::string> kKeys = {"agps.server",        "agps.user",   "agps.password",
                                         "agps.password_file", "agps.folder", "agps.mode",
                                         "agps.limit"};
 
@@ -65,8 +65,9 @@ bool SurvivesFile(const std::string& value, std::string& error) {
         }
         // The reader looks for comments from just after the '=', blank included.
         if (c == ';' && (i == 0 || value[i - 1] == ' ')) {
-            error = "holds a ';' first or after a blank, which the config reader takes for a "
-                    "comment";
+            error =
+                "holds a ';' first or after a blank, which the config reader takes for a "
+                "comment";
             return false;
         }
     }
@@ -131,11 +132,13 @@ bool LoadConfig(const std::string& path, ConfigFile& config, std::string& error)
     const int line = ini_parse_file(file, &OnValue, &state);
     std::fclose(file);
     if (!state.duplicate.empty()) {
-        error = path + ": " + state.duplicate + " is given twice (or continued on an indented line)";
+        error =
+            path + ": " + state.duplicate + " is given twice (or continued on an indented line)";
         return false;
     }
     if (line != 0) {
-        error = path + ": line " + std::to_string(line) + " is not \"key = value\" nor \"[section]\"";
+        error =
+            path + ": line " + std::to_string(line) + " is not \"key = value\" nor \"[section]\"";
         return false;
     }
     return true;
@@ -254,8 +257,7 @@ bool CheckConfigValue(const std::string& key, const std::string& value, const st
     return true;
 }
 
-bool IsPrivate(mode_t mode, uid_t owner, uid_t user, const std::string& path,
-               std::string& error) {
+bool IsPrivate(mode_t mode, uid_t owner, uid_t user, const std::string& path, std::string& error) {
     if (owner != user) {
         error = path + " belongs to another user; a password is read only from your own file";
         return false;
@@ -263,7 +265,8 @@ bool IsPrivate(mode_t mode, uid_t owner, uid_t user, const std::string& path,
     if ((mode & kOthersBits) != 0) {
         error = path + " has mode " + Octal(mode) +
                 ", so others can read it; a password is read only from a private file "
-                "(chmod 600 " + path + ")";
+                "(chmod 600 " +
+                path + ")";
         return false;
     }
     return true;
@@ -336,8 +339,8 @@ bool ResolveFtpAccount(const FtpCommandLine& given, const ConfigFile& config,
         bool known = false;
         for (const auto& k : kKeys) known = known || k == key;
         if (!known) {
-            error = config.path + ": unknown key " + key.substr(prefix.size()) + " in [" +
-                    section + "]";
+            error = config.path + ": unknown key " + key.substr(prefix.size()) + " in [" + section +
+                    "]";
             return false;
         }
     }

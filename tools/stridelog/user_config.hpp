@@ -53,8 +53,7 @@ bool CheckConfigValue(const std::string& key, const std::string& value, const st
 
 // Whether a file with this mode and owner is private to `user`; error says
 // why not, naming `path`.
-bool IsPrivate(mode_t mode, uid_t owner, uid_t user, const std::string& path,
-               std::string& error);
+bool IsPrivate(mode_t mode, uid_t owner, uid_t user, const std::string& path, std::string& error);
 // The first line of a private password file, without its line end.
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error);
 
