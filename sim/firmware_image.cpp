@@ -138,7 +138,9 @@ std::vector<std::uint8_t> make_firmware_file(const FirmwareSpec& spec) {
     std::vector<std::uint8_t> file(kFirmwareHeaderSize, 0);
     const std::vector<std::uint8_t> body = make_firmware_body(spec.version, spec.seed);
     file.insert(file.end(), body.begin(), body.end());
-    file.resize(std::max(size, kFirmwareHeaderSize), 0xFF);
+    // One byte too many is the body's next byte where it has one.
+    const std::size_t extra = spec.damage == FirmwareDamage::wrong_size ? 1 : 0;
+    file.resize(std::max(size, kFirmwareHeaderSize) + extra, 0xFF);
 
     std::string text =
         spec.damage == FirmwareDamage::wrong_header ? kBadHeaderText : kHeaderTexts[header];
@@ -148,7 +150,6 @@ std::vector<std::uint8_t> make_firmware_file(const FirmwareSpec& spec) {
 
     switch (spec.damage) {
         case FirmwareDamage::wrong_size:
-            file.push_back(0x00);
             store_checksum(file);
             break;
         case FirmwareDamage::wrong_checksum:
