@@ -459,11 +459,15 @@ void Watch::load_agps_locked() {
     const WatchDate date{kYearBase + d[kExpiryYearByte - kExpiryDayByte],
                          d[kExpiryMonthByte - kExpiryDayByte], d[0]};
     if (!valid_date(date.year, date.month, date.day)) return;  // never loaded, or erased
+    const auto area = flash_.bytes().subspan(kEpoAddress, kEpoAreaSize);
+    // No packets were ever loaded: a fresh watch, nothing worth a note.
+    if (std::all_of(area.begin(), area.end(), [](std::uint8_t b) { return b == Flash::kErased; }))
+        return;
     std::string why;
     if (config_.agps_refuse) {
         why = "the watch is set to refuse A-GPS data";
     } else {
-        IsWellFormedEpoStream(flash_.bytes().subspan(kEpoAddress, kEpoAreaSize), &why);
+        IsWellFormedEpoStream(area, &why);
     }
     if (!why.empty()) {
         note("A-GPS expiry " + date_text(date) + " in the directory not taken: " + why);

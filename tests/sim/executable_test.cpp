@@ -165,7 +165,7 @@ TEST(SimulatorExecutable, GeneratesAnUpdateFolder) {
     struct Row {
         const char* legend;
         std::string options;
-        int exit_code;  // -1: any failure
+        int exit_code;       // -1: any failure
         std::string listed;  // stdout
         std::uintmax_t image_size;
     };
@@ -200,8 +200,7 @@ TEST(SimulatorExecutable, GeneratesAnUpdateFolder) {
             EXPECT_EQ(WEXITSTATUS(status), row.exit_code) << row.legend;
         }
         std::ifstream in(listed);
-        const std::string out{std::istreambuf_iterator<char>(in),
-                              std::istreambuf_iterator<char>()};
+        const std::string out{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         EXPECT_EQ(out, row.listed) << row.legend;
         if (row.image_size != 0) {
             const std::string image = out.substr(out.rfind('\n', out.size() - 2) + 1);

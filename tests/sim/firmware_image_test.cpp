@@ -40,8 +40,7 @@ TEST(FirmwareChecksum, KnownValuesAndTheSkippedField) {
         {"abc", {'a', 'b', 'c'}, 0x683BC75A},
         {"one zero byte: the start value rotated", {0x00}, 0xA539685A},
         {"bytes 108..111 are not summed", header_sized, firmware_file_checksum(first_108)},
-        {"byte 112 is summed again",
-         with_tail,
+        {"byte 112 is summed again", with_tail,
          ((firmware_file_checksum(first_108) << 8) | (firmware_file_checksum(first_108) >> 24)) ^
              0x5C},
     };
@@ -70,9 +69,8 @@ Checks check_like_a_host(const Bytes& file) {
     c.header_ok = lower.size() == 28 && lower.rfind("<<watch firmware header v1.", 0) == 0 &&
                   lower[27] >= '0' && lower[27] <= '3';
     if (file.size() >= 112) {
-        const std::uint32_t stored =
-            file[108] | file[109] << 8 | file[110] << 16 | static_cast<std::uint32_t>(file[111])
-                                                               << 24;
+        const std::uint32_t stored = file[108] | file[109] << 8 | file[110] << 16 |
+                                     static_cast<std::uint32_t>(file[111]) << 24;
         c.checksum_ok = stored == firmware_file_checksum(file);
     }
     return c;
@@ -135,9 +133,8 @@ TEST(FirmwareImage, EachVariantPassesOrFailsExactlyItsCheck) {
         // Whatever is broken, the body bytes up to the file's end are the body's,
         // except the one byte changed on purpose.
         const std::size_t compared = std::min(file.size() - 256, body.size());
-        const auto mismatch =
-            std::mismatch(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(compared),
-                          file.begin() + 256);
+        const auto mismatch = std::mismatch(
+            body.begin(), body.begin() + static_cast<std::ptrdiff_t>(compared), file.begin() + 256);
         const std::size_t first_difference =
             static_cast<std::size_t>(mismatch.first - body.begin());
         EXPECT_EQ(first_difference,
@@ -159,10 +156,8 @@ TEST(FirmwareImage, TheProgramImageCarriesItsVersionAndTheSumsCoverTheirRanges) 
         bool in_boot, in_program;
     };
     const std::vector<Row> rows = {
-        {"first boot byte", 0x0000, true, false},
-        {"last boot byte", 0x1FFF, true, false},
-        {"first program byte", 0x2000, false, true},
-        {"last program byte", 0x1FFFF, false, true},
+        {"first boot byte", 0x0000, true, false},    {"last boot byte", 0x1FFF, true, false},
+        {"first program byte", 0x2000, false, true}, {"last program byte", 0x1FFFF, false, true},
         {"language block", 0x20000, false, false},
     };
     for (const Row& row : rows) {
@@ -232,8 +227,7 @@ TEST(FirmwareFolderFiles, NamesAndContentsAHostLooksFor) {
         EXPECT_EQ(written.firmware, row.firmware_name) << row.legend;
         const std::string image = slurp(dir / row.firmware_name);
         EXPECT_EQ(image.size(), written.firmware_size) << row.legend;
-        EXPECT_TRUE(check_like_a_host(Bytes(image.begin(), image.end())).checksum_ok)
-            << row.legend;
+        EXPECT_TRUE(check_like_a_host(Bytes(image.begin(), image.end())).checksum_ok) << row.legend;
         std::size_t files = 0;
         for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir)) ++files;
         EXPECT_EQ(files, 2u + (row.history_name[0] != 0) + (row.settings_name[0] != 0))
@@ -245,7 +239,8 @@ TEST(FirmwareFolderFiles, NamesAndContentsAHostLooksFor) {
     fs::create_directories(dir);
     WrittenFirmwareFolder written;
     ASSERT_TRUE(write_firmware_folder(dir.string(), bin, &written, nullptr));
-    EXPECT_EQ(slurp(dir / written.history), "[1.31.01]\r\n0=a\r\n\r\n[1.31.03]\r\n0=b\r\n1=c\r\n\r\n");
+    EXPECT_EQ(slurp(dir / written.history),
+              "[1.31.01]\r\n0=a\r\n\r\n[1.31.03]\r\n0=b\r\n1=c\r\n\r\n");
     fs::remove_all(dir);
 }
 
@@ -255,9 +250,8 @@ TEST(FirmwareFolderFiles, ModelNumberFollowsTheVersion) {
         const char* model;
     };
     const std::vector<Row> rows = {
-        {"1.31.02_VUNA0_00", "73688"}, {"1.25.00_VUNA0_00", "73521"},
-        {"1.45.00_VUNA0_00", "73521"}, {"1.3.00_VUNA0_00", "73688"},
-        {"1.39.09_VUNA0_00", "73688"}, {"1.4.00_VUNA0_00", "73521"},
+        {"1.31.02_VUNA0_00", "73688"}, {"1.25.00_VUNA0_00", "73521"}, {"1.45.00_VUNA0_00", "73521"},
+        {"1.3.00_VUNA0_00", "73688"},  {"1.39.09_VUNA0_00", "73688"}, {"1.4.00_VUNA0_00", "73521"},
         {"1.40.00_VUNA0_00", "73521"}, {"2.31.00_VUNA0_00", "73521"},
     };
     for (const Row& row : rows) EXPECT_EQ(model_for_version(row.version), row.model) << row.version;

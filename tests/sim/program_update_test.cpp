@@ -89,8 +89,8 @@ WatchConfig running_1_30() {
 void install_old_program(Bench& bench) {
     const Bytes old = make_firmware_body("1.30.07_VUNA0_00", 99);
     bench.watch.with_flash([&](Flash& f) {
-        f.store(kProgramAddress, std::span(old).subspan(kProgramAddress,
-                                                        kProgramEnd - kProgramAddress));
+        f.store(kProgramAddress,
+                std::span(old).subspan(kProgramAddress, kProgramEnd - kProgramAddress));
     });
 }
 
@@ -104,24 +104,76 @@ TEST(ProgramUpdate, TheWatchTakesTheImageAndComesBackWithItsVersion) {
         bool boot_ok, program_ok;
         const char* version_found;
         const char* version_after;  // the version reply once it is back
-        bool program_exact;  // sectors 2..31 hold exactly the body's bytes
+        bool program_exact;         // sectors 2..31 hold exactly the body's bytes
         const char* note;
     };
     const auto same = [](Bytes&) {};
     const std::vector<Row> rows = {
-        {"sound long image", {}, true, same, true, true, true, "1.32.01_VUNA0_00", "Ver1.32", true,
+        {"sound long image",
+         {},
+         true,
+         same,
+         true,
+         true,
+         true,
+         "1.32.01_VUNA0_00",
+         "Ver1.32",
+         true,
          "back as 1.32.01_VUNA0_00 after 5000 ms"},
-        {"sound short image", {}, false, same, true, true, true, "1.32.01_VUNA0_00", "Ver1.32",
-         true, "back as 1.32.01_VUNA0_00"},
+        {"sound short image",
+         {},
+         false,
+         same,
+         true,
+         true,
+         true,
+         "1.32.01_VUNA0_00",
+         "Ver1.32",
+         true,
+         "back as 1.32.01_VUNA0_00"},
         {"no program update asked: writes land on the old program",
-         {.skip_program_update = true}, true, same, false, false, false, "", "Ver1.30", false,
+         {.skip_program_update = true},
+         true,
+         same,
+         false,
+         false,
+         false,
+         "",
+         "Ver1.30",
+         false,
          ""},
-        {"wrong program sum", {.program_sum_delta = 1}, true, same, true, true, false,
-         "1.32.01_VUNA0_00", "Ver1.30", true, "the old firmware stays"},
-        {"wrong boot sum", {.boot_sum_delta = -1}, true, same, true, false, true,
-         "1.32.01_VUNA0_00", "Ver1.30", true, "(MISMATCH); program sum"},
-        {"image without its version", {}, true,
-         [](Bytes& b) { b[kVersionRecordAddress] = 'X'; }, true, true, true, "", "Ver1.30", true,
+        {"wrong program sum",
+         {.program_sum_delta = 1},
+         true,
+         same,
+         true,
+         true,
+         false,
+         "1.32.01_VUNA0_00",
+         "Ver1.30",
+         true,
+         "the old firmware stays"},
+        {"wrong boot sum",
+         {.boot_sum_delta = -1},
+         true,
+         same,
+         true,
+         false,
+         true,
+         "1.32.01_VUNA0_00",
+         "Ver1.30",
+         true,
+         "(MISMATCH); program sum"},
+        {"image without its version",
+         {},
+         true,
+         [](Bytes& b) { b[kVersionRecordAddress] = 'X'; },
+         true,
+         true,
+         true,
+         "",
+         "Ver1.30",
+         true,
          "no version text in the program image"},
     };
     for (const Row& row : rows) {
@@ -144,13 +196,13 @@ TEST(ProgramUpdate, TheWatchTakesTheImageAndComesBackWithItsVersion) {
             EXPECT_EQ(result->boot_sum_computed, boot_block_sum(body)) << row.legend;
             EXPECT_EQ(result->version, row.version_found) << row.legend;
             const auto log = bench.watch.log();
-            EXPECT_TRUE(std::any_of(log.begin(), log.end(),
-                                    [&](const std::string& line) {
-                                        return line.find(row.note) != std::string::npos;
-                                    }))
+            EXPECT_TRUE(std::any_of(
+                log.begin(), log.end(),
+                [&](const std::string& line) { return line.find(row.note) != std::string::npos; }))
                 << row.legend << ": " << log.back();
         }
-        const Bytes program = bench.watch.read_flash(kProgramAddress, kProgramEnd - kProgramAddress);
+        const Bytes program =
+            bench.watch.read_flash(kProgramAddress, kProgramEnd - kProgramAddress);
         EXPECT_EQ(program == Bytes(body.begin() + kProgramAddress, body.begin() + kProgramEnd),
                   row.program_exact)
             << row.legend;
@@ -176,9 +228,11 @@ TEST(ProgramUpdate, RebootSilenceLastsAsConfigured) {
     };
     const std::vector<Row> rows = {
         {"default a few seconds", 5000, {{0, false}, {4999, false}, {5000, true}}},
-        {"back after the host's 70 s deadline", 75000,
+        {"back after the host's 70 s deadline",
+         75000,
          {{1000, false}, {32000, false}, {70000, false}, {75000, true}}},
-        {"never back", WatchConfig::kNeverBack,
+        {"never back",
+         WatchConfig::kNeverBack,
          {{5000, false}, {75000, false}, {24ull * 3600 * 1000, false}}},
     };
     for (const Row& row : rows) {
@@ -266,8 +320,7 @@ TEST(ProgramUpdate, TheDirectoryNamesTheNewVersionAndNumericRepliesFollow) {
         bench.watch.with_flash([&](Flash& f) { f.store(0, settings); });
 
         int bad_replies = -1;
-        flash_like_a_host(bench, make_firmware_body("1.32.01_VUNA0_00", 4), true, {},
-                          &bad_replies);
+        flash_like_a_host(bench, make_firmware_body("1.32.01_VUNA0_00", 4), true, {}, &bad_replies);
         bench.clock->sleep_ms(6000);
         EXPECT_EQ(bench.ask({0x10}), std::vector<Bytes>{row.version_reply}) << row.legend;
         const Bytes after = bench.watch.read_flash(0, 224);
