@@ -268,23 +268,56 @@ TEST(AgpsState, AnImageKeepsTheDateWhenItsPacketsAreSound) {
     struct Row {
         const char* legend;
         Bytes directory_112;  // day, month, year - 2000
-        bool good_packets;
+        enum { none, good, broken } packets;
         bool refuse;
         std::optional<WatchDate> expiry;
         Bytes status;
+        const char* note;  // the watch's log at start; empty: it says nothing
     };
     const std::vector<Row> rows = {
-        {"date and packets", {7, 1, 13}, true, false, WatchDate{2013, 1, 7}, {0x2D, 1, 7, 0, 1}},
+        {"date and packets",
+         {7, 1, 13},
+         Row::good,
+         false,
+         WatchDate{2013, 1, 7},
+         {0x2D, 1, 7, 0, 1},
+         "A-GPS expiry 2013-01-07 taken from the directory"},
         {"date passed: kept, reported expired",
          {30, 12, 12},
-         true,
+         Row::good,
          false,
          WatchDate{2012, 12, 30},
-         {0x2D, 0, 0, 0, 1}},
-        {"erased bytes", {0xFF, 0xFF, 0xFF}, true, false, std::nullopt, {0x2D, 0, 0, 0, 1}},
-        {"no such day", {32, 1, 13}, true, false, std::nullopt, {0x2D, 0, 0, 0, 1}},
-        {"date without packets", {7, 1, 13}, false, false, std::nullopt, {0x2D, 0, 0, 0, 1}},
-        {"refusing watch", {7, 1, 13}, true, true, std::nullopt, {0x2D, 0, 0, 0, 1}},
+         {0x2D, 0, 0, 0, 1},
+         "taken from the directory"},
+        {"erased bytes",
+         {0xFF, 0xFF, 0xFF},
+         Row::good,
+         false,
+         std::nullopt,
+         {0x2D, 0, 0, 0, 1},
+         ""},
+        {"no such day", {32, 1, 13}, Row::good, false, std::nullopt, {0x2D, 0, 0, 0, 1}, ""},
+        {"date, packets never loaded",
+         {7, 1, 13},
+         Row::none,
+         false,
+         std::nullopt,
+         {0x2D, 0, 0, 0, 1},
+         ""},
+        {"date over broken packets",
+         {7, 1, 13},
+         Row::broken,
+         false,
+         std::nullopt,
+         {0x2D, 0, 0, 0, 1},
+         "A-GPS expiry 2013-01-07 in the directory not taken: packet 3 (at 0xE623D): checksum"},
+        {"refusing watch",
+         {7, 1, 13},
+         Row::good,
+         true,
+         std::nullopt,
+         {0x2D, 0, 0, 0, 1},
+         "not taken: the watch is set to refuse"},
     };
     const fs::path image =
         fs::temp_directory_path() / ("agps_image_" + std::to_string(::getpid()) + ".bin");
@@ -292,7 +325,9 @@ TEST(AgpsState, AnImageKeepsTheDateWhenItsPacketsAreSound) {
         {
             Flash flash;
             flash.store(112, row.directory_112);
-            if (row.good_packets) flash.store(kEpoAddress, good_stream());
+            Bytes stream = good_stream();
+            if (row.packets == Row::broken) stream[packet(3) + 188] ^= 0x01;
+            if (row.packets != Row::none) flash.store(kEpoAddress, stream);
             std::string error;
             ASSERT_TRUE(flash.save(image.string(), error)) << error;
         }
@@ -302,6 +337,13 @@ TEST(AgpsState, AnImageKeepsTheDateWhenItsPacketsAreSound) {
         Bench bench(config);
         EXPECT_EQ(bench.watch.agps_expiry(), row.expiry) << row.legend;
         EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status}) << row.legend;
+        const auto log = bench.watch.log();
+        if (std::string(row.note).empty()) {
+            EXPECT_TRUE(log.empty()) << row.legend << ": " << log.front();
+        } else {
+            ASSERT_EQ(log.size(), 1u) << row.legend;
+            EXPECT_NE(log[0].find(row.note), std::string::npos) << row.legend << ": " << log[0];
+        }
     }
     fs::remove(image);
 }
