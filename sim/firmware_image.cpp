@@ -129,26 +129,26 @@ std::vector<std::uint8_t> make_firmware_body(const std::string& version, std::ui
     return body;
 }
 
-std::vector<std::uint8_t> make_firmware_file(const FirmwareSpec& spec) {
-    const auto header = static_cast<std::size_t>(spec.header);
+std::vector<std::uint8_t> make_firmware_file(const FirmwareOptions& options) {
+    const auto header = static_cast<std::size_t>(options.header);
     const std::size_t natural =
-        spec.header == FirmwareHeader::v1_0 ? kShortFirmwareFileSize : kLongFirmwareFileSize;
-    const std::size_t size = spec.file_size.value_or(natural);
+        options.header == FirmwareHeader::v1_0 ? kShortFirmwareFileSize : kLongFirmwareFileSize;
+    const std::size_t size = options.file_size.value_or(natural);
 
     std::vector<std::uint8_t> file(kFirmwareHeaderSize, 0);
-    const std::vector<std::uint8_t> body = make_firmware_body(spec.version, spec.seed);
+    const std::vector<std::uint8_t> body = make_firmware_body(options.version, options.seed);
     file.insert(file.end(), body.begin(), body.end());
     // One byte too many is the body's next byte where it has one.
-    const std::size_t extra = spec.damage == FirmwareDamage::wrong_size ? 1 : 0;
+    const std::size_t extra = options.damage == FirmwareDamage::wrong_size ? 1 : 0;
     file.resize(std::max(size, kFirmwareHeaderSize) + extra, 0xFF);
 
     std::string text =
-        spec.damage == FirmwareDamage::wrong_header ? kBadHeaderText : kHeaderTexts[header];
-    if (spec.upper_case_header)
+        options.damage == FirmwareDamage::wrong_header ? kBadHeaderText : kHeaderTexts[header];
+    if (options.upper_case_header)
         for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     put_header_text(file, text);
 
-    switch (spec.damage) {
+    switch (options.damage) {
         case FirmwareDamage::wrong_size:
             store_checksum(file);
             break;

@@ -59,7 +59,7 @@ enum class FirmwareDamage {
     body_byte,       // one body byte changed after the checksum was taken
 };
 
-struct FirmwareSpec {
+struct FirmwareOptions {
     std::string version = "1.32.01_VUNA0_00";  // long version text, at most 16 characters
     FirmwareHeader header = FirmwareHeader::v1_1;
     // File size; unset: 131,328 for a v1.0 header, 151,808 otherwise.
@@ -78,8 +78,8 @@ std::uint32_t firmware_file_checksum(std::span<const std::uint8_t> file);
 // first kShortBodySize) with the version record in place.
 std::vector<std::uint8_t> make_firmware_body(const std::string& version, std::uint32_t seed);
 
-// The fw2 file of `spec`.
-std::vector<std::uint8_t> make_firmware_file(const FirmwareSpec& spec);
+// The fw2 file of `options`.
+std::vector<std::uint8_t> make_firmware_file(const FirmwareOptions& options);
 
 // Sum of bytes modulo 65536: over the boot block, over the program sectors.
 std::uint16_t boot_block_sum(std::span<const std::uint8_t> body);
@@ -103,7 +103,7 @@ struct HistoryEntry {
 
 // One update folder: description, history, settings file and firmware file.
 struct FirmwareFolder {
-    FirmwareSpec firmware;
+    FirmwareOptions firmware;
     std::string model;  // empty: model_for_version(firmware.version)
     bool with_history = true;
     std::vector<HistoryEntry> history;  // empty: one older entry and the offered one

@@ -168,13 +168,16 @@ int main(int argc, char** argv) {
             ->capture_default_str();
     app.add_option("--numeric-version", numeric,
                    "Answer the version request in numeric form, MAJOR.MINOR (such as 1.21)");
-    app.add_option("--status", status_hex,
-                   "Status reply bytes in hex, two or more, sent as they stand (the A-GPS "
-                   "state no longer shows in them)");
-    app.add_option("--status-flag", status_flag,
-                   "Fourth status byte: non-zero for the large reserve, A-GPS data loadable")
-        ->capture_default_str()
-        ->check(CLI::Range(0, 255));
+    auto* status_option =
+        app.add_option("--status", status_hex,
+                       "Status reply bytes in hex, two or more, sent as they stand (the A-GPS "
+                       "state no longer shows in them)");
+    auto* status_flag_option =
+        app.add_option("--status-flag", status_flag,
+                       "Fourth status byte: non-zero for the large reserve, A-GPS data loadable")
+            ->capture_default_str()
+            ->check(CLI::Range(0, 255));
+    status_option->excludes(status_flag_option);
     app.add_flag("--agps-refuse", agps_refuse,
                  "Acknowledge A-GPS expiry dates but never take them (status stays not updated)");
     app.add_option("--device-map", device_map,

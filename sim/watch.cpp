@@ -75,7 +75,9 @@ std::string date_text(const WatchDate& d) {
 
 // The bootloader's program area, erased as one by the erase of its first sector.
 constexpr std::uint32_t kFirstProgramSector = 2;
-constexpr std::uint32_t kLastProgramSector = 31;
+// Sector 32 holds the program sum, which the host writes without an erase:
+// cleared with the program, or a second update would AND its sum into the first.
+constexpr std::uint32_t kLastBulkErasedSector = 32;
 // The settings block at the start of the directory: a checksum over bytes
 // 2..223 (byte 0 the 8-bit sum, byte 1 its complement to 255), then the long
 // version text at 96..111.
@@ -276,10 +278,10 @@ std::optional<std::vector<std::uint8_t>> Watch::answer(std::span<const std::uint
             const std::uint32_t sector = address24(p) / Flash::kSectorSize;
             if (update_mode_ && sector == kFirstProgramSector) {
                 // The bootloader clears the whole program area at once; the host
-                // then writes sectors 3..31 without erasing them.
-                for (std::uint32_t s = kFirstProgramSector; s <= kLastProgramSector; ++s)
+                // then writes sectors 3..31 and the sum without erasing them.
+                for (std::uint32_t s = kFirstProgramSector; s <= kLastBulkErasedSector; ++s)
                     flash_.erase_sector(s * Flash::kSectorSize);
-                note("program update: sectors 2..31 erased");
+                note("program update: sectors 2..32 erased");
             }
             return std::vector<std::uint8_t>{watch_id::kEraseReply};
         }

@@ -179,10 +179,6 @@ TEST(SimulatorExecutable, GeneratesAnUpdateFolder) {
          "70001_VUNA0_00.txt\n70001_VUNA0_00_history.txt\n1.25.00_VUNA0_00.ini\n"
          "1.25.00_VUNA0_00.fw2\n",
          131328},
-        {"a broken image", "--damage wrong-size", 0,
-         "73688_VUNA0_00.txt\n73688_VUNA0_00_history.txt\n1.32.01_VUNA0_00.ini\n"
-         "1.32.01_VUNA0_00.fw2\n",
-         151809},
         {"a version without its code", "--version 1.32.01", 2, "", 0},
         {"an unknown damage", "--damage everything", -1, "", 0},
     };
