@@ -1,6 +1,7 @@
 #include "sdk/operation_factory.hpp"
 
 #include "update/agps_operation.hpp"
+#include "update/firmware_operation.hpp"
 #include "watchdata/clock_operation.hpp"
 #include "watchdata/long_version_operation.hpp"
 #include "watchdata/path_operations.hpp"
@@ -95,6 +96,12 @@ std::unique_ptr<watchdata::Operation> MakeOperation(const TaskRequest& request,
             return std::make_unique<update::AgpsOperation>(
                 host, update::FtpSettings{f.server, f.user, f.password, f.folder, f.fifth, f.sixth},
                 request.download_time_limit_ms, request.passive_ftp);
+        }
+        case OperationCode::firmware_check: {
+            const FtpSettings& f = request.ftp;
+            return std::make_unique<update::FirmwareOperation>(
+                host, update::FtpSettings{f.server, f.user, f.password, f.folder, f.fifth, f.sixth},
+                request.show, request.download_time_limit_ms, request.passive_ftp);
         }
         default:
             return nullptr;

@@ -262,7 +262,8 @@ LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
                                                                  : watch_id::kPrepareWriteReply;
             if (!link_ || !link_->TakeAwaitedReply(id)) return 0;
             kill_timer(watchdata::kWriteTimer);
-            transfer_->on_step_ack();
+            if (const auto step = transfer_->on_step_ack(); step && operation_)
+                operation_->on_write_complete(*step);
             return 0;
         }
         case WM_LINK_EXPIRY_ACK:

@@ -92,6 +92,7 @@ class CSdkTaskDlg final : private watchdata::TaskHost {
     void post_progress(float percent) override;
     void append_log(std::string_view line) override { AppendLog(line); }
     void end_task() override { EndTask(); }
+    bool task_ended() const override { return ended_; }
 
     // ---- connection and version (connection.cpp) ----
     void BeginConnection(watchdata::OperationCode requested, bool clear_log);

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cable/cable_identity.hpp"
+#include "sim/firmware_image.hpp"
 #include "sim/pty_server.hpp"
 #include "sim/realistic_content.hpp"
 #include "sim/watch.hpp"
@@ -105,6 +106,43 @@ void remove_map_line(const std::string& path, const std::string& entry) {
     file.write(kept);
 }
 
+int generate_firmware(const std::string& dir, const std::string& version, const std::string& model,
+                      const std::string& header, const std::string& damage) {
+    using stridelog::sim::FirmwareDamage;
+    using stridelog::sim::FirmwareHeader;
+    stridelog::sim::FirmwareFolder folder;
+    folder.firmware.version = version;
+    folder.model = model;
+    folder.firmware.header = header == "1.0"   ? FirmwareHeader::v1_0
+                             : header == "1.2" ? FirmwareHeader::v1_2
+                             : header == "1.3" ? FirmwareHeader::v1_3
+                                               : FirmwareHeader::v1_1;
+    folder.firmware.damage = damage == "wrong-size"       ? FirmwareDamage::wrong_size
+                             : damage == "wrong-header"   ? FirmwareDamage::wrong_header
+                             : damage == "wrong-checksum" ? FirmwareDamage::wrong_checksum
+                             : damage == "short-file"     ? FirmwareDamage::short_file
+                             : damage == "body-byte"      ? FirmwareDamage::body_byte
+                                                          : FirmwareDamage::none;
+    if (version.empty() || version.size() > stridelog::sim::kVersionTextSize ||
+        version.find('_') == std::string::npos) {
+        std::cerr << "stridelog-sim: --version takes a text such as 1.32.01_VUNA0_00 "
+                     "(at most 16 characters)\n";
+        return 2;
+    }
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
+    stridelog::sim::WrittenFirmwareFolder written;
+    std::string error;
+    if (!stridelog::sim::write_firmware_folder(dir, folder, &written, &error)) {
+        std::cerr << "stridelog-sim: " << error << '\n';
+        return 1;
+    }
+    for (const std::string& name :
+         {written.description, written.history, written.settings, written.firmware})
+        if (!name.empty()) std::cout << name << '\n';
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,23 +161,52 @@ int main(int argc, char** argv) {
     app.add_option("--image", image,
                    "Flash image file (1 MiB); loaded when present, saved on exit");
     app.add_option("--baud", baud, "Line rate to pace at; 0 for no pacing")->capture_default_str();
-    app.add_option("--version", version, "Version text of the version reply")
-        ->capture_default_str();
+    auto* version_option =
+        app.add_option("--version", version,
+                       "Version text of the version reply; with --generate-firmware the long "
+                       "version text of the firmware (default 1.32.01_VUNA0_00)")
+            ->capture_default_str();
     app.add_option("--numeric-version", numeric,
                    "Answer the version request in numeric form, MAJOR.MINOR (such as 1.21)");
-    app.add_option("--status", status_hex,
-                   "Status reply bytes in hex, two or more, sent as they stand (the A-GPS "
-                   "state no longer shows in them)");
-    app.add_option("--status-flag", status_flag,
-                   "Fourth status byte: non-zero for the large reserve, A-GPS data loadable")
-        ->capture_default_str()
-        ->check(CLI::Range(0, 255));
+    auto* status_option =
+        app.add_option("--status", status_hex,
+                       "Status reply bytes in hex, two or more, sent as they stand (the A-GPS "
+                       "state no longer shows in them)");
+    auto* status_flag_option =
+        app.add_option("--status-flag", status_flag,
+                       "Fourth status byte: non-zero for the large reserve, A-GPS data loadable")
+            ->capture_default_str()
+            ->check(CLI::Range(0, 255));
+    status_option->excludes(status_flag_option);
     app.add_flag("--agps-refuse", agps_refuse,
                  "Acknowledge A-GPS expiry dates but never take them (status stays not updated)");
     app.add_option("--device-map", device_map,
                    "Device-map file to announce the pty in (as a cable on COM40 and up)");
-    app.add_option("--reboot-ms", reboot_ms, "Silence after a program update")
+    app.add_option("--reboot-ms", reboot_ms,
+                   "Silence while rebooting once the program sum of an update is written")
         ->capture_default_str();
+    bool never_back = false;
+    app.add_flag("--never-back", never_back,
+                 "Never answer again after rebooting from a program update");
+    std::string firmware_dir;
+    std::string firmware_version = "1.32.01_VUNA0_00";
+    std::string firmware_model;
+    std::string firmware_header = "1.1";
+    std::string firmware_damage = "none";
+    app.add_option("--generate-firmware", firmware_dir,
+                   "Write an update folder (description, history, settings, fw2 image) into "
+                   "DIR and exit");
+    app.add_option("--model", firmware_model,
+                   "Model number in the description's name (default: from the version)");
+    app.add_option("--header", firmware_header, "Header version of the image: 1.0 .. 1.3")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"1.0", "1.1", "1.2", "1.3"}));
+    app.add_option("--damage", firmware_damage,
+                   "Break the image: wrong-size, wrong-header, wrong-checksum, short-file, "
+                   "body-byte")
+        ->capture_default_str()
+        ->check(CLI::IsMember(
+            {"none", "wrong-size", "wrong-header", "wrong-checksum", "short-file", "body-byte"}));
     app.add_option(
         "--generate", generate,
         "Write the realistic flash image (sessions, directory, version) to FILE and exit");
@@ -149,7 +216,7 @@ int main(int argc, char** argv) {
 
     WatchConfig config;
     config.version_text = version;
-    config.reboot_ms = reboot_ms;
+    config.reboot_ms = never_back ? WatchConfig::kNeverBack : reboot_ms;
     config.flash_image_path = image;
     config.agps_refuse = agps_refuse;
     config.status_bytes = {0x00, 0x00, 0x00, static_cast<std::uint8_t>(status_flag)};
@@ -172,6 +239,11 @@ int main(int argc, char** argv) {
         config.numeric_version =
             NumericVersion{static_cast<std::uint16_t>(major), static_cast<std::uint16_t>(minor)};
     }
+
+    if (!firmware_dir.empty() && version_option->count() > 0) firmware_version = version;
+    if (!firmware_dir.empty())
+        return generate_firmware(firmware_dir, firmware_version, firmware_model, firmware_header,
+                                 firmware_damage);
 
     // The reserved tail follows the status reply the watch will give.
     const bool large_reserve = stridelog::sim::uses_large_reserve(config.status_bytes);

@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <numeric>
 #include <stdexcept>
 #include <utility>
 
 #include "platform/clock.hpp"
 #include "sim/agps_model.hpp"
+#include "sim/firmware_image.hpp"
 
 namespace stridelog::sim {
 namespace {
@@ -67,6 +71,23 @@ std::string date_text(const WatchDate& d) {
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d", d.year, d.month, d.day);
     return text;
+}
+
+// The bootloader's program area, erased as one by the erase of its first sector.
+constexpr std::uint32_t kFirstProgramSector = 2;
+// Sector 32 holds the program sum, which the host writes without an erase:
+// cleared with the program, or a second update would AND its sum into the first.
+constexpr std::uint32_t kLastBulkErasedSector = 32;
+// The settings block at the start of the directory: a checksum over bytes
+// 2..223 (byte 0 the 8-bit sum, byte 1 its complement to 255), then the long
+// version text at 96..111.
+constexpr std::size_t kSettingsChecksummed = 224;
+constexpr std::size_t kLongVersionByte = 96;
+
+std::uint8_t settings_sum(const std::vector<std::uint8_t>& settings) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 2; i < settings.size(); ++i) sum += settings[i];
+    return static_cast<std::uint8_t>(sum & 0xFF);
 }
 
 // Where the host keeps the A-GPS expiry date in the directory sector.
@@ -252,12 +273,22 @@ std::optional<std::vector<std::uint8_t>> Watch::answer(std::span<const std::uint
             if (!flash_.read(address24(p), std::span(r).subspan(1))) return std::nullopt;
             return r;
         }
-        case watch_id::kEraseSector:
+        case watch_id::kEraseSector: {
             if (n != kEraseCommandSize || !flash_.erase_sector(address24(p))) return std::nullopt;
+            const std::uint32_t sector = address24(p) / Flash::kSectorSize;
+            if (update_mode_ && sector == kFirstProgramSector) {
+                // The bootloader clears the whole program area at once; the host
+                // then writes sectors 3..31 and the sum without erasing them.
+                for (std::uint32_t s = kFirstProgramSector; s <= kLastBulkErasedSector; ++s)
+                    flash_.erase_sector(s * Flash::kSectorSize);
+                note("program update: sectors 2..32 erased");
+            }
             return std::vector<std::uint8_t>{watch_id::kEraseReply};
+        }
         case watch_id::kWriteMemory: {
             if (n <= kDataOffset || p[kCountOffset] != n - kDataOffset) return std::nullopt;
             if (!flash_.program(address24(p), p.subspan(kDataOffset))) return std::nullopt;
+            if (update_mode_ && address24(p) == kProgramSumAddress) reboot_after_update();
             return std::vector<std::uint8_t>{watch_id::kWriteReply};
         }
         case watch_id::kPrepareWrite:
@@ -265,8 +296,8 @@ std::optional<std::vector<std::uint8_t>> Watch::answer(std::span<const std::uint
             return std::vector<std::uint8_t>{watch_id::kPrepareWriteReply};
         case watch_id::kProgramUpdate:
             if (n != 1) return std::nullopt;
-            reboot_until_ms_ = platform::clock().now_ms() + config_.reboot_ms;
-            ++reboots_;
+            if (!update_mode_) note("program update: waiting for the program image");
+            update_mode_ = true;
             return std::vector<std::uint8_t>{watch_id::kProgramUpdateReply};
         case watch_id::kGetStatus:
             if (n != 1) return std::nullopt;
@@ -290,6 +321,85 @@ std::optional<std::vector<std::uint8_t>> Watch::answer(std::span<const std::uint
         default:
             return std::nullopt;
     }
+}
+
+void Watch::reboot_after_update() {
+    update_mode_ = false;
+    ++reboots_;
+    const std::uint64_t now = platform::clock().now_ms();
+    reboot_until_ms_ = config_.reboot_ms == WatchConfig::kNeverBack
+                           ? std::numeric_limits<std::uint64_t>::max()
+                           : now + config_.reboot_ms;
+
+    FirmwareUpdateResult result;
+    const auto bytes = flash_.bytes();
+    const auto boot = bytes.subspan(kBootBlockAddress, kBootBlockSize);
+    const auto program = bytes.subspan(kProgramAddress, kProgramEnd - kProgramAddress);
+    result.boot_sum_computed =
+        static_cast<std::uint16_t>(std::accumulate(boot.begin(), boot.end(), 0u) & 0xFFFF);
+    result.program_sum_computed =
+        static_cast<std::uint16_t>(std::accumulate(program.begin(), program.end(), 0u) & 0xFFFF);
+    result.boot_sum_stored =
+        static_cast<std::uint16_t>(bytes[kBootSumAddress] | bytes[kBootSumAddress + 1] << 8);
+    result.program_sum_stored =
+        static_cast<std::uint16_t>(bytes[kProgramSumAddress] | bytes[kProgramSumAddress + 1] << 8);
+    const auto record = bytes.subspan(kVersionRecordAddress, sizeof kVersionTag + kVersionTextSize);
+    if (std::equal(std::begin(kVersionTag), std::end(kVersionTag), record.begin())) {
+        const auto text = record.subspan(sizeof kVersionTag);
+        result.version.assign(text.begin(), std::find(text.begin(), text.end(), 0));
+    }
+
+    char sums[160];
+    std::snprintf(sums, sizeof sums,
+                  "boot sum stored %04X, computed %04X (%s); program sum stored %04X, "
+                  "computed %04X (%s)",
+                  result.boot_sum_stored, result.boot_sum_computed,
+                  result.boot_sum_ok() ? "match" : "MISMATCH", result.program_sum_stored,
+                  result.program_sum_computed, result.program_sum_ok() ? "match" : "MISMATCH");
+    note(std::string("program update: rebooting; ") + sums);
+    if (!result.boot_sum_ok() || !result.program_sum_ok()) {
+        note("program update: the image is not sound; the old firmware stays");
+    } else if (result.version.empty()) {
+        note("program update: no version text in the program image; the old firmware stays");
+    } else {
+        result.version_taken = true;
+        run_version(result.version);
+        note("program update: back as " + result.version +
+             (config_.reboot_ms == WatchConfig::kNeverBack
+                  ? std::string(" (never answering again)")
+                  : " after " + std::to_string(config_.reboot_ms) + " ms"));
+    }
+    last_update_ = result;
+}
+
+void Watch::run_version(const std::string& long_version) {
+    // 1.32.01_VUNA0_00: the version reply becomes Ver1.32 (1, 32 numerically),
+    // and the directory's version field the whole text.
+    const std::string dotted = long_version.substr(0, long_version.find('_'));
+    const auto first_dot = dotted.find('.');
+    const auto second_dot = dotted.find('.', first_dot == std::string::npos ? 0 : first_dot + 1);
+    const std::string major = dotted.substr(0, first_dot);
+    const std::string minor = first_dot == std::string::npos
+                                  ? std::string("0")
+                                  : dotted.substr(first_dot + 1, second_dot - first_dot - 1);
+    config_.version_text = "Ver" + major + "." + minor;
+    if (config_.numeric_version)
+        config_.numeric_version =
+            NumericVersion{static_cast<std::uint16_t>(std::atoi(major.c_str())),
+                           static_cast<std::uint16_t>(std::atoi(minor.c_str()))};
+
+    std::vector<std::uint8_t> settings = flash_.read(0, kSettingsChecksummed);
+    const bool checksum_was_right =
+        settings[0] == settings_sum(settings) && settings[1] == 0xFF - settings_sum(settings);
+    std::fill_n(settings.begin() + kLongVersionByte, kVersionTextSize, 0);
+    std::copy_n(long_version.begin(), std::min(long_version.size(), kVersionTextSize),
+                settings.begin() + kLongVersionByte);
+    // Keep a sound settings block sound; leave a broken one as it was found.
+    if (checksum_was_right) {
+        settings[0] = settings_sum(settings);
+        settings[1] = static_cast<std::uint8_t>(0xFF - settings[0]);
+    }
+    flash_.store(0, settings);
 }
 
 std::vector<std::uint8_t> Watch::status_reply_locked() const {
@@ -351,11 +461,15 @@ void Watch::load_agps_locked() {
     const WatchDate date{kYearBase + d[kExpiryYearByte - kExpiryDayByte],
                          d[kExpiryMonthByte - kExpiryDayByte], d[0]};
     if (!valid_date(date.year, date.month, date.day)) return;  // never loaded, or erased
+    const auto area = flash_.bytes().subspan(kEpoAddress, kEpoAreaSize);
+    // No packets were ever loaded: a fresh watch, nothing worth a note.
+    if (std::all_of(area.begin(), area.end(), [](std::uint8_t b) { return b == Flash::kErased; }))
+        return;
     std::string why;
     if (config_.agps_refuse) {
         why = "the watch is set to refuse A-GPS data";
     } else {
-        IsWellFormedEpoStream(flash_.bytes().subspan(kEpoAddress, kEpoAreaSize), &why);
+        IsWellFormedEpoStream(area, &why);
     }
     if (!why.empty()) {
         note("A-GPS expiry " + date_text(date) + " in the directory not taken: " + why);
@@ -520,6 +634,16 @@ bool Watch::rebooting() const {
 std::size_t Watch::reboots() const {
     std::lock_guard lock(mutex_);
     return reboots_;
+}
+
+bool Watch::in_update_mode() const {
+    std::lock_guard lock(mutex_);
+    return update_mode_;
+}
+
+std::optional<FirmwareUpdateResult> Watch::last_update() const {
+    std::lock_guard lock(mutex_);
+    return last_update_;
 }
 
 void Watch::set_config(const WatchConfig& config) {

@@ -70,7 +70,10 @@ struct WatchConfig {
     // The watch's clock until a SetClock, running from when it is configured;
     // unset: the host's current UTC time.
     std::optional<WatchTime> start_time;
-    // How long the watch ignores everything after acknowledging a program update.
+    // Once a program update is acknowledged the watch takes the program image
+    // the way its bootloader does; when the program sum has been written it
+    // reboots and stays silent this long (kNeverBack: it never answers again).
+    static constexpr std::uint32_t kNeverBack = 0xFFFFFFFF;
     std::uint32_t reboot_ms = 5000;
     // Flash image loaded at construction when the file exists (empty: erased flash).
     // Generated content (sessions, paths, settings) belongs in such an image.
@@ -121,6 +124,18 @@ struct Fault {
         f.repeat = repeat;
         return f;
     }
+};
+
+// What the watch found when it rebooted after a program update.
+struct FirmwareUpdateResult {
+    std::uint16_t boot_sum_stored = 0;       // sector 36, bytes 0..1
+    std::uint16_t boot_sum_computed = 0;     // over sectors 34..35
+    std::uint16_t program_sum_stored = 0;    // 0x20000..0x20001
+    std::uint16_t program_sum_computed = 0;  // over sectors 2..31
+    std::string version;         // long version text in the program image; empty: none found
+    bool version_taken = false;  // it came back running that version
+    bool boot_sum_ok() const { return boot_sum_stored == boot_sum_computed; }
+    bool program_sum_ok() const { return program_sum_stored == program_sum_computed; }
 };
 
 class Watch {
@@ -177,6 +192,10 @@ class Watch {
     std::optional<WatchTime> time() const;
     bool rebooting() const;
     std::size_t reboots() const;
+    // Between the acknowledgement of a program update and the reboot that ends it.
+    bool in_update_mode() const;
+    // The result of the last update's reboot, if any.
+    std::optional<FirmwareUpdateResult> last_update() const;
 
     void set_config(const WatchConfig& config);
     WatchConfig config() const;
@@ -203,6 +222,8 @@ class Watch {
     void take_expiry(const WatchDate& date);
     void load_agps_locked();
     std::vector<std::uint8_t> status_reply_locked() const;
+    void reboot_after_update();
+    void run_version(const std::string& long_version);
 
     mutable std::mutex mutex_;
     WatchConfig config_;
@@ -217,6 +238,8 @@ class Watch {
     std::uint64_t start_time_at_ms_ = 0;
     std::uint64_t reboot_until_ms_ = 0;
     std::size_t reboots_ = 0;
+    bool update_mode_ = false;
+    std::optional<FirmwareUpdateResult> last_update_;
 
     Output output_;
     Scheduler scheduler_;

@@ -165,7 +165,7 @@ void FlashTransfer::write_in_one_chunk(std::uint32_t start_address,
 
 void FlashTransfer::start_write(std::uint32_t start_address, std::span<const std::uint8_t> source,
                                 std::uint32_t chunk, int step_code, WriteStep first,
-                                WriteStep second) {
+                                WriteStep second, std::uint8_t count) {
     write_ = {};
     write_.source = source.data();
     write_.start = start_address;
@@ -174,7 +174,7 @@ void FlashTransfer::start_write(std::uint32_t start_address, std::span<const std
     write_.chunk = chunk;
     write_.steps = {first, second, WriteStep::write};
     write_.index = 0;
-    write_.count = 3;
+    write_.count = count;
     write_.step_code = step_code;
     write_.active = true;
     perform_step();
@@ -211,10 +211,21 @@ void FlashTransfer::perform_step() {
     }
 }
 
-void FlashTransfer::on_step_ack() {
-    if (!write_.active) return;
+void FlashTransfer::erase_sector(std::uint32_t start_address, int step_code) {
+    start_write(start_address, {}, kTransferChunkSize, step_code, WriteStep::prepare,
+                WriteStep::erase, 2);
+}
+
+std::optional<int> FlashTransfer::on_step_ack() {
+    if (!write_.active) return std::nullopt;
     ++write_.index;
+    if (write_.index >= write_.count && write_.steps[write_.count - 1] != WriteStep::write) {
+        write_.active = false;
+        host_.kill_timer(kWriteTimer);
+        return write_.step_code;
+    }
     perform_step();
+    return std::nullopt;
 }
 
 std::optional<int> FlashTransfer::on_write_ack() {

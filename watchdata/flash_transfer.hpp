@@ -84,13 +84,18 @@ class FlashTransfer {
     void write_in_one_chunk(std::uint32_t start_address, std::span<const std::uint8_t> source,
                             int step_code);
 
+    // Prepare and erase only: the sector is left erased, nothing written. The
+    // erase's acknowledgement completes it (on_step_ack gives the step code).
+    void erase_sector(std::uint32_t start_address, int step_code);
+
     // ---- events forwarded by the task window ----
     // 0xbd7: `count` bytes were copied to `destination`.
     void on_read_data(const std::uint8_t* destination, std::size_t count);
     // 0xc34: the step code of a run that is now complete, or nothing.
     std::optional<int> on_chunk_stored();
-    // 0xbe2, 0xbe1, 0xbd9 (the timer is already killed): the next step.
-    void on_step_ack();
+    // 0xbe2, 0xbe1, 0xbd9 (the timer is already killed): the next step, or
+    // the step code of an erase that is now complete.
+    std::optional<int> on_step_ack();
     // 0xbd8: the step code of a write that is now complete, or nothing.
     std::optional<int> on_write_ack();
     // Timers 1001 and 1004: ends the task; true when the id was one of them.
@@ -126,7 +131,8 @@ class FlashTransfer {
                    int step_code, std::uint32_t first_timeout_ms);
     void request_next_chunk(std::uint32_t timeout_ms);
     void start_write(std::uint32_t start_address, std::span<const std::uint8_t> source,
-                     std::uint32_t chunk, int step_code, WriteStep first, WriteStep second);
+                     std::uint32_t chunk, int step_code, WriteStep first, WriteStep second,
+                     std::uint8_t count = 3);
     void perform_step();
     void step_progress();
 

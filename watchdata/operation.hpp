@@ -79,6 +79,9 @@ class TaskHost {
     virtual void append_log(std::string_view line) = 0;
     // The common task end; the operation must touch nothing of the task afterwards.
     virtual void end_task() = 0;
+    // True once the task has ended (a nested loop, such as a question to the
+    // user, may have run the task end).
+    virtual bool task_ended() const = 0;
 
   protected:
     ~TaskHost() = default;

@@ -124,84 +124,38 @@ TEST(AgpsState, StatusBytesBeforeAndAfterSetExpiryDate) {
     WatchConfig fixed = on_date(2012, 12, 31);
     fixed.status_bytes = {0x01, 0x00, 0x00, 0x01};
     fixed.fixed_status_bytes = true;
-    const std::vector<Row> rows = {
-        {"a week ahead",
-         on_date(2012, 12, 31),
-         none,
-         {13, 1, 7},
-         {0x2D, 1, 7, 0, 1},
-         "2013-01-07 taken"},
-        {"tomorrow", on_date(2012, 12, 31), none, {13, 1, 1}, {0x2D, 1, 1, 0, 1}, "taken"},
-        {"far ahead: days left stop at 255",
-         on_date(2012, 12, 31),
-         none,
-         {14, 6, 1},
-         {0x2D, 1, 255, 0, 1},
-         "taken"},
-        {"two status bytes configured",
-         [] {
-             WatchConfig c = on_date(2012, 12, 31);
-             c.status_bytes = {0, 0};
-             return c;
-         }(),
-         none,
-         {13, 1, 7},
-         {0x2D, 1, 7},
-         "taken"},
-        {"flag 0 stays 0", flag_zero, none, {13, 1, 7}, {0x2D, 1, 7, 0, 0}, "taken"},
-        {"today is not ahead",
-         on_date(2012, 12, 31),
-         none,
-         {12, 12, 31},
-         {0x2D, 0, 0, 0, 1},
-         "not after the watch's date 2012-12-31"},
-        {"a past date",
-         on_date(2012, 12, 31),
-         none,
-         {12, 6, 1},
-         {0x2D, 0, 0, 0, 1},
-         "2012-06-01 not taken"},
-        {"no date (FF FF FF)",
-         on_date(2012, 12, 31),
-         none,
-         {0xFF, 0xFF, 0xFF},
-         {0x2D, 0, 0, 0, 1},
-         "not a valid date"},
-        {"30 February",
-         on_date(2012, 12, 31),
-         none,
-         {13, 2, 30},
-         {0x2D, 0, 0, 0, 1},
-         "not a valid date"},
-        {"one bad checksum",
-         on_date(2012, 12, 31),
-         [](Bytes& s) { s[packet(299) + 188] = 0x6E; },
-         {13, 1, 7},
-         {0x2D, 0, 0, 0, 1},
-         "packet 299 (at 0xF3F15): checksum 0x6E, expected 0x6F"},
-        {"wrong sequence number",
-         on_date(2012, 12, 31),
-         [](Bytes& s) {
-             s[packet(17) + 6] = 18;
-             s[packet(17) + 188] ^= 17 ^ 18;
-         },
-         {13, 1, 7},
-         {0x2D, 0, 0, 0, 1},
-         "sequence number 18, expected 17"},
-        {"end packet missing",
-         on_date(2012, 12, 31),
-         [](Bytes& s) { std::fill(s.begin() + packet(299), s.end(), 0xFF); },
-         {13, 1, 7},
-         {0x2D, 0, 0, 0, 1},
-         "packet 299"},
-        {"refusing, good stream", refusing, none, {13, 1, 7}, {0x2D, 0, 0, 0, 1}, "set to refuse"},
-        {"fixed status bytes ignore the state",
-         fixed,
-         none,
-         {13, 1, 7},
-         {0x2D, 1, 0, 0, 1},
-         "taken"},
+    const WatchConfig dec31 = on_date(2012, 12, 31);
+    WatchConfig two_bytes = dec31;
+    two_bytes.status_bytes = {0, 0};
+    const Damage bad_end_checksum = [](Bytes& s) { s[packet(299) + 188] = 0x6E; };
+    const Damage sequence_18_for_17 = [](Bytes& s) {
+        s[packet(17) + 6] = 18;
+        s[packet(17) + 188] ^= 17 ^ 18;  // checksum kept right
     };
+    const Damage no_end_packet = [](Bytes& s) {
+        std::fill(s.begin() + packet(299), s.end(), 0xFF);
+    };
+    const Bytes stale{0x2D, 0, 0, 0, 1};
+    // clang-format off
+    const std::vector<Row> rows = {
+        {"a week ahead", dec31, none, {13, 1, 7}, {0x2D, 1, 7, 0, 1}, "2013-01-07 taken"},
+        {"tomorrow", dec31, none, {13, 1, 1}, {0x2D, 1, 1, 0, 1}, "taken"},
+        {"far ahead: days left stop at 255", dec31, none, {14, 6, 1}, {0x2D, 1, 255, 0, 1}, "taken"},
+        {"two status bytes configured", two_bytes, none, {13, 1, 7}, {0x2D, 1, 7}, "taken"},
+        {"flag 0 stays 0", flag_zero, none, {13, 1, 7}, {0x2D, 1, 7, 0, 0}, "taken"},
+        {"today is not ahead", dec31, none, {12, 12, 31}, stale, "not after the watch's date 2012-12-31"},
+        {"a past date", dec31, none, {12, 6, 1}, stale, "2012-06-01 not taken"},
+        {"no date (FF FF FF)", dec31, none, {0xFF, 0xFF, 0xFF}, stale, "not a valid date"},
+        {"30 February", dec31, none, {13, 2, 30}, stale, "not a valid date"},
+        {"one bad checksum", dec31, bad_end_checksum, {13, 1, 7}, stale,
+         "packet 299 (at 0xF3F15): checksum 0x6E, expected 0x6F"},
+        {"wrong sequence number", dec31, sequence_18_for_17, {13, 1, 7}, stale,
+         "sequence number 18, expected 17"},
+        {"end packet missing", dec31, no_end_packet, {13, 1, 7}, stale, "packet 299"},
+        {"refusing, good stream", refusing, none, {13, 1, 7}, stale, "set to refuse"},
+        {"fixed status bytes ignore the state", fixed, none, {13, 1, 7}, {0x2D, 1, 0, 0, 1}, "taken"},
+    };
+    // clang-format on
     for (const Row& row : rows) {
         Bench bench(row.config);
         const Bytes status_before = row.config.status_bytes.size() == 2 ? Bytes{0x2D, 0, 0}
@@ -268,31 +222,37 @@ TEST(AgpsState, AnImageKeepsTheDateWhenItsPacketsAreSound) {
     struct Row {
         const char* legend;
         Bytes directory_112;  // day, month, year - 2000
-        bool good_packets;
+        enum { none, good, broken } packets;
         bool refuse;
         std::optional<WatchDate> expiry;
         Bytes status;
+        const char* note;  // the watch's log at start; empty: it says nothing
     };
+    const Bytes stale{0x2D, 0, 0, 0, 1};
+    // clang-format off
     const std::vector<Row> rows = {
-        {"date and packets", {7, 1, 13}, true, false, WatchDate{2013, 1, 7}, {0x2D, 1, 7, 0, 1}},
-        {"date passed: kept, reported expired",
-         {30, 12, 12},
-         true,
-         false,
-         WatchDate{2012, 12, 30},
-         {0x2D, 0, 0, 0, 1}},
-        {"erased bytes", {0xFF, 0xFF, 0xFF}, true, false, std::nullopt, {0x2D, 0, 0, 0, 1}},
-        {"no such day", {32, 1, 13}, true, false, std::nullopt, {0x2D, 0, 0, 0, 1}},
-        {"date without packets", {7, 1, 13}, false, false, std::nullopt, {0x2D, 0, 0, 0, 1}},
-        {"refusing watch", {7, 1, 13}, true, true, std::nullopt, {0x2D, 0, 0, 0, 1}},
+        {"date and packets", {7, 1, 13}, Row::good, false, WatchDate{2013, 1, 7},
+         {0x2D, 1, 7, 0, 1}, "A-GPS expiry 2013-01-07 taken from the directory"},
+        {"date passed: kept, reported expired", {30, 12, 12}, Row::good, false,
+         WatchDate{2012, 12, 30}, stale, "taken from the directory"},
+        {"erased bytes", {0xFF, 0xFF, 0xFF}, Row::good, false, std::nullopt, stale, ""},
+        {"no such day", {32, 1, 13}, Row::good, false, std::nullopt, stale, ""},
+        {"date, packets never loaded", {7, 1, 13}, Row::none, false, std::nullopt, stale, ""},
+        {"date over broken packets", {7, 1, 13}, Row::broken, false, std::nullopt, stale,
+         "A-GPS expiry 2013-01-07 in the directory not taken: packet 3 (at 0xE623D): checksum"},
+        {"refusing watch", {7, 1, 13}, Row::good, true, std::nullopt, stale,
+         "not taken: the watch is set to refuse"},
     };
+    // clang-format on
     const fs::path image =
         fs::temp_directory_path() / ("agps_image_" + std::to_string(::getpid()) + ".bin");
     for (const Row& row : rows) {
         {
             Flash flash;
             flash.store(112, row.directory_112);
-            if (row.good_packets) flash.store(kEpoAddress, good_stream());
+            Bytes stream = good_stream();
+            if (row.packets == Row::broken) stream[packet(3) + 188] ^= 0x01;
+            if (row.packets != Row::none) flash.store(kEpoAddress, stream);
             std::string error;
             ASSERT_TRUE(flash.save(image.string(), error)) << error;
         }
@@ -302,6 +262,13 @@ TEST(AgpsState, AnImageKeepsTheDateWhenItsPacketsAreSound) {
         Bench bench(config);
         EXPECT_EQ(bench.watch.agps_expiry(), row.expiry) << row.legend;
         EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status}) << row.legend;
+        const auto log = bench.watch.log();
+        if (std::string(row.note).empty()) {
+            EXPECT_TRUE(log.empty()) << row.legend << ": " << log.front();
+        } else {
+            ASSERT_EQ(log.size(), 1u) << row.legend;
+            EXPECT_NE(log[0].find(row.note), std::string::npos) << row.legend << ": " << log[0];
+        }
     }
     fs::remove(image);
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -155,6 +156,56 @@ TEST(SimulatorExecutable, AgpsOptionsShowInTheStatusAndTheLog) {
         EXPECT_EQ(run.replies, row.replies) << row.legend;
         EXPECT_NE(run.errors.find(row.error), std::string::npos)
             << row.legend << ": " << run.errors;
+    }
+}
+
+TEST(SimulatorExecutable, GeneratesAnUpdateFolder) {
+    const fs::path exe =
+        fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "sim" / "stridelog-sim";
+    struct Row {
+        const char* legend;
+        std::string options;
+        int exit_code;       // -1: any failure
+        std::string listed;  // stdout
+        std::uintmax_t image_size;
+    };
+    const std::vector<Row> rows = {
+        {"defaults", "", 0,
+         "73688_VUNA0_00.txt\n73688_VUNA0_00_history.txt\n1.32.01_VUNA0_00.ini\n"
+         "1.32.01_VUNA0_00.fw2\n",
+         151808},
+        {"older family, v1.0 header, model given",
+         "--version 1.25.00_VUNA0_00 --header 1.0 --model 70001", 0,
+         "70001_VUNA0_00.txt\n70001_VUNA0_00_history.txt\n1.25.00_VUNA0_00.ini\n"
+         "1.25.00_VUNA0_00.fw2\n",
+         131328},
+        {"a version without its code", "--version 1.32.01", 2, "", 0},
+        {"an unknown damage", "--damage everything", -1, "", 0},
+    };
+    for (const Row& row : rows) {
+        const fs::path dir = fs::temp_directory_path() / ("sim_fw_" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        const fs::path listed = dir.string() + ".out";
+        const std::string command = exe.string() + " --generate-firmware " + dir.string() + " " +
+                                    row.options + " >" + listed.string() + " 2>/dev/null";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << row.legend;
+        if (row.exit_code < 0) {
+            EXPECT_NE(WEXITSTATUS(status), 0) << row.legend;
+        } else {
+            EXPECT_EQ(WEXITSTATUS(status), row.exit_code) << row.legend;
+        }
+        std::ifstream in(listed);
+        const std::string out{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        EXPECT_EQ(out, row.listed) << row.legend;
+        if (row.image_size != 0) {
+            const std::string image = out.substr(out.rfind('\n', out.size() - 2) + 1);
+            std::error_code ec;
+            EXPECT_EQ(fs::file_size(dir / image.substr(0, image.size() - 1), ec), row.image_size)
+                << row.legend;
+        }
+        fs::remove_all(dir);
+        fs::remove(listed);
     }
 }
 

@@ -44,10 +44,9 @@ struct Bench {
 
 // A command with a 24-bit address (read, erase, write), then `tail`.
 inline Bytes at(std::uint8_t id, std::uint32_t address, const Bytes& tail = {}) {
-    Bytes p(4 + tail.size());
-    p[0] = id;
-    for (int i = 0; i < 3; ++i) p[1 + i] = static_cast<std::uint8_t>(address >> (8 * i));
-    std::copy(tail.begin(), tail.end(), p.begin() + 4);
+    Bytes p{id};
+    for (int i = 0; i < 3; ++i) p.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
+    p.insert(p.end(), tail.begin(), tail.end());
     return p;
 }
 inline Bytes write_cmd(std::uint32_t address, const Bytes& data) {

@@ -1,5 +1,5 @@
 // The watch as the host sees it: the reply bytes to each command, its flash
-// after writes, its faults on the wire, its reboot and clock.
+// after writes, its faults on the wire and its clock.
 #include "sim/watch.hpp"
 
 #include <gtest/gtest.h>
@@ -187,21 +187,6 @@ TEST(WatchFaults, SelectionByCommandByFrameNumberAndRepeat) {
         for (int i = 0; i < 5; ++i) answered.push_back(!bench.ask({0x10}).empty());
         EXPECT_EQ(answered, row.answered) << row.legend;
     }
-}
-
-TEST(WatchState, ProgramUpdateRebootsSilently) {
-    WatchConfig config;
-    config.reboot_ms = 4000;
-    Bench bench(config);
-    const std::uint64_t start = bench.clock->now_ms();
-    EXPECT_EQ(bench.ask({0x28}), std::vector<Bytes>{{0x29}});
-    bench.clock->advance_to(start + 3999);
-    EXPECT_TRUE(bench.ask({0x10}).empty());
-    bench.clock->advance_to(start + 4000);
-    EXPECT_EQ(bench.ask({0x10}).size(), 1u);
-    EXPECT_EQ(bench.watch.reboots(), 1u);
-    // A deaf watch did not see the request made while it rebooted.
-    EXPECT_EQ(bench.watch.received_ids(), (Bytes{0x28, 0x10}));
 }
 
 TEST(WatchState, ClockRunsFromTheSetTime) {
