@@ -668,6 +668,22 @@ check "agps: a slow download over its --limit" 24 "" "^error 0x1014 SDK_ERR_DOWN
 documents slow-enough
 check "agps: the slow download within its --limit" 0 "$loaded" "^" \
     --simulate agps "${account[@]}" --server "127.0.0.1:$(cat "$ftp/slow.port")" --limit 15
+# Ctrl-C mid-download: the task ends (its download stopped), the simulator with it.
+documents interrupted
+set -m
+"${run[@]}" --simulate agps "${account[@]}" --server "127.0.0.1:$(cat "$ftp/slow.port")" 2>"$scratch/agps-cut.err" &
+pid=$!
+set +m
+for _ in $(seq 100); do grep -q "downloading" "$scratch/agps-cut.err" && break; sleep 0.05; done
+sleep 0.5
+sim_pid=$(cat /proc/"$pid"/task/*/children 2>/dev/null | tr -d ' ')
+start=$(date +%s%N)
+kill -INT "$pid" 2>/dev/null
+wait "$pid"
+rc=$?
+ms=$((($(date +%s%N) - start) / 1000000))
+expect "agps: Ctrl-C mid-download ends with 130 within 2 s (status $rc, $ms ms)" test "$rc" = 130 -a "$ms" -lt 2000
+expect "agps: Ctrl-C mid-download: the simulator child is gone" test -n "$sim_pid" -a ! -e "/proc/$sim_pid"
 "$sim_exe" --device-map "$scratch/refusing.map" --status-flag 0 >"$scratch/refusing.pty" 2>/dev/null &
 refusing_pid=$!
 for _ in $(seq 100); do [ -s "$scratch/refusing.pty" ] && break; sleep 0.05; done
@@ -732,6 +748,10 @@ expect "config set: a password the file would cut is refused" test $? = 2 -a -n 
 check "config set: an unknown key" 2 "" "unknown key agps.colour" config set agps.colour red
 check "config set: a bad mode" 2 "" "passive or active" config set agps.mode fast
 expect "config: the limit kept" grep -qx "limit = 60" "$config"
+typed=$({ sleep 1; printf 'Typed-Secret-1\n'; } | script -qec "$tool config set agps.password" /dev/null | tr -d '\r')
+expect "config set agps.password on a terminal: asked, not echoed ($typed)" \
+    test -n "$(grep "FTP password:" <<<"$typed")" -a -z "$(grep "Typed-Secret-1" <<<"$typed")"
+expect "config set agps.password on a terminal: stored" grep -qx "password = Typed-Secret-1" "$config"
 printf '[agps]\nserver = a\nserver = b\n' >"$config"
 check "agps: a config with a key twice" 2 "" "agps.server is given twice" agps
 rm -f "$config"

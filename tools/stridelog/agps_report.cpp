@@ -114,7 +114,9 @@ std::string AgpsErrorText(UINT error_code, std::uint32_t limit_s) {
             text = "the watch's firmware is older than 1.2 and cannot take A-GPS data";
             break;
         case SDK_ERR_AGPS_REFUSED:
-            text = "the watch cannot take A-GPS data (its status says so)";
+            // Also what ends an update whose data the watch kept reporting as not taken.
+            text = "the watch does not take A-GPS data (its status refuses it, or it kept "
+                   "reporting the data written as not taken)";
             break;
         case SDK_ERR_DOWNLOAD:
             text =
