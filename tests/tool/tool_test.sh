@@ -586,7 +586,15 @@ start_ftp() {  # name, [bytes per second]: a server whose port lands in $ftp/<na
     echo $! >"$ftp/$1.pid"
     for _ in $(seq 200); do [ -s "$ftp/$1.port" ] && break; sleep 0.05; done
 }
-stop_ftp() { local pid; for pid in "$ftp"/*.pid; do kill "$(cat "$pid")" 2>/dev/null; wait "$(cat "$pid")" 2>/dev/null; done; }
+stop_ftp() {  # every server still running; each pid file goes with its server
+    local pid
+    for pid in "$ftp"/*.pid; do
+        [ -f "$pid" ] || continue
+        kill "$(cat "$pid")" 2>/dev/null
+        wait "$(cat "$pid")" 2>/dev/null
+        rm -f "$pid"
+    done
+}
 trap 'stop_ftp; rm -rf "$scratch"' EXIT
 start_ftp fast
 start_ftp slow 20000  # 53760 bytes in about 2.7 s
@@ -757,8 +765,24 @@ check "agps: a config with a key twice" 2 "" "agps.server is given twice" agps
 rm -f "$config"
 stop_ftp
 
+# With the SDK's diagnostic switch on, its status log goes to a file: it names
+# the server, never the password.
+mkdir -p "$scratch/debug-config/stridelog"
+printf '%s' '{"version":1,"root":{"values":[],"keys":[{"name":"SOFTWARE","values":[],"keys":[{"name":"Tempolink","keys":[],"values":[{"name":"DebugView","type":1,"text":"1"}]}]}]}}' \
+    >"$scratch/debug-config/stridelog/registry"
+start_ftp debug
+debug_run=(env XDG_CONFIG_HOME="$scratch/debug-config" STRIDELOG_DEBUG_FILE="$scratch/debug.log" "$tool" --simulate agps
+    "${account[@]}" --server "127.0.0.1:$(cat "$ftp/debug.port")")
+XDG_DOCUMENTS_DIR="$scratch/documents-debug" "${debug_run[@]}" >>"$scratch/transcript" 2>&1
+expect "agps with the diagnostic switch: loaded" test $? = 0
+XDG_DOCUMENTS_DIR="$scratch/documents-debug-wrong" "${debug_run[@]}" --password-file "$ftp/wrong" >>"$scratch/transcript" 2>&1
+expect "agps with the diagnostic switch, wrong password: 18" test $? = 18
+expect "the diagnostic output names the server" grep -q "Site : 127.0.0.1:" "$scratch/debug.log"
+stop_ftp
+
 nowhere() { [ -s "$1" ] && ! grep -rqaF -- "$password" "$@" && ! grep -rqaF -- "not-the-Pa55" "$@"; }
-expect "the FTP passwords are in no output and no --raw block" nowhere "$scratch/transcript" "$scratch/agps-raw"
+expect "the FTP passwords are in no output, no --raw block, no diagnostic line" \
+    nowhere "$scratch/transcript" "$scratch/agps-raw" "$scratch/debug.log"
 
 leftovers() {  # no temporary folder, no simulator of this script still running
     [ -z "$(ls -A "$TMPDIR")" ] || return 1
