@@ -139,8 +139,10 @@ int main(int argc, char** argv) {
     auto* server_opt = agps->add_option("--server", server_text, "FTP server")
                            ->type_name("HOST[:PORT]")
                            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    auto* user_opt = agps->add_option("--user", user_text, "FTP user (default: anonymous)")
-                         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    auto* user_opt =
+        agps->add_option("--user", user_text, "FTP user (default: agps.user, else anonymous)")
+            ->type_name("USER")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     auto* password_file_opt =
         agps->add_option("--password-file", password_file_text,
                          "read the FTP password from the first line of this private file")
@@ -152,12 +154,13 @@ int main(int argc, char** argv) {
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     bool passive_flag = false;
     bool active_flag = false;
-    auto* passive_opt = agps->add_flag("--passive", passive_flag, "passive FTP (the default)");
+    auto* passive_opt = agps->add_flag(
+        "--passive", passive_flag, "passive FTP (the default, unless agps.mode says otherwise)");
     auto* active_opt = agps->add_flag("--active", active_flag, "active FTP")->excludes(passive_opt);
-    auto* limit_opt =
-        agps->add_option("--limit", limit_s, "time limit of the download (default 300)")
-            ->type_name("SECONDS")
-            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    auto* limit_opt = agps->add_option("--limit", limit_s,
+                                       "time limit of the download (default: agps.limit, else 300)")
+                          ->type_name("SECONDS")
+                          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     auto* config = app.add_subcommand(
         "config", "the defaults in " + UserConfigPath() + " (agps.server, agps.user, ...)");
     config->require_subcommand(1);
