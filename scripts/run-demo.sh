@@ -46,6 +46,8 @@ for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 [ -s "$work/port" ] || { echo "the FTP server did not start" >&2; exit 1; }
 port="$(cat "$work/port")"
 documents="$(cd "$build" && pwd)/demo-documents"  # the SDK takes an absolute folder only
+# An orbit file from today would be used again without a download; show one.
+rm -rf "$documents/Stride Log"
 echo "\$ stridelog --simulate agps --server 127.0.0.1:$port --user demo --password-file ... --folder agps"
 XDG_DOCUMENTS_DIR="$documents" XDG_CONFIG_HOME="$work/config" \
   "$tool" --simulate agps --server "127.0.0.1:$port" --user demo --password-file "$work/password" --folder agps
