@@ -701,6 +701,7 @@ kill "$refusing_pid"
 wait "$refusing_pid"
 expect "agps refused: nothing downloaded" absent "$scratch/documents-refused"
 documents usage
+check "agps: no cable" 10 "" "^error 0x1000 SDK_ERR_NO_PORT: no watch cable found" agps "${account[@]}"
 check "agps without a server" 2 "" "no FTP server: pass --server" agps
 check "agps: a server with a bad port" 2 "" "HOST or HOST:PORT" agps --server 127.0.0.1:70000
 check "agps --limit 0" 2 "" "--limit is a whole number of seconds" agps --server h --limit 0
