@@ -153,6 +153,13 @@ STRIDELOG_API size_t Stridelog_BlockSize(const void* block);
 STRIDELOG_API BOOL Stridelog_UsePresenter(int kind, const char* path);
 /* 0: ask the presenter; 6 (Yes) or 7 (No): answer every confirmation that way. */
 STRIDELOG_API void Stridelog_SetConfirmAnswer(int answer);
+/* The host answers every confirmation itself: fn gets the caption, the message and
+ * the detail lines (UTF-8, valid during the call) and returns 6 for Yes, anything
+ * else for No. It runs on the task's thread, after a forced answer and before the
+ * presenter. NULL removes it. */
+typedef int (*Stridelog_ConfirmFn)(void* context, const char* caption, const char* message,
+                                   const char* const* lines, size_t line_count);
+STRIDELOG_API void Stridelog_SetConfirmHandler(Stridelog_ConfirmFn fn, void* context);
 
 #ifdef __cplusplus
 }
