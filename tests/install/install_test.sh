@@ -49,9 +49,9 @@ if [ "$man" = 1 ]; then
 fi
 
 # The installed tools find the library and each other through their own location.
-expect "installed tool runs" test "$("$p/bin/stridelog" sdk-version)" = "$want_version"
+expect "installed tool runs" test "$("$p/bin/stridelog" sdk-version 2>>"$scratch/tool.err")" = "$want_version"
 expect "installed tool starts the installed simulator" \
-    test "$("$p/bin/stridelog" --simulate version)" = "Ver1.30"
+    test "$("$p/bin/stridelog" --simulate version 2>>"$scratch/tool.err")" = "Ver1.30"
 
 run_host() {  # legend, executable
     local out
@@ -99,8 +99,9 @@ mkdir -p "$scratch/major3"
 echo 'cmake_minimum_required(VERSION 3.16)
 project(major3 LANGUAGES NONE)
 find_package(Stridelog 3 REQUIRED)' >"$scratch/major3/CMakeLists.txt"
-expect "find_package refuses another major version" \
-    ! "$cmake" -S "$scratch/major3" -B "$scratch/major3/build" -DCMAKE_PREFIX_PATH="$p" >/dev/null 2>&1
+if "$cmake" -S "$scratch/major3" -B "$scratch/major3/build" -DCMAKE_PREFIX_PATH="$p" >/dev/null 2>&1; then
+    fail "find_package accepts another major version"
+fi
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failure(s)"

@@ -29,7 +29,7 @@ expect "depends on the C++ runtime and libcurl" grep -q 'libstdc++6.*libcurl\|li
     <(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sort | tr '\n' ' ')
 expect "postinst reloads the udev rules" grep -q 'udevadm control --reload-rules' \
     <(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst)
-expect "ldconfig trigger" grep -q ldconfig <(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./triggers)
+expect "postinst and postrm run ldconfig" test "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst ./postrm | grep -c '^[[:space:]]*ldconfig')" = 2
 
 root="$scratch/root"
 dpkg -x "$deb" "$root"
@@ -40,9 +40,9 @@ expect "the CMake package" test -n "$(find "$root/usr/lib" -name StridelogConfig
 expect "nothing outside /usr" test "$(ls "$root")" = "usr"
 expect "no static archive" test -z "$(find "$root" -name '*.a')"
 libdir=$(dirname "$(find "$root/usr/lib" -name 'libstridelog.so.2' | head -1)")
-out=$(LD_LIBRARY_PATH="$libdir" "$root/usr/bin/stridelog" sdk-version 2>&1)
+out=$(LD_LIBRARY_PATH="$libdir" "$root/usr/bin/stridelog" sdk-version 2>"$scratch/tool.err")
 expect "stridelog sdk-version from the package printed [$out]" test "$out" = "SDK73688,2.0.11.260"
-out=$(LD_LIBRARY_PATH="$libdir" "$root/usr/bin/stridelog" --simulate version 2>&1)
+out=$(LD_LIBRARY_PATH="$libdir" "$root/usr/bin/stridelog" --simulate version 2>>"$scratch/tool.err")
 expect "the packaged simulator answers, printed [$out]" test "$out" = "Ver1.30"
 
 if [ "$failures" -ne 0 ]; then
