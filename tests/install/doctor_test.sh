@@ -113,6 +113,12 @@ else
     exec 9>&-
     doctor "the lock let go" 0 "^open: +ok" -- "$tool" doctor
 
+    # A watch that does not answer: the port opens, the version never comes.
+    kill -STOP "${pids[0]}"
+    doctor "a silent watch" 7 "^open: +ok" "^watch: +no answer" "^result: +finding 7" \
+        -- "$tool" --timeout 1 doctor
+    kill -CONT "${pids[0]}"
+
     # A port this user may not open.
     if [ "$(id -u)" = 0 ]; then
         as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --)

@@ -73,9 +73,10 @@ if "$cxx" $flags -o "$scratch/host_pc_cxx" "$scratch/host.cpp" $(pkg-config --cf
     run_host "C++ host through pkg-config" "$scratch/host_pc_cxx"
 else fail "C++ host through pkg-config does not build"; fi
 
-# find_package, from C and from C++.
+# find_package, from C and from C++ (the README's C++ host).
 mkdir -p "$scratch/consumer"
-cp "$scratch/host.c" "$scratch/host.cpp" "$scratch/consumer/"
+cp "$scratch/host.c" "$scratch/consumer/"
+cp "$source/tests/install/sdk_version_host.cpp" "$scratch/consumer/host.cpp"
 cat >"$scratch/consumer/CMakeLists.txt" <<'CMAKE'
 cmake_minimum_required(VERSION 3.16)
 project(stridelog_consumer C CXX)
