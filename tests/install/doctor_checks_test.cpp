@@ -1,6 +1,9 @@
 // The doctor's checks against real files, ptys and processes, and small sysfs trees.
+#include "doctor_checks.hpp"
+
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <pty.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -13,11 +16,8 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <string>
 #include <vector>
-
-#include "doctor_checks.hpp"
 
 extern char** environ;
 
@@ -77,7 +77,8 @@ class HoldingChild {
         for (int i = 0; i < 200; ++i) {
             if (fs::exists("/proc/" + std::to_string(pid_) + "/fd/0") &&
                 fs::exists("/proc/" + std::to_string(pid_) + "/exe") &&
-                fs::read_symlink("/proc/" + std::to_string(pid_) + "/exe").filename() != "test_doctor")
+                fs::read_symlink("/proc/" + std::to_string(pid_) + "/exe").filename() !=
+                    "test_doctor")
                 break;
             ::usleep(10000);
         }
@@ -122,10 +123,10 @@ void AddTty(const fs::path& sys, const std::string& tty, const std::string& vid,
 TEST(DoctorSysfs, FindsTheCableAndBridgesOnly) {
     Scratch s;
     const fs::path sys = s.root() / "sys";
-    AddTty(sys, "ttyUSB0", "04FC", "0201", "pl2303");  // the cable, upper-case id
-    AddTty(sys, "ttyUSB1", "10c4", "ea60", "cp210x");  // a bridge
-    AddTty(sys, "ttyUSB2", "0403", "6001", "ftdi_sio");  // someone else's adapter
-    AddTty(sys, "ttyACM0", "04fc", "0202", "cdc_acm");   // one product number off
+    AddTty(sys, "ttyUSB0", "04FC", "0201", "pl2303");        // the cable, upper-case id
+    AddTty(sys, "ttyUSB1", "10c4", "ea60", "cp210x");        // a bridge
+    AddTty(sys, "ttyUSB2", "0403", "6001", "ftdi_sio");      // someone else's adapter
+    AddTty(sys, "ttyACM0", "04fc", "0202", "cdc_acm");       // one product number off
     fs::create_directories(sys / "class" / "tty" / "tty1");  // a virtual terminal
     // The cable plugged in a second time, without a driver's tty.
     Write(sys / "devices" / "usb-bare" / "idVendor", "04fc\n");
@@ -156,7 +157,8 @@ TEST(DoctorRules, WhichTextsMatchTheCable) {
         const char* text;
         bool matches;
     } cases[] = {
-        {R"(SUBSYSTEM=="tty", ATTRS{idVendor}=="04fc", ATTRS{idProduct}=="0201", TAG+="uaccess")", true},
+        {R"(SUBSYSTEM=="tty", ATTRS{idVendor}=="04fc", ATTRS{idProduct}=="0201", TAG+="uaccess")",
+         true},
         {R"(SUBSYSTEM=="usb", ATTR{idVendor}=="04FC", ATTR{idProduct}=="0201", MODE="0666")", true},
         {"# a comment\n  ATTRS{idProduct} == \"0201\", ATTRS{idVendor} == \"04fc\"\n", true},
         {R"(# SUBSYSTEM=="tty", ATTRS{idVendor}=="04fc", ATTRS{idProduct}=="0201")", false},
@@ -172,15 +174,17 @@ TEST(DoctorRules, WhichTextsMatchTheCable) {
 
 TEST(DoctorRules, FindsRuleFilesInOrderAndIgnoresOthers) {
     Scratch s;
-    const std::string rule = R"(SUBSYSTEM=="tty", ATTRS{idVendor}=="04fc", ATTRS{idProduct}=="0201")";
+    const std::string rule =
+        R"(SUBSYSTEM=="tty", ATTRS{idVendor}=="04fc", ATTRS{idProduct}=="0201")";
     Write(s.root() / "etc" / "70-mine.rules", rule);
     Write(s.root() / "etc" / "60-stridelog.rules.bak", rule);  // not a rules file
     Write(s.root() / "lib" / "60-stridelog.rules", rule);
     Write(s.root() / "lib" / "50-other.rules", R"(ATTRS{idVendor}=="1234")");
-    const auto found = FindCableRules({(s.root() / "etc").string(), (s.root() / "none").string(),
-                                       (s.root() / "lib").string()});
-    EXPECT_EQ(found, (std::vector<std::string>{(s.root() / "etc" / "70-mine.rules").string(),
-                                               (s.root() / "lib" / "60-stridelog.rules").string()}));
+    const auto found = FindCableRules(
+        {(s.root() / "etc").string(), (s.root() / "none").string(), (s.root() / "lib").string()});
+    EXPECT_EQ(found,
+              (std::vector<std::string>{(s.root() / "etc" / "70-mine.rules").string(),
+                                        (s.root() / "lib" / "60-stridelog.rules").string()}));
 }
 
 TEST(DoctorRules, DirectoriesFromTheEnvironment) {
@@ -231,8 +235,8 @@ TEST(DoctorOpen, PermissionDeniedForAnOrdinaryUser) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
-                                 ::setuid(65534) != 0))
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
             ::_exit(100);
         const OpenCheck check = TryOpen((s.root() / "closed").string());
         ::_exit(check.result == OpenResult::permission && check.error == EACCES ? 0 : 1);
@@ -280,11 +284,17 @@ TEST(DoctorExplain, NamesDeviceReasonAndFix) {
         std::vector<Holder> holders;
         std::string want;
     } cases[] = {
-        {{OpenResult::permission, EACCES}, {},
-         file + ": Permission denied (owner ", },
-        {{OpenResult::busy, EBUSY}, {{412, "ModemManager"}, {977, "stridelog"}},
+        {
+            {OpenResult::permission, EACCES},
+            {},
+            file + ": Permission denied (owner ",
+        },
+        {{OpenResult::busy, EBUSY},
+         {{412, "ModemManager"}, {977, "stridelog"}},
          file + ": Device or resource busy; held by ModemManager (pid 412), stridelog (pid 977)"},
-        {{OpenResult::busy, EBUSY}, {}, file + ": Device or resource busy; another program has it open"},
+        {{OpenResult::busy, EBUSY},
+         {},
+         file + ": Device or resource busy; another program has it open"},
         {{OpenResult::missing, ENOENT}, {}, file + ": No such file or directory; the device node"},
     };
     for (const auto& c : cases) {

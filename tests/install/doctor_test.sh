@@ -64,6 +64,10 @@ if [ ! -e /dev/ttyUSB29 ]; then
         "^SDK port: +COM30 -> /dev/ttyUSB29" "^SDK uses: +COM30 \(/dev/ttyUSB29\)" \
         "^problem: +/dev/ttyUSB29: No such file or directory" -- "$tool" doctor
 fi
+# Beyond the port numbering: the kernel has the tty, the SDK has no port.
+mv "$scratch/sys/class/tty/ttyUSB29" "$scratch/sys/class/tty/ttyUSB40"
+doctor "cable tty without a port name" 3 "^cable tty: +/dev/ttyUSB40 \(USB 04fc:0201" "^SDK uses: +no port" \
+    "the SDK has no port for it" -- "$tool" doctor
 rm -rf "$scratch/sys"
 mkdir -p "$scratch/sys"
 

@@ -121,8 +121,8 @@ int RunDoctor(const Context& context) {
     const SysfsScan scan = ScanSysfs(sysfs_root ? sysfs_root : "");
     for (const auto& tty : scan.ttys) {
         std::string text = tty.device_path + " (";
-        text += tty.cable ? "USB " + tty.usb_id : "cp210x bridge" +
-                                                      (tty.usb_id.empty() ? "" : ", USB " + tty.usb_id);
+        text += tty.cable ? "USB " + tty.usb_id
+                          : "cp210x bridge" + (tty.usb_id.empty() ? "" : ", USB " + tty.usb_id);
         if (tty.cable && !tty.driver.empty()) text += ", driver " + tty.driver;
         Line("cable tty:", text + ")");
     }
@@ -140,9 +140,17 @@ int RunDoctor(const Context& context) {
         Line("SDK uses:", "no port");
         if (!scan.cable_usb_devices.empty() && scan.ttys.empty()) {
             Line("problem:", "the cable is plugged in, but no serial driver gave it a tty");
-            Line("fix:", "see which driver took it (lsusb -t) and the kernel log (dmesg); "
-                         "unplug and plug it in again");
+            Line("fix:",
+                 "see which driver took it (lsusb -t) and the kernel log (dmesg); "
+                 "unplug and plug it in again");
             found(kDoctorNoTty);
+        } else if (!scan.ttys.empty()) {
+            Line("problem:",
+                 "the kernel has a tty for the cable, but the SDK has no port for it: "
+                 "only ttyUSB0..31 and ttyACM0..31 get port names, and of the cp210x "
+                 "bridges only the first is used");
+            Line("fix:", "unplug other USB-serial adapters and plug the cable in again");
+            found(kDoctorNoCable);
         } else {
             Line("problem:", "no port of the watch's cable: is it plugged in?");
             found(kDoctorNoCable);
@@ -171,8 +179,9 @@ int RunDoctor(const Context& context) {
         for (const auto& h : holders) {
             Line("held by:", h.name + " (pid " + std::to_string(h.pid) + ")");
             if (IsPortProber(h.name)) {
-                Line("problem:", h.name + " has " + device + " open: it probes serial ports and "
-                                 "disturbs the watch");
+                Line("problem:", h.name + " has " + device +
+                                     " open: it probes serial ports and "
+                                     "disturbs the watch");
                 Line("fix:", ProberFix(h.name));
                 found(kDoctorBusy);
             }
@@ -215,8 +224,9 @@ int RunDoctor(const Context& context) {
         found(kDoctorNoUdevRule);
     }
 
-    Line("result:", finding == kDoctorOk ? "ok" : "finding " + std::to_string(finding) +
-                                                      " (see stridelog doctor --help)");
+    Line("result:", finding == kDoctorOk
+                        ? "ok"
+                        : "finding " + std::to_string(finding) + " (see stridelog doctor --help)");
     return finding;
 }
 

@@ -119,11 +119,19 @@ OpenCheck TryOpen(const std::string& device_path) {
         switch (check.error) {
             case ENOENT:
             case ENXIO:
-            case ENODEV: check.result = OpenResult::missing; break;
+            case ENODEV:
+                check.result = OpenResult::missing;
+                break;
             case EACCES:
-            case EPERM: check.result = OpenResult::permission; break;
-            case EBUSY: check.result = OpenResult::busy; break;
-            default: check.result = OpenResult::other; break;
+            case EPERM:
+                check.result = OpenResult::permission;
+                break;
+            case EBUSY:
+                check.result = OpenResult::busy;
+                break;
+            default:
+                check.result = OpenResult::other;
+                break;
         }
         return check;
     }
@@ -175,10 +183,14 @@ std::optional<DeviceAccess> DescribeAccess(const std::string& device_path) {
     struct stat st {};
     if (::stat(device_path.c_str(), &st) != 0) return std::nullopt;
     DeviceAccess access;
-    if (const passwd* pw = ::getpwuid(st.st_uid)) access.owner = pw->pw_name;
-    else access.owner = std::to_string(st.st_uid);
-    if (const group* gr = ::getgrgid(st.st_gid)) access.group = gr->gr_name;
-    else access.group = std::to_string(st.st_gid);
+    if (const passwd* pw = ::getpwuid(st.st_uid))
+        access.owner = pw->pw_name;
+    else
+        access.owner = std::to_string(st.st_uid);
+    if (const group* gr = ::getgrgid(st.st_gid))
+        access.group = gr->gr_name;
+    else
+        access.group = std::to_string(st.st_gid);
     access.mode = ModeText(st.st_mode);
     access.user_in_group = InGroup(st.st_gid);
     return access;
@@ -234,13 +246,14 @@ std::string ExplainOpenFailure(const std::string& device_path, const OpenCheck& 
                                const std::vector<Holder>& holders) {
     std::string line = device_path + ": " + std::strerror(check.error);
     switch (check.result) {
-        case OpenResult::ok: return device_path + ": opens";
+        case OpenResult::ok:
+            return device_path + ": opens";
         case OpenResult::permission: {
             const auto access = DescribeAccess(device_path);
             if (!access) return line;
             line += " (owner " + access->owner + ", group " + access->group + ", " + access->mode +
-                    "); fix: add yourself to the group " + access->group +
-                    " (sudo usermod -aG " + access->group +
+                    "); fix: add yourself to the group " + access->group + " (sudo usermod -aG " +
+                    access->group +
                     " \"$USER\", then log in again) or install the udev rule 60-stridelog.rules";
             return line;
         }
@@ -255,9 +268,12 @@ std::string ExplainOpenFailure(const std::string& device_path, const OpenCheck& 
                         std::to_string(holders[i].pid) + ")";
             return line;
         }
-        case OpenResult::missing: return line + "; the device node does not exist (unplugged?)";
-        case OpenResult::not_a_tty: return line + "; it is not a serial device";
-        case OpenResult::other: return line;
+        case OpenResult::missing:
+            return line + "; the device node does not exist (unplugged?)";
+        case OpenResult::not_a_tty:
+            return line + "; it is not a serial device";
+        case OpenResult::other:
+            return line;
     }
     return line;
 }
