@@ -107,7 +107,7 @@ std::string DiagnosePortOpen() {
         if (IsPortProber(h.name))
             return device + ": held by " + h.name + " (pid " + std::to_string(h.pid) +
                    "); fix: " + ProberFix(h.name);
-    return device + ": opens now; whatever held it has let go";
+    return device + ": opens now, though it did not for the SDK a moment ago";
 }
 
 int RunDoctor(const Context& context) {
