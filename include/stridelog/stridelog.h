@@ -146,6 +146,14 @@ STRIDELOG_API void* Stridelog_FreeBlock(void* block);
 /* The size in bytes of a notification block, 0 when it is not one. */
 STRIDELOG_API size_t Stridelog_BlockSize(const void* block);
 
+/* The port a task would connect to now (n of COMn), 0 when no cable is found. */
+STRIDELOG_API int Stridelog_CablePort(void);
+/* The device (such as /dev/ttyUSB0) behind a port name such as "COM1": writes it,
+ * cut to size - 1 bytes and terminated, to buffer (when size > 0) and returns its
+ * full length; 0 when no port of that name exists. Lets a host name the device
+ * when SDK_ERR_PORT_OPEN arrives. */
+STRIDELOG_API size_t Stridelog_PortDevicePath(const char* port_name, char* buffer, size_t size);
+
 /* How shown task windows and the confirmation question are presented. */
 #define STRIDELOG_PRESENTER_NONE 0     /* shown windows stay invisible; questions answer No */
 #define STRIDELOG_PRESENTER_TERMINAL 1 /* progress on stderr, questions asked y/n on stdin */

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "commands.hpp"
+#include "doctor.hpp"
 #include "interrupt.hpp"
 #include "raw_recorder.hpp"
 #include "simulate.hpp"
@@ -129,6 +130,8 @@ int main(int argc, char** argv) {
     std::string time_text = "now";
     set_time->add_option("TIME", time_text, "now (default) or YYYY-MM-DDTHH:MM:SS");
 
+    auto* doctor = AddDoctorCommand(app);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -222,6 +225,7 @@ int main(int argc, char** argv) {
     if (*views_get) status = RunViewsGet(context, setup_out);
     if (*views_set) status = RunViewsSet(context, setup_file, !no_verify);
     if (*set_time) status = RunSetTime(context, clock_time);
+    if (*doctor) status = RunDoctor(context);
 
     if (!raw.error().empty()) {
         std::fprintf(stderr, "error: --raw: %s\n", raw.error().c_str());
