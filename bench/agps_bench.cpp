@@ -21,7 +21,9 @@
 #include "sim/pty_server.hpp"
 #include "sim/watch.hpp"
 #include "stridelog/stridelog.h"
+#include "tests/update/ftp_server.hpp"
 #include "update/epo_packets.hpp"
+#include "update/ftp_downloader.hpp"
 #include "wire/frame.hpp"
 
 namespace stridelog {
@@ -125,6 +127,46 @@ void BM_AgpsUpdatePaced(benchmark::State& state) {
     fs::remove_all(documents);
 }
 BENCHMARK(BM_AgpsUpdatePaced)->Iterations(2)->Unit(benchmark::kSecond);
+
+// The download the update above leaves out: "datetime.txt" whole and the
+// orbit file streamed in 128-byte chunks with progress, from a pyftpdlib
+// server on loopback, to the download folder.
+void BM_AgpsDownloadLoopback(benchmark::State& state) {
+    const fs::path root = fs::temp_directory_path() / "stridelog-agps-download-bench";
+    fs::remove_all(root);
+    setenv("XDG_DOCUMENTS_DIR", (root / "documents").c_str(), 1);
+    test::FtpServer server(root / "ftp");
+    if (!server.running()) return state.SkipWithError("no FTP server (pyftpdlib)");
+    const std::vector<std::uint8_t> orbit = Orbit();
+    server.put("agps/MTK7d.EPO", std::string(orbit.begin(), orbit.end()));
+    server.put("agps/datetime.txt", "2200-01-01\n");
+    bool done = false, failed = false;
+    const HWND owner =
+        platform::create_window([&](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
+            if (m == WM_FTP_STATUS || m == WM_FTP_RATE || m == WM_FTP_TIME_LEFT)
+                delete reinterpret_cast<std::string*>(w);
+            if (m == WM_FTP_DONE) done = true;
+            if (m == WM_FTP_FAILED) failed = done = true;
+            return 0;
+        });
+    const update::FtpSettings settings{server.address(), "user", "pass", "agps", "", ""};
+    const std::vector<std::string> names = {"datetime.txt", "MTK7d.EPO"};
+    for (auto _ : state) {
+        done = failed = false;
+        update::CFtpDownloader downloader(owner);
+        downloader.DownloadFiles(settings, &names, 0, true);
+        while (!done) {
+            platform::Message msg;
+            if (platform::get_message(msg) == platform::Fetch::message)
+                platform::dispatch_message(msg);
+        }
+        if (failed) return state.SkipWithError("download failed");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * orbit.size()));
+    platform::destroy_window(owner);
+    fs::remove_all(root);
+}
+BENCHMARK(BM_AgpsDownloadLoopback)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace stridelog

@@ -10,6 +10,7 @@ packages=(
   libcurl4-openssl-dev libinih-dev
   locales
   gpsbabel libxml2-utils jq
+  help2man
   python3-pyftpdlib
 )
 

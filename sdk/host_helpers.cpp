@@ -2,8 +2,10 @@
 // a message loop, the registered message numbers, freeing blocks).
 #include "platform/clock.hpp"
 #include "platform/global_memory.hpp"
+#include "platform/registry.hpp"
 #include "platform/window_system.hpp"
 #include "sdk/notifications.hpp"
+#include "sdk/ports/cable_ports.hpp"
 #include "sdk/task_registry.hpp"
 #include "stridelog/stridelog.h"
 
@@ -91,6 +93,22 @@ STRIDELOG_API void* Stridelog_FreeBlock(void* block) {
 
 STRIDELOG_API size_t Stridelog_BlockSize(const void* block) {
     return platform::global_size(block);
+}
+
+STRIDELOG_API int Stridelog_CablePort(void) {
+    return stridelog::ports::FindCablePort();
+}
+
+STRIDELOG_API size_t Stridelog_PortDevicePath(const char* port_name, char* buffer, size_t size) {
+    if (port_name == nullptr) return 0;
+    const auto path = platform::serial_port_device_path(port_name);
+    if (!path) return 0;
+    if (buffer != nullptr && size > 0) {
+        const std::size_t n = path->size() < size - 1 ? path->size() : size - 1;
+        path->copy(buffer, n);
+        buffer[n] = '\0';
+    }
+    return path->size();
 }
 
 }  // extern "C"

@@ -94,6 +94,11 @@ int CConfirmDlg::DoModal() {
     auto presenter = ui::InstalledPresenter();
     if (forced != 0) {
         platform::post_message(hwnd_, platform::kWmCommand, static_cast<WPARAM>(forced), 0);
+    } else if (const auto handler = ui::InstalledConfirmHandler()) {
+        static const std::vector<std::string> kNoLines;
+        const int answer = handler(title_, message_, lines_ ? *lines_ : kNoLines);
+        platform::post_message(hwnd_, platform::kWmCommand,
+                               static_cast<WPARAM>(answer == ui::IDYES ? ui::IDYES : ui::IDNO), 0);
     } else if (presenter) {
         presenter->ConfirmShown(*this);
     } else {

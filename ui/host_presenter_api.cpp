@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "stridelog/stridelog.h"
 #include "ui/presenter.hpp"
@@ -28,4 +30,19 @@ extern "C" STRIDELOG_API BOOL Stridelog_UsePresenter(int kind, const char* path)
 
 extern "C" STRIDELOG_API void Stridelog_SetConfirmAnswer(int answer) {
     stridelog::ui::SetForcedConfirmAnswer(answer);
+}
+
+extern "C" STRIDELOG_API void Stridelog_SetConfirmHandler(Stridelog_ConfirmFn fn, void* context) {
+    if (fn == nullptr) {
+        stridelog::ui::SetConfirmHandler(nullptr);
+        return;
+    }
+    stridelog::ui::SetConfirmHandler([fn, context](const std::string& title,
+                                                   const std::string& message,
+                                                   const std::vector<std::string>& lines) {
+        std::vector<const char*> pointers;
+        pointers.reserve(lines.size());
+        for (const std::string& line : lines) pointers.push_back(line.c_str());
+        return fn(context, title.c_str(), message.c_str(), pointers.data(), pointers.size());
+    });
 }

@@ -9,6 +9,7 @@ namespace {
 std::mutex g_mutex;
 std::shared_ptr<Presenter> g_presenter;
 std::atomic<int> g_forced_answer{0};
+ConfirmHandler g_confirm_handler;
 
 }  // namespace
 
@@ -28,6 +29,16 @@ void SetForcedConfirmAnswer(int answer) {
 
 int ForcedConfirmAnswer() {
     return g_forced_answer.load();
+}
+
+void SetConfirmHandler(ConfirmHandler handler) {
+    std::lock_guard lock(g_mutex);
+    g_confirm_handler = std::move(handler);
+}
+
+ConfirmHandler InstalledConfirmHandler() {
+    std::lock_guard lock(g_mutex);
+    return g_confirm_handler;
 }
 
 }  // namespace stridelog::ui

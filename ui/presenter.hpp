@@ -8,9 +8,11 @@
 // task window's thread, one at a time per task window.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace stridelog {
 
@@ -39,6 +41,14 @@ std::shared_ptr<Presenter> InstalledPresenter();
 // 0: ask the presenter; 6 or 7: every confirmation is answered that way.
 void SetForcedConfirmAnswer(int answer);
 int ForcedConfirmAnswer();
+
+// A host's own answer to the question: given the caption, the message and the
+// detail lines, it returns 6 (Yes) or anything else (No). Asked before the
+// presenter and after a forced answer; empty: none.
+using ConfirmHandler = std::function<int(const std::string& title, const std::string& message,
+                                         const std::vector<std::string>& lines)>;
+void SetConfirmHandler(ConfirmHandler handler);
+ConfirmHandler InstalledConfirmHandler();
 
 // Progress and questions on a terminal. On a TTY the window is redrawn in place
 // with ANSI sequences; otherwise each changed line is written once as plain text.

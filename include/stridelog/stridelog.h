@@ -146,6 +146,14 @@ STRIDELOG_API void* Stridelog_FreeBlock(void* block);
 /* The size in bytes of a notification block, 0 when it is not one. */
 STRIDELOG_API size_t Stridelog_BlockSize(const void* block);
 
+/* The port a task would connect to now (n of COMn), 0 when no cable is found. */
+STRIDELOG_API int Stridelog_CablePort(void);
+/* The device (such as /dev/ttyUSB0) behind a port name such as "COM1": writes it,
+ * cut to size - 1 bytes and terminated, to buffer (when size > 0) and returns its
+ * full length; 0 when no port of that name exists. Lets a host name the device
+ * when SDK_ERR_PORT_OPEN arrives. */
+STRIDELOG_API size_t Stridelog_PortDevicePath(const char* port_name, char* buffer, size_t size);
+
 /* How shown task windows and the confirmation question are presented. */
 #define STRIDELOG_PRESENTER_NONE 0     /* shown windows stay invisible; questions answer No */
 #define STRIDELOG_PRESENTER_TERMINAL 1 /* progress on stderr, questions asked y/n on stdin */
@@ -153,6 +161,13 @@ STRIDELOG_API size_t Stridelog_BlockSize(const void* block);
 STRIDELOG_API BOOL Stridelog_UsePresenter(int kind, const char* path);
 /* 0: ask the presenter; 6 (Yes) or 7 (No): answer every confirmation that way. */
 STRIDELOG_API void Stridelog_SetConfirmAnswer(int answer);
+/* The host answers every confirmation itself: fn gets the caption, the message and
+ * the detail lines (UTF-8, valid during the call) and returns 6 for Yes, anything
+ * else for No. It runs on the task's thread, after a forced answer and before the
+ * presenter. NULL removes it. */
+typedef int (*Stridelog_ConfirmFn)(void* context, const char* caption, const char* message,
+                                   const char* const* lines, size_t line_count);
+STRIDELOG_API void Stridelog_SetConfirmHandler(Stridelog_ConfirmFn fn, void* context);
 
 #ifdef __cplusplus
 }

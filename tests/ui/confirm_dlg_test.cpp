@@ -26,6 +26,7 @@ class ConfirmDlgTest : public ::testing::Test {
     void TearDown() override {
         ui::InstallPresenter(nullptr);
         Stridelog_SetConfirmAnswer(0);
+        Stridelog_SetConfirmHandler(nullptr, nullptr);
     }
 };
 
@@ -100,6 +101,60 @@ TEST_F(ConfirmDlgTest, ShowsTitleMessageAndDetailLinesWhileTheParentIsDisabled) 
         EXPECT_TRUE(platform::is_window_enabled(parent));
     }
     platform::destroy_window(parent);
+}
+
+// A host answering through the C callback: what it is handed, and who wins.
+struct HostAnswer {
+    int answer = 7;
+    int calls = 0;
+    std::string caption, message;
+    std::vector<std::string> lines;
+};
+
+int AnswerAsHost(void* context, const char* caption, const char* message, const char* const* lines,
+                 size_t count) {
+    auto* host = static_cast<HostAnswer*>(context);
+    ++host->calls;
+    host->caption = caption;
+    host->message = message;
+    host->lines.assign(lines, lines + count);
+    return host->answer;
+}
+
+TEST_F(ConfirmDlgTest, AHostHandlerAnswersBeforeThePresenterAndAfterAForcedAnswer) {
+    const std::vector<std::string> lines = {"1.32.00", "- notes", ""};
+    struct Case {
+        const char* legend;
+        int handler_answer;
+        int forced;
+        int expected;
+        int handler_calls;
+    };
+    const Case cases[] = {
+        {"handler says Yes", 6, 0, 6, 1},
+        {"handler says No", 7, 0, 7, 1},
+        {"handler says something else: No", 42, 0, 7, 1},
+        {"a forced answer wins over the handler", 6, 7, 7, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        auto presenter = std::make_shared<test::RecordingPresenter>();
+        ui::InstallPresenter(presenter);
+        HostAnswer host;
+        host.answer = c.handler_answer;
+        Stridelog_SetConfirmHandler(AnswerAsHost, &host);
+        Stridelog_SetConfirmAnswer(c.forced);
+        CConfirmDlg dialog;
+        dialog.SetContent("Message", "question?", &lines);
+        EXPECT_EQ(dialog.DoModal(), c.expected);
+        EXPECT_EQ(host.calls, c.handler_calls);
+        EXPECT_TRUE(presenter->events.empty()) << "the presenter is not asked";
+        if (c.handler_calls) {
+            EXPECT_EQ(host.caption, "Message");
+            EXPECT_EQ(host.message, "question?");
+            EXPECT_EQ(host.lines, lines);
+        }
+    }
 }
 
 }  // namespace

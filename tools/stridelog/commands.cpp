@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codes.hpp"
+#include "doctor.hpp"
 #include "host_session.hpp"
 
 namespace stridelog_tool {
@@ -72,7 +73,13 @@ std::string ErrorLine(const HostSession& session, const char* what) {
         const auto info = ErrorInfo(e->code);
         char code[16];
         std::snprintf(code, sizeof code, "0x%04X", e->code);
-        return std::string("error ") + code + " " + info.name + ": " + info.meaning;
+        std::string line = std::string("error ") + code + " " + info.name + ": " + info.meaning;
+        // The code alone does not say which device, or why.
+        if (e->code == SDK_ERR_PORT_OPEN) {
+            const std::string why = DiagnosePortOpen();
+            if (!why.empty()) line += "\n" + why;
+        }
+        return line;
     }
     return std::string("error: ") + what;
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "commands.hpp"
+#include "doctor.hpp"
 #include "interrupt.hpp"
 #include "raw_recorder.hpp"
 #include "simulate.hpp"
@@ -183,6 +184,7 @@ int main(int argc, char** argv) {
     auto* config_show =
         config->add_subcommand("show", "list what is set (the password stays hidden)");
     config_show->fallthrough();
+    auto* doctor = AddDoctorCommand(app);
 
     try {
         app.parse(argc, argv);
@@ -304,6 +306,7 @@ int main(int argc, char** argv) {
     if (*views_set) status = RunViewsSet(context, setup_file, !no_verify);
     if (*set_time) status = RunSetTime(context, clock_time);
     if (*agps) status = RunAgps(context, account);
+    if (*doctor) status = RunDoctor(context);
 
     if (!raw.error().empty()) {
         std::fprintf(stderr, "error: --raw: %s\n", raw.error().c_str());

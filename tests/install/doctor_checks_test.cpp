@@ -1,0 +1,315 @@
+// The doctor's checks against real files, ptys and processes, and small sysfs trees.
+#include "doctor_checks.hpp"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace stridelog_tool::doctor {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Scratch {
+  public:
+    Scratch() {
+        std::string tmpl = (fs::temp_directory_path() / "doctor-XXXXXX").string();
+        root_ = ::mkdtemp(tmpl.data());
+    }
+    ~Scratch() {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+    const fs::path& root() const { return root_; }
+
+  private:
+    fs::path root_;
+};
+
+class Pty {
+  public:
+    Pty() {
+        char name[128];
+        EXPECT_EQ(::openpty(&master_, &slave_, name, nullptr, nullptr), 0);
+        path_ = name;
+    }
+    ~Pty() {
+        ::close(slave_);
+        ::close(master_);
+    }
+    const std::string& path() const { return path_; }
+
+  private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+// A child process running `sleep` with `file` open as its standard input.
+class HoldingChild {
+  public:
+    explicit HoldingChild(const std::string& file) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, file.c_str(), O_RDONLY | O_NOCTTY, 0);
+        char sleep_name[] = "sleep";
+        char seconds[] = "30";
+        char* argv[] = {sleep_name, seconds, nullptr};
+        EXPECT_EQ(posix_spawnp(&pid_, "sleep", &actions, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        // The child has the file open once its fd shows up.
+        for (int i = 0; i < 200; ++i) {
+            if (fs::exists("/proc/" + std::to_string(pid_) + "/fd/0") &&
+                fs::exists("/proc/" + std::to_string(pid_) + "/exe") &&
+                fs::read_symlink("/proc/" + std::to_string(pid_) + "/exe").filename() !=
+                    "test_doctor")
+                break;
+            ::usleep(10000);
+        }
+    }
+    ~HoldingChild() {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    int pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+void Write(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << text;
+}
+
+// A tty in a small sysfs tree: under a USB device when vid is set, bound to a
+// driver when one is named.
+void AddTty(const fs::path& sys, const std::string& tty, const std::string& vid,
+            const std::string& pid, const std::string& driver) {
+    const fs::path usb = sys / "devices" / ("usb-" + tty);
+    const fs::path port = usb / "1.0" / tty;
+    fs::create_directories(port);
+    if (!vid.empty()) {
+        Write(usb / "idVendor", vid + "\n");
+        Write(usb / "idProduct", pid + "\n");
+        fs::create_directories(sys / "bus" / "usb" / "devices");
+        fs::create_directory_symlink(usb, sys / "bus" / "usb" / "devices" / ("usb-" + tty));
+    }
+    if (!driver.empty()) {
+        const fs::path bound = sys / "bus" / "usb-serial" / "drivers" / driver;
+        fs::create_directories(bound);
+        fs::create_directory_symlink(bound, port / "driver");
+    }
+    fs::create_directories(sys / "class" / "tty" / tty);
+    fs::create_directory_symlink(port, sys / "class" / "tty" / tty / "device");
+}
+
+TEST(DoctorSysfs, FindsTheCableAndBridgesOnly) {
+    Scratch s;
+    const fs::path sys = s.root() / "sys";
+    AddTty(sys, "ttyUSB0", "04FC", "0201", "pl2303");        // the cable, upper-case id
+    AddTty(sys, "ttyUSB1", "10c4", "ea60", "cp210x");        // a bridge
+    AddTty(sys, "ttyUSB2", "0403", "6001", "ftdi_sio");      // someone else's adapter
+    AddTty(sys, "ttyACM0", "04fc", "0202", "cdc_acm");       // one product number off
+    fs::create_directories(sys / "class" / "tty" / "tty1");  // a virtual terminal
+    // The cable plugged in a second time, without a driver's tty.
+    Write(sys / "devices" / "usb-bare" / "idVendor", "04fc\n");
+    Write(sys / "devices" / "usb-bare" / "idProduct", "0201\n");
+    fs::create_directory_symlink(sys / "devices" / "usb-bare", sys / "bus/usb/devices/usb-bare");
+
+    const SysfsScan scan = ScanSysfs(sys.string());
+    ASSERT_EQ(scan.ttys.size(), 2u);
+    EXPECT_EQ(scan.ttys[0].tty, "ttyUSB0");
+    EXPECT_EQ(scan.ttys[0].device_path, "/dev/ttyUSB0");
+    EXPECT_EQ(scan.ttys[0].usb_id, "04fc:0201");
+    EXPECT_EQ(scan.ttys[0].driver, "pl2303");
+    EXPECT_TRUE(scan.ttys[0].cable);
+    EXPECT_EQ(scan.ttys[1].tty, "ttyUSB1");
+    EXPECT_FALSE(scan.ttys[1].cable);
+    EXPECT_EQ(scan.cable_usb_devices, (std::vector<std::string>{"usb-bare", "usb-ttyUSB0"}));
+}
+
+TEST(DoctorSysfs, NoTreeIsNoCable) {
+    Scratch s;
+    const SysfsScan scan = ScanSysfs((s.root() / "absent").string());
+    EXPECT_TRUE(scan.ttys.empty());
+    EXPECT_TRUE(scan.cable_usb_devices.empty());
+}
+
+TEST(DoctorRules, WhichTextsMatchTheCable) {
+    const struct {
+        const char* text;
+        bool matches;
+    } cases[] = {
+        {R"(SUBSYSTEM=="tty", ATTRS{idVendor}=="04fc", ATTRS{idProduct}=="0201", TAG+="uaccess")",
+         true},
+        {R"(SUBSYSTEM=="usb", ATTR{idVendor}=="04FC", ATTR{idProduct}=="0201", MODE="0666")", true},
+        {"# a comment\n  ATTRS{idProduct} == \"0201\", ATTRS{idVendor} == \"04fc\"\n", true},
+        {R"(# SUBSYSTEM=="tty", ATTRS{idVendor}=="04fc", ATTRS{idProduct}=="0201")", false},
+        {R"(   # ATTRS{idVendor}=="04fc", ATTRS{idProduct}=="0201")", false},
+        {R"(ATTRS{idVendor}=="04fc", ATTRS{idProduct}=="0202")", false},
+        {R"(ATTRS{idVendor}=="10c4", ATTRS{idProduct}=="0201")", false},
+        // Vendor and product on different lines are two rules, neither the cable's.
+        {"ATTRS{idVendor}==\"04fc\"\nATTRS{idProduct}==\"0201\"\n", false},
+        {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(RulesTextMatchesCable(c.text), c.matches) << c.text;
+}
+
+TEST(DoctorRules, FindsRuleFilesInOrderAndIgnoresOthers) {
+    Scratch s;
+    const std::string rule =
+        R"(SUBSYSTEM=="tty", ATTRS{idVendor}=="04fc", ATTRS{idProduct}=="0201")";
+    Write(s.root() / "etc" / "70-mine.rules", rule);
+    Write(s.root() / "etc" / "60-stridelog.rules.bak", rule);  // not a rules file
+    Write(s.root() / "lib" / "60-stridelog.rules", rule);
+    Write(s.root() / "lib" / "50-other.rules", R"(ATTRS{idVendor}=="1234")");
+    const auto found = FindCableRules(
+        {(s.root() / "etc").string(), (s.root() / "none").string(), (s.root() / "lib").string()});
+    EXPECT_EQ(found,
+              (std::vector<std::string>{(s.root() / "etc" / "70-mine.rules").string(),
+                                        (s.root() / "lib" / "60-stridelog.rules").string()}));
+}
+
+TEST(DoctorRules, DirectoriesFromTheEnvironment) {
+    ::setenv("STRIDELOG_UDEV_RULES_DIRS", "/a::/b/c:", 1);
+    EXPECT_EQ(UdevRuleDirs(), (std::vector<std::string>{"/a", "/b/c"}));
+    ::unsetenv("STRIDELOG_UDEV_RULES_DIRS");
+    EXPECT_EQ(UdevRuleDirs(), (std::vector<std::string>{"/etc/udev/rules.d", "/lib/udev/rules.d",
+                                                        "/usr/lib/udev/rules.d"}));
+}
+
+TEST(DoctorOpen, WhatTheSdkWouldMeet) {
+    Scratch s;
+    Pty free_pty;
+    Pty locked_pty;
+    const int lock_fd = ::open(locked_pty.path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(lock_fd, 0);
+    ASSERT_EQ(::flock(lock_fd, LOCK_EX | LOCK_NB), 0);
+    Write(s.root() / "plain", "x");
+    const struct {
+        std::string path;
+        OpenResult result;
+        int error;
+    } cases[] = {
+        {free_pty.path(), OpenResult::ok, 0},
+        {locked_pty.path(), OpenResult::busy, EBUSY},
+        {(s.root() / "plain").string(), OpenResult::not_a_tty, ENOTTY},
+        {(s.root() / "absent").string(), OpenResult::missing, ENOENT},
+        {s.root().string(), OpenResult::other, EISDIR},
+    };
+    for (const auto& c : cases) {
+        const OpenCheck check = TryOpen(c.path);
+        EXPECT_EQ(check.result, c.result) << c.path;
+        EXPECT_EQ(check.error, c.error) << c.path;
+    }
+    // The check lets go of the port: a second look finds it free again.
+    EXPECT_EQ(TryOpen(free_pty.path()).result, OpenResult::ok);
+    ::close(lock_fd);
+    EXPECT_EQ(TryOpen(locked_pty.path()).result, OpenResult::ok);
+}
+
+TEST(DoctorOpen, PermissionDeniedForAnOrdinaryUser) {
+    Scratch s;
+    ::chmod(s.root().c_str(), 0755);
+    Write(s.root() / "closed", "x");
+    ::chmod((s.root() / "closed").c_str(), 0600);
+    if (::geteuid() != 0) ::chmod((s.root() / "closed").c_str(), 0);
+    // Root opens any file: the check runs in a child that has become nobody.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(100);
+        const OpenCheck check = TryOpen((s.root() / "closed").string());
+        ::_exit(check.result == OpenResult::permission && check.error == EACCES ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(DoctorHolders, NamesTheProcessesThatHaveTheDeviceOpen) {
+    Pty held;
+    HoldingChild first(held.path());
+    HoldingChild second(held.path());
+    Pty idle;  // after the children, which would inherit its descriptors
+    const auto holders = FindHolders(held.path());
+    std::vector<int> pids;
+    for (const auto& h : holders) {
+        pids.push_back(h.pid);
+        EXPECT_EQ(h.name, "sleep");
+    }
+    std::vector<int> want{first.pid(), second.pid()};
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(pids, want) << "this process holds it too but is left out";
+    EXPECT_TRUE(FindHolders(idle.path()).empty());
+    EXPECT_TRUE(FindHolders("/nonexistent/device").empty());
+}
+
+TEST(DoctorHolders, PortProbers) {
+    EXPECT_TRUE(IsPortProber("ModemManager"));
+    EXPECT_TRUE(IsPortProber("brltty"));
+    EXPECT_FALSE(IsPortProber("modemmanager"));
+    EXPECT_FALSE(IsPortProber("stridelog-sim"));
+}
+
+TEST(DoctorExplain, NamesDeviceReasonAndFix) {
+    Scratch s;
+    const std::string file = (s.root() / "port").string();
+    Write(file, "x");
+    ::chmod(file.c_str(), 0640);
+    const group* g = ::getgrgid(::getegid());
+    const std::string group_name = g ? g->gr_name : std::to_string(::getegid());
+    const struct {
+        OpenCheck check;
+        std::vector<Holder> holders;
+        std::string want;
+    } cases[] = {
+        {
+            {OpenResult::permission, EACCES},
+            {},
+            file + ": Permission denied (owner ",
+        },
+        {{OpenResult::busy, EBUSY},
+         {{412, "ModemManager"}, {977, "stridelog"}},
+         file + ": Device or resource busy; held by ModemManager (pid 412), stridelog (pid 977)"},
+        {{OpenResult::busy, EBUSY},
+         {},
+         file + ": Device or resource busy; another program has it open"},
+        {{OpenResult::missing, ENOENT}, {}, file + ": No such file or directory; the device node"},
+    };
+    for (const auto& c : cases) {
+        const std::string line = ExplainOpenFailure(file, c.check, c.holders);
+        EXPECT_EQ(line.rfind(c.want, 0), 0u) << line;
+    }
+    const std::string denied = ExplainOpenFailure(file, {OpenResult::permission, EACCES}, {});
+    EXPECT_NE(denied.find("group " + group_name + ", rw-r-----)"), std::string::npos) << denied;
+    EXPECT_NE(denied.find("sudo usermod -aG " + group_name), std::string::npos) << denied;
+    EXPECT_NE(denied.find("udev rule"), std::string::npos) << denied;
+    const auto access = DescribeAccess(file);
+    ASSERT_TRUE(access.has_value());
+    EXPECT_TRUE(access->user_in_group);
+    EXPECT_FALSE(DescribeAccess((s.root() / "absent").string()).has_value());
+}
+
+}  // namespace
+}  // namespace stridelog_tool::doctor
