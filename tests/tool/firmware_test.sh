@@ -163,6 +163,20 @@ for answer in n "" maybe; do
 done
 
 # ---- The update itself: download, writing, the restart, the new version.
+# Beside it, a second update gets a Ctrl-C while its watch restarts: the
+# update goes on (stopping would leave the watch without its settings), and
+# the interruption is reported after the result.
+cp "$scratch/before.bin" "$scratch/held.bin"
+set -m
+env XDG_DOCUMENTS_DIR="$scratch/documents-held" "$tool" --simulate --sim-image "$scratch/held.bin" \
+    firmware update --yes "${account[@]}" --folder newer >"$scratch/held.out" 2>"$scratch/held.err" &
+held_pid=$!
+set +m
+(
+    for _ in $(seq 900); do grep -q "the watch restarts" "$scratch/held.err" && break; sleep 0.1; done
+    kill -INT "$held_pid" 2>/dev/null
+) &
+interrupter_pid=$!
 documents update
 start=$(date +%s)
 check "update --yes: firmware updated" 0 "firmware updated to 1.32.1" "writing to the watch 100%" \
@@ -179,6 +193,14 @@ order=$(grep -nE '^writing|restarts with|answers again' "$scratch/update.err" | 
 expect "update: writing, the restart, the return, writing again ($order)" test "$order" = wraw
 expect "update: took the restart's 30 s at least ($took s)" test "$took" -ge 30
 check "after the update: the watch's long version text" 0 "1.32.01_A12" "^" "${watch[@]}" long-version
+wait "$interrupter_pid"
+wait "$held_pid"
+held_rc=$?
+expect "Ctrl-C during the restart: warned, not stopped ($(tr '\n' ' ' <"$scratch/held.err" | tail -c 300))" \
+    grep -qF "press Ctrl-C again to stop anyway" "$scratch/held.err"
+expect "Ctrl-C during the restart: the update finished, then 130" \
+    test "$held_rc" = 130 -a "$(cat "$scratch/held.out")" = "firmware updated to 1.32.1" \
+    -a -n "$(grep -x interrupted "$scratch/held.err")"
 cp "$scratch/before.bin" "$scratch/before-copy.bin"
 expect "before the update the watch had its six workouts" test "$("$tool" --simulate --sim-image "$scratch/before-copy.bin" --json workouts list 2>/dev/null | jq '.workouts | length')" = 6
 check "after the update: its workouts are gone" 0 "no workouts on the watch" "^" "${watch[@]}" workouts list

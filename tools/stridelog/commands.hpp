@@ -38,6 +38,8 @@ struct Context {
     const Options& options;
     RawRecorder* raw = nullptr;         // null without --raw
     std::function<bool()> interrupted;  // Ctrl-C: stop starting calls
+    // true: a first Ctrl-C only warns, while the task must not stop half done.
+    std::function<void(bool)> hold_interrupt{};
 };
 
 // The line that tells the first error notification (or `what` without one).

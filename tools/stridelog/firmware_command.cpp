@@ -216,6 +216,7 @@ int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool ye
     HostSession session(false, context.raw);
     ProgressPrinter printer(::isatty(STDERR_FILENO) == 1);
     RestartWatch restart;
+    bool holding = false;
     const auto start = Clock::now();
     const auto now_s = [start] {
         return std::chrono::duration<double>(Clock::now() - start).count();
@@ -233,6 +234,12 @@ int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool ye
             std::snprintf(line, sizeof line, "the watch answers again, after %.0f s", silent);
             printer.Notice(line);
         }
+        // From the first write on, stopping would leave the watch half written
+        // and its settings cleared.
+        if (progress.phase == kPhaseFirmwareWrite && !holding && context.hold_interrupt) {
+            context.hold_interrupt(true);
+            holding = true;
+        }
         if (!opt.show) printer.Take(note);
     });
     Asking asking;
@@ -249,6 +256,14 @@ int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool ye
     });
     printer.Finish();
     Stridelog_SetConfirmHandler(nullptr, nullptr);
+    // Whatever the end, a Ctrl-C held meanwhile is reported after the result.
+    struct Release {
+        const Context& context;
+        bool held;
+        ~Release() {
+            if (held) context.hold_interrupt(false);
+        }
+    } release{context, holding};
     if (!ended) return NotEnded(session, wait_s);
     if (context.interrupted()) return kExitError;  // the caller reports the interruption
     if (const Note* e = session.FirstError()) return ReportFirmwareError(*e, account);

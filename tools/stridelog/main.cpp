@@ -346,7 +346,8 @@ int main(int argc, char** argv) {
     // The firmware commands answer the question themselves: check always No.
     if (opt.yes && !*firmware) Stridelog_SetConfirmAnswer(6);
 
-    const Context context{opt, opt.raw_folder.empty() ? nullptr : &raw, interrupted};
+    const Context context{opt, opt.raw_folder.empty() ? nullptr : &raw, interrupted,
+                          [&interrupt](bool held) { interrupt.Hold(held); }};
     int status = kExitUsage;
     if (*sdk_version) status = RunSdkVersion(context);
     if (*ports) status = RunPorts(context);
