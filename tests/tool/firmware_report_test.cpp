@@ -1,12 +1,13 @@
 // The firmware command's own logic: the offer read from the question, the
 // restart seen in the notification timing, the error texts and statuses, and
 // the [firmware] section of the config file.
+#include "firmware_report.hpp"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <set>
 
-#include "firmware_report.hpp"
 #include "user_config.hpp"
 
 namespace stridelog_tool {
@@ -108,8 +109,9 @@ TEST(FirmwareErrors, TextAndStatusPerCode) {
         {SDK_ERR_DOWNLOAD, 18, "error 0x1008 SDK_ERR_DOWNLOAD: the download from the FTP"},
         {SDK_ERR_FIRMWARE_INFO, 22, "error 0x1012 SDK_ERR_FIRMWARE_INFO: the server's update"},
         {SDK_ERR_FIRMWARE_IMAGE, 23, "error 0x1013 SDK_ERR_FIRMWARE_IMAGE: the downloaded"},
-        {SDK_ERR_DOWNLOAD_TIMEOUT, 24, "error 0x1014 SDK_ERR_DOWNLOAD_TIMEOUT: a download did "
-                                       "not finish within 45 s"},
+        {SDK_ERR_DOWNLOAD_TIMEOUT, 24,
+         "error 0x1014 SDK_ERR_DOWNLOAD_TIMEOUT: a download did "
+         "not finish within 45 s"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FirmwareExitStatus(c.code), c.status) << std::hex << c.code;
@@ -130,10 +132,14 @@ TEST(FirmwareConfig, ItsOwnSectionWithTheFifthText) {
     config.exists = true;
     config.mode = 0600;
     config.owner = me;
-    config.values = {{"agps.server", "agps.example.org"},     {"agps.folder", "epo"},
-                     {"firmware.server", "fw.example.org:21"}, {"firmware.folder", "fw"},
-                     {"firmware.fifth", "WEX0"},               {"firmware.mode", "active"},
-                     {"firmware.limit", "600"},                {"firmware.password", "s3cret"}};
+    config.values = {{"agps.server", "agps.example.org"},
+                     {"agps.folder", "epo"},
+                     {"firmware.server", "fw.example.org:21"},
+                     {"firmware.folder", "fw"},
+                     {"firmware.fifth", "WEX0"},
+                     {"firmware.mode", "active"},
+                     {"firmware.limit", "600"},
+                     {"firmware.password", "s3cret"}};
     struct Case {
         const char* legend;
         std::string section;

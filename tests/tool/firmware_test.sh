@@ -145,9 +145,12 @@ check "firmware needs check or update" 2 "" "subcommand" firmware
 on_terminal() {  # answer, args...: the tool under a pty, the answer typed once asked
     local answer="$1"
     shift
+    pty_runs=$((${pty_runs:-0} + 1))
     { for _ in $(seq 200); do grep -q "y/N" "$scratch/pty.out" 2>/dev/null && break; sleep 0.1; done
-      printf '%s\n' "$answer"; sleep 3; } |
-        script -qfec "$(printf '%q ' env XDG_DOCUMENTS_DIR="$scratch/documents-pty" "$tool" "$@")" "$scratch/pty.out" >/dev/null
+      printf '%s\n' "$answer"
+      for _ in $(seq 200); do grep -q "Script done" "$scratch/pty.out" 2>/dev/null && break; sleep 0.1; done; } |
+        script -qfec "$(printf '%q ' env XDG_DOCUMENTS_DIR="$scratch/documents-pty-$pty_runs" "$tool" "$@")" \
+            "$scratch/pty.out" >/dev/null
 }
 for answer in n "" maybe; do
     rm -f "$scratch/pty.out"
@@ -161,6 +164,16 @@ for answer in n "" maybe; do
         test -n "$(grep -F "no update: nothing was written" <<<"$typed")"
     expect "update, answer '$answer': the watch's flash is unchanged" same "$scratch/watch.bin" "$scratch/before.bin"
 done
+
+# A yes at the terminal goes on: here to a broken image, which stops before any write.
+for answer in y yes; do
+    rm -f "$scratch/pty.out"
+    on_terminal "$answer" "${watch[@]}" firmware update "${account[@]}" --folder broken
+    typed=$(tr -d '\r' <"$scratch/pty.out")
+    expect "update, answer '$answer' at the terminal: went on to the image's check ($(tail -n 2 <<<"$typed" | tr '\n' ' '))" \
+        test -n "$(grep -F "error 0x1013 SDK_ERR_FIRMWARE_IMAGE" <<<"$typed")"
+done
+expect "answers at the terminal: the watch's flash is unchanged" same "$scratch/watch.bin" "$scratch/before.bin"
 
 # ---- The update itself: download, writing, the restart, the new version.
 # Beside it, a second update gets a Ctrl-C while its watch restarts: the

@@ -116,8 +116,9 @@ std::string AgpsErrorText(UINT error_code, std::uint32_t limit_s) {
             break;
         case SDK_ERR_AGPS_REFUSED:
             // Also what ends an update whose data the watch kept reporting as not taken.
-            text = "the watch does not take A-GPS data (its status refuses it, or it kept "
-                   "reporting the data written as not taken)";
+            text =
+                "the watch does not take A-GPS data (its status refuses it, or it kept "
+                "reporting the data written as not taken)";
             break;
         case SDK_ERR_DOWNLOAD:
             text =

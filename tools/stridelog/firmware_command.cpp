@@ -5,8 +5,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -105,26 +105,25 @@ int AskUser(void* context, const char* caption, const char* message, const char*
 }
 
 // Runs FirmwareUpdate to its end (false: it did not end within wait_s, not
-// counting the time the question waited for the user).
-// on_slice runs between slices of the wait.
-bool RunTask(const FtpAccount& account, HostSession& session,
-             std::uint32_t wait_s, const Clock::duration* asking,
-             const std::function<void()>& on_slice) {
+// counting the time the question waited for the user); on_slice runs between
+// slices of the wait.
+bool RunTask(const FtpAccount& account, HostSession& session, std::uint32_t wait_s,
+             const Clock::duration* asking, const std::function<void()>& on_slice) {
     const std::u16string server = Utf8ToUtf16(account.server);
     const std::u16string user = Utf8ToUtf16(account.user);
     const std::u16string password = Utf8ToUtf16(account.password);
     const std::u16string folder = Utf8ToUtf16(account.folder);
     const std::u16string fifth = Utf8ToUtf16(account.fifth);
     // Always shown: a hidden task would write the firmware without asking.
-    FirmwareUpdate(session.window(), server.c_str(), user.c_str(), password.c_str(),
-                   folder.c_str(), fifth.c_str(), TRUE, account.limit_s * 1000U,
-                   account.passive ? TRUE : FALSE);
+    FirmwareUpdate(session.window(), server.c_str(), user.c_str(), password.c_str(), folder.c_str(),
+                   fifth.c_str(), TRUE, account.limit_s * 1000U, account.passive ? TRUE : FALSE);
     const auto start = Clock::now();
     const auto budget = std::chrono::seconds(wait_s);
     for (;;) {
         if (session.WaitForTask(kSliceMs)) return true;
         if (on_slice) on_slice();
-        const auto waited = Clock::now() - start - (asking != nullptr ? *asking : Clock::duration{});
+        const auto waited =
+            Clock::now() - start - (asking != nullptr ? *asking : Clock::duration{});
         if (waited > budget) return false;
     }
 }

@@ -56,7 +56,9 @@ class RestartWatch {
 };
 
 // Same scheme as agps: 10 + the code's last two digits.
-inline int FirmwareExitStatus(UINT error_code) { return AgpsExitStatus(error_code); }
+inline int FirmwareExitStatus(UINT error_code) {
+    return AgpsExitStatus(error_code);
+}
 // "error 0x1013 SDK_ERR_FIRMWARE_IMAGE: ..." with what it means for the watch.
 std::string FirmwareErrorText(UINT error_code, std::uint32_t limit_s);
 

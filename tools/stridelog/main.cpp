@@ -49,14 +49,14 @@ class FtpOptions {
                                       "code")
                          ->type_name("TEXT")
                          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-        passive_ = command->add_flag("--passive", passive_flag_,
-                                     "passive FTP (the default, unless " + section +
-                                         ".mode says otherwise)");
+        passive_ = command->add_flag(
+            "--passive", passive_flag_,
+            "passive FTP (the default, unless " + section + ".mode says otherwise)");
         active_ = command->add_flag("--active", active_flag_, "active FTP")->excludes(passive_);
         limit_ = command
-                     ->add_option("--limit", limit_s_,
-                                  "time limit of each download (default: " + section +
-                                      ".limit, else 300)")
+                     ->add_option(
+                         "--limit", limit_s_,
+                         "time limit of each download (default: " + section + ".limit, else 300)")
                      ->type_name("SECONDS")
                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     }
@@ -223,13 +223,13 @@ int main(int argc, char** argv) {
     FtpOptions update_ftp(firmware_update, "firmware", true);
     bool firmware_yes = false;
     firmware_update->add_flag("--yes", firmware_yes, "install without asking");
-    auto* config = app.add_subcommand(
-        "config", "the defaults in " + UserConfigPath() +
-                      " (agps.server, firmware.server, agps.user, ...)");
+    auto* config =
+        app.add_subcommand("config", "the defaults in " + UserConfigPath() +
+                                         " (agps.server, firmware.server, agps.user, ...)");
     config->require_subcommand(1);
     config->fallthrough();
-    auto* config_set = config->add_subcommand(
-        "set", "set KEY to VALUE; a password is read from standard input");
+    auto* config_set =
+        config->add_subcommand("set", "set KEY to VALUE; a password is read from standard input");
     std::string config_key;
     std::string config_value;
     config_set

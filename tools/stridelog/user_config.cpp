@@ -19,11 +19,21 @@ constexpr std::size_t kMaxValueBytes = 160;
 constexpr mode_t kOthersBits = S_IRWXG | S_IRWXO;
 
 // The firmware section takes the fifth text too, which the A-GPS download has no use for.
-const std::vector<std::string> kKeys = {
-    "agps.server",     "agps.user",          "agps.password",   "agps.password_file",
-    "agps.folder",     "agps.mode",          "agps.limit",      "firmware.server",
-    "firmware.user",   "firmware.password",  "firmware.password_file",
-    "firmware.folder", "firmware.fifth",     "firmware.mode",   "firmware.limit"};
+const std::vector<std::string> kKeys = {"agps.server",
+                                        "agps.user",
+                                        "agps.password",
+                                        "agps.password_file",
+                                        "agps.folder",
+                                        "agps.mode",
+                                        "agps.limit",
+                                        "firmware.server",
+                                        "firmware.user",
+                                        "firmware.password",
+                                        "firmware.password_file",
+                                        "firmware.folder",
+                                        "firmware.fifth",
+                                        "firmware.mode",
+                                        "firmware.limit"};
 
 // "server" of "firmware.server".
 std::string KeyName(const std::string& key) {
