@@ -193,7 +193,7 @@ TEST(FtpAccount, SourcesAndTheirOrder) {
         FtpAccount want;    // when ok
         const char* error;  // when not ok: a part of the error
     };
-    const FtpAccount defaults{"h", kDefaultFtpUser, "", "", true, kDefaultDownloadLimitS};
+    const FtpAccount defaults{"h", kDefaultFtpUser, "", "", true, kDefaultDownloadLimitS, ""};
     auto with = [&](auto change) {
         FtpAccount a = defaults;
         change(a);

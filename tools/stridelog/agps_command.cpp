@@ -4,7 +4,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,15 +13,13 @@
 #include "agps_report.hpp"
 #include "commands.hpp"
 #include "host_session.hpp"
+#include "progress_printer.hpp"
 #include "setup_documents.hpp"
 
 namespace stridelog_tool {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr std::uint32_t kCancelWaitMs = 5000;  // a cancelled task ends on its next message
-constexpr const char* kSection = "agps";
 
 std::string HomeFolder() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
@@ -42,54 +39,6 @@ bool Load(ConfigFile& config) {
     std::fprintf(stderr, "error: %s\n", error.c_str());
     return false;
 }
-
-// Prints phase progress as it arrives: one line rewritten on a terminal,
-// milestone lines otherwise.
-class ProgressPrinter {
-  public:
-    explicit ProgressPrinter(bool terminal) : terminal_(terminal), start_(Clock::now()) {}
-    ~ProgressPrinter() { Finish(); }
-
-    void Take(const Note& note) {
-        PhaseProgress now;
-        if (note.error || note.code != SDK_MSG_PHASE_PROGRESS ||
-            !DecodePhaseProgress(note.block, now))
-            return;
-        const auto at = Clock::now();
-        if (!last_ || last_->phase != now.phase) {
-            if (terminal_ && drawn_ > 0) std::fputc('\n', stderr);
-            drawn_ = 0;
-            phase_start_ = at;
-        }
-        const bool print = terminal_ || IsMilestone(last_, now);
-        const std::string line = ProgressLine(now, Seconds(phase_start_, at), Seconds(start_, at));
-        last_ = now;
-        if (!print) return;
-        if (terminal_) {
-            std::fprintf(stderr, "\r%-*s", static_cast<int>(drawn_), line.c_str());
-            drawn_ = line.size();
-        } else {
-            std::fprintf(stderr, "%s\n", line.c_str());
-        }
-        std::fflush(stderr);
-    }
-
-    void Finish() {
-        if (terminal_ && drawn_ > 0) std::fputc('\n', stderr);
-        drawn_ = 0;
-    }
-
-  private:
-    static double Seconds(Clock::time_point from, Clock::time_point to) {
-        return std::chrono::duration<double>(to - from).count();
-    }
-
-    bool terminal_;
-    Clock::time_point start_;
-    Clock::time_point phase_start_;
-    std::optional<PhaseProgress> last_;
-    std::size_t drawn_ = 0;
-};
 
 // A password typed on a terminal is not echoed; from a pipe, the first line.
 bool ReadSecretLine(std::string& line) {
@@ -119,11 +68,11 @@ std::string UserConfigPath() {
     return ConfigPath(std::getenv("XDG_CONFIG_HOME"), HomeFolder().c_str());
 }
 
-bool PrepareAgps(const FtpCommandLine& given, FtpAccount& account) {
+bool PrepareFtpAccount(const FtpCommandLine& given, const char* section, FtpAccount& account) {
     ConfigFile config;
     if (!Load(config)) return false;
     std::string error;
-    if (!ResolveFtpAccount(given, config, kSection, ::geteuid(), account, error)) {
+    if (!ResolveFtpAccount(given, config, section, ::geteuid(), account, error)) {
         std::fprintf(stderr, "error: %s\n", error.c_str());
         return false;
     }
@@ -202,8 +151,8 @@ int RunConfigSet(const std::string& key, const std::optional<std::string>& value
         if (value) {
             std::fprintf(stderr,
                          "error: give %s on standard input, not on the command line "
-                         "(or use agps.password_file)\n",
-                         key.c_str());
+                         "(or use %s_file)\n",
+                         key.c_str(), key.c_str());
             return kExitUsage;
         }
         if (!ReadSecretLine(text)) {

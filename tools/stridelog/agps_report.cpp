@@ -61,9 +61,10 @@ std::string ProgressLine(const PhaseProgress& progress, double phase_seconds,
     const double percent = std::isfinite(progress.percent)
                                ? std::fmin(std::fmax(progress.percent, 0.0f), 100.0f)
                                : 0.0;
-    const char* what = progress.phase == kPhaseDownload ? "downloading"
-                       : progress.phase == kPhaseWrite  ? "writing to the watch"
-                                                        : "working";
+    const bool download =
+        progress.phase == kPhaseDownload || progress.phase == kPhaseFirmwareDownload;
+    const bool write = progress.phase == kPhaseWrite || progress.phase == kPhaseFirmwareWrite;
+    const char* what = download ? "downloading" : write ? "writing to the watch" : "working";
     char text[160];
     int n = std::snprintf(text, sizeof text, "%-20s %3.0f%%", what, percent);
     if (percent > 0 && percent < 100 && phase_seconds > 0.05) {
@@ -115,8 +116,9 @@ std::string AgpsErrorText(UINT error_code, std::uint32_t limit_s) {
             break;
         case SDK_ERR_AGPS_REFUSED:
             // Also what ends an update whose data the watch kept reporting as not taken.
-            text = "the watch does not take A-GPS data (its status refuses it, or it kept "
-                   "reporting the data written as not taken)";
+            text =
+                "the watch does not take A-GPS data (its status refuses it, or it kept "
+                "reporting the data written as not taken)";
             break;
         case SDK_ERR_DOWNLOAD:
             text =

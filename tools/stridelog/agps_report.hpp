@@ -17,6 +17,8 @@ namespace stridelog_tool {
 constexpr std::uint32_t kOrbitFileBytes = 53760;
 constexpr std::uint32_t kPhaseDownload = 1;
 constexpr std::uint32_t kPhaseWrite = 2;
+constexpr std::uint32_t kPhaseFirmwareDownload = 3;
+constexpr std::uint32_t kPhaseFirmwareWrite = 4;
 
 struct PhaseProgress {
     std::uint32_t phase = 0;
@@ -30,8 +32,9 @@ bool DecodePhaseProgress(std::span<const std::uint8_t> block, PhaseProgress& pro
 // bytes are no date. False for a block of another size.
 bool DecodeExpiry(std::span<const std::uint8_t> block, std::optional<std::string>& date);
 
-// One progress line: what is done, the percentage, for the download an
-// estimated rate and time left, and the time since the command started.
+// One progress line: what is done, the percentage, the time left, for the
+// orbit file's download (whose size is known) a rate, and the time since the
+// command started.
 // phase_seconds: time since the phase's first notification.
 std::string ProgressLine(const PhaseProgress& progress, double phase_seconds, double total_seconds);
 // Without a terminal only these lines are printed: the first of a phase, each

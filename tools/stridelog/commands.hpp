@@ -38,6 +38,8 @@ struct Context {
     const Options& options;
     RawRecorder* raw = nullptr;         // null without --raw
     std::function<bool()> interrupted;  // Ctrl-C: stop starting calls
+    // true: a first Ctrl-C only warns, while the task must not stop half done.
+    std::function<void(bool)> hold_interrupt{};
 };
 
 // The line that tells the first error notification (or `what` without one).
@@ -86,11 +88,18 @@ int RunViewsSet(const Context& context, const std::string& file, bool verify);
 bool ParseSetTime(const std::string& text, DateTime& time);
 int RunSetTime(const Context& context, const DateTime& time);
 
-// agps: the account resolved before anything starts (false: the reason is
-// printed; a usage error), then the update. An error notification exits with
-// AgpsExitStatus of its code.
-bool PrepareAgps(const FtpCommandLine& given, FtpAccount& account);
+// The FTP account of agps or firmware, from the command line over the config
+// file's [section]; resolved before anything starts (false: the reason is
+// printed; a usage error).
+bool PrepareFtpAccount(const FtpCommandLine& given, const char* section, FtpAccount& account);
+// agps: the update. An error notification exits with AgpsExitStatus of its code.
 int RunAgps(const Context& context, const FtpAccount& account);
+// firmware check: what the server offers the watch, answering No to the
+// question, so nothing is written. firmware update: asks the user (unless
+// yes), then writes the firmware. Error notifications exit with
+// FirmwareExitStatus of their code.
+int RunFirmwareCheck(const Context& context, const FtpAccount& account);
+int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool yes);
 // The user's config file and the config subcommands.
 std::string UserConfigPath();
 int RunConfigSet(const std::string& key, const std::optional<std::string>& value);

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <cstdio>
 #include <ctime>
 
 #include "stridelog/stridelog.h"
@@ -40,10 +41,27 @@ void InterruptWatcher::Run() {
     while (!stop_) {
         const timespec tick{0, kTickNs};
         const int taken = sigtimedwait(&set, nullptr, &tick);
-        if (taken > 0 && signal_.load() == 0) signal_ = taken;
+        if (taken > 0 && signal_.load() == 0) {
+            if (held_.load() && pending_.load() == 0) {
+                pending_ = taken;
+                static constexpr char kWarning[] =
+                    "\nthe watch's firmware is being written: stopping now leaves it without a "
+                    "working program and without its settings; press Ctrl-C again to stop "
+                    "anyway\n";
+                std::fputs(kWarning, stderr);
+                std::fflush(stderr);
+            } else {
+                signal_ = taken;
+            }
+        }
         // An ordinary thread, not a signal handler: the cancel may take locks.
         if (signal_.load() != 0) Stridelog_CancelTasks();
     }
+}
+
+void InterruptWatcher::Hold(bool held) {
+    held_ = held;
+    if (!held && pending_.load() != 0 && signal_.load() == 0) signal_ = pending_.load();
 }
 
 }  // namespace stridelog_tool

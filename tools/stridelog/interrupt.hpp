@@ -21,6 +21,10 @@ class InterruptWatcher {
     InterruptWatcher& operator=(const InterruptWatcher&) = delete;
 
     bool interrupted() const { return signal_.load() != 0; }
+    // While held, a first signal only warns (the task goes on) and a second
+    // one interrupts: for work that must not stop half done. A signal warned
+    // about counts as an interruption once the hold ends.
+    void Hold(bool held);
     // 128 + the signal's number, the status a shell reports for it.
     int exit_status() const { return 128 + signal_.load(); }
 
@@ -28,6 +32,8 @@ class InterruptWatcher {
     void Run();
 
     std::atomic<int> signal_{0};
+    std::atomic<bool> held_{false};
+    std::atomic<int> pending_{0};
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };

@@ -1,8 +1,8 @@
 // stridelog: a command-line host of the Stridelog SDK, built on its public
 // interface only. One subcommand per entry point; exit status 0 when the call
-// ends with its success notification, 1 with an error notification (agps: 10 +
-// the error code's last two digits, 0x1008 -> 18), 2 for usage, 128 + the
-// signal when interrupted (130 for Ctrl-C).
+// ends with its success notification, 1 with an error notification (agps and
+// firmware: 10 + the error code's last two digits, 0x1008 -> 18), 2 for usage,
+// 128 + the signal when interrupted (130 for Ctrl-C).
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
@@ -16,6 +16,80 @@
 #include "stridelog/stridelog.h"
 
 using namespace stridelog_tool;
+
+namespace {
+
+// The FTP options of agps and the firmware commands; a later option wins, so
+// a saved set of options can be overridden.
+class FtpOptions {
+  public:
+    FtpOptions(CLI::App* command, const std::string& section, bool fifth) {
+        server_ = command->add_option("--server", server_text_, "FTP server")
+                      ->type_name("HOST[:PORT]")
+                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        user_ = command
+                    ->add_option("--user", user_text_,
+                                 "FTP user (default: " + section + ".user, else anonymous)")
+                    ->type_name("USER")
+                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        password_file_ =
+            command
+                ->add_option("--password-file", password_file_text_,
+                             "read the FTP password from the first line of this private file")
+                ->type_name("FILE")
+                ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        folder_ =
+            command->add_option("--folder", folder_text_, "folder on the server holding the files")
+                ->type_name("DIR")
+                ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        if (fifth)
+            fifth_ = command
+                         ->add_option("--fifth", fifth_text_,
+                                      "WEX0: look in the subfolder named by the watch's firmware "
+                                      "code")
+                         ->type_name("TEXT")
+                         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        passive_ = command->add_flag(
+            "--passive", passive_flag_,
+            "passive FTP (the default, unless " + section + ".mode says otherwise)");
+        active_ = command->add_flag("--active", active_flag_, "active FTP")->excludes(passive_);
+        limit_ = command
+                     ->add_option(
+                         "--limit", limit_s_,
+                         "time limit of each download (default: " + section + ".limit, else 300)")
+                     ->type_name("SECONDS")
+                     ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    }
+
+    FtpCommandLine Given() const {
+        FtpCommandLine given;
+        if (server_->count() > 0) given.server = server_text_;
+        if (user_->count() > 0) given.user = user_text_;
+        if (password_file_->count() > 0) given.password_file = password_file_text_;
+        if (folder_->count() > 0) given.folder = folder_text_;
+        if (fifth_ != nullptr && fifth_->count() > 0) given.fifth = fifth_text_;
+        if (passive_->count() > 0) given.passive = true;
+        if (active_->count() > 0) given.passive = false;
+        if (limit_->count() > 0) given.limit_s = limit_s_;
+        return given;
+    }
+
+  private:
+    std::string server_text_, user_text_, password_file_text_, folder_text_, fifth_text_;
+    bool passive_flag_ = false;
+    bool active_flag_ = false;
+    std::uint32_t limit_s_ = 0;
+    CLI::Option* server_ = nullptr;
+    CLI::Option* user_ = nullptr;
+    CLI::Option* password_file_ = nullptr;
+    CLI::Option* folder_ = nullptr;
+    CLI::Option* fifth_ = nullptr;
+    CLI::Option* passive_ = nullptr;
+    CLI::Option* active_ = nullptr;
+    CLI::Option* limit_ = nullptr;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // Before any thread exists, so only the watcher ever takes these.
@@ -133,48 +207,37 @@ int main(int argc, char** argv) {
 
     auto* agps = app.add_subcommand(
         "agps", "bring the watch's A-GPS data up to date from an FTP server (defaults: config)");
-    // A later option wins, so a saved set of options can be overridden.
-    FtpCommandLine ftp;
-    std::string server_text, user_text, password_file_text, folder_text;
-    std::uint32_t limit_s = 0;
-    auto* server_opt = agps->add_option("--server", server_text, "FTP server")
-                           ->type_name("HOST[:PORT]")
-                           ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    auto* user_opt =
-        agps->add_option("--user", user_text, "FTP user (default: agps.user, else anonymous)")
-            ->type_name("USER")
-            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    auto* password_file_opt =
-        agps->add_option("--password-file", password_file_text,
-                         "read the FTP password from the first line of this private file")
-            ->type_name("FILE")
-            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    auto* folder_opt =
-        agps->add_option("--folder", folder_text, "folder on the server holding the files")
-            ->type_name("DIR")
-            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    bool passive_flag = false;
-    bool active_flag = false;
-    auto* passive_opt = agps->add_flag(
-        "--passive", passive_flag, "passive FTP (the default, unless agps.mode says otherwise)");
-    auto* active_opt = agps->add_flag("--active", active_flag, "active FTP")->excludes(passive_opt);
-    auto* limit_opt = agps->add_option("--limit", limit_s,
-                                       "time limit of the download (default: agps.limit, else 300)")
-                          ->type_name("SECONDS")
-                          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    auto* config = app.add_subcommand(
-        "config", "the defaults in " + UserConfigPath() + " (agps.server, agps.user, ...)");
+    FtpOptions agps_ftp(agps, "agps", false);
+    auto* firmware = app.add_subcommand(
+        "firmware", "the watch's firmware from an FTP server (defaults: config [firmware])");
+    firmware->require_subcommand(1);
+    firmware->fallthrough();
+    auto* firmware_check = firmware->add_subcommand(
+        "check", "show what firmware the server offers the watch; writes nothing");
+    firmware_check->fallthrough();
+    FtpOptions check_ftp(firmware_check, "firmware", true);
+    auto* firmware_update = firmware->add_subcommand(
+        "update",
+        "write the offered firmware to the watch (asks first, unless --yes); erases its workouts");
+    firmware_update->fallthrough();
+    FtpOptions update_ftp(firmware_update, "firmware", true);
+    bool firmware_yes = false;
+    firmware_update->add_flag("--yes", firmware_yes, "install without asking");
+    auto* config =
+        app.add_subcommand("config", "the defaults in " + UserConfigPath() +
+                                         " (agps.server, firmware.server, agps.user, ...)");
     config->require_subcommand(1);
     config->fallthrough();
-    auto* config_set = config->add_subcommand(
-        "set", "set KEY to VALUE; agps.password is read from standard input");
+    auto* config_set =
+        config->add_subcommand("set", "set KEY to VALUE; a password is read from standard input");
     std::string config_key;
     std::string config_value;
     config_set
         ->add_option("KEY", config_key,
                      "agps.server, agps.user, agps.password, "
                      "agps.password_file, agps.folder, agps.mode "
-                     "(passive or active), agps.limit (seconds)")
+                     "(passive or active), agps.limit (seconds); the same under firmware., "
+                     "and firmware.fifth")
         ->required();
     auto* config_value_opt = config_set->add_option("VALUE", config_value, "the value");
     config_set->fallthrough();
@@ -243,18 +306,13 @@ int main(int argc, char** argv) {
     }
     if (opt.timeout_s > 24 * 3600) opt.timeout_s = 24 * 3600;
     FtpAccount account;
-    if (*agps) {
-        if (server_opt->count() > 0) ftp.server = server_text;
-        if (user_opt->count() > 0) ftp.user = user_text;
-        if (password_file_opt->count() > 0) ftp.password_file = password_file_text;
-        if (folder_opt->count() > 0) ftp.folder = folder_text;
-        if (passive_opt->count() > 0) ftp.passive = true;
-        if (active_opt->count() > 0) ftp.passive = false;
-        if (limit_opt->count() > 0) ftp.limit_s = limit_s;
-        // Before the simulator starts: a missing server or an unsafe password
-        // file is found at once.
-        if (!PrepareAgps(ftp, account)) return kExitUsage;
-    }
+    // Before the simulator starts: a missing server or an unsafe password file
+    // is found at once.
+    if (*agps && !PrepareFtpAccount(agps_ftp.Given(), "agps", account)) return kExitUsage;
+    if (*firmware_check && !PrepareFtpAccount(check_ftp.Given(), "firmware", account))
+        return kExitUsage;
+    if (*firmware_update && !PrepareFtpAccount(update_ftp.Given(), "firmware", account))
+        return kExitUsage;
 
     RawRecorder raw;
     if (!opt.raw_folder.empty()) {
@@ -285,9 +343,11 @@ int main(int argc, char** argv) {
     if (opt.show) Stridelog_UsePresenter(STRIDELOG_PRESENTER_TERMINAL, nullptr);
     if (!opt.window_png.empty())
         Stridelog_UsePresenter(STRIDELOG_PRESENTER_IMAGE, opt.window_png.c_str());
-    if (opt.yes) Stridelog_SetConfirmAnswer(6);
+    // The firmware commands answer the question themselves: check always No.
+    if (opt.yes && !*firmware) Stridelog_SetConfirmAnswer(6);
 
-    const Context context{opt, opt.raw_folder.empty() ? nullptr : &raw, interrupted};
+    const Context context{opt, opt.raw_folder.empty() ? nullptr : &raw, interrupted,
+                          [&interrupt](bool held) { interrupt.Hold(held); }};
     int status = kExitUsage;
     if (*sdk_version) status = RunSdkVersion(context);
     if (*ports) status = RunPorts(context);
@@ -306,6 +366,8 @@ int main(int argc, char** argv) {
     if (*views_set) status = RunViewsSet(context, setup_file, !no_verify);
     if (*set_time) status = RunSetTime(context, clock_time);
     if (*agps) status = RunAgps(context, account);
+    if (*firmware_check) status = RunFirmwareCheck(context, account);
+    if (*firmware_update) status = RunFirmwareUpdate(context, account, firmware_yes || opt.yes);
     if (*doctor) status = RunDoctor(context);
 
     if (!raw.error().empty()) {

@@ -18,9 +18,28 @@ namespace {
 constexpr std::size_t kMaxValueBytes = 160;
 constexpr mode_t kOthersBits = S_IRWXG | S_IRWXO;
 
-const std::vector<std::string> kKeys = {"agps.server",        "agps.user",   "agps.password",
-                                        "agps.password_file", "agps.folder", "agps.mode",
-                                        "agps.limit"};
+// The firmware section takes the fifth text too, which the A-GPS download has no use for.
+const std::vector<std::string> kKeys = {"agps.server",
+                                        "agps.user",
+                                        "agps.password",
+                                        "agps.password_file",
+                                        "agps.folder",
+                                        "agps.mode",
+                                        "agps.limit",
+                                        "firmware.server",
+                                        "firmware.user",
+                                        "firmware.password",
+                                        "firmware.password_file",
+                                        "firmware.folder",
+                                        "firmware.fifth",
+                                        "firmware.mode",
+                                        "firmware.limit"};
+
+// "server" of "firmware.server".
+std::string KeyName(const std::string& key) {
+    const std::size_t dot = key.find('.');
+    return dot == std::string::npos ? key : key.substr(dot + 1);
+}
 
 std::string Errno(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -211,7 +230,7 @@ const std::vector<std::string>& KnownConfigKeys() {
 }
 
 bool IsSecretKey(const std::string& key) {
-    return key == "agps.password";
+    return key == "agps.password" || key == "firmware.password";
 }
 
 bool CheckConfigValue(const std::string& key, const std::string& value, const std::string& cwd,
@@ -228,19 +247,20 @@ bool CheckConfigValue(const std::string& key, const std::string& value, const st
     // Never echo a password back, not even in a complaint about it.
     const std::string shown = IsSecretKey(key) ? "the password" : "\"" + value + "\"";
     std::uint32_t limit = 0;
-    if (key == "agps.server" && !IsServerAddress(value)) {
+    const std::string name = KeyName(key);
+    if (name == "server" && !IsServerAddress(value)) {
         error = key + ": " + shown + " is not HOST or HOST:PORT (port 1 to 65535)";
         return false;
     }
-    if (key == "agps.mode" && value != "passive" && value != "active") {
+    if (name == "mode" && value != "passive" && value != "active") {
         error = key + ": passive or active, not " + shown;
         return false;
     }
-    if (key == "agps.limit" && !ParseLimit(value, limit)) {
+    if (name == "limit" && !ParseLimit(value, limit)) {
         error = key + ": " + LimitRule() + ", not " + shown;
         return false;
     }
-    if (key == "agps.password_file") {
+    if (name == "password_file") {
         if (value.empty()) {
             error = key + ": a file name expected";
             return false;
@@ -354,6 +374,7 @@ bool ResolveFtpAccount(const FtpCommandLine& given, const ConfigFile& config,
     out.server = pick(given.server, "server", "");
     out.user = pick(given.user, "user", kDefaultFtpUser);
     out.folder = pick(given.folder, "folder", "");
+    out.fifth = pick(given.fifth, "fifth", "");
     if (out.server.empty()) {
         error = "no FTP server: pass --server HOST[:PORT] or run `stridelog config set " + prefix +
                 "server HOST[:PORT]`";

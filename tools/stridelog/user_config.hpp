@@ -61,12 +61,13 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
 // outside 1..65535.
 bool IsServerAddress(const std::string& text);
 
-// What the agps command was given on its command line; unset: not given.
+// What the agps or firmware command was given on its command line; unset: not given.
 struct FtpCommandLine {
     std::optional<std::string> server{};
     std::optional<std::string> user{};
     std::optional<std::string> password_file{};
     std::optional<std::string> folder{};
+    std::optional<std::string> fifth{};  // firmware only
     std::optional<bool> passive{};
     std::optional<std::uint32_t> limit_s{};
 };
@@ -78,6 +79,7 @@ struct FtpAccount {
     std::string folder;
     bool passive = true;
     std::uint32_t limit_s = 0;
+    std::string fifth;  // firmware only: "WEX0" looks in a subfolder named by the firmware code
 };
 
 constexpr std::uint32_t kDefaultDownloadLimitS = 300;

@@ -1,0 +1,300 @@
+// firmware check|update: what firmware the FTP server offers the watch, and
+// writing it, with the account from the command line or the config file.
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "commands.hpp"
+#include "firmware_report.hpp"
+#include "host_session.hpp"
+#include "progress_printer.hpp"
+#include "setup_documents.hpp"
+
+namespace stridelog_tool {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kCancelWaitMs = 5000;  // a cancelled task ends on its next message
+constexpr std::uint32_t kSliceMs = 250;        // how often the silence of a restart is looked at
+constexpr std::uint32_t kReconnectS = 70;      // the SDK gives up waiting for the watch after this
+constexpr int kAnswerPollMs = 200;
+constexpr int kYes = 6;
+constexpr int kNo = 7;
+// Description, history, settings file and image: each download has the limit.
+constexpr std::uint32_t kDownloads = 4;
+
+void Record(FirmwareOffer& offer, const char* caption, const char* message,
+            const char* const* lines, std::size_t count) {
+    offer.asked = true;
+    offer.caption = caption != nullptr ? caption : "";
+    offer.message = message != nullptr ? message : "";
+    offer.notes.clear();
+    for (std::size_t i = 0; i < count; ++i)
+        offer.notes.emplace_back(lines != nullptr && lines[i] != nullptr ? lines[i] : "");
+}
+
+// check: looks at the offer and declines it, so the watch is never written.
+int RecordAndDecline(void* context, const char* caption, const char* message,
+                     const char* const* lines, std::size_t count) {
+    Record(*static_cast<FirmwareOffer*>(context), caption, message, lines, count);
+    return kNo;
+}
+
+struct Asking {
+    const Context* context = nullptr;
+    bool yes = false;
+    ProgressPrinter* printer = nullptr;
+    FirmwareOffer offer;
+    bool agreed = false;
+    Clock::duration spent{};  // time the question waited for the user: not the watch's
+};
+
+// A line from the terminal; empty when Ctrl-C came first.
+std::string ReadAnswer(const Context& context) {
+    std::string answer;
+    for (;;) {
+        if (context.interrupted()) return {};
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        const int ready = ::poll(&p, 1, kAnswerPollMs);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready <= 0) continue;
+        char c;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || c == '\n') break;
+        answer += c;
+    }
+    return answer;
+}
+
+// update: the notes and the question on the terminal; Yes only from the user
+// (or --yes).
+int AskUser(void* context, const char* caption, const char* message, const char* const* lines,
+            std::size_t count) {
+    auto& asking = *static_cast<Asking*>(context);
+    const auto began = Clock::now();
+    Record(asking.offer, caption, message, lines, count);
+    asking.printer->Finish();
+    const auto notes = NoteLines(asking.offer.notes, "  ");
+    if (!notes.empty()) {
+        std::fprintf(stderr, "Release notes:\n");
+        for (const auto& line : notes) std::fprintf(stderr, "%s\n", line.c_str());
+        std::fprintf(stderr, "\n");
+    }
+    std::fprintf(stderr,
+                 "Save what the watch holds first: `stridelog backup --out watch.bin` keeps its "
+                 "whole flash, `stridelog workouts download` its workouts.\n\n");
+    std::fprintf(stderr, "%s [y/N] ", TerminalText(asking.offer.message).c_str());
+    if (asking.yes) {
+        std::fprintf(stderr, "yes (--yes)\n");
+        asking.agreed = true;
+        return kYes;
+    }
+    std::fflush(stderr);
+    const std::string answer = ReadAnswer(*asking.context);
+    asking.spent += Clock::now() - began;
+    asking.agreed = answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
+    return asking.agreed ? kYes : kNo;
+}
+
+// Runs FirmwareUpdate to its end (false: it did not end within wait_s, not
+// counting the time the question waited for the user); on_slice runs between
+// slices of the wait.
+bool RunTask(const FtpAccount& account, HostSession& session, std::uint32_t wait_s,
+             const Clock::duration* asking, const std::function<void()>& on_slice) {
+    const std::u16string server = Utf8ToUtf16(account.server);
+    const std::u16string user = Utf8ToUtf16(account.user);
+    const std::u16string password = Utf8ToUtf16(account.password);
+    const std::u16string folder = Utf8ToUtf16(account.folder);
+    const std::u16string fifth = Utf8ToUtf16(account.fifth);
+    // Always shown: a hidden task would write the firmware without asking.
+    FirmwareUpdate(session.window(), server.c_str(), user.c_str(), password.c_str(), folder.c_str(),
+                   fifth.c_str(), TRUE, account.limit_s * 1000U, account.passive ? TRUE : FALSE);
+    const auto start = Clock::now();
+    const auto budget = std::chrono::seconds(wait_s);
+    for (;;) {
+        if (session.WaitForTask(kSliceMs)) return true;
+        if (on_slice) on_slice();
+        const auto waited =
+            Clock::now() - start - (asking != nullptr ? *asking : Clock::duration{});
+        if (waited > budget) return false;
+    }
+}
+
+int NotEnded(HostSession& session, std::uint32_t wait_s) {
+    std::fprintf(stderr, "error: the watch did not finish in %u s\n", wait_s);
+    Stridelog_CancelTasks();  // through the task end, so the port is released
+    session.WaitForTask(kCancelWaitMs);
+    return kExitError;
+}
+
+int ReportFirmwareError(const Note& error, const FtpAccount& account) {
+    std::fprintf(stderr, "%s\n", FirmwareErrorText(error.code, account.limit_s).c_str());
+    return FirmwareExitStatus(error.code);
+}
+
+void PrintUpToDate(bool json) {
+    if (json) {
+        std::cout << nlohmann::json{{"firmware", "up_to_date"}}.dump() << "\n";
+    } else {
+        std::cout << "the watch's firmware is up to date\n";
+    }
+}
+
+std::string WatchVersion(const HostSession& session) {
+    const Note* version = session.Find(SDK_MSG_WATCH_VERSION);
+    return version != nullptr ? std::string(version->block.begin(), version->block.end()) : "";
+}
+
+}  // namespace
+
+int RunFirmwareCheck(const Context& context, const FtpAccount& account) {
+    const Options& opt = context.options;
+    HostSession session(false, context.raw);
+    FirmwareOffer offer;
+    Stridelog_SetConfirmAnswer(0);  // the handler below answers, never a forced Yes
+    Stridelog_SetConfirmHandler(&RecordAndDecline, &offer);
+    const std::uint32_t wait_s = 2 * account.limit_s + opt.timeout_s;
+    const bool ended = RunTask(account, session, wait_s, nullptr, {});
+    if (!ended) {
+        const int status = NotEnded(session, wait_s);
+        Stridelog_SetConfirmHandler(nullptr, nullptr);
+        return status;
+    }
+    Stridelog_SetConfirmHandler(nullptr, nullptr);
+    if (context.interrupted()) return kExitError;  // the caller reports the interruption
+    if (const Note* e = session.FirstError()) return ReportFirmwareError(*e, account);
+    if (session.Find(SDK_MSG_FIRMWARE_CURRENT) != nullptr) {
+        PrintUpToDate(opt.json);
+        return kExitOk;
+    }
+    if (!offer.asked) return ReportError(session, "the task ended without its result");
+    const std::optional<std::string> offered = OfferedVersion(offer.message);
+    const std::string watch = WatchVersion(session);
+    if (opt.json) {
+        nlohmann::json out{{"firmware", "available"},
+                           {"offered", offered ? nlohmann::json(*offered) : nullptr},
+                           {"watch_version", watch},
+                           {"release_notes", NoteLines(offer.notes, "")}};
+        std::cout << out.dump() << "\n";
+    } else {
+        std::cout << "firmware " << offered.value_or("(unnamed)") << " is available";
+        if (!watch.empty()) std::cout << " (the watch runs " << watch << ")";
+        std::cout << "\n";
+        const auto notes = NoteLines(offer.notes, "  ");
+        if (notes.empty()) {
+            std::cout << "no release notes\n";
+        } else {
+            std::cout << "release notes:\n";
+            for (const auto& line : notes) std::cout << line << "\n";
+        }
+    }
+    std::fprintf(stderr,
+                 "nothing was written to the watch; `stridelog firmware update` installs it "
+                 "(and erases the watch's workouts)\n");
+    return kExitOk;
+}
+
+int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool yes) {
+    const Options& opt = context.options;
+    // Refused before the watch is touched rather than taken as yes, so a
+    // script never rewrites the watch by accident.
+    if (!yes && ::isatty(STDIN_FILENO) != 1) {
+        std::fprintf(stderr,
+                     "error: updating the firmware erases the watch's workouts and needs a yes, "
+                     "and there is no terminal to ask on; pass --yes to update\n");
+        return kExitUsage;
+    }
+    HostSession session(false, context.raw);
+    ProgressPrinter printer(::isatty(STDERR_FILENO) == 1);
+    RestartWatch restart;
+    bool holding = false;
+    const auto start = Clock::now();
+    const auto now_s = [start] {
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    session.set_observer([&](const Note& note) {
+        PhaseProgress progress;
+        if (note.error || note.code != SDK_MSG_PHASE_PROGRESS ||
+            !DecodePhaseProgress(note.block, progress))
+            return;
+        const double at = now_s();
+        const double silent = restart.SilentFor(at);
+        // With --show the task window's own lines tell the progress.
+        if (restart.Take(progress.phase, at) == RestartWatch::Event::back) {
+            char line[96];
+            std::snprintf(line, sizeof line, "the watch answers again, after %.0f s", silent);
+            printer.Notice(line);
+        }
+        // From the first write on, stopping would leave the watch half written
+        // and its settings cleared.
+        if (progress.phase == kPhaseFirmwareWrite && !holding && context.hold_interrupt) {
+            context.hold_interrupt(true);
+            holding = true;
+        }
+        if (!opt.show) printer.Take(note);
+    });
+    Asking asking;
+    asking.context = &context;
+    asking.yes = yes;
+    asking.printer = &printer;
+    Stridelog_SetConfirmAnswer(0);
+    Stridelog_SetConfirmHandler(&AskUser, &asking);
+    const std::uint32_t wait_s = kDownloads * account.limit_s + kReconnectS + opt.timeout_s;
+    const bool ended = RunTask(account, session, wait_s, &asking.spent, [&] {
+        if (restart.Tick(now_s()) == RestartWatch::Event::restarting)
+            printer.Notice("the watch restarts with its new firmware; reconnecting takes up to " +
+                           std::to_string(kReconnectS) + " s");
+    });
+    printer.Finish();
+    Stridelog_SetConfirmHandler(nullptr, nullptr);
+    // Whatever the end, a Ctrl-C held meanwhile is reported after the result.
+    struct Release {
+        const Context& context;
+        bool held;
+        ~Release() {
+            if (held) context.hold_interrupt(false);
+        }
+    } release{context, holding};
+    if (!ended) return NotEnded(session, wait_s);
+    if (context.interrupted()) return kExitError;  // the caller reports the interruption
+    if (const Note* e = session.FirstError()) return ReportFirmwareError(*e, account);
+    const std::optional<std::string> offered = OfferedVersion(asking.offer.message);
+    if (session.Find(SDK_MSG_FIRMWARE_UPDATED) != nullptr) {
+        if (opt.json) {
+            std::cout << nlohmann::json{{"firmware", "updated"},
+                                        {"version", offered ? nlohmann::json(*offered) : nullptr}}
+                             .dump()
+                      << "\n";
+        } else if (offered) {
+            std::cout << "firmware updated to " << *offered << "\n";
+        } else {
+            std::cout << "firmware updated\n";
+        }
+        return kExitOk;
+    }
+    if (session.Find(SDK_MSG_FIRMWARE_CURRENT) != nullptr) {
+        // After a yes, the same answer means the offered file is no firmware image.
+        if (asking.agreed)
+            std::fprintf(stderr,
+                         "note: the server offered %s, but its file is not a .fw2 firmware "
+                         "image; nothing was written to the watch\n",
+                         offered.value_or("a firmware").c_str());
+        PrintUpToDate(opt.json);
+        return kExitOk;
+    }
+    if (asking.offer.asked && !asking.agreed) {
+        std::fprintf(stderr, "no update: nothing was written to the watch\n");
+        return kExitError;
+    }
+    return ReportError(session, "the task ended without its result");
+}
+
+}  // namespace stridelog_tool

@@ -1,0 +1,46 @@
+#include "progress_printer.hpp"
+
+#include <cstdio>
+
+namespace stridelog_tool {
+
+ProgressPrinter::ProgressPrinter(bool terminal) : terminal_(terminal), start_(Clock::now()) {}
+
+void ProgressPrinter::Take(const Note& note) {
+    PhaseProgress now;
+    if (note.error || note.code != SDK_MSG_PHASE_PROGRESS || !DecodePhaseProgress(note.block, now))
+        return;
+    const auto at = Clock::now();
+    if (!last_ || last_->phase != now.phase) {
+        Finish();
+        phase_start_ = at;
+    }
+    const bool print = terminal_ || IsMilestone(last_, now);
+    const std::string line = ProgressLine(now, Seconds(phase_start_, at), Seconds(start_, at));
+    last_ = now;
+    if (!print) return;
+    if (terminal_) {
+        std::fprintf(stderr, "\r%-*s", static_cast<int>(drawn_), line.c_str());
+        drawn_ = line.size();
+    } else {
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    std::fflush(stderr);
+}
+
+void ProgressPrinter::Notice(const std::string& line) {
+    Finish();
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+void ProgressPrinter::Finish() {
+    if (terminal_ && drawn_ > 0) std::fputc('\n', stderr);
+    drawn_ = 0;
+}
+
+double ProgressPrinter::Seconds(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
+}  // namespace stridelog_tool
