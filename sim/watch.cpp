@@ -113,6 +113,14 @@ bool fault_hits(Fault& fault, std::uint8_t id, std::size_t frame_number) {
     return hit;
 }
 
+// The long version text the program image carries, or empty.
+std::string program_version(std::span<const std::uint8_t> bytes) {
+    const auto record = bytes.subspan(kVersionRecordAddress, sizeof kVersionTag + kVersionTextSize);
+    if (!std::equal(std::begin(kVersionTag), std::end(kVersionTag), record.begin())) return {};
+    const auto text = record.subspan(sizeof kVersionTag);
+    return std::string(text.begin(), std::find(text.begin(), text.end(), 0));
+}
+
 }  // namespace
 
 Watch::Watch(WatchConfig config) : config_(std::move(config)) {
@@ -126,6 +134,10 @@ Watch::Watch(WatchConfig config) : config_(std::move(config)) {
     }
     start_time_at_ms_ = platform::clock().now_ms();
     load_agps_locked();
+    // A watch boots the firmware its flash holds: an image saved after an
+    // update answers with the version it was given.
+    if (const std::string version = program_version(flash_.bytes()); !version.empty())
+        set_version_reply(version);
 }
 
 Watch::~Watch() {
@@ -343,11 +355,7 @@ void Watch::reboot_after_update() {
         static_cast<std::uint16_t>(bytes[kBootSumAddress] | bytes[kBootSumAddress + 1] << 8);
     result.program_sum_stored =
         static_cast<std::uint16_t>(bytes[kProgramSumAddress] | bytes[kProgramSumAddress + 1] << 8);
-    const auto record = bytes.subspan(kVersionRecordAddress, sizeof kVersionTag + kVersionTextSize);
-    if (std::equal(std::begin(kVersionTag), std::end(kVersionTag), record.begin())) {
-        const auto text = record.subspan(sizeof kVersionTag);
-        result.version.assign(text.begin(), std::find(text.begin(), text.end(), 0));
-    }
+    result.version = program_version(bytes);
 
     char sums[160];
     std::snprintf(sums, sizeof sums,
@@ -372,9 +380,8 @@ void Watch::reboot_after_update() {
     last_update_ = result;
 }
 
-void Watch::run_version(const std::string& long_version) {
-    // 1.32.01_VUNA0_00: the version reply becomes Ver1.32 (1, 32 numerically),
-    // and the directory's version field the whole text.
+void Watch::set_version_reply(const std::string& long_version) {
+    // 1.32.01_VUNA0_00: the version reply becomes Ver1.32 (1, 32 numerically).
     const std::string dotted = long_version.substr(0, long_version.find('_'));
     const auto first_dot = dotted.find('.');
     const auto second_dot = dotted.find('.', first_dot == std::string::npos ? 0 : first_dot + 1);
@@ -388,6 +395,10 @@ void Watch::run_version(const std::string& long_version) {
             NumericVersion{static_cast<std::uint16_t>(std::atoi(major.c_str())),
                            static_cast<std::uint16_t>(std::atoi(minor.c_str()))};
 
+}
+
+void Watch::run_version(const std::string& long_version) {
+    set_version_reply(long_version);
     std::vector<std::uint8_t> settings = flash_.read(0, kSettingsChecksummed);
     const bool checksum_was_right =
         settings[0] == settings_sum(settings) && settings[1] == 0xFF - settings_sum(settings);

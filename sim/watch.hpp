@@ -224,6 +224,7 @@ class Watch {
     std::vector<std::uint8_t> status_reply_locked() const;
     void reboot_after_update();
     void run_version(const std::string& long_version);
+    void set_version_reply(const std::string& long_version);
 
     mutable std::mutex mutex_;
     WatchConfig config_;

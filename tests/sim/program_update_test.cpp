@@ -4,6 +4,10 @@
 // version it comes back with.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include <algorithm>
 #include <functional>
 #include <string>
@@ -299,6 +303,31 @@ TEST(ProgramUpdate, TheDirectoryNamesTheNewVersionAndNumericRepliesFollow) {
                            after[1] == static_cast<std::uint8_t>(0xFF - after[0]);
         EXPECT_EQ(right, row.checksum_right_before) << row.legend;
     }
+}
+
+TEST(ProgramUpdate, AWatchStartedFromASavedImageRunsTheFirmwareItHolds) {
+    const std::string image = (std::filesystem::temp_directory_path() /
+                                ("stridelog-fw-image-" + std::to_string(::getpid()) + ".bin"))
+                                   .string();
+    {
+        Bench bench(running_1_30());
+        int bad_replies = -1;
+        flash_like_a_host(bench, make_firmware_body("1.32.01_VUNA0_00", 4), true, {}, &bad_replies);
+        EXPECT_EQ(bad_replies, 0);
+        bench.clock->sleep_ms(6000);
+        std::string error;
+        ASSERT_TRUE(bench.watch.save_image(image, error)) << error;
+    }
+    WatchConfig config = running_1_30();
+    config.flash_image_path = image;
+    Bench restarted(config);
+    const std::vector<Bytes> v132 = {{0x11, 'V', 'e', 'r', '1', '.', '3', '2'}};
+    EXPECT_EQ(restarted.ask({0x10}), v132);
+    std::filesystem::remove(image);
+    // An image without a program record keeps the configured reply.
+    Bench plain(running_1_30());
+    const std::vector<Bytes> v130 = {{0x11, 'V', 'e', 'r', '1', '.', '3', '0'}};
+    EXPECT_EQ(plain.ask({0x10}), v130);
 }
 
 }  // namespace
