@@ -88,7 +88,10 @@ enum class FaultKind {
     garbage_before,  // `garbage` precedes the reply frame
     split,           // the reply frame goes out in two writes, delay_ms apart
     duplicate,       // the reply frame goes out twice
-    disconnect,      // the line goes away instead of a reply
+    disconnect,      // the line goes away instead of a reply (after split_at bytes of it, if set)
+    byte_by_byte,    // the reply frame goes out one byte per write, delay_ms apart
+    reboot,          // the watch restarts on receipt: the command is lost, nothing is
+                     // answered, and every frame arriving in the next delay_ms is ignored
 };
 
 // Which received frames a fault hits: the next `repeat` frames carrying
