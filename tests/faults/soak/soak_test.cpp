@@ -3,7 +3,9 @@
 // summary, sector reads and a settings round trip, over and over. Nothing may
 // pile up: file descriptors, threads, blocks, resident memory.
 //
-// STRIDELOG_SOAK_TASKS sets the number of tasks (1000 by default).
+// Most tasks wait out the SDK's own half-second pauses in real time, so a
+// thousand take about four minutes: the default run does 200 and
+// STRIDELOG_SOAK_TASKS=1000 runs the full thousand.
 #include <dirent.h>
 
 #include <gtest/gtest.h>
@@ -63,10 +65,10 @@ Figures Measure() {
 int TaskCount() {
     const char* text = std::getenv("STRIDELOG_SOAK_TASKS");
     const int n = text ? std::atoi(text) : 0;
-    return n > 0 ? n : 1000;
+    return n > 0 ? n : 200;
 }
 
-TEST(Soak, AThousandTasksLeaveNothingBehind) {
+TEST(Soak, ManyTasksInARowLeaveNothingBehind) {
     test::TestEnvironment env;
     sim::Watch watch;
     const bool large_reserve = sim::uses_large_reserve(watch.config().status_bytes);
@@ -84,11 +86,14 @@ TEST(Soak, AThousandTasksLeaveNothingBehind) {
     };
     const Step steps[] = {
         {"version", [](HWND h) { GetWatch_Version(h, FALSE); }, SDK_MSG_WATCH_VERSION},
-        {"summary", [](HWND h) { GetWorkoutSummary(h, FALSE); }, SDK_MSG_WORKOUTS_DONE},
         {"sector", [](HWND h) { ReadFlashSector(h, 7); }, SDK_MSG_SECTOR},
+        {"summary", [](HWND h) { GetWorkoutSummary(h, FALSE); }, SDK_MSG_WORKOUTS_DONE},
+        {"sector", [](HWND h) { ReadFlashSector(h, 190); }, SDK_MSG_SECTOR},
         {"settings read", [](HWND h) { GetSetting(h, FALSE); }, SDK_MSG_SETTINGS},
+        {"sector", [](HWND h) { ReadFlashSector(h, 0); }, SDK_MSG_SECTOR},
         {"settings write", [&](HWND h) { SetSetting(h, settings.data(), FALSE); },
          SDK_MSG_SETTINGS_WRITTEN},
+        {"sector", [](HWND h) { ReadFlashSector(h, 255); }, SDK_MSG_SECTOR},
     };
 
     const int total = TaskCount();
