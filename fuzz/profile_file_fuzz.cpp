@@ -13,12 +13,24 @@ namespace up = stridelog::update;
 
 namespace {
 
-// UTF-16 units of UTF-8 text (a four-byte sequence is a surrogate pair).
+// A lower bound of the UTF-16 units the reader makes of UTF-8 text: a
+// well-formed four-byte sequence is a surrogate pair, any other sequence at
+// least one unit, and a byte that starts no sequence one replacement unit.
 std::size_t Utf16Units(std::string_view text) {
     std::size_t units = 0;
-    for (unsigned char c : text) {
-        if ((c & 0xC0) != 0x80) ++units;
-        if (c >= 0xF0) ++units;
+    std::size_t i = 0;
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    while (i < text.size()) {
+        const unsigned char lead = byte(i);
+        std::size_t length = 1;
+        if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+        if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+        if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+        bool whole = i + length <= text.size();
+        for (std::size_t k = 1; whole && k < length; ++k) whole = (byte(i + k) & 0xC0) == 0x80;
+        if (!whole) length = 1;
+        units += length == 4 ? 2 : 1;
+        i += length;
     }
     return units;
 }

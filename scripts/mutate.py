@@ -27,7 +27,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # Test programs (target, path in the build tree) by area.
 UPDATE = [("test_update", "tests/update/test_update"),
           ("test_firmware", "tests/firmware/test_firmware")]
-TRANSFER = [("test_e2e", "tests/test_e2e")] + UPDATE
+TRANSFER = [("test_e2e", "tests/test_e2e"), ("test_faults", "tests/faults/test_faults")] + UPDATE
 
 # (name, file, text as it stands, text with the fault, test programs)
 MUTATIONS = [
@@ -71,7 +71,7 @@ MUTATIONS = [
      "write_.current += write_.chunk - 1;", TRANSFER),
     ("last write chunk runs past the source", "watchdata/flash_transfer.cpp",
      "static_cast<std::uint8_t>(std::min(write_.chunk, write_.length - done));",
-     "static_cast<std::uint8_t>(write_.chunk);", TRANSFER),
+     "static_cast<std::uint8_t>(std::min(write_.chunk, write_.length - done + 1));", TRANSFER),
 ]
 
 TEST_TIMEOUT_S = 600

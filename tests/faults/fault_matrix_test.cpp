@@ -7,7 +7,8 @@
 // is free for the next call, and the task ends within a bounded time.
 //
 // Runs on the virtual clock with the in-process line, so timer-driven endings
-// cost no real time.
+// cost no real time. The A-GPS update fetches its files from a real FTP server
+// on loopback.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,6 +31,8 @@
 #include "stridelog/stridelog.h"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
+#include "tests/update/ftp_server.hpp"
+#include "update/epo_packets.hpp"
 #include "watchdata/flash_transfer.hpp"
 
 namespace stridelog {
@@ -92,6 +95,7 @@ Outcome OutcomeOf(const test::HostRecorder& host) {
 struct EntryPoint {
     const char* name;
     std::function<void(HWND)> call;
+    sim::WatchConfig config = {};
 };
 
 struct FaultCase {
@@ -166,7 +170,8 @@ const std::vector<FaultCase>& FaultCases() {
 
 // A watch with a used look (sessions, paths, settings, views) on a fresh line.
 struct Bench {
-    explicit Bench(const Bytes& image, int serial) : line(watch, "matrix" + std::to_string(serial)) {
+    Bench(const Bytes& image, int serial, const sim::WatchConfig& config)
+        : watch(config), line(watch, "matrix" + std::to_string(serial)) {
         watch.with_flash([&](sim::Flash& flash) { flash.store(0, image); });
         platform::clear_injected();
         sim::register_as_cable(line, "COM7");
@@ -186,9 +191,9 @@ class FaultMatrix : public ::testing::Test {
         });
     }
 
-    std::unique_ptr<Bench> NewBench() {
+    std::unique_ptr<Bench> NewBench(const sim::WatchConfig& config = {}) {
         watchdata::ResetReadChunkProgress();
-        return std::make_unique<Bench>(image_, serial_++);
+        return std::make_unique<Bench>(image_, serial_++, config);
     }
     std::uint64_t Now() { return platform::clock().now_ms(); }
 
@@ -204,6 +209,7 @@ class FaultMatrix : public ::testing::Test {
     }
 
     test::TestEnvironment env_;
+    test::FtpServer ftp_{env_.root() / "ftp"};
     platform::ScopedVirtualClock clock_;
     Bytes image_;
     int serial_ = 0;
@@ -217,7 +223,7 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
     const Bytes no_paths(STRIDELOG_PATH_BLOCK_SIZE, 0);
     static const std::uint8_t selection[] = {0, 2};
 
-    const std::vector<EntryPoint> entry_points = {
+    std::vector<EntryPoint> entry_points = {
         {"GetWatch_Version", [](HWND h) { GetWatch_Version(h, FALSE); }},
         {"GetWatch_LongVer", [](HWND h) { GetWatch_LongVer(h, FALSE); }},
         {"GetWorkoutSummary", [](HWND h) { GetWorkoutSummary(h, FALSE); }},
@@ -237,6 +243,25 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
         {"SetDateTime", [](HWND h) { SetDateTime(h, 24, 5, 17, 10, 30, 0, FALSE); }},
         {"ReadFlashSector", [](HWND h) { ReadFlashSector(h, 3); }},
     };
+    // A watch whose A-GPS data has run out, and a server with a week of it.
+    std::u16string server;
+    if (ftp_.running()) {
+        for (char c : ftp_.address()) server.push_back(static_cast<char16_t>(c));
+        ftp_.put("agps/datetime.txt", "2012-12-30\r\n");
+        std::string orbit(update::kOrbitFileSize, '\0');
+        for (std::size_t i = 0; i < orbit.size(); ++i) orbit[i] = static_cast<char>(i * 7 + i / 251);
+        ftp_.put("agps/MTK7d.EPO", orbit);
+        sim::WatchConfig expired;
+        expired.start_time = sim::WatchTime{2013, 1, 1, 12, 0, 0};
+        entry_points.push_back({"AGPSDataUpdate",
+                                [&](HWND h) {
+                                    AGPSDataUpdate(h, server.c_str(), u"user", u"pass", u"agps",
+                                                   FALSE, 60'000, TRUE);
+                                },
+                                expired});
+    } else {
+        ADD_FAILURE() << "pyftpdlib did not start: AGPSDataUpdate left out";
+    }
 
     std::size_t cases = 0;
     for (const auto& entry : entry_points) {
@@ -247,7 +272,7 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
         std::uint8_t middle_id = 0;
         std::uint64_t success_ms = 0;
         {
-            auto bench = NewBench();
+            auto bench = NewBench(entry.config);
             test::HostRecorder host;
             const std::uint64_t start = Now();
             entry.call(host.hwnd());
@@ -273,7 +298,7 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
         // default status, which changes what some results say (the used space).
         Outcome success_without_status;
         {
-            auto bench = NewBench();
+            auto bench = NewBench(entry.config);
             bench->watch.add_fault(Fault::on_command(FaultKind::silence, 0x2C, -1));
             test::HostRecorder host;
             entry.call(host.hwnd());
@@ -305,7 +330,7 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                 SCOPED_TRACE(legend);
                 ++cases;
                 const std::size_t blocks_before = platform::live_global_blocks();
-                auto bench = NewBench();
+                auto bench = NewBench(entry.config);
                 Fault injected = fault.make(id);
                 if (target == 0) {
                     injected.command.reset();
