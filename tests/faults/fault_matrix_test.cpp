@@ -7,13 +7,16 @@
 // is free for the next call, and the task ends within a bounded time.
 //
 // Runs on the virtual clock with the in-process line, so timer-driven endings
-// cost no real time. The A-GPS update fetches its files from a real FTP server
-// on loopback.
+// cost no real time. The A-GPS and firmware updates fetch their files from a
+// real FTP server on loopback; the firmware row runs only with
+// STRIDELOG_FAULT_MATRIX_FULL=1.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,9 +28,11 @@
 #include "platform/global_memory.hpp"
 #include "platform/registry.hpp"
 #include "sdk/task_registry.hpp"
+#include "sim/firmware_image.hpp"
 #include "sim/inprocess_line.hpp"
 #include "sim/realistic_content.hpp"
 #include "sim/watch.hpp"
+#include "sim/watch_setup_content.hpp"
 #include "stridelog/stridelog.h"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
@@ -96,6 +101,8 @@ struct EntryPoint {
     const char* name;
     std::function<void(HWND)> call;
     sim::WatchConfig config = {};
+    // Changes to the used watch's flash for this entry point.
+    std::function<void(sim::Flash&)> prepare = {};
 };
 
 struct FaultCase {
@@ -170,9 +177,13 @@ const std::vector<FaultCase>& FaultCases() {
 
 // A watch with a used look (sessions, paths, settings, views) on a fresh line.
 struct Bench {
-    Bench(const Bytes& image, int serial, const sim::WatchConfig& config)
-        : watch(config), line(watch, "matrix" + std::to_string(serial)) {
-        watch.with_flash([&](sim::Flash& flash) { flash.store(0, image); });
+    Bench(const Bytes& image, int serial, const EntryPoint* entry)
+        : watch(entry ? entry->config : sim::WatchConfig{}),
+          line(watch, "matrix" + std::to_string(serial)) {
+        watch.with_flash([&](sim::Flash& flash) {
+            flash.store(0, image);
+            if (entry && entry->prepare) entry->prepare(flash);
+        });
         platform::clear_injected();
         sim::register_as_cable(line, "COM7");
     }
@@ -191,9 +202,9 @@ class FaultMatrix : public ::testing::Test {
         });
     }
 
-    std::unique_ptr<Bench> NewBench(const sim::WatchConfig& config = {}) {
+    std::unique_ptr<Bench> NewBench(const EntryPoint* entry = nullptr) {
         watchdata::ResetReadChunkProgress();
-        return std::make_unique<Bench>(image_, serial_++, config);
+        return std::make_unique<Bench>(image_, serial_++, entry);
     }
     std::uint64_t Now() { return platform::clock().now_ms(); }
 
@@ -259,9 +270,38 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                                                    FALSE, 60'000, TRUE);
                                 },
                                 expired});
-    } else {
-        ADD_FAILURE() << "pyftpdlib did not start: AGPSDataUpdate left out";
     }
+    // The firmware row takes about two minutes (a whole update per case, with
+    // its downloads): STRIDELOG_FAULT_MATRIX_FULL=1 adds it.
+    const char* full = std::getenv("STRIDELOG_FAULT_MATRIX_FULL");
+    if (ftp_.running() && full != nullptr && std::string(full) == "1") {
+        // A watch at 1.31.02 and an update folder offering 1.32.01.
+        sim::FirmwareFolder offer;
+        std::string error;
+        std::filesystem::create_directories(ftp_.root() / "fw");
+        ASSERT_TRUE(sim::write_firmware_folder((ftp_.root() / "fw").string(), offer, nullptr,
+                                               &error))
+            << error;
+        sim::WatchConfig older;
+        older.version_text = "Ver1.31";
+        entry_points.push_back({"FirmwareUpdate",
+                                [&](HWND h) {
+                                    FirmwareUpdate(h, server.c_str(), u"user", u"pass", u"fw", u"",
+                                                   FALSE, 60'000, TRUE);
+                                },
+                                older, [](sim::Flash& flash) {
+                                    const std::string version = "1.31.02_VUNA0_00";
+                                    Bytes text(16, 0);
+                                    std::copy(version.begin(), version.end(), text.begin());
+                                    Bytes directory = flash.read(0, 4096);
+                                    std::copy(text.begin(), text.end(), directory.begin() + 96);
+                                    const auto sum = sim::settings_checksum(directory.data());
+                                    directory[0] = sum[0];
+                                    directory[1] = sum[1];
+                                    flash.store(0, directory);
+                                }});
+    }
+    if (!ftp_.running()) ADD_FAILURE() << "pyftpdlib did not start: the update rows left out";
 
     std::size_t cases = 0;
     for (const auto& entry : entry_points) {
@@ -272,7 +312,7 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
         std::uint8_t middle_id = 0;
         std::uint64_t success_ms = 0;
         {
-            auto bench = NewBench(entry.config);
+            auto bench = NewBench(&entry);
             test::HostRecorder host;
             const std::uint64_t start = Now();
             entry.call(host.hwnd());
@@ -298,7 +338,7 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
         // default status, which changes what some results say (the used space).
         Outcome success_without_status;
         {
-            auto bench = NewBench(entry.config);
+            auto bench = NewBench(&entry);
             bench->watch.add_fault(Fault::on_command(FaultKind::silence, 0x2C, -1));
             test::HostRecorder host;
             entry.call(host.hwnd());
@@ -330,7 +370,7 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                 SCOPED_TRACE(legend);
                 ++cases;
                 const std::size_t blocks_before = platform::live_global_blocks();
-                auto bench = NewBench(entry.config);
+                auto bench = NewBench(&entry);
                 Fault injected = fault.make(id);
                 if (target == 0) {
                     injected.command.reset();
