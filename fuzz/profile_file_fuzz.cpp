@@ -14,8 +14,9 @@ namespace up = stridelog::update;
 namespace {
 
 // A lower bound of the UTF-16 units the reader makes of UTF-8 text: a
-// well-formed four-byte sequence is a surrogate pair, any other sequence at
-// least one unit, and a byte that starts no sequence one replacement unit.
+// four-byte sequence is a surrogate pair, any other sequence one unit, and a
+// sequence cut short (with the continuation bytes it has) at least one
+// replacement unit.
 std::size_t Utf16Units(std::string_view text) {
     std::size_t units = 0;
     std::size_t i = 0;
@@ -26,11 +27,12 @@ std::size_t Utf16Units(std::string_view text) {
         if (lead >= 0xC2 && lead <= 0xDF) length = 2;
         if (lead >= 0xE0 && lead <= 0xEF) length = 3;
         if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-        bool whole = i + length <= text.size();
-        for (std::size_t k = 1; whole && k < length; ++k) whole = (byte(i + k) & 0xC0) == 0x80;
-        if (!whole) length = 1;
-        units += length == 4 ? 2 : 1;
-        i += length;
+        // The lead and the continuation bytes that follow it, up to its length.
+        std::size_t run = 1;
+        while (run < length && i + run < text.size() && (byte(i + run) & 0xC0) == 0x80) ++run;
+        // Whole: one character; cut short: one replacement for all of it.
+        units += run == 4 ? 2 : 1;
+        i += run;
     }
     return units;
 }
