@@ -16,6 +16,9 @@ else ifeq ($(FUZZ),1)
   CMAKE_FLAGS := -DSTRIDELOG_WERROR=ON -DSTRIDELOG_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DSTRIDELOG_TESTS=OFF -DSTRIDELOG_TOOLS=OFF -DSTRIDELOG_BENCH=OFF
+  # Only the fuzz targets: the shared library does not link with the sanitizer
+  # runtime that clang leaves to executables.
+  BUILD_TARGETS := --target stridelog_fuzz_all
 else ifeq ($(TSAN),1)
   BUILD_DIR := build-tsan
   CMAKE_FLAGS := -DSTRIDELOG_WERROR=ON -DSTRIDELOG_TSAN=ON -DCMAKE_BUILD_TYPE=Debug
@@ -41,7 +44,7 @@ $(BUILD_DIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
 
 build: deps $(BUILD_DIR)/CMakeCache.txt
-	cmake --build $(BUILD_DIR) -j $(JOBS)
+	cmake --build $(BUILD_DIR) -j $(JOBS) $(BUILD_TARGETS)
 
 run: build
 	bash scripts/run-demo.sh $(BUILD_DIR)
