@@ -183,9 +183,9 @@ void Watch::handle_frame(std::span<const std::uint8_t> payload, std::vector<Emis
     for (const Fault& fault : hits) {
         if (fault.kind == FaultKind::disconnect) {
             // Part of the reply may make it onto the line before it goes.
-            if (reply && fault.split_at > 0) {
+            if (reply && fault.cut_after > 0) {
                 const auto frame = wire::encode_frame(*reply);
-                const std::size_t part = std::min(fault.split_at, frame.size());
+                const std::size_t part = std::min(fault.cut_after, frame.size());
                 out.push_back(Emission{
                     0, {frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(part)}, false});
             }

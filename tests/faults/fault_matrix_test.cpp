@@ -160,7 +160,7 @@ const std::vector<FaultCase>& FaultCases() {
         {"line gone halfway through the reply",
          [](std::uint8_t id) {
              Fault f = Fault::on_command(FaultKind::disconnect, id);
-             f.split_at = 4;  // the frame start and its length
+             f.cut_after = 4;  // the frame start and its length
              return f;
          },
          false},

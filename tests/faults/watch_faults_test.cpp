@@ -56,7 +56,7 @@ struct Line {
     std::vector<std::pair<std::uint32_t, std::function<void()>>> later;
 };
 
-TEST(WatchFaults, WhatTheLineCarries) {
+TEST(SimulatedLineFaults, WhatTheLineCarries) {
     const Bytes reply = wire::encode_frame(Bytes{0x11, 'V', 'e', 'r', '1', '.', '3', '0'});
     auto single_bytes = [&](std::uint32_t step) {
         std::vector<Event> out;
@@ -73,9 +73,9 @@ TEST(WatchFaults, WhatTheLineCarries) {
     bytes_1ms.delay_ms = 1;
     Fault bytes_at_once = Fault::on_command(FaultKind::byte_by_byte, 0x10);
     Fault cut = Fault::on_command(FaultKind::disconnect, 0x10);
-    cut.split_at = 4;
+    cut.cut_after = 4;
     Fault cut_past_end = cut;
-    cut_past_end.split_at = 100;
+    cut_past_end.cut_after = 100;
     const Case cases[] = {
         {"byte by byte, 1 ms apart", bytes_1ms, single_bytes(1)},
         {"byte by byte without a pause: still one write each", bytes_at_once, single_bytes(0)},
@@ -99,7 +99,7 @@ TEST(WatchFaults, WhatTheLineCarries) {
     }
 }
 
-TEST(WatchFaults, ARestartLosesTheCommandAndDeafensTheWatchForItsTime) {
+TEST(SimulatedLineFaults, ARestartLosesTheCommandAndDeafensTheWatchForItsTime) {
     platform::ScopedVirtualClock clock;
     sim::Watch watch;
     Line line(watch);
