@@ -46,7 +46,15 @@ Left DrainQueue() {
     return left;
 }
 
-TEST(PumpMessages, ReturnsTheNumberItDispatched) {
+// Each test starts from an empty queue: a quit request left by an earlier test
+// of this thread would end every pump at once.
+class PumpMessages : public ::testing::Test {
+  protected:
+    void SetUp() override { DrainQueue(); }
+    void TearDown() override { DrainQueue(); }
+};
+
+TEST_F(PumpMessages, ReturnsTheNumberItDispatched) {
     struct Case {
         const char* legend;
         std::vector<UINT> posted;  // 0 stands for a quit request at that place
@@ -90,7 +98,7 @@ TEST(PumpMessages, ReturnsTheNumberItDispatched) {
     }
 }
 
-TEST(PumpMessages, WaitsForAMessageFromAnotherThreadThenCountsIt) {
+TEST_F(PumpMessages, WaitsForAMessageFromAnotherThreadThenCountsIt) {
     Seen seen;
     const HWND window = Stridelog_CreateHostWindow(&Record, &seen);
     std::thread poster([window] {
@@ -103,7 +111,7 @@ TEST(PumpMessages, WaitsForAMessageFromAnotherThreadThenCountsIt) {
     Stridelog_DestroyHostWindow(window);
 }
 
-TEST(PumpMessages, ATimerThatFallsDueWhileWaitingCountsAsOne) {
+TEST_F(PumpMessages, ATimerThatFallsDueWhileWaitingCountsAsOne) {
     platform::ScopedVirtualClock clock;
     int ticks = 0;
     const HWND window = Stridelog_CreateHostWindow(
