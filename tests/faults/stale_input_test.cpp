@@ -76,7 +76,7 @@ TEST(StaleInput, WaitingInTheLineQueueIsDroppedWhenTheNextCommandGoesOut) {
         // The receive thread is held back so the stale reply stays queued.
         link.StopReceiving();
         ASSERT_TRUE(pty.send(wire::encode_frame(c.stale)));
-        platform::clock().sleep_ms(50);  // into the line's input queue
+        platform::clock().sleep_ms(100);  // into the line's input queue
         ASSERT_TRUE(c.send(link, area));
         ASSERT_FALSE(pty.receive(1).empty()) << "the command went out";
         pty.receive(64, 50);
