@@ -1,6 +1,8 @@
 # Two commands on a fresh Debian machine: `make run` and `make test`.
 #   make test SANITIZE=1   AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/)
 #   make test TSAN=1       ThreadSanitizer build of the threaded link tests (build-tsan/)
+#   make test FUZZ=1       clang libFuzzer build of the fuzz targets (build-fuzz/), each run
+#                          FUZZ_SECONDS (20) on its seeds; the suite itself runs in the other builds
 #   make bench             run the benchmarks (Release build)
 
 JOBS ?= $(shell nproc)
@@ -9,6 +11,14 @@ CTEST_ARGS ?=
 ifeq ($(SANITIZE),1)
   BUILD_DIR := build-asan
   CMAKE_FLAGS := -DSTRIDELOG_WERROR=ON -DSTRIDELOG_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+else ifeq ($(FUZZ),1)
+  BUILD_DIR := build-fuzz
+  CMAKE_FLAGS := -DSTRIDELOG_WERROR=ON -DSTRIDELOG_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DSTRIDELOG_TESTS=OFF -DSTRIDELOG_TOOLS=OFF -DSTRIDELOG_BENCH=OFF
+  # Only the fuzz targets: the shared library does not link with the sanitizer
+  # runtime that clang leaves to executables.
+  BUILD_TARGETS := --target stridelog_fuzz_all
 else ifeq ($(TSAN),1)
   BUILD_DIR := build-tsan
   CMAKE_FLAGS := -DSTRIDELOG_WERROR=ON -DSTRIDELOG_TSAN=ON -DCMAKE_BUILD_TYPE=Debug
@@ -26,7 +36,7 @@ all: build
 # costs one dpkg query once everything is present. Every target that builds
 # goes through it.
 deps:
-	@bash scripts/install-deps.sh
+	@bash scripts/install-deps.sh $(if $(filter 1,$(FUZZ)),fuzz)
 
 # Order-only: configuring waits for the packages (even under -j) but a present
 # cache is not configured again.
@@ -34,13 +44,20 @@ $(BUILD_DIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
 
 build: deps $(BUILD_DIR)/CMakeCache.txt
-	cmake --build $(BUILD_DIR) -j $(JOBS)
+	cmake --build $(BUILD_DIR) -j $(JOBS) $(BUILD_TARGETS)
 
 run: build
 	bash scripts/run-demo.sh $(BUILD_DIR)
 
+FUZZ_SECONDS ?= 20
+
+ifeq ($(FUZZ),1)
+test: build
+	bash scripts/fuzz-smoke.sh $(BUILD_DIR) $(FUZZ_SECONDS)
+else
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+endif
 
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release
@@ -53,4 +70,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h' '*.c')
 
 clean:
-	rm -rf build build-asan build-tsan build-bench
+	rm -rf build build-asan build-tsan build-bench build-fuzz

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those missing.
+# With the argument "fuzz", also the compiler and runtime of the fuzz targets.
 set -euo pipefail
 
 packages=(
@@ -13,6 +14,9 @@ packages=(
   help2man
   python3-pyftpdlib
 )
+if [ "${1:-}" = fuzz ]; then
+  packages+=(clang libclang-rt-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -184,10 +184,25 @@ void Watch::handle_frame(std::span<const std::uint8_t> payload, std::vector<Emis
     for (Fault& fault : faults_)
         if (fault_hits(fault, id, frame_count_)) hits.push_back(fault);
 
+    for (const Fault& fault : hits) {
+        if (fault.kind != FaultKind::reboot) continue;
+        ++reboots_;
+        reboot_until_ms_ = now + fault.delay_ms;
+        note("reboot: deaf for " + std::to_string(fault.delay_ms) + " ms");
+        return;
+    }
+
     std::optional<std::vector<std::uint8_t>> reply = answer(payload);
 
     for (const Fault& fault : hits) {
         if (fault.kind == FaultKind::disconnect) {
+            // Part of the reply may make it onto the line before it goes.
+            if (reply && fault.cut_after > 0) {
+                const auto frame = wire::encode_frame(*reply);
+                const std::size_t part = std::min(fault.cut_after, frame.size());
+                out.push_back(Emission{
+                    0, {frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(part)}, false});
+            }
             out.push_back(Emission{0, {}, true});
             return;
         }
@@ -241,6 +256,18 @@ void Watch::handle_frame(std::span<const std::uint8_t> payload, std::vector<Emis
                     split.push_back(std::move(second));
                 }
                 parts = std::move(split);
+                break;
+            }
+            case FaultKind::byte_by_byte: {
+                std::vector<Emission> bytes;
+                for (auto& part : parts) {
+                    std::uint32_t at = part.delay_ms;
+                    for (std::uint8_t b : part.bytes) {
+                        bytes.push_back(Emission{at, {b}, false});
+                        at += fault.delay_ms;
+                    }
+                }
+                parts = std::move(bytes);
                 break;
             }
             case FaultKind::duplicate: {

@@ -88,7 +88,10 @@ enum class FaultKind {
     garbage_before,  // `garbage` precedes the reply frame
     split,           // the reply frame goes out in two writes, delay_ms apart
     duplicate,       // the reply frame goes out twice
-    disconnect,      // the line goes away instead of a reply
+    disconnect,      // the line goes away instead of a reply (after cut_after bytes of it)
+    byte_by_byte,    // the reply frame goes out one byte per write, delay_ms apart
+    reboot,          // the watch restarts on receipt: the command is lost, nothing is
+                     // answered, and every frame arriving in the next delay_ms is ignored
 };
 
 // Which received frames a fault hits: the next `repeat` frames carrying
@@ -109,6 +112,7 @@ struct Fault {
     // the frame's own A0, as a host's receiver drops an A0 A0 A2 start.
     std::vector<std::uint8_t> garbage;
     std::size_t split_at = 0;  // split: bytes in the first write (0: half the frame)
+    std::size_t cut_after = 0;  // disconnect: bytes of the reply frame that go out first
 
     static Fault on_command(FaultKind kind, std::uint8_t id, int repeat = 1) {
         Fault f;

@@ -22,7 +22,7 @@ constexpr std::size_t kPointLatitude = 12;
 constexpr std::size_t kPointAltitude = 16;
 constexpr std::size_t kPointM1 = 18;
 constexpr std::size_t kPointM2 = 20;
-constexpr std::size_t kPointM3 = 22;
+[[maybe_unused]] constexpr std::size_t kPointM3 = 22;  // copied with M1 and M2
 constexpr std::size_t kPointM4 = 24;
 
 // Records.

@@ -70,10 +70,17 @@ TEST(CablePorts, ListsAndFindsTheCable) {
           {Cable("4"), "COM9"}},
          {"COM-3", "COM0", "com4", "COM9", "XYZ"},
          9},
-        {"COM%d reads the leading number: COM3x is 3, COM 5 is 5",
+        {"COM%d reads the leading number: COM3x is 3",
          {{Cable("0"), "COM3x"}, {Bridge(0), "COM 5"}},
          {"COM 5", "COM3x"},
          3},
+        // Alone, so nothing found earlier in registry order hides the reading.
+        {"white space after COM is skipped: COM 5 is 5", {{Bridge(0), "COM 5"}}, {"COM 5"}, 5},
+        {"tab and sign after COM: COM\t+6 is 6", {{Cable("0"), "COM\t+6"}}, {"COM\t+6"}, 6},
+        {"a negative number names no port and the walk goes on to COM8",
+         {{Cable("0"), "COM -2"}, {Cable("1"), "COM8"}},
+         {"COM -2", "COM8"},
+         8},
         {"nothing registered", {}, {}, 0},
         {"version 5 already uses the device map",
          {{Cable("0"), "COM6"}},
@@ -123,6 +130,51 @@ TEST(CablePorts, ValuesThatCannotBeReadAreSkippedWithADiagnostic) {
     EXPECT_EQ(ports::FindCablePort(), 0);
     EXPECT_NE(capture.text().find("\\Device\\Silabser0 is not text"), std::string::npos)
         << capture.text();
+}
+
+// The registry is read through fixed buffers: data of 256 bytes and names of
+// 255 characters plus the terminator. Each limit is met exactly and passed by one.
+TEST(CablePorts, ValuesAndNamesAtTheBufferLimits) {
+    struct Case {
+        const char* legend;
+        std::string value_name;
+        RegValue value;
+        bool listed;
+    };
+    // "COM7" padded to `chars` characters: 2 * (chars + 1) bytes of REG_SZ data.
+    auto port_text = [](std::size_t chars) {
+        return RegValue::text("COM7" + std::string(chars - 4, 'x'));
+    };
+    auto raw_sz = [](std::size_t bytes) {
+        std::vector<std::uint8_t> data(bytes, 0);
+        const char text[] = "COM7";
+        for (std::size_t i = 0; i < 4; ++i) data[2 * i] = static_cast<std::uint8_t>(text[i]);
+        return RegValue{platform::RegType::sz, data};
+    };
+    const std::string name_head = Cable("");
+    const Case cases[] = {
+        {"127 characters with the terminator fill 256 bytes: read", Cable("0"), port_text(127),
+         true},
+        {"128 characters need 258 bytes: skipped", Cable("0"), port_text(128), false},
+        {"256 bytes of raw text data: read", Cable("0"), raw_sz(256), true},
+        {"257 bytes of raw text data: skipped", Cable("0"), raw_sz(257), false},
+        {"a 255-character name fits with its terminator",
+         name_head + std::string(255 - name_head.size(), 'n'), RegValue::text("COM7"), true},
+        {"a 256-character name does not", name_head + std::string(256 - name_head.size(), 'n'),
+         RegValue::text("COM7"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        test::TestEnvironment env;
+        platform::inject_serial_comm_value(c.value_name, c.value);
+        std::vector<std::string> list;
+        ports::ListCablePorts(list);
+        ASSERT_EQ(list.size(), c.listed ? 1u : 0u);
+        if (c.listed) {
+            EXPECT_EQ(list[0].substr(0, 4), "COM7");
+        }
+        EXPECT_EQ(ports::FindCablePort(), c.listed ? 7 : 0);
+    }
 }
 
 TEST(CablePorts, ACablePluggedInBetweenTwoCallsIsFoundByTheSecond) {

@@ -1,0 +1,132 @@
+// The simulated watch's newer faults, seen from the line: what goes out, in
+// which writes, with which delays, and what the watch still hears. The fault
+// matrix trusts these to be what their names say.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "platform/clock.hpp"
+#include "sim/watch.hpp"
+#include "wire/frame.hpp"
+
+namespace stridelog {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using sim::Fault;
+using sim::FaultKind;
+
+// One thing the watch did on the line, with the delay it was scheduled at.
+struct Event {
+    std::uint32_t delay_ms = 0;
+    bool disconnect = false;
+    Bytes bytes;
+    bool operator==(const Event&) const = default;
+};
+
+struct Line {
+    explicit Line(sim::Watch& watch) : watch_(watch) {
+        watch.set_output([this](std::span<const std::uint8_t> b) {
+            events.push_back({current_delay, false, Bytes(b.begin(), b.end())});
+        });
+        watch.set_disconnect_handler([this] { events.push_back({current_delay, true, {}}); });
+        watch.set_scheduler([this](std::uint32_t delay, std::function<void()> task) {
+            later.push_back({delay, std::move(task)});
+        });
+    }
+    // Sends a frame, then runs what the watch scheduled in order of delay.
+    void send(const Bytes& payload) {
+        const auto frame = wire::encode_frame(payload);
+        current_delay = 0;
+        watch_.feed(frame);
+        std::stable_sort(later.begin(), later.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (auto& [delay, task] : later) {
+            current_delay = delay;
+            task();
+        }
+        later.clear();
+    }
+
+    sim::Watch& watch_;
+    std::uint32_t current_delay = 0;
+    std::vector<Event> events;
+    std::vector<std::pair<std::uint32_t, std::function<void()>>> later;
+};
+
+TEST(SimulatedLineFaults, WhatTheLineCarries) {
+    const Bytes reply = wire::encode_frame(Bytes{0x11, 'V', 'e', 'r', '1', '.', '3', '0'});
+    auto single_bytes = [&](std::uint32_t step) {
+        std::vector<Event> out;
+        for (std::size_t i = 0; i < reply.size(); ++i)
+            out.push_back({static_cast<std::uint32_t>(i * step), false, {reply[i]}});
+        return out;
+    };
+    struct Case {
+        const char* legend;
+        Fault fault;
+        std::vector<Event> expected;
+    };
+    Fault bytes_1ms = Fault::on_command(FaultKind::byte_by_byte, 0x10);
+    bytes_1ms.delay_ms = 1;
+    Fault bytes_at_once = Fault::on_command(FaultKind::byte_by_byte, 0x10);
+    Fault cut = Fault::on_command(FaultKind::disconnect, 0x10);
+    cut.cut_after = 4;
+    Fault cut_past_end = cut;
+    cut_past_end.cut_after = 100;
+    const Case cases[] = {
+        {"byte by byte, 1 ms apart", bytes_1ms, single_bytes(1)},
+        {"byte by byte without a pause: still one write each", bytes_at_once, single_bytes(0)},
+        {"line gone after four bytes of the reply",
+         cut,
+         {{0, false, Bytes(reply.begin(), reply.begin() + 4)}, {0, true, {}}}},
+        {"line gone after the whole reply", cut_past_end, {{0, false, reply}, {0, true, {}}}},
+        {"line gone before the reply", Fault::on_command(FaultKind::disconnect, 0x10),
+         {{0, true, {}}}},
+        {"another command is not hit", Fault::on_command(FaultKind::byte_by_byte, 0x2C),
+         {{0, false, reply}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        platform::ScopedVirtualClock clock;
+        sim::Watch watch;
+        Line line(watch);
+        watch.add_fault(c.fault);
+        line.send({0x10});
+        EXPECT_EQ(line.events, c.expected);
+    }
+}
+
+TEST(SimulatedLineFaults, ARestartLosesTheCommandAndDeafensTheWatchForItsTime) {
+    platform::ScopedVirtualClock clock;
+    sim::Watch watch;
+    Line line(watch);
+    Fault reboot = Fault::on_command(FaultKind::reboot, 0x16);
+    reboot.delay_ms = 5000;
+    watch.add_fault(reboot);
+    const std::uint32_t address = 0x3000;
+    const Bytes write{0x16, 0x00, 0x30, 0x00, 2, 0x12, 0x34};  // two bytes at 0x3000
+
+    line.send(write);
+    EXPECT_TRUE(line.events.empty()) << "no acknowledgement";
+    EXPECT_EQ(watch.read_flash(address, 2), (Bytes{0xFF, 0xFF})) << "the write was lost";
+    EXPECT_EQ(watch.reboots(), 1u);
+    EXPECT_TRUE(watch.rebooting());
+
+    clock->advance_to(clock->now_ms() + 4999);
+    line.send({0x10});
+    EXPECT_TRUE(line.events.empty()) << "deaf until the restart is over";
+    EXPECT_EQ(watch.received_count(0x10), 0u);
+
+    clock->advance_to(clock->now_ms() + 1);
+    EXPECT_FALSE(watch.rebooting());
+    line.send(write);
+    ASSERT_EQ(line.events.size(), 1u);
+    EXPECT_EQ(line.events[0].bytes, wire::encode_frame(Bytes{0x17}));
+    EXPECT_EQ(watch.read_flash(address, 2), (Bytes{0x12, 0x34}));
+}
+
+}  // namespace
+}  // namespace stridelog
