@@ -1,5 +1,7 @@
 #include "tests/support/host_recorder.hpp"
 
+#include <cstring>
+
 #include <cstdio>
 
 #include "platform/global_memory.hpp"
@@ -64,6 +66,26 @@ std::vector<float> HostRecorder::progress_values() const {
     std::vector<float> out;
     for (const auto& n : notes_)
         if (n.code == SDK_MSG_PROGRESS) out.push_back(n.progress());
+    return out;
+}
+
+std::vector<UINT> HostRecorder::outcome() const {
+    std::vector<UINT> out;
+    for (const auto& n : notes_)
+        if (n.code != SDK_MSG_PROGRESS && n.code != SDK_MSG_PHASE_PROGRESS) out.push_back(n.code);
+    return out;
+}
+
+std::vector<float> HostRecorder::phase_progress(std::uint32_t phase) const {
+    std::vector<float> out;
+    for (const auto& n : notes_) {
+        if (n.code != SDK_MSG_PHASE_PROGRESS || n.block.size() != 8) continue;
+        std::uint32_t number = 0;
+        float percent = 0;
+        std::memcpy(&number, n.block.data(), 4);
+        std::memcpy(&percent, n.block.data() + 4, 4);
+        if (number == phase) out.push_back(percent);
+    }
     return out;
 }
 

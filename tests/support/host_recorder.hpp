@@ -35,6 +35,10 @@ class HostRecorder {
     // The same without the progress notifications, and the progress values alone.
     std::vector<UINT> codes_without_progress() const;
     std::vector<float> progress_values() const;
+    // The codes without progress of either kind (0x2022, and 0x2023 by phase).
+    std::vector<UINT> outcome() const;
+    // The percentages of the phase progress blocks (0x2023) of one phase.
+    std::vector<float> phase_progress(std::uint32_t phase) const;
     // The blocks of every notification with `code`, in arrival order.
     std::vector<std::vector<std::uint8_t>> blocks(UINT code) const;
     // Messages other than the two notification messages (such as 0xcaa).

@@ -65,28 +65,6 @@ bool ChecksumHolds(const Bytes& d) {
     return d[0] == sum && d[1] == 0xFF - sum;
 }
 
-// The 0x2023 blocks of one phase, as percentages.
-std::vector<float> Phase(const test::HostRecorder& host, std::uint32_t phase) {
-    std::vector<float> out;
-    for (const Bytes& b : host.blocks(SDK_MSG_PHASE_PROGRESS)) {
-        EXPECT_EQ(b.size(), 8u);
-        std::uint32_t number = 0;
-        float percent = 0;
-        std::memcpy(&number, b.data(), 4);
-        std::memcpy(&percent, b.data() + 4, 4);
-        if (number == phase) out.push_back(percent);
-    }
-    return out;
-}
-
-// The codes without the two kinds of progress.
-Codes Outcome(const test::HostRecorder& host) {
-    Codes out;
-    for (UINT c : host.codes_without_progress())
-        if (c != SDK_MSG_PHASE_PROGRESS) out.push_back(c);
-    return out;
-}
-
 // Public: the failure table's arrangements reach into the fixture.
 class AgpsTaskTest : public ::testing::Test {
   public:
@@ -166,7 +144,7 @@ class AgpsInProcessTest : public AgpsTaskTest {
 
 TEST_F(AgpsInProcessTest, AWatchThatNeedsDataGetsItAll) {
     ASSERT_TRUE(Run());
-    EXPECT_EQ(Outcome(host_), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED}))
+    EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED}))
         << host_.describe();
     EXPECT_EQ(host_.blocks(SDK_MSG_AGPS_LOADED).at(0), (Bytes{13, 1, 6}));
     ExpectPacketsInFlash();
@@ -186,7 +164,7 @@ TEST_F(AgpsInProcessTest, AWatchThatNeedsDataGetsItAll) {
     EXPECT_EQ(Erases(), 15u);
     // Phase 1 while downloading, phase 2 while writing: rising, ending at 100.
     for (std::uint32_t phase : {1u, 2u}) {
-        const std::vector<float> p = Phase(host_, phase);
+        const std::vector<float> p = host_.phase_progress(phase);
         ASSERT_FALSE(p.empty()) << "phase " << phase;
         EXPECT_TRUE(std::is_sorted(p.begin(), p.end())) << "phase " << phase;
         EXPECT_FLOAT_EQ(p.back(), 100.0f) << "phase " << phase;
@@ -218,9 +196,9 @@ TEST_F(AgpsInProcessTest, TodaysOrbitFileIsReused) {
     std::ofstream(folder() / "MTK7d.EPO", std::ios::binary) << Text(local);
     std::ofstream(folder() / "datetime.txt") << "2020-05-01\n";
     ASSERT_TRUE(Run());
-    EXPECT_EQ(Outcome(host_), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED}))
+    EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED}))
         << host_.describe();
-    EXPECT_TRUE(Phase(host_, 1).empty()) << "no download";
+    EXPECT_TRUE(host_.phase_progress(1).empty()) << "no download";
     EXPECT_EQ(server_.log().find("RETR"), std::string::npos);
     Bytes expected = update::ConvertOrbitFile(local);
     expected.resize(kAgpsBytes, 0xFF);
@@ -234,9 +212,9 @@ TEST_F(AgpsInProcessTest, YesterdaysOrbitFileIsFetchedAgain) {
     const auto file = folder() / "MTK7d.EPO";
     fs::last_write_time(file, fs::last_write_time(file) - std::chrono::hours(24));
     ASSERT_TRUE(Run());
-    EXPECT_EQ(Outcome(host_), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED}))
+    EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED}))
         << host_.describe();
-    EXPECT_FALSE(Phase(host_, 1).empty());
+    EXPECT_FALSE(host_.phase_progress(1).empty());
     ExpectPacketsInFlash();
     EXPECT_EQ(host_.blocks(SDK_MSG_AGPS_LOADED).at(0), (Bytes{13, 1, 6}));
 }
@@ -295,7 +273,7 @@ TEST_F(AgpsInProcessTest, EachFailureEndsWithItsError) {
         ResetWatch();
         if (c.arrange) c.arrange(*this);
         ASSERT_TRUE(Run(c.folder, c.password));
-        EXPECT_EQ(Outcome(host_), c.outcome) << host_.describe();
+        EXPECT_EQ(host_.outcome(), c.outcome) << host_.describe();
         const auto n = host_.notifications();
         ASSERT_FALSE(n.empty());
         EXPECT_TRUE(n.back().error) << "the error is the last word";
@@ -343,7 +321,7 @@ TEST_F(AgpsInProcessTest, WithoutAnIssueDateTheUnknownBytesAreStoredAndSent) {
     ASSERT_FALSE(commands.empty());
     EXPECT_EQ(Bytes(commands.begin(), commands.begin() + 3), (Bytes{0xFF, 0xFF, 0xFF}));
     // The watch takes no such date: it says "not updated" until the task gives up.
-    EXPECT_EQ(Outcome(host_), (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_AGPS_REFUSED}))
+    EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_AGPS_REFUSED}))
         << host_.describe();
 }
 
@@ -352,12 +330,12 @@ TEST_F(AgpsInProcessTest, AWatchThatNeverTakesTheDataGetsThreeWritesThenAnError)
     config.agps_refuse = true;
     watch_.set_config(config);
     ASSERT_TRUE(Run());
-    EXPECT_EQ(Outcome(host_), (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_AGPS_REFUSED}))
+    EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_AGPS_REFUSED}))
         << host_.describe();
     EXPECT_EQ(SectorWrites(kAgpsAddress), 3u);
     EXPECT_EQ(SectorWrites(0), 3u);
     EXPECT_EQ(ExpiryCommands().size(), 9u);
-    EXPECT_EQ(Phase(host_, 1).empty(), false) << "downloaded once";
+    EXPECT_EQ(host_.phase_progress(1).empty(), false) << "downloaded once";
 }
 
 // The same update over a real pseudo-terminal and the real clock.
@@ -378,7 +356,7 @@ class AgpsPtyTest : public AgpsTaskTest {
 
 TEST_F(AgpsPtyTest, ActiveModeUpdateOverThePty) {
     ASSERT_TRUE(Run(u"agps", u"pass", 60'000, FALSE));
-    EXPECT_EQ(Outcome(host_), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED}))
+    EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED}))
         << host_.describe();
     ExpectPacketsInFlash();
     const std::string log = server_.log();

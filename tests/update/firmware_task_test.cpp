@@ -62,13 +62,6 @@ std::uint32_t Address(const Bytes& frame) {
     return std::uint32_t{frame[1]} | std::uint32_t{frame[2]} << 8 | std::uint32_t{frame[3]} << 16;
 }
 
-Codes Outcome(const test::HostRecorder& host) {
-    Codes out;
-    for (UINT c : host.codes_without_progress())
-        if (c != SDK_MSG_PHASE_PROGRESS) out.push_back(c);
-    return out;
-}
-
 // Public: the tables' arrangements reach into the fixture.
 class FirmwareTaskTest : public ::testing::Test {
   public:
@@ -164,7 +157,7 @@ TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
         const sim::WrittenFirmwareFolder offer = Offer(folder);
         const Bytes sector255_before = watch_.read_flash(255 * kSector, kSector);
         ASSERT_TRUE(Run());
-        EXPECT_EQ(Outcome(host_), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED}))
+        EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED}))
             << host_.describe();
         EXPECT_EQ(ErasedSectors(), c.erased);
         for (std::uint32_t s = 3; s < 32; ++s) EXPECT_EQ(WritesInSector(s), 32u) << "sector " << s;
@@ -209,14 +202,7 @@ TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
 
         // Phase 3 while downloading, phase 4 while writing, each rising to 100.
         for (std::uint32_t phase : {3u, 4u}) {
-            std::vector<float> p;
-            for (const Bytes& b : host_.blocks(SDK_MSG_PHASE_PROGRESS)) {
-                std::uint32_t n = 0;
-                float v = 0;
-                std::memcpy(&n, b.data(), 4);
-                std::memcpy(&v, b.data() + 4, 4);
-                if (n == phase) p.push_back(v);
-            }
+            const std::vector<float> p = host_.phase_progress(phase);
             ASSERT_FALSE(p.empty()) << phase;
             EXPECT_TRUE(std::is_sorted(p.begin(), p.end())) << phase;
             EXPECT_FLOAT_EQ(p.back(), 100.0f) << phase;
@@ -311,7 +297,7 @@ TEST_F(FirmwareTaskTest, NothingIsWrittenUnlessEverythingChecksOut) {
         Offer(folder);
         if (after_offer_) after_offer_(server_.root() / "fw");
         ASSERT_TRUE(Run(c.folder, c.fifth));
-        EXPECT_EQ(Outcome(host_), c.outcome) << host_.describe();
+        EXPECT_EQ(host_.outcome(), c.outcome) << host_.describe();
         EXPECT_TRUE(ErasedSectors().empty()) << "the watch was touched";
         EXPECT_EQ(watch_.received_count(0x28), 0u);
     }
@@ -352,7 +338,7 @@ TEST_F(FirmwareTaskTest, DecliningTheQuestionEndsWithoutANotification) {
         EXPECT_NE(presenter->details.find(line), std::string::npos) << line << " in " << presenter->details;
     EXPECT_EQ(presenter->details.find("old"), std::string::npos) << presenter->details;
     EXPECT_LT(presenter->details.find("fixes b"), presenter->details.find("1.32.01"));
-    EXPECT_EQ(Outcome(host_), (Codes{SDK_MSG_WATCH_VERSION})) << host_.describe();
+    EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION})) << host_.describe();
     EXPECT_TRUE(ErasedSectors().empty());
     EXPECT_TRUE(fs::exists(env_.documents_dir() / "Stride Log" / "73688_VUNA0_00.txt"));
     EXPECT_FALSE(fs::exists(env_.documents_dir() / "Stride Log" / "1.32.01_VUNA0_00.fw2"));
@@ -362,14 +348,14 @@ TEST_F(FirmwareTaskTest, WithoutTheShowFlagNoQuestionIsAsked) {
     Offer(sim::FirmwareFolder{});
     ui::SetForcedConfirmAnswer(7);  // would say No, were it asked
     ASSERT_TRUE(Run(u"fw", u"", FALSE));
-    EXPECT_EQ(Outcome(host_), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED}))
+    EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED}))
         << host_.describe();
 }
 
 TEST_F(FirmwareTaskTest, TheWex0FolderRuleAddsTheCodeFolder) {
     Offer(sim::FirmwareFolder{}, "fw/VUNA0");
     ASSERT_TRUE(Run(u"fw", u"wex0"));
-    EXPECT_EQ(Outcome(host_), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED}))
+    EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED}))
         << host_.describe();
 }
 
@@ -400,7 +386,7 @@ TEST_F(FirmwareTaskTest, ReconnectionWaitsPollsAndGivesUpAtTheDeadline) {
         watch_.set_config(config);
         const std::uint64_t start = platform::clock().now_ms();
         ASSERT_TRUE(Run());
-        EXPECT_EQ(Outcome(host_), c.outcome) << host_.describe();
+        EXPECT_EQ(host_.outcome(), c.outcome) << host_.describe();
         const std::size_t polls = Count("Read addres 0 (128B)");
         EXPECT_GE(polls, c.polls);
         EXPECT_LE(polls, c.deadline ? c.polls + 1 : c.polls);
