@@ -469,5 +469,22 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
     EXPECT_GE(owner_.texts(WM_FTP_TIME_LEFT).back(), "00:01");
 }
 
+TEST_F(ThrottledFtpDownloaderTest, AServerThatDiesMidFileIsAFailedDownloadOfWhatArrived) {
+    const std::string bytes = Pattern(kListStreamSize, 6);
+    slow_.put("orbits/big.EPO", bytes);
+    CFtpDownloader downloader(owner_.hwnd());
+    downloader.DownloadFile(settings_, "big.EPO", true, kListStreamSize, true);
+    ASSERT_TRUE(owner_.RunUntil([&] { return !owner_.progress().empty() && owner_.progress().back() >= 10; }, 20));
+    slow_.kill_now();
+    ASSERT_TRUE(owner_.RunUntilEnd());
+    owner_.Settle();
+    EXPECT_EQ(owner_.count(WM_FTP_FAILED), 1);
+    EXPECT_EQ(owner_.count(WM_FTP_DONE), 0);
+    const auto written = ReadFile(Local("big.EPO"));
+    ASSERT_TRUE(written);
+    EXPECT_LT(written->size(), bytes.size());
+    EXPECT_EQ(*written, bytes.substr(0, written->size())) << "only bytes that arrived";
+}
+
 }  // namespace
 }  // namespace stridelog::update

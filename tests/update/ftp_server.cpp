@@ -95,6 +95,14 @@ FtpServer::~FtpServer() {
     waitpid(pid_, &status, 0);
 }
 
+void FtpServer::kill_now() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
 void FtpServer::put(const std::string& relative, const std::string& bytes) const {
     const auto path = root_ / relative;
     std::filesystem::create_directories(path.parent_path());
