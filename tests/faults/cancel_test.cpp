@@ -19,6 +19,7 @@
 #include "sim/realistic_content.hpp"
 #include "sim/watch.hpp"
 #include "stridelog/stridelog.h"
+#include "tests/faults/realistic_bench.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
 #include "tests/update/ftp_server.hpp"
@@ -38,29 +39,12 @@ struct Task {
 
 class CancelTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        sim::Watch source;
-        const bool large_reserve = sim::uses_large_reserve(source.config().status_bytes);
-        source.with_flash([&](sim::Flash& flash) {
-            sim::generate_realistic_flash(flash, large_reserve);
-            image_.assign(flash.bytes().begin(), flash.bytes().end());
-        });
-    }
+    void SetUp() override { image_ = test::RealisticImage(); }
 
-    // A fresh watch with the realistic content on a fresh line.
-    struct Bench {
-        Bench(const Bytes& image, int serial, const sim::WatchConfig& config)
-            : watch(config), line(watch, "cancel" + std::to_string(serial)) {
-            watch.with_flash([&](sim::Flash& flash) { flash.store(0, image); });
-            platform::clear_injected();
-            sim::register_as_cable(line, "COM7");
-        }
-        sim::Watch watch;
-        sim::InProcessLine line;
-    };
-    std::unique_ptr<Bench> NewBench(const Task& task) {
+    std::unique_ptr<test::RealisticBench> NewBench(const Task& task) {
         watchdata::ResetReadChunkProgress();
-        return std::make_unique<Bench>(image_, serial_++, task.config);
+        return std::make_unique<test::RealisticBench>(image_, "cancel" + std::to_string(serial_++),
+                                                      task.config, [](sim::Flash&) {});
     }
 
     test::TestEnvironment env_;

@@ -34,6 +34,7 @@
 #include "sim/watch.hpp"
 #include "sim/watch_setup_content.hpp"
 #include "stridelog/stridelog.h"
+#include "tests/faults/realistic_bench.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
 #include "tests/update/ftp_server.hpp"
@@ -175,36 +176,19 @@ const std::vector<FaultCase>& FaultCases() {
     return cases;
 }
 
-// A watch with a used look (sessions, paths, settings, views) on a fresh line.
-struct Bench {
-    Bench(const Bytes& image, int serial, const EntryPoint* entry)
-        : watch(entry ? entry->config : sim::WatchConfig{}),
-          line(watch, "matrix" + std::to_string(serial)) {
-        watch.with_flash([&](sim::Flash& flash) {
-            flash.store(0, image);
-            if (entry && entry->prepare) entry->prepare(flash);
-        });
-        platform::clear_injected();
-        sim::register_as_cable(line, "COM7");
-    }
-    sim::Watch watch;
-    sim::InProcessLine line;
-};
+using Bench = test::RealisticBench;
 
 class FaultMatrix : public ::testing::Test {
   protected:
-    void SetUp() override {
-        sim::Watch source;
-        const bool large_reserve = sim::uses_large_reserve(source.config().status_bytes);
-        source.with_flash([&](sim::Flash& flash) {
-            sim::generate_realistic_flash(flash, large_reserve);
-            image_.assign(flash.bytes().begin(), flash.bytes().end());
-        });
-    }
+    void SetUp() override { image_ = test::RealisticImage(); }
 
     std::unique_ptr<Bench> NewBench(const EntryPoint* entry = nullptr) {
         watchdata::ResetReadChunkProgress();
-        return std::make_unique<Bench>(image_, serial_++, entry);
+        return std::make_unique<Bench>(
+            image_, "matrix" + std::to_string(serial_++), entry ? entry->config : sim::WatchConfig{},
+            [entry](sim::Flash& flash) {
+                if (entry && entry->prepare) entry->prepare(flash);
+            });
     }
     std::uint64_t Now() { return platform::clock().now_ms(); }
 

@@ -17,6 +17,7 @@
 #include "sim/inprocess_line.hpp"
 #include "sim/pty_server.hpp"
 #include "sim/watch.hpp"
+#include "sim/watch_setup_content.hpp"
 #include "stridelog/stridelog.h"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
@@ -52,17 +53,14 @@ std::string Text(const Bytes& b) {
 Bytes Directory() {
     Bytes d(4096);
     for (std::size_t i = 0; i < d.size(); ++i) d[i] = static_cast<std::uint8_t>(i * 5 + 3);
-    std::uint8_t sum = 0;
-    for (std::size_t i = 2; i < 224; ++i) sum = static_cast<std::uint8_t>(sum + d[i]);
-    d[0] = sum;
-    d[1] = static_cast<std::uint8_t>(0xFF - sum);
+    const auto sum = sim::settings_checksum(d.data());
+    std::copy(sum.begin(), sum.end(), d.begin());
     return d;
 }
 
 bool ChecksumHolds(const Bytes& d) {
-    std::uint8_t sum = 0;
-    for (std::size_t i = 2; i < 224; ++i) sum = static_cast<std::uint8_t>(sum + d[i]);
-    return d[0] == sum && d[1] == 0xFF - sum;
+    const auto sum = sim::settings_checksum(d.data());
+    return d[0] == sum[0] && d[1] == sum[1];
 }
 
 // Public: the failure table's arrangements reach into the fixture.

@@ -18,6 +18,7 @@
 #include "sim/firmware_image.hpp"
 #include "sim/inprocess_line.hpp"
 #include "sim/watch.hpp"
+#include "sim/watch_setup_content.hpp"
 #include "stridelog/stridelog.h"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
@@ -45,17 +46,14 @@ Bytes Directory(const char* version = "1.31.02_VUNA0_00") {
     for (std::size_t i = 0; i < d.size(); ++i) d[i] = static_cast<std::uint8_t>(i * 7 + 1);
     std::fill(d.begin() + 96, d.begin() + 112, 0);
     std::copy(version, version + std::strlen(version), d.begin() + 96);
-    std::uint8_t sum = 0;
-    for (std::size_t i = 2; i < 224; ++i) sum = static_cast<std::uint8_t>(sum + d[i]);
-    d[0] = sum;
-    d[1] = static_cast<std::uint8_t>(0xFF - sum);
+    const auto sum = sim::settings_checksum(d.data());
+    std::copy(sum.begin(), sum.end(), d.begin());
     return d;
 }
 
 bool ChecksumHolds(const Bytes& d) {
-    std::uint8_t sum = 0;
-    for (std::size_t i = 2; i < 224; ++i) sum = static_cast<std::uint8_t>(sum + d[i]);
-    return d[0] == sum && d[1] == 0xFF - sum;
+    const auto sum = sim::settings_checksum(d.data());
+    return d[0] == sum[0] && d[1] == sum[1];
 }
 
 std::uint32_t Address(const Bytes& frame) {
