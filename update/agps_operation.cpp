@@ -47,8 +47,8 @@ AgpsOperation::AgpsOperation(watchdata::TaskHost& host, FtpSettings settings,
       download_(host, kDownloadPhase) {}
 
 void AgpsOperation::prepare() {
+    // The task window shows the rate display for the download tasks itself.
     host().append_log("UpdateAGPS()");
-    host().display().ShowRateDisplay(true);
     host().display().SetCaption("A-GPS");
 }
 

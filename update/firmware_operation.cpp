@@ -57,10 +57,6 @@ FirmwareOperation::FirmwareOperation(watchdata::TaskHost& host, FtpSettings sett
       folder_(std::move(folder)),
       download_(host, kDownloadPhase) {}
 
-void FirmwareOperation::prepare() {
-    host().display().ShowRateDisplay(true);
-}
-
 void FirmwareOperation::start() {
     TaskDisplay& display = host().display();
     display.ShowRateDisplay(true);

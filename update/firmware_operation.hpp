@@ -43,7 +43,6 @@ class FirmwareOperation final : public watchdata::Operation {
     watchdata::OperationCode code() const override {
         return watchdata::OperationCode::firmware_check;
     }
-    void prepare() override;
     void start() override;
     void on_read_complete(int step_code) override;
     void on_write_complete(int step_code) override;
