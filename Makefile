@@ -57,11 +57,12 @@ test: build
 	bash scripts/fuzz-smoke.sh $(BUILD_DIR) $(FUZZ_SECONDS)
 else
 # Two passes: the tests that mostly wait on real timers over a pty (label
-# realtime) run after the rest, side by side, so that neither slows the other.
+# realtime, two processors each) run after the rest, all three side by side,
+# so that neither slows the other.
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -LE realtime $(CTEST_ARGS)
 ifneq ($(TSAN),1)
-	cd $(BUILD_DIR) && ctest --output-on-failure -j 3 -L realtime $(CTEST_ARGS)
+	cd $(BUILD_DIR) && ctest --output-on-failure -j 6 -L realtime $(CTEST_ARGS)
 endif
 endif
 
