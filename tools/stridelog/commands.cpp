@@ -1,5 +1,9 @@
 #include "commands.hpp"
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -87,6 +91,28 @@ std::string ErrorLine(const HostSession& session, const char* what) {
 int ReportError(const HostSession& session, const char* what) {
     std::fprintf(stderr, "%s\n", ErrorLine(session, what).c_str());
     return kExitError;
+}
+
+std::optional<std::string> ReadAnswer(const Context& context) {
+    constexpr int kPollMs = 100;  // how often a pending question looks for Ctrl-C
+    std::string answer;
+    for (;;) {
+        if (context.interrupted()) return std::nullopt;
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        const int ready = ::poll(&p, 1, kPollMs);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready <= 0) continue;
+        char c;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || c == '\n') break;
+        answer += c;
+    }
+    return answer;
+}
+
+bool IsYes(const std::string& answer) {
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
 }
 
 int RunSdkVersion(const Context& context) {

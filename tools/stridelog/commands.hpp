@@ -47,6 +47,11 @@ std::string ErrorLine(const HostSession& session, const char* what);
 // Prints that line; returns the exit status of a failed call.
 int ReportError(const HostSession& session, const char* what);
 
+// A line typed at the terminal after a question; nothing when Ctrl-C came first.
+std::optional<std::string> ReadAnswer(const Context& context);
+// y, Y, yes or Yes.
+bool IsYes(const std::string& answer);
+
 int RunSdkVersion(const Context& context);
 int RunPorts(const Context& context);
 int RunVersion(const Context& context);

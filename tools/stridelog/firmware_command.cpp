@@ -1,6 +1,5 @@
 // firmware check|update: what firmware the FTP server offers the watch, and
 // writing it, with the account from the command line or the config file.
-#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,7 +23,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kCancelWaitMs = 5000;  // a cancelled task ends on its next message
 constexpr std::uint32_t kSliceMs = 250;        // how often the silence of a restart is looked at
 constexpr std::uint32_t kReconnectS = 70;      // the SDK gives up waiting for the watch after this
-constexpr int kAnswerPollMs = 200;
 constexpr int kYes = 6;
 constexpr int kNo = 7;
 // Description, history, settings file and image: each download has the limit.
@@ -56,24 +54,6 @@ struct Asking {
     Clock::duration spent{};  // time the question waited for the user: not the watch's
 };
 
-// A line from the terminal; empty when Ctrl-C came first.
-std::string ReadAnswer(const Context& context) {
-    std::string answer;
-    for (;;) {
-        if (context.interrupted()) return {};
-        pollfd p{STDIN_FILENO, POLLIN, 0};
-        const int ready = ::poll(&p, 1, kAnswerPollMs);
-        if (ready < 0 && errno != EINTR) break;
-        if (ready <= 0) continue;
-        char c;
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0 || c == '\n') break;
-        answer += c;
-    }
-    return answer;
-}
-
 // update: the notes and the question on the terminal; Yes only from the user
 // (or --yes).
 int AskUser(void* context, const char* caption, const char* message, const char* const* lines,
@@ -98,9 +78,9 @@ int AskUser(void* context, const char* caption, const char* message, const char*
         return kYes;
     }
     std::fflush(stderr);
-    const std::string answer = ReadAnswer(*asking.context);
+    const std::optional<std::string> answer = ReadAnswer(*asking.context);
     asking.spent += Clock::now() - began;
-    asking.agreed = answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
+    asking.agreed = answer && IsYes(*answer);
     return asking.agreed ? kYes : kNo;
 }
 

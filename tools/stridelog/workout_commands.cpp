@@ -1,5 +1,4 @@
 // workouts list, download and clear: the session blocks turned into files.
-#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,7 +21,6 @@ namespace stridelog_tool {
 namespace {
 
 constexpr std::uint32_t kCancelWaitMs = 5000;  // a cancelled task ends on its next message
-constexpr int kAnswerPollMs = 100;             // how often a pending question looks for Ctrl-C
 
 // Runs the task an entry point started to its end. kExitOk when it ended in
 // time; otherwise the status to leave with (the caller reports an interruption).
@@ -49,20 +47,9 @@ int ConfirmErase(const Context& context, const std::string& question) {
     }
     std::fprintf(stderr, "%s [y/N] ", question.c_str());
     std::fflush(stderr);
-    std::string answer;
-    for (;;) {
-        if (context.interrupted()) return kExitError;
-        pollfd p{STDIN_FILENO, POLLIN, 0};
-        const int ready = ::poll(&p, 1, kAnswerPollMs);
-        if (ready < 0 && errno != EINTR) break;
-        if (ready <= 0) continue;
-        char c;
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0 || c == '\n') break;
-        answer += c;
-    }
-    if (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes") return kExitOk;
+    const std::optional<std::string> answer = ReadAnswer(context);
+    if (!answer) return kExitError;
+    if (IsYes(*answer)) return kExitOk;
     std::fprintf(stderr, "nothing erased\n");
     return kExitError;
 }
