@@ -51,8 +51,9 @@ bool SetClockOperation::on_timer(UINT_PTR id) {
     host().kill_timer(kClockReplyTimer);
     if (!awaiting_) return true;
     awaiting_ = false;
-    host().post_error(SDK_ERR_CLOCK_TIMEOUT);
+    // The error is the task's final notification: the full bar goes before it.
     host().post_progress(100.0f);
+    host().post_error(SDK_ERR_CLOCK_TIMEOUT);
     host().end_task();
     return true;
 }

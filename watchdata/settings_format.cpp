@@ -103,9 +103,10 @@ void put_u32(std::span<std::uint8_t> out, std::size_t at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-// Each byte widened to one UTF-16LE unit, up to the first zero.
+// Each byte widened to one UTF-16LE unit, zeros and all: the record's text
+// fields mirror their flash bytes one for one.
 void put_wide(std::span<std::uint8_t> out, std::size_t at, std::span<const std::uint8_t> bytes) {
-    for (std::size_t i = 0; i < bytes.size() && bytes[i] != 0; ++i) out[at + 2 * i] = bytes[i];
+    for (std::size_t i = 0; i < bytes.size(); ++i) out[at + 2 * i] = bytes[i];
 }
 
 }  // namespace
@@ -160,8 +161,7 @@ SettingsRecord build_settings_record(std::span<const std::uint8_t> block,
     SettingsRecord r{};
     if (block.size() < kSettingsBlockSize) return r;
     const std::uint8_t f12d = (block[kFlags12] & kF12dBit) ? 1 : 0;
-    // A watch without the field shows 0 rather than the erased bits.
-    const std::uint8_t f94 = block[kField94] == kNoField ? 0 : block[kField94] & kF94Mask;
+    const std::uint8_t f94 = block[kField94] & kF94Mask;
     r[kRecSwitch] = extended ? f94 : f12d;
     r[kRecF12d] = f12d;
     put_u32(r, kRecF2, block[kFlagF2] & 1u);
@@ -196,9 +196,9 @@ void apply_settings_record(std::span<std::uint8_t> block, std::span<const std::u
     block[kFlags12] &= static_cast<std::uint8_t>(~kF12dBit);
     if (extended) {
         // Only the field's own bits: a wider host value would spill into its neighbours.
-        if (has_f94)
-            block[kField94] = static_cast<std::uint8_t>((block[kField94] & ~kF94Mask) |
-                                                        (record[kRecSwitch] & kF94Mask));
+        // An extended watch always has the field, even when its byte still reads erased.
+        block[kField94] = static_cast<std::uint8_t>((block[kField94] & ~kF94Mask) |
+                                                    (record[kRecSwitch] & kF94Mask));
         if (record[kRecF12d] & 1) block[kFlags12] |= kF12dBit;
     } else {
         const bool on = record[kRecSwitch] != 0;

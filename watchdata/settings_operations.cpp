@@ -47,6 +47,7 @@ void refuse(TaskHost& host) {
 void GetSettingOperation::start() {
     host().display().SetRange(0, 1);
     host().display().SetPos(0);
+    host().display().SetStep(1);
     host().transfer().read_directory();
 }
 
@@ -78,6 +79,7 @@ void SetSettingOperation::start() {
     if (!valid_) return refuse(host());
     host().display().SetRange(0, kWriteBarSteps);
     host().display().SetPos(0);
+    host().display().SetStep(1);  // the default of 10 would wrap the two-step bar
     host().transfer().read_directory();
 }
 
@@ -123,6 +125,7 @@ void SetViewsOperation::start() {
     if (!valid_) return refuse(host());
     host().display().SetRange(0, kWriteBarSteps);
     host().display().SetPos(0);
+    host().display().SetStep(1);  // the default of 10 would wrap the two-step bar
     host().transfer().read_directory();
 }
 

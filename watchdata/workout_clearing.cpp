@@ -18,15 +18,28 @@ constexpr std::uint32_t kFullBarPauseMs = 500;
 
 void WorkoutClearing::start() {
     active_ = true;
-    host_.display().SetRange(0, kProgressSteps);
-    host_.display().SetPos(0);
+    TaskDisplay& display = host_.display();
+    display.SetRange(0, kProgressSteps);
+    if (after_download_) {
+        // The download already showed 100: the clear that ends it keeps the bar
+        // full instead of starting it over.
+        display.SetPos(kProgressSteps);
+        display.SetStep(0);
+    } else {
+        display.SetPos(0);
+        // One step for the directory read: the default of 10 would wrap the bar
+        // to full and then back to half.
+        display.SetStep(1);
+    }
     host_.transfer().read_directory();
 }
 
 bool WorkoutClearing::on_read_complete(int step_code) {
     if (!active_ || step_code != kDirectoryStep) return false;
-    host_.display().StepIt();
-    host_.post_progress(kHalfway);
+    if (!after_download_) {
+        host_.display().StepIt();
+        host_.post_progress(kHalfway);
+    }
     host_.append_log("Clear flash");
     FlashTransfer& transfer = host_.transfer();
     clear_workout_directory(transfer.directory(), host_.watch().status_flag);

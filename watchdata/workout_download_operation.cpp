@@ -7,6 +7,7 @@
 #include "platform/clock.hpp"
 #include "stridelog/stridelog.h"
 #include "ui/task_display.hpp"
+#include "watchdata/directory_image.hpp"
 #include "watchdata/flash_transfer.hpp"
 
 namespace stridelog::watchdata {
@@ -36,6 +37,10 @@ OperationCode WorkoutDownloadOperation::code() const {
 }
 
 void WorkoutDownloadOperation::start() {
+    // The directory read counts as one sector of the whole flash, so what it
+    // shows is never more than the first step of the sized bar that follows.
+    host().display().SetRange(0, static_cast<int>(kSectorCount));
+    host().display().SetStep(1);
     host().transfer().read_directory();
 }
 

@@ -246,6 +246,42 @@ TEST_F(SettingsTest, SetSettingWritesSectorZeroAndReadsBack) {
     EXPECT_EQ(back, want_back);
 }
 
+// What the host reads and writes where the flash bytes are not the tidy case:
+// an extended watch whose F94 byte still reads erased, and version texts that
+// end early and leave other bytes behind their zero.
+TEST_F(SettingsTest, ErasedFieldAndShortTextsCarryTheirFlashBytes) {
+    directory_[94] = 0xFF;
+    // "1.31_AB", a zero, then leftovers; the 8-character field starts at byte 104.
+    const Bytes text = {'1', '.', '3', '1', '_', 'A', 'B', 0, 0xC3, 'z', 0, 0, 0x7F, 0, 0xFF, 'q'};
+    std::copy(text.begin(), text.end(), directory_.begin() + 96);
+    watch_.with_flash([&](sim::Flash& flash) { flash.store(0, directory_); });
+
+    Bytes record = GetSettings();
+    ASSERT_EQ(record.size(), 96u) << host_.describe();
+    EXPECT_EQ(record[0], 3) << "extended: bits 0 .. 1 of an erased byte";
+    for (std::size_t i = 0; i < 8; ++i) {
+        SCOPED_TRACE("long text unit " + std::to_string(i));
+        EXPECT_EQ(record[15 + 2 * i], text[8 + i]);
+        EXPECT_EQ(record[16 + 2 * i], 0);
+    }
+    for (std::size_t i = 0; i < 7; ++i) {
+        SCOPED_TRACE("short text unit " + std::to_string(i));
+        EXPECT_EQ(record[33 + 2 * i], text[i]);
+        EXPECT_EQ(record[34 + 2 * i], 0);
+    }
+
+    record[0] = 1;
+    Restart();
+    SetSetting(host_.hwnd(), record.data(), FALSE);
+    ASSERT_TRUE(RunTask());
+    EXPECT_EQ(host_.notifications().back().code, static_cast<UINT>(SDK_MSG_SETTINGS_WRITTEN))
+        << host_.describe();
+    const Bytes after = Sector0();
+    EXPECT_EQ(after[94], 0xFD) << "the host's value lands in bits 0 .. 1";
+    EXPECT_TRUE(ChecksumHolds(after));
+    EXPECT_TRUE(std::equal(text.begin(), text.end(), after.begin() + 96)) << "texts untouched";
+}
+
 TEST_F(SettingsTest, ViewsRoundTrip) {
     const Bytes views = GetViewsBlock();
     EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_VIEWS}))
