@@ -33,18 +33,34 @@ endif
 
 all: build
 
+# `make run` alone needs only the library, the tool and the simulator: it
+# installs their packages, configures a fresh tree without the tests and
+# builds just those three. Any other goal installs and builds everything.
+ifeq ($(MAKECMDGOALS),run)
+  DEPS_SET := run
+  CMAKE_FLAGS += -DSTRIDELOG_TESTS=OFF -DSTRIDELOG_BENCH=OFF
+  BUILD_TARGETS := --target stridelog_tool stridelog-sim
+else ifeq ($(FUZZ),1)
+  DEPS_SET := fuzz
+endif
+
 # The only step that installs anything; it installs only what is missing, so it
 # costs one dpkg query once everything is present. Every target that builds
 # goes through it.
 deps:
-	@bash scripts/install-deps.sh $(if $(filter 1,$(FUZZ)),fuzz)
+	@bash scripts/install-deps.sh $(DEPS_SET)
 
 # Order-only: configuring waits for the packages (even under -j) but a present
-# cache is not configured again.
+# cache is not configured again, except to turn the tests on in a tree that
+# `make run` configured without them.
 $(BUILD_DIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
 
 build: deps $(BUILD_DIR)/CMakeCache.txt
+ifneq ($(MAKECMDGOALS),run)
+	@if grep -q '^STRIDELOG_TESTS:BOOL=OFF' $(BUILD_DIR)/CMakeCache.txt && [ "$(FUZZ)" != 1 ]; then \
+	  cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DSTRIDELOG_TESTS=ON -DSTRIDELOG_BENCH=ON; fi
+endif
 	cmake --build $(BUILD_DIR) -j $(JOBS) $(BUILD_TARGETS)
 
 run: build

@@ -1,19 +1,26 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those missing.
-# With the argument "fuzz", also the compiler and runtime of the fuzz targets.
+# With "run", only what `make run` needs; with "fuzz", also the compiler and
+# runtime of the fuzz targets.
 set -euo pipefail
 
+# "run": only what `make run` builds and shows (library, tool, simulator and
+# the demo's loopback FTP server); anything else: the tests' tools as well.
 packages=(
   build-essential cmake pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   libpng-dev zlib1g-dev
   libcurl4-openssl-dev libinih-dev
-  locales
-  gpsbabel libxml2-utils jq
-  help2man
   python3-pyftpdlib
 )
+if [ "${1:-}" != run ]; then
+  packages+=(
+    libgtest-dev libgmock-dev libbenchmark-dev
+    locales
+    gpsbabel libxml2-utils jq
+    help2man
+  )
+fi
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang libclang-rt-dev)
 fi
