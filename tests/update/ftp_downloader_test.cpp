@@ -389,9 +389,10 @@ TEST_F(FtpDownloaderTest, ALocalFileThatCannotBeWrittenIsAFailedDownload) {
             ASSERT_TRUE(owner.RunUntilEnd());
             owner.Settle();
         }
-        EXPECT_EQ(owner.outline(),
-                  (std::vector<std::string>{Connecting(), std::string("Downloading ") + c.name + " ...",
-                                            "<range>", "FTP : Write local file fail", "<failed>"}));
+        const std::vector<std::string> outline = {
+            Connecting(), std::string("Downloading ") + c.name + " ...", "<range>",
+            "FTP : Write local file fail", "<failed>"};
+        EXPECT_EQ(owner.outline(), outline);
     }
 }
 
