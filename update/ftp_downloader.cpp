@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -99,6 +100,18 @@ std::string FormatTimeLeft(std::uint32_t seconds) {
         std::snprintf(text, sizeof text, "%02u:%02u:%02u", seconds / 3600, seconds / 60 % 60,
                       seconds % 60);
     return text;
+}
+
+std::optional<RateTexts> TransferRateTexts(std::uint32_t done, std::uint32_t estimate,
+                                           std::uint64_t elapsed_ms) {
+    if (elapsed_ms == 0 || done == 0) return std::nullopt;
+    // Bytes per millisecond are kB/s: the first second counts in full.
+    const double rate = static_cast<double>(done) / static_cast<double>(elapsed_ms);
+    const double left = (static_cast<double>(estimate) - done) / 1000.0 / rate;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2lf", rate);
+    const double capped = std::clamp(left, 0.0, double{std::numeric_limits<std::uint32_t>::max()});
+    return RateTexts{text, FormatTimeLeft(static_cast<std::uint32_t>(capped))};
 }
 
 struct CFtpDownloader::Session {
@@ -243,19 +256,41 @@ void CFtpDownloader::Run(const Job& job) {
 
 namespace {
 
-int AbortOnStop(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<std::atomic<bool>*>(stop)->load() ? 1 : 0;
+// Ends a transfer on a stop, or once nothing has arrived for the stall limit
+// (a data connection the server leaves open and silent would never end).
+struct Watchdog {
+    Watchdog(std::atomic<bool>* stop_flag, std::uint32_t limit_ms)
+        : stop(stop_flag), stall_limit_ms(limit_ms) {}
+    std::atomic<bool>* stop;
+    std::uint32_t stall_limit_ms;
+    curl_off_t received = 0;
+    std::uint64_t since_ms = RealNowMs();
+    bool stalled = false;
+};
+
+int WatchTransfer(void* data, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
+    auto* w = static_cast<Watchdog*>(data);
+    if (w->stop->load()) return 1;
+    const std::uint64_t now = RealNowMs();
+    if (received != w->received) {
+        w->received = received;
+        w->since_ms = now;
+    } else if (now - w->since_ms >= w->stall_limit_ms) {
+        w->stalled = true;
+        return 1;
+    }
+    return 0;
 }
 
 size_t Discard(char*, size_t size, size_t count, void*) {
     return size * count;
 }
 
-void Prepare(CURL* curl, const std::string& url, std::atomic<bool>* stop, bool passive) {
+void Prepare(CURL* curl, const std::string& url, Watchdog* watchdog, bool passive) {
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, AbortOnStop);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, stop);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, WatchTransfer);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, watchdog);
     // Active mode: the data port on the address the control connection uses.
     curl_easy_setopt(curl, CURLOPT_FTPPORT, passive ? nullptr : "-");
     curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);
@@ -268,6 +303,7 @@ bool CFtpDownloader::Connect(const FtpSettings& s) {
     session_ = new Session;
     auto address = ParseServer(s.server);
     session_->curl = curl_easy_init();
+    Watchdog watchdog(&stop_, stall_limit_ms_);
     CURLcode result = CURLE_URL_MALFORMAT;
     if (address && session_->curl && !address->host.empty()) {
         CURL* curl = session_->curl;
@@ -282,7 +318,7 @@ bool CFtpDownloader::Connect(const FtpSettings& s) {
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 20L);
         curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, 30L);
         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-        Prepare(curl, session_->base_url, &stop_, passive_);
+        Prepare(curl, session_->base_url, &watchdog, passive_);
         // Log in and enter the folder, nothing transferred.
         curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Discard);
@@ -335,14 +371,16 @@ bool CFtpDownloader::FetchWhole(const std::string& name, const std::filesystem::
     CURL* curl = session_->curl;
     WholeTarget target;
     target.path = local;
-    Prepare(curl, session_->base_url + Escaped(curl, name), &stop_, passive_);
+    Watchdog watchdog(&stop_, stall_limit_ms_);
+    Prepare(curl, session_->base_url + Escaped(curl, name), &watchdog, passive_);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteWhole);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &target);
     CURLcode result = curl_easy_perform(curl);
     if (stop_) return false;
     if (result == CURLE_OK && (!target.Open() || !(target.out.flush()))) result = CURLE_WRITE_ERROR;
     if (result == CURLE_OK) return true;
-    diag::Trace("FTP get %s: %s", name.c_str(), curl_easy_strerror(result));
+    diag::Trace("FTP get %s: %s", name.c_str(),
+                watchdog.stalled ? "nothing received" : curl_easy_strerror(result));
     PostText(WM_FTP_STATUS, "FTP Exception ");
     return false;
 }
@@ -357,6 +395,7 @@ struct StreamTarget {
     std::filesystem::path path;
     std::ofstream out;
     bool open_failed = false;
+    bool write_failed = false;
     bool stopped = false;
     std::uint32_t size = 0;  // expected
     std::uint32_t done = 0;
@@ -380,20 +419,16 @@ struct StreamTarget {
         out.write(buffer.data(), filled);
         done += filled;
         filled = 0;
-        return static_cast<bool>(out);
+        if (!out) write_failed = true;
+        return !write_failed;
     }
 
     void Report() {
         post(WM_FTP_PROGRESS, static_cast<WPARAM>(std::uint64_t{done} * 100 / size));
-        const std::uint64_t elapsed = (RealNowMs() - start_ms) / 1000;
-        if (elapsed == 0) return;
-        const double rate = static_cast<double>(done) / static_cast<double>(elapsed) / 1000.0;
-        const double left = (static_cast<double>(size) - done) / 1000.0 / rate;
-        char text[64];
-        std::snprintf(text, sizeof text, "%.2lf", rate);
-        post_text(WM_FTP_RATE, text);
-        post_text(WM_FTP_TIME_LEFT,
-                  FormatTimeLeft(left > 0 ? static_cast<std::uint32_t>(left) : 0));
+        auto texts = TransferRateTexts(done, size, RealNowMs() - start_ms);
+        if (!texts) return;
+        post_text(WM_FTP_RATE, std::move(texts->rate));
+        post_text(WM_FTP_TIME_LEFT, std::move(texts->time_left));
     }
 };
 
@@ -435,18 +470,20 @@ bool CFtpDownloader::FetchStreamed(const std::string& name, const std::filesyste
     target.post_text = [this](UINT message, std::string text) {
         PostText(message, std::move(text));
     };
-    Prepare(curl, session_->base_url + Escaped(curl, name), &stop_, passive_);
+    Watchdog watchdog(&stop_, stall_limit_ms_);
+    Prepare(curl, session_->base_url + Escaped(curl, name), &watchdog, passive_);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteStreamed);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &target);
     const CURLcode result = curl_easy_perform(curl);
     if (stop_ || target.stopped) return false;
-    if (target.open_failed) {
+    if (target.open_failed || target.write_failed) {
         PostText(WM_FTP_STATUS, std::string("FTP : ") + "Write local file fail");
         return false;
     }
     const bool complete = target.done == size;
     if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && complete)) {
-        diag::Trace("FTP stream %s: %s", name.c_str(), curl_easy_strerror(result));
+        diag::Trace("FTP stream %s: %s", name.c_str(),
+                    watchdog.stalled ? "nothing received" : curl_easy_strerror(result));
         if (target.done == 0 && !target.out.is_open()) {
             // Never opened on the server (missing, refused).
             PostText(WM_FTP_STATUS, "FTP Exception ");
@@ -463,12 +500,13 @@ bool CFtpDownloader::FetchStreamed(const std::string& name, const std::filesyste
         PostText(WM_FTP_STATUS, std::string("FTP : exception") + "FTP : SetWriteBufferSize fail");
         return false;
     }
-    if (!target.Open()) {
+    // The last bytes reach the disk only here: a full disk may show now.
+    if (target.Open()) target.out.close();
+    if (target.open_failed || !target.out) {
         PostText(WM_FTP_STATUS, std::string("FTP : ") + "Write local file fail");
         return false;
     }
     Post(WM_FTP_PROGRESS, 100, 0);
-    target.out.close();
     return true;
 }
 

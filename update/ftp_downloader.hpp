@@ -53,6 +53,18 @@ struct ServerAddress {
 std::optional<ServerAddress> ParseServer(std::string_view server);
 // Time left as posted: "mm:ss" under an hour, else "hh:mm:ss".
 std::string FormatTimeLeft(std::uint32_t seconds);
+// The rate (kB/s, "%.2lf") and time-left texts after `done` of `estimate`
+// bytes arrived in `elapsed_ms`: nullopt while no millisecond has passed or
+// nothing has arrived.
+struct RateTexts {
+    std::string rate;
+    std::string time_left;
+};
+std::optional<RateTexts> TransferRateTexts(std::uint32_t done, std::uint32_t estimate,
+                                           std::uint64_t elapsed_ms);
+
+// A transfer that receives nothing for this long fails.
+inline constexpr std::uint32_t kDefaultStallLimitMs = 60'000;
 
 class CFtpDownloader {
   public:
@@ -71,6 +83,9 @@ class CFtpDownloader {
                        int unused, bool passive);
     // Returns once the worker has ended; it posts nothing more after a stop.
     void StopDownload();
+
+    // For the downloads started after the call.
+    void set_stall_limit_ms(std::uint32_t ms) { stall_limit_ms_ = ms; }
 
     bool finished() const { return finished_.load(); }
     bool running() const { return worker_.joinable(); }
@@ -100,6 +115,7 @@ class CFtpDownloader {
     std::atomic<bool> stop_{false};
     std::atomic<bool> finished_{false};
     bool passive_ = false;
+    std::atomic<std::uint32_t> stall_limit_ms_{kDefaultStallLimitMs};
     std::thread worker_;
 };
 

@@ -23,8 +23,9 @@ TaskDownload::~TaskDownload() {
 }
 
 void TaskDownload::Begin(const Options& options) {
-    Stop();
-    downloader_ = std::make_unique<CFtpDownloader>(host_.display().Window());
+    // One downloader for the run: its connection, and so its login, serves
+    // every download (a server may limit logins). Starting stops the last one.
+    if (!downloader_) downloader_ = std::make_unique<CFtpDownloader>(host_.display().Window());
     if (options.rate_display) host_.set_timer(kRateDisplayTimer, kRateDisplayPeriodMs);
     progress_posting_ = options.progress_posting;
     host_.set_timer(kDownloadLimitTimer, options.limit_ms);

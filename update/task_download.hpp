@@ -37,7 +37,7 @@ class TaskDownload {
     };
 
     // Every earlier download of this run is stopped first; its connection is
-    // not reused (a new downloader).
+    // reused (one downloader for the run, until Stop).
     void StartList(const FtpSettings& settings, const std::vector<std::string>& names,
                    const Options& options);
     void StartFile(const FtpSettings& settings, const std::string& name, bool streamed,

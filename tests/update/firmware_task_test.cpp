@@ -350,6 +350,24 @@ TEST_F(FirmwareTaskTest, WithoutTheShowFlagNoQuestionIsAsked) {
         << host_.describe();
 }
 
+TEST_F(FirmwareTaskTest, OneLoginServesEveryDownloadOfAnUpdate) {
+    sim::FirmwareFolder folder;
+    folder.history = {{"1.31.03", {"fixes"}}, {"1.32.01", {"new"}}};
+    const sim::WrittenFirmwareFolder offer = Offer(folder);
+    ASSERT_FALSE(offer.history.empty());
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED}))
+        << host_.describe();
+    // Description, history, settings file and firmware over one login.
+    const std::string log = server_.log();
+    std::vector<std::string> fetched;
+    for (auto at = log.find("<- RETR "); at != std::string::npos; at = log.find("<- RETR ", at + 1))
+        fetched.push_back(log.substr(at + 8, log.find('\n', at) - at - 8));
+    EXPECT_EQ(fetched, (std::vector<std::string>{offer.description, offer.history, offer.settings,
+                                                 offer.firmware}));
+    EXPECT_EQ(server_.logins(), 1u) << log;
+}
+
 TEST_F(FirmwareTaskTest, TheWex0FolderRuleAddsTheCodeFolder) {
     Offer(sim::FirmwareFolder{}, "fw/VUNA0");
     ASSERT_TRUE(Run(u"fw", u"wex0"));

@@ -343,6 +343,59 @@ TEST_F(FtpDownloaderTest, ARelativeDocumentsFolderIsNotWrittenTo) {
     EXPECT_FALSE(fs::exists("relative-documents"));
 }
 
+TEST_F(FtpDownloaderTest, AFileThatArrivesWithinASecondShowsItsRate) {
+    server_.put("orbits/quick.EPO", Pattern(kListStreamSize, 7));
+    CFtpDownloader downloader(owner_.hwnd());
+    const auto start = std::chrono::steady_clock::now();
+    downloader.DownloadFile(settings_, "quick.EPO", true, kListStreamSize, true);
+    ASSERT_TRUE(owner_.RunUntilEnd());
+    const auto took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
+    owner_.Settle();
+    ASSERT_EQ(owner_.count(WM_FTP_DONE), 1);
+    // Every chunk after the first millisecond carries both texts.
+    const auto rates = owner_.texts(WM_FTP_RATE);
+    const auto lefts = owner_.texts(WM_FTP_TIME_LEFT);
+    ASSERT_FALSE(rates.empty()) << "done in " << took.count() << " s";
+    EXPECT_EQ(rates.size(), lefts.size());
+    EXPECT_LE(rates.size(), 420u);
+    for (const auto& rate : rates) EXPECT_TRUE(Matches(rate, "#.##")) << rate;
+    // The last chunk: the whole file within the time measured here, nothing left.
+    EXPECT_GE(std::stod(rates.back()), kListStreamSize / 1000.0 / took.count() - 0.01);
+    EXPECT_EQ(lefts.back(), "00:00");
+}
+
+struct FullDiskCase {
+    const char* name;
+    std::uint32_t size;
+};
+
+TEST_F(FtpDownloaderTest, ALocalFileThatCannotBeWrittenIsAFailedDownload) {
+    const std::vector<FullDiskCase> cases = {
+        // Held in the file's buffer to the end: only the last flush fails.
+        {"small.bin", 300},
+        // The buffer fills and fails part way.
+        {"large.EPO", kListStreamSize},
+    };
+    fs::create_directories(Local(""));
+    for (const FullDiskCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        server_.put(std::string("orbits/") + c.name, Pattern(c.size, 8));
+        // A full disk: every write to the local file fails.
+        fs::create_symlink("/dev/full", Local(c.name));
+        Owner owner;
+        {
+            CFtpDownloader downloader(owner.hwnd());
+            downloader.DownloadFile(settings_, c.name, true, c.size, true);
+            ASSERT_TRUE(owner.RunUntilEnd());
+            owner.Settle();
+        }
+        const std::vector<std::string> outline = {
+            Connecting(), std::string("Downloading ") + c.name + " ...", "<range>",
+            "FTP : Write local file fail", "<failed>"};
+        EXPECT_EQ(owner.outline(), outline);
+    }
+}
+
 TEST_F(FtpDownloaderTest, PassiveAndActiveModesUseTheirDataConnection) {
     const std::string bytes = Pattern(3000, 5);
     server_.put("orbits/mode.bin", bytes);
@@ -424,7 +477,36 @@ TEST(FtpDownloaderText, ServerAddressTimeLeftAndNames) {
         EXPECT_FALSE(IsSafeFileName(unsafe)) << unsafe;
 }
 
-// Slow enough (2 kB/s) for a stop mid-file and for the rate and time-left texts.
+TEST(FtpDownloaderText, RateAndTimeLeftFromTheMillisecondsElapsed) {
+    struct Case {
+        std::uint32_t done, estimate;
+        std::uint64_t elapsed_ms;
+        std::optional<std::pair<std::string, std::string>> texts;
+    };
+    using Texts = std::pair<std::string, std::string>;
+    const std::vector<Case> cases = {
+        {128, kListStreamSize, 0, std::nullopt},
+        {0, kListStreamSize, 500, std::nullopt},
+        {128, kListStreamSize, 1, Texts{"128.00", "00:00"}},
+        {999, kListStreamSize, 999, Texts{"1.00", "00:52"}},
+        {3000, 12000, 1500, Texts{"2.00", "00:04"}},
+        {53760, kListStreamSize, 250, Texts{"215.04", "00:00"}},
+        {10000, 5'000'000, 2000, Texts{"5.00", "16:38"}},
+        {1000, 10'000'000, 1000, Texts{"1.00", "02:46:39"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.done << " of " << c.estimate << " in " << c.elapsed_ms
+                                        << " ms");
+        const auto texts = TransferRateTexts(c.done, c.estimate, c.elapsed_ms);
+        ASSERT_EQ(texts.has_value(), c.texts.has_value());
+        if (texts) {
+            EXPECT_EQ(texts->rate, c.texts->first);
+            EXPECT_EQ(texts->time_left, c.texts->second);
+        }
+    }
+}
+
+// Slow enough (8 kB/s) for a stop mid-file and for the rate and time-left texts.
 class ThrottledFtpDownloaderTest : public FtpDownloaderTest {
   protected:
     ThrottledFtpDownloaderTest() : slow_(env_.root() / "slow", 8192) {}
@@ -440,9 +522,20 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
     const std::string bytes = Pattern(kListStreamSize, 4);
     slow_.put("orbits/big.EPO", bytes);
     CFtpDownloader downloader(owner_.hwnd());
+    const auto started = std::chrono::steady_clock::now();
     downloader.DownloadFile(settings_, "big.EPO", true, kListStreamSize, true);
-    // Past the first second, so rate and time left have been posted.
-    ASSERT_TRUE(owner_.RunUntil([&] { return owner_.count(WM_FTP_RATE) >= 2; }, 20));
+    // A chunk past the first one and a half seconds, so the rate is that of
+    // the throttled flow rather than of the first burst.
+    std::size_t rates_before = 0;
+    ASSERT_TRUE(owner_.RunUntil(
+        [&] {
+            if (std::chrono::steady_clock::now() - started < std::chrono::milliseconds(1500)) {
+                rates_before = owner_.texts(WM_FTP_RATE).size();
+                return false;
+            }
+            return owner_.texts(WM_FTP_RATE).size() > rates_before;
+        },
+        20));
     const auto before = std::chrono::steady_clock::now();
     downloader.StopDownload();
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
@@ -484,6 +577,52 @@ TEST_F(ThrottledFtpDownloaderTest, AServerThatDiesMidFileIsAFailedDownloadOfWhat
     ASSERT_TRUE(written);
     EXPECT_LT(written->size(), bytes.size());
     EXPECT_EQ(*written, bytes.substr(0, written->size())) << "only bytes that arrived";
+}
+
+// Sends 1000 bytes of every file, then nothing, the connection left open.
+class StalledFtpDownloaderTest : public FtpDownloaderTest {
+  protected:
+    StalledFtpDownloaderTest() : stalled_(env_.root() / "stalled", 0, 1000) {}
+    void SetUp() override {
+        FtpDownloaderTest::SetUp();
+        ASSERT_TRUE(stalled_.running());
+        settings_.server = stalled_.address();
+    }
+    FtpServer stalled_;
+};
+
+TEST_F(StalledFtpDownloaderTest, ADataConnectionSilentForTheStallLimitFails) {
+    struct Case {
+        bool streamed;
+        std::string status;
+    };
+    const std::vector<Case> cases = {
+        {true, "FTP : exceptionFTP : SetWriteBufferSize fail"},
+        {false, "FTP Exception "},
+    };
+    const std::string bytes = Pattern(kListStreamSize, 2);
+    stalled_.put("orbits/big.EPO", bytes);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.streamed ? "streamed" : "whole");
+        Owner owner;
+        CFtpDownloader downloader(owner.hwnd());
+        downloader.set_stall_limit_ms(1000);
+        const auto start = std::chrono::steady_clock::now();
+        downloader.DownloadFile(settings_, "big.EPO", c.streamed, kListStreamSize, true);
+        ASSERT_TRUE(owner.RunUntilEnd(15));
+        const auto took = std::chrono::steady_clock::now() - start;
+        owner.Settle();
+        EXPECT_GE(took, std::chrono::milliseconds(1000));
+        EXPECT_LT(took, std::chrono::seconds(6));
+        std::vector<std::string> outline = {"Connnect to Host(" + stalled_.address() + ")",
+                                            "Downloading big.EPO ..."};
+        if (c.streamed) outline.push_back("<range>");
+        outline.insert(outline.end(), {c.status, "<failed>"});
+        EXPECT_EQ(owner.outline(), outline);
+        if (c.streamed) {
+            EXPECT_EQ(ReadFile(Local("big.EPO")), bytes.substr(0, 1000));
+        }
+    }
 }
 
 }  // namespace

@@ -23,7 +23,8 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
-root, port_file, log_file, limit = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+root, port_file, log_file = sys.argv[1], sys.argv[2], sys.argv[3]
+limit, stall = int(sys.argv[4]), int(sys.argv[5])
 logging.basicConfig(filename=log_file, level=logging.DEBUG)
 authorizer = DummyAuthorizer()
 authorizer.add_user("user", "pass", root, perm="elr")
@@ -33,6 +34,24 @@ if limit:
     dtp = ThrottledDTPHandler
     dtp.write_limit = limit
     handler.dtp_handler = dtp
+if stall:
+    class StallingDTPHandler(ThrottledDTPHandler):
+        """Sends the first `stall` bytes of a file, then nothing, the data
+        connection left open."""
+
+        def __init__(self, sock, cmd_channel):
+            super().__init__(sock, cmd_channel)
+            self.left = stall
+
+        def send(self, data):
+            if self.left <= 0:
+                self.del_channel()
+                return 0
+            sent = super().send(data[:self.left])
+            self.left -= sent
+            return sent
+
+    handler.dtp_handler = StallingDTPHandler
 server = FTPServer(("127.0.0.1", 0), handler)
 with open(port_file + ".tmp", "w") as f:
     f.write(str(server.socket.getsockname()[1]))
@@ -42,7 +61,8 @@ server.serve_forever()
 
 }  // namespace
 
-FtpServer::FtpServer(const std::filesystem::path& work, std::uint32_t write_limit)
+FtpServer::FtpServer(const std::filesystem::path& work, std::uint32_t write_limit,
+                     std::uint32_t stall_after)
     : root_(work / "served"), log_file_(work / "ftp_server.log") {
     std::filesystem::create_directories(root_);
     const auto script = work / "ftp_server.py";
@@ -57,7 +77,8 @@ FtpServer::FtpServer(const std::filesystem::path& work, std::uint32_t write_limi
                                      root_.string(),
                                      port_file.string(),
                                      log_file_.string(),
-                                     std::to_string(write_limit)};
+                                     std::to_string(write_limit),
+                                     std::to_string(stall_after)};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -114,6 +135,15 @@ std::string FtpServer::log() const {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::size_t FtpServer::logins() const {
+    const std::string text = log();
+    std::size_t n = 0;
+    for (auto at = text.find("<- USER "); at != std::string::npos;
+         at = text.find("<- USER ", at + 1))
+        ++n;
+    return n;
 }
 
 }  // namespace stridelog::test

@@ -1,6 +1,8 @@
 // A real FTP server (pyftpdlib) on 127.0.0.1 and a free port, serving a folder
 // under the test's temporary root, stopped by the destructor. Account
-// "user"/"pass"; write_limit throttles downloads (bytes per second, 0: none).
+// "user"/"pass"; write_limit throttles downloads (bytes per second, 0: none);
+// stall_after makes every download stop sending after that many bytes, its data
+// connection left open (0: never).
 #pragma once
 
 #include <sys/types.h>
@@ -13,7 +15,8 @@ namespace stridelog::test {
 
 class FtpServer {
   public:
-    FtpServer(const std::filesystem::path& work, std::uint32_t write_limit = 0);
+    FtpServer(const std::filesystem::path& work, std::uint32_t write_limit = 0,
+              std::uint32_t stall_after = 0);
     ~FtpServer();
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;
@@ -27,6 +30,8 @@ class FtpServer {
     void put(const std::string& relative, const std::string& bytes) const;
     // The server's log so far (commands received, at debug level).
     std::string log() const;
+    // Logins so far (USER commands received).
+    std::size_t logins() const;
     // Kills the server at once, as a crash would: open connections just drop.
     void kill_now();
 
