@@ -110,9 +110,11 @@ void CSdkTaskDlg::RunOperation(std::unique_ptr<watchdata::Operation> operation,
                                watchdata::OperationCode requested) {
     operation_ = std::move(operation);
     if (operation_) operation_->prepare();
-    display_->ShowRateDisplay(request_.task == TASK_AGPS_UPDATE ||
-                              request_.task == TASK_FIRMWARE_UPDATE);
-    BeginConnection(requested, false);
+    const bool update_task =
+        request_.task == TASK_AGPS_UPDATE || request_.task == TASK_FIRMWARE_UPDATE;
+    display_->ShowRateDisplay(update_task);
+    // The update tasks start their log afresh at the connection.
+    BeginConnection(requested, update_task);
 }
 
 void CSdkTaskDlg::EndTask() {

@@ -51,6 +51,10 @@ void CConfirmDlg::OnInitDialog() {
     }
 }
 
+void CConfirmDlg::Close() {
+    if (hwnd_) EndDialog(ui::IDNO);
+}
+
 void CConfirmDlg::EndDialog(int result) {
     if (ended_) return;
     ended_ = true;

@@ -30,6 +30,9 @@ class CConfirmDlg {
                     const std::vector<std::string>* lines);
     // Runs the dialog until it is answered: 6 (Yes) or 7 (No).
     int DoModal();
+    // Ends a running dialog as its close box does (No), for an owner whose
+    // reason to ask has gone; DoModal returns once the current message is handled.
+    void Close();
 
     // While DoModal runs: the dialog window and what it shows.
     HWND Window() const { return hwnd_; }

@@ -164,9 +164,13 @@ void FirmwareOperation::OnHistory() {
 
 void FirmwareOperation::Confirm() {
     if (show_) {
-        CConfirmDlg question(host().display().Window());
+        // No parent: the task window, and its Cancel button, stay usable
+        // while the question is open.
+        CConfirmDlg question;
         question.SetContent(kConfirmationCaption, confirmation_message(offered_), &release_notes_);
+        question_ = &question;
         const int answer = question.DoModal();
+        question_ = nullptr;
         // The task may have been closed while the question was open.
         if (host().task_ended()) return;
         if (answer != kAnswerYes) {
@@ -553,6 +557,8 @@ bool FirmwareOperation::on_timer(UINT_PTR id) {
 
 void FirmwareOperation::on_task_end() {
     download_.Stop();
+    // A question about an ended task has no answer to wait for.
+    if (question_) question_->Close();
 }
 
 void FirmwareOperation::PostPhaseProgress() {

@@ -18,6 +18,10 @@
 #include "update/task_download.hpp"
 #include "watchdata/operation.hpp"
 
+namespace stridelog {
+class CConfirmDlg;
+}
+
 namespace stridelog::update {
 
 // The flashing's timers (besides the transfer's 1001 and 1004).
@@ -30,9 +34,11 @@ inline constexpr std::uint32_t kReconnectWaitMs = 30'000;
 inline constexpr std::uint32_t kReconnectPollMs = 1000;
 inline constexpr std::uint32_t kFirmwareClockTimeoutMs = 250;
 // How long the watch may take to acknowledge ProgramUpdate before the task
-// gives up (it would otherwise wait for ever).
+// gives up (it would otherwise wait for ever). A watch switching to its update
+// mode gets as long as one coming back from it: giving up early would leave it
+// with its boot block staged and no program written.
 inline constexpr UINT_PTR kProgramUpdateTimer = 1004;
-inline constexpr std::uint32_t kProgramUpdateTimeoutMs = 10'000;
+inline constexpr std::uint32_t kProgramUpdateTimeoutMs = kReconnectDeadlineMs;
 
 class FirmwareOperation final : public watchdata::Operation {
   public:
@@ -119,6 +125,7 @@ class FirmwareOperation final : public watchdata::Operation {
     std::uint32_t offset_ = 0;
     std::vector<std::uint8_t> directory_backup_;
     CustomerSettings customer_;
+    CConfirmDlg* question_ = nullptr;  // while the user is being asked
     bool awaiting_program_ack_ = false;
     bool polling_ = false;
     bool awaiting_clock_ = false;

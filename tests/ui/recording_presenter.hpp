@@ -21,7 +21,10 @@ class RecordingPresenter : public ui::Presenter {
         events.push_back("confirm");
         if (on_confirm) on_confirm(dialog);
     }
-    void TaskEnded(const TaskDisplay&) override { events.push_back("ended"); }
+    void TaskEnded(const TaskDisplay& d) override {
+        events.push_back("ended");
+        if (on_ended) on_ended(d);
+    }
 
     // What a person would read: status text and bar caption.
     static std::string Look(const TaskDisplay& d) {
@@ -30,6 +33,7 @@ class RecordingPresenter : public ui::Presenter {
 
     std::vector<std::string> events;
     std::function<void(const CConfirmDlg&)> on_confirm;
+    std::function<void(const TaskDisplay&)> on_ended;
 };
 
 }  // namespace stridelog::test

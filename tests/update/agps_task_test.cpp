@@ -21,8 +21,10 @@
 #include "stridelog/stridelog.h"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
+#include "tests/ui/recording_presenter.hpp"
 #include "tests/update/ftp_server.hpp"
 #include "update/agps_files.hpp"
+#include "ui/presenter.hpp"
 #include "update/epo_packets.hpp"
 #include "watchdata/flash_transfer.hpp"
 
@@ -185,6 +187,24 @@ TEST_F(AgpsInProcessTest, AnUpToDateWatchIsLeftAlone) {
         << host_.describe();
     EXPECT_EQ(Erases(), 0u);
     EXPECT_FALSE(fs::exists(folder() / "MTK7d.EPO")) << "nothing downloaded";
+}
+
+TEST_F(AgpsInProcessTest, TheStatusLogStartsAfreshAtTheConnection) {
+    auto presenter = std::make_shared<test::RecordingPresenter>();
+    std::string log;
+    presenter->on_ended = [&](const TaskDisplay& display) { log = display.LogText(); };
+    ui::InstallPresenter(presenter);
+    const bool ended = Run();
+    ui::InstallPresenter(nullptr);
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED}))
+        << host_.describe();
+    // The call's own lines went with the clearing; the download and the writes follow.
+    EXPECT_EQ(log.rfind("COM PORT : COM7 \r\n", 0), 0u) << log;
+    for (const char* gone : {"AGPSDataUpdate()", "Site : ", "UpdateAGPS()"})
+        EXPECT_EQ(log.find(gone), std::string::npos) << gone << " in " << log;
+    EXPECT_NE(log.find("Write sector 243\r\n"), std::string::npos) << log;
+    EXPECT_TRUE(log.ends_with("dll exit()\r\n")) << log;
 }
 
 TEST_F(AgpsInProcessTest, TodaysOrbitFileIsReused) {

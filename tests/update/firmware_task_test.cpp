@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "stridelog/stridelog.h"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
+#include "tests/ui/recording_presenter.hpp"
 #include "tests/update/ftp_server.hpp"
 #include "platform/window_system.hpp"
 #include "ui/confirm_dlg.hpp"
@@ -93,6 +95,10 @@ class FirmwareTaskTest : public ::testing::Test {
     }
 
     bool Run(const char16_t* folder = u"fw", const char16_t* fifth = u"", BOOL show = TRUE) {
+        Start(folder, fifth, show);
+        return test::RunUntilTaskEnds(3'600'000);
+    }
+    void Start(const char16_t* folder = u"fw", const char16_t* fifth = u"", BOOL show = TRUE) {
         host_.clear();
         watch_.clear_received();
         capture_.clear();
@@ -100,7 +106,6 @@ class FirmwareTaskTest : public ::testing::Test {
         const std::u16string address(a.begin(), a.end());
         FirmwareUpdate(host_.hwnd(), address.c_str(), u"user", u"pass", folder, fifth, show,
                        60'000, TRUE);
-        return test::RunUntilTaskEnds(3'600'000);
     }
 
     // The sectors erased, and the addresses written alone, in order.
@@ -412,15 +417,133 @@ TEST_F(FirmwareTaskTest, ReconnectionWaitsPollsAndGivesUpAtTheDeadline) {
     }
 }
 
-TEST_F(FirmwareTaskTest, AnUnansweredProgramUpdateEndsTheTask) {
+TEST_F(FirmwareTaskTest, ProgramUpdateAckIsAwaitedUntilTheReconnectionDeadline) {
+    struct Case {
+        const char* legend;
+        std::optional<std::uint32_t> ack_after_ms;  // none: never acknowledged
+        bool updated;
+    };
+    const Case cases[] = {
+        {"acknowledged after 15 s", 15'000, true},
+        {"acknowledged after 60 s", 60'000, true},
+        {"silent", std::nullopt, false},
+        {"acknowledged after 71 s: too late", 71'000, false},
+    };
+    const sim::WrittenFirmwareFolder offer = Offer(sim::FirmwareFolder{});
+    const Bytes& body = offer.body;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        watch_.with_flash([&](sim::Flash& flash) {
+            flash.store(0, directory_);
+            for (std::uint32_t s = 2; s <= 32; ++s) flash.erase_sector(s * kSector);
+        });
+        watch_.clear_faults();
+        Fault fault = Fault::on_command(c.ack_after_ms ? FaultKind::delay : FaultKind::silence, 0x28);
+        fault.delay_ms = c.ack_after_ms.value_or(0);
+        watch_.add_fault(fault);
+        Start();
+        ASSERT_TRUE(test::RunUntil([&] { return watch_.received_count(0x28) > 0; }, 3'600'000));
+        const std::uint64_t requested_at = platform::clock().now_ms();
+        ASSERT_TRUE(test::RunUntilTaskEnds(3'600'000));
+        const std::uint64_t waited = platform::clock().now_ms() - requested_at;
+        if (c.updated) {
+            EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED}))
+                << host_.describe();
+            EXPECT_EQ(watch_.read_flash(0x2000, 0x1E000),
+                      Bytes(body.begin() + 0x2000, body.begin() + 0x20000));
+            EXPECT_TRUE(watch_.last_update() && watch_.last_update()->program_sum_ok());
+            EXPECT_EQ(Count("Prog Update AcK"), 1u);
+        } else {
+            // Progress 100, then the error as the last word, at the deadline.
+            const Codes codes = host_.codes();
+            ASSERT_GE(codes.size(), 2u);
+            EXPECT_EQ(codes.back(), static_cast<UINT>(SDK_ERR_TRANSFER)) << host_.describe();
+            EXPECT_EQ(codes[codes.size() - 2], static_cast<UINT>(SDK_MSG_PROGRESS));
+            EXPECT_EQ(host_.notifications()[codes.size() - 2].progress(), 100.0f);
+            EXPECT_GE(waited, 70'000u);
+            EXPECT_LT(waited, 71'000u);
+            EXPECT_EQ(WritesInSector(2), 0u) << "no program sector without the watch's consent";
+            EXPECT_EQ(Count("Prog Update AcK"), 0u);
+        }
+        EXPECT_FALSE(line_.is_open()) << "the port was not released";
+    }
+}
+
+// Answers the question with the task window's Cancel button, if it can be pressed.
+class CancellingPresenter : public ui::Presenter {
+  public:
+    void WindowShown(const TaskDisplay& display) override { task_window = display.Window(); }
+    void WindowHidden(const TaskDisplay&) override {}
+    void WindowUpdated(const TaskDisplay&) override {}
+    void TaskEnded(const TaskDisplay&) override {}
+    void ConfirmShown(const CConfirmDlg& dialog) override {
+        ++questions;
+        question = dialog.Window();
+        asked_at = platform::clock().now_ms();
+        // The host has more to do later: its loop never goes idle, so a
+        // question left open would wait for that.
+        platform::virtual_clock()->schedule(asked_at + 600'000, [] {});
+        cancel_usable = platform::is_window_enabled(task_window);
+        if (cancel_usable) {
+            platform::post_message(task_window, platform::kWmCommand, 2, 0);
+        } else {
+            platform::post_message(dialog.Window(), platform::kWmCommand, 7, 0);
+        }
+    }
+    HWND task_window = nullptr;
+    HWND question = nullptr;
+    bool cancel_usable = false;
+    int questions = 0;
+    std::uint64_t asked_at = 0;
+};
+
+TEST_F(FirmwareTaskTest, CancelWhileTheQuestionIsOpenEndsTheTask) {
     Offer(sim::FirmwareFolder{});
-    watch_.add_fault(Fault::on_command(FaultKind::silence, 0x28));
-    ASSERT_TRUE(Run());
-    const Codes codes = host_.codes();
-    ASSERT_GE(codes.size(), 2u);
-    EXPECT_EQ(codes.back(), static_cast<UINT>(SDK_ERR_TRANSFER)) << host_.describe();
-    EXPECT_EQ(host_.notifications()[codes.size() - 2].progress(), 100.0f);
-    EXPECT_EQ(WritesInSector(2), 0u) << "no program sector without the watch's consent";
+    ui::SetForcedConfirmAnswer(0);
+    auto presenter = std::make_shared<CancellingPresenter>();
+    ui::InstallPresenter(presenter);
+    const bool ended = Run();
+    ui::InstallPresenter(nullptr);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(presenter->questions, 1);
+    EXPECT_TRUE(presenter->cancel_usable) << "the question disabled the task window";
+    EXPECT_FALSE(platform::is_window(presenter->question));
+    EXPECT_LT(platform::clock().now_ms() - presenter->asked_at, 1000u)
+        << "the question outlived its task";
+    // No error and no result after the close; the watch untouched.
+    EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION})) << host_.describe();
+    for (const auto& n : host_.notifications()) EXPECT_FALSE(n.error) << host_.describe();
+    EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
+    EXPECT_FALSE(line_.is_open()) << "the port was not released";
+    EXPECT_TRUE(ErasedSectors().empty());
+    EXPECT_FALSE(fs::exists(env_.documents_dir() / "Stride Log" / "1.32.01_VUNA0_00.ini"));
+
+    test::HostRecorder next;
+    GetWatch_Version(next.hwnd(), FALSE);
+    ASSERT_TRUE(test::RunUntilTaskEnds(60'000));
+    EXPECT_EQ(next.codes(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << next.describe();
+}
+
+TEST_F(FirmwareTaskTest, TheStatusLogStartsAfreshAtTheConnection) {
+    sim::FirmwareFolder folder;
+    folder.firmware.version = "1.31.02_VUNA0_00";  // the watch's own: nothing to do
+    folder.model = "73688";
+    Offer(folder);
+    auto presenter = std::make_shared<test::RecordingPresenter>();
+    std::string log;
+    presenter->on_ended = [&](const TaskDisplay& display) { log = display.LogText(); };
+    ui::InstallPresenter(presenter);
+    const bool ended = Run();
+    ui::InstallPresenter(nullptr);
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_CURRENT}))
+        << host_.describe();
+    // The call's own lines went with the clearing; the check's lines follow.
+    EXPECT_EQ(log.rfind("COM PORT : COM7 \r\n", 0), 0u) << log;
+    for (const char* gone : {"FirmwareUpdate()", "Site : "})
+        EXPECT_EQ(log.find(gone), std::string::npos) << gone << " in " << log;
+    EXPECT_NE(log.find("Long ver : 73688:1.31.02_VUNA0_00\r\n"), std::string::npos) << log;
+    EXPECT_TRUE(log.ends_with("dll exit()\r\n")) << log;
 }
 
 }  // namespace
