@@ -305,8 +305,9 @@ STRIDELOG_API void GetWatch_LongVer(HWND host, BOOL show);
  * | 24 | 1 | measured value M4 |
  *
  * Units are the watch's own; the SDK expands the recorded deltas and passes
- * everything else through. Leading points without a position are re-timed from
- * the corrected start.
+ * everything else through. The first point takes the corrected start time
+ * (when it is a valid date); when it has no position, the points without one
+ * that directly follow it keep their time offsets to it.
  * @param host window the notifications go to
  * @param clear_after_download nonzero empties the workout directory after the last session
  * @param show nonzero shows the task window (@ref show)
@@ -331,9 +332,9 @@ STRIDELOG_API void ClearWorkout(HWND host, BOOL show);
  *
  * Posts: the connection sequence; ::SDK_MSG_PROGRESS as the directory and the
  * session headers are read; ::SDK_MSG_NO_WORKOUTS (final) when the watch holds
- * no session; otherwise ::SDK_MSG_SUMMARY, ::SDK_MSG_PROGRESS 100.0, and 0.1 s
- * and a 0.5 s pause later ::SDK_MSG_PROGRESS 100.0 and ::SDK_MSG_WORKOUTS_DONE
- * (final). Summary block, 4 + 48 n bytes: uint32 n at 0, then the n 48-byte
+ * no session; otherwise ::SDK_MSG_SUMMARY and ::SDK_MSG_PROGRESS 100.0, then,
+ * 0.1 s later and after a 0.5 s pause, ::SDK_MSG_PROGRESS 100.0 and
+ * ::SDK_MSG_WORKOUTS_DONE (final). Summary block, 4 + 48 n bytes: uint32 n at 0, then the n 48-byte
  * session headers (layout at GetAllWorkout()) in directory order, start times
  * corrected. Errors: those of the connection, ::SDK_ERR_TRANSFER.
  * @param host window the notifications go to
@@ -348,8 +349,8 @@ STRIDELOG_API void GetWorkoutSummary(HWND host, BOOL show);
  * order (0-based, directory order, the order of ::SDK_MSG_SUMMARY; an index
  * given twice is delivered twice). ::SDK_ERR_NO_SESSION (final) ends the task
  * before any session block when an index is not below the watch's session
- * count. No ::SDK_MSG_NO_WORKOUTS: an empty selection posts ::SDK_MSG_PROGRESS
- * 100.0 and ::SDK_MSG_WORKOUTS_DONE, and clears nothing. The clear empties the
+ * count. No ::SDK_MSG_NO_WORKOUTS: an empty selection ends as after a last
+ * session, without session blocks, and clears nothing. The clear empties the
  * whole directory, not only the chosen sessions.
  * @param host window the notifications go to
  * @param sessions the indices, copied before the call returns; NULL selects none
@@ -432,15 +433,15 @@ STRIDELOG_API void SetPaths(HWND host, CPtrArray* paths, CStringArray* names, BO
  *
  * Posts: the connection sequence; ::SDK_ERR_AGPS_REFUSED when the watch's status
  * flag is 0 (no status reply, or a fourth status byte of 0);
- * ::SDK_MSG_AGPS_CURRENT (final) when the watch's status bytes say its data is
- * valid; otherwise ::SDK_MSG_PHASE_PROGRESS phase 1 during the orbit file's
+ * ::SDK_MSG_AGPS_CURRENT (final) when its first two status bytes are not both 0
+ * (its data is valid); otherwise ::SDK_MSG_PHASE_PROGRESS phase 1 during the orbit file's
  * download, phase 2 as the data is written (sectors 230 to 243, then sector 0
  * with the expiry date), ::SDK_MSG_PROGRESS while sector 0 is read; after the
  * watch confirms, a final phase 2 and, after a 0.5 s pause,
  * ::SDK_MSG_AGPS_LOADED (final) with a 3-byte block: expiry year - 2000, month,
  * day (issue date + 7 days; a date field that does not parse is today's;
  * 0xFF 0xFF 0xFF when "datetime.txt" is missing). When the watch still reports
- * old data the load is repeated, three times at most, then
+ * old data after a load, the load is repeated; after the third,
  * ::SDK_ERR_AGPS_REFUSED.
  *
  * Errors: those of the connection, ::SDK_ERR_AGPS_REFUSED, ::SDK_ERR_DOWNLOAD,
@@ -735,7 +736,7 @@ STRIDELOG_API UINT Stridelog_ResultMessageId(void);
 
 /**
  * @brief Dispatches every message waiting for the calling thread, first waiting
- * up to wait_ms for one to arrive.
+ * up to wait_ms for one to arrive. A quit message stops it and stays queued.
  * @param wait_ms longest wait for the first message, in milliseconds
  * @return the number of messages dispatched
  */
