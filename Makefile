@@ -4,6 +4,8 @@
 #   make test FUZZ=1       clang libFuzzer build of the fuzz targets (build-fuzz/), each run
 #                          FUZZ_SECONDS (20) on its seeds; the suite itself runs in the other builds
 #   make bench             run the benchmarks (Release build)
+#   make docs              API reference of the public headers ($(BUILD_DIR)/docs/html);
+#                          fails when a public symbol is undocumented
 
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
@@ -29,7 +31,7 @@ else
   CMAKE_FLAGS := -DSTRIDELOG_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 endif
 
-.PHONY: all deps build run test bench clean format
+.PHONY: all deps build run test bench docs clean format
 
 all: build
 
@@ -40,6 +42,8 @@ ifeq ($(MAKECMDGOALS),run)
   DEPS_SET := run
   CMAKE_FLAGS += -DSTRIDELOG_TESTS=OFF -DSTRIDELOG_BENCH=OFF
   BUILD_TARGETS := --target stridelog_tool stridelog-sim
+else ifeq ($(MAKECMDGOALS),docs)
+  DEPS_SET := docs
 else ifeq ($(FUZZ),1)
   DEPS_SET := fuzz
 endif
@@ -86,6 +90,11 @@ bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-bench -j $(JOBS) --target stridelog_bench
 	./build-bench/bench/stridelog_bench
+
+# Needs no build tree: doxygen reads the headers and writes HTML beside the builds.
+docs: deps
+	STRIDELOG_DOCS_DIR="$(CURDIR)/$(BUILD_DIR)/docs" doxygen docs/Doxyfile
+	@echo "API reference: $(BUILD_DIR)/docs/html/index.html"
 
 # A developer's tool, not a build dependency: never installed from here.
 format:

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those missing.
-# With "run", only what `make run` needs; with "fuzz", also the compiler and
-# runtime of the fuzz targets.
+# With "run", only what `make run` needs; with "docs", only what `make docs`
+# needs; with "fuzz", also the compiler and runtime of the fuzz targets.
 set -euo pipefail
 
 # "run": only what `make run` builds and shows (library, tool, simulator and
-# the demo's loopback FTP server); anything else: the tests' tools as well.
+# the demo's loopback FTP server); "docs": only doxygen, for `make docs`;
+# anything else: the tests' tools as well.
 packages=(
   build-essential cmake pkg-config
   libcli11-dev nlohmann-json3-dev
@@ -19,7 +20,11 @@ if [ "${1:-}" != run ]; then
     locales
     gpsbabel libxml2-utils jq
     help2man
+    doxygen
   )
+fi
+if [ "${1:-}" = docs ]; then
+  packages=(doxygen)
 fi
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang libclang-rt-dev)

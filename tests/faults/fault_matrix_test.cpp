@@ -48,34 +48,29 @@ using sim::Fault;
 using sim::FaultKind;
 using Bytes = std::vector<std::uint8_t>;
 
-// Codes after which a task posts nothing but progress.
+// Codes after which a task posts nothing but progress: the header's tables say which.
 bool IsFinal(UINT code) {
-    if (code >= SDK_ERR_NO_PORT && code <= SDK_ERR_CLOCK_VALUE) return true;
     switch (code) {
-        case SDK_MSG_NO_PATHS:
-        case SDK_MSG_PATHS_WRITTEN:
-        case SDK_MSG_NO_WORKOUTS:
-        case SDK_MSG_WORKOUTS_DONE:
-        case SDK_MSG_VIEWS:
-        case SDK_MSG_VIEWS_WRITTEN:
-        case SDK_MSG_SETTINGS:
-        case SDK_MSG_SETTINGS_WRITTEN:
-        case SDK_MSG_WORKOUTS_CLEARED:
-        case SDK_MSG_LONG_VERSION:
-        case SDK_MSG_AGPS_CURRENT:
-        case SDK_MSG_AGPS_LOADED:
-        case SDK_MSG_FIRMWARE_CURRENT:
-        case SDK_MSG_FIRMWARE_UPDATED:
-        case SDK_MSG_SECTOR:
-        case SDK_MSG_CLOCK_SET:
-            return true;
+#define STRIDELOG_FINAL_CASE(name, value, final, meaning) \
+    case name:                                            \
+        return final != 0;
+        STRIDELOG_ERROR_CODES(STRIDELOG_FINAL_CASE)
+        STRIDELOG_RESULT_CODES(STRIDELOG_FINAL_CASE)
+#undef STRIDELOG_FINAL_CASE
         default:
             return false;
     }
 }
 
 bool IsError(UINT code) {
-    return code >= SDK_ERR_NO_PORT && code <= SDK_ERR_CLOCK_VALUE;
+    switch (code) {
+#define STRIDELOG_ERROR_CASE(name, value, final, meaning) case name:
+        STRIDELOG_ERROR_CODES(STRIDELOG_ERROR_CASE)
+#undef STRIDELOG_ERROR_CASE
+        return true;
+        default:
+            return false;
+    }
 }
 
 // What a host keeps of a run: each notification but progress and the version
