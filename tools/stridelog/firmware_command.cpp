@@ -13,7 +13,7 @@
 #include "firmware_report.hpp"
 #include "host_session.hpp"
 #include "progress_printer.hpp"
-#include "setup_documents.hpp"
+#include "stridelog/hostkit/text.hpp"
 
 namespace stridelog_tool {
 namespace {
@@ -89,11 +89,11 @@ int AskUser(void* context, const char* caption, const char* message, const char*
 // slices of the wait.
 bool RunTask(const FtpAccount& account, HostSession& session, std::uint32_t wait_s,
              const Clock::duration* asking, const std::function<void()>& on_slice) {
-    const std::u16string server = Utf8ToUtf16(account.server);
-    const std::u16string user = Utf8ToUtf16(account.user);
-    const std::u16string password = Utf8ToUtf16(account.password);
-    const std::u16string folder = Utf8ToUtf16(account.folder);
-    const std::u16string fifth = Utf8ToUtf16(account.fifth);
+    const std::u16string server = stridelog::hostkit::utf8_to_utf16(account.server);
+    const std::u16string user = stridelog::hostkit::utf8_to_utf16(account.user);
+    const std::u16string password = stridelog::hostkit::utf8_to_utf16(account.password);
+    const std::u16string folder = stridelog::hostkit::utf8_to_utf16(account.folder);
+    const std::u16string fifth = stridelog::hostkit::utf8_to_utf16(account.fifth);
     // Always shown: a hidden task would write the firmware without asking.
     FirmwareUpdate(session.window(), server.c_str(), user.c_str(), password.c_str(), folder.c_str(),
                    fifth.c_str(), TRUE, account.limit_s * 1000U, account.passive ? TRUE : FALSE);

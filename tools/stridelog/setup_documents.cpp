@@ -5,14 +5,14 @@
 #include <set>
 
 #include "agps_report.hpp"
+#include "stridelog/hostkit/text.hpp"
 
 namespace stridelog_tool {
 namespace {
 
 using nlohmann::json;
-
-// The accented letters the watch stores, as Unicode code points.
-constexpr char16_t kWatchLetters[] = u"àáâäèéêëìíîïòóôöùúûüçñ";
+using stridelog::hostkit::utf16le_to_utf8;
+using stridelog::hostkit::utf8_to_utf16;
 
 std::string Hex(std::span<const std::uint8_t> bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -50,7 +50,7 @@ void PutLe32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t value) {
 
 // `units` UTF-16 units, zero-padded; false when the text needs more.
 bool PutUtf16(std::span<std::uint8_t> out, const std::string& text) {
-    const std::u16string units = Utf8ToUtf16(text);
+    const std::u16string units = utf8_to_utf16(text);
     if (2 * units.size() > out.size()) return false;
     std::fill(out.begin(), out.end(), 0);
     for (std::size_t i = 0; i < units.size(); ++i) {
@@ -61,7 +61,7 @@ bool PutUtf16(std::span<std::uint8_t> out, const std::string& text) {
 }
 
 std::size_t CharacterCount(const std::string& text) {
-    return Utf8ToUtf16(text).size();
+    return utf8_to_utf16(text).size();
 }
 
 // Field checks that name the field in their error.
@@ -97,9 +97,10 @@ struct Checker {
         out = it->get<std::string>();
         if (CharacterCount(out) > max_characters)
             return Fail(field, "at most " + std::to_string(max_characters) + " characters");
-        std::string bad;
-        if (watch_charset && !InWatchCharacterSet(out, bad))
-            return Fail(field, "the watch cannot show \"" + bad + "\"");
+        if (watch_charset) {
+            if (const auto bad = stridelog::hostkit::first_unstorable_character(out))
+                return Fail(field, "the watch cannot show \"" + *bad + "\"");
+        }
         return true;
     }
 };
@@ -163,125 +164,6 @@ constexpr SettingsField kSettingsFields[] = {
 };
 
 }  // namespace
-
-std::string Utf16ToUtf8(std::span<const char16_t> units) {
-    std::string out;
-    auto put = [&](char32_t c) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | c >> 18);
-            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    };
-    for (std::size_t i = 0; i < units.size() && units[i] != 0; ++i) {
-        const char16_t u = units[i];
-        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] < 0xE000) {
-            put(0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u < 0xE000) {
-            put(0xFFFD);
-        } else {
-            put(u);
-        }
-    }
-    return out;
-}
-
-std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes) {
-    std::u16string units;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        units.push_back(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8));
-    return Utf16ToUtf8(units);
-}
-
-std::u16string Utf8ToUtf16(const std::string& text) {
-    std::u16string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        const std::size_t length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-        char32_t c = length == 1 ? b : length == 2 ? b & 0x1F : length == 3 ? b & 0x0F : b & 0x07;
-        for (std::size_t k = 1; k < length && i + k < text.size(); ++k)
-            c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        i += length;
-        if (c >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
-    }
-    return out;
-}
-
-bool InWatchCharacterSet(const std::string& text, std::string& bad) {
-    const std::u16string units = Utf8ToUtf16(text);
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const char16_t u = units[i];
-        if (u < 0x80 || std::u16string_view(kWatchLetters).find(u) != std::u16string_view::npos)
-            continue;
-        const bool pair = u >= 0xD800 && u < 0xDC00 && i + 1 < units.size();
-        bad = Utf16ToUtf8(std::u16string(units, i, pair ? 2 : 1));
-        return false;
-    }
-    return true;
-}
-
-bool ParsePathBlock(std::span<const std::uint8_t> block, WatchPath& path, std::string& error) {
-    if (block.size() < 3) {
-        error = "path block of " + std::to_string(block.size()) + " bytes is too short";
-        return false;
-    }
-    const std::size_t name_bytes = block[1];
-    if (name_bytes % 2 != 0 || block.size() < 3 + name_bytes) {
-        error = "path block name length " + std::to_string(name_bytes) + " does not fit";
-        return false;
-    }
-    const std::size_t count = block[2 + name_bytes];
-    if (block[0] >= kPathCount || count > kMaxWaypoints ||
-        block.size() != 3 + name_bytes + kHostWaypointSize * count) {
-        error = "path block of " + std::to_string(block.size()) + " bytes for path " +
-                std::to_string(block[0]) + " with " + std::to_string(count) + " waypoints";
-        return false;
-    }
-    path.index = block[0];
-    path.name = Utf16LeBytesToUtf8(block.subspan(2, name_bytes));
-    path.waypoints.clear();
-    for (std::size_t k = 0; k < count; ++k) {
-        const auto w = block.subspan(3 + name_bytes + kHostWaypointSize * k, kHostWaypointSize);
-        PathWaypoint waypoint;
-        waypoint.word1 = Le32(w, 0);
-        waypoint.word2 = Le32(w, 4);
-        std::copy_n(w.begin() + 8, 6, waypoint.attributes.begin());
-        waypoint.name = Utf16LeBytesToUtf8(w.subspan(14, 20));
-        path.waypoints.push_back(std::move(waypoint));
-    }
-    return true;
-}
-
-std::array<std::uint8_t, kHostWaypointSize> HostWaypoint(const PathWaypoint& waypoint) {
-    std::array<std::uint8_t, kHostWaypointSize> out{};
-    PutLe32(out, 0, waypoint.word1);
-    PutLe32(out, 4, waypoint.word2);
-    std::copy(waypoint.attributes.begin(), waypoint.attributes.end(), out.begin() + 8);
-    // Checked to fit by PathsFromJson; cut rather than overrun otherwise.
-    const std::u16string units = Utf8ToUtf16(waypoint.name);
-    for (std::size_t i = 0; i < units.size() && i < kMaxWaypointName; ++i) {
-        out[14 + 2 * i] = static_cast<std::uint8_t>(units[i]);
-        out[15 + 2 * i] = static_cast<std::uint8_t>(units[i] >> 8);
-    }
-    return out;
-}
 
 json PathsToJson(const std::vector<WatchPath>& paths) {
     json list = json::array();
@@ -393,7 +275,7 @@ bool SettingsToJson(std::span<const std::uint8_t> block, json& document, std::st
                 document[f.name] = Hex(bytes);
                 break;
             case Kind::Text:
-                document[f.name] = Utf16LeBytesToUtf8(bytes);
+                document[f.name] = utf16le_to_utf8(bytes);
                 break;
             case Kind::Float: {
                 float value = 0;
@@ -474,7 +356,7 @@ bool ViewsToJson(std::span<const std::uint8_t> block, json& document, std::strin
     for (std::size_t v = 0; v < kViewCount; ++v)
         list.push_back({{"index", v},
                         {"record", Hex(block.subspan(kViewRecordSize * v, kViewRecordSize))},
-                        {"name", Utf16LeBytesToUtf8(block.subspan(45 + 20 * v, 20))}});
+                        {"name", utf16le_to_utf8(block.subspan(45 + 20 * v, 20))}});
     document = json{{"views", list}};
     return true;
 }
