@@ -76,6 +76,12 @@ std::string format_local(const DateTime& t) {
     return text;
 }
 
+std::string format_date(const CalendarDate& date) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
+    return text;
+}
+
 std::string format_degrees(std::int32_t e7) {
     const std::int64_t value = e7;
     const std::uint64_t magnitude = static_cast<std::uint64_t>(value < 0 ? -value : value);

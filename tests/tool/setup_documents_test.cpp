@@ -163,7 +163,7 @@ TEST(SettingsDocuments, FieldsByNameAndBackUnchanged) {
     EXPECT_EQ(document["agps_expiry_year_minus_2000"], 26);
     EXPECT_EQ(document["agps_expiry"], "2026-04-20");
     EXPECT_EQ(document["b18_b25"], "1122334455667788");
-    SettingsRecord back{};
+    SettingsBlock back{};
     ASSERT_TRUE(SettingsFromJson(json::parse(document.dump()), back, error)) << error;
     EXPECT_EQ(Bytes(back.begin(), back.end()), record);
     EXPECT_FALSE(SettingsToJson(Bytes(95, 0), document, error));
@@ -198,12 +198,12 @@ TEST(SettingsDocuments, MalformedAndDifferent) {
             document.erase(c.key);
         else
             document[c.key] = c.value;
-        SettingsRecord record{};
+        SettingsBlock record{};
         EXPECT_FALSE(SettingsFromJson(document, record, error)) << c.legend;
         EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
     }
     // Read-back: only fields the watch takes count.
-    SettingsRecord written{}, read{};
+    SettingsBlock written{}, read{};
     const Bytes record = SettingsRecordBytes();
     std::copy(record.begin(), record.end(), written.begin());
     read = written;
@@ -231,7 +231,7 @@ TEST(ViewsDocuments, RoundTripRefusalsAndDifferences) {
     ASSERT_TRUE(ViewsToJson(record, document, error)) << error;
     EXPECT_EQ(document["views"][4]["name"], "Durée");
     EXPECT_EQ(document["views"][1]["record"], "2d32373c41464b5055");
-    ViewsRecord back{};
+    ViewsBlock back{};
     ASSERT_TRUE(ViewsFromJson(json::parse(document.dump()), back, error)) << error;
     EXPECT_EQ(Bytes(back.begin(), back.end()), record);
 
@@ -255,7 +255,7 @@ TEST(ViewsDocuments, RoundTripRefusalsAndDifferences) {
         EXPECT_FALSE(ViewsFromJson(spoilt, back, error)) << c.legend;
         EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
     }
-    ViewsRecord written{}, read{};
+    ViewsBlock written{}, read{};
     std::copy(record.begin(), record.end(), written.begin());
     read = written;
     read[45 + 20 * 4 + 6] = ' ';  // é read back as the watch's space

@@ -14,6 +14,8 @@
 #include "commands.hpp"
 #include "host_session.hpp"
 #include "progress_printer.hpp"
+#include "stridelog/hostkit/exporters.hpp"
+#include "stridelog/hostkit/records.hpp"
 #include "stridelog/hostkit/text.hpp"
 
 namespace stridelog_tool {
@@ -125,12 +127,13 @@ int RunAgps(const Context& context, const FtpAccount& account) {
     }
     const Note* loaded = session.Find(SDK_MSG_AGPS_LOADED);
     if (loaded == nullptr) return ReportError(session, "the task ended without its result");
-    std::optional<std::string> expiry;
-    if (!DecodeExpiry(loaded->block, expiry)) {
-        std::fprintf(stderr, "error: the expiry date came as %zu bytes, not 3\n",
-                     loaded->block.size());
+    const auto read = stridelog::hostkit::parse_agps_loaded_block(loaded->block);
+    if (!read) {
+        std::fprintf(stderr, "error: %s\n", read.error().c_str());
         return kExitError;
     }
+    std::optional<std::string> expiry;
+    if (const auto date = read->date()) expiry = stridelog::hostkit::format_date(*date);
     if (opt.json) {
         nlohmann::json out{{"agps", "loaded"}, {"expiry", nullptr}};
         if (expiry) out["expiry"] = *expiry;

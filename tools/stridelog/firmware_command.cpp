@@ -201,10 +201,10 @@ int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool ye
         return std::chrono::duration<double>(Clock::now() - start).count();
     };
     session.set_observer([&](const Note& note) {
-        PhaseProgress progress;
-        if (note.error || note.code != SDK_MSG_PHASE_PROGRESS ||
-            !DecodePhaseProgress(note.block, progress))
-            return;
+        if (note.error || note.code != SDK_MSG_PHASE_PROGRESS) return;
+        const auto read = stridelog::hostkit::parse_phase_progress_block(note.block);
+        if (!read) return;
+        const PhaseProgress& progress = *read;
         const double at = now_s();
         const double silent = restart.SilentFor(at);
         // With --show the task window's own lines tell the progress.
@@ -215,7 +215,8 @@ int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool ye
         }
         // From the first write on, stopping would leave the watch half written
         // and its settings cleared.
-        if (progress.phase == kPhaseFirmwareWrite && !holding && context.hold_interrupt) {
+        if (progress.phase == stridelog::hostkit::kPhaseFirmwareTransfer && !holding &&
+            context.hold_interrupt) {
             context.hold_interrupt(true);
             holding = true;
         }

@@ -197,7 +197,7 @@ int RunSettingsGet(const Context& context, const std::string& out_file) {
 int RunSettingsSet(const Context& context, const std::string& file, bool verify) {
     json document;
     if (const int rc = ReadDocument(file, document)) return rc;
-    SettingsRecord record{};
+    SettingsBlock record{};
     std::string why;
     if (!SettingsFromJson(document, record, why)) return Refuse(file, why);
     if (const int rc = RunWrite(context, SDK_MSG_SETTINGS_WRITTEN, [&](HWND window) {
@@ -209,7 +209,7 @@ int RunSettingsSet(const Context& context, const std::string& file, bool verify)
     if (const int rc =
             ReadRecord(context, &GetSetting, SDK_MSG_SETTINGS, kSettingsRecordSize, read))
         return rc;
-    SettingsRecord back{};
+    SettingsBlock back{};
     std::copy(read.begin(), read.end(), back.begin());
     return ReportDifferences("settings", SettingsDifferences(record, back));
 }
@@ -227,7 +227,7 @@ int RunViewsGet(const Context& context, const std::string& out_file) {
 int RunViewsSet(const Context& context, const std::string& file, bool verify) {
     json document;
     if (const int rc = ReadDocument(file, document)) return rc;
-    ViewsRecord record{};
+    ViewsBlock record{};
     std::string why;
     if (!ViewsFromJson(document, record, why)) return Refuse(file, why);
     if (const int rc = RunWrite(context, SDK_MSG_VIEWS_WRITTEN, [&](HWND window) {
@@ -238,7 +238,7 @@ int RunViewsSet(const Context& context, const std::string& file, bool verify) {
     std::vector<std::uint8_t> read;
     if (const int rc = ReadRecord(context, &GetViews, SDK_MSG_VIEWS, kViewsRecordSize, read))
         return rc;
-    ViewsRecord back{};
+    ViewsBlock back{};
     std::copy(read.begin(), read.end(), back.begin());
     return ReportDifferences("views", ViewsDifferences(record, back));
 }

@@ -24,11 +24,12 @@ using stridelog::hostkit::kPathCount;
 using stridelog::hostkit::PathWaypoint;
 using stridelog::hostkit::WatchPath;
 
-constexpr std::size_t kSettingsRecordSize = 96;
-constexpr std::size_t kViewsRecordSize = 145;
-constexpr std::size_t kViewCount = 5;
-constexpr std::size_t kViewRecordSize = 9;
-constexpr std::size_t kMaxViewName = 10;
+using stridelog::hostkit::kMaxViewName;
+using stridelog::hostkit::kSettingsRecordSize;
+using stridelog::hostkit::kViewCount;
+using stridelog::hostkit::kViewsRecordSize;
+using stridelog::hostkit::SettingsBlock;
+using stridelog::hostkit::ViewsBlock;
 
 nlohmann::json PathsToJson(const std::vector<WatchPath>& paths);
 // Ten paths, indices 0..9 once each, returned in index order.
@@ -41,18 +42,15 @@ std::vector<WatchPath> PathsAsStored(std::vector<WatchPath> paths);
 std::vector<std::string> PathDifferences(const std::vector<WatchPath>& written,
                                          const std::vector<WatchPath>& read);
 
-using SettingsRecord = std::array<std::uint8_t, kSettingsRecordSize>;
-using ViewsRecord = std::array<std::uint8_t, kViewsRecordSize>;
-
 bool SettingsToJson(std::span<const std::uint8_t> block, nlohmann::json& document,
                     std::string& error);
-bool SettingsFromJson(const nlohmann::json& document, SettingsRecord& record, std::string& error);
+bool SettingsFromJson(const nlohmann::json& document, SettingsBlock& record, std::string& error);
 // Fields the watch takes from a record, by name, where the two records differ.
-std::vector<std::string> SettingsDifferences(const SettingsRecord& written,
-                                             const SettingsRecord& read);
+std::vector<std::string> SettingsDifferences(const SettingsBlock& written,
+                                             const SettingsBlock& read);
 
 bool ViewsToJson(std::span<const std::uint8_t> block, nlohmann::json& document, std::string& error);
-bool ViewsFromJson(const nlohmann::json& document, ViewsRecord& record, std::string& error);
-std::vector<std::string> ViewsDifferences(const ViewsRecord& written, const ViewsRecord& read);
+bool ViewsFromJson(const nlohmann::json& document, ViewsBlock& record, std::string& error);
+std::vector<std::string> ViewsDifferences(const ViewsBlock& written, const ViewsBlock& read);
 
 }  // namespace stridelog_tool

@@ -35,6 +35,8 @@ std::optional<int> parse_utc_offset(const std::string& text);
 std::string format_utc(std::int64_t seconds);
 // 2026-03-14T09:05:09, as the watch shows it.
 std::string format_local(const DateTime& time);
+// 2026-03-21
+std::string format_date(const CalendarDate& date);
 // Degrees x 10^7 written exactly: -12.3456789.
 std::string format_degrees(std::int32_t e7);
 

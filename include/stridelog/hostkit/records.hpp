@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "stridelog/hostkit/result.hpp"
@@ -37,6 +38,14 @@ struct DateTime {
     int minute = 0;
     int second = 0;
     friend bool operator==(const DateTime&, const DateTime&) = default;
+};
+
+// A calendar date (the A-GPS expiry).
+struct CalendarDate {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    friend bool operator==(const CalendarDate&, const CalendarDate&) = default;
 };
 
 // Six bytes of a time as they stand in a block.
@@ -151,5 +160,162 @@ Result<WatchPath> parse_path_block(Bytes block);
 // UTF-16LE, zero-padded, no terminator at 10 characters; a longer name is cut).
 using HostWaypointBlock = std::array<std::uint8_t, kHostWaypointSize>;
 HostWaypointBlock make_host_waypoint(const PathWaypoint& waypoint);
+
+// ---- Settings (0x2012) ------------------------------------------------------
+
+constexpr std::size_t kSettingsRecordSize = 96;
+
+// The A-GPS data's expiry as the watch keeps it: year - 2000, month, day; all
+// three 0xFF while the watch was given no date.
+struct AgpsExpiry {
+    std::array<std::uint8_t, 3> bytes{0xFF, 0xFF, 0xFF};
+
+    bool unknown() const { return bytes[0] == 0xFF && bytes[1] == 0xFF && bytes[2] == 0xFF; }
+    // The date; nothing when unknown or when the bytes are no date.
+    std::optional<CalendarDate> date() const;
+};
+
+// The 96-byte settings record, field by field. The watch's own names: F for a
+// flag, B for a byte, W for a word, each with the settings byte it lives in.
+// Which fields SetSetting takes back is noted; the others are only reported.
+struct SettingsRecord {
+    std::uint8_t f94_or_f12d = 0;       // extended watches: F94 (0 .. 3); others: F12d. Written.
+    std::uint8_t f12d = 0;              // extended watches only. Written.
+    std::uint32_t f2 = 0;               // 0 or 1. Written.
+    std::array<std::uint8_t, 2> w10{};  // Written.
+    std::uint32_t f5 = 0;               // 0 or 1. Written.
+    std::uint8_t b6 = 0;                // Written.
+    std::uint8_t b7 = 0;                // Written.
+    std::uint8_t b8 = 0;                // Written.
+    std::string version_code_text;      // the firmware code, settings bytes 104 .. 111
+    std::string version_text;           // the version numbers, settings bytes 96 .. 102
+    AgpsExpiry agps_expiry;             // settings bytes 114, 113, 112
+    float used_space_percent = 0;       // of the workout sectors
+    std::string identity;               // the watch's identity text, 12 characters
+    std::uint8_t b93 = 0;               // Written.
+    std::uint8_t b3 = 0;                // Written.
+    std::uint8_t f12a = 0;              // Written.
+    std::uint8_t b17 = 0;               // Written.
+    std::array<std::uint8_t, 8> b18_b25{};  // Written.
+    friend bool operator==(const SettingsRecord&, const SettingsRecord&) = default;
+};
+
+Result<SettingsRecord> parse_settings_block(Bytes block);
+// The 96 bytes SetSetting takes (texts cut to their fields, the unnamed bytes 0).
+using SettingsBlock = std::array<std::uint8_t, kSettingsRecordSize>;
+SettingsBlock make_settings_block(const SettingsRecord& record);
+
+// ---- Views (0x2010) ---------------------------------------------------------
+
+constexpr std::size_t kViewsRecordSize = 145;
+constexpr std::size_t kViewCount = 5;
+constexpr std::size_t kViewRecordSize = 9;
+constexpr std::size_t kMaxViewName = 10;  // characters
+
+struct View {
+    std::array<std::uint8_t, kViewRecordSize> record{};  // as the watch keeps it
+    std::string name;                                    // UTF-8
+    friend bool operator==(const View&, const View&) = default;
+};
+
+struct ViewsRecord {
+    std::array<View, kViewCount> views;
+    friend bool operator==(const ViewsRecord&, const ViewsRecord&) = default;
+};
+
+Result<ViewsRecord> parse_views_block(Bytes block);
+// The 145 bytes SetViews takes (names cut to 10 characters).
+using ViewsBlock = std::array<std::uint8_t, kViewsRecordSize>;
+ViewsBlock make_views_block(const ViewsRecord& record);
+
+// ---- Versions (0x2000, 0x2001, 0x2016) -------------------------------------
+
+// The library's version text, such as "SDK73688,2.0.11.260".
+struct SdkVersion {
+    std::string text;
+    std::string product;  // before the comma: SDK73688
+    std::string version;  // after it: 2.0.11.260
+};
+Result<SdkVersion> parse_sdk_version_block(Bytes block);
+
+// The watch's version text, posted at the start of every task: "Ver1.30", or
+// the numbers of a numeric reply ("1.21"), or "0.0".
+struct WatchVersion {
+    std::string text;
+    // The firmware version number the text names ("Ver" and a number, or a
+    // number); nothing for any other text.
+    std::optional<double> number;
+};
+Result<WatchVersion> parse_watch_version_block(Bytes block);
+
+// Dotted numbers, an underscore, the firmware code: 1.31.02_VUNA0_00.
+struct FirmwareVersion {
+    int major = 0;
+    int minor = 0;
+    int patch = 0;
+    std::string code;  // everything after the first underscore
+};
+
+// The long version text from the watch's flash (at most 16 characters).
+struct LongVersion {
+    std::string text;
+    bool erased = false;  // the flash holds none: the text is "<FF>"
+    // Nothing when the text has no underscore.
+    std::optional<FirmwareVersion> firmware;
+};
+Result<LongVersion> parse_long_version_block(Bytes block);
+
+// ---- Port list (0x2015) -----------------------------------------------------
+
+struct PortList {
+    std::vector<std::string> names;  // "COM3", in the SDK's order (sorted as text)
+};
+Result<PortList> parse_port_list_block(Bytes block);
+
+// ---- Flash sector (0x2021) --------------------------------------------------
+
+constexpr std::size_t kSectorSize = 4096;
+
+struct FlashSector {
+    std::array<std::uint8_t, kSectorSize> bytes{};
+};
+Result<FlashSector> parse_sector_block(Bytes block);
+
+// ---- Progress (0x2022, 0x2023) and the A-GPS result (0x2018) ----------------
+
+// The task's overall progress.
+struct Progress {
+    float percent = 0;  // 0 .. 100
+};
+Result<Progress> parse_progress_block(Bytes block);
+
+// What a phase progress block counts.
+constexpr std::uint32_t kPhaseFileDownload = 0;  // a download of any other task
+constexpr std::uint32_t kPhaseAgpsDownload = 1;
+constexpr std::uint32_t kPhaseAgpsTransfer = 2;  // the A-GPS data written to the watch
+constexpr std::uint32_t kPhaseFirmwareDownload = 3;
+constexpr std::uint32_t kPhaseFirmwareTransfer = 4;  // the firmware written to the watch
+
+struct PhaseProgress {
+    std::uint32_t phase = 0;  // kPhase...
+    float percent = 0;        // 0 .. 100
+};
+Result<PhaseProgress> parse_phase_progress_block(Bytes block);
+
+// The date the newly loaded A-GPS data expires (unknown() when the server gave
+// no issue date).
+Result<AgpsExpiry> parse_agps_loaded_block(Bytes block);
+
+// ---- Any result block ------------------------------------------------------
+
+using Record =
+    std::variant<SdkVersion, WatchVersion, WatchPath, Session, Summary, ViewsRecord, SettingsRecord,
+                 PortList, LongVersion, AgpsExpiry, FlashSector, Progress, PhaseProgress>;
+
+// The block of the result notification `code` (wParam) read with the reader
+// for that code. An error for a code that carries no block.
+Result<Record> parse_result_block(std::uint32_t code, Bytes block);
+// Whether the result notification `code` carries a block.
+bool carries_block(std::uint32_t code);
 
 }  // namespace stridelog::hostkit
