@@ -173,6 +173,7 @@ struct AgpsExpiry {
     bool unknown() const { return bytes[0] == 0xFF && bytes[1] == 0xFF && bytes[2] == 0xFF; }
     // The date; nothing when unknown or when the bytes are no date.
     std::optional<CalendarDate> date() const;
+    friend bool operator==(const AgpsExpiry&, const AgpsExpiry&) = default;
 };
 
 // The 96-byte settings record, field by field. The watch's own names: F for a
