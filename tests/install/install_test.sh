@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a throwaway prefix, moves the tree elsewhere (nothing
 # may point back at the prefix it was installed to), and builds the C host
-# against it through pkg-config and through find_package, as C and as C++.
+# against it through pkg-config and through find_package, as C and as C++, and
+# the host kit's example, which it runs against the installed simulator.
 # Usage: install_test.sh <cmake> <build dir> <source dir> <cc> <c++> <man pages: 0|1> [flags]
 set -u
 cmake="$1" build="$2" source="$3" cc="$4" cxx="$5" man="$6" flags="${7:-}"
@@ -30,12 +31,18 @@ expect "SONAME is libstridelog.so.2" \
 expect "libstridelog.so.2 -> the versioned file" \
     test "$(readlink "$libdir/libstridelog.so.2")" = "libstridelog.so.2.0.11"
 expect "libstridelog.so -> libstridelog.so.2" test "$(readlink "$libdir/libstridelog.so")" = "libstridelog.so.2"
-expect "no static archive installed" test -z "$(find "$p" -name '*.a')"
+expect "the only static archive is the host kit's" \
+    test "$(find "$p" -name '*.a' -printf '%P\n')" = "${libdir#"$p"/}/libstridelog_hostkit.a"
 expect "public headers" test -f "$p/include/stridelog/stridelog.h" -a -f "$p/include/stridelog/win_types.h" \
     -a -f "$p/include/stridelog/framework_arrays.h"
-expect "the export names only the shared library" \
-    test "$(grep -ho 'add_library([^ ]*' "$libdir"/cmake/Stridelog/StridelogTargets*.cmake | sort -u)" \
-    = "add_library(Stridelog::stridelog"
+expect "the host kit's headers" test -f "$p/include/stridelog/hostkit.hpp" \
+    -a -f "$p/include/stridelog/hostkit/records.hpp" -a -f "$p/include/stridelog/hostkit/exporters.hpp" \
+    -a -f "$p/include/stridelog/hostkit/download_index.hpp"
+expect "the export names the shared library and the host kit" \
+    test "$(grep -ho 'add_library([^ ]*' "$libdir"/cmake/Stridelog/StridelogTargets*.cmake | sort -u | tr '\n' ' ')" \
+    = "add_library(Stridelog::hostkit add_library(Stridelog::stridelog "
+expect "the host kit's archive keeps its symbols" \
+    grep -q 'parse_session_block' <(nm -C "$libdir/libstridelog_hostkit.a" 2>/dev/null)
 expect "the tools" test -x "$p/bin/stridelog" -a -x "$p/bin/stridelog-sim"
 expect "the udev rule where udev looks below the prefix" \
     grep -q 'ATTRS{idVendor}=="04fc", ATTRS{idProduct}=="0201".*TAG+="uaccess".*ID_MM_DEVICE_IGNORE}="1"' \
@@ -73,18 +80,59 @@ if "$cxx" $flags -o "$scratch/host_pc_cxx" "$scratch/host.cpp" $(pkg-config --cf
     run_host "C++ host through pkg-config" "$scratch/host_pc_cxx"
 else fail "C++ host through pkg-config does not build"; fi
 
-# find_package, from C and from C++ (the README's C++ host).
+# The host kit's example through pkg-config, run against the installed
+# simulator: one GPX file per session, well-formed, with as many track points
+# as the installed tool's JSON export of the same watch has positioned points.
+expect "pkg-config: the host kit requires the SDK" \
+    test "$(pkg-config --print-requires stridelog-hostkit)" = "stridelog = 2.0.11"
+example="$scratch/download_gpx"
+# shellcheck disable=SC2046,SC2086
+if "$cxx" $flags -std=c++20 -o "$example" "$source/examples/download_gpx.cpp" \
+        $(pkg-config --cflags --libs stridelog-hostkit) 2>"$scratch/example.log"; then
+    "$p/bin/stridelog-sim" --baud 0 --device-map "$scratch/sim.map" --realistic \
+        >"$scratch/sim.out" 2>"$scratch/sim.err" &
+    sim=$!
+    for _ in $(seq 100); do [ -s "$scratch/sim.out" ] && break; sleep 0.1; done
+    mkdir -p "$scratch/gpx"
+    (cd "$scratch/gpx" && STRIDELOG_DEVICE_MAP="$scratch/sim.map" LD_LIBRARY_PATH="$libdir" \
+        "$example" >"$scratch/example.out" 2>"$scratch/example.err")
+    rc=$?
+    kill "$sim" && wait "$sim"
+    expect "example: downloads without an error (status $rc: $(cat "$scratch/example.err"))" test "$rc" = 0
+    expect "example: one GPX file per session, each named on its line" \
+        test "$(ls "$scratch/gpx" | sort)" = "$(sort "$scratch/example.out")" \
+        -a "$(ls "$scratch/gpx"/*.gpx | wc -l)" = 6
+    expect "example: well-formed GPX" xmllint --noout "$scratch/gpx"/*.gpx
+    "$p/bin/stridelog" --simulate workouts download --format json --out "$scratch/json" \
+        >/dev/null 2>>"$scratch/tool.err"
+    for gpx in "$scratch/gpx"/*.gpx; do
+        stem=$(basename "$gpx" .gpx)
+        want=$(jq '[.points[] | select(.has_position)] | length' "$scratch/json/$stem.json" 2>/dev/null)
+        got=$(grep -c '<trkpt ' "$gpx")
+        expect "example: $stem.gpx holds $got track points, the JSON export ${want:-nothing}" \
+            test "$got" = "$want"
+    done
+else
+    cat "$scratch/example.log"
+    fail "the host kit's example does not build through pkg-config"
+fi
+
+# find_package, from C and from C++ (the README's C++ host), and the example
+# through the host kit's CMake target.
 mkdir -p "$scratch/consumer"
 cp "$scratch/host.c" "$scratch/consumer/"
 cp "$source/tests/install/sdk_version_host.cpp" "$scratch/consumer/host.cpp"
+cp "$source/examples/download_gpx.cpp" "$scratch/consumer/"
 cat >"$scratch/consumer/CMakeLists.txt" <<'CMAKE'
 cmake_minimum_required(VERSION 3.16)
 project(stridelog_consumer C CXX)
 find_package(Stridelog 2 REQUIRED)
 add_executable(host_c host.c)
 add_executable(host_cxx host.cpp)
+add_executable(download_gpx download_gpx.cpp)
 target_link_libraries(host_c PRIVATE Stridelog::stridelog)
 target_link_libraries(host_cxx PRIVATE Stridelog::stridelog)
+target_link_libraries(download_gpx PRIVATE Stridelog::hostkit)
 CMAKE
 if "$cmake" -S "$scratch/consumer" -B "$scratch/consumer/build" -DCMAKE_PREFIX_PATH="$p" \
         -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_FLAGS="$flags" \
@@ -92,6 +140,7 @@ if "$cmake" -S "$scratch/consumer" -B "$scratch/consumer/build" -DCMAKE_PREFIX_P
     "$cmake" --build "$scratch/consumer/build" >>"$scratch/consumer.log" 2>&1; then
     run_host "C host through find_package" "$scratch/consumer/build/host_c"
     run_host "C++ host through find_package" "$scratch/consumer/build/host_cxx"
+    expect "the example through Stridelog::hostkit" test -x "$scratch/consumer/build/download_gpx"
 else
     cat "$scratch/consumer.log"
     fail "the find_package consumer does not build"

@@ -38,7 +38,12 @@ expect "the headers" test -f "$root/usr/include/stridelog/stridelog.h"
 expect "the pkg-config file" test -n "$(find "$root/usr/lib" -name stridelog.pc)"
 expect "the CMake package" test -n "$(find "$root/usr/lib" -name StridelogConfig.cmake)"
 expect "nothing outside /usr" test "$(ls "$root")" = "usr"
-expect "no static archive" test -z "$(find "$root" -name '*.a')"
+expect "the only static archive is the host kit's" \
+    test "$(find "$root" -name '*.a' -printf '%f\n')" = "libstridelog_hostkit.a"
+expect "the host kit's headers and pkg-config file" test -f "$root/usr/include/stridelog/hostkit.hpp" \
+    -a -n "$(find "$root/usr/lib" -name stridelog-hostkit.pc)"
+expect "the host kit's archive keeps its symbols (not stripped)" \
+    grep -q 'write_gpx' <(nm -C "$(find "$root" -name 'libstridelog_hostkit.a')" 2>/dev/null)
 libdir=$(dirname "$(find "$root/usr/lib" -name 'libstridelog.so.2' | head -1)")
 out=$(LD_LIBRARY_PATH="$libdir" "$root/usr/bin/stridelog" sdk-version 2>"$scratch/tool.err")
 expect "stridelog sdk-version from the package printed [$out]" test "$out" = "SDK73688,2.0.11.260"

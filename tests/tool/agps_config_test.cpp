@@ -412,42 +412,6 @@ TEST(ConfigValues, CheckedPerKeyWithoutEchoingAPassword) {
 
 // ---- What the agps command reports.
 
-TEST(AgpsReport, ExpiryDateBlocks) {
-    struct Case {
-        std::vector<std::uint8_t> block;
-        bool decoded;
-        std::optional<std::string> date;
-    };
-    const Case cases[] = {
-        {{13, 1, 6}, true, "2013-01-06"},
-        {{26, 12, 14}, true, "2026-12-14"},
-        {{24, 2, 29}, true, "2024-02-29"},
-        {{0xFF, 0xFF, 0xFF}, true, std::nullopt},  // the watch was given no date
-        {{26, 0xFF, 14}, true, std::nullopt},
-        {{23, 2, 29}, true, std::nullopt},  // no such day
-        {{26, 13, 1}, true, std::nullopt},
-        {{26, 1, 0}, true, std::nullopt},
-        {{26, 1}, false, std::nullopt},
-        {{26, 1, 6, 0}, false, std::nullopt},
-    };
-    for (const Case& c : cases) {
-        std::optional<std::string> date = "stale";
-        EXPECT_EQ(DecodeExpiry(c.block, date), c.decoded) << c.block.size() << " bytes";
-        if (c.decoded) {
-            EXPECT_EQ(date, c.date) << (c.date ? *c.date : "unknown");
-        }
-    }
-}
-
-TEST(AgpsReport, PhaseProgressBlocks) {
-    PhaseProgress p;
-    const std::vector<std::uint8_t> half = {2, 0, 0, 0, 0x00, 0x00, 0x48, 0x42};  // 50.0f
-    ASSERT_TRUE(DecodePhaseProgress(half, p));
-    EXPECT_EQ(p.phase, 2u);
-    EXPECT_EQ(p.percent, 50.0f);
-    EXPECT_FALSE(DecodePhaseProgress(std::vector<std::uint8_t>(4, 0), p));
-}
-
 TEST(AgpsReport, ProgressLines) {
     struct Case {
         const char* legend;

@@ -43,65 +43,11 @@ std::vector<WatchPath> TenPaths() {
             i == 3 ? PathBlock(3, u"Path4", {})
                    : PathBlock(static_cast<std::uint8_t>(i), i == 1 ? u"Café Noël" : u"Loop",
                                {{0x80000001u + i, u"Montée"}, {7, u"TenLetters"}});
-        WatchPath path;
-        std::string error;
-        EXPECT_TRUE(ParsePathBlock(block, path, error)) << error;
-        paths.push_back(path);
+        const auto path = stridelog::hostkit::parse_path_block(block);
+        EXPECT_TRUE(path) << path.error();
+        if (path) paths.push_back(*path);
     }
     return paths;
-}
-
-TEST(PathBlocks, ReadAsPosted) {
-    WatchPath path;
-    std::string error;
-    ASSERT_TRUE(ParsePathBlock(
-        PathBlock(2, u"Café", {{0xFFFFFFFEu, u"Start"}, {12, u"TenLetters"}}), path, error))
-        << error;
-    EXPECT_EQ(path.index, 2u);
-    EXPECT_EQ(path.name, "Café");
-    ASSERT_EQ(path.waypoints.size(), 2u);
-    EXPECT_EQ(path.waypoints[0].word1, 0xFFFFFFFEu);
-    EXPECT_EQ(path.waypoints[0].word2, 1u);
-    EXPECT_EQ(path.waypoints[0].attributes,
-              (std::array<std::uint8_t, 6>{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5}));
-    EXPECT_EQ(path.waypoints[1].name, "TenLetters") << "ten characters, no terminator";
-    // The host waypoint the set command builds is the one the block carried.
-    const Bytes block = PathBlock(0, u"", {{12, u"TenLetters"}});
-    const auto host = HostWaypoint(path.waypoints[1]);
-    EXPECT_TRUE(std::equal(host.begin(), host.end(), block.begin() + 3));
-}
-
-TEST(PathBlocks, RefusesInconsistentBlocks) {
-    struct Case {
-        const char* legend;
-        Bytes block;
-    };
-    Bytes one = PathBlock(1, u"A", {{1, u"x"}});
-    Bytes short_by_one(one.begin(), one.end() - 1);
-    Bytes long_by_one = one;
-    long_by_one.push_back(0);
-    Bytes odd_name = one;
-    odd_name[1] = 3;
-    Bytes index_ten = one;
-    index_ten[0] = 10;
-    Bytes count_100 = PathBlock(0, u"", {});
-    count_100[2] = 100;
-    count_100.resize(3 + 34 * 100);
-    const Case cases[] = {
-        {"empty", {}},
-        {"name length past the end", {0, 40, 0}},
-        {"a waypoint cut short", short_by_one},
-        {"a byte too many", long_by_one},
-        {"half a UTF-16 unit in the name", odd_name},
-        {"path index 10", index_ten},
-        {"100 waypoints", count_100},
-    };
-    for (const auto& c : cases) {
-        WatchPath path;
-        std::string error;
-        EXPECT_FALSE(ParsePathBlock(c.block, path, error)) << c.legend;
-        EXPECT_FALSE(error.empty()) << c.legend;
-    }
 }
 
 TEST(PathDocuments, GetThenSetGivesTheSamePaths) {
@@ -217,7 +163,7 @@ TEST(SettingsDocuments, FieldsByNameAndBackUnchanged) {
     EXPECT_EQ(document["agps_expiry_year_minus_2000"], 26);
     EXPECT_EQ(document["agps_expiry"], "2026-04-20");
     EXPECT_EQ(document["b18_b25"], "1122334455667788");
-    SettingsRecord back{};
+    SettingsBlock back{};
     ASSERT_TRUE(SettingsFromJson(json::parse(document.dump()), back, error)) << error;
     EXPECT_EQ(Bytes(back.begin(), back.end()), record);
     EXPECT_FALSE(SettingsToJson(Bytes(95, 0), document, error));
@@ -252,12 +198,12 @@ TEST(SettingsDocuments, MalformedAndDifferent) {
             document.erase(c.key);
         else
             document[c.key] = c.value;
-        SettingsRecord record{};
+        SettingsBlock record{};
         EXPECT_FALSE(SettingsFromJson(document, record, error)) << c.legend;
         EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
     }
     // Read-back: only fields the watch takes count.
-    SettingsRecord written{}, read{};
+    SettingsBlock written{}, read{};
     const Bytes record = SettingsRecordBytes();
     std::copy(record.begin(), record.end(), written.begin());
     read = written;
@@ -285,7 +231,7 @@ TEST(ViewsDocuments, RoundTripRefusalsAndDifferences) {
     ASSERT_TRUE(ViewsToJson(record, document, error)) << error;
     EXPECT_EQ(document["views"][4]["name"], "Durée");
     EXPECT_EQ(document["views"][1]["record"], "2d32373c41464b5055");
-    ViewsRecord back{};
+    ViewsBlock back{};
     ASSERT_TRUE(ViewsFromJson(json::parse(document.dump()), back, error)) << error;
     EXPECT_EQ(Bytes(back.begin(), back.end()), record);
 
@@ -309,36 +255,13 @@ TEST(ViewsDocuments, RoundTripRefusalsAndDifferences) {
         EXPECT_FALSE(ViewsFromJson(spoilt, back, error)) << c.legend;
         EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
     }
-    ViewsRecord written{}, read{};
+    ViewsBlock written{}, read{};
     std::copy(record.begin(), record.end(), written.begin());
     read = written;
     read[45 + 20 * 4 + 6] = ' ';  // é read back as the watch's space
     const auto lines = ViewsDifferences(written, read);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "view 4 name: wrote \"Durée\", read \"Dur e\"");
-}
-
-TEST(WatchCharacters, WhatTheWatchCanShow) {
-    struct Case {
-        const char* text;
-        bool ok;
-        const char* bad;
-    };
-    const Case cases[] = {
-        {"Plain ASCII ~", true, ""}, {"àáâäèéêëìíîïòóôöùúûüçñ", true, ""},
-        {"Straße", false, "ß"},      {"Ärger", false, "Ä"},
-        {"Run 🏃", false, "🏃"},
-    };
-    for (const auto& c : cases) {
-        std::string bad;
-        EXPECT_EQ(InWatchCharacterSet(c.text, bad), c.ok) << c.text;
-        EXPECT_EQ(bad, c.bad) << c.text;
-    }
-    const std::u16string lone{u'a', char16_t(0xD800), u'b'};
-    EXPECT_EQ(Utf16ToUtf8(lone),
-              "a\xEF\xBF\xBD"
-              "b");
-    EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("Run 🏃 ñ")), "Run 🏃 ñ");
 }
 
 }  // namespace

@@ -14,7 +14,9 @@
 #include "commands.hpp"
 #include "host_session.hpp"
 #include "progress_printer.hpp"
-#include "setup_documents.hpp"
+#include "stridelog/hostkit/exporters.hpp"
+#include "stridelog/hostkit/records.hpp"
+#include "stridelog/hostkit/text.hpp"
 
 namespace stridelog_tool {
 namespace {
@@ -85,10 +87,10 @@ int RunAgps(const Context& context, const FtpAccount& account) {
     // With --show the task window's own lines tell the progress, rate and time left.
     ProgressPrinter printer(::isatty(STDERR_FILENO) == 1);
     if (!opt.show) session.set_observer([&printer](const Note& note) { printer.Take(note); });
-    const std::u16string server = Utf8ToUtf16(account.server);
-    const std::u16string user = Utf8ToUtf16(account.user);
-    const std::u16string password = Utf8ToUtf16(account.password);
-    const std::u16string folder = Utf8ToUtf16(account.folder);
+    const std::u16string server = stridelog::hostkit::utf8_to_utf16(account.server);
+    const std::u16string user = stridelog::hostkit::utf8_to_utf16(account.user);
+    const std::u16string password = stridelog::hostkit::utf8_to_utf16(account.password);
+    const std::u16string folder = stridelog::hostkit::utf8_to_utf16(account.folder);
     AGPSDataUpdate(session.window(), server.c_str(), user.c_str(), password.c_str(), folder.c_str(),
                    opt.ShowWindow(), account.limit_s * 1000U, account.passive ? TRUE : FALSE);
     // The download has its own limit; the writing after it gets the usual wait.
@@ -125,12 +127,13 @@ int RunAgps(const Context& context, const FtpAccount& account) {
     }
     const Note* loaded = session.Find(SDK_MSG_AGPS_LOADED);
     if (loaded == nullptr) return ReportError(session, "the task ended without its result");
-    std::optional<std::string> expiry;
-    if (!DecodeExpiry(loaded->block, expiry)) {
-        std::fprintf(stderr, "error: the expiry date came as %zu bytes, not 3\n",
-                     loaded->block.size());
+    const auto read = stridelog::hostkit::parse_agps_loaded_block(loaded->block);
+    if (!read) {
+        std::fprintf(stderr, "error: %s\n", read.error().c_str());
         return kExitError;
     }
+    std::optional<std::string> expiry;
+    if (const auto date = read->date()) expiry = stridelog::hostkit::format_date(*date);
     if (opt.json) {
         nlohmann::json out{{"agps", "loaded"}, {"expiry", nullptr}};
         if (expiry) out["expiry"] = *expiry;

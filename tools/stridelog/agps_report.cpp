@@ -9,8 +9,6 @@
 namespace stridelog_tool {
 namespace {
 
-constexpr std::uint8_t kUnknown = 0xFF;
-
 std::string Clock(double seconds) {
     const auto whole = static_cast<unsigned long>(seconds + 0.5);
     char text[32];
@@ -23,53 +21,23 @@ std::string Clock(double seconds) {
     return text;
 }
 
-bool IsLeap(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int DaysIn(int year, int month) {
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
-}
-
 }  // namespace
-
-bool DecodePhaseProgress(std::span<const std::uint8_t> block, PhaseProgress& progress) {
-    if (block.size() != 8) return false;
-    progress.phase = static_cast<std::uint32_t>(block[0] | block[1] << 8 | block[2] << 16 |
-                                                static_cast<std::uint32_t>(block[3]) << 24);
-    std::memcpy(&progress.percent, block.data() + 4, sizeof progress.percent);
-    return true;
-}
-
-bool DecodeExpiry(std::span<const std::uint8_t> block, std::optional<std::string>& date) {
-    if (block.size() != 3) return false;
-    date.reset();
-    const int year = 2000 + block[0];
-    const int month = block[1];
-    const int day = block[2];
-    if (block[0] == kUnknown || block[1] == kUnknown || block[2] == kUnknown) return true;
-    if (month < 1 || month > 12 || day < 1 || day > DaysIn(year, month)) return true;
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, day);
-    date = text;
-    return true;
-}
 
 std::string ProgressLine(const PhaseProgress& progress, double phase_seconds,
                          double total_seconds) {
     const double percent = std::isfinite(progress.percent)
                                ? std::fmin(std::fmax(progress.percent, 0.0f), 100.0f)
                                : 0.0;
-    const bool download =
-        progress.phase == kPhaseDownload || progress.phase == kPhaseFirmwareDownload;
-    const bool write = progress.phase == kPhaseWrite || progress.phase == kPhaseFirmwareWrite;
+    const bool download = progress.phase == stridelog::hostkit::kPhaseAgpsDownload ||
+                          progress.phase == stridelog::hostkit::kPhaseFirmwareDownload;
+    const bool write = progress.phase == stridelog::hostkit::kPhaseAgpsTransfer ||
+                       progress.phase == stridelog::hostkit::kPhaseFirmwareTransfer;
     const char* what = download ? "downloading" : write ? "writing to the watch" : "working";
     char text[160];
     int n = std::snprintf(text, sizeof text, "%-20s %3.0f%%", what, percent);
     if (percent > 0 && percent < 100 && phase_seconds > 0.05) {
         const double left = phase_seconds * (100 - percent) / percent;
-        if (progress.phase == kPhaseDownload) {
+        if (progress.phase == stridelog::hostkit::kPhaseAgpsDownload) {
             const double rate = percent / 100 * kOrbitFileBytes / phase_seconds / 1000;
             n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "  %.1f kB/s",
                                rate);

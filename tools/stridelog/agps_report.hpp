@@ -1,6 +1,6 @@
 // What `stridelog agps` makes of the A-GPS notifications: the phase progress
-// lines, the expiry date of the loaded data, and an error text and exit
-// status of its own for each error code. Pure functions.
+// lines, and an error text and exit status of its own for each error code.
+// Pure functions.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 
+#include "stridelog/hostkit/records.hpp"
 #include "stridelog/stridelog.h"
 
 namespace stridelog_tool {
@@ -15,22 +16,9 @@ namespace stridelog_tool {
 // The orbit file is always transferred as this many bytes, so a download
 // percentage is a byte count.
 constexpr std::uint32_t kOrbitFileBytes = 53760;
-constexpr std::uint32_t kPhaseDownload = 1;
-constexpr std::uint32_t kPhaseWrite = 2;
-constexpr std::uint32_t kPhaseFirmwareDownload = 3;
-constexpr std::uint32_t kPhaseFirmwareWrite = 4;
 
-struct PhaseProgress {
-    std::uint32_t phase = 0;
-    float percent = 0;
-};
-// The 8-byte block of a phase progress notification; false for another size.
-bool DecodePhaseProgress(std::span<const std::uint8_t> block, PhaseProgress& progress);
-
-// The 3-byte block of a loaded notification (year - 2000, month, day) as
-// "YYYY-MM-DD"; nullopt when the watch was given no date (0xFF bytes) or the
-// bytes are no date. False for a block of another size.
-bool DecodeExpiry(std::span<const std::uint8_t> block, std::optional<std::string>& date);
+// The phase progress blocks are read by the host kit.
+using stridelog::hostkit::PhaseProgress;
 
 // One progress line: what is done, the percentage, the time left, for the
 // orbit file's download (whose size is known) a rate, and the time since the

@@ -12,6 +12,7 @@
 #include "codes.hpp"
 #include "doctor.hpp"
 #include "host_session.hpp"
+#include "stridelog/hostkit/records.hpp"
 
 namespace stridelog_tool {
 namespace {
@@ -19,29 +20,7 @@ namespace {
 // A cancelled task ends on its next message; this is only a bound.
 constexpr std::uint32_t kCancelWaitMs = 5000;
 
-std::vector<std::string> DecodePortList(const std::vector<std::uint8_t>& block) {
-    std::vector<std::string> names;
-    if (block.size() < 4) return names;
-    const std::uint32_t count =
-        block[0] | block[1] << 8 | block[2] << 16 | static_cast<std::uint32_t>(block[3]) << 24;
-    std::size_t at = 4;
-    for (std::uint32_t i = 0; i < count && at + 1 < block.size(); ++i) {
-        std::string name;
-        for (;;) {
-            if (at + 1 >= block.size()) break;
-            const std::uint16_t unit = static_cast<std::uint16_t>(block[at] | block[at + 1] << 8);
-            at += 2;
-            if (unit == 0) break;
-            name.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
-        }
-        names.push_back(name);
-    }
-    return names;
-}
-
-void PrintText(const Context& context, const char* json_key,
-               const std::vector<std::uint8_t>& block) {
-    const std::string text(block.begin(), block.end());
+void PrintText(const Context& context, const char* json_key, const std::string& text) {
     if (context.options.json) {
         std::cout << nlohmann::json{{json_key, text}}.dump() << "\n";
     } else {
@@ -49,9 +28,32 @@ void PrintText(const Context& context, const char* json_key,
     }
 }
 
+// The text of a version block, read by the host kit.
+using TextReader = stridelog::hostkit::Result<std::string> (*)(std::span<const std::uint8_t>);
+
+// Prints what `read` makes of the block; false (with the error printed) when
+// it makes nothing.
+bool PrintBlockText(const Context& context, const char* json_key, const Note& note,
+                    TextReader read) {
+    const auto text = read(note.block);
+    if (!text) {
+        std::fprintf(stderr, "error: %s\n", text.error().c_str());
+        return false;
+    }
+    PrintText(context, json_key, *text);
+    return true;
+}
+
+template <auto Parse>
+stridelog::hostkit::Result<std::string> TextOf(std::span<const std::uint8_t> block) {
+    auto read = Parse(block);
+    if (!read) return stridelog::hostkit::Error{read.error()};
+    return read->text;
+}
+
 // An asynchronous task that ends with one text notification.
 int RunTextTask(const Context& context, void (*entry)(HWND, BOOL), UINT result_code,
-                const char* json_key) {
+                const char* json_key, TextReader read) {
     const Options& opt = context.options;
     HostSession session(false, context.raw);  // with --show the presenter draws the progress
     entry(session.window(), opt.ShowWindow());
@@ -66,8 +68,7 @@ int RunTextTask(const Context& context, void (*entry)(HWND, BOOL), UINT result_c
     if (session.FirstError()) return ReportError(session, "");
     const Note* n = session.Find(result_code);
     if (!n) return ReportError(session, "the task ended without its result");
-    PrintText(context, json_key, n->block);
-    return kExitOk;
+    return PrintBlockText(context, json_key, *n, read) ? kExitOk : kExitError;
 }
 
 }  // namespace
@@ -121,8 +122,10 @@ int RunSdkVersion(const Context& context) {
     session.WaitForNotifications(1, 5000);
     const Note* n = session.Find(SDK_MSG_SDK_VERSION);
     if (!n) return ReportError(session, "no SDK version was posted");
-    PrintText(context, "sdk_version", n->block);
-    return kExitOk;
+    return PrintBlockText(context, "sdk_version", *n,
+                          &TextOf<stridelog::hostkit::parse_sdk_version_block>)
+               ? kExitOk
+               : kExitError;
 }
 
 int RunPorts(const Context& context) {
@@ -131,21 +134,27 @@ int RunPorts(const Context& context) {
     session.WaitForNotifications(1, 5000);
     const Note* n = session.Find(SDK_MSG_PORT_LIST);
     if (!n) return ReportError(session, "no port list was posted");
-    const auto names = DecodePortList(n->block);
+    const auto list = stridelog::hostkit::parse_port_list_block(n->block);
+    if (!list) {
+        std::fprintf(stderr, "error: %s\n", list.error().c_str());
+        return kExitError;
+    }
     if (context.options.json) {
-        std::cout << nlohmann::json{{"ports", names}}.dump() << "\n";
+        std::cout << nlohmann::json{{"ports", list->names}}.dump() << "\n";
     } else {
-        for (const auto& name : names) std::cout << name << "\n";
+        for (const auto& name : list->names) std::cout << name << "\n";
     }
     return kExitOk;
 }
 
 int RunVersion(const Context& context) {
-    return RunTextTask(context, &GetWatch_Version, SDK_MSG_WATCH_VERSION, "version");
+    return RunTextTask(context, &GetWatch_Version, SDK_MSG_WATCH_VERSION, "version",
+                       &TextOf<stridelog::hostkit::parse_watch_version_block>);
 }
 
 int RunLongVersion(const Context& context) {
-    return RunTextTask(context, &GetWatch_LongVer, SDK_MSG_LONG_VERSION, "long_version");
+    return RunTextTask(context, &GetWatch_LongVer, SDK_MSG_LONG_VERSION, "long_version",
+                       &TextOf<stridelog::hostkit::parse_long_version_block>);
 }
 
 }  // namespace stridelog_tool

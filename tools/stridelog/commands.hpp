@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "session_blocks.hpp"
+#include "stridelog/hostkit/records.hpp"
 #include "stridelog/stridelog.h"
 #include "user_config.hpp"
 
@@ -90,8 +90,8 @@ int RunSettingsSet(const Context& context, const std::string& file, bool verify)
 int RunViewsGet(const Context& context, const std::string& out_file);
 int RunViewsSet(const Context& context, const std::string& file, bool verify);
 // "now" (or empty) or YYYY-MM-DDTHH:MM:SS, local time; false for anything else.
-bool ParseSetTime(const std::string& text, DateTime& time);
-int RunSetTime(const Context& context, const DateTime& time);
+bool ParseSetTime(const std::string& text, stridelog::hostkit::DateTime& time);
+int RunSetTime(const Context& context, const stridelog::hostkit::DateTime& time);
 
 // The FTP account of agps or firmware, from the command line over the config
 // file's [section]; resolved before anything starts (false: the reason is

@@ -12,6 +12,7 @@
 #include "commands.hpp"
 #include "doctor_checks.hpp"
 #include "host_session.hpp"
+#include "stridelog/hostkit/records.hpp"
 #include "stridelog/stridelog.h"
 
 namespace stridelog_tool {
@@ -38,26 +39,10 @@ std::vector<std::string> PortList() {
     HostSession session(false);
     GetClip_COM_Port_List(session.window());
     session.WaitForNotifications(1, 5000);
-    std::vector<std::string> names;
     const Note* n = session.Find(SDK_MSG_PORT_LIST);
-    if (!n || n->block.size() < 4) return names;
-    const auto& b = n->block;
-    const std::uint32_t count =
-        b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
-    std::size_t at = 4;
-    for (std::uint32_t i = 0; i < count && at + 1 < b.size(); ++i) {
-        std::string name;
-        for (; at + 1 < b.size(); at += 2) {
-            const unsigned unit = b[at] | b[at + 1] << 8;
-            if (unit == 0) {
-                at += 2;
-                break;
-            }
-            name.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
-        }
-        names.push_back(name);
-    }
-    return names;
+    if (!n) return {};
+    auto list = stridelog::hostkit::parse_port_list_block(n->block);
+    return list ? std::move(list->names) : std::vector<std::string>{};
 }
 
 std::string DevicePath(const std::string& port) {

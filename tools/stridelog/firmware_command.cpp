@@ -13,7 +13,7 @@
 #include "firmware_report.hpp"
 #include "host_session.hpp"
 #include "progress_printer.hpp"
-#include "setup_documents.hpp"
+#include "stridelog/hostkit/text.hpp"
 
 namespace stridelog_tool {
 namespace {
@@ -89,11 +89,11 @@ int AskUser(void* context, const char* caption, const char* message, const char*
 // slices of the wait.
 bool RunTask(const FtpAccount& account, HostSession& session, std::uint32_t wait_s,
              const Clock::duration* asking, const std::function<void()>& on_slice) {
-    const std::u16string server = Utf8ToUtf16(account.server);
-    const std::u16string user = Utf8ToUtf16(account.user);
-    const std::u16string password = Utf8ToUtf16(account.password);
-    const std::u16string folder = Utf8ToUtf16(account.folder);
-    const std::u16string fifth = Utf8ToUtf16(account.fifth);
+    const std::u16string server = stridelog::hostkit::utf8_to_utf16(account.server);
+    const std::u16string user = stridelog::hostkit::utf8_to_utf16(account.user);
+    const std::u16string password = stridelog::hostkit::utf8_to_utf16(account.password);
+    const std::u16string folder = stridelog::hostkit::utf8_to_utf16(account.folder);
+    const std::u16string fifth = stridelog::hostkit::utf8_to_utf16(account.fifth);
     // Always shown: a hidden task would write the firmware without asking.
     FirmwareUpdate(session.window(), server.c_str(), user.c_str(), password.c_str(), folder.c_str(),
                    fifth.c_str(), TRUE, account.limit_s * 1000U, account.passive ? TRUE : FALSE);
@@ -201,10 +201,10 @@ int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool ye
         return std::chrono::duration<double>(Clock::now() - start).count();
     };
     session.set_observer([&](const Note& note) {
-        PhaseProgress progress;
-        if (note.error || note.code != SDK_MSG_PHASE_PROGRESS ||
-            !DecodePhaseProgress(note.block, progress))
-            return;
+        if (note.error || note.code != SDK_MSG_PHASE_PROGRESS) return;
+        const auto read = stridelog::hostkit::parse_phase_progress_block(note.block);
+        if (!read) return;
+        const PhaseProgress& progress = *read;
         const double at = now_s();
         const double silent = restart.SilentFor(at);
         // With --show the task window's own lines tell the progress.
@@ -215,7 +215,8 @@ int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool ye
         }
         // From the first write on, stopping would leave the watch half written
         // and its settings cleared.
-        if (progress.phase == kPhaseFirmwareWrite && !holding && context.hold_interrupt) {
+        if (progress.phase == stridelog::hostkit::kPhaseFirmwareTransfer && !holding &&
+            context.hold_interrupt) {
             context.hold_interrupt(true);
             holding = true;
         }

@@ -43,7 +43,7 @@ std::vector<std::string> NoteLines(const std::vector<std::string>& notes,
 
 RestartWatch::Event RestartWatch::Take(std::uint32_t phase, double at) {
     const bool was_restarting = restarting_;
-    writing_ = phase == kPhaseFirmwareWrite;
+    writing_ = phase == stridelog::hostkit::kPhaseFirmwareTransfer;
     restarting_ = false;
     last_ = at;
     return was_restarting ? Event::back : Event::none;

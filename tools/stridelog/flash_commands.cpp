@@ -13,12 +13,12 @@
 
 #include "commands.hpp"
 #include "host_session.hpp"
+#include "stridelog/hostkit/records.hpp"
 
 namespace stridelog_tool {
 namespace {
 
 constexpr unsigned kSectorCount = 256;
-constexpr std::size_t kSectorSize = 4096;
 // Without a terminal, a progress line this often keeps a log readable.
 constexpr unsigned kProgressLineEvery = 32;
 
@@ -38,13 +38,14 @@ SectorRead ReadSector(const Context& context, unsigned sector) {
     const Note* n = session.Find(SDK_MSG_SECTOR);
     if (session.FirstError() != nullptr || n == nullptr) {
         result.error = ErrorLine(session, "the read ended without the sector");
-    } else if (n->block.size() != kSectorSize) {
-        result.error = "error: sector " + std::to_string(sector) + " came as " +
-                       std::to_string(n->block.size()) + " bytes, not " +
-                       std::to_string(kSectorSize);
+        return result;
+    }
+    const auto read = stridelog::hostkit::parse_sector_block(n->block);
+    if (!read) {
+        result.error = "error: sector " + std::to_string(sector) + ": " + read.error();
     } else {
         result.ok = true;
-        result.bytes = n->block;
+        result.bytes.assign(read->bytes.begin(), read->bytes.end());
     }
     return result;
 }

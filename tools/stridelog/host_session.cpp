@@ -1,9 +1,9 @@
 #include "host_session.hpp"
 
 #include <cstdio>
-#include <cstring>
 
 #include "raw_recorder.hpp"
+#include "stridelog/hostkit/records.hpp"
 
 namespace stridelog_tool {
 
@@ -32,11 +32,9 @@ LRESULT HostSession::Proc(void* context, HWND, UINT message, WPARAM wparam, LPAR
         Stridelog_FreeBlock(block);
         if (self->raw_ != nullptr) self->raw_->Record(note.code, note.block);
     }
-    if (self->print_progress_ && !note.error && note.code == SDK_MSG_PROGRESS &&
-        note.block.size() == 4) {
-        float percent;
-        std::memcpy(&percent, note.block.data(), sizeof percent);
-        std::fprintf(stderr, "progress %.1f %%\n", static_cast<double>(percent));
+    if (self->print_progress_ && !note.error && note.code == SDK_MSG_PROGRESS) {
+        if (const auto progress = stridelog::hostkit::parse_progress_block(note.block))
+            std::fprintf(stderr, "progress %.1f %%\n", static_cast<double>(progress->percent));
     }
     if (self->observer_) self->observer_(note);
     self->notes_.push_back(std::move(note));

@@ -275,7 +275,7 @@ int main(int argc, char** argv) {
             return kExitUsage;
         }
     }
-    DateTime clock_time;
+    stridelog::hostkit::DateTime clock_time;
     if (*set_time && !ParseSetTime(time_text, clock_time)) {
         std::fprintf(stderr,
                      "error: the time is now or YYYY-MM-DDTHH:MM:SS (a date-time of 2000 to 2255), "

@@ -7,9 +7,10 @@ namespace stridelog_tool {
 ProgressPrinter::ProgressPrinter(bool terminal) : terminal_(terminal), start_(Clock::now()) {}
 
 void ProgressPrinter::Take(const Note& note) {
-    PhaseProgress now;
-    if (note.error || note.code != SDK_MSG_PHASE_PROGRESS || !DecodePhaseProgress(note.block, now))
-        return;
+    if (note.error || note.code != SDK_MSG_PHASE_PROGRESS) return;
+    const auto read = stridelog::hostkit::parse_phase_progress_block(note.block);
+    if (!read) return;
+    const PhaseProgress& now = *read;
     const auto at = Clock::now();
     if (!last_ || last_->phase != now.phase) {
         Finish();

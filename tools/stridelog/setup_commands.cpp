@@ -12,6 +12,8 @@
 #include "host_session.hpp"
 #include "setup_documents.hpp"
 #include "stridelog/framework_arrays.h"
+#include "stridelog/hostkit/records.hpp"
+#include "stridelog/hostkit/text.hpp"
 
 namespace stridelog_tool {
 namespace {
@@ -91,12 +93,12 @@ int ReadPaths(const Context& context, std::vector<WatchPath>& paths) {
     std::vector<bool> seen(kPathCount, false);
     for (const Note& note : session.notes()) {
         if (note.error || note.code != SDK_MSG_PATH) continue;
-        WatchPath path;
-        std::string why;
-        if (!ParsePathBlock(note.block, path, why)) {
-            std::fprintf(stderr, "error: %s\n", why.c_str());
+        auto parsed = stridelog::hostkit::parse_path_block(note.block);
+        if (!parsed) {
+            std::fprintf(stderr, "error: %s\n", parsed.error().c_str());
             return kExitError;
         }
+        WatchPath& path = *parsed;
         if (seen[path.index]) {
             std::fprintf(stderr, "error: path %u was sent twice\n", path.index);
             return kExitError;
@@ -153,19 +155,20 @@ int RunPathsSet(const Context& context, const std::string& file, bool verify) {
     if (!PathsFromJson(document, paths, why)) return Refuse(file, why);
 
     // The arrays the SDK reads in place until the task ends.
-    std::vector<std::vector<std::array<std::uint8_t, kHostWaypointSize>>> waypoints(kPathCount);
+    std::vector<std::vector<stridelog::hostkit::HostWaypointBlock>> waypoints(kPathCount);
     std::vector<std::vector<void*>> waypoint_pointers(kPathCount);
     std::vector<CPtrArray> path_arrays(kPathCount);
     std::vector<void*> path_pointers(kPathCount);
     std::vector<std::u16string> names(kPathCount);
     std::vector<CString> name_strings(kPathCount);
     for (std::size_t i = 0; i < kPathCount; ++i) {
-        for (const PathWaypoint& w : paths[i].waypoints) waypoints[i].push_back(HostWaypoint(w));
+        for (const PathWaypoint& w : paths[i].waypoints)
+            waypoints[i].push_back(stridelog::hostkit::make_host_waypoint(w));
         for (auto& w : waypoints[i]) waypoint_pointers[i].push_back(w.data());
         path_arrays[i] = CPtrArray{nullptr, waypoint_pointers[i].data(),
                                    static_cast<intptr_t>(waypoint_pointers[i].size()), 0, 0};
         path_pointers[i] = &path_arrays[i];
-        names[i] = Utf8ToUtf16(paths[i].name);
+        names[i] = stridelog::hostkit::utf8_to_utf16(paths[i].name);
         name_strings[i].m_pszData = names[i].c_str();
     }
     CPtrArray path_array{nullptr, path_pointers.data(), static_cast<intptr_t>(kPathCount), 0, 0};
@@ -194,7 +197,7 @@ int RunSettingsGet(const Context& context, const std::string& out_file) {
 int RunSettingsSet(const Context& context, const std::string& file, bool verify) {
     json document;
     if (const int rc = ReadDocument(file, document)) return rc;
-    SettingsRecord record{};
+    SettingsBlock record{};
     std::string why;
     if (!SettingsFromJson(document, record, why)) return Refuse(file, why);
     if (const int rc = RunWrite(context, SDK_MSG_SETTINGS_WRITTEN, [&](HWND window) {
@@ -206,7 +209,7 @@ int RunSettingsSet(const Context& context, const std::string& file, bool verify)
     if (const int rc =
             ReadRecord(context, &GetSetting, SDK_MSG_SETTINGS, kSettingsRecordSize, read))
         return rc;
-    SettingsRecord back{};
+    SettingsBlock back{};
     std::copy(read.begin(), read.end(), back.begin());
     return ReportDifferences("settings", SettingsDifferences(record, back));
 }
@@ -224,7 +227,7 @@ int RunViewsGet(const Context& context, const std::string& out_file) {
 int RunViewsSet(const Context& context, const std::string& file, bool verify) {
     json document;
     if (const int rc = ReadDocument(file, document)) return rc;
-    ViewsRecord record{};
+    ViewsBlock record{};
     std::string why;
     if (!ViewsFromJson(document, record, why)) return Refuse(file, why);
     if (const int rc = RunWrite(context, SDK_MSG_VIEWS_WRITTEN, [&](HWND window) {
@@ -235,12 +238,12 @@ int RunViewsSet(const Context& context, const std::string& file, bool verify) {
     std::vector<std::uint8_t> read;
     if (const int rc = ReadRecord(context, &GetViews, SDK_MSG_VIEWS, kViewsRecordSize, read))
         return rc;
-    ViewsRecord back{};
+    ViewsBlock back{};
     std::copy(read.begin(), read.end(), back.begin());
     return ReportDifferences("views", ViewsDifferences(record, back));
 }
 
-bool ParseSetTime(const std::string& text, DateTime& time) {
+bool ParseSetTime(const std::string& text, stridelog::hostkit::DateTime& time) {
     if (text.empty() || text == "now") {
         const std::time_t now = std::time(nullptr);
         std::tm local{};
@@ -255,10 +258,11 @@ bool ParseSetTime(const std::string& text, DateTime& time) {
                     &time.hour, &time.minute, &time.second, &end) != 6)
         return false;
     // The watch keeps year - 2000 in one byte and knows no leap second.
-    return time.year >= 2000 && time.year <= 2255 && time.second < 60 && IsValidDateTime(time);
+    return time.year >= 2000 && time.year <= 2255 && time.second < 60 &&
+           stridelog::hostkit::is_valid_date_time(time);
 }
 
-int RunSetTime(const Context& context, const DateTime& time) {
+int RunSetTime(const Context& context, const stridelog::hostkit::DateTime& time) {
     // The watch answers the clock command once it has taken the time; there is
     // no command to read its clock back.
     return RunWrite(context, SDK_MSG_CLOCK_SET, [&](HWND window) {

@@ -1,18 +1,16 @@
 #include "setup_documents.hpp"
 
 #include <algorithm>
-#include <cstring>
-#include <set>
+#include <type_traits>
 
-#include "agps_report.hpp"
+#include "stridelog/hostkit/exporters.hpp"
+#include "stridelog/hostkit/text.hpp"
 
 namespace stridelog_tool {
 namespace {
 
 using nlohmann::json;
-
-// The accented letters the watch stores, as Unicode code points.
-constexpr char16_t kWatchLetters[] = u"àáâäèéêëìíîïòóôöùúûüçñ";
+using stridelog::hostkit::utf8_to_utf16;
 
 std::string Hex(std::span<const std::uint8_t> bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -40,28 +38,8 @@ bool FromHex(const std::string& text, std::span<std::uint8_t> out) {
     return true;
 }
 
-std::uint32_t Le32(std::span<const std::uint8_t> b, std::size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-
-void PutLe32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-// `units` UTF-16 units, zero-padded; false when the text needs more.
-bool PutUtf16(std::span<std::uint8_t> out, const std::string& text) {
-    const std::u16string units = Utf8ToUtf16(text);
-    if (2 * units.size() > out.size()) return false;
-    std::fill(out.begin(), out.end(), 0);
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        out[2 * i] = static_cast<std::uint8_t>(units[i]);
-        out[2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
-    }
-    return true;
-}
-
 std::size_t CharacterCount(const std::string& text) {
-    return Utf8ToUtf16(text).size();
+    return utf8_to_utf16(text).size();
 }
 
 // Field checks that name the field in their error.
@@ -97,9 +75,10 @@ struct Checker {
         out = it->get<std::string>();
         if (CharacterCount(out) > max_characters)
             return Fail(field, "at most " + std::to_string(max_characters) + " characters");
-        std::string bad;
-        if (watch_charset && !InWatchCharacterSet(out, bad))
-            return Fail(field, "the watch cannot show \"" + bad + "\"");
+        if (watch_charset) {
+            if (const auto bad = stridelog::hostkit::first_unstorable_character(out))
+                return Fail(field, "the watch cannot show \"" + *bad + "\"");
+        }
         return true;
     }
 };
@@ -126,162 +105,40 @@ bool IndexedArray(Checker& check, const json& document, const char* key, std::si
     return true;
 }
 
-// Year - 2000, month, day of the A-GPS data's expiry.
-constexpr std::size_t kAgpsExpiryYearOffset = 51;
+// The settings record's fields under their names in the document, in the
+// record's order: the largest value a document may give (numbers) or the
+// field's length in characters (texts), and whether SetSetting takes the
+// field back. Record is SettingsRecord, const or not.
+template <class Record, class Visit>
+void ForEachSettingsField(Record& r, Visit&& visit) {
+    visit("f94_or_f12d", r.f94_or_f12d, 3, true);
+    visit("f12d", r.f12d, 1, true);
+    visit("f2", r.f2, 1, true);
+    visit("w10", r.w10, 0, true);
+    visit("f5", r.f5, 1, true);
+    visit("b6", r.b6, 255, true);
+    visit("b7", r.b7, 255, true);
+    visit("b8", r.b8, 255, true);
+    visit("version_code_text", r.version_code_text, 8, false);
+    visit("version_text", r.version_text, 7, false);
+    visit("agps_expiry_year_minus_2000", r.agps_expiry.bytes[0], 255, false);
+    visit("agps_expiry_month", r.agps_expiry.bytes[1], 255, false);
+    visit("agps_expiry_day", r.agps_expiry.bytes[2], 255, false);
+    visit("used_space_percent", r.used_space_percent, 0, false);
+    visit("identity", r.identity, 12, false);
+    visit("b93", r.b93, 255, true);
+    visit("b3", r.b3, 255, true);
+    visit("f12a", r.f12a, 1, true);
+    visit("b17", r.b17, 255, true);
+    visit("b18_b25", r.b18_b25, 0, true);
+}
 
-// The settings record's fields.
-enum class Kind { Byte, Word32, Hex, Text, Float };
-struct SettingsField {
-    const char* name;
-    std::size_t offset;
-    std::size_t width;  // bytes
-    Kind kind;
-    std::uint64_t max;  // numbers only
-    bool written;       // taken from the record by the watch
-};
-constexpr SettingsField kSettingsFields[] = {
-    {"f94_or_f12d", 0, 1, Kind::Byte, 3, true},
-    {"f12d", 1, 1, Kind::Byte, 1, true},
-    {"f2", 2, 4, Kind::Word32, 1, true},
-    {"w10", 6, 2, Kind::Hex, 0, true},
-    {"f5", 8, 4, Kind::Word32, 1, true},
-    {"b6", 12, 1, Kind::Byte, 255, true},
-    {"b7", 13, 1, Kind::Byte, 255, true},
-    {"b8", 14, 1, Kind::Byte, 255, true},
-    {"version_code_text", 15, 16, Kind::Text, 0, false},
-    {"version_text", 33, 14, Kind::Text, 0, false},
-    {"agps_expiry_year_minus_2000", kAgpsExpiryYearOffset, 1, Kind::Byte, 255, false},
-    {"agps_expiry_month", kAgpsExpiryYearOffset + 1, 1, Kind::Byte, 255, false},
-    {"agps_expiry_day", kAgpsExpiryYearOffset + 2, 1, Kind::Byte, 255, false},
-    {"used_space_percent", 54, 4, Kind::Float, 0, false},
-    {"identity", 58, 24, Kind::Text, 0, false},
-    {"b93", 84, 1, Kind::Byte, 255, true},
-    {"b3", 85, 1, Kind::Byte, 255, true},
-    {"f12a", 86, 1, Kind::Byte, 1, true},
-    {"b17", 87, 1, Kind::Byte, 255, true},
-    {"b18_b25", 88, 8, Kind::Hex, 0, true},
-};
+template <class T>
+constexpr bool kIsByteArray = false;
+template <std::size_t N>
+constexpr bool kIsByteArray<std::array<std::uint8_t, N>> = true;
 
 }  // namespace
-
-std::string Utf16ToUtf8(std::span<const char16_t> units) {
-    std::string out;
-    auto put = [&](char32_t c) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | c >> 18);
-            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    };
-    for (std::size_t i = 0; i < units.size() && units[i] != 0; ++i) {
-        const char16_t u = units[i];
-        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] < 0xE000) {
-            put(0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u < 0xE000) {
-            put(0xFFFD);
-        } else {
-            put(u);
-        }
-    }
-    return out;
-}
-
-std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes) {
-    std::u16string units;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        units.push_back(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8));
-    return Utf16ToUtf8(units);
-}
-
-std::u16string Utf8ToUtf16(const std::string& text) {
-    std::u16string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        const std::size_t length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-        char32_t c = length == 1 ? b : length == 2 ? b & 0x1F : length == 3 ? b & 0x0F : b & 0x07;
-        for (std::size_t k = 1; k < length && i + k < text.size(); ++k)
-            c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        i += length;
-        if (c >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
-    }
-    return out;
-}
-
-bool InWatchCharacterSet(const std::string& text, std::string& bad) {
-    const std::u16string units = Utf8ToUtf16(text);
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const char16_t u = units[i];
-        if (u < 0x80 || std::u16string_view(kWatchLetters).find(u) != std::u16string_view::npos)
-            continue;
-        const bool pair = u >= 0xD800 && u < 0xDC00 && i + 1 < units.size();
-        bad = Utf16ToUtf8(std::u16string(units, i, pair ? 2 : 1));
-        return false;
-    }
-    return true;
-}
-
-bool ParsePathBlock(std::span<const std::uint8_t> block, WatchPath& path, std::string& error) {
-    if (block.size() < 3) {
-        error = "path block of " + std::to_string(block.size()) + " bytes is too short";
-        return false;
-    }
-    const std::size_t name_bytes = block[1];
-    if (name_bytes % 2 != 0 || block.size() < 3 + name_bytes) {
-        error = "path block name length " + std::to_string(name_bytes) + " does not fit";
-        return false;
-    }
-    const std::size_t count = block[2 + name_bytes];
-    if (block[0] >= kPathCount || count > kMaxWaypoints ||
-        block.size() != 3 + name_bytes + kHostWaypointSize * count) {
-        error = "path block of " + std::to_string(block.size()) + " bytes for path " +
-                std::to_string(block[0]) + " with " + std::to_string(count) + " waypoints";
-        return false;
-    }
-    path.index = block[0];
-    path.name = Utf16LeBytesToUtf8(block.subspan(2, name_bytes));
-    path.waypoints.clear();
-    for (std::size_t k = 0; k < count; ++k) {
-        const auto w = block.subspan(3 + name_bytes + kHostWaypointSize * k, kHostWaypointSize);
-        PathWaypoint waypoint;
-        waypoint.word1 = Le32(w, 0);
-        waypoint.word2 = Le32(w, 4);
-        std::copy_n(w.begin() + 8, 6, waypoint.attributes.begin());
-        waypoint.name = Utf16LeBytesToUtf8(w.subspan(14, 20));
-        path.waypoints.push_back(std::move(waypoint));
-    }
-    return true;
-}
-
-std::array<std::uint8_t, kHostWaypointSize> HostWaypoint(const PathWaypoint& waypoint) {
-    std::array<std::uint8_t, kHostWaypointSize> out{};
-    PutLe32(out, 0, waypoint.word1);
-    PutLe32(out, 4, waypoint.word2);
-    std::copy(waypoint.attributes.begin(), waypoint.attributes.end(), out.begin() + 8);
-    // Checked to fit by PathsFromJson; cut rather than overrun otherwise.
-    const std::u16string units = Utf8ToUtf16(waypoint.name);
-    for (std::size_t i = 0; i < units.size() && i < kMaxWaypointName; ++i) {
-        out[14 + 2 * i] = static_cast<std::uint8_t>(units[i]);
-        out[15 + 2 * i] = static_cast<std::uint8_t>(units[i] >> 8);
-    }
-    return out;
-}
 
 json PathsToJson(const std::vector<WatchPath>& paths) {
     json list = json::array();
@@ -375,130 +232,105 @@ std::vector<std::string> PathDifferences(const std::vector<WatchPath>& written,
 }
 
 bool SettingsToJson(std::span<const std::uint8_t> block, json& document, std::string& error) {
-    if (block.size() != kSettingsRecordSize) {
-        error = "settings record of " + std::to_string(block.size()) + " bytes, not 96";
+    const auto read = stridelog::hostkit::parse_settings_block(block);
+    if (!read) {
+        error = read.error();
         return false;
     }
     document = json::object();
-    for (const SettingsField& f : kSettingsFields) {
-        const auto bytes = block.subspan(f.offset, f.width);
-        switch (f.kind) {
-            case Kind::Byte:
-                document[f.name] = bytes[0];
-                break;
-            case Kind::Word32:
-                document[f.name] = Le32(bytes, 0);
-                break;
-            case Kind::Hex:
-                document[f.name] = Hex(bytes);
-                break;
-            case Kind::Text:
-                document[f.name] = Utf16LeBytesToUtf8(bytes);
-                break;
-            case Kind::Float: {
-                float value = 0;
-                std::memcpy(&value, bytes.data(), sizeof value);
-                document[f.name] = value;
-                break;
-            }
+    ForEachSettingsField(*read, [&](const char* name, const auto& value, std::uint64_t, bool) {
+        using T = std::decay_t<decltype(value)>;
+        if constexpr (kIsByteArray<T>) {
+            document[name] = Hex(value);
+        } else {
+            document[name] = value;
         }
-    }
+    });
     // The three expiry bytes once more as a date people read (null: none or
     // unknown); only shown, never written back.
-    std::optional<std::string> expiry;
-    DecodeExpiry(block.subspan(kAgpsExpiryYearOffset, 3), expiry);
-    document["agps_expiry"] = expiry ? json(*expiry) : json(nullptr);
+    const auto expiry = read->agps_expiry.date();
+    document["agps_expiry"] =
+        expiry ? json(stridelog::hostkit::format_date(*expiry)) : json(nullptr);
     return true;
 }
 
-bool SettingsFromJson(const json& document, SettingsRecord& record, std::string& error) {
+bool SettingsFromJson(const json& document, SettingsBlock& block, std::string& error) {
     Checker check{error};
     if (!document.is_object()) return check.Fail("document", "a JSON object expected");
-    SettingsRecord out{};
-    for (const SettingsField& f : kSettingsFields) {
-        const std::span<std::uint8_t> bytes(out.data() + f.offset, f.width);
-        // What the watch does not take may be left out of a hand-written file.
-        if (!f.written && !document.contains(f.name)) continue;
-        std::uint64_t value = 0;
-        switch (f.kind) {
-            case Kind::Byte:
-                if (!check.Unsigned(document, f.name, f.name, f.max, value)) return false;
-                bytes[0] = static_cast<std::uint8_t>(value);
-                break;
-            case Kind::Word32:
-                if (!check.Unsigned(document, f.name, f.name, f.max, value)) return false;
-                PutLe32(bytes, 0, static_cast<std::uint32_t>(value));
-                break;
-            case Kind::Hex:
-                if (!check.HexBytes(document, f.name, f.name, bytes)) return false;
-                break;
-            case Kind::Text: {
-                std::string text;
-                if (!check.Name(document, f.name, f.name, f.width / 2, false, text)) return false;
-                PutUtf16(bytes, text);
-                break;
-            }
-            case Kind::Float: {
-                const json& v = document.at(f.name);
-                if (!v.is_number()) return check.Fail(f.name, "a number expected");
-                const auto number = v.get<float>();
-                std::memcpy(bytes.data(), &number, sizeof number);
-                break;
-            }
-        }
-    }
-    record = out;
+    stridelog::hostkit::SettingsRecord record;
+    bool ok = true;
+    ForEachSettingsField(record,
+                         [&](const char* name, auto& value, std::uint64_t max, bool written) {
+                             // What the watch does not take may be left out of a hand-written file.
+                             if (!ok || (!written && !document.contains(name))) return;
+                             using T = std::decay_t<decltype(value)>;
+                             if constexpr (kIsByteArray<T>) {
+                                 ok = check.HexBytes(document, name, name, value);
+                             } else if constexpr (std::is_same_v<T, std::string>) {
+                                 ok = check.Name(document, name, name, max, false, value);
+                             } else if constexpr (std::is_same_v<T, float>) {
+                                 const json& number = document.at(name);
+                                 ok = number.is_number() || check.Fail(name, "a number expected");
+                                 if (ok) value = number.get<float>();
+                             } else {
+                                 std::uint64_t number = 0;
+                                 ok = check.Unsigned(document, name, name, max, number);
+                                 value = static_cast<T>(number);
+                             }
+                         });
+    if (!ok) return false;
+    block = stridelog::hostkit::make_settings_block(record);
     return true;
 }
 
-std::vector<std::string> SettingsDifferences(const SettingsRecord& written,
-                                             const SettingsRecord& read) {
+std::vector<std::string> SettingsDifferences(const SettingsBlock& written,
+                                             const SettingsBlock& read) {
     json a, b;
     std::string ignored;
     SettingsToJson(written, a, ignored);
     SettingsToJson(read, b, ignored);
     std::vector<std::string> lines;
-    for (const SettingsField& f : kSettingsFields)
-        if (f.written && a[f.name] != b[f.name])
-            lines.push_back(std::string(f.name) + ": wrote " + a[f.name].dump() + ", read " +
-                            b[f.name].dump());
+    const stridelog::hostkit::SettingsRecord fields;
+    ForEachSettingsField(fields, [&](const char* name, const auto&, std::uint64_t, bool taken) {
+        if (taken && a[name] != b[name])
+            lines.push_back(std::string(name) + ": wrote " + a[name].dump() + ", read " +
+                            b[name].dump());
+    });
     return lines;
 }
 
 bool ViewsToJson(std::span<const std::uint8_t> block, json& document, std::string& error) {
-    if (block.size() != kViewsRecordSize) {
-        error = "views record of " + std::to_string(block.size()) + " bytes, not 145";
+    const auto read = stridelog::hostkit::parse_views_block(block);
+    if (!read) {
+        error = read.error();
         return false;
     }
     json list = json::array();
     for (std::size_t v = 0; v < kViewCount; ++v)
-        list.push_back({{"index", v},
-                        {"record", Hex(block.subspan(kViewRecordSize * v, kViewRecordSize))},
-                        {"name", Utf16LeBytesToUtf8(block.subspan(45 + 20 * v, 20))}});
+        list.push_back(
+            {{"index", v}, {"record", Hex(read->views[v].record)}, {"name", read->views[v].name}});
     document = json{{"views", list}};
     return true;
 }
 
-bool ViewsFromJson(const json& document, ViewsRecord& record, std::string& error) {
+bool ViewsFromJson(const json& document, ViewsBlock& block, std::string& error) {
     Checker check{error};
     std::vector<const json*> by_index;
     if (!IndexedArray(check, document, "views", kViewCount, by_index)) return false;
-    ViewsRecord out{};
+    stridelog::hostkit::ViewsRecord views;
     for (std::size_t v = 0; v < kViewCount; ++v) {
         const std::string field = "views[index " + std::to_string(v) + "]";
-        if (!check.HexBytes(*by_index[v], "record", field + ".record",
-                            std::span(out.data() + kViewRecordSize * v, kViewRecordSize)))
+        if (!check.HexBytes(*by_index[v], "record", field + ".record", views.views[v].record))
             return false;
-        std::string name;
-        if (!check.Name(*by_index[v], "name", field + ".name", kMaxViewName, true, name))
+        if (!check.Name(*by_index[v], "name", field + ".name", kMaxViewName, true,
+                        views.views[v].name))
             return false;
-        PutUtf16(std::span(out.data() + 45 + 20 * v, 20), name);
     }
-    record = out;
+    block = stridelog::hostkit::make_views_block(views);
     return true;
 }
 
-std::vector<std::string> ViewsDifferences(const ViewsRecord& written, const ViewsRecord& read) {
+std::vector<std::string> ViewsDifferences(const ViewsBlock& written, const ViewsBlock& read) {
     json a, b;
     std::string ignored;
     ViewsToJson(written, a, ignored);

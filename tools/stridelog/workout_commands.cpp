@@ -12,13 +12,16 @@
 #include <set>
 
 #include "commands.hpp"
-#include "download_index.hpp"
 #include "host_session.hpp"
-#include "session_blocks.hpp"
-#include "workout_formats.hpp"
+#include "stridelog/hostkit/download_index.hpp"
+#include "stridelog/hostkit/exporters.hpp"
+#include "stridelog/hostkit/records.hpp"
 
 namespace stridelog_tool {
 namespace {
+
+namespace hostkit = stridelog::hostkit;
+using hostkit::SessionBlockKind;
 
 constexpr std::uint32_t kCancelWaitMs = 5000;  // a cancelled task ends on its next message
 
@@ -106,15 +109,15 @@ int RunWorkoutsList(const Context& context) {
     GetWorkoutSummary(session.window(), context.options.ShowWindow());
     if (const int status = WaitForEnd(context, session); status != kExitOk) return status;
     if (session.FirstError()) return ReportError(session, "");
-    std::vector<SessionHeader> headers;
+    std::vector<hostkit::SessionHeader> headers;
     if (const Note* summary = session.Find(SDK_MSG_SUMMARY)) {
-        std::string why;
-        auto parsed = ParseSummaryBlock(summary->block, why);
+        auto parsed = hostkit::parse_summary_block(summary->block);
         if (!parsed) {
-            std::fprintf(stderr, "error: the watch's summary cannot be read: %s\n", why.c_str());
+            std::fprintf(stderr, "error: the watch's summary cannot be read: %s\n",
+                         parsed.error().c_str());
             return kExitError;
         }
-        headers = std::move(*parsed);
+        headers = std::move(parsed->headers);
     } else if (session.Find(SDK_MSG_NO_WORKOUTS) == nullptr) {
         return ReportError(session, "the summary ended without its result");
     }
@@ -122,10 +125,11 @@ int RunWorkoutsList(const Context& context) {
         nlohmann::json list = nlohmann::json::array();
         for (std::size_t i = 0; i < headers.size(); ++i) {
             const auto start = headers[i].start();
-            list.push_back({{"index", i},
-                            {"start", start ? nlohmann::json(FormatLocal(*start)) : nullptr},
-                            {"recorded_points", headers[i].recorded_points()},
-                            {"laps", headers[i].lap_count()}});
+            list.push_back(
+                {{"index", i},
+                 {"start", start ? nlohmann::json(hostkit::format_local(*start)) : nullptr},
+                 {"recorded_points", headers[i].recorded_points()},
+                 {"laps", headers[i].lap_count()}});
         }
         std::cout << nlohmann::json{{"workouts", list}}.dump() << "\n";
         return kExitOk;
@@ -138,7 +142,7 @@ int RunWorkoutsList(const Context& context) {
     for (std::size_t i = 0; i < headers.size(); ++i) {
         const auto start = headers[i].start();
         std::printf("%5zu  %-19s  %6u  %4u\n", i,
-                    start ? FormatLocal(*start).c_str() : "(no valid time)",
+                    start ? hostkit::format_local(*start).c_str() : "(no valid time)",
                     headers[i].recorded_points(), headers[i].lap_count());
     }
     return kExitOk;
@@ -151,11 +155,11 @@ bool CheckDownloadOptions(const DownloadOptions& download, std::string& why) {
               download.select + "\"";
         return false;
     }
-    if (!ParseFileFormat(download.format)) {
+    if (!hostkit::parse_file_format(download.format)) {
         why = "--format is gpx, tcx or json, not \"" + download.format + "\"";
         return false;
     }
-    if (!download.utc_offset.empty() && !ParseUtcOffset(download.utc_offset)) {
+    if (!download.utc_offset.empty() && !hostkit::parse_utc_offset(download.utc_offset)) {
         why =
             "--utc-offset is +HH:MM or -HH:MM (at most 14:00), not \"" + download.utc_offset + "\"";
         return false;
@@ -169,11 +173,11 @@ class SessionFiles {
     explicit SessionFiles(const DownloadOptions& options)
         : options_(options),
           folder_(options.out_folder),
-          format_(*ParseFileFormat(options.format)),
-          extension_(FileExtension(format_)),
-          zone_(options.utc_offset.empty()
-                    ? LocalTime::HostZone()
-                    : LocalTime::FixedOffset(*ParseUtcOffset(options.utc_offset))) {}
+          format_(*hostkit::parse_file_format(options.format)),
+          extension_(hostkit::file_extension(format_)),
+          zone_(options.utc_offset.empty() ? hostkit::LocalTime::host_zone()
+                                           : hostkit::LocalTime::fixed_offset(
+                                                 *hostkit::parse_utc_offset(options.utc_offset))) {}
 
     bool Open() {
         std::error_code ec;
@@ -183,27 +187,28 @@ class SessionFiles {
                          ec ? ec.message().c_str() : "not a folder");
             return false;
         }
-        std::string why;
-        if (!index_.Load(folder_.string(), why)) {
-            std::fprintf(stderr, "error: %s\n", why.c_str());
+        auto loaded = hostkit::DownloadIndex::load(folder_.string());
+        if (!loaded) {
+            std::fprintf(stderr, "error: %s\n", loaded.error().c_str());
             return false;
         }
+        index_ = std::move(*loaded);
         return true;
     }
 
     // One session block; false when it cannot be read or written.
     bool Add(std::span<const std::uint8_t> block, SessionBlockKind kind,
              const std::string& source) {
-        std::string why;
-        const auto parsed = ParseSessionBlock(block, kind, why);
+        const auto parsed = hostkit::parse_session_block(block, kind);
         if (!parsed) {
-            std::fprintf(stderr, "error: %s cannot be read: %s\n", source.c_str(), why.c_str());
+            std::fprintf(stderr, "error: %s cannot be read: %s\n", source.c_str(),
+                         parsed.error().c_str());
             return false;
         }
-        const std::string identity = SessionIdentity(*parsed);
+        const std::string identity = hostkit::session_identity(*parsed);
         // A session selected twice is one file.
         if (written_now_.count(identity) != 0) return true;
-        if (options_.only_new && index_.Contains(identity, extension_)) {
+        if (options_.only_new && index_.contains(identity, extension_)) {
             ++skipped_;
             return true;
         }
@@ -216,25 +221,29 @@ class SessionFiles {
                 if (e.file == name) return e.identity != identity;
             return true;
         };
-        const std::string name = ChooseFileName(SessionFileStem(*parsed), extension_, taken);
-        if (!WriteFileAtomically(folder_ / name, WriteSession(format_, *parsed, zone_), why)) {
+        const std::string name =
+            hostkit::choose_file_name(hostkit::session_file_stem(*parsed), extension_, taken);
+        std::string why;
+        if (!WriteFileAtomically(folder_ / name, hostkit::write_session(format_, *parsed, zone_),
+                                 why)) {
             std::fprintf(stderr, "error: %s\n", why.c_str());
             return false;
         }
         written_now_.insert(identity);
         names_now_.insert(name);
-        index_.Add(identity, extension_, name);
+        index_.add(identity, extension_, name);
         written_.push_back((folder_ / name).lexically_normal().string());
         return true;
     }
 
     // Saves the index and prints the files written; false when the index is not saved.
     bool Finish(bool json) {
-        std::string why;
         bool ok = true;
-        if (!written_.empty() && !index_.Save(why)) {
-            std::fprintf(stderr, "error: %s\n", why.c_str());
-            ok = false;
+        if (!written_.empty()) {
+            if (const auto saved = index_.save(); !saved) {
+                std::fprintf(stderr, "error: %s\n", saved.error().c_str());
+                ok = false;
+            }
         }
         if (json) {
             std::cout << nlohmann::json{{"files", written_}, {"skipped", skipped_}}.dump() << "\n";
@@ -249,10 +258,10 @@ class SessionFiles {
   private:
     const DownloadOptions& options_;
     std::filesystem::path folder_;
-    FileFormat format_;
+    hostkit::FileFormat format_;
     std::string extension_;
-    LocalTime zone_;
-    DownloadIndex index_;
+    hostkit::LocalTime zone_;
+    hostkit::DownloadIndex index_;
     std::vector<std::string> written_;
     std::size_t skipped_ = 0;
     std::set<std::string> written_now_;  // identities of this run

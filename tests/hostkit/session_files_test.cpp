@@ -5,21 +5,20 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 
-#include "download_index.hpp"
-#include "session_blocks.hpp"
-#include "workout_formats.hpp"
+#include "stridelog/hostkit.hpp"
 
-namespace stridelog_tool {
+namespace stridelog::hostkit {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using Buffer = std::vector<std::uint8_t>;
 
-void Put16(Bytes& b, std::uint16_t v) {
+void Put16(Buffer& b, std::uint16_t v) {
     b.push_back(static_cast<std::uint8_t>(v));
     b.push_back(static_cast<std::uint8_t>(v >> 8));
 }
-void Put32(Bytes& b, std::uint32_t v) {
+void Put32(Buffer& b, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
@@ -37,9 +36,9 @@ const Stamp kErased = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 // Stamps A and B, a header starting at `start` (stamp order), the laps and,
 // with points, the count and the points.
-Bytes Block(const Stamp& a, const Stamp& b, const Stamp& start, std::uint16_t recorded,
-            std::uint8_t laps, const std::vector<Point>* points) {
-    Bytes out(a.begin(), a.end());
+Buffer Block(const Stamp& a, const Stamp& b, const Stamp& start, std::uint16_t recorded,
+             std::uint8_t laps, const std::vector<Point>* points) {
+    Buffer out(a.begin(), a.end());
     out.insert(out.end(), b.begin(), b.end());
     Put16(out, recorded);
     out.push_back(laps);
@@ -78,11 +77,10 @@ const std::vector<Point> kPoints = {
 
 TEST(SessionBlock, ReadsEveryFieldOfATrackBlock) {
     const Stamp a = {0, 0, 10, 14, 3, 26}, b = {20, 0, 10, 14, 3, 26};
-    const Bytes block = Block(a, b, kStart, 1234, 2, &kPoints);
+    const Buffer block = Block(a, b, kStart, 1234, 2, &kPoints);
     ASSERT_EQ(block.size(), 64u + 32 + 25 * kPoints.size());
-    std::string why;
-    const auto s = ParseSessionBlock(block, SessionBlockKind::kWithTrack, why);
-    ASSERT_TRUE(s) << why;
+    const auto s = parse_session_block(block, SessionBlockKind::kWithTrack);
+    ASSERT_TRUE(s) << s.error();
     EXPECT_EQ(s->stamp_a, (DateTime{2026, 3, 14, 10, 0, 0}));
     EXPECT_EQ(s->stamp_b, (DateTime{2026, 3, 14, 10, 0, 20}));
     EXPECT_EQ(s->header.recorded_points(), 1234);
@@ -108,17 +106,17 @@ TEST(SessionBlock, ReadsEveryFieldOfATrackBlock) {
 }
 
 TEST(SessionBlock, SizesThatDoNotAddUpAreErrors) {
-    const Bytes track = Block(kErased, kErased, kStart, 4, 2, &kPoints);
-    const Bytes bare = Block(kErased, kErased, kStart, 0, 3, nullptr);
-    Bytes count_too_big = track;
+    const Buffer track = Block(kErased, kErased, kStart, 4, 2, &kPoints);
+    const Buffer bare = Block(kErased, kErased, kStart, 0, 3, nullptr);
+    Buffer count_too_big = track;
     count_too_big[60 + 32] = 5;  // five points announced, four present
-    Bytes huge_count = track;
+    Buffer huge_count = track;
     for (int i = 0; i < 4; ++i) huge_count[92 + i] = 0xFF;
-    Bytes too_many_laps = bare;
+    Buffer too_many_laps = bare;
     too_many_laps[12 + 2] = 4;
     struct Case {
         const char* legend;
-        Bytes block;
+        Buffer block;
         SessionBlockKind kind;
         bool ok;
     } cases[] = {
@@ -126,11 +124,11 @@ TEST(SessionBlock, SizesThatDoNotAddUpAreErrors) {
         {"whole bare block of 3 laps (108 bytes)", bare, SessionBlockKind::kWithoutTrack, true},
         {"either: the bare block", bare, SessionBlockKind::kEither, true},
         {"either: the track block", track, SessionBlockKind::kEither, true},
-        {"track block one byte short", Bytes(track.begin(), track.end() - 1),
+        {"track block one byte short", Buffer(track.begin(), track.end() - 1),
          SessionBlockKind::kWithTrack, false},
         {"track block one byte long",
          [&] {
-             Bytes b = track;
+             Buffer b = track;
              b.push_back(0);
              return b;
          }(),
@@ -140,17 +138,15 @@ TEST(SessionBlock, SizesThatDoNotAddUpAreErrors) {
         {"bare block read as a track block", bare, SessionBlockKind::kWithTrack, false},
         {"track block read as a bare block", track, SessionBlockKind::kWithoutTrack, false},
         {"lap count beyond the block", too_many_laps, SessionBlockKind::kWithoutTrack, false},
-        {"shorter than stamps and header", Bytes(59, 0), SessionBlockKind::kEither, false},
-        {"empty", Bytes(), SessionBlockKind::kEither, false},
+        {"shorter than stamps and header", Buffer(59, 0), SessionBlockKind::kEither, false},
+        {"empty", Buffer(), SessionBlockKind::kEither, false},
     };
     for (const auto& c : cases) {
-        std::string why;
-        const auto s = ParseSessionBlock(c.block, c.kind, why);
-        EXPECT_EQ(s.has_value(), c.ok) << c.legend << ": " << why;
-        EXPECT_EQ(why.empty(), c.ok) << c.legend;
+        const auto s = parse_session_block(c.block, c.kind);
+        EXPECT_EQ(s.ok(), c.ok) << c.legend << ": " << s.error();
+        EXPECT_EQ(s.error().empty(), c.ok) << c.legend;
     }
-    std::string why;
-    const auto bare_session = ParseSessionBlock(bare, SessionBlockKind::kEither, why);
+    const auto bare_session = parse_session_block(bare, SessionBlockKind::kEither);
     ASSERT_TRUE(bare_session);
     EXPECT_FALSE(bare_session->has_track);
     EXPECT_EQ(bare_session->laps.size(), 3u);
@@ -171,72 +167,68 @@ TEST(SessionBlock, StampsThatAreNoDateTimeAreAbsent) {
         {"day 0", {0, 0, 0, 0, 1, 26}, false},
     };
     for (const auto& c : cases) {
-        const Bytes block = Block(c.stamp, kErased, c.stamp, 0, 0, nullptr);
-        std::string why;
-        const auto s = ParseSessionBlock(block, SessionBlockKind::kWithoutTrack, why);
+        const Buffer block = Block(c.stamp, kErased, c.stamp, 0, 0, nullptr);
+        const auto s = parse_session_block(block, SessionBlockKind::kWithoutTrack);
         ASSERT_TRUE(s) << c.legend;
         EXPECT_EQ(s->stamp_a.has_value(), c.valid) << c.legend;
         EXPECT_EQ(s->header.start().has_value(), c.valid) << c.legend;
         EXPECT_FALSE(s->stamp_b) << c.legend;
-        const auto json = nlohmann::json::parse(WriteJson(*s, LocalTime::FixedOffset(0)));
+        const auto json = nlohmann::json::parse(write_json(*s, LocalTime::fixed_offset(0)));
         EXPECT_EQ(json["stamp_a"].is_null(), !c.valid) << c.legend;
-        const std::string gpx = WriteGpx(*s, LocalTime::FixedOffset(0));
+        const std::string gpx = write_gpx(*s, LocalTime::fixed_offset(0));
         EXPECT_EQ(gpx.find("stamp-a=") != std::string::npos, c.valid) << c.legend;
         EXPECT_EQ(gpx.find("stamp-b="), std::string::npos) << c.legend;
     }
 }
 
 TEST(SummaryBlock, HeadersInOrderAndSizeChecked) {
-    Bytes block;
+    Buffer block;
     Put32(block, 2);
     for (std::uint8_t i = 0; i < 2; ++i) {
-        Bytes header(48, 0);
+        Buffer header(48, 0);
         header[0] = static_cast<std::uint8_t>(10 + i);
         header[2] = i;
         header[8] = 26;
         block.insert(block.end(), header.begin(), header.end());
     }
-    std::string why;
-    const auto headers = ParseSummaryBlock(block, why);
-    ASSERT_TRUE(headers) << why;
-    ASSERT_EQ(headers->size(), 2u);
-    EXPECT_EQ((*headers)[1].recorded_points(), 11);
-    EXPECT_EQ((*headers)[1].lap_count(), 1);
-    EXPECT_FALSE(ParseSummaryBlock(Bytes(block.begin(), block.end() - 1), why));
-    EXPECT_FALSE(ParseSummaryBlock(Bytes{3, 0, 0}, why));
-    Bytes none;
+    const auto summary = parse_summary_block(block);
+    ASSERT_TRUE(summary) << summary.error();
+    ASSERT_EQ(summary->headers.size(), 2u);
+    EXPECT_EQ(summary->headers[1].recorded_points(), 11);
+    EXPECT_EQ(summary->headers[1].lap_count(), 1);
+    EXPECT_FALSE(parse_summary_block(Buffer(block.begin(), block.end() - 1)));
+    EXPECT_FALSE(parse_summary_block(Buffer{3, 0, 0}));
+    Buffer none;
     Put32(none, 0);
-    EXPECT_TRUE(ParseSummaryBlock(none, why));
+    EXPECT_TRUE(parse_summary_block(none));
 }
 
 TEST(SessionIdentity, FromStampsAndHeaderOnly) {
     const Stamp a = {0, 0, 10, 14, 3, 26};
-    const Bytes one = Block(a, kErased, kStart, 4, 1, &kPoints);
+    const Buffer one = Block(a, kErased, kStart, 4, 1, &kPoints);
     std::vector<Point> fewer(kPoints.begin(), kPoints.begin() + 2);
-    const Bytes same_header_other_points = Block(a, kErased, kStart, 4, 1, &fewer);
+    const Buffer same_header_other_points = Block(a, kErased, kStart, 4, 1, &fewer);
     const Stamp other_start = {10, 5, 9, 14, 3, 26};
-    const Bytes other = Block(a, kErased, other_start, 4, 1, &kPoints);
-    std::string why;
-    const auto id = [&](const Bytes& b) {
-        return SessionIdentity(*ParseSessionBlock(b, SessionBlockKind::kEither, why));
+    const Buffer other = Block(a, kErased, other_start, 4, 1, &kPoints);
+    const auto id = [&](const Buffer& b) {
+        return session_identity(*parse_session_block(b, SessionBlockKind::kEither));
     };
-    EXPECT_EQ(id(one), Sha256Hex(std::span(one).first(60)));
+    EXPECT_EQ(id(one), sha256_hex(std::span(one).first(60)));
     EXPECT_EQ(id(one), id(same_header_other_points));
     EXPECT_NE(id(one), id(other));
-    EXPECT_EQ(Sha256Hex(Bytes{'a', 'b', 'c'}),
+    EXPECT_EQ(sha256_hex(Buffer{'a', 'b', 'c'}),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(Sha256Hex(Bytes(64, 'a')).substr(0, 16), "ffe054fe7ae0cb6d");
+    EXPECT_EQ(sha256_hex(Buffer(64, 'a')).substr(0, 16), "ffe054fe7ae0cb6d");
 }
 
-std::optional<Session> Parse(const Bytes& block) {
-    std::string why;
-    return ParseSessionBlock(block, SessionBlockKind::kEither, why);
+Result<Session> Parse(const Buffer& block) {
+    return parse_session_block(block, SessionBlockKind::kEither);
 }
 
 TEST(Gpx, PointsWithPositionInUtcWithValuesAndLaps) {
     const auto s = Parse(Block(kErased, kErased, kStart, 4, 2, &kPoints));
     ASSERT_TRUE(s);
-    const std::string gpx = WriteGpx(*s, LocalTime::FixedOffset(2 * 3600));
+    const std::string gpx = write_gpx(*s, LocalTime::fixed_offset(2 * 3600));
     std::smatch m;
     const std::regex point(
         R"re(<trkpt lat="([-0-9.]+)" lon="([-0-9.]+)">\s*<ele>(-?\d+)</ele>\s*<time>([^<]+)</time>\s*<extensions><sl:values m1="(\d+)" m2="(\d+)" m3="(\d+)" m4="(\d+)"/>)re");
@@ -271,7 +263,7 @@ TEST(Tcx, OneLapFromTheTrack) {
     };
     const auto s = Parse(Block(kErased, kErased, {50, 59, 23, 1, 6, 26}, 3, 0, &points));
     ASSERT_TRUE(s);
-    const std::string tcx = WriteTcx(*s, LocalTime::FixedOffset(-5 * 3600 - 30 * 60));
+    const std::string tcx = write_tcx(*s, LocalTime::fixed_offset(-5 * 3600 - 30 * 60));
     const char* order[] = {"<Activities>",
                            "<Activity Sport=",
                            "<Id>2026-06-02T05:29:50Z</Id>",
@@ -302,19 +294,19 @@ TEST(Tcx, OneLapFromTheTrack) {
 
 TEST(Tcx, SessionWithoutTrackHasALapAndNoEmptyTrack) {
     const auto s = Parse(Block(kErased, kErased, kStart, 0, 1, nullptr));
-    const std::string tcx = WriteTcx(*s, LocalTime::FixedOffset(0));
+    const std::string tcx = write_tcx(*s, LocalTime::fixed_offset(0));
     EXPECT_NE(tcx.find("<Lap StartTime=\"2026-03-14T09:05:09Z\">"), std::string::npos);
     EXPECT_EQ(tcx.find("<Track>"), std::string::npos);
 }
 
 TEST(Json, EveryPointWithItsFields) {
     const auto s = Parse(Block(kErased, kErased, kStart, 4, 0, &kPoints));
-    const auto doc = nlohmann::json::parse(WriteJson(*s, LocalTime::FixedOffset(3600)));
+    const auto doc = nlohmann::json::parse(write_json(*s, LocalTime::fixed_offset(3600)));
     ASSERT_EQ(doc["points"].size(), kPoints.size());
     EXPECT_EQ(doc["start"], "2026-03-14T09:05:09");
     EXPECT_EQ(doc["start_utc"], "2026-03-14T08:05:09Z");
     EXPECT_EQ(doc["recorded_points"], 4);
-    EXPECT_EQ(doc["identity"], SessionIdentity(*s));
+    EXPECT_EQ(doc["identity"], session_identity(*s));
     const auto& p = doc["points"][1];
     EXPECT_EQ(p["record_type"], 3);
     EXPECT_EQ(p["has_position"], false);
@@ -331,17 +323,18 @@ TEST(LocalTime, HostZoneAndOffsets) {
     const std::string saved_tz = saved != nullptr ? saved : "";
     ::setenv("TZ", "Europe/Berlin", 1);
     ::tzset();
-    const auto host = LocalTime::HostZone();
-    EXPECT_EQ(FormatUtc(*host.ToUtc(summer)), "2026-07-01T10:00:00Z");
-    EXPECT_EQ(FormatUtc(*host.ToUtc(winter)), "2026-01-01T11:00:00Z");
+    const auto host = LocalTime::host_zone();
+    EXPECT_EQ(format_utc(*host.to_utc(summer)), "2026-07-01T10:00:00Z");
+    EXPECT_EQ(format_utc(*host.to_utc(winter)), "2026-01-01T11:00:00Z");
     if (saved != nullptr) {
         ::setenv("TZ", saved_tz.c_str(), 1);
     } else {
         ::unsetenv("TZ");
     }
     ::tzset();
-    EXPECT_EQ(FormatUtc(*LocalTime::FixedOffset(-9 * 3600).ToUtc(winter)), "2026-01-01T21:00:00Z");
-    EXPECT_FALSE(LocalTime::FixedOffset(0).ToUtc({2026, 2, 30, 0, 0, 0}));
+    EXPECT_EQ(format_utc(*LocalTime::fixed_offset(-9 * 3600).to_utc(winter)),
+              "2026-01-01T21:00:00Z");
+    EXPECT_FALSE(LocalTime::fixed_offset(0).to_utc({2026, 2, 30, 0, 0, 0}));
 
     struct Case {
         const char* text;
@@ -349,7 +342,7 @@ TEST(LocalTime, HostZoneAndOffsets) {
     } cases[] = {
         {"+02:00", 7200}, {"-05:30", -19800}, {"+14:00", 50400}, {"Z", 0},       {"+14:01", {}},
         {"+2:00", {}},    {"02:00", {}},      {"+02:60", {}},    {"+0a:00", {}}, {"", {}}};
-    for (const auto& c : cases) EXPECT_EQ(ParseUtcOffset(c.text), c.seconds) << c.text;
+    for (const auto& c : cases) EXPECT_EQ(parse_utc_offset(c.text), c.seconds) << c.text;
 }
 
 TEST(Formats, DegreesAndFileStems) {
@@ -361,17 +354,17 @@ TEST(Formats, DegreesAndFileStems) {
                  {1800000000, "180.0000000"},
                  {-2147483647 - 1, "-214.7483648"},
                  {85123456, "8.5123456"}};
-    for (const auto& c : cases) EXPECT_EQ(FormatDegrees(c.e7), c.text);
+    for (const auto& c : cases) EXPECT_EQ(format_degrees(c.e7), c.text);
     const auto s = Parse(Block(kErased, kErased, kStart, 0, 0, nullptr));
-    EXPECT_EQ(SessionFileStem(*s), "2026-03-14T09-05-09");
+    EXPECT_EQ(session_file_stem(*s), "2026-03-14T09-05-09");
     const auto no_start = Parse(Block(kErased, kErased, kErased, 0, 0, nullptr));
-    EXPECT_EQ(SessionFileStem(*no_start), "no-start-time");
+    EXPECT_EQ(session_file_stem(*no_start), "no-start-time");
 }
 
 TEST(DownloadIndex, LinesNamesAndSuffixes) {
     const std::string id(64, 'a');
     std::vector<std::string> bad;
-    const auto entries = DownloadIndex::Parse(
+    const auto entries = DownloadIndex::parse(
         "# comment\n" + id + " gpx 2026-03-14T09-05-09.gpx\n" + id +
             " tcx name with spaces.tcx\nshort gpx x.gpx\n" + id + " gpx ../escape.gpx\n",
         &bad);
@@ -381,9 +374,9 @@ TEST(DownloadIndex, LinesNamesAndSuffixes) {
 
     std::set<std::string> taken = {"a.gpx", "a_2.gpx"};
     const auto is_taken = [&](const std::string& n) { return taken.count(n) != 0; };
-    EXPECT_EQ(ChooseFileName("a", "gpx", is_taken), "a_3.gpx");
-    EXPECT_EQ(ChooseFileName("b", "gpx", is_taken), "b.gpx");
+    EXPECT_EQ(choose_file_name("a", "gpx", is_taken), "a_3.gpx");
+    EXPECT_EQ(choose_file_name("b", "gpx", is_taken), "b.gpx");
 }
 
 }  // namespace
-}  // namespace stridelog_tool
+}  // namespace stridelog::hostkit

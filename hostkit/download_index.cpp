@@ -1,4 +1,4 @@
-#include "download_index.hpp"
+#include "stridelog/hostkit/download_index.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -6,12 +6,12 @@
 #include <fstream>
 #include <sstream>
 
-namespace stridelog_tool {
+namespace stridelog::hostkit {
 namespace {
 
 constexpr std::size_t kIdentityLength = 64;  // SHA-256 in hex
 
-bool IsIdentity(const std::string& text) {
+bool is_identity(const std::string& text) {
     if (text.size() != kIdentityLength) return false;
     for (const char c : text)
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
@@ -20,7 +20,7 @@ bool IsIdentity(const std::string& text) {
 
 }  // namespace
 
-std::vector<DownloadIndex::Entry> DownloadIndex::Parse(const std::string& text,
+std::vector<DownloadIndex::Entry> DownloadIndex::parse(const std::string& text,
                                                        std::vector<std::string>* bad_lines) {
     std::vector<Entry> entries;
     std::istringstream lines(text);
@@ -35,7 +35,8 @@ std::vector<DownloadIndex::Entry> DownloadIndex::Parse(const std::string& text,
             entry.format = line.substr(first + 1, second - first - 1);
             entry.file = line.substr(second + 1);
         }
-        if (!IsIdentity(entry.identity) || entry.format.empty() || entry.file.empty() ||
+        // A file name is a name inside the folder, never a way out of it.
+        if (!is_identity(entry.identity) || entry.format.empty() || entry.file.empty() ||
             entry.file.find('/') != std::string::npos) {
             if (bad_lines != nullptr) bad_lines->push_back(line);
             continue;
@@ -45,28 +46,25 @@ std::vector<DownloadIndex::Entry> DownloadIndex::Parse(const std::string& text,
     return entries;
 }
 
-bool DownloadIndex::Load(const std::string& folder, std::string& error) {
-    folder_ = folder;
-    entries_.clear();
+Result<DownloadIndex> DownloadIndex::load(const std::string& folder) {
+    DownloadIndex index;
+    index.folder_ = folder;
     const std::string path = folder + "/" + kDownloadIndexName;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        if (errno == ENOENT) return true;
-        error = path + ": " + std::strerror(errno);
-        return false;
+        if (errno == ENOENT) return index;
+        return Error{path + ": " + std::strerror(errno)};
     }
     std::ostringstream text;
     text << in.rdbuf();
     std::vector<std::string> bad;
-    entries_ = Parse(text.str(), &bad);
-    if (!bad.empty()) {
-        error = path + ": a line that is not \"<identity> <format> <file>\": " + bad.front();
-        return false;
-    }
-    return true;
+    index.entries_ = parse(text.str(), &bad);
+    if (!bad.empty())
+        return Error{path + ": a line that is not \"<identity> <format> <file>\": " + bad.front()};
+    return index;
 }
 
-bool DownloadIndex::Save(std::string& error) const {
+Result<void> DownloadIndex::save() const {
     const std::string path = folder_ + "/" + kDownloadIndexName;
     const std::string part = path + ".part";
     {
@@ -76,37 +74,36 @@ bool DownloadIndex::Save(std::string& error) const {
             out << e.identity << ' ' << e.format << ' ' << e.file << '\n';
         out.close();
         if (!out) {
-            error = part + ": " + std::strerror(errno);
+            const std::string error = part + ": " + std::strerror(errno);
             std::remove(part.c_str());
-            return false;
+            return Error{error};
         }
     }
     if (std::rename(part.c_str(), path.c_str()) != 0) {
-        error = path + ": " + std::strerror(errno);
+        const std::string error = path + ": " + std::strerror(errno);
         std::remove(part.c_str());
-        return false;
+        return Error{error};
     }
-    return true;
+    return {};
 }
 
-bool DownloadIndex::Contains(const std::string& identity, const std::string& format) const {
+bool DownloadIndex::contains(const std::string& identity, const std::string& format) const {
     for (const auto& e : entries_)
         if (e.identity == identity && e.format == format) return true;
     return false;
 }
 
-void DownloadIndex::Add(const std::string& identity, const std::string& format,
+void DownloadIndex::add(const std::string& identity, const std::string& format,
                         const std::string& file) {
-    // A file name holds one session: a name written again drops its old line.
     std::erase_if(entries_, [&](const Entry& e) { return e.file == file; });
     entries_.push_back({identity, format, file});
 }
 
-std::string ChooseFileName(const std::string& stem, const std::string& extension,
-                           const std::function<bool(const std::string&)>& taken) {
+std::string choose_file_name(const std::string& stem, const std::string& extension,
+                             const std::function<bool(const std::string&)>& taken) {
     std::string name = stem + "." + extension;
     for (unsigned n = 2; taken(name); ++n) name = stem + "_" + std::to_string(n) + "." + extension;
     return name;
 }
 
-}  // namespace stridelog_tool
+}  // namespace stridelog::hostkit

@@ -1,4 +1,4 @@
-#include "workout_formats.hpp"
+#include "stridelog/hostkit/exporters.hpp"
 
 #include <cmath>
 #include <cstdio>
@@ -6,7 +6,9 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
-namespace stridelog_tool {
+#include "byte_order.hpp"
+
+namespace stridelog::hostkit {
 namespace {
 
 constexpr int kMaxOffsetSeconds = 14 * 3600;      // the widest zone in use, UTC+14
@@ -15,31 +17,23 @@ constexpr double kE7 = 1e7;
 // 2000-01-01T00:00:00Z, the watch's first year: a TCX activity needs some time.
 constexpr std::int64_t kNoTimeFallback = 946684800;
 
-std::string Hex(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (const std::uint8_t b : bytes) {
-        out += kDigits[b >> 4];
-        out += kDigits[b & 0xF];
-    }
-    return out;
-}
+using detail::hex;
 
-std::optional<std::string> UtcText(const std::optional<DateTime>& local, const LocalTime& zone) {
+std::optional<std::string> utc_text(const std::optional<DateTime>& local, const LocalTime& zone) {
     if (!local) return std::nullopt;
-    const auto utc = zone.ToUtc(*local);
+    const auto utc = zone.to_utc(*local);
     if (!utc) return std::nullopt;
-    return FormatUtc(*utc);
+    return format_utc(*utc);
 }
 
-std::string Attribute(const char* name, const std::string& value) {
+std::string attribute(const char* name, const std::string& value) {
     return std::string(" ") + name + "=\"" + value + "\"";
 }
 
 }  // namespace
 
-std::optional<std::int64_t> LocalTime::ToUtc(const DateTime& local) const {
-    if (!IsValidDateTime(local)) return std::nullopt;
+std::optional<std::int64_t> LocalTime::to_utc(const DateTime& local) const {
+    if (!is_valid_date_time(local)) return std::nullopt;
     std::tm tm{};
     tm.tm_year = local.year - 1900;
     tm.tm_mon = local.month - 1;
@@ -52,7 +46,7 @@ std::optional<std::int64_t> LocalTime::ToUtc(const DateTime& local) const {
     return static_cast<std::int64_t>(std::mktime(&tm));
 }
 
-std::optional<int> ParseUtcOffset(const std::string& text) {
+std::optional<int> parse_utc_offset(const std::string& text) {
     if (text == "Z") return 0;
     if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':') return {};
     for (const std::size_t i : {1u, 2u, 4u, 5u})
@@ -65,7 +59,7 @@ std::optional<int> ParseUtcOffset(const std::string& text) {
     return text[0] == '-' ? -seconds : seconds;
 }
 
-std::string FormatUtc(std::int64_t seconds) {
+std::string format_utc(std::int64_t seconds) {
     const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm tm{};
     ::gmtime_r(&t, &tm);
@@ -75,14 +69,20 @@ std::string FormatUtc(std::int64_t seconds) {
     return text;
 }
 
-std::string FormatLocal(const DateTime& t) {
+std::string format_local(const DateTime& t) {
     char text[80];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day,
                   t.hour, t.minute, t.second);
     return text;
 }
 
-std::string FormatDegrees(std::int32_t e7) {
+std::string format_date(const CalendarDate& date) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
+    return text;
+}
+
+std::string format_degrees(std::int32_t e7) {
     const std::int64_t value = e7;
     const std::uint64_t magnitude = static_cast<std::uint64_t>(value < 0 ? -value : value);
     char text[32];
@@ -92,14 +92,14 @@ std::string FormatDegrees(std::int32_t e7) {
     return text;
 }
 
-std::optional<FileFormat> ParseFileFormat(const std::string& name) {
+std::optional<FileFormat> parse_file_format(const std::string& name) {
     if (name == "gpx") return FileFormat::kGpx;
     if (name == "tcx") return FileFormat::kTcx;
     if (name == "json") return FileFormat::kJson;
     return std::nullopt;
 }
 
-const char* FileExtension(FileFormat format) {
+const char* file_extension(FileFormat format) {
     switch (format) {
         case FileFormat::kGpx:
             return "gpx";
@@ -111,7 +111,7 @@ const char* FileExtension(FileFormat format) {
     return "";
 }
 
-std::string SessionFileStem(const Session& session) {
+std::string session_file_stem(const Session& session) {
     const auto start = session.header.start();
     if (!start) return "no-start-time";
     char text[80];
@@ -120,7 +120,7 @@ std::string SessionFileStem(const Session& session) {
     return text;
 }
 
-double DistanceMeters(std::int32_t lat1, std::int32_t lon1, std::int32_t lat2, std::int32_t lon2) {
+double distance_meters(std::int32_t lat1, std::int32_t lon1, std::int32_t lat2, std::int32_t lon2) {
     constexpr double kRadiansPerE7 = M_PI / 180.0 / kE7;
     const double phi1 = lat1 * kRadiansPerE7;
     const double phi2 = lat2 * kRadiansPerE7;
@@ -132,7 +132,7 @@ double DistanceMeters(std::int32_t lat1, std::int32_t lon1, std::int32_t lat2, s
     return 2 * kEarthRadiusMeters * std::asin(std::sqrt(std::min(1.0, h)));
 }
 
-std::string WriteGpx(const Session& session, const LocalTime& zone) {
+std::string write_gpx(const Session& session, const LocalTime& zone) {
     std::string out;
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     out += "<gpx version=\"1.1\" creator=\"stridelog\" xmlns=\"http://www.topografix.com/GPX/1/1\"";
@@ -141,39 +141,39 @@ std::string WriteGpx(const Session& session, const LocalTime& zone) {
     out +=
         " xsi:schemaLocation=\"http://www.topografix.com/GPX/1/1 "
         "http://www.topografix.com/GPX/1/1/gpx.xsd\">\n";
-    const auto start_utc = UtcText(session.header.start(), zone);
+    const auto start_utc = utc_text(session.header.start(), zone);
     if (start_utc) out += "  <metadata>\n    <time>" + *start_utc + "</time>\n  </metadata>\n";
     out += "  <trk>\n";
     if (const auto start = session.header.start())
-        out += "    <name>" + FormatLocal(*start) + "</name>\n";
+        out += "    <name>" + format_local(*start) + "</name>\n";
     // What the watch stores about the session beyond the track, kept so nothing is lost.
     out += "    <extensions>\n      <sl:session";
-    out += Attribute("recorded-points", std::to_string(session.header.recorded_points()));
-    out += Attribute("header", Hex(session.header.bytes));
-    if (session.stamp_a) out += Attribute("stamp-a", FormatLocal(*session.stamp_a));
-    if (session.stamp_b) out += Attribute("stamp-b", FormatLocal(*session.stamp_b));
+    out += attribute("recorded-points", std::to_string(session.header.recorded_points()));
+    out += attribute("header", hex(session.header.bytes));
+    if (session.stamp_a) out += attribute("stamp-a", format_local(*session.stamp_a));
+    if (session.stamp_b) out += attribute("stamp-b", format_local(*session.stamp_b));
     out += ">\n";
-    for (const auto& lap : session.laps) out += "        <sl:lap>" + Hex(lap) + "</sl:lap>\n";
+    for (const auto& lap : session.laps) out += "        <sl:lap>" + hex(lap) + "</sl:lap>\n";
     out += "      </sl:session>\n    </extensions>\n";
     out += "    <trkseg>\n";
     for (const auto& p : session.points) {
         if (!p.has_position()) continue;
-        out += "      <trkpt lat=\"" + FormatDegrees(p.latitude) + "\" lon=\"" +
-               FormatDegrees(p.longitude) + "\">\n";
+        out += "      <trkpt lat=\"" + format_degrees(p.latitude) + "\" lon=\"" +
+               format_degrees(p.longitude) + "\">\n";
         out += "        <ele>" + std::to_string(p.altitude) + "</ele>\n";
-        if (const auto utc = UtcText(p.time, zone)) out += "        <time>" + *utc + "</time>\n";
+        if (const auto utc = utc_text(p.time, zone)) out += "        <time>" + *utc + "</time>\n";
         out += "        <extensions><sl:values";
-        out += Attribute("m1", std::to_string(p.m1));
-        out += Attribute("m2", std::to_string(p.m2));
-        out += Attribute("m3", std::to_string(p.m3));
-        out += Attribute("m4", std::to_string(p.m4));
+        out += attribute("m1", std::to_string(p.m1));
+        out += attribute("m2", std::to_string(p.m2));
+        out += attribute("m3", std::to_string(p.m3));
+        out += attribute("m4", std::to_string(p.m4));
         out += "/></extensions>\n      </trkpt>\n";
     }
     out += "    </trkseg>\n  </trk>\n</gpx>\n";
     return out;
 }
 
-std::string WriteTcx(const Session& session, const LocalTime& zone) {
+std::string write_tcx(const Session& session, const LocalTime& zone) {
     struct Written {
         std::int64_t utc;
         const TrackPoint* point;
@@ -184,18 +184,18 @@ std::string WriteTcx(const Session& session, const LocalTime& zone) {
     double distance = 0;
     for (const auto& p : session.points) {
         if (!p.has_position() || !p.time) continue;
-        const auto utc = zone.ToUtc(*p.time);
+        const auto utc = zone.to_utc(*p.time);
         if (!utc) continue;
         if (!track.empty()) {
             const TrackPoint& last = *track.back().point;
-            distance += DistanceMeters(last.latitude, last.longitude, p.latitude, p.longitude);
+            distance += distance_meters(last.latitude, last.longitude, p.latitude, p.longitude);
         }
         track.push_back({*utc, &p, distance});
     }
     const auto header_start = session.header.start();
     const std::int64_t fallback = !track.empty() ? track.front().utc : kNoTimeFallback;
     const std::int64_t session_start =
-        header_start ? zone.ToUtc(*header_start).value_or(fallback) : fallback;
+        header_start ? zone.to_utc(*header_start).value_or(fallback) : fallback;
     // The lap starts where the track does; a session without track starts at its header's time.
     const std::int64_t lap_start = !track.empty() ? track.front().utc : session_start;
     const std::int64_t total = !track.empty() ? track.back().utc - track.front().utc : 0;
@@ -211,8 +211,8 @@ std::string WriteTcx(const Session& session, const LocalTime& zone) {
         " xsi:schemaLocation=\"http://www.garmin.com/xmlschemas/TrainingCenterDatabase/v2 "
         "http://www.garmin.com/xmlschemas/TrainingCenterDatabasev2.xsd\">\n";
     out += "  <Activities>\n    <Activity Sport=\"Other\">\n";
-    out += "      <Id>" + FormatUtc(session_start) + "</Id>\n";
-    out += "      <Lap StartTime=\"" + FormatUtc(lap_start) + "\">\n";
+    out += "      <Id>" + format_utc(session_start) + "</Id>\n";
+    out += "      <Lap StartTime=\"" + format_utc(lap_start) + "\">\n";
     out += "        <TotalTimeSeconds>" + std::to_string(total) + "</TotalTimeSeconds>\n";
     std::snprintf(number, sizeof number, "%.1f", distance);
     out += std::string("        <DistanceMeters>") + number + "</DistanceMeters>\n";
@@ -223,11 +223,11 @@ std::string WriteTcx(const Session& session, const LocalTime& zone) {
         out += "        <Track>\n";
         for (const auto& w : track) {
             out += "          <Trackpoint>\n";
-            out += "            <Time>" + FormatUtc(w.utc) + "</Time>\n";
+            out += "            <Time>" + format_utc(w.utc) + "</Time>\n";
             out += "            <Position>\n";
-            out += "              <LatitudeDegrees>" + FormatDegrees(w.point->latitude) +
+            out += "              <LatitudeDegrees>" + format_degrees(w.point->latitude) +
                    "</LatitudeDegrees>\n";
-            out += "              <LongitudeDegrees>" + FormatDegrees(w.point->longitude) +
+            out += "              <LongitudeDegrees>" + format_degrees(w.point->longitude) +
                    "</LongitudeDegrees>\n";
             out += "            </Position>\n";
             out += "            <AltitudeMeters>" + std::to_string(w.point->altitude) +
@@ -242,25 +242,25 @@ std::string WriteTcx(const Session& session, const LocalTime& zone) {
     return out;
 }
 
-std::string WriteJson(const Session& session, const LocalTime& zone) {
+std::string write_json(const Session& session, const LocalTime& zone) {
     using nlohmann::json;
     const auto local_or_null = [](const std::optional<DateTime>& t) {
-        return t ? json(FormatLocal(*t)) : json(nullptr);
+        return t ? json(format_local(*t)) : json(nullptr);
     };
     const auto utc_or_null = [&zone](const std::optional<DateTime>& t) {
-        const auto text = UtcText(t, zone);
+        const auto text = utc_text(t, zone);
         return text ? json(*text) : json(nullptr);
     };
     json doc;
-    doc["identity"] = SessionIdentity(session);
+    doc["identity"] = session_identity(session);
     doc["start"] = local_or_null(session.header.start());
     doc["start_utc"] = utc_or_null(session.header.start());
     doc["stamp_a"] = local_or_null(session.stamp_a);
     doc["stamp_b"] = local_or_null(session.stamp_b);
     doc["recorded_points"] = session.header.recorded_points();
-    doc["header"] = Hex(session.header.bytes);
+    doc["header"] = hex(session.header.bytes);
     doc["laps"] = json::array();
-    for (const auto& lap : session.laps) doc["laps"].push_back(Hex(lap));
+    for (const auto& lap : session.laps) doc["laps"].push_back(hex(lap));
     doc["has_track"] = session.has_track;
     doc["points"] = json::array();
     for (const auto& p : session.points) {
@@ -283,16 +283,16 @@ std::string WriteJson(const Session& session, const LocalTime& zone) {
     return doc.dump(1) + "\n";
 }
 
-std::string WriteSession(FileFormat format, const Session& session, const LocalTime& zone) {
+std::string write_session(FileFormat format, const Session& session, const LocalTime& zone) {
     switch (format) {
         case FileFormat::kGpx:
-            return WriteGpx(session, zone);
+            return write_gpx(session, zone);
         case FileFormat::kTcx:
-            return WriteTcx(session, zone);
+            return write_tcx(session, zone);
         case FileFormat::kJson:
-            return WriteJson(session, zone);
+            return write_json(session, zone);
     }
     return {};
 }
 
-}  // namespace stridelog_tool
+}  // namespace stridelog::hostkit

@@ -1,0 +1,234 @@
+// The small blocks read from bytes laid out here: version texts, the port
+// list, progress, phase progress, the A-GPS expiry date and the sector, and
+// the dispatch by notification code.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+
+#include "stridelog/hostkit/records.hpp"
+#include "stridelog/stridelog.h"
+
+namespace stridelog::hostkit {
+namespace {
+
+using Buffer = std::vector<std::uint8_t>;
+
+Buffer Text(const std::string& text) {
+    return Buffer(text.begin(), text.end());
+}
+
+Buffer Float(float value, Buffer prefix = {}) {
+    const auto bits = std::bit_cast<std::uint32_t>(value);
+    for (int i = 0; i < 4; ++i) prefix.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
+    return prefix;
+}
+
+TEST(VersionBlocks, TextsAndWhatTheyName) {
+    const auto sdk = parse_sdk_version_block(Text("SDK73688,2.0.11.260"));
+    ASSERT_TRUE(sdk) << sdk.error();
+    EXPECT_EQ(sdk->product, "SDK73688");
+    EXPECT_EQ(sdk->version, "2.0.11.260");
+
+    struct WatchCase {
+        const char* text;
+        std::optional<double> number;
+    } watch_cases[] = {
+        {"Ver1.30", 1.30}, {"Ver1.2", 1.2},        {"1.21", 1.21},
+        {"0.0", 0.0},      {"Ver1.30 beta", 1.30}, {"VER1.30", {}},
+        {"1.21x", {}},     {"Version", {}},        {"xVer1.30", {}},
+    };
+    for (const auto& c : watch_cases) {
+        const auto read = parse_watch_version_block(Text(c.text));
+        ASSERT_TRUE(read) << c.text << ": " << read.error();
+        EXPECT_EQ(read->text, c.text);
+        EXPECT_EQ(read->number, c.number) << c.text;
+    }
+
+    struct LongCase {
+        const char* text;
+        bool erased;
+        std::optional<std::array<int, 3>> numbers;
+        const char* code;
+    } long_cases[] = {
+        {"1.31.02_VUNA0_00", false, std::array{1, 31, 2}, "VUNA0_00"},
+        {"1.30.07_A12", false, std::array{1, 30, 7}, "A12"},
+        {"2.5_X", false, std::array{2, 5, 0}, "X"},
+        {"1.x9.3_", false, std::array{1, 0, 3}, ""},
+        {"<FF>", true, std::nullopt, ""},
+        {"1.31.02", false, std::nullopt, ""},
+    };
+    for (const auto& c : long_cases) {
+        const auto read = parse_long_version_block(Text(c.text));
+        ASSERT_TRUE(read) << c.text << ": " << read.error();
+        EXPECT_EQ(read->erased, c.erased) << c.text;
+        ASSERT_EQ(read->firmware.has_value(), c.numbers.has_value()) << c.text;
+        if (!c.numbers) continue;
+        EXPECT_EQ((std::array{read->firmware->major, read->firmware->minor, read->firmware->patch}),
+                  *c.numbers)
+            << c.text;
+        EXPECT_EQ(read->firmware->code, c.code) << c.text;
+    }
+}
+
+TEST(VersionBlocks, RefusedTexts) {
+    struct Case {
+        const char* legend;
+        Result<Record> read;
+    } cases[] = {
+        {"empty SDK version", parse_result_block(SDK_MSG_SDK_VERSION, {})},
+        {"SDK version without a comma", parse_result_block(SDK_MSG_SDK_VERSION, Text("SDK73688"))},
+        {"SDK version with two commas",
+         parse_result_block(SDK_MSG_SDK_VERSION, Text("SDK73688,2.0,1"))},
+        {"SDK version with a NUL",
+         parse_result_block(SDK_MSG_SDK_VERSION, Buffer{'S', ',', '2', 0})},
+        {"empty watch version", parse_result_block(SDK_MSG_WATCH_VERSION, {})},
+        {"watch version with a terminating NUL",
+         parse_result_block(SDK_MSG_WATCH_VERSION, Buffer{'V', 'e', 'r', '1', 0})},
+        {"watch version longer than a reply frame",
+         parse_result_block(SDK_MSG_WATCH_VERSION, Buffer(200, 'x'))},
+        {"long version of 17 characters",
+         parse_result_block(SDK_MSG_LONG_VERSION, Text("1.31.02_VUNA0_001"))},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(c.read) << c.legend;
+        EXPECT_FALSE(c.read.error().empty()) << c.legend;
+    }
+    EXPECT_TRUE(parse_watch_version_block(Buffer(199, 'x'))) << "the longest reply";
+    EXPECT_TRUE(parse_long_version_block(Text("1.31.02_VUNA0_00")));
+}
+
+// Names as UTF-16LE, each with its zero unit, after a count.
+Buffer PortList(std::uint32_t count, const std::vector<std::u16string>& names) {
+    Buffer b;
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(count >> (8 * i)));
+    for (const auto& name : names) {
+        for (const char16_t u : name) {
+            b.push_back(static_cast<std::uint8_t>(u));
+            b.push_back(static_cast<std::uint8_t>(u >> 8));
+        }
+        b.push_back(0);
+        b.push_back(0);
+    }
+    return b;
+}
+
+TEST(PortListBlocks, NamesInOrderAndEveryLengthChecked) {
+    const auto three = parse_port_list_block(PortList(3, {u"COM10", u"COM2", u"COM2"}));
+    ASSERT_TRUE(three) << three.error();
+    EXPECT_EQ(three->names, (std::vector<std::string>{"COM10", "COM2", "COM2"}));
+    const auto none = parse_port_list_block(PortList(0, {}));
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->names.empty());
+    const auto empty_name = parse_port_list_block(PortList(1, {u""}));
+    ASSERT_TRUE(empty_name);
+    EXPECT_EQ(empty_name->names, std::vector<std::string>{""});
+
+    Buffer unterminated = PortList(1, {u"COM3"});
+    unterminated.resize(unterminated.size() - 2);
+    Buffer odd = PortList(1, {u"COM3"});
+    odd.push_back(0);
+    const struct {
+        const char* legend;
+        Buffer block;
+    } cases[] = {
+        {"no count", {0, 0, 0}},
+        {"a count of two, one name", PortList(2, {u"COM3"})},
+        {"a count of 2^32 - 1 on an empty list", PortList(0xFFFFFFFF, {})},
+        {"a name without its zero unit", unterminated},
+        {"a byte after the names", odd},
+        {"a name more than counted", PortList(1, {u"COM3", u"COM4"})},
+    };
+    for (const auto& c : cases) EXPECT_FALSE(parse_port_list_block(c.block)) << c.legend;
+}
+
+TEST(ProgressBlocks, PercentagesAndPhases) {
+    const auto full = parse_progress_block(Float(100.0f));
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->percent, 100.0f);
+    const auto half = parse_phase_progress_block(Float(50.0f, {2, 0, 0, 0}));
+    ASSERT_TRUE(half);
+    EXPECT_EQ(half->phase, kPhaseAgpsTransfer);
+    EXPECT_EQ(half->percent, 50.0f);
+    EXPECT_TRUE(parse_phase_progress_block(Float(0.0f, {4, 0, 0, 0}))) << "firmware transfer";
+
+    const struct {
+        const char* legend;
+        Result<Record> read;
+    } cases[] = {
+        {"progress of 3 bytes", parse_result_block(SDK_MSG_PROGRESS, Buffer{0, 0, 0})},
+        {"progress of 5 bytes", parse_result_block(SDK_MSG_PROGRESS, Float(1.0f, {0}))},
+        {"progress above 100", parse_result_block(SDK_MSG_PROGRESS, Float(100.5f))},
+        {"negative progress", parse_result_block(SDK_MSG_PROGRESS, Float(-1.0f))},
+        {"progress NaN",
+         parse_result_block(SDK_MSG_PROGRESS, Float(std::numeric_limits<float>::quiet_NaN()))},
+        {"phase progress of 4 bytes", parse_result_block(SDK_MSG_PHASE_PROGRESS, Float(1.0f))},
+        {"phase 5", parse_result_block(SDK_MSG_PHASE_PROGRESS, Float(1.0f, {5, 0, 0, 0}))},
+        {"phase 2^24 + 1", parse_result_block(SDK_MSG_PHASE_PROGRESS, Float(1.0f, {1, 0, 0, 1}))},
+        {"phase progress infinite",
+         parse_result_block(SDK_MSG_PHASE_PROGRESS,
+                            Float(std::numeric_limits<float>::infinity(), {1, 0, 0, 0}))},
+    };
+    for (const auto& c : cases) EXPECT_FALSE(c.read) << c.legend;
+}
+
+TEST(AgpsExpiryBlocks, ADateOrUnknown) {
+    struct Case {
+        Buffer block;
+        bool read;
+        std::optional<CalendarDate> date;
+    } cases[] = {
+        {{13, 1, 6}, true, CalendarDate{2013, 1, 6}},
+        {{24, 2, 29}, true, CalendarDate{2024, 2, 29}},
+        {{0xFF, 0xFF, 0xFF}, true, std::nullopt},  // the server gave no issue date
+        {{26, 0xFF, 14}, false, std::nullopt},
+        {{23, 2, 29}, false, std::nullopt},  // no such day
+        {{26, 13, 1}, false, std::nullopt},
+        {{26, 1, 0}, false, std::nullopt},
+        {{26, 1}, false, std::nullopt},
+        {{26, 1, 6, 0}, false, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto read = parse_agps_loaded_block(c.block);
+        ASSERT_EQ(read.ok(), c.read) << testing::PrintToString(c.block);
+        if (c.read) {
+            EXPECT_EQ(read->date(), c.date);
+        }
+    }
+    // In the settings record the bytes are what the flash holds: no date is
+    // no date, never an error.
+    AgpsExpiry from_flash;
+    from_flash.bytes = {23, 2, 29};
+    EXPECT_FALSE(from_flash.date());
+    EXPECT_FALSE(from_flash.unknown());
+}
+
+TEST(ResultBlocks, OnlyTheCodesThatCarryABlock) {
+    const UINT with[] = {SDK_MSG_SDK_VERSION,  SDK_MSG_WATCH_VERSION, SDK_MSG_PATH,
+                         SDK_MSG_SESSION,      SDK_MSG_SESSION_TRACK, SDK_MSG_SUMMARY,
+                         SDK_MSG_VIEWS,        SDK_MSG_SETTINGS,      SDK_MSG_PORT_LIST,
+                         SDK_MSG_LONG_VERSION, SDK_MSG_AGPS_LOADED,   SDK_MSG_SECTOR,
+                         SDK_MSG_PROGRESS,     SDK_MSG_PHASE_PROGRESS};
+    for (UINT code = 0x2000; code <= 0x2024; ++code) {
+        const bool carries = std::find(std::begin(with), std::end(with), code) != std::end(with);
+        EXPECT_EQ(carries_block(code), carries) << std::hex << code;
+        if (!carries) {
+            const auto read = parse_result_block(code, Buffer{1, 2, 3});
+            EXPECT_FALSE(read) << std::hex << code;
+        }
+    }
+    const auto sector = parse_result_block(SDK_MSG_SECTOR, Buffer(4096, 0xA5));
+    ASSERT_TRUE(sector);
+    ASSERT_TRUE(std::holds_alternative<FlashSector>(*sector));
+    EXPECT_EQ(std::get<FlashSector>(*sector).bytes[4095], 0xA5);
+    EXPECT_FALSE(parse_result_block(SDK_MSG_SECTOR, Buffer(4095, 0)));
+    EXPECT_FALSE(parse_result_block(SDK_MSG_SECTOR, Buffer(4097, 0)));
+    // The two session codes are not interchangeable.
+    Buffer bare(60, 0);
+    EXPECT_TRUE(parse_result_block(SDK_MSG_SESSION, bare));
+    EXPECT_FALSE(parse_result_block(SDK_MSG_SESSION_TRACK, bare));
+}
+
+}  // namespace
+}  // namespace stridelog::hostkit
