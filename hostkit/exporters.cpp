@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "byte_order.hpp"
+#include "stridelog/hostkit/fit.hpp"
 
 namespace stridelog::hostkit {
 namespace {
@@ -96,6 +97,7 @@ std::optional<FileFormat> parse_file_format(const std::string& name) {
     if (name == "gpx") return FileFormat::kGpx;
     if (name == "tcx") return FileFormat::kTcx;
     if (name == "json") return FileFormat::kJson;
+    if (name == "fit") return FileFormat::kFit;
     return std::nullopt;
 }
 
@@ -107,6 +109,8 @@ const char* file_extension(FileFormat format) {
             return "tcx";
         case FileFormat::kJson:
             return "json";
+        case FileFormat::kFit:
+            return "fit";
     }
     return "";
 }
@@ -291,6 +295,10 @@ std::string write_session(FileFormat format, const Session& session, const Local
             return write_tcx(session, zone);
         case FileFormat::kJson:
             return write_json(session, zone);
+        case FileFormat::kFit: {
+            const std::vector<std::uint8_t> bytes = write_fit(session, zone);
+            return std::string(bytes.begin(), bytes.end());
+        }
     }
     return {};
 }

@@ -345,7 +345,7 @@ head -c $((64 + 32 + 25 * 100)) "$blocks/2008-000.bin" >"$blocks/2008-009.bin"
 check "a truncated block: error, exit 1" 1 "" "2008-009.bin cannot be read: track block of 2596 bytes, not the 3896" \
     workouts convert --out "$scratch/cut" "$blocks/2008-009.bin"
 expect "a truncated block: nothing written" test -z "$(ls -A "$scratch/cut")"
-check "--format must be known" 2 "" "--format is gpx, tcx or json" workouts convert --format kml "$blocks/2008-000.bin"
+check "--format must be known" 2 "" "--format is gpx, tcx, json or fit" workouts convert --format kml "$blocks/2008-000.bin"
 check "--utc-offset must be +HH:MM" 2 "" "--utc-offset is" workouts convert --utc-offset 2 "$blocks/2008-000.bin"
 for bad in "" "3,,0" "256" "a" "1,-1"; do
     check "--select '$bad' is a usage error" 2 "" "--select takes session indices" workouts download --select "$bad"
@@ -495,18 +495,23 @@ asked=$(printf 'y\n' | script -qec "$tool ${watch[*]} workouts clear" /dev/null 
 expect "clear on a terminal: Yes erases ($asked)" grep -q "\[y/N\] .*every workout on the watch erased" <<<"$asked"
 check "after Yes the watch holds no workouts" 0 '{"workouts":[]}' "^$" --json "${watch[@]}" workouts list
 
-# ---- The simulator's own realistic workouts, downloaded in the three formats:
-# gpsbabel finds in the GPX and the TCX what the JSON export holds.
+# ---- The simulator's own realistic workouts, downloaded in the four formats:
+# gpsbabel finds in the GPX, the TCX and the FIT what the JSON export holds
+# (FIT's positions within its resolution of about 1e-7 degrees).
 real="$scratch/realistic"
 run=(env TZ=America/Los_Angeles "$tool")
-for format in gpx tcx json; do
+for format in gpx tcx json fit; do
     "${run[@]}" --simulate workouts download --format "$format" --out "$real" >"$scratch/real-$format.out" 2>"$scratch/err"
     expect "realistic watch: download as $format ($(cat "$scratch/err"))" test $? = 0 -a -s "$scratch/real-$format.out"
 done
 run=("$tool")
 expect "realistic watch: one file per session in each format" \
     test "$(sed 's/\.gpx$//' "$scratch/real-gpx.out")" = "$(sed 's/\.tcx$//' "$scratch/real-tcx.out")" \
-    -a "$(sed 's/\.gpx$//' "$scratch/real-gpx.out")" = "$(sed 's/\.json$//' "$scratch/real-json.out")"
+    -a "$(sed 's/\.gpx$//' "$scratch/real-gpx.out")" = "$(sed 's/\.json$//' "$scratch/real-json.out")" \
+    -a "$(sed 's/\.gpx$//' "$scratch/real-gpx.out")" = "$(sed 's/\.fit$//' "$scratch/real-fit.out")"
+close_points() {  # time,lat,lon files: the same times, positions within 1e-6 degrees
+    paste -d, "$1" "$2" | awk -F, 'NF != 6 || $1 != $4 || ($2 - $5)^2 > 1e-12 || ($3 - $6)^2 > 1e-12 { bad = 1 } END { exit bad }'
+}
 while read -r json; do
     stem=${json%.json}
     from_json "$json" >"$scratch/want"
@@ -514,6 +519,10 @@ while read -r json; do
         same <(read_back gpx "$stem.gpx") "$scratch/want"
     expect "realistic $(basename "$stem"): TCX read back as the JSON says" \
         same <(read_back gtrnctr "$stem.tcx") "$scratch/want"
+    expect "realistic $(basename "$stem"): FIT read back as the JSON says" \
+        close_points <(read_back garmin_fit "$stem.fit") "$scratch/want"
+    expect "realistic $(basename "$stem"): the index records the FIT file" \
+        grep -qE "^[0-9a-f]{64} fit $(basename "$stem").fit$" "$real/.stridelog-downloads"
 done <"$scratch/real-json.out"
 expect "realistic watch: some session has track points" test -n "$(cat "$real"/*.json | jq -r '.points[] | select(.has_position) | 1' | head -n 1)"
 expect "realistic watch: well-formed GPX and TCX" xmllint --noout "$real"/*.gpx "$real"/*.tcx

@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
         "erase every workout on the watch after the download (asks first, unless --yes)");
     workouts_download->add_flag("--new", download.only_new,
                                 "skip sessions already downloaded into the folder");
-    workouts_download->add_option("--format", download.format, "gpx (default), tcx or json")
+    workouts_download->add_option("--format", download.format, "gpx (default), tcx, json or fit")
         ->type_name("FORMAT");
     workouts_download->add_option("--out", download.out_folder, "folder (default: current)")
         ->type_name("DIR");
@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
     DownloadOptions convert;
     std::vector<std::string> convert_blocks;
     workouts_convert->add_option("BLOCK", convert_blocks, "session block files")->required();
-    workouts_convert->add_option("--format", convert.format, "gpx (default), tcx or json")
+    workouts_convert->add_option("--format", convert.format, "gpx (default), tcx, json or fit")
         ->type_name("FORMAT");
     workouts_convert->add_option("--out", convert.out_folder, "folder (default: current)")
         ->type_name("DIR");

@@ -156,7 +156,7 @@ bool CheckDownloadOptions(const DownloadOptions& download, std::string& why) {
         return false;
     }
     if (!hostkit::parse_file_format(download.format)) {
-        why = "--format is gpx, tcx or json, not \"" + download.format + "\"";
+        why = "--format is gpx, tcx, json or fit, not \"" + download.format + "\"";
         return false;
     }
     if (!download.utc_offset.empty() && !hostkit::parse_utc_offset(download.utc_offset)) {

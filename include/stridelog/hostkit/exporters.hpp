@@ -40,8 +40,8 @@ std::string format_date(const CalendarDate& date);
 // Degrees x 10^7 written exactly: -12.3456789.
 std::string format_degrees(std::int32_t e7);
 
-enum class FileFormat { kGpx, kTcx, kJson };
-// "gpx", "tcx" or "json".
+enum class FileFormat { kGpx, kTcx, kJson, kFit };
+// "gpx", "tcx", "json" or "fit".
 std::optional<FileFormat> parse_file_format(const std::string& name);
 const char* file_extension(FileFormat format);
 
@@ -59,6 +59,7 @@ std::string write_gpx(const Session& session, const LocalTime& zone);
 std::string write_tcx(const Session& session, const LocalTime& zone);
 // Everything the block holds, every point included, local and UTC times.
 std::string write_json(const Session& session, const LocalTime& zone);
+// The file's bytes; binary for kFit (write_fit in fit.hpp).
 std::string write_session(FileFormat format, const Session& session, const LocalTime& zone);
 
 // Great-circle distance in metres between two positions in degrees x 10^7.
