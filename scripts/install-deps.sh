@@ -21,6 +21,7 @@ if [ "${1:-}" != run ]; then
     gpsbabel libxml2-utils jq
     help2man
     doxygen
+    systemd
   )
 fi
 if [ "${1:-}" = docs ]; then

@@ -52,3 +52,18 @@ echo "\$ stridelog --simulate agps --server 127.0.0.1:$port --user demo --passwo
 XDG_DOCUMENTS_DIR="$documents" XDG_CONFIG_HOME="$work/config" \
   "$tool" --simulate agps --server "127.0.0.1:$port" --user demo --password-file "$work/password" --folder agps
 echo "(the orbit file and its packets are in $documents/Stride Log)"
+
+# sync: what runs at every plug-in. The A-GPS account from the demo's server,
+# the workouts as GPX and FIT into the demo's documents folder; a second run
+# finds nothing new.
+XDG_CONFIG_HOME="$work/config" "$tool" config set agps.server "127.0.0.1:$port" >/dev/null
+XDG_CONFIG_HOME="$work/config" "$tool" config set agps.user demo >/dev/null
+XDG_CONFIG_HOME="$work/config" "$tool" config set agps.password_file "$work/password" >/dev/null
+XDG_CONFIG_HOME="$work/config" "$tool" config set agps.folder agps >/dev/null
+rm -rf "$documents/Stride Log"
+"$build/sim/stridelog-sim" --generate "$work/watch.bin"  # a watch with workouts, kept across runs
+for run in first second; do
+  echo "\$ stridelog --simulate --sim-image ... sync --formats gpx,fit   ($run run)"
+  XDG_DOCUMENTS_DIR="$documents" XDG_CONFIG_HOME="$work/config" \
+    "$tool" --simulate --sim-image "$work/watch.bin" sync --formats gpx,fit
+done

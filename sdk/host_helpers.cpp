@@ -1,15 +1,33 @@
 // Host helpers: what the desktop platform gave a host for free (host windows,
 // a message loop, the registered message numbers, freeing blocks).
+#include <filesystem>
+#include <string>
+
 #include "platform/clock.hpp"
 #include "platform/global_memory.hpp"
 #include "platform/registry.hpp"
 #include "platform/window_system.hpp"
+#include "sdk/diag/diagnostics.hpp"
 #include "sdk/notifications.hpp"
 #include "sdk/ports/cable_ports.hpp"
 #include "sdk/task_registry.hpp"
 #include "stridelog/stridelog.h"
 
 namespace platform = stridelog::platform;
+
+namespace {
+
+// A text for a host's buffer: cut to size - 1 bytes and terminated; its full length.
+std::size_t CopyOut(const std::string& text, char* buffer, std::size_t size) {
+    if (buffer != nullptr && size > 0) {
+        const std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
+        text.copy(buffer, n);
+        buffer[n] = '\0';
+    }
+    return text.size();
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -103,12 +121,13 @@ STRIDELOG_API size_t Stridelog_PortDevicePath(const char* port_name, char* buffe
     if (port_name == nullptr) return 0;
     const auto path = platform::serial_port_device_path(port_name);
     if (!path) return 0;
-    if (buffer != nullptr && size > 0) {
-        const std::size_t n = path->size() < size - 1 ? path->size() : size - 1;
-        path->copy(buffer, n);
-        buffer[n] = '\0';
-    }
-    return path->size();
+    return CopyOut(*path, buffer, size);
+}
+
+STRIDELOG_API size_t Stridelog_DownloadFolder(char* buffer, size_t size) {
+    const std::string documents = stridelog::diag::GetPersonalFolder();
+    if (documents.empty()) return 0;
+    return CopyOut((std::filesystem::path(documents) / "Stride Log").string(), buffer, size);
 }
 
 }  // extern "C"

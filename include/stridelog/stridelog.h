@@ -790,6 +790,16 @@ STRIDELOG_API int Stridelog_CablePort(void);
  * @return the path's full length, 0 when no port of that name exists
  */
 STRIDELOG_API size_t Stridelog_PortDevicePath(const char* port_name, char* buffer, size_t size);
+/**
+ * @brief The SDK's local download folder: "Stride Log" in the user's documents
+ * folder, where ::AGPSDataUpdate and ::FirmwareUpdate store what they fetch and
+ * where a host may keep the workouts it downloads. Not created here.
+ * @param buffer receives the path, cut to size - 1 bytes and NUL-terminated
+ *        (when size > 0); may be NULL
+ * @param size size of buffer in bytes
+ * @return the path's full length, 0 when no documents folder can be found
+ */
+STRIDELOG_API size_t Stridelog_DownloadFolder(char* buffer, size_t size);
 
 /** Presenter kind: shown windows stay invisible; questions are answered No. The default. */
 #define STRIDELOG_PRESENTER_NONE 0

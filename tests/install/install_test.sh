@@ -44,6 +44,10 @@ expect "the export names the shared library and the host kit" \
 expect "the host kit's archive keeps its symbols" \
     grep -q 'parse_session_block' <(nm -C "$libdir/libstridelog_hostkit.a" 2>/dev/null)
 expect "the tools" test -x "$p/bin/stridelog" -a -x "$p/bin/stridelog-sim"
+expect "the sync service's user unit, running the installed tool" \
+    grep -qx "ExecStart=$scratch/installed/bin/stridelog sync --notify" "$p/lib/systemd/user/stridelog-sync.service"
+expect "the udev rule asks for the sync service" \
+    grep -q 'ENV{SYSTEMD_USER_WANTS}+="stridelog-sync.service"' "$p/lib/udev/rules.d/60-stridelog.rules"
 expect "the udev rule where udev looks below the prefix" \
     grep -q 'ATTRS{idVendor}=="04fc", ATTRS{idProduct}=="0201".*TAG+="uaccess".*ID_MM_DEVICE_IGNORE}="1"' \
     "$p/lib/udev/rules.d/60-stridelog.rules"

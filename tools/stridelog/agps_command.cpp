@@ -81,12 +81,14 @@ bool PrepareFtpAccount(const FtpCommandLine& given, const char* section, FtpAcco
     return true;
 }
 
-int RunAgps(const Context& context, const FtpAccount& account) {
+AgpsOutcome RunAgpsTask(const Context& context, const FtpAccount& account, bool progress) {
     const Options& opt = context.options;
+    AgpsOutcome outcome;
     HostSession session(false, context.raw);
     // With --show the task window's own lines tell the progress, rate and time left.
     ProgressPrinter printer(::isatty(STDERR_FILENO) == 1);
-    if (!opt.show) session.set_observer([&printer](const Note& note) { printer.Take(note); });
+    if (!opt.show && progress)
+        session.set_observer([&printer](const Note& note) { printer.Take(note); });
     const std::u16string server = stridelog::hostkit::utf8_to_utf16(account.server);
     const std::u16string user = stridelog::hostkit::utf8_to_utf16(account.user);
     const std::u16string password = stridelog::hostkit::utf8_to_utf16(account.password);
@@ -98,48 +100,66 @@ int RunAgps(const Context& context, const FtpAccount& account) {
     const bool ended = session.WaitForTask(wait_s * 1000U);
     printer.Finish();
     if (!ended) {
-        std::fprintf(stderr, "error: the watch did not finish in %u s\n", wait_s);
+        outcome.error = "error: the watch did not finish in " + std::to_string(wait_s) + " s";
         Stridelog_CancelTasks();  // through the task end, so the port is released
         session.WaitForTask(kCancelWaitMs);
-        return kExitError;
+        return outcome;
     }
-    if (context.interrupted()) return kExitError;  // the caller reports the interruption
+    if (context.interrupted()) return outcome;  // the caller reports the interruption
     if (const Note* e = session.FirstError()) {
-        std::fprintf(stderr, "%s\n", AgpsErrorText(e->code, account.limit_s).c_str());
+        outcome.status = AgpsExitStatus(e->code);
+        outcome.error = AgpsErrorText(e->code, account.limit_s);
         // The SDK refuses a relative download folder; the error alone does not say so.
         const char* documents = std::getenv("XDG_DOCUMENTS_DIR");
         if (documents != nullptr && *documents != '\0' && *documents != '/' &&
             (e->code == SDK_ERR_DOWNLOAD || e->code == SDK_ERR_AGPS_FILE ||
              e->code == SDK_ERR_AGPS_PACKET_FILE))
-            std::fprintf(stderr,
-                         "note: XDG_DOCUMENTS_DIR is \"%s\", not an absolute path; the download "
-                         "folder must be one\n",
-                         documents);
-        return AgpsExitStatus(e->code);
+            outcome.error += std::string("\nnote: XDG_DOCUMENTS_DIR is \"") + documents +
+                             "\", not an absolute path; the download folder must be one";
+        return outcome;
     }
     if (session.Find(SDK_MSG_AGPS_CURRENT) != nullptr) {
-        if (opt.json) {
+        outcome.status = kExitOk;
+        outcome.result = AgpsOutcome::Result::kCurrent;
+        return outcome;
+    }
+    const Note* loaded = session.Find(SDK_MSG_AGPS_LOADED);
+    if (loaded == nullptr) {
+        outcome.error = ErrorLine(session, "the task ended without its result");
+        return outcome;
+    }
+    const auto read = stridelog::hostkit::parse_agps_loaded_block(loaded->block);
+    if (!read) {
+        outcome.error = "error: " + read.error();
+        return outcome;
+    }
+    if (const auto date = read->date()) outcome.expiry = stridelog::hostkit::format_date(*date);
+    outcome.status = kExitOk;
+    outcome.result = AgpsOutcome::Result::kLoaded;
+    return outcome;
+}
+
+int RunAgps(const Context& context, const FtpAccount& account) {
+    const AgpsOutcome outcome = RunAgpsTask(context, account, true);
+    if (outcome.result == AgpsOutcome::Result::kFailed) {
+        if (!outcome.error.empty()) std::fprintf(stderr, "%s\n", outcome.error.c_str());
+        return outcome.status;
+    }
+    const bool json = context.options.json;
+    if (outcome.result == AgpsOutcome::Result::kCurrent) {
+        if (json) {
             std::cout << nlohmann::json{{"agps", "up_to_date"}}.dump() << "\n";
         } else {
             std::cout << "A-GPS data is up to date\n";
         }
         return kExitOk;
     }
-    const Note* loaded = session.Find(SDK_MSG_AGPS_LOADED);
-    if (loaded == nullptr) return ReportError(session, "the task ended without its result");
-    const auto read = stridelog::hostkit::parse_agps_loaded_block(loaded->block);
-    if (!read) {
-        std::fprintf(stderr, "error: %s\n", read.error().c_str());
-        return kExitError;
-    }
-    std::optional<std::string> expiry;
-    if (const auto date = read->date()) expiry = stridelog::hostkit::format_date(*date);
-    if (opt.json) {
+    if (json) {
         nlohmann::json out{{"agps", "loaded"}, {"expiry", nullptr}};
-        if (expiry) out["expiry"] = *expiry;
+        if (outcome.expiry) out["expiry"] = *outcome.expiry;
         std::cout << out.dump() << "\n";
-    } else if (expiry) {
-        std::cout << "A-GPS data loaded; it expires on " << *expiry << "\n";
+    } else if (outcome.expiry) {
+        std::cout << "A-GPS data loaded; it expires on " << *outcome.expiry << "\n";
     } else {
         std::cout << "A-GPS data loaded; its expiry date is unknown (no readable datetime.txt "
                      "came with it)\n";

@@ -19,6 +19,7 @@ class RawRecorder;
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNoWatch = 3;  // sync: no cable plugged in
 
 struct Options {
     bool show = false;
@@ -65,7 +66,7 @@ struct DownloadOptions {
     std::string select;     // "3,0": session indices in delivery order
     bool clear = false;
     bool only_new = false;
-    std::string format = "gpx";
+    std::string format = "gpx";  // one or more, separated by commas
     std::string out_folder = ".";
     std::string utc_offset;  // "+HH:MM"; empty: the host's time zone
 };
@@ -74,6 +75,14 @@ struct DownloadOptions {
 bool CheckDownloadOptions(const DownloadOptions& download, std::string& why);
 int RunWorkoutsList(const Context& context);
 int RunWorkoutsDownload(const Context& context, const DownloadOptions& download);
+// The same without printing the files: what was found and written is counted instead.
+struct DownloadCounts {
+    std::size_t sessions = 0;  // sessions on the watch
+    std::size_t files = 0;     // files written
+    std::size_t skipped = 0;   // sessions already downloaded in every format asked for
+};
+int DownloadWorkouts(const Context& context, const DownloadOptions& download,
+                     DownloadCounts* counts);
 int RunWorkoutsClear(const Context& context);
 // Session blocks saved by --raw (or any 0x2007/0x2008 block files) as files,
 // without a watch.
@@ -99,12 +108,43 @@ int RunSetTime(const Context& context, const stridelog::hostkit::DateTime& time)
 bool PrepareFtpAccount(const FtpCommandLine& given, const char* section, FtpAccount& account);
 // agps: the update. An error notification exits with AgpsExitStatus of its code.
 int RunAgps(const Context& context, const FtpAccount& account);
+// The same task without printing its result (nor its progress, unless asked).
+struct AgpsOutcome {
+    enum class Result { kFailed, kCurrent, kLoaded };
+    Result result = Result::kFailed;
+    int status = kExitError;            // the exit status agps would leave with
+    std::string error;                  // kFailed: what to print (empty when interrupted)
+    std::optional<std::string> expiry;  // kLoaded: YYYY-MM-DD, when the server said
+};
+AgpsOutcome RunAgpsTask(const Context& context, const FtpAccount& account, bool progress);
 // firmware check: what the server offers the watch, answering No to the
 // question, so nothing is written. firmware update: asks the user (unless
 // yes), then writes the firmware. Error notifications exit with
 // FirmwareExitStatus of their code.
 int RunFirmwareCheck(const Context& context, const FtpAccount& account);
+// The check without printing its result.
+struct FirmwareCheckOutcome {
+    enum class Result { kFailed, kCurrent, kAvailable };
+    Result result = Result::kFailed;
+    int status = kExitError;             // the exit status firmware check would leave with
+    std::string error;                   // kFailed: what to print (empty when interrupted
+                                         // or already printed)
+    std::string watch;                   // the watch's version text
+    std::optional<std::string> offered;  // kAvailable: the version offered, when named
+    std::vector<std::string> notes;      // kAvailable: the release notes
+};
+FirmwareCheckOutcome RunFirmwareCheckTask(const Context& context, const FtpAccount& account);
 int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool yes);
+// sync: the clock, new workouts, A-GPS data before it runs out, word of new
+// firmware. Unset options come from the config file's [sync] section.
+struct SyncOptions {
+    std::optional<std::string> folder;
+    std::optional<std::string> formats;
+    std::optional<std::uint32_t> agps_days;
+    bool notify = false;
+};
+int RunSync(const Context& context, const SyncOptions& given);
+
 // The user's config file and the config subcommands.
 std::string UserConfigPath();
 int RunConfigSet(const std::string& key, const std::optional<std::string>& value);

@@ -135,8 +135,9 @@ std::string WatchVersion(const HostSession& session) {
 
 }  // namespace
 
-int RunFirmwareCheck(const Context& context, const FtpAccount& account) {
+FirmwareCheckOutcome RunFirmwareCheckTask(const Context& context, const FtpAccount& account) {
     const Options& opt = context.options;
+    FirmwareCheckOutcome outcome;
     HostSession session(false, context.raw);
     FirmwareOffer offer;
     Stridelog_SetConfirmAnswer(0);  // the handler below answers, never a forced Yes
@@ -144,36 +145,62 @@ int RunFirmwareCheck(const Context& context, const FtpAccount& account) {
     const std::uint32_t wait_s = 2 * account.limit_s + opt.timeout_s;
     const bool ended = RunTask(account, session, wait_s, nullptr, {});
     if (!ended) {
-        const int status = NotEnded(session, wait_s);
+        outcome.status = NotEnded(session, wait_s);
         Stridelog_SetConfirmHandler(nullptr, nullptr);
-        return status;
+        return outcome;
     }
     Stridelog_SetConfirmHandler(nullptr, nullptr);
-    if (context.interrupted()) return kExitError;  // the caller reports the interruption
-    if (const Note* e = session.FirstError()) return ReportFirmwareError(*e, account);
+    if (context.interrupted()) return outcome;  // the caller reports the interruption
+    if (const Note* e = session.FirstError()) {
+        outcome.error = FirmwareErrorText(e->code, account.limit_s);
+        outcome.status = FirmwareExitStatus(e->code);
+        return outcome;
+    }
+    outcome.watch = WatchVersion(session);
     if (session.Find(SDK_MSG_FIRMWARE_CURRENT) != nullptr) {
-        PrintUpToDate(opt.json);
+        outcome.status = kExitOk;
+        outcome.result = FirmwareCheckOutcome::Result::kCurrent;
+        return outcome;
+    }
+    if (!offer.asked) {
+        outcome.error = ErrorLine(session, "the task ended without its result");
+        return outcome;
+    }
+    outcome.status = kExitOk;
+    outcome.result = FirmwareCheckOutcome::Result::kAvailable;
+    outcome.offered = OfferedVersion(offer.message);
+    outcome.notes = NoteLines(offer.notes, "");
+    return outcome;
+}
+
+int RunFirmwareCheck(const Context& context, const FtpAccount& account) {
+    const FirmwareCheckOutcome outcome = RunFirmwareCheckTask(context, account);
+    if (outcome.result == FirmwareCheckOutcome::Result::kFailed) {
+        if (!outcome.error.empty()) std::fprintf(stderr, "%s\n", outcome.error.c_str());
+        return outcome.status;
+    }
+    const bool json = context.options.json;
+    if (outcome.result == FirmwareCheckOutcome::Result::kCurrent) {
+        PrintUpToDate(json);
         return kExitOk;
     }
-    if (!offer.asked) return ReportError(session, "the task ended without its result");
-    const std::optional<std::string> offered = OfferedVersion(offer.message);
-    const std::string watch = WatchVersion(session);
-    if (opt.json) {
-        nlohmann::json out{{"firmware", "available"},
-                           {"offered", offered ? nlohmann::json(*offered) : nullptr},
-                           {"watch_version", watch},
-                           {"release_notes", NoteLines(offer.notes, "")}};
+    if (json) {
+        nlohmann::json out{
+            {"firmware", "available"},
+            {"offered", outcome.offered ? nlohmann::json(*outcome.offered) : nullptr},
+            {"watch_version", outcome.watch},
+            {"release_notes", outcome.notes}};
         std::cout << out.dump() << "\n";
     } else {
-        std::cout << "firmware " << offered.value_or("(unnamed)") << " is available";
-        if (!watch.empty()) std::cout << " (the watch runs " << watch << ")";
+        std::cout << "firmware " << outcome.offered.value_or("(unnamed)") << " is available";
+        if (!outcome.watch.empty()) std::cout << " (the watch runs " << outcome.watch << ")";
         std::cout << "\n";
-        const auto notes = NoteLines(offer.notes, "  ");
-        if (notes.empty()) {
+        if (outcome.notes.empty()) {
             std::cout << "no release notes\n";
         } else {
             std::cout << "release notes:\n";
-            for (const auto& line : notes) std::cout << line << "\n";
+            for (const auto& line : outcome.notes)
+                std::cout << (line.empty() ? "" : "  ") << line << "\n";
         }
     }
     std::fprintf(stderr,

@@ -2,7 +2,8 @@
 // interface only. One subcommand per entry point; exit status 0 when the call
 // ends with its success notification, 1 with an error notification (agps and
 // firmware: 10 + the error code's last two digits, 0x1008 -> 18), 2 for usage,
-// 128 + the signal when interrupted (130 for Ctrl-C).
+// 128 + the signal when interrupted (130 for Ctrl-C); sync: 3 when no watch is
+// plugged in.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
@@ -179,6 +180,32 @@ int main(int argc, char** argv) {
         ->type_name("+HH:MM");
     workouts_convert->add_flag("--new", convert.only_new,
                                "skip sessions already written into the folder");
+
+    // sync: what a user wants at every plug-in; the unit the udev rule starts runs it.
+    auto* sync = app.add_subcommand(
+        "sync",
+        "set the watch's clock, download new workouts, refresh A-GPS data that runs out "
+        "soon, report newer firmware");
+    sync->fallthrough();
+    SyncOptions sync_options;
+    std::string sync_folder, sync_formats;
+    std::uint32_t sync_days = 0;
+    auto* sync_folder_opt =
+        sync->add_option("--folder", sync_folder,
+                         "where workouts go (default: sync.folder, else the SDK's download "
+                         "folder in your documents)")
+            ->type_name("DIR");
+    auto* sync_formats_opt =
+        sync->add_option("--formats", sync_formats,
+                         "file formats, e.g. gpx,fit (default: sync.formats, else gpx)")
+            ->type_name("LIST");
+    auto* sync_days_opt =
+        sync->add_option("--agps-days", sync_days,
+                         "refresh A-GPS data that runs out within this many days (default: "
+                         "sync.agps_days, else 2)")
+            ->type_name("DAYS");
+    sync->add_flag("--notify", sync_options.notify,
+                   "a desktop notification with the summary, where notify-send exists");
 
     // The set-up: one JSON document each, read back after every write.
     std::string setup_out, setup_file;
@@ -369,6 +396,12 @@ int main(int argc, char** argv) {
     if (*firmware_check) status = RunFirmwareCheck(context, account);
     if (*firmware_update) status = RunFirmwareUpdate(context, account, firmware_yes || opt.yes);
     if (*doctor) status = RunDoctor(context);
+    if (*sync) {
+        if (sync_folder_opt->count() > 0) sync_options.folder = sync_folder;
+        if (sync_formats_opt->count() > 0) sync_options.formats = sync_formats;
+        if (sync_days_opt->count() > 0) sync_options.agps_days = sync_days;
+        status = RunSync(context, sync_options);
+    }
 
     if (!raw.error().empty()) {
         std::fprintf(stderr, "error: --raw: %s\n", raw.error().c_str());

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 namespace stridelog_tool {
 namespace {
@@ -33,7 +34,10 @@ const std::vector<std::string> kKeys = {"agps.server",
                                         "firmware.folder",
                                         "firmware.fifth",
                                         "firmware.mode",
-                                        "firmware.limit"};
+                                        "firmware.limit",
+                                        "sync.folder",
+                                        "sync.formats",
+                                        "sync.agps_days"};
 
 // "server" of "firmware.server".
 std::string KeyName(const std::string& key) {
@@ -225,6 +229,27 @@ bool SaveConfig(const ConfigFile& config, std::string& error) {
     return true;
 }
 
+bool IsFormatList(const std::string& text) {
+    static const std::set<std::string> kFormats = {"gpx", "tcx", "json", "fit"};
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t end = std::min(text.find(',', at), text.size());
+        if (kFormats.count(text.substr(at, end - at)) == 0) return false;
+        at = end + 1;
+    }
+    return true;
+}
+
+bool ParseDays(const std::string& text, std::uint32_t& days) {
+    if (text.empty() || text.size() > 3) return false;
+    days = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        days = days * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    return days <= kMaxAgpsDays;
+}
+
 const std::vector<std::string>& KnownConfigKeys() {
     return kKeys;
 }
@@ -260,7 +285,16 @@ bool CheckConfigValue(const std::string& key, const std::string& value, const st
         error = key + ": " + LimitRule() + ", not " + shown;
         return false;
     }
-    if (name == "password_file") {
+    if (key == "sync.formats" && !IsFormatList(value)) {
+        error = key + ": gpx, tcx, json or fit, or several separated by commas, not " + shown;
+        return false;
+    }
+    if (key == "sync.agps_days" && !ParseDays(value, limit)) {
+        error = key + ": a whole number of days from 0 to " + std::to_string(kMaxAgpsDays) +
+                ", not " + shown;
+        return false;
+    }
+    if (name == "password_file" || key == "sync.folder") {
         if (value.empty()) {
             error = key + ": a file name expected";
             return false;

@@ -43,6 +43,16 @@ std::string ConfigText(const ConfigValues& values);
 // Writes the values to config.path, mode 0600, its folder 0700.
 bool SaveConfig(const ConfigFile& config, std::string& error);
 
+// sync's defaults: the formats written, and how many days before the A-GPS
+// data runs out it is refreshed.
+constexpr const char* kDefaultSyncFormats = "gpx";
+constexpr std::uint32_t kDefaultAgpsDays = 2;
+constexpr std::uint32_t kMaxAgpsDays = 365;
+// "gpx", "fit,gpx": file formats separated by commas.
+bool IsFormatList(const std::string& text);
+// 0 .. kMaxAgpsDays written as decimal digits.
+bool ParseDays(const std::string& text, std::uint32_t& days);
+
 // The keys `config set` knows, in the order `config show` lists them.
 const std::vector<std::string>& KnownConfigKeys();
 bool IsSecretKey(const std::string& key);

@@ -83,6 +83,20 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& t
     return ok;
 }
 
+std::optional<std::vector<hostkit::FileFormat>> ParseFormatList(const std::string& text) {
+    std::vector<hostkit::FileFormat> formats;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t end = std::min(text.find(',', at), text.size());
+        const auto format = hostkit::parse_file_format(text.substr(at, end - at));
+        if (!format) return std::nullopt;
+        if (std::find(formats.begin(), formats.end(), *format) == formats.end())
+            formats.push_back(*format);
+        at = end + 1;
+    }
+    return formats;
+}
+
 }  // namespace
 
 bool ParseSelection(const std::string& text, std::vector<std::uint8_t>& indices) {
@@ -155,8 +169,9 @@ bool CheckDownloadOptions(const DownloadOptions& download, std::string& why) {
               download.select + "\"";
         return false;
     }
-    if (!hostkit::parse_file_format(download.format)) {
-        why = "--format is gpx, tcx, json or fit, not \"" + download.format + "\"";
+    if (!ParseFormatList(download.format)) {
+        why = "--format is gpx, tcx, json or fit, or several of them separated by commas, not \"" +
+              download.format + "\"";
         return false;
     }
     if (!download.utc_offset.empty() && !hostkit::parse_utc_offset(download.utc_offset)) {
@@ -167,14 +182,15 @@ bool CheckDownloadOptions(const DownloadOptions& download, std::string& why) {
     return true;
 }
 
-// Session blocks written as files into one folder, whose index it keeps.
+// Session blocks written as files into one folder, whose index it keeps: each
+// session once per format. The index is saved after every file, so a run that
+// is cut short never leaves a file the next run would not know.
 class SessionFiles {
   public:
     explicit SessionFiles(const DownloadOptions& options)
         : options_(options),
           folder_(options.out_folder),
-          format_(*hostkit::parse_file_format(options.format)),
-          extension_(hostkit::file_extension(format_)),
+          formats_(*ParseFormatList(options.format)),
           zone_(options.utc_offset.empty() ? hostkit::LocalTime::host_zone()
                                            : hostkit::LocalTime::fixed_offset(
                                                  *hostkit::parse_utc_offset(options.utc_offset))) {}
@@ -206,12 +222,44 @@ class SessionFiles {
             return false;
         }
         const std::string identity = hostkit::session_identity(*parsed);
-        // A session selected twice is one file.
-        if (written_now_.count(identity) != 0) return true;
-        if (options_.only_new && index_.contains(identity, extension_)) {
-            ++skipped_;
-            return true;
+        // A session selected twice is one file per format.
+        if (!seen_now_.insert(identity).second) return true;
+        ++sessions_;
+        bool ok = true;
+        bool wrote = false;
+        for (const hostkit::FileFormat format : formats_) {
+            const std::string extension = hostkit::file_extension(format);
+            if (options_.only_new && index_.contains(identity, extension)) continue;
+            if (!Write(*parsed, identity, format, extension)) {
+                ok = false;
+                continue;
+            }
+            wrote = true;
         }
+        if (!wrote && ok) ++skipped_;
+        return ok;
+    }
+
+    // Prints the files written; false when the index could not be saved.
+    bool Finish(bool json) {
+        if (json) {
+            std::cout << nlohmann::json{{"files", written_}, {"skipped", skipped_}}.dump() << "\n";
+        } else if (print_files_) {
+            for (const auto& path : written_) std::cout << path << "\n";
+        }
+        if (options_.only_new && written_.empty() && skipped_ > 0 && print_files_)
+            std::fprintf(stderr, "no new workouts (%zu already downloaded)\n", skipped_);
+        return index_saved_;
+    }
+
+    void set_print_files(bool print) { print_files_ = print; }
+    const std::vector<std::string>& written() const { return written_; }
+    std::size_t sessions() const { return sessions_; }
+    std::size_t skipped() const { return skipped_; }
+
+  private:
+    bool Write(const hostkit::Session& session, const std::string& identity,
+               hostkit::FileFormat format, const std::string& extension) {
         // A name is free when nothing is there, or when what is there is this
         // same session from an earlier download.
         const auto taken = [&](const std::string& name) {
@@ -222,53 +270,40 @@ class SessionFiles {
             return true;
         };
         const std::string name =
-            hostkit::choose_file_name(hostkit::session_file_stem(*parsed), extension_, taken);
+            hostkit::choose_file_name(hostkit::session_file_stem(session), extension, taken);
         std::string why;
-        if (!WriteFileAtomically(folder_ / name, hostkit::write_session(format_, *parsed, zone_),
+        if (!WriteFileAtomically(folder_ / name, hostkit::write_session(format, session, zone_),
                                  why)) {
             std::fprintf(stderr, "error: %s\n", why.c_str());
             return false;
         }
-        written_now_.insert(identity);
         names_now_.insert(name);
-        index_.add(identity, extension_, name);
+        index_.add(identity, extension, name);
         written_.push_back((folder_ / name).lexically_normal().string());
+        if (const auto saved = index_.save(); !saved) {
+            std::fprintf(stderr, "error: %s\n", saved.error().c_str());
+            index_saved_ = false;
+        }
         return true;
-    }
-
-    // Saves the index and prints the files written; false when the index is not saved.
-    bool Finish(bool json) {
-        bool ok = true;
-        if (!written_.empty()) {
-            if (const auto saved = index_.save(); !saved) {
-                std::fprintf(stderr, "error: %s\n", saved.error().c_str());
-                ok = false;
-            }
-        }
-        if (json) {
-            std::cout << nlohmann::json{{"files", written_}, {"skipped", skipped_}}.dump() << "\n";
-        } else {
-            for (const auto& path : written_) std::cout << path << "\n";
-        }
-        if (options_.only_new && written_.empty() && skipped_ > 0)
-            std::fprintf(stderr, "no new workouts (%zu already downloaded)\n", skipped_);
-        return ok;
     }
 
   private:
     const DownloadOptions& options_;
     std::filesystem::path folder_;
-    hostkit::FileFormat format_;
-    std::string extension_;
+    std::vector<hostkit::FileFormat> formats_;
     hostkit::LocalTime zone_;
     hostkit::DownloadIndex index_;
     std::vector<std::string> written_;
-    std::size_t skipped_ = 0;
-    std::set<std::string> written_now_;  // identities of this run
-    std::set<std::string> names_now_;    // file names of this run
+    std::size_t sessions_ = 0;
+    std::size_t skipped_ = 0;  // sessions with every format already downloaded
+    bool index_saved_ = true;
+    bool print_files_ = true;
+    std::set<std::string> seen_now_;   // identities of this run
+    std::set<std::string> names_now_;  // file names of this run
 };
 
-int RunWorkoutsDownload(const Context& context, const DownloadOptions& download) {
+int DownloadWorkouts(const Context& context, const DownloadOptions& download,
+                     DownloadCounts* counts) {
     std::string why;
     if (!CheckDownloadOptions(download, why)) {
         std::fprintf(stderr, "error: %s\n", why.c_str());
@@ -278,6 +313,7 @@ int RunWorkoutsDownload(const Context& context, const DownloadOptions& download)
     if (download.selected) ParseSelection(download.select, selection);
     SessionFiles files(download);
     if (!files.Open()) return kExitError;
+    files.set_print_files(counts == nullptr);
 
     if (download.clear) {
         if (!selection.empty())
@@ -313,17 +349,22 @@ int RunWorkoutsDownload(const Context& context, const DownloadOptions& download)
         if (!files.Add(note.block, kind, "session block " + std::to_string(number++)))
             status = kExitError;
     }
-    if (!files.Finish(context.options.json)) status = kExitError;
+    if (!files.Finish(counts == nullptr && context.options.json)) status = kExitError;
+    if (counts != nullptr) *counts = {files.sessions(), files.written().size(), files.skipped()};
 
     if (context.interrupted()) return kExitError;  // the caller reports the interruption
     if (session.FirstError()) return ReportError(session, "");
     if (session.Find(SDK_MSG_NO_WORKOUTS) != nullptr) {
-        std::fprintf(stderr, "no workouts on the watch\n");
+        if (counts == nullptr) std::fprintf(stderr, "no workouts on the watch\n");
         return status;
     }
     if (session.Find(SDK_MSG_WORKOUTS_DONE) == nullptr)
         return ReportError(session, "the download ended without its end notification");
     return status;
+}
+
+int RunWorkoutsDownload(const Context& context, const DownloadOptions& download) {
+    return DownloadWorkouts(context, download, nullptr);
 }
 
 int RunWorkoutsConvert(const DownloadOptions& convert, const std::vector<std::string>& blocks,

@@ -1,0 +1,360 @@
+// sync: what a user wants each time the watch is plugged in. The watch's clock
+// from the host's, the sessions not yet downloaded written in the configured
+// formats, the A-GPS data refreshed before it runs out, and word of a newer
+// firmware (never installed from here). One line per action, a summary last.
+//
+// Safe to run twice: the download index makes the second run write nothing,
+// and fresh A-GPS data is left alone. Safe to interrupt: a file is written
+// whole or not at all, and the index is saved after each one.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "commands.hpp"
+#include "host_session.hpp"
+#include "stridelog/hostkit/exporters.hpp"
+#include "stridelog/hostkit/records.hpp"
+#include "user_config.hpp"
+
+namespace stridelog_tool {
+namespace {
+
+namespace hostkit = stridelog::hostkit;
+
+constexpr std::uint32_t kCancelWaitMs = 5000;  // a cancelled task ends on its next message
+
+struct Plan {
+    std::string folder;
+    std::string formats;
+    std::uint32_t agps_days = kDefaultAgpsDays;
+    bool agps_account = false;
+    bool firmware_account = false;
+};
+
+// Each action's line, kept for the summary and the desktop notification.
+class Report {
+  public:
+    void Line(const std::string& action, const std::string& text) {
+        std::printf("%-9s %s\n", (action + ":").c_str(), text.c_str());
+        std::fflush(stdout);
+    }
+    void Summary(const std::string& text) { summary_.push_back(text); }
+    std::string SummaryText() const {
+        std::string text;
+        for (const auto& part : summary_) text += (text.empty() ? "" : ", ") + part;
+        return text;
+    }
+
+  private:
+    std::vector<std::string> summary_;
+};
+
+std::string ConfigValue(const ConfigFile& config, const std::string& key) {
+    const auto it = config.values.find(key);
+    return it == config.values.end() ? std::string() : it->second;
+}
+
+bool MakePlan(const SyncOptions& given, Plan& plan) {
+    ConfigFile config;
+    std::string error;
+    if (!LoadConfig(UserConfigPath(), config, error)) {
+        std::fprintf(stderr, "error: %s\n", error.c_str());
+        return false;
+    }
+    plan.folder = given.folder.value_or(ConfigValue(config, "sync.folder"));
+    if (plan.folder.empty()) {
+        char buffer[4096];
+        const std::size_t n = Stridelog_DownloadFolder(buffer, sizeof buffer);
+        if (n == 0 || n >= sizeof buffer) {
+            std::fprintf(stderr,
+                         "error: no documents folder to download into; give --folder or set "
+                         "sync.folder\n");
+            return false;
+        }
+        plan.folder.assign(buffer, n);
+    }
+    plan.formats = given.formats.value_or(ConfigValue(config, "sync.formats"));
+    if (plan.formats.empty()) plan.formats = kDefaultSyncFormats;
+    if (!IsFormatList(plan.formats)) {
+        std::fprintf(stderr,
+                     "error: --formats is gpx, tcx, json or fit, or several separated by commas, "
+                     "not \"%s\"\n",
+                     plan.formats.c_str());
+        return false;
+    }
+    if (given.agps_days) {
+        plan.agps_days = *given.agps_days;
+    } else if (const std::string days = ConfigValue(config, "sync.agps_days"); !days.empty()) {
+        if (!ParseDays(days, plan.agps_days)) {
+            std::fprintf(stderr, "error: sync.agps_days in %s is not a number of days\n",
+                         config.path.c_str());
+            return false;
+        }
+    }
+    if (plan.agps_days > kMaxAgpsDays) {
+        std::fprintf(stderr, "error: --agps-days is 0 to %u\n", kMaxAgpsDays);
+        return false;
+    }
+    plan.agps_account = !ConfigValue(config, "agps.server").empty();
+    plan.firmware_account = !ConfigValue(config, "firmware.server").empty();
+    return true;
+}
+
+// Runs the task an entry point started; false when it did not end in time.
+bool Finish(const Context& context, HostSession& session) {
+    if (session.WaitForTask(context.options.timeout_s * 1000)) return true;
+    Stridelog_CancelTasks();  // through the task end, so the port is released
+    session.WaitForTask(kCancelWaitMs);
+    return false;
+}
+
+hostkit::DateTime LocalNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+            local.tm_hour,        local.tm_min,     local.tm_sec};
+}
+
+// Days from `from` to `to` (negative when `to` is earlier).
+long DaysBetween(const hostkit::CalendarDate& from, const hostkit::CalendarDate& to) {
+    using namespace std::chrono;
+    const sys_days a = year_month_day{year{from.year}, month{static_cast<unsigned>(from.month)},
+                                      day{static_cast<unsigned>(from.day)}};
+    const sys_days b = year_month_day{year{to.year}, month{static_cast<unsigned>(to.month)},
+                                      day{static_cast<unsigned>(to.day)}};
+    return (b - a).count();
+}
+
+enum class Reached { kYes, kNoCable, kNoAnswer };
+
+// The clock, which also finds out whether a watch is there at all.
+Reached SetClock(const Context& context, Report& report, bool& failed) {
+    const hostkit::DateTime now = LocalNow();
+    HostSession session(false, context.raw);
+    SetDateTime(session.window(), static_cast<BYTE>(now.year - 2000), static_cast<BYTE>(now.month),
+                static_cast<DWORD>(now.day), static_cast<BYTE>(now.hour),
+                static_cast<BYTE>(now.minute), static_cast<DWORD>(now.second),
+                context.options.ShowWindow());
+    if (!Finish(context, session)) {
+        report.Line("clock", "failed: the watch did not finish in time");
+        failed = true;
+        return Reached::kNoAnswer;
+    }
+    if (const Note* e = session.FirstError()) {
+        if (e->code == SDK_ERR_NO_PORT) return Reached::kNoCable;
+        report.Line("clock", "failed: " + ErrorLine(session, ""));
+        failed = true;
+        const bool unreachable = e->code == SDK_ERR_PORT_OPEN || e->code == SDK_ERR_NO_ANSWER ||
+                                 e->code == SDK_ERR_OLD_FIRMWARE;
+        return unreachable ? Reached::kNoAnswer : Reached::kYes;
+    }
+    if (session.Find(SDK_MSG_CLOCK_SET) == nullptr) {
+        if (context.interrupted()) return Reached::kYes;
+        report.Line("clock", "failed: " + ErrorLine(session, "the task ended without its result"));
+        failed = true;
+        return Reached::kYes;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day,
+                  now.hour, now.minute, now.second);
+    report.Line("clock", std::string("set to ") + text);
+    report.Summary("clock set");
+    return Reached::kYes;
+}
+
+void Download(const Context& context, const Plan& plan, Report& report, bool& failed) {
+    DownloadOptions download;
+    download.only_new = true;
+    download.format = plan.formats;
+    download.out_folder = plan.folder;
+    DownloadCounts counts;
+    const int status = DownloadWorkouts(context, download, &counts);
+    if (context.interrupted()) {
+        if (counts.files > 0)
+            report.Line("workouts", std::to_string(counts.files) + " files written to " +
+                                        plan.folder + " before the interruption");
+        return;
+    }
+    const std::size_t fresh = counts.sessions - counts.skipped;
+    if (status != kExitOk) {
+        report.Line("workouts", "failed after " + std::to_string(counts.files) +
+                                    " files; run sync again to fetch the rest");
+        failed = true;
+        return;
+    }
+    if (counts.sessions == 0) {
+        report.Line("workouts", "none on the watch");
+        report.Summary("no workouts");
+    } else if (fresh == 0) {
+        report.Line("workouts",
+                    "nothing new (" + std::to_string(counts.sessions) + " already downloaded)");
+        report.Summary("no new workouts");
+    } else {
+        report.Line("workouts", std::to_string(fresh) + " new of " +
+                                    std::to_string(counts.sessions) + ", " +
+                                    std::to_string(counts.files) + " files (" + plan.formats +
+                                    ") in " + plan.folder);
+        report.Summary(std::to_string(fresh) + " new workouts");
+    }
+}
+
+// The expiry date of the watch's A-GPS data, from its settings record.
+std::optional<hostkit::CalendarDate> AgpsExpiry(const Context& context, bool& read) {
+    HostSession session(false, context.raw);
+    GetSetting(session.window(), context.options.ShowWindow());
+    read = false;
+    if (!Finish(context, session) || session.FirstError()) return std::nullopt;
+    const Note* block = session.Find(SDK_MSG_SETTINGS);
+    if (block == nullptr) return std::nullopt;
+    const auto settings = hostkit::parse_settings_block(block->block);
+    if (!settings) return std::nullopt;
+    read = true;
+    return settings->agps_expiry.date();
+}
+
+void RefreshAgps(const Context& context, const Plan& plan, Report& report, bool& failed) {
+    if (!plan.agps_account) {
+        report.Line("a-gps", "skipped: no FTP account (stridelog config set agps.server HOST)");
+        return;
+    }
+    bool read = false;
+    const auto expiry = AgpsExpiry(context, read);
+    if (context.interrupted()) return;
+    if (!read) {
+        report.Line("a-gps", "failed: the watch's settings could not be read");
+        failed = true;
+        return;
+    }
+    const hostkit::DateTime now = LocalNow();
+    const hostkit::CalendarDate today{now.year, now.month, now.day};
+    if (expiry) {
+        const long left = DaysBetween(today, *expiry);
+        if (left > static_cast<long>(plan.agps_days)) {
+            report.Line("a-gps", "current until " + hostkit::format_date(*expiry));
+            report.Summary("A-GPS current");
+            return;
+        }
+    }
+    FtpAccount account;
+    if (!PrepareFtpAccount({}, "agps", account)) {
+        report.Line("a-gps", "failed: the [agps] account in the config file is not usable");
+        failed = true;
+        return;
+    }
+    const AgpsOutcome outcome = RunAgpsTask(context, account, false);
+    if (context.interrupted()) return;
+    switch (outcome.result) {
+        case AgpsOutcome::Result::kLoaded:
+            report.Line("a-gps", "refreshed" + (outcome.expiry ? ", valid until " + *outcome.expiry
+                                                               : std::string()));
+            report.Summary("A-GPS refreshed");
+            return;
+        case AgpsOutcome::Result::kCurrent:
+            // The watch decides: it takes new data only once the old has run out.
+            report.Line("a-gps", (expiry ? "current until " + hostkit::format_date(*expiry)
+                                         : std::string("current")) +
+                                     "; the watch takes new data once this runs out");
+            report.Summary("A-GPS current");
+            return;
+        case AgpsOutcome::Result::kFailed:
+            report.Line("a-gps", "failed: " + outcome.error);
+            failed = true;
+            return;
+    }
+}
+
+void CheckFirmware(const Context& context, const Plan& plan, Report& report, bool& failed) {
+    if (!plan.firmware_account) {
+        report.Line("firmware",
+                    "skipped: no FTP account (stridelog config set firmware.server HOST)");
+        return;
+    }
+    FtpAccount account;
+    if (!PrepareFtpAccount({}, "firmware", account)) {
+        report.Line("firmware", "failed: the [firmware] account in the config file is not usable");
+        failed = true;
+        return;
+    }
+    const FirmwareCheckOutcome outcome = RunFirmwareCheckTask(context, account);
+    if (context.interrupted()) return;
+    switch (outcome.result) {
+        case FirmwareCheckOutcome::Result::kCurrent:
+            report.Line("firmware", "up to date (" + outcome.watch + ")");
+            report.Summary("firmware up to date");
+            return;
+        case FirmwareCheckOutcome::Result::kAvailable:
+            report.Line("firmware", outcome.offered.value_or("a new version") +
+                                        " is available (the watch runs " + outcome.watch +
+                                        "); `stridelog firmware update` installs it");
+            report.Summary("new firmware available");
+            return;
+        case FirmwareCheckOutcome::Result::kFailed:
+            report.Line("firmware", "failed: " + (outcome.error.empty() ? std::string("no answer")
+                                                                        : outcome.error));
+            failed = true;
+            return;
+    }
+}
+
+// A desktop notification where notify-send exists; nothing otherwise.
+void Notify(const std::string& text, bool urgent) {
+    const pid_t child = ::fork();
+    if (child < 0) return;
+    if (child == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen("/dev/null", "w", stderr);
+        ::execlp("notify-send", "notify-send", "--app-name=stridelog",
+                 urgent ? "--urgency=critical" : "--urgency=normal", "Watch synced", text.c_str(),
+                 static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+int RunSync(const Context& context, const SyncOptions& given) {
+    Plan plan;
+    if (!MakePlan(given, plan)) return kExitUsage;
+    Report report;
+    bool failed = false;
+
+    const Reached reached = SetClock(context, report, failed);
+    if (reached == Reached::kNoCable) {
+        report.Line("sync", "no watch: the cable is not plugged in");
+        if (given.notify) Notify("No watch found", false);
+        return kExitNoWatch;
+    }
+    if (reached == Reached::kNoAnswer) {
+        report.Line("sync", "stopped: the watch cannot be reached");
+        if (given.notify) Notify("The watch could not be reached", true);
+        return kExitError;
+    }
+    const std::vector<void (*)(const Context&, const Plan&, Report&, bool&)> steps = {
+        &Download, &RefreshAgps, &CheckFirmware};
+    for (const auto step : steps) {
+        if (context.interrupted()) break;
+        step(context, plan, report, failed);
+    }
+    if (context.interrupted()) {
+        report.Line("sync", "interrupted; run it again to finish");
+        return kExitError;  // the caller reports the interruption
+    }
+    const std::string summary = report.SummaryText();
+    report.Line("sync", (failed ? "finished with failures: " : "done: ") + summary);
+    if (given.notify) Notify(summary.empty() ? "Nothing to do" : summary, failed);
+    return failed ? kExitError : kExitOk;
+}
+
+}  // namespace stridelog_tool
