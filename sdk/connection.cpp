@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "diag/diagnostics.hpp"
 #include "link/dcb.hpp"
 #include "link/watch_link.hpp"
 #include "platform/clock.hpp"
 #include "platform/window_system.hpp"
-#include "sdk/diag/diagnostics.hpp"
-#include "sdk/ports/cable_ports.hpp"
+#include "ports/cable_ports.hpp"
 #include "sdk/task_window.hpp"
 #include "ui/task_display.hpp"
 
@@ -48,7 +48,7 @@ bool ReadVersionNumber(std::string_view text, float& number) {
 
 }  // namespace
 
-void CSdkTaskDlg::BeginConnection(watchdata::OperationCode requested, bool clear_log) {
+void CSdkTaskDlg::BeginConnection(task::OperationCode requested, bool clear_log) {
     requested_ = requested;
     if (clear_log) display_->ClearLog();
 
@@ -115,7 +115,7 @@ int CSdkTaskDlg::Connect() {
     return 0;
 }
 
-bool CSdkTaskDlg::RequestVersion(std::optional<watchdata::OperationCode> requested) {
+bool CSdkTaskDlg::RequestVersion(std::optional<task::OperationCode> requested) {
     if (!link_) return false;
     retry_count_ = 0;
     if (requested) requested_ = *requested;

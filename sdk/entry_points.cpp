@@ -5,10 +5,10 @@
 #include <cstring>
 #include <memory>
 
+#include "diag/diagnostics.hpp"
 #include "platform/window_system.hpp"
-#include "sdk/diag/diagnostics.hpp"
+#include "ports/cable_ports.hpp"
 #include "sdk/notifications.hpp"
-#include "sdk/ports/cable_ports.hpp"
 #include "sdk/task_window.hpp"
 #include "watchdata/path_formats.hpp"
 

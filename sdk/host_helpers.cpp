@@ -4,8 +4,8 @@
 #include "platform/global_memory.hpp"
 #include "platform/registry.hpp"
 #include "platform/window_system.hpp"
+#include "ports/cable_ports.hpp"
 #include "sdk/notifications.hpp"
-#include "sdk/ports/cable_ports.hpp"
 #include "sdk/task_registry.hpp"
 #include "stridelog/stridelog.h"
 

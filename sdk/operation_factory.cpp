@@ -12,7 +12,7 @@
 
 namespace stridelog::sdk {
 
-using watchdata::OperationCode;
+using task::OperationCode;
 
 OperationCode RequestedOperation(TaskCode task) {
     switch (task) {
@@ -53,8 +53,7 @@ OperationCode RequestedOperation(TaskCode task) {
     return OperationCode::none;
 }
 
-std::unique_ptr<watchdata::Operation> MakeOperation(const TaskRequest& request,
-                                                    watchdata::TaskHost& host) {
+std::unique_ptr<task::Operation> MakeOperation(const TaskRequest& request, task::TaskHost& host) {
     switch (RequestedOperation(request.task)) {
         case OperationCode::long_version:
             return std::make_unique<watchdata::LongVersionOperation>(host);

@@ -3,10 +3,10 @@
 // transfer and from there to the running operation (task_window.cpp).
 #include <memory>
 
+#include "diag/diagnostics.hpp"
 #include "link/watch_link.hpp"
-#include "sdk/diag/diagnostics.hpp"
 #include "sdk/task_window.hpp"
-#include "watchdata/flash_transfer.hpp"
+#include "task/flash_transfer.hpp"
 
 namespace stridelog {
 namespace {
@@ -75,7 +75,7 @@ void CSdkTaskDlg::OnAcknowledgement(std::uint8_t reply_id, std::uint8_t status) 
 }
 
 void CSdkTaskDlg::OnBadReply() {
-    kill_timer(watchdata::kWriteTimer);
+    kill_timer(task::kWriteTimer);
     post_error(SDK_ERR_TRANSFER);
     EndTask();
 }

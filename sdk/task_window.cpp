@@ -1,16 +1,20 @@
 #include "sdk/task_window.hpp"
 
+#include <cstring>
+
+#include "diag/diagnostics.hpp"
 #include "link/link_messages.hpp"
 #include "link/watch_link.hpp"
 #include "platform/window_system.hpp"
-#include "sdk/diag/diagnostics.hpp"
+#include "ports/cable_ports.hpp"
 #include "sdk/notifications.hpp"
 #include "sdk/operation_factory.hpp"
-#include "sdk/ports/cable_ports.hpp"
 #include "sdk/task_registry.hpp"
+#include "task/flash_transfer.hpp"
+#include "ui/confirm_dlg.hpp"
+#include "ui/dialog_templates.hpp"
 #include "ui/task_display.hpp"
 #include "update/ftp_messages.hpp"
-#include "watchdata/flash_transfer.hpp"
 
 namespace stridelog {
 namespace {
@@ -34,8 +38,7 @@ CSdkTaskDlg::CSdkTaskDlg(Storage storage) : storage_(storage) {
     });
     platform::set_window_text(window_, "Watch");
     display_ = std::make_unique<TaskDisplay>(window_);
-    transfer_ =
-        std::make_unique<watchdata::FlashTransfer>(static_cast<watchdata::TaskHost&>(*this));
+    transfer_ = std::make_unique<task::FlashTransfer>(static_cast<task::TaskHost&>(*this));
     platform::register_window_message(kLowLevelMessageName);
     task_handle_ = window_;
     sdk::NoteTaskCreated(task_handle_);
@@ -88,7 +91,7 @@ void CSdkTaskDlg::Start(TaskRequest request) {
             return;  // starts nothing
         case TASK_WATCH_VERSION:
             // The display stays as the template has it.
-            BeginConnection(watchdata::OperationCode::none, false);
+            BeginConnection(task::OperationCode::none, false);
             return;
         case TASK_SET_PATHS:
             // Bad path arrays are refused before the watch is touched.
@@ -106,8 +109,8 @@ void CSdkTaskDlg::Start(TaskRequest request) {
     RunOperation(sdk::MakeOperation(request_, *this), sdk::RequestedOperation(request_.task));
 }
 
-void CSdkTaskDlg::RunOperation(std::unique_ptr<watchdata::Operation> operation,
-                               watchdata::OperationCode requested) {
+void CSdkTaskDlg::RunOperation(std::unique_ptr<task::Operation> operation,
+                               task::OperationCode requested) {
     operation_ = std::move(operation);
     if (operation_) operation_->prepare();
     const bool update_task =
@@ -122,6 +125,8 @@ void CSdkTaskDlg::EndTask() {
     ended_ = true;
     // Workers (downloads) stop first: nothing they post afterwards is read.
     if (operation_) operation_->on_task_end();
+    // A question about an ended task has no answer to wait for.
+    if (question_) question_->Close();
     AppendLog("dll exit()");
     link_.reset();
     for (UINT_PTR id : kTimersStoppedAtTaskEnd) kill_timer(id);
@@ -173,6 +178,14 @@ void CSdkTaskDlg::post_progress(float percent) {
     sdk::PostFloat(host_, result_message_, SDK_MSG_PROGRESS, percent);
 }
 
+void CSdkTaskDlg::post_phase_progress(std::uint32_t phase) {
+    const float percent = display_->BarPercent();
+    std::uint8_t block[8];
+    std::memcpy(block, &phase, 4);
+    std::memcpy(block + 4, &percent, 4);
+    post_result_block(SDK_MSG_PHASE_PROGRESS, block);
+}
+
 void CSdkTaskDlg::PostSdkVersion() {
     post_result_block(SDK_MSG_SDK_VERSION,
                       std::span(reinterpret_cast<const std::uint8_t*>(kSdkVersionText),
@@ -181,6 +194,64 @@ void CSdkTaskDlg::PostSdkVersion() {
 
 void CSdkTaskDlg::AppendLog(std::string_view line) {
     if (display_) display_->AppendLog(line);
+}
+
+// ---- what the operation shows -----------------------------------------------
+
+void CSdkTaskDlg::set_caption(std::string_view text) {
+    display_->SetCaption(text);
+}
+
+void CSdkTaskDlg::set_status_text(std::string_view text) {
+    display_->SetStatusText(text);
+}
+
+void CSdkTaskDlg::show_rate_display(bool on) {
+    display_->ShowRateDisplay(on);
+}
+
+void CSdkTaskDlg::set_rate_texts(std::string rate, std::string time_left) {
+    display_->SetRateTexts(std::move(rate), std::move(time_left));
+}
+
+void CSdkTaskDlg::refresh_rate_display() {
+    display_->RefreshRateDisplay();
+}
+
+void CSdkTaskDlg::set_progress_range(int lower, int upper) {
+    display_->SetRange(lower, upper);
+}
+
+void CSdkTaskDlg::set_progress_pos(int position) {
+    display_->SetPos(position);
+}
+
+void CSdkTaskDlg::set_progress_step(int step) {
+    display_->SetStep(step);
+}
+
+void CSdkTaskDlg::step_progress() {
+    display_->StepIt();
+}
+
+void CSdkTaskDlg::fill_progress() {
+    display_->FillProgress();
+}
+
+float CSdkTaskDlg::bar_percent() const {
+    return display_->BarPercent();
+}
+
+bool CSdkTaskDlg::confirm(std::string_view title, std::string_view message,
+                          const std::vector<std::string>& lines) {
+    // No parent: the task window, and its Cancel button, stay usable while the
+    // question is open.
+    CConfirmDlg question;
+    question.SetContent(title, message, &lines);
+    question_ = &question;
+    const int answer = question.DoModal();
+    question_ = nullptr;
+    return answer == ui::IDYES;
 }
 
 void CSdkTaskDlg::set_timer(UINT_PTR id, std::uint32_t ms) {
@@ -252,7 +323,7 @@ LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             return 0;
         case WM_LINK_WRITE_ACK:
             if (!link_ || !link_->TakeAwaitedReply(watch_id::kWriteReply)) return 0;
-            kill_timer(watchdata::kWriteTimer);
+            kill_timer(task::kWriteTimer);
             if (const auto step = transfer_->on_write_ack(); step && operation_)
                 operation_->on_write_complete(*step);
             return 0;
@@ -263,7 +334,7 @@ LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
                                     : message == WM_LINK_ACK_23  ? watch_id::kAck23
                                                                  : watch_id::kPrepareWriteReply;
             if (!link_ || !link_->TakeAwaitedReply(id)) return 0;
-            kill_timer(watchdata::kWriteTimer);
+            kill_timer(task::kWriteTimer);
             if (const auto step = transfer_->on_step_ack(); step && operation_)
                 operation_->on_write_complete(*step);
             return 0;

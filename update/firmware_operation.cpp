@@ -7,26 +7,23 @@
 #include <cstring>
 #include <ctime>
 
+#include "diag/diagnostics.hpp"
 #include "link/watch_link.hpp"
 #include "platform/clock.hpp"
-#include "sdk/diag/diagnostics.hpp"
 #include "stridelog/stridelog.h"
-#include "ui/confirm_dlg.hpp"
-#include "ui/task_display.hpp"
+#include "task/flash_transfer.hpp"
 #include "update/firmware_image.hpp"
 #include "update/profile_file.hpp"
-#include "watchdata/flash_transfer.hpp"
 #include "watchdata/settings_format.hpp"
 #include "wire/message_ids.hpp"
 
 namespace stridelog::update {
 namespace {
 
-using watchdata::kFlashSectorSize;
+using task::kFlashSectorSize;
 
 constexpr std::uint32_t kDownloadPhase = 3;
 constexpr std::uint32_t kFlashPhase = 4;
-constexpr int kAnswerYes = 6;
 constexpr int kDirectoryWriteStep = 1006;
 constexpr int kSector255Step = 1002;
 constexpr int kPollStep = 1015;
@@ -46,7 +43,7 @@ constexpr std::size_t kWorkoutDirectoryEnd = 1280;
 
 }  // namespace
 
-FirmwareOperation::FirmwareOperation(watchdata::TaskHost& host, FtpSettings settings, bool show,
+FirmwareOperation::FirmwareOperation(task::TaskHost& host, FtpSettings settings, bool show,
                                      std::uint32_t limit_ms, bool passive,
                                      std::filesystem::path folder)
     : Operation(host),
@@ -58,12 +55,11 @@ FirmwareOperation::FirmwareOperation(watchdata::TaskHost& host, FtpSettings sett
       download_(host, kDownloadPhase) {}
 
 void FirmwareOperation::start() {
-    TaskDisplay& display = host().display();
-    display.ShowRateDisplay(true);
-    display.SetCaption("Firmware update");
+    host().show_rate_display(true);
+    host().set_caption("Firmware update");
     step_ = Step::check;
     host().append_log("Read sector 0 ...");
-    display.SetStatusText("Check for udpate ...");
+    host().set_status_text("Check for udpate ...");
     if (!host().transfer().read_directory()) Fail(SDK_ERR_TRANSFER);
 }
 
@@ -115,7 +111,7 @@ void FirmwareOperation::OnDownloaded() {
             OnHistory();
             return;
         case Stage::settings_file:
-            host().display().SetStatusText("Download ...");
+            host().set_status_text("Download ...");
             StartDownload(Stage::firmware_file, firmware_file_, true,
                           static_cast<std::uint32_t>(firmware_size_));
             return;
@@ -164,16 +160,11 @@ void FirmwareOperation::OnHistory() {
 
 void FirmwareOperation::Confirm() {
     if (show_) {
-        // No parent: the task window, and its Cancel button, stay usable
-        // while the question is open.
-        CConfirmDlg question;
-        question.SetContent(kConfirmationCaption, confirmation_message(offered_), &release_notes_);
-        question_ = &question;
-        const int answer = question.DoModal();
-        question_ = nullptr;
+        const bool yes =
+            host().confirm(kConfirmationCaption, confirmation_message(offered_), release_notes_);
         // The task may have been closed while the question was open.
         if (host().task_ended()) return;
-        if (answer != kAnswerYes) {
+        if (!yes) {
             Stop(FirmwareStop::kUserDeclined);
             return;
         }
@@ -195,7 +186,7 @@ void FirmwareOperation::Confirm() {
         return;
     }
     step_ = Step::check;
-    host().display().SetStatusText("Download ...");
+    host().set_status_text("Download ...");
     StartDownload(Stage::settings_file, settings_file_, false, 0);
 }
 
@@ -222,16 +213,14 @@ void FirmwareOperation::Flash() {
         return;
     }
     body_ = std::move(loaded.body);
-
-    TaskDisplay& display = host().display();
-    display.ShowRateDisplay(false);
-    display.SetStatusText("Writing data ...");
+    host().show_rate_display(false);
+    host().set_status_text("Writing data ...");
     boot_copy_.assign(body_.begin(), body_.begin() + kBootBlockLength);
     boot_copy_.resize(kBootBlockLength + kSectorBytes, 0xFF);
     boot_sum_ = boot_block_sum(body_);
-    display.SetRange(0, body_.size() == kProgramOnlyBodyLength ? 37 : 42);
-    display.SetPos(1);
-    display.SetStep(1);
+    host().set_progress_range(0, body_.size() == kProgramOnlyBodyLength ? 37 : 42);
+    host().set_progress_pos(1);
+    host().set_progress_step(1);
 
     // The workout directory goes: the new firmware starts with none.
     host().append_log("Clear flash");
@@ -263,7 +252,7 @@ void FirmwareOperation::WriteBootSector(Step step, std::uint32_t sector) {
     sector_ = sector;
     offset_ = (sector - kBootBlockSector) * kSectorBytes;
     WriteSectorLine();
-    PostPhaseProgress();
+    host().post_phase_progress(kFlashPhase);
     host().transfer().write_sector(
         sector * kFlashSectorSize,
         std::span<const std::uint8_t>(boot_copy_).subspan(offset_, kSectorBytes), 0);
@@ -278,7 +267,6 @@ void FirmwareOperation::WriteLanguageSector() {
 
 void FirmwareOperation::on_write_complete(int step_code) {
     (void)step_code;
-    TaskDisplay& display = host().display();
     switch (step_) {
         case Step::clear_directory:
             WriteBootSector(Step::boot_first, kBootBlockSector);
@@ -294,7 +282,7 @@ void FirmwareOperation::on_write_complete(int step_code) {
             host().append_log(line);
             const auto sum_sector = boot_sum_sector(body_);
             std::copy(sum_sector.begin(), sum_sector.end(), boot_copy_.begin() + kBootBlockLength);
-            PostPhaseProgress();
+            host().post_phase_progress(kFlashPhase);
             host().transfer().write_sector(
                 kBootSumSector * kFlashSectorSize,
                 std::span<const std::uint8_t>(boot_copy_).subspan(kBootBlockLength, kSectorBytes),
@@ -303,7 +291,7 @@ void FirmwareOperation::on_write_complete(int step_code) {
         }
         case Step::boot_sum:
             step_ = Step::program;
-            display.SetStatusText("Writing data ...");
+            host().set_status_text("Writing data ...");
             host().append_log("Writing data ...");
             if (body_.size() == kProgramOnlyBodyLength) {
                 StartProgramUpdate();
@@ -313,14 +301,14 @@ void FirmwareOperation::on_write_complete(int step_code) {
             host().append_log("Write language sector");
             sector_ = kLanguageSector;
             offset_ = kLanguageStart;
-            PostPhaseProgress();
+            host().post_phase_progress(kFlashPhase);
             WriteLanguageSector();
             return;
         case Step::language:
             ++sector_;
             if (sector_ < kLanguageSectorEnd) {
-                display.StepIt();
-                PostPhaseProgress();
+                host().step_progress();
+                host().post_phase_progress(kFlashPhase);
                 offset_ += kSectorBytes;
                 WriteLanguageSector();
                 return;
@@ -340,8 +328,8 @@ void FirmwareOperation::on_write_complete(int step_code) {
             }
             ++sector_;
             if (sector_ != kProgramSectorEnd) {
-                display.StepIt();
-                PostPhaseProgress();
+                host().step_progress();
+                host().post_phase_progress(kFlashPhase);
                 WriteProgramSector(false);
                 return;
             }
@@ -355,8 +343,8 @@ void FirmwareOperation::on_write_complete(int step_code) {
             program_sum_bytes_[0] = static_cast<std::uint8_t>(program_sum_ & 0xFF);
             program_sum_bytes_[1] = static_cast<std::uint8_t>(program_sum_ >> 8);
             host().transfer().write_sector_with_steps(kProgramSumAddress, program_sum_bytes_, 0,
-                                                      watchdata::WriteStep::write,
-                                                      watchdata::WriteStep::halt);
+                                                      task::WriteStep::write,
+                                                      task::WriteStep::halt);
             return;
         case Step::program_sum:
             StartReconnection();
@@ -364,10 +352,10 @@ void FirmwareOperation::on_write_complete(int step_code) {
         case Step::reconnect:
             if (!restoring_) return;
             host().append_log("Restore setting PASS");
-            display.StepIt();
-            PostPhaseProgress();
-            display.FillProgress();
-            PostPhaseProgress();
+            host().step_progress();
+            host().post_phase_progress(kFlashPhase);
+            host().fill_progress();
+            host().post_phase_progress(kFlashPhase);
             platform::clock().sleep_ms(kResultPauseMs);
             host().post_result(SDK_MSG_FIRMWARE_UPDATED);
             host().end_task();
@@ -380,10 +368,10 @@ void FirmwareOperation::on_write_complete(int step_code) {
 void FirmwareOperation::on_read_complete(int step_code) {
     switch (step_) {
         case Step::check:
-            if (step_code == watchdata::kDirectoryStep) OnDirectoryRead();
+            if (step_code == task::kDirectoryStep) OnDirectoryRead();
             return;
         case Step::language:
-            if (step_code == watchdata::kDirectoryStep) {
+            if (step_code == task::kDirectoryStep) {
                 host().append_log("Read sector 255");
                 if (!host().transfer().start_sector_read(kCustomerSector, kSector255Step,
                                                          kFlashSectorSize))
@@ -394,19 +382,19 @@ void FirmwareOperation::on_read_complete(int step_code) {
                 build_customer_settings_sector(customer_, host().transfer().directory(), sector);
                 host().append_log("Write customer setting to sector 255");
                 step_ = Step::customer_settings;
-                PostPhaseProgress();
+                host().post_phase_progress(kFlashPhase);
                 host().transfer().write_sector(kCustomerSector * kFlashSectorSize, sector, 0);
             }
             return;
         case Step::reconnect:
             if (step_code == kPollStep && polling_) {
                 Reconnected();
-            } else if (step_code == watchdata::kDirectoryStep && !restoring_ && !polling_ &&
+            } else if (step_code == task::kDirectoryStep && !restoring_ && !polling_ &&
                        !awaiting_clock_) {
                 std::span<std::uint8_t> directory = host().transfer().directory();
                 restore_directory(directory_backup_, directory);
-                watchdata::write_settings_checksum(
-                    directory, watchdata::settings_checksum_length(host().watch().firmware_version));
+                watchdata::write_settings_checksum(directory, watchdata::settings_checksum_length(
+                                                                  host().watch().firmware_version));
                 restoring_ = true;
                 host().transfer().write_sector(0, directory, kDirectoryWriteStep);
                 host().append_log("Restore setting");
@@ -440,8 +428,7 @@ void FirmwareOperation::WriteProgramSector(bool first) {
         host().transfer().write_sector(sector_ * kFlashSectorSize, bytes, 0);
     } else {
         host().transfer().write_sector_with_steps(sector_ * kFlashSectorSize, bytes, 0,
-                                                  watchdata::WriteStep::write,
-                                                  watchdata::WriteStep::halt);
+                                                  task::WriteStep::write, task::WriteStep::halt);
     }
 }
 
@@ -486,12 +473,11 @@ void FirmwareOperation::SetClock() {
     awaiting_clock_ = true;
     host().set_timer(kFirmwareClockTimer, kFirmwareClockTimeoutMs);
     if (CWatchLink* link = host().link())
-        link->SetClock(static_cast<std::uint8_t>(local.tm_year + 1900 - kYearBase),
-                       static_cast<std::uint8_t>(local.tm_mon + 1),
-                       static_cast<std::uint8_t>(local.tm_mday),
-                       static_cast<std::uint8_t>(local.tm_hour),
-                       static_cast<std::uint8_t>(local.tm_min),
-                       static_cast<std::uint8_t>(local.tm_sec));
+        link->SetClock(
+            static_cast<std::uint8_t>(local.tm_year + 1900 - kYearBase),
+            static_cast<std::uint8_t>(local.tm_mon + 1), static_cast<std::uint8_t>(local.tm_mday),
+            static_cast<std::uint8_t>(local.tm_hour), static_cast<std::uint8_t>(local.tm_min),
+            static_cast<std::uint8_t>(local.tm_sec));
 }
 
 void FirmwareOperation::AfterClock() {
@@ -503,8 +489,8 @@ void FirmwareOperation::AfterClock() {
         Fail(SDK_ERR_TRANSFER);
         return;
     }
-    host().display().StepIt();
-    PostPhaseProgress();
+    host().step_progress();
+    host().post_phase_progress(kFlashPhase);
 }
 
 bool FirmwareOperation::on_timer(UINT_PTR id) {
@@ -536,10 +522,10 @@ bool FirmwareOperation::on_timer(UINT_PTR id) {
             host().append_log("Set date time timeout");
             AfterClock();
             return true;
-        case watchdata::kReadTimer:
+        case task::kReadTimer:
             // An unanswered poll is simply repeated by the next tick.
             if (polling_) {
-                host().kill_timer(watchdata::kReadTimer);
+                host().kill_timer(task::kReadTimer);
                 return true;
             }
             return false;
@@ -557,16 +543,6 @@ bool FirmwareOperation::on_timer(UINT_PTR id) {
 
 void FirmwareOperation::on_task_end() {
     download_.Stop();
-    // A question about an ended task has no answer to wait for.
-    if (question_) question_->Close();
-}
-
-void FirmwareOperation::PostPhaseProgress() {
-    const float percent = host().display().BarPercent();
-    std::uint8_t block[8];
-    std::memcpy(block, &kFlashPhase, 4);
-    std::memcpy(block + 4, &percent, 4);
-    host().post_result_block(SDK_MSG_PHASE_PROGRESS, block);
 }
 
 void FirmwareOperation::Fail(UINT code) {

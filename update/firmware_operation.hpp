@@ -12,15 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "task/operation.hpp"
 #include "update/firmware_settings.hpp"
 #include "update/firmware_version.hpp"
 #include "update/ftp_downloader.hpp"
 #include "update/task_download.hpp"
-#include "watchdata/operation.hpp"
-
-namespace stridelog {
-class CConfirmDlg;
-}
 
 namespace stridelog::update {
 
@@ -40,15 +36,12 @@ inline constexpr std::uint32_t kFirmwareClockTimeoutMs = 250;
 inline constexpr UINT_PTR kProgramUpdateTimer = 1004;
 inline constexpr std::uint32_t kProgramUpdateTimeoutMs = kReconnectDeadlineMs;
 
-class FirmwareOperation final : public watchdata::Operation {
+class FirmwareOperation final : public task::Operation {
   public:
-    FirmwareOperation(watchdata::TaskHost& host, FtpSettings settings, bool show,
-                      std::uint32_t limit_ms, bool passive,
-                      std::filesystem::path folder = LocalDownloadFolder());
+    FirmwareOperation(task::TaskHost& host, FtpSettings settings, bool show, std::uint32_t limit_ms,
+                      bool passive, std::filesystem::path folder = LocalDownloadFolder());
 
-    watchdata::OperationCode code() const override {
-        return watchdata::OperationCode::firmware_check;
-    }
+    task::OperationCode code() const override { return task::OperationCode::firmware_check; }
     void start() override;
     void on_read_complete(int step_code) override;
     void on_write_complete(int step_code) override;
@@ -95,7 +88,6 @@ class FirmwareOperation final : public watchdata::Operation {
     void Reconnected();
     void SetClock();
     void AfterClock();
-    void PostPhaseProgress();
     void Fail(UINT code);
 
     FtpSettings settings_;
@@ -125,7 +117,6 @@ class FirmwareOperation final : public watchdata::Operation {
     std::uint32_t offset_ = 0;
     std::vector<std::uint8_t> directory_backup_;
     CustomerSettings customer_;
-    CConfirmDlg* question_ = nullptr;  // while the user is being asked
     bool awaiting_program_ack_ = false;
     bool polling_ = false;
     bool awaiting_clock_ = false;

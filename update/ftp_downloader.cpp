@@ -3,9 +3,9 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <chrono>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -14,9 +14,9 @@
 #include <system_error>
 #include <thread>
 
+#include "diag/diagnostics.hpp"
 #include "platform/clock.hpp"
 #include "platform/window_system.hpp"
-#include "sdk/diag/diagnostics.hpp"
 
 namespace stridelog::update {
 namespace {

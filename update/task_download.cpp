@@ -1,9 +1,6 @@
 #include "update/task_download.hpp"
 
-#include <cstring>
-
 #include "stridelog/stridelog.h"
-#include "ui/task_display.hpp"
 
 namespace stridelog::update {
 namespace {
@@ -15,7 +12,7 @@ std::string TakeText(WPARAM wparam) {
 
 }  // namespace
 
-TaskDownload::TaskDownload(watchdata::TaskHost& host, std::uint32_t phase)
+TaskDownload::TaskDownload(task::TaskHost& host, std::uint32_t phase)
     : host_(host), phase_(phase) {}
 
 TaskDownload::~TaskDownload() {
@@ -25,7 +22,7 @@ TaskDownload::~TaskDownload() {
 void TaskDownload::Begin(const Options& options) {
     // One downloader for the run: its connection, and so its login, serves
     // every download (a server may limit logins). Starting stops the last one.
-    if (!downloader_) downloader_ = std::make_unique<CFtpDownloader>(host_.display().Window());
+    if (!downloader_) downloader_ = std::make_unique<CFtpDownloader>(host_.task_window());
     if (options.rate_display) host_.set_timer(kRateDisplayTimer, kRateDisplayPeriodMs);
     progress_posting_ = options.progress_posting;
     host_.set_timer(kDownloadLimitTimer, options.limit_ms);
@@ -49,7 +46,6 @@ void TaskDownload::Stop() {
 }
 
 TaskDownload::Event TaskDownload::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
-    TaskDisplay& display = host_.display();
     switch (message) {
         case WM_FTP_STATUS:
             host_.append_log(TakeText(wparam));
@@ -63,25 +59,19 @@ TaskDownload::Event TaskDownload::OnMessage(UINT message, WPARAM wparam, LPARAM 
             host_.end_task();
             return Event::ended;
         case WM_FTP_PROGRESS:
-            display.SetPos(static_cast<int>(wparam));
-            if (progress_posting_) {
-                const float percent = display.BarPercent();
-                std::uint8_t block[8];
-                std::memcpy(block, &phase_, 4);
-                std::memcpy(block + 4, &percent, 4);
-                host_.post_result_block(SDK_MSG_PHASE_PROGRESS, block);
-            }
+            host_.set_progress_pos(static_cast<int>(wparam));
+            if (progress_posting_) host_.post_phase_progress(phase_);
             return Event::none;
         case WM_FTP_RANGE:
-            display.SetRange(static_cast<int>(wparam), static_cast<int>(lparam));
+            host_.set_progress_range(static_cast<int>(wparam), static_cast<int>(lparam));
             return Event::none;
         case WM_FTP_TIME_LEFT:
             time_left_text_ = TakeText(wparam);
-            display.SetRateTexts(rate_text_, time_left_text_);
+            host_.set_rate_texts(rate_text_, time_left_text_);
             return Event::none;
         case WM_FTP_RATE:
             rate_text_ = TakeText(wparam);
-            display.SetRateTexts(rate_text_, time_left_text_);
+            host_.set_rate_texts(rate_text_, time_left_text_);
             return Event::none;
         default:
             return Event::none;
@@ -90,7 +80,7 @@ TaskDownload::Event TaskDownload::OnMessage(UINT message, WPARAM wparam, LPARAM 
 
 bool TaskDownload::OnTimer(UINT_PTR id) {
     if (id == kRateDisplayTimer) {
-        host_.display().RefreshRateDisplay();
+        host_.refresh_rate_display();
         return true;
     }
     if (id != kDownloadLimitTimer) return false;

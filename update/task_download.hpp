@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "stridelog/win_types.h"
+#include "task/operation.hpp"
 #include "update/ftp_downloader.hpp"
-#include "watchdata/operation.hpp"
 
 namespace stridelog::update {
 
@@ -24,13 +24,13 @@ inline constexpr std::uint32_t kRateDisplayPeriodMs = 1000;
 class TaskDownload {
   public:
     // phase: the phase number of the host's phase progress (1 A-GPS, 3 firmware).
-    TaskDownload(watchdata::TaskHost& host, std::uint32_t phase);
+    TaskDownload(task::TaskHost& host, std::uint32_t phase);
     ~TaskDownload();
     TaskDownload(const TaskDownload&) = delete;
     TaskDownload& operator=(const TaskDownload&) = delete;
 
     struct Options {
-        bool rate_display = false;     // refresh the rate display (timer 1007)
+        bool rate_display = false;      // refresh the rate display (timer 1007)
         bool progress_posting = false;  // 0x2023 for every progress message
         std::uint32_t limit_ms = 0;     // the download time limit (timer 1008)
         bool passive = false;
@@ -55,7 +55,7 @@ class TaskDownload {
   private:
     void Begin(const Options& options);
 
-    watchdata::TaskHost& host_;
+    task::TaskHost& host_;
     const std::uint32_t phase_;
     std::unique_ptr<CFtpDownloader> downloader_;
     bool progress_posting_ = false;

@@ -4,8 +4,7 @@
 
 #include "platform/clock.hpp"
 #include "stridelog/stridelog.h"
-#include "ui/task_display.hpp"
-#include "watchdata/flash_transfer.hpp"
+#include "task/flash_transfer.hpp"
 
 namespace stridelog::watchdata {
 namespace {
@@ -31,12 +30,12 @@ std::u16string host_text(const CString& text) {
 // ---- GetPaths ----
 
 void GetPathsOperation::start() {
-    host().display().SetRange(0, kGetProgressSteps);
+    host().set_progress_range(0, kGetProgressSteps);
     host().transfer().read_directory();
 }
 
 void GetPathsOperation::on_read_complete(int step_code) {
-    if (step_code == kDirectoryStep) return on_directory();
+    if (step_code == task::kDirectoryStep) return on_directory();
     if (step_code == kWaypointSectorsStep) return on_waypoint_sectors();
 }
 
@@ -45,7 +44,7 @@ void GetPathsOperation::on_directory() {
     bool any = false;
     for (std::size_t i = 0; i < kPathCount; ++i) any |= stored_waypoint_count(directory, i) > 0;
     if (!any) {
-        host().display().FillProgress();
+        host().fill_progress();
         host().set_timer(kNoPathsTimer, kFullBarPauseMs);
         return;
     }
@@ -53,12 +52,12 @@ void GetPathsOperation::on_directory() {
 }
 
 void GetPathsOperation::on_waypoint_sectors() {
-    FlashTransfer& transfer = host().transfer();
+    task::FlashTransfer& transfer = host().transfer();
     const auto paths = read_stored_paths(
         transfer.directory(), transfer.data().first(kWaypointAreaSize), host().watch().name_width);
     for (std::size_t i = 0; i < paths.size(); ++i)
         host().post_result_block(SDK_MSG_PATH, path_block(static_cast<std::uint8_t>(i), paths[i]));
-    host().display().FillProgress();
+    host().fill_progress();
     host().set_timer(kPathsPostedTimer, kFullBarPauseMs);
 }
 
@@ -99,16 +98,16 @@ std::optional<std::vector<HostPath>> paths_from_host_arrays(const CPtrArray* pat
     return out;
 }
 
-SetPathsOperation::SetPathsOperation(TaskHost& host, const CPtrArray* paths,
+SetPathsOperation::SetPathsOperation(task::TaskHost& host, const CPtrArray* paths,
                                      const CStringArray* names)
     : Operation(host), path_array_(paths), name_array_(names) {}
 
-SetPathsOperation::SetPathsOperation(TaskHost& host, std::vector<std::uint8_t> block)
+SetPathsOperation::SetPathsOperation(task::TaskHost& host, std::vector<std::uint8_t> block)
     : Operation(host), block_(std::move(block)), from_block_(true) {}
 
 void SetPathsOperation::start() {
-    host().display().SetRange(0, 100);
-    host().display().SetPos(kWriteFirstPos);
+    host().set_progress_range(0, 100);
+    host().set_progress_pos(kWriteFirstPos);
     auto paths =
         from_block_ ? unpack_paths_block(block_) : paths_from_host_arrays(path_array_, name_array_);
     if (!paths) {
@@ -122,10 +121,10 @@ void SetPathsOperation::start() {
 }
 
 void SetPathsOperation::on_read_complete(int step_code) {
-    if (step_code != kDirectoryStep) return;
-    host().display().SetPos(kDirectoryWritePos);
+    if (step_code != task::kDirectoryStep) return;
+    host().set_progress_pos(kDirectoryWritePos);
     host().post_progress(static_cast<float>(kDirectoryWritePos));
-    FlashTransfer& transfer = host().transfer();
+    task::FlashTransfer& transfer = host().transfer();
     store_path_directory(transfer.directory(), paths_, host().watch().name_width);
     transfer.write_sector(0, transfer.directory(), kDirectoryWriteStep);
 }
@@ -133,13 +132,13 @@ void SetPathsOperation::on_read_complete(int step_code) {
 void SetPathsOperation::write_waypoint_sector(int step_code) {
     const int index = step_code - kFirstWaypointWriteStep;
     const int pos = kWaypointWritePos + kPosPerSector * index;
-    host().display().SetPos(pos);
+    host().set_progress_pos(pos);
     host().post_progress(static_cast<float>(pos));
-    const std::uint32_t sector = kFirstPathSector + static_cast<std::uint32_t>(index);
-    host().transfer().write_sector(
-        sector * kFlashSectorSize,
-        std::span<const std::uint8_t>(area_).subspan(index * kFlashSectorSize, kFlashSectorSize),
-        step_code);
+    const std::uint32_t sector = task::kFirstPathSector + static_cast<std::uint32_t>(index);
+    host().transfer().write_sector(sector * task::kFlashSectorSize,
+                                   std::span<const std::uint8_t>(area_).subspan(
+                                       index * task::kFlashSectorSize, task::kFlashSectorSize),
+                                   step_code);
 }
 
 void SetPathsOperation::on_write_complete(int step_code) {
@@ -150,7 +149,7 @@ void SetPathsOperation::on_write_complete(int step_code) {
     if (step_code >= kFirstWaypointWriteStep && step_code < kLastWaypointWriteStep)
         return write_waypoint_sector(step_code + 1);
     if (step_code == kLastWaypointWriteStep) {
-        host().display().FillProgress();
+        host().fill_progress();
         host().set_timer(kPathsWrittenTimer, kFullBarPauseMs);
     }
 }

@@ -6,9 +6,8 @@
 
 #include "platform/clock.hpp"
 #include "stridelog/stridelog.h"
-#include "ui/task_display.hpp"
+#include "task/flash_transfer.hpp"
 #include "watchdata/directory_image.hpp"
-#include "watchdata/flash_transfer.hpp"
 
 namespace stridelog::watchdata {
 namespace {
@@ -23,7 +22,7 @@ constexpr unsigned kPathSectors = 6;
 
 }  // namespace
 
-WorkoutDownloadOperation::WorkoutDownloadOperation(TaskHost& host, Mode mode,
+WorkoutDownloadOperation::WorkoutDownloadOperation(task::TaskHost& host, Mode mode,
                                                    std::vector<std::uint32_t> selection,
                                                    bool clear_after)
     : Operation(host),
@@ -32,22 +31,23 @@ WorkoutDownloadOperation::WorkoutDownloadOperation(TaskHost& host, Mode mode,
       clear_after_(clear_after && mode != Mode::summary),
       clearing_(host, true) {}
 
-OperationCode WorkoutDownloadOperation::code() const {
-    return mode_ == Mode::selected ? OperationCode::selected_workouts : OperationCode::workouts;
+task::OperationCode WorkoutDownloadOperation::code() const {
+    return mode_ == Mode::selected ? task::OperationCode::selected_workouts
+                                   : task::OperationCode::workouts;
 }
 
 void WorkoutDownloadOperation::start() {
     // The directory read counts as one sector of the whole flash, so what it
     // shows is never more than the first step of the sized bar that follows.
-    host().display().SetRange(0, static_cast<int>(kSectorCount));
-    host().display().SetStep(1);
+    host().set_progress_range(0, static_cast<int>(kSectorCount));
+    host().set_progress_step(1);
     host().transfer().read_directory();
 }
 
 void WorkoutDownloadOperation::on_read_complete(int step_code) {
     if (clearing_.on_read_complete(step_code)) return;
     switch (step_code) {
-        case kDirectoryStep:
+        case task::kDirectoryStep:
             return on_directory();
         case kHeaderStep:
             return on_header_sector();
@@ -96,11 +96,11 @@ void WorkoutDownloadOperation::on_directory() {
     host().append_log("Clear PATH      : N");
 
     const std::size_t steps = mode_ == Mode::summary ? sessions + 1 : sectors + 1;
-    host().display().SetRange(0, static_cast<int>(steps));
-    host().display().SetPos(0);
+    host().set_progress_range(0, static_cast<int>(steps));
+    host().set_progress_pos(0);
     // One step per sector read (per header in a summary): the bar's default
     // step of 10 would run it full after a tenth of the download.
-    host().display().SetStep(1);
+    host().set_progress_step(1);
 
     if (mode_ != Mode::selected && sessions == 0) {
         host().post_result(SDK_MSG_NO_WORKOUTS);
@@ -120,11 +120,11 @@ void WorkoutDownloadOperation::on_directory() {
 
 void WorkoutDownloadOperation::request_header_sector() {
     const auto& sectors = directory_.sessions[selection_[current_]];
-    host().transfer().start_sector_read(sectors.front(), kHeaderStep, kFlashSectorSize);
+    host().transfer().start_sector_read(sectors.front(), kHeaderStep, task::kFlashSectorSize);
 }
 
 void WorkoutDownloadOperation::on_header_sector() {
-    session_ = read_session_header(host().transfer().data().first(kFlashSectorSize),
+    session_ = read_session_header(host().transfer().data().first(task::kFlashSectorSize),
                                    mode_ != Mode::summary);
     if (mode_ == Mode::summary) {
         summary_.push_back(session_.header);
@@ -138,7 +138,7 @@ void WorkoutDownloadOperation::on_header_sector() {
                   static_cast<unsigned>(session_.recorded_points()));
     host().append_log(line);
     if (session_.recorded_points() == 0) {
-        for (std::size_t i = 1; i < sectors.size(); ++i) host().display().StepIt();
+        for (std::size_t i = 1; i < sectors.size(); ++i) host().step_progress();
         host().post_result_block(SDK_MSG_SESSION, build_session_block(session_));
         ++delivered_;
         next_session();
@@ -157,7 +157,8 @@ void WorkoutDownloadOperation::read_track_sector() {
     const std::uint8_t sector = directory_.sessions[selection_[current_]][sector_index_];
     // A directory naming sector 0 or 255 as track data cannot be read as such:
     // end the download as failed rather than wait for data never asked for.
-    if (!host().transfer().start_offset_read(sector, kTrackStep, kCarryAreaSize, kFlashSectorSize))
+    if (!host().transfer().start_offset_read(sector, kTrackStep, kCarryAreaSize,
+                                             task::kFlashSectorSize))
         fail_transfer();
 }
 
@@ -209,7 +210,7 @@ bool WorkoutDownloadOperation::on_timer(UINT_PTR id) {
         clearing_.start();
         return true;
     }
-    host().display().FillProgress();
+    host().fill_progress();
     platform::clock().sleep_ms(kFullBarPauseMs);
     host().post_progress(kFull);
     host().post_result(SDK_MSG_WORKOUTS_DONE);

@@ -9,16 +9,15 @@
 #include <vector>
 
 #include "sdk/task_window.hpp"
+#include "task/operation.hpp"
 #include "ui/task_display.hpp"
-#include "watchdata/operation.hpp"
 
 namespace stridelog {
 
 struct TaskWindowTestAccess {
-    using MakeOperation =
-        std::function<std::unique_ptr<watchdata::Operation>(watchdata::TaskHost&)>;
+    using MakeOperation = std::function<std::unique_ptr<task::Operation>(task::TaskHost&)>;
 
-    static const watchdata::WatchFacts& facts(const CSdkTaskDlg& dlg) { return dlg.facts_; }
+    static const task::WatchFacts& facts(const CSdkTaskDlg& dlg) { return dlg.facts_; }
 
     // Hands the window a status reply as if its query had just gone out.
     static void deliver_status(CSdkTaskDlg& dlg, const std::vector<std::uint8_t>& bytes) {
@@ -36,7 +35,7 @@ struct TaskWindowTestAccess {
         request.show = false;
         dlg.request_ = request;
         dlg.display_->SetShown(false);
-        auto operation = make(static_cast<watchdata::TaskHost&>(dlg));
+        auto operation = make(static_cast<task::TaskHost&>(dlg));
         const auto code = operation->code();
         dlg.RunOperation(std::move(operation), code);
     }

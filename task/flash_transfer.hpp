@@ -22,7 +22,7 @@
 
 #include "stridelog/win_types.h"
 
-namespace stridelog::watchdata {
+namespace stridelog::task {
 
 class TaskHost;
 
@@ -134,7 +134,7 @@ class FlashTransfer {
                      std::uint32_t chunk, int step_code, WriteStep first, WriteStep second,
                      std::uint8_t count = 3);
     void perform_step();
-    void step_progress();
+    void pace_read_progress();
 
     TaskHost& host_;
     std::vector<std::uint8_t> directory_;
@@ -149,4 +149,4 @@ class FlashTransfer {
 // step per 4096 bytes, carried over from task to task). Tests reset it.
 void ResetReadChunkProgress();
 
-}  // namespace stridelog::watchdata
+}  // namespace stridelog::task

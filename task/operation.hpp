@@ -1,29 +1,22 @@
-// What an operation is, and what it may use of the task window that hosts it.
+// What an operation is.
 //
 // One operation (a sector read, a workout download, a path write...) is one
 // class that owns its state and its steps. The task window connects, runs the
 // status query and then starts the operation; afterwards it forwards to it the
 // completions of the flash transfers it started, the acknowledgements of its
 // other commands and the expiries of its timers. The operation posts its data,
-// then exactly one final notification, then ends the task.
+// then exactly one final notification, then ends the task. It reaches the task
+// only through its TaskHost.
 //
 // Threads: everything here runs on the task window's thread.
 #pragma once
 
 #include <cstdint>
-#include <span>
-#include <string_view>
 
 #include "stridelog/win_types.h"
+#include "task/task_host.hpp"
 
-namespace stridelog {
-class CWatchLink;
-class TaskDisplay;
-}  // namespace stridelog
-
-namespace stridelog::watchdata {
-
-class FlashTransfer;
+namespace stridelog::task {
 
 // The operation codes the status reply starts; the values show in the log and
 // in the dispatch, so they keep the numbers the watch's tools have always used.
@@ -43,48 +36,6 @@ enum class OperationCode : int {
     firmware_check = 115,
     read_sector = 124,
     set_clock = 127,
-};
-
-// What the watch told the task window before the operation started.
-struct WatchFacts {
-    float firmware_version = 0.0f;
-    std::uint8_t name_width = 10;  // bytes per name field in flash: 10 or 32
-    std::uint8_t status_bytes[2] = {0, 0};
-    int status_flag = 0;  // 0: no status reply; selects the large-reserve layout
-};
-
-// The services of the task window an operation may use.
-class TaskHost {
-  public:
-    virtual CWatchLink* link() = 0;  // null once the task has released it
-    virtual TaskDisplay& display() = 0;
-    virtual FlashTransfer& transfer() = 0;
-    virtual const WatchFacts& watch() const = 0;
-    // The host window the notifications go to (for the log).
-    virtual HWND host_window() const = 0;
-
-    virtual void set_timer(UINT_PTR id, std::uint32_t ms) = 0;
-    virtual void kill_timer(UINT_PTR id) = 0;
-    virtual void post_to_self(UINT message) = 0;
-    virtual void post_to_host(UINT message) = 0;
-    // Asks the watch for its status again; the reply reaches on_status_reply, a
-    // silence re-enters start() with status flag 0.
-    virtual void query_status() = 0;
-
-    virtual void post_error(UINT code) = 0;
-    virtual void post_result(UINT code) = 0;
-    // Copies `data` into a new block for the host.
-    virtual void post_result_block(UINT code, std::span<const std::uint8_t> data) = 0;
-    virtual void post_progress(float percent) = 0;
-    virtual void append_log(std::string_view line) = 0;
-    // The common task end; the operation must touch nothing of the task afterwards.
-    virtual void end_task() = 0;
-    // True once the task has ended (a nested loop, such as a question to the
-    // user, may have run the task end).
-    virtual bool task_ended() const = 0;
-
-  protected:
-    ~TaskHost() = default;
 };
 
 class Operation {
@@ -135,4 +86,4 @@ class Operation {
     TaskHost& host_;
 };
 
-}  // namespace stridelog::watchdata
+}  // namespace stridelog::task
