@@ -10,6 +10,7 @@
 #include "ports/cable_ports.hpp"
 #include "sdk/notifications.hpp"
 #include "sdk/task_window.hpp"
+#include "sdk/tasks.hpp"
 #include "watchdata/path_formats.hpp"
 
 using stridelog::CSdkTaskDlg;

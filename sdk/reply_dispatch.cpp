@@ -11,8 +11,6 @@
 namespace stridelog {
 namespace {
 
-constexpr UINT_PTR kVersionTimer = 1000;
-constexpr UINT_PTR kStatusTimer = 4006;
 constexpr std::uint32_t kStatusTimeoutMs = 3000;
 
 }  // namespace
@@ -21,7 +19,7 @@ void CSdkTaskDlg::StartStatusQuery(bool dispatch_after_status) {
     if (!link_) return;
     dispatch_after_status_ = dispatch_after_status;
     status_pending_ = true;
-    set_timer(kStatusTimer, kStatusTimeoutMs);
+    set_timer(task::kStatusTimer, kStatusTimeoutMs);
     link_->GetStatus();
 }
 
@@ -31,7 +29,7 @@ void CSdkTaskDlg::OnStatusReply(std::uint8_t* block, std::size_t count) {
     // query timed out and the operation started, changes nothing.
     if (!status_pending_ || count < 2) return;
     status_pending_ = false;
-    kill_timer(kStatusTimer);
+    kill_timer(task::kStatusTimer);
     facts_.status_bytes[0] = block[0];
     facts_.status_bytes[1] = block[1];
     // Two status bytes: flag 1. Four or more: the fourth, signed. Three: the
@@ -43,7 +41,7 @@ void CSdkTaskDlg::OnStatusReply(std::uint8_t* block, std::size_t count) {
     } else if (operation_ && operation_->code() == requested_) {
         operation_->on_status_reply();
     } else {
-        EndUnsupportedOperation("status check");
+        FailUnmatchedOperation("status reply");
     }
 }
 
@@ -53,8 +51,14 @@ void CSdkTaskDlg::OnStatusTimeout() {
     StartOperation();
 }
 
-void CSdkTaskDlg::EndUnsupportedOperation(const char* what) {
-    diag::Trace("%s: not available in this build", what);
+void CSdkTaskDlg::FailUnmatchedOperation(const char* event) {
+    // The task would never end by itself: it fails, loudly, rather than end
+    // without a word or hang. The host gets the error every failed exchange
+    // with the watch gives, so it needs no case of its own for it.
+    const int running = operation_ ? static_cast<int>(operation_->code()) : 0;
+    diag::Trace("%s: operation %d was requested but operation %d is running; the task fails", event,
+                static_cast<int>(requested_), running);
+    post_error(SDK_ERR_TRANSFER);
     EndTask();
 }
 
@@ -63,9 +67,7 @@ void CSdkTaskDlg::StartOperation() {
         operation_->start();
         return;
     }
-    // Nothing would ever end such a task; end it rather than leave it hanging.
-    diag::Trace("operation %d: not available in this build", static_cast<int>(requested_));
-    EndTask();
+    FailUnmatchedOperation("operation start");
 }
 
 void CSdkTaskDlg::OnAcknowledgement(std::uint8_t reply_id, std::uint8_t status) {
@@ -81,12 +83,12 @@ void CSdkTaskDlg::OnBadReply() {
 }
 
 void CSdkTaskDlg::OnTimer(UINT_PTR id) {
-    if (id == kVersionTimer) {
+    if (id == task::kVersionTimer) {
         kill_timer(id);
         OnVersionTimer();
         return;
     }
-    if (id == kStatusTimer) {
+    if (id == task::kStatusTimer) {
         kill_timer(id);
         OnStatusTimeout();
         return;

@@ -8,8 +8,8 @@
 #include "platform/window_system.hpp"
 #include "ports/cable_ports.hpp"
 #include "sdk/notifications.hpp"
-#include "sdk/operation_factory.hpp"
 #include "sdk/task_registry.hpp"
+#include "sdk/tasks.hpp"
 #include "task/flash_transfer.hpp"
 #include "ui/confirm_dlg.hpp"
 #include "ui/dialog_templates.hpp"
@@ -19,9 +19,6 @@
 namespace stridelog {
 namespace {
 
-// Every timer the task end stops: the link chain's, the rate display's, the
-// firmware reconnection's and the clock reply's.
-constexpr UINT_PTR kTimersStoppedAtTaskEnd[] = {1004, 1000, 1001, 1007, 1009, 1010, 1011, 1012};
 constexpr int kCancelCommand = 2;  // the Cancel button, or Esc
 
 // Download messages that arrive with nobody to read them still own their text.
@@ -83,41 +80,37 @@ void CSdkTaskDlg::Start(TaskRequest request) {
     display_->SetShown(request_.show);
     display_->PrepareForStart();
     display_->LayoutWindow();
-    switch (request_.task) {
-        case TASK_SDK_VERSION:
+    const sdk::TaskRow& row = sdk::task_row(request_.task);
+    switch (row.start) {
+        case sdk::TaskStart::sdk_version:
             PostSdkVersion();
             return;
-        case TASK_WRITE_SECTOR:
-            return;  // starts nothing
-        case TASK_WATCH_VERSION:
+        case sdk::TaskStart::nothing:
+            return;
+        case sdk::TaskStart::version_only:
             // The display stays as the template has it.
             BeginConnection(task::OperationCode::none, false);
             return;
-        case TASK_SET_PATHS:
-            // Bad path arrays are refused before the watch is touched.
-            if (request_.record.empty() &&
-                (request_.path_array == nullptr || request_.name_array == nullptr ||
-                 request_.path_array->m_nSize != 10 || request_.name_array->m_nSize != 10)) {
-                post_error(SDK_ERR_PATH_COUNT);
-                EndTask();
-                return;
-            }
-            break;
-        default:
+        case sdk::TaskStart::operation:
             break;
     }
-    RunOperation(sdk::MakeOperation(request_, *this), sdk::RequestedOperation(request_.task));
+    // A request the watch need not see to refuse is refused before it is touched.
+    if (const UINT refusal = row.refuse ? row.refuse(request_) : 0; refusal != 0) {
+        post_error(refusal);
+        EndTask();
+        return;
+    }
+    RunOperation(row.make(request_, *this), row.operation);
 }
 
 void CSdkTaskDlg::RunOperation(std::unique_ptr<task::Operation> operation,
                                task::OperationCode requested) {
     operation_ = std::move(operation);
     if (operation_) operation_->prepare();
-    const bool update_task =
-        request_.task == TASK_AGPS_UPDATE || request_.task == TASK_FIRMWARE_UPDATE;
-    display_->ShowRateDisplay(update_task);
-    // The update tasks start their log afresh at the connection.
-    BeginConnection(requested, update_task);
+    const bool download_task = sdk::task_row(request_.task).download;
+    display_->ShowRateDisplay(download_task);
+    // The download tasks start their log afresh at the connection.
+    BeginConnection(requested, download_task);
 }
 
 void CSdkTaskDlg::EndTask() {
@@ -129,7 +122,7 @@ void CSdkTaskDlg::EndTask() {
     if (question_) question_->Close();
     AppendLog("dll exit()");
     link_.reset();
-    for (UINT_PTR id : kTimersStoppedAtTaskEnd) kill_timer(id);
+    for (UINT_PTR id : task::kTimersStoppedAtTaskEnd) kill_timer(id);
     request_.sessions.clear();
     request_.record.clear();
     transfer_->release();

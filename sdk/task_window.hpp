@@ -125,8 +125,9 @@ class CSdkTaskDlg final : private task::TaskHost {
     void OnAcknowledgement(std::uint8_t reply_id, std::uint8_t status);
     void OnBadReply();
     void OnTimer(UINT_PTR id);
-    // An operation this build has no routine for: end without a success notification.
-    void EndUnsupportedOperation(const char* what);
+    // The running operation is not the one the request names (or none runs):
+    // a diagnostic line, SDK_ERR_TRANSFER, the task end.
+    void FailUnmatchedOperation(const char* event);
 
     LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);

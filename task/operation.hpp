@@ -14,29 +14,10 @@
 #include <cstdint>
 
 #include "stridelog/win_types.h"
+#include "task/catalogue.hpp"
 #include "task/task_host.hpp"
 
 namespace stridelog::task {
-
-// The operation codes the status reply starts; the values show in the log and
-// in the dispatch, so they keep the numbers the watch's tools have always used.
-enum class OperationCode : int {
-    none = 0,
-    workouts = 100,
-    get_paths = 101,
-    set_paths = 102,
-    clear_workouts = 105,
-    get_views = 108,
-    set_views = 109,
-    get_setting = 110,
-    set_setting = 111,
-    long_version = 112,
-    selected_workouts = 113,
-    agps = 114,
-    firmware_check = 115,
-    read_sector = 124,
-    set_clock = 127,
-};
 
 class Operation {
   public:

@@ -155,12 +155,12 @@ void AgpsOperation::WriteCurrentSector() {
     const std::size_t at = std::size_t{sector_index_} * task::kFlashSectorSize;
     host().transfer().write_sector(
         sector_ * task::kFlashSectorSize,
-        std::span<const std::uint8_t>(sectors_).subspan(at, task::kFlashSectorSize), 0);
+        std::span<const std::uint8_t>(sectors_).subspan(at, task::kFlashSectorSize),
+        task::kAgpsSectorWriteStep);
 }
 
 void AgpsOperation::on_write_complete(int step_code) {
-    (void)step_code;
-    if (!directory_written_) {
+    if (step_code == task::kAgpsSectorWriteStep) {
         ++sector_;
         if (sector_ == kFirstAgpsSector + kAgpsSectorCount) {
             if (!host().transfer().read_directory()) Fail(SDK_ERR_TRANSFER);
@@ -172,13 +172,14 @@ void AgpsOperation::on_write_complete(int step_code) {
         host().post_phase_progress(kWritePhase);
         return;
     }
+    if (step_code != task::kDirectoryWriteStep) return;
     host().fill_progress();
     char line[64];
     std::snprintf(line, sizeof line, "Write Expired date %04d-%02d-%02d", expiry_.year + kYearBase,
                   expiry_.month, expiry_.day);
     host().append_log(line);
     awaiting_expiry_reply_ = true;
-    host().set_timer(kExpiryReplyTimer, kExpiryReplyTimeoutMs);
+    host().set_timer(task::kExpiryReplyTimer, kExpiryReplyTimeoutMs);
     if (CWatchLink* link = host().link())
         link->SetExpiryDate(expiry_.year + kYearBase, expiry_.month, expiry_.day);
 }
@@ -195,14 +196,14 @@ void AgpsOperation::on_read_complete(int step_code) {
     directory_written_ = true;
     watchdata::write_settings_checksum(
         directory, watchdata::settings_checksum_length(host().watch().firmware_version));
-    host().transfer().write_sector(0, directory, 0);
+    host().transfer().write_sector(0, directory, task::kDirectoryWriteStep);
 }
 
 void AgpsOperation::on_acknowledgement(std::uint8_t reply_id, std::uint8_t status) {
     (void)status;
     if (reply_id != wire::watch_id::kSetExpiryDateReply || !awaiting_expiry_reply_) return;
     awaiting_expiry_reply_ = false;
-    host().kill_timer(kExpiryReplyTimer);
+    host().kill_timer(task::kExpiryReplyTimer);
     host().query_status();
 }
 
@@ -228,9 +229,9 @@ void AgpsOperation::on_status_reply() {
 
 bool AgpsOperation::on_timer(UINT_PTR id) {
     if (download_.OnTimer(id)) return true;
-    if (id != kExpiryReplyTimer || !awaiting_expiry_reply_) return false;
+    if (id != task::kExpiryReplyTimer || !awaiting_expiry_reply_) return false;
     awaiting_expiry_reply_ = false;
-    host().kill_timer(kExpiryReplyTimer);
+    host().kill_timer(task::kExpiryReplyTimer);
     host().post_progress(100.0f);
     Fail(SDK_ERR_TRANSFER);
     return true;

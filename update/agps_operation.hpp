@@ -17,7 +17,6 @@ namespace stridelog::update {
 
 inline constexpr std::uint8_t kFirstAgpsSector = 230;
 inline constexpr std::uint8_t kAgpsSectorCount = 14;
-inline constexpr UINT_PTR kExpiryReplyTimer = 1004;
 inline constexpr std::uint32_t kExpiryReplyTimeoutMs = 6000;
 // Writes a watch that keeps saying "not updated" gets before the task gives up.
 inline constexpr int kAgpsWriteRounds = 3;

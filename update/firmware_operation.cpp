@@ -24,9 +24,6 @@ using task::kFlashSectorSize;
 
 constexpr std::uint32_t kDownloadPhase = 3;
 constexpr std::uint32_t kFlashPhase = 4;
-constexpr int kDirectoryWriteStep = 1006;
-constexpr int kSector255Step = 1002;
-constexpr int kPollStep = 1015;
 constexpr std::uint8_t kCustomerSector = 255;
 constexpr std::uint32_t kSectorOneAddress = 0x1000;
 constexpr std::uint32_t kFirstProgramSector = 2;
@@ -237,7 +234,7 @@ void FirmwareOperation::Flash() {
     std::fill(directory.begin() + kBitmapEnd, directory.begin() + kWorkoutDirectoryEnd, 0xFF);
     directory_backup_.assign(directory.begin(), directory.end());
     step_ = Step::clear_directory;
-    host().transfer().write_sector(0, directory, kDirectoryWriteStep);
+    host().transfer().write_sector(0, directory, task::kDirectoryWriteStep);
 }
 
 void FirmwareOperation::WriteSectorLine() {
@@ -373,10 +370,11 @@ void FirmwareOperation::on_read_complete(int step_code) {
         case Step::language:
             if (step_code == task::kDirectoryStep) {
                 host().append_log("Read sector 255");
-                if (!host().transfer().start_sector_read(kCustomerSector, kSector255Step,
-                                                         kFlashSectorSize))
+                if (!host().transfer().start_sector_read(
+                        kCustomerSector, task::step_code(task::FirmwareStep::customer_sector),
+                        kFlashSectorSize))
                     Fail(SDK_ERR_TRANSFER);
-            } else if (step_code == kSector255Step) {
+            } else if (step_code == task::step_code(task::FirmwareStep::customer_sector)) {
                 std::span<std::uint8_t> sector =
                     host().transfer().data().subspan(0, kFlashSectorSize);
                 build_customer_settings_sector(customer_, host().transfer().directory(), sector);
@@ -387,7 +385,7 @@ void FirmwareOperation::on_read_complete(int step_code) {
             }
             return;
         case Step::reconnect:
-            if (step_code == kPollStep && polling_) {
+            if (step_code == task::step_code(task::FirmwareStep::reconnect_poll) && polling_) {
                 Reconnected();
             } else if (step_code == task::kDirectoryStep && !restoring_ && !polling_ &&
                        !awaiting_clock_) {
@@ -396,7 +394,7 @@ void FirmwareOperation::on_read_complete(int step_code) {
                 watchdata::write_settings_checksum(directory, watchdata::settings_checksum_length(
                                                                   host().watch().firmware_version));
                 restoring_ = true;
-                host().transfer().write_sector(0, directory, kDirectoryWriteStep);
+                host().transfer().write_sector(0, directory, task::kDirectoryWriteStep);
                 host().append_log("Restore setting");
             }
             return;
@@ -409,7 +407,7 @@ void FirmwareOperation::StartProgramUpdate() {
     step_ = Step::program;
     sector_ = 0;
     awaiting_program_ack_ = true;
-    host().set_timer(kProgramUpdateTimer, kProgramUpdateTimeoutMs);
+    host().set_timer(task::kProgramUpdateTimer, kProgramUpdateTimeoutMs);
     if (CWatchLink* link = host().link()) link->ProgramUpdate();
 }
 
@@ -436,14 +434,14 @@ void FirmwareOperation::on_acknowledgement(std::uint8_t reply_id, std::uint8_t s
     (void)status;
     if (reply_id == wire::watch_id::kProgramUpdateReply && awaiting_program_ack_) {
         awaiting_program_ack_ = false;
-        host().kill_timer(kProgramUpdateTimer);
+        host().kill_timer(task::kProgramUpdateTimer);
         host().append_log("Prog Update AcK");
         host().append_log("\r\nUnprotect & erase 4096");
         host().transfer().erase_sector(kSectorOneAddress, 0);
         return;
     }
     if (reply_id == wire::watch_id::kSetClockReply && awaiting_clock_) {
-        host().kill_timer(kFirmwareClockTimer);
+        host().kill_timer(task::kClockReplyTimer);
         host().append_log("Set date time PASS");
         AfterClock();
     }
@@ -452,14 +450,14 @@ void FirmwareOperation::on_acknowledgement(std::uint8_t reply_id, std::uint8_t s
 void FirmwareOperation::StartReconnection() {
     step_ = Step::reconnect;
     polling_ = true;
-    host().set_timer(kReconnectDeadlineTimer, kReconnectDeadlineMs);
-    host().set_timer(kReconnectWaitTimer, kReconnectWaitMs);
+    host().set_timer(task::kReconnectDeadlineTimer, kReconnectDeadlineMs);
+    host().set_timer(task::kReconnectWaitTimer, kReconnectWaitMs);
 }
 
 void FirmwareOperation::Reconnected() {
     polling_ = false;
-    host().kill_timer(kReconnectPollTimer);
-    host().kill_timer(kReconnectDeadlineTimer);
+    host().kill_timer(task::kReconnectPollTimer);
+    host().kill_timer(task::kReconnectDeadlineTimer);
     host().append_log("Fwupd, reconnect watch OK");
     SetClock();
 }
@@ -471,7 +469,7 @@ void FirmwareOperation::SetClock() {
     localtime_r(&now, &local);
     step_ = Step::reconnect;
     awaiting_clock_ = true;
-    host().set_timer(kFirmwareClockTimer, kFirmwareClockTimeoutMs);
+    host().set_timer(task::kClockReplyTimer, kFirmwareClockTimeoutMs);
     if (CWatchLink* link = host().link())
         link->SetClock(
             static_cast<std::uint8_t>(local.tm_year + 1900 - kYearBase),
@@ -496,28 +494,28 @@ void FirmwareOperation::AfterClock() {
 bool FirmwareOperation::on_timer(UINT_PTR id) {
     if (download_.OnTimer(id)) return true;
     switch (id) {
-        case kReconnectWaitTimer:
-            host().kill_timer(kReconnectWaitTimer);
-            if (polling_) host().set_timer(kReconnectPollTimer, kReconnectPollMs);
+        case task::kReconnectWaitTimer:
+            host().kill_timer(task::kReconnectWaitTimer);
+            if (polling_) host().set_timer(task::kReconnectPollTimer, kReconnectPollMs);
             return true;
-        case kReconnectPollTimer:
+        case task::kReconnectPollTimer:
             if (!polling_) {
-                host().kill_timer(kReconnectPollTimer);
+                host().kill_timer(task::kReconnectPollTimer);
                 return true;
             }
             step_ = Step::reconnect;
             host().append_log("Read addres 0 (128B)");
-            host().transfer().read_128(0, kPollStep);
+            host().transfer().read_128(0, task::step_code(task::FirmwareStep::reconnect_poll));
             return true;
-        case kReconnectDeadlineTimer:
-            host().kill_timer(kReconnectDeadlineTimer);
+        case task::kReconnectDeadlineTimer:
+            host().kill_timer(task::kReconnectDeadlineTimer);
             if (!polling_) return true;
             host().post_progress(100.0f);
             host().append_log("60sec timeout\r\n");
             Reconnected();
             return true;
-        case kFirmwareClockTimer:
-            host().kill_timer(kFirmwareClockTimer);
+        case task::kClockReplyTimer:
+            host().kill_timer(task::kClockReplyTimer);
             if (!awaiting_clock_) return true;
             host().append_log("Set date time timeout");
             AfterClock();
@@ -529,10 +527,10 @@ bool FirmwareOperation::on_timer(UINT_PTR id) {
                 return true;
             }
             return false;
-        case kProgramUpdateTimer:
+        case task::kProgramUpdateTimer:
             if (!awaiting_program_ack_) return false;
             awaiting_program_ack_ = false;
-            host().kill_timer(kProgramUpdateTimer);
+            host().kill_timer(task::kProgramUpdateTimer);
             host().post_progress(100.0f);
             Fail(SDK_ERR_TRANSFER);
             return true;

@@ -20,11 +20,6 @@
 
 namespace stridelog::update {
 
-// The flashing's timers (besides the transfer's 1001 and 1004).
-inline constexpr UINT_PTR kReconnectDeadlineTimer = 1009;
-inline constexpr UINT_PTR kReconnectWaitTimer = 1010;
-inline constexpr UINT_PTR kReconnectPollTimer = 1011;
-inline constexpr UINT_PTR kFirmwareClockTimer = 1012;
 inline constexpr std::uint32_t kReconnectDeadlineMs = 70'000;
 inline constexpr std::uint32_t kReconnectWaitMs = 30'000;
 inline constexpr std::uint32_t kReconnectPollMs = 1000;
@@ -33,7 +28,6 @@ inline constexpr std::uint32_t kFirmwareClockTimeoutMs = 250;
 // gives up (it would otherwise wait for ever). A watch switching to its update
 // mode gets as long as one coming back from it: giving up early would leave it
 // with its boot block staged and no program written.
-inline constexpr UINT_PTR kProgramUpdateTimer = 1004;
 inline constexpr std::uint32_t kProgramUpdateTimeoutMs = kReconnectDeadlineMs;
 
 class FirmwareOperation final : public task::Operation {

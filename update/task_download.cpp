@@ -23,9 +23,9 @@ void TaskDownload::Begin(const Options& options) {
     // One downloader for the run: its connection, and so its login, serves
     // every download (a server may limit logins). Starting stops the last one.
     if (!downloader_) downloader_ = std::make_unique<CFtpDownloader>(host_.task_window());
-    if (options.rate_display) host_.set_timer(kRateDisplayTimer, kRateDisplayPeriodMs);
+    if (options.rate_display) host_.set_timer(task::kRateDisplayTimer, kRateDisplayPeriodMs);
     progress_posting_ = options.progress_posting;
-    host_.set_timer(kDownloadLimitTimer, options.limit_ms);
+    host_.set_timer(task::kDownloadLimitTimer, options.limit_ms);
 }
 
 void TaskDownload::StartList(const FtpSettings& settings, const std::vector<std::string>& names,
@@ -51,10 +51,10 @@ TaskDownload::Event TaskDownload::OnMessage(UINT message, WPARAM wparam, LPARAM 
             host_.append_log(TakeText(wparam));
             return Event::none;
         case WM_FTP_DONE:
-            host_.kill_timer(kDownloadLimitTimer);
+            host_.kill_timer(task::kDownloadLimitTimer);
             return Event::completed;
         case WM_FTP_FAILED:
-            host_.kill_timer(kDownloadLimitTimer);
+            host_.kill_timer(task::kDownloadLimitTimer);
             host_.post_error(SDK_ERR_DOWNLOAD);
             host_.end_task();
             return Event::ended;
@@ -79,12 +79,12 @@ TaskDownload::Event TaskDownload::OnMessage(UINT message, WPARAM wparam, LPARAM 
 }
 
 bool TaskDownload::OnTimer(UINT_PTR id) {
-    if (id == kRateDisplayTimer) {
+    if (id == task::kRateDisplayTimer) {
         host_.refresh_rate_display();
         return true;
     }
-    if (id != kDownloadLimitTimer) return false;
-    host_.kill_timer(kDownloadLimitTimer);
+    if (id != task::kDownloadLimitTimer) return false;
+    host_.kill_timer(task::kDownloadLimitTimer);
     Stop();
     host_.post_progress(100.0f);
     host_.post_error(SDK_ERR_DOWNLOAD_TIMEOUT);

@@ -17,8 +17,6 @@
 
 namespace stridelog::update {
 
-inline constexpr UINT_PTR kRateDisplayTimer = 1007;
-inline constexpr UINT_PTR kDownloadLimitTimer = 1008;
 inline constexpr std::uint32_t kRateDisplayPeriodMs = 1000;
 
 class TaskDownload {

@@ -24,7 +24,7 @@ void SetClockOperation::start() {
         return;
     }
     awaiting_ = true;
-    host().set_timer(kClockReplyTimer, kClockReplyTimeoutMs);
+    host().set_timer(task::kClockReplyTimer, kClockReplyTimeoutMs);
     // Without a link the timer ends the task as for a silent watch.
     if (CWatchLink* link = host().link())
         link->SetClock(static_cast<std::uint8_t>(time_.year - kYearBase),
@@ -38,7 +38,7 @@ void SetClockOperation::on_acknowledgement(std::uint8_t reply_id, std::uint8_t s
     (void)status;  // the watch's answer is its acknowledgement; the byte carries nothing more
     if (!awaiting_ || reply_id != wire::watch_id::kSetClockReply) return;
     awaiting_ = false;
-    host().kill_timer(kClockReplyTimer);
+    host().kill_timer(task::kClockReplyTimer);
     host().fill_progress();
     platform::clock().sleep_ms(kFullBarPauseMs);
     host().post_result(SDK_MSG_CLOCK_SET);
@@ -46,8 +46,8 @@ void SetClockOperation::on_acknowledgement(std::uint8_t reply_id, std::uint8_t s
 }
 
 bool SetClockOperation::on_timer(UINT_PTR id) {
-    if (id != kClockReplyTimer) return false;
-    host().kill_timer(kClockReplyTimer);
+    if (id != task::kClockReplyTimer) return false;
+    host().kill_timer(task::kClockReplyTimer);
     if (!awaiting_) return true;
     awaiting_ = false;
     // The error is the task's final notification: the full bar goes before it.

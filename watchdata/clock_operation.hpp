@@ -6,7 +6,6 @@
 
 namespace stridelog::watchdata {
 
-inline constexpr UINT_PTR kClockReplyTimer = 1012;
 inline constexpr std::uint32_t kClockReplyTimeoutMs = 250;
 
 class SetClockOperation final : public task::Operation {

@@ -9,9 +9,6 @@
 namespace stridelog::watchdata {
 namespace {
 
-constexpr UINT_PTR kNoPathsTimer = 1002;
-constexpr UINT_PTR kPathsPostedTimer = 1003;
-constexpr UINT_PTR kPathsWrittenTimer = 1005;
 constexpr std::uint32_t kFullBarPauseMs = 1500;
 constexpr int kGetProgressSteps = 7;
 constexpr float kFull = 100.0f;
@@ -36,7 +33,7 @@ void GetPathsOperation::start() {
 
 void GetPathsOperation::on_read_complete(int step_code) {
     if (step_code == task::kDirectoryStep) return on_directory();
-    if (step_code == kWaypointSectorsStep) return on_waypoint_sectors();
+    if (step_code == task::kWaypointSectorsStep) return on_waypoint_sectors();
 }
 
 void GetPathsOperation::on_directory() {
@@ -45,10 +42,10 @@ void GetPathsOperation::on_directory() {
     for (std::size_t i = 0; i < kPathCount; ++i) any |= stored_waypoint_count(directory, i) > 0;
     if (!any) {
         host().fill_progress();
-        host().set_timer(kNoPathsTimer, kFullBarPauseMs);
+        host().set_timer(task::kNoPathsTimer, kFullBarPauseMs);
         return;
     }
-    host().transfer().read_path_sectors(kWaypointSectorsStep);
+    host().transfer().read_path_sectors(task::kWaypointSectorsStep);
 }
 
 void GetPathsOperation::on_waypoint_sectors() {
@@ -58,14 +55,14 @@ void GetPathsOperation::on_waypoint_sectors() {
     for (std::size_t i = 0; i < paths.size(); ++i)
         host().post_result_block(SDK_MSG_PATH, path_block(static_cast<std::uint8_t>(i), paths[i]));
     host().fill_progress();
-    host().set_timer(kPathsPostedTimer, kFullBarPauseMs);
+    host().set_timer(task::kPathsPostedTimer, kFullBarPauseMs);
 }
 
 bool GetPathsOperation::on_timer(UINT_PTR id) {
-    if (id != kNoPathsTimer && id != kPathsPostedTimer) return false;
+    if (id != task::kNoPathsTimer && id != task::kPathsPostedTimer) return false;
     host().kill_timer(id);
     host().post_progress(kFull);
-    if (id == kNoPathsTimer) host().post_result(SDK_MSG_NO_PATHS);
+    if (id == task::kNoPathsTimer) host().post_result(SDK_MSG_NO_PATHS);
     host().end_task();
     return true;
 }
@@ -126,11 +123,11 @@ void SetPathsOperation::on_read_complete(int step_code) {
     host().post_progress(static_cast<float>(kDirectoryWritePos));
     task::FlashTransfer& transfer = host().transfer();
     store_path_directory(transfer.directory(), paths_, host().watch().name_width);
-    transfer.write_sector(0, transfer.directory(), kDirectoryWriteStep);
+    transfer.write_sector(0, transfer.directory(), task::kDirectoryWriteStep);
 }
 
 void SetPathsOperation::write_waypoint_sector(int step_code) {
-    const int index = step_code - kFirstWaypointWriteStep;
+    const int index = step_code - task::kFirstWaypointWriteStep;
     const int pos = kWaypointWritePos + kPosPerSector * index;
     host().set_progress_pos(pos);
     host().post_progress(static_cast<float>(pos));
@@ -142,20 +139,20 @@ void SetPathsOperation::write_waypoint_sector(int step_code) {
 }
 
 void SetPathsOperation::on_write_complete(int step_code) {
-    if (step_code == kDirectoryWriteStep) {
+    if (step_code == task::kDirectoryWriteStep) {
         area_ = waypoint_area(paths_);
-        return write_waypoint_sector(kFirstWaypointWriteStep);
+        return write_waypoint_sector(task::kFirstWaypointWriteStep);
     }
-    if (step_code >= kFirstWaypointWriteStep && step_code < kLastWaypointWriteStep)
+    if (step_code >= task::kFirstWaypointWriteStep && step_code < task::kLastWaypointWriteStep)
         return write_waypoint_sector(step_code + 1);
-    if (step_code == kLastWaypointWriteStep) {
+    if (step_code == task::kLastWaypointWriteStep) {
         host().fill_progress();
-        host().set_timer(kPathsWrittenTimer, kFullBarPauseMs);
+        host().set_timer(task::kPathsWrittenTimer, kFullBarPauseMs);
     }
 }
 
 bool SetPathsOperation::on_timer(UINT_PTR id) {
-    if (id != kPathsWrittenTimer) return false;
+    if (id != task::kPathsWrittenTimer) return false;
     host().kill_timer(id);
     host().post_progress(kFull);
     host().post_result(SDK_MSG_PATHS_WRITTEN);

@@ -25,8 +25,6 @@ class GetPathsOperation final : public task::Operation {
     bool on_timer(UINT_PTR id) override;
 
   private:
-    enum Step : int { kWaypointSectorsStep = 1004 };
-
     void on_directory();
     void on_waypoint_sectors();
 };
@@ -50,13 +48,6 @@ class SetPathsOperation final : public task::Operation {
     bool on_timer(UINT_PTR id) override;
 
   private:
-    // Sector 0, then sectors 249 .. 254.
-    enum Step : int {
-        kDirectoryWriteStep = 1006,
-        kFirstWaypointWriteStep = 1007,
-        kLastWaypointWriteStep = 1012
-    };
-
     void write_waypoint_sector(int step_code);
 
     const CPtrArray* path_array_ = nullptr;

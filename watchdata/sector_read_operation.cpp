@@ -20,11 +20,11 @@ void SectorReadOperation::start() {
     char line[32];
     std::snprintf(line, sizeof line, "Read sector %u", static_cast<unsigned>(sector_));
     host().append_log(line);
-    host().transfer().start_sector_read(sector_, kSectorDataStep, task::kFlashSectorSize);
+    host().transfer().start_sector_read(sector_, task::kSectorDataStep, task::kFlashSectorSize);
 }
 
 void SectorReadOperation::on_read_complete(int step_code) {
-    if (step_code != kSectorDataStep) return;
+    if (step_code != task::kSectorDataStep) return;
     host().post_result_block(SDK_MSG_SECTOR,
                              host().transfer().data().first(task::kFlashSectorSize));
     host().end_task();

@@ -9,9 +9,6 @@ namespace stridelog::watchdata {
 
 class SectorReadOperation final : public task::Operation {
   public:
-    // Step code of the sector's read run.
-    enum Step : int { kSectorDataStep = 1013 };
-
     SectorReadOperation(task::TaskHost& host, std::uint8_t sector);
 
     task::OperationCode code() const override { return task::OperationCode::read_sector; }

@@ -53,10 +53,10 @@ void GetSettingOperation::start() {
 void GetSettingOperation::on_read_complete(int step_code) {
     task::FlashTransfer& transfer = host().transfer();
     if (step_code == task::kDirectoryStep) {
-        transfer.read_128(kIdentityAddress, kIdentityStep);
+        transfer.read_128(kIdentityAddress, task::kIdentityStep);
         return;
     }
-    if (step_code != kIdentityStep) return;
+    if (step_code != task::kIdentityStep) return;
     const auto image = transfer.directory();
     const float version = host().watch().firmware_version;
     const SettingsRecord record =
@@ -91,11 +91,11 @@ void SetSettingOperation::on_read_complete(int step_code) {
     const auto image = transfer.directory();
     apply_settings_record(image, record_, uses_extended_settings(version, image),
                           settings_checksum_length(version));
-    transfer.write_sector(0, image, kSettingsWriteStep);
+    transfer.write_sector(0, image, task::kSettingsWriteStep);
 }
 
 void SetSettingOperation::on_write_complete(int step_code) {
-    if (step_code == kSettingsWriteStep) finish_write(host(), SDK_MSG_SETTINGS_WRITTEN);
+    if (step_code == task::kSettingsWriteStep) finish_write(host(), SDK_MSG_SETTINGS_WRITTEN);
 }
 
 // ---- GetViews ----
@@ -136,11 +136,11 @@ void SetViewsOperation::on_read_complete(int step_code) {
     const auto image = transfer.directory();
     apply_views_record(image, record_);
     write_settings_checksum(image, settings_checksum_length(host().watch().firmware_version));
-    transfer.write_sector(0, image, kViewsWriteStep);
+    transfer.write_sector(0, image, task::kViewsWriteStep);
 }
 
 void SetViewsOperation::on_write_complete(int step_code) {
-    if (step_code == kViewsWriteStep) finish_write(host(), SDK_MSG_VIEWS_WRITTEN);
+    if (step_code == task::kViewsWriteStep) finish_write(host(), SDK_MSG_VIEWS_WRITTEN);
 }
 
 }  // namespace stridelog::watchdata

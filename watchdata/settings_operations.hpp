@@ -20,9 +20,6 @@ class GetSettingOperation final : public task::Operation {
     task::OperationCode code() const override { return task::OperationCode::get_setting; }
     void start() override;
     void on_read_complete(int step_code) override;
-
-  private:
-    enum Step : int { kIdentityStep = 1015 };
 };
 
 class SetSettingOperation final : public task::Operation {
@@ -35,7 +32,6 @@ class SetSettingOperation final : public task::Operation {
     void on_write_complete(int step_code) override;
 
   private:
-    enum Step : int { kSettingsWriteStep = 1008 };
     SettingsRecord record_{};
     bool valid_ = false;
 };
@@ -57,7 +53,6 @@ class SetViewsOperation final : public task::Operation {
     void on_write_complete(int step_code) override;
 
   private:
-    enum Step : int { kViewsWriteStep = 1009 };
     ViewsRecord record_{};
     bool valid_ = false;
 };

@@ -41,12 +41,12 @@ bool WorkoutClearing::on_read_complete(int step_code) {
     host_.append_log("Clear flash");
     task::FlashTransfer& transfer = host_.transfer();
     clear_workout_directory(transfer.directory(), host_.watch().status_flag);
-    transfer.write_sector(0, transfer.directory(), kDirectoryWriteStep);
+    transfer.write_sector(0, transfer.directory(), task::kDirectoryWriteStep);
     return true;
 }
 
 bool WorkoutClearing::on_write_complete(int step_code) {
-    if (!active_ || step_code != kDirectoryWriteStep) return false;
+    if (!active_ || step_code != task::kDirectoryWriteStep) return false;
     active_ = false;
     host_.fill_progress();
     platform::clock().sleep_ms(kFullBarPauseMs);

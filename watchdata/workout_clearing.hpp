@@ -21,8 +21,6 @@ class WorkoutClearing {
     bool active() const { return active_; }
 
   private:
-    enum Step : int { kDirectoryWriteStep = 1006 };
-
     task::TaskHost& host_;
     bool after_download_;
     bool active_ = false;

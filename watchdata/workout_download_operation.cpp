@@ -12,8 +12,6 @@
 namespace stridelog::watchdata {
 namespace {
 
-// After the last session the task waits this long before its end (or the clear).
-constexpr UINT_PTR kSessionsDoneTimer = 1006;
 constexpr std::uint32_t kSessionsDoneDelayMs = 100;
 constexpr std::uint32_t kFullBarPauseMs = 500;
 constexpr float kFull = 100.0f;
@@ -49,9 +47,9 @@ void WorkoutDownloadOperation::on_read_complete(int step_code) {
     switch (step_code) {
         case task::kDirectoryStep:
             return on_directory();
-        case kHeaderStep:
+        case task::kHeaderStep:
             return on_header_sector();
-        case kTrackStep:
+        case task::kTrackStep:
             return on_track_sector();
         default:
             return;
@@ -120,7 +118,7 @@ void WorkoutDownloadOperation::on_directory() {
 
 void WorkoutDownloadOperation::request_header_sector() {
     const auto& sectors = directory_.sessions[selection_[current_]];
-    host().transfer().start_sector_read(sectors.front(), kHeaderStep, task::kFlashSectorSize);
+    host().transfer().start_sector_read(sectors.front(), task::kHeaderStep, task::kFlashSectorSize);
 }
 
 void WorkoutDownloadOperation::on_header_sector() {
@@ -157,7 +155,7 @@ void WorkoutDownloadOperation::read_track_sector() {
     const std::uint8_t sector = directory_.sessions[selection_[current_]][sector_index_];
     // A directory naming sector 0 or 255 as track data cannot be read as such:
     // end the download as failed rather than wait for data never asked for.
-    if (!host().transfer().start_offset_read(sector, kTrackStep, kCarryAreaSize,
+    if (!host().transfer().start_offset_read(sector, task::kTrackStep, kCarryAreaSize,
                                              task::kFlashSectorSize))
         fail_transfer();
 }
@@ -200,11 +198,11 @@ void WorkoutDownloadOperation::finish() {
         summary_.clear();
     }
     host().post_progress(kFull);
-    host().set_timer(kSessionsDoneTimer, kSessionsDoneDelayMs);
+    host().set_timer(task::kSessionsDoneTimer, kSessionsDoneDelayMs);
 }
 
 bool WorkoutDownloadOperation::on_timer(UINT_PTR id) {
-    if (id != kSessionsDoneTimer) return false;
+    if (id != task::kSessionsDoneTimer) return false;
     host().kill_timer(id);
     if (clear_after_) {
         clearing_.start();

@@ -32,8 +32,6 @@ class WorkoutDownloadOperation final : public task::Operation {
     bool on_timer(UINT_PTR id) override;
 
   private:
-    enum Step : int { kHeaderStep = 1001, kTrackStep = 1005 };
-
     void on_directory();
     void request_header_sector();
     void on_header_sector();

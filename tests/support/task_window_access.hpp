@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sdk/task_window.hpp"
+#include "sdk/tasks.hpp"
 #include "task/operation.hpp"
 #include "ui/task_display.hpp"
 
@@ -26,6 +27,20 @@ struct TaskWindowTestAccess {
         dlg.status_pending_ = true;
         dlg.dispatch_after_status_ = false;  // nothing to start
         dlg.OnStatusReply(block, bytes.size());
+    }
+
+    // The window as the TaskHost its operations see.
+    static task::TaskHost& host(CSdkTaskDlg& dlg) { return static_cast<task::TaskHost&>(dlg); }
+
+    // Connects as `task` does, then runs the operation `make` builds in place
+    // of the one the task's row names.
+    static void start_as(CSdkTaskDlg& dlg, TaskCode task, const MakeOperation& make) {
+        TaskRequest request;
+        request.task = task;
+        request.show = false;
+        dlg.request_ = request;
+        dlg.display_->SetShown(false);
+        dlg.RunOperation(make(static_cast<task::TaskHost&>(dlg)), sdk::task_row(task).operation);
     }
 
     // Connects as every task does, then runs the operation `make` builds.
