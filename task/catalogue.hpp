@@ -106,24 +106,19 @@ inline constexpr int kIdentityStep = 1015;
 // A-GPS: one of the fourteen EPO sectors.
 inline constexpr int kAgpsSectorWriteStep = 1016;
 
-// The firmware update's steps; each is the step code of the transfer it
-// starts, and keeps the operation code the watch's tools have always logged
-// for it (the directory writes and reads keep the shared codes above).
-enum class FirmwareStep : int {
-    boot_first = 118,         // sector 34 written
-    boot_second = 119,        // sector 35 written
-    boot_sum = 120,           // sector 36 written
-    language = 116,           // one of sectors 244 .. 248 written
-    customer_sector = 1002,   // sector 255 read
-    customer_settings = 117,  // sector 255 written
-    program_erase = 122,      // sector 1 erased
-    program = 123,            // one of sectors 2 .. 31 written
-    program_sum = 129,        // the program sum written
-    reconnect_poll = 1015,    // the 128-byte poll of a watch restarting
-};
-inline constexpr int step_code(FirmwareStep step) {
-    return static_cast<int>(step);
-}
+// The firmware update: one step code per kind of transfer it starts, each the
+// operation code the watch's tools have always logged for that step where
+// there is one (its directory reads and writes use the shared codes above).
+inline constexpr int kLanguageStep = 116;          // one of sectors 244 .. 248 written
+inline constexpr int kCustomerSettingsStep = 117;  // sector 255 written
+inline constexpr int kBootFirstStep = 118;         // sector 34 written
+inline constexpr int kBootSecondStep = 119;        // sector 35 written
+inline constexpr int kBootSumStep = 120;           // sector 36 written
+inline constexpr int kProgramEraseStep = 122;      // sector 1 erased (no code of its own there)
+inline constexpr int kProgramStep = 123;           // one of sectors 2 .. 31 written
+inline constexpr int kProgramSumStep = 129;        // the program sum written
+inline constexpr int kCustomerSectorStep = 1002;   // sector 255 read
+inline constexpr int kReconnectPollStep = 1015;    // the 128-byte poll of a restarting watch
 
 // ---- the checks -------------------------------------------------------------
 namespace catalogue_detail {
@@ -177,12 +172,9 @@ static_assert(catalogue_detail::all_distinct(std::array{kDirectoryStep, kDirecto
                                                         kAgpsSectorWriteStep}),
               "the A-GPS update's steps");
 static_assert(catalogue_detail::all_distinct(std::array{
-                  kDirectoryStep, kDirectoryWriteStep, step_code(FirmwareStep::boot_first),
-                  step_code(FirmwareStep::boot_second), step_code(FirmwareStep::boot_sum),
-                  step_code(FirmwareStep::language), step_code(FirmwareStep::customer_sector),
-                  step_code(FirmwareStep::customer_settings),
-                  step_code(FirmwareStep::program_erase), step_code(FirmwareStep::program),
-                  step_code(FirmwareStep::program_sum), step_code(FirmwareStep::reconnect_poll)}),
+                  kDirectoryStep, kDirectoryWriteStep, kLanguageStep, kCustomerSettingsStep,
+                  kBootFirstStep, kBootSecondStep, kBootSumStep, kProgramEraseStep, kProgramStep,
+                  kProgramSumStep, kCustomerSectorStep, kReconnectPollStep}),
               "the firmware update's steps");
 
 }  // namespace stridelog::task

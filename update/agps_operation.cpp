@@ -87,7 +87,16 @@ void AgpsOperation::Download() {
 }
 
 bool AgpsOperation::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
-    if (download_.OnMessage(message, wparam, lparam) == TaskDownload::Event::completed) Convert();
+    switch (download_.OnMessage(message, wparam, lparam)) {
+        case TaskDownload::Event::completed:
+            Convert();
+            break;
+        case TaskDownload::Event::failed:
+            Fail(SDK_ERR_DOWNLOAD);
+            break;
+        case TaskDownload::Event::none:
+            break;
+    }
     return true;
 }
 
@@ -228,7 +237,16 @@ void AgpsOperation::on_status_reply() {
 }
 
 bool AgpsOperation::on_timer(UINT_PTR id) {
-    if (download_.OnTimer(id)) return true;
+    switch (download_.OnTimer(id)) {
+        case TaskDownload::Timer::timed_out:
+            host().post_progress(100.0f);
+            Fail(SDK_ERR_DOWNLOAD_TIMEOUT);
+            return true;
+        case TaskDownload::Timer::handled:
+            return true;
+        case TaskDownload::Timer::not_ours:
+            break;
+    }
     if (id != task::kExpiryReplyTimer || !awaiting_expiry_reply_) return false;
     awaiting_expiry_reply_ = false;
     host().kill_timer(task::kExpiryReplyTimer);

@@ -65,8 +65,9 @@ std::filesystem::path LocalDownloadFolder() {
     return std::filesystem::path(diag::GetPersonalFolder()) / "Stride Log";
 }
 
-bool IsSafeFileName(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") return false;
+bool is_safe_download_name(std::string_view name) {
+    if (name.empty() || name == ".") return false;
+    if (name.find("..") != std::string_view::npos) return false;
     return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
@@ -198,7 +199,7 @@ void CFtpDownloader::Run(const Job& job) {
     // Checked before connecting, so a name that would leave the download
     // folder never gets a local file.
     for (const std::string& name : job.names) {
-        if (!IsSafeFileName(name)) {
+        if (!is_safe_download_name(name)) {
             PostText(WM_FTP_STATUS, "Invalid file name " + name);
             Post(WM_FTP_FAILED, 0, 0);
             return;

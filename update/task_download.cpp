@@ -1,7 +1,5 @@
 #include "update/task_download.hpp"
 
-#include "stridelog/stridelog.h"
-
 namespace stridelog::update {
 namespace {
 
@@ -55,9 +53,7 @@ TaskDownload::Event TaskDownload::OnMessage(UINT message, WPARAM wparam, LPARAM 
             return Event::completed;
         case WM_FTP_FAILED:
             host_.kill_timer(task::kDownloadLimitTimer);
-            host_.post_error(SDK_ERR_DOWNLOAD);
-            host_.end_task();
-            return Event::ended;
+            return Event::failed;
         case WM_FTP_PROGRESS:
             host_.set_progress_pos(static_cast<int>(wparam));
             if (progress_posting_) host_.post_phase_progress(phase_);
@@ -78,18 +74,15 @@ TaskDownload::Event TaskDownload::OnMessage(UINT message, WPARAM wparam, LPARAM 
     }
 }
 
-bool TaskDownload::OnTimer(UINT_PTR id) {
+TaskDownload::Timer TaskDownload::OnTimer(UINT_PTR id) {
     if (id == task::kRateDisplayTimer) {
         host_.refresh_rate_display();
-        return true;
+        return Timer::handled;
     }
-    if (id != task::kDownloadLimitTimer) return false;
+    if (id != task::kDownloadLimitTimer) return Timer::not_ours;
     host_.kill_timer(task::kDownloadLimitTimer);
     Stop();
-    host_.post_progress(100.0f);
-    host_.post_error(SDK_ERR_DOWNLOAD_TIMEOUT);
-    host_.end_task();
-    return true;
+    return Timer::timed_out;
 }
 
 }  // namespace stridelog::update

@@ -1,7 +1,8 @@
 // A download run for an operation: owns the downloader, starts the rate
 // display and the download time limit, and turns the downloader's messages
 // into what the task window shows and the host receives (status log, progress
-// bar, phase progress, 0x1008 on failure, 0x1014 when the time limit passes).
+// bar, phase progress). A failed or timed-out download is reported to the
+// operation, which ends the task its own way.
 //
 // Threads: the task window's thread; the downloader's worker only posts.
 #pragma once
@@ -41,12 +42,14 @@ class TaskDownload {
     void StartFile(const FtpSettings& settings, const std::string& name, bool streamed,
                    std::uint32_t size, const Options& options);
 
-    enum class Event { none, completed, ended };
-    // A downloader message: `completed` when every file arrived (the time
-    // limit is stopped), `ended` when the task has ended (failure).
+    enum class Event { none, completed, failed };
+    // A downloader message: `completed` when every file arrived, `failed` when
+    // the download failed (the time limit is stopped for both).
     Event OnMessage(UINT message, WPARAM wparam, LPARAM lparam);
-    // Timers 1007 and 1008; true when `id` is one of them.
-    bool OnTimer(UINT_PTR id);
+    enum class Timer { not_ours, handled, timed_out };
+    // The rate display's and the time limit's timers; `timed_out` when the
+    // limit passed (the download is stopped).
+    Timer OnTimer(UINT_PTR id);
     // Stops the worker; returns when it has ended.
     void Stop();
 
