@@ -161,8 +161,7 @@ bool CSdkTaskDlg::OnVersionTimer() {
     }
 }
 
-void CSdkTaskDlg::OnVersionReply(std::string* text) {
-    std::unique_ptr<std::string> owned(text);
+void CSdkTaskDlg::OnVersionReply(std::unique_ptr<std::string> owned) {
     kill_timer(task::kVersionTimer);
     post_result_block(
         SDK_MSG_WATCH_VERSION,

@@ -23,8 +23,8 @@ void CSdkTaskDlg::StartStatusQuery(bool dispatch_after_status) {
     link_->GetStatus();
 }
 
-void CSdkTaskDlg::OnStatusReply(std::uint8_t* block, std::size_t count) {
-    std::unique_ptr<std::uint8_t[]> owned(block);
+void CSdkTaskDlg::OnStatusReply(const std::vector<std::uint8_t>& block) {
+    const std::size_t count = block.size();
     // Only the reply to our query counts: one that comes unasked, or after the
     // query timed out and the operation started, changes nothing.
     if (!status_pending_ || count < 2) return;
@@ -35,7 +35,6 @@ void CSdkTaskDlg::OnStatusReply(std::uint8_t* block, std::size_t count) {
     // Two status bytes: flag 1. Four or more: the fourth, signed. Three: the
     // watch answered but has no fourth byte to read; it counts as an answer (1).
     facts_.status_flag = count >= 4 ? static_cast<std::int8_t>(block[3]) : 1;
-    owned.reset();
     if (dispatch_after_status_) {
         StartOperation();
     } else if (operation_ && operation_->code() == requested_) {

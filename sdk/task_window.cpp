@@ -21,12 +21,6 @@ namespace {
 
 constexpr int kCancelCommand = 2;  // the Cancel button, or Esc
 
-// Download messages that arrive with nobody to read them still own their text.
-void DropFtpText(UINT message, WPARAM wparam) {
-    if (message == WM_FTP_STATUS || message == WM_FTP_TIME_LEFT || message == WM_FTP_RATE)
-        delete reinterpret_cast<std::string*>(wparam);
-}
-
 }  // namespace
 
 CSdkTaskDlg::CSdkTaskDlg(Storage storage) : storage_(storage) {
@@ -282,13 +276,35 @@ LRESULT CSdkTaskDlg::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
-    // After the task end nothing a late message says can matter.
-    if (ended_ && message != platform::kWmTimer) {
-        if (message == WM_LINK_VERSION) delete reinterpret_cast<std::string*>(wparam);
-        if (message == WM_LINK_STATUS) delete[] reinterpret_cast<std::uint8_t*>(wparam);
-        DropFtpText(message, wparam);
-        return 0;
+    // The messages that carry a payload: it is taken first, so it is freed
+    // whether or not the task still runs.
+    switch (message) {
+        case WM_LINK_VERSION: {
+            auto text = kVersionTextMessage.take(wparam);
+            if (!ended_) OnVersionReply(std::move(text));
+            return 0;
+        }
+        case WM_LINK_STATUS: {
+            const auto bytes = kStatusBytesMessage.take(wparam);
+            if (!ended_) OnStatusReply(*bytes);
+            return 0;
+        }
+        case WM_FTP_STATUS:
+        case WM_FTP_DONE:
+        case WM_FTP_FAILED:
+        case WM_FTP_PROGRESS:
+        case WM_FTP_RANGE:
+        case WM_FTP_TIME_LEFT:
+        case WM_FTP_RATE:
+            // The operation that started the download handles (and owns) them.
+            if (ended_ || !operation_ || !operation_->on_message(message, wparam, lparam))
+                DropDownloadMessage(message, wparam);
+            return 0;
+        default:
+            break;
     }
+    // After the task end nothing else a late message says can matter.
+    if (ended_ && message != platform::kWmTimer) return 0;
     switch (message) {
         case platform::kWmTimer:
             if (!ended_) OnTimer(wparam);
@@ -298,13 +314,6 @@ LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             return 0;
         case platform::kWmCommand:
             if ((wparam & 0xFFFF) == kCancelCommand) EndTask();
-            return 0;
-        case WM_LINK_VERSION:
-            OnVersionReply(reinterpret_cast<std::string*>(wparam));
-            return 0;
-        case WM_LINK_STATUS:
-            OnStatusReply(reinterpret_cast<std::uint8_t*>(wparam),
-                          static_cast<std::size_t>(lparam));
             return 0;
         case WM_LINK_READ_DATA:
             transfer_->on_read_data(reinterpret_cast<const std::uint8_t*>(wparam),
@@ -343,17 +352,6 @@ LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             return 0;
         case WM_LINK_BAD_REPLY:
             OnBadReply();
-            return 0;
-        case WM_FTP_STATUS:
-        case WM_FTP_DONE:
-        case WM_FTP_FAILED:
-        case WM_FTP_PROGRESS:
-        case WM_FTP_RANGE:
-        case WM_FTP_TIME_LEFT:
-        case WM_FTP_RATE:
-            // The operation that started the download handles (and owns) them.
-            if (!operation_ || !operation_->on_message(message, wparam, lparam))
-                DropFtpText(message, wparam);
             return 0;
         default:
             return 0;  // the registered low-level message included: nothing to do

@@ -115,11 +115,11 @@ class CSdkTaskDlg final : private task::TaskHost {
     int GetPortNumber() const;
     bool RequestVersion(std::optional<task::OperationCode> requested);
     bool OnVersionTimer();
-    void OnVersionReply(std::string* text);
+    void OnVersionReply(std::unique_ptr<std::string> text);
 
     // ---- dispatch (reply_dispatch.cpp) ----
     void StartStatusQuery(bool dispatch_after_status);
-    void OnStatusReply(std::uint8_t* block, std::size_t count);
+    void OnStatusReply(const std::vector<std::uint8_t>& block);
     void OnStatusTimeout();
     void StartOperation();
     void OnAcknowledgement(std::uint8_t reply_id, std::uint8_t status);

@@ -109,7 +109,7 @@ class CFtpDownloader {
     bool FetchWhole(const std::string& name, const std::filesystem::path& local);
     bool FetchStreamed(const std::string& name, const std::filesystem::path& local,
                        std::uint32_t size);
-    void PostText(UINT message, std::string text) const;
+    void PostText(const link::PayloadMessage<std::string>& message, std::string text) const;
     void Post(UINT message, WPARAM wparam, LPARAM lparam) const;
 
     const HWND owner_;

@@ -3,9 +3,9 @@
 namespace stridelog::update {
 namespace {
 
-std::string TakeText(WPARAM wparam) {
-    std::unique_ptr<std::string> owned(reinterpret_cast<std::string*>(wparam));
-    return owned ? std::move(*owned) : std::string();
+std::string TakeText(const link::PayloadMessage<std::string>& message, WPARAM wparam) {
+    const auto text = message.take(wparam);
+    return text ? std::move(*text) : std::string();
 }
 
 }  // namespace
@@ -46,7 +46,7 @@ void TaskDownload::Stop() {
 TaskDownload::Event TaskDownload::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_FTP_STATUS:
-            host_.append_log(TakeText(wparam));
+            host_.append_log(TakeText(kFtpStatusMessage, wparam));
             return Event::none;
         case WM_FTP_DONE:
             host_.kill_timer(task::kDownloadLimitTimer);
@@ -62,11 +62,11 @@ TaskDownload::Event TaskDownload::OnMessage(UINT message, WPARAM wparam, LPARAM 
             host_.set_progress_range(static_cast<int>(wparam), static_cast<int>(lparam));
             return Event::none;
         case WM_FTP_TIME_LEFT:
-            time_left_text_ = TakeText(wparam);
+            time_left_text_ = TakeText(kFtpTimeLeftMessage, wparam);
             host_.set_rate_texts(rate_text_, time_left_text_);
             return Event::none;
         case WM_FTP_RATE:
-            rate_text_ = TakeText(wparam);
+            rate_text_ = TakeText(kFtpRateMessage, wparam);
             host_.set_rate_texts(rate_text_, time_left_text_);
             return Event::none;
         default:

@@ -22,11 +22,9 @@ struct TaskWindowTestAccess {
 
     // Hands the window a status reply as if its query had just gone out.
     static void deliver_status(CSdkTaskDlg& dlg, const std::vector<std::uint8_t>& bytes) {
-        auto* block = new std::uint8_t[bytes.size()];
-        std::copy(bytes.begin(), bytes.end(), block);
         dlg.status_pending_ = true;
         dlg.dispatch_after_status_ = false;  // nothing to start
-        dlg.OnStatusReply(block, bytes.size());
+        dlg.OnStatusReply(bytes);
     }
 
     // The window as the TaskHost its operations see.

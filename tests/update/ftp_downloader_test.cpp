@@ -37,10 +37,8 @@ class Owner {
         : hwnd_(platform::create_window([this](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
               Received r{m, w, {}};
               if (m == WM_FTP_STATUS || m == WM_FTP_RATE || m == WM_FTP_TIME_LEFT) {
-                  auto* text = reinterpret_cast<std::string*>(w);
-                  r.text = *text;
+                  r.text = *kFtpStatusMessage.take(w);
                   r.value = 0;
-                  delete text;
               }
               log_.push_back(r);
               return 0;
