@@ -3,12 +3,14 @@
 // message carries a payload its receiver takes (link/owned_payload.hpp).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "link/owned_payload.hpp"
 #include "stridelog/win_types.h"
+#include "wire/message_ids.hpp"
 
 namespace stridelog {
 
@@ -26,6 +28,21 @@ inline constexpr UINT WM_LINK_CLOCK_ACK = 0xbe6;     // wParam: the reply's stat
 inline constexpr UINT WM_READ_CHUNK_STORED = 0xc34;  // posted by the task window to itself
 // Posted to the host window when a sector-write step finds no open link.
 inline constexpr UINT WM_NO_LINK_FOR_WRITE = 0xcaa;
+
+// The acknowledgements of the commands an operation sends itself, which the
+// task window hands to the running operation: the message, the reply it
+// stands for, and whether wParam carries the reply's status byte. A new
+// command with a plain acknowledgement needs only its row here.
+struct OperationAcknowledgement {
+    UINT message;
+    std::uint8_t reply_id;
+    bool status_in_wparam;
+};
+inline constexpr std::array<OperationAcknowledgement, 3> kOperationAcknowledgements{{
+    {WM_LINK_EXPIRY_ACK, wire::watch_id::kSetExpiryDateReply, false},
+    {WM_LINK_PROGRAM_ACK, wire::watch_id::kProgramUpdateReply, false},
+    {WM_LINK_CLOCK_ACK, wire::watch_id::kSetClockReply, true},
+}};
 
 // The payloads of the two replies that carry data.
 inline constexpr link::PayloadMessage<std::string> kVersionTextMessage{WM_LINK_VERSION};

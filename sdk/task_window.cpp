@@ -341,19 +341,16 @@ LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
                 operation_->on_write_complete(*step);
             return 0;
         }
-        case WM_LINK_EXPIRY_ACK:
-            OnAcknowledgement(watch_id::kSetExpiryDateReply, 0);
-            return 0;
-        case WM_LINK_PROGRAM_ACK:
-            OnAcknowledgement(watch_id::kProgramUpdateReply, 0);
-            return 0;
-        case WM_LINK_CLOCK_ACK:
-            OnAcknowledgement(watch_id::kSetClockReply, static_cast<std::uint8_t>(wparam));
-            return 0;
         case WM_LINK_BAD_REPLY:
             OnBadReply();
             return 0;
         default:
+            for (const OperationAcknowledgement& ack : kOperationAcknowledgements) {
+                if (ack.message != message) continue;
+                OnAcknowledgement(ack.reply_id,
+                                  ack.status_in_wparam ? static_cast<std::uint8_t>(wparam) : 0);
+                return 0;
+            }
             return 0;  // the registered low-level message included: nothing to do
     }
 }
