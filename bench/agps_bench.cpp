@@ -97,7 +97,8 @@ void BM_AgpsUpdatePaced(benchmark::State& state) {
     fs::create_directories(documents / "Stride Log");
     const std::vector<std::uint8_t> orbit = Orbit();
     std::ofstream(documents / "Stride Log" / "MTK7d.EPO", std::ios::binary)
-        .write(reinterpret_cast<const char*>(orbit.data()), static_cast<std::streamsize>(orbit.size()));
+        .write(reinterpret_cast<const char*>(orbit.data()),
+               static_cast<std::streamsize>(orbit.size()));
     setenv("XDG_DOCUMENTS_DIR", documents.c_str(), 1);
 
     sim::Watch watch;
@@ -141,14 +142,12 @@ void BM_AgpsDownloadLoopback(benchmark::State& state) {
     server.put("agps/MTK7d.EPO", std::string(orbit.begin(), orbit.end()));
     server.put("agps/datetime.txt", "2200-01-01\n");
     bool done = false, failed = false;
-    const HWND owner =
-        platform::create_window([&](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
-            if (m == WM_FTP_STATUS || m == WM_FTP_RATE || m == WM_FTP_TIME_LEFT)
-                delete reinterpret_cast<std::string*>(w);
-            if (m == WM_FTP_DONE) done = true;
-            if (m == WM_FTP_FAILED) failed = done = true;
-            return 0;
-        });
+    const HWND owner = platform::create_window([&](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
+        DropDownloadMessage(m, w);
+        if (m == WM_FTP_DONE) done = true;
+        if (m == WM_FTP_FAILED) failed = done = true;
+        return 0;
+    });
     const update::FtpSettings settings{server.address(), "user", "pass", "agps", "", ""};
     const std::vector<std::string> names = {"datetime.txt", "MTK7d.EPO"};
     for (auto _ : state) {

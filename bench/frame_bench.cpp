@@ -12,10 +12,10 @@
 #include <span>
 #include <vector>
 
-#include "wire/frame.hpp"
 #include "link/link_messages.hpp"
 #include "link/watch_link.hpp"
 #include "platform/window_system.hpp"
+#include "wire/frame.hpp"
 
 // Counts every heap allocation in this program, to show the byte path has none.
 namespace {
@@ -141,8 +141,7 @@ void BM_AssemblerAndParser(benchmark::State& state) {
     std::size_t delivered = 0;
     HWND owner = platform::create_window([&](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
         ++delivered;
-        if (m == WM_LINK_VERSION) delete reinterpret_cast<std::string*>(w);
-        if (m == WM_LINK_STATUS) delete[] reinterpret_cast<std::uint8_t*>(w);
+        kVersionTextMessage.drop_if_carried(m, w) || kStatusBytesMessage.drop_if_carried(m, w);
         return 0;
     });
     CWatchLink link(owner);

@@ -25,14 +25,6 @@ constexpr std::size_t kVersionTextBuffer = 32;
 // A numeric version reply: id + two 16-bit little-endian numbers.
 constexpr std::uint16_t kNumericVersionLength = 5;
 
-void drop_version_text(UINT, WPARAM wparam, LPARAM) {
-    delete reinterpret_cast<std::string*>(wparam);
-}
-
-void drop_status_block(UINT, WPARAM wparam, LPARAM) {
-    delete[] reinterpret_cast<std::uint8_t*>(wparam);
-}
-
 void put_address(std::uint8_t* out, std::uint32_t address) {
     out[0] = static_cast<std::uint8_t>(address & 0xFF);
     out[1] = static_cast<std::uint8_t>((address >> 8) & 0xFF);
@@ -337,23 +329,18 @@ void CWatchLink::PostVersion(const std::uint8_t* payload, std::uint16_t length) 
         const auto* begin = payload + 1;
         text.assign(begin, std::find(begin, begin + n, std::uint8_t{0}));
     }
-    auto* owned = new std::string(std::move(text));
-    if (!platform::post_message(owner_, WM_LINK_VERSION, reinterpret_cast<WPARAM>(owned), 0,
-                                drop_version_text)) {
-        delete owned;
-        return;
-    }
+    auto owned = std::make_unique<std::string>(std::move(text));
+    const std::string* announced = owned.get();
+    if (!kVersionTextMessage.post(owner_, std::move(owned))) return;
     // Announced only; the string stays owned by the WM_LINK_VERSION handler.
-    if (!numeric) Post(low_level_message_, WM_LINK_VERSION, reinterpret_cast<LPARAM>(owned));
+    if (!numeric) Post(low_level_message_, WM_LINK_VERSION, reinterpret_cast<LPARAM>(announced));
 }
 
 void CWatchLink::PostStatus(const std::uint8_t* payload, std::uint16_t length) {
     const std::size_t size = length - 1u;
-    auto* block = new std::uint8_t[size];
-    std::memcpy(block, payload + 1, size);
-    if (!platform::post_message(owner_, WM_LINK_STATUS, reinterpret_cast<WPARAM>(block),
-                                static_cast<LPARAM>(size), drop_status_block))
-        delete[] block;
+    kStatusBytesMessage.post(
+        owner_, std::make_unique<std::vector<std::uint8_t>>(payload + 1, payload + length),
+        static_cast<LPARAM>(size));
 }
 
 }  // namespace stridelog

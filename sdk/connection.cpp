@@ -7,19 +7,19 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "diag/diagnostics.hpp"
 #include "link/dcb.hpp"
 #include "link/watch_link.hpp"
 #include "platform/clock.hpp"
 #include "platform/window_system.hpp"
-#include "sdk/diag/diagnostics.hpp"
-#include "sdk/ports/cable_ports.hpp"
+#include "ports/cable_ports.hpp"
 #include "sdk/task_window.hpp"
+#include "sdk/tasks.hpp"
 #include "ui/task_display.hpp"
 
 namespace stridelog {
 namespace {
 
-constexpr UINT_PTR kVersionTimer = 1000;
 constexpr std::uint32_t kVersionTimeoutMs = 3000;
 constexpr int kVersionTries = 3;
 constexpr std::uint32_t kPortSwitchPauseMs = 250;
@@ -48,7 +48,7 @@ bool ReadVersionNumber(std::string_view text, float& number) {
 
 }  // namespace
 
-void CSdkTaskDlg::BeginConnection(watchdata::OperationCode requested, bool clear_log) {
+void CSdkTaskDlg::BeginConnection(task::OperationCode requested, bool clear_log) {
     requested_ = requested;
     if (clear_log) display_->ClearLog();
 
@@ -115,11 +115,11 @@ int CSdkTaskDlg::Connect() {
     return 0;
 }
 
-bool CSdkTaskDlg::RequestVersion(std::optional<watchdata::OperationCode> requested) {
+bool CSdkTaskDlg::RequestVersion(std::optional<task::OperationCode> requested) {
     if (!link_) return false;
     retry_count_ = 0;
     if (requested) requested_ = *requested;
-    set_timer(kVersionTimer, kVersionTimeoutMs);
+    set_timer(task::kVersionTimer, kVersionTimeoutMs);
     {
         std::lock_guard lock(version_lock_);
         version_pending_ = true;
@@ -132,7 +132,7 @@ bool CSdkTaskDlg::OnVersionTimer() {
     AppendLog("GetVer Fail");
     ++retry_count_;
     if (retry_count_ != kVersionTries) {
-        set_timer(kVersionTimer, kVersionTimeoutMs);
+        set_timer(task::kVersionTimer, kVersionTimeoutMs);
         if (link_) link_->GetVersion();
         return false;
     }
@@ -161,16 +161,15 @@ bool CSdkTaskDlg::OnVersionTimer() {
     }
 }
 
-void CSdkTaskDlg::OnVersionReply(std::string* text) {
-    std::unique_ptr<std::string> owned(text);
-    kill_timer(kVersionTimer);
+void CSdkTaskDlg::OnVersionReply(std::unique_ptr<std::string> owned) {
+    kill_timer(task::kVersionTimer);
     post_result_block(
         SDK_MSG_WATCH_VERSION,
         std::span(reinterpret_cast<const std::uint8_t*>(owned->data()), owned->size()));
     const std::string version = *owned;
     owned.reset();
 
-    if (request_.task == TASK_WATCH_VERSION) {
+    if (sdk::task_row(request_.task).start == sdk::TaskStart::version_only) {
         display_->FillProgress();
         post_progress(100.0f);
         platform::clock().sleep_ms(kVersionOnlyEndPauseMs);

@@ -5,11 +5,12 @@
 #include <cstring>
 #include <memory>
 
+#include "diag/diagnostics.hpp"
 #include "platform/window_system.hpp"
-#include "sdk/diag/diagnostics.hpp"
+#include "ports/cable_ports.hpp"
 #include "sdk/notifications.hpp"
-#include "sdk/ports/cable_ports.hpp"
 #include "sdk/task_window.hpp"
+#include "sdk/tasks.hpp"
 #include "watchdata/path_formats.hpp"
 
 using stridelog::CSdkTaskDlg;

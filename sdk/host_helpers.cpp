@@ -3,13 +3,13 @@
 #include <filesystem>
 #include <string>
 
+#include "diag/diagnostics.hpp"
 #include "platform/clock.hpp"
 #include "platform/global_memory.hpp"
 #include "platform/registry.hpp"
 #include "platform/window_system.hpp"
-#include "sdk/diag/diagnostics.hpp"
+#include "ports/cable_ports.hpp"
 #include "sdk/notifications.hpp"
-#include "sdk/ports/cable_ports.hpp"
 #include "sdk/task_registry.hpp"
 #include "stridelog/stridelog.h"
 

@@ -3,16 +3,14 @@
 // transfer and from there to the running operation (task_window.cpp).
 #include <memory>
 
+#include "diag/diagnostics.hpp"
 #include "link/watch_link.hpp"
-#include "sdk/diag/diagnostics.hpp"
 #include "sdk/task_window.hpp"
-#include "watchdata/flash_transfer.hpp"
+#include "task/flash_transfer.hpp"
 
 namespace stridelog {
 namespace {
 
-constexpr UINT_PTR kVersionTimer = 1000;
-constexpr UINT_PTR kStatusTimer = 4006;
 constexpr std::uint32_t kStatusTimeoutMs = 3000;
 
 }  // namespace
@@ -21,29 +19,28 @@ void CSdkTaskDlg::StartStatusQuery(bool dispatch_after_status) {
     if (!link_) return;
     dispatch_after_status_ = dispatch_after_status;
     status_pending_ = true;
-    set_timer(kStatusTimer, kStatusTimeoutMs);
+    set_timer(task::kStatusTimer, kStatusTimeoutMs);
     link_->GetStatus();
 }
 
-void CSdkTaskDlg::OnStatusReply(std::uint8_t* block, std::size_t count) {
-    std::unique_ptr<std::uint8_t[]> owned(block);
+void CSdkTaskDlg::OnStatusReply(const std::vector<std::uint8_t>& block) {
+    const std::size_t count = block.size();
     // Only the reply to our query counts: one that comes unasked, or after the
     // query timed out and the operation started, changes nothing.
     if (!status_pending_ || count < 2) return;
     status_pending_ = false;
-    kill_timer(kStatusTimer);
+    kill_timer(task::kStatusTimer);
     facts_.status_bytes[0] = block[0];
     facts_.status_bytes[1] = block[1];
     // Two status bytes: flag 1. Four or more: the fourth, signed. Three: the
     // watch answered but has no fourth byte to read; it counts as an answer (1).
     facts_.status_flag = count >= 4 ? static_cast<std::int8_t>(block[3]) : 1;
-    owned.reset();
     if (dispatch_after_status_) {
         StartOperation();
     } else if (operation_ && operation_->code() == requested_) {
         operation_->on_status_reply();
     } else {
-        EndUnsupportedOperation("status check");
+        FailUnmatchedOperation("status reply");
     }
 }
 
@@ -53,8 +50,14 @@ void CSdkTaskDlg::OnStatusTimeout() {
     StartOperation();
 }
 
-void CSdkTaskDlg::EndUnsupportedOperation(const char* what) {
-    diag::Trace("%s: not available in this build", what);
+void CSdkTaskDlg::FailUnmatchedOperation(const char* event) {
+    // The task would never end by itself: it fails, loudly, rather than end
+    // without a word or hang. The host gets the error every failed exchange
+    // with the watch gives, so it needs no case of its own for it.
+    const int running = operation_ ? static_cast<int>(operation_->code()) : 0;
+    diag::Trace("%s: operation %d was requested but operation %d is running; the task fails", event,
+                static_cast<int>(requested_), running);
+    post_error(SDK_ERR_TRANSFER);
     EndTask();
 }
 
@@ -63,9 +66,7 @@ void CSdkTaskDlg::StartOperation() {
         operation_->start();
         return;
     }
-    // Nothing would ever end such a task; end it rather than leave it hanging.
-    diag::Trace("operation %d: not available in this build", static_cast<int>(requested_));
-    EndTask();
+    FailUnmatchedOperation("operation start");
 }
 
 void CSdkTaskDlg::OnAcknowledgement(std::uint8_t reply_id, std::uint8_t status) {
@@ -75,18 +76,18 @@ void CSdkTaskDlg::OnAcknowledgement(std::uint8_t reply_id, std::uint8_t status) 
 }
 
 void CSdkTaskDlg::OnBadReply() {
-    kill_timer(watchdata::kWriteTimer);
+    kill_timer(task::kWriteTimer);
     post_error(SDK_ERR_TRANSFER);
     EndTask();
 }
 
 void CSdkTaskDlg::OnTimer(UINT_PTR id) {
-    if (id == kVersionTimer) {
+    if (id == task::kVersionTimer) {
         kill_timer(id);
         OnVersionTimer();
         return;
     }
-    if (id == kStatusTimer) {
+    if (id == task::kStatusTimer) {
         kill_timer(id);
         OnStatusTimeout();
         return;

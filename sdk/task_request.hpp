@@ -13,27 +13,8 @@
 
 namespace stridelog {
 
-// Task codes chosen by the entry points.
-enum TaskCode : int {
-    TASK_SDK_VERSION = 0,
-    TASK_WATCH_VERSION = 1,
-    TASK_LONG_VERSION = 2,
-    TASK_ALL_WORKOUTS = 3,
-    TASK_CLEAR_WORKOUTS = 4,
-    TASK_WORKOUT_SUMMARY = 5,
-    TASK_SELECTED_WORKOUTS = 6,
-    TASK_GET_PATHS = 7,
-    TASK_SET_PATHS = 8,
-    TASK_GET_VIEWS = 9,
-    TASK_SET_VIEWS = 10,
-    TASK_GET_SETTING = 11,
-    TASK_SET_SETTING = 12,
-    TASK_AGPS_UPDATE = 13,
-    TASK_FIRMWARE_UPDATE = 14,
-    TASK_READ_SECTOR = 15,
-    TASK_WRITE_SECTOR = 16,
-    TASK_SET_DATE_TIME = 17,
-};
+// The task an entry point starts (sdk/tasks.hpp: one row per task).
+enum TaskCode : int;
 
 struct FtpSettings {
     std::string server, user, password, folder, fifth, sixth;
@@ -44,7 +25,7 @@ struct ClockValue {
 };
 
 struct TaskRequest {
-    TaskCode task = TASK_SDK_VERSION;
+    TaskCode task{};  // the SDK version
     bool show = true;
     // Workouts.
     bool clear_after_download = false;

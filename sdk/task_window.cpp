@@ -1,30 +1,25 @@
 #include "sdk/task_window.hpp"
 
+#include <cstring>
+
+#include "diag/diagnostics.hpp"
 #include "link/link_messages.hpp"
 #include "link/watch_link.hpp"
 #include "platform/window_system.hpp"
-#include "sdk/diag/diagnostics.hpp"
+#include "ports/cable_ports.hpp"
 #include "sdk/notifications.hpp"
-#include "sdk/operation_factory.hpp"
-#include "sdk/ports/cable_ports.hpp"
 #include "sdk/task_registry.hpp"
+#include "sdk/tasks.hpp"
+#include "task/flash_transfer.hpp"
+#include "ui/confirm_dlg.hpp"
+#include "ui/dialog_templates.hpp"
 #include "ui/task_display.hpp"
 #include "update/ftp_messages.hpp"
-#include "watchdata/flash_transfer.hpp"
 
 namespace stridelog {
 namespace {
 
-// Every timer the task end stops: the link chain's, the rate display's, the
-// firmware reconnection's and the clock reply's.
-constexpr UINT_PTR kTimersStoppedAtTaskEnd[] = {1004, 1000, 1001, 1007, 1009, 1010, 1011, 1012};
 constexpr int kCancelCommand = 2;  // the Cancel button, or Esc
-
-// Download messages that arrive with nobody to read them still own their text.
-void DropFtpText(UINT message, WPARAM wparam) {
-    if (message == WM_FTP_STATUS || message == WM_FTP_TIME_LEFT || message == WM_FTP_RATE)
-        delete reinterpret_cast<std::string*>(wparam);
-}
 
 }  // namespace
 
@@ -34,8 +29,7 @@ CSdkTaskDlg::CSdkTaskDlg(Storage storage) : storage_(storage) {
     });
     platform::set_window_text(window_, "Watch");
     display_ = std::make_unique<TaskDisplay>(window_);
-    transfer_ =
-        std::make_unique<watchdata::FlashTransfer>(static_cast<watchdata::TaskHost&>(*this));
+    transfer_ = std::make_unique<task::FlashTransfer>(static_cast<task::TaskHost&>(*this));
     platform::register_window_message(kLowLevelMessageName);
     task_handle_ = window_;
     sdk::NoteTaskCreated(task_handle_);
@@ -80,41 +74,37 @@ void CSdkTaskDlg::Start(TaskRequest request) {
     display_->SetShown(request_.show);
     display_->PrepareForStart();
     display_->LayoutWindow();
-    switch (request_.task) {
-        case TASK_SDK_VERSION:
+    const sdk::TaskRow& row = sdk::task_row(request_.task);
+    switch (row.start) {
+        case sdk::TaskStart::sdk_version:
             PostSdkVersion();
             return;
-        case TASK_WRITE_SECTOR:
-            return;  // starts nothing
-        case TASK_WATCH_VERSION:
-            // The display stays as the template has it.
-            BeginConnection(watchdata::OperationCode::none, false);
+        case sdk::TaskStart::nothing:
             return;
-        case TASK_SET_PATHS:
-            // Bad path arrays are refused before the watch is touched.
-            if (request_.record.empty() &&
-                (request_.path_array == nullptr || request_.name_array == nullptr ||
-                 request_.path_array->m_nSize != 10 || request_.name_array->m_nSize != 10)) {
-                post_error(SDK_ERR_PATH_COUNT);
-                EndTask();
-                return;
-            }
-            break;
-        default:
+        case sdk::TaskStart::version_only:
+            // The display stays as the template has it.
+            BeginConnection(task::OperationCode::none, false);
+            return;
+        case sdk::TaskStart::operation:
             break;
     }
-    RunOperation(sdk::MakeOperation(request_, *this), sdk::RequestedOperation(request_.task));
+    // A request the watch need not see to refuse is refused before it is touched.
+    if (const UINT refusal = row.refuse ? row.refuse(request_) : 0; refusal != 0) {
+        post_error(refusal);
+        EndTask();
+        return;
+    }
+    RunOperation(row.make(request_, *this), row.operation);
 }
 
-void CSdkTaskDlg::RunOperation(std::unique_ptr<watchdata::Operation> operation,
-                               watchdata::OperationCode requested) {
+void CSdkTaskDlg::RunOperation(std::unique_ptr<task::Operation> operation,
+                               task::OperationCode requested) {
     operation_ = std::move(operation);
     if (operation_) operation_->prepare();
-    const bool update_task =
-        request_.task == TASK_AGPS_UPDATE || request_.task == TASK_FIRMWARE_UPDATE;
-    display_->ShowRateDisplay(update_task);
-    // The update tasks start their log afresh at the connection.
-    BeginConnection(requested, update_task);
+    const bool download_task = sdk::task_row(request_.task).download;
+    display_->ShowRateDisplay(download_task);
+    // The download tasks start their log afresh at the connection.
+    BeginConnection(requested, download_task);
 }
 
 void CSdkTaskDlg::EndTask() {
@@ -122,9 +112,11 @@ void CSdkTaskDlg::EndTask() {
     ended_ = true;
     // Workers (downloads) stop first: nothing they post afterwards is read.
     if (operation_) operation_->on_task_end();
+    // A question about an ended task has no answer to wait for.
+    if (question_) question_->Close();
     AppendLog("dll exit()");
     link_.reset();
-    for (UINT_PTR id : kTimersStoppedAtTaskEnd) kill_timer(id);
+    for (UINT_PTR id : task::kTimersStoppedAtTaskEnd) kill_timer(id);
     request_.sessions.clear();
     request_.record.clear();
     transfer_->release();
@@ -173,6 +165,14 @@ void CSdkTaskDlg::post_progress(float percent) {
     sdk::PostFloat(host_, result_message_, SDK_MSG_PROGRESS, percent);
 }
 
+void CSdkTaskDlg::post_phase_progress(std::uint32_t phase) {
+    const float percent = display_->BarPercent();
+    std::uint8_t block[8];
+    std::memcpy(block, &phase, 4);
+    std::memcpy(block + 4, &percent, 4);
+    post_result_block(SDK_MSG_PHASE_PROGRESS, block);
+}
+
 void CSdkTaskDlg::PostSdkVersion() {
     post_result_block(SDK_MSG_SDK_VERSION,
                       std::span(reinterpret_cast<const std::uint8_t*>(kSdkVersionText),
@@ -181,6 +181,64 @@ void CSdkTaskDlg::PostSdkVersion() {
 
 void CSdkTaskDlg::AppendLog(std::string_view line) {
     if (display_) display_->AppendLog(line);
+}
+
+// ---- what the operation shows -----------------------------------------------
+
+void CSdkTaskDlg::set_caption(std::string_view text) {
+    display_->SetCaption(text);
+}
+
+void CSdkTaskDlg::set_status_text(std::string_view text) {
+    display_->SetStatusText(text);
+}
+
+void CSdkTaskDlg::show_rate_display(bool on) {
+    display_->ShowRateDisplay(on);
+}
+
+void CSdkTaskDlg::set_rate_texts(std::string rate, std::string time_left) {
+    display_->SetRateTexts(std::move(rate), std::move(time_left));
+}
+
+void CSdkTaskDlg::refresh_rate_display() {
+    display_->RefreshRateDisplay();
+}
+
+void CSdkTaskDlg::set_progress_range(int lower, int upper) {
+    display_->SetRange(lower, upper);
+}
+
+void CSdkTaskDlg::set_progress_pos(int position) {
+    display_->SetPos(position);
+}
+
+void CSdkTaskDlg::set_progress_step(int step) {
+    display_->SetStep(step);
+}
+
+void CSdkTaskDlg::step_progress() {
+    display_->StepIt();
+}
+
+void CSdkTaskDlg::fill_progress() {
+    display_->FillProgress();
+}
+
+float CSdkTaskDlg::bar_percent() const {
+    return display_->BarPercent();
+}
+
+bool CSdkTaskDlg::confirm(std::string_view title, std::string_view message,
+                          const std::vector<std::string>& lines) {
+    // No parent: the task window, and its Cancel button, stay usable while the
+    // question is open.
+    CConfirmDlg question;
+    question.SetContent(title, message, &lines);
+    question_ = &question;
+    const int answer = question.DoModal();
+    question_ = nullptr;
+    return answer == ui::IDYES;
 }
 
 void CSdkTaskDlg::set_timer(UINT_PTR id, std::uint32_t ms) {
@@ -218,13 +276,35 @@ LRESULT CSdkTaskDlg::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
-    // After the task end nothing a late message says can matter.
-    if (ended_ && message != platform::kWmTimer) {
-        if (message == WM_LINK_VERSION) delete reinterpret_cast<std::string*>(wparam);
-        if (message == WM_LINK_STATUS) delete[] reinterpret_cast<std::uint8_t*>(wparam);
-        DropFtpText(message, wparam);
-        return 0;
+    // The messages that carry a payload: it is taken first, so it is freed
+    // whether or not the task still runs.
+    switch (message) {
+        case WM_LINK_VERSION: {
+            auto text = kVersionTextMessage.take(wparam);
+            if (!ended_) OnVersionReply(std::move(text));
+            return 0;
+        }
+        case WM_LINK_STATUS: {
+            const auto bytes = kStatusBytesMessage.take(wparam);
+            if (!ended_) OnStatusReply(*bytes);
+            return 0;
+        }
+        case WM_FTP_STATUS:
+        case WM_FTP_DONE:
+        case WM_FTP_FAILED:
+        case WM_FTP_PROGRESS:
+        case WM_FTP_RANGE:
+        case WM_FTP_TIME_LEFT:
+        case WM_FTP_RATE:
+            // The operation that started the download handles (and owns) them.
+            if (ended_ || !operation_ || !operation_->on_message(message, wparam, lparam))
+                DropDownloadMessage(message, wparam);
+            return 0;
+        default:
+            break;
     }
+    // After the task end nothing else a late message says can matter.
+    if (ended_ && message != platform::kWmTimer) return 0;
     switch (message) {
         case platform::kWmTimer:
             if (!ended_) OnTimer(wparam);
@@ -234,13 +314,6 @@ LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             return 0;
         case platform::kWmCommand:
             if ((wparam & 0xFFFF) == kCancelCommand) EndTask();
-            return 0;
-        case WM_LINK_VERSION:
-            OnVersionReply(reinterpret_cast<std::string*>(wparam));
-            return 0;
-        case WM_LINK_STATUS:
-            OnStatusReply(reinterpret_cast<std::uint8_t*>(wparam),
-                          static_cast<std::size_t>(lparam));
             return 0;
         case WM_LINK_READ_DATA:
             transfer_->on_read_data(reinterpret_cast<const std::uint8_t*>(wparam),
@@ -252,7 +325,7 @@ LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             return 0;
         case WM_LINK_WRITE_ACK:
             if (!link_ || !link_->TakeAwaitedReply(watch_id::kWriteReply)) return 0;
-            kill_timer(watchdata::kWriteTimer);
+            kill_timer(task::kWriteTimer);
             if (const auto step = transfer_->on_write_ack(); step && operation_)
                 operation_->on_write_complete(*step);
             return 0;
@@ -263,35 +336,21 @@ LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
                                     : message == WM_LINK_ACK_23  ? watch_id::kAck23
                                                                  : watch_id::kPrepareWriteReply;
             if (!link_ || !link_->TakeAwaitedReply(id)) return 0;
-            kill_timer(watchdata::kWriteTimer);
+            kill_timer(task::kWriteTimer);
             if (const auto step = transfer_->on_step_ack(); step && operation_)
                 operation_->on_write_complete(*step);
             return 0;
         }
-        case WM_LINK_EXPIRY_ACK:
-            OnAcknowledgement(watch_id::kSetExpiryDateReply, 0);
-            return 0;
-        case WM_LINK_PROGRAM_ACK:
-            OnAcknowledgement(watch_id::kProgramUpdateReply, 0);
-            return 0;
-        case WM_LINK_CLOCK_ACK:
-            OnAcknowledgement(watch_id::kSetClockReply, static_cast<std::uint8_t>(wparam));
-            return 0;
         case WM_LINK_BAD_REPLY:
             OnBadReply();
             return 0;
-        case WM_FTP_STATUS:
-        case WM_FTP_DONE:
-        case WM_FTP_FAILED:
-        case WM_FTP_PROGRESS:
-        case WM_FTP_RANGE:
-        case WM_FTP_TIME_LEFT:
-        case WM_FTP_RATE:
-            // The operation that started the download handles (and owns) them.
-            if (!operation_ || !operation_->on_message(message, wparam, lparam))
-                DropFtpText(message, wparam);
-            return 0;
         default:
+            for (const OperationAcknowledgement& ack : kOperationAcknowledgements) {
+                if (ack.message != message) continue;
+                OnAcknowledgement(ack.reply_id,
+                                  ack.status_in_wparam ? static_cast<std::uint8_t>(wparam) : 0);
+                return 0;
+            }
             return 0;  // the registered low-level message included: nothing to do
     }
 }

@@ -3,7 +3,8 @@
 // starts the operation the request names and forwards to it every read
 // completion, write completion, acknowledgement and timer expiry; it posts the
 // host notifications and ends the task, after which a heap task window
-// deletes itself.
+// deletes itself. It is the operation's TaskHost: what the operation says
+// (a caption, a progress step, a question) it shows with ui/.
 //
 // Threads: everything here runs on the thread that called the entry point.
 // The link's receive thread only posts messages to the window (and copies read
@@ -21,21 +22,22 @@
 
 #include "sdk/task_request.hpp"
 #include "stridelog/stridelog.h"
-#include "watchdata/operation.hpp"
+#include "task/operation.hpp"
 
 namespace stridelog {
 
+class CConfirmDlg;
 class CWatchLink;
 class TaskDisplay;
 
-namespace watchdata {
+namespace task {
 class FlashTransfer;
 }
 
 // The "SDK<model>,<version>" text GetSDKVersion posts, without a NUL.
 inline constexpr char kSdkVersionText[] = "SDK73688,2.0.11.260";
 
-class CSdkTaskDlg final : private watchdata::TaskHost {
+class CSdkTaskDlg final : private task::TaskHost {
   public:
     enum class Storage { heap, local };
 
@@ -72,46 +74,60 @@ class CSdkTaskDlg final : private watchdata::TaskHost {
                                          // operations
 
     // Runs `operation` once the watch has answered (null: the task ends there).
-    void RunOperation(std::unique_ptr<watchdata::Operation> operation,
-                      watchdata::OperationCode requested);
+    void RunOperation(std::unique_ptr<task::Operation> operation, task::OperationCode requested);
 
     // ---- TaskHost: what the running operation may use ----
     CWatchLink* link() override { return link_.get(); }
-    TaskDisplay& display() override { return *display_; }
-    watchdata::FlashTransfer& transfer() override { return *transfer_; }
-    const watchdata::WatchFacts& watch() const override { return facts_; }
-    HWND host_window() const override { return host_; }
-    void set_timer(UINT_PTR id, std::uint32_t ms) override;
-    void kill_timer(UINT_PTR id) override;
-    void post_to_self(UINT message) override;
-    void post_to_host(UINT message) override;
+    task::FlashTransfer& transfer() override { return *transfer_; }
+    const task::WatchFacts& watch() const override { return facts_; }
     void query_status() override { StartStatusQuery(false); }
+    void set_caption(std::string_view text) override;
+    void set_status_text(std::string_view text) override;
+    void append_log(std::string_view line) override { AppendLog(line); }
+    void show_rate_display(bool on) override;
+    void set_rate_texts(std::string rate, std::string time_left) override;
+    void refresh_rate_display() override;
+    void set_progress_range(int lower, int upper) override;
+    void set_progress_pos(int position) override;
+    void set_progress_step(int step) override;
+    void step_progress() override;
+    void fill_progress() override;
+    float bar_percent() const override;
+    bool confirm(std::string_view title, std::string_view message,
+                 const std::vector<std::string>& lines) override;
     void post_error(UINT code) override;
     void post_result(UINT code) override;
     void post_result_block(UINT code, std::span<const std::uint8_t> data) override;
     void post_progress(float percent) override;
-    void append_log(std::string_view line) override { AppendLog(line); }
+    void post_phase_progress(std::uint32_t phase) override;
+    HWND host_window() const override { return host_; }
+    void post_to_host(UINT message) override;
+    HWND task_window() const override { return window_; }
+    void set_timer(UINT_PTR id, std::uint32_t ms) override;
+    void kill_timer(UINT_PTR id) override;
+    void post_to_self(UINT message) override;
     void end_task() override { EndTask(); }
     bool task_ended() const override { return ended_; }
 
     // ---- connection and version (connection.cpp) ----
-    void BeginConnection(watchdata::OperationCode requested, bool clear_log);
+    void BeginConnection(task::OperationCode requested, bool clear_log);
     int Connect();
     int GetPortNumber() const;
-    bool RequestVersion(std::optional<watchdata::OperationCode> requested);
+    bool RequestVersion(std::optional<task::OperationCode> requested);
     bool OnVersionTimer();
-    void OnVersionReply(std::string* text);
+    void OnVersionReply(std::unique_ptr<std::string> text);
 
     // ---- dispatch (reply_dispatch.cpp) ----
     void StartStatusQuery(bool dispatch_after_status);
-    void OnStatusReply(std::uint8_t* block, std::size_t count);
+    void OnStatusReply(const std::vector<std::uint8_t>& block);
     void OnStatusTimeout();
     void StartOperation();
     void OnAcknowledgement(std::uint8_t reply_id, std::uint8_t status);
     void OnBadReply();
     void OnTimer(UINT_PTR id);
-    // An operation this build has no routine for: end without a success notification.
-    void EndUnsupportedOperation(const char* what);
+    // The running operation is not the one the request names (or none runs):
+    // a diagnostic line, SDK_ERR_TRANSFER, the task end.
+    void FailUnmatchedOperation(const char* event);
 
     LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
@@ -134,19 +150,20 @@ class CSdkTaskDlg final : private watchdata::TaskHost {
     std::uint8_t retry_count_ = 0;
     bool version_pending_ = false;
     std::mutex version_lock_;
-    watchdata::OperationCode requested_ = watchdata::OperationCode::none;
+    task::OperationCode requested_ = task::OperationCode::none;
     // A fresh window assumes firmware 0.0 until a reply shows a number, so an
     // unreadable version is refused, not trusted.
-    watchdata::WatchFacts facts_;
+    task::WatchFacts facts_;
     bool status_pending_ = false;
     bool dispatch_after_status_ = true;
 
     // The operation.
-    std::unique_ptr<watchdata::FlashTransfer> transfer_;
-    std::unique_ptr<watchdata::Operation> operation_;
+    std::unique_ptr<task::FlashTransfer> transfer_;
+    std::unique_ptr<task::Operation> operation_;
 
     // The window.
     std::unique_ptr<TaskDisplay> display_;
+    CConfirmDlg* question_ = nullptr;  // while the user is being asked
     bool ended_ = false;
     int handler_depth_ = 0;
     bool destroy_pending_ = false;

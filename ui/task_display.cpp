@@ -4,12 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "diag/diagnostics.hpp"
 #include "platform/window_system.hpp"
 #include "ui/dialog_templates.hpp"
 #include "ui/presenter.hpp"
 #include "ui/text_progress_ctrl.hpp"
-
-#include "sdk/diag/diagnostics.hpp"
 
 namespace stridelog {
 namespace {

@@ -8,9 +8,8 @@
 #include "link/watch_link.hpp"
 #include "platform/clock.hpp"
 #include "stridelog/stridelog.h"
-#include "ui/task_display.hpp"
+#include "task/flash_transfer.hpp"
 #include "update/epo_packets.hpp"
-#include "watchdata/flash_transfer.hpp"
 #include "watchdata/settings_format.hpp"
 #include "wire/message_ids.hpp"
 
@@ -25,7 +24,7 @@ constexpr std::size_t kExpiryDayByte = 112;
 constexpr std::size_t kExpiryMonthByte = 113;
 constexpr std::size_t kExpiryYearByte = 114;
 constexpr int kYearBase = 2000;
-constexpr std::size_t kSectorsBytes = std::size_t{kAgpsSectorCount} * watchdata::kFlashSectorSize;
+constexpr std::size_t kSectorsBytes = std::size_t{kAgpsSectorCount} * task::kFlashSectorSize;
 static_assert(kSectorsBytes >= kEpoStreamSize, "the packet stream fits the A-GPS sectors");
 
 bool ReadWhole(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes) {
@@ -37,8 +36,8 @@ bool ReadWhole(const std::filesystem::path& path, std::vector<std::uint8_t>& byt
 
 }  // namespace
 
-AgpsOperation::AgpsOperation(watchdata::TaskHost& host, FtpSettings settings,
-                             std::uint32_t limit_ms, bool passive, std::filesystem::path folder)
+AgpsOperation::AgpsOperation(task::TaskHost& host, FtpSettings settings, std::uint32_t limit_ms,
+                             bool passive, std::filesystem::path folder)
     : Operation(host),
       settings_(std::move(settings)),
       limit_ms_(limit_ms),
@@ -49,15 +48,14 @@ AgpsOperation::AgpsOperation(watchdata::TaskHost& host, FtpSettings settings,
 void AgpsOperation::prepare() {
     // The task window shows the rate display for the download tasks itself.
     host().append_log("UpdateAGPS()");
-    host().display().SetCaption("A-GPS");
+    host().set_caption("A-GPS");
 }
 
 void AgpsOperation::start() {
-    TaskDisplay& display = host().display();
-    display.ShowRateDisplay(true);
-    display.SetCaption("A-GPS");
-    display.SetStatusText("Downloading ...");
-    const watchdata::WatchFacts& watch = host().watch();
+    host().show_rate_display(true);
+    host().set_caption("A-GPS");
+    host().set_status_text("Downloading ...");
+    const task::WatchFacts& watch = host().watch();
     if (watch.status_flag == 0) {
         Fail(SDK_ERR_AGPS_REFUSED);
         return;
@@ -89,7 +87,16 @@ void AgpsOperation::Download() {
 }
 
 bool AgpsOperation::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
-    if (download_.OnMessage(message, wparam, lparam) == TaskDownload::Event::completed) Convert();
+    switch (download_.OnMessage(message, wparam, lparam)) {
+        case TaskDownload::Event::completed:
+            Convert();
+            break;
+        case TaskDownload::Event::failed:
+            Fail(SDK_ERR_DOWNLOAD);
+            break;
+        case TaskDownload::Event::none:
+            break;
+    }
     return true;
 }
 
@@ -139,16 +146,14 @@ void AgpsOperation::LoadAndWrite() {
     // The bytes past the stream read as erased flash.
     sectors_.assign(kSectorsBytes, 0xFF);
     std::copy(stream.begin(), stream.end(), sectors_.begin());
-
-    TaskDisplay& display = host().display();
-    display.SetStatusText("Writing data ... ");
-    display.ShowRateDisplay(false);
+    host().set_status_text("Writing data ... ");
+    host().show_rate_display(false);
     sector_index_ = 0;
     sector_ = kFirstAgpsSector;
     directory_written_ = false;
-    display.SetRange(0, kBarSteps);
-    display.SetPos(0);
-    display.SetStep(1);
+    host().set_progress_range(0, kBarSteps);
+    host().set_progress_pos(0);
+    host().set_progress_step(1);
     WriteCurrentSector();
 }
 
@@ -156,15 +161,15 @@ void AgpsOperation::WriteCurrentSector() {
     char line[32];
     std::snprintf(line, sizeof line, "Write sector %u", static_cast<unsigned>(sector_));
     host().append_log(line);
-    const std::size_t at = std::size_t{sector_index_} * watchdata::kFlashSectorSize;
+    const std::size_t at = std::size_t{sector_index_} * task::kFlashSectorSize;
     host().transfer().write_sector(
-        sector_ * watchdata::kFlashSectorSize,
-        std::span<const std::uint8_t>(sectors_).subspan(at, watchdata::kFlashSectorSize), 0);
+        sector_ * task::kFlashSectorSize,
+        std::span<const std::uint8_t>(sectors_).subspan(at, task::kFlashSectorSize),
+        task::kAgpsSectorWriteStep);
 }
 
 void AgpsOperation::on_write_complete(int step_code) {
-    (void)step_code;
-    if (!directory_written_) {
+    if (step_code == task::kAgpsSectorWriteStep) {
         ++sector_;
         if (sector_ == kFirstAgpsSector + kAgpsSectorCount) {
             if (!host().transfer().read_directory()) Fail(SDK_ERR_TRANSFER);
@@ -172,25 +177,26 @@ void AgpsOperation::on_write_complete(int step_code) {
         }
         ++sector_index_;
         WriteCurrentSector();
-        host().display().StepIt();
-        PostPhaseProgress();
+        host().step_progress();
+        host().post_phase_progress(kWritePhase);
         return;
     }
-    host().display().FillProgress();
+    if (step_code != task::kDirectoryWriteStep) return;
+    host().fill_progress();
     char line[64];
     std::snprintf(line, sizeof line, "Write Expired date %04d-%02d-%02d", expiry_.year + kYearBase,
                   expiry_.month, expiry_.day);
     host().append_log(line);
     awaiting_expiry_reply_ = true;
-    host().set_timer(kExpiryReplyTimer, kExpiryReplyTimeoutMs);
+    host().set_timer(task::kExpiryReplyTimer, kExpiryReplyTimeoutMs);
     if (CWatchLink* link = host().link())
         link->SetExpiryDate(expiry_.year + kYearBase, expiry_.month, expiry_.day);
 }
 
 void AgpsOperation::on_read_complete(int step_code) {
-    if (step_code != watchdata::kDirectoryStep || directory_written_) return;
-    host().display().StepIt();
-    PostPhaseProgress();
+    if (step_code != task::kDirectoryStep || directory_written_) return;
+    host().step_progress();
+    host().post_phase_progress(kWritePhase);
     expiry_ = ReadExpiryDate(folder_, LocalToday());
     std::span<std::uint8_t> directory = host().transfer().directory();
     directory[kExpiryDayByte] = expiry_.day;
@@ -199,19 +205,19 @@ void AgpsOperation::on_read_complete(int step_code) {
     directory_written_ = true;
     watchdata::write_settings_checksum(
         directory, watchdata::settings_checksum_length(host().watch().firmware_version));
-    host().transfer().write_sector(0, directory, 0);
+    host().transfer().write_sector(0, directory, task::kDirectoryWriteStep);
 }
 
 void AgpsOperation::on_acknowledgement(std::uint8_t reply_id, std::uint8_t status) {
     (void)status;
     if (reply_id != wire::watch_id::kSetExpiryDateReply || !awaiting_expiry_reply_) return;
     awaiting_expiry_reply_ = false;
-    host().kill_timer(kExpiryReplyTimer);
+    host().kill_timer(task::kExpiryReplyTimer);
     host().query_status();
 }
 
 void AgpsOperation::on_status_reply() {
-    const watchdata::WatchFacts& watch = host().watch();
+    const task::WatchFacts& watch = host().watch();
     if (watch.status_bytes[0] == 0 && watch.status_bytes[1] == 0) {
         host().append_log("not updated");
         if (++rounds_ >= kAgpsWriteRounds) {
@@ -222,8 +228,8 @@ void AgpsOperation::on_status_reply() {
         Decide();
         return;
     }
-    host().display().FillProgress();
-    PostPhaseProgress();
+    host().fill_progress();
+    host().post_phase_progress(kWritePhase);
     platform::clock().sleep_ms(kResultPauseMs);
     const std::uint8_t block[3] = {expiry_.year, expiry_.month, expiry_.day};
     host().post_result_block(SDK_MSG_AGPS_LOADED, block);
@@ -231,10 +237,19 @@ void AgpsOperation::on_status_reply() {
 }
 
 bool AgpsOperation::on_timer(UINT_PTR id) {
-    if (download_.OnTimer(id)) return true;
-    if (id != kExpiryReplyTimer || !awaiting_expiry_reply_) return false;
+    switch (download_.OnTimer(id)) {
+        case TaskDownload::Timer::timed_out:
+            host().post_progress(100.0f);
+            Fail(SDK_ERR_DOWNLOAD_TIMEOUT);
+            return true;
+        case TaskDownload::Timer::handled:
+            return true;
+        case TaskDownload::Timer::not_ours:
+            break;
+    }
+    if (id != task::kExpiryReplyTimer || !awaiting_expiry_reply_) return false;
     awaiting_expiry_reply_ = false;
-    host().kill_timer(kExpiryReplyTimer);
+    host().kill_timer(task::kExpiryReplyTimer);
     host().post_progress(100.0f);
     Fail(SDK_ERR_TRANSFER);
     return true;
@@ -242,14 +257,6 @@ bool AgpsOperation::on_timer(UINT_PTR id) {
 
 void AgpsOperation::on_task_end() {
     download_.Stop();
-}
-
-void AgpsOperation::PostPhaseProgress() {
-    const float percent = host().display().BarPercent();
-    std::uint8_t block[8];
-    std::memcpy(block, &kWritePhase, 4);
-    std::memcpy(block + 4, &percent, 4);
-    host().post_result_block(SDK_MSG_PHASE_PROGRESS, block);
 }
 
 void AgpsOperation::Fail(UINT code) {

@@ -8,26 +8,25 @@
 #include <filesystem>
 #include <vector>
 
+#include "task/operation.hpp"
 #include "update/agps_files.hpp"
 #include "update/ftp_downloader.hpp"
 #include "update/task_download.hpp"
-#include "watchdata/operation.hpp"
 
 namespace stridelog::update {
 
 inline constexpr std::uint8_t kFirstAgpsSector = 230;
 inline constexpr std::uint8_t kAgpsSectorCount = 14;
-inline constexpr UINT_PTR kExpiryReplyTimer = 1004;
 inline constexpr std::uint32_t kExpiryReplyTimeoutMs = 6000;
 // Writes a watch that keeps saying "not updated" gets before the task gives up.
 inline constexpr int kAgpsWriteRounds = 3;
 
-class AgpsOperation final : public watchdata::Operation {
+class AgpsOperation final : public task::Operation {
   public:
-    AgpsOperation(watchdata::TaskHost& host, FtpSettings settings, std::uint32_t limit_ms,
-                  bool passive, std::filesystem::path folder = LocalDownloadFolder());
+    AgpsOperation(task::TaskHost& host, FtpSettings settings, std::uint32_t limit_ms, bool passive,
+                  std::filesystem::path folder = LocalDownloadFolder());
 
-    watchdata::OperationCode code() const override { return watchdata::OperationCode::agps; }
+    task::OperationCode code() const override { return task::OperationCode::agps; }
     void prepare() override;
     void start() override;
     void on_read_complete(int step_code) override;
@@ -44,7 +43,6 @@ class AgpsOperation final : public watchdata::Operation {
     void Convert();
     void LoadAndWrite();
     void WriteCurrentSector();
-    void PostPhaseProgress();
     void Fail(UINT code);
 
     FtpSettings settings_;

@@ -4,7 +4,8 @@
 // touched, then writes the new firmware: the cleared directory, the boot block
 // and its sum, the language block and the customer settings, the program
 // sectors and their sum; waits for the watch to come back, sets its clock and
-// restores the user's settings, paths and views.
+// restores the user's settings, paths and views. One step at a time (Step),
+// each started by the completion of the one before.
 #pragma once
 
 #include <cstdint>
@@ -12,23 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "task/operation.hpp"
+#include "update/firmware_check.hpp"
 #include "update/firmware_settings.hpp"
-#include "update/firmware_version.hpp"
+#include "update/firmware_stops.hpp"
 #include "update/ftp_downloader.hpp"
 #include "update/task_download.hpp"
-#include "watchdata/operation.hpp"
-
-namespace stridelog {
-class CConfirmDlg;
-}
 
 namespace stridelog::update {
 
-// The flashing's timers (besides the transfer's 1001 and 1004).
-inline constexpr UINT_PTR kReconnectDeadlineTimer = 1009;
-inline constexpr UINT_PTR kReconnectWaitTimer = 1010;
-inline constexpr UINT_PTR kReconnectPollTimer = 1011;
-inline constexpr UINT_PTR kFirmwareClockTimer = 1012;
 inline constexpr std::uint32_t kReconnectDeadlineMs = 70'000;
 inline constexpr std::uint32_t kReconnectWaitMs = 30'000;
 inline constexpr std::uint32_t kReconnectPollMs = 1000;
@@ -37,18 +30,14 @@ inline constexpr std::uint32_t kFirmwareClockTimeoutMs = 250;
 // gives up (it would otherwise wait for ever). A watch switching to its update
 // mode gets as long as one coming back from it: giving up early would leave it
 // with its boot block staged and no program written.
-inline constexpr UINT_PTR kProgramUpdateTimer = 1004;
 inline constexpr std::uint32_t kProgramUpdateTimeoutMs = kReconnectDeadlineMs;
 
-class FirmwareOperation final : public watchdata::Operation {
+class FirmwareOperation final : public task::Operation {
   public:
-    FirmwareOperation(watchdata::TaskHost& host, FtpSettings settings, bool show,
-                      std::uint32_t limit_ms, bool passive,
-                      std::filesystem::path folder = LocalDownloadFolder());
+    FirmwareOperation(task::TaskHost& host, FtpSettings settings, bool show, std::uint32_t limit_ms,
+                      bool passive, std::filesystem::path folder = LocalDownloadFolder());
 
-    watchdata::OperationCode code() const override {
-        return watchdata::OperationCode::firmware_check;
-    }
+    task::OperationCode code() const override { return task::OperationCode::firmware_check; }
     void start() override;
     void on_read_complete(int step_code) override;
     void on_write_complete(int step_code) override;
@@ -57,46 +46,80 @@ class FirmwareOperation final : public watchdata::Operation {
     bool on_message(UINT message, WPARAM wparam, LPARAM lparam) override;
     void on_task_end() override;
 
-    // Where the task stands: the code of the step in progress, as the log and
-    // the watch's tools have always numbered them.
-    enum class Step : int {
-        check = 115,
-        clear_directory = 121,
-        boot_first = 118,
-        boot_second = 119,
-        boot_sum = 120,
-        language = 116,
-        customer_settings = 117,
-        program = 123,
-        program_sum = 129,
-        reconnect = 126,
+    // Where the update stands. Each step starts one transfer, download,
+    // question or command; when it is done, Advance() starts the step named
+    // after the arrow. The numbers are the operation codes the watch's tools
+    // have always logged for the flashing's steps.
+    enum class Step {
+        // The check (115).
+        read_version,         // the directory sector -> fetch_description
+        fetch_description,    // "<model>_<code>.txt" -> fetch_history, or ask without one
+        fetch_history,        // the history file's release notes -> ask
+        ask,                  // the question (when shown) -> fetch_settings_file
+        fetch_settings_file,  // the firmware's ".ini" -> fetch_firmware_file
+        fetch_firmware_file,  // the image, streamed -> clear_directory once it checks out
+        // The flashing.
+        clear_directory,     // 121: sector 0 without workouts -> boot_first
+        boot_first,          // 118: sector 34 -> boot_second
+        boot_second,         // 119: sector 35 -> boot_sum
+        boot_sum,            // 120: sector 36 -> language, or program_update (1.0 images)
+        language,            // 116: sectors 244 .. 248, one each time -> customer_directory
+        customer_directory,  // 116: the directory sector read -> customer_sector
+        customer_sector,     // 116: sector 255 read -> customer_settings
+        customer_settings,   // 117: sector 255 written -> program_update
+        program_update,      // ProgramUpdate, until acknowledged -> program_erase
+        program_erase,       // 123: sector 1 erased -> program
+        program,             // 123: sectors 2 .. 31, one each time -> program_sum
+        program_sum,         // 129: the program sum at 0x20000 -> reconnect_wait
+        reconnect_wait,      // 126: 30 s while the watch restarts -> reconnect_poll
+        reconnect_poll,      // 126: a 128-byte read each second, until one is answered or
+                             //      the 70 s deadline -> set_clock
+        set_clock,           // 126: SetClock, answered or 250 ms -> restore_read
+        restore_read,        // 126: the directory sector -> restore_write
+        restore_write,       // 126: sector 0 with the user's settings -> the end (0x2020)
     };
 
   private:
-    enum class Stage { description, settings_file, firmware_file, history };
+    // The one way out: the row's notification, then the task end.
+    void Stop(FirmwareStop stop);
+    // A transfer completed: the update moves on when it is the step's own.
+    void OnTransferDone(int step_code);
+    // Starts the step that follows step_.
+    void Advance();
 
     // The check.
-    void OnDirectoryRead();
-    void StartDownload(Stage stage, const std::string& name, bool streamed, std::uint32_t size);
-    void OnDownloaded();
-    void OnDescription();
-    void OnHistory();
-    void Confirm();
-    void Stop(FirmwareStop stop);
+    void FetchDescription();
+    void AfterDescription();
+    void AfterHistory();
+    void Ask();
+    void FetchSettingsFile();
+    void FetchFirmwareFile();
+    void StartDownload(Step step, const std::string& name, bool streamed, std::uint32_t size);
 
     // The flashing.
-    void Flash();
-    void WriteSectorLine();
+    void ClearDirectory();
     void WriteBootSector(Step step, std::uint32_t sector);
+    void WriteBootSum();
+    void AfterBootBlock();
     void WriteLanguageSector();
-    void StartProgramUpdate();
+    void NextLanguageSector();
+    void ReadCustomerDirectory();
+    void ReadCustomerSector();
+    void WriteCustomerSettings();
+    void SendProgramUpdate();
+    void EraseSectorOne();
     void WriteProgramSector(bool first);
-    void StartReconnection();
+    void NextProgramSector();
+    void WriteProgramSum();
+    void WaitForRestart();
+    void StartPolling();
+    void Poll();
     void Reconnected();
-    void SetClock();
-    void AfterClock();
-    void PostPhaseProgress();
-    void Fail(UINT code);
+    void SetWatchClock();
+    void ReadDirectoryForRestore();
+    void RestoreDirectory();
+    void Finish();
+    void WriteSectorLine();
 
     FtpSettings settings_;
     const bool show_;
@@ -105,8 +128,7 @@ class FirmwareOperation final : public watchdata::Operation {
     const std::filesystem::path folder_;
     TaskDownload download_;
 
-    Step step_ = Step::check;
-    Stage stage_ = Stage::description;
+    Step step_ = Step::read_version;
     FirmwareVersion current_;
     std::string offered_value_;
     FirmwareVersion offered_;
@@ -125,11 +147,6 @@ class FirmwareOperation final : public watchdata::Operation {
     std::uint32_t offset_ = 0;
     std::vector<std::uint8_t> directory_backup_;
     CustomerSettings customer_;
-    CConfirmDlg* question_ = nullptr;  // while the user is being asked
-    bool awaiting_program_ack_ = false;
-    bool polling_ = false;
-    bool awaiting_clock_ = false;
-    bool restoring_ = false;
 };
 
 }  // namespace stridelog::update

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "update/firmware_version.hpp"
+#include "update/firmware_check.hpp"
 #include "update/profile_file.hpp"
 
 namespace stridelog::update {

@@ -3,9 +3,9 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <chrono>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -14,9 +14,9 @@
 #include <system_error>
 #include <thread>
 
+#include "diag/diagnostics.hpp"
 #include "platform/clock.hpp"
 #include "platform/window_system.hpp"
-#include "sdk/diag/diagnostics.hpp"
 
 namespace stridelog::update {
 namespace {
@@ -31,10 +31,6 @@ std::uint64_t RealNowMs() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::steady_clock::now().time_since_epoch())
                                           .count());
-}
-
-void DropText(UINT, WPARAM wparam, LPARAM) {
-    delete reinterpret_cast<std::string*>(wparam);
 }
 
 std::string Escaped(CURL* curl, std::string_view text) {
@@ -65,8 +61,9 @@ std::filesystem::path LocalDownloadFolder() {
     return std::filesystem::path(diag::GetPersonalFolder()) / "Stride Log";
 }
 
-bool IsSafeFileName(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") return false;
+bool is_safe_download_name(std::string_view name) {
+    if (name.empty() || name == ".") return false;
+    if (name.find("..") != std::string_view::npos) return false;
     return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
@@ -185,21 +182,20 @@ void CFtpDownloader::Post(UINT message, WPARAM wparam, LPARAM lparam) const {
     platform::post_message(owner_, message, wparam, lparam);
 }
 
-void CFtpDownloader::PostText(UINT message, std::string text) const {
-    auto* owned = new std::string(std::move(text));
-    if (!platform::post_message(owner_, message, reinterpret_cast<WPARAM>(owned), 0, DropText))
-        delete owned;
+void CFtpDownloader::PostText(const link::PayloadMessage<std::string>& message,
+                              std::string text) const {
+    message.post(owner_, std::make_unique<std::string>(std::move(text)));
 }
 
 void CFtpDownloader::Run(const Job& job) {
     const FtpSettings& s = job.settings;
-    PostText(WM_FTP_STATUS, "Connnect to " + s.display_name + "(" + s.server + ")");
+    PostText(kFtpStatusMessage, "Connnect to " + s.display_name + "(" + s.server + ")");
 
     // Checked before connecting, so a name that would leave the download
     // folder never gets a local file.
     for (const std::string& name : job.names) {
-        if (!IsSafeFileName(name)) {
-            PostText(WM_FTP_STATUS, "Invalid file name " + name);
+        if (!is_safe_download_name(name)) {
+            PostText(kFtpStatusMessage, "Invalid file name " + name);
             Post(WM_FTP_FAILED, 0, 0);
             return;
         }
@@ -208,7 +204,7 @@ void CFtpDownloader::Run(const Job& job) {
     // A relative folder would land wherever the host's current directory is.
     const std::filesystem::path folder = LocalDownloadFolder();
     if (!folder.is_absolute()) {
-        PostText(WM_FTP_STATUS, std::string("FTP : ") + "Write local file fail");
+        PostText(kFtpStatusMessage, std::string("FTP : ") + "Write local file fail");
         Post(WM_FTP_FAILED, 0, 0);
         return;
     }
@@ -227,7 +223,7 @@ void CFtpDownloader::Run(const Job& job) {
     for (const std::string& name : job.names) {
         if (stop_) break;
         const std::filesystem::path local = folder / name;
-        PostText(WM_FTP_STATUS, "Downloading " + name + " ...");
+        PostText(kFtpStatusMessage, "Downloading " + name + " ...");
         bool ok;
         if (job.list)
             ok = name == kWholeFileName ? FetchWhole(name, local)
@@ -249,7 +245,7 @@ void CFtpDownloader::Run(const Job& job) {
         Post(WM_FTP_FAILED, 0, 0);
         return;
     }
-    PostText(WM_FTP_STATUS, "Download is completed");
+    PostText(kFtpStatusMessage, "Download is completed");
     Post(WM_FTP_DONE, 0, 0);
     finished_ = true;
 }
@@ -332,9 +328,9 @@ bool CFtpDownloader::Connect(const FtpSettings& s) {
     }
     diag::Trace("FTP connect: %s", curl_easy_strerror(result));
     if (result == CURLE_REMOTE_ACCESS_DENIED)
-        PostText(WM_FTP_STATUS, "FTP set current directory err");
+        PostText(kFtpStatusMessage, "FTP set current directory err");
     else
-        PostText(WM_FTP_STATUS, "Error in connecting FTP site " + s.server);
+        PostText(kFtpStatusMessage, "Error in connecting FTP site " + s.server);
     Post(WM_FTP_FAILED, 0, 0);
     delete session_;
     session_ = nullptr;
@@ -381,7 +377,7 @@ bool CFtpDownloader::FetchWhole(const std::string& name, const std::filesystem::
     if (result == CURLE_OK) return true;
     diag::Trace("FTP get %s: %s", name.c_str(),
                 watchdog.stalled ? "nothing received" : curl_easy_strerror(result));
-    PostText(WM_FTP_STATUS, "FTP Exception ");
+    PostText(kFtpStatusMessage, "FTP Exception ");
     return false;
 }
 
@@ -403,7 +399,7 @@ struct StreamTarget {
     std::array<char, kChunkBytes> buffer{};
     std::uint32_t filled = 0;
     std::function<void(UINT, WPARAM)> post;
-    std::function<void(UINT, std::string)> post_text;
+    std::function<void(const link::PayloadMessage<std::string>&, std::string)> post_text;
 
     std::uint32_t ChunkLength() const { return std::min<std::uint32_t>(kChunkBytes, size - done); }
 
@@ -427,8 +423,8 @@ struct StreamTarget {
         post(WM_FTP_PROGRESS, static_cast<WPARAM>(std::uint64_t{done} * 100 / size));
         auto texts = TransferRateTexts(done, size, RealNowMs() - start_ms);
         if (!texts) return;
-        post_text(WM_FTP_RATE, std::move(texts->rate));
-        post_text(WM_FTP_TIME_LEFT, std::move(texts->time_left));
+        post_text(kFtpRateMessage, std::move(texts->rate));
+        post_text(kFtpTimeLeftMessage, std::move(texts->time_left));
     }
 };
 
@@ -467,7 +463,7 @@ bool CFtpDownloader::FetchStreamed(const std::string& name, const std::filesyste
     target.size = size;
     target.start_ms = RealNowMs();
     target.post = [this](UINT message, WPARAM wparam) { Post(message, wparam, 0); };
-    target.post_text = [this](UINT message, std::string text) {
+    target.post_text = [this](const link::PayloadMessage<std::string>& message, std::string text) {
         PostText(message, std::move(text));
     };
     Watchdog watchdog(&stop_, stall_limit_ms_);
@@ -477,7 +473,7 @@ bool CFtpDownloader::FetchStreamed(const std::string& name, const std::filesyste
     const CURLcode result = curl_easy_perform(curl);
     if (stop_ || target.stopped) return false;
     if (target.open_failed || target.write_failed) {
-        PostText(WM_FTP_STATUS, std::string("FTP : ") + "Write local file fail");
+        PostText(kFtpStatusMessage, std::string("FTP : ") + "Write local file fail");
         return false;
     }
     const bool complete = target.done == size;
@@ -486,7 +482,7 @@ bool CFtpDownloader::FetchStreamed(const std::string& name, const std::filesyste
                     watchdog.stalled ? "nothing received" : curl_easy_strerror(result));
         if (target.done == 0 && !target.out.is_open()) {
             // Never opened on the server (missing, refused).
-            PostText(WM_FTP_STATUS, "FTP Exception ");
+            PostText(kFtpStatusMessage, "FTP Exception ");
             return false;
         }
     }
@@ -494,16 +490,17 @@ bool CFtpDownloader::FetchStreamed(const std::string& name, const std::filesyste
         // Shorter than expected: keep what arrived, nothing more, and fail.
         if (target.filled > 0 && target.Open()) target.WriteFilled();
         if (!target.Open()) {
-            PostText(WM_FTP_STATUS, std::string("FTP : ") + "Write local file fail");
+            PostText(kFtpStatusMessage, std::string("FTP : ") + "Write local file fail");
             return false;
         }
-        PostText(WM_FTP_STATUS, std::string("FTP : exception") + "FTP : SetWriteBufferSize fail");
+        PostText(kFtpStatusMessage,
+                 std::string("FTP : exception") + "FTP : SetWriteBufferSize fail");
         return false;
     }
     // The last bytes reach the disk only here: a full disk may show now.
     if (target.Open()) target.out.close();
     if (target.open_failed || !target.out) {
-        PostText(WM_FTP_STATUS, std::string("FTP : ") + "Write local file fail");
+        PostText(kFtpStatusMessage, std::string("FTP : ") + "Write local file fail");
         return false;
     }
     Post(WM_FTP_PROGRESS, 100, 0);

@@ -42,9 +42,11 @@ inline constexpr std::uint32_t kChunkBytes = 128;
 
 // The documents folder plus "Stride Log" (not created here).
 std::filesystem::path LocalDownloadFolder();
-// True when the name stays inside the download folder: not empty, no path
-// separator, not "." or "..".
-bool IsSafeFileName(std::string_view name);
+// The one rule for a file name from the server (or from the watch) that the
+// update tasks download: it can only name a file inside the download folder.
+// Not empty, not ".", no "/" or "\" or NUL, and no ".." anywhere (stricter
+// than a path check needs, so no reading of the name can climb out).
+bool is_safe_download_name(std::string_view name);
 // "host:port" split; nullopt when the port is not a number in 1..65535.
 struct ServerAddress {
     std::string host;
@@ -107,7 +109,7 @@ class CFtpDownloader {
     bool FetchWhole(const std::string& name, const std::filesystem::path& local);
     bool FetchStreamed(const std::string& name, const std::filesystem::path& local,
                        std::uint32_t size);
-    void PostText(UINT message, std::string text) const;
+    void PostText(const link::PayloadMessage<std::string>& message, std::string text) const;
     void Post(UINT message, WPARAM wparam, LPARAM lparam) const;
 
     const HWND owner_;

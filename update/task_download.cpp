@@ -1,21 +1,16 @@
 #include "update/task_download.hpp"
 
-#include <cstring>
-
-#include "stridelog/stridelog.h"
-#include "ui/task_display.hpp"
-
 namespace stridelog::update {
 namespace {
 
-std::string TakeText(WPARAM wparam) {
-    std::unique_ptr<std::string> owned(reinterpret_cast<std::string*>(wparam));
-    return owned ? std::move(*owned) : std::string();
+std::string TakeText(const link::PayloadMessage<std::string>& message, WPARAM wparam) {
+    const auto text = message.take(wparam);
+    return text ? std::move(*text) : std::string();
 }
 
 }  // namespace
 
-TaskDownload::TaskDownload(watchdata::TaskHost& host, std::uint32_t phase)
+TaskDownload::TaskDownload(task::TaskHost& host, std::uint32_t phase)
     : host_(host), phase_(phase) {}
 
 TaskDownload::~TaskDownload() {
@@ -25,10 +20,10 @@ TaskDownload::~TaskDownload() {
 void TaskDownload::Begin(const Options& options) {
     // One downloader for the run: its connection, and so its login, serves
     // every download (a server may limit logins). Starting stops the last one.
-    if (!downloader_) downloader_ = std::make_unique<CFtpDownloader>(host_.display().Window());
-    if (options.rate_display) host_.set_timer(kRateDisplayTimer, kRateDisplayPeriodMs);
+    if (!downloader_) downloader_ = std::make_unique<CFtpDownloader>(host_.task_window());
+    if (options.rate_display) host_.set_timer(task::kRateDisplayTimer, kRateDisplayPeriodMs);
     progress_posting_ = options.progress_posting;
-    host_.set_timer(kDownloadLimitTimer, options.limit_ms);
+    host_.set_timer(task::kDownloadLimitTimer, options.limit_ms);
 }
 
 void TaskDownload::StartList(const FtpSettings& settings, const std::vector<std::string>& names,
@@ -49,57 +44,45 @@ void TaskDownload::Stop() {
 }
 
 TaskDownload::Event TaskDownload::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
-    TaskDisplay& display = host_.display();
     switch (message) {
         case WM_FTP_STATUS:
-            host_.append_log(TakeText(wparam));
+            host_.append_log(TakeText(kFtpStatusMessage, wparam));
             return Event::none;
         case WM_FTP_DONE:
-            host_.kill_timer(kDownloadLimitTimer);
+            host_.kill_timer(task::kDownloadLimitTimer);
             return Event::completed;
         case WM_FTP_FAILED:
-            host_.kill_timer(kDownloadLimitTimer);
-            host_.post_error(SDK_ERR_DOWNLOAD);
-            host_.end_task();
-            return Event::ended;
+            host_.kill_timer(task::kDownloadLimitTimer);
+            return Event::failed;
         case WM_FTP_PROGRESS:
-            display.SetPos(static_cast<int>(wparam));
-            if (progress_posting_) {
-                const float percent = display.BarPercent();
-                std::uint8_t block[8];
-                std::memcpy(block, &phase_, 4);
-                std::memcpy(block + 4, &percent, 4);
-                host_.post_result_block(SDK_MSG_PHASE_PROGRESS, block);
-            }
+            host_.set_progress_pos(static_cast<int>(wparam));
+            if (progress_posting_) host_.post_phase_progress(phase_);
             return Event::none;
         case WM_FTP_RANGE:
-            display.SetRange(static_cast<int>(wparam), static_cast<int>(lparam));
+            host_.set_progress_range(static_cast<int>(wparam), static_cast<int>(lparam));
             return Event::none;
         case WM_FTP_TIME_LEFT:
-            time_left_text_ = TakeText(wparam);
-            display.SetRateTexts(rate_text_, time_left_text_);
+            time_left_text_ = TakeText(kFtpTimeLeftMessage, wparam);
+            host_.set_rate_texts(rate_text_, time_left_text_);
             return Event::none;
         case WM_FTP_RATE:
-            rate_text_ = TakeText(wparam);
-            display.SetRateTexts(rate_text_, time_left_text_);
+            rate_text_ = TakeText(kFtpRateMessage, wparam);
+            host_.set_rate_texts(rate_text_, time_left_text_);
             return Event::none;
         default:
             return Event::none;
     }
 }
 
-bool TaskDownload::OnTimer(UINT_PTR id) {
-    if (id == kRateDisplayTimer) {
-        host_.display().RefreshRateDisplay();
-        return true;
+TaskDownload::Timer TaskDownload::OnTimer(UINT_PTR id) {
+    if (id == task::kRateDisplayTimer) {
+        host_.refresh_rate_display();
+        return Timer::handled;
     }
-    if (id != kDownloadLimitTimer) return false;
-    host_.kill_timer(kDownloadLimitTimer);
+    if (id != task::kDownloadLimitTimer) return Timer::not_ours;
+    host_.kill_timer(task::kDownloadLimitTimer);
     Stop();
-    host_.post_progress(100.0f);
-    host_.post_error(SDK_ERR_DOWNLOAD_TIMEOUT);
-    host_.end_task();
-    return true;
+    return Timer::timed_out;
 }
 
 }  // namespace stridelog::update

@@ -1,7 +1,8 @@
 // A download run for an operation: owns the downloader, starts the rate
 // display and the download time limit, and turns the downloader's messages
 // into what the task window shows and the host receives (status log, progress
-// bar, phase progress, 0x1008 on failure, 0x1014 when the time limit passes).
+// bar, phase progress). A failed or timed-out download is reported to the
+// operation, which ends the task its own way.
 //
 // Threads: the task window's thread; the downloader's worker only posts.
 #pragma once
@@ -12,25 +13,23 @@
 #include <vector>
 
 #include "stridelog/win_types.h"
+#include "task/operation.hpp"
 #include "update/ftp_downloader.hpp"
-#include "watchdata/operation.hpp"
 
 namespace stridelog::update {
 
-inline constexpr UINT_PTR kRateDisplayTimer = 1007;
-inline constexpr UINT_PTR kDownloadLimitTimer = 1008;
 inline constexpr std::uint32_t kRateDisplayPeriodMs = 1000;
 
 class TaskDownload {
   public:
     // phase: the phase number of the host's phase progress (1 A-GPS, 3 firmware).
-    TaskDownload(watchdata::TaskHost& host, std::uint32_t phase);
+    TaskDownload(task::TaskHost& host, std::uint32_t phase);
     ~TaskDownload();
     TaskDownload(const TaskDownload&) = delete;
     TaskDownload& operator=(const TaskDownload&) = delete;
 
     struct Options {
-        bool rate_display = false;     // refresh the rate display (timer 1007)
+        bool rate_display = false;      // refresh the rate display (timer 1007)
         bool progress_posting = false;  // 0x2023 for every progress message
         std::uint32_t limit_ms = 0;     // the download time limit (timer 1008)
         bool passive = false;
@@ -43,19 +42,21 @@ class TaskDownload {
     void StartFile(const FtpSettings& settings, const std::string& name, bool streamed,
                    std::uint32_t size, const Options& options);
 
-    enum class Event { none, completed, ended };
-    // A downloader message: `completed` when every file arrived (the time
-    // limit is stopped), `ended` when the task has ended (failure).
+    enum class Event { none, completed, failed };
+    // A downloader message: `completed` when every file arrived, `failed` when
+    // the download failed (the time limit is stopped for both).
     Event OnMessage(UINT message, WPARAM wparam, LPARAM lparam);
-    // Timers 1007 and 1008; true when `id` is one of them.
-    bool OnTimer(UINT_PTR id);
+    enum class Timer { not_ours, handled, timed_out };
+    // The rate display's and the time limit's timers; `timed_out` when the
+    // limit passed (the download is stopped).
+    Timer OnTimer(UINT_PTR id);
     // Stops the worker; returns when it has ended.
     void Stop();
 
   private:
     void Begin(const Options& options);
 
-    watchdata::TaskHost& host_;
+    task::TaskHost& host_;
     const std::uint32_t phase_;
     std::unique_ptr<CFtpDownloader> downloader_;
     bool progress_posting_ = false;

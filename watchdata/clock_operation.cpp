@@ -3,7 +3,6 @@
 #include "link/watch_link.hpp"
 #include "platform/clock.hpp"
 #include "stridelog/stridelog.h"
-#include "ui/task_display.hpp"
 #include "wire/message_ids.hpp"
 
 namespace stridelog::watchdata {
@@ -16,7 +15,7 @@ constexpr int kYearBase = 2000;
 
 void SetClockOperation::start() {
     host().append_log("Set date time");
-    host().display().SetRange(0, 1);
+    host().set_progress_range(0, 1);
     // The watch takes the year as one byte after 2000; anything else is no date it can hold.
     const bool representable = time_.year >= kYearBase && time_.year <= kYearBase + 255;
     if (!representable || !is_valid_date_time(time_)) {
@@ -25,7 +24,7 @@ void SetClockOperation::start() {
         return;
     }
     awaiting_ = true;
-    host().set_timer(kClockReplyTimer, kClockReplyTimeoutMs);
+    host().set_timer(task::kClockReplyTimer, kClockReplyTimeoutMs);
     // Without a link the timer ends the task as for a silent watch.
     if (CWatchLink* link = host().link())
         link->SetClock(static_cast<std::uint8_t>(time_.year - kYearBase),
@@ -39,16 +38,16 @@ void SetClockOperation::on_acknowledgement(std::uint8_t reply_id, std::uint8_t s
     (void)status;  // the watch's answer is its acknowledgement; the byte carries nothing more
     if (!awaiting_ || reply_id != wire::watch_id::kSetClockReply) return;
     awaiting_ = false;
-    host().kill_timer(kClockReplyTimer);
-    host().display().FillProgress();
+    host().kill_timer(task::kClockReplyTimer);
+    host().fill_progress();
     platform::clock().sleep_ms(kFullBarPauseMs);
     host().post_result(SDK_MSG_CLOCK_SET);
     host().end_task();
 }
 
 bool SetClockOperation::on_timer(UINT_PTR id) {
-    if (id != kClockReplyTimer) return false;
-    host().kill_timer(kClockReplyTimer);
+    if (id != task::kClockReplyTimer) return false;
+    host().kill_timer(task::kClockReplyTimer);
     if (!awaiting_) return true;
     awaiting_ = false;
     // The error is the task's final notification: the full bar goes before it.

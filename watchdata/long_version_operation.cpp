@@ -4,9 +4,8 @@
 #include <string>
 
 #include "stridelog/stridelog.h"
-#include "ui/task_display.hpp"
+#include "task/flash_transfer.hpp"
 #include "watchdata/directory_image.hpp"
-#include "watchdata/flash_transfer.hpp"
 
 namespace stridelog::watchdata {
 namespace {
@@ -17,13 +16,13 @@ constexpr int kProgressSteps = 256;
 }  // namespace
 
 void LongVersionOperation::start() {
-    host().display().SetRange(0, kProgressSteps);
-    host().display().SetPos(1);
+    host().set_progress_range(0, kProgressSteps);
+    host().set_progress_pos(1);
     host().transfer().read_directory();
 }
 
 void LongVersionOperation::on_read_complete(int step_code) {
-    if (step_code != kDirectoryStep) return;
+    if (step_code != task::kDirectoryStep) return;
     const std::string text = long_version_text(host().transfer().directory());
     host().post_result_block(
         SDK_MSG_LONG_VERSION,

@@ -1,15 +1,15 @@
 // GetWatch_LongVer: the long version text kept in the directory sector (0x2016).
 #pragma once
 
-#include "watchdata/operation.hpp"
+#include "task/operation.hpp"
 
 namespace stridelog::watchdata {
 
-class LongVersionOperation final : public Operation {
+class LongVersionOperation final : public task::Operation {
   public:
-    explicit LongVersionOperation(TaskHost& host) : Operation(host) {}
+    explicit LongVersionOperation(task::TaskHost& host) : Operation(host) {}
 
-    OperationCode code() const override { return OperationCode::long_version; }
+    task::OperationCode code() const override { return task::OperationCode::long_version; }
     void start() override;
     void on_read_complete(int step_code) override;
 };

@@ -4,15 +4,11 @@
 
 #include "platform/clock.hpp"
 #include "stridelog/stridelog.h"
-#include "ui/task_display.hpp"
-#include "watchdata/flash_transfer.hpp"
+#include "task/flash_transfer.hpp"
 
 namespace stridelog::watchdata {
 namespace {
 
-constexpr UINT_PTR kNoPathsTimer = 1002;
-constexpr UINT_PTR kPathsPostedTimer = 1003;
-constexpr UINT_PTR kPathsWrittenTimer = 1005;
 constexpr std::uint32_t kFullBarPauseMs = 1500;
 constexpr int kGetProgressSteps = 7;
 constexpr float kFull = 100.0f;
@@ -31,13 +27,13 @@ std::u16string host_text(const CString& text) {
 // ---- GetPaths ----
 
 void GetPathsOperation::start() {
-    host().display().SetRange(0, kGetProgressSteps);
+    host().set_progress_range(0, kGetProgressSteps);
     host().transfer().read_directory();
 }
 
 void GetPathsOperation::on_read_complete(int step_code) {
-    if (step_code == kDirectoryStep) return on_directory();
-    if (step_code == kWaypointSectorsStep) return on_waypoint_sectors();
+    if (step_code == task::kDirectoryStep) return on_directory();
+    if (step_code == task::kWaypointSectorsStep) return on_waypoint_sectors();
 }
 
 void GetPathsOperation::on_directory() {
@@ -45,28 +41,28 @@ void GetPathsOperation::on_directory() {
     bool any = false;
     for (std::size_t i = 0; i < kPathCount; ++i) any |= stored_waypoint_count(directory, i) > 0;
     if (!any) {
-        host().display().FillProgress();
-        host().set_timer(kNoPathsTimer, kFullBarPauseMs);
+        host().fill_progress();
+        host().set_timer(task::kNoPathsTimer, kFullBarPauseMs);
         return;
     }
-    host().transfer().read_path_sectors(kWaypointSectorsStep);
+    host().transfer().read_path_sectors(task::kWaypointSectorsStep);
 }
 
 void GetPathsOperation::on_waypoint_sectors() {
-    FlashTransfer& transfer = host().transfer();
+    task::FlashTransfer& transfer = host().transfer();
     const auto paths = read_stored_paths(
         transfer.directory(), transfer.data().first(kWaypointAreaSize), host().watch().name_width);
     for (std::size_t i = 0; i < paths.size(); ++i)
         host().post_result_block(SDK_MSG_PATH, path_block(static_cast<std::uint8_t>(i), paths[i]));
-    host().display().FillProgress();
-    host().set_timer(kPathsPostedTimer, kFullBarPauseMs);
+    host().fill_progress();
+    host().set_timer(task::kPathsPostedTimer, kFullBarPauseMs);
 }
 
 bool GetPathsOperation::on_timer(UINT_PTR id) {
-    if (id != kNoPathsTimer && id != kPathsPostedTimer) return false;
+    if (id != task::kNoPathsTimer && id != task::kPathsPostedTimer) return false;
     host().kill_timer(id);
     host().post_progress(kFull);
-    if (id == kNoPathsTimer) host().post_result(SDK_MSG_NO_PATHS);
+    if (id == task::kNoPathsTimer) host().post_result(SDK_MSG_NO_PATHS);
     host().end_task();
     return true;
 }
@@ -99,16 +95,16 @@ std::optional<std::vector<HostPath>> paths_from_host_arrays(const CPtrArray* pat
     return out;
 }
 
-SetPathsOperation::SetPathsOperation(TaskHost& host, const CPtrArray* paths,
+SetPathsOperation::SetPathsOperation(task::TaskHost& host, const CPtrArray* paths,
                                      const CStringArray* names)
     : Operation(host), path_array_(paths), name_array_(names) {}
 
-SetPathsOperation::SetPathsOperation(TaskHost& host, std::vector<std::uint8_t> block)
+SetPathsOperation::SetPathsOperation(task::TaskHost& host, std::vector<std::uint8_t> block)
     : Operation(host), block_(std::move(block)), from_block_(true) {}
 
 void SetPathsOperation::start() {
-    host().display().SetRange(0, 100);
-    host().display().SetPos(kWriteFirstPos);
+    host().set_progress_range(0, 100);
+    host().set_progress_pos(kWriteFirstPos);
     auto paths =
         from_block_ ? unpack_paths_block(block_) : paths_from_host_arrays(path_array_, name_array_);
     if (!paths) {
@@ -122,41 +118,41 @@ void SetPathsOperation::start() {
 }
 
 void SetPathsOperation::on_read_complete(int step_code) {
-    if (step_code != kDirectoryStep) return;
-    host().display().SetPos(kDirectoryWritePos);
+    if (step_code != task::kDirectoryStep) return;
+    host().set_progress_pos(kDirectoryWritePos);
     host().post_progress(static_cast<float>(kDirectoryWritePos));
-    FlashTransfer& transfer = host().transfer();
+    task::FlashTransfer& transfer = host().transfer();
     store_path_directory(transfer.directory(), paths_, host().watch().name_width);
-    transfer.write_sector(0, transfer.directory(), kDirectoryWriteStep);
+    transfer.write_sector(0, transfer.directory(), task::kDirectoryWriteStep);
 }
 
 void SetPathsOperation::write_waypoint_sector(int step_code) {
-    const int index = step_code - kFirstWaypointWriteStep;
+    const int index = step_code - task::kFirstWaypointWriteStep;
     const int pos = kWaypointWritePos + kPosPerSector * index;
-    host().display().SetPos(pos);
+    host().set_progress_pos(pos);
     host().post_progress(static_cast<float>(pos));
-    const std::uint32_t sector = kFirstPathSector + static_cast<std::uint32_t>(index);
-    host().transfer().write_sector(
-        sector * kFlashSectorSize,
-        std::span<const std::uint8_t>(area_).subspan(index * kFlashSectorSize, kFlashSectorSize),
-        step_code);
+    const std::uint32_t sector = task::kFirstPathSector + static_cast<std::uint32_t>(index);
+    host().transfer().write_sector(sector * task::kFlashSectorSize,
+                                   std::span<const std::uint8_t>(area_).subspan(
+                                       index * task::kFlashSectorSize, task::kFlashSectorSize),
+                                   step_code);
 }
 
 void SetPathsOperation::on_write_complete(int step_code) {
-    if (step_code == kDirectoryWriteStep) {
+    if (step_code == task::kDirectoryWriteStep) {
         area_ = waypoint_area(paths_);
-        return write_waypoint_sector(kFirstWaypointWriteStep);
+        return write_waypoint_sector(task::kFirstWaypointWriteStep);
     }
-    if (step_code >= kFirstWaypointWriteStep && step_code < kLastWaypointWriteStep)
+    if (step_code >= task::kFirstWaypointWriteStep && step_code < task::kLastWaypointWriteStep)
         return write_waypoint_sector(step_code + 1);
-    if (step_code == kLastWaypointWriteStep) {
-        host().display().FillProgress();
-        host().set_timer(kPathsWrittenTimer, kFullBarPauseMs);
+    if (step_code == task::kLastWaypointWriteStep) {
+        host().fill_progress();
+        host().set_timer(task::kPathsWrittenTimer, kFullBarPauseMs);
     }
 }
 
 bool SetPathsOperation::on_timer(UINT_PTR id) {
-    if (id != kPathsWrittenTimer) return false;
+    if (id != task::kPathsWrittenTimer) return false;
     host().kill_timer(id);
     host().post_progress(kFull);
     host().post_result(SDK_MSG_PATHS_WRITTEN);

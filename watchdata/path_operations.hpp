@@ -10,23 +10,21 @@
 #include <vector>
 
 #include "stridelog/framework_arrays.h"
-#include "watchdata/operation.hpp"
+#include "task/operation.hpp"
 #include "watchdata/path_formats.hpp"
 
 namespace stridelog::watchdata {
 
-class GetPathsOperation final : public Operation {
+class GetPathsOperation final : public task::Operation {
   public:
-    explicit GetPathsOperation(TaskHost& host) : Operation(host) {}
+    explicit GetPathsOperation(task::TaskHost& host) : Operation(host) {}
 
-    OperationCode code() const override { return OperationCode::get_paths; }
+    task::OperationCode code() const override { return task::OperationCode::get_paths; }
     void start() override;
     void on_read_complete(int step_code) override;
     bool on_timer(UINT_PTR id) override;
 
   private:
-    enum Step : int { kWaypointSectorsStep = 1004 };
-
     void on_directory();
     void on_waypoint_sectors();
 };
@@ -36,27 +34,20 @@ class GetPathsOperation final : public Operation {
 std::optional<std::vector<HostPath>> paths_from_host_arrays(const CPtrArray* paths,
                                                             const CStringArray* names);
 
-class SetPathsOperation final : public Operation {
+class SetPathsOperation final : public task::Operation {
   public:
     // From the host's arrays, read when the write starts.
-    SetPathsOperation(TaskHost& host, const CPtrArray* paths, const CStringArray* names);
+    SetPathsOperation(task::TaskHost& host, const CPtrArray* paths, const CStringArray* names);
     // From a SetPaths_Ex block already copied.
-    SetPathsOperation(TaskHost& host, std::vector<std::uint8_t> block);
+    SetPathsOperation(task::TaskHost& host, std::vector<std::uint8_t> block);
 
-    OperationCode code() const override { return OperationCode::set_paths; }
+    task::OperationCode code() const override { return task::OperationCode::set_paths; }
     void start() override;
     void on_read_complete(int step_code) override;
     void on_write_complete(int step_code) override;
     bool on_timer(UINT_PTR id) override;
 
   private:
-    // Sector 0, then sectors 249 .. 254.
-    enum Step : int {
-        kDirectoryWriteStep = 1006,
-        kFirstWaypointWriteStep = 1007,
-        kLastWaypointWriteStep = 1012
-    };
-
     void write_waypoint_sector(int step_code);
 
     const CPtrArray* path_array_ = nullptr;

@@ -3,18 +3,15 @@
 
 #include <cstdint>
 
-#include "watchdata/operation.hpp"
+#include "task/operation.hpp"
 
 namespace stridelog::watchdata {
 
-class SectorReadOperation final : public Operation {
+class SectorReadOperation final : public task::Operation {
   public:
-    // Step code of the sector's read run.
-    enum Step : int { kSectorDataStep = 1013 };
+    SectorReadOperation(task::TaskHost& host, std::uint8_t sector);
 
-    SectorReadOperation(TaskHost& host, std::uint8_t sector);
-
-    OperationCode code() const override { return OperationCode::read_sector; }
+    task::OperationCode code() const override { return task::OperationCode::read_sector; }
     void prepare() override;
     void start() override;
     void on_read_complete(int step_code) override;

@@ -4,8 +4,7 @@
 
 #include "platform/clock.hpp"
 #include "stridelog/stridelog.h"
-#include "ui/task_display.hpp"
-#include "watchdata/flash_transfer.hpp"
+#include "task/flash_transfer.hpp"
 #include "watchdata/workout_directory.hpp"
 
 namespace stridelog::watchdata {
@@ -26,8 +25,8 @@ bool copy_record(std::span<const std::uint8_t> from, std::array<std::uint8_t, N>
 }
 
 // The last step of a write: full bar, the pause the user sees, the result.
-void finish_write(TaskHost& host, UINT result) {
-    host.display().FillProgress();
+void finish_write(task::TaskHost& host, UINT result) {
+    host.fill_progress();
     host.post_progress(kFull);
     platform::clock().sleep_ms(kFullBarPauseMs);
     host.post_result(result);
@@ -36,7 +35,7 @@ void finish_write(TaskHost& host, UINT result) {
 
 // A record that could not be taken ends the task without a word, as a
 // call without one would have.
-void refuse(TaskHost& host) {
+void refuse(task::TaskHost& host) {
     host.end_task();
 }
 
@@ -45,26 +44,26 @@ void refuse(TaskHost& host) {
 // ---- GetSetting ----
 
 void GetSettingOperation::start() {
-    host().display().SetRange(0, 1);
-    host().display().SetPos(0);
-    host().display().SetStep(1);
+    host().set_progress_range(0, 1);
+    host().set_progress_pos(0);
+    host().set_progress_step(1);
     host().transfer().read_directory();
 }
 
 void GetSettingOperation::on_read_complete(int step_code) {
-    FlashTransfer& transfer = host().transfer();
-    if (step_code == kDirectoryStep) {
-        transfer.read_128(kIdentityAddress, kIdentityStep);
+    task::FlashTransfer& transfer = host().transfer();
+    if (step_code == task::kDirectoryStep) {
+        transfer.read_128(kIdentityAddress, task::kIdentityStep);
         return;
     }
-    if (step_code != kIdentityStep) return;
+    if (step_code != task::kIdentityStep) return;
     const auto image = transfer.directory();
     const float version = host().watch().firmware_version;
     const SettingsRecord record =
-        build_settings_record(image, transfer.data().first(kTransferChunkSize),
+        build_settings_record(image, transfer.data().first(task::kTransferChunkSize),
                               used_space_percent(image, host().watch().status_flag),
                               uses_extended_settings(version, image));
-    host().display().FillProgress();
+    host().fill_progress();
     platform::clock().sleep_ms(kFullBarPauseMs);
     host().post_result_block(SDK_MSG_SETTINGS, record);
     host().end_task();
@@ -72,44 +71,44 @@ void GetSettingOperation::on_read_complete(int step_code) {
 
 // ---- SetSetting ----
 
-SetSettingOperation::SetSettingOperation(TaskHost& host, std::span<const std::uint8_t> record)
+SetSettingOperation::SetSettingOperation(task::TaskHost& host, std::span<const std::uint8_t> record)
     : Operation(host), valid_(copy_record(record, record_)) {}
 
 void SetSettingOperation::start() {
     if (!valid_) return refuse(host());
-    host().display().SetRange(0, kWriteBarSteps);
-    host().display().SetPos(0);
-    host().display().SetStep(1);  // the default of 10 would wrap the two-step bar
+    host().set_progress_range(0, kWriteBarSteps);
+    host().set_progress_pos(0);
+    host().set_progress_step(1);  // the default of 10 would wrap the two-step bar
     host().transfer().read_directory();
 }
 
 void SetSettingOperation::on_read_complete(int step_code) {
-    if (step_code != kDirectoryStep) return;
-    host().display().SetPos(1);
+    if (step_code != task::kDirectoryStep) return;
+    host().set_progress_pos(1);
     host().post_progress(kHalfway);
-    FlashTransfer& transfer = host().transfer();
+    task::FlashTransfer& transfer = host().transfer();
     const float version = host().watch().firmware_version;
     const auto image = transfer.directory();
     apply_settings_record(image, record_, uses_extended_settings(version, image),
                           settings_checksum_length(version));
-    transfer.write_sector(0, image, kSettingsWriteStep);
+    transfer.write_sector(0, image, task::kSettingsWriteStep);
 }
 
 void SetSettingOperation::on_write_complete(int step_code) {
-    if (step_code == kSettingsWriteStep) finish_write(host(), SDK_MSG_SETTINGS_WRITTEN);
+    if (step_code == task::kSettingsWriteStep) finish_write(host(), SDK_MSG_SETTINGS_WRITTEN);
 }
 
 // ---- GetViews ----
 
 void GetViewsOperation::start() {
-    host().display().SetRange(0, kReadBarSteps);
-    host().display().SetPos(0);
+    host().set_progress_range(0, kReadBarSteps);
+    host().set_progress_pos(0);
     host().transfer().read_directory();
 }
 
 void GetViewsOperation::on_read_complete(int step_code) {
-    if (step_code != kDirectoryStep) return;
-    host().display().FillProgress();
+    if (step_code != task::kDirectoryStep) return;
+    host().fill_progress();
     host().post_progress(kFull);
     platform::clock().sleep_ms(kFullBarPauseMs);
     host().post_result_block(SDK_MSG_VIEWS, build_views_record(host().transfer().directory()));
@@ -118,30 +117,30 @@ void GetViewsOperation::on_read_complete(int step_code) {
 
 // ---- SetViews ----
 
-SetViewsOperation::SetViewsOperation(TaskHost& host, std::span<const std::uint8_t> record)
+SetViewsOperation::SetViewsOperation(task::TaskHost& host, std::span<const std::uint8_t> record)
     : Operation(host), valid_(copy_record(record, record_)) {}
 
 void SetViewsOperation::start() {
     if (!valid_) return refuse(host());
-    host().display().SetRange(0, kWriteBarSteps);
-    host().display().SetPos(0);
-    host().display().SetStep(1);  // the default of 10 would wrap the two-step bar
+    host().set_progress_range(0, kWriteBarSteps);
+    host().set_progress_pos(0);
+    host().set_progress_step(1);  // the default of 10 would wrap the two-step bar
     host().transfer().read_directory();
 }
 
 void SetViewsOperation::on_read_complete(int step_code) {
-    if (step_code != kDirectoryStep) return;
-    host().display().SetPos(1);
+    if (step_code != task::kDirectoryStep) return;
+    host().set_progress_pos(1);
     host().post_progress(kHalfway);
-    FlashTransfer& transfer = host().transfer();
+    task::FlashTransfer& transfer = host().transfer();
     const auto image = transfer.directory();
     apply_views_record(image, record_);
     write_settings_checksum(image, settings_checksum_length(host().watch().firmware_version));
-    transfer.write_sector(0, image, kViewsWriteStep);
+    transfer.write_sector(0, image, task::kViewsWriteStep);
 }
 
 void SetViewsOperation::on_write_complete(int step_code) {
-    if (step_code == kViewsWriteStep) finish_write(host(), SDK_MSG_VIEWS_WRITTEN);
+    if (step_code == task::kViewsWriteStep) finish_write(host(), SDK_MSG_VIEWS_WRITTEN);
 }
 
 }  // namespace stridelog::watchdata

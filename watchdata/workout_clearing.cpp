@@ -2,8 +2,7 @@
 
 #include "platform/clock.hpp"
 #include "stridelog/stridelog.h"
-#include "ui/task_display.hpp"
-#include "watchdata/flash_transfer.hpp"
+#include "task/flash_transfer.hpp"
 #include "watchdata/workout_directory.hpp"
 
 namespace stridelog::watchdata {
@@ -18,39 +17,38 @@ constexpr std::uint32_t kFullBarPauseMs = 500;
 
 void WorkoutClearing::start() {
     active_ = true;
-    TaskDisplay& display = host_.display();
-    display.SetRange(0, kProgressSteps);
+    host_.set_progress_range(0, kProgressSteps);
     if (after_download_) {
         // The download already showed 100: the clear that ends it keeps the bar
         // full instead of starting it over.
-        display.SetPos(kProgressSteps);
-        display.SetStep(0);
+        host_.set_progress_pos(kProgressSteps);
+        host_.set_progress_step(0);
     } else {
-        display.SetPos(0);
+        host_.set_progress_pos(0);
         // One step for the directory read: the default of 10 would wrap the bar
         // to full and then back to half.
-        display.SetStep(1);
+        host_.set_progress_step(1);
     }
     host_.transfer().read_directory();
 }
 
 bool WorkoutClearing::on_read_complete(int step_code) {
-    if (!active_ || step_code != kDirectoryStep) return false;
+    if (!active_ || step_code != task::kDirectoryStep) return false;
     if (!after_download_) {
-        host_.display().StepIt();
+        host_.step_progress();
         host_.post_progress(kHalfway);
     }
     host_.append_log("Clear flash");
-    FlashTransfer& transfer = host_.transfer();
+    task::FlashTransfer& transfer = host_.transfer();
     clear_workout_directory(transfer.directory(), host_.watch().status_flag);
-    transfer.write_sector(0, transfer.directory(), kDirectoryWriteStep);
+    transfer.write_sector(0, transfer.directory(), task::kDirectoryWriteStep);
     return true;
 }
 
 bool WorkoutClearing::on_write_complete(int step_code) {
-    if (!active_ || step_code != kDirectoryWriteStep) return false;
+    if (!active_ || step_code != task::kDirectoryWriteStep) return false;
     active_ = false;
-    host_.display().FillProgress();
+    host_.fill_progress();
     platform::clock().sleep_ms(kFullBarPauseMs);
     host_.post_progress(kFull);
     host_.post_result(after_download_ ? SDK_MSG_WORKOUTS_DONE : SDK_MSG_WORKOUTS_CLEARED);

@@ -4,14 +4,14 @@
 // themselves are left as they are.
 #pragma once
 
-#include "watchdata/operation.hpp"
+#include "task/operation.hpp"
 
 namespace stridelog::watchdata {
 
 class WorkoutClearing {
   public:
     // after_download: the clear ends a download, so the task ends with 0x2006 instead of 0x2014.
-    WorkoutClearing(TaskHost& host, bool after_download)
+    WorkoutClearing(task::TaskHost& host, bool after_download)
         : host_(host), after_download_(after_download) {}
 
     void start();
@@ -21,18 +21,17 @@ class WorkoutClearing {
     bool active() const { return active_; }
 
   private:
-    enum Step : int { kDirectoryWriteStep = 1006 };
-
-    TaskHost& host_;
+    task::TaskHost& host_;
     bool after_download_;
     bool active_ = false;
 };
 
-class ClearWorkoutsOperation final : public Operation {
+class ClearWorkoutsOperation final : public task::Operation {
   public:
-    explicit ClearWorkoutsOperation(TaskHost& host) : Operation(host), clearing_(host, false) {}
+    explicit ClearWorkoutsOperation(task::TaskHost& host)
+        : Operation(host), clearing_(host, false) {}
 
-    OperationCode code() const override { return OperationCode::clear_workouts; }
+    task::OperationCode code() const override { return task::OperationCode::clear_workouts; }
     void start() override { clearing_.start(); }
     void on_read_complete(int step_code) override { clearing_.on_read_complete(step_code); }
     void on_write_complete(int step_code) override { clearing_.on_write_complete(step_code); }

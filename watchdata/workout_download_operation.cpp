@@ -6,15 +6,12 @@
 
 #include "platform/clock.hpp"
 #include "stridelog/stridelog.h"
-#include "ui/task_display.hpp"
+#include "task/flash_transfer.hpp"
 #include "watchdata/directory_image.hpp"
-#include "watchdata/flash_transfer.hpp"
 
 namespace stridelog::watchdata {
 namespace {
 
-// After the last session the task waits this long before its end (or the clear).
-constexpr UINT_PTR kSessionsDoneTimer = 1006;
 constexpr std::uint32_t kSessionsDoneDelayMs = 100;
 constexpr std::uint32_t kFullBarPauseMs = 500;
 constexpr float kFull = 100.0f;
@@ -23,7 +20,7 @@ constexpr unsigned kPathSectors = 6;
 
 }  // namespace
 
-WorkoutDownloadOperation::WorkoutDownloadOperation(TaskHost& host, Mode mode,
+WorkoutDownloadOperation::WorkoutDownloadOperation(task::TaskHost& host, Mode mode,
                                                    std::vector<std::uint32_t> selection,
                                                    bool clear_after)
     : Operation(host),
@@ -32,26 +29,27 @@ WorkoutDownloadOperation::WorkoutDownloadOperation(TaskHost& host, Mode mode,
       clear_after_(clear_after && mode != Mode::summary),
       clearing_(host, true) {}
 
-OperationCode WorkoutDownloadOperation::code() const {
-    return mode_ == Mode::selected ? OperationCode::selected_workouts : OperationCode::workouts;
+task::OperationCode WorkoutDownloadOperation::code() const {
+    return mode_ == Mode::selected ? task::OperationCode::selected_workouts
+                                   : task::OperationCode::workouts;
 }
 
 void WorkoutDownloadOperation::start() {
     // The directory read counts as one sector of the whole flash, so what it
     // shows is never more than the first step of the sized bar that follows.
-    host().display().SetRange(0, static_cast<int>(kSectorCount));
-    host().display().SetStep(1);
+    host().set_progress_range(0, static_cast<int>(kSectorCount));
+    host().set_progress_step(1);
     host().transfer().read_directory();
 }
 
 void WorkoutDownloadOperation::on_read_complete(int step_code) {
     if (clearing_.on_read_complete(step_code)) return;
     switch (step_code) {
-        case kDirectoryStep:
+        case task::kDirectoryStep:
             return on_directory();
-        case kHeaderStep:
+        case task::kHeaderStep:
             return on_header_sector();
-        case kTrackStep:
+        case task::kTrackStep:
             return on_track_sector();
         default:
             return;
@@ -96,11 +94,11 @@ void WorkoutDownloadOperation::on_directory() {
     host().append_log("Clear PATH      : N");
 
     const std::size_t steps = mode_ == Mode::summary ? sessions + 1 : sectors + 1;
-    host().display().SetRange(0, static_cast<int>(steps));
-    host().display().SetPos(0);
+    host().set_progress_range(0, static_cast<int>(steps));
+    host().set_progress_pos(0);
     // One step per sector read (per header in a summary): the bar's default
     // step of 10 would run it full after a tenth of the download.
-    host().display().SetStep(1);
+    host().set_progress_step(1);
 
     if (mode_ != Mode::selected && sessions == 0) {
         host().post_result(SDK_MSG_NO_WORKOUTS);
@@ -120,11 +118,11 @@ void WorkoutDownloadOperation::on_directory() {
 
 void WorkoutDownloadOperation::request_header_sector() {
     const auto& sectors = directory_.sessions[selection_[current_]];
-    host().transfer().start_sector_read(sectors.front(), kHeaderStep, kFlashSectorSize);
+    host().transfer().start_sector_read(sectors.front(), task::kHeaderStep, task::kFlashSectorSize);
 }
 
 void WorkoutDownloadOperation::on_header_sector() {
-    session_ = read_session_header(host().transfer().data().first(kFlashSectorSize),
+    session_ = read_session_header(host().transfer().data().first(task::kFlashSectorSize),
                                    mode_ != Mode::summary);
     if (mode_ == Mode::summary) {
         summary_.push_back(session_.header);
@@ -138,7 +136,7 @@ void WorkoutDownloadOperation::on_header_sector() {
                   static_cast<unsigned>(session_.recorded_points()));
     host().append_log(line);
     if (session_.recorded_points() == 0) {
-        for (std::size_t i = 1; i < sectors.size(); ++i) host().display().StepIt();
+        for (std::size_t i = 1; i < sectors.size(); ++i) host().step_progress();
         host().post_result_block(SDK_MSG_SESSION, build_session_block(session_));
         ++delivered_;
         next_session();
@@ -157,7 +155,8 @@ void WorkoutDownloadOperation::read_track_sector() {
     const std::uint8_t sector = directory_.sessions[selection_[current_]][sector_index_];
     // A directory naming sector 0 or 255 as track data cannot be read as such:
     // end the download as failed rather than wait for data never asked for.
-    if (!host().transfer().start_offset_read(sector, kTrackStep, kCarryAreaSize, kFlashSectorSize))
+    if (!host().transfer().start_offset_read(sector, task::kTrackStep, kCarryAreaSize,
+                                             task::kFlashSectorSize))
         fail_transfer();
 }
 
@@ -199,17 +198,17 @@ void WorkoutDownloadOperation::finish() {
         summary_.clear();
     }
     host().post_progress(kFull);
-    host().set_timer(kSessionsDoneTimer, kSessionsDoneDelayMs);
+    host().set_timer(task::kSessionsDoneTimer, kSessionsDoneDelayMs);
 }
 
 bool WorkoutDownloadOperation::on_timer(UINT_PTR id) {
-    if (id != kSessionsDoneTimer) return false;
+    if (id != task::kSessionsDoneTimer) return false;
     host().kill_timer(id);
     if (clear_after_) {
         clearing_.start();
         return true;
     }
-    host().display().FillProgress();
+    host().fill_progress();
     platform::clock().sleep_ms(kFullBarPauseMs);
     host().post_progress(kFull);
     host().post_result(SDK_MSG_WORKOUTS_DONE);

@@ -10,30 +10,28 @@
 #include <cstdint>
 #include <vector>
 
-#include "watchdata/operation.hpp"
+#include "task/operation.hpp"
 #include "watchdata/session_records.hpp"
 #include "watchdata/workout_clearing.hpp"
 #include "watchdata/workout_directory.hpp"
 
 namespace stridelog::watchdata {
 
-class WorkoutDownloadOperation final : public Operation {
+class WorkoutDownloadOperation final : public task::Operation {
   public:
     enum class Mode { all, selected, summary };
 
     // `selection` (Mode::selected): session indices in delivery order, repeats allowed.
-    WorkoutDownloadOperation(TaskHost& host, Mode mode, std::vector<std::uint32_t> selection,
+    WorkoutDownloadOperation(task::TaskHost& host, Mode mode, std::vector<std::uint32_t> selection,
                              bool clear_after);
 
-    OperationCode code() const override;
+    task::OperationCode code() const override;
     void start() override;
     void on_read_complete(int step_code) override;
     void on_write_complete(int step_code) override;
     bool on_timer(UINT_PTR id) override;
 
   private:
-    enum Step : int { kHeaderStep = 1001, kTrackStep = 1005 };
-
     void on_directory();
     void request_header_sector();
     void on_header_sector();

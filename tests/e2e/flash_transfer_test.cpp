@@ -3,7 +3,7 @@
 // and a sector write run by a task of the test's own through the real task
 // window. The notification sequence, the block bytes and the frames on the
 // wire are what is checked.
-#include "watchdata/flash_transfer.hpp"
+#include "task/flash_transfer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -54,7 +54,7 @@ class FlashTransferTest : public ::testing::Test {
   protected:
     void SetUp() override {
         blocks_before_ = platform::live_global_blocks();
-        watchdata::ResetReadChunkProgress();
+        task::ResetReadChunkProgress();
         sim::register_as_cable(line_, "COM7");
         watch_.with_flash([](sim::Flash& flash) {
             for (std::size_t s = 0; s < 8; ++s) flash.store(s * kSector, Pattern(s));
@@ -76,7 +76,7 @@ class FlashTransferTest : public ::testing::Test {
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();
-        watchdata::ResetReadChunkProgress();
+        task::ResetReadChunkProgress();
     }
 
     test::TestEnvironment env_;
@@ -260,11 +260,11 @@ TEST_F(FlashTransferTest, LongVersionFromTheDirectorySector) {
 }
 
 // A task of the test's own: writes one sector, then posts 0x2005 and ends.
-class WriteOneSector final : public watchdata::Operation {
+class WriteOneSector final : public task::Operation {
   public:
-    WriteOneSector(watchdata::TaskHost& host, std::uint32_t address, std::vector<std::uint8_t> data)
+    WriteOneSector(task::TaskHost& host, std::uint32_t address, std::vector<std::uint8_t> data)
         : Operation(host), address_(address), data_(std::move(data)) {}
-    watchdata::OperationCode code() const override { return watchdata::OperationCode::set_setting; }
+    task::OperationCode code() const override { return task::OperationCode::set_setting; }
     void start() override { host().transfer().write_sector(address_, data_, kStep); }
     void on_write_complete(int step_code) override {
         EXPECT_EQ(step_code, kStep);
@@ -281,7 +281,7 @@ class WriteOneSector final : public watchdata::Operation {
 void StartWrite(HWND host, std::uint32_t address, std::vector<std::uint8_t> data) {
     auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
     dlg->Attach(host);
-    TaskWindowTestAccess::start_with(*dlg, [&](watchdata::TaskHost& task_host) {
+    TaskWindowTestAccess::start_with(*dlg, [&](task::TaskHost& task_host) {
         return std::make_unique<WriteOneSector>(task_host, address, std::move(data));
     });
 }
@@ -373,12 +373,12 @@ TEST_F(FlashTransferTest, SectorWriteFaults) {
 }
 
 // A task of the test's own that asks for one read run and reports what came back.
-class ReadRun final : public watchdata::Operation {
+class ReadRun final : public task::Operation {
   public:
-    using Starter = std::function<bool(watchdata::FlashTransfer&)>;
-    ReadRun(watchdata::TaskHost& host, Starter starter, bool& accepted)
+    using Starter = std::function<bool(task::FlashTransfer&)>;
+    ReadRun(task::TaskHost& host, Starter starter, bool& accepted)
         : Operation(host), starter_(std::move(starter)), accepted_(accepted) {}
-    watchdata::OperationCode code() const override { return watchdata::OperationCode::get_views; }
+    task::OperationCode code() const override { return task::OperationCode::get_views; }
     void start() override {
         accepted_ = starter_(host().transfer());
         if (!accepted_) host().end_task();
@@ -397,7 +397,7 @@ class ReadRun final : public watchdata::Operation {
 };
 
 TEST_F(FlashTransferTest, ReadRunLimits) {
-    using watchdata::FlashTransfer;
+    using task::FlashTransfer;
     struct Case {
         const char* legend;
         ReadRun::Starter starter;
@@ -433,7 +433,7 @@ TEST_F(FlashTransferTest, ReadRunLimits) {
         bool accepted = false;
         auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
         dlg->Attach(host_.hwnd());
-        TaskWindowTestAccess::start_with(*dlg, [&](watchdata::TaskHost& task_host) {
+        TaskWindowTestAccess::start_with(*dlg, [&](task::TaskHost& task_host) {
             return std::make_unique<ReadRun>(task_host, c.starter, accepted);
         });
         RunTask();

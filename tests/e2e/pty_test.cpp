@@ -9,10 +9,10 @@
 #include "sim/pty_server.hpp"
 #include "sim/watch.hpp"
 #include "stridelog/stridelog.h"
+#include "task/flash_transfer.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/task_window_access.hpp"
 #include "tests/support/test_environment.hpp"
-#include "watchdata/flash_transfer.hpp"
 
 namespace stridelog {
 namespace {
@@ -87,11 +87,11 @@ TEST_F(PtyTest, ReadFlashSectorAndLongVersionEndToEnd) {
 }
 
 // A task of the test's own that writes one sector through the task window.
-class WriteSector final : public watchdata::Operation {
+class WriteSector final : public task::Operation {
   public:
-    WriteSector(watchdata::TaskHost& host, std::vector<std::uint8_t> data)
+    WriteSector(task::TaskHost& host, std::vector<std::uint8_t> data)
         : Operation(host), data_(std::move(data)) {}
-    watchdata::OperationCode code() const override { return watchdata::OperationCode::set_views; }
+    task::OperationCode code() const override { return task::OperationCode::set_views; }
     void start() override { host().transfer().write_sector(kAddress, data_, 1009); }
     void on_write_complete(int) override {
         host().post_result(SDK_MSG_VIEWS_WRITTEN);
@@ -114,7 +114,7 @@ TEST_F(PtyTest, SectorWriteCompletesOverTheSerialLine) {
     auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
     dlg->Attach(host_.hwnd());
     TaskWindowTestAccess::start_with(
-        *dlg, [&](watchdata::TaskHost& host) { return std::make_unique<WriteSector>(host, data); });
+        *dlg, [&](task::TaskHost& host) { return std::make_unique<WriteSector>(host, data); });
     ASSERT_TRUE(test::RunUntilTaskEnds(30'000));
     EXPECT_EQ(host_.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_VIEWS_WRITTEN}))
         << host_.describe();

@@ -17,9 +17,9 @@
 #include "sim/inprocess_line.hpp"
 #include "sim/watch.hpp"
 #include "stridelog/stridelog.h"
+#include "task/flash_transfer.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
-#include "watchdata/flash_transfer.hpp"
 
 namespace stridelog {
 namespace {
@@ -86,7 +86,7 @@ class SettingsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         blocks_before_ = platform::live_global_blocks();
-        watchdata::ResetReadChunkProgress();
+        task::ResetReadChunkProgress();
         sim::register_as_cable(line_, "COM7");
         directory_ = Directory();
         Bytes identity(128, 0xFF);

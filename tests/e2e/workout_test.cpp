@@ -18,10 +18,10 @@
 #include "sim/watch.hpp"
 #include "stridelog/framework_arrays.h"
 #include "stridelog/stridelog.h"
+#include "task/flash_transfer.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/record_stream.hpp"
 #include "tests/support/test_environment.hpp"
-#include "watchdata/flash_transfer.hpp"
 
 namespace stridelog {
 namespace {
@@ -63,7 +63,7 @@ class WorkoutTest : public ::testing::Test {
   protected:
     void SetUp() override {
         blocks_before_ = platform::live_global_blocks();
-        watchdata::ResetReadChunkProgress();
+        task::ResetReadChunkProgress();
         sim::register_as_cable(line_, "COM7");
     }
     void TearDown() override {

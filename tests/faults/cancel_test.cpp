@@ -19,12 +19,12 @@
 #include "sim/realistic_content.hpp"
 #include "sim/watch.hpp"
 #include "stridelog/stridelog.h"
+#include "task/flash_transfer.hpp"
 #include "tests/faults/realistic_bench.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
 #include "tests/update/ftp_server.hpp"
 #include "update/epo_packets.hpp"
-#include "watchdata/flash_transfer.hpp"
 
 namespace stridelog {
 namespace {
@@ -42,7 +42,7 @@ class CancelTest : public ::testing::Test {
     void SetUp() override { image_ = test::RealisticImage(); }
 
     std::unique_ptr<test::RealisticBench> NewBench(const Task& task) {
-        watchdata::ResetReadChunkProgress();
+        task::ResetReadChunkProgress();
         return std::make_unique<test::RealisticBench>(image_, "cancel" + std::to_string(serial_++),
                                                       task.config, [](sim::Flash&) {});
     }
@@ -62,11 +62,14 @@ TEST_F(CancelTest, ClosingTheTaskWindowEndsEveryTaskAtEveryStep) {
         {"GetWatch_LongVer", [](HWND h) { GetWatch_LongVer(h, TRUE); }},
         {"GetWorkoutSummary", [](HWND h) { GetWorkoutSummary(h, TRUE); }},
         {"GetAllWorkout", [](HWND h) { GetAllWorkout(h, TRUE, TRUE); }},
-        {"GetSelectedWorkout_Ex", [](HWND h) { GetSelectedWorkout_Ex(h, selection, 2, TRUE, TRUE); }},
+        {"GetSelectedWorkout_Ex",
+         [](HWND h) { GetSelectedWorkout_Ex(h, selection, 2, TRUE, TRUE); }},
         {"ClearWorkout", [](HWND h) { ClearWorkout(h, TRUE); }},
         {"GetPaths", [](HWND h) { GetPaths(h, TRUE); }},
         {"SetPaths_Ex",
-         [](HWND h) { SetPaths_Ex(h, no_paths.data(), static_cast<DWORD>(no_paths.size()), TRUE); }},
+         [](HWND h) {
+             SetPaths_Ex(h, no_paths.data(), static_cast<DWORD>(no_paths.size()), TRUE);
+         }},
         {"GetViews", [](HWND h) { GetViews(h, TRUE); }},
         {"SetViews", [](HWND h) { SetViews(h, views.data(), TRUE); }},
         {"GetSetting", [](HWND h) { GetSetting(h, TRUE); }},
@@ -123,7 +126,8 @@ TEST_F(CancelTest, ClosingTheTaskWindowEndsEveryTaskAtEveryStep) {
                     EXPECT_FALSE(notes[i].error) << host.describe();
                 std::size_t finals_after = 0;
                 for (std::size_t i = seen; i < notes.size(); ++i)
-                    if (notes[i].code != SDK_MSG_PROGRESS && notes[i].code != SDK_MSG_PHASE_PROGRESS)
+                    if (notes[i].code != SDK_MSG_PROGRESS &&
+                        notes[i].code != SDK_MSG_PHASE_PROGRESS)
                         ++finals_after;
                 EXPECT_LE(finals_after, 1u) << host.describe();
                 EXPECT_TRUE(platform::is_window_enabled(host.hwnd())) << "the host is usable again";

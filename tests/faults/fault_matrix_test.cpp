@@ -34,12 +34,12 @@
 #include "sim/watch.hpp"
 #include "sim/watch_setup_content.hpp"
 #include "stridelog/stridelog.h"
+#include "task/flash_transfer.hpp"
 #include "tests/faults/realistic_bench.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
 #include "tests/update/ftp_server.hpp"
 #include "update/epo_packets.hpp"
-#include "watchdata/flash_transfer.hpp"
 
 namespace stridelog {
 namespace {
@@ -181,12 +181,12 @@ class FaultMatrix : public ::testing::Test {
     void SetUp() override { image_ = test::RealisticImage(); }
 
     std::unique_ptr<Bench> NewBench(const EntryPoint* entry = nullptr) {
-        watchdata::ResetReadChunkProgress();
-        return std::make_unique<Bench>(
-            image_, "matrix" + std::to_string(serial_++), entry ? entry->config : sim::WatchConfig{},
-            [entry](sim::Flash& flash) {
-                if (entry && entry->prepare) entry->prepare(flash);
-            });
+        task::ResetReadChunkProgress();
+        return std::make_unique<Bench>(image_, "matrix" + std::to_string(serial_++),
+                                       entry ? entry->config : sim::WatchConfig{},
+                                       [entry](sim::Flash& flash) {
+                                           if (entry && entry->prepare) entry->prepare(flash);
+                                       });
     }
     std::uint64_t Now() { return platform::clock().now_ms(); }
 
@@ -242,7 +242,8 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
         for (char c : ftp_.address()) server.push_back(static_cast<char16_t>(c));
         ftp_.put("agps/datetime.txt", "2012-12-30\r\n");
         std::string orbit(update::kOrbitFileSize, '\0');
-        for (std::size_t i = 0; i < orbit.size(); ++i) orbit[i] = static_cast<char>(i * 7 + i / 251);
+        for (std::size_t i = 0; i < orbit.size(); ++i)
+            orbit[i] = static_cast<char>(i * 7 + i / 251);
         ftp_.put("agps/MTK7d.EPO", orbit);
         sim::WatchConfig expired;
         expired.start_time = sim::WatchTime{2013, 1, 1, 12, 0, 0};
@@ -261,8 +262,8 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
         sim::FirmwareFolder offer;
         std::string error;
         std::filesystem::create_directories(ftp_.root() / "fw");
-        ASSERT_TRUE(sim::write_firmware_folder((ftp_.root() / "fw").string(), offer, nullptr,
-                                               &error))
+        ASSERT_TRUE(
+            sim::write_firmware_folder((ftp_.root() / "fw").string(), offer, nullptr, &error))
             << error;
         sim::WatchConfig older;
         older.version_text = "Ver1.31";
@@ -271,7 +272,8 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                                     FirmwareUpdate(h, server.c_str(), u"user", u"pass", u"fw", u"",
                                                    FALSE, 60'000, TRUE);
                                 },
-                                older, [](sim::Flash& flash) {
+                                older,
+                                [](sim::Flash& flash) {
                                     const std::string version = "1.31.02_VUNA0_00";
                                     Bytes text(16, 0);
                                     std::copy(version.begin(), version.end(), text.begin());
@@ -346,8 +348,8 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
             for (const auto& fault : FaultCases()) {
                 char legend[160];
                 if (target != 0) {
-                    std::snprintf(legend, sizeof legend, "%s, command 0x%02X, %s", entry.name,
-                                  id, fault.name);
+                    std::snprintf(legend, sizeof legend, "%s, command 0x%02X, %s", entry.name, id,
+                                  fault.name);
                 } else {
                     std::snprintf(legend, sizeof legend, "%s, frame %zu (0x%02X), %s", entry.name,
                                   middle_frame, id, fault.name);
@@ -382,8 +384,8 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                         last_final = i;
                     }
                     const Outcome outcome = OutcomeOf(host);
-                    const bool failed = std::any_of(outcome.codes.begin(), outcome.codes.end(),
-                                                    IsError);
+                    const bool failed =
+                        std::any_of(outcome.codes.begin(), outcome.codes.end(), IsError);
                     if (finals == 0) {
                         // Only the two tasks without a code of their own end like this.
                         EXPECT_TRUE(succeeded(outcome, id)) << host.describe();
@@ -418,14 +420,14 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                     << "the next call: " << next.describe();
             }
         }
-        std::printf("  %-22s %zu targets, %zu cases, longest %llu ms virtual (%llu without a "
-                    "fault), %lld ms real\n",
-                    entry.name, targets.size(), cases - cases_before,
-                    static_cast<unsigned long long>(longest),
-                    static_cast<unsigned long long>(success_ms),
-                    static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                               std::chrono::steady_clock::now() - real_start)
-                                               .count()));
+        std::printf(
+            "  %-22s %zu targets, %zu cases, longest %llu ms virtual (%llu without a "
+            "fault), %lld ms real\n",
+            entry.name, targets.size(), cases - cases_before,
+            static_cast<unsigned long long>(longest), static_cast<unsigned long long>(success_ms),
+            static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now() - real_start)
+                                       .count()));
         std::fflush(stdout);
     }
     std::printf("fault matrix: %zu cases over %zu entry points and %zu faults\n", cases,

@@ -12,10 +12,10 @@
 #include "sim/inprocess_line.hpp"
 #include "sim/watch.hpp"
 #include "stridelog/stridelog.h"
+#include "task/flash_transfer.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/task_window_access.hpp"
 #include "tests/support/test_environment.hpp"
-#include "watchdata/flash_transfer.hpp"
 
 namespace stridelog {
 namespace {
@@ -25,18 +25,17 @@ constexpr std::uint32_t kAddress = 40 * 4096;
 
 // Writes `data` at kAddress, the whole sector way (prepare, erase, chunks) or
 // in chunks alone, and ends with success.
-class WriteSource final : public watchdata::Operation {
+class WriteSource final : public task::Operation {
   public:
-    WriteSource(watchdata::TaskHost& host, const Bytes& data, bool erase_first)
+    WriteSource(task::TaskHost& host, const Bytes& data, bool erase_first)
         : Operation(host), data_(data), erase_first_(erase_first) {}
-    watchdata::OperationCode code() const override { return watchdata::OperationCode::set_views; }
+    task::OperationCode code() const override { return task::OperationCode::set_views; }
     void start() override {
         if (erase_first_) {
             host().transfer().write_sector(kAddress, data_, 1);
         } else {
-            host().transfer().write_sector_with_steps(kAddress, data_, 1,
-                                                      watchdata::WriteStep::write,
-                                                      watchdata::WriteStep::halt);
+            host().transfer().write_sector_with_steps(kAddress, data_, 1, task::WriteStep::write,
+                                                      task::WriteStep::halt);
         }
     }
     void on_write_complete(int) override {
@@ -73,12 +72,13 @@ TEST(PartialWrites, TheLastChunkCarriesOnlyWhatIsLeft) {
         sim::register_as_cable(line, "COM7");
         test::HostRecorder host;
         Bytes data(c.size);
-        for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 3 + 1);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<std::uint8_t>(i * 3 + 1);
         watch.clear_received();
 
         auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
         dlg->Attach(host.hwnd());
-        TaskWindowTestAccess::start_with(*dlg, [&](watchdata::TaskHost& h) {
+        TaskWindowTestAccess::start_with(*dlg, [&](task::TaskHost& h) {
             return std::make_unique<WriteSource>(h, data, c.erase_first);
         });
         ASSERT_TRUE(test::RunUntilTaskEnds(60'000));

@@ -14,12 +14,12 @@
 #include "sim/watch.hpp"
 #include "sim/watch_setup_content.hpp"
 #include "stridelog/stridelog.h"
+#include "task/flash_transfer.hpp"
 #include "tests/faults/realistic_bench.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
 #include "tests/update/ftp_server.hpp"
 #include "update/epo_packets.hpp"
-#include "watchdata/flash_transfer.hpp"
 
 namespace stridelog {
 namespace {
@@ -131,7 +131,7 @@ TEST_F(ProgressOrder, NeverGoesBackwardsInAnyTask) {
     for (const Task& task : tasks) {
         for (const bool fresh : {true, false}) {
             SCOPED_TRACE(std::string(task.name) + (fresh ? ", fresh process" : ", after another"));
-            if (fresh) watchdata::ResetReadChunkProgress();
+            if (fresh) task::ResetReadChunkProgress();
             const Seen seen = Run(task);
             EXPECT_FALSE(seen.error);
             std::string values;

@@ -91,15 +91,11 @@ class OwnerWindow {
             if (m == platform::kWmDestroy || m == platform::kWmNcDestroy) return 0;
             LinkMessage rec{m, w, l, {}, {}};
             if (m == WM_LINK_VERSION) {
-                auto* s = reinterpret_cast<std::string*>(w);
-                rec.text = *s;
+                rec.text = *kVersionTextMessage.take(w);
                 rec.wparam = 0;
-                delete s;
             } else if (m == WM_LINK_STATUS) {
-                auto* b = reinterpret_cast<std::uint8_t*>(w);
-                rec.block.assign(b, b + l);
+                rec.block = *kStatusBytesMessage.take(w);
                 rec.wparam = 0;
-                delete[] b;
             } else if (m == low_level_) {
                 rec.lparam = 0;  // a pointer; only its presence matters
             }

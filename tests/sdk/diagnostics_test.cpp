@@ -1,6 +1,6 @@
 // Diagnostic switches and output as they appear on the debugger channel, the
 // documents folder lookup, and the text conversions.
-#include "sdk/diag/diagnostics.hpp"
+#include "diag/diagnostics.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "diag/diagnostics.hpp"
 #include "platform/registry.hpp"
-#include "sdk/diag/diagnostics.hpp"
-#include "sdk/ports/cable_ports.hpp"
+#include "ports/cable_ports.hpp"
 #include "tests/support/test_environment.hpp"
 
 namespace stridelog {

@@ -9,24 +9,36 @@
 #include <vector>
 
 #include "sdk/task_window.hpp"
+#include "sdk/tasks.hpp"
+#include "task/operation.hpp"
 #include "ui/task_display.hpp"
-#include "watchdata/operation.hpp"
 
 namespace stridelog {
 
 struct TaskWindowTestAccess {
-    using MakeOperation =
-        std::function<std::unique_ptr<watchdata::Operation>(watchdata::TaskHost&)>;
+    using MakeOperation = std::function<std::unique_ptr<task::Operation>(task::TaskHost&)>;
 
-    static const watchdata::WatchFacts& facts(const CSdkTaskDlg& dlg) { return dlg.facts_; }
+    static const task::WatchFacts& facts(const CSdkTaskDlg& dlg) { return dlg.facts_; }
 
     // Hands the window a status reply as if its query had just gone out.
     static void deliver_status(CSdkTaskDlg& dlg, const std::vector<std::uint8_t>& bytes) {
-        auto* block = new std::uint8_t[bytes.size()];
-        std::copy(bytes.begin(), bytes.end(), block);
         dlg.status_pending_ = true;
         dlg.dispatch_after_status_ = false;  // nothing to start
-        dlg.OnStatusReply(block, bytes.size());
+        dlg.OnStatusReply(bytes);
+    }
+
+    // The window as the TaskHost its operations see.
+    static task::TaskHost& host(CSdkTaskDlg& dlg) { return static_cast<task::TaskHost&>(dlg); }
+
+    // Connects as `task` does, then runs the operation `make` builds in place
+    // of the one the task's row names.
+    static void start_as(CSdkTaskDlg& dlg, TaskCode task, const MakeOperation& make) {
+        TaskRequest request;
+        request.task = task;
+        request.show = false;
+        dlg.request_ = request;
+        dlg.display_->SetShown(false);
+        dlg.RunOperation(make(static_cast<task::TaskHost&>(dlg)), sdk::task_row(task).operation);
     }
 
     // Connects as every task does, then runs the operation `make` builds.
@@ -36,7 +48,7 @@ struct TaskWindowTestAccess {
         request.show = false;
         dlg.request_ = request;
         dlg.display_->SetShown(false);
-        auto operation = make(static_cast<watchdata::TaskHost&>(dlg));
+        auto operation = make(static_cast<task::TaskHost&>(dlg));
         const auto code = operation->code();
         dlg.RunOperation(std::move(operation), code);
     }

@@ -19,14 +19,14 @@
 #include "sim/watch.hpp"
 #include "sim/watch_setup_content.hpp"
 #include "stridelog/stridelog.h"
+#include "task/flash_transfer.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
 #include "tests/ui/recording_presenter.hpp"
 #include "tests/update/ftp_server.hpp"
-#include "update/agps_files.hpp"
 #include "ui/presenter.hpp"
+#include "update/agps_files.hpp"
 #include "update/epo_packets.hpp"
-#include "watchdata/flash_transfer.hpp"
 
 namespace stridelog {
 namespace {
@@ -70,7 +70,7 @@ class AgpsTaskTest : public ::testing::Test {
   public:
     void SetUp() override {
         blocks_before_ = platform::live_global_blocks();
-        watchdata::ResetReadChunkProgress();
+        task::ResetReadChunkProgress();
         ASSERT_TRUE(server_.running()) << "pyftpdlib did not start";
         server_.put("agps/datetime.txt", "2012-12-30\r\n");
         server_.put("agps/MTK7d.EPO", Text(orbit_));
@@ -107,7 +107,8 @@ class AgpsTaskTest : public ::testing::Test {
         std::size_t n = 0;
         for (const Bytes& f : watch_.received())
             if (f.size() >= 4 && f[0] == 0x14 &&
-                (std::uint32_t{f[1]} | std::uint32_t{f[2]} << 8 | std::uint32_t{f[3]} << 16) == address)
+                (std::uint32_t{f[1]} | std::uint32_t{f[2]} << 8 | std::uint32_t{f[3]} << 16) ==
+                    address)
                 ++n;
         return n;
     }
@@ -226,7 +227,8 @@ TEST_F(AgpsInProcessTest, TodaysOrbitFileIsReused) {
 
 TEST_F(AgpsInProcessTest, YesterdaysOrbitFileIsFetchedAgain) {
     fs::create_directories(folder());
-    std::ofstream(folder() / "MTK7d.EPO", std::ios::binary) << Text(Orbit(update::kOrbitFileSize, 7));
+    std::ofstream(folder() / "MTK7d.EPO", std::ios::binary)
+        << Text(Orbit(update::kOrbitFileSize, 7));
     const auto file = folder() / "MTK7d.EPO";
     fs::last_write_time(file, fs::last_write_time(file) - std::chrono::hours(24));
     ASSERT_TRUE(Run());
@@ -250,35 +252,57 @@ TEST_F(AgpsInProcessTest, EachFailureEndsWithItsError) {
         {"missing folder", nullptr, u"nowhere", u"pass", {SDK_MSG_WATCH_VERSION, SDK_ERR_DOWNLOAD}},
         {"orbit file missing on the server",
          [](AgpsInProcessTest& t) { fs::remove(t.server_.root() / "agps" / "MTK7d.EPO"); },
-         u"agps", u"pass", {SDK_MSG_WATCH_VERSION, SDK_ERR_DOWNLOAD}},
+         u"agps",
+         u"pass",
+         {SDK_MSG_WATCH_VERSION, SDK_ERR_DOWNLOAD}},
         {"orbit file shorter on the server",
          [](AgpsInProcessTest& t) { t.server_.put("agps/MTK7d.EPO", std::string(1000, 'a')); },
-         u"agps", u"pass", {SDK_MSG_WATCH_VERSION, SDK_ERR_DOWNLOAD}},
+         u"agps",
+         u"pass",
+         {SDK_MSG_WATCH_VERSION, SDK_ERR_DOWNLOAD}},
         {"status flag 0",
          [](AgpsInProcessTest& t) {
              sim::WatchConfig c = t.watch_.config();
              c.status_bytes = {0, 0, 0, 0};
              t.watch_.set_config(c);
          },
-         u"agps", u"pass", {SDK_MSG_WATCH_VERSION, SDK_ERR_AGPS_REFUSED}},
+         u"agps",
+         u"pass",
+         {SDK_MSG_WATCH_VERSION, SDK_ERR_AGPS_REFUSED}},
         {"no status reply",
-         [](AgpsInProcessTest& t) { t.watch_.add_fault(Fault::on_command(FaultKind::silence, 0x2C)); },
-         u"agps", u"pass", {SDK_MSG_WATCH_VERSION, SDK_ERR_AGPS_REFUSED}},
+         [](AgpsInProcessTest& t) {
+             t.watch_.add_fault(Fault::on_command(FaultKind::silence, 0x2C));
+         },
+         u"agps",
+         u"pass",
+         {SDK_MSG_WATCH_VERSION, SDK_ERR_AGPS_REFUSED}},
         {"today's 14-day file",
          [](AgpsInProcessTest& t) {
              fs::create_directories(t.folder());
              std::ofstream(t.folder() / "MTK7d.EPO", std::ios::binary) << std::string(107520, 'x');
          },
-         u"agps", u"pass", {SDK_MSG_WATCH_VERSION, SDK_ERR_AGPS_SIZE}},
+         u"agps",
+         u"pass",
+         {SDK_MSG_WATCH_VERSION, SDK_ERR_AGPS_SIZE}},
         {"packet file cannot be created",
          [](AgpsInProcessTest& t) { fs::create_directories(t.folder() / "MTK7d.EPO.pkt" / "x"); },
-         u"agps", u"pass", {SDK_MSG_WATCH_VERSION, SDK_ERR_AGPS_PACKET_FILE}},
+         u"agps",
+         u"pass",
+         {SDK_MSG_WATCH_VERSION, SDK_ERR_AGPS_PACKET_FILE}},
         {"a sector write unanswered",
-         [](AgpsInProcessTest& t) { t.watch_.add_fault(Fault::on_command(FaultKind::silence, 0x16)); },
-         u"agps", u"pass", {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}},
+         [](AgpsInProcessTest& t) {
+             t.watch_.add_fault(Fault::on_command(FaultKind::silence, 0x16));
+         },
+         u"agps",
+         u"pass",
+         {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}},
         {"SetExpiryDate unanswered",
-         [](AgpsInProcessTest& t) { t.watch_.add_fault(Fault::on_command(FaultKind::silence, 0x2E)); },
-         u"agps", u"pass", {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}},
+         [](AgpsInProcessTest& t) {
+             t.watch_.add_fault(Fault::on_command(FaultKind::silence, 0x2E));
+         },
+         u"agps",
+         u"pass",
+         {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -378,7 +402,8 @@ TEST_F(AgpsPtyTest, ActiveModeUpdateOverThePty) {
         << host_.describe();
     ExpectPacketsInFlash();
     const std::string log = server_.log();
-    EXPECT_TRUE(log.find("<- EPRT") != std::string::npos || log.find("<- PORT") != std::string::npos)
+    EXPECT_TRUE(log.find("<- EPRT") != std::string::npos ||
+                log.find("<- PORT") != std::string::npos)
         << "active mode: " << log;
 }
 

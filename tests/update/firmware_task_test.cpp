@@ -15,20 +15,20 @@
 
 #include "platform/clock.hpp"
 #include "platform/global_memory.hpp"
+#include "platform/window_system.hpp"
 #include "sdk/task_registry.hpp"
 #include "sim/firmware_image.hpp"
 #include "sim/inprocess_line.hpp"
 #include "sim/watch.hpp"
 #include "sim/watch_setup_content.hpp"
 #include "stridelog/stridelog.h"
+#include "task/flash_transfer.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
 #include "tests/ui/recording_presenter.hpp"
 #include "tests/update/ftp_server.hpp"
-#include "platform/window_system.hpp"
 #include "ui/confirm_dlg.hpp"
 #include "ui/presenter.hpp"
-#include "watchdata/flash_transfer.hpp"
 
 namespace stridelog {
 namespace {
@@ -67,7 +67,7 @@ class FirmwareTaskTest : public ::testing::Test {
   public:
     void SetUp() override {
         blocks_before_ = platform::live_global_blocks();
-        watchdata::ResetReadChunkProgress();
+        task::ResetReadChunkProgress();
         ASSERT_TRUE(server_.running()) << "pyftpdlib did not start";
         sim::register_as_cable(line_, "COM7");
         directory_ = Directory();
@@ -85,7 +85,8 @@ class FirmwareTaskTest : public ::testing::Test {
     }
 
     // Writes the update folder `remote` on the server.
-    sim::WrittenFirmwareFolder Offer(const sim::FirmwareFolder& folder, const std::string& remote = "fw") {
+    sim::WrittenFirmwareFolder Offer(const sim::FirmwareFolder& folder,
+                                     const std::string& remote = "fw") {
         const fs::path dir = server_.root() / remote;
         fs::create_directories(dir);
         sim::WrittenFirmwareFolder written;
@@ -104,8 +105,8 @@ class FirmwareTaskTest : public ::testing::Test {
         capture_.clear();
         const std::string a = server_.address();
         const std::u16string address(a.begin(), a.end());
-        FirmwareUpdate(host_.hwnd(), address.c_str(), u"user", u"pass", folder, fifth, show,
-                       60'000, TRUE);
+        FirmwareUpdate(host_.hwnd(), address.c_str(), u"user", u"pass", folder, fifth, show, 60'000,
+                       TRUE);
     }
 
     // The sectors erased, and the addresses written alone, in order.
@@ -167,7 +168,8 @@ TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
         EXPECT_EQ(WritesInSector(32), 1u) << "the program sum alone";
 
         const Bytes& body = offer.body;
-        EXPECT_EQ(watch_.read_flash(0x2000, 0x1E000), Bytes(body.begin() + 0x2000, body.begin() + 0x20000));
+        EXPECT_EQ(watch_.read_flash(0x2000, 0x1E000),
+                  Bytes(body.begin() + 0x2000, body.begin() + 0x20000));
         EXPECT_EQ(watch_.read_flash(0x22000, 0x2000), Bytes(body.begin(), body.begin() + 0x2000));
         const Bytes sums = watch_.read_flash(0x24000, kSector);
         const std::uint16_t boot = sim::boot_block_sum(body), program = sim::program_sum(body);
@@ -181,15 +183,20 @@ TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
 
         const Bytes sector255 = watch_.read_flash(255 * kSector, kSector);
         if (c.header == sim::FirmwareHeader::v1_1) {
-            EXPECT_EQ(watch_.read_flash(0xF4000, 0x5000), Bytes(body.begin() + 0x20000, body.end()));
+            EXPECT_EQ(watch_.read_flash(0xF4000, 0x5000),
+                      Bytes(body.begin() + 0x20000, body.end()));
             EXPECT_EQ((Bytes{sector255[0], sector255[1], sector255[2]}), (Bytes{0x83, 0, 40}));
             // Pairing values from the directory, the rest as the watch held it.
-            EXPECT_TRUE(std::equal(sector255.begin() + 4, sector255.begin() + 12, directory_.begin() + 76));
-            EXPECT_TRUE(std::equal(sector255.begin() + 12, sector255.begin() + 15, directory_.begin() + 72));
+            EXPECT_TRUE(
+                std::equal(sector255.begin() + 4, sector255.begin() + 12, directory_.begin() + 76));
+            EXPECT_TRUE(std::equal(sector255.begin() + 12, sector255.begin() + 15,
+                                   directory_.begin() + 72));
             EXPECT_EQ(sector255[3], sector255_before[3]);
-            EXPECT_TRUE(std::equal(sector255.begin() + 15, sector255.end(), sector255_before.begin() + 15));
+            EXPECT_TRUE(
+                std::equal(sector255.begin() + 15, sector255.end(), sector255_before.begin() + 15));
         } else {
-            EXPECT_EQ(sector255, sector255_before) << "no customer settings without a language block";
+            EXPECT_EQ(sector255, sector255_before)
+                << "no customer settings without a language block";
         }
 
         // The directory: the user's regions back, the workouts gone.
@@ -201,7 +208,8 @@ TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
         EXPECT_TRUE(std::equal(d.begin() + 2304, d.begin() + 2354, directory_.begin() + 2304));
         EXPECT_EQ(d[224], 0xFE);
         EXPECT_EQ((Bytes{d[252], d[253], d[254], d[255]}), (Bytes{0x3F, 0, 0, 0}));
-        EXPECT_TRUE(std::all_of(d.begin() + 256, d.begin() + 1280, [](auto b) { return b == 0xFF; }));
+        EXPECT_TRUE(
+            std::all_of(d.begin() + 256, d.begin() + 1280, [](auto b) { return b == 0xFF; }));
 
         // Phase 3 while downloading, phase 4 while writing, each rising to 100.
         for (std::uint32_t phase : {3u, 4u}) {
@@ -263,7 +271,11 @@ TEST_F(FirmwareTaskTest, NothingIsWrittenUnlessEverythingChecksOut) {
         {"1.1 header on a program-only file",
          [](FirmwareTaskTest&, sim::FirmwareFolder& f) { f.firmware.file_size = 131328; }, kImage},
         {"no description on the server",
-         [](FirmwareTaskTest& t, sim::FirmwareFolder& f) { f.model = "99999"; (void)t; }, kDownload},
+         [](FirmwareTaskTest& t, sim::FirmwareFolder& f) {
+             f.model = "99999";
+             (void)t;
+         },
+         kDownload},
         {"no settings file on the server",
          [](FirmwareTaskTest&, sim::FirmwareFolder& f) { f.with_settings = false; }, kDownload},
         {"description without an offer",
@@ -276,7 +288,8 @@ TEST_F(FirmwareTaskTest, NothingIsWrittenUnlessEverythingChecksOut) {
         {"offer without a size",
          [](FirmwareTaskTest& t, sim::FirmwareFolder&) {
              t.after_offer_ = [](const fs::path& dir) {
-                 std::ofstream(dir / "73688_VUNA0_00.txt") << "[Method1]\r\n0=1.32.01_VUNA0_00.fw2\r\n";
+                 std::ofstream(dir / "73688_VUNA0_00.txt")
+                     << "[Method1]\r\n0=1.32.01_VUNA0_00.fw2\r\n";
              };
          },
          kInfo},
@@ -324,7 +337,8 @@ class DecliningPresenter : public ui::Presenter {
 
 TEST_F(FirmwareTaskTest, DecliningTheQuestionEndsWithoutANotification) {
     sim::FirmwareFolder folder;
-    folder.history = {{"1.31.01", {"old"}}, {"1.31.03", {"fixes a", "fixes b"}}, {"1.32.01", {"new"}}};
+    folder.history = {
+        {"1.31.01", {"old"}}, {"1.31.03", {"fixes a", "fixes b"}}, {"1.32.01", {"new"}}};
     Offer(folder);
     ui::SetForcedConfirmAnswer(0);
     auto presenter = std::make_shared<DecliningPresenter>();
@@ -338,7 +352,8 @@ TEST_F(FirmwareTaskTest, DecliningTheQuestionEndsWithoutANotification) {
         << presenter->message;
     // The newer sections only, in file order, each with its notes and a blank line.
     for (const char* line : {"1.31.03", "- fixes a", "- fixes b", "1.32.01", "- new"})
-        EXPECT_NE(presenter->details.find(line), std::string::npos) << line << " in " << presenter->details;
+        EXPECT_NE(presenter->details.find(line), std::string::npos)
+            << line << " in " << presenter->details;
     EXPECT_EQ(presenter->details.find("old"), std::string::npos) << presenter->details;
     EXPECT_LT(presenter->details.find("fixes b"), presenter->details.find("1.32.01"));
     EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION})) << host_.describe();
@@ -389,13 +404,22 @@ TEST_F(FirmwareTaskTest, ReconnectionWaitsPollsAndGivesUpAtTheDeadline) {
         Codes outcome;
     };
     const Case cases[] = {
-        {"back before the first poll", 5000, 1, false,
+        {"back before the first poll",
+         5000,
+         1,
+         false,
          {SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED}},
-        {"answers the second poll", 31'500, 2, false,
+        {"answers the second poll",
+         31'500,
+         2,
+         false,
          {SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED}},
         // The directory read after the clock step goes unanswered too: it ends the task.
         {"back after the deadline", 75'000, 39, true, {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}},
-        {"never back", sim::WatchConfig::kNeverBack, 39, true,
+        {"never back",
+         sim::WatchConfig::kNeverBack,
+         39,
+         true,
          {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}},
     };
     Offer(sim::FirmwareFolder{});
@@ -438,7 +462,8 @@ TEST_F(FirmwareTaskTest, ProgramUpdateAckIsAwaitedUntilTheReconnectionDeadline) 
             for (std::uint32_t s = 2; s <= 32; ++s) flash.erase_sector(s * kSector);
         });
         watch_.clear_faults();
-        Fault fault = Fault::on_command(c.ack_after_ms ? FaultKind::delay : FaultKind::silence, 0x28);
+        Fault fault =
+            Fault::on_command(c.ack_after_ms ? FaultKind::delay : FaultKind::silence, 0x28);
         fault.delay_ms = c.ack_after_ms.value_or(0);
         watch_.add_fault(fault);
         Start();

@@ -37,10 +37,8 @@ class Owner {
         : hwnd_(platform::create_window([this](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
               Received r{m, w, {}};
               if (m == WM_FTP_STATUS || m == WM_FTP_RATE || m == WM_FTP_TIME_LEFT) {
-                  auto* text = reinterpret_cast<std::string*>(w);
-                  r.text = *text;
+                  r.text = *kFtpStatusMessage.take(w);
                   r.value = 0;
-                  delete text;
               }
               log_.push_back(r);
               return 0;
@@ -471,10 +469,10 @@ TEST(FtpDownloaderText, ServerAddressTimeLeftAndNames) {
         {0, "00:00"},    {59, "00:59"},      {61, "01:01"},
         {3599, "59:59"}, {3600, "01:00:00"}, {3725, "01:02:05"}};
     for (const auto& [seconds, text] : times) EXPECT_EQ(FormatTimeLeft(seconds), text);
-    for (const char* safe : {"MTK7d.EPO", "datetime.txt", "a..b", ".hidden"})
-        EXPECT_TRUE(IsSafeFileName(safe)) << safe;
-    for (const char* unsafe : {"", ".", "..", "a/b", "/abs", "a\\b", "../x"})
-        EXPECT_FALSE(IsSafeFileName(unsafe)) << unsafe;
+    for (const char* safe : {"MTK7d.EPO", "datetime.txt", ".hidden"})
+        EXPECT_TRUE(is_safe_download_name(safe)) << safe;
+    for (const char* unsafe : {"", ".", "..", "a..b", "a/b", "/abs", "a\\b", "../x"})
+        EXPECT_FALSE(is_safe_download_name(unsafe)) << unsafe;
 }
 
 TEST(FtpDownloaderText, RateAndTimeLeftFromTheMillisecondsElapsed) {
@@ -495,8 +493,8 @@ TEST(FtpDownloaderText, RateAndTimeLeftFromTheMillisecondsElapsed) {
         {1000, 10'000'000, 1000, Texts{"1.00", "02:46:39"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.done << " of " << c.estimate << " in " << c.elapsed_ms
-                                        << " ms");
+        SCOPED_TRACE(testing::Message()
+                     << c.done << " of " << c.estimate << " in " << c.elapsed_ms << " ms");
         const auto texts = TransferRateTexts(c.done, c.estimate, c.elapsed_ms);
         ASSERT_EQ(texts.has_value(), c.texts.has_value());
         if (texts) {
@@ -567,7 +565,8 @@ TEST_F(ThrottledFtpDownloaderTest, AServerThatDiesMidFileIsAFailedDownloadOfWhat
     slow_.put("orbits/big.EPO", bytes);
     CFtpDownloader downloader(owner_.hwnd());
     downloader.DownloadFile(settings_, "big.EPO", true, kListStreamSize, true);
-    ASSERT_TRUE(owner_.RunUntil([&] { return !owner_.progress().empty() && owner_.progress().back() >= 10; }, 20));
+    ASSERT_TRUE(owner_.RunUntil(
+        [&] { return !owner_.progress().empty() && owner_.progress().back() >= 10; }, 20));
     slow_.kill_now();
     ASSERT_TRUE(owner_.RunUntilEnd());
     owner_.Settle();

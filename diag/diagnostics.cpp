@@ -1,4 +1,4 @@
-#include "sdk/diag/diagnostics.hpp"
+#include "diag/diagnostics.hpp"
 
 #include <fcntl.h>
 #include <spawn.h>

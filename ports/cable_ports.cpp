@@ -1,13 +1,13 @@
-#include "sdk/ports/cable_ports.hpp"
+#include "ports/cable_ports.hpp"
 
 #include <cstdio>
 #include <functional>
 #include <optional>
 #include <string_view>
 
+#include "diag/diagnostics.hpp"
 #include "platform/registry.hpp"
 #include "platform/text_encoding.hpp"
-#include "sdk/diag/diagnostics.hpp"
 
 namespace stridelog::ports {
 namespace {

@@ -2,7 +2,7 @@
 // contiguous run of bytes in 128-byte requests, and a sector write that
 // prepares, erases and rewrites a sector in 128-byte chunks. One transfer is in
 // flight at a time; each request waits for its reply under a window timer
-// (1001 for reads, 1004 for writes), and nothing is retried.
+// (kReadTimer and kWriteTimer), and nothing is retried.
 //
 // The task window owns one FlashTransfer, forwards the link's read data and
 // write acknowledgements to it, and hands a completion to the running
@@ -21,13 +21,12 @@
 #include <vector>
 
 #include "stridelog/win_types.h"
+#include "task/catalogue.hpp"
 
-namespace stridelog::watchdata {
+namespace stridelog::task {
 
 class TaskHost;
 
-inline constexpr UINT_PTR kReadTimer = 1001;
-inline constexpr UINT_PTR kWriteTimer = 1004;
 inline constexpr std::uint32_t kFirstReadTimeoutMs = 3000;
 inline constexpr std::uint32_t kNextReadTimeoutMs = 250;
 inline constexpr std::uint32_t kPathReadTimeoutMs = 250;
@@ -42,9 +41,6 @@ inline constexpr std::uint8_t kDirectorySector = 0;
 inline constexpr std::uint8_t kIdentitySector = 255;
 inline constexpr std::uint8_t kFirstPathSector = 249;
 inline constexpr std::uint32_t kPathSectorsLength = 6 * kFlashSectorSize;
-// Step codes the transfer itself knows: the read that lands in the directory
-// image rather than the data buffer (every operation's own steps are theirs).
-enum SharedStep : int { kDirectoryStep = 1000 };
 
 // One letter per command of a sector write: prepare, erase, write a chunk, and
 // a step that only stops the write timer.
@@ -98,7 +94,7 @@ class FlashTransfer {
     std::optional<int> on_step_ack();
     // 0xbd8: the step code of a write that is now complete, or nothing.
     std::optional<int> on_write_ack();
-    // Timers 1001 and 1004: ends the task; true when the id was one of them.
+    // kReadTimer and kWriteTimer: ends the task; true when the id was one of them.
     bool on_timer(UINT_PTR id);
 
     // Read requests this transfer has sent (tests, benchmarks).
@@ -134,7 +130,7 @@ class FlashTransfer {
                      std::uint32_t chunk, int step_code, WriteStep first, WriteStep second,
                      std::uint8_t count = 3);
     void perform_step();
-    void step_progress();
+    void pace_read_progress();
 
     TaskHost& host_;
     std::vector<std::uint8_t> directory_;
@@ -149,4 +145,4 @@ class FlashTransfer {
 // step per 4096 bytes, carried over from task to task). Tests reset it.
 void ResetReadChunkProgress();
 
-}  // namespace stridelog::watchdata
+}  // namespace stridelog::task

@@ -1,4 +1,4 @@
-#include "update/firmware_version.hpp"
+#include "update/firmware_check.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -166,16 +166,6 @@ bool has_firmware_extension(std::string_view file_name) {
 std::string settings_file_name(std::string_view firmware_file_name) {
     return std::string(firmware_file_name.substr(0, firmware_file_name.rfind('.'))) +
            std::string(kSettingsExtension);
-}
-
-bool is_safe_download_name(std::string_view name) {
-    if (name.empty() || name == ".") return false;
-    if (name.find("..") != std::string_view::npos) return false;
-    return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
-}
-
-const FirmwareStopRow& firmware_stop_row(FirmwareStop stop) {
-    return *std::ranges::find(kFirmwareStops, stop, &FirmwareStopRow::stop);
 }
 
 }  // namespace stridelog::update

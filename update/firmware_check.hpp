@@ -2,14 +2,12 @@
 // long version text and its parser, the model number and the update
 // description's name, the folder rule of the "WEX0" servers, whether an offered
 // firmware is newer and of the same family, the release notes, the question
-// put to the user, the offered file's name and size, and which host code each
-// way of giving up produces. The operation that fetches the files and talks to
-// the watch calls these; nothing here does I/O.
+// put to the user, and the offered file's name and size. The operation that
+// fetches the files and talks to the watch calls these; nothing here does I/O.
 //
 // Threads: pure functions, any thread.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -17,7 +15,6 @@
 #include <string_view>
 #include <vector>
 
-#include "stridelog/stridelog.h"
 #include "update/profile_file.hpp"
 
 namespace stridelog::update {
@@ -106,50 +103,4 @@ std::optional<OfferedFile> split_offered_value(std::string_view value);
 bool has_firmware_extension(std::string_view file_name);
 // The firmware file's name with its extension replaced by ".ini".
 std::string settings_file_name(std::string_view firmware_file_name);
-// A name from the server (or from the watch) that can only name a file inside
-// the download folder: not empty, no "/" or "\" or NUL, no "..", not "."
-bool is_safe_download_name(std::string_view name);
-
-// Every way the update can stop before the firmware file is written, and what
-// the host is told. Unsafe names are refused before anything is downloaded
-// under them.
-enum class FirmwareStop {
-    kDirectoryReadFailed,    // the directory sector could not be read
-    kDownloadFailed,         // a file of the update could not be fetched
-    kDownloadTimedOut,       // a download outlasted the host's time limit
-    kOfferMissing,           // key "0" of "Method1" missing or empty
-    kOfferWithoutSize,       // key "0" without a comma (found after the question)
-    kNotNewer,               // other major, other family, family 2, or not higher
-    kUnknownVersion,         // the watch's version text cannot be read as a version
-    kNotFirmwareFile,        // the offered file's extension is not "fw2"
-    kUnsafeDescriptionName,  // the watch's code would lead out of the download folder
-    kUnsafeOfferedName,      // the firmware or history name would do so
-    kUserDeclined,           // the user answered other than Yes
-    kImageRejected,          // the firmware file failed its size, header or checksum check
-};
-
-struct FirmwareStopRow {
-    FirmwareStop stop;
-    bool error;          // posted as an error (else as a result)
-    std::uint32_t code;  // 0: nothing is posted
-};
-
-inline constexpr std::array<FirmwareStopRow, 12> kFirmwareStops{{
-    {FirmwareStop::kDirectoryReadFailed, true, SDK_ERR_TRANSFER},
-    {FirmwareStop::kDownloadFailed, true, SDK_ERR_DOWNLOAD},
-    {FirmwareStop::kDownloadTimedOut, true, SDK_ERR_DOWNLOAD_TIMEOUT},
-    {FirmwareStop::kOfferMissing, true, SDK_ERR_FIRMWARE_INFO},
-    {FirmwareStop::kOfferWithoutSize, true, SDK_ERR_FIRMWARE_INFO},
-    {FirmwareStop::kNotNewer, false, SDK_MSG_FIRMWARE_CURRENT},
-    {FirmwareStop::kUnknownVersion, false, SDK_MSG_FIRMWARE_CURRENT},
-    {FirmwareStop::kNotFirmwareFile, false, SDK_MSG_FIRMWARE_CURRENT},
-    {FirmwareStop::kUnsafeDescriptionName, false, SDK_MSG_FIRMWARE_CURRENT},
-    {FirmwareStop::kUnsafeOfferedName, true, SDK_ERR_FIRMWARE_INFO},
-    {FirmwareStop::kUserDeclined, false, 0},
-    {FirmwareStop::kImageRejected, true, SDK_ERR_FIRMWARE_IMAGE},
-}};
-
-// The row of `stop` (every value has one).
-const FirmwareStopRow& firmware_stop_row(FirmwareStop stop);
-
 }  // namespace stridelog::update

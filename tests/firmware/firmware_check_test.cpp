@@ -1,7 +1,7 @@
 // The decisions of the update check: what the watch runs, which description
 // it fetches and from where, whether the offer is an update, the notes and the
 // question the user sees, and the names that are refused.
-#include "update/firmware_version.hpp"
+#include "update/firmware_check.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,9 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "update/firmware_stops.hpp"
+#include "update/ftp_downloader.hpp"
 
 namespace stridelog::update {
 namespace {

@@ -1,4 +1,4 @@
-#include "watchdata/flash_transfer.hpp"
+#include "task/flash_transfer.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -6,10 +6,9 @@
 #include "link/link_messages.hpp"
 #include "link/watch_link.hpp"
 #include "stridelog/stridelog.h"
-#include "ui/task_display.hpp"
-#include "watchdata/operation.hpp"
+#include "task/operation.hpp"
 
-namespace stridelog::watchdata {
+namespace stridelog::task {
 namespace {
 
 constexpr int kProgressUnset = -1;
@@ -113,15 +112,15 @@ void FlashTransfer::on_read_data(const std::uint8_t* destination, std::size_t co
     host_.post_to_self(WM_READ_CHUNK_STORED);
 }
 
-void FlashTransfer::step_progress() {
+void FlashTransfer::pace_read_progress() {
     int progress = g_read_chunk_progress.load();
     if (progress == kProgressUnset) progress = kTransferChunkSize;
     if (progress != kProgressStepBytes) {
         progress += kTransferChunkSize;
     } else {
         progress = 0;
-        host_.display().StepIt();
-        host_.post_progress(host_.display().BarPercent());
+        host_.step_progress();
+        host_.post_progress(host_.bar_percent());
     }
     g_read_chunk_progress = progress;
 }
@@ -137,7 +136,7 @@ std::optional<int> FlashTransfer::on_chunk_stored() {
         step_code = run_.step_code;
         if (complete) run_.active = false;
     }
-    step_progress();
+    pace_read_progress();
     if (complete) return step_code;
     request_next_chunk(kNextReadTimeoutMs);
     return std::nullopt;
@@ -261,4 +260,4 @@ bool FlashTransfer::on_timer(UINT_PTR id) {
     return false;
 }
 
-}  // namespace stridelog::watchdata
+}  // namespace stridelog::task

@@ -1,0 +1,201 @@
+// Every task an entry point can start, and what it runs: one row per task.
+//
+// A task code names what the host asked for; its row says how the task starts
+// and, for the tasks that talk to the watch's flash, which operation runs once
+// the watch has answered (its code, and the function that makes it from the
+// request). The rows stand in task code order, one per code: a task code
+// without a row, or an operation task without an operation, does not compile.
+//
+// Threads: constant data; the makers run on the task window's thread.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <memory>
+
+#include "sdk/task_request.hpp"
+#include "stridelog/stridelog.h"
+#include "task/operation.hpp"
+#include "update/agps_operation.hpp"
+#include "update/firmware_operation.hpp"
+#include "watchdata/clock_operation.hpp"
+#include "watchdata/long_version_operation.hpp"
+#include "watchdata/path_operations.hpp"
+#include "watchdata/sector_read_operation.hpp"
+#include "watchdata/settings_operations.hpp"
+#include "watchdata/workout_clearing.hpp"
+#include "watchdata/workout_download_operation.hpp"
+
+namespace stridelog {
+
+// Task codes chosen by the entry points.
+enum TaskCode : int {
+    TASK_SDK_VERSION = 0,
+    TASK_WATCH_VERSION = 1,
+    TASK_LONG_VERSION = 2,
+    TASK_ALL_WORKOUTS = 3,
+    TASK_CLEAR_WORKOUTS = 4,
+    TASK_WORKOUT_SUMMARY = 5,
+    TASK_SELECTED_WORKOUTS = 6,
+    TASK_GET_PATHS = 7,
+    TASK_SET_PATHS = 8,
+    TASK_GET_VIEWS = 9,
+    TASK_SET_VIEWS = 10,
+    TASK_GET_SETTING = 11,
+    TASK_SET_SETTING = 12,
+    TASK_AGPS_UPDATE = 13,
+    TASK_FIRMWARE_UPDATE = 14,
+    TASK_READ_SECTOR = 15,
+    TASK_WRITE_SECTOR = 16,
+    TASK_SET_DATE_TIME = 17,
+    TASK_COUNT  // not a task: the number of them
+};
+
+namespace sdk {
+
+using OperationPtr = std::unique_ptr<task::Operation>;
+using MakeOperation = OperationPtr (*)(const TaskRequest& request, task::TaskHost& host);
+
+// How a task starts.
+enum class TaskStart {
+    operation,     // connect, query the status, then run the row's operation
+    version_only,  // connect; the version reply ends the task
+    sdk_version,   // post the SDK's own version text, nothing else
+    nothing,       // start nothing (the refused sector write)
+};
+
+struct TaskRow {
+    TaskCode task;
+    TaskStart start;
+    task::OperationCode operation = task::OperationCode::none;
+    MakeOperation make = nullptr;
+    // A download task: the rate display shows from the start, and the status
+    // log starts afresh at the connection.
+    bool download = false;
+    // Checked before the watch is touched: the error that refuses the request, or 0.
+    UINT (*refuse)(const TaskRequest& request) = nullptr;
+};
+
+// ---- the makers ----
+
+template <class Op>
+OperationPtr make_plain(const TaskRequest&, task::TaskHost& host) {
+    return std::make_unique<Op>(host);
+}
+
+template <class Op>
+OperationPtr make_with_record(const TaskRequest& request, task::TaskHost& host) {
+    return std::make_unique<Op>(host, request.record);
+}
+
+template <watchdata::WorkoutDownloadOperation::Mode mode>
+OperationPtr make_workout_download(const TaskRequest& request, task::TaskHost& host) {
+    return std::make_unique<watchdata::WorkoutDownloadOperation>(host, mode, request.sessions,
+                                                                 request.clear_after_download);
+}
+
+inline OperationPtr make_set_paths(const TaskRequest& request, task::TaskHost& host) {
+    if (!request.record.empty())
+        return std::make_unique<watchdata::SetPathsOperation>(host, request.record);
+    return std::make_unique<watchdata::SetPathsOperation>(host, request.path_array,
+                                                          request.name_array);
+}
+
+inline OperationPtr make_sector_read(const TaskRequest& request, task::TaskHost& host) {
+    return std::make_unique<watchdata::SectorReadOperation>(host, request.sector);
+}
+
+inline OperationPtr make_set_clock(const TaskRequest& request, task::TaskHost& host) {
+    const ClockValue& c = request.clock;
+    return std::make_unique<watchdata::SetClockOperation>(
+        host, watchdata::WatchTime{c.year, c.month, c.day, c.hour, c.minute, c.second});
+}
+
+inline update::FtpSettings update_ftp_settings(const FtpSettings& f) {
+    return {f.server, f.user, f.password, f.folder, f.fifth, f.sixth};
+}
+
+inline OperationPtr make_agps(const TaskRequest& request, task::TaskHost& host) {
+    return std::make_unique<update::AgpsOperation>(host, update_ftp_settings(request.ftp),
+                                                   request.download_time_limit_ms,
+                                                   request.passive_ftp);
+}
+
+inline OperationPtr make_firmware(const TaskRequest& request, task::TaskHost& host) {
+    return std::make_unique<update::FirmwareOperation>(host, update_ftp_settings(request.ftp),
+                                                       request.show, request.download_time_limit_ms,
+                                                       request.passive_ftp);
+}
+
+// SetPaths with arrays that are not ten paths and ten names.
+inline UINT refuse_path_arrays(const TaskRequest& request) {
+    const bool arrays_fit = request.path_array != nullptr && request.name_array != nullptr &&
+                            request.path_array->m_nSize == 10 && request.name_array->m_nSize == 10;
+    return request.record.empty() && !arrays_fit ? SDK_ERR_PATH_COUNT : 0;
+}
+
+// ---- the table ----
+
+using Code = task::OperationCode;
+using Mode = watchdata::WorkoutDownloadOperation::Mode;
+
+inline constexpr auto kTasks = std::to_array<TaskRow>({
+    {.task = TASK_SDK_VERSION, .start = TaskStart::sdk_version},
+    {.task = TASK_WATCH_VERSION, .start = TaskStart::version_only},
+    {TASK_LONG_VERSION, TaskStart::operation, Code::long_version,
+     &make_plain<watchdata::LongVersionOperation>},
+    {TASK_ALL_WORKOUTS, TaskStart::operation, Code::workouts, &make_workout_download<Mode::all>},
+    {TASK_CLEAR_WORKOUTS, TaskStart::operation, Code::clear_workouts,
+     &make_plain<watchdata::ClearWorkoutsOperation>},
+    {TASK_WORKOUT_SUMMARY, TaskStart::operation, Code::workouts,
+     &make_workout_download<Mode::summary>},
+    {TASK_SELECTED_WORKOUTS, TaskStart::operation, Code::selected_workouts,
+     &make_workout_download<Mode::selected>},
+    {TASK_GET_PATHS, TaskStart::operation, Code::get_paths,
+     &make_plain<watchdata::GetPathsOperation>},
+    {.task = TASK_SET_PATHS,
+     .start = TaskStart::operation,
+     .operation = Code::set_paths,
+     .make = &make_set_paths,
+     .refuse = &refuse_path_arrays},
+    {TASK_GET_VIEWS, TaskStart::operation, Code::get_views,
+     &make_plain<watchdata::GetViewsOperation>},
+    {TASK_SET_VIEWS, TaskStart::operation, Code::set_views,
+     &make_with_record<watchdata::SetViewsOperation>},
+    {TASK_GET_SETTING, TaskStart::operation, Code::get_setting,
+     &make_plain<watchdata::GetSettingOperation>},
+    {TASK_SET_SETTING, TaskStart::operation, Code::set_setting,
+     &make_with_record<watchdata::SetSettingOperation>},
+    {TASK_AGPS_UPDATE, TaskStart::operation, Code::agps, &make_agps, true},
+    {TASK_FIRMWARE_UPDATE, TaskStart::operation, Code::firmware_check, &make_firmware, true},
+    {TASK_READ_SECTOR, TaskStart::operation, Code::read_sector, &make_sector_read},
+    {.task = TASK_WRITE_SECTOR, .start = TaskStart::nothing},
+    {TASK_SET_DATE_TIME, TaskStart::operation, Code::set_clock, &make_set_clock},
+});
+
+consteval bool rows_in_task_code_order() {
+    for (std::size_t i = 0; i < kTasks.size(); ++i)
+        if (kTasks[i].task != static_cast<TaskCode>(i)) return false;
+    return true;
+}
+
+// An operation task names its operation and can make it; no other task does.
+consteval bool operation_rows_complete() {
+    for (const TaskRow& row : kTasks) {
+        const bool runs_operation = row.start == TaskStart::operation;
+        if (runs_operation != (row.make != nullptr)) return false;
+        if (runs_operation != (row.operation != task::OperationCode::none)) return false;
+    }
+    return true;
+}
+
+static_assert(kTasks.size() == TASK_COUNT, "every task code has its row");
+static_assert(rows_in_task_code_order(), "the rows stand in task code order");
+static_assert(operation_rows_complete(), "every operation task makes its operation");
+
+constexpr const TaskRow& task_row(TaskCode task) {
+    return kTasks[static_cast<std::size_t>(task)];
+}
+
+}  // namespace sdk
+}  // namespace stridelog

@@ -1,3 +1,0 @@
-// Host kit code including what the host kit may, the public headers: must compile.
-#include "stridelog/hostkit/records.hpp"
-#include "stridelog/stridelog.h"
