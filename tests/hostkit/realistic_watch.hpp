@@ -13,14 +13,14 @@
 #include "stridelog/stridelog.h"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
-#include "watchdata/flash_transfer.hpp"
+#include "task/flash_transfer.hpp"
 
 namespace stridelog::test {
 
 class RealisticWatch {
   public:
     RealisticWatch() {
-        watchdata::ResetReadChunkProgress();
+        task::ResetReadChunkProgress();
         sim::register_as_cable(line_, "COM7");
         const bool large_reserve = sim::uses_large_reserve(watch_.config().status_bytes);
         watch_.with_flash([&](sim::Flash& flash) {

@@ -311,7 +311,7 @@ TEST(SimulatedUpdates, AgpsAndFirmwareBlocks) {
     sim::Watch watch;
     sim::InProcessLine line{watch, "hostkit-updates"};
     sim::register_as_cable(line, "COM7");
-    watchdata::ResetReadChunkProgress();
+    task::ResetReadChunkProgress();
 
     // A watch at 1.31.02 without A-GPS data, whose clock says 2013-01-01.
     Buffer directory(4096, 0);
