@@ -64,11 +64,27 @@ enum class TaskStart {
     nothing,       // start nothing (the refused sector write)
 };
 
+// The function that makes a row's operation. `given` is what the compile-time
+// checks read: a sanitizer build cannot compare a function's address with
+// null in a constant expression.
+struct OperationMaker {
+    MakeOperation function = nullptr;
+    bool given = false;
+
+    OperationPtr operator()(const TaskRequest& request, task::TaskHost& host) const {
+        return function(request, host);
+    }
+};
+
+constexpr OperationMaker maker(MakeOperation function) {
+    return {function, true};
+}
+
 struct TaskRow {
     TaskCode task;
     TaskStart start;
     task::OperationCode operation = task::OperationCode::none;
-    MakeOperation make = nullptr;
+    OperationMaker make = {};
     // A download task: the rate display shows from the start, and the status
     // log starts afresh at the connection.
     bool download = false;
@@ -143,34 +159,35 @@ inline constexpr auto kTasks = std::to_array<TaskRow>({
     {.task = TASK_SDK_VERSION, .start = TaskStart::sdk_version},
     {.task = TASK_WATCH_VERSION, .start = TaskStart::version_only},
     {TASK_LONG_VERSION, TaskStart::operation, Code::long_version,
-     &make_plain<watchdata::LongVersionOperation>},
-    {TASK_ALL_WORKOUTS, TaskStart::operation, Code::workouts, &make_workout_download<Mode::all>},
+     maker(&make_plain<watchdata::LongVersionOperation>)},
+    {TASK_ALL_WORKOUTS, TaskStart::operation, Code::workouts,
+     maker(&make_workout_download<Mode::all>)},
     {TASK_CLEAR_WORKOUTS, TaskStart::operation, Code::clear_workouts,
-     &make_plain<watchdata::ClearWorkoutsOperation>},
+     maker(&make_plain<watchdata::ClearWorkoutsOperation>)},
     {TASK_WORKOUT_SUMMARY, TaskStart::operation, Code::workouts,
-     &make_workout_download<Mode::summary>},
+     maker(&make_workout_download<Mode::summary>)},
     {TASK_SELECTED_WORKOUTS, TaskStart::operation, Code::selected_workouts,
-     &make_workout_download<Mode::selected>},
+     maker(&make_workout_download<Mode::selected>)},
     {TASK_GET_PATHS, TaskStart::operation, Code::get_paths,
-     &make_plain<watchdata::GetPathsOperation>},
+     maker(&make_plain<watchdata::GetPathsOperation>)},
     {.task = TASK_SET_PATHS,
      .start = TaskStart::operation,
      .operation = Code::set_paths,
-     .make = &make_set_paths,
+     .make = maker(&make_set_paths),
      .refuse = &refuse_path_arrays},
     {TASK_GET_VIEWS, TaskStart::operation, Code::get_views,
-     &make_plain<watchdata::GetViewsOperation>},
+     maker(&make_plain<watchdata::GetViewsOperation>)},
     {TASK_SET_VIEWS, TaskStart::operation, Code::set_views,
-     &make_with_record<watchdata::SetViewsOperation>},
+     maker(&make_with_record<watchdata::SetViewsOperation>)},
     {TASK_GET_SETTING, TaskStart::operation, Code::get_setting,
-     &make_plain<watchdata::GetSettingOperation>},
+     maker(&make_plain<watchdata::GetSettingOperation>)},
     {TASK_SET_SETTING, TaskStart::operation, Code::set_setting,
-     &make_with_record<watchdata::SetSettingOperation>},
-    {TASK_AGPS_UPDATE, TaskStart::operation, Code::agps, &make_agps, true},
-    {TASK_FIRMWARE_UPDATE, TaskStart::operation, Code::firmware_check, &make_firmware, true},
-    {TASK_READ_SECTOR, TaskStart::operation, Code::read_sector, &make_sector_read},
+     maker(&make_with_record<watchdata::SetSettingOperation>)},
+    {TASK_AGPS_UPDATE, TaskStart::operation, Code::agps, maker(&make_agps), true},
+    {TASK_FIRMWARE_UPDATE, TaskStart::operation, Code::firmware_check, maker(&make_firmware), true},
+    {TASK_READ_SECTOR, TaskStart::operation, Code::read_sector, maker(&make_sector_read)},
     {.task = TASK_WRITE_SECTOR, .start = TaskStart::nothing},
-    {TASK_SET_DATE_TIME, TaskStart::operation, Code::set_clock, &make_set_clock},
+    {TASK_SET_DATE_TIME, TaskStart::operation, Code::set_clock, maker(&make_set_clock)},
 });
 
 consteval bool rows_in_task_code_order() {
@@ -183,7 +200,7 @@ consteval bool rows_in_task_code_order() {
 consteval bool operation_rows_complete() {
     for (const TaskRow& row : kTasks) {
         const bool runs_operation = row.start == TaskStart::operation;
-        if (runs_operation != (row.make != nullptr)) return false;
+        if (runs_operation != row.make.given) return false;
         if (runs_operation != (row.operation != task::OperationCode::none)) return false;
     }
     return true;
