@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Rewrites the golden files under tests/data/ (a realistic session as GPX, TCX
-# and JSON) from what the host kit writes today. Only on purpose: after a
+# Rewrites the golden files under tests/data/ (a realistic session as GPX, TCX,
+# JSON and FIT) from what the host kit writes today. Only on purpose: after a
 # deliberate change of a file format or of the simulator's realistic content;
 # say why in the commit that carries the new files.
 #   scripts/regenerate-golden.sh [build dir (build)]

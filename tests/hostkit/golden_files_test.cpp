@@ -1,5 +1,5 @@
 // A session the simulator's realistic watch recorded, downloaded through the
-// SDK and written as GPX, TCX and JSON at a fixed UTC offset, compared byte
+// SDK and written as GPX, TCX, JSON and FIT at a fixed UTC offset, compared byte
 // for byte with the copies under tests/data/. scripts/regenerate-golden.sh
 // rewrites those copies, on purpose only.
 #include <gtest/gtest.h>
@@ -31,7 +31,7 @@ std::string ReadFile(const fs::path& path) {
     return text.str();
 }
 
-TEST(GoldenFiles, ARealisticSessionAsGpxTcxAndJson) {
+TEST(GoldenFiles, ARealisticSessionAsGpxTcxJsonAndFit) {
     test::RealisticWatch watch;
     const auto notes = watch.run([](HWND h) { GetAllWorkout(h, FALSE, FALSE); });
     std::vector<hk::Session> sessions;
@@ -48,7 +48,8 @@ TEST(GoldenFiles, ARealisticSessionAsGpxTcxAndJson) {
     const bool regenerate = std::getenv("STRIDELOG_REGENERATE_GOLDEN") != nullptr;
     const fs::path folder = STRIDELOG_TEST_DATA_DIR;
     const auto zone = hk::LocalTime::fixed_offset(kUtcOffsetSeconds);
-    for (const auto format : {hk::FileFormat::kGpx, hk::FileFormat::kTcx, hk::FileFormat::kJson}) {
+    for (const auto format : {hk::FileFormat::kGpx, hk::FileFormat::kTcx, hk::FileFormat::kJson,
+                              hk::FileFormat::kFit}) {
         const fs::path file =
             folder / (std::string(kGoldenStem) + "." + hk::file_extension(format));
         const std::string written = hk::write_session(format, session, zone);
