@@ -7,7 +7,7 @@
 // The rules for a number used twice:
 // - Timer ids: the task window has one timer per id, so two timers may share
 //   an id only when they never run in the same task, or when both guard the
-//   one command outstanding (the design's "reply timer" 1004 guards a write
+//   one command outstanding (the reply timer 1004 guards a write
 //   step, the A-GPS expiry date and the program update alike: one command is
 //   outstanding at a time, so one timer is running at a time).
 // - Step codes: a completion is dispatched to the operation that started the
