@@ -13,9 +13,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace stridelog;
     static HWND owner = platform::create_window([](HWND, UINT message, WPARAM wparam, LPARAM) {
-        // Free what the messages carry, as the task window's handlers do.
-        if (message == WM_LINK_VERSION) delete reinterpret_cast<std::string*>(wparam);
-        if (message == WM_LINK_STATUS) delete[] reinterpret_cast<std::uint8_t*>(wparam);
+        // Take what the messages carry, as the task window's handlers do.
+        if (!kVersionTextMessage.drop_if_carried(message, wparam))
+            kStatusBytesMessage.drop_if_carried(message, wparam);
         return LRESULT{0};
     });
     static std::uint8_t destination[256];
