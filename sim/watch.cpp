@@ -210,6 +210,8 @@ void Watch::handle_frame(std::span<const std::uint8_t> payload, std::vector<Emis
     }
     if (!reply) return;
 
+    for (const Fault& fault : hits)
+        if (fault.kind == FaultKind::plain_ack) *reply = {watch_id::kAck23};
     for (const Fault& fault : hits) {
         if (fault.kind != FaultKind::wrong_length) continue;
         if (fault.length_delta > 0) {
@@ -421,7 +423,6 @@ void Watch::set_version_reply(const std::string& long_version) {
         config_.numeric_version =
             NumericVersion{static_cast<std::uint16_t>(std::atoi(major.c_str())),
                            static_cast<std::uint16_t>(std::atoi(minor.c_str()))};
-
 }
 
 void Watch::run_version(const std::string& long_version) {

@@ -92,6 +92,8 @@ enum class FaultKind {
     byte_by_byte,    // the reply frame goes out one byte per write, delay_ms apart
     reboot,          // the watch restarts on receipt: the command is lost, nothing is
                      // answered, and every frame arriving in the next delay_ms is ignored
+    plain_ack,       // the command is carried out but answered with the plain
+                     // acknowledgement 0x23 instead of its own reply
 };
 
 // Which received frames a fault hits: the next `repeat` frames carrying
@@ -111,7 +113,7 @@ struct Fault {
     // garbage_before; empty: kDefaultGarbage. Bytes ending in A0 would also swallow
     // the frame's own A0, as a host's receiver drops an A0 A0 A2 start.
     std::vector<std::uint8_t> garbage;
-    std::size_t split_at = 0;  // split: bytes in the first write (0: half the frame)
+    std::size_t split_at = 0;   // split: bytes in the first write (0: half the frame)
     std::size_t cut_after = 0;  // disconnect: bytes of the reply frame that go out first
 
     static Fault on_command(FaultKind kind, std::uint8_t id, int repeat = 1) {

@@ -282,6 +282,40 @@ TEST_F(SettingsTest, ErasedFieldAndShortTextsCarryTheirFlashBytes) {
     EXPECT_TRUE(std::equal(text.begin(), text.end(), after.begin() + 96)) << "texts untouched";
 }
 
+// The plain acknowledgement 0x23 answers a prepare or an erase as their own
+// replies do; it answers nothing else, so a write step left with it times out.
+TEST_F(SettingsTest, APlainAcknowledgementAnswersPrepareAndEraseOnly) {
+    struct Case {
+        const char* legend;
+        std::uint8_t command;
+        bool completes;
+    };
+    const Case cases[] = {
+        {"prepare (0x24) answered with 0x23", 0x24, true},
+        {"erase (0x14) answered with 0x23", 0x14, true},
+        {"a write (0x16) answered with 0x23", 0x16, false},
+    };
+    Bytes record = GetSettings();
+    ASSERT_EQ(record.size(), 96u);
+    record[12] = 0x31;  // B6: the byte that shows the sector was written
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        watch_.with_flash([&](sim::Flash& flash) { flash.store(0, directory_); });
+        Restart();
+        Fault ack = Fault::on_command(FaultKind::plain_ack, c.command);
+        watch_.add_fault(ack);
+        SetSetting(host_.hwnd(), record.data(), FALSE);
+        ASSERT_TRUE(RunTask());
+        const UINT last = host_.notifications().back().code;
+        if (c.completes) {
+            EXPECT_EQ(last, static_cast<UINT>(SDK_MSG_SETTINGS_WRITTEN)) << host_.describe();
+            EXPECT_EQ(Sector0()[6], 0x31);
+        } else {
+            EXPECT_EQ(last, static_cast<UINT>(SDK_ERR_TRANSFER)) << host_.describe();
+        }
+    }
+}
+
 TEST_F(SettingsTest, ViewsRoundTrip) {
     const Bytes views = GetViewsBlock();
     EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_VIEWS}))

@@ -473,6 +473,12 @@ expect "--raw blocks convert to the same GPX: identical" \
     same "$scratch/reconv/2026-07-01T10-50-00.gpx" "$dl/2026-07-01T10-50-00.gpx"
 check "download --new: nothing new the second time" 0 "" "no new workouts \(3 already downloaded\)" \
     "${watch[@]}" workouts download --new --out "$dl"
+check "download --new in a format not yet downloaded: every session in it" 0 "$scratch/fmt/2026-07-01T10-50-00.fit
+$scratch/fmt/2026-07-02T08-00-00.fit
+$scratch/fmt/2026-07-03T07-00-00.fit" "^$" "${watch[@]}" workouts download --new --format fit --out "$scratch/fmt"
+check "download --new, GPX after FIT: the GPX files all the same" 0 "$scratch/fmt/2026-07-01T10-50-00.gpx
+$scratch/fmt/2026-07-02T08-00-00.gpx
+$scratch/fmt/2026-07-03T07-00-00.gpx" "^$" "${watch[@]}" workouts download --new --out "$scratch/fmt"
 check "download --select 1,0: in that order" 0 "$scratch/sel/2026-07-02T08-00-00.gpx
 $scratch/sel/2026-07-01T10-50-00.gpx" "^$" "${watch[@]}" workouts download --select 1,0 --out "$scratch/sel"
 check "download --select 1,1: one file" 0 "$scratch/twice/2026-07-02T08-00-00.gpx" "^$" \
