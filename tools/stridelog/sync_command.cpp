@@ -6,6 +6,9 @@
 // Safe to run twice: the download index makes the second run write nothing,
 // and fresh A-GPS data is left alone. Safe to interrupt: a file is written
 // whole or not at all, and the index is saved after each one.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -305,21 +308,39 @@ void CheckFirmware(const Context& context, const Plan& plan, Report& report, boo
     }
 }
 
-// A desktop notification where notify-send exists; nothing otherwise.
+// A desktop notification where notify-send exists; nothing otherwise. Spawned,
+// not forked: the tool has threads, and only exec is safe in a forked child.
 void Notify(const std::string& text, bool urgent) {
-    const pid_t child = ::fork();
-    if (child < 0) return;
-    if (child == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
-        ::execlp("notify-send", "notify-send", "--app-name=stridelog",
-                 urgent ? "--urgency=critical" : "--urgency=normal", "Watch synced", text.c_str(),
-                 static_cast<char*>(nullptr));
-        ::_exit(127);
+    posix_spawn_file_actions_t files;
+    posix_spawnattr_t attributes;
+    if (::posix_spawn_file_actions_init(&files) != 0) return;
+    if (::posix_spawnattr_init(&attributes) != 0) {
+        ::posix_spawn_file_actions_destroy(&files);
+        return;
     }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    ::posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    // The tool blocks its signals for its own watcher; the child starts with none blocked.
+    sigset_t none;
+    sigemptyset(&none);
+    ::posix_spawnattr_setsigmask(&attributes, &none);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    std::string urgency = urgent ? "--urgency=critical" : "--urgency=normal";
+    std::string app = "--app-name=stridelog", title = "Watch synced", body = text;
+    char* argv[] = {const_cast<char*>("notify-send"),
+                    app.data(),
+                    urgency.data(),
+                    title.data(),
+                    body.data(),
+                    nullptr};
+    pid_t child = 0;
+    if (::posix_spawnp(&child, "notify-send", &files, &attributes, argv, environ) == 0) {
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
     }
+    ::posix_spawnattr_destroy(&attributes);
+    ::posix_spawn_file_actions_destroy(&files);
 }
 
 }  // namespace
