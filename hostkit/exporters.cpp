@@ -8,6 +8,7 @@
 
 #include "byte_order.hpp"
 #include "stridelog/hostkit/fit.hpp"
+#include "timed_track.hpp"
 
 namespace stridelog::hostkit {
 namespace {
@@ -177,14 +178,8 @@ std::string write_gpx(const Session& session, const LocalTime& zone) {
     return out;
 }
 
-std::string write_tcx(const Session& session, const LocalTime& zone) {
-    struct Written {
-        std::int64_t utc;
-        const TrackPoint* point;
-        double distance;
-    };
-    // A track point needs a time and a position in TCX.
-    std::vector<Written> track;
+std::vector<TimedPoint> timed_track(const Session& session, const LocalTime& zone) {
+    std::vector<TimedPoint> track;
     double distance = 0;
     for (const auto& p : session.points) {
         if (!p.has_position() || !p.time) continue;
@@ -196,6 +191,13 @@ std::string write_tcx(const Session& session, const LocalTime& zone) {
         }
         track.push_back({*utc, &p, distance});
     }
+    return track;
+}
+
+std::string write_tcx(const Session& session, const LocalTime& zone) {
+    // A track point needs a time and a position in TCX.
+    const std::vector<TimedPoint> track = timed_track(session, zone);
+    const double distance = track.empty() ? 0.0 : track.back().distance;
     const auto header_start = session.header.start();
     const std::int64_t fallback = !track.empty() ? track.front().utc : kNoTimeFallback;
     const std::int64_t session_start =

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "stridelog/hostkit/fit.hpp"
+#include "timed_track.hpp"
 
 namespace stridelog::hostkit {
 namespace {
@@ -248,24 +249,9 @@ std::uint32_t scaled(double value, double scale) {
 }  // namespace
 
 std::vector<std::uint8_t> write_fit(const Session& session, const LocalTime& zone) {
-    struct Written {
-        std::int64_t utc;
-        const TrackPoint* point;
-        double distance;
-    };
     // A record needs a time and a position: the points TCX draws.
-    std::vector<Written> track;
-    double distance = 0;
-    for (const auto& p : session.points) {
-        if (!p.has_position() || !p.time) continue;
-        const auto utc = zone.to_utc(*p.time);
-        if (!utc) continue;
-        if (!track.empty()) {
-            const TrackPoint& last = *track.back().point;
-            distance += distance_meters(last.latitude, last.longitude, p.latitude, p.longitude);
-        }
-        track.push_back({*utc, &p, distance});
-    }
+    const std::vector<TimedPoint> track = timed_track(session, zone);
+    const double distance = track.empty() ? 0.0 : track.back().distance;
 
     // The header's start, when it is a time: the file's creation, and the
     // lap's start when there is no track.
