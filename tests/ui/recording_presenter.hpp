@@ -2,12 +2,13 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "ui/task_display.hpp"
 #include "ui/confirm_dlg.hpp"
 #include "ui/presenter.hpp"
+#include "ui/task_display.hpp"
 #include "ui/text_progress_ctrl.hpp"
 
 namespace stridelog::test {
@@ -35,5 +36,17 @@ class RecordingPresenter : public ui::Presenter {
     std::function<void(const CConfirmDlg&)> on_confirm;
     std::function<void(const TaskDisplay&)> on_ended;
 };
+
+// Runs a task (run() returns whether it ended) with a recording presenter
+// installed; `log` gets the task window's status log as the task ended.
+template <class Run>
+bool RunRecordingStatusLog(Run run, std::string& log) {
+    auto presenter = std::make_shared<RecordingPresenter>();
+    presenter->on_ended = [&log](const TaskDisplay& display) { log = display.LogText(); };
+    ui::InstallPresenter(presenter);
+    const bool ended = run();
+    ui::InstallPresenter(nullptr);
+    return ended;
+}
 
 }  // namespace stridelog::test

@@ -191,13 +191,8 @@ TEST_F(AgpsInProcessTest, AnUpToDateWatchIsLeftAlone) {
 }
 
 TEST_F(AgpsInProcessTest, TheStatusLogStartsAfreshAtTheConnection) {
-    auto presenter = std::make_shared<test::RecordingPresenter>();
     std::string log;
-    presenter->on_ended = [&](const TaskDisplay& display) { log = display.LogText(); };
-    ui::InstallPresenter(presenter);
-    const bool ended = Run();
-    ui::InstallPresenter(nullptr);
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(test::RunRecordingStatusLog([&] { return Run(); }, log));
     ASSERT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED}))
         << host_.describe();
     // The call's own lines went with the clearing; the download and the writes follow.

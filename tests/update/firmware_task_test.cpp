@@ -554,13 +554,8 @@ TEST_F(FirmwareTaskTest, TheStatusLogStartsAfreshAtTheConnection) {
     folder.firmware.version = "1.31.02_VUNA0_00";  // the watch's own: nothing to do
     folder.model = "73688";
     Offer(folder);
-    auto presenter = std::make_shared<test::RecordingPresenter>();
     std::string log;
-    presenter->on_ended = [&](const TaskDisplay& display) { log = display.LogText(); };
-    ui::InstallPresenter(presenter);
-    const bool ended = Run();
-    ui::InstallPresenter(nullptr);
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(test::RunRecordingStatusLog([&] { return Run(); }, log));
     ASSERT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_CURRENT}))
         << host_.describe();
     // The call's own lines went with the clearing; the check's lines follow.
