@@ -18,8 +18,7 @@
 #include "stridelog/framework_arrays.h"
 #include "stridelog/stridelog.h"
 #include "task/flash_transfer.hpp"
-#include "tests/support/host_recorder.hpp"
-#include "tests/support/test_environment.hpp"
+#include "tests/support/simulated_watch_fixture.hpp"
 
 namespace stridelog {
 namespace {
@@ -98,17 +97,8 @@ struct HostArrays {
     }
 };
 
-class PathsTest : public ::testing::Test {
+class PathsTest : public test::SimulatedWatchTest {
   protected:
-    void SetUp() override {
-        blocks_before_ = platform::live_global_blocks();
-        task::ResetReadChunkProgress();
-        sim::register_as_cable(line_, "COM7");
-    }
-    void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
-        EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
-    }
     // A directory with settings-like bytes before the path fields, all counts 0
     // and empty names.
     Bytes BaseDirectory() const {
@@ -147,12 +137,6 @@ class PathsTest : public ::testing::Test {
         return host_.blocks(SDK_MSG_PATH);
     }
 
-    test::TestEnvironment env_;
-    platform::ScopedVirtualClock clock_;
-    test::HostRecorder host_;
-    sim::Watch watch_;
-    sim::InProcessLine line_{watch_, "paths"};
-    std::size_t blocks_before_ = 0;
 };
 
 TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
