@@ -116,6 +116,15 @@ std::uint64_t CSerialPort::DiscardInput() {
     return device ? device->discard_input() : 0;
 }
 
+bool CSerialPort::InputPending() const {
+    std::shared_ptr<platform::SerialDevice> device;
+    {
+        std::scoped_lock lock(read_lock_);
+        device = device_;
+    }
+    return device && device->input_pending();
+}
+
 bool CSerialPort::ResumeRead() {
     std::scoped_lock lock(read_lock_);
     if (!device_) return false;

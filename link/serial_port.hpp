@@ -48,6 +48,8 @@ class CSerialPort {
     // Drops input that has arrived and not been read yet; returns how many
     // discards have completed, this one included.
     std::uint64_t DiscardInput();
+    // Whether input has arrived that no ReadBurst has taken yet.
+    bool InputPending() const;
 
     std::size_t GetBytesRead() const { return bytes_read_; }
     std::size_t GetBytesWritten() const { return bytes_written_; }

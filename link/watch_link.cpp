@@ -66,6 +66,12 @@ bool CWatchLink::IsOpen() const {
     return port_ && port_->IsOpen();
 }
 
+bool CWatchLink::ReplyInFlight() const {
+    // Without a running receive thread nothing waiting would ever be handed on.
+    if (!port_ || !receiving_.load(std::memory_order_acquire)) return false;
+    return holding_bytes_.load(std::memory_order_acquire) || port_->InputPending();
+}
+
 bool CWatchLink::SendFrame(const std::uint8_t* payload, std::uint8_t length) {
     return SendFrameAfterDiscard(payload, length, [](std::uint64_t) {});
 }
@@ -95,7 +101,11 @@ void CWatchLink::StartReceiving() {
     StopReceiving();
     if (!port_->ResumeRead()) return;
     stop_.store(false, std::memory_order_release);
-    receive_thread_ = std::thread([this] { ReceiveLoop(); });
+    receiving_.store(true, std::memory_order_release);
+    receive_thread_ = std::thread([this] {
+        ReceiveLoop();
+        receiving_.store(false, std::memory_order_release);
+    });
 }
 
 void CWatchLink::StopReceiving() {
@@ -114,6 +124,7 @@ void CWatchLink::ReceiveLoop() {
         std::uint64_t discards = 0;
         const long n = port_->ReadBurst(buffer.data(), buffer.size(), discards);
         if (n < 0) break;  // stopped, or the line is gone
+        holding_bytes_.store(true, std::memory_order_release);
         burst_discards_ = discards;
         // A frame half collected when its remaining bytes were discarded
         // would swallow the start of the next reply.
@@ -129,6 +140,7 @@ void CWatchLink::ReceiveLoop() {
                            }
                            ParseMessage(payload.data(), static_cast<std::uint16_t>(payload.size()));
                        });
+        holding_bytes_.store(false, std::memory_order_release);
     }
 }
 

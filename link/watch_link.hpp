@@ -78,6 +78,12 @@ class CWatchLink {
 
     bool IsOpen() const;
 
+    // Whether a reply has reached this machine and the receive thread has not
+    // yet handed it on: bytes waiting on the line, or bytes taken and not yet
+    // parsed. On a busy machine the receive thread can be scheduled late; a
+    // reply timer that expires meanwhile is not a missing reply.
+    bool ReplyInFlight() const;
+
   private:
     // SendFrame, running `after_discard` with the line's discard count once
     // unread input is dropped and before the frame goes out.
@@ -95,6 +101,9 @@ class CWatchLink {
     std::unique_ptr<CSerialPort> port_;
     std::thread receive_thread_;
     std::atomic<bool> stop_{false};
+    // Receive thread: running, and holding bytes it has not parsed yet.
+    std::atomic<bool> receiving_{false};
+    std::atomic<bool> holding_bytes_{false};
     // Set by the senders before the command goes out, read by the parser once
     // the reply is in; atomics so the hand-over through the device is visible.
     std::atomic<std::uint8_t*> read_destination_{nullptr};

@@ -51,6 +51,9 @@ class SerialDevice {
     // Drops whatever has arrived and not yet been read; returns how many
     // discards have completed, this one included (0: the backend cannot discard).
     virtual std::uint64_t discard_input() { return 0; }
+    // Whether bytes have arrived that no read_burst has taken yet (false when
+    // the backend cannot tell).
+    virtual bool input_pending() { return false; }
 };
 
 using SerialOpener =

@@ -274,6 +274,11 @@ std::uint64_t TtySerialDevice::discard_input() {
     return ++discards_;
 }
 
+bool TtySerialDevice::input_pending() {
+    int queued = 0;
+    return ::ioctl(fd_, FIONREAD, &queued) == 0 && queued > 0;
+}
+
 bool TtySerialDevice::resume() {
     std::uint64_t value;
     ssize_t rc;

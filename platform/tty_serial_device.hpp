@@ -33,6 +33,7 @@ class TtySerialDevice final : public SerialDevice {
     void interrupt() override;
     bool resume() override;
     std::uint64_t discard_input() override;
+    bool input_pending() override;
 
   private:
     TtySerialDevice(int fd, int wake_fd) : fd_(fd), wake_fd_(wake_fd) {}

@@ -5,6 +5,7 @@
 
 #include "diag/diagnostics.hpp"
 #include "link/watch_link.hpp"
+#include "platform/window_system.hpp"
 #include "sdk/task_window.hpp"
 #include "task/flash_transfer.hpp"
 
@@ -81,7 +82,31 @@ void CSdkTaskDlg::OnBadReply() {
     EndTask();
 }
 
+namespace {
+
+// The timers that wait for a reply from the watch.
+bool is_reply_timer(UINT_PTR id) {
+    return id == task::kVersionTimer || id == task::kStatusTimer || id == task::kReadTimer ||
+           id == task::kWriteTimer || id == task::kClockReplyTimer;
+}
+
+// How often, and how long at most, a reply timer looks again while the reply
+// has arrived but waits for the receive thread.
+constexpr std::uint32_t kLateReplyRecheckMs = 20;
+constexpr int kLateReplyRechecks = 100;
+
+}  // namespace
+
 void CSdkTaskDlg::OnTimer(UINT_PTR id) {
+    // A reply already on this machine is not missing: the receive thread was
+    // not scheduled in time (a busy machine). Its message is posted once it
+    // runs and is handled before the timer fires again.
+    if (is_reply_timer(id) && link_ && link_->ReplyInFlight() &&
+        late_reply_rechecks_ < kLateReplyRechecks) {
+        ++late_reply_rechecks_;
+        platform::set_timer(window_, id, kLateReplyRecheckMs);
+        return;
+    }
     if (id == task::kVersionTimer) {
         kill_timer(id);
         OnVersionTimer();

@@ -242,6 +242,7 @@ bool CSdkTaskDlg::confirm(std::string_view title, std::string_view message,
 }
 
 void CSdkTaskDlg::set_timer(UINT_PTR id, std::uint32_t ms) {
+    late_reply_rechecks_ = 0;  // a new wait
     platform::set_timer(window_, id, ms);
 }
 

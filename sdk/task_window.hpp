@@ -166,6 +166,9 @@ class CSdkTaskDlg final : private task::TaskHost {
     CConfirmDlg* question_ = nullptr;  // while the user is being asked
     bool ended_ = false;
     int handler_depth_ = 0;
+    // Expiries of the current reply wait put off because the reply had arrived
+    // and was still on its way through the receive thread.
+    int late_reply_rechecks_ = 0;
     bool destroy_pending_ = false;
 };
 

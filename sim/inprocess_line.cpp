@@ -189,6 +189,11 @@ class LineEnd final : public platform::SerialDevice {
         return ++state_->discards;
     }
 
+    bool input_pending() override {
+        std::lock_guard lock(state_->mutex);
+        return !state_->chunks.empty();
+    }
+
     bool resume() override {
         std::lock_guard lock(state_->mutex);
         state_->interrupted = false;
