@@ -5,12 +5,8 @@
 #include "sim/workout_encoder.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <set>
 
 #include "sim/realistic_content.hpp"
@@ -373,23 +369,6 @@ TEST(RealisticContent, CoversWhatTheReaderMustHandle) {
     const auto ride = times_and_longitudes(sessions[1]);
     EXPECT_EQ(ride[0].second, kNoPosition);
     EXPECT_EQ(ride[0].first, (WatchTime{2026, 3, 4, 17, 13, 55}));
-}
-
-TEST(RealisticContent, GenerateFlagWritesTheImageForTheStatusLayout) {
-    const std::filesystem::path exe =
-        std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "sim" /
-        "stridelog-sim";
-    const std::filesystem::path image = std::filesystem::temp_directory_path() /
-                                        ("realistic_" + std::to_string(::getpid()) + ".bin");
-    const std::string command =
-        exe.string() + " --generate " + image.string() + " --status 01000000";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    Flash written, want;
-    std::string error;
-    ASSERT_TRUE(written.load(image.string(), error)) << error;
-    generate_realistic_flash(want, false);
-    EXPECT_TRUE(std::equal(want.bytes().begin(), want.bytes().end(), written.bytes().begin()));
-    std::filesystem::remove(image);
 }
 
 }  // namespace
