@@ -11,13 +11,13 @@
 #include <mutex>
 #include <string>
 
-#include "wire/frame.hpp"
 #include "platform/debug_output.hpp"
 #include "platform/registry.hpp"
 #include "sim/inprocess_line.hpp"
 #include "sim/watch.hpp"
 #include "tests/link/link_fixtures.hpp"
 #include "tests/support/test_environment.hpp"
+#include "wire/frame.hpp"
 
 namespace stridelog::test {
 namespace {

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -39,17 +38,15 @@ std::vector<MapRow> SerialCommValues() {
 class NoteCapture {
   public:
     NoteCapture()
-        : previous_(set_registry_note_sink([shared = shared_](std::string_view note) {
-              std::lock_guard lock(shared->mutex);
-              shared->notes.emplace_back(note);
+        : previous_(set_registry_note_sink([this](std::string_view note) {
+              std::lock_guard lock(mutex_);
+              notes_.emplace_back(note);
           })) {}
     ~NoteCapture() { set_registry_note_sink(std::move(previous_)); }
-    NoteCapture(const NoteCapture&) = delete;
-    NoteCapture& operator=(const NoteCapture&) = delete;
 
     std::vector<std::string> notes() const {
-        std::lock_guard lock(shared_->mutex);
-        return shared_->notes;
+        std::lock_guard lock(mutex_);
+        return notes_;
     }
     std::string text() const {
         std::string all;
@@ -58,11 +55,8 @@ class NoteCapture {
     }
 
   private:
-    struct Shared {
-        std::mutex mutex;
-        std::vector<std::string> notes;
-    };
-    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+    mutable std::mutex mutex_;
+    std::vector<std::string> notes_;
     RegistryNoteSink previous_;
 };
 

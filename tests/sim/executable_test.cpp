@@ -186,8 +186,8 @@ TEST_F(SimulatorExecutable, GeneratesAnUpdateFolder) {
 
 TEST_F(SimulatorExecutable, GenerateFlagWritesTheRealisticImageForTheStatusLayout) {
     const fs::path image = kDir / "realistic.bin";
-    ASSERT_EQ(std::system((kExe.string() + " --generate " + image.string() + " --status 01000000")
-                              .c_str()),
+    ASSERT_EQ(std::system(
+                  (kExe.string() + " --generate " + image.string() + " --status 01000000").c_str()),
               0);
     stridelog::sim::Flash written, want;
     std::string error;

@@ -187,7 +187,8 @@ TEST(FirmwareFolderFiles, ModelNumberFollowsTheVersion) {
         {"1.3.00_VUNA0_00", "73688"},  {"1.39.09_VUNA0_00", "73688"}, {"1.4.00_VUNA0_00", "73521"},
         {"1.40.00_VUNA0_00", "73521"}, {"2.31.00_VUNA0_00", "73521"},
     };
-    for (const auto& [version, model] : rows) EXPECT_EQ(model_for_version(version), model) << version;
+    for (const auto& [version, model] : rows)
+        EXPECT_EQ(model_for_version(version), model) << version;
 }
 
 }  // namespace

@@ -3,17 +3,16 @@
 // reboot after the program sum with its silence, the sums it checks and the
 // version it comes back with.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
-#include <filesystem>
-
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
 
 #include "sim/firmware_image.hpp"
 #include "tests/sim/watch_bench.hpp"
+#include "update/firmware_image.hpp"
 
 namespace stridelog::sim {
 namespace {
@@ -61,7 +60,8 @@ void flash_like_a_host(Bench& bench, const Bytes& body, bool long_image, const H
     host.write_sector(kBootBlockAddress, b.subspan(0, kSector));
     host.write_sector(kBootBlockAddress + kSector, b.subspan(kSector, kSector));
     Bytes sum_sector(kSector, 0xFF);
-    const auto boot_sum = static_cast<std::uint16_t>(boot_block_sum(body) + flaw.boot_sum_delta);
+    const auto boot_sum =
+        static_cast<std::uint16_t>(update::boot_block_sum(body) + flaw.boot_sum_delta);
     sum_sector[0] = static_cast<std::uint8_t>(boot_sum & 0xFF);
     sum_sector[1] = static_cast<std::uint8_t>(boot_sum >> 8);
     host.write_sector(kBootSumAddress, sum_sector);
@@ -76,7 +76,7 @@ void flash_like_a_host(Bench& bench, const Bytes& body, bool long_image, const H
     for (std::uint32_t address = kProgramAddress + kSector; address < kProgramEnd;
          address += kSector)
         host.write_chunks(address, b.subspan(address, kSector));
-    const auto sum = static_cast<std::uint16_t>(program_sum(body) + flaw.program_sum_delta);
+    const auto sum = static_cast<std::uint16_t>(update::program_sum(body) + flaw.program_sum_delta);
     host.expect(write_cmd(kProgramSumAddress, {static_cast<std::uint8_t>(sum & 0xFF),
                                                static_cast<std::uint8_t>(sum >> 8)}),
                 0x17);
@@ -161,8 +161,8 @@ TEST(ProgramUpdate, TheWatchTakesTheImageAndComesBackWithItsVersion) {
         if (result) {
             EXPECT_EQ(result->boot_sum_ok(), row.boot_ok) << row.legend;
             EXPECT_EQ(result->program_sum_ok(), row.program_ok) << row.legend;
-            EXPECT_EQ(result->program_sum_computed, program_sum(body)) << row.legend;
-            EXPECT_EQ(result->boot_sum_computed, boot_block_sum(body)) << row.legend;
+            EXPECT_EQ(result->program_sum_computed, update::program_sum(body)) << row.legend;
+            EXPECT_EQ(result->boot_sum_computed, update::boot_block_sum(body)) << row.legend;
             EXPECT_EQ(result->version, row.version_found) << row.legend;
             const auto log = bench.watch.log();
             EXPECT_TRUE(std::any_of(
@@ -307,8 +307,8 @@ TEST(ProgramUpdate, TheDirectoryNamesTheNewVersionAndNumericRepliesFollow) {
 
 TEST(ProgramUpdate, AWatchStartedFromASavedImageRunsTheFirmwareItHolds) {
     const std::string image = (std::filesystem::temp_directory_path() /
-                                ("stridelog-fw-image-" + std::to_string(::getpid()) + ".bin"))
-                                   .string();
+                               ("stridelog-fw-image-" + std::to_string(::getpid()) + ".bin"))
+                                  .string();
     {
         Bench bench(running_1_30());
         int bad_replies = -1;
