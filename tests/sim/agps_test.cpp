@@ -98,12 +98,13 @@ TEST(AgpsPackets, TheStreamOfAnOrbitFileIsWellFormedAndDamageIsNamed) {
          "packet 0 (at 0xE6000): does not start"},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
         Bytes area = good_stream();
         row.damage(area);
         std::string why;
         const bool ok = IsWellFormedEpoStream(area, &why);
-        EXPECT_EQ(ok, std::string(row.why).empty()) << row.legend << ": " << why;
-        EXPECT_NE(why.find(row.why), std::string::npos) << row.legend << ": " << why;
+        EXPECT_EQ(ok, std::string(row.why).empty()) << why;
+        EXPECT_NE(why.find(row.why), std::string::npos) << why;
     }
 }
 
@@ -157,23 +158,24 @@ TEST(AgpsState, StatusBytesBeforeAndAfterSetExpiryDate) {
     };
     // clang-format on
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
         Bench bench(row.config);
         const Bytes status_before = row.config.status_bytes.size() == 2 ? Bytes{0x2D, 0, 0}
                                     : row.config.fixed_status_bytes
                                         ? Bytes{0x2D, 1, 0, 0, 1}
                                         : Bytes{0x2D, 0, 0, 0, row.config.status_bytes[3]};
-        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{status_before}) << row.legend;
+        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{status_before});
         Bytes stream = good_stream();
         row.damage(stream);
         bench.watch.with_flash([&](Flash& f) { f.store(kEpoAddress, stream); });
         Bytes command{0x2E};
         command.insert(command.end(), row.expiry.begin(), row.expiry.end());
         // Acknowledged whether taken or not.
-        EXPECT_EQ(bench.ask(command), std::vector<Bytes>{{0x2F}}) << row.legend;
-        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status_after}) << row.legend;
+        EXPECT_EQ(bench.ask(command), std::vector<Bytes>{{0x2F}});
+        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status_after});
         const auto log = bench.watch.log();
-        ASSERT_FALSE(log.empty()) << row.legend;
-        EXPECT_NE(log.back().find(row.note), std::string::npos) << row.legend << ": " << log.back();
+        ASSERT_FALSE(log.empty());
+        EXPECT_NE(log.back().find(row.note), std::string::npos) << log.back();
     }
 }
 
@@ -208,13 +210,14 @@ TEST(AgpsState, ExpiryRunsOutOnTheWatchClock) {
          {0x2D, 0, 0, 0, 1}},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
         Bench bench(on_date(2012, 12, 31));
         bench.watch.with_flash([](Flash& f) { f.store(kEpoAddress, good_stream()); });
         bench.ask({0x2E, 13, 1, 2});
         const Bytes fresh{0x2D, 1, 2, 0, 1};
         ASSERT_EQ(bench.ask({0x2C}), std::vector<Bytes>{fresh});
         row.then(bench);
-        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status}) << row.legend;
+        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status});
     }
 }
 
@@ -247,6 +250,7 @@ TEST(AgpsState, AnImageKeepsTheDateWhenItsPacketsAreSound) {
     const fs::path image =
         fs::temp_directory_path() / ("agps_image_" + std::to_string(::getpid()) + ".bin");
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
         {
             Flash flash;
             flash.store(112, row.directory_112);
@@ -260,14 +264,14 @@ TEST(AgpsState, AnImageKeepsTheDateWhenItsPacketsAreSound) {
         config.flash_image_path = image.string();
         config.agps_refuse = row.refuse;
         Bench bench(config);
-        EXPECT_EQ(bench.watch.agps_expiry(), row.expiry) << row.legend;
-        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status}) << row.legend;
+        EXPECT_EQ(bench.watch.agps_expiry(), row.expiry);
+        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status});
         const auto log = bench.watch.log();
         if (std::string(row.note).empty()) {
-            EXPECT_TRUE(log.empty()) << row.legend << ": " << log.front();
+            EXPECT_TRUE(log.empty()) << log.front();
         } else {
-            ASSERT_EQ(log.size(), 1u) << row.legend;
-            EXPECT_NE(log[0].find(row.note), std::string::npos) << row.legend << ": " << log[0];
+            ASSERT_EQ(log.size(), 1u);
+            EXPECT_NE(log[0].find(row.note), std::string::npos) << log[0];
         }
     }
     fs::remove(image);

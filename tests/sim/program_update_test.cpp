@@ -135,6 +135,7 @@ TEST(ProgramUpdate, TheWatchTakesTheImageAndComesBackWithItsVersion) {
     };
     // clang-format on
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
         Bench bench(running_1_30());
         install_old_program(bench);
         Bytes body;
@@ -147,45 +148,40 @@ TEST(ProgramUpdate, TheWatchTakesTheImageAndComesBackWithItsVersion) {
             int bad_replies = -1;
             start = bench.clock->now_ms();
             flash_like_a_host(bench, body, row.long_image, row.flaw, &bad_replies);
-            EXPECT_EQ(bad_replies, 0) << row.legend << ": every command acknowledged";
+            EXPECT_EQ(bad_replies, 0) << "every command acknowledged";
         }
-        EXPECT_FALSE(bench.watch.in_update_mode()) << row.legend;
-        EXPECT_EQ(bench.watch.reboots(), row.rebooted ? static_cast<std::size_t>(row.updates) : 0u)
-            << row.legend;
+        EXPECT_FALSE(bench.watch.in_update_mode());
+        EXPECT_EQ(bench.watch.reboots(), row.rebooted ? static_cast<std::size_t>(row.updates) : 0u);
         // A write without its erase shows as a conflict; an update needs none.
         std::size_t conflicts = 0;
         bench.watch.with_flash([&](Flash& f) { conflicts = f.conflicting_programs(); });
-        EXPECT_EQ(conflicts == 0, row.program_exact) << row.legend;
+        EXPECT_EQ(conflicts == 0, row.program_exact);
         const auto result = bench.watch.last_update();
-        ASSERT_EQ(result.has_value(), row.rebooted) << row.legend;
+        ASSERT_EQ(result.has_value(), row.rebooted);
         if (result) {
-            EXPECT_EQ(result->boot_sum_ok(), row.boot_ok) << row.legend;
-            EXPECT_EQ(result->program_sum_ok(), row.program_ok) << row.legend;
-            EXPECT_EQ(result->program_sum_computed, update::program_sum(body)) << row.legend;
-            EXPECT_EQ(result->boot_sum_computed, update::boot_block_sum(body)) << row.legend;
-            EXPECT_EQ(result->version, row.version_found) << row.legend;
+            EXPECT_EQ(result->boot_sum_ok(), row.boot_ok);
+            EXPECT_EQ(result->program_sum_ok(), row.program_ok);
+            EXPECT_EQ(result->program_sum_computed, update::program_sum(body));
+            EXPECT_EQ(result->boot_sum_computed, update::boot_block_sum(body));
+            EXPECT_EQ(result->version, row.version_found);
             const auto log = bench.watch.log();
-            EXPECT_TRUE(std::any_of(
-                log.begin(), log.end(),
-                [&](const std::string& line) { return line.find(row.note) != std::string::npos; }))
-                << row.legend << ": " << log.back();
+            EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+                return line.find(row.note) != std::string::npos;
+            })) << log.back();
         }
         const Bytes program =
             bench.watch.read_flash(kProgramAddress, kProgramEnd - kProgramAddress);
         EXPECT_EQ(program == Bytes(body.begin() + kProgramAddress, body.begin() + kProgramEnd),
-                  row.program_exact)
-            << row.legend;
+                  row.program_exact);
         EXPECT_EQ(bench.watch.read_flash(kBootBlockAddress, kBootBlockSize),
-                  Bytes(body.begin(), body.begin() + kBootBlockSize))
-            << row.legend;
+                  Bytes(body.begin(), body.begin() + kBootBlockSize));
         EXPECT_EQ(bench.watch.read_flash(kLanguageAddress, 1)[0],
-                  row.long_image ? body[kShortBodySize] : 0xFF)
-            << row.legend;
+                  row.long_image ? body[kShortBodySize] : 0xFF);
         bench.clock->advance_to(start + 5000 + 1000);
         Bytes expected{0x11};
         expected.insert(expected.end(), row.version_after,
                         row.version_after + std::string(row.version_after).size());
-        EXPECT_EQ(bench.ask({0x10}), std::vector<Bytes>{expected}) << row.legend;
+        EXPECT_EQ(bench.ask({0x10}), std::vector<Bytes>{expected});
     }
 }
 
@@ -205,24 +201,25 @@ TEST(ProgramUpdate, RebootSilenceLastsAsConfigured) {
          {{5000, false}, {75000, false}, {24ull * 3600 * 1000, false}}},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
         WatchConfig config = running_1_30();
         config.reboot_ms = row.reboot_ms;
         Bench bench(config);
         const Bytes body = make_firmware_body("1.32.01_VUNA0_00", 3);
         int bad_replies = -1;
         flash_like_a_host(bench, body, false, {}, &bad_replies);
-        ASSERT_EQ(bad_replies, 0) << row.legend << ": the sum write is acknowledged before it";
+        ASSERT_EQ(bad_replies, 0) << "the sum write is acknowledged before it";
         const std::uint64_t sum_written = bench.clock->now_ms();
         std::size_t heard = 0;
         for (const auto& [after, answered] : row.probes) {
             bench.clock->advance_to(sum_written + after);
-            EXPECT_EQ(bench.watch.rebooting(), !answered) << row.legend << " at " << after;
+            EXPECT_EQ(bench.watch.rebooting(), !answered) << " at " << after;
             const auto replies = bench.ask(at(0x12, 0, {128}));
-            EXPECT_EQ(replies.size(), answered ? 1u : 0u) << row.legend << " at " << after;
+            EXPECT_EQ(replies.size(), answered ? 1u : 0u) << " at " << after;
             if (answered) ++heard;
         }
         // A rebooting watch does not even see the frames.
-        EXPECT_EQ(bench.watch.received_count(0x12), heard) << row.legend;
+        EXPECT_EQ(bench.watch.received_count(0x12), heard);
     }
 }
 
@@ -243,12 +240,13 @@ TEST(ProgramUpdate, OnlyTheUpdateModeEraseClearsTheWholeProgramArea) {
         {"update mode, sector 3: one sector", {0x28}, 0x3000, {3}},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
         Bench bench;
         bench.watch.with_flash([](Flash& f) {
             f.store(0x1000, Bytes(33 * kSector - 0x1000, 0x00));  // sectors 1..32 written
         });
         if (!row.before.empty()) bench.ask(row.before);
-        EXPECT_EQ(bench.ask(at(0x14, row.erase_at)), std::vector<Bytes>{{0x15}}) << row.legend;
+        EXPECT_EQ(bench.ask(at(0x14, row.erase_at)), std::vector<Bytes>{{0x15}});
         std::vector<std::uint32_t> erased;
         for (std::uint32_t s = 1; s <= 33; ++s) {
             const Bytes sector = bench.watch.read_flash(s * kSector, kSector);
@@ -258,7 +256,7 @@ TEST(ProgramUpdate, OnlyTheUpdateModeEraseClearsTheWholeProgramArea) {
         // Sector 33 never held anything: erased from the start.
         std::vector<std::uint32_t> expected = row.erased;
         expected.push_back(33);
-        EXPECT_EQ(erased, expected) << row.legend;
+        EXPECT_EQ(erased, expected);
     }
 }
 
@@ -274,6 +272,7 @@ TEST(ProgramUpdate, TheDirectoryNamesTheNewVersionAndNumericRepliesFollow) {
         {"numeric reply, broken settings kept broken", true, false, {0x11, 1, 0, 32, 0}},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
         WatchConfig config = running_1_30();
         if (row.numeric) config.numeric_version = NumericVersion{1, 30};
         Bench bench(config);
@@ -291,17 +290,16 @@ TEST(ProgramUpdate, TheDirectoryNamesTheNewVersionAndNumericRepliesFollow) {
         int bad_replies = -1;
         flash_like_a_host(bench, make_firmware_body("1.32.01_VUNA0_00", 4), true, {}, &bad_replies);
         bench.clock->sleep_ms(6000);
-        EXPECT_EQ(bench.ask({0x10}), std::vector<Bytes>{row.version_reply}) << row.legend;
+        EXPECT_EQ(bench.ask({0x10}), std::vector<Bytes>{row.version_reply});
         const Bytes after = bench.watch.read_flash(0, 224);
         EXPECT_EQ(std::string(after.begin() + 96, after.begin() + 112),
-                  std::string("1.32.01_VUNA0_00"))
-            << row.legend;
-        EXPECT_EQ(after[50], 0x77) << row.legend << ": the rest of the block is kept";
+                  std::string("1.32.01_VUNA0_00"));
+        EXPECT_EQ(after[50], 0x77) << ": the rest of the block is kept";
         unsigned new_sum = 0;
         for (std::size_t i = 2; i < 224; ++i) new_sum += after[i];
         const bool right = after[0] == static_cast<std::uint8_t>(new_sum) &&
                            after[1] == static_cast<std::uint8_t>(0xFF - after[0]);
-        EXPECT_EQ(right, row.checksum_right_before) << row.legend;
+        EXPECT_EQ(right, row.checksum_right_before);
     }
 }
 

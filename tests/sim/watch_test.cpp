@@ -56,13 +56,13 @@ TEST(WatchReplies, EachCommandAnswersWithItsReplyOrNothing) {
         {"unknown command", {}, {0x42}, std::nullopt},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
         Bench bench(row.config);
         const auto replies = bench.ask(row.command);
-        EXPECT_EQ(replies, row.reply ? std::vector<Bytes>{*row.reply} : std::vector<Bytes>{})
-            << row.legend;
-        EXPECT_EQ(bench.writes.empty(), !row.reply) << row.legend;
+        EXPECT_EQ(replies, row.reply ? std::vector<Bytes>{*row.reply} : std::vector<Bytes>{});
+        EXPECT_EQ(bench.writes.empty(), !row.reply);
         // Every valid frame is in the log, answered or not.
-        EXPECT_EQ(bench.watch.received(), std::vector<Bytes>{row.command}) << row.legend;
+        EXPECT_EQ(bench.watch.received(), std::vector<Bytes>{row.command});
     }
 }
 
@@ -104,13 +104,14 @@ TEST(WatchFlash, ImageFilesLoadPaddedAndRejectOversize) {
                            Row{"short file: the rest erased", 3, true, {0, 0, 0, 0xFF}},
                            Row{"exactly 1 MiB", Flash::kSize, true, {0, 0, 0, 0}},
                            Row{"one byte too long: refused", Flash::kSize + 1, false, before}}) {
+        SCOPED_TRACE(row.legend);
         std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(row.file_size, '\0');
         Flash flash;
         flash.store(0, before);
         std::string error;
-        EXPECT_EQ(flash.load(path.string(), error), row.loads) << row.legend;
-        EXPECT_EQ(flash.read(0, 4), row.head) << row.legend;
-        EXPECT_EQ(error.empty(), row.loads) << row.legend;
+        EXPECT_EQ(flash.load(path.string(), error), row.loads);
+        EXPECT_EQ(flash.read(0, 4), row.head);
+        EXPECT_EQ(error.empty(), row.loads);
     }
     std::filesystem::remove(path);
 }
@@ -151,6 +152,7 @@ TEST(WatchFaults, EachFaultKindAsSeenOnTheWire) {
         {"disconnection", fault(FaultKind::disconnect), {}, 1},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
         Bench bench;
         bench.watch.add_fault(row.fault);
         const std::uint64_t start = bench.clock->now_ms();
@@ -158,11 +160,11 @@ TEST(WatchFaults, EachFaultKindAsSeenOnTheWire) {
         bench.clock->advance_to(start + 10'000);
         Timed seen;
         for (const auto& w : bench.writes) seen.push_back({w.first - start, w.second});
-        EXPECT_EQ(seen, row.writes) << row.legend;
-        EXPECT_EQ(bench.disconnects, row.disconnects) << row.legend;
+        EXPECT_EQ(seen, row.writes);
+        EXPECT_EQ(bench.disconnects, row.disconnects);
         // The fault is spent: the next erase is answered plainly (unless the line is gone).
         if (row.disconnects == 0) {
-            EXPECT_EQ(bench.ask(at(0x14, 0x1000)), std::vector<Bytes>{{0x15}}) << row.legend;
+            EXPECT_EQ(bench.ask(at(0x14, 0x1000)), std::vector<Bytes>{{0x15}});
         }
     }
 }
@@ -181,11 +183,12 @@ TEST(WatchFaults, SelectionByCommandByFrameNumberAndRepeat) {
         {"other id untouched", Fault::on_command(FaultKind::silence, 0x2C, -1), {1, 1, 1, 1, 1}},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
         Bench bench;
         bench.watch.add_fault(row.fault);
         std::vector<bool> answered;
         for (int i = 0; i < 5; ++i) answered.push_back(!bench.ask({0x10}).empty());
-        EXPECT_EQ(answered, row.answered) << row.legend;
+        EXPECT_EQ(answered, row.answered);
     }
 }
 
@@ -202,11 +205,12 @@ TEST(WatchState, ClockRunsFromTheSetTime) {
         {"new year", {0x39, 13, 12, 31, 23, 59, 30}, 45'000, {2014, 1, 1, 0, 0, 15}},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
         Bench bench;
         EXPECT_FALSE(bench.watch.time().has_value());
         bench.ask(row.command);
         bench.clock->sleep_ms(row.elapsed_ms);
-        EXPECT_EQ(bench.watch.time(), row.expected) << row.legend;
+        EXPECT_EQ(bench.watch.time(), row.expected);
     }
 }
 
