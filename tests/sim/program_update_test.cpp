@@ -294,7 +294,7 @@ TEST(ProgramUpdate, TheDirectoryNamesTheNewVersionAndNumericRepliesFollow) {
         const Bytes after = bench.watch.read_flash(0, 224);
         EXPECT_EQ(std::string(after.begin() + 96, after.begin() + 112),
                   std::string("1.32.01_VUNA0_00"));
-        EXPECT_EQ(after[50], 0x77) << ": the rest of the block is kept";
+        EXPECT_EQ(after[50], 0x77) << "the rest of the block is kept";
         unsigned new_sum = 0;
         for (std::size_t i = 2; i < 224; ++i) new_sum += after[i];
         const bool right = after[0] == static_cast<std::uint8_t>(new_sum) &&
