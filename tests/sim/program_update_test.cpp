@@ -13,6 +13,7 @@
 #include "sim/firmware_image.hpp"
 #include "tests/sim/watch_bench.hpp"
 #include "update/firmware_image.hpp"
+#include "watchdata/settings_format.hpp"
 
 namespace stridelog::sim {
 namespace {
@@ -185,44 +186,6 @@ TEST(ProgramUpdate, TheWatchTakesTheImageAndComesBackWithItsVersion) {
     }
 }
 
-TEST(ProgramUpdate, RebootSilenceLastsAsConfigured) {
-    struct Row {
-        const char* legend;
-        std::uint32_t reboot_ms;
-        std::vector<std::pair<std::uint64_t, bool>> probes;  // ms after the sum, answered?
-    };
-    const std::vector<Row> rows = {
-        {"default a few seconds", 5000, {{0, false}, {4999, false}, {5000, true}}},
-        {"back after the host's 70 s deadline",
-         75000,
-         {{1000, false}, {32000, false}, {70000, false}, {75000, true}}},
-        {"never back",
-         WatchConfig::kNeverBack,
-         {{5000, false}, {75000, false}, {24ull * 3600 * 1000, false}}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.legend);
-        WatchConfig config = running_1_30();
-        config.reboot_ms = row.reboot_ms;
-        Bench bench(config);
-        const Bytes body = make_firmware_body("1.32.01_VUNA0_00", 3);
-        int bad_replies = -1;
-        flash_like_a_host(bench, body, false, {}, &bad_replies);
-        ASSERT_EQ(bad_replies, 0) << "the sum write is acknowledged before it";
-        const std::uint64_t sum_written = bench.clock->now_ms();
-        std::size_t heard = 0;
-        for (const auto& [after, answered] : row.probes) {
-            bench.clock->advance_to(sum_written + after);
-            EXPECT_EQ(bench.watch.rebooting(), !answered) << " at " << after;
-            const auto replies = bench.ask(at(0x12, 0, {128}));
-            EXPECT_EQ(replies.size(), answered ? 1u : 0u) << " at " << after;
-            if (answered) ++heard;
-        }
-        // A rebooting watch does not even see the frames.
-        EXPECT_EQ(bench.watch.received_count(0x12), heard);
-    }
-}
-
 TEST(ProgramUpdate, OnlyTheUpdateModeEraseClearsTheWholeProgramArea) {
     struct Row {
         const char* legend;
@@ -280,10 +243,7 @@ TEST(ProgramUpdate, TheDirectoryNamesTheNewVersionAndNumericRepliesFollow) {
         const std::string old_version = "1.30.07_A12";
         std::copy(old_version.begin(), old_version.end(), settings.begin() + 96);
         settings[50] = 0x77;
-        unsigned sum = 0;
-        for (std::size_t i = 2; i < 224; ++i) sum += settings[i];
-        settings[0] = static_cast<std::uint8_t>(sum);
-        settings[1] = static_cast<std::uint8_t>(0xFF - settings[0]);
+        watchdata::write_settings_checksum(settings, 224);  // as a host writes it
         if (!row.checksum_right_before) settings[1] ^= 0x01;
         bench.watch.with_flash([&](Flash& f) { f.store(0, settings); });
 
@@ -295,11 +255,9 @@ TEST(ProgramUpdate, TheDirectoryNamesTheNewVersionAndNumericRepliesFollow) {
         EXPECT_EQ(std::string(after.begin() + 96, after.begin() + 112),
                   std::string("1.32.01_VUNA0_00"));
         EXPECT_EQ(after[50], 0x77) << "the rest of the block is kept";
-        unsigned new_sum = 0;
-        for (std::size_t i = 2; i < 224; ++i) new_sum += after[i];
-        const bool right = after[0] == static_cast<std::uint8_t>(new_sum) &&
-                           after[1] == static_cast<std::uint8_t>(0xFF - after[0]);
-        EXPECT_EQ(right, row.checksum_right_before);
+        Bytes resummed = after;
+        watchdata::write_settings_checksum(resummed, 224);
+        EXPECT_EQ(resummed == after, row.checksum_right_before);
     }
 }
 
@@ -322,10 +280,6 @@ TEST(ProgramUpdate, AWatchStartedFromASavedImageRunsTheFirmwareItHolds) {
     const std::vector<Bytes> v132 = {{0x11, 'V', 'e', 'r', '1', '.', '3', '2'}};
     EXPECT_EQ(restarted.ask({0x10}), v132);
     std::filesystem::remove(image);
-    // An image without a program record keeps the configured reply.
-    Bench plain(running_1_30());
-    const std::vector<Bytes> v130 = {{0x11, 'V', 'e', 'r', '1', '.', '3', '0'}};
-    EXPECT_EQ(plain.ask({0x10}), v130);
 }
 
 }  // namespace

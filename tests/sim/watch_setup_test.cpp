@@ -4,22 +4,16 @@
 // left as they were.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <set>
 
 #include "sim/realistic_content.hpp"
 #include "sim/watch_setup_content.hpp"
 #include "sim/workout_encoder.hpp"
-#include "watchdata/path_formats.hpp"
 
 namespace stridelog::sim {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-std::uint32_t le32(const Bytes& b, std::size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
 
 // Up to the first zero byte, as a host reads a name field.
 std::string field_text(const Bytes& b, std::size_t at, std::size_t width) {
@@ -44,14 +38,9 @@ bool zero_padded(const Bytes& b, std::size_t at, std::size_t width) {
     return true;
 }
 
-// The watch's slots are where the SDK's reader looks for them (its table pins them).
-TEST(WatchSetup, WaypointSlotsAreWhereTheHostReadsThem) {
-    for (std::size_t slot = 0; slot < 990; ++slot) {
-        const auto place = watchdata::slot_place(slot);
-        ASSERT_EQ(waypoint_slot_address(slot), place.sector * 4096u + place.offset) << slot;
-    }
-}
-
+// What the SDK reads back of the paths, views, settings and identity is
+// pinned in tests/hostkit/simulated_watch_test.cpp; here what it does not see:
+// padding, erased slots, the checksum and the variety of the content.
 TEST(WatchSetup, PathsReadBackFromDirectoryAndSlots) {
     Flash flash;
     generate_realistic_flash(flash, true);
@@ -83,11 +72,6 @@ TEST(WatchSetup, PathsReadBackFromDirectoryAndSlots) {
                 continue;
             }
             const SetupWaypoint& w = path.waypoints[k];
-            EXPECT_EQ(le32(area, at), w.word1);
-            EXPECT_EQ(le32(area, at + 4), w.word2);
-            EXPECT_TRUE(
-                std::equal(w.attributes.begin(), w.attributes.end(), area.begin() + at + 8));
-            EXPECT_EQ(field_text(area, at + 14, 10), w.name);
             EXPECT_TRUE(zero_padded(area, at + 14, 10));
             EXPECT_TRUE(in_watch_charset(w.name)) << w.name;
         }
@@ -103,7 +87,7 @@ TEST(WatchSetup, PathsReadBackFromDirectoryAndSlots) {
             << "sector " << 249 + s;
 }
 
-TEST(WatchSetup, SettingsViewsAndIdentityAsAHostReadsThem) {
+TEST(WatchSetup, SettingsChecksumAndViewNames) {
     Flash flash;
     generate_realistic_flash(flash, false);
     const Bytes sector0 = flash.read(0, 4096);
@@ -115,20 +99,10 @@ TEST(WatchSetup, SettingsViewsAndIdentityAsAHostReadsThem) {
     EXPECT_NE(sector0[94], 0xFF) << "the watch has the two-bit field";
 
     const WatchSetup setup = realistic_setup();
-    for (std::size_t v = 0; v < 5; ++v) {
-        EXPECT_TRUE(std::equal(setup.views[v].record.begin(), setup.views[v].record.end(),
-                               sector0.begin() + 27 + 9 * v))
-            << "view " << v;
-        EXPECT_EQ(field_text(sector0, 2304 + 10 * v, 10), setup.views[v].name);
-        EXPECT_FALSE(setup.views[v].name.empty());
-        EXPECT_TRUE(in_watch_charset(setup.views[v].name));
+    for (const auto& view : setup.views) {
+        EXPECT_FALSE(view.name.empty());
+        EXPECT_TRUE(in_watch_charset(view.name));
     }
-
-    const Bytes identity = flash.read(0xFF010, 128);
-    char text[64];
-    std::snprintf(text, sizeof text, "%02d%02d%02d%02d%.4s", identity[0], identity[1], identity[2],
-                  identity[3], reinterpret_cast<const char*>(identity.data() + 4));
-    EXPECT_EQ(std::string(text).substr(0, 12), "26031507SL42");
 }
 
 TEST(WatchSetup, WorkoutBytesAreLeftAlone) {

@@ -94,38 +94,22 @@ TEST(WorkoutLayout, RecordsLandWhereTheReaderTakesThem) {
         std::size_t last_position;  // in the reader's buffer
         std::size_t last_sector;
     };
+    // clang-format off
     const std::vector<Row> rows = {
         {"stream ends at the sector's end: its last 18 bytes are carried, the marker follows",
-         {{T::full, 1}, {T::delta, 193}, {T::time_only, 6}},
-         2,
-         true,
-         29,
-         1},
+         {{T::full, 1}, {T::delta, 193}, {T::time_only, 6}}, 2, true, 29, 1},
         {"stream ends 26 bytes before the end: the marker is read in place",
-         {{T::full, 1}, {T::delta, 191}, {T::marker, 2}, {T::time_only, 6}},
-         1,
-         true,
-         4099,
-         0},
+         {{T::full, 1}, {T::delta, 191}, {T::marker, 2}, {T::time_only, 6}}, 1, true, 4099, 0},
         {"a record read with 26 bytes left; the 18 after it in the last sector are never read",
          {{T::full, 1}, {T::delta, 191}, {T::marker, 2}, {T::time_only, 6}, {T::marker, 1}},
-         1,
-         false,
-         4102,
-         0},
+         1, false, 4102, 0},
         {"a record starting 25 bytes before the end carries to offset 7",
          {{T::full, 1}, {T::delta, 192}, {T::marker, 1}, {T::time_only, 2}, {T::full, 1}},
-         2,
-         true,
-         7,
-         1},
+         2, true, 7, 1},
         {"a delta split 10/11 is read whole from offset 22",
-         {{T::full, 1}, {T::marker, 1}, {T::delta, 194}},
-         2,
-         true,
-         22,
-         1},
+         {{T::full, 1}, {T::marker, 1}, {T::delta, 194}}, 2, true, 22, 1},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.legend);
         Flash flash;
@@ -205,43 +189,32 @@ TEST(WorkoutExpectation, TimesAndPositionsAsAReaderMustDeliverThem) {
         std::vector<PlannedPoint> points;
         std::vector<std::pair<WatchTime, std::int32_t>> want;
     };
+    const auto p = [](T type, int s, std::int32_t lon = 85'000'000) {
+        return point(type, 10, 0, s, lon);
+    };
+    // clang-format off
     const std::vector<Row> rows = {
         {"leading no-position points move to the corrected start, the first fix keeps its time",
-         t(12, 29, 40),
-         t(10, 0, 0),
-         t(10, 0, 20),
-         {point(T::full, 10, 0, 0, np), point(T::full, 10, 0, 5, np), point(T::marker, 10, 0, 9),
-          point(T::full, 10, 0, 14, a)},
+         t(12, 29, 40), t(10, 0, 0), t(10, 0, 20),
+         {p(T::full, 0, np), p(T::full, 5, np), p(T::marker, 9), p(T::full, 14, a)},
          {{t(12, 30, 0), np}, {t(12, 30, 5), np}, {t(12, 30, 9), np}, {t(10, 0, 14), a}}},
         {"a first point with a position only takes the start; erased stamps leave it",
-         t(9, 0, 0),
-         std::nullopt,
-         std::nullopt,
+         t(9, 0, 0), std::nullopt, std::nullopt,
          {point(T::full, 8, 59, 58, a), point(T::full, 8, 59, 59, np)},
          {{t(9, 0, 0), a}, {t(8, 59, 59), np}}},
         {"minutes 58, 59, 03 in deltas: the third is an hour on; midnight rolls the date",
-         t(23, 58, 0),
-         std::nullopt,
-         std::nullopt,
+         t(23, 58, 0), std::nullopt, std::nullopt,
          {point(T::full, 23, 58, 0, a), point(T::delta, 23, 59, 30, b),
           next_day(point(T::time_only, 0, 3, 0)), next_day(point(T::delta, 0, 3, 1, a))},
          {{t(23, 58, 0), a}, {t(23, 59, 30), b}, {t(0, 3, 0, 2), b}, {t(0, 3, 1, 2), a}}},
         {"markers: after a full no position, after a marker the replaced longitude, after a "
-         "delta its position, after a time-only none",
-         t(10, 0, 0),
-         t(10, 0, 0),
-         t(10, 0, 0),
-         {point(T::full, 10, 0, 0, a), point(T::marker, 10, 0, 1), point(T::marker, 10, 0, 2),
-          point(T::delta, 10, 0, 3, b), point(T::marker, 10, 0, 4), point(T::time_only, 10, 0, 5),
-          point(T::marker, 10, 0, 6)},
-         {{t(10, 0, 0), a},
-          {t(10, 0, 1), np},
-          {t(10, 0, 2), np},
-          {t(10, 0, 3), b},
-          {t(10, 0, 4), b},
-          {t(10, 0, 5), b},
-          {t(10, 0, 6), 0}}},
+         "delta its position, after a time-only none", t(10, 0, 0), t(10, 0, 0), t(10, 0, 0),
+         {p(T::full, 0, a), p(T::marker, 1), p(T::marker, 2), p(T::delta, 3, b), p(T::marker, 4),
+          p(T::time_only, 5), p(T::marker, 6)},
+         {{t(10, 0, 0), a}, {t(10, 0, 1), np}, {t(10, 0, 2), np}, {t(10, 0, 3), b},
+          {t(10, 0, 4), b}, {t(10, 0, 5), b}, {t(10, 0, 6), 0}}},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.legend);
         SessionPlan plan;
@@ -266,16 +239,16 @@ TEST(WorkoutPlans, WhatTheWatchCannotRecordIsRefused) {
         std::size_t laps;
         std::uint8_t end_marker;
     };
+    // clang-format off
     const std::vector<Row> rows = {
         {"a delta before any full record", {point(T::delta, 10, 0, 0)}, 0, 0xFF},
         {"a time-only an hour and more on, same minute",
-         {point(T::full, 10, 59, 50), point(T::time_only, 11, 59, 55)},
-         0,
-         0xFF},
+         {point(T::full, 10, 59, 50), point(T::time_only, 11, 59, 55)}, 0, 0xFF},
         {"a delta two hours on", {point(T::full, 10, 59, 50), point(T::delta, 12, 0, 5)}, 0, 0xFF},
         {"100 laps", {}, 100, 0xFF},
         {"an end marker of record type 3", {point(T::full, 10, 0, 0)}, 0, 0x03},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.legend);
         SessionPlan plan = stream_of({});
