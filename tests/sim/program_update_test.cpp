@@ -99,6 +99,8 @@ void install_old_program(Bench& bench) {
     });
 }
 
+// Each row also holds a settings block naming 1.30.07_A12 (sound unless the
+// row says otherwise); an updated watch is restarted from its saved image.
 TEST(ProgramUpdate, TheWatchTakesTheImageAndComesBackWithItsVersion) {
     struct Row {
         const char* legend;
@@ -109,36 +111,51 @@ TEST(ProgramUpdate, TheWatchTakesTheImageAndComesBackWithItsVersion) {
         bool rebooted;
         bool boot_ok, program_ok;
         const char* version_found;
-        const char* version_after;  // the version reply once it is back
-        bool program_exact;         // sectors 2..31 hold exactly the body's bytes
+        Bytes version_after;  // the version reply once it is back
+        bool program_exact;   // sectors 2..31 hold exactly the body's bytes
         const char* note;
+        bool numeric_broken = false;  // numeric version replies; settings checksum broken
     };
     const auto same = [](Bytes&) {};
     const auto untagged = [](Bytes& b) { b[kVersionRecordAddress] = 'X'; };
     const char* v132 = "1.32.01_VUNA0_00";
+    const Bytes ver132{0x11, 'V', 'e', 'r', '1', '.', '3', '2'};
+    const Bytes ver130{0x11, 'V', 'e', 'r', '1', '.', '3', '0'};
     // clang-format off
     const std::vector<Row> rows = {
         {"sound long image", {}, true, same, 1,
-         true, true, true, v132, "Ver1.32", true, "back as 1.32.01_VUNA0_00 after 5000 ms"},
-        {"sound short image", {}, false, same, 1,
-         true, true, true, v132, "Ver1.32", true, "back as 1.32.01_VUNA0_00"},
+         true, true, true, v132, ver132, true, "back as 1.32.01_VUNA0_00 after 5000 ms"},
+        {"sound short image, numeric replies, broken settings kept broken", {}, false, same, 1,
+         true, true, true, v132, {0x11, 1, 0, 32, 0}, true, "back as 1.32.01_VUNA0_00", true},
         {"a second update over the first", {}, true, same, 2,
-         true, true, true, v132, "Ver1.32", true, "back as 1.32.01_VUNA0_00"},
+         true, true, true, v132, ver132, true, "back as 1.32.01_VUNA0_00"},
         {"no program update asked: writes land on the old program",
          {.skip_program_update = true}, true, same, 1,
-         false, false, false, "", "Ver1.30", false, ""},
+         false, false, false, "", ver130, false, ""},
         {"wrong program sum", {.program_sum_delta = 1}, true, same, 1,
-         true, true, false, v132, "Ver1.30", true, "the old firmware stays"},
+         true, true, false, v132, ver130, true, "the old firmware stays"},
         {"wrong boot sum", {.boot_sum_delta = -1}, true, same, 1,
-         true, false, true, v132, "Ver1.30", true, "(MISMATCH); program sum"},
+         true, false, true, v132, ver130, true, "(MISMATCH); program sum"},
         {"image without its version", {}, true, untagged, 1,
-         true, true, true, "", "Ver1.30", true, "no version text in the program image"},
+         true, true, true, "", ver130, true, "no version text in the program image"},
     };
     // clang-format on
+    const std::string image = (std::filesystem::temp_directory_path() /
+                               ("stridelog-fw-image-" + std::to_string(::getpid()) + ".bin"))
+                                  .string();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.legend);
-        Bench bench(running_1_30());
+        WatchConfig config = running_1_30();
+        if (row.numeric_broken) config.numeric_version = NumericVersion{1, 30};
+        Bench bench(config);
         install_old_program(bench);
+        Bytes settings(224, 0x00);
+        const std::string old_version = "1.30.07_A12";
+        std::copy(old_version.begin(), old_version.end(), settings.begin() + 96);
+        settings[50] = 0x77;
+        watchdata::write_settings_checksum(settings, 224);  // as a host writes it
+        if (row.numeric_broken) settings[1] ^= 0x01;
+        bench.watch.with_flash([&](Flash& f) { f.store(0, settings); });
         Bytes body;
         std::uint64_t start = 0;
         for (int update = 0; update < row.updates; ++update) {
@@ -179,11 +196,25 @@ TEST(ProgramUpdate, TheWatchTakesTheImageAndComesBackWithItsVersion) {
         EXPECT_EQ(bench.watch.read_flash(kLanguageAddress, 1)[0],
                   row.long_image ? body[kShortBodySize] : 0xFF);
         bench.clock->advance_to(start + 5000 + 1000);
-        Bytes expected{0x11};
-        expected.insert(expected.end(), row.version_after,
-                        row.version_after + std::string(row.version_after).size());
-        EXPECT_EQ(bench.ask({0x10}), std::vector<Bytes>{expected});
+        EXPECT_EQ(bench.ask({0x10}), std::vector<Bytes>{row.version_after});
+        // The directory names the version it came back with; the rest of the block is kept.
+        const Bytes after = bench.watch.read_flash(0, 224);
+        const bool updated = row.version_after != ver130;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&after[96])),
+                  updated ? v132 : old_version);
+        EXPECT_EQ(after[50], 0x77);
+        Bytes resummed = after;
+        watchdata::write_settings_checksum(resummed, 224);
+        EXPECT_EQ(resummed == after, !row.numeric_broken);
+        if (!updated) continue;
+        // A watch started from the saved image runs the firmware it holds.
+        std::string error;
+        ASSERT_TRUE(bench.watch.save_image(image, error)) << error;
+        config.flash_image_path = image;
+        Bench restarted(config);
+        EXPECT_EQ(restarted.ask({0x10}), std::vector<Bytes>{row.version_after});
     }
+    std::filesystem::remove(image);
 }
 
 TEST(ProgramUpdate, OnlyTheUpdateModeEraseClearsTheWholeProgramArea) {
@@ -221,65 +252,6 @@ TEST(ProgramUpdate, OnlyTheUpdateModeEraseClearsTheWholeProgramArea) {
         expected.push_back(33);
         EXPECT_EQ(erased, expected);
     }
-}
-
-TEST(ProgramUpdate, TheDirectoryNamesTheNewVersionAndNumericRepliesFollow) {
-    struct Row {
-        const char* legend;
-        bool numeric;
-        bool checksum_right_before;
-        Bytes version_reply;
-    };
-    const std::vector<Row> rows = {
-        {"text reply, sound settings", false, true, {0x11, 'V', 'e', 'r', '1', '.', '3', '2'}},
-        {"numeric reply, broken settings kept broken", true, false, {0x11, 1, 0, 32, 0}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.legend);
-        WatchConfig config = running_1_30();
-        if (row.numeric) config.numeric_version = NumericVersion{1, 30};
-        Bench bench(config);
-        Bytes settings(224, 0x00);
-        const std::string old_version = "1.30.07_A12";
-        std::copy(old_version.begin(), old_version.end(), settings.begin() + 96);
-        settings[50] = 0x77;
-        watchdata::write_settings_checksum(settings, 224);  // as a host writes it
-        if (!row.checksum_right_before) settings[1] ^= 0x01;
-        bench.watch.with_flash([&](Flash& f) { f.store(0, settings); });
-
-        int bad_replies = -1;
-        flash_like_a_host(bench, make_firmware_body("1.32.01_VUNA0_00", 4), true, {}, &bad_replies);
-        bench.clock->sleep_ms(6000);
-        EXPECT_EQ(bench.ask({0x10}), std::vector<Bytes>{row.version_reply});
-        const Bytes after = bench.watch.read_flash(0, 224);
-        EXPECT_EQ(std::string(after.begin() + 96, after.begin() + 112),
-                  std::string("1.32.01_VUNA0_00"));
-        EXPECT_EQ(after[50], 0x77) << "the rest of the block is kept";
-        Bytes resummed = after;
-        watchdata::write_settings_checksum(resummed, 224);
-        EXPECT_EQ(resummed == after, row.checksum_right_before);
-    }
-}
-
-TEST(ProgramUpdate, AWatchStartedFromASavedImageRunsTheFirmwareItHolds) {
-    const std::string image = (std::filesystem::temp_directory_path() /
-                               ("stridelog-fw-image-" + std::to_string(::getpid()) + ".bin"))
-                                  .string();
-    {
-        Bench bench(running_1_30());
-        int bad_replies = -1;
-        flash_like_a_host(bench, make_firmware_body("1.32.01_VUNA0_00", 4), true, {}, &bad_replies);
-        EXPECT_EQ(bad_replies, 0);
-        bench.clock->sleep_ms(6000);
-        std::string error;
-        ASSERT_TRUE(bench.watch.save_image(image, error)) << error;
-    }
-    WatchConfig config = running_1_30();
-    config.flash_image_path = image;
-    Bench restarted(config);
-    const std::vector<Bytes> v132 = {{0x11, 'V', 'e', 'r', '1', '.', '3', '2'}};
-    EXPECT_EQ(restarted.ask({0x10}), v132);
-    std::filesystem::remove(image);
 }
 
 }  // namespace
