@@ -16,10 +16,9 @@
 #include "link/link_messages.hpp"
 #include "platform/clock.hpp"
 #include "platform/window_system.hpp"
+#include "tests/support/wire_helpers.hpp"
 
 namespace stridelog::test {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // The test holds the master; the code under test opens the slave by path.
 class PtyPair {
@@ -127,23 +126,5 @@ class OwnerWindow {
     UINT low_level_ = 0;
     std::vector<LinkMessage> messages_;
 };
-
-// "A0A2 0001" -> {A0, A2, 00, 01}; spaces are for the reader.
-inline Bytes hex(const char* text) {
-    std::string digits;
-    for (const char* p = text; *p; ++p)
-        if (*p != ' ') digits += *p;
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-// Joins byte strings.
-inline Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 }  // namespace stridelog::test

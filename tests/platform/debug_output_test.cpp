@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -13,13 +13,6 @@
 namespace stridelog::platform {
 namespace {
 
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 TEST(DebugOutput, AppendsUnchangedToTheNamedFileUnlessASinkTakesIt) {
     test::TestEnvironment env;
     const auto file = env.write_file("debug.log", "earlier\n");
@@ -27,13 +20,15 @@ TEST(DebugOutput, AppendsUnchangedToTheNamedFileUnlessASinkTakesIt) {
     debug_output("Open COM Error");
     debug_output("100% done\r\n");
     debug_output(std::string_view("a\0b", 3));
-    std::vector<std::string> captured;
-    set_debug_sink([&](std::string_view text) { captured.emplace_back(text); });
-    debug_output("to the sink");
-    set_debug_sink({});
+    {
+        test::DebugCapture capture;
+        debug_output("to the sink");
+        EXPECT_EQ(capture.pieces(), std::vector<std::string>{"to the sink"});
+    }
     debug_output(".");
-    EXPECT_EQ(ReadFile(file), std::string("earlier\nOpen COM Error100% done\r\na\0b.", 37));
-    EXPECT_EQ(captured, std::vector<std::string>{"to the sink"});
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+              std::string("earlier\nOpen COM Error100% done\r\na\0b.", 37));
 }
 
 TEST(DebugOutput, LinesFromManyThreadsStayWhole) {
@@ -47,7 +42,7 @@ TEST(DebugOutput, LinesFromManyThreadsStayWhole) {
             for (int i = 0; i < 50; ++i) debug_output(line);
         });
     for (auto& t : threads) t.join();
-    std::istringstream lines(ReadFile(file));
+    std::ifstream lines(file);
     int count = 0;
     for (std::string line; std::getline(lines, line); ++count)
         ASSERT_EQ(line, std::string(200, line[0])) << "line " << count << " was interleaved";

@@ -7,9 +7,9 @@
 #include <optional>
 #include <thread>
 
-#include "wire/frame.hpp"
 #include "platform/clock.hpp"
 #include "platform/serial_device.hpp"
+#include "wire/frame.hpp"
 
 namespace stridelog::sim {
 namespace {

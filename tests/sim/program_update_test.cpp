@@ -3,17 +3,17 @@
 // reboot after the program sum with its silence, the sums it checks and the
 // version it comes back with.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
-#include <filesystem>
-
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
 
 #include "sim/firmware_image.hpp"
 #include "tests/sim/watch_bench.hpp"
+#include "update/firmware_image.hpp"
+#include "watchdata/settings_format.hpp"
 
 namespace stridelog::sim {
 namespace {
@@ -61,7 +61,8 @@ void flash_like_a_host(Bench& bench, const Bytes& body, bool long_image, const H
     host.write_sector(kBootBlockAddress, b.subspan(0, kSector));
     host.write_sector(kBootBlockAddress + kSector, b.subspan(kSector, kSector));
     Bytes sum_sector(kSector, 0xFF);
-    const auto boot_sum = static_cast<std::uint16_t>(boot_block_sum(body) + flaw.boot_sum_delta);
+    const auto boot_sum =
+        static_cast<std::uint16_t>(update::boot_block_sum(body) + flaw.boot_sum_delta);
     sum_sector[0] = static_cast<std::uint8_t>(boot_sum & 0xFF);
     sum_sector[1] = static_cast<std::uint8_t>(boot_sum >> 8);
     host.write_sector(kBootSumAddress, sum_sector);
@@ -76,7 +77,7 @@ void flash_like_a_host(Bench& bench, const Bytes& body, bool long_image, const H
     for (std::uint32_t address = kProgramAddress + kSector; address < kProgramEnd;
          address += kSector)
         host.write_chunks(address, b.subspan(address, kSector));
-    const auto sum = static_cast<std::uint16_t>(program_sum(body) + flaw.program_sum_delta);
+    const auto sum = static_cast<std::uint16_t>(update::program_sum(body) + flaw.program_sum_delta);
     host.expect(write_cmd(kProgramSumAddress, {static_cast<std::uint8_t>(sum & 0xFF),
                                                static_cast<std::uint8_t>(sum >> 8)}),
                 0x17);
@@ -98,6 +99,8 @@ void install_old_program(Bench& bench) {
     });
 }
 
+// Each row also holds a settings block naming 1.30.07_A12 (sound unless the
+// row says otherwise); an updated watch is restarted from its saved image.
 TEST(ProgramUpdate, TheWatchTakesTheImageAndComesBackWithItsVersion) {
     struct Row {
         const char* legend;
@@ -108,35 +111,51 @@ TEST(ProgramUpdate, TheWatchTakesTheImageAndComesBackWithItsVersion) {
         bool rebooted;
         bool boot_ok, program_ok;
         const char* version_found;
-        const char* version_after;  // the version reply once it is back
-        bool program_exact;         // sectors 2..31 hold exactly the body's bytes
+        Bytes version_after;  // the version reply once it is back
+        bool program_exact;   // sectors 2..31 hold exactly the body's bytes
         const char* note;
+        bool numeric_broken = false;  // numeric version replies; settings checksum broken
     };
     const auto same = [](Bytes&) {};
     const auto untagged = [](Bytes& b) { b[kVersionRecordAddress] = 'X'; };
     const char* v132 = "1.32.01_VUNA0_00";
+    const Bytes ver132{0x11, 'V', 'e', 'r', '1', '.', '3', '2'};
+    const Bytes ver130{0x11, 'V', 'e', 'r', '1', '.', '3', '0'};
     // clang-format off
     const std::vector<Row> rows = {
         {"sound long image", {}, true, same, 1,
-         true, true, true, v132, "Ver1.32", true, "back as 1.32.01_VUNA0_00 after 5000 ms"},
-        {"sound short image", {}, false, same, 1,
-         true, true, true, v132, "Ver1.32", true, "back as 1.32.01_VUNA0_00"},
+         true, true, true, v132, ver132, true, "back as 1.32.01_VUNA0_00 after 5000 ms"},
+        {"sound short image, numeric replies, broken settings kept broken", {}, false, same, 1,
+         true, true, true, v132, {0x11, 1, 0, 32, 0}, true, "back as 1.32.01_VUNA0_00", true},
         {"a second update over the first", {}, true, same, 2,
-         true, true, true, v132, "Ver1.32", true, "back as 1.32.01_VUNA0_00"},
+         true, true, true, v132, ver132, true, "back as 1.32.01_VUNA0_00"},
         {"no program update asked: writes land on the old program",
          {.skip_program_update = true}, true, same, 1,
-         false, false, false, "", "Ver1.30", false, ""},
+         false, false, false, "", ver130, false, ""},
         {"wrong program sum", {.program_sum_delta = 1}, true, same, 1,
-         true, true, false, v132, "Ver1.30", true, "the old firmware stays"},
+         true, true, false, v132, ver130, true, "the old firmware stays"},
         {"wrong boot sum", {.boot_sum_delta = -1}, true, same, 1,
-         true, false, true, v132, "Ver1.30", true, "(MISMATCH); program sum"},
+         true, false, true, v132, ver130, true, "(MISMATCH); program sum"},
         {"image without its version", {}, true, untagged, 1,
-         true, true, true, "", "Ver1.30", true, "no version text in the program image"},
+         true, true, true, "", ver130, true, "no version text in the program image"},
     };
     // clang-format on
+    const std::string image = (std::filesystem::temp_directory_path() /
+                               ("stridelog-fw-image-" + std::to_string(::getpid()) + ".bin"))
+                                  .string();
     for (const Row& row : rows) {
-        Bench bench(running_1_30());
+        SCOPED_TRACE(row.legend);
+        WatchConfig config = running_1_30();
+        if (row.numeric_broken) config.numeric_version = NumericVersion{1, 30};
+        Bench bench(config);
         install_old_program(bench);
+        Bytes settings(224, 0x00);
+        const std::string old_version = "1.30.07_A12";
+        std::copy(old_version.begin(), old_version.end(), settings.begin() + 96);
+        settings[50] = 0x77;
+        watchdata::write_settings_checksum(settings, 224);  // as a host writes it
+        if (row.numeric_broken) settings[1] ^= 0x01;
+        bench.watch.with_flash([&](Flash& f) { f.store(0, settings); });
         Bytes body;
         std::uint64_t start = 0;
         for (int update = 0; update < row.updates; ++update) {
@@ -147,83 +166,55 @@ TEST(ProgramUpdate, TheWatchTakesTheImageAndComesBackWithItsVersion) {
             int bad_replies = -1;
             start = bench.clock->now_ms();
             flash_like_a_host(bench, body, row.long_image, row.flaw, &bad_replies);
-            EXPECT_EQ(bad_replies, 0) << row.legend << ": every command acknowledged";
+            EXPECT_EQ(bad_replies, 0) << "every command acknowledged";
         }
-        EXPECT_FALSE(bench.watch.in_update_mode()) << row.legend;
-        EXPECT_EQ(bench.watch.reboots(), row.rebooted ? static_cast<std::size_t>(row.updates) : 0u)
-            << row.legend;
+        EXPECT_FALSE(bench.watch.in_update_mode());
+        EXPECT_EQ(bench.watch.reboots(), row.rebooted ? static_cast<std::size_t>(row.updates) : 0u);
         // A write without its erase shows as a conflict; an update needs none.
         std::size_t conflicts = 0;
         bench.watch.with_flash([&](Flash& f) { conflicts = f.conflicting_programs(); });
-        EXPECT_EQ(conflicts == 0, row.program_exact) << row.legend;
+        EXPECT_EQ(conflicts == 0, row.program_exact);
         const auto result = bench.watch.last_update();
-        ASSERT_EQ(result.has_value(), row.rebooted) << row.legend;
+        ASSERT_EQ(result.has_value(), row.rebooted);
         if (result) {
-            EXPECT_EQ(result->boot_sum_ok(), row.boot_ok) << row.legend;
-            EXPECT_EQ(result->program_sum_ok(), row.program_ok) << row.legend;
-            EXPECT_EQ(result->program_sum_computed, program_sum(body)) << row.legend;
-            EXPECT_EQ(result->boot_sum_computed, boot_block_sum(body)) << row.legend;
-            EXPECT_EQ(result->version, row.version_found) << row.legend;
+            EXPECT_EQ(result->boot_sum_ok(), row.boot_ok);
+            EXPECT_EQ(result->program_sum_ok(), row.program_ok);
+            EXPECT_EQ(result->program_sum_computed, update::program_sum(body));
+            EXPECT_EQ(result->boot_sum_computed, update::boot_block_sum(body));
+            EXPECT_EQ(result->version, row.version_found);
             const auto log = bench.watch.log();
-            EXPECT_TRUE(std::any_of(
-                log.begin(), log.end(),
-                [&](const std::string& line) { return line.find(row.note) != std::string::npos; }))
-                << row.legend << ": " << log.back();
+            EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+                return line.find(row.note) != std::string::npos;
+            })) << log.back();
         }
         const Bytes program =
             bench.watch.read_flash(kProgramAddress, kProgramEnd - kProgramAddress);
         EXPECT_EQ(program == Bytes(body.begin() + kProgramAddress, body.begin() + kProgramEnd),
-                  row.program_exact)
-            << row.legend;
+                  row.program_exact);
         EXPECT_EQ(bench.watch.read_flash(kBootBlockAddress, kBootBlockSize),
-                  Bytes(body.begin(), body.begin() + kBootBlockSize))
-            << row.legend;
+                  Bytes(body.begin(), body.begin() + kBootBlockSize));
         EXPECT_EQ(bench.watch.read_flash(kLanguageAddress, 1)[0],
-                  row.long_image ? body[kShortBodySize] : 0xFF)
-            << row.legend;
+                  row.long_image ? body[kShortBodySize] : 0xFF);
         bench.clock->advance_to(start + 5000 + 1000);
-        Bytes expected{0x11};
-        expected.insert(expected.end(), row.version_after,
-                        row.version_after + std::string(row.version_after).size());
-        EXPECT_EQ(bench.ask({0x10}), std::vector<Bytes>{expected}) << row.legend;
+        EXPECT_EQ(bench.ask({0x10}), std::vector<Bytes>{row.version_after});
+        // The directory names the version it came back with; the rest of the block is kept.
+        const Bytes after = bench.watch.read_flash(0, 224);
+        const bool updated = row.version_after != ver130;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&after[96])),
+                  updated ? v132 : old_version);
+        EXPECT_EQ(after[50], 0x77);
+        Bytes resummed = after;
+        watchdata::write_settings_checksum(resummed, 224);
+        EXPECT_EQ(resummed == after, !row.numeric_broken);
+        if (!updated) continue;
+        // A watch started from the saved image runs the firmware it holds.
+        std::string error;
+        ASSERT_TRUE(bench.watch.save_image(image, error)) << error;
+        config.flash_image_path = image;
+        Bench restarted(config);
+        EXPECT_EQ(restarted.ask({0x10}), std::vector<Bytes>{row.version_after});
     }
-}
-
-TEST(ProgramUpdate, RebootSilenceLastsAsConfigured) {
-    struct Row {
-        const char* legend;
-        std::uint32_t reboot_ms;
-        std::vector<std::pair<std::uint64_t, bool>> probes;  // ms after the sum, answered?
-    };
-    const std::vector<Row> rows = {
-        {"default a few seconds", 5000, {{0, false}, {4999, false}, {5000, true}}},
-        {"back after the host's 70 s deadline",
-         75000,
-         {{1000, false}, {32000, false}, {70000, false}, {75000, true}}},
-        {"never back",
-         WatchConfig::kNeverBack,
-         {{5000, false}, {75000, false}, {24ull * 3600 * 1000, false}}},
-    };
-    for (const Row& row : rows) {
-        WatchConfig config = running_1_30();
-        config.reboot_ms = row.reboot_ms;
-        Bench bench(config);
-        const Bytes body = make_firmware_body("1.32.01_VUNA0_00", 3);
-        int bad_replies = -1;
-        flash_like_a_host(bench, body, false, {}, &bad_replies);
-        ASSERT_EQ(bad_replies, 0) << row.legend << ": the sum write is acknowledged before it";
-        const std::uint64_t sum_written = bench.clock->now_ms();
-        std::size_t heard = 0;
-        for (const auto& [after, answered] : row.probes) {
-            bench.clock->advance_to(sum_written + after);
-            EXPECT_EQ(bench.watch.rebooting(), !answered) << row.legend << " at " << after;
-            const auto replies = bench.ask(at(0x12, 0, {128}));
-            EXPECT_EQ(replies.size(), answered ? 1u : 0u) << row.legend << " at " << after;
-            if (answered) ++heard;
-        }
-        // A rebooting watch does not even see the frames.
-        EXPECT_EQ(bench.watch.received_count(0x12), heard) << row.legend;
-    }
+    std::filesystem::remove(image);
 }
 
 TEST(ProgramUpdate, OnlyTheUpdateModeEraseClearsTheWholeProgramArea) {
@@ -243,12 +234,13 @@ TEST(ProgramUpdate, OnlyTheUpdateModeEraseClearsTheWholeProgramArea) {
         {"update mode, sector 3: one sector", {0x28}, 0x3000, {3}},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
         Bench bench;
         bench.watch.with_flash([](Flash& f) {
             f.store(0x1000, Bytes(33 * kSector - 0x1000, 0x00));  // sectors 1..32 written
         });
         if (!row.before.empty()) bench.ask(row.before);
-        EXPECT_EQ(bench.ask(at(0x14, row.erase_at)), std::vector<Bytes>{{0x15}}) << row.legend;
+        EXPECT_EQ(bench.ask(at(0x14, row.erase_at)), std::vector<Bytes>{{0x15}});
         std::vector<std::uint32_t> erased;
         for (std::uint32_t s = 1; s <= 33; ++s) {
             const Bytes sector = bench.watch.read_flash(s * kSector, kSector);
@@ -258,76 +250,8 @@ TEST(ProgramUpdate, OnlyTheUpdateModeEraseClearsTheWholeProgramArea) {
         // Sector 33 never held anything: erased from the start.
         std::vector<std::uint32_t> expected = row.erased;
         expected.push_back(33);
-        EXPECT_EQ(erased, expected) << row.legend;
+        EXPECT_EQ(erased, expected);
     }
-}
-
-TEST(ProgramUpdate, TheDirectoryNamesTheNewVersionAndNumericRepliesFollow) {
-    struct Row {
-        const char* legend;
-        bool numeric;
-        bool checksum_right_before;
-        Bytes version_reply;
-    };
-    const std::vector<Row> rows = {
-        {"text reply, sound settings", false, true, {0x11, 'V', 'e', 'r', '1', '.', '3', '2'}},
-        {"numeric reply, broken settings kept broken", true, false, {0x11, 1, 0, 32, 0}},
-    };
-    for (const Row& row : rows) {
-        WatchConfig config = running_1_30();
-        if (row.numeric) config.numeric_version = NumericVersion{1, 30};
-        Bench bench(config);
-        Bytes settings(224, 0x00);
-        const std::string old_version = "1.30.07_A12";
-        std::copy(old_version.begin(), old_version.end(), settings.begin() + 96);
-        settings[50] = 0x77;
-        unsigned sum = 0;
-        for (std::size_t i = 2; i < 224; ++i) sum += settings[i];
-        settings[0] = static_cast<std::uint8_t>(sum);
-        settings[1] = static_cast<std::uint8_t>(0xFF - settings[0]);
-        if (!row.checksum_right_before) settings[1] ^= 0x01;
-        bench.watch.with_flash([&](Flash& f) { f.store(0, settings); });
-
-        int bad_replies = -1;
-        flash_like_a_host(bench, make_firmware_body("1.32.01_VUNA0_00", 4), true, {}, &bad_replies);
-        bench.clock->sleep_ms(6000);
-        EXPECT_EQ(bench.ask({0x10}), std::vector<Bytes>{row.version_reply}) << row.legend;
-        const Bytes after = bench.watch.read_flash(0, 224);
-        EXPECT_EQ(std::string(after.begin() + 96, after.begin() + 112),
-                  std::string("1.32.01_VUNA0_00"))
-            << row.legend;
-        EXPECT_EQ(after[50], 0x77) << row.legend << ": the rest of the block is kept";
-        unsigned new_sum = 0;
-        for (std::size_t i = 2; i < 224; ++i) new_sum += after[i];
-        const bool right = after[0] == static_cast<std::uint8_t>(new_sum) &&
-                           after[1] == static_cast<std::uint8_t>(0xFF - after[0]);
-        EXPECT_EQ(right, row.checksum_right_before) << row.legend;
-    }
-}
-
-TEST(ProgramUpdate, AWatchStartedFromASavedImageRunsTheFirmwareItHolds) {
-    const std::string image = (std::filesystem::temp_directory_path() /
-                                ("stridelog-fw-image-" + std::to_string(::getpid()) + ".bin"))
-                                   .string();
-    {
-        Bench bench(running_1_30());
-        int bad_replies = -1;
-        flash_like_a_host(bench, make_firmware_body("1.32.01_VUNA0_00", 4), true, {}, &bad_replies);
-        EXPECT_EQ(bad_replies, 0);
-        bench.clock->sleep_ms(6000);
-        std::string error;
-        ASSERT_TRUE(bench.watch.save_image(image, error)) << error;
-    }
-    WatchConfig config = running_1_30();
-    config.flash_image_path = image;
-    Bench restarted(config);
-    const std::vector<Bytes> v132 = {{0x11, 'V', 'e', 'r', '1', '.', '3', '2'}};
-    EXPECT_EQ(restarted.ask({0x10}), v132);
-    std::filesystem::remove(image);
-    // An image without a program record keeps the configured reply.
-    Bench plain(running_1_30());
-    const std::vector<Bytes> v130 = {{0x11, 'V', 'e', 'r', '1', '.', '3', '0'}};
-    EXPECT_EQ(plain.ask({0x10}), v130);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 // left as they were.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <set>
 
 #include "sim/realistic_content.hpp"
@@ -15,10 +14,6 @@ namespace stridelog::sim {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-std::uint32_t le32(const Bytes& b, std::size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
 
 // Up to the first zero byte, as a host reads a name field.
 std::string field_text(const Bytes& b, std::size_t at, std::size_t width) {
@@ -43,28 +38,9 @@ bool zero_padded(const Bytes& b, std::size_t at, std::size_t width) {
     return true;
 }
 
-TEST(WatchSetup, WaypointSlotsFollowTheSectorArithmetic) {
-    struct Case {
-        const char* legend;
-        std::size_t slot;
-        unsigned sector;
-        std::size_t byte;
-    };
-    const Case cases[] = {
-        {"first slot", 0, 249, 0},
-        {"last slot of the first sector", 169, 249, 4056},
-        {"first waypoint of path 2", 198, 250, 672},
-        {"first slot of path 9", 891, 254, 24 * (891 - 850)},
-        {"last slot of path 9", 989, 254, 24 * (989 - 850)},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(waypoint_slot_address(c.slot), c.sector * 4096u + c.byte) << c.legend;
-    // The first slots of the ten paths, as offsets in the six-sector area.
-    const std::uint32_t firsts[] = {0, 2376, 4768, 7144, 9536, 11912, 14304, 16696, 19072, 21464};
-    for (std::size_t i = 0; i < 10; ++i)
-        EXPECT_EQ(waypoint_slot_address(99 * i) - 249 * 4096u, firsts[i]) << "path " << i;
-}
-
+// What the SDK reads back of the paths, views, settings and identity is
+// pinned in tests/hostkit/simulated_watch_test.cpp; here what it does not see:
+// padding, erased slots, the checksum and the variety of the content.
 TEST(WatchSetup, PathsReadBackFromDirectoryAndSlots) {
     Flash flash;
     generate_realistic_flash(flash, true);
@@ -96,11 +72,6 @@ TEST(WatchSetup, PathsReadBackFromDirectoryAndSlots) {
                 continue;
             }
             const SetupWaypoint& w = path.waypoints[k];
-            EXPECT_EQ(le32(area, at), w.word1);
-            EXPECT_EQ(le32(area, at + 4), w.word2);
-            EXPECT_TRUE(
-                std::equal(w.attributes.begin(), w.attributes.end(), area.begin() + at + 8));
-            EXPECT_EQ(field_text(area, at + 14, 10), w.name);
             EXPECT_TRUE(zero_padded(area, at + 14, 10));
             EXPECT_TRUE(in_watch_charset(w.name)) << w.name;
         }
@@ -116,7 +87,7 @@ TEST(WatchSetup, PathsReadBackFromDirectoryAndSlots) {
             << "sector " << 249 + s;
 }
 
-TEST(WatchSetup, SettingsViewsAndIdentityAsAHostReadsThem) {
+TEST(WatchSetup, SettingsChecksumAndViewNames) {
     Flash flash;
     generate_realistic_flash(flash, false);
     const Bytes sector0 = flash.read(0, 4096);
@@ -128,45 +99,9 @@ TEST(WatchSetup, SettingsViewsAndIdentityAsAHostReadsThem) {
     EXPECT_NE(sector0[94], 0xFF) << "the watch has the two-bit field";
 
     const WatchSetup setup = realistic_setup();
-    for (std::size_t v = 0; v < 5; ++v) {
-        EXPECT_TRUE(std::equal(setup.views[v].record.begin(), setup.views[v].record.end(),
-                               sector0.begin() + 27 + 9 * v))
-            << "view " << v;
-        EXPECT_EQ(field_text(sector0, 2304 + 10 * v, 10), setup.views[v].name);
-        EXPECT_FALSE(setup.views[v].name.empty());
-        EXPECT_TRUE(in_watch_charset(setup.views[v].name));
-    }
-
-    const Bytes identity = flash.read(0xFF010, 128);
-    char text[64];
-    std::snprintf(text, sizeof text, "%02d%02d%02d%02d%.4s", identity[0], identity[1], identity[2],
-                  identity[3], reinterpret_cast<const char*>(identity.data() + 4));
-    EXPECT_EQ(std::string(text).substr(0, 12), "26031507SL42");
-}
-
-TEST(WatchSetup, ChecksumOfKnownSums) {
-    struct Case {
-        const char* legend;
-        unsigned total;  // of bytes 2..223
-        std::uint8_t sum, complement;
-    };
-    const Case cases[] = {
-        {"all zero", 0, 0x00, 0xFF},
-        {"a carry out of the byte", 0x1234, 0x34, 0xCB},
-        {"all 0xFF", 222 * 0xFF, static_cast<std::uint8_t>(222 * 0xFF),
-         static_cast<std::uint8_t>(255 - (222 * 0xFF) % 256)},
-    };
-    for (const auto& c : cases) {
-        Bytes block(224, 0);
-        block[0] = block[1] = 0x77;  // not part of the sum
-        unsigned left = c.total;
-        for (std::size_t i = 2; i < 224 && left > 0; ++i) {
-            block[i] = static_cast<std::uint8_t>(std::min(left, 0xFFu));
-            left -= block[i];
-        }
-        const auto pair = settings_checksum(block.data());
-        EXPECT_EQ(pair[0], c.sum) << c.legend;
-        EXPECT_EQ(pair[1], c.complement) << c.legend;
+    for (const auto& view : setup.views) {
+        EXPECT_FALSE(view.name.empty());
+        EXPECT_TRUE(in_watch_charset(view.name));
     }
 }
 

@@ -5,15 +5,11 @@
 #include "sim/workout_encoder.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <set>
 
 #include "sim/realistic_content.hpp"
+#include "watchdata/session_records.hpp"
 
 namespace stridelog::sim {
 namespace {
@@ -21,44 +17,30 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using T = RecordType;
 
-// Records as the host's reader walks them: a record is taken while 26 or more
-// bytes of the buffer are unread, else the tail moves in front of the next sector.
-struct ReadRecord {
-    Bytes bytes;
-    std::size_t sector_index;  // among the track sectors
-    std::size_t position;      // in the 4128-byte buffer
-};
-struct ReadResult {
-    std::vector<ReadRecord> records;
-    bool ended_by_marker = false;
-    std::size_t carried_mid_record = 0;  // carries that split a record
-};
-ReadResult read_like_a_host(const Flash& flash, const std::vector<std::uint8_t>& sectors) {
-    static constexpr std::size_t kLength[] = {25, 21, 3, 8};
-    ReadResult out;
-    Bytes buffer(4128);
-    std::size_t index = 1, position = 32;
-    if (sectors.size() < 2) return out;
-    flash.read(sectors[1] * 4096u, std::span(buffer).subspan(32));
-    for (;;) {
-        const std::uint8_t type = buffer[position] & 0x0F;
-        if (type > 3) {
-            out.ended_by_marker = true;
-            return out;
+namespace wd = watchdata;
+
+// What the SDK's decoder makes of the sessions, downloaded in directory order
+// with one decoder as a download runs it; each must be what the encoder expects.
+// Returns the decoder's break lines (where it met each end of stream).
+std::vector<std::string> expect_decoder_agrees(const Flash& flash,
+                                               const std::vector<ExpectedSession>& sessions) {
+    wd::TrackDecoder decoder;
+    std::vector<std::string> breaks;
+    for (const auto& e : sessions) {
+        const auto record = wd::read_session_header(flash.read(e.sectors[0] * 4096u, 4096));
+        EXPECT_EQ(record.header, e.header);
+        decoder.begin_session();
+        std::array<std::uint8_t, wd::kDecodeBufferSize> buffer{};
+        auto outcome = wd::TrackDecoder::Outcome::sector_used;
+        for (std::size_t i = 1;
+             i < e.sectors.size() && outcome != wd::TrackDecoder::Outcome::stream_ended; ++i) {
+            flash.read(e.sectors[i] * 4096u, std::span(buffer).subspan(wd::kCarryAreaSize));
+            outcome = decoder.decode_sector(buffer, e.sectors[i], breaks);
         }
-        out.records.push_back(
-            {Bytes(buffer.begin() + position, buffer.begin() + position + kLength[type]), index - 1,
-             position});
-        position += kLength[type];
-        const std::size_t remaining = 4128 - position;
-        if (remaining > 25) continue;
-        std::memmove(&buffer[32 - remaining], &buffer[position], remaining);
-        position = 32 - remaining;
-        if (++index == sectors.size()) return out;
-        flash.read(sectors[index] * 4096u, std::span(buffer).subspan(32));
-        const std::uint8_t next = buffer[position] & 0x0F;
-        if (remaining > 0 && next <= 3 && remaining < kLength[next]) ++out.carried_mid_record;
+        wd::fix_up_leading_points(decoder.points(), record.start_stamp());
+        EXPECT_EQ(decoder.points(), e.points);
     }
+    return breaks;
 }
 
 PlannedPoint point(T type, int hour, int minute, int second, std::int32_t lon = 85'000'000,
@@ -94,65 +76,37 @@ TEST(WorkoutLayout, RecordsLandWhereTheReaderTakesThem) {
         const char* legend;
         std::vector<std::pair<T, int>> runs;
         std::size_t track_sectors;
-        bool marker_read;
-        std::size_t last_position;  // in the reader's buffer
-        std::size_t last_sector;
+        const char* end_read;  // where the decoder meets the end marker; empty: never
     };
+    // Track sectors are 2 and 3; a sector's offsets count from its first byte.
+    // clang-format off
     const std::vector<Row> rows = {
         {"stream ends at the sector's end: its last 18 bytes are carried, the marker follows",
-         {{T::full, 1}, {T::delta, 193}, {T::time_only, 6}},
-         2,
-         true,
-         29,
-         1},
+         {{T::full, 1}, {T::delta, 193}, {T::time_only, 6}}, 2, "03:0000"},
         {"stream ends 26 bytes before the end: the marker is read in place",
-         {{T::full, 1}, {T::delta, 191}, {T::marker, 2}, {T::time_only, 6}},
-         1,
-         true,
-         4099,
-         0},
+         {{T::full, 1}, {T::delta, 191}, {T::marker, 2}, {T::time_only, 6}}, 1, "02:0FE6"},
         {"a record read with 26 bytes left; the 18 after it in the last sector are never read",
          {{T::full, 1}, {T::delta, 191}, {T::marker, 2}, {T::time_only, 6}, {T::marker, 1}},
-         1,
-         false,
-         4102,
-         0},
+         1, ""},
         {"a record starting 25 bytes before the end carries to offset 7",
          {{T::full, 1}, {T::delta, 192}, {T::marker, 1}, {T::time_only, 2}, {T::full, 1}},
-         2,
-         true,
-         7,
-         1},
+         2, "03:0000"},
         {"a delta split 10/11 is read whole from offset 22",
-         {{T::full, 1}, {T::marker, 1}, {T::delta, 194}},
-         2,
-         true,
-         22,
-         1},
+         {{T::full, 1}, {T::marker, 1}, {T::delta, 194}}, 2, "03:000B"},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.legend);
         Flash flash;
         const SessionPlan plan = stream_of(row.runs);
         const auto expected = write_workouts(flash, {plan}, {});
         ASSERT_EQ(expected[0].sectors.size(), 1 + row.track_sectors);
-        const ReadResult read = read_like_a_host(flash, expected[0].sectors);
-        ASSERT_EQ(read.records.size(), plan.points.size());
-        EXPECT_EQ(read.ended_by_marker, row.marker_read);
-        EXPECT_EQ(read.records.back().position, row.last_position);
-        EXPECT_EQ(read.records.back().sector_index, row.last_sector);
-        for (std::size_t i = 0; i < plan.points.size(); ++i) {
-            const Bytes& r = read.records[i].bytes;
-            EXPECT_EQ(r[0], static_cast<std::uint8_t>(plan.points[i].type)) << i;
-            // every record but a time-only one holds the second
-            if (plan.points[i].type != T::time_only) {
-                EXPECT_EQ(r[r.size() == 8    ? 6
-                            : r.size() == 21 ? 3
-                                             : 7],
-                          plan.points[i].time.second)
-                    << i;
-            }
-        }
+        ASSERT_EQ(expected[0].points.size(), plan.points.size());
+        const auto breaks = expect_decoder_agrees(flash, expected);
+        EXPECT_EQ(breaks, *row.end_read
+                              ? std::vector<std::string>{std::string("Sector:Offset (Hex)= ") +
+                                                         row.end_read + " break"}
+                              : std::vector<std::string>{});
     }
 }
 
@@ -209,43 +163,32 @@ TEST(WorkoutExpectation, TimesAndPositionsAsAReaderMustDeliverThem) {
         std::vector<PlannedPoint> points;
         std::vector<std::pair<WatchTime, std::int32_t>> want;
     };
+    const auto p = [](T type, int s, std::int32_t lon = 85'000'000) {
+        return point(type, 10, 0, s, lon);
+    };
+    // clang-format off
     const std::vector<Row> rows = {
         {"leading no-position points move to the corrected start, the first fix keeps its time",
-         t(12, 29, 40),
-         t(10, 0, 0),
-         t(10, 0, 20),
-         {point(T::full, 10, 0, 0, np), point(T::full, 10, 0, 5, np), point(T::marker, 10, 0, 9),
-          point(T::full, 10, 0, 14, a)},
+         t(12, 29, 40), t(10, 0, 0), t(10, 0, 20),
+         {p(T::full, 0, np), p(T::full, 5, np), p(T::marker, 9), p(T::full, 14, a)},
          {{t(12, 30, 0), np}, {t(12, 30, 5), np}, {t(12, 30, 9), np}, {t(10, 0, 14), a}}},
         {"a first point with a position only takes the start; erased stamps leave it",
-         t(9, 0, 0),
-         std::nullopt,
-         std::nullopt,
+         t(9, 0, 0), std::nullopt, std::nullopt,
          {point(T::full, 8, 59, 58, a), point(T::full, 8, 59, 59, np)},
          {{t(9, 0, 0), a}, {t(8, 59, 59), np}}},
         {"minutes 58, 59, 03 in deltas: the third is an hour on; midnight rolls the date",
-         t(23, 58, 0),
-         std::nullopt,
-         std::nullopt,
+         t(23, 58, 0), std::nullopt, std::nullopt,
          {point(T::full, 23, 58, 0, a), point(T::delta, 23, 59, 30, b),
           next_day(point(T::time_only, 0, 3, 0)), next_day(point(T::delta, 0, 3, 1, a))},
          {{t(23, 58, 0), a}, {t(23, 59, 30), b}, {t(0, 3, 0, 2), b}, {t(0, 3, 1, 2), a}}},
         {"markers: after a full no position, after a marker the replaced longitude, after a "
-         "delta its position, after a time-only none",
-         t(10, 0, 0),
-         t(10, 0, 0),
-         t(10, 0, 0),
-         {point(T::full, 10, 0, 0, a), point(T::marker, 10, 0, 1), point(T::marker, 10, 0, 2),
-          point(T::delta, 10, 0, 3, b), point(T::marker, 10, 0, 4), point(T::time_only, 10, 0, 5),
-          point(T::marker, 10, 0, 6)},
-         {{t(10, 0, 0), a},
-          {t(10, 0, 1), np},
-          {t(10, 0, 2), np},
-          {t(10, 0, 3), b},
-          {t(10, 0, 4), b},
-          {t(10, 0, 5), b},
-          {t(10, 0, 6), 0}}},
+         "delta its position, after a time-only none", t(10, 0, 0), t(10, 0, 0), t(10, 0, 0),
+         {p(T::full, 0, a), p(T::marker, 1), p(T::marker, 2), p(T::delta, 3, b), p(T::marker, 4),
+          p(T::time_only, 5), p(T::marker, 6)},
+         {{t(10, 0, 0), a}, {t(10, 0, 1), np}, {t(10, 0, 2), np}, {t(10, 0, 3), b},
+          {t(10, 0, 4), b}, {t(10, 0, 5), b}, {t(10, 0, 6), 0}}},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.legend);
         SessionPlan plan;
@@ -254,8 +197,10 @@ TEST(WorkoutExpectation, TimesAndPositionsAsAReaderMustDeliverThem) {
         plan.stamp_b = row.stamp_b;
         plan.points = row.points;
         Flash flash;
-        const ExpectedSession e = write_workouts(flash, {plan}, {})[0];
+        const auto expected = write_workouts(flash, {plan}, {});
+        const ExpectedSession& e = expected[0];
         EXPECT_EQ(times_and_longitudes(e), row.want);
+        expect_decoder_agrees(flash, expected);
         // The header carries the corrected start, which the first point also took.
         EXPECT_EQ(Bytes(e.header.begin() + 3, e.header.begin() + 9),
                   (Bytes{e.points[0][7], e.points[0][6], e.points[0][5], e.points[0][4],
@@ -270,16 +215,16 @@ TEST(WorkoutPlans, WhatTheWatchCannotRecordIsRefused) {
         std::size_t laps;
         std::uint8_t end_marker;
     };
+    // clang-format off
     const std::vector<Row> rows = {
         {"a delta before any full record", {point(T::delta, 10, 0, 0)}, 0, 0xFF},
         {"a time-only an hour and more on, same minute",
-         {point(T::full, 10, 59, 50), point(T::time_only, 11, 59, 55)},
-         0,
-         0xFF},
+         {point(T::full, 10, 59, 50), point(T::time_only, 11, 59, 55)}, 0, 0xFF},
         {"a delta two hours on", {point(T::full, 10, 59, 50), point(T::delta, 12, 0, 5)}, 0, 0xFF},
         {"100 laps", {}, 100, 0xFF},
         {"an end marker of record type 3", {point(T::full, 10, 0, 0)}, 0, 0x03},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.legend);
         SessionPlan plan = stream_of({});
@@ -330,6 +275,7 @@ TEST(WorkoutDirectory, RunsAndUsageBitmapMatchTheSessions) {
 }
 
 TEST(RealisticContent, CoversWhatTheReaderMustHandle) {
+    static constexpr std::size_t kRecordLength[] = {25, 21, 3, 8};
     Flash large, small;
     const auto sessions = generate_realistic_flash(large, true);
     ASSERT_EQ(generate_realistic_flash(small, false), sessions) << "not deterministic";
@@ -353,16 +299,22 @@ TEST(RealisticContent, CoversWhatTheReaderMustHandle) {
         shifted +=
             e.stamp_a != e.stamp_b && !std::equal(e.header.begin() + 3, e.header.begin() + 9,
                                                   large.read(e.sectors[0] * 4096u + 3, 6).begin());
-        const ReadResult read = read_like_a_host(large, e.sectors);
-        ASSERT_EQ(read.records.size(), e.points.size());
-        carried += read.carried_mid_record;
+        // Records split across sectors: the reader keeps at least 26 bytes in view.
+        for (std::size_t i = 0, position = 32; i < e.points.size(); ++i) {
+            position += kRecordLength[e.points[i][0] & 0x0F];
+            const std::size_t remaining = 4128 - position;
+            if (remaining > 25) continue;
+            if (i + 1 < e.points.size())
+                carried += remaining > 0 && remaining < kRecordLength[e.points[i + 1][0] & 0x0F];
+            position = 32 - remaining;
+        }
         for (std::size_t i = 0; i < e.points.size(); ++i) {
             types.insert(e.points[i][0] & 0x0F);
-            EXPECT_EQ(read.records[i].bytes[0], e.points[i][0]);
             hour_rolls +=
                 i > 0 && e.points[i][5] != e.points[i - 1][5] && (e.points[i][0] & 0x0F) != 0;
         }
     }
+    expect_decoder_agrees(large, sessions);
     EXPECT_EQ(types, (std::set<std::uint8_t>{0, 1, 2, 3}));
     EXPECT_EQ(without_points, 1u);
     EXPECT_EQ(erased, 1u);
@@ -373,23 +325,6 @@ TEST(RealisticContent, CoversWhatTheReaderMustHandle) {
     const auto ride = times_and_longitudes(sessions[1]);
     EXPECT_EQ(ride[0].second, kNoPosition);
     EXPECT_EQ(ride[0].first, (WatchTime{2026, 3, 4, 17, 13, 55}));
-}
-
-TEST(RealisticContent, GenerateFlagWritesTheImageForTheStatusLayout) {
-    const std::filesystem::path exe =
-        std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "sim" /
-        "stridelog-sim";
-    const std::filesystem::path image = std::filesystem::temp_directory_path() /
-                                        ("realistic_" + std::to_string(::getpid()) + ".bin");
-    const std::string command =
-        exe.string() + " --generate " + image.string() + " --status 01000000";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    Flash written, want;
-    std::string error;
-    ASSERT_TRUE(written.load(image.string(), error)) << error;
-    generate_realistic_flash(want, false);
-    EXPECT_TRUE(std::equal(want.bytes().begin(), want.bytes().end(), written.bytes().begin()));
-    std::filesystem::remove(image);
 }
 
 }  // namespace

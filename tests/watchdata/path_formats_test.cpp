@@ -31,6 +31,8 @@ TEST(WatchCharset, TowardTheWatch) {
         {"ç ü", u"çü", {0xB4, 0xB3}},
         {"ß is not in the set", u"Straße", {'S', 't', 'r', 'a', '|', 'e'}},
         {"capital É is not either", u"É", {'|'}},
+        {"~ and DEL pass", u"~\x7F", {0x7E, 0x7F}},
+        {"ö; €, 0x80 and 0xFF are not in the set", u"ö€\x80\xFF", {0xAF, '|', '|', '|'}},
         {"a pair is one character", u"a\U0001F600b", {'a', '|', 'b'}},
         {"ends at a zero character", std::u16string(u"ab\0cd", 5), {'a', 'b'}},
     };

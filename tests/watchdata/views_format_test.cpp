@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "watchdata/watch_charset.hpp"
-
 namespace stridelog::watchdata {
 namespace {
 
@@ -42,25 +40,6 @@ void PutNameIn(ViewsRecord& r, std::size_t view, const std::u16string& name) {
         r[45 + 20 * view + 2 * i] = static_cast<std::uint8_t>(c & 0xFF);
         r[45 + 20 * view + 2 * i + 1] = static_cast<std::uint8_t>(c >> 8);
     }
-}
-
-// The names of views go through the same character set as paths.
-TEST(ViewsFormat, CharacterSet) {
-    struct Case {
-        char16_t c;
-        std::uint8_t b;
-    };
-    const Case both_ways[] = {{u'A', 'A'},  {u'~', '~'},  {u'à', 0xA0},
-                              {u'é', 0xA5}, {u'ö', 0xAF}, {u'ü', 0xB3},
-                              {u'ç', 0xB4}, {u'ñ', 0xB5}, {u'\x7F', 0x7F}};
-    for (const auto& c : both_ways) {
-        EXPECT_EQ(to_watch_char(c.c), c.b) << static_cast<int>(c.c);
-        EXPECT_EQ(from_watch_byte(c.b), c.c) << static_cast<int>(c.b);
-    }
-    for (const char16_t c : {u'ß', u'É', u'€', u'\x80', u'\xFF'})
-        EXPECT_EQ(to_watch_char(c), '|') << static_cast<int>(c);
-    for (const std::uint8_t b : {0x80, 0x9F, 0xB6, 0xC0, 0xFF})
-        EXPECT_EQ(from_watch_byte(b), u' ') << static_cast<int>(b);
 }
 
 TEST(ViewsFormat, RecordFromTheImage) {
