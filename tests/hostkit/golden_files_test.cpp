@@ -24,23 +24,17 @@ constexpr std::size_t kGoldenSession = 5;
 constexpr int kUtcOffsetSeconds = 3600;  // +01:00, the watch's winter time
 constexpr const char* kGoldenStem = "realistic-session-5";
 
-std::string ReadFile(const fs::path& path) {
+std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-TEST(GoldenFiles, ARealisticSessionAsGpxTcxJsonAndFit) {
-    test::RealisticWatch watch;
-    const auto notes = watch.run([](HWND h) { GetAllWorkout(h, FALSE, FALSE); });
-    std::vector<hk::Session> sessions;
-    for (const auto& n : notes) {
-        if (n.error || (n.code != SDK_MSG_SESSION && n.code != SDK_MSG_SESSION_TRACK)) continue;
-        auto read = hk::parse_session_block(n.block);
-        ASSERT_TRUE(read) << read.error();
-        sessions.push_back(std::move(*read));
-    }
+class GoldenFiles : public test::RealisticWatch {};
+
+TEST_F(GoldenFiles, ARealisticSessionAsGpxTcxJsonAndFit) {
+    const auto sessions = download_sessions();
     ASSERT_GT(sessions.size(), kGoldenSession);
     const hk::Session& session = sessions[kGoldenSession];
     ASSERT_FALSE(session.points.empty());
@@ -59,7 +53,7 @@ TEST(GoldenFiles, ARealisticSessionAsGpxTcxJsonAndFit) {
             continue;
         }
         ASSERT_TRUE(fs::exists(file)) << file << " is missing: scripts/regenerate-golden.sh";
-        const std::string golden = ReadFile(file);
+        const std::string golden = read_file(file);
         if (written == golden) continue;
         std::size_t at = 0;
         while (at < written.size() && at < golden.size() && written[at] == golden[at]) ++at;

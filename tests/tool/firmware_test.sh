@@ -3,50 +3,8 @@
 # workouts on a saved flash image, a loopback FTP server serving update
 # folders made by stridelog-sim, and the image compared before and after.
 # One full update only: the watch's restart costs 30 s of real time.
-set -u
 tool="$1"
-sim_exe="$(dirname "$tool")/../../sim/stridelog-sim"
-ftp_script="$(dirname "$0")/../../scripts/loopback-ftp-server.py"
-scratch=$(mktemp -d)
-ftp="$scratch/ftp"
-stop_ftp() {
-    [ -f "$ftp/server.pid" ] || return 0
-    kill "$(cat "$ftp/server.pid")" 2>/dev/null
-    wait "$(cat "$ftp/server.pid")" 2>/dev/null
-    rm -f "$ftp/server.pid"
-}
-trap 'stop_ftp; rm -rf "$scratch"' EXIT
-export XDG_CONFIG_HOME="$scratch/config" HOME="$scratch" STRIDELOG_SYSFS_ROOT="$scratch/sys"
-unset STRIDELOG_DEVICE_MAP
-export TMPDIR="$scratch/tmp"
-mkdir -p "$TMPDIR"
-passes=0
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-expect() {  # legend, command that must succeed...
-    local legend="$1"
-    shift
-    if "$@"; then passes=$((passes + 1)); else fail "$legend"; fi
-}
-run=("$tool")
-check() {  # legend, expected status, expected stdout, expected stderr pattern, args...
-    local legend="$1" want_rc="$2" want_out="$3" want_err="$4"
-    shift 4
-    local out err rc
-    out=$("${run[@]}" "$@" 2>"$scratch/err" </dev/null)
-    rc=$?
-    err=$(cat "$scratch/err")
-    if [ "$rc" != "$want_rc" ] || [ "$out" != "$want_out" ] || ! grep -qE -- "$want_err" <<<"$err"; then
-        fail "$legend: status $rc (want $want_rc), stdout [${out:0:400}] (want [${want_out:0:400}]), stderr [$(cat "$scratch/err")]"
-    else
-        passes=$((passes + 1))
-    fi
-}
-same() { cmp -s "$1" "$2"; }
-documents() { run=(env XDG_DOCUMENTS_DIR="$scratch/documents-$1" "$tool"); }  # a fresh download folder
+. "$(dirname "$0")/lib.sh"
 
 # A watch with workouts and firmware 1.30.07_A12 (model 73688).
 "$sim_exe" --generate "$scratch/watch.bin" || fail "generating the watch's image"
@@ -54,7 +12,6 @@ cp "$scratch/watch.bin" "$scratch/before.bin"
 watch=(--simulate --sim-image "$scratch/watch.bin")
 
 # Update folders as a server offers them: newer, the same version, a broken image.
-mkdir -p "$ftp/root"
 generate() {  # folder, sim options...
     local folder="$1"
     shift
@@ -76,10 +33,8 @@ expect "the broken image differs from the good one only by its damage" \
 
 printf 'Firmware-Pa55\n' >"$ftp/password"
 chmod 600 "$ftp/password"
-/usr/bin/python3 "$ftp_script" "$ftp/root" "$ftp/port" stride "$ftp/password" "$ftp/server.log" &
-echo $! >"$ftp/server.pid"
-for _ in $(seq 200); do [ -s "$ftp/port" ] && break; sleep 0.05; done
-port=$(cat "$ftp/port")
+start_ftp server
+port=$(cat "$ftp/server.port")
 expect "the FTP server listens" test -n "$port"
 account=(--server "127.0.0.1:$port" --user stride --password-file "$ftp/password")
 
@@ -240,7 +195,4 @@ documents config
 check "check with the config's account, folder and fifth text" 0 "$offer" "^" --simulate --sim-image "$scratch/vuna.bin" firmware check
 check "the command line over the config" 0 "the watch's firmware is up to date" "^" \
     --simulate --sim-image "$scratch/config-watch.bin" firmware check --folder current --fifth ""
-stop_ftp
-
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

