@@ -225,28 +225,6 @@ TEST(DoctorOpen, WhatTheSdkWouldMeet) {
     EXPECT_EQ(TryOpen(locked_pty.path()).result, OpenResult::ok);
 }
 
-TEST(DoctorOpen, PermissionDeniedForAnOrdinaryUser) {
-    Scratch s;
-    ::chmod(s.root().c_str(), 0755);
-    Write(s.root() / "closed", "x");
-    ::chmod((s.root() / "closed").c_str(), 0600);
-    if (::geteuid() != 0) ::chmod((s.root() / "closed").c_str(), 0);
-    // Root opens any file: the check runs in a child that has become nobody.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(100);
-        const OpenCheck check = TryOpen((s.root() / "closed").string());
-        ::_exit(check.result == OpenResult::permission && check.error == EACCES ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-}
-
 TEST(DoctorHolders, NamesTheProcessesThatHaveTheDeviceOpen) {
     Pty held;
     HoldingChild first(held.path());

@@ -5,44 +5,23 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/hostkit_helpers.hpp"
+
 namespace stridelog_tool {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using nlohmann::json;
 
-void PutUtf16(Bytes& b, const std::u16string& text) {
-    for (const char16_t u : text) {
-        b.push_back(static_cast<std::uint8_t>(u));
-        b.push_back(static_cast<std::uint8_t>(u >> 8));
-    }
-}
-
-// A 0x2002 block: index, name length, UTF-16LE name, count, 34-byte waypoints.
-Bytes PathBlock(std::uint8_t index, const std::u16string& name,
-                const std::vector<std::pair<std::uint32_t, std::u16string>>& waypoints) {
-    Bytes b{index, static_cast<std::uint8_t>(2 * name.size())};
-    PutUtf16(b, name);
-    b.push_back(static_cast<std::uint8_t>(waypoints.size()));
-    for (const auto& [word, wname] : waypoints) {
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(~word >> (8 * i)));
-        for (int i = 0; i < 6; ++i) b.push_back(static_cast<std::uint8_t>(0xA0 + i));
-        Bytes name_field;
-        PutUtf16(name_field, wname);
-        name_field.resize(20, 0);
-        b.insert(b.end(), name_field.begin(), name_field.end());
-    }
-    return b;
-}
+using stridelog::test::path_block;
 
 std::vector<WatchPath> TenPaths() {
     std::vector<WatchPath> paths;
     for (unsigned i = 0; i < 10; ++i) {
         const Bytes block =
-            i == 3 ? PathBlock(3, u"Path4", {})
-                   : PathBlock(static_cast<std::uint8_t>(i), i == 1 ? u"Café Noël" : u"Loop",
-                               {{0x80000001u + i, u"Montée"}, {7, u"TenLetters"}});
+            i == 3 ? path_block(3, u"Path4", {})
+                   : path_block(static_cast<std::uint8_t>(i), i == 1 ? u"Café Noël" : u"Loop",
+                                {{0x80000001u + i, u"Montée"}, {7, u"TenLetters"}});
         const auto path = stridelog::hostkit::parse_path_block(block);
         EXPECT_TRUE(path) << path.error();
         if (path) paths.push_back(*path);
