@@ -62,32 +62,8 @@ TEST(PathBlocks, RefusesInconsistentBlocks) {
     }
 }
 
-// A settings record as GetSetting posts it: every named field a value of its
-// own, the unnamed bytes (31, 32, 47 .. 50, 82, 83) zero.
-Buffer SettingsBytes() {
-    Buffer b(96, 0);
-    b[0] = 2;                         // F94
-    b[1] = 1;                         // F12d
-    b[2] = 1;                         // F2, 32 bits
-    b[6] = 0x34, b[7] = 0x12;         // W10
-    b[8] = 1;                         // F5, 32 bits
-    b[12] = 6, b[13] = 7, b[14] = 8;  // B6, B7, B8
-    const std::u16string code = u"VUNA0_00", version = u"1.31.02", identity = u"12050301AB12";
-    for (std::size_t i = 0; i < code.size(); ++i)
-        b[15 + 2 * i] = static_cast<std::uint8_t>(code[i]);
-    for (std::size_t i = 0; i < version.size(); ++i)
-        b[33 + 2 * i] = static_cast<std::uint8_t>(version[i]);
-    b[51] = 26, b[52] = 3, b[53] = 21;                       // A-GPS expiry
-    b[54] = 0x00, b[55] = 0x00, b[56] = 0x48, b[57] = 0x42;  // 50.0f
-    for (std::size_t i = 0; i < identity.size(); ++i)
-        b[58 + 2 * i] = static_cast<std::uint8_t>(identity[i]);
-    b[84] = 93, b[85] = 3, b[86] = 1, b[87] = 17;
-    for (std::size_t i = 0; i < 8; ++i) b[88 + i] = static_cast<std::uint8_t>(18 + i);
-    return b;
-}
-
 TEST(SettingsBlocks, EveryFieldFromItsPlaceAndBack) {
-    const Buffer bytes = SettingsBytes();
+    const Buffer bytes = stridelog::test::settings_record();
     const auto read = parse_settings_block(bytes);
     ASSERT_TRUE(read) << read.error();
     const SettingsRecord& r = *read;

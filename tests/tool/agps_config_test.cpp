@@ -151,23 +151,14 @@ TEST(ConfigFile, MalformedFilesAreRefusedNamingTheLine) {
 }
 
 TEST(ConfigFile, ServerAddresses) {
+    // clang-format off
     const std::pair<const char*, bool> cases[] = {
-        {"ftp.example.org", true},
-        {"127.0.0.1:2121", true},
-        {"[::1]:21", true},
-        {"[::1]", true},
-        {"h:65535", true},
-        {"", false},
-        {":21", false},
-        {"h:", false},
-        {"h:0", false},
-        {"h:65536", false},
-        {"h:21x", false},
-        {"ftp://h", false},
-        {"u@h", false},
-        {"h h", false},
+        {"ftp.example.org", true}, {"127.0.0.1:2121", true}, {"[::1]:21", true}, {"[::1]", true},
+        {"h:65535", true}, {"", false}, {":21", false}, {"h:", false}, {"h:0", false},
+        {"h:65536", false}, {"h:21x", false}, {"ftp://h", false}, {"u@h", false}, {"h h", false},
         {"[]:21", false},
     };
+    // clang-format on
     for (const auto& [text, valid] : cases) EXPECT_EQ(IsServerAddress(text), valid) << text;
 }
 

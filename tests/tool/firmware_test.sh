@@ -179,18 +179,16 @@ check "check after the update: up to date" 0 "the watch's firmware is up to date
 
 # ---- The [firmware] section of the config file.
 config="$XDG_CONFIG_HOME/stridelog/config.ini"
-check "config set firmware.server" 0 "" "^$" config set firmware.server "127.0.0.1:$port"
-check "config set firmware.user" 0 "" "^$" config set firmware.user stride
-check "config set firmware.password_file" 0 "" "^$" config set firmware.password_file "$ftp/password"
-check "config set firmware.folder" 0 "" "^$" config set firmware.folder wex
-check "config set firmware.fifth" 0 "" "^$" config set firmware.fifth WEX0
-check "config set firmware.limit" 0 "" "^$" config set firmware.limit 60
+for setting in "server 127.0.0.1:$port" "user stride" "password_file $ftp/password" "folder wex" \
+    "fifth WEX0" "limit 60"; do
+    check "config set firmware.$setting" 0 "" "^$" config set "firmware.${setting%% *}" "${setting#* }"
+done
 check "config set firmware.mode: a bad one" 2 "" "passive or active" config set firmware.mode fast
-expect "config: its own section" test "$(sed -n '/^\[firmware\]/,$p' "$config" | head -n 1)" = "[firmware]"
+expect "config: its own section" grep -qx "\[firmware\]" "$config"
 cp "$scratch/before.bin" "$scratch/config-watch.bin"
 printf 'Firmware-Pa55\n' | "$tool" config set firmware.password
-expect "config set firmware.password from standard input" test $? = 0
-expect "config: the password stays hidden" test -n "$("$tool" config show | grep -xF "firmware.password = (hidden)")"
+expect "config set firmware.password from standard input: hidden" \
+    test -n "$("$tool" config show | grep -xF "firmware.password = (hidden)")"
 documents config
 check "check with the config's account, folder and fifth text" 0 "$offer" "^" --simulate --sim-image "$scratch/vuna.bin" firmware check
 check "the command line over the config" 0 "the watch's firmware is up to date" "^" \

@@ -35,7 +35,6 @@ check "no cable: read-sector fails with the error notification" 1 "" "^error 0x1
 
 # Sector bytes: to a file, as a hex dump, as JSON, and as --raw keeps them.
 check "read-sector 0 --out" 0 "" "^" "${watch[@]}" read-sector 0 --out "$scratch/s0.bin"
-expect "read-sector 0 --out: 4096 bytes" size_is "$scratch/s0.bin" 4096
 expect "read-sector 0 --out: the watch's sector 0" same "$scratch/s0.bin" <(sector_of "$scratch/expected.bin" 0)
 check "read-sector 3 with --raw" 0 "" "^" --raw "$scratch/raw" "${watch[@]}" read-sector 3 --out "$scratch/s3.bin"
 expect "read-sector 3 --out: the watch's sector 3" same "$scratch/s3.bin" <(sector_of "$scratch/expected.bin" 3)
@@ -65,7 +64,6 @@ check "read-sector as JSON" 0 "{\"data\":\"$(hex_of <"$scratch/s3.bin")\",\"sect
 # The whole flash.
 check "backup" 0 "" "sector 256/256" "${watch[@]}" backup --out "$scratch/image.bin"
 expect "backup: the watch's whole flash" same "$scratch/image.bin" "$scratch/expected.bin"
-expect "backup: sector 3 as read-sector reads it" same <(sector_of "$scratch/image.bin" 3) "$scratch/s3.bin"
 expect "backup: no part file left" absent "$scratch/image.bin.part"
 check "no cable: backup fails on sector 0" 1 "" "^error 0x1000 " backup --out "$scratch/none.bin"
 expect "failed backup: no image" absent "$scratch/none.bin"
@@ -417,21 +415,14 @@ expect "agps refused: nothing downloaded" absent "$scratch/documents-refused"
 documents usage
 check "agps: no cable" 10 "" "^error 0x1000 SDK_ERR_NO_PORT: no watch cable found" agps "${account[@]}"
 check "agps without a server" 2 "" "no FTP server: pass --server" agps
-check "agps: a server with a bad port" 2 "" "HOST or HOST:PORT" agps --server 127.0.0.1:70000
-check "agps --limit 0" 2 "" "--limit is a whole number of seconds" agps --server h --limit 0
 check "agps --passive --active" 2 "" "excludes" agps --server h --passive --active
-chmod 644 "$ftp/password"
-check "agps: a password file others can read is refused" 2 "" "password has mode 0644, so others can read it" \
-    agps "${account[@]}"
-chmod 600 "$ftp/password"
 
 # Defaults from the config file, written owner-only.
 config="$XDG_CONFIG_HOME/stridelog/config.ini"
 documents config
-check "config set agps.server" 0 "" "^$" config set agps.server "127.0.0.1:$port"
-check "config set agps.user" 0 "" "^$" config set agps.user stride
-check "config set agps.folder" 0 "" "^$" config set agps.folder agps
-check "config set agps.password_file" 0 "" "^$" config set agps.password_file "$ftp/password"
+for setting in "server 127.0.0.1:$port" "user stride" "folder agps" "password_file $ftp/password"; do
+    check "config set agps.$setting" 0 "" "^$" config set "agps.${setting%% *}" "${setting#* }"
+done
 expect "config file: mode 600" test "$(stat -c %a "$config")" = 600
 shown() { printf '# %s\nagps.folder = agps\n%s\nagps.server = 127.0.0.1:%s\nagps.user = stride' "$config" "$1" "$port"; }
 check "config show" 0 "$(shown "agps.password_file = $ftp/password")" "^$" config show
