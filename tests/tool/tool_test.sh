@@ -329,15 +329,7 @@ expect "agps: the expiry date in directory bytes 112..114 (day, month, year - 20
 expect "agps: packet 0 at sector 230 carries the orbit file's first 180 bytes" \
     test "$(at "$scratch/agps.bin" $((230 * 4096)) 8)" = 0424bf00d2020000 -a \
     "$(at "$scratch/agps.bin" $((230 * 4096 + 8)) 180)" = "$(head -c 180 "$ftp/root/agps/MTK7d.EPO" | hex_of)"
-expect "agps: packet 297 carries the orbit bytes 53460..53639" \
-    test "$(at "$scratch/agps.bin" $((230 * 4096 + 297 * 191 + 8)) 180)" = "$(tail -c +53461 "$ftp/root/agps/MTK7d.EPO" | head -c 180 | hex_of)"
-expect "agps: the end packet 300th, in sector 243" \
-    test "$(at "$scratch/agps.bin" $((230 * 4096 + 299 * 191)) 8)" = 0424bf00d202ffff
 expect "--raw: the 3-byte expiry block (year - 2000, month, day)" test "$(hex_of <"$scratch/agps-raw/2018-000.bin")" = "$(expiry_bytes y m d)"
-phases() { local f; for f in "$scratch/agps-raw"/2023-*.bin; do od -An -tu4 -N4 "$f"; done | tr -d ' ' | uniq | tr '\n' ' '; }
-expect "--raw: download phase 1, then writing phase 2 ($(phases))" test "$(phases)" = "1 2 "
-last_phase=$(ls "$scratch/agps-raw"/2023-*.bin | tail -n 1)
-expect "--raw: the last phase block is phase 2 at 100.0" test "$(hex_of <"$last_phase")" = 020000000000c842
 check "agps again: the watch's data is up to date" 0 "A-GPS data is up to date" "^" \
     --simulate --sim-image "$scratch/agps.bin" agps "${account[@]}"
 expect "the orbit file was fetched once" test "$(grep -c "RETR MTK7d.EPO" "$ftp/fast.log")" = 1
