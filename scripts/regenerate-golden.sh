@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Rewrites the golden files under tests/data/ (a realistic session as GPX, TCX,
-# JSON and FIT) from what the host kit writes today. Only on purpose: after a
-# deliberate change of a file format or of the simulator's realistic content;
-# say why in the commit that carries the new files.
+# JSON and FIT) from what the host kit writes today. test_hostkit, the tool's
+# script (what `workouts download` and `convert` write) and the install test
+# (the example's GPX) compare with them. Only on purpose: after a deliberate
+# change of a file format or of the simulator's realistic content; say why in
+# the commit that carries the new files.
 #   scripts/regenerate-golden.sh [build dir (build)]
 set -euo pipefail
 
