@@ -66,8 +66,7 @@ check "backup" 0 "" "sector 256/256" "${watch[@]}" backup --out "$scratch/image.
 expect "backup: the watch's whole flash" same "$scratch/image.bin" "$scratch/expected.bin"
 expect "backup: no part file left" absent "$scratch/image.bin.part"
 check "no cable: backup fails on sector 0" 1 "" "^error 0x1000 " backup --out "$scratch/none.bin"
-expect "failed backup: no image" absent "$scratch/none.bin"
-expect "failed backup: no part file" absent "$scratch/none.bin.part"
+expect "failed backup: no image, no part file" test ! -e "$scratch/none.bin" -a ! -e "$scratch/none.bin.part"
 
 # Ctrl-C mid-backup: the task ends, the simulator is stopped, no image is left.
 set -m  # a background job that still takes SIGINT
@@ -87,12 +86,10 @@ rc=$?
 expect "Ctrl-C mid-backup: exit 130 after some sectors ($(tr '\n' ' ' <"$scratch/cut.err"))" \
     test "$rc" = 130 -a -n "$(grep "sector 32/256" "$scratch/cut.err")"
 expect "Ctrl-C mid-backup: the simulator child is gone" test -n "$sim_pid" -a ! -e "/proc/$sim_pid"
-expect "Ctrl-C mid-backup: no image" absent "$scratch/cut.bin"
-expect "Ctrl-C mid-backup: no part file" absent "$scratch/cut.bin.part"
+expect "Ctrl-C mid-backup: no image, no part file" test ! -e "$scratch/cut.bin" -a ! -e "$scratch/cut.bin.part"
 
 # A watch that never answers (a stopped simulator): Ctrl-C ends the task that
 # waits for it at once, rather than after the version retries (9 s).
-sim_exe="$(dirname "$tool")/../../sim/stridelog-sim"
 "$sim_exe" --device-map "$scratch/silent.map" >"$scratch/silent.pty" &
 silent_pid=$!
 for _ in $(seq 100); do [ -s "$scratch/silent.pty" ] && break; sleep 0.05; done
