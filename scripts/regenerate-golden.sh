@@ -15,3 +15,14 @@ STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/test_hostkit" \
     --gtest_filter='GoldenFiles.*' --gtest_brief=1
 git -C "$root" status --short -- tests/data
 git -C "$root" diff --stat -- tests/data
+
+# ---- Host kit and tool (tests/hostkit, tests/tool): the FIT messages as the
+# test's own decoder reads them, under tests/data/golden/hostkit/, and what
+# the tool prints, under tests/data/golden/tool/ (the tool's script rewrites
+# those when STRIDELOG_REGENERATE_GOLDEN is set).
+STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/test_hostkit" \
+    --gtest_filter='FitExport*' --gtest_brief=1
+cmake --build "$build" --target stridelog_tool stridelog-sim
+STRIDELOG_REGENERATE_GOLDEN=1 bash "$root/tests/tool/tool_test.sh" "$build/tools/stridelog/stridelog" >/dev/null
+STRIDELOG_REGENERATE_GOLDEN=1 bash "$root/tests/tool/firmware_test.sh" "$build/tools/stridelog/stridelog" >/dev/null
+git -C "$root" status --short -- tests/data/golden
