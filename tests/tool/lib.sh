@@ -6,6 +6,7 @@ sim_exe="$(dirname "$tool")/../../sim/stridelog-sim"
 ftp_script="$(dirname "${BASH_SOURCE[0]}")/../../scripts/loopback-ftp-server.py"
 scratch=$(mktemp -d)
 ftp="$scratch/ftp"
+golden_dir="$(dirname "${BASH_SOURCE[0]}")/../data/golden/tool"
 trap 'stop_ftp; rm -rf "$scratch"' EXIT
 # Nothing of the user's: no registry file, no device map, no machine ports.
 export XDG_CONFIG_HOME="$scratch/config" HOME="$scratch" STRIDELOG_SYSFS_ROOT="$scratch/sys"
@@ -33,11 +34,23 @@ check() {  # legend, expected status, expected stdout, expected stderr pattern, 
     rc=$?
     err=$(cat "$scratch/err")
     printf '%s\n%s\n' "$out" "$err" >>"$scratch/transcript"  # every output, for secrets
+    if [[ $want_out == @* ]]; then  # a file under tests/data/golden/tool/
+        local golden="$golden_dir/${want_out#@}"
+        [ -z "${STRIDELOG_REGENERATE_GOLDEN:-}" ] || printf '%s\n' "$out" >"$golden"
+        want_out=$(cat "$golden")
+    fi
     if [ "$rc" != "$want_rc" ] || [ "$out" != "$want_out" ] || ! grep -qE -- "$want_err" <<<"$err"; then
         fail "$legend: status $rc (want $want_rc), stdout [${out:0:400}] (want [${want_out:0:400}]), stderr [$err]"
     else
         passes=$((passes + 1))
     fi
+}
+checks() {  # rows on stdin, "legend | status | stdout or @golden | stderr pattern | args"
+    local legend rc out err args argv
+    while IFS='|' read -r legend rc out err args; do
+        read -ra argv <<<"$args"
+        check "$legend" "$rc" "$out" "$err" "${argv[@]}"
+    done < <(sed -E '/^ *$/d; s/ *\| */|/g')
 }
 documents() { run=(env XDG_DOCUMENTS_DIR="$scratch/documents-$1" "$tool"); }  # a fresh download folder
 sector_of() { dd if="$1" bs=4096 skip="$2" count=1 status=none; }

@@ -12,29 +12,31 @@ printf '%s' "$long_version" | dd of="$scratch/expected.bin" bs=1 seek=96 conv=no
 cp "$scratch/expected.bin" "$scratch/watch.bin"  # the simulator saves to it on exit
 watch=(--simulate --sim-image "$scratch/watch.bin")
 
-check "sdk version" 0 "SDK73688,2.0.11.260" "^" sdk-version
-check "sdk version as JSON" 0 '{"sdk_version":"SDK73688,2.0.11.260"}' "^" --json sdk-version
-check "no cable: empty port list" 0 "" "^" ports
-check "no cable: the error notification" 1 "" \
-    "^error 0x1000 SDK_ERR_NO_PORT: no serial port of the watch's cable exists" version
-check "simulated watch over a pty" 0 "Ver1.30" "^" --simulate version
-check "progress on stderr keeps JSON clean" 0 '{"version":"Ver1.30"}' "100%" --simulate --show --json version
-check "no command" 2 "" "subcommand"
-check "two presenters at once" 2 "" "pick one" --show --window-png "$scratch/w.png" version
-
-check "long version of an erased flash" 0 "<FF>" "^" --simulate --sim-image "$scratch/erased.bin" long-version
-check "long version from the flash" 0 "$long_version" "^" "${watch[@]}" long-version
-check "long version as JSON" 0 "{\"long_version\":\"$long_version\"}" "^" --json "${watch[@]}" long-version
-for bad in 256 1000 -1 3x ""; do
-    check "read-sector '$bad' is a usage error" 2 "" "sector number is 0 to 255" read-sector "$bad"
-done
-check "read-sector needs its number" 2 "" "N is required" read-sector
-check "backup needs --out" 2 "" "--out is required" backup
-check "--sim-image needs --simulate" 2 "" "requires --simulate" --sim-image "$scratch/watch.bin" version
-check "no cable: read-sector fails with the error notification" 1 "" "^error 0x1000 " read-sector 0
+checks <<ROWS
+sdk version | 0 | SDK73688,2.0.11.260 | ^ | sdk-version
+sdk version as JSON | 0 | {"sdk_version":"SDK73688,2.0.11.260"} | ^ | --json sdk-version
+no cable: empty port list | 0 |  | ^ | ports
+no cable: the error notification | 1 |  | ^error 0x1000 SDK_ERR_NO_PORT: no serial port of the watch's cable exists | version
+simulated watch over a pty | 0 | Ver1.30 | ^ | --simulate version
+progress on stderr keeps JSON clean | 0 | {"version":"Ver1.30"} | 100% | --simulate --show --json version
+no command | 2 |  | subcommand |
+two presenters at once | 2 |  | pick one | --show --window-png $scratch/w.png version
+long version of an erased flash | 0 | <FF> | ^ | --simulate --sim-image $scratch/erased.bin long-version
+long version from the flash | 0 | $long_version | ^ | ${watch[*]} long-version
+long version as JSON | 0 | {"long_version":"$long_version"} | ^ | --json ${watch[*]} long-version
+read-sector 256 is a usage error | 2 |  | sector number is 0 to 255 | read-sector 256
+read-sector 1000 is a usage error | 2 |  | sector number is 0 to 255 | read-sector 1000
+read-sector -1 is a usage error | 2 |  | sector number is 0 to 255 | read-sector -1
+read-sector 3x is a usage error | 2 |  | sector number is 0 to 255 | read-sector 3x
+read-sector needs its number | 2 |  | N is required | read-sector
+backup needs --out | 2 |  | --out is required | backup
+--sim-image needs --simulate | 2 |  | requires --simulate | --sim-image $scratch/watch.bin version
+no cable: read-sector fails with the error notification | 1 |  | ^error 0x1000 SDK | read-sector 0
+read-sector 0 --out | 0 |  | ^ | ${watch[*]} read-sector 0 --out $scratch/s0.bin
+ROWS
+check "read-sector '' is a usage error" 2 "" "sector number is 0 to 255" read-sector ""
 
 # Sector bytes: to a file, as a hex dump, as JSON, and as --raw keeps them.
-check "read-sector 0 --out" 0 "" "^" "${watch[@]}" read-sector 0 --out "$scratch/s0.bin"
 expect "read-sector 0 --out: the watch's sector 0" same "$scratch/s0.bin" <(sector_of "$scratch/expected.bin" 0)
 check "read-sector 3 with --raw" 0 "" "^" --raw "$scratch/raw" "${watch[@]}" read-sector 3 --out "$scratch/s3.bin"
 expect "read-sector 3 --out: the watch's sector 3" same "$scratch/s3.bin" <(sector_of "$scratch/expected.bin" 3)
@@ -155,20 +157,12 @@ image="$scratch/workouts.bin"
 cp "$image" "$scratch/workouts-kept.bin"
 watch=(--simulate --sim-image "$image")
 run=(env TZ=Europe/Berlin "$tool")
-table="index  start                points  laps
-    0  2026-03-02T06:40:32    1968    11
-    1  2026-03-04T17:13:55    2720    16
-    2  2026-03-07T23:30:05    3047    23
-    3  2026-03-10T19:02:44       0     3
-    4  2026-03-14T09:05:30    3034    29
-    5  2026-03-15T18:00:03     492     4"
-check "workouts list" 0 "$table" "^$" "${watch[@]}" workouts list
-check "workouts list with --raw" 0 "$table" "^$" --raw "$scratch/raw-list" "${watch[@]}" workouts list
+check "workouts list" 0 @workouts-list.txt "^$" "${watch[@]}" workouts list
+check "workouts list with --raw" 0 @workouts-list.txt "^$" --raw "$scratch/raw-list" "${watch[@]}" workouts list
 expect "--raw: the summary block, 4 + 6 x 48 bytes, the headers as stored" \
     test "$(stat -c %s "$scratch/raw-list/2009-000.bin")" = 292 -a \
     "$(tail -c 48 "$scratch/raw-list/2009-000.bin" | hex_of)" = "$(jq -r .header "$golden.json")"
-check "workouts list as JSON" 0 '{"workouts":[{"index":0,"laps":11,"recorded_points":1968,"start":"2026-03-02T06:40:32"},{"index":1,"laps":16,"recorded_points":2720,"start":"2026-03-04T17:13:55"},{"index":2,"laps":23,"recorded_points":3047,"start":"2026-03-07T23:30:05"},{"index":3,"laps":3,"recorded_points":0,"start":"2026-03-10T19:02:44"},{"index":4,"laps":29,"recorded_points":3034,"start":"2026-03-14T09:05:30"},{"index":5,"laps":4,"recorded_points":492,"start":"2026-03-15T18:00:03"}]}' \
-    "^$" --json "${watch[@]}" workouts list
+check "workouts list as JSON" 0 @workouts-list.json "^$" --json "${watch[@]}" workouts list
 dl="$scratch/downloads"
 check "download: GPX into the folder, with --raw" 0 "$(listing "$dl" gpx)" "^$" \
     --raw "$scratch/raw-dl" "${watch[@]}" workouts download --out "$dl"
