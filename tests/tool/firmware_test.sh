@@ -38,30 +38,19 @@ port=$(cat "$ftp/server.port")
 expect "the FTP server listens" test -n "$port"
 account=(--server "127.0.0.1:$port" --user stride --password-file "$ftp/password")
 
-offer="firmware 1.32.1 is available (the watch runs Ver1.30)
-release notes:
-  1.32.00
-  - Longer battery life in GPS mode
-
-  1.32.01
-  - Faster first fix with A-GPS data
-  - Lap times shown for 10 s"
-
 # ---- check: the offer, nothing written; a --yes changes nothing.
 documents check
-check "check: the offered version and its release notes" 0 "$offer" "nothing was written to the watch" \
+check "check: the offered version and its release notes" 0 @firmware-offer.txt "nothing was written to the watch" \
     "${watch[@]}" firmware check "${account[@]}" --folder newer
 expect "check: the watch's flash is unchanged" same "$scratch/watch.bin" "$scratch/before.bin"
 expect "check: the image was not even downloaded" test "$(grep -c "RETR 1.32.01_A12.fw2" "$ftp/server.log")" = 0
 documents check-yes
-check "check --yes still only looks" 0 "$offer" "^" --yes "${watch[@]}" firmware check "${account[@]}" --folder newer
+check "check --yes still only looks" 0 @firmware-offer.txt "^" --yes "${watch[@]}" firmware check "${account[@]}" --folder newer
 expect "check --yes: the watch's flash is unchanged" same "$scratch/watch.bin" "$scratch/before.bin"
 documents check-json
-check "check --json" 0 \
-    '{"firmware":"available","offered":"1.32.1","release_notes":["1.32.00","- Longer battery life in GPS mode","","1.32.01","- Faster first fix with A-GPS data","- Lap times shown for 10 s"],"watch_version":"Ver1.30"}' \
-    "^" --json "${watch[@]}" firmware check "${account[@]}" --folder newer
+check "check --json" 0 @firmware-offer.json "^" --json "${watch[@]}" firmware check "${account[@]}" --folder newer
 documents wex
-check "check --fifth WEX0: the subfolder named by the code" 0 "$offer" "^" \
+check "check --fifth WEX0: the subfolder named by the code" 0 @firmware-offer.txt "^" \
     --simulate --sim-image "$scratch/vuna.bin" firmware check "${account[@]}" --folder wex --fifth wex0
 expect "check --fifth: the watch's flash is unchanged" same "$scratch/vuna.bin" "$scratch/vuna-before.bin"
 documents wex-not
@@ -90,11 +79,12 @@ printf '[Method1]\r\nHistory=none.txt\r\n' >"$ftp/root/no-entry/73688_A12.txt"
 documents no-entry
 check "a description without its firmware entry" 22 "" "^error 0x1012 SDK_ERR_FIRMWARE_INFO: " \
     "${watch[@]}" firmware check "${account[@]}" --folder no-entry
-check "no cable" 10 "" "^error 0x1000 SDK_ERR_NO_PORT: " firmware check "${account[@]}"
-check "update without a terminal nor --yes is refused first" 2 "" "no terminal to ask on; pass --yes" \
-    "${watch[@]}" firmware update "${account[@]}" --folder newer
-check "firmware without a server" 2 "" "config set firmware.server" firmware check
-check "firmware needs check or update" 2 "" "subcommand" firmware
+checks <<ROWS
+no cable | 10 |  | ^error 0x1000 SDK_ERR_NO_PORT:  | firmware check ${account[*]}
+update without a terminal nor --yes is refused first | 2 |  | no terminal to ask on; pass --yes | ${watch[*]} firmware update ${account[*]} --folder newer
+firmware without a server | 2 |  | config set firmware.server | firmware check
+firmware needs check or update | 2 |  | subcommand | firmware
+ROWS
 
 # ---- The question on a terminal: no (and anything but yes) writes nothing.
 on_terminal() {  # answer, args...: the tool under a pty, the answer typed once asked
@@ -190,7 +180,7 @@ printf 'Firmware-Pa55\n' | "$tool" config set firmware.password
 expect "config set firmware.password from standard input: hidden" \
     test -n "$("$tool" config show | grep -xF "firmware.password = (hidden)")"
 documents config
-check "check with the config's account, folder and fifth text" 0 "$offer" "^" --simulate --sim-image "$scratch/vuna.bin" firmware check
+check "check with the config's account, folder and fifth text" 0 @firmware-offer.txt "^" --simulate --sim-image "$scratch/vuna.bin" firmware check
 check "the command line over the config" 0 "the watch's firmware is up to date" "^" \
     --simulate --sim-image "$scratch/config-watch.bin" firmware check --folder current --fifth ""
 finish
