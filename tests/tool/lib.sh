@@ -45,9 +45,10 @@ check() {  # legend, expected status, expected stdout, expected stderr pattern, 
         passes=$((passes + 1))
     fi
 }
-checks() {  # rows on stdin, "legend | status | stdout or @golden | stderr pattern | args"
+checks() {  # rows on stdin, "[documents] legend | status | stdout or @golden | stderr pattern | args"
     local legend rc out err args argv
     while IFS='|' read -r legend rc out err args; do
+        if [[ $legend =~ ^\[(.*)\]\ (.*) ]]; then documents "${BASH_REMATCH[1]}"; legend=${BASH_REMATCH[2]}; fi
         read -ra argv <<<"$args"
         check "$legend" "$rc" "$out" "$err" "${argv[@]}"
     done < <(sed -E '/^ *$/d; s/ *\| */|/g')

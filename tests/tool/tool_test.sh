@@ -211,11 +211,15 @@ head -c $((full - 25)) "$block5" >"$scratch/cut.bin"
 check "a truncated block: error, exit 1" 1 "" "cut.bin cannot be read: track block of $((full - 25)) bytes, not the $full" \
     workouts convert --out "$scratch/cut" "$scratch/cut.bin"
 expect "a truncated block: nothing written" test -z "$(ls -A "$scratch/cut")"
-check "--format must be known" 2 "" "--format is gpx, tcx, json or fit" workouts convert --format kml "$block5"
-check "--utc-offset must be +HH:MM" 2 "" "--utc-offset is" workouts convert --utc-offset 2 "$block5"
-for bad in "" "3,,0" "256" "a" "1,-1"; do
-    check "--select '$bad' is a usage error" 2 "" "--select takes session indices" workouts download --select "$bad"
-done
+check "--select '' is a usage error" 2 "" "--select takes session indices" workouts download --select ""
+checks <<ROWS
+--format must be known | 2 |  | --format is gpx, tcx, json or fit | workouts convert --format kml $block5
+--utc-offset must be +HH:MM | 2 |  | --utc-offset is | workouts convert --utc-offset 2 $block5
+--select 3,,0 is a usage error | 2 |  | --select takes session indices | workouts download --select 3,,0
+--select 256 is a usage error | 2 |  | --select takes session indices | workouts download --select 256
+--select a is a usage error | 2 |  | --select takes session indices | workouts download --select a
+--select 1,-1 is a usage error | 2 |  | --select takes session indices | workouts download --select 1,-1
+ROWS
 
 # Selections, and erasing: asked on a terminal, refused without one.
 check "download --select 1,0: in that order" 0 "$scratch/sel/${names[1]}.gpx
@@ -224,11 +228,11 @@ check "download --select 1,1: one file" 0 "$scratch/twice/${names[1]}.gpx" "^$" 
     "${watch[@]}" workouts download --select 1,1 --out "$scratch/twice"
 check "download --select 7: no such session" 1 "" "^error 0x1006 " "${watch[@]}" workouts download --select 7 --out "$scratch/none"
 expect "download --select 7: no file" test -z "$(ls -A "$scratch/none")"
-check "clear without a terminal nor --yes" 2 "" "no terminal to ask on; pass --yes" workouts clear
-check "download --clear without a terminal nor --yes" 2 "" "no terminal to ask on" \
-    workouts download --clear --out "$scratch/dl"
-check "--select with --clear says the whole watch is erased" 2 "" "erases every session on the watch" \
-    workouts download --select 1 --clear --out "$scratch/dl"
+checks <<ROWS
+clear without a terminal nor --yes | 2 |  | no terminal to ask on; pass --yes | workouts clear
+download --clear without a terminal nor --yes | 2 |  | no terminal to ask on | workouts download --clear --out $scratch/dl
+--select with --clear says the whole watch is erased | 2 |  | erases every session on the watch | workouts download --select 1 --clear --out $scratch/dl
+ROWS
 asked=$(printf 'n\n' | script -qec "$tool ${watch[*]} workouts clear" /dev/null | tr -d '\r' | tr '\n' ' ')
 expect "clear on a terminal asks, and No erases nothing ($asked)" \
     grep -q "Erase every workout on the watch? \[y/N\] .*nothing erased" <<<"$asked"
@@ -329,32 +333,22 @@ settings_expiry=$("$tool" --simulate --sim-image "$scratch/agps.bin" settings ge
 expect "settings get shows the expiry ($settings_expiry)" test "$settings_expiry" = \
     "[\"$expiry\",$((10#$(date -d "$expiry" +%y))),$((10#$(date -d "$expiry" +%m))),$((10#$(date -d "$expiry" +%d)))]"
 
-documents json
-check "agps --json" 0 "{\"agps\":\"loaded\",\"expiry\":\"$expiry\"}" "^" \
-    --json --simulate --sim-image "$scratch/agps-json.bin" agps "${account[@]}"
-check "agps --json, up to date" 0 '{"agps":"up_to_date"}' "^" \
-    --json --simulate --sim-image "$scratch/agps-json.bin" agps "${account[@]}"
-documents active
-check "agps --active" 0 "$loaded" "^" \
-    --simulate --sim-image "$scratch/agps-active.bin" agps "${account[@]}" --active
+checks <<ROWS
+[json] agps --json | 0 | {"agps":"loaded","expiry":"$expiry"} | ^ | --json --simulate --sim-image $scratch/agps-json.bin agps ${account[*]}
+agps --json, up to date | 0 | {"agps":"up_to_date"} | ^ | --json --simulate --sim-image $scratch/agps-json.bin agps ${account[*]}
+[active] agps --active | 0 | $loaded | ^ | --simulate --sim-image $scratch/agps-active.bin agps ${account[*]} --active
+ROWS
 expect "--active: the server was given a data port (EPRT or PORT)" grep -qE -- "<- (EPRT|PORT) " "$ftp/fast.log"
 documents show
-check "agps --show: the task window on the terminal" 0 "$loaded" "^" \
-    --show --simulate agps "${account[@]}"
+check "agps --show: the task window on the terminal" 0 "$loaded" "^" --show --simulate agps "${account[@]}"
 
 # What goes wrong: one exit status per error code (10 + its last two digits).
-documents wrong-password
-check "agps: wrong password" 18 "" "^error 0x1008 SDK_ERR_DOWNLOAD: the download from the FTP server failed" \
-    --simulate agps "${account[@]}" --password-file "$ftp/wrong"
-documents no-folder
-check "agps: no such folder on the server" 18 "" "^error 0x1008 SDK_ERR_DOWNLOAD: " \
-    --simulate agps "${account[@]}" --folder no-such-folder
-documents no-server
-check "agps: no server on that port" 18 "" "^error 0x1008 " \
-    --simulate agps "${account[@]}" --server 127.0.0.1:1
-documents short
-check "agps: a server's orbit file shorter than 53760 bytes fails the download" 18 "" "^error 0x1008 " \
-    --simulate agps "${account[@]}" --folder short
+checks <<ROWS
+[wrong-password] agps: wrong password | 18 |  | ^error 0x1008 SDK_ERR_DOWNLOAD: the download from the FTP server failed | --simulate agps ${account[*]} --password-file $ftp/wrong
+[no-folder] agps: no such folder on the server | 18 |  | ^error 0x1008 SDK_ERR_DOWNLOAD:  | --simulate agps ${account[*]} --folder no-such-folder
+[no-server] agps: no server on that port | 18 |  | ^error 0x1008 SDK | --simulate agps ${account[*]} --server 127.0.0.1:1
+[short] agps: a server's orbit file shorter than 53760 bytes fails the download | 18 |  | ^error 0x1008 SDK | --simulate agps ${account[*]} --folder short
+ROWS
 # An orbit file from today in the download folder is used without a download;
 # a 107520-byte one (two weeks) is not what the watch takes.
 documents stale
