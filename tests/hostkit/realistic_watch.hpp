@@ -1,52 +1,51 @@
-// The simulator's realistic watch (six sessions, ten paths, settings, views,
-// identity) on an in-process line under the virtual clock, and what the entry
-// points called against it post, as a host receives it.
+// The shared fixture's watch holding the simulator's realistic content (six
+// sessions, ten paths, settings, views, identity), and what the entry points
+// called against it post, as a host receives it.
 #pragma once
 
 #include <functional>
 #include <vector>
 
-#include "platform/clock.hpp"
-#include "sim/inprocess_line.hpp"
 #include "sim/realistic_content.hpp"
-#include "sim/watch.hpp"
+#include "stridelog/hostkit/records.hpp"
 #include "stridelog/stridelog.h"
-#include "tests/support/host_recorder.hpp"
-#include "tests/support/test_environment.hpp"
-#include "task/flash_transfer.hpp"
+#include "tests/support/simulated_watch_fixture.hpp"
 
 namespace stridelog::test {
 
-class RealisticWatch {
-  public:
-    RealisticWatch() {
-        task::ResetReadChunkProgress();
-        sim::register_as_cable(line_, "COM7");
+class RealisticWatch : public SimulatedWatchTest {
+  protected:
+    void SetUp() override {
+        SimulatedWatchTest::SetUp();
         const bool large_reserve = sim::uses_large_reserve(watch_.config().status_bytes);
         watch_.with_flash([&](sim::Flash& flash) {
             expected_ = sim::generate_realistic_flash(flash, large_reserve);
         });
     }
 
-    sim::Watch& watch() { return watch_; }
-    // What a download of every session must deliver, in directory order.
-    const std::vector<sim::ExpectedSession>& expected_sessions() const { return expected_; }
-
     // Calls `start` with the host window and runs the loop until its task has
     // ended; the notifications it posted, in order.
     std::vector<Notification> run(const std::function<void(HWND)>& start) {
         host_.clear();
         start(host_.hwnd());
-        RunUntilTaskEnds(3'600'000);
+        run_task(3'600'000);
         return host_.notifications();
     }
 
-  private:
-    TestEnvironment env_;
-    platform::ScopedVirtualClock clock_;
-    HostRecorder host_;
-    sim::Watch watch_;
-    sim::InProcessLine line_{watch_, "hostkit"};
+    // Every session a download delivers, read, in directory order.
+    std::vector<hostkit::Session> download_sessions() {
+        std::vector<hostkit::Session> sessions;
+        for (const auto& n : run([](HWND h) { GetAllWorkout(h, FALSE, FALSE); })) {
+            EXPECT_FALSE(n.error) << host_.describe();
+            if (n.code != SDK_MSG_SESSION && n.code != SDK_MSG_SESSION_TRACK) continue;
+            auto read = hostkit::parse_session_block(n.block);
+            EXPECT_TRUE(read) << read.error();
+            if (read) sessions.push_back(std::move(*read));
+        }
+        return sessions;
+    }
+
+    // What a download of every session must deliver, in directory order.
     std::vector<sim::ExpectedSession> expected_;
 };
 

@@ -6,22 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <set>
 
-#include "platform/clock.hpp"
 #include "sim/firmware_image.hpp"
-#include "sim/inprocess_line.hpp"
-#include "sim/watch.hpp"
 #include "sim/watch_setup_content.hpp"
-#include "stridelog/hostkit/records.hpp"
-#include "stridelog/stridelog.h"
 #include "tests/hostkit/realistic_watch.hpp"
-#include "tests/support/host_recorder.hpp"
-#include "tests/support/test_environment.hpp"
 #include "tests/update/ftp_server.hpp"
 
 namespace stridelog {
@@ -32,7 +23,7 @@ using Buffer = std::vector<std::uint8_t>;
 
 // The watch's own character set (ASCII and 22 accented letters at 0xA0) in
 // UTF-8, as a host should read the names.
-std::string FromWatchCharacters(const std::string& stored) {
+std::string from_watch_characters(const std::string& stored) {
     static const char* const kLetters[] = {"à", "á", "â", "ä", "è", "é", "ê", "ë", "ì", "í", "î",
                                            "ï", "ò", "ó", "ô", "ö", "ù", "ú", "û", "ü", "ç", "ñ"};
     std::string out;
@@ -50,7 +41,7 @@ std::string FromWatchCharacters(const std::string& stored) {
 }
 
 // A track point written back as its 25 bytes, from the record's fields.
-Buffer PointBytes(const hk::TrackPoint& p) {
+Buffer point_bytes(const hk::TrackPoint& p) {
     Buffer b{p.record_header, p.record_byte1};
     b.insert(b.end(), p.time_bytes.begin(), p.time_bytes.end());
     const auto put = [&](std::uint32_t v, int n) {
@@ -67,7 +58,7 @@ Buffer PointBytes(const hk::TrackPoint& p) {
 }
 
 // The blocks of the result notifications, in arrival order.
-std::vector<const test::Notification*> Blocks(const std::vector<test::Notification>& notes) {
+std::vector<const test::Notification*> result_blocks(const std::vector<test::Notification>& notes) {
     std::vector<const test::Notification*> out;
     for (const auto& n : notes)
         if (!n.error && n.has_block) out.push_back(&n);
@@ -77,7 +68,7 @@ std::vector<const test::Notification*> Blocks(const std::vector<test::Notificati
 // Every block reads; a block one byte shorter (or cut anywhere) or one byte
 // longer is an error. Each copy is exactly as long as it claims, so a read
 // past its end stops a sanitizer build.
-void ExpectOnlyWholeBlocksRead(const test::Notification& n) {
+void expect_only_whole_blocks_read(const test::Notification& n) {
     SCOPED_TRACE(testing::Message() << "block of 0x" << std::hex << n.code << std::dec << ", "
                                     << n.block.size() << " bytes");
     const auto whole = hk::parse_result_block(n.code, n.block);
@@ -114,77 +105,73 @@ void ExpectOnlyWholeBlocksRead(const test::Notification& n) {
     EXPECT_FALSE(hk::parse_result_block(n.code, longer)) << "a zero byte more";
 }
 
-// Every entry point that posts a block, run once against the realistic watch.
-class SimulatedWatchTest : public ::testing::Test {
+// The entry points that post a block, each run against the realistic watch.
+class SimulatedWatch : public test::RealisticWatch {
   protected:
-    static void SetUpTestSuite() {
-        watch_ = new test::RealisticWatch;
-        notes_ = new std::map<UINT, std::vector<test::Notification>>;
-        const auto run = [](UINT key, const std::function<void(HWND)>& start) {
-            (*notes_)[key] = watch_->run(start);
-        };
-        run(SDK_MSG_SDK_VERSION, [](HWND h) { GetSDKVersion(h); });
-        run(SDK_MSG_PORT_LIST, [](HWND h) { GetClip_COM_Port_List(h); });
-        run(SDK_MSG_WATCH_VERSION, [](HWND h) { GetWatch_Version(h, FALSE); });
-        run(SDK_MSG_LONG_VERSION, [](HWND h) { GetWatch_LongVer(h, FALSE); });
-        run(SDK_MSG_SESSION_TRACK, [](HWND h) { GetAllWorkout(h, FALSE, FALSE); });
-        run(SDK_MSG_SUMMARY, [](HWND h) { GetWorkoutSummary(h, FALSE); });
-        run(SDK_MSG_PATH, [](HWND h) { GetPaths(h, FALSE); });
-        run(SDK_MSG_VIEWS, [](HWND h) { GetViews(h, FALSE); });
-        run(SDK_MSG_SETTINGS, [](HWND h) { GetSetting(h, FALSE); });
-        run(SDK_MSG_SECTOR, [](HWND h) {
-            ReadFlashSector(h, 255);
-            test::DeliverPosted();
-        });
+    std::vector<test::Notification> run_code(UINT code) {
+        switch (code) {
+            case SDK_MSG_SDK_VERSION:
+                return run([](HWND h) { GetSDKVersion(h); });
+            case SDK_MSG_PORT_LIST:
+                return run([](HWND h) { GetClip_COM_Port_List(h); });
+            case SDK_MSG_WATCH_VERSION:
+                return run([](HWND h) { GetWatch_Version(h, FALSE); });
+            case SDK_MSG_LONG_VERSION:
+                return run([](HWND h) { GetWatch_LongVer(h, FALSE); });
+            case SDK_MSG_SESSION_TRACK:
+                return run([](HWND h) { GetAllWorkout(h, FALSE, FALSE); });
+            case SDK_MSG_SUMMARY:
+                return run([](HWND h) { GetWorkoutSummary(h, FALSE); });
+            case SDK_MSG_PATH:
+                return run([](HWND h) { GetPaths(h, FALSE); });
+            case SDK_MSG_VIEWS:
+                return run([](HWND h) { GetViews(h, FALSE); });
+            case SDK_MSG_SETTINGS:
+                return run([](HWND h) { GetSetting(h, FALSE); });
+            default:
+                return run([](HWND h) {
+                    ReadFlashSector(h, 255);
+                    test::DeliverPosted();
+                });
+        }
     }
-    static void TearDownTestSuite() {
-        delete notes_;
-        delete watch_;
-    }
-
-    // The blocks of `code` posted by the task run for `task`.
-    static std::vector<Buffer> BlocksOf(UINT task, UINT code) {
-        std::vector<Buffer> out;
-        for (const auto& n : (*notes_)[task])
-            if (!n.error && n.has_block && n.code == code) out.push_back(n.block);
-        return out;
-    }
+    // Block `index` of `code` from the entry point that posts it, read as a T.
     template <class T>
-    static T Read(UINT task, UINT code, std::size_t index = 0) {
-        const auto blocks = BlocksOf(task, code);
+    T read(UINT code, std::size_t index = 0) {
+        std::vector<const test::Notification*> blocks;
+        const auto notes = run_code(code);
+        for (const test::Notification* n : result_blocks(notes))
+            if (n->code == code) blocks.push_back(n);
         if (index >= blocks.size()) {
             ADD_FAILURE() << "no block " << index << " of 0x" << std::hex << code;
             return T{};
         }
-        auto read = hk::parse_result_block(code, blocks[index]);
-        if (!read || !std::holds_alternative<T>(*read)) {
-            ADD_FAILURE() << "block of 0x" << std::hex << code << ": " << read.error();
+        auto record = hk::parse_result_block(code, blocks[index]->block);
+        if (!record || !std::holds_alternative<T>(*record)) {
+            ADD_FAILURE() << "block of 0x" << std::hex << code << ": " << record.error();
             return T{};
         }
-        return std::get<T>(std::move(*read));
+        return std::get<T>(std::move(*record));
     }
-    static Buffer Flash(std::uint32_t address, std::size_t size) {
-        return watch_->watch().read_flash(address, size);
+    Buffer flash(std::uint32_t address, std::size_t size) {
+        return watch_.read_flash(address, size);
     }
-
-    static test::RealisticWatch* watch_;
-    static std::map<UINT, std::vector<test::Notification>>* notes_;
 };
 
-test::RealisticWatch* SimulatedWatchTest::watch_ = nullptr;
-std::map<UINT, std::vector<test::Notification>>* SimulatedWatchTest::notes_ = nullptr;
-
-TEST_F(SimulatedWatchTest, EveryBlockPostedReadsAndOnlyWhole) {
+TEST_F(SimulatedWatch, EveryBlockPostedReadsAndOnlyWhole) {
     std::set<UINT> codes;
-    for (const auto& [task, notes] : *notes_) {
+    for (const UINT task : {SDK_MSG_SDK_VERSION, SDK_MSG_PORT_LIST, SDK_MSG_WATCH_VERSION,
+                            SDK_MSG_LONG_VERSION, SDK_MSG_SESSION_TRACK, SDK_MSG_SUMMARY,
+                            SDK_MSG_PATH, SDK_MSG_VIEWS, SDK_MSG_SETTINGS, SDK_MSG_SECTOR}) {
+        const auto notes = run_code(task);
         ASSERT_FALSE(notes.empty()) << std::hex << task;
         for (const auto& n : notes) {
             ASSERT_FALSE(n.error) << "error 0x" << std::hex << n.code << " in task " << task;
             EXPECT_EQ(n.has_block, hk::carries_block(n.code)) << std::hex << n.code;
         }
-        for (const test::Notification* n : Blocks(notes)) {
+        for (const test::Notification* n : result_blocks(notes)) {
             codes.insert(n->code);
-            ExpectOnlyWholeBlocksRead(*n);
+            expect_only_whole_blocks_read(*n);
         }
     }
     EXPECT_EQ(codes, (std::set<UINT>{SDK_MSG_SDK_VERSION, SDK_MSG_WATCH_VERSION, SDK_MSG_PATH,
@@ -193,125 +180,80 @@ TEST_F(SimulatedWatchTest, EveryBlockPostedReadsAndOnlyWhole) {
                                      SDK_MSG_LONG_VERSION, SDK_MSG_SECTOR, SDK_MSG_PROGRESS}));
 }
 
-TEST_F(SimulatedWatchTest, VersionsPortsAndTheSector) {
-    const auto sdk = Read<hk::SdkVersion>(SDK_MSG_SDK_VERSION, SDK_MSG_SDK_VERSION);
+TEST_F(SimulatedWatch, VersionsPortsSectorSessionsAndSummary) {
+    const auto sdk = read<hk::SdkVersion>(SDK_MSG_SDK_VERSION);
     EXPECT_EQ(sdk.product, "SDK73688");
     EXPECT_EQ(sdk.version, "2.0.11.260");
-    EXPECT_EQ(Read<hk::PortList>(SDK_MSG_PORT_LIST, SDK_MSG_PORT_LIST).names,
-              std::vector<std::string>{"COM7"});
-    const auto watch = Read<hk::WatchVersion>(SDK_MSG_WATCH_VERSION, SDK_MSG_WATCH_VERSION);
+    EXPECT_EQ(read<hk::PortList>(SDK_MSG_PORT_LIST).names, std::vector<std::string>{"COM7"});
+    const auto watch = read<hk::WatchVersion>(SDK_MSG_WATCH_VERSION);
     EXPECT_EQ(watch.text, "Ver1.30");
     EXPECT_EQ(watch.number, 1.30);
-    const auto long_version = Read<hk::LongVersion>(SDK_MSG_LONG_VERSION, SDK_MSG_LONG_VERSION);
+    const auto long_version = read<hk::LongVersion>(SDK_MSG_LONG_VERSION);
     EXPECT_EQ(long_version.text, sim::kRealisticLongVersion);
     ASSERT_TRUE(long_version.firmware);
     EXPECT_EQ(long_version.firmware->minor, 30);
     EXPECT_EQ(long_version.firmware->patch, 7);
     EXPECT_EQ(long_version.firmware->code, "A12");
-    const auto sector = Read<hk::FlashSector>(SDK_MSG_SECTOR, SDK_MSG_SECTOR);
-    EXPECT_EQ(Buffer(sector.bytes.begin(), sector.bytes.end()), Flash(255 * 4096, 4096));
-    for (const auto& n : (*notes_)[SDK_MSG_SESSION_TRACK]) {
+    const auto sector = read<hk::FlashSector>(SDK_MSG_SECTOR);
+    EXPECT_EQ(Buffer(sector.bytes.begin(), sector.bytes.end()), flash(255 * 4096, 4096));
+
+    for (const auto& n : run_code(SDK_MSG_SESSION_TRACK)) {
         if (n.code != SDK_MSG_PROGRESS) continue;
         const auto progress = hk::parse_progress_block(n.block);
         ASSERT_TRUE(progress) << progress.error();
         EXPECT_EQ(progress->percent, n.progress());
     }
-}
-
-TEST_F(SimulatedWatchTest, SessionsAndSummaryAsRecorded) {
-    const auto& expected = watch_->expected_sessions();
-    std::vector<hk::Session> sessions;
-    for (const auto& n : (*notes_)[SDK_MSG_SESSION_TRACK])
-        if (n.code == SDK_MSG_SESSION || n.code == SDK_MSG_SESSION_TRACK) {
-            const auto read = hk::parse_result_block(n.code, n.block);
-            ASSERT_TRUE(read) << read.error();
-            sessions.push_back(std::get<hk::Session>(*read));
-        }
-    ASSERT_EQ(sessions.size(), expected.size());
-    for (std::size_t k = 0; k < expected.size(); ++k) {
+    const auto sessions = download_sessions();
+    ASSERT_EQ(sessions.size(), expected_.size());
+    const auto summary = read<hk::Summary>(SDK_MSG_SUMMARY);
+    ASSERT_EQ(summary.headers.size(), expected_.size());
+    for (std::size_t k = 0; k < expected_.size(); ++k) {
         SCOPED_TRACE("session " + std::to_string(k));
         const hk::Session& s = sessions[k];
-        const sim::ExpectedSession& e = expected[k];
+        const sim::ExpectedSession& e = expected_[k];
         EXPECT_EQ(s.stamp_a_bytes, e.stamp_a);
         EXPECT_EQ(s.stamp_b_bytes, e.stamp_b);
         EXPECT_EQ(s.header.bytes, e.header);
+        EXPECT_EQ(summary.headers[k].bytes, e.header);
         EXPECT_EQ(s.laps, e.laps);
         EXPECT_EQ(s.has_track, e.has_track_points);
         ASSERT_EQ(s.points.size(), e.points.size());
         for (std::size_t j = 0; j < e.points.size(); ++j)
-            ASSERT_EQ(PointBytes(s.points[j]), Buffer(e.points[j].begin(), e.points[j].end()))
+            ASSERT_EQ(point_bytes(s.points[j]), Buffer(e.points[j].begin(), e.points[j].end()))
                 << "point " << j;
     }
-    const auto summary = Read<hk::Summary>(SDK_MSG_SUMMARY, SDK_MSG_SUMMARY);
-    ASSERT_EQ(summary.headers.size(), expected.size());
-    for (std::size_t k = 0; k < expected.size(); ++k)
-        EXPECT_EQ(summary.headers[k].bytes, expected[k].header) << "header " << k;
 }
 
-TEST_F(SimulatedWatchTest, PathsViewsAndSettingsAsTheWatchHoldsThem) {
+TEST_F(SimulatedWatch, PathsAndViewsAsTheWatchHoldsThem) {
     const sim::WatchSetup setup = sim::realistic_setup();
-    const auto blocks = BlocksOf(SDK_MSG_PATH, SDK_MSG_PATH);
-    ASSERT_EQ(blocks.size(), hk::kPathCount);
     for (std::size_t i = 0; i < hk::kPathCount; ++i) {
         SCOPED_TRACE("path " + std::to_string(i));
-        const auto path = Read<hk::WatchPath>(SDK_MSG_PATH, SDK_MSG_PATH, i);
+        const auto path = read<hk::WatchPath>(SDK_MSG_PATH, i);
         const sim::SetupPath& want = setup.paths[i];
         EXPECT_EQ(path.index, i);
-        EXPECT_EQ(path.name, FromWatchCharacters(want.name));
+        EXPECT_EQ(path.name, from_watch_characters(want.name));
         ASSERT_EQ(path.waypoints.size(), std::min(want.waypoints.size(), hk::kMaxWaypoints));
         for (std::size_t k = 0; k < path.waypoints.size(); ++k) {
             EXPECT_EQ(path.waypoints[k].word1, want.waypoints[k].word1);
             EXPECT_EQ(path.waypoints[k].word2, want.waypoints[k].word2);
             EXPECT_EQ(path.waypoints[k].attributes, want.waypoints[k].attributes);
-            EXPECT_EQ(path.waypoints[k].name, FromWatchCharacters(want.waypoints[k].name));
+            EXPECT_EQ(path.waypoints[k].name, from_watch_characters(want.waypoints[k].name));
         }
     }
-
-    const auto views = Read<hk::ViewsRecord>(SDK_MSG_VIEWS, SDK_MSG_VIEWS);
+    const auto views = read<hk::ViewsRecord>(SDK_MSG_VIEWS);
     for (std::size_t v = 0; v < hk::kViewCount; ++v) {
         EXPECT_EQ(views.views[v].record, setup.views[v].record) << "view " << v;
-        EXPECT_EQ(views.views[v].name, FromWatchCharacters(setup.views[v].name)) << "view " << v;
+        EXPECT_EQ(views.views[v].name, from_watch_characters(setup.views[v].name)) << "view " << v;
     }
-
-    // The settings record from the directory sector and the identity block as
-    // the flash holds them; firmware 1.30 takes the extended fields.
-    const auto s = Read<hk::SettingsRecord>(SDK_MSG_SETTINGS, SDK_MSG_SETTINGS);
-    const Buffer d = Flash(0, 4096);
-    const Buffer id = Flash(sim::kIdentityAddress, 8);
-    EXPECT_EQ(s.f94_or_f12d, d[94] & 0x03);
-    EXPECT_EQ(s.f12d, d[12] >> 3 & 1);
-    EXPECT_EQ(s.f2, d[2] & 1u);
-    EXPECT_EQ(s.w10, (std::array{d[10], d[11]}));
-    EXPECT_EQ(s.f5, d[5] >> 4 & 1u);
-    EXPECT_EQ((std::array{s.b6, s.b7, s.b8, s.b93, s.b3, s.b17}),
-              (std::array{d[6], d[7], d[8], d[93], d[3], d[17]}));
-    EXPECT_EQ(s.f12a, d[12] & 1);
-    EXPECT_TRUE(std::equal(s.b18_b25.begin(), s.b18_b25.end(), d.begin() + 18));
-    EXPECT_EQ(s.version_text, std::string(d.begin() + 96, d.begin() + 103));
-    EXPECT_EQ(s.version_code_text, std::string(reinterpret_cast<const char*>(d.data() + 104)));
-    EXPECT_EQ(s.agps_expiry.bytes, (std::array{d[114], d[113], d[112]}));
-    char identity[32];
-    std::snprintf(identity, sizeof identity, "%02d%02d%02d%02d%c%c%c%c", id[0], id[1], id[2], id[3],
-                  id[4], id[5], id[6], id[7]);
-    EXPECT_EQ(s.identity, identity);
-    int used = 0;
-    for (int sector = 1; sector <= 229; ++sector)
-        if ((d[224 + sector / 8] >> (sector % 8) & 1) == 0) ++used;
-    EXPECT_NEAR(s.used_space_percent, used * 100.0 / 229, 1e-3);
 }
 
 // A-GPS data and a firmware update, each fetched from a real FTP server: the
 // expiry date and the four phases of progress.
-TEST(SimulatedUpdates, AgpsAndFirmwareBlocks) {
-    test::TestEnvironment env;
-    platform::ScopedVirtualClock clock;
-    test::FtpServer server{env.root() / "ftp"};
+class SimulatedUpdates : public test::SimulatedWatchTest {};
+
+TEST_F(SimulatedUpdates, AgpsAndFirmwareBlocks) {
+    test::FtpServer server{env_.root() / "ftp"};
     ASSERT_TRUE(server.running()) << "pyftpdlib did not start";
-    test::HostRecorder host;
-    sim::Watch watch;
-    sim::InProcessLine line{watch, "hostkit-updates"};
-    sim::register_as_cable(line, "COM7");
-    task::ResetReadChunkProgress();
 
     // A watch at 1.31.02 without A-GPS data, whose clock says 2013-01-01.
     Buffer directory(4096, 0);
@@ -320,11 +262,11 @@ TEST(SimulatedUpdates, AgpsAndFirmwareBlocks) {
     std::fill(directory.begin() + 112, directory.begin() + 115, 0xFF);
     const auto sum = sim::settings_checksum(directory.data());
     std::copy(sum.begin(), sum.end(), directory.begin());
-    watch.with_flash([&](sim::Flash& flash) { flash.store(0, directory); });
-    sim::WatchConfig config = watch.config();
+    store(0, directory);
+    sim::WatchConfig config = watch_.config();
     config.start_time = sim::WatchTime{2013, 1, 1, 12, 0, 0};
-    watch.set_config(config);
-    watch.load_agps_from_directory();
+    watch_.set_config(config);
+    watch_.load_agps_from_directory();
 
     server.put("agps/datetime.txt", "2012-12-30\r\n");
     server.put("agps/MTK7d.EPO", std::string(53760, '\x5A'));
@@ -336,23 +278,24 @@ TEST(SimulatedUpdates, AgpsAndFirmwareBlocks) {
 
     const std::string a = server.address();
     const std::u16string address(a.begin(), a.end());
-    AGPSDataUpdate(host.hwnd(), address.c_str(), u"user", u"pass", u"agps", FALSE, 60'000, TRUE);
-    ASSERT_TRUE(test::RunUntilTaskEnds(3'600'000));
-    const auto agps = host.notifications();
+    AGPSDataUpdate(host_.hwnd(), address.c_str(), u"user", u"pass", u"agps", FALSE, 60'000, TRUE);
+    run_task(3'600'000);
+    const auto agps = host_.notifications();
     Stridelog_SetConfirmAnswer(6);
-    host.clear();
-    FirmwareUpdate(host.hwnd(), address.c_str(), u"user", u"pass", u"fw", u"", FALSE, 60'000, TRUE);
+    host_.clear();
+    FirmwareUpdate(host_.hwnd(), address.c_str(), u"user", u"pass", u"fw", u"", FALSE, 60'000,
+                   TRUE);
     const bool ended = test::RunUntilTaskEnds(3'600'000);
     Stridelog_SetConfirmAnswer(0);
     ASSERT_TRUE(ended);
-    const auto firmware = host.notifications();
-    ASSERT_EQ(agps.back().code, UINT{SDK_MSG_AGPS_LOADED}) << host.describe();
-    ASSERT_EQ(firmware.back().code, UINT{SDK_MSG_FIRMWARE_UPDATED}) << host.describe();
+    const auto firmware = host_.notifications();
+    ASSERT_EQ(agps.back().code, UINT{SDK_MSG_AGPS_LOADED}) << host_.describe();
+    ASSERT_EQ(firmware.back().code, UINT{SDK_MSG_FIRMWARE_UPDATED}) << host_.describe();
 
     std::map<std::uint32_t, std::vector<float>> phases;
     for (const auto* notes : {&agps, &firmware})
-        for (const test::Notification* n : Blocks(*notes)) {
-            ExpectOnlyWholeBlocksRead(*n);
+        for (const test::Notification* n : result_blocks(*notes)) {
+            expect_only_whole_blocks_read(*n);
             const auto read = hk::parse_result_block(n->code, n->block);
             if (!read) continue;
             if (const auto* p = std::get_if<hk::PhaseProgress>(&*read))

@@ -1,6 +1,7 @@
 // The small blocks read from bytes laid out here: version texts, the port
 // list, progress, phase progress, the A-GPS expiry date and the sector, and
-// the dispatch by notification code.
+// the dispatch by notification code. Blocks cut short or grown by a byte are
+// tried on every block the simulated watch makes the SDK post.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -77,13 +78,11 @@ TEST(VersionBlocks, RefusedTexts) {
         const char* legend;
         Result<Record> read;
     } cases[] = {
-        {"empty SDK version", parse_result_block(SDK_MSG_SDK_VERSION, {})},
         {"SDK version without a comma", parse_result_block(SDK_MSG_SDK_VERSION, Text("SDK73688"))},
         {"SDK version with two commas",
          parse_result_block(SDK_MSG_SDK_VERSION, Text("SDK73688,2.0,1"))},
         {"SDK version with a NUL",
          parse_result_block(SDK_MSG_SDK_VERSION, Buffer{'S', ',', '2', 0})},
-        {"empty watch version", parse_result_block(SDK_MSG_WATCH_VERSION, {})},
         {"watch version with a terminating NUL",
          parse_result_block(SDK_MSG_WATCH_VERSION, Buffer{'V', 'e', 'r', '1', 0})},
         {"watch version longer than a reply frame",
@@ -125,19 +124,12 @@ TEST(PortListBlocks, NamesInOrderAndEveryLengthChecked) {
     ASSERT_TRUE(empty_name);
     EXPECT_EQ(empty_name->names, std::vector<std::string>{""});
 
-    Buffer unterminated = PortList(1, {u"COM3"});
-    unterminated.resize(unterminated.size() - 2);
-    Buffer odd = PortList(1, {u"COM3"});
-    odd.push_back(0);
     const struct {
         const char* legend;
         Buffer block;
     } cases[] = {
-        {"no count", {0, 0, 0}},
         {"a count of two, one name", PortList(2, {u"COM3"})},
         {"a count of 2^32 - 1 on an empty list", PortList(0xFFFFFFFF, {})},
-        {"a name without its zero unit", unterminated},
-        {"a byte after the names", odd},
         {"a name more than counted", PortList(1, {u"COM3", u"COM4"})},
     };
     for (const auto& c : cases) EXPECT_FALSE(parse_port_list_block(c.block)) << c.legend;
@@ -157,13 +149,10 @@ TEST(ProgressBlocks, PercentagesAndPhases) {
         const char* legend;
         Result<Record> read;
     } cases[] = {
-        {"progress of 3 bytes", parse_result_block(SDK_MSG_PROGRESS, Buffer{0, 0, 0})},
-        {"progress of 5 bytes", parse_result_block(SDK_MSG_PROGRESS, Float(1.0f, {0}))},
         {"progress above 100", parse_result_block(SDK_MSG_PROGRESS, Float(100.5f))},
         {"negative progress", parse_result_block(SDK_MSG_PROGRESS, Float(-1.0f))},
         {"progress NaN",
          parse_result_block(SDK_MSG_PROGRESS, Float(std::numeric_limits<float>::quiet_NaN()))},
-        {"phase progress of 4 bytes", parse_result_block(SDK_MSG_PHASE_PROGRESS, Float(1.0f))},
         {"phase 5", parse_result_block(SDK_MSG_PHASE_PROGRESS, Float(1.0f, {5, 0, 0, 0}))},
         {"phase 2^24 + 1", parse_result_block(SDK_MSG_PHASE_PROGRESS, Float(1.0f, {1, 0, 0, 1}))},
         {"phase progress infinite",
@@ -186,8 +175,6 @@ TEST(AgpsExpiryBlocks, ADateOrUnknown) {
         {{23, 2, 29}, false, std::nullopt},  // no such day
         {{26, 13, 1}, false, std::nullopt},
         {{26, 1, 0}, false, std::nullopt},
-        {{26, 1}, false, std::nullopt},
-        {{26, 1, 6, 0}, false, std::nullopt},
     };
     for (const auto& c : cases) {
         const auto read = parse_agps_loaded_block(c.block);
@@ -222,8 +209,6 @@ TEST(ResultBlocks, OnlyTheCodesThatCarryABlock) {
     ASSERT_TRUE(sector);
     ASSERT_TRUE(std::holds_alternative<FlashSector>(*sector));
     EXPECT_EQ(std::get<FlashSector>(*sector).bytes[4095], 0xA5);
-    EXPECT_FALSE(parse_result_block(SDK_MSG_SECTOR, Buffer(4095, 0)));
-    EXPECT_FALSE(parse_result_block(SDK_MSG_SECTOR, Buffer(4097, 0)));
     // The two session codes are not interchangeable.
     Buffer bare(60, 0);
     EXPECT_TRUE(parse_result_block(SDK_MSG_SESSION, bare));

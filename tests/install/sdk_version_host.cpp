@@ -1,6 +1,7 @@
 // The README's C++ host, built against an installed tree through find_package.
-#include <cstdio>
 #include <stridelog/stridelog.h>
+
+#include <cstdio>
 
 int main() {
     static bool done = false;

@@ -151,198 +151,109 @@ TEST(ConfigFile, MalformedFilesAreRefusedNamingTheLine) {
 }
 
 TEST(ConfigFile, ServerAddresses) {
+    // clang-format off
     const std::pair<const char*, bool> cases[] = {
-        {"ftp.example.org", true},
-        {"127.0.0.1:2121", true},
-        {"[::1]:21", true},
-        {"[::1]", true},
-        {"h:65535", true},
-        {"", false},
-        {":21", false},
-        {"h:", false},
-        {"h:0", false},
-        {"h:65536", false},
-        {"h:21x", false},
-        {"ftp://h", false},
-        {"u@h", false},
-        {"h h", false},
+        {"ftp.example.org", true}, {"127.0.0.1:2121", true}, {"[::1]:21", true}, {"[::1]", true},
+        {"h:65535", true}, {"", false}, {":21", false}, {"h:", false}, {"h:0", false},
+        {"h:65536", false}, {"h:21x", false}, {"ftp://h", false}, {"u@h", false}, {"h h", false},
         {"[]:21", false},
     };
+    // clang-format on
     for (const auto& [text, valid] : cases) EXPECT_EQ(IsServerAddress(text), valid) << text;
 }
 
-// The command line over the config over the defaults, and a password only
-// from a file nobody else can read; no error text holds the password.
+// An account on one line: server|user|password|folder|mode|limit|fifth.
+std::string describe(const FtpAccount& a) {
+    return a.server + "|" + a.user + "|" + a.password + "|" + a.folder + "|" +
+           (a.passive ? "passive|" : "active|") + std::to_string(a.limit_s) + "|" + a.fifth;
+}
+
+// The command line over the config over the defaults, each section with its
+// own values, and a password only from a file nobody else can read; no error
+// text holds the password.
 TEST(FtpAccount, SourcesAndTheirOrder) {
     TempFolder temp;
     const std::string secret = "hunter2-secret";
-    const fs::path private_file = temp.path() / "private.pw";
-    const fs::path open_file = temp.path() / "open.pw";
-    const fs::path crlf_file = temp.path() / "crlf.pw";
+    const std::string private_file = (temp.path() / "private.pw").string();
+    const std::string open_file = (temp.path() / "open.pw").string();
+    const std::string crlf_file = (temp.path() / "crlf.pw").string();
     WriteFile(private_file, "from-file\nsecond line\n", 0600);
     WriteFile(open_file, secret + "\n", 0644);
     WriteFile(crlf_file, "windows\r\n", 0600);
     const uid_t me = ::geteuid();
+    const ConfigValues agps = {{"agps.server", "h"},
+                               {"agps.user", "u"},
+                               {"agps.folder", "f"},
+                               {"agps.mode", "active"},
+                               {"agps.limit", "42"}};
+    const ConfigValues both = {{"agps.server", "agps.example.org"},
+                               {"agps.folder", "epo"},
+                               {"firmware.server", "fw.example.org:21"},
+                               {"firmware.folder", "fw"},
+                               {"firmware.fifth", "WEX0"},
+                               {"firmware.mode", "active"},
+                               {"firmware.limit", "600"},
+                               {"firmware.password", "s3cret"}};
 
     struct Case {
         const char* legend;
+        const char* section;
         FtpCommandLine given;
         ConfigValues values;
         mode_t config_mode;
         bool ok;
-        FtpAccount want;    // when ok
-        const char* error;  // when not ok: a part of the error
+        std::string want;  // the account as describe() writes it, or a part of the error
     };
-    const FtpAccount defaults{"h", kDefaultFtpUser, "", "", true, kDefaultDownloadLimitS, ""};
-    auto with = [&](auto change) {
-        FtpAccount a = defaults;
-        change(a);
-        return a;
-    };
+    ConfigValues with_password = agps;
+    with_password["agps.password"] = secret;
+    // clang-format off
     const Case cases[] = {
-        {"defaults", {.server = "h"}, {}, 0600, true, defaults, ""},
-        {"config values",
-         {},
-         {{"agps.server", "h"},
-          {"agps.user", "u"},
-          {"agps.folder", "f"},
-          {"agps.mode", "active"},
-          {"agps.limit", "42"},
-          {"agps.password", secret}},
-         0600,
-         true,
-         with([&](FtpAccount& a) {
-             a.user = "u";
-             a.folder = "f";
-             a.passive = false;
-             a.limit_s = 42;
-             a.password = secret;
-         }),
-         ""},
-        {"command line wins",
-         {.server = "c:21", .user = "cu", .folder = "cf", .passive = true, .limit_s = 7},
-         {{"agps.server", "h"},
-          {"agps.user", "u"},
-          {"agps.folder", "f"},
-          {"agps.mode", "active"},
-          {"agps.limit", "42"}},
-         0600,
-         true,
-         with([](FtpAccount& a) {
-             a.server = "c:21";
-             a.user = "cu";
-             a.folder = "cf";
-             a.limit_s = 7;
-         }),
-         ""},
-        {"password file: first line",
-         {.server = "h", .password_file = private_file.string()},
-         {},
-         0600,
-         true,
-         with([](FtpAccount& a) { a.password = "from-file"; }),
-         ""},
-        {"password file: CR LF",
-         {.server = "h", .password_file = crlf_file.string()},
-         {},
-         0600,
-         true,
-         with([](FtpAccount& a) { a.password = "windows"; }),
-         ""},
-        {"password file over the config's password",
-         {.server = "h"},
-         {{"agps.password", secret}, {"agps.password_file", private_file.string()}},
-         0644,
-         true,
-         with([](FtpAccount& a) { a.password = "from-file"; }),
-         ""},
-        {"a config others can read holds no usable password",
-         {.server = "h"},
-         {{"agps.password", secret}},
-         0640,
-         false,
-         {},
-         "has mode 0640, so others can read it"},
-        {"also when only the world can read it",
-         {.server = "h"},
-         {{"agps.password", secret}},
-         0604,
-         false,
-         {},
-         "has mode 0604"},
-        {"an open config without a password is fine",
-         {.server = "h"},
-         {{"agps.user", "u"}},
-         0644,
-         true,
-         with([](FtpAccount& a) { a.user = "u"; }),
-         ""},
-        {"a password file others can read",
-         {.server = "h", .password_file = open_file.string()},
-         {},
-         0600,
-         false,
-         {},
-         "open.pw has mode 0644"},
-        {"the config's password file, open",
-         {.server = "h"},
-         {{"agps.password_file", open_file.string()}},
-         0600,
-         false,
-         {},
-         "open.pw has mode 0644"},
-        {"a missing password file",
-         {.server = "h", .password_file = "/nonexistent/pw"},
-         {},
-         0600,
-         false,
-         {},
-         "/nonexistent/pw: No such file"},
-        {"no server", {}, {{"agps.password", secret}}, 0600, false, {}, "no FTP server"},
-        {"a bad server", {.server = "h:99999"}, {}, 0600, false, {}, "HOST or HOST:PORT"},
-        {"a bad mode",
-         {.server = "h"},
-         {{"agps.mode", "fast"}},
-         0600,
-         false,
-         {},
+        {"defaults", "agps", {.server = "h"}, {}, 0600, true, "h|anonymous|||passive|300|"},
+        {"config values", "agps", {}, with_password, 0600, true, "h|u|" + secret + "|f|active|42|"},
+        {"command line wins", "agps",
+         {.server = "c:21", .user = "cu", .folder = "cf", .passive = true, .limit_s = 7}, agps,
+         0600, true, "c:21|cu||cf|passive|7|"},
+        {"password file: first line", "agps", {.server = "h", .password_file = private_file}, {},
+         0600, true, "h|anonymous|from-file||passive|300|"},
+        {"password file: CR LF", "agps", {.server = "h", .password_file = crlf_file}, {}, 0600,
+         true, "h|anonymous|windows||passive|300|"},
+        {"password file over the config's password", "agps", {.server = "h"},
+         {{"agps.password", secret}, {"agps.password_file", private_file}}, 0644, true,
+         "h|anonymous|from-file||passive|300|"},
+        {"a config others can read holds no usable password", "agps", {.server = "h"},
+         {{"agps.password", secret}}, 0640, false, "has mode 0640, so others can read it"},
+        {"also when only the world can read it", "agps", {.server = "h"},
+         {{"agps.password", secret}}, 0604, false, "has mode 0604"},
+        {"an open config without a password is fine", "agps", {.server = "h"},
+         {{"agps.user", "u"}}, 0644, true, "h|u|||passive|300|"},
+        {"a password file others can read", "agps", {.server = "h", .password_file = open_file},
+         {}, 0600, false, "open.pw has mode 0644"},
+        {"the config's password file, open", "agps", {.server = "h"},
+         {{"agps.password_file", open_file}}, 0600, false, "open.pw has mode 0644"},
+        {"a missing password file", "agps", {.server = "h", .password_file = "/nonexistent/pw"},
+         {}, 0600, false, "/nonexistent/pw: No such file"},
+        {"no server", "agps", {}, {{"agps.password", secret}}, 0600, false, "no FTP server"},
+        {"a bad server", "agps", {.server = "h:99999"}, {}, 0600, false, "HOST or HOST:PORT"},
+        {"a bad mode", "agps", {.server = "h"}, {{"agps.mode", "fast"}}, 0600, false,
          "mode is passive or active"},
-        {"a bad limit in the config",
-         {.server = "h"},
-         {{"agps.limit", "0"}},
-         0600,
-         false,
-         {},
+        {"a bad limit in the config", "agps", {.server = "h"}, {{"agps.limit", "0"}}, 0600, false,
          "limit is a whole number"},
-        {"a limit of 0 given",
-         {.server = "h", .limit_s = 0},
-         {},
-         0600,
-         false,
-         {},
+        {"a limit of 0 given", "agps", {.server = "h", .limit_s = 0}, {}, 0600, false,
          "--limit is a whole number"},
-        {"a limit over a day",
-         {.server = "h", .limit_s = 86401},
-         {},
-         0600,
-         false,
-         {},
+        {"a limit over a day", "agps", {.server = "h", .limit_s = 86401}, {}, 0600, false,
          "--limit is"},
-        {"a misspelt key",
-         {.server = "h"},
-         {{"agps.sever", "x"}},
-         0600,
-         false,
-         {},
+        {"a misspelt key", "agps", {.server = "h"}, {{"agps.sever", "x"}}, 0600, false,
          "unknown key sever in [agps]"},
-        {"other sections are not ours",
-         {.server = "h"},
-         {{"firmware.anything", "x"}},
-         0600,
-         true,
-         defaults,
-         ""},
+        {"firmware from its section", "firmware", {}, both, 0600, true,
+         "fw.example.org:21|anonymous|s3cret|fw|active|600|WEX0"},
+        {"the command line over it", "firmware", {.folder = "other", .fifth = "", .passive = true},
+         both, 0600, true, "fw.example.org:21|anonymous|s3cret|other|passive|600|"},
+        {"agps keeps its own values and no fifth text", "agps", {}, both, 0600, true,
+         "agps.example.org|anonymous||epo|passive|300|"},
+        {"a fifth text belongs to the firmware section only", "agps", {.server = "h"},
+         {{"agps.fifth", "WEX0"}}, 0600, false, "unknown key fifth in [agps]"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         ConfigFile config;
         config.path = (temp.path() / "config.ini").string();
@@ -352,18 +263,13 @@ TEST(FtpAccount, SourcesAndTheirOrder) {
         config.values = c.values;
         FtpAccount account;
         std::string error;
-        const bool ok = ResolveFtpAccount(c.given, config, "agps", me, account, error);
-        EXPECT_EQ(ok, c.ok) << c.legend << ": " << error;
+        const bool ok = ResolveFtpAccount(c.given, config, c.section, me, account, error);
+        ASSERT_EQ(ok, c.ok) << c.legend << ": " << error;
         EXPECT_EQ(error.find(secret), std::string::npos) << c.legend << ": " << error;
-        if (ok && c.ok) {
-            EXPECT_EQ(account.server, c.want.server) << c.legend;
-            EXPECT_EQ(account.user, c.want.user) << c.legend;
-            EXPECT_EQ(account.password, c.want.password) << c.legend;
-            EXPECT_EQ(account.folder, c.want.folder) << c.legend;
-            EXPECT_EQ(account.passive, c.want.passive) << c.legend;
-            EXPECT_EQ(account.limit_s, c.want.limit_s) << c.legend;
-        } else if (!c.ok) {
-            EXPECT_NE(error.find(c.error), std::string::npos) << c.legend << ": " << error;
+        if (ok) {
+            EXPECT_EQ(describe(account), c.want) << c.legend;
+        } else {
+            EXPECT_NE(error.find(c.want), std::string::npos) << c.legend << ": " << error;
         }
     }
     // Someone else's config file: its password is not trusted, whatever its mode.
@@ -397,6 +303,13 @@ TEST(ConfigValues, CheckedPerKeyWithoutEchoingAPassword) {
         {"agps.password_file", "", false, "a file name expected"},
         {"agps.password", "bad ;secret", false, "the password holds a ';'"},
         {"agps.colour", "red", false, "unknown key agps.colour"},
+        {"firmware.server", "ftp.example.org:0", false, "is not HOST or HOST:PORT"},
+        {"firmware.mode", "passive", true, "passive"},
+        {"firmware.limit", "0", false, "whole number of seconds"},
+        {"firmware.fifth", "WEX0", true, "WEX0"},
+        {"firmware.fifth", "a ;b", false, ";"},
+        {"firmware.password_file", "", false, "a file name expected"},
+        {"firmware.colour", "red", false, "unknown key firmware.colour"},
     };
     for (const Case& c : cases) {
         std::string stored, error;
@@ -408,6 +321,11 @@ TEST(ConfigValues, CheckedPerKeyWithoutEchoingAPassword) {
             EXPECT_EQ(error.find("secret"), std::string::npos) << error;
         }
     }
+}
+TEST(ConfigValues, OnlyThePasswordIsSecret) {
+    EXPECT_TRUE(IsSecretKey("agps.password"));
+    EXPECT_TRUE(IsSecretKey("firmware.password"));
+    EXPECT_FALSE(IsSecretKey("firmware.password_file"));
 }
 
 // ---- What the agps command reports.

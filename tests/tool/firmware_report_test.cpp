@@ -1,14 +1,8 @@
 // The firmware command's own logic: the offer read from the question, the
-// restart seen in the notification timing, the error texts and statuses, and
-// the [firmware] section of the config file.
+// restart seen in the notification timing, the error texts and statuses.
 #include "firmware_report.hpp"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <set>
-
-#include "user_config.hpp"
 
 namespace stridelog_tool {
 namespace {
@@ -123,109 +117,6 @@ TEST(FirmwareErrors, TextAndStatusPerCode) {
               std::string::npos);
     EXPECT_NE(FirmwareErrorText(SDK_ERR_FIRMWARE_INFO, 1).find("nothing was written"),
               std::string::npos);
-}
-
-TEST(FirmwareConfig, ItsOwnSectionWithTheFifthText) {
-    const uid_t me = ::geteuid();
-    ConfigFile config;
-    config.path = "/home/me/.config/stridelog/config.ini";
-    config.exists = true;
-    config.mode = 0600;
-    config.owner = me;
-    config.values = {{"agps.server", "agps.example.org"},
-                     {"agps.folder", "epo"},
-                     {"firmware.server", "fw.example.org:21"},
-                     {"firmware.folder", "fw"},
-                     {"firmware.fifth", "WEX0"},
-                     {"firmware.mode", "active"},
-                     {"firmware.limit", "600"},
-                     {"firmware.password", "s3cret"}};
-    struct Case {
-        const char* legend;
-        std::string section;
-        FtpCommandLine given;
-        bool ok;
-        std::string server, folder, fifth, password;
-        bool passive;
-        std::uint32_t limit_s;
-    };
-    const Case cases[] = {
-        {"firmware from its section",
-         "firmware",
-         {},
-         true,
-         "fw.example.org:21",
-         "fw",
-         "WEX0",
-         "s3cret",
-         false,
-         600},
-        {"the command line over it",
-         "firmware",
-         {.folder = "other", .fifth = "", .passive = true},
-         true,
-         "fw.example.org:21",
-         "other",
-         "",
-         "s3cret",
-         true,
-         600},
-        {"agps keeps its own values and no fifth text",
-         "agps",
-         {},
-         true,
-         "agps.example.org",
-         "epo",
-         "",
-         "",
-         true,
-         kDefaultDownloadLimitS},
-    };
-    for (const Case& c : cases) {
-        FtpAccount account;
-        std::string error;
-        ASSERT_EQ(ResolveFtpAccount(c.given, config, c.section, me, account, error), c.ok)
-            << c.legend << ": " << error;
-        EXPECT_EQ(account.server, c.server) << c.legend;
-        EXPECT_EQ(account.folder, c.folder) << c.legend;
-        EXPECT_EQ(account.fifth, c.fifth) << c.legend;
-        EXPECT_EQ(account.password, c.password) << c.legend;
-        EXPECT_EQ(account.passive, c.passive) << c.legend;
-        EXPECT_EQ(account.limit_s, c.limit_s) << c.legend;
-    }
-    // A fifth text belongs to the firmware section only.
-    config.values["agps.fifth"] = "WEX0";
-    FtpAccount account;
-    std::string error;
-    EXPECT_FALSE(ResolveFtpAccount({}, config, "agps", me, account, error));
-    EXPECT_NE(error.find("unknown key fifth in [agps]"), std::string::npos) << error;
-}
-
-TEST(FirmwareConfig, ValuesCheckedLikeTheAgpsOnes) {
-    struct Case {
-        const char* key;
-        const char* value;
-        bool ok;
-    };
-    const Case cases[] = {
-        {"firmware.server", "ftp.example.org:2121", true},
-        {"firmware.server", "ftp.example.org:0", false},
-        {"firmware.mode", "passive", true},
-        {"firmware.mode", "fast", false},
-        {"firmware.limit", "0", false},
-        {"firmware.limit", "900", true},
-        {"firmware.fifth", "WEX0", true},
-        {"firmware.fifth", "a ;b", false},
-        {"firmware.password_file", "", false},
-        {"firmware.colour", "red", false},
-    };
-    for (const Case& c : cases) {
-        std::string stored, error;
-        EXPECT_EQ(CheckConfigValue(c.key, c.value, "/home/me", stored, error), c.ok)
-            << c.key << " " << c.value << ": " << error;
-    }
-    EXPECT_TRUE(IsSecretKey("firmware.password"));
-    EXPECT_FALSE(IsSecretKey("firmware.password_file"));
 }
 
 }  // namespace

@@ -3,50 +3,8 @@
 # workouts on a saved flash image, a loopback FTP server serving update
 # folders made by stridelog-sim, and the image compared before and after.
 # One full update only: the watch's restart costs 30 s of real time.
-set -u
 tool="$1"
-sim_exe="$(dirname "$tool")/../../sim/stridelog-sim"
-ftp_script="$(dirname "$0")/../../scripts/loopback-ftp-server.py"
-scratch=$(mktemp -d)
-ftp="$scratch/ftp"
-stop_ftp() {
-    [ -f "$ftp/server.pid" ] || return 0
-    kill "$(cat "$ftp/server.pid")" 2>/dev/null
-    wait "$(cat "$ftp/server.pid")" 2>/dev/null
-    rm -f "$ftp/server.pid"
-}
-trap 'stop_ftp; rm -rf "$scratch"' EXIT
-export XDG_CONFIG_HOME="$scratch/config" HOME="$scratch" STRIDELOG_SYSFS_ROOT="$scratch/sys"
-unset STRIDELOG_DEVICE_MAP
-export TMPDIR="$scratch/tmp"
-mkdir -p "$TMPDIR"
-passes=0
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-expect() {  # legend, command that must succeed...
-    local legend="$1"
-    shift
-    if "$@"; then passes=$((passes + 1)); else fail "$legend"; fi
-}
-run=("$tool")
-check() {  # legend, expected status, expected stdout, expected stderr pattern, args...
-    local legend="$1" want_rc="$2" want_out="$3" want_err="$4"
-    shift 4
-    local out err rc
-    out=$("${run[@]}" "$@" 2>"$scratch/err" </dev/null)
-    rc=$?
-    err=$(cat "$scratch/err")
-    if [ "$rc" != "$want_rc" ] || [ "$out" != "$want_out" ] || ! grep -qE -- "$want_err" <<<"$err"; then
-        fail "$legend: status $rc (want $want_rc), stdout [${out:0:400}] (want [${want_out:0:400}]), stderr [$(cat "$scratch/err")]"
-    else
-        passes=$((passes + 1))
-    fi
-}
-same() { cmp -s "$1" "$2"; }
-documents() { run=(env XDG_DOCUMENTS_DIR="$scratch/documents-$1" "$tool"); }  # a fresh download folder
+. "$(dirname "$0")/lib.sh"
 
 # A watch with workouts and firmware 1.30.07_A12 (model 73688).
 "$sim_exe" --generate "$scratch/watch.bin" || fail "generating the watch's image"
@@ -54,7 +12,6 @@ cp "$scratch/watch.bin" "$scratch/before.bin"
 watch=(--simulate --sim-image "$scratch/watch.bin")
 
 # Update folders as a server offers them: newer, the same version, a broken image.
-mkdir -p "$ftp/root"
 generate() {  # folder, sim options...
     local folder="$1"
     shift
@@ -76,37 +33,24 @@ expect "the broken image differs from the good one only by its damage" \
 
 printf 'Firmware-Pa55\n' >"$ftp/password"
 chmod 600 "$ftp/password"
-/usr/bin/python3 "$ftp_script" "$ftp/root" "$ftp/port" stride "$ftp/password" "$ftp/server.log" &
-echo $! >"$ftp/server.pid"
-for _ in $(seq 200); do [ -s "$ftp/port" ] && break; sleep 0.05; done
-port=$(cat "$ftp/port")
+start_ftp server
+port=$(cat "$ftp/server.port")
 expect "the FTP server listens" test -n "$port"
 account=(--server "127.0.0.1:$port" --user stride --password-file "$ftp/password")
 
-offer="firmware 1.32.1 is available (the watch runs Ver1.30)
-release notes:
-  1.32.00
-  - Longer battery life in GPS mode
-
-  1.32.01
-  - Faster first fix with A-GPS data
-  - Lap times shown for 10 s"
-
 # ---- check: the offer, nothing written; a --yes changes nothing.
 documents check
-check "check: the offered version and its release notes" 0 "$offer" "nothing was written to the watch" \
+check "check: the offered version and its release notes" 0 @firmware-offer.txt "nothing was written to the watch" \
     "${watch[@]}" firmware check "${account[@]}" --folder newer
 expect "check: the watch's flash is unchanged" same "$scratch/watch.bin" "$scratch/before.bin"
 expect "check: the image was not even downloaded" test "$(grep -c "RETR 1.32.01_A12.fw2" "$ftp/server.log")" = 0
 documents check-yes
-check "check --yes still only looks" 0 "$offer" "^" --yes "${watch[@]}" firmware check "${account[@]}" --folder newer
+check "check --yes still only looks" 0 @firmware-offer.txt "^" --yes "${watch[@]}" firmware check "${account[@]}" --folder newer
 expect "check --yes: the watch's flash is unchanged" same "$scratch/watch.bin" "$scratch/before.bin"
 documents check-json
-check "check --json" 0 \
-    '{"firmware":"available","offered":"1.32.1","release_notes":["1.32.00","- Longer battery life in GPS mode","","1.32.01","- Faster first fix with A-GPS data","- Lap times shown for 10 s"],"watch_version":"Ver1.30"}' \
-    "^" --json "${watch[@]}" firmware check "${account[@]}" --folder newer
+check "check --json" 0 @firmware-offer.json "^" --json "${watch[@]}" firmware check "${account[@]}" --folder newer
 documents wex
-check "check --fifth WEX0: the subfolder named by the code" 0 "$offer" "^" \
+check "check --fifth WEX0: the subfolder named by the code" 0 @firmware-offer.txt "^" \
     --simulate --sim-image "$scratch/vuna.bin" firmware check "${account[@]}" --folder wex --fifth wex0
 expect "check --fifth: the watch's flash is unchanged" same "$scratch/vuna.bin" "$scratch/vuna-before.bin"
 documents wex-not
@@ -135,11 +79,12 @@ printf '[Method1]\r\nHistory=none.txt\r\n' >"$ftp/root/no-entry/73688_A12.txt"
 documents no-entry
 check "a description without its firmware entry" 22 "" "^error 0x1012 SDK_ERR_FIRMWARE_INFO: " \
     "${watch[@]}" firmware check "${account[@]}" --folder no-entry
-check "no cable" 10 "" "^error 0x1000 SDK_ERR_NO_PORT: " firmware check "${account[@]}"
-check "update without a terminal nor --yes is refused first" 2 "" "no terminal to ask on; pass --yes" \
-    "${watch[@]}" firmware update "${account[@]}" --folder newer
-check "firmware without a server" 2 "" "config set firmware.server" firmware check
-check "firmware needs check or update" 2 "" "subcommand" firmware
+checks <<ROWS
+no cable | 10 |  | ^error 0x1000 SDK_ERR_NO_PORT:  | firmware check ${account[*]}
+update without a terminal nor --yes is refused first | 2 |  | no terminal to ask on; pass --yes | ${watch[*]} firmware update ${account[*]} --folder newer
+firmware without a server | 2 |  | config set firmware.server | firmware check
+firmware needs check or update | 2 |  | subcommand | firmware
+ROWS
 
 # ---- The question on a terminal: no (and anything but yes) writes nothing.
 on_terminal() {  # answer, args...: the tool under a pty, the answer typed once asked
@@ -224,23 +169,18 @@ check "check after the update: up to date" 0 "the watch's firmware is up to date
 
 # ---- The [firmware] section of the config file.
 config="$XDG_CONFIG_HOME/stridelog/config.ini"
-check "config set firmware.server" 0 "" "^$" config set firmware.server "127.0.0.1:$port"
-check "config set firmware.user" 0 "" "^$" config set firmware.user stride
-check "config set firmware.password_file" 0 "" "^$" config set firmware.password_file "$ftp/password"
-check "config set firmware.folder" 0 "" "^$" config set firmware.folder wex
-check "config set firmware.fifth" 0 "" "^$" config set firmware.fifth WEX0
-check "config set firmware.limit" 0 "" "^$" config set firmware.limit 60
+for setting in "server 127.0.0.1:$port" "user stride" "password_file $ftp/password" "folder wex" \
+    "fifth WEX0" "limit 60"; do
+    check "config set firmware.$setting" 0 "" "^$" config set "firmware.${setting%% *}" "${setting#* }"
+done
 check "config set firmware.mode: a bad one" 2 "" "passive or active" config set firmware.mode fast
-expect "config: its own section" test "$(sed -n '/^\[firmware\]/,$p' "$config" | head -n 1)" = "[firmware]"
+expect "config: its own section" grep -qx "\[firmware\]" "$config"
 cp "$scratch/before.bin" "$scratch/config-watch.bin"
 printf 'Firmware-Pa55\n' | "$tool" config set firmware.password
-expect "config set firmware.password from standard input" test $? = 0
-expect "config: the password stays hidden" test -n "$("$tool" config show | grep -xF "firmware.password = (hidden)")"
+expect "config set firmware.password from standard input: hidden" \
+    test -n "$("$tool" config show | grep -xF "firmware.password = (hidden)")"
 documents config
-check "check with the config's account, folder and fifth text" 0 "$offer" "^" --simulate --sim-image "$scratch/vuna.bin" firmware check
+check "check with the config's account, folder and fifth text" 0 @firmware-offer.txt "^" --simulate --sim-image "$scratch/vuna.bin" firmware check
 check "the command line over the config" 0 "the watch's firmware is up to date" "^" \
     --simulate --sim-image "$scratch/config-watch.bin" firmware check --folder current --fifth ""
-stop_ftp
-
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

@@ -5,44 +5,23 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/hostkit_helpers.hpp"
+
 namespace stridelog_tool {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using nlohmann::json;
 
-void PutUtf16(Bytes& b, const std::u16string& text) {
-    for (const char16_t u : text) {
-        b.push_back(static_cast<std::uint8_t>(u));
-        b.push_back(static_cast<std::uint8_t>(u >> 8));
-    }
-}
-
-// A 0x2002 block: index, name length, UTF-16LE name, count, 34-byte waypoints.
-Bytes PathBlock(std::uint8_t index, const std::u16string& name,
-                const std::vector<std::pair<std::uint32_t, std::u16string>>& waypoints) {
-    Bytes b{index, static_cast<std::uint8_t>(2 * name.size())};
-    PutUtf16(b, name);
-    b.push_back(static_cast<std::uint8_t>(waypoints.size()));
-    for (const auto& [word, wname] : waypoints) {
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(~word >> (8 * i)));
-        for (int i = 0; i < 6; ++i) b.push_back(static_cast<std::uint8_t>(0xA0 + i));
-        Bytes name_field;
-        PutUtf16(name_field, wname);
-        name_field.resize(20, 0);
-        b.insert(b.end(), name_field.begin(), name_field.end());
-    }
-    return b;
-}
+using stridelog::test::path_block;
 
 std::vector<WatchPath> TenPaths() {
     std::vector<WatchPath> paths;
     for (unsigned i = 0; i < 10; ++i) {
         const Bytes block =
-            i == 3 ? PathBlock(3, u"Path4", {})
-                   : PathBlock(static_cast<std::uint8_t>(i), i == 1 ? u"Café Noël" : u"Loop",
-                               {{0x80000001u + i, u"Montée"}, {7, u"TenLetters"}});
+            i == 3 ? path_block(3, u"Path4", {})
+                   : path_block(static_cast<std::uint8_t>(i), i == 1 ? u"Café Noël" : u"Loop",
+                                {{0x80000001u + i, u"Montée"}, {7, u"TenLetters"}});
         const auto path = stridelog::hostkit::parse_path_block(block);
         EXPECT_TRUE(path) << path.error();
         if (path) paths.push_back(*path);
@@ -126,43 +105,19 @@ TEST(PathDocuments, ReadBackDifferencesAreReported) {
     EXPECT_NE(lines[2].find("path 7: wrote 2 waypoints, read 1"), std::string::npos) << lines[2];
 }
 
-Bytes SettingsRecordBytes() {
-    Bytes r(96, 0);
-    r[0] = 2;  // F94
-    r[1] = 1;
-    r[2] = 1;
-    r[6] = 0x3C;
-    r[7] = 0x01;
-    r[8] = 1;
-    r[12] = 2, r[13] = 45, r[14] = 7;
-    const std::u16string code = u"A12", version = u"1.30.07", identity = u"26031507SL42";
-    for (std::size_t i = 0; i < code.size(); ++i)
-        r[15 + 2 * i] = static_cast<std::uint8_t>(code[i]);
-    for (std::size_t i = 0; i < version.size(); ++i)
-        r[33 + 2 * i] = static_cast<std::uint8_t>(version[i]);
-    r[51] = 26, r[52] = 4, r[53] = 20;
-    const float used = 23.8f;
-    std::memcpy(&r[54], &used, 4);
-    for (std::size_t i = 0; i < identity.size(); ++i)
-        r[58 + 2 * i] = static_cast<std::uint8_t>(identity[i]);
-    r[84] = 4, r[85] = 3, r[86] = 1, r[87] = 5;
-    for (std::size_t i = 0; i < 8; ++i) r[88 + i] = static_cast<std::uint8_t>(0x11 * (i + 1));
-    return r;
-}
-
 TEST(SettingsDocuments, FieldsByNameAndBackUnchanged) {
-    const Bytes record = SettingsRecordBytes();
+    const Bytes record = stridelog::test::settings_record();
     json document;
     std::string error;
     ASSERT_TRUE(SettingsToJson(record, document, error)) << error;
     EXPECT_EQ(document["f94_or_f12d"], 2);
-    EXPECT_EQ(document["w10"], "3c01");
-    EXPECT_EQ(document["version_text"], "1.30.07");
-    EXPECT_EQ(document["version_code_text"], "A12");
-    EXPECT_EQ(document["identity"], "26031507SL42");
+    EXPECT_EQ(document["w10"], "3412");
+    EXPECT_EQ(document["version_text"], "1.31.02");
+    EXPECT_EQ(document["version_code_text"], "VUNA0_00");
+    EXPECT_EQ(document["identity"], "12050301AB12");
     EXPECT_EQ(document["agps_expiry_year_minus_2000"], 26);
-    EXPECT_EQ(document["agps_expiry"], "2026-04-20");
-    EXPECT_EQ(document["b18_b25"], "1122334455667788");
+    EXPECT_EQ(document["agps_expiry"], "2026-03-21");
+    EXPECT_EQ(document["b18_b25"], "1213141516171819");
     SettingsBlock back{};
     ASSERT_TRUE(SettingsFromJson(json::parse(document.dump()), back, error)) << error;
     EXPECT_EQ(Bytes(back.begin(), back.end()), record);
@@ -187,11 +142,11 @@ TEST(SettingsDocuments, MalformedAndDifferent) {
         {"a flag of 2", "f5", 2, "f5: at most 1"},
         {"a byte of 256", "b17", 256, "b17: at most 255"},
         {"a word as text", "w10", "3c0", "w10: 4 hex digits"},
-        {"a shown text too long", "identity", "26031507SL42X", "identity: at most 12"},
+        {"a shown text too long", "identity", "12050301AB12X", "identity: at most 12"},
     };
     json good;
     std::string error;
-    ASSERT_TRUE(SettingsToJson(SettingsRecordBytes(), good, error));
+    ASSERT_TRUE(SettingsToJson(stridelog::test::settings_record(), good, error));
     for (const auto& c : cases) {
         json document = good;
         if (c.value.is_null())
@@ -204,7 +159,7 @@ TEST(SettingsDocuments, MalformedAndDifferent) {
     }
     // Read-back: only fields the watch takes count.
     SettingsBlock written{}, read{};
-    const Bytes record = SettingsRecordBytes();
+    const Bytes record = stridelog::test::settings_record();
     std::copy(record.begin(), record.end(), written.begin());
     read = written;
     read[54] ^= 0xFF;  // the used space moved: not a write fault
@@ -214,7 +169,7 @@ TEST(SettingsDocuments, MalformedAndDifferent) {
     const auto lines = SettingsDifferences(written, read);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "f5: wrote 1, read 0");
-    EXPECT_EQ(lines[1], "b18_b25: wrote \"1122334455667788\", read \"1100334455667788\"");
+    EXPECT_EQ(lines[1], "b18_b25: wrote \"1213141516171819\", read \"1200141516171819\"");
 }
 
 TEST(ViewsDocuments, RoundTripRefusalsAndDifferences) {

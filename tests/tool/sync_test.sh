@@ -4,34 +4,9 @@
 # newer firmware, and the config file a user writes once. First run: the clock,
 # every session, the A-GPS data, word of the firmware; second run: nothing but
 # checks; an interrupted run loses nothing and the next one completes it.
-set -u
 tool="$1"
-sim_exe="$(dirname "$tool")/../../sim/stridelog-sim"
-ftp_script="$(dirname "$0")/../../scripts/loopback-ftp-server.py"
-scratch=$(mktemp -d)
-ftp="$scratch/ftp"
-stop_ftp() {
-    [ -f "$ftp/server.pid" ] || return 0
-    kill "$(cat "$ftp/server.pid")" 2>/dev/null
-    wait "$(cat "$ftp/server.pid")" 2>/dev/null
-    rm -f "$ftp/server.pid"
-}
-trap 'stop_ftp; rm -rf "$scratch"' EXIT
-export XDG_CONFIG_HOME="$scratch/config" HOME="$scratch" STRIDELOG_SYSFS_ROOT="$scratch/sys"
-export XDG_DOCUMENTS_DIR="$scratch/documents" TMPDIR="$scratch/tmp"
-unset STRIDELOG_DEVICE_MAP
-mkdir -p "$TMPDIR"
-passes=0
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-expect() {  # legend, command that must succeed...
-    local legend="$1"
-    shift
-    if "$@"; then passes=$((passes + 1)); else fail "$legend"; fi
-}
+. "$(dirname "$0")/lib.sh"
+export XDG_DOCUMENTS_DIR="$scratch/documents"
 out="$scratch/out"
 sync_run() {  # expected status, sync options...: stdout in $out
     local want="$1" rc
@@ -63,10 +38,8 @@ head -c 53760 /dev/urandom >"$ftp/root/agps/MTK7d.EPO"
 date +%F >"$ftp/root/agps/datetime.txt"
 "$sim_exe" --generate-firmware "$ftp/root/fw" --version 1.32.01_A12 >/dev/null ||
     fail "generating the firmware folder"
-/usr/bin/python3 "$ftp_script" "$ftp/root" "$ftp/port" stride "$ftp/password" "$ftp/log" &
-echo $! >"$ftp/server.pid"
-for _ in $(seq 200); do [ -s "$ftp/port" ] && break; sleep 0.05; done
-server="127.0.0.1:$(cat "$ftp/port")"
+start_ftp server
+server="127.0.0.1:$(cat "$ftp/server.port")"
 for section in agps firmware; do
     "$tool" config set "$section.server" "$server" >/dev/null
     "$tool" config set "$section.user" stride >/dev/null
@@ -77,7 +50,7 @@ done
 "$tool" config set sync.formats gpx,fit >/dev/null
 
 expiry=$(date -d "+7 days" +%F)
-orbit_downloads() { grep -c 'RETR .*MTK7d.EPO completed=1' "$ftp/log"; }
+orbit_downloads() { grep -c 'RETR .*MTK7d.EPO completed=1' "$ftp/server.log"; }
 sync_run 0
 expect "first run: the clock set to now" grep -qE "^set to $(date +%F) [0-9:]{8}$" <<<"$(line clock)"
 expect "first run: six new sessions, twelve files" \
@@ -135,5 +108,4 @@ expect "after the interruption ($before files): the next run completes it" test 
 expect "after the interruption: no session written twice" \
     test -z "$(find "$folder" -name '*_2.*')"
 
-echo "$passes passed, $failures failed"
-[ "$failures" = 0 ]
+finish

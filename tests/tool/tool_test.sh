@@ -1,47 +1,9 @@
 #!/usr/bin/env bash
 # The host tool as a user runs it: output, exit status, the error line, the
 # files it writes, and what it leaves behind.
-set -u
 tool="$1"
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-# Nothing of the user's: no registry file, no device map, no machine ports.
-export XDG_CONFIG_HOME="$scratch/config" HOME="$scratch" STRIDELOG_SYSFS_ROOT="$scratch/sys"
-unset STRIDELOG_DEVICE_MAP
-# The tool's temporary files land here, so leftovers can be seen.
-export TMPDIR="$scratch/tmp"
-mkdir -p "$TMPDIR"
-passes=0
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-expect() {  # legend, command that must succeed...
-    local legend="$1"
-    shift
-    if "$@"; then passes=$((passes + 1)); else fail "$legend"; fi
-}
-run=("$tool")
-check() {  # legend, expected status, expected stdout, expected stderr pattern, args...
-    local legend="$1" want_rc="$2" want_out="$3" want_err="$4"
-    shift 4
-    local out err rc
-    out=$("${run[@]}" "$@" 2>"$scratch/err")
-    rc=$?
-    err=$(cat "$scratch/err")
-    printf '%s\n%s\n' "$out" "$err" >>"$scratch/transcript"  # every output, for secrets
-    if [ "$rc" != "$want_rc" ] || [ "$out" != "$want_out" ] || ! grep -qE -- "$want_err" <<<"$err"; then
-        fail "$legend: status $rc (want $want_rc), stdout [${out:0:300}] (want [${want_out:0:300}]), stderr [$err]"
-    else
-        passes=$((passes + 1))
-    fi
-}
-sector_of() { dd if="$1" bs=4096 skip="$2" count=1 status=none; }
-hex_of() { od -An -tx1 -v | tr -d ' \n'; }
-same() { cmp -s "$1" "$2"; }
+. "$(dirname "$0")/lib.sh"
 size_is() { [ -f "$1" ] && [ "$(stat -c %s "$1")" = "$2" ]; }
-absent() { [ ! -e "$1" ]; }
 
 # A watch whose flash is random but for its long version text at 96 of sector 0.
 long_version="1.31.02_VUNA0_00"
@@ -50,30 +12,31 @@ printf '%s' "$long_version" | dd of="$scratch/expected.bin" bs=1 seek=96 conv=no
 cp "$scratch/expected.bin" "$scratch/watch.bin"  # the simulator saves to it on exit
 watch=(--simulate --sim-image "$scratch/watch.bin")
 
-check "sdk version" 0 "SDK73688,2.0.11.260" "^" sdk-version
-check "sdk version as JSON" 0 '{"sdk_version":"SDK73688,2.0.11.260"}' "^" --json sdk-version
-check "no cable: empty port list" 0 "" "^" ports
-check "no cable: the error notification" 1 "" \
-    "^error 0x1000 SDK_ERR_NO_PORT: no serial port of the watch's cable exists" version
-check "simulated watch over a pty" 0 "Ver1.30" "^" --simulate version
-check "progress on stderr keeps JSON clean" 0 '{"version":"Ver1.30"}' "100%" --simulate --show --json version
-check "no command" 2 "" "subcommand"
-check "two presenters at once" 2 "" "pick one" --show --window-png "$scratch/w.png" version
-
-check "long version of an erased flash" 0 "<FF>" "^" --simulate --sim-image "$scratch/erased.bin" long-version
-check "long version from the flash" 0 "$long_version" "^" "${watch[@]}" long-version
-check "long version as JSON" 0 "{\"long_version\":\"$long_version\"}" "^" --json "${watch[@]}" long-version
-for bad in 256 1000 -1 3x ""; do
-    check "read-sector '$bad' is a usage error" 2 "" "sector number is 0 to 255" read-sector "$bad"
-done
-check "read-sector needs its number" 2 "" "N is required" read-sector
-check "backup needs --out" 2 "" "--out is required" backup
-check "--sim-image needs --simulate" 2 "" "requires --simulate" --sim-image "$scratch/watch.bin" version
-check "no cable: read-sector fails with the error notification" 1 "" "^error 0x1000 " read-sector 0
+checks <<ROWS
+sdk version | 0 | SDK73688,2.0.11.260 | ^ | sdk-version
+sdk version as JSON | 0 | {"sdk_version":"SDK73688,2.0.11.260"} | ^ | --json sdk-version
+no cable: empty port list | 0 |  | ^ | ports
+no cable: the error notification | 1 |  | ^error 0x1000 SDK_ERR_NO_PORT: no serial port of the watch's cable exists | version
+simulated watch over a pty | 0 | Ver1.30 | ^ | --simulate version
+progress on stderr keeps JSON clean | 0 | {"version":"Ver1.30"} | 100% | --simulate --show --json version
+no command | 2 |  | subcommand |
+two presenters at once | 2 |  | pick one | --show --window-png $scratch/w.png version
+long version of an erased flash | 0 | <FF> | ^ | --simulate --sim-image $scratch/erased.bin long-version
+long version from the flash | 0 | $long_version | ^ | ${watch[*]} long-version
+long version as JSON | 0 | {"long_version":"$long_version"} | ^ | --json ${watch[*]} long-version
+read-sector 256 is a usage error | 2 |  | sector number is 0 to 255 | read-sector 256
+read-sector 1000 is a usage error | 2 |  | sector number is 0 to 255 | read-sector 1000
+read-sector -1 is a usage error | 2 |  | sector number is 0 to 255 | read-sector -1
+read-sector 3x is a usage error | 2 |  | sector number is 0 to 255 | read-sector 3x
+read-sector needs its number | 2 |  | N is required | read-sector
+backup needs --out | 2 |  | --out is required | backup
+--sim-image needs --simulate | 2 |  | requires --simulate | --sim-image $scratch/watch.bin version
+no cable: read-sector fails with the error notification | 1 |  | ^error 0x1000 SDK | read-sector 0
+read-sector 0 --out | 0 |  | ^ | ${watch[*]} read-sector 0 --out $scratch/s0.bin
+ROWS
+check "read-sector '' is a usage error" 2 "" "sector number is 0 to 255" read-sector ""
 
 # Sector bytes: to a file, as a hex dump, as JSON, and as --raw keeps them.
-check "read-sector 0 --out" 0 "" "^" "${watch[@]}" read-sector 0 --out "$scratch/s0.bin"
-expect "read-sector 0 --out: 4096 bytes" size_is "$scratch/s0.bin" 4096
 expect "read-sector 0 --out: the watch's sector 0" same "$scratch/s0.bin" <(sector_of "$scratch/expected.bin" 0)
 check "read-sector 3 with --raw" 0 "" "^" --raw "$scratch/raw" "${watch[@]}" read-sector 3 --out "$scratch/s3.bin"
 expect "read-sector 3 --out: the watch's sector 3" same "$scratch/s3.bin" <(sector_of "$scratch/expected.bin" 3)
@@ -103,11 +66,9 @@ check "read-sector as JSON" 0 "{\"data\":\"$(hex_of <"$scratch/s3.bin")\",\"sect
 # The whole flash.
 check "backup" 0 "" "sector 256/256" "${watch[@]}" backup --out "$scratch/image.bin"
 expect "backup: the watch's whole flash" same "$scratch/image.bin" "$scratch/expected.bin"
-expect "backup: sector 3 as read-sector reads it" same <(sector_of "$scratch/image.bin" 3) "$scratch/s3.bin"
 expect "backup: no part file left" absent "$scratch/image.bin.part"
 check "no cable: backup fails on sector 0" 1 "" "^error 0x1000 " backup --out "$scratch/none.bin"
-expect "failed backup: no image" absent "$scratch/none.bin"
-expect "failed backup: no part file" absent "$scratch/none.bin.part"
+expect "failed backup: no image, no part file" test ! -e "$scratch/none.bin" -a ! -e "$scratch/none.bin.part"
 
 # Ctrl-C mid-backup: the task ends, the simulator is stopped, no image is left.
 set -m  # a background job that still takes SIGINT
@@ -127,12 +88,10 @@ rc=$?
 expect "Ctrl-C mid-backup: exit 130 after some sectors ($(tr '\n' ' ' <"$scratch/cut.err"))" \
     test "$rc" = 130 -a -n "$(grep "sector 32/256" "$scratch/cut.err")"
 expect "Ctrl-C mid-backup: the simulator child is gone" test -n "$sim_pid" -a ! -e "/proc/$sim_pid"
-expect "Ctrl-C mid-backup: no image" absent "$scratch/cut.bin"
-expect "Ctrl-C mid-backup: no part file" absent "$scratch/cut.bin.part"
+expect "Ctrl-C mid-backup: no image, no part file" test ! -e "$scratch/cut.bin" -a ! -e "$scratch/cut.bin.part"
 
 # A watch that never answers (a stopped simulator): Ctrl-C ends the task that
 # waits for it at once, rather than after the version retries (9 s).
-sim_exe="$(dirname "$tool")/../../sim/stridelog-sim"
 "$sim_exe" --device-map "$scratch/silent.map" >"$scratch/silent.pty" &
 silent_pid=$!
 for _ in $(seq 100); do [ -s "$scratch/silent.pty" ] && break; sleep 0.05; done
@@ -186,309 +145,100 @@ expect "--raw: the SDK version block" same "$scratch/raw-sdk/2000-000.bin" <(pri
 check "backup into a missing folder" 1 "" "^error: .*no-such-folder/image.bin.part" \
     "${watch[@]}" backup --out "$scratch/no-such-folder/image.bin"
 
-# ---- Workouts: session blocks to files, read back by independent readers.
-# Blocks are built here from their byte layout; gpsbabel, xmllint and jq read the files.
-bytes() { local b; for b in "$@"; do printf '\\x%02x' "$b"; done; }
-le() {  # width value: little-endian, two's complement
-    local w=$1 v=$2 i
-    ((v < 0)) && v=$((v + (1 << (8 * w))))
-    for ((i = 0; i < w; i++)); do printf '\\x%02x' $(((v >> (8 * i)) & 255)); done
-}
-stamp() { bytes "$6" "$5" "$4" "$3" "$2" $(($1 - 2000)); }  # y mo d h mi s, stored s first
-erased_stamp() { bytes 255 255 255 255 255 255; }
-header() {  # recorded points, laps, y mo d h mi s, filler byte
-    le 2 "$1"
-    bytes "$2"
-    stamp "$3" "$4" "$5" "$6" "$7" "$8"
-    local i
-    for ((i = 9; i < 48; i++)); do bytes "$9"; done
-}
-laps() { local i j; for ((i = 0; i < $1; i++)); do for ((j = 0; j < 16; j++)); do bytes $((i * 16 + j)); done; done; }
-point() {  # type, y mo d h mi s, lon lat (x 10^7), alt, m1 m2 m3 m4
-    bytes "$1" 0 $(($2 - 2000)) "$3" "$4" "$5" "$6" "$7"
-    le 4 "$8"
-    le 4 "$9"
-    le 2 "${10}"
-    le 2 "${11}"
-    le 2 "${12}"
-    le 2 "${13}"
-    le 1 "${14}"
-}
-binary() { printf '%b' "$(cat)"; }  # the escapes above as bytes
-no_position=2000000000
-# Session A's points: two without position first, then 150 five seconds apart
-# in summer time, west and south of 0/0 too, one of them without position.
-a_longitude() { echo $((($1 % 3 == 2 ? -1 : 1) * (123456789 + 1234567 * $1))); }
-a_latitude() { echo $((-334455667 + 98765 * $1)); }
-blocks="$scratch/blocks"
-mkdir -p "$blocks"
-{
-    stamp 2026 7 1 11 59 0
-    stamp 2026 7 1 12 0 0
-    header 150 2 2026 7 1 12 0 0 1
-    laps 2
-    le 4 152
-    point 3 2026 7 1 12 0 0 "$no_position" 0 0 0 0 0 1
-    point 3 2026 7 1 12 0 2 "$no_position" 0 0 0 0 0 2
-    for ((i = 0; i < 150; i++)); do
-        t=$((5 * i + 4))
-        lon=$(a_longitude "$i")
-        ((i == 77)) && lon=$no_position
-        point 1 2026 7 1 12 $((t / 60)) $((t % 60)) "$lon" "$(a_latitude "$i")" $((i - 20)) "$i" 2 3 4
-    done
-} | binary >"$blocks/2008-000.bin"
-# Session B: the same start, another session (other header values, stamps erased).
-{
-    erased_stamp
-    erased_stamp
-    header 2 0 2026 7 1 12 0 0 2
-    le 4 2
-    point 0 2026 7 1 12 0 0 90000000 480000000 500 0 0 0 0
-    point 1 2026 7 1 12 0 30 90010000 480010000 501 0 0 0 0
-} | binary >"$blocks/2008-001.bin"
-# Session C: no track points, three laps, in winter time.
-{
-    stamp 2026 1 15 8 30 0
-    stamp 2026 1 15 8 30 0
-    header 0 3 2026 1 15 8 30 0 3
-    laps 3
-} | binary >"$blocks/2007-000.bin"
-expect "a bare block with three laps is 108 bytes" size_is "$blocks/2007-000.bin" 108
-expect "session A's block is 64 + 32 + 25 x 152 bytes" size_is "$blocks/2008-000.bin" $((64 + 32 + 25 * 152))
-
-# Degrees x 10^7 as text with seven decimals.
-e7() { awk -v v="$1" 'BEGIN { s = v < 0 ? "-" : ""; v = v < 0 ? -v : v; printf "%s%d.%07d", s, int(v / 10000000), v % 10000000 }'; }
-# Session A's positioned points as written above: UTC time (converted by date
-# in the zone of the environment), latitude, longitude.
-expected_points() {
-    local i t
-    for ((i = 0; i < 150; i++)); do
-        ((i == 77)) && continue
-        t=$((5 * i + 4))
-        printf '%s,%s,%s\n' "$(date -u -d "@$(date -d "2026-07-01 12:$((t / 60)):$((t % 60))" +%s)" +%FT%TZ)" \
-            "$(e7 "$(a_latitude "$i")")" "$(e7 "$(a_longitude "$i")")"
-    done
-}
-printf '%s\n' "FIELD_DELIMITER COMMA" "RECORD_DELIMITER NEWLINE" "BADCHARS COMMA" \
-    'IFIELD ISO_TIME, "", "%s"' 'IFIELD LAT_DECIMAL, "", "%.7f"' 'IFIELD LON_DECIMAL, "", "%.7f"' \
-    >"$scratch/points.style"
-read_back() {  # gpsbabel format, file: the track points as time,lat,lon
-    gpsbabel -t -i "$1" -f "$2" -x nuketypes,waypoints,routes -o xcsv,style="$scratch/points.style" -F -
-}
-from_json() {  # the positioned points of a JSON export
-    jq -r '.points[] | select(.has_position) | "\(.time_utc),\(.latitude_e7),\(.longitude_e7)"' "$1" |
-        awk -F, 'function deg(v, s) { s = v < 0 ? "-" : ""; v = v < 0 ? -v : v; return sprintf("%s%d.%07d", s, int(v / 10000000), v % 10000000) }
-                 { print $1 "," deg($2) "," deg($3) }'
-}
-conv="$scratch/converted"
-block_files=("$blocks/2008-000.bin" "$blocks/2008-001.bin" "$blocks/2007-000.bin")
-run=(env TZ=Europe/Berlin "$tool")
-for format in gpx tcx json; do
-    check "convert to $format: one file per session, a suffix for a shared start" 0 \
-        "$conv/2026-07-01T12-00-00.$format
-$conv/2026-07-01T12-00-00_2.$format
-$conv/2026-01-15T08-30-00.$format" "^$" workouts convert --format "$format" --out "$conv" "${block_files[@]}"
-done
-run=("$tool")
-want=$(TZ=Europe/Berlin expected_points)
-expect "the script's own points: 149 with a position, the first at 10:00:04Z" \
-    test "$(wc -l <<<"$want")" = 149 -a "$(head -n 1 <<<"$want")" = "2026-07-01T10:00:04Z,-33.4455667,12.3456789"
-expect "GPX read back by gpsbabel: the same points, UTC times, positions" \
-    test "$(read_back gpx "$conv/2026-07-01T12-00-00.gpx")" = "$want"
-expect "TCX read back by gpsbabel: the same points, UTC times, positions" \
-    test "$(read_back gtrnctr "$conv/2026-07-01T12-00-00.tcx")" = "$want"
-expect "JSON export: the same points" test "$(from_json "$conv/2026-07-01T12-00-00.json")" = "$want"
-expect "JSON export: every point, those without a position too" \
-    test "$(jq '.points | length' "$conv/2026-07-01T12-00-00.json")" = 152
-expect "JSON export: erased stamps are absent" \
-    test "$(jq -c '[.stamp_a, .stamp_b]' "$conv/2026-07-01T12-00-00_2.json")" = "[null,null]"
-expect "JSON export: the reference stamps" \
-    test "$(jq -c '[.stamp_a, .stamp_b]' "$conv/2026-07-01T12-00-00.json")" = '["2026-07-01T11:59:00","2026-07-01T12:00:00"]'
-expect "GPX: well-formed" xmllint --noout "$conv"/*.gpx
-expect "TCX: well-formed" xmllint --noout "$conv"/*.tcx
-expect "GPX: the leading points without position are not track points" \
-    test "$(grep -c "<trkpt " "$conv/2026-07-01T12-00-00.gpx")" = 149
-expect "GPX: the measured values of the first point, in our namespace" \
-    grep -q '<sl:values m1="0" m2="2" m3="3" m4="4"/>' "$conv/2026-07-01T12-00-00.gpx"
-expect "GPX: the laps as hex" test "$(grep -c "<sl:lap>" "$conv/2026-01-15T08-30-00.gpx")" = 3
-expect "GPX: a session without track has its start in UTC (winter, +01:00)" \
-    grep -q "<time>2026-01-15T07:30:00Z</time>" "$conv/2026-01-15T08-30-00.gpx"
-expect "GPX: the elevation" grep -q "<ele>-20</ele>" "$conv/2026-07-01T12-00-00.gpx"
-expect "TCX: the lap's time runs from the first to the last positioned point" \
-    grep -q "<TotalTimeSeconds>745</TotalTimeSeconds>" "$conv/2026-07-01T12-00-00.tcx"
-check "--utc-offset instead of the host's zone" 0 "$scratch/offset/2026-07-01T12-00-00.gpx" "^$" \
-    workouts convert --utc-offset -05:00 --out "$scratch/offset" "$blocks/2008-000.bin"
-expect "--utc-offset -05:00: the first point at 17:00:04Z" \
-    test "$(read_back gpx "$scratch/offset/2026-07-01T12-00-00.gpx" | head -n 1)" = "2026-07-01T17:00:04Z,-33.4455667,12.3456789"
-
-# The folder's index: each session's identity is the SHA-256 of its block's first 60 bytes.
-identity_of() { head -c 60 "$1" | sha256sum | cut -d' ' -f1; }
-expect "index: session A as GPX under its file name" \
-    grep -qxF "$(identity_of "$blocks/2008-000.bin") gpx 2026-07-01T12-00-00.gpx" "$conv/.stridelog-downloads"
-expect "index: session B under the suffixed name" \
-    grep -qxF "$(identity_of "$blocks/2008-001.bin") gpx 2026-07-01T12-00-00_2.gpx" "$conv/.stridelog-downloads"
-run=(env TZ=America/New_York "$tool")
-check "--new in another time zone: nothing new" 0 "" "no new workouts \(3 already downloaded\)" \
-    workouts convert --new --out "$conv" "${block_files[@]}"
-check "--new as JSON" 0 '{"files":[],"skipped":3}' "^" --json workouts convert --new --out "$conv" "${block_files[@]}"
-check "the same sessions again keep their names" 0 "$conv/2026-07-01T12-00-00_2.gpx
-$conv/2026-07-01T12-00-00.gpx" "^$" workouts convert --out "$conv" "$blocks/2008-001.bin" "$blocks/2008-000.bin"
-run=("$tool")
-{
-    erased_stamp
-    erased_stamp
-    header 0 0 2026 7 1 12 0 0 9
-} | binary >"$blocks/2007-001.bin"
-check "a new session with a taken start does not overwrite" 0 "$conv/2026-07-01T12-00-00_3.gpx" "^$" \
-    workouts convert --new --out "$conv" "$blocks/2007-001.bin"
-head -c $((64 + 32 + 25 * 100)) "$blocks/2008-000.bin" >"$blocks/2008-009.bin"
-check "a truncated block: error, exit 1" 1 "" "2008-009.bin cannot be read: track block of 2596 bytes, not the 3896" \
-    workouts convert --out "$scratch/cut" "$blocks/2008-009.bin"
-expect "a truncated block: nothing written" test -z "$(ls -A "$scratch/cut")"
-check "--format must be known" 2 "" "--format is gpx, tcx, json or fit" workouts convert --format kml "$blocks/2008-000.bin"
-check "--utc-offset must be +HH:MM" 2 "" "--utc-offset is" workouts convert --utc-offset 2 "$blocks/2008-000.bin"
-for bad in "" "3,,0" "256" "a" "1,-1"; do
-    check "--select '$bad' is a usage error" 2 "" "--select takes session indices" workouts download --select "$bad"
-done
-
-# Erasing asks on a terminal and refuses without one.
-check "clear without a terminal nor --yes" 2 "" "no terminal to ask on; pass --yes" workouts clear </dev/null
-check "download --clear without a terminal nor --yes" 2 "" "no terminal to ask on" \
-    workouts download --clear --out "$scratch/dl" </dev/null
-check "--select with --clear says the whole watch is erased" 2 "" "erases every session on the watch" \
-    workouts download --select 1 --clear --out "$scratch/dl" </dev/null
-asked=$(printf 'n\n' | script -qec "$tool workouts clear" /dev/null | tr -d '\r' | tr '\n' ' ')
-expect "clear on a terminal asks, and No erases nothing ($asked)" \
-    grep -q "Erase every workout on the watch? \[y/N\] .*nothing erased" <<<"$asked"
-
-# ---- Workouts from a simulated watch whose flash this script writes: a
-# directory with three sessions, their header sectors and track records
-# (a full record, then deltas running across a sector boundary and an hour).
+# ---- Workouts of the simulator's realistic watch: six sessions, the fourth
+# without track points. The last is the one under tests/data/, written there at
+# +01:00, Berlin's winter time: what the tool writes must be those files.
+golden="$(dirname "$0")/../data/realistic-session-5"
+names=(2026-03-02T06-40-32 2026-03-04T17-13-55 2026-03-07T23-30-05 2026-03-10T19-02-44
+    2026-03-14T09-05-30 2026-03-15T18-00-03)
+listing() { printf "$1/%s.$2\n" "${names[@]}"; }  # folder, extension: every session's file
 image="$scratch/workouts.bin"
-head -c 1048576 /dev/zero | tr '\0' '\377' >"$image"
-put_sector() { dd of="$image" bs=4096 seek="$1" conv=notrunc status=none; }
-pad_sector() { head -c 4096 "$1" | cat - <(head -c 4096 /dev/zero | tr '\0' '\377') | head -c 4096; }
-header_sector() {  # recorded points, laps, y mo d h mi s, filler: header, laps, stamps A = B
-    {
-        header "$@"
-        for ((i = 48; i < 64; i++)); do bytes 0; done
-        laps "$2"
-    } | binary >"$scratch/sector"
-    {
-        pad_sector "$scratch/sector" | head -c 1648
-        { stamp "$3" "$4" "$5" "$6" "$7" "$8"; stamp "$3" "$4" "$5" "$6" "$7" "$8"; } | binary
-        head -c $((4096 - 1660)) /dev/zero | tr '\0' '\377'
-    }
-}
-# Session 0: 300 points from 10:50:00, 5 s apart: a full record, then deltas.
-s0_longitude() { echo $((85000000 + 1234 * $1)); }
-s0_latitude() { echo $((475000000 - 567 * $1)); }
-{
-    point 0 2026 7 1 10 50 0 "$(s0_longitude 0)" "$(s0_latitude 0)" 400 10 20 30 40
-    for ((i = 1; i < 300; i++)); do
-        t=$((5 * i))
-        bytes 1 0 $(((50 + t / 60) % 60)) $((t % 60))
-        le 4 1234
-        le 4 -567
-        le 2 1
-        le 2 "$i"
-        le 2 20
-        le 2 30
-        bytes 40
-    done
-    bytes 15
-} | binary >"$scratch/track0"
-expect "session 0's records run into a second track sector" test "$(stat -c %s "$scratch/track0")" -gt 4096
-header_sector 300 2 2026 7 1 10 50 0 1 | put_sector 5
-pad_sector "$scratch/track0" | put_sector 6
-tail -c +4097 "$scratch/track0" >"$scratch/track0b"
-pad_sector "$scratch/track0b" | put_sector 7
-# Session 1: 3 points at 2026-07-02 08:00:00.
-header_sector 3 0 2026 7 2 8 0 0 2 | put_sector 9
-{
-    point 0 2026 7 2 8 0 0 -1000000 -2000000 5 0 0 0 0
-    bytes 1 0 0 10
-    le 4 -100
-    le 4 -100
-    le 2 0
-    le 2 0
-    le 2 0
-    le 2 0
-    bytes 0
-    bytes 2 0 20 15
-} | binary >"$scratch/track1"
-pad_sector "$scratch/track1" | put_sector 10
-# Session 2: no track points, two laps.
-header_sector 0 2 2026 7 3 7 0 0 3 | put_sector 12
-{
-    for ((i = 0; i < 256; i++)); do bytes 255; done
-    bytes 5 6 7 255 9 10 255 12 255 255
-} | binary >"$scratch/sector"
-pad_sector "$scratch/sector" | put_sector 0
-s0_expected() {
-    local i start
-    start=$(date -d "2026-07-01 10:50:00" +%s)
-    paste -d, <(for ((i = 0; i < 300; i++)); do echo "@$((start + 5 * i))"; done | date -u -f - +%FT%TZ) \
-        <(for ((i = 0; i < 300; i++)); do echo "$(e7 "$(s0_latitude "$i")"),$(e7 "$(s0_longitude "$i")")"; done)
-}
-want0=$(TZ=Europe/Berlin s0_expected)
+"$sim_exe" --generate "$image"
+cp "$image" "$scratch/workouts-kept.bin"
 watch=(--simulate --sim-image "$image")
 run=(env TZ=Europe/Berlin "$tool")
-check "workouts list" 0 "index  start                points  laps
-    0  2026-07-01T10:50:00     300     2
-    1  2026-07-02T08:00:00       3     0
-    2  2026-07-03T07:00:00       0     2" "^$" "${watch[@]}" workouts list
-check "workouts list with --raw" 0 "$(printf '%s\n' "index  start                points  laps" \
-    "    0  2026-07-01T10:50:00     300     2" "    1  2026-07-02T08:00:00       3     0" "    2  2026-07-03T07:00:00       0     2")" \
-    "^$" --raw "$scratch/raw-list" "${watch[@]}" workouts list
-expect "--raw: the summary block, 4 + 3 x 48 bytes, the headers as stored" \
-    test "$(stat -c %s "$scratch/raw-list/2009-000.bin")" = 148 -a \
-    "$(tail -c +5 "$scratch/raw-list/2009-000.bin" | head -c 48 | hex_of)" = "$(sector_of "$image" 5 | head -c 48 | hex_of)"
-check "workouts list as JSON" 0 '{"workouts":[{"index":0,"laps":2,"recorded_points":300,"start":"2026-07-01T10:50:00"},{"index":1,"laps":0,"recorded_points":3,"start":"2026-07-02T08:00:00"},{"index":2,"laps":2,"recorded_points":0,"start":"2026-07-03T07:00:00"}]}' \
-    "^$" --json "${watch[@]}" workouts list
+check "workouts list" 0 @workouts-list.txt "^$" "${watch[@]}" workouts list
+check "workouts list with --raw" 0 @workouts-list.txt "^$" --raw "$scratch/raw-list" "${watch[@]}" workouts list
+expect "--raw: the summary block, 4 + 6 x 48 bytes, the headers as stored" \
+    test "$(stat -c %s "$scratch/raw-list/2009-000.bin")" = 292 -a \
+    "$(tail -c 48 "$scratch/raw-list/2009-000.bin" | hex_of)" = "$(jq -r .header "$golden.json")"
+check "workouts list as JSON" 0 @workouts-list.json "^$" --json "${watch[@]}" workouts list
 dl="$scratch/downloads"
-check "download: GPX into the folder, with --raw" 0 "$dl/2026-07-01T10-50-00.gpx
-$dl/2026-07-02T08-00-00.gpx
-$dl/2026-07-03T07-00-00.gpx" "^$" --raw "$scratch/raw-dl" "${watch[@]}" workouts download --out "$dl"
-expect "download: gpsbabel reads session 0's 300 points, across the sector and the hour" \
-    test "$(read_back gpx "$dl/2026-07-01T10-50-00.gpx")" = "$want0"
-expect "download: well-formed GPX" xmllint --noout "$dl"/*.gpx
-check "download: TCX" 0 "$dl/2026-07-01T10-50-00.tcx
-$dl/2026-07-02T08-00-00.tcx
-$dl/2026-07-03T07-00-00.tcx" "^$" "${watch[@]}" workouts download --format tcx --out "$dl"
-expect "download: gpsbabel reads the same from the TCX" \
-    test "$(read_back gtrnctr "$dl/2026-07-01T10-50-00.tcx")" = "$want0"
-expect "download: well-formed TCX" xmllint --noout "$dl"/*.tcx
-check "download: JSON" 0 "$dl/2026-07-01T10-50-00.json
-$dl/2026-07-02T08-00-00.json
-$dl/2026-07-03T07-00-00.json" "^$" "${watch[@]}" workouts download --format json --out "$dl"
-expect "download: the JSON export has the same points" \
-    test "$(from_json "$dl/2026-07-01T10-50-00.json")" = "$want0"
-expect "download: session 1's time-only record keeps the last position" \
-    test "$(jq -c '[.points[2].record_type, .points[2].time, .points[2].longitude_e7]' "$dl/2026-07-02T08-00-00.json")" = '[2,"2026-07-02T08:00:20",-1000100]'
-expect "--raw: the session blocks and the end" test -f "$scratch/raw-dl/2008-001.bin" -a -f "$scratch/raw-dl/2007-000.bin"
-check "--raw blocks convert to the same GPX" 0 "$scratch/reconv/2026-07-01T10-50-00.gpx" "^$" \
-    workouts convert --out "$scratch/reconv" "$scratch/raw-dl/2008-000.bin"
-expect "--raw blocks convert to the same GPX: identical" \
-    same "$scratch/reconv/2026-07-01T10-50-00.gpx" "$dl/2026-07-01T10-50-00.gpx"
-check "download --new: nothing new the second time" 0 "" "no new workouts \(3 already downloaded\)" \
+check "download: GPX into the folder, with --raw" 0 "$(listing "$dl" gpx)" "^$" \
+    --raw "$scratch/raw-dl" "${watch[@]}" workouts download --out "$dl"
+# --new is per format: after the GPX download every session comes again in another.
+for format in tcx json fit; do
+    check "download --new --format $format after GPX: every session in it" 0 "$(listing "$dl" $format)" "^$" \
+        "${watch[@]}" workouts download --new --format "$format" --out "$dl"
+done
+for format in gpx tcx json fit; do
+    expect "download: the last session as $format is the golden file" same "$dl/${names[5]}.$format" "$golden.$format"
+done
+expect "download: well-formed GPX and TCX" xmllint --noout "$dl"/*.gpx "$dl"/*.tcx
+check "download --new: nothing new the second time" 0 "" "no new workouts \(6 already downloaded\)" \
     "${watch[@]}" workouts download --new --out "$dl"
-check "download --new in a format not yet downloaded: every session in it" 0 "$scratch/fmt/2026-07-01T10-50-00.fit
-$scratch/fmt/2026-07-02T08-00-00.fit
-$scratch/fmt/2026-07-03T07-00-00.fit" "^$" "${watch[@]}" workouts download --new --format fit --out "$scratch/fmt"
-check "download --new, GPX after FIT: the GPX files all the same" 0 "$scratch/fmt/2026-07-01T10-50-00.gpx
-$scratch/fmt/2026-07-02T08-00-00.gpx
-$scratch/fmt/2026-07-03T07-00-00.gpx" "^$" "${watch[@]}" workouts download --new --out "$scratch/fmt"
-check "download --select 1,0: in that order" 0 "$scratch/sel/2026-07-02T08-00-00.gpx
-$scratch/sel/2026-07-01T10-50-00.gpx" "^$" "${watch[@]}" workouts download --select 1,0 --out "$scratch/sel"
-check "download --select 1,1: one file" 0 "$scratch/twice/2026-07-02T08-00-00.gpx" "^$" \
+# The folder's index: each session's identity is the SHA-256 of its block's first 60 bytes.
+block5="$scratch/raw-dl/2008-004.bin"
+identity=$(jq -r .identity "$golden.json")
+expect "--raw: the last session's block, whose first 60 bytes hash to its identity" \
+    test "$(head -c 60 "$block5" | sha256sum | cut -d' ' -f1)" = "$identity"
+expect "index: the last session under its identity in each format" \
+    test "$(grep -cE "^$identity (gpx|tcx|json|fit) ${names[5]}\.(gpx|tcx|json|fit)$" "$dl/.stridelog-downloads")" = 4
+
+# The same blocks converted: with --utc-offset the golden file again, whatever the host's zone.
+conv="$scratch/converted"
+run=(env TZ=America/Los_Angeles "$tool")
+check "convert --utc-offset +01:00" 0 "$conv/${names[5]}.gpx" "^$" \
+    workouts convert --utc-offset +01:00 --out "$conv" "$block5"
+expect "convert --utc-offset +01:00: the golden file" same "$conv/${names[5]}.gpx" "$golden.gpx"
+# Other sessions of the same start: the block with another header byte (not the start).
+other() { cp "$block5" "$scratch/$1.bin"; printf "\\x$2" | dd of="$scratch/$1.bin" bs=1 seek=59 conv=notrunc status=none; }
+other b 77
+other c 78
+check "convert: a suffix for another session of the same start" 0 "$conv/${names[5]}_2.gpx" "^$" \
+    workouts convert --out "$conv" "$scratch/b.bin"
+run=(env TZ=America/New_York "$tool")
+check "--new in another time zone: nothing new" 0 "" "no new workouts \(2 already downloaded\)" \
+    workouts convert --new --out "$conv" "$block5" "$scratch/b.bin"
+check "--new as JSON" 0 '{"files":[],"skipped":2}' "^" --json workouts convert --new --out "$conv" "$block5" "$scratch/b.bin"
+check "the same sessions again keep their names" 0 "$conv/${names[5]}_2.gpx
+$conv/${names[5]}.gpx" "^$" workouts convert --out "$conv" "$scratch/b.bin" "$block5"
+check "a new session with a taken start does not overwrite" 0 "$conv/${names[5]}_3.gpx" "^$" \
+    workouts convert --new --out "$conv" "$scratch/c.bin"
+run=("$tool")
+full=$(stat -c %s "$block5")
+head -c $((full - 25)) "$block5" >"$scratch/cut.bin"
+check "a truncated block: error, exit 1" 1 "" "cut.bin cannot be read: track block of $((full - 25)) bytes, not the $full" \
+    workouts convert --out "$scratch/cut" "$scratch/cut.bin"
+expect "a truncated block: nothing written" test -z "$(ls -A "$scratch/cut")"
+check "--select '' is a usage error" 2 "" "--select takes session indices" workouts download --select ""
+checks <<ROWS
+--format must be known | 2 |  | --format is gpx, tcx, json or fit | workouts convert --format kml $block5
+--utc-offset must be +HH:MM | 2 |  | --utc-offset is | workouts convert --utc-offset 2 $block5
+--select 3,,0 is a usage error | 2 |  | --select takes session indices | workouts download --select 3,,0
+--select 256 is a usage error | 2 |  | --select takes session indices | workouts download --select 256
+--select a is a usage error | 2 |  | --select takes session indices | workouts download --select a
+--select 1,-1 is a usage error | 2 |  | --select takes session indices | workouts download --select 1,-1
+ROWS
+
+# Selections, and erasing: asked on a terminal, refused without one.
+check "download --select 1,0: in that order" 0 "$scratch/sel/${names[1]}.gpx
+$scratch/sel/${names[0]}.gpx" "^$" "${watch[@]}" workouts download --select 1,0 --out "$scratch/sel"
+check "download --select 1,1: one file" 0 "$scratch/twice/${names[1]}.gpx" "^$" \
     "${watch[@]}" workouts download --select 1,1 --out "$scratch/twice"
 check "download --select 7: no such session" 1 "" "^error 0x1006 " "${watch[@]}" workouts download --select 7 --out "$scratch/none"
 expect "download --select 7: no file" test -z "$(ls -A "$scratch/none")"
-run=("$tool")
-cp "$image" "$scratch/workouts-kept.bin"
+checks <<ROWS
+clear without a terminal nor --yes | 2 |  | no terminal to ask on; pass --yes | workouts clear
+download --clear without a terminal nor --yes | 2 |  | no terminal to ask on | workouts download --clear --out $scratch/dl
+--select with --clear says the whole watch is erased | 2 |  | erases every session on the watch | workouts download --select 1 --clear --out $scratch/dl
+ROWS
+asked=$(printf 'n\n' | script -qec "$tool ${watch[*]} workouts clear" /dev/null | tr -d '\r' | tr '\n' ' ')
+expect "clear on a terminal asks, and No erases nothing ($asked)" \
+    grep -q "Erase every workout on the watch? \[y/N\] .*nothing erased" <<<"$asked"
+expect "after No the watch keeps its workouts" same "$image" "$scratch/workouts-kept.bin"
 check "download --select 1 --clear --yes: the file, then the whole watch erased" 0 \
-    "$scratch/cleared/2026-07-02T08-00-00.gpx" "erases every session on the watch, not only the selected" \
+    "$scratch/cleared/${names[1]}.gpx" "erases every session on the watch, not only the selected" \
     --yes "${watch[@]}" workouts download --select 1 --clear --out "$scratch/cleared"
 check "after --clear the watch holds no workouts" 0 "no workouts on the watch" "^$" "${watch[@]}" workouts list
 check "download of an empty watch: a friendly message" 0 "" "^no workouts on the watch$" \
@@ -500,40 +250,6 @@ cp "$scratch/workouts-kept.bin" "$image"
 asked=$(printf 'y\n' | script -qec "$tool ${watch[*]} workouts clear" /dev/null | tr -d '\r' | tr '\n' ' ')
 expect "clear on a terminal: Yes erases ($asked)" grep -q "\[y/N\] .*every workout on the watch erased" <<<"$asked"
 check "after Yes the watch holds no workouts" 0 '{"workouts":[]}' "^$" --json "${watch[@]}" workouts list
-
-# ---- The simulator's own realistic workouts, downloaded in the four formats:
-# gpsbabel finds in the GPX, the TCX and the FIT what the JSON export holds
-# (FIT's positions within its resolution of about 1e-7 degrees).
-real="$scratch/realistic"
-run=(env TZ=America/Los_Angeles "$tool")
-for format in gpx tcx json fit; do
-    "${run[@]}" --simulate workouts download --format "$format" --out "$real" >"$scratch/real-$format.out" 2>"$scratch/err"
-    expect "realistic watch: download as $format ($(cat "$scratch/err"))" test $? = 0 -a -s "$scratch/real-$format.out"
-done
-run=("$tool")
-expect "realistic watch: one file per session in each format" \
-    test "$(sed 's/\.gpx$//' "$scratch/real-gpx.out")" = "$(sed 's/\.tcx$//' "$scratch/real-tcx.out")" \
-    -a "$(sed 's/\.gpx$//' "$scratch/real-gpx.out")" = "$(sed 's/\.json$//' "$scratch/real-json.out")" \
-    -a "$(sed 's/\.gpx$//' "$scratch/real-gpx.out")" = "$(sed 's/\.fit$//' "$scratch/real-fit.out")"
-close_points() {  # time,lat,lon files: the same times, positions within 1e-6 degrees
-    paste -d, "$1" "$2" | awk -F, 'NF != 6 || $1 != $4 || ($2 - $5)^2 > 1e-12 || ($3 - $6)^2 > 1e-12 { bad = 1 } END { exit bad }'
-}
-while read -r json; do
-    stem=${json%.json}
-    from_json "$json" >"$scratch/want"
-    expect "realistic $(basename "$stem"): GPX read back as the JSON says ($(wc -l <"$scratch/want") points)" \
-        same <(read_back gpx "$stem.gpx") "$scratch/want"
-    expect "realistic $(basename "$stem"): TCX read back as the JSON says" \
-        same <(read_back gtrnctr "$stem.tcx") "$scratch/want"
-    expect "realistic $(basename "$stem"): FIT read back as the JSON says" \
-        close_points <(read_back garmin_fit "$stem.fit") "$scratch/want"
-    expect "realistic $(basename "$stem"): the index records the FIT file" \
-        grep -qE "^[0-9a-f]{64} fit $(basename "$stem").fit$" "$real/.stridelog-downloads"
-done <"$scratch/real-json.out"
-expect "realistic watch: some session has track points" test -n "$(cat "$real"/*.json | jq -r '.points[] | select(.has_position) | 1' | head -n 1)"
-expect "realistic watch: well-formed GPX and TCX" xmllint --noout "$real"/*.gpx "$real"/*.tcx
-check "realistic watch: --new finds nothing new" 0 "" "no new workouts" \
-    --simulate workouts download --new --out "$real"
 
 # The set-up documents. A malformed file is refused, naming the field, before
 # the watch is touched.
@@ -549,40 +265,33 @@ check "settings set: a field out of range" 2 "" "f94_or_f12d: at most 3; nothing
 check "set-time: no 29 February in 2013" 2 "" "not \"2013-02-29T12:00:00\"" set-time 2013-02-29T12:00:00
 check "set-time: not a time" 2 "" "YYYY-MM-DDTHH:MM:SS" set-time tomorrow
 
-# Round trips against the simulated watch, once the SDK reads and writes the
-# set-up; until then its entry points end without data and these are skipped.
-paths_now=$("$tool" --simulate paths get 2>/dev/null)
-if [ -n "$paths_now" ] && [ "$(jq '.paths | length' <<<"$paths_now" 2>/dev/null)" = 10 ]; then
-    setup_image="$scratch/setup.bin"
-    "$sim_exe" --generate "$setup_image"
-    cp "$setup_image" "$scratch/setup-before.bin"
-    setup=(--simulate --sim-image "$setup_image")
-    check "paths get --out" 0 "" "^" "${setup[@]}" paths get --out "$scratch/paths.json"
-    expect "paths: ten, one of 99 waypoints, one empty, accented names" test \
-        "$(jq -c '[(.paths | length), ([.paths[] | select((.waypoints | length) == 99)] | length), ([.paths[] | select(.waypoints == [])] | length), ([.paths[].name | select(test("[éüñë]"))] | length >= 3)]' "$scratch/paths.json")" = '[10,1,1,true]'
-    check "paths set of what get wrote" 0 "" "^" "${setup[@]}" paths set "$scratch/paths.json"
-    for s in 0 249 250 251 252 253 254; do
-        expect "paths get then set leaves sector $s as it was" \
-            same <(sector_of "$setup_image" $s) <(sector_of "$scratch/setup-before.bin" $s)
-    done
-    jq '.paths[0].name = "Changed"' "$scratch/paths.json" >"$scratch/paths2.json"
-    check "paths set of an edited name, read back" 0 "" "^" "${setup[@]}" paths set "$scratch/paths2.json"
-    expect "paths get shows the edit" test "$("$tool" "${setup[@]}" paths get | jq -r '.paths[0].name')" = Changed
-    for what in settings views; do
-        check "$what get --out" 0 "" "^" "${setup[@]}" "$what" get --out "$scratch/$what.json"
-        check "$what set of what get wrote" 0 "" "^" "${setup[@]}" "$what" set "$scratch/$what.json"
-        "$tool" "${setup[@]}" "$what" get >"$scratch/$what-again.json"
-        expect "$what: get after set reads the same" same "$scratch/$what.json" "$scratch/$what-again.json"
-    done
-    expect "settings set keeps a valid checksum" test "$(sector_of "$setup_image" 0 | head -c 224 | od -An -tu1 -v | awk 'NR == 1 { print $1 + $2 }')" = 255
-    check "set-time to a leap day" 0 "" "^" "${setup[@]}" set-time 2012-02-29T23:59:30
-    check "set-time now" 0 "" "^" "${setup[@]}" set-time
-else
-    echo "notice: the SDK does not read paths yet; set-up round trips skipped"
-fi
+# Round trips against the simulated watch.
+setup_image="$scratch/setup.bin"
+cp "$scratch/workouts-kept.bin" "$setup_image"
+cp "$setup_image" "$scratch/setup-before.bin"
+setup=(--simulate --sim-image "$setup_image")
+check "paths get --out" 0 "" "^" "${setup[@]}" paths get --out "$scratch/paths.json"
+expect "paths: ten, one of 99 waypoints, one empty, accented names" test \
+    "$(jq -c '[(.paths | length), ([.paths[] | select((.waypoints | length) == 99)] | length), ([.paths[] | select(.waypoints == [])] | length), ([.paths[].name | select(test("[éüñë]"))] | length >= 3)]' "$scratch/paths.json")" = '[10,1,1,true]'
+check "paths set of what get wrote" 0 "" "^" "${setup[@]}" paths set "$scratch/paths.json"
+for s in 0 249 250 251 252 253 254; do
+    expect "paths get then set leaves sector $s as it was" \
+        same <(sector_of "$setup_image" $s) <(sector_of "$scratch/setup-before.bin" $s)
+done
+jq '.paths[0].name = "Changed"' "$scratch/paths.json" >"$scratch/paths2.json"
+check "paths set of an edited name, read back" 0 "" "^" "${setup[@]}" paths set "$scratch/paths2.json"
+expect "paths get shows the edit" test "$("$tool" "${setup[@]}" paths get | jq -r '.paths[0].name')" = Changed
+for what in settings views; do
+    check "$what get --out" 0 "" "^" "${setup[@]}" "$what" get --out "$scratch/$what.json"
+    check "$what set of what get wrote" 0 "" "^" "${setup[@]}" "$what" set "$scratch/$what.json"
+    "$tool" "${setup[@]}" "$what" get >"$scratch/$what-again.json"
+    expect "$what: get after set reads the same" same "$scratch/$what.json" "$scratch/$what-again.json"
+done
+expect "settings set keeps a valid checksum" test "$(sector_of "$setup_image" 0 | head -c 224 | od -An -tu1 -v | awk 'NR == 1 { print $1 + $2 }')" = 255
+check "set-time to a leap day" 0 "" "^" "${setup[@]}" set-time 2012-02-29T23:59:30
+check "set-time now" 0 "" "^" "${setup[@]}" set-time
 
 # ---- A-GPS data from a read-only FTP server on loopback.
-ftp="$scratch/ftp"
 mkdir -p "$ftp/root/agps" "$ftp/root/short"
 password="Orbit-Pa55-7days"
 printf '%s\n' "$password" >"$ftp/password"
@@ -595,27 +304,10 @@ expiry=$(date -d "$(date +%F) + 7 days" +%F)
 loaded="A-GPS data loaded; it expires on $expiry"
 head -c 53000 /dev/urandom >"$ftp/root/short/MTK7d.EPO"
 cp "$ftp/root/agps/datetime.txt" "$ftp/root/short/datetime.txt"
-ftp_script="$(dirname "$0")/../../scripts/loopback-ftp-server.py"
-start_ftp() {  # name, [bytes per second]: a server whose port lands in $ftp/<name>.port
-    /usr/bin/python3 "$ftp_script" "$ftp/root" "$ftp/$1.port" stride "$ftp/password" "$ftp/$1.log" "${2:-0}" &
-    echo $! >"$ftp/$1.pid"
-    for _ in $(seq 200); do [ -s "$ftp/$1.port" ] && break; sleep 0.05; done
-}
-stop_ftp() {  # every server still running; each pid file goes with its server
-    local pid
-    for pid in "$ftp"/*.pid; do
-        [ -f "$pid" ] || continue
-        kill "$(cat "$pid")" 2>/dev/null
-        wait "$(cat "$pid")" 2>/dev/null
-        rm -f "$pid"
-    done
-}
-trap 'stop_ftp; rm -rf "$scratch"' EXIT
 start_ftp fast
 start_ftp slow 20000  # 53760 bytes in about 2.7 s
 port=$(cat "$ftp/fast.port")
 account=(--server "127.0.0.1:$port" --user stride --password-file "$ftp/password" --folder agps)
-documents() { run=(env XDG_DOCUMENTS_DIR="$scratch/documents-$1" "$tool"); }  # a fresh download folder
 expect "the FTP servers listen" test -n "$port" -a -s "$ftp/slow.port"
 
 documents loaded
@@ -632,15 +324,7 @@ expect "agps: the expiry date in directory bytes 112..114 (day, month, year - 20
 expect "agps: packet 0 at sector 230 carries the orbit file's first 180 bytes" \
     test "$(at "$scratch/agps.bin" $((230 * 4096)) 8)" = 0424bf00d2020000 -a \
     "$(at "$scratch/agps.bin" $((230 * 4096 + 8)) 180)" = "$(head -c 180 "$ftp/root/agps/MTK7d.EPO" | hex_of)"
-expect "agps: packet 297 carries the orbit bytes 53460..53639" \
-    test "$(at "$scratch/agps.bin" $((230 * 4096 + 297 * 191 + 8)) 180)" = "$(tail -c +53461 "$ftp/root/agps/MTK7d.EPO" | head -c 180 | hex_of)"
-expect "agps: the end packet 300th, in sector 243" \
-    test "$(at "$scratch/agps.bin" $((230 * 4096 + 299 * 191)) 8)" = 0424bf00d202ffff
 expect "--raw: the 3-byte expiry block (year - 2000, month, day)" test "$(hex_of <"$scratch/agps-raw/2018-000.bin")" = "$(expiry_bytes y m d)"
-phases() { local f; for f in "$scratch/agps-raw"/2023-*.bin; do od -An -tu4 -N4 "$f"; done | tr -d ' ' | uniq | tr '\n' ' '; }
-expect "--raw: download phase 1, then writing phase 2 ($(phases))" test "$(phases)" = "1 2 "
-last_phase=$(ls "$scratch/agps-raw"/2023-*.bin | tail -n 1)
-expect "--raw: the last phase block is phase 2 at 100.0" test "$(hex_of <"$last_phase")" = 020000000000c842
 check "agps again: the watch's data is up to date" 0 "A-GPS data is up to date" "^" \
     --simulate --sim-image "$scratch/agps.bin" agps "${account[@]}"
 expect "the orbit file was fetched once" test "$(grep -c "RETR MTK7d.EPO" "$ftp/fast.log")" = 1
@@ -649,32 +333,22 @@ settings_expiry=$("$tool" --simulate --sim-image "$scratch/agps.bin" settings ge
 expect "settings get shows the expiry ($settings_expiry)" test "$settings_expiry" = \
     "[\"$expiry\",$((10#$(date -d "$expiry" +%y))),$((10#$(date -d "$expiry" +%m))),$((10#$(date -d "$expiry" +%d)))]"
 
-documents json
-check "agps --json" 0 "{\"agps\":\"loaded\",\"expiry\":\"$expiry\"}" "^" \
-    --json --simulate --sim-image "$scratch/agps-json.bin" agps "${account[@]}"
-check "agps --json, up to date" 0 '{"agps":"up_to_date"}' "^" \
-    --json --simulate --sim-image "$scratch/agps-json.bin" agps "${account[@]}"
-documents active
-check "agps --active" 0 "$loaded" "^" \
-    --simulate --sim-image "$scratch/agps-active.bin" agps "${account[@]}" --active
+checks <<ROWS
+[json] agps --json | 0 | {"agps":"loaded","expiry":"$expiry"} | ^ | --json --simulate --sim-image $scratch/agps-json.bin agps ${account[*]}
+agps --json, up to date | 0 | {"agps":"up_to_date"} | ^ | --json --simulate --sim-image $scratch/agps-json.bin agps ${account[*]}
+[active] agps --active | 0 | $loaded | ^ | --simulate --sim-image $scratch/agps-active.bin agps ${account[*]} --active
+ROWS
 expect "--active: the server was given a data port (EPRT or PORT)" grep -qE -- "<- (EPRT|PORT) " "$ftp/fast.log"
 documents show
-check "agps --show: the task window on the terminal" 0 "$loaded" "^" \
-    --show --simulate agps "${account[@]}"
+check "agps --show: the task window on the terminal" 0 "$loaded" "^" --show --simulate agps "${account[@]}"
 
 # What goes wrong: one exit status per error code (10 + its last two digits).
-documents wrong-password
-check "agps: wrong password" 18 "" "^error 0x1008 SDK_ERR_DOWNLOAD: the download from the FTP server failed" \
-    --simulate agps "${account[@]}" --password-file "$ftp/wrong"
-documents no-folder
-check "agps: no such folder on the server" 18 "" "^error 0x1008 SDK_ERR_DOWNLOAD: " \
-    --simulate agps "${account[@]}" --folder no-such-folder
-documents no-server
-check "agps: no server on that port" 18 "" "^error 0x1008 " \
-    --simulate agps "${account[@]}" --server 127.0.0.1:1
-documents short
-check "agps: a server's orbit file shorter than 53760 bytes fails the download" 18 "" "^error 0x1008 " \
-    --simulate agps "${account[@]}" --folder short
+checks <<ROWS
+[wrong-password] agps: wrong password | 18 |  | ^error 0x1008 SDK_ERR_DOWNLOAD: the download from the FTP server failed | --simulate agps ${account[*]} --password-file $ftp/wrong
+[no-folder] agps: no such folder on the server | 18 |  | ^error 0x1008 SDK_ERR_DOWNLOAD:  | --simulate agps ${account[*]} --folder no-such-folder
+[no-server] agps: no server on that port | 18 |  | ^error 0x1008 SDK | --simulate agps ${account[*]} --server 127.0.0.1:1
+[short] agps: a server's orbit file shorter than 53760 bytes fails the download | 18 |  | ^error 0x1008 SDK | --simulate agps ${account[*]} --folder short
+ROWS
 # An orbit file from today in the download folder is used without a download;
 # a 107520-byte one (two weeks) is not what the watch takes.
 documents stale
@@ -718,28 +392,17 @@ expect "agps refused: nothing downloaded" absent "$scratch/documents-refused"
 documents usage
 check "agps: no cable" 10 "" "^error 0x1000 SDK_ERR_NO_PORT: no watch cable found" agps "${account[@]}"
 check "agps without a server" 2 "" "no FTP server: pass --server" agps
-check "agps: a server with a bad port" 2 "" "HOST or HOST:PORT" agps --server 127.0.0.1:70000
-check "agps --limit 0" 2 "" "--limit is a whole number of seconds" agps --server h --limit 0
 check "agps --passive --active" 2 "" "excludes" agps --server h --passive --active
-chmod 644 "$ftp/password"
-check "agps: a password file others can read is refused" 2 "" "password has mode 0644, so others can read it" \
-    agps "${account[@]}"
-chmod 600 "$ftp/password"
 
 # Defaults from the config file, written owner-only.
 config="$XDG_CONFIG_HOME/stridelog/config.ini"
 documents config
-check "config set agps.server" 0 "" "^$" config set agps.server "127.0.0.1:$port"
-check "config set agps.user" 0 "" "^$" config set agps.user stride
-check "config set agps.folder" 0 "" "^$" config set agps.folder agps
-check "config set agps.password_file" 0 "" "^$" config set agps.password_file "$ftp/password"
+for setting in "server 127.0.0.1:$port" "user stride" "folder agps" "password_file $ftp/password"; do
+    check "config set agps.$setting" 0 "" "^$" config set "agps.${setting%% *}" "${setting#* }"
+done
 expect "config file: mode 600" test "$(stat -c %a "$config")" = 600
-expect "config folder: mode 700" test "$(stat -c %a "$(dirname "$config")")" = 700
-check "config show" 0 "# $config
-agps.folder = agps
-agps.password_file = $ftp/password
-agps.server = 127.0.0.1:$port
-agps.user = stride" "^$" config show
+shown() { printf '# %s\nagps.folder = agps\n%s\nagps.server = 127.0.0.1:%s\nagps.user = stride' "$config" "$1" "$port"; }
+check "config show" 0 "$(shown "agps.password_file = $ftp/password")" "^$" config show
 check "agps with the config's account" 0 "$loaded" "^" \
     --simulate --sim-image "$scratch/agps-config.bin" agps
 documents config-overridden
@@ -747,30 +410,18 @@ check "the command line over the config" 18 "" "^error 0x1008 " --simulate agps 
 printf '%s\n' "$password" | "$tool" config set agps.password
 expect "config set agps.password from standard input" test $? = 0
 check "config unset agps.password_file" 0 "" "^$" config unset agps.password_file
-check "config show hides the password" 0 "# $config
-agps.folder = agps
-agps.password = (hidden)
-agps.server = 127.0.0.1:$port
-agps.user = stride" "^$" config show
-expect "config file: still mode 600" test "$(stat -c %a "$config")" = 600
+check "config show hides the password" 0 "$(shown "agps.password = (hidden)")" "^$" config show
 documents config-password
 check "agps with the password from the config" 0 "$loaded" "^" \
     --simulate agps
 chmod 644 "$config"
 check "a config others can read: its password is refused" 2 "" "config.ini has mode 0644, so others can read it" agps
-check "config show warns about it" 0 "# $config
-agps.folder = agps
-agps.password = (hidden)
-agps.server = 127.0.0.1:$port
-agps.user = stride" "warning: .*config.ini has mode 0644" config show
+check "config show warns about it" 0 "$(shown "agps.password = (hidden)")" "warning: .*config.ini has mode 0644" config show
 check "config set closes it again" 0 "" "^$" config set agps.limit 60
 expect "config file: mode 600 after a set" test "$(stat -c %a "$config")" = 600
 check "config set agps.password on the command line" 2 "" "standard input, not on the command line" \
     config set agps.password "$password"
-printf 'ab ;cd\n' | "$tool" config set agps.password 2>"$scratch/err"
-expect "config set: a password the file would cut is refused" test $? = 2 -a -n "$(grep "takes for a comment" "$scratch/err")"
 check "config set: an unknown key" 2 "" "unknown key agps.colour" config set agps.colour red
-check "config set: a bad mode" 2 "" "passive or active" config set agps.mode fast
 expect "config: the limit kept" grep -qx "limit = 60" "$config"
 typed=$({ sleep 1; printf 'Typed-Secret-1\n'; } | script -qec "$tool config set agps.password" /dev/null | tr -d '\r')
 expect "config set agps.password on a terminal: asked, not echoed ($typed)" \
