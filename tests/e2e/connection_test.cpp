@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,9 +31,7 @@ namespace {
 using sim::Fault;
 using sim::FaultKind;
 
-std::vector<UINT> Codes(std::initializer_list<UINT> codes) {
-    return codes;
-}
+using Codes = std::vector<UINT>;
 
 // A watch on an in-process line, registered as a cable port.
 struct SimulatedCable {
@@ -83,54 +82,11 @@ TEST_F(ConnectionTest, WatchVersionHiddenPostsTextThenFullProgress) {
     EXPECT_FALSE(platform::is_window_visible(tasks[0]));
     EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
     RunTask();
-    ASSERT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << host_.describe();
+    ASSERT_EQ(host_.codes(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << host_.describe();
     EXPECT_EQ(host_.notifications()[0].text(), "Ver1.30");
     EXPECT_EQ(host_.notifications()[1].progress(), 100.0f);
     EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
     EXPECT_EQ(cable.watch.received_ids(), std::vector<std::uint8_t>{0x10});
-}
-
-TEST_F(ConnectionTest, VersionTextDecidesWhetherTheOperationRuns) {
-    struct Case {
-        const char* legend;
-        std::string text;  // text reply, unless numeric
-        std::optional<sim::NumericVersion> numeric;
-        bool refused;  // 0x1005 instead of the status query
-    };
-    const Case cases[] = {
-        {"Ver1.30 passes", "Ver1.30", {}, false},
-        {"Ver1.2 passes: 1.2 as a float lies above the double 1.2", "Ver1.2", {}, false},
-        {"Ver1.10 is too old", "Ver1.10", {}, true},
-        {"Ver1.16 is too old", "Ver1.16", {}, true},
-        {"Ver1.15 is too old", "Ver1.15", {}, true},
-        {"VER1.30 is not read: unknown version refused", "VER1.30", {}, true},
-        {"0.0 is always too old", "0.0", {}, true},
-        {"empty text refused", "", {}, true},
-        {"numeric 1.21 passes", "", sim::NumericVersion{1, 21}, false},
-        {"numeric 0.0 refused", "", sim::NumericVersion{0, 0}, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        sim::WatchConfig config;
-        config.version_text = c.text;
-        config.numeric_version = c.numeric;
-        platform::clear_injected();
-        cables_.clear();
-        auto& cable = Plug("COM7", config);
-        host_.clear();
-        StartProbe();
-        RunTask();
-        if (c.refused) {
-            EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_OLD_FIRMWARE}))
-                << host_.describe();
-            EXPECT_EQ(cable.watch.received_ids(), std::vector<std::uint8_t>{0x10});
-        } else {
-            // The probe's operation ran: it refuses its date without a command.
-            EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
-                << host_.describe();
-            EXPECT_EQ(cable.watch.received_ids(), (std::vector<std::uint8_t>{0x10, 0x2C}));
-        }
-    }
 }
 
 TEST_F(ConnectionTest, SilentWatchGetsThreeRequestsThreeSecondsApart) {
@@ -147,7 +103,7 @@ TEST_F(ConnectionTest, SilentWatchGetsThreeRequestsThreeSecondsApart) {
     }
     test::RunUntilTaskEnds(600'000);
     EXPECT_EQ(Now() - start, 9000u);
-    ASSERT_EQ(host_.codes(), Codes({SDK_ERR_NO_ANSWER, SDK_MSG_PROGRESS})) << host_.describe();
+    ASSERT_EQ(host_.codes(), (Codes{SDK_ERR_NO_ANSWER, SDK_MSG_PROGRESS})) << host_.describe();
     EXPECT_EQ(host_.notifications()[1].progress(), 100.0f);
 }
 
@@ -157,7 +113,7 @@ TEST_F(ConnectionTest, PortWalkMovesToTheSecondPortAfterAPause) {
     silent.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
     GetWatch_Version(host_.hwnd(), FALSE);
     const std::uint64_t took = RunTask();
-    ASSERT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << host_.describe();
+    ASSERT_EQ(host_.codes(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << host_.describe();
     EXPECT_EQ(silent.watch.received_count(0x10), 3u);
     EXPECT_EQ(answering.watch.received_count(0x10), 1u);
     EXPECT_FALSE(silent.line.is_open()) << "the first link was released";
@@ -171,70 +127,142 @@ TEST_F(ConnectionTest, PortThatCannotBeOpenedMidWalkEndsWithPortOpen) {
     platform::inject_serial_comm("\\Device\\Silabser3", "COM3", "/nonexistent/tty");
     GetWatch_Version(host_.hwnd(), FALSE);
     const std::uint64_t took = RunTask();
-    EXPECT_EQ(host_.codes(), Codes({SDK_ERR_PORT_OPEN})) << host_.describe();
+    EXPECT_EQ(host_.codes(), (Codes{SDK_ERR_PORT_OPEN})) << host_.describe();
     EXPECT_EQ(took, 9250u);
 }
 
-TEST_F(ConnectionTest, SilentStatusQueryStartsTheOperationAfterThreeSeconds) {
-    auto& cable = Plug("COM7");
-    cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x2C));
-    StartProbe();
-    EXPECT_EQ(RunTask(), 3000u);
-    EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
-        << host_.describe();
-}
-
-TEST_F(ConnectionTest, MisbehavingWatch) {
+// The version check, the status query and a misbehaving watch, seen through
+// what one call posts (by default a probe that ends after the status query).
+TEST_F(ConnectionTest, VersionStatusAndMisbehavingWatch) {
     struct Case {
         const char* legend;
-        Fault fault;
+        std::string version;  // text reply, unless numeric
+        std::optional<sim::NumericVersion> numeric;
+        std::optional<Fault> fault;
         std::vector<UINT> codes;
-        std::uint64_t took;  // virtual ms
+        std::optional<std::uint64_t> took;  // virtual ms
+        void (*call)(HWND) = [](HWND h) { SetDateTime(h, 24, 2, 30, 0, 0, 0, FALSE); };
     };
-    auto delayed = Fault::on_command(FaultKind::delay, 0x10);
+    // The probe's operation ran (it refuses its date without a command), or the
+    // firmware was refused (0x1005 instead of the status query).
+    const std::vector<UINT> ran{SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE};
+    const std::vector<UINT> old{SDK_MSG_WATCH_VERSION, SDK_ERR_OLD_FIRMWARE};
+    const std::vector<UINT> version{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS};
+    const auto on = [](FaultKind kind, std::uint8_t id) { return Fault::on_command(kind, id); };
+    Fault delayed = on(FaultKind::delay, 0x10);
     delayed.delay_ms = 2500;
-    auto shortened = Fault::on_command(FaultKind::wrong_length, 0x2C);
+    Fault shortened = on(FaultKind::wrong_length, 0x2C);
     shortened.length_delta = -3;  // a status reply with fewer than two status bytes
+    // A frame nobody asked for, sent before the version reply.
+    const auto stray = [&](std::vector<std::uint8_t> payload) {
+        Fault f = on(FaultKind::garbage_before, 0x10);
+        f.garbage = wire::encode_frame(payload);
+        return f;
+    };
+    const auto version_call = [](HWND h) { GetWatch_Version(h, FALSE); };
     const Case cases[] = {
+        {"Ver1.30 passes", "Ver1.30", {}, {}, ran, 0},
+        {"Ver1.2 passes: 1.2 as a float lies above the double 1.2", "Ver1.2", {}, {}, ran, 0},
+        {"Ver1.10 is too old", "Ver1.10", {}, {}, old, 0},
+        {"Ver1.16 is too old", "Ver1.16", {}, {}, old, 0},
+        {"Ver1.15 is too old", "Ver1.15", {}, {}, old, 0},
+        {"VER1.30 is not read: unknown version refused", "VER1.30", {}, {}, old, 0},
+        {"0.0 is always too old", "0.0", {}, {}, old, 0},
+        {"empty text refused", "", {}, {}, old, 0},
+        {"numeric 1.21 passes", "", sim::NumericVersion{1, 21}, {}, ran, 0},
+        {"numeric 0.0 refused", "", sim::NumericVersion{0, 0}, {}, old, 0},
+        {"a silent status query: the operation starts after 3 s",
+         "Ver1.30",
+         {},
+         on(FaultKind::silence, 0x2C),
+         ran,
+         3000},
         {"bad checksum: the reply is dropped, the retry is answered",
-         Fault::on_command(FaultKind::bad_checksum, 0x10),
-         {SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE},
+         "Ver1.30",
+         {},
+         on(FaultKind::bad_checksum, 0x10),
+         ran,
          3000},
         {"garbage before the reply is skipped",
-         Fault::on_command(FaultKind::garbage_before, 0x10),
-         {SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE},
+         "Ver1.30",
+         {},
+         on(FaultKind::garbage_before, 0x10),
+         ran,
          0},
         {"a reply split across writes is reassembled",
-         Fault::on_command(FaultKind::split, 0x10),
-         {SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE},
+         "Ver1.30",
+         {},
+         on(FaultKind::split, 0x10),
+         ran,
          0},
-        {"a late reply within the time-out is taken",
-         delayed,
-         {SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE},
-         2500},
+        {"a late reply within the time-out is taken", "Ver1.30", {}, delayed, ran, 2500},
         {"a duplicated reply is posted twice, the operation starts once",
-         Fault::on_command(FaultKind::duplicate, 0x10),
+         "Ver1.30",
+         {},
+         on(FaultKind::duplicate, 0x10),
          {SDK_MSG_WATCH_VERSION, SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE},
          0},
         {"a status reply of the wrong length ends with a transfer error",
+         "Ver1.30",
+         {},
          shortened,
          {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER},
          0},
         {"a watch that disconnects is never heard again",
-         Fault::on_command(FaultKind::disconnect, 0x10),
+         "Ver1.30",
+         {},
+         on(FaultKind::disconnect, 0x10),
          {SDK_ERR_NO_ANSWER, SDK_MSG_PROGRESS},
          9000},
+        {"a stray write acknowledgement changes nothing",
+         "Ver1.30",
+         {},
+         stray({0x17}),
+         version,
+         {},
+         version_call},
+        {"a stray erase acknowledgement", "Ver1.30", {}, stray({0x15}), version, {}, version_call},
+        {"a stray clock acknowledgement",
+         "Ver1.30",
+         {},
+         stray({0x3A, 0x00}),
+         version,
+         {},
+         version_call},
+        {"a stray status reply does not skip the firmware check",
+         "Ver1.10",
+         {},
+         stray({0x2D, 0x01, 0x00, 0x00, 0x01}),
+         old,
+         {},
+         [](HWND h) { GetViews(h, FALSE); }},
+        {"a read reply with no read outstanding",
+         "Ver1.30",
+         {},
+         stray({0x13, 0x01, 0x02}),
+         version,
+         {},
+         version_call},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
+        sim::WatchConfig config;
+        config.version_text = c.version;
+        config.numeric_version = c.numeric;
         platform::clear_injected();
         cables_.clear();
-        auto& cable = Plug("COM7");
-        cable.watch.add_fault(c.fault);
+        auto& cable = Plug("COM7", config);
+        if (c.fault) cable.watch.add_fault(*c.fault);
         host_.clear();
-        StartProbe();
-        EXPECT_EQ(RunTask(), c.took);
+        c.call(host_.hwnd());
+        const std::uint64_t took = RunTask();
         EXPECT_EQ(host_.codes(), c.codes) << host_.describe();
+        if (c.took) {
+            EXPECT_EQ(took, *c.took);
+        }
+        if (c.codes == old) {
+            EXPECT_EQ(cable.watch.received_ids(), std::vector<std::uint8_t>{0x10});
+        }
         if (c.codes.back() == SDK_ERR_CLOCK_VALUE) {
             EXPECT_EQ(cable.watch.received_count(0x2C), 1u);
         }
@@ -258,58 +286,6 @@ TEST_F(ConnectionTest, ClosingTheShownWindowEndsSilentlyAndReenablesTheHost) {
     EXPECT_FALSE(cable.line.is_open());
 }
 
-TEST_F(ConnectionTest, FramesNobodyAskedForChangeNothing) {
-    struct Case {
-        const char* legend;
-        std::vector<std::uint8_t> stray;  // payload of a frame sent before the version reply
-        std::string version;
-        void (*call)(HWND);
-        std::vector<UINT> codes;
-    };
-    const Case cases[] = {
-        {"a write acknowledgement",
-         {0x17},
-         "Ver1.30",
-         [](HWND h) { GetWatch_Version(h, 0); },
-         {SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}},
-        {"an erase acknowledgement",
-         {0x15},
-         "Ver1.30",
-         [](HWND h) { GetWatch_Version(h, 0); },
-         {SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}},
-        {"a clock acknowledgement",
-         {0x3A, 0x00},
-         "Ver1.30",
-         [](HWND h) { GetWatch_Version(h, 0); },
-         {SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}},
-        {"a status reply does not skip the firmware check",
-         {0x2D, 0x01, 0x00, 0x00, 0x01},
-         "Ver1.10",
-         [](HWND h) { GetViews(h, 0); },
-         {SDK_MSG_WATCH_VERSION, SDK_ERR_OLD_FIRMWARE}},
-        {"a read reply with no read outstanding",
-         {0x13, 0x01, 0x02},
-         "Ver1.30",
-         [](HWND h) { GetWatch_Version(h, 0); },
-         {SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        platform::clear_injected();
-        cables_.clear();
-        sim::WatchConfig config;
-        config.version_text = c.version;
-        auto& cable = Plug("COM7", config);
-        auto fault = Fault::on_command(FaultKind::garbage_before, 0x10);
-        fault.garbage = wire::encode_frame(c.stray);
-        cable.watch.add_fault(fault);
-        host_.clear();
-        c.call(host_.hwnd());
-        RunTask();
-        EXPECT_EQ(host_.codes(), c.codes) << host_.describe();
-    }
-}
-
 TEST_F(ConnectionTest, FirmwareVersionIsReadTheSameInAnyLocale) {
     // A host whose locale writes 1,30 must still see Ver1.30 as 1.30.
     if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
@@ -327,7 +303,7 @@ TEST_F(ConnectionTest, FirmwareVersionIsReadTheSameInAnyLocale) {
     StartProbe();
     RunTask();
     std::setlocale(LC_NUMERIC, "C");
-    EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
+    EXPECT_EQ(host_.codes(), (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
         << host_.describe();
 }
 

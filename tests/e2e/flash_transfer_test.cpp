@@ -13,16 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.hpp"
-#include "platform/global_memory.hpp"
 #include "platform/window_system.hpp"
 #include "sdk/task_registry.hpp"
-#include "sim/inprocess_line.hpp"
-#include "sim/watch.hpp"
 #include "stridelog/stridelog.h"
-#include "tests/support/host_recorder.hpp"
+#include "tests/support/simulated_watch_fixture.hpp"
 #include "tests/support/task_window_access.hpp"
-#include "tests/support/test_environment.hpp"
 
 namespace stridelog {
 namespace {
@@ -50,41 +45,29 @@ std::vector<std::pair<std::uint32_t, std::uint8_t>> ReadRequests(const sim::Watc
     return out;
 }
 
-class FlashTransferTest : public ::testing::Test {
+class FlashTransferTest : public test::SimulatedWatchTest {
   protected:
     void SetUp() override {
-        blocks_before_ = platform::live_global_blocks();
-        task::ResetReadChunkProgress();
-        sim::register_as_cable(line_, "COM7");
-        watch_.with_flash([](sim::Flash& flash) {
-            for (std::size_t s = 0; s < 8; ++s) flash.store(s * kSector, Pattern(s));
-            flash.store(255 * kSector, Pattern(255));
-        });
+        SimulatedWatchTest::SetUp();
+        for (std::uint32_t s = 0; s < 8; ++s) store(s * kSector, Pattern(s));
+        store(255 * kSector, Pattern(255));
     }
-    void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
-        EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
-    }
-    std::uint64_t Now() { return platform::clock().now_ms(); }
-    // Runs until the task ends; the virtual time it took.
-    std::uint64_t RunTask() {
-        const std::uint64_t start = Now();
-        EXPECT_TRUE(test::RunUntilTaskEnds(600'000)) << "task did not end";
-        return Now() - start;
-    }
-    void Restart() {
+    std::uint64_t now() { return platform::clock().now_ms(); }
+    void restart() {
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();
         task::ResetReadChunkProgress();
     }
-
-    test::TestEnvironment env_;
-    platform::ScopedVirtualClock clock_;
-    test::HostRecorder host_;
-    sim::Watch watch_;
-    sim::InProcessLine line_{watch_, "flash"};
-    std::size_t blocks_before_ = 0;
+    // Starts a task of the test's own on a task window of the host.
+    template <class Op, class... Args>
+    void start(Args&&... args) {
+        auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
+        dlg->Attach(host_.hwnd());
+        TaskWindowTestAccess::start_with(*dlg, [&](task::TaskHost& task_host) {
+            return std::make_unique<Op>(task_host, std::forward<Args>(args)...);
+        });
+    }
 };
 
 TEST_F(FlashTransferTest, ReadFlashSectorPostsTheSectorInFlashOrder) {
@@ -102,7 +85,7 @@ TEST_F(FlashTransferTest, ReadFlashSectorPostsTheSectorInFlashOrder) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Restart();
+        restart();
         ReadFlashSector(host_.hwnd(), c.argument);
         // Modal: the call returns once the task has ended.
         EXPECT_FALSE(sdk::TaskActiveOnThisThread());
@@ -143,66 +126,37 @@ TEST_F(FlashTransferTest, ReadFaults) {
         Codes codes;                   // after the version text
         std::uint64_t min_ms, max_ms;  // virtual time of the task
     };
+    const Codes timed_out{SDK_ERR_TRANSFER, SDK_MSG_PROGRESS}, at_once{SDK_ERR_TRANSFER},
+        read{SDK_MSG_PROGRESS, SDK_MSG_SECTOR};
+    Fault short_reply = Fault::on_frame(FaultKind::wrong_length, 5);
+    short_reply.length_delta = -1;
     // Frames 1 and 2 are the version and status queries; reads start at 3.
     const Case cases[] = {
         {"first request unanswered: 3000 ms, error then full",
-         Fault::on_command(FaultKind::silence, 0x12),
-         {SDK_ERR_TRANSFER, SDK_MSG_PROGRESS},
-         3000,
-         3249},
+         Fault::on_command(FaultKind::silence, 0x12), timed_out, 3000, 3249},
         {"tenth request unanswered: 250 ms, error then full",
-         Fault::on_frame(FaultKind::silence, 12),
-         {SDK_ERR_TRANSFER, SDK_MSG_PROGRESS},
-         250,
-         2999},
-        {"127 bytes for 128: error at once, no progress",
-         [] {
-             auto f = Fault::on_frame(FaultKind::wrong_length, 5);
-             f.length_delta = -1;
-             return f;
-         }(),
-         {SDK_ERR_TRANSFER},
-         0,
-         249},
-        {"129 bytes for 128: error at once",
-         Fault::on_frame(FaultKind::wrong_length, 5),
-         {SDK_ERR_TRANSFER},
-         0,
-         249},
+         Fault::on_frame(FaultKind::silence, 12), timed_out, 250, 2999},
+        {"127 bytes for 128: error at once, no progress", short_reply, at_once, 0, 249},
+        {"129 bytes for 128: error at once", Fault::on_frame(FaultKind::wrong_length, 5), at_once,
+         0, 249},
         {"bad checksum: the reply is dropped, the timer ends it",
-         Fault::on_frame(FaultKind::bad_checksum, 6),
-         {SDK_ERR_TRANSFER, SDK_MSG_PROGRESS},
-         250,
-         2999},
-        {"line gone mid-run: the timer ends it",
-         Fault::on_frame(FaultKind::disconnect, 7),
-         {SDK_ERR_TRANSFER, SDK_MSG_PROGRESS},
-         250,
-         2999},
+         Fault::on_frame(FaultKind::bad_checksum, 6), timed_out, 250, 2999},
+        {"line gone mid-run: the timer ends it", Fault::on_frame(FaultKind::disconnect, 7),
+         timed_out, 250, 2999},
         {"duplicated reply: counted once, the sector intact",
-         Fault::on_command(FaultKind::duplicate, 0x12, -1),
-         {SDK_MSG_PROGRESS, SDK_MSG_SECTOR},
-         0,
-         2999},
-        {"every reply split in two",
-         Fault::on_command(FaultKind::split, 0x12, -1),
-         {SDK_MSG_PROGRESS, SDK_MSG_SECTOR},
-         0,
-         2999},
-        {"garbage before every reply",
-         Fault::on_command(FaultKind::garbage_before, 0x12, -1),
-         {SDK_MSG_PROGRESS, SDK_MSG_SECTOR},
-         0,
-         2999},
+         Fault::on_command(FaultKind::duplicate, 0x12, -1), read, 0, 2999},
+        {"every reply split in two", Fault::on_command(FaultKind::split, 0x12, -1), read, 0, 2999},
+        {"garbage before every reply", Fault::on_command(FaultKind::garbage_before, 0x12, -1), read,
+         0, 2999},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Restart();
+        restart();
         line_.reconnect();
         watch_.add_fault(c.fault);
-        const std::uint64_t start = Now();
+        const std::uint64_t start = now();
         ReadFlashSector(host_.hwnd(), 4);
-        const std::uint64_t took = Now() - start;
+        const std::uint64_t took = now() - start;
         test::DeliverPosted();
         Codes expected{SDK_MSG_WATCH_VERSION};
         expected.insert(expected.end(), c.codes.begin(), c.codes.end());
@@ -239,13 +193,13 @@ TEST_F(FlashTransferTest, LongVersionFromTheDirectorySector) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Restart();
+        restart();
         watch_.with_flash([&](sim::Flash& flash) {
             flash.store(96, std::vector<std::uint8_t>(16, 0));
             flash.store(96, c.field);
         });
         GetWatch_LongVer(host_.hwnd(), FALSE);
-        RunTask();
+        run_task();
         const Codes codes = host_.codes();
         ASSERT_GE(codes.size(), 3u) << host_.describe();
         EXPECT_EQ(codes.front(), static_cast<UINT>(SDK_MSG_WATCH_VERSION));
@@ -278,73 +232,54 @@ class WriteOneSector final : public task::Operation {
     std::vector<std::uint8_t> data_;
 };
 
-void StartWrite(HWND host, std::uint32_t address, std::vector<std::uint8_t> data) {
-    auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-    dlg->Attach(host);
-    TaskWindowTestAccess::start_with(*dlg, [&](task::TaskHost& task_host) {
-        return std::make_unique<WriteOneSector>(task_host, address, std::move(data));
-    });
-}
-
 TEST_F(FlashTransferTest, SectorWriteFaults) {
     struct Case {
         const char* legend;
         std::vector<Fault> faults;
         Codes codes;  // after the version text
-        bool written;
     };
-    auto wrong_length = [](std::uint8_t id) {
-        auto f = Fault::on_command(FaultKind::wrong_length, id);
-        return f;
+    const Codes written{SDK_MSG_SETTINGS_WRITTEN}, timed_out{SDK_MSG_PROGRESS, SDK_ERR_TRANSFER},
+        at_once{SDK_ERR_TRANSFER};
+    const auto on = [](FaultKind kind, std::uint8_t id, int repeat = 1) {
+        return Fault::on_command(kind, id, repeat);
     };
+    Fault split_late = on(FaultKind::split, 0x16, -1);
+    split_late.delay_ms = 100;
     const Case cases[] = {
-        {"every acknowledgement in order: written", {}, {SDK_MSG_SETTINGS_WRITTEN}, true},
+        {"every acknowledgement in order: written", {}, written},
         {"erase unanswered: full, then error after 3000 ms",
-         {Fault::on_command(FaultKind::silence, 0x14)},
-         {SDK_MSG_PROGRESS, SDK_ERR_TRANSFER},
-         false},
+         {on(FaultKind::silence, 0x14)},
+         timed_out},
         {"a chunk unanswered: full, then error",
          {Fault::on_frame(FaultKind::silence, 20)},
-         {SDK_MSG_PROGRESS, SDK_ERR_TRANSFER},
-         false},
+         timed_out},
         {"prepare reply of the wrong length: error at once",
-         {wrong_length(0x24)},
-         {SDK_ERR_TRANSFER},
-         false},
+         {on(FaultKind::wrong_length, 0x24)},
+         at_once},
         {"write reply of the wrong length: error at once",
-         {wrong_length(0x16)},
-         {SDK_ERR_TRANSFER},
-         false},
+         {on(FaultKind::wrong_length, 0x16)},
+         at_once},
         {"every write reply twice: the second changes nothing",
-         {Fault::on_command(FaultKind::duplicate, 0x16, -1)},
-         {SDK_MSG_SETTINGS_WRITTEN},
-         true},
+         {on(FaultKind::duplicate, 0x16, -1)},
+         written},
         {"prepare and erase replies twice: no step skipped",
-         {Fault::on_command(FaultKind::duplicate, 0x24),
-          Fault::on_command(FaultKind::duplicate, 0x14)},
-         {SDK_MSG_SETTINGS_WRITTEN},
-         true},
-        {"every reply split and late",
-         {[] {
-             auto f = Fault::on_command(FaultKind::split, 0x16, -1);
-             f.delay_ms = 100;
-             return f;
-         }()},
-         {SDK_MSG_SETTINGS_WRITTEN},
-         true},
+         {on(FaultKind::duplicate, 0x24), on(FaultKind::duplicate, 0x14)},
+         written},
+        {"every reply split and late", {split_late}, written},
     };
     const std::uint32_t address = 6 * kSector;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Restart();
+        restart();
         for (const auto& f : c.faults) watch_.add_fault(f);
         const auto data = Pattern(99);
-        StartWrite(host_.hwnd(), address, data);
-        RunTask();
+        start<WriteOneSector>(address, data);
+        run_task();
         Codes expected{SDK_MSG_WATCH_VERSION};
         expected.insert(expected.end(), c.codes.begin(), c.codes.end());
         EXPECT_EQ(host_.codes(), expected) << host_.describe();
-        EXPECT_EQ(watch_.read_flash(address, kSector) == data, c.written);
+        const bool was_written = c.codes == written;
+        EXPECT_EQ(watch_.read_flash(address, kSector) == data, was_written);
         // Prepare, erase, then 32 chunks of 128 bytes in address order; nothing after a failure.
         std::vector<std::uint8_t> ids;
         std::vector<std::uint32_t> chunk_addresses;
@@ -360,7 +295,7 @@ TEST_F(FlashTransferTest, SectorWriteFaults) {
         }
         ASSERT_GE(ids.size(), 1u);
         EXPECT_EQ(ids[0], 0x24);
-        if (c.written) {
+        if (was_written) {
             EXPECT_EQ(ids[1], 0x14);
             ASSERT_EQ(chunk_addresses.size(), 32u);
             for (std::size_t i = 0; i < 32; ++i) EXPECT_EQ(chunk_addresses[i], address + i * 128);
@@ -429,14 +364,10 @@ TEST_F(FlashTransferTest, ReadRunLimits) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Restart();
+        restart();
         bool accepted = false;
-        auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-        dlg->Attach(host_.hwnd());
-        TaskWindowTestAccess::start_with(*dlg, [&](task::TaskHost& task_host) {
-            return std::make_unique<ReadRun>(task_host, c.starter, accepted);
-        });
-        RunTask();
+        start<ReadRun>(c.starter, accepted);
+        run_task();
         const auto requests = ReadRequests(watch_);
         EXPECT_EQ(accepted, c.requests != 0);
         ASSERT_EQ(requests.size(), c.requests);

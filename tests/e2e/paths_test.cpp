@@ -4,20 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/clock.hpp"
-#include "platform/global_memory.hpp"
-#include "sdk/task_registry.hpp"
-#include "sim/inprocess_line.hpp"
-#include "sim/watch.hpp"
 #include "stridelog/framework_arrays.h"
 #include "stridelog/stridelog.h"
-#include "task/flash_transfer.hpp"
 #include "tests/support/simulated_watch_fixture.hpp"
 
 namespace stridelog {
@@ -97,6 +91,24 @@ struct HostArrays {
     }
 };
 
+// What GetPaths posts for path p: number, name length in bytes, the UTF-16LE
+// name, the waypoint count, then the waypoints.
+Bytes PathBlock(std::uint8_t p, std::u16string_view name, std::uint8_t count,
+                const std::vector<Bytes>& waypoints = {}) {
+    Bytes block{p, static_cast<std::uint8_t>(2 * name.size())};
+    const Bytes wide = Utf16(name);
+    block.insert(block.end(), wide.begin(), wide.end());
+    block.push_back(count);
+    for (const auto& w : waypoints) block.insert(block.end(), w.begin(), w.end());
+    return block;
+}
+
+// A name field of the directory: the watch bytes, zero-padded to 32.
+Bytes NameField(Bytes name) {
+    name.resize(32, 0);
+    return name;
+}
+
 class PathsTest : public test::SimulatedWatchTest {
   protected:
     // A directory with settings-like bytes before the path fields, all counts 0
@@ -108,105 +120,68 @@ class PathsTest : public test::SimulatedWatchTest {
         std::fill_n(directory.begin() + 1536, 10 * 32, 0);  // names, zero-padded
         return directory;
     }
-    void StoreDirectory(const Bytes& directory) {
-        watch_.with_flash([&](sim::Flash& flash) { flash.store(0, directory); });
-    }
-    void StoreAt(std::uint32_t address, const Bytes& bytes) {
-        watch_.with_flash([&](sim::Flash& flash) { flash.store(address, bytes); });
-    }
-    void RunTask() { EXPECT_TRUE(test::RunUntilTaskEnds(600'000)) << "task did not end"; }
-    // Command ids the watch received, without the connection's own.
-    std::vector<std::uint8_t> CommandIds() const {
-        std::vector<std::uint8_t> ids;
-        for (const auto& p : watch_.received())
-            if (!p.empty() && p[0] != 0x10 && p[0] != 0x2C) ids.push_back(p[0]);
-        return ids;
-    }
-    std::size_t Count(std::uint8_t id) const {
-        const auto ids = CommandIds();
+    std::size_t count(std::uint8_t id) const {
+        const auto ids = command_ids();
         return static_cast<std::size_t>(std::count(ids.begin(), ids.end(), id));
     }
+    Bytes name_field(int p) const { return watch_.read_flash(1536 + 32 * p, 32); }
     // Runs GetPaths and returns its ten blocks (empty on any other sequence).
-    std::vector<Bytes> GetAll() {
+    std::vector<Bytes> get_all() {
         host_.clear();
         GetPaths(host_.hwnd(), FALSE);
-        RunTask();
+        run_task();
         Codes expected{SDK_MSG_WATCH_VERSION};
         expected.insert(expected.end(), 10, SDK_MSG_PATH);
         EXPECT_EQ(host_.codes_without_progress(), expected) << host_.describe();
         return host_.blocks(SDK_MSG_PATH);
     }
-
 };
 
+// Every firmware the library accepts has 32-byte names (10 is covered by the
+// format tests).
 TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
-    // Every firmware the library accepts has 32-byte names (10 is covered by the
-    // format tests).
-    {
-        const int width = 32;
-        watch_.with_flash([](sim::Flash& flash) {
-            flash.store(0, Bytes(7 * kSector, 0xFF));  // sectors 0.. cleared below
-            flash.store(kPathArea, Bytes(6 * kSector, 0xFF));
-        });
-        Bytes directory = BaseDirectory();
-        auto name = [&](int p, const Bytes& bytes) {
-            std::copy(bytes.begin(), bytes.end(), directory.begin() + 1536 + p * width);
-        };
-        directory[1280] = 2;
-        name(0, {0x43, 0x61, 0x66, 0xA5});                     // Café
-        directory[1282] = 150;                                 // counts above 99 read as 99
-        name(2, Bytes(static_cast<std::size_t>(width), 'W'));  // fills the field, no zero
-        directory[1283] = 1;
-        name(3, {'a', 0xC0, 'b'});  // 0xC0 is not in the set: a space
-        name(5, {'E', 'm', 'p', 't', 'y'});
-        StoreDirectory(directory);
-        StoreAt(SlotAddress(0, 0), StoredWaypoint(1, {'S', 't', 'a', 'r', 't'}));
-        StoreAt(SlotAddress(0, 1), StoredWaypoint(2, {'P', 0xA0, 'z', 0xC0}));
-        for (int k = 0; k < 100; ++k) StoreAt(SlotAddress(2, k), StoredWaypoint(k, {'n'}));
-        StoreAt(SlotAddress(3, 0),
-                StoredWaypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
+    store(0, Bytes(7 * kSector, 0xFF));
+    store(kPathArea, Bytes(6 * kSector, 0xFF));
+    Bytes directory = BaseDirectory();
+    auto name = [&](int p, const Bytes& bytes) {
+        std::copy(bytes.begin(), bytes.end(), directory.begin() + 1536 + p * 32);
+    };
+    directory[1280] = 2;
+    name(0, {0x43, 0x61, 0x66, 0xA5});  // Café
+    directory[1282] = 150;              // counts above 99 read as 99
+    name(2, Bytes(32, 'W'));            // fills the field, no zero
+    directory[1283] = 1;
+    name(3, {'a', 0xC0, 'b'});  // 0xC0 is not in the set: a space
+    name(5, {'E', 'm', 'p', 't', 'y'});
+    store(0, directory);
+    store(SlotAddress(0, 0), StoredWaypoint(1, {'S', 't', 'a', 'r', 't'}));
+    store(SlotAddress(0, 1), StoredWaypoint(2, {'P', 0xA0, 'z', 0xC0}));
+    std::vector<Bytes> ns;
+    for (int k = 0; k < 100; ++k) store(SlotAddress(2, k), StoredWaypoint(k, {'n'}));
+    for (int k = 0; k < 99; ++k) ns.push_back(HostWaypoint(k, u"n"));
+    store(SlotAddress(3, 0), StoredWaypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
 
-        const auto blocks = GetAll();
-        ASSERT_EQ(blocks.size(), 10u);
-        Bytes b0{0, 8};
-        for (auto x : Utf16(u"Café")) b0.push_back(x);
-        b0.push_back(2);
-        for (auto x : HostWaypoint(1, u"Start")) b0.push_back(x);
-        for (auto x : HostWaypoint(2, u"Pàz ")) b0.push_back(x);
-        EXPECT_EQ(blocks[0], b0);
-        EXPECT_EQ(blocks[1], (Bytes{1, 0, 0}));
-
-        Bytes b2{2, static_cast<std::uint8_t>(2 * width)};
-        for (auto x : Utf16(std::u16string(static_cast<std::size_t>(width), u'W'))) b2.push_back(x);
-        b2.push_back(99);
-        for (int k = 0; k < 99; ++k)
-            for (auto x : HostWaypoint(k, u"n")) b2.push_back(x);
-        EXPECT_EQ(blocks[2], b2);
-
-        Bytes b3{3, 6};
-        for (auto x : Utf16(u"a b")) b3.push_back(x);
-        b3.push_back(1);
-        for (auto x : HostWaypoint(9, u"0123456789")) b3.push_back(x);
-        EXPECT_EQ(blocks[3], b3);
-        Bytes b5{5, 10};
-        for (auto x : Utf16(u"Empty")) b5.push_back(x);
-        b5.push_back(0);
-        EXPECT_EQ(blocks[5], b5);
-        for (std::uint8_t p = 0; p < 10; ++p) EXPECT_EQ(blocks[p][0], p);
-        // The read covers the six sectors, then the bar rests before the final 100.
-        EXPECT_EQ(host_.progress_values().back(), 100.0f);
-        EXPECT_EQ(host_.notifications().back().code, SDK_MSG_PROGRESS);
-        watch_.clear_received();
-    }
+    const auto blocks = get_all();
+    ASSERT_EQ(blocks.size(), 10u);
+    EXPECT_EQ(blocks[0],
+              PathBlock(0, u"Café", 2, {HostWaypoint(1, u"Start"), HostWaypoint(2, u"Pàz ")}));
+    EXPECT_EQ(blocks[1], PathBlock(1, u"", 0));
+    EXPECT_EQ(blocks[2], PathBlock(2, std::u16string(32, u'W'), 99, ns));
+    EXPECT_EQ(blocks[3], PathBlock(3, u"a b", 1, {HostWaypoint(9, u"0123456789")}));
+    EXPECT_EQ(blocks[5], PathBlock(5, u"Empty", 0));
+    for (std::uint8_t p = 0; p < 10; ++p) EXPECT_EQ(blocks[p][0], p);
+    // The read covers the six sectors, then the bar rests before the final 100.
+    EXPECT_EQ(host_.progress_values().back(), 100.0f);
+    EXPECT_EQ(host_.notifications().back().code, SDK_MSG_PROGRESS);
 }
 
 TEST_F(PathsTest, GetPathsWithNoWaypointsPostsOnlyNoPaths) {
     Bytes directory = BaseDirectory();
     std::copy_n("Named", 5, directory.begin() + 1536);
-    StoreDirectory(directory);
+    store(0, directory);
     const auto start = platform::clock().now_ms();
     GetPaths(host_.hwnd(), FALSE);
-    RunTask();
+    run_task();
     EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_NO_PATHS}))
         << host_.describe();
     EXPECT_EQ(host_.progress_values().back(), 100.0f);
@@ -233,86 +208,53 @@ std::vector<std::u16string> SampleNames() {
 }
 
 TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
-    // Every firmware the library accepts has 32-byte names (10 is covered by the
-    // format tests).
-    {
-        const int width = 32;
-        Bytes directory = BaseDirectory();
-        StoreDirectory(directory);
-        // Old waypoints everywhere: a sector not erased would show them through.
-        StoreAt(kPathArea, Bytes(6 * kSector, 0x5A));
-        watch_.clear_received();
-        host_.clear();
+    const Bytes directory = BaseDirectory();
+    store(0, directory);
+    // Old waypoints everywhere: a sector not erased would show them through.
+    store(kPathArea, Bytes(6 * kSector, 0x5A));
+    HostArrays arrays(SampleWaypoints(), SampleNames());
+    SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
+    run_task();
+    EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PATHS_WRITTEN}))
+        << host_.describe();
+    const auto progress = host_.progress_values();
+    const std::vector<float> steps{12, 24, 36, 48, 60, 72, 84};
+    EXPECT_TRUE(std::includes(progress.begin(), progress.end(), steps.begin(), steps.end()));
+    EXPECT_EQ(progress.back(), 100.0f);
+    EXPECT_EQ(count(0x24), 7u);
+    EXPECT_EQ(count(0x14), 7u);
+    EXPECT_EQ(count(0x16), 7u * 32u);
 
-        HostArrays arrays(SampleWaypoints(), SampleNames());
-        SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
-        RunTask();
-        EXPECT_EQ(host_.codes_without_progress(),
-                  (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PATHS_WRITTEN}))
-            << host_.describe();
-        const auto progress = host_.progress_values();
-        const std::vector<float> steps{12, 24, 36, 48, 60, 72, 84};
-        EXPECT_TRUE(std::includes(progress.begin(), progress.end(), steps.begin(), steps.end()));
-        EXPECT_EQ(progress.back(), 100.0f);
-        EXPECT_EQ(Count(0x24), 7u);
-        EXPECT_EQ(Count(0x14), 7u);
-        EXPECT_EQ(Count(0x16), 7u * 32u);
+    const Bytes stored = watch_.read_flash(0, kSector);
+    EXPECT_TRUE(std::equal(directory.begin(), directory.begin() + 1280, stored.begin()))
+        << "settings and workout directory kept";
+    EXPECT_EQ(Bytes(stored.begin() + 1280, stored.begin() + 1290),
+              (Bytes{3, 0, 99, 0, 0, 0, 0, 0, 0, 1}));
+    EXPECT_EQ(name_field(0), NameField({0x43, 0x61, 0x66, 0xA5}));
+    EXPECT_EQ(name_field(1), NameField({'P', 'a', 't', 'h', '2'}));
+    EXPECT_EQ(name_field(2), NameField({'G', 'r', 'o', '|', 'e', ' ', 'R', 'u', 'n', 'd', 'e'}));
 
-        const Bytes stored = watch_.read_flash(0, kSector);
-        EXPECT_TRUE(std::equal(directory.begin(), directory.begin() + 1280, stored.begin()))
-            << "settings and workout directory kept";
-        EXPECT_EQ(Bytes(stored.begin() + 1280, stored.begin() + 1290),
-                  (Bytes{3, 0, 99, 0, 0, 0, 0, 0, 0, 1}));
-        auto name_field = [&](int p) {
-            return Bytes(stored.begin() + 1536 + p * width,
-                         stored.begin() + 1536 + (p + 1) * width);
-        };
-        Bytes cafe{0x43, 0x61, 0x66, 0xA5};
-        cafe.resize(static_cast<std::size_t>(width), 0);
-        EXPECT_EQ(name_field(0), cafe);
-        Bytes path2{'P', 'a', 't', 'h', '2'};
-        path2.resize(static_cast<std::size_t>(width), 0);
-        EXPECT_EQ(name_field(1), path2);
-        const std::string grosse = "Gro|e Runde";
-        Bytes g(grosse.begin(), grosse.end());
-        g.resize(static_cast<std::size_t>(width), 0);
-        EXPECT_EQ(name_field(2), g);
+    EXPECT_EQ(watch_.read_flash(SlotAddress(0, 1), 24),
+              StoredWaypoint(2, {'S', 't', 'r', 'a', '|', 'e'}));
+    EXPECT_EQ(SlotAddress(2, 0), 250 * kSector + 672);
+    EXPECT_EQ(watch_.read_flash(SlotAddress(2, 0), 24), StoredWaypoint(0, {'l', 'o', 'n', 'g'}));
+    EXPECT_EQ(watch_.read_flash(SlotAddress(2, 98), 24), StoredWaypoint(98, {'l', 'o', 'n', 'g'}));
+    EXPECT_EQ(watch_.read_flash(SlotAddress(3, 0), 24), Bytes(24, 0xFF)) << "no 100th waypoint";
+    for (std::uint32_t s = 0; s < 6; ++s)
+        EXPECT_EQ(watch_.read_flash(kPathArea + s * kSector + 4080, 16), Bytes(16, 0xFF));
+    watch_.with_flash([](sim::Flash& flash) {
+        EXPECT_EQ(flash.conflicting_programs(), 0u) << "a chunk written without its erase";
+    });
 
-        EXPECT_EQ(watch_.read_flash(SlotAddress(0, 1), 24),
-                  StoredWaypoint(2, {'S', 't', 'r', 'a', '|', 'e'}));
-        EXPECT_EQ(watch_.read_flash(SlotAddress(2, 0), 24),
-                  StoredWaypoint(0, {'l', 'o', 'n', 'g'}));
-        EXPECT_EQ(SlotAddress(2, 0), 250 * kSector + 672);
-        EXPECT_EQ(watch_.read_flash(SlotAddress(2, 98), 24),
-                  StoredWaypoint(98, {'l', 'o', 'n', 'g'}));
-        EXPECT_EQ(watch_.read_flash(SlotAddress(3, 0), 24), Bytes(24, 0xFF)) << "no 100th waypoint";
-        for (std::uint32_t s = 0; s < 6; ++s)
-            EXPECT_EQ(watch_.read_flash(kPathArea + s * kSector + 4080, 16), Bytes(16, 0xFF));
-        watch_.with_flash([](sim::Flash& flash) {
-            EXPECT_EQ(flash.conflicting_programs(), 0u) << "a chunk written without its erase";
-        });
-
-        // Read back: what the host wrote, ß as '|', the empty path under its number.
-        const auto blocks = GetAll();
-        ASSERT_EQ(blocks.size(), 10u);
-        Bytes b0{0, 8};
-        for (auto x : Utf16(u"Café")) b0.push_back(x);
-        b0.push_back(3);
-        for (auto x : HostWaypoint(1, u"Café")) b0.push_back(x);
-        for (auto x : HostWaypoint(2, u"Stra|e")) b0.push_back(x);
-        for (auto x : HostWaypoint(3, u"0123456789")) b0.push_back(x);
-        EXPECT_EQ(blocks[0], b0);
-        Bytes b1{1, 10};
-        for (auto x : Utf16(u"Path2")) b1.push_back(x);
-        b1.push_back(0);
-        EXPECT_EQ(blocks[1], b1);
-        EXPECT_EQ(blocks[2].size(), 3u + 22u + 99u * 34u);
-        Bytes b9{9, 8};
-        for (auto x : Utf16(u"Ende")) b9.push_back(x);
-        b9.push_back(1);
-        for (auto x : HostWaypoint(77, u"ñ")) b9.push_back(x);
-        EXPECT_EQ(blocks[9], b9);
-    }
+    // Read back: what the host wrote, ß as '|', the empty path under its number.
+    const auto blocks = get_all();
+    ASSERT_EQ(blocks.size(), 10u);
+    EXPECT_EQ(blocks[0], PathBlock(0, u"Café", 3,
+                                   {HostWaypoint(1, u"Café"), HostWaypoint(2, u"Stra|e"),
+                                    HostWaypoint(3, u"0123456789")}));
+    EXPECT_EQ(blocks[1], PathBlock(1, u"Path2", 0));
+    EXPECT_EQ(blocks[2].size(), 3u + 22u + 99u * 34u);
+    EXPECT_EQ(blocks[9], PathBlock(9, u"Ende", 1, {HostWaypoint(77, u"ñ")}));
 }
 
 Bytes PathsBlock(std::size_t size) {
@@ -331,7 +273,7 @@ Bytes PathsBlock(std::size_t size) {
 }
 
 TEST_F(PathsTest, SetPathsExTakesACopyAndCapsTheCount) {
-    StoreDirectory(BaseDirectory());
+    store(0, BaseDirectory());
     env_.set_switch("DebugView", "1");
     test::DebugCapture capture;
     auto block = std::make_unique<Bytes>(PathsBlock(34310));
@@ -343,18 +285,14 @@ TEST_F(PathsTest, SetPathsExTakesACopyAndCapsTheCount) {
     EXPECT_NE(lines.find("10 ,  (0 wp)\r\n"), std::string::npos) << lines;
     std::fill(block->begin(), block->end(), 0xEE);  // the host frees its block on return
     block.reset();
-    RunTask();
+    run_task();
     EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PATHS_WRITTEN}))
         << host_.describe();
     const Bytes stored = watch_.read_flash(0, kSector);
     EXPECT_EQ(Bytes(stored.begin() + 1280, stored.begin() + 1290),
               (Bytes{0, 0, 0, 0, 99, 0, 0, 0, 0, 0}));
-    Bytes cent{'C', 'e', 'n', 't'};
-    cent.resize(32, 0);
-    EXPECT_EQ(Bytes(stored.begin() + 1536 + 4 * 32, stored.begin() + 1536 + 5 * 32), cent);
-    Bytes path1{'P', 'a', 't', 'h', '1'};
-    path1.resize(32, 0);
-    EXPECT_EQ(Bytes(stored.begin() + 1536, stored.begin() + 1568), path1);
+    EXPECT_EQ(name_field(4), NameField({'C', 'e', 'n', 't'}));
+    EXPECT_EQ(name_field(0), NameField({'P', 'a', 't', 'h', '1'}));
     EXPECT_EQ(watch_.read_flash(SlotAddress(4, 98), 24), StoredWaypoint(98, {'x'}));
     EXPECT_EQ(watch_.read_flash(SlotAddress(5, 0), 24), Bytes(24, 0xFF));
     watch_.with_flash([](sim::Flash& flash) { EXPECT_EQ(flash.conflicting_programs(), 0u); });
@@ -367,58 +305,44 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
     null_path.path_ptrs[3] = nullptr;
     HostArrays null_waypoint(SampleWaypoints(), SampleNames());
     null_waypoint.waypoint_ptrs[0][1] = nullptr;
+    const auto block_of = [&](std::size_t size) {
+        return [this, size] {
+            const Bytes b = PathsBlock(size);
+            SetPaths_Ex(host_.hwnd(), b.data(), static_cast<DWORD>(b.size()), FALSE);
+        };
+    };
+    const auto set = [&](HostArrays& a, bool paths, bool names) {
+        return [this, &a, paths, names] {
+            SetPaths(host_.hwnd(), paths ? &a.paths : nullptr, names ? &a.name_array : nullptr,
+                     FALSE);
+        };
+    };
+    const Codes count_error{SDK_ERR_PATH_COUNT};
+    const Codes connected{SDK_MSG_WATCH_VERSION, SDK_ERR_PATH_COUNT};
     struct Case {
         const char* legend;
         std::function<void()> call;
-        Codes codes;
-        bool connects;
+        Codes codes;  // a call refused before connecting sends nothing at all
     } cases[] = {
-        {"SetPaths_Ex with 34309 bytes",
-         [&] {
-             const Bytes b = PathsBlock(34309);
-             SetPaths_Ex(host_.hwnd(), b.data(), static_cast<DWORD>(b.size()), FALSE);
-         },
-         {},
-         false},
-        {"SetPaths_Ex with 34311 bytes",
-         [&] {
-             const Bytes b = PathsBlock(34311);
-             SetPaths_Ex(host_.hwnd(), b.data(), static_cast<DWORD>(b.size()), FALSE);
-         },
-         {},
-         false},
-        {"null paths",
-         [&] { SetPaths(host_.hwnd(), nullptr, &good.name_array, FALSE); },
-         {SDK_ERR_PATH_COUNT},
-         false},
-        {"null names",
-         [&] { SetPaths(host_.hwnd(), &good.paths, nullptr, FALSE); },
-         {SDK_ERR_PATH_COUNT},
-         false},
-        {"nine paths",
-         [&] { SetPaths(host_.hwnd(), &nine.paths, &nine.name_array, FALSE); },
-         {SDK_ERR_PATH_COUNT},
-         false},
-        {"a null path among ten",
-         [&] { SetPaths(host_.hwnd(), &null_path.paths, &null_path.name_array, FALSE); },
-         {SDK_MSG_WATCH_VERSION, SDK_ERR_PATH_COUNT},
-         true},
-        {"a null waypoint",
-         [&] { SetPaths(host_.hwnd(), &null_waypoint.paths, &null_waypoint.name_array, FALSE); },
-         {SDK_MSG_WATCH_VERSION, SDK_ERR_PATH_COUNT},
-         true},
+        {"SetPaths_Ex with 34309 bytes", block_of(34309), {}},
+        {"SetPaths_Ex with 34311 bytes", block_of(34311), {}},
+        {"null paths", set(good, false, true), count_error},
+        {"null names", set(good, true, false), count_error},
+        {"nine paths", set(nine, true, true), count_error},
+        {"a null path among ten", set(null_path, true, true), connected},
+        {"a null waypoint", set(null_waypoint, true, true), connected},
     };
     const Bytes directory = BaseDirectory();
-    StoreDirectory(directory);
+    store(0, directory);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         host_.clear();
         watch_.clear_received();
         c.call();
-        RunTask();
+        run_task();
         EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
-        EXPECT_EQ(Count(0x14) + Count(0x16) + Count(0x12), 0u) << "nothing read or written";
-        if (!c.connects) {
+        EXPECT_EQ(count(0x14) + count(0x16) + count(0x12), 0u) << "nothing read or written";
+        if (c.codes.size() < 2) {
             EXPECT_TRUE(watch_.received().empty());
         }
         EXPECT_EQ(watch_.read_flash(0, kSector), directory);
@@ -426,24 +350,16 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
 }
 
 TEST_F(PathsTest, SilentEraseEndsWithTransferError) {
-    struct Case {
-        const char* legend;
-        Fault fault;
-        std::size_t erases_before;  // erases acknowledged before the silent one
-    } cases[] = {
-        {"directory erase", Fault::on_command(FaultKind::silence, 0x14), 0},
-        {"chunk of the directory", Fault::on_command(FaultKind::silence, 0x16), 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        StoreDirectory(BaseDirectory());
+    for (const std::uint8_t silent : {0x14, 0x16}) {  // the directory's erase, its first chunk
+        SCOPED_TRACE(static_cast<int>(silent));
+        store(0, BaseDirectory());
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();
-        watch_.add_fault(c.fault);
+        watch_.add_fault(Fault::on_command(FaultKind::silence, silent));
         HostArrays arrays(SampleWaypoints(), SampleNames());
         SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
-        RunTask();
+        run_task();
         const auto& notes = host_.notifications();
         ASSERT_GE(notes.size(), 2u);
         EXPECT_EQ(notes.back().code, static_cast<UINT>(SDK_ERR_TRANSFER)) << host_.describe();
@@ -453,8 +369,8 @@ TEST_F(PathsTest, SilentEraseEndsWithTransferError) {
         const Codes codes = host_.codes_without_progress();
         EXPECT_EQ(std::count(codes.begin(), codes.end(), static_cast<UINT>(SDK_MSG_PATHS_WRITTEN)),
                   0);
-        EXPECT_EQ(Count(0x14), c.erases_before + (c.fault.command == 0x14 ? 1u : 0u));
-        EXPECT_LE(Count(0x16), 1u) << "nothing sent after the silent command";
+        EXPECT_EQ(count(0x14), 1u) << "the silent erase, or the one before the silent chunk";
+        EXPECT_LE(count(0x16), 1u) << "nothing sent after the silent command";
     }
 }
 

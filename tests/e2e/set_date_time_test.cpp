@@ -5,14 +5,8 @@
 
 #include <vector>
 
-#include "platform/clock.hpp"
-#include "platform/global_memory.hpp"
-#include "sdk/task_registry.hpp"
-#include "sim/inprocess_line.hpp"
-#include "sim/watch.hpp"
 #include "stridelog/stridelog.h"
-#include "tests/support/host_recorder.hpp"
-#include "tests/support/test_environment.hpp"
+#include "tests/support/simulated_watch_fixture.hpp"
 
 namespace stridelog {
 namespace {
@@ -22,29 +16,14 @@ using sim::FaultKind;
 using Bytes = std::vector<std::uint8_t>;
 using Codes = std::vector<UINT>;
 
-class SetDateTimeTest : public ::testing::Test {
+class SetDateTimeTest : public test::SimulatedWatchTest {
   protected:
-    void SetUp() override {
-        blocks_before_ = platform::live_global_blocks();
-        sim::register_as_cable(line_, "COM7");
-    }
-    void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
-        EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
-    }
-    std::vector<Bytes> ClockCommands() const {
+    std::vector<Bytes> clock_commands() const {
         std::vector<Bytes> out;
         for (const auto& p : watch_.received())
             if (!p.empty() && p[0] == 0x39) out.push_back(p);
         return out;
     }
-
-    test::TestEnvironment env_;
-    platform::ScopedVirtualClock clock_;
-    test::HostRecorder host_;
-    sim::Watch watch_;
-    sim::InProcessLine line_{watch_, "clock"};
-    std::size_t blocks_before_ = 0;
 };
 
 TEST_F(SetDateTimeTest, CalendarCheckAndTheWatchClock) {
@@ -83,25 +62,21 @@ TEST_F(SetDateTimeTest, CalendarCheckAndTheWatchClock) {
         const auto before = watch_.time();
         const std::uint64_t start = platform::clock().now_ms();
         SetDateTime(host_.hwnd(), c.year, c.month, c.day, c.hour, c.minute, c.second, FALSE);
-        ASSERT_TRUE(test::RunUntilTaskEnds(60'000));
+        run_task();
         if (!c.valid) {
             EXPECT_EQ(host_.codes_without_progress(),
                       (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
                 << host_.describe();
-            EXPECT_TRUE(ClockCommands().empty()) << "nothing sent";
+            EXPECT_TRUE(clock_commands().empty()) << "nothing sent";
             EXPECT_EQ(watch_.time().has_value(), before.has_value());
             continue;
         }
         EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_CLOCK_SET}))
             << host_.describe();
-        const Bytes command = {0x39,
-                               c.year,
-                               c.month,
-                               static_cast<std::uint8_t>(c.day),
-                               c.hour,
-                               c.minute,
-                               static_cast<std::uint8_t>(c.second)};
-        EXPECT_EQ(ClockCommands(), std::vector<Bytes>{command});
+        const auto day = static_cast<std::uint8_t>(c.day),
+                   second = static_cast<std::uint8_t>(c.second);
+        EXPECT_EQ(clock_commands(),
+                  (std::vector<Bytes>{{0x39, c.year, c.month, day, c.hour, c.minute, second}}));
         // The watch's clock runs on from the value set (the full bar is shown a second).
         const auto now = watch_.time();
         ASSERT_TRUE(now.has_value());
@@ -132,7 +107,7 @@ TEST_F(SetDateTimeTest, AWatchThatDoesNotAnswerIn250Ms) {
         watch_.add_fault(c.fault);
         const std::uint64_t start = platform::clock().now_ms();
         SetDateTime(host_.hwnd(), 24, 2, 29, 10, 0, 0, FALSE);
-        ASSERT_TRUE(test::RunUntilTaskEnds(60'000));
+        run_task();
         const std::uint64_t took = platform::clock().now_ms() - start;
         // A late answer reaching an ended task changes nothing.
         platform::clock().sleep_ms(500);

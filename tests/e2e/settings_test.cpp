@@ -11,15 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.hpp"
-#include "platform/global_memory.hpp"
 #include "sdk/task_registry.hpp"
-#include "sim/inprocess_line.hpp"
-#include "sim/watch.hpp"
 #include "stridelog/stridelog.h"
-#include "task/flash_transfer.hpp"
-#include "tests/support/host_recorder.hpp"
-#include "tests/support/test_environment.hpp"
+#include "tests/support/simulated_watch_fixture.hpp"
 
 namespace stridelog {
 namespace {
@@ -82,66 +76,46 @@ bool ChecksumHolds(const Bytes& d) {
     return d[0] == sum && d[1] == 0xFF - sum;
 }
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public test::SimulatedWatchTest {
   protected:
     void SetUp() override {
-        blocks_before_ = platform::live_global_blocks();
-        task::ResetReadChunkProgress();
-        sim::register_as_cable(line_, "COM7");
+        SimulatedWatchTest::SetUp();
         directory_ = Directory();
         Bytes identity(128, 0xFF);
         const std::uint8_t head[] = {12, 5, 3, 1, 'A', 'B', '1', '2', 'Q', 0};
         std::copy(std::begin(head), std::end(head), identity.begin());
-        watch_.with_flash([&](sim::Flash& flash) {
-            flash.store(0, directory_);
-            flash.store(kIdentity, identity);
-            flash.store(4096, Bytes(4096, 0x5A));
-        });
+        store(0, directory_);
+        store(kIdentity, identity);
+        store(4096, Bytes(4096, 0x5A));
     }
-    void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
-        EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
-    }
-    void Restart() {
+    void restart() {
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();
     }
-    bool RunTask() { return test::RunUntilTaskEnds(600'000); }
-    Bytes Block(UINT code) const {
-        for (const auto& n : host_.notifications())
-            if (n.code == code) return n.block;
-        return {};
+    Bytes block(UINT code) const {
+        const auto blocks = host_.blocks(code);
+        return blocks.empty() ? Bytes{} : blocks[0];
     }
-    Bytes Sector0() const { return watch_.read_flash(0, 4096); }
-    Bytes GetSettings() {
-        Restart();
+    Bytes sector0() const { return watch_.read_flash(0, 4096); }
+    Bytes get_settings() {
+        restart();
         GetSetting(host_.hwnd(), FALSE);
-        EXPECT_TRUE(RunTask());
-        return Block(SDK_MSG_SETTINGS);
+        run_task();
+        return block(SDK_MSG_SETTINGS);
     }
-    Bytes GetViewsBlock() {
-        Restart();
+    Bytes get_views() {
+        restart();
         GetViews(host_.hwnd(), FALSE);
-        EXPECT_TRUE(RunTask());
-        return Block(SDK_MSG_VIEWS);
-    }
-    std::size_t WriteCommands() const {
-        return watch_.received_count(0x24) + watch_.received_count(0x14) +
-               watch_.received_count(0x16);
+        run_task();
+        return block(SDK_MSG_VIEWS);
     }
 
-    test::TestEnvironment env_;
-    platform::ScopedVirtualClock clock_;
-    test::HostRecorder host_;
-    sim::Watch watch_;
-    sim::InProcessLine line_{watch_, "settings"};
     Bytes directory_;
-    std::size_t blocks_before_ = 0;
 };
 
 TEST_F(SettingsTest, GetSettingPostsTheRecord) {
-    const Bytes r = GetSettings();
+    const Bytes r = get_settings();
     EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SETTINGS}))
         << host_.describe();
     ASSERT_EQ(r.size(), 96u);
@@ -184,11 +158,11 @@ TEST_F(SettingsTest, GetSettingOffsetZeroFollowsTheFirmware) {
         Bytes d = directory_;
         std::fill(d.begin() + 96, d.begin() + 112, c.text ? 0 : 0xFF);
         if (c.text) std::copy(c.text, c.text + std::strlen(c.text), d.begin() + 96);
-        watch_.with_flash([&](sim::Flash& flash) { flash.store(0, d); });
+        store(0, d);
         sim::WatchConfig config = watch_.config();
         config.numeric_version = c.numeric;
         watch_.set_config(config);
-        const Bytes r = GetSettings();
+        const Bytes r = get_settings();
         ASSERT_EQ(r.size(), 96u) << host_.describe();
         EXPECT_EQ(r[0], c.offset0);
     }
@@ -196,8 +170,8 @@ TEST_F(SettingsTest, GetSettingOffsetZeroFollowsTheFirmware) {
 
 TEST_F(SettingsTest, SetSettingWritesSectorZeroAndReadsBack) {
     directory_[5] = 0x37;  // F5 among other bits the write discards
-    watch_.with_flash([&](sim::Flash& flash) { flash.store(0, directory_); });
-    Bytes record = GetSettings();
+    store(0, directory_);
+    Bytes record = get_settings();
     ASSERT_EQ(record.size(), 96u);
     record[0] = 1;  // F94
     record[8] = 5;  // F5: byte 5 = 0x10
@@ -208,13 +182,13 @@ TEST_F(SettingsTest, SetSettingWritesSectorZeroAndReadsBack) {
     record[40] = 'Z';  // the version text is not the host's
     {
         Bytes host_copy = record;
-        Restart();
+        restart();
         SetSetting(host_.hwnd(), host_copy.data(), FALSE);
         // The host frees its record as soon as the call returns.
         std::fill(host_copy.begin(), host_copy.end(), 0xEE);
         host_copy.clear();
         host_copy.shrink_to_fit();
-        ASSERT_TRUE(RunTask());
+        run_task();
     }
     EXPECT_EQ(host_.codes_without_progress(),
               (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SETTINGS_WRITTEN}))
@@ -224,7 +198,7 @@ TEST_F(SettingsTest, SetSettingWritesSectorZeroAndReadsBack) {
     EXPECT_EQ(watch_.received_count(0x14), 1u);
     EXPECT_EQ(watch_.received_count(0x16), 32u);
 
-    const Bytes after = Sector0();
+    const Bytes after = sector0();
     EXPECT_TRUE(ChecksumHolds(after));
     Bytes want = directory_;
     want[94] = 0xFD;
@@ -237,7 +211,7 @@ TEST_F(SettingsTest, SetSettingWritesSectorZeroAndReadsBack) {
     EXPECT_EQ(after, want) << "only the fields written, and the checksum";
     EXPECT_EQ(watch_.read_flash(4096, 4096), Bytes(4096, 0x5A)) << "sector 1 untouched";
 
-    const Bytes back = GetSettings();
+    const Bytes back = get_settings();
     ASSERT_EQ(back.size(), 96u);
     Bytes want_back = record;
     want_back[40] = 0;  // 'Z' was never the watch's
@@ -254,9 +228,9 @@ TEST_F(SettingsTest, ErasedFieldAndShortTextsCarryTheirFlashBytes) {
     // "1.31_AB", a zero, then leftovers; the 8-character field starts at byte 104.
     const Bytes text = {'1', '.', '3', '1', '_', 'A', 'B', 0, 0xC3, 'z', 0, 0, 0x7F, 0, 0xFF, 'q'};
     std::copy(text.begin(), text.end(), directory_.begin() + 96);
-    watch_.with_flash([&](sim::Flash& flash) { flash.store(0, directory_); });
+    store(0, directory_);
 
-    Bytes record = GetSettings();
+    Bytes record = get_settings();
     ASSERT_EQ(record.size(), 96u) << host_.describe();
     EXPECT_EQ(record[0], 3) << "extended: bits 0 .. 1 of an erased byte";
     for (std::size_t i = 0; i < 8; ++i) {
@@ -271,12 +245,12 @@ TEST_F(SettingsTest, ErasedFieldAndShortTextsCarryTheirFlashBytes) {
     }
 
     record[0] = 1;
-    Restart();
+    restart();
     SetSetting(host_.hwnd(), record.data(), FALSE);
-    ASSERT_TRUE(RunTask());
+    run_task();
     EXPECT_EQ(host_.notifications().back().code, static_cast<UINT>(SDK_MSG_SETTINGS_WRITTEN))
         << host_.describe();
-    const Bytes after = Sector0();
+    const Bytes after = sector0();
     EXPECT_EQ(after[94], 0xFD) << "the host's value lands in bits 0 .. 1";
     EXPECT_TRUE(ChecksumHolds(after));
     EXPECT_TRUE(std::equal(text.begin(), text.end(), after.begin() + 96)) << "texts untouched";
@@ -295,21 +269,21 @@ TEST_F(SettingsTest, APlainAcknowledgementAnswersPrepareAndEraseOnly) {
         {"erase (0x14) answered with 0x23", 0x14, true},
         {"a write (0x16) answered with 0x23", 0x16, false},
     };
-    Bytes record = GetSettings();
+    Bytes record = get_settings();
     ASSERT_EQ(record.size(), 96u);
     record[12] = 0x31;  // B6: the byte that shows the sector was written
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        watch_.with_flash([&](sim::Flash& flash) { flash.store(0, directory_); });
-        Restart();
+        store(0, directory_);
+        restart();
         Fault ack = Fault::on_command(FaultKind::plain_ack, c.command);
         watch_.add_fault(ack);
         SetSetting(host_.hwnd(), record.data(), FALSE);
-        ASSERT_TRUE(RunTask());
+        run_task();
         const UINT last = host_.notifications().back().code;
         if (c.completes) {
             EXPECT_EQ(last, static_cast<UINT>(SDK_MSG_SETTINGS_WRITTEN)) << host_.describe();
-            EXPECT_EQ(Sector0()[6], 0x31);
+            EXPECT_EQ(sector0()[6], 0x31);
         } else {
             EXPECT_EQ(last, static_cast<UINT>(SDK_ERR_TRANSFER)) << host_.describe();
         }
@@ -317,7 +291,7 @@ TEST_F(SettingsTest, APlainAcknowledgementAnswersPrepareAndEraseOnly) {
 }
 
 TEST_F(SettingsTest, ViewsRoundTrip) {
-    const Bytes views = GetViewsBlock();
+    const Bytes views = get_views();
     EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_VIEWS}))
         << host_.describe();
     ASSERT_EQ(views.size(), 145u);
@@ -335,14 +309,14 @@ TEST_F(SettingsTest, ViewsRoundTrip) {
     PutWide(changed, 85, u"ñandú", 10);
     {
         Bytes host_copy = changed;
-        Restart();
+        restart();
         SetViews(host_.hwnd(), host_copy.data(), FALSE);
         std::fill(host_copy.begin(), host_copy.end(), 0xEE);
-        ASSERT_TRUE(RunTask());
+        run_task();
     }
     EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_VIEWS_WRITTEN}))
         << host_.describe();
-    const Bytes after = Sector0();
+    const Bytes after = sector0();
     EXPECT_TRUE(ChecksumHolds(after));
     Bytes want_flash = directory_;
     std::copy(changed.begin(), changed.begin() + 45, want_flash.begin() + 27);
@@ -355,67 +329,50 @@ TEST_F(SettingsTest, ViewsRoundTrip) {
 
     Bytes want_back = changed;
     PutWide(want_back, 45, u"|nd", 10);
-    EXPECT_EQ(GetViewsBlock(), want_back);
+    EXPECT_EQ(get_views(), want_back);
 }
 
 TEST_F(SettingsTest, FailuresAndRefusals) {
-    enum class Call { get_setting, set_setting, get_views, set_views };
+    const Bytes settings(96, 0), views(145, 0);
+    const auto get_setting = [](HWND h, const BYTE*) { GetSetting(h, FALSE); };
+    const auto get_views = [](HWND h, const BYTE*) { GetViews(h, FALSE); };
+    const auto set_setting = [](HWND h, const BYTE* r) { SetSetting(h, r, FALSE); };
+    const auto set_views = [](HWND h, const BYTE* r) { SetViews(h, r, FALSE); };
     struct Case {
         const char* legend;
-        Call call;
-        std::optional<Fault> fault;
-        bool null_record;
-        UINT error;  // 0: nothing at all is posted
+        void (*call)(HWND, const BYTE*);
+        const BYTE* record;
+        std::optional<std::uint8_t> silent;  // none: no record, nothing at all is posted
+        bool write;
     };
     const Case cases[] = {
-        {"GetSetting: a silent read", Call::get_setting,
-         Fault::on_command(FaultKind::silence, 0x12), false, SDK_ERR_TRANSFER},
-        {"GetViews: a silent read", Call::get_views, Fault::on_command(FaultKind::silence, 0x12),
-         false, SDK_ERR_TRANSFER},
-        {"SetSetting: a silent erase", Call::set_setting,
-         Fault::on_command(FaultKind::silence, 0x14), false, SDK_ERR_TRANSFER},
-        {"SetViews: a silent erase", Call::set_views, Fault::on_command(FaultKind::silence, 0x14),
-         false, SDK_ERR_TRANSFER},
-        {"SetSetting: a silent chunk write", Call::set_setting,
-         Fault::on_command(FaultKind::silence, 0x16), false, SDK_ERR_TRANSFER},
-        {"SetSetting: no record", Call::set_setting, std::nullopt, true, 0},
-        {"SetViews: no record", Call::set_views, std::nullopt, true, 0},
+        {"GetSetting: a silent read", get_setting, nullptr, 0x12, false},
+        {"GetViews: a silent read", get_views, nullptr, 0x12, false},
+        {"SetSetting: a silent erase", set_setting, settings.data(), 0x14, true},
+        {"SetViews: a silent erase", set_views, views.data(), 0x14, true},
+        {"SetSetting: a silent chunk write", set_setting, settings.data(), 0x16, true},
+        {"SetSetting: no record", set_setting, nullptr, std::nullopt, true},
+        {"SetViews: no record", set_views, nullptr, std::nullopt, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Restart();
-        if (c.fault) watch_.add_fault(*c.fault);
-        const Bytes record(c.call == Call::set_views ? 145 : 96, 0);
-        const BYTE* data = c.null_record ? nullptr : record.data();
-        switch (c.call) {
-            case Call::get_setting:
-                GetSetting(host_.hwnd(), FALSE);
-                break;
-            case Call::set_setting:
-                SetSetting(host_.hwnd(), data, FALSE);
-                break;
-            case Call::get_views:
-                GetViews(host_.hwnd(), FALSE);
-                break;
-            case Call::set_views:
-                SetViews(host_.hwnd(), data, FALSE);
-                break;
-        }
-        if (c.null_record) {
+        restart();
+        if (c.silent) watch_.add_fault(Fault::on_command(FaultKind::silence, *c.silent));
+        c.call(host_.hwnd(), c.record);
+        if (!c.silent) {
             test::DeliverPosted();
             EXPECT_TRUE(host_.codes().empty()) << host_.describe();
             EXPECT_TRUE(watch_.received().empty());
             EXPECT_FALSE(sdk::TaskActiveOnThisThread());
             continue;
         }
-        ASSERT_TRUE(RunTask());
-        EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, c.error}))
+        run_task();
+        EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}))
             << host_.describe();
-        const bool write = c.call == Call::set_setting || c.call == Call::set_views;
         const auto& notes = host_.notifications();
         ASSERT_GE(notes.size(), 2u);
         // A write ends with full progress, then the error; a read the other way round.
-        const auto& progress = write ? notes[notes.size() - 2] : notes.back();
+        const auto& progress = c.write ? notes[notes.size() - 2] : notes.back();
         ASSERT_EQ(progress.code, static_cast<UINT>(SDK_MSG_PROGRESS)) << host_.describe();
         EXPECT_EQ(progress.progress(), 100.0f);
     }

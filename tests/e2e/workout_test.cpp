@@ -11,17 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.hpp"
-#include "platform/global_memory.hpp"
-#include "sdk/task_registry.hpp"
-#include "sim/inprocess_line.hpp"
-#include "sim/watch.hpp"
 #include "stridelog/framework_arrays.h"
 #include "stridelog/stridelog.h"
-#include "task/flash_transfer.hpp"
-#include "tests/support/host_recorder.hpp"
 #include "tests/support/record_stream.hpp"
-#include "tests/support/test_environment.hpp"
+#include "tests/support/simulated_watch_fixture.hpp"
 
 namespace stridelog {
 namespace {
@@ -59,19 +52,10 @@ std::vector<StoredSession> ThreeSessions() {
     };
 }
 
-class WorkoutTest : public ::testing::Test {
+class WorkoutTest : public test::SimulatedWatchTest {
   protected:
-    void SetUp() override {
-        blocks_before_ = platform::live_global_blocks();
-        task::ResetReadChunkProgress();
-        sim::register_as_cable(line_, "COM7");
-    }
-    void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
-        EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
-    }
     // Lays the sessions out and writes a matching directory and usage bitmap.
-    void Store(const std::vector<StoredSession>& sessions) {
+    void store_sessions(const std::vector<StoredSession>& sessions) {
         Bytes directory(4096, 0xFF);
         for (std::size_t i = 0; i < 224; ++i) directory[i] = static_cast<std::uint8_t>(i);
         std::vector<std::uint8_t> runs;
@@ -99,9 +83,8 @@ class WorkoutTest : public ::testing::Test {
         });
         directory_ = directory;
     }
-    bool RunTask() { return test::RunUntilTaskEnds(600'000); }
     // The last notifications, progress written as its value ("2022:100").
-    std::vector<std::string> Tail(std::size_t count) const {
+    std::vector<std::string> tail(std::size_t count) const {
         std::vector<std::string> tail;
         const auto& notes = host_.notifications();
         for (std::size_t i = notes.size() - std::min(count, notes.size()); i < notes.size(); ++i) {
@@ -115,25 +98,19 @@ class WorkoutTest : public ::testing::Test {
         return tail;
     }
 
-    test::TestEnvironment env_;
-    platform::ScopedVirtualClock clock_;
-    test::HostRecorder host_;
-    sim::Watch watch_;
-    sim::InProcessLine line_{watch_, "workouts"};
     Bytes directory_;
-    std::size_t blocks_before_ = 0;
 };
 
 TEST_F(WorkoutTest, GetAllWorkoutDeliversEverySessionInDirectoryOrder) {
     const auto sessions = ThreeSessions();
-    Store(sessions);
+    store_sessions(sessions);
     GetAllWorkout(host_.hwnd(), FALSE, FALSE);
-    ASSERT_TRUE(RunTask());
+    run_task();
     EXPECT_EQ(host_.codes_without_progress(),
               (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SESSION, SDK_MSG_SESSION_TRACK,
                      SDK_MSG_SESSION_TRACK, SDK_MSG_WORKOUTS_DONE}))
         << host_.describe();
-    EXPECT_EQ(Tail(3), (std::vector<std::string>{"2022:100", "2022:100", "2006"}));
+    EXPECT_EQ(tail(3), (std::vector<std::string>{"2022:100", "2022:100", "2006"}));
 
     const auto plain = host_.blocks(SDK_MSG_SESSION);
     ASSERT_EQ(plain.size(), 1u);
@@ -163,7 +140,7 @@ TEST_F(WorkoutTest, GetAllWorkoutDeliversEverySessionInDirectoryOrder) {
 }
 
 TEST_F(WorkoutTest, Selections) {
-    Store(ThreeSessions());
+    store_sessions(ThreeSessions());
     std::vector<UINT> indices;
     CUIntArray array{nullptr, nullptr, 0, 0, 0};
     struct Case {
@@ -200,40 +177,40 @@ TEST_F(WorkoutTest, Selections) {
         array.m_pData = indices.data();
         array.m_nSize = static_cast<intptr_t>(indices.size());
         GetSelectedWorkout(host_.hwnd(), c.null_array ? nullptr : &array, FALSE, FALSE);
-        ASSERT_TRUE(RunTask());
+        run_task();
         EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
         if (c.codes.back() == static_cast<UINT>(SDK_MSG_WORKOUTS_DONE)) {
-            EXPECT_EQ(Tail(3), (std::vector<std::string>{"2022:100", "2022:100", "2006"}));
+            EXPECT_EQ(tail(3), (std::vector<std::string>{"2022:100", "2022:100", "2006"}));
         }
     }
     host_.clear();
     const std::uint8_t repeat[] = {1, 1};
     GetSelectedWorkout_Ex(host_.hwnd(), repeat, 2, FALSE, FALSE);
-    ASSERT_TRUE(RunTask());
+    run_task();
     const auto ones = host_.blocks(SDK_MSG_SESSION_TRACK);
     ASSERT_EQ(ones.size(), 2u);
     EXPECT_EQ(ones[0], ones[1]) << "a session delivered twice is the same block twice";
 }
 
 TEST_F(WorkoutTest, SelectionsLongerThan255AreDeliveredWhole) {
-    Store(ThreeSessions());
+    store_sessions(ThreeSessions());
     const std::vector<std::uint8_t> selection(300, 0);  // the session without track points
     GetSelectedWorkout_Ex(host_.hwnd(), selection.data(), static_cast<DWORD>(selection.size()),
                           FALSE, FALSE);
-    ASSERT_TRUE(RunTask());
+    run_task();
     EXPECT_EQ(host_.blocks(SDK_MSG_SESSION).size(), 300u);
     EXPECT_EQ(host_.codes().back(), static_cast<UINT>(SDK_MSG_WORKOUTS_DONE));
 }
 
 TEST_F(WorkoutTest, SummaryGathersTheCorrectedHeaders) {
     const auto sessions = ThreeSessions();
-    Store(sessions);
+    store_sessions(sessions);
     GetWorkoutSummary(host_.hwnd(), FALSE);
-    ASSERT_TRUE(RunTask());
+    run_task();
     EXPECT_EQ(host_.codes_without_progress(),
               (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SUMMARY, SDK_MSG_WORKOUTS_DONE}))
         << host_.describe();
-    EXPECT_EQ(Tail(4), (std::vector<std::string>{"2009", "2022:100", "2022:100", "2006"}));
+    EXPECT_EQ(tail(4), (std::vector<std::string>{"2009", "2022:100", "2022:100", "2006"}));
     const auto summary = host_.blocks(SDK_MSG_SUMMARY);
     ASSERT_EQ(summary.size(), 1u);
     ASSERT_EQ(summary[0].size(), 4u + 3u * 48u);
@@ -245,12 +222,12 @@ TEST_F(WorkoutTest, SummaryGathersTheCorrectedHeaders) {
 }
 
 TEST_F(WorkoutTest, NoSessions) {
-    Store({});
+    store_sessions({});
     for (auto call : {+[](HWND h) { GetAllWorkout(h, TRUE, FALSE); },
                       +[](HWND h) { GetWorkoutSummary(h, FALSE); }}) {
         host_.clear();
         call(host_.hwnd());
-        ASSERT_TRUE(RunTask());
+        run_task();
         EXPECT_EQ(host_.codes_without_progress(),
                   (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_NO_WORKOUTS}))
             << host_.describe();
@@ -289,16 +266,16 @@ TEST_F(WorkoutTest, ClearingEmptiesTheDirectoryForEitherReservedTail) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Store(ThreeSessions());
+        store_sessions(ThreeSessions());
         host_.clear();
         watch_.clear_faults();
         if (c.status_silent) watch_.add_fault(Fault::on_command(FaultKind::silence, 0x2C));
         c.call(host_.hwnd());
-        ASSERT_TRUE(RunTask());
+        run_task();
         EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
         // A clear that ends a download keeps the bar the download filled.
         const bool after_download = c.codes.back() == static_cast<UINT>(SDK_MSG_WORKOUTS_DONE);
-        EXPECT_EQ(Tail(3), after_download
+        EXPECT_EQ(tail(3), after_download
                                ? (std::vector<std::string>{"2022:100", "2022:100", "2006"})
                                : (std::vector<std::string>{"2022:50", "2022:100", "2014"}));
 
@@ -346,13 +323,13 @@ TEST_F(WorkoutTest, TransferFailuresPostNoPartialSession) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Store(ThreeSessions());
+        store_sessions(ThreeSessions());
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();
         watch_.add_fault(c.fault);
         c.call(host_.hwnd());
-        ASSERT_TRUE(RunTask());
+        run_task();
         EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
         EXPECT_TRUE(host_.blocks(SDK_MSG_SESSION_TRACK).empty()) << "no partial session";
     }
