@@ -31,69 +31,53 @@ std::string Describe(const DeviceMapLine& line) {
 }
 
 TEST(DeviceMapLine, Parse) {
-    struct Case {
+    const std::string cable = "\\Device\\USB#VID_04FC&PID_0201#";
+    for (const std::string line : {"", " \t\r\v\f ", "# the watch cable"}) {
+        const DeviceMapLine parsed = parse_device_map_line(line);
+        EXPECT_EQ(parsed.kind, Kind::blank) << '"' << line << "\": " << Describe(parsed);
+        EXPECT_EQ(parsed.problem, "");
+    }
+    struct Entry {
         const char* legend;
         std::string line;
-        Kind kind;
-        DeviceMapEntry entry;  // for Kind::entry
-        std::string problem;   // for Kind::malformed: a piece of the reason
+        DeviceMapEntry entry;
     };
-    const std::string cable = "\\Device\\USB#VID_04FC&PID_0201#";
-    const Case cases[] = {
-        {"empty", "", Kind::blank, {}, ""},
-        {"blanks of every kind", " \t\r\v\f ", Kind::blank, {}, ""},
-        {"comment", "# the watch cable", Kind::blank, {}, ""},
-        {"three fields",
-         "\\Device\\A COM3 /dev/ttyUSB0",
-         Kind::entry,
-         {"\\Device\\A", "COM3", "/dev/ttyUSB0"},
-         ""},
+    const Entry entries[] = {
+        {"three fields", "\\Device\\A COM3 /dev/ttyUSB0", {"\\Device\\A", "COM3", "/dev/ttyUSB0"}},
         {"tabs, runs of blanks and a CR line end",
          "\t\\Device\\A \t COM3\t\t/dev/a\r",
-         Kind::entry,
-         {"\\Device\\A", "COM3", "/dev/a"},
-         ""},
+         {"\\Device\\A", "COM3", "/dev/a"}},
         {"a '#' inside a field belongs to it",
          cable + "0 COM7 /dev/pts/3#1",
-         Kind::entry,
-         {cable + "0", "COM7", "/dev/pts/3#1"},
-         ""},
+         {cable + "0", "COM7", "/dev/pts/3#1"}},
         {"a field that starts with '#' ends the line",
          "\\Device\\A COM3 /dev/a #on the hub x",
-         Kind::entry,
-         {"\\Device\\A", "COM3", "/dev/a"},
-         ""},
-        {"one field", "\\Device\\A", Kind::malformed, {}, "expected <value name>"},
-        {"two fields", "\\Device\\A COM3", Kind::malformed, {}, "expected <value name>"},
-        {"four fields",
-         "\\Device\\A COM3 /dev/a extra",
-         Kind::malformed,
-         {},
-         "expected <value name>"},
-        {"a comment cuts the fields short",
-         "\\Device\\A COM3 #/dev/a",
-         Kind::malformed,
-         {},
-         "expected <value name>"},
-        {"a port name that is not COM<n> (every such name: PortNames)",
-         "\\Device\\A COM0 /dev/a",
-         Kind::malformed,
-         {},
+         {"\\Device\\A", "COM3", "/dev/a"}},
+    };
+    for (const auto& c : entries) {
+        const DeviceMapLine parsed = parse_device_map_line(c.line);
+        EXPECT_EQ(parsed.kind, Kind::entry) << c.legend << ": " << Describe(parsed);
+        EXPECT_TRUE(parsed.entry == c.entry) << c.legend << ": " << Describe(parsed);
+        EXPECT_EQ(parsed.problem, "") << c.legend;
+    }
+    struct Malformed {
+        const char* legend;
+        std::string line;
+        std::string problem;  // a piece of the reason
+    };
+    const Malformed malformed[] = {
+        {"one field", "\\Device\\A", "expected <value name>"},
+        {"two fields", "\\Device\\A COM3", "expected <value name>"},
+        {"four fields", "\\Device\\A COM3 /dev/a extra", "expected <value name>"},
+        {"a comment cuts the fields short", "\\Device\\A COM3 #/dev/a", "expected <value name>"},
+        {"a port name that is not COM<n> (every such name: PortNames)", "\\Device\\A COM0 /dev/a",
          "\"COM0\" is not COM<n>"},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : malformed) {
         const DeviceMapLine parsed = parse_device_map_line(c.line);
-        EXPECT_EQ(parsed.kind, c.kind) << c.legend << ": " << Describe(parsed);
-        if (parsed.kind != c.kind) continue;
-        if (c.kind == Kind::entry) {
-            EXPECT_TRUE(parsed.entry == c.entry) << c.legend << ": " << Describe(parsed);
-        }
-        if (c.kind == Kind::malformed) {
-            EXPECT_NE(parsed.problem.find(c.problem), std::string::npos)
-                << c.legend << ": " << parsed.problem;
-        } else {
-            EXPECT_EQ(parsed.problem, "") << c.legend;
-        }
+        EXPECT_EQ(parsed.kind, Kind::malformed) << c.legend << ": " << Describe(parsed);
+        EXPECT_NE(parsed.problem.find(c.problem), std::string::npos)
+            << c.legend << ": " << parsed.problem;
     }
 }
 

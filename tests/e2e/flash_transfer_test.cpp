@@ -340,25 +340,21 @@ TEST_F(FlashTransferTest, ReadRunLimits) {
         std::uint32_t first_address;
         std::size_t offset;  // where the bytes land in the data buffer
     };
+    const auto sector = [](std::uint8_t s, std::uint32_t n) -> ReadRun::Starter {
+        return [=](FlashTransfer& t) { return t.start_sector_read(s, 1005, n); };
+    };
+    const auto offset = [](std::uint8_t s, std::uint32_t at, std::uint32_t n) -> ReadRun::Starter {
+        return [=](FlashTransfer& t) { return t.start_offset_read(s, 1005, at, n); };
+    };
     const Case cases[] = {
-        {"8192 bytes from sector 2: 64 requests",
-         [](FlashTransfer& t) { return t.start_sector_read(2, 1005, 8192); }, 64, 2 * kSector, 0},
-        {"8193 bytes: refused", [](FlashTransfer& t) { return t.start_sector_read(2, 1005, 8193); },
-         0, 0, 0},
-        {"offset run at 32 of sector 5",
-         [](FlashTransfer& t) { return t.start_offset_read(5, 1005, 32, 4096); }, 32, 5 * kSector,
-         32},
-        {"offset 4096 is still inside the buffer",
-         [](FlashTransfer& t) { return t.start_offset_read(5, 1005, 4096, 4096); }, 32, 5 * kSector,
-         4096},
-        {"offset run on sector 0: refused",
-         [](FlashTransfer& t) { return t.start_offset_read(0, 1005, 32, 4096); }, 0, 0, 0},
-        {"offset run on sector 255: refused",
-         [](FlashTransfer& t) { return t.start_offset_read(255, 1005, 32, 4096); }, 0, 0, 0},
-        {"offset 4097: refused",
-         [](FlashTransfer& t) { return t.start_offset_read(5, 1005, 4097, 128); }, 0, 0, 0},
-        {"offset run of 8193: refused",
-         [](FlashTransfer& t) { return t.start_offset_read(5, 1005, 0, 8193); }, 0, 0, 0},
+        {"8192 bytes from sector 2: 64 requests", sector(2, 8192), 64, 2 * kSector, 0},
+        {"8193 bytes: refused", sector(2, 8193), 0, 0, 0},
+        {"offset run at 32 of sector 5", offset(5, 32, 4096), 32, 5 * kSector, 32},
+        {"offset 4096 is still inside the buffer", offset(5, 4096, 4096), 32, 5 * kSector, 4096},
+        {"offset run on sector 0: refused", offset(0, 32, 4096), 0, 0, 0},
+        {"offset run on sector 255: refused", offset(255, 32, 4096), 0, 0, 0},
+        {"offset 4097: refused", offset(5, 4097, 128), 0, 0, 0},
+        {"offset run of 8193: refused", offset(5, 0, 8193), 0, 0, 0},
         {"128 bytes at 0xFF010", [](FlashTransfer& t) { return t.read_128(0xFF010, 1015); }, 1,
          0xFF010, 0},
     };

@@ -154,15 +154,10 @@ TEST_F(WorkoutTest, Selections) {
         c.push_back(SDK_MSG_WORKOUTS_DONE);
         return c;
     };
+    const UINT kTrack = SDK_MSG_SESSION_TRACK;
     const Case cases[] = {
-        {"{1, 1}: session 1 twice",
-         {1, 1},
-         false,
-         with_done({SDK_MSG_SESSION_TRACK, SDK_MSG_SESSION_TRACK})},
-        {"{2, 0}: session 2 first",
-         {2, 0},
-         false,
-         with_done({SDK_MSG_SESSION_TRACK, SDK_MSG_SESSION})},
+        {"{1, 1}: session 1 twice", {1, 1}, false, with_done({kTrack, kTrack})},
+        {"{2, 0}: session 2 first", {2, 0}, false, with_done({kTrack, SDK_MSG_SESSION})},
         {"{3} of three: no such session, nothing delivered",
          {0, 3},
          false,
@@ -242,15 +237,11 @@ TEST_F(WorkoutTest, ClearingEmptiesTheDirectoryForEitherReservedTail) {
         bool status_silent;  // flag 0: the default tail 244..255
         Codes codes;         // without progress
     };
+    const auto clear = [](HWND h) { ClearWorkout(h, FALSE); };
+    const Codes cleared{SDK_MSG_WATCH_VERSION, SDK_MSG_WORKOUTS_CLEARED};
     const Case cases[] = {
-        {"ClearWorkout, large reserve",
-         [](HWND h) { ClearWorkout(h, FALSE); },
-         false,
-         {SDK_MSG_WATCH_VERSION, SDK_MSG_WORKOUTS_CLEARED}},
-        {"ClearWorkout, no status reply: default tail",
-         [](HWND h) { ClearWorkout(h, FALSE); },
-         true,
-         {SDK_MSG_WATCH_VERSION, SDK_MSG_WORKOUTS_CLEARED}},
+        {"ClearWorkout, large reserve", clear, false, cleared},
+        {"ClearWorkout, no status reply: default tail", clear, true, cleared},
         {"GetAllWorkout then clear: ends with 0x2006",
          [](HWND h) { GetAllWorkout(h, TRUE, FALSE); },
          false,
@@ -285,10 +276,8 @@ TEST_F(WorkoutTest, ClearingEmptiesTheDirectoryForEitherReservedTail) {
         EXPECT_EQ(after[224], 0xFE);
         const bool large = !c.status_silent;
         for (std::size_t i = 225; i < 252; ++i) EXPECT_EQ(after[i], 0xFF) << "byte " << i;
-        EXPECT_EQ(after[252], large ? 0x3F : 0xFF);
-        EXPECT_EQ(after[253], large ? 0x00 : 0xFF);
-        EXPECT_EQ(after[254], large ? 0x00 : 0x0F);
-        EXPECT_EQ(after[255], 0x00);
+        EXPECT_EQ(Bytes(after.begin() + 252, after.begin() + 256),
+                  large ? (Bytes{0x3F, 0, 0, 0}) : (Bytes{0xFF, 0xFF, 0x0F, 0}));
         EXPECT_TRUE(std::all_of(after.begin() + 256, after.begin() + 1280,
                                 [](std::uint8_t b) { return b == 0xFF; }));
         EXPECT_TRUE(std::equal(after.begin() + 1280, after.end(), directory_.begin() + 1280))

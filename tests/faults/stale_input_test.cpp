@@ -164,8 +164,9 @@ class HeldLine : public platform::SerialDevice {
 TEST(StaleInput, ABurstTakenBeforeTheDiscardIsNotTheReplyToTheReadAfterIt) {
     TestEnvironment environment;
     auto shared = std::make_shared<HeldLine::Shared>();
-    platform::register_serial_backend(
-        "held:", [shared](const std::string&, int&) { return std::make_unique<HeldLine>(shared); });
+    platform::register_serial_backend("held:", [shared](const std::string&, int&) {
+        return std::make_unique<HeldLine>(shared);
+    });
     platform::inject_serial_comm("\\Device\\Serial8", "COM8", "held:line");
     OwnerWindow owner;
     CWatchLink link(owner.hwnd());
@@ -175,7 +176,8 @@ TEST(StaleInput, ABurstTakenBeforeTheDiscardIsNotTheReplyToTheReadAfterIt) {
         shared->gated = gated;
         shared->arrived.push_back(wire::encode_frame(payload));
         shared->changed.notify_all();
-        if (gated) shared->changed.wait(lock, [&] { return shared->holding; });
+        if (gated)
+            shared->changed.wait(lock, [&] { return shared->holding; });
     };
     auto open_gate = [&] {
         std::lock_guard lock(shared->mutex);

@@ -83,11 +83,9 @@ TEST(SimulatedLineFaults, WhatTheLineCarries) {
          cut,
          {{0, false, Bytes(reply.begin(), reply.begin() + 4)}, {0, true, {}}}},
         {"line gone after the whole reply", cut_past_end, {{0, false, reply}, {0, true, {}}}},
-        {"line gone before the reply",
-         Fault::on_command(FaultKind::disconnect, 0x10),
+        {"line gone before the reply", Fault::on_command(FaultKind::disconnect, 0x10),
          {{0, true, {}}}},
-        {"another command is not hit",
-         Fault::on_command(FaultKind::byte_by_byte, 0x2C),
+        {"another command is not hit", Fault::on_command(FaultKind::byte_by_byte, 0x2C),
          {{0, false, reply}}},
     };
     for (const auto& c : cases) {

@@ -251,12 +251,5 @@ TEST_F(EntryPointsTest, PortNameThatIsNotComEndsWithNoPort) {
     EXPECT_EQ(host_.codes(), (std::vector<UINT>{SDK_ERR_NO_PORT})) << host_.describe();
 }
 
-TEST_F(EntryPointsTest, SetPathsWithoutTenPathsPostsPathCount) {
-    PlugUnopenableCable();
-    SetPaths(host_.hwnd(), nullptr, nullptr, FALSE);
-    Drain();
-    EXPECT_EQ(host_.codes(), (std::vector<UINT>{SDK_ERR_PATH_COUNT})) << host_.describe();
-}
-
 }  // namespace
 }  // namespace stridelog
