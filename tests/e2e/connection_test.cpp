@@ -32,6 +32,7 @@ using sim::Fault;
 using sim::FaultKind;
 
 using Codes = std::vector<UINT>;
+using Bytes = std::vector<std::uint8_t>;
 
 // A watch on an in-process line, registered as a cable port.
 struct SimulatedCable {
@@ -108,27 +109,30 @@ TEST_F(ConnectionTest, SilentWatchGetsThreeRequestsThreeSecondsApart) {
 }
 
 TEST_F(ConnectionTest, PortWalkMovesToTheSecondPortAfterAPause) {
-    auto& silent = Plug("COM2");
-    auto& answering = Plug("COM3");
-    silent.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
-    GetWatch_Version(host_.hwnd(), FALSE);
-    const std::uint64_t took = RunTask();
-    ASSERT_EQ(host_.codes(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << host_.describe();
-    EXPECT_EQ(silent.watch.received_count(0x10), 3u);
-    EXPECT_EQ(answering.watch.received_count(0x10), 1u);
-    EXPECT_FALSE(silent.line.is_open()) << "the first link was released";
-    // 9 s on the first port, 250 ms pause, the reply, the 500 ms closing pause.
-    EXPECT_EQ(took, 9000u + 250u + 500u);
-}
-
-TEST_F(ConnectionTest, PortThatCannotBeOpenedMidWalkEndsWithPortOpen) {
-    auto& silent = Plug("COM2");
-    silent.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
-    platform::inject_serial_comm("\\Device\\Silabser3", "COM3", "/nonexistent/tty");
-    GetWatch_Version(host_.hwnd(), FALSE);
-    const std::uint64_t took = RunTask();
-    EXPECT_EQ(host_.codes(), (Codes{SDK_ERR_PORT_OPEN})) << host_.describe();
-    EXPECT_EQ(took, 9250u);
+    for (const bool opens : {true, false}) {
+        SCOPED_TRACE(opens ? "COM3 answers" : "COM3 cannot be opened");
+        platform::clear_injected();
+        cables_.clear();
+        host_.clear();
+        auto& silent = Plug("COM2");
+        silent.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
+        if (opens) {
+            Plug("COM3");
+        } else {
+            platform::inject_serial_comm("\\Device\\Silabser3", "COM3", "/nonexistent/tty");
+        }
+        GetWatch_Version(host_.hwnd(), FALSE);
+        // 9 s on the first port, a 250 ms pause, then the reply and the 500 ms closing pause.
+        EXPECT_EQ(RunTask(), opens ? 9750u : 9250u);
+        EXPECT_EQ(host_.codes(), opens ? (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})
+                                       : (Codes{SDK_ERR_PORT_OPEN}))
+            << host_.describe();
+        EXPECT_EQ(silent.watch.received_count(0x10), 3u);
+        EXPECT_FALSE(silent.line.is_open()) << "the first link was released";
+        if (opens) {
+            EXPECT_EQ(cables_[1]->watch.received_count(0x10), 1u);
+        }
+    }
 }
 
 // The version check, the status query and a misbehaving watch, seen through
@@ -136,11 +140,11 @@ TEST_F(ConnectionTest, PortThatCannotBeOpenedMidWalkEndsWithPortOpen) {
 TEST_F(ConnectionTest, VersionStatusAndMisbehavingWatch) {
     struct Case {
         const char* legend;
-        std::string version;  // text reply, unless numeric
-        std::optional<sim::NumericVersion> numeric;
-        std::optional<Fault> fault;
         std::vector<UINT> codes;
         std::optional<std::uint64_t> took;  // virtual ms
+        std::optional<Fault> fault = std::nullopt;
+        std::string version = "Ver1.30";  // text reply, unless numeric
+        std::optional<sim::NumericVersion> numeric = std::nullopt;
         void (*call)(HWND) = [](HWND h) { SetDateTime(h, 24, 2, 30, 0, 0, 0, FALSE); };
     };
     // The probe's operation ran (it refuses its date without a command), or the
@@ -148,6 +152,11 @@ TEST_F(ConnectionTest, VersionStatusAndMisbehavingWatch) {
     const std::vector<UINT> ran{SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE};
     const std::vector<UINT> old{SDK_MSG_WATCH_VERSION, SDK_ERR_OLD_FIRMWARE};
     const std::vector<UINT> version{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS};
+    const std::vector<UINT> twice{SDK_MSG_WATCH_VERSION, SDK_MSG_WATCH_VERSION,
+                                  SDK_ERR_CLOCK_VALUE};
+    const std::vector<UINT> transfer{SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER};
+    const std::vector<UINT> no_answer{SDK_ERR_NO_ANSWER, SDK_MSG_PROGRESS};
+    const sim::NumericVersion v1_21{1, 21}, v0_0{0, 0};
     const auto on = [](FaultKind kind, std::uint8_t id) { return Fault::on_command(kind, id); };
     Fault delayed = on(FaultKind::delay, 0x10);
     delayed.delay_ms = 2500;
@@ -159,90 +168,42 @@ TEST_F(ConnectionTest, VersionStatusAndMisbehavingWatch) {
         f.garbage = wire::encode_frame(payload);
         return f;
     };
-    const auto version_call = [](HWND h) { GetWatch_Version(h, FALSE); };
+    const auto get_version = [](HWND h) { GetWatch_Version(h, FALSE); };
+    const auto get_views = [](HWND h) { GetViews(h, FALSE); };
+    const auto none = std::nullopt;
     const Case cases[] = {
-        {"Ver1.30 passes", "Ver1.30", {}, {}, ran, 0},
-        {"Ver1.2 passes: 1.2 as a float lies above the double 1.2", "Ver1.2", {}, {}, ran, 0},
-        {"Ver1.10 is too old", "Ver1.10", {}, {}, old, 0},
-        {"Ver1.16 is too old", "Ver1.16", {}, {}, old, 0},
-        {"Ver1.15 is too old", "Ver1.15", {}, {}, old, 0},
-        {"VER1.30 is not read: unknown version refused", "VER1.30", {}, {}, old, 0},
-        {"0.0 is always too old", "0.0", {}, {}, old, 0},
-        {"empty text refused", "", {}, {}, old, 0},
-        {"numeric 1.21 passes", "", sim::NumericVersion{1, 21}, {}, ran, 0},
-        {"numeric 0.0 refused", "", sim::NumericVersion{0, 0}, {}, old, 0},
-        {"a silent status query: the operation starts after 3 s",
-         "Ver1.30",
-         {},
-         on(FaultKind::silence, 0x2C),
-         ran,
-         3000},
-        {"bad checksum: the reply is dropped, the retry is answered",
-         "Ver1.30",
-         {},
-         on(FaultKind::bad_checksum, 0x10),
-         ran,
-         3000},
-        {"garbage before the reply is skipped",
-         "Ver1.30",
-         {},
-         on(FaultKind::garbage_before, 0x10),
-         ran,
-         0},
-        {"a reply split across writes is reassembled",
-         "Ver1.30",
-         {},
-         on(FaultKind::split, 0x10),
-         ran,
-         0},
-        {"a late reply within the time-out is taken", "Ver1.30", {}, delayed, ran, 2500},
-        {"a duplicated reply is posted twice, the operation starts once",
-         "Ver1.30",
-         {},
-         on(FaultKind::duplicate, 0x10),
-         {SDK_MSG_WATCH_VERSION, SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE},
-         0},
-        {"a status reply of the wrong length ends with a transfer error",
-         "Ver1.30",
-         {},
-         shortened,
-         {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER},
-         0},
-        {"a watch that disconnects is never heard again",
-         "Ver1.30",
-         {},
-         on(FaultKind::disconnect, 0x10),
-         {SDK_ERR_NO_ANSWER, SDK_MSG_PROGRESS},
-         9000},
-        {"a stray write acknowledgement changes nothing",
-         "Ver1.30",
-         {},
-         stray({0x17}),
-         version,
-         {},
-         version_call},
-        {"a stray erase acknowledgement", "Ver1.30", {}, stray({0x15}), version, {}, version_call},
-        {"a stray clock acknowledgement",
-         "Ver1.30",
-         {},
-         stray({0x3A, 0x00}),
-         version,
-         {},
-         version_call},
-        {"a stray status reply does not skip the firmware check",
-         "Ver1.10",
-         {},
-         stray({0x2D, 0x01, 0x00, 0x00, 0x01}),
-         old,
-         {},
-         [](HWND h) { GetViews(h, FALSE); }},
-        {"a read reply with no read outstanding",
-         "Ver1.30",
-         {},
-         stray({0x13, 0x01, 0x02}),
-         version,
-         {},
-         version_call},
+        {"Ver1.30 passes", ran, 0, none, "Ver1.30"},
+        {"Ver1.2 passes: 1.2 as a float lies above the double 1.2", ran, 0, none, "Ver1.2"},
+        {"Ver1.10 is too old", old, 0, none, "Ver1.10"},
+        {"Ver1.16 is too old", old, 0, none, "Ver1.16"},
+        {"Ver1.15 is too old", old, 0, none, "Ver1.15"},
+        {"VER1.30 is not read: unknown version refused", old, 0, none, "VER1.30"},
+        {"0.0 is always too old", old, 0, none, "0.0"},
+        {"empty text refused", old, 0, none, ""},
+        {"numeric 1.21 passes", ran, 0, none, "", v1_21},
+        {"numeric 0.0 refused", old, 0, none, "", v0_0},
+        {"a silent status query: the operation starts after 3 s", ran, 3000,
+         on(FaultKind::silence, 0x2C)},
+        {"bad checksum: the reply is dropped, the retry is answered", ran, 3000,
+         on(FaultKind::bad_checksum, 0x10)},
+        {"garbage before the reply is skipped", ran, 0, on(FaultKind::garbage_before, 0x10)},
+        {"a reply split across writes is reassembled", ran, 0, on(FaultKind::split, 0x10)},
+        {"a late reply within the time-out is taken", ran, 2500, delayed},
+        {"a duplicated reply is posted twice, the operation starts once", twice, 0,
+         on(FaultKind::duplicate, 0x10)},
+        {"a status reply of the wrong length ends with a transfer error", transfer, 0, shortened},
+        {"a watch that disconnects is never heard again", no_answer, 9000,
+         on(FaultKind::disconnect, 0x10)},
+        {"a stray write acknowledgement changes nothing", version, none, stray(Bytes(1, 0x17)),
+         "Ver1.30", none, get_version},
+        {"a stray erase acknowledgement", version, none, stray(Bytes(1, 0x15)), "Ver1.30", none,
+         get_version},
+        {"a stray clock acknowledgement", version, none, stray(Bytes{0x3A, 0x00}), "Ver1.30", none,
+         get_version},
+        {"a stray status reply does not skip the firmware check", old, none,
+         stray(Bytes{0x2D, 0x01, 0x00, 0x00, 0x01}), "Ver1.10", none, get_views},
+        {"a read reply with no read outstanding", version, none, stray(Bytes{0x13, 0x01, 0x02}),
+         "Ver1.30", none, get_version},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
