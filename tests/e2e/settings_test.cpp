@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sdk/task_registry.hpp"
+#include "sim/watch_setup_content.hpp"
 #include "stridelog/stridelog.h"
 #include "tests/support/simulated_watch_fixture.hpp"
 
@@ -45,10 +46,9 @@ Bytes Directory() {
                          0,   0,    0,   0,    '1', '2', '3', '4', '5', '6', '7', '8', '9',
                          '0', 0xC0, 'x', 0,    0,   0,   0,   0,   0,   0,   0};
     std::copy(names.begin(), names.end(), d.begin() + 2304);
-    std::uint8_t sum = 0;
-    for (std::size_t i = 2; i < 224; ++i) sum = static_cast<std::uint8_t>(sum + d[i]);
-    d[0] = sum;
-    d[1] = static_cast<std::uint8_t>(0xFF - sum);
+    const auto sum = sim::settings_checksum(d.data());
+    d[0] = sum[0];
+    d[1] = sum[1];
     return d;
 }
 
@@ -71,9 +71,8 @@ void PutWide(Bytes& b, std::size_t at, const std::u16string& s, std::size_t unit
 }
 
 bool ChecksumHolds(const Bytes& d) {
-    std::uint8_t sum = 0;
-    for (std::size_t i = 2; i < 224; ++i) sum = static_cast<std::uint8_t>(sum + d[i]);
-    return d[0] == sum && d[1] == 0xFF - sum;
+    const auto sum = sim::settings_checksum(d.data());
+    return d[0] == sum[0] && d[1] == sum[1];
 }
 
 class SettingsTest : public test::SimulatedWatchTest {
