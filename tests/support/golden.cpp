@@ -1,0 +1,158 @@
+#include "tests/support/golden.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "stridelog/stridelog.h"
+
+namespace stridelog::test {
+namespace {
+
+const char* code_name(UINT code) {
+    switch (code) {
+#define STRIDELOG_GOLDEN_NAME(name, value, final, meaning) \
+    case name:                                             \
+        return #name;
+        STRIDELOG_ERROR_CODES(STRIDELOG_GOLDEN_NAME)
+        STRIDELOG_RESULT_CODES(STRIDELOG_GOLDEN_NAME)
+#undef STRIDELOG_GOLDEN_NAME
+        default:
+            return nullptr;
+    }
+}
+
+std::uint64_t fnv1a(std::span<const std::uint8_t> bytes) {
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    for (std::uint8_t b : bytes) h = (h ^ b) * 0x100000001b3ULL;
+    return h;
+}
+
+std::uint32_t address_of(const std::vector<std::uint8_t>& f) {
+    return f[1] | f[2] << 8 | static_cast<std::uint32_t>(f[3]) << 16;
+}
+
+}  // namespace
+
+std::string bytes_text(std::span<const std::uint8_t> bytes, std::size_t limit) {
+    char piece[64];
+    if (bytes.size() > limit) {
+        std::snprintf(piece, sizeof piece, "%zu bytes, digest %016llx", bytes.size(),
+                      static_cast<unsigned long long>(fnv1a(bytes)));
+        return piece;
+    }
+    std::string out;
+    for (std::uint8_t b : bytes) {
+        std::snprintf(piece, sizeof piece, out.empty() ? "%02x" : " %02x", b);
+        out += piece;
+    }
+    return out;
+}
+
+std::string transcript(const HostRecorder& host) {
+    std::string out;
+    for (const auto& n : host.notifications()) {
+        const char* name = code_name(n.code);
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%04x", n.code);
+        out += name ? name : code;
+        if (n.error) out += " error";
+        if (n.code == SDK_MSG_PROGRESS && n.block.size() == 4) {
+            char value[32];
+            std::snprintf(value, sizeof value, " %g", n.progress());
+            out += value;
+        } else if (n.has_block) {
+            const bool printable =
+                !n.block.empty() && std::all_of(n.block.begin(), n.block.end(), [](std::uint8_t b) {
+                    return b >= 0x20 && b < 0x7F;
+                });
+            out += printable ? " \"" + n.text() + "\"" : " [" + bytes_text(n.block) + "]";
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+std::string frames_transcript(const std::vector<std::vector<std::uint8_t>>& frames) {
+    std::string out;
+    char line[96];
+    for (std::size_t i = 0; i < frames.size();) {
+        const auto& f = frames[i];
+        const bool chunk = f.size() >= 5 && (f[0] == 0x12 || f[0] == 0x16);
+        if (!chunk) {
+            out += bytes_text(f, 16) + '\n';
+            ++i;
+            continue;
+        }
+        // A run: the same command, each frame at the address the previous one ended.
+        std::size_t j = i + 1;
+        std::uint32_t next = address_of(f) + f[4];
+        std::string counts = std::to_string(f[4]);
+        std::size_t repeat = 1;
+        std::string data;
+        if (f[0] == 0x16) data.assign(f.begin() + 5, f.end());
+        for (; j < frames.size(); ++j) {
+            const auto& g = frames[j];
+            if (g.size() < 5 || g[0] != f[0] || address_of(g) != next) break;
+            if (g[4] == frames[j - 1][4]) {
+                ++repeat;
+            } else {
+                counts += "*" + std::to_string(repeat) + " " + std::to_string(g[4]);
+                repeat = 1;
+            }
+            if (f[0] == 0x16) data.append(g.begin() + 5, g.end());
+            next += g[4];
+        }
+        if (repeat > 1) counts += "*" + std::to_string(repeat);
+        std::snprintf(line, sizeof line, "%02x %s 0x%06x..0x%06x in %s", f[0],
+                      f[0] == 0x12 ? "read" : "write", address_of(f), next - 1, counts.c_str());
+        out += line;
+        if (f[0] == 0x16) {
+            const std::span<const std::uint8_t> bytes(
+                reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+            out += ": " + bytes_text(bytes, 16);
+        }
+        out += '\n';
+        i = j;
+    }
+    return out;
+}
+
+void expect_golden(const std::string& name, const std::string& body) {
+    const std::string text = "# " + name + "\n" + body;
+    const std::filesystem::path file =
+        std::filesystem::path(STRIDELOG_GOLDEN_DIR) / (name + ".txt");
+    const char* regenerate = std::getenv("STRIDELOG_REGENERATE_GOLDEN");
+    if (regenerate && std::string(regenerate) == "1") {
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary) << text;
+        return;
+    }
+    std::ifstream in(file, std::ios::binary);
+    ASSERT_TRUE(in) << "no golden file " << file
+                    << " (scripts/regenerate-golden.sh writes it; review it before committing)";
+    std::stringstream stored;
+    stored << in.rdbuf();
+    if (stored.str() == text) return;
+    std::istringstream want(stored.str()), got(text);
+    std::string w, g;
+    for (int line = 1;; ++line) {
+        const bool more_w = static_cast<bool>(std::getline(want, w));
+        const bool more_g = static_cast<bool>(std::getline(got, g));
+        if (!more_w && !more_g) break;
+        if (w != g || more_w != more_g) {
+            ADD_FAILURE() << file.string() << ":" << line
+                          << " differs\n  golden: " << (more_w ? w : "<end>")
+                          << "\n  now:    " << (more_g ? g : "<end>");
+            return;
+        }
+    }
+    ADD_FAILURE() << file.string() << " differs";
+}
+
+}  // namespace stridelog::test
