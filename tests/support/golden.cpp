@@ -71,7 +71,7 @@ std::string transcript(const HostRecorder& host) {
                 !n.block.empty() && std::all_of(n.block.begin(), n.block.end(), [](std::uint8_t b) {
                     return b >= 0x20 && b < 0x7F;
                 });
-            out += printable ? " \"" + n.text() + "\"" : " [" + bytes_text(n.block) + "]";
+            out += printable ? " \"" + n.text() + "\"" : " [" + bytes_text(n.block, 160) + "]";
         }
         out += '\n';
     }

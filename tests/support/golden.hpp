@@ -17,7 +17,8 @@ namespace stridelog::test {
 // Bytes as hex, or their size and digest when longer than `limit`.
 std::string bytes_text(std::span<const std::uint8_t> bytes, std::size_t limit = 64);
 // One line per notification: the code's name, "error" for an error message,
-// then the progress value, the text of a printable block, or the block's bytes.
+// then the progress value, the text of a printable block, or the block's bytes
+// (up to 160 as hex, longer ones as size and digest).
 std::string transcript(const HostRecorder& host);
 // One line per frame the watch received; consecutive read (0x12) or write
 // (0x16) frames that continue each other's address are one line.
