@@ -123,6 +123,30 @@ std::string frames_transcript(const std::vector<std::vector<std::uint8_t>>& fram
     return out;
 }
 
+std::string changes_text(std::span<const std::uint8_t> before, std::span<const std::uint8_t> after,
+                         std::uint32_t base) {
+    std::string out;
+    char line[64];
+    const std::size_t size = std::min(before.size(), after.size());
+    for (std::size_t i = 0; i < size;) {
+        if (before[i] == after[i]) {
+            ++i;
+            continue;
+        }
+        // A run ends at four equal bytes in a row, so an erased area is one line.
+        std::size_t j = i, equal = 0;
+        for (std::size_t k = i; k < size && equal < 4; ++k) {
+            equal = before[k] == after[k] ? equal + 1 : 0;
+            if (equal == 0) j = k + 1;
+        }
+        std::snprintf(line, sizeof line, "changed 0x%04zx..0x%04zx: ", base + i, base + j - 1);
+        out += line + bytes_text(before.subspan(i, j - i), 32) + " -> " +
+               bytes_text(after.subspan(i, j - i), 32) + "\n";
+        i = j;
+    }
+    return out.empty() ? "unchanged\n" : out;
+}
+
 void expect_golden(const std::string& name, const std::string& body) {
     const std::string text = "# " + name + "\n" + body;
     const std::filesystem::path file =

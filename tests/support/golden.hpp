@@ -23,6 +23,11 @@ std::string transcript(const HostRecorder& host);
 // One line per frame the watch received; consecutive read (0x12) or write
 // (0x16) frames that continue each other's address are one line.
 std::string frames_transcript(const std::vector<std::vector<std::uint8_t>>& frames);
+// The bytes that differ between two copies of the same area, one line per run
+// of changed bytes (up to three equal ones inside a run): "changed 0x0005..0x0006: 37 00 -> 10 21";
+// "unchanged" if none.
+std::string changes_text(std::span<const std::uint8_t> before, std::span<const std::uint8_t> after,
+                         std::uint32_t base = 0);
 // Compares "# <name>" and `text` with tests/data/golden/<name>.txt (a failure
 // shows the first differing line), or rewrites that file when regenerating.
 void expect_golden(const std::string& name, const std::string& text);
