@@ -12,6 +12,7 @@
 #include "platform/clock.hpp"
 #include "stridelog/framework_arrays.h"
 #include "stridelog/stridelog.h"
+#include "tests/support/golden.hpp"
 #include "tests/support/simulated_watch_fixture.hpp"
 
 namespace stridelog {
@@ -20,7 +21,6 @@ namespace {
 using sim::Fault;
 using sim::FaultKind;
 using Bytes = std::vector<std::uint8_t>;
-using Codes = std::vector<UINT>;
 
 constexpr std::uint32_t kSector = 4096;
 constexpr std::uint32_t kPathArea = 249 * kSector;
@@ -91,24 +91,6 @@ struct HostArrays {
     }
 };
 
-// What GetPaths posts for path p: number, name length in bytes, the UTF-16LE
-// name, the waypoint count, then the waypoints.
-Bytes PathBlock(std::uint8_t p, std::u16string_view name, std::uint8_t count,
-                const std::vector<Bytes>& waypoints = {}) {
-    Bytes block{p, static_cast<std::uint8_t>(2 * name.size())};
-    const Bytes wide = Utf16(name);
-    block.insert(block.end(), wide.begin(), wide.end());
-    block.push_back(count);
-    for (const auto& w : waypoints) block.insert(block.end(), w.begin(), w.end());
-    return block;
-}
-
-// A name field of the directory: the watch bytes, zero-padded to 32.
-Bytes NameField(Bytes name) {
-    name.resize(32, 0);
-    return name;
-}
-
 class PathsTest : public test::SimulatedWatchTest {
   protected:
     // A directory with settings-like bytes before the path fields, all counts 0
@@ -120,27 +102,26 @@ class PathsTest : public test::SimulatedWatchTest {
         std::fill_n(directory.begin() + 1536, 10 * 32, 0);  // names, zero-padded
         return directory;
     }
-    std::size_t count(std::uint8_t id) const {
-        const auto ids = command_ids();
-        return static_cast<std::size_t>(std::count(ids.begin(), ids.end(), id));
-    }
-    Bytes name_field(int p) const { return watch_.read_flash(1536 + 32 * p, 32); }
-    // Runs GetPaths and returns its ten blocks (empty on any other sequence).
-    std::vector<Bytes> get_all() {
+    // The notifications and frames of the last run, and what it changed in
+    // the directory and in the path area.
+    std::string run_text(const std::string& legend, const Bytes& directory, const Bytes& area) {
+        std::string text =
+            "== " + legend + "\n" + test::transcript(host_) +
+            test::frames_transcript(watch_.received()) +
+            "directory: " + test::changes_text(directory, watch_.read_flash(0, kSector)) +
+            "path area: " + test::changes_text(area, watch_.read_flash(kPathArea, 6 * kSector));
         host_.clear();
-        GetPaths(host_.hwnd(), FALSE);
-        run_task();
-        Codes expected{SDK_MSG_WATCH_VERSION};
-        expected.insert(expected.end(), 10, SDK_MSG_PATH);
-        EXPECT_EQ(host_.codes_without_progress(), expected) << host_.describe();
-        return host_.blocks(SDK_MSG_PATH);
+        watch_.clear_received();
+        return text;
     }
 };
 
 // Every firmware the library accepts has 32-byte names (10 is covered by the
 // format tests).
+// Ten blocks: number, name length in bytes, the UTF-16LE name, the waypoint
+// count (above 99 read as 99), then the waypoints; 0xC0 is not in the watch's
+// set (a space). Then the bar rests at 100.
 TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
-    store(0, Bytes(7 * kSector, 0xFF));
     store(kPathArea, Bytes(6 * kSector, 0xFF));
     Bytes directory = BaseDirectory();
     auto name = [&](int p, const Bytes& bytes) {
@@ -148,33 +129,23 @@ TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
     };
     directory[1280] = 2;
     name(0, {0x43, 0x61, 0x66, 0xA5});  // Café
-    directory[1282] = 150;              // counts above 99 read as 99
-    name(2, Bytes(32, 'W'));            // fills the field, no zero
+    directory[1282] = 150;
+    name(2, Bytes(32, 'W'));  // fills the field, no zero
     directory[1283] = 1;
-    name(3, {'a', 0xC0, 'b'});  // 0xC0 is not in the set: a space
+    name(3, {'a', 0xC0, 'b'});
     name(5, {'E', 'm', 'p', 't', 'y'});
     store(0, directory);
     store(SlotAddress(0, 0), StoredWaypoint(1, {'S', 't', 'a', 'r', 't'}));
     store(SlotAddress(0, 1), StoredWaypoint(2, {'P', 0xA0, 'z', 0xC0}));
-    std::vector<Bytes> ns;
     for (int k = 0; k < 100; ++k) store(SlotAddress(2, k), StoredWaypoint(k, {'n'}));
-    for (int k = 0; k < 99; ++k) ns.push_back(HostWaypoint(k, u"n"));
     store(SlotAddress(3, 0), StoredWaypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
-
-    const auto blocks = get_all();
-    ASSERT_EQ(blocks.size(), 10u);
-    EXPECT_EQ(blocks[0],
-              PathBlock(0, u"Café", 2, {HostWaypoint(1, u"Start"), HostWaypoint(2, u"Pàz ")}));
-    EXPECT_EQ(blocks[1], PathBlock(1, u"", 0));
-    EXPECT_EQ(blocks[2], PathBlock(2, std::u16string(32, u'W'), 99, ns));
-    EXPECT_EQ(blocks[3], PathBlock(3, u"a b", 1, {HostWaypoint(9, u"0123456789")}));
-    EXPECT_EQ(blocks[5], PathBlock(5, u"Empty", 0));
-    for (std::uint8_t p = 0; p < 10; ++p) EXPECT_EQ(blocks[p][0], p);
-    // The read covers the six sectors, then the bar rests before the final 100.
-    EXPECT_EQ(host_.progress_values().back(), 100.0f);
-    EXPECT_EQ(host_.notifications().back().code, SDK_MSG_PROGRESS);
+    GetPaths(host_.hwnd(), FALSE);
+    run_task();
+    const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
+    test::expect_golden("e2e/get_paths", run_text("GetPaths", directory, area));
 }
 
+// Only the directory is read, and the full bar rests 1500 ms.
 TEST_F(PathsTest, GetPathsWithNoWaypointsPostsOnlyNoPaths) {
     Bytes directory = BaseDirectory();
     std::copy_n("Named", 5, directory.begin() + 1536);
@@ -182,15 +153,9 @@ TEST_F(PathsTest, GetPathsWithNoWaypointsPostsOnlyNoPaths) {
     const auto start = platform::clock().now_ms();
     GetPaths(host_.hwnd(), FALSE);
     run_task();
-    EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_NO_PATHS}))
-        << host_.describe();
-    EXPECT_EQ(host_.progress_values().back(), 100.0f);
-    EXPECT_GE(platform::clock().now_ms() - start, 1500u) << "the full bar rests 1500 ms";
-    // Only the directory was read: nothing at or after sector 249.
-    for (const auto& p : watch_.received())
-        if (p.size() == 5 && p[0] == 0x12) {
-            EXPECT_EQ(p[3], 0) << "read beyond sector 0";
-        }
+    const std::string took = std::to_string(platform::clock().now_ms() - start) + " ms";
+    const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
+    test::expect_golden("e2e/get_paths_none", run_text("GetPaths: " + took, directory, area));
 }
 
 std::vector<std::vector<Bytes>> SampleWaypoints() {
@@ -207,54 +172,30 @@ std::vector<std::u16string> SampleNames() {
     return {u"Café", u"unused", u"Große Runde", u"", u"", u"", u"", u"", u"", u"Ende"};
 }
 
+// Seven sectors (the directory, then the six of the path area) each prepared,
+// erased and written; ß stored as '|', the empty path named Path2, at most 99
+// waypoints a path. Read back, the host gets what it wrote.
 TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
     const Bytes directory = BaseDirectory();
     store(0, directory);
     // Old waypoints everywhere: a sector not erased would show them through.
-    store(kPathArea, Bytes(6 * kSector, 0x5A));
+    const Bytes area(6 * kSector, 0x5A);
+    store(kPathArea, area);
     HostArrays arrays(SampleWaypoints(), SampleNames());
     SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
     run_task();
-    EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PATHS_WRITTEN}))
-        << host_.describe();
-    const auto progress = host_.progress_values();
-    const std::vector<float> steps{12, 24, 36, 48, 60, 72, 84};
-    EXPECT_TRUE(std::includes(progress.begin(), progress.end(), steps.begin(), steps.end()));
-    EXPECT_EQ(progress.back(), 100.0f);
-    EXPECT_EQ(count(0x24), 7u);
-    EXPECT_EQ(count(0x14), 7u);
-    EXPECT_EQ(count(0x16), 7u * 32u);
-
-    const Bytes stored = watch_.read_flash(0, kSector);
-    EXPECT_TRUE(std::equal(directory.begin(), directory.begin() + 1280, stored.begin()))
-        << "settings and workout directory kept";
-    EXPECT_EQ(Bytes(stored.begin() + 1280, stored.begin() + 1290),
-              (Bytes{3, 0, 99, 0, 0, 0, 0, 0, 0, 1}));
-    EXPECT_EQ(name_field(0), NameField({0x43, 0x61, 0x66, 0xA5}));
-    EXPECT_EQ(name_field(1), NameField({'P', 'a', 't', 'h', '2'}));
-    EXPECT_EQ(name_field(2), NameField({'G', 'r', 'o', '|', 'e', ' ', 'R', 'u', 'n', 'd', 'e'}));
-
     EXPECT_EQ(watch_.read_flash(SlotAddress(0, 1), 24),
               StoredWaypoint(2, {'S', 't', 'r', 'a', '|', 'e'}));
-    EXPECT_EQ(SlotAddress(2, 0), 250 * kSector + 672);
-    EXPECT_EQ(watch_.read_flash(SlotAddress(2, 0), 24), StoredWaypoint(0, {'l', 'o', 'n', 'g'}));
-    EXPECT_EQ(watch_.read_flash(SlotAddress(2, 98), 24), StoredWaypoint(98, {'l', 'o', 'n', 'g'}));
     EXPECT_EQ(watch_.read_flash(SlotAddress(3, 0), 24), Bytes(24, 0xFF)) << "no 100th waypoint";
-    for (std::uint32_t s = 0; s < 6; ++s)
-        EXPECT_EQ(watch_.read_flash(kPathArea + s * kSector + 4080, 16), Bytes(16, 0xFF));
     watch_.with_flash([](sim::Flash& flash) {
         EXPECT_EQ(flash.conflicting_programs(), 0u) << "a chunk written without its erase";
     });
-
-    // Read back: what the host wrote, ß as '|', the empty path under its number.
-    const auto blocks = get_all();
-    ASSERT_EQ(blocks.size(), 10u);
-    EXPECT_EQ(blocks[0], PathBlock(0, u"Café", 3,
-                                   {HostWaypoint(1, u"Café"), HostWaypoint(2, u"Stra|e"),
-                                    HostWaypoint(3, u"0123456789")}));
-    EXPECT_EQ(blocks[1], PathBlock(1, u"Path2", 0));
-    EXPECT_EQ(blocks[2].size(), 3u + 22u + 99u * 34u);
-    EXPECT_EQ(blocks[9], PathBlock(9, u"Ende", 1, {HostWaypoint(77, u"ñ")}));
+    std::string text = run_text("SetPaths", directory, area);
+    const Bytes written = watch_.read_flash(0, kSector);
+    const Bytes written_area = watch_.read_flash(kPathArea, 6 * kSector);
+    GetPaths(host_.hwnd(), FALSE);
+    run_task();
+    test::expect_golden("e2e/set_paths", text + run_text("read back", written, written_area));
 }
 
 Bytes PathsBlock(std::size_t size) {
@@ -272,32 +213,25 @@ Bytes PathsBlock(std::size_t size) {
     return block;
 }
 
+// One diagnostic line per path as unpacked when the call was made; the count
+// of 150 is capped at 99.
 TEST_F(PathsTest, SetPathsExTakesACopyAndCapsTheCount) {
-    store(0, BaseDirectory());
+    const Bytes directory = BaseDirectory();
+    store(0, directory);
+    const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
     env_.set_switch("DebugView", "1");
     test::DebugCapture capture;
     auto block = std::make_unique<Bytes>(PathsBlock(34310));
     SetPaths_Ex(host_.hwnd(), block->data(), static_cast<DWORD>(block->size()), FALSE);
-    // One line per path, as unpacked when the call was made.
     const std::string lines = capture.text();
-    EXPECT_NE(lines.find("1 ,  (0 wp)\r\n"), std::string::npos) << lines;
-    EXPECT_NE(lines.find("5 , Cent (99 wp)\r\n"), std::string::npos) << lines;
-    EXPECT_NE(lines.find("10 ,  (0 wp)\r\n"), std::string::npos) << lines;
     std::fill(block->begin(), block->end(), 0xEE);  // the host frees its block on return
     block.reset();
     run_task();
-    EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PATHS_WRITTEN}))
-        << host_.describe();
-    const Bytes stored = watch_.read_flash(0, kSector);
-    EXPECT_EQ(Bytes(stored.begin() + 1280, stored.begin() + 1290),
-              (Bytes{0, 0, 0, 0, 99, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(name_field(4), NameField({'C', 'e', 'n', 't'}));
-    EXPECT_EQ(name_field(0), NameField({'P', 'a', 't', 'h', '1'}));
-    EXPECT_EQ(watch_.read_flash(SlotAddress(4, 98), 24), StoredWaypoint(98, {'x'}));
-    EXPECT_EQ(watch_.read_flash(SlotAddress(5, 0), 24), Bytes(24, 0xFF));
     watch_.with_flash([](sim::Flash& flash) { EXPECT_EQ(flash.conflicting_programs(), 0u); });
+    test::expect_golden("e2e/set_paths_ex", lines + run_text("SetPaths_Ex", directory, area));
 }
 
+// Refused before connecting: nothing sent at all; after: nothing read or written.
 TEST_F(PathsTest, RefusedInputsWriteNothing) {
     HostArrays good(SampleWaypoints(), SampleNames());
     HostArrays nine(std::vector<std::vector<Bytes>>(9), std::vector<std::u16string>(9));
@@ -317,61 +251,43 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
                      FALSE);
         };
     };
-    const Codes count_error{SDK_ERR_PATH_COUNT};
-    const Codes connected{SDK_MSG_WATCH_VERSION, SDK_ERR_PATH_COUNT};
-    struct Case {
-        const char* legend;
-        std::function<void()> call;
-        Codes codes;  // a call refused before connecting sends nothing at all
-    } cases[] = {
-        {"SetPaths_Ex with 34309 bytes", block_of(34309), {}},
-        {"SetPaths_Ex with 34311 bytes", block_of(34311), {}},
-        {"null paths", set(good, false, true), count_error},
-        {"null names", set(good, true, false), count_error},
-        {"nine paths", set(nine, true, true), count_error},
-        {"a null path among ten", set(null_path, true, true), connected},
-        {"a null waypoint", set(null_waypoint, true, true), connected},
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"SetPaths_Ex with 34309 bytes", block_of(34309)},
+        {"SetPaths_Ex with 34311 bytes", block_of(34311)},
+        {"null paths", set(good, false, true)},
+        {"null names", set(good, true, false)},
+        {"nine paths", set(nine, true, true)},
+        {"a null path among ten", set(null_path, true, true)},
+        {"a null waypoint", set(null_waypoint, true, true)},
     };
     const Bytes directory = BaseDirectory();
     store(0, directory);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        host_.clear();
-        watch_.clear_received();
-        c.call();
+    const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
+    std::string text;
+    for (const auto& [legend, call] : cases) {
+        call();
         run_task();
-        EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
-        EXPECT_EQ(count(0x14) + count(0x16) + count(0x12), 0u) << "nothing read or written";
-        if (c.codes.size() < 2) {
-            EXPECT_TRUE(watch_.received().empty());
-        }
-        EXPECT_EQ(watch_.read_flash(0, kSector), directory);
+        text += run_text(legend, directory, area);
     }
+    test::expect_golden("e2e/set_paths_refused", text);
 }
 
+// The directory's erase or its first chunk unanswered: full, then the error,
+// and nothing sent after the silent command.
 TEST_F(PathsTest, SilentEraseEndsWithTransferError) {
-    for (const std::uint8_t silent : {0x14, 0x16}) {  // the directory's erase, its first chunk
-        SCOPED_TRACE(static_cast<int>(silent));
-        store(0, BaseDirectory());
-        host_.clear();
-        watch_.clear_received();
+    std::string text;
+    for (const std::uint8_t silent : {0x14, 0x16}) {
+        const Bytes directory = BaseDirectory();
+        store(0, directory);
+        const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
         watch_.clear_faults();
         watch_.add_fault(Fault::on_command(FaultKind::silence, silent));
         HostArrays arrays(SampleWaypoints(), SampleNames());
         SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
         run_task();
-        const auto& notes = host_.notifications();
-        ASSERT_GE(notes.size(), 2u);
-        EXPECT_EQ(notes.back().code, static_cast<UINT>(SDK_ERR_TRANSFER)) << host_.describe();
-        EXPECT_TRUE(notes.back().error);
-        EXPECT_EQ(notes[notes.size() - 2].code, static_cast<UINT>(SDK_MSG_PROGRESS));
-        EXPECT_EQ(notes[notes.size() - 2].progress(), 100.0f);
-        const Codes codes = host_.codes_without_progress();
-        EXPECT_EQ(std::count(codes.begin(), codes.end(), static_cast<UINT>(SDK_MSG_PATHS_WRITTEN)),
-                  0);
-        EXPECT_EQ(count(0x14), 1u) << "the silent erase, or the one before the silent chunk";
-        EXPECT_LE(count(0x16), 1u) << "nothing sent after the silent command";
+        text += run_text(silent == 0x14 ? "silent erase" : "silent first chunk", directory, area);
     }
+    test::expect_golden("e2e/set_paths_silent", text);
 }
 
 }  // namespace
