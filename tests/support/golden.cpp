@@ -92,23 +92,26 @@ std::string frames_transcript(const std::vector<std::vector<std::uint8_t>>& fram
         // A run: the same command, each frame at the address the previous one ended.
         std::size_t j = i + 1;
         std::uint32_t next = address_of(f) + f[4];
-        std::string counts = std::to_string(f[4]);
-        std::size_t repeat = 1;
+        // Chunk sizes as "128*31 44": each size and how often it came in a row.
+        std::vector<std::pair<unsigned, std::size_t>> sizes{{f[4], 1}};
         std::string data;
         if (f[0] == 0x16) data.assign(f.begin() + 5, f.end());
         for (; j < frames.size(); ++j) {
             const auto& g = frames[j];
             if (g.size() < 5 || g[0] != f[0] || address_of(g) != next) break;
-            if (g[4] == frames[j - 1][4]) {
-                ++repeat;
-            } else {
-                counts += "*" + std::to_string(repeat) + " " + std::to_string(g[4]);
-                repeat = 1;
-            }
+            if (g[4] == sizes.back().first)
+                ++sizes.back().second;
+            else
+                sizes.emplace_back(g[4], 1);
             if (f[0] == 0x16) data.append(g.begin() + 5, g.end());
             next += g[4];
         }
-        if (repeat > 1) counts += "*" + std::to_string(repeat);
+        std::string counts;
+        for (const auto& [size, repeat] : sizes) {
+            if (!counts.empty()) counts += ' ';
+            counts += std::to_string(size);
+            if (repeat > 1) counts += "*" + std::to_string(repeat);
+        }
         std::snprintf(line, sizeof line, "%02x %s 0x%06x..0x%06x in %s", f[0],
                       f[0] == 0x12 ? "read" : "write", address_of(f), next - 1, counts.c_str());
         out += line;
