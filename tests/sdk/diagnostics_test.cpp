@@ -171,8 +171,6 @@ TEST(Diagnostics, TraceFormatsAndTraceTextDoesNot) {
         std::string expected;
     };
     const Case cases[] = {
-        {"path line format", [] { diag::Trace("%d , %s (%d wp)", 1, "Home", 12); },
-         "1 , Home (12 wp)\r\n"},
         {"percent signs in a finished text are kept", [] { diag::TraceText("100% done %s %n %d"); },
          "100% done %s %n %d\r\n"},
         {"long lines cut to 498 characters",
