@@ -14,11 +14,13 @@ STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/test_hostkit" \
 git -C "$root" status --short -- tests/data
 git -C "$root" diff --stat -- tests/data
 
-# --- Golden transcripts of the e2e and fault suites (tests/data/golden/) ---
+# --- Golden transcripts (tests/data/golden/, tests/support/golden.hpp) ---
 # The notifications a host saw and the frames the watch received, per case of
-# the suites below (tests/support/golden.hpp).
-cmake --build "$build" --target test_e2e test_faults
-STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/test_e2e" --gtest_brief=1
+# the e2e and fault suites, and the outcome tables of the cable and sdk suites.
+cmake --build "$build" --target test_e2e test_faults test_cable test_sdk
+for suite in test_e2e test_cable test_sdk; do
+    STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/$suite" --gtest_brief=1
+done
 STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/faults/test_faults" \
-    --gtest_filter='PartialWrites.*' --gtest_brief=1
+    --gtest_filter='PartialWrites.*:SimulatedLineFaults.*' --gtest_brief=1
 git -C "$root" status --short -- tests/data/golden

@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
+
+#include "tests/support/golden.hpp"
 
 namespace stridelog::cable {
 namespace {
@@ -30,73 +34,49 @@ std::string Describe(const DeviceMapLine& line) {
     return "?";
 }
 
+// Each line and how it reads (blank, malformed and why, or the three fields)
+// are in the golden file, one line each.
 TEST(DeviceMapLine, Parse) {
     const std::string cable = "\\Device\\USB#VID_04FC&PID_0201#";
-    for (const std::string line : {"", " \t\r\v\f ", "# the watch cable"}) {
+    const std::string lines[] = {
+        "",
+        " \t\r\v\f ",
+        "# the watch cable",
+        "\\Device\\A COM3 /dev/ttyUSB0",
+        "\t\\Device\\A \t COM3\t\t/dev/a\r",      // tabs, runs of blanks, a CR line end
+        cable + "0 COM7 /dev/pts/3#1",            // a '#' inside a field belongs to it
+        "\\Device\\A COM3 /dev/a #on the hub x",  // a field starting with '#' ends the line
+        "\\Device\\A",
+        "\\Device\\A COM3",
+        "\\Device\\A COM3 /dev/a extra",
+        "\\Device\\A COM3 #/dev/a",  // a comment cuts the fields short
+        "\\Device\\A COM0 /dev/a",   // every name that is not COM<n>: PortNames
+    };
+    std::string text;
+    for (const auto& line : lines) {
         const DeviceMapLine parsed = parse_device_map_line(line);
-        EXPECT_EQ(parsed.kind, Kind::blank) << '"' << line << "\": " << Describe(parsed);
-        EXPECT_EQ(parsed.problem, "");
+        EXPECT_EQ(parsed.problem.empty(), parsed.kind != Kind::malformed) << line;
+        text += '"';
+        for (unsigned char c : line) {  // control characters as \xNN
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, c < 0x20 ? "\\x%02x" : "%c", c);
+            text += escaped;
+        }
+        text += "\" -> " + Describe(parsed) + "\n";
     }
-    struct Entry {
-        const char* legend;
-        std::string line;
-        DeviceMapEntry entry;
-    };
-    const Entry entries[] = {
-        {"three fields", "\\Device\\A COM3 /dev/ttyUSB0", {"\\Device\\A", "COM3", "/dev/ttyUSB0"}},
-        {"tabs, runs of blanks and a CR line end",
-         "\t\\Device\\A \t COM3\t\t/dev/a\r",
-         {"\\Device\\A", "COM3", "/dev/a"}},
-        {"a '#' inside a field belongs to it",
-         cable + "0 COM7 /dev/pts/3#1",
-         {cable + "0", "COM7", "/dev/pts/3#1"}},
-        {"a field that starts with '#' ends the line",
-         "\\Device\\A COM3 /dev/a #on the hub x",
-         {"\\Device\\A", "COM3", "/dev/a"}},
-    };
-    for (const auto& c : entries) {
-        const DeviceMapLine parsed = parse_device_map_line(c.line);
-        EXPECT_EQ(parsed.kind, Kind::entry) << c.legend << ": " << Describe(parsed);
-        EXPECT_TRUE(parsed.entry == c.entry) << c.legend << ": " << Describe(parsed);
-        EXPECT_EQ(parsed.problem, "") << c.legend;
-    }
-    struct Malformed {
-        const char* legend;
-        std::string line;
-        std::string problem;  // a piece of the reason
-    };
-    const Malformed malformed[] = {
-        {"one field", "\\Device\\A", "expected <value name>"},
-        {"two fields", "\\Device\\A COM3", "expected <value name>"},
-        {"four fields", "\\Device\\A COM3 /dev/a extra", "expected <value name>"},
-        {"a comment cuts the fields short", "\\Device\\A COM3 #/dev/a", "expected <value name>"},
-        {"a port name that is not COM<n> (every such name: PortNames)", "\\Device\\A COM0 /dev/a",
-         "\"COM0\" is not COM<n>"},
-    };
-    for (const auto& c : malformed) {
-        const DeviceMapLine parsed = parse_device_map_line(c.line);
-        EXPECT_EQ(parsed.kind, Kind::malformed) << c.legend << ": " << Describe(parsed);
-        EXPECT_NE(parsed.problem.find(c.problem), std::string::npos)
-            << c.legend << ": " << parsed.problem;
-    }
+    test::expect_golden("cable/device_map_lines", text);
 }
 
 TEST(DeviceMapLine, PortNames) {
-    struct Case {
-        std::string name;
-        int number;  // 0: not a port name
-    };
-    const Case cases[] = {
-        {"COM1", 1},  {"COM12", 12}, {"COM999999", 999999}, {"COM0", 0},
-        {"COM", 0},   {"com3", 0},   {"Com3", 0},           {"COM1234567", 0},
-        {"COM01", 0}, {"COM3x", 0},  {" COM3", 0},          {"COM3 ", 0},
-        {"", 0},      {"COMx", 0},   {"LPT1", 0},           {"COM+1", 0},
-        {"XCOM1", 0}, {"COM 1", 0},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(com_port_number(c.name), c.number) << "\"" << c.name << "\"";
-        EXPECT_EQ(is_com_port_name(c.name), c.number != 0) << "\"" << c.name << "\"";
+    const std::string names[] = {"COM1", "COM12",      "COM999999", "COM0",  "COM",   "com3",
+                                 "Com3", "COM1234567", "COM01",     "COM3x", " COM3", "COM3 ",
+                                 "",     "COMx",       "LPT1",      "COM+1", "XCOM1", "COM 1"};
+    std::string text;
+    for (const auto& name : names) {
+        EXPECT_EQ(is_com_port_name(name), com_port_number(name) != 0) << name;
+        text += "\"" + name + "\": " + std::to_string(com_port_number(name)) + "\n";
     }
+    test::expect_golden("cable/port_names", text);
 }
 
 TEST(DeviceMapLine, WrittenLinesReadBack) {
