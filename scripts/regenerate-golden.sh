@@ -16,9 +16,9 @@ git -C "$root" diff --stat -- tests/data
 
 # --- Golden transcripts (tests/data/golden/, tests/support/golden.hpp) ---
 # The notifications a host saw and the frames the watch received, per case of
-# the e2e and fault suites, and the outcome tables of the cable and sdk suites.
-cmake --build "$build" --target test_e2e test_faults test_cable test_sdk
-for suite in test_e2e test_cable test_sdk; do
+# the e2e and fault suites, and the outcome tables of the cable, sdk and ui suites.
+cmake --build "$build" --target test_e2e test_faults test_cable test_sdk test_ui
+for suite in test_e2e test_cable test_sdk test_ui; do
     STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/$suite" --gtest_brief=1
 done
 STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/faults/test_faults" \
