@@ -13,8 +13,6 @@ build=${1:-build}
 cmake --build "$build" --target test_hostkit
 STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/test_hostkit" \
     --gtest_filter='GoldenFiles.*' --gtest_brief=1
-git -C "$root" status --short -- tests/data
-git -C "$root" diff --stat -- tests/data
 
 # ---- Host kit and tool (tests/hostkit, tests/tool): the FIT messages as the
 # test's own decoder reads them, under tests/data/golden/hostkit/, and what
@@ -25,4 +23,16 @@ STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/test_hostkit" \
 cmake --build "$build" --target stridelog_tool stridelog-sim
 STRIDELOG_REGENERATE_GOLDEN=1 bash "$root/tests/tool/tool_test.sh" "$build/tools/stridelog/stridelog" >/dev/null
 STRIDELOG_REGENERATE_GOLDEN=1 bash "$root/tests/tool/firmware_test.sh" "$build/tools/stridelog/stridelog" >/dev/null
-git -C "$root" status --short -- tests/data/golden
+
+# --- Golden transcripts (tests/data/golden/, tests/support/golden.hpp) ---
+# The notifications a host saw and the frames the watch received, per case of
+# the e2e and fault suites, and the outcome tables of the cable, sdk and ui suites.
+cmake --build "$build" --target test_e2e test_faults test_cable test_sdk test_ui
+for suite in test_e2e test_cable test_sdk test_ui; do
+    STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/$suite" --gtest_brief=1
+done
+STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/faults/test_faults" \
+    --gtest_filter='PartialWrites.*:SimulatedLineFaults.*' --gtest_brief=1
+# What changed, for review before committing.
+git -C "$root" status --short -- tests/data
+git -C "$root" diff --stat -- tests/data

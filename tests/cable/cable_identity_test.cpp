@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
+
+#include "tests/support/golden.hpp"
 
 namespace stridelog::cable {
 namespace {
@@ -30,89 +34,49 @@ std::string Describe(const DeviceMapLine& line) {
     return "?";
 }
 
+// Each line and how it reads (blank, malformed and why, or the three fields)
+// are in the golden file, one line each.
 TEST(DeviceMapLine, Parse) {
-    struct Case {
-        const char* legend;
-        std::string line;
-        Kind kind;
-        DeviceMapEntry entry;  // for Kind::entry
-        std::string problem;   // for Kind::malformed: a piece of the reason
-    };
     const std::string cable = "\\Device\\USB#VID_04FC&PID_0201#";
-    const Case cases[] = {
-        {"empty", "", Kind::blank, {}, ""},
-        {"blanks of every kind", " \t\r\v\f ", Kind::blank, {}, ""},
-        {"comment", "# the watch cable", Kind::blank, {}, ""},
-        {"three fields",
-         "\\Device\\A COM3 /dev/ttyUSB0",
-         Kind::entry,
-         {"\\Device\\A", "COM3", "/dev/ttyUSB0"},
-         ""},
-        {"tabs, runs of blanks and a CR line end",
-         "\t\\Device\\A \t COM3\t\t/dev/a\r",
-         Kind::entry,
-         {"\\Device\\A", "COM3", "/dev/a"},
-         ""},
-        {"a '#' inside a field belongs to it",
-         cable + "0 COM7 /dev/pts/3#1",
-         Kind::entry,
-         {cable + "0", "COM7", "/dev/pts/3#1"},
-         ""},
-        {"a field that starts with '#' ends the line",
-         "\\Device\\A COM3 /dev/a #on the hub x",
-         Kind::entry,
-         {"\\Device\\A", "COM3", "/dev/a"},
-         ""},
-        {"one field", "\\Device\\A", Kind::malformed, {}, "expected <value name>"},
-        {"two fields", "\\Device\\A COM3", Kind::malformed, {}, "expected <value name>"},
-        {"four fields",
-         "\\Device\\A COM3 /dev/a extra",
-         Kind::malformed,
-         {},
-         "expected <value name>"},
-        {"a comment cuts the fields short",
-         "\\Device\\A COM3 #/dev/a",
-         Kind::malformed,
-         {},
-         "expected <value name>"},
-        {"a port name that is not COM<n> (every such name: PortNames)",
-         "\\Device\\A COM0 /dev/a",
-         Kind::malformed,
-         {},
-         "\"COM0\" is not COM<n>"},
+    const std::string lines[] = {
+        "",
+        " \t\r\v\f ",
+        "# the watch cable",
+        "\\Device\\A COM3 /dev/ttyUSB0",
+        "\t\\Device\\A \t COM3\t\t/dev/a\r",      // tabs, runs of blanks, a CR line end
+        cable + "0 COM7 /dev/pts/3#1",            // a '#' inside a field belongs to it
+        "\\Device\\A COM3 /dev/a #on the hub x",  // a field starting with '#' ends the line
+        "\\Device\\A",
+        "\\Device\\A COM3",
+        "\\Device\\A COM3 /dev/a extra",
+        "\\Device\\A COM3 #/dev/a",  // a comment cuts the fields short
+        "\\Device\\A COM0 /dev/a",   // every name that is not COM<n>: PortNames
     };
-    for (const auto& c : cases) {
-        const DeviceMapLine parsed = parse_device_map_line(c.line);
-        EXPECT_EQ(parsed.kind, c.kind) << c.legend << ": " << Describe(parsed);
-        if (parsed.kind != c.kind) continue;
-        if (c.kind == Kind::entry) {
-            EXPECT_TRUE(parsed.entry == c.entry) << c.legend << ": " << Describe(parsed);
+    std::string text;
+    for (const auto& line : lines) {
+        const DeviceMapLine parsed = parse_device_map_line(line);
+        EXPECT_EQ(parsed.problem.empty(), parsed.kind != Kind::malformed) << line;
+        text += '"';
+        for (unsigned char c : line) {  // control characters as \xNN
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, c < 0x20 ? "\\x%02x" : "%c", c);
+            text += escaped;
         }
-        if (c.kind == Kind::malformed) {
-            EXPECT_NE(parsed.problem.find(c.problem), std::string::npos)
-                << c.legend << ": " << parsed.problem;
-        } else {
-            EXPECT_EQ(parsed.problem, "") << c.legend;
-        }
+        text += "\" -> " + Describe(parsed) + "\n";
     }
+    test::expect_golden("cable/device_map_lines", text);
 }
 
 TEST(DeviceMapLine, PortNames) {
-    struct Case {
-        std::string name;
-        int number;  // 0: not a port name
-    };
-    const Case cases[] = {
-        {"COM1", 1},  {"COM12", 12}, {"COM999999", 999999}, {"COM0", 0},
-        {"COM", 0},   {"com3", 0},   {"Com3", 0},           {"COM1234567", 0},
-        {"COM01", 0}, {"COM3x", 0},  {" COM3", 0},          {"COM3 ", 0},
-        {"", 0},      {"COMx", 0},   {"LPT1", 0},           {"COM+1", 0},
-        {"XCOM1", 0}, {"COM 1", 0},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(com_port_number(c.name), c.number) << "\"" << c.name << "\"";
-        EXPECT_EQ(is_com_port_name(c.name), c.number != 0) << "\"" << c.name << "\"";
+    const std::string names[] = {"COM1", "COM12",      "COM999999", "COM0",  "COM",   "com3",
+                                 "Com3", "COM1234567", "COM01",     "COM3x", " COM3", "COM3 ",
+                                 "",     "COMx",       "LPT1",      "COM+1", "XCOM1", "COM 1"};
+    std::string text;
+    for (const auto& name : names) {
+        EXPECT_EQ(is_com_port_name(name), com_port_number(name) != 0) << name;
+        text += "\"" + name + "\": " + std::to_string(com_port_number(name)) + "\n";
     }
+    test::expect_golden("cable/port_names", text);
 }
 
 TEST(DeviceMapLine, WrittenLinesReadBack) {

@@ -13,23 +13,18 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.hpp"
-#include "platform/global_memory.hpp"
 #include "platform/window_system.hpp"
 #include "sdk/task_registry.hpp"
-#include "sim/inprocess_line.hpp"
-#include "sim/watch.hpp"
 #include "stridelog/stridelog.h"
-#include "tests/support/host_recorder.hpp"
+#include "tests/support/golden.hpp"
+#include "tests/support/simulated_watch_fixture.hpp"
 #include "tests/support/task_window_access.hpp"
-#include "tests/support/test_environment.hpp"
 
 namespace stridelog {
 namespace {
 
 using sim::Fault;
 using sim::FaultKind;
-using Codes = std::vector<UINT>;
 
 constexpr std::uint32_t kSector = 4096;
 
@@ -41,222 +36,118 @@ std::vector<std::uint8_t> Pattern(std::size_t sector, std::size_t count = kSecto
     return bytes;
 }
 
-// Payloads of the read requests the watch received: (address, count).
-std::vector<std::pair<std::uint32_t, std::uint8_t>> ReadRequests(const sim::Watch& watch) {
-    std::vector<std::pair<std::uint32_t, std::uint8_t>> out;
-    for (const auto& p : watch.received())
-        if (p.size() == 5 && p[0] == 0x12)
-            out.emplace_back(p[1] | p[2] << 8 | static_cast<std::uint32_t>(p[3]) << 16, p[4]);
-    return out;
-}
-
-class FlashTransferTest : public ::testing::Test {
+class FlashTransferTest : public test::SimulatedWatchTest {
   protected:
     void SetUp() override {
-        blocks_before_ = platform::live_global_blocks();
-        task::ResetReadChunkProgress();
-        sim::register_as_cable(line_, "COM7");
-        watch_.with_flash([](sim::Flash& flash) {
-            for (std::size_t s = 0; s < 8; ++s) flash.store(s * kSector, Pattern(s));
-            flash.store(255 * kSector, Pattern(255));
-        });
+        SimulatedWatchTest::SetUp();
+        for (std::uint32_t s = 0; s < 8; ++s) store(s * kSector, Pattern(s));
+        store(255 * kSector, Pattern(255));
     }
-    void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
-        EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
-    }
-    std::uint64_t Now() { return platform::clock().now_ms(); }
-    // Runs until the task ends; the virtual time it took.
-    std::uint64_t RunTask() {
-        const std::uint64_t start = Now();
-        EXPECT_TRUE(test::RunUntilTaskEnds(600'000)) << "task did not end";
-        return Now() - start;
-    }
-    void Restart() {
+    std::uint64_t now() { return platform::clock().now_ms(); }
+    void restart() {
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();
         task::ResetReadChunkProgress();
     }
-
-    test::TestEnvironment env_;
-    platform::ScopedVirtualClock clock_;
-    test::HostRecorder host_;
-    sim::Watch watch_;
-    sim::InProcessLine line_{watch_, "flash"};
-    std::size_t blocks_before_ = 0;
+    // Starts a task of the test's own on a task window of the host.
+    template <class Op, class... Args>
+    void start(Args&&... args) {
+        auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
+        dlg->Attach(host_.hwnd());
+        TaskWindowTestAccess::start_with(*dlg, [&](task::TaskHost& task_host) {
+            return std::make_unique<Op>(task_host, std::forward<Args>(args)...);
+        });
+    }
 };
 
+// The notifications, the block and the read requests are in the golden file.
 TEST_F(FlashTransferTest, ReadFlashSectorPostsTheSectorInFlashOrder) {
-    struct Case {
-        const char* legend;
-        WORD argument;
-        std::size_t sector;
-    };
-    const Case cases[] = {
-        {"sector 3", 3, 3},
-        {"sector 0, the directory", 0, 0},
-        {"sector 255, the identity block", 255, 255},
-        {"256: only the low 8 bits count, so sector 0", 256, 0},
-        {"0x1FF: sector 255", 0x1FF, 255},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        Restart();
-        ReadFlashSector(host_.hwnd(), c.argument);
+    const std::pair<WORD, std::size_t> cases[] = {
+        {3, 3}, {0, 0}, {255, 255}, {256, 0} /* only the low 8 bits count */, {0x1FF, 255}};
+    std::string text;
+    for (const auto& [argument, sector] : cases) {
+        SCOPED_TRACE(argument);
+        restart();
+        ReadFlashSector(host_.hwnd(), argument);
         // Modal: the call returns once the task has ended.
         EXPECT_FALSE(sdk::TaskActiveOnThisThread());
-        test::DeliverPosted();
-        ASSERT_EQ(host_.codes(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS, SDK_MSG_SECTOR}))
-            << host_.describe();
-        EXPECT_EQ(host_.notifications()[1].progress(), 100.0f);
-        EXPECT_EQ(host_.notifications()[2].block, Pattern(c.sector));
-        const auto requests = ReadRequests(watch_);
-        ASSERT_EQ(requests.size(), 32u);
-        for (std::size_t i = 0; i < requests.size(); ++i) {
-            EXPECT_EQ(requests[i].first, c.sector * kSector + i * 128) << "request " << i;
-            EXPECT_EQ(requests[i].second, 128) << "request " << i;
-        }
         EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
+        test::DeliverPosted();
+        EXPECT_EQ(host_.blocks(SDK_MSG_SECTOR).at(0), Pattern(sector));
+        text += "== ReadFlashSector(" + std::to_string(argument) + ")\n" + test::transcript(host_) +
+                test::frames_transcript(watch_.received());
     }
+    test::expect_golden("e2e/read_flash_sector", text);
 }
 
 TEST_F(FlashTransferTest, ReadProgressIsPacedForTheWholeProcess) {
     // One step per 32 chunks of a first read, then one every 33 chunks, carried
     // from one task to the next: the second sector read of a process steps
     // nowhere, the third at its first chunk.
-    std::vector<bool> progressed;
+    std::string text;
     for (int i = 0; i < 3; ++i) {
         host_.clear();
         ReadFlashSector(host_.hwnd(), 2);
         test::DeliverPosted();
-        ASSERT_EQ(host_.codes().back(), static_cast<UINT>(SDK_MSG_SECTOR)) << host_.describe();
-        progressed.push_back(host_.codes().size() == 3);
+        text += "== read " + std::to_string(i + 1) + "\n" + test::transcript(host_);
     }
-    EXPECT_EQ(progressed, (std::vector<bool>{true, false, true}));
+    test::expect_golden("e2e/read_progress_pacing", text);
 }
 
 TEST_F(FlashTransferTest, ReadFaults) {
-    struct Case {
-        const char* legend;
-        Fault fault;
-        Codes codes;                   // after the version text
-        std::uint64_t min_ms, max_ms;  // virtual time of the task
-    };
+    Fault short_reply = Fault::on_frame(FaultKind::wrong_length, 5);
+    short_reply.length_delta = -1;
     // Frames 1 and 2 are the version and status queries; reads start at 3.
-    const Case cases[] = {
-        {"first request unanswered: 3000 ms, error then full",
-         Fault::on_command(FaultKind::silence, 0x12),
-         {SDK_ERR_TRANSFER, SDK_MSG_PROGRESS},
-         3000,
-         3249},
-        {"tenth request unanswered: 250 ms, error then full",
-         Fault::on_frame(FaultKind::silence, 12),
-         {SDK_ERR_TRANSFER, SDK_MSG_PROGRESS},
-         250,
-         2999},
-        {"127 bytes for 128: error at once, no progress",
-         [] {
-             auto f = Fault::on_frame(FaultKind::wrong_length, 5);
-             f.length_delta = -1;
-             return f;
-         }(),
-         {SDK_ERR_TRANSFER},
-         0,
-         249},
-        {"129 bytes for 128: error at once",
-         Fault::on_frame(FaultKind::wrong_length, 5),
-         {SDK_ERR_TRANSFER},
-         0,
-         249},
-        {"bad checksum: the reply is dropped, the timer ends it",
-         Fault::on_frame(FaultKind::bad_checksum, 6),
-         {SDK_ERR_TRANSFER, SDK_MSG_PROGRESS},
-         250,
-         2999},
-        {"line gone mid-run: the timer ends it",
-         Fault::on_frame(FaultKind::disconnect, 7),
-         {SDK_ERR_TRANSFER, SDK_MSG_PROGRESS},
-         250,
-         2999},
-        {"duplicated reply: counted once, the sector intact",
-         Fault::on_command(FaultKind::duplicate, 0x12, -1),
-         {SDK_MSG_PROGRESS, SDK_MSG_SECTOR},
-         0,
-         2999},
-        {"every reply split in two",
-         Fault::on_command(FaultKind::split, 0x12, -1),
-         {SDK_MSG_PROGRESS, SDK_MSG_SECTOR},
-         0,
-         2999},
-        {"garbage before every reply",
-         Fault::on_command(FaultKind::garbage_before, 0x12, -1),
-         {SDK_MSG_PROGRESS, SDK_MSG_SECTOR},
-         0,
-         2999},
+    const std::pair<const char*, Fault> cases[] = {
+        {"first request unanswered", Fault::on_command(FaultKind::silence, 0x12)},
+        {"tenth request unanswered", Fault::on_frame(FaultKind::silence, 12)},
+        {"127 bytes for 128", short_reply},
+        {"129 bytes for 128", Fault::on_frame(FaultKind::wrong_length, 5)},
+        {"bad checksum: the reply is dropped", Fault::on_frame(FaultKind::bad_checksum, 6)},
+        {"line gone mid-run", Fault::on_frame(FaultKind::disconnect, 7)},
+        {"duplicated reply: counted once", Fault::on_command(FaultKind::duplicate, 0x12, -1)},
+        {"every reply split in two", Fault::on_command(FaultKind::split, 0x12, -1)},
+        {"garbage before every reply", Fault::on_command(FaultKind::garbage_before, 0x12, -1)},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        Restart();
+    std::string text;
+    for (const auto& [legend, fault] : cases) {
+        SCOPED_TRACE(legend);
+        restart();
         line_.reconnect();
-        watch_.add_fault(c.fault);
-        const std::uint64_t start = Now();
+        watch_.add_fault(fault);
+        const std::uint64_t start = now();
         ReadFlashSector(host_.hwnd(), 4);
-        const std::uint64_t took = Now() - start;
+        const std::uint64_t took = now() - start;
         test::DeliverPosted();
-        Codes expected{SDK_MSG_WATCH_VERSION};
-        expected.insert(expected.end(), c.codes.begin(), c.codes.end());
-        EXPECT_EQ(host_.codes(), expected) << host_.describe();
-        EXPECT_GE(took, c.min_ms);
-        EXPECT_LE(took, c.max_ms);
-        if (host_.codes().back() == static_cast<UINT>(SDK_MSG_SECTOR)) {
-            EXPECT_EQ(host_.notifications().back().block, Pattern(4));
-            EXPECT_EQ(ReadRequests(watch_).size(), 32u);
-        }
-        for (const auto& n : host_.notifications()) {
-            if (n.code == SDK_MSG_PROGRESS) {
-                EXPECT_EQ(n.progress(), 100.0f);
-            }
-        }
+        text += std::string("== ") + legend + ": " + std::to_string(took) + " ms\n" +
+                test::transcript(host_) + test::frames_transcript(watch_.received());
     }
+    test::expect_golden("e2e/read_faults", text);
 }
 
 TEST_F(FlashTransferTest, LongVersionFromTheDirectorySector) {
-    struct Case {
-        const char* legend;
-        std::vector<std::uint8_t> field;  // stored at 96 of sector 0
-        std::string text;
-    };
     auto bytes = [](std::string_view s) { return std::vector<std::uint8_t>(s.begin(), s.end()); };
-    const Case cases[] = {
-        {"text ending in a zero", bytes(std::string("1.30.07_A7\0\xFF\xFF", 13)), "1.30.07_A7"},
-        {"sixteen characters, no zero", bytes("1.30.2007_ABCDEF"), "1.30.2007_ABCDEF"},
-        {"erased field", std::vector<std::uint8_t>(16, 0xFF), "<FF>"},
-        {"erased first byte only",
-         bytes("\xFF"
-               "1.30"),
-         "<FF>"},
+    const std::pair<const char*, std::vector<std::uint8_t>> cases[] = {
+        {"text ending in a zero", bytes(std::string("1.30.07_A7\0\xFF\xFF", 13))},
+        {"sixteen characters, no zero", bytes("1.30.2007_ABCDEF")},
+        {"erased field", std::vector<std::uint8_t>(16, 0xFF)},
+        {"erased first byte only", bytes("\xFF"
+                                         "1.30")},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        Restart();
+    std::string text;
+    for (const auto& [legend, field] : cases) {
+        restart();
         watch_.with_flash([&](sim::Flash& flash) {
             flash.store(96, std::vector<std::uint8_t>(16, 0));
-            flash.store(96, c.field);
+            flash.store(96, field);
         });
         GetWatch_LongVer(host_.hwnd(), FALSE);
-        RunTask();
-        const Codes codes = host_.codes();
-        ASSERT_GE(codes.size(), 3u) << host_.describe();
-        EXPECT_EQ(codes.front(), static_cast<UINT>(SDK_MSG_WATCH_VERSION));
-        EXPECT_EQ(codes[codes.size() - 2], static_cast<UINT>(SDK_MSG_LONG_VERSION));
-        EXPECT_EQ(codes.back(), static_cast<UINT>(SDK_MSG_PROGRESS));
-        EXPECT_EQ(host_.notifications().back().progress(), 100.0f);
-        EXPECT_EQ(host_.notifications()[codes.size() - 2].text(), c.text);
-        const auto requests = ReadRequests(watch_);
-        ASSERT_EQ(requests.size(), 32u);
-        EXPECT_EQ(requests.front().first, 0u);
+        run_task();
+        text += std::string("== ") + legend + "\n" + test::transcript(host_) +
+                test::frames_transcript(watch_.received());
     }
+    test::expect_golden("e2e/long_version", text);
 }
 
 // A task of the test's own: writes one sector, then posts 0x2005 and ends.
@@ -278,98 +169,42 @@ class WriteOneSector final : public task::Operation {
     std::vector<std::uint8_t> data_;
 };
 
-void StartWrite(HWND host, std::uint32_t address, std::vector<std::uint8_t> data) {
-    auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-    dlg->Attach(host);
-    TaskWindowTestAccess::start_with(*dlg, [&](task::TaskHost& task_host) {
-        return std::make_unique<WriteOneSector>(task_host, address, std::move(data));
-    });
-}
-
 TEST_F(FlashTransferTest, SectorWriteFaults) {
-    struct Case {
-        const char* legend;
-        std::vector<Fault> faults;
-        Codes codes;  // after the version text
-        bool written;
+    const auto on = [](FaultKind kind, std::uint8_t id, int repeat = 1) {
+        return Fault::on_command(kind, id, repeat);
     };
-    auto wrong_length = [](std::uint8_t id) {
-        auto f = Fault::on_command(FaultKind::wrong_length, id);
-        return f;
-    };
-    const Case cases[] = {
-        {"every acknowledgement in order: written", {}, {SDK_MSG_SETTINGS_WRITTEN}, true},
-        {"erase unanswered: full, then error after 3000 ms",
-         {Fault::on_command(FaultKind::silence, 0x14)},
-         {SDK_MSG_PROGRESS, SDK_ERR_TRANSFER},
-         false},
-        {"a chunk unanswered: full, then error",
-         {Fault::on_frame(FaultKind::silence, 20)},
-         {SDK_MSG_PROGRESS, SDK_ERR_TRANSFER},
-         false},
-        {"prepare reply of the wrong length: error at once",
-         {wrong_length(0x24)},
-         {SDK_ERR_TRANSFER},
-         false},
-        {"write reply of the wrong length: error at once",
-         {wrong_length(0x16)},
-         {SDK_ERR_TRANSFER},
-         false},
-        {"every write reply twice: the second changes nothing",
-         {Fault::on_command(FaultKind::duplicate, 0x16, -1)},
-         {SDK_MSG_SETTINGS_WRITTEN},
-         true},
-        {"prepare and erase replies twice: no step skipped",
-         {Fault::on_command(FaultKind::duplicate, 0x24),
-          Fault::on_command(FaultKind::duplicate, 0x14)},
-         {SDK_MSG_SETTINGS_WRITTEN},
-         true},
-        {"every reply split and late",
-         {[] {
-             auto f = Fault::on_command(FaultKind::split, 0x16, -1);
-             f.delay_ms = 100;
-             return f;
-         }()},
-         {SDK_MSG_SETTINGS_WRITTEN},
-         true},
+    Fault split_late = on(FaultKind::split, 0x16, -1);
+    split_late.delay_ms = 100;
+    const std::pair<const char*, std::vector<Fault>> cases[] = {
+        {"every acknowledgement in order", {}},
+        {"erase unanswered", {on(FaultKind::silence, 0x14)}},
+        {"a chunk unanswered", {Fault::on_frame(FaultKind::silence, 20)}},
+        {"prepare reply of the wrong length", {on(FaultKind::wrong_length, 0x24)}},
+        {"write reply of the wrong length", {on(FaultKind::wrong_length, 0x16)}},
+        {"every write reply twice", {on(FaultKind::duplicate, 0x16, -1)}},
+        {"prepare and erase replies twice",
+         {on(FaultKind::duplicate, 0x24), on(FaultKind::duplicate, 0x14)}},
+        {"every reply split and late", {split_late}},
     };
     const std::uint32_t address = 6 * kSector;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        Restart();
-        for (const auto& f : c.faults) watch_.add_fault(f);
-        const auto data = Pattern(99);
-        StartWrite(host_.hwnd(), address, data);
-        RunTask();
-        Codes expected{SDK_MSG_WATCH_VERSION};
-        expected.insert(expected.end(), c.codes.begin(), c.codes.end());
-        EXPECT_EQ(host_.codes(), expected) << host_.describe();
-        EXPECT_EQ(watch_.read_flash(address, kSector) == data, c.written);
-        // Prepare, erase, then 32 chunks of 128 bytes in address order; nothing after a failure.
-        std::vector<std::uint8_t> ids;
-        std::vector<std::uint32_t> chunk_addresses;
-        for (const auto& p : watch_.received()) {
-            if (p[0] == 0x10 || p[0] == 0x2C) continue;
-            ids.push_back(p[0]);
-            if (p[0] == 0x16) {
-                chunk_addresses.push_back(p[1] | p[2] << 8 |
-                                          static_cast<std::uint32_t>(p[3]) << 16);
-                EXPECT_EQ(p[4], 128);
-                EXPECT_EQ(p.size(), 5u + 128u);
-            }
-        }
-        ASSERT_GE(ids.size(), 1u);
-        EXPECT_EQ(ids[0], 0x24);
-        if (c.written) {
-            EXPECT_EQ(ids[1], 0x14);
-            ASSERT_EQ(chunk_addresses.size(), 32u);
-            for (std::size_t i = 0; i < 32; ++i) EXPECT_EQ(chunk_addresses[i], address + i * 128);
-        }
+    const auto data = Pattern(99);
+    std::string text;
+    for (const auto& [legend, faults] : cases) {
+        SCOPED_TRACE(legend);
+        restart();
+        for (const auto& f : faults) watch_.add_fault(f);
+        start<WriteOneSector>(address, data);
+        run_task();
+        const bool written = watch_.read_flash(address, kSector) == data;
+        EXPECT_EQ(written, host_.codes().back() == SDK_MSG_SETTINGS_WRITTEN);
+        text += std::string("== ") + legend + (written ? ": written\n" : ": not written\n") +
+                test::transcript(host_) + test::frames_transcript(watch_.received());
         watch_.with_flash([&](sim::Flash& flash) {
             EXPECT_EQ(flash.conflicting_programs(), 0u) << "a chunk written without its erase";
             flash.store(address, std::vector<std::uint8_t>(kSector, 0xFF));
         });
     }
+    test::expect_golden("e2e/sector_write_faults", text);
 }
 
 // A task of the test's own that asks for one read run and reports what came back.
@@ -396,60 +231,44 @@ class ReadRun final : public task::Operation {
     bool& accepted_;
 };
 
+// Accepted runs read in address order and land at their offset in the data.
 TEST_F(FlashTransferTest, ReadRunLimits) {
     using task::FlashTransfer;
-    struct Case {
-        const char* legend;
-        ReadRun::Starter starter;
-        std::size_t requests;  // 0: refused, nothing sent
-        std::uint32_t first_address;
-        std::size_t offset;  // where the bytes land in the data buffer
+    const auto sector = [](std::uint8_t s, std::uint32_t n) -> ReadRun::Starter {
+        return [=](FlashTransfer& t) { return t.start_sector_read(s, 1005, n); };
     };
-    const Case cases[] = {
-        {"8192 bytes from sector 2: 64 requests",
-         [](FlashTransfer& t) { return t.start_sector_read(2, 1005, 8192); }, 64, 2 * kSector, 0},
-        {"8193 bytes: refused", [](FlashTransfer& t) { return t.start_sector_read(2, 1005, 8193); },
-         0, 0, 0},
-        {"offset run at 32 of sector 5",
-         [](FlashTransfer& t) { return t.start_offset_read(5, 1005, 32, 4096); }, 32, 5 * kSector,
-         32},
-        {"offset 4096 is still inside the buffer",
-         [](FlashTransfer& t) { return t.start_offset_read(5, 1005, 4096, 4096); }, 32, 5 * kSector,
-         4096},
-        {"offset run on sector 0: refused",
-         [](FlashTransfer& t) { return t.start_offset_read(0, 1005, 32, 4096); }, 0, 0, 0},
-        {"offset run on sector 255: refused",
-         [](FlashTransfer& t) { return t.start_offset_read(255, 1005, 32, 4096); }, 0, 0, 0},
-        {"offset 4097: refused",
-         [](FlashTransfer& t) { return t.start_offset_read(5, 1005, 4097, 128); }, 0, 0, 0},
-        {"offset run of 8193: refused",
-         [](FlashTransfer& t) { return t.start_offset_read(5, 1005, 0, 8193); }, 0, 0, 0},
-        {"128 bytes at 0xFF010", [](FlashTransfer& t) { return t.read_128(0xFF010, 1015); }, 1,
-         0xFF010, 0},
+    const auto offset = [](std::uint8_t s, std::uint32_t at, std::uint32_t n) -> ReadRun::Starter {
+        return [=](FlashTransfer& t) { return t.start_offset_read(s, 1005, at, n); };
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        Restart();
+    const std::pair<const char*, ReadRun::Starter> cases[] = {
+        {"8192 bytes from sector 2", sector(2, 8192)},
+        {"8193 bytes", sector(2, 8193)},
+        {"offset run at 32 of sector 5", offset(5, 32, 4096)},
+        {"offset 4096 is still inside the buffer", offset(5, 4096, 4096)},
+        {"offset run on sector 0", offset(0, 32, 4096)},
+        {"offset run on sector 255", offset(255, 32, 4096)},
+        {"offset 4097", offset(5, 4097, 128)},
+        {"offset run of 8193", offset(5, 0, 8193)},
+        {"128 bytes at 0xFF010", [](FlashTransfer& t) { return t.read_128(0xFF010, 1015); }},
+    };
+    std::string text;
+    for (const auto& [legend, starter] : cases) {
+        SCOPED_TRACE(legend);
+        restart();
         bool accepted = false;
-        auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-        dlg->Attach(host_.hwnd());
-        TaskWindowTestAccess::start_with(*dlg, [&](task::TaskHost& task_host) {
-            return std::make_unique<ReadRun>(task_host, c.starter, accepted);
-        });
-        RunTask();
-        const auto requests = ReadRequests(watch_);
-        EXPECT_EQ(accepted, c.requests != 0);
-        ASSERT_EQ(requests.size(), c.requests);
-        if (c.requests == 0) continue;
-        EXPECT_EQ(requests.front().first, c.first_address);
-        for (std::size_t i = 1; i < requests.size(); ++i)
-            EXPECT_EQ(requests[i].first, requests[i - 1].first + 128);
-        ASSERT_EQ(host_.codes().back(), static_cast<UINT>(SDK_MSG_SECTOR)) << host_.describe();
-        const auto& block = host_.notifications().back().block;
-        const auto expected = watch_.read_flash(c.first_address, c.requests * 128);
-        ASSERT_GE(block.size(), c.offset + expected.size());
-        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), block.begin() + c.offset));
+        start<ReadRun>(starter, accepted);
+        run_task();
+        text += std::string("== ") + legend + (accepted ? ": accepted\n" : ": refused\n") +
+                test::transcript(host_) + test::frames_transcript(watch_.received());
     }
+    test::expect_golden("e2e/read_run_limits", text);
+    // The run at 32 of sector 5: its bytes land 32 into the data.
+    restart();
+    bool accepted = false;
+    start<ReadRun>(cases[2].second, accepted);
+    run_task();
+    const auto block = host_.blocks(SDK_MSG_SECTOR).at(0);
+    EXPECT_EQ(std::vector(block.begin() + 32, block.begin() + 32 + kSector), Pattern(5));
 }
 
 }  // namespace

@@ -4,20 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/clock.hpp"
-#include "platform/global_memory.hpp"
-#include "sdk/task_registry.hpp"
-#include "sim/inprocess_line.hpp"
-#include "sim/watch.hpp"
 #include "stridelog/framework_arrays.h"
 #include "stridelog/stridelog.h"
-#include "task/flash_transfer.hpp"
+#include "tests/support/golden.hpp"
 #include "tests/support/simulated_watch_fixture.hpp"
 
 namespace stridelog {
@@ -26,7 +21,6 @@ namespace {
 using sim::Fault;
 using sim::FaultKind;
 using Bytes = std::vector<std::uint8_t>;
-using Codes = std::vector<UINT>;
 
 constexpr std::uint32_t kSector = 4096;
 constexpr std::uint32_t kPathArea = 249 * kSector;
@@ -108,114 +102,60 @@ class PathsTest : public test::SimulatedWatchTest {
         std::fill_n(directory.begin() + 1536, 10 * 32, 0);  // names, zero-padded
         return directory;
     }
-    void StoreDirectory(const Bytes& directory) {
-        watch_.with_flash([&](sim::Flash& flash) { flash.store(0, directory); });
-    }
-    void StoreAt(std::uint32_t address, const Bytes& bytes) {
-        watch_.with_flash([&](sim::Flash& flash) { flash.store(address, bytes); });
-    }
-    void RunTask() { EXPECT_TRUE(test::RunUntilTaskEnds(600'000)) << "task did not end"; }
-    // Command ids the watch received, without the connection's own.
-    std::vector<std::uint8_t> CommandIds() const {
-        std::vector<std::uint8_t> ids;
-        for (const auto& p : watch_.received())
-            if (!p.empty() && p[0] != 0x10 && p[0] != 0x2C) ids.push_back(p[0]);
-        return ids;
-    }
-    std::size_t Count(std::uint8_t id) const {
-        const auto ids = CommandIds();
-        return static_cast<std::size_t>(std::count(ids.begin(), ids.end(), id));
-    }
-    // Runs GetPaths and returns its ten blocks (empty on any other sequence).
-    std::vector<Bytes> GetAll() {
+    // The notifications and frames of the last run, and what it changed in
+    // the directory and in the path area.
+    std::string run_text(const std::string& legend, const Bytes& directory, const Bytes& area) {
+        std::string text =
+            "== " + legend + "\n" + test::transcript(host_) +
+            test::frames_transcript(watch_.received()) +
+            "directory: " + test::changes_text(directory, watch_.read_flash(0, kSector)) +
+            "path area: " + test::changes_text(area, watch_.read_flash(kPathArea, 6 * kSector));
         host_.clear();
-        GetPaths(host_.hwnd(), FALSE);
-        RunTask();
-        Codes expected{SDK_MSG_WATCH_VERSION};
-        expected.insert(expected.end(), 10, SDK_MSG_PATH);
-        EXPECT_EQ(host_.codes_without_progress(), expected) << host_.describe();
-        return host_.blocks(SDK_MSG_PATH);
+        watch_.clear_received();
+        return text;
     }
-
 };
 
+// Every firmware the library accepts has 32-byte names (10 is covered by the
+// format tests).
+// Ten blocks: number, name length in bytes, the UTF-16LE name, the waypoint
+// count (above 99 read as 99), then the waypoints; 0xC0 is not in the watch's
+// set (a space). Then the bar rests at 100.
 TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
-    // Every firmware the library accepts has 32-byte names (10 is covered by the
-    // format tests).
-    {
-        const int width = 32;
-        watch_.with_flash([](sim::Flash& flash) {
-            flash.store(0, Bytes(7 * kSector, 0xFF));  // sectors 0.. cleared below
-            flash.store(kPathArea, Bytes(6 * kSector, 0xFF));
-        });
-        Bytes directory = BaseDirectory();
-        auto name = [&](int p, const Bytes& bytes) {
-            std::copy(bytes.begin(), bytes.end(), directory.begin() + 1536 + p * width);
-        };
-        directory[1280] = 2;
-        name(0, {0x43, 0x61, 0x66, 0xA5});                     // Café
-        directory[1282] = 150;                                 // counts above 99 read as 99
-        name(2, Bytes(static_cast<std::size_t>(width), 'W'));  // fills the field, no zero
-        directory[1283] = 1;
-        name(3, {'a', 0xC0, 'b'});  // 0xC0 is not in the set: a space
-        name(5, {'E', 'm', 'p', 't', 'y'});
-        StoreDirectory(directory);
-        StoreAt(SlotAddress(0, 0), StoredWaypoint(1, {'S', 't', 'a', 'r', 't'}));
-        StoreAt(SlotAddress(0, 1), StoredWaypoint(2, {'P', 0xA0, 'z', 0xC0}));
-        for (int k = 0; k < 100; ++k) StoreAt(SlotAddress(2, k), StoredWaypoint(k, {'n'}));
-        StoreAt(SlotAddress(3, 0),
-                StoredWaypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
-
-        const auto blocks = GetAll();
-        ASSERT_EQ(blocks.size(), 10u);
-        Bytes b0{0, 8};
-        for (auto x : Utf16(u"Café")) b0.push_back(x);
-        b0.push_back(2);
-        for (auto x : HostWaypoint(1, u"Start")) b0.push_back(x);
-        for (auto x : HostWaypoint(2, u"Pàz ")) b0.push_back(x);
-        EXPECT_EQ(blocks[0], b0);
-        EXPECT_EQ(blocks[1], (Bytes{1, 0, 0}));
-
-        Bytes b2{2, static_cast<std::uint8_t>(2 * width)};
-        for (auto x : Utf16(std::u16string(static_cast<std::size_t>(width), u'W'))) b2.push_back(x);
-        b2.push_back(99);
-        for (int k = 0; k < 99; ++k)
-            for (auto x : HostWaypoint(k, u"n")) b2.push_back(x);
-        EXPECT_EQ(blocks[2], b2);
-
-        Bytes b3{3, 6};
-        for (auto x : Utf16(u"a b")) b3.push_back(x);
-        b3.push_back(1);
-        for (auto x : HostWaypoint(9, u"0123456789")) b3.push_back(x);
-        EXPECT_EQ(blocks[3], b3);
-        Bytes b5{5, 10};
-        for (auto x : Utf16(u"Empty")) b5.push_back(x);
-        b5.push_back(0);
-        EXPECT_EQ(blocks[5], b5);
-        for (std::uint8_t p = 0; p < 10; ++p) EXPECT_EQ(blocks[p][0], p);
-        // The read covers the six sectors, then the bar rests before the final 100.
-        EXPECT_EQ(host_.progress_values().back(), 100.0f);
-        EXPECT_EQ(host_.notifications().back().code, SDK_MSG_PROGRESS);
-        watch_.clear_received();
-    }
+    store(kPathArea, Bytes(6 * kSector, 0xFF));
+    Bytes directory = BaseDirectory();
+    auto name = [&](int p, const Bytes& bytes) {
+        std::copy(bytes.begin(), bytes.end(), directory.begin() + 1536 + p * 32);
+    };
+    directory[1280] = 2;
+    name(0, {0x43, 0x61, 0x66, 0xA5});  // Café
+    directory[1282] = 150;
+    name(2, Bytes(32, 'W'));  // fills the field, no zero
+    directory[1283] = 1;
+    name(3, {'a', 0xC0, 'b'});
+    name(5, {'E', 'm', 'p', 't', 'y'});
+    store(0, directory);
+    store(SlotAddress(0, 0), StoredWaypoint(1, {'S', 't', 'a', 'r', 't'}));
+    store(SlotAddress(0, 1), StoredWaypoint(2, {'P', 0xA0, 'z', 0xC0}));
+    for (int k = 0; k < 100; ++k) store(SlotAddress(2, k), StoredWaypoint(k, {'n'}));
+    store(SlotAddress(3, 0), StoredWaypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
+    GetPaths(host_.hwnd(), FALSE);
+    run_task();
+    const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
+    test::expect_golden("e2e/get_paths", run_text("GetPaths", directory, area));
 }
 
+// Only the directory is read, and the full bar rests 1500 ms.
 TEST_F(PathsTest, GetPathsWithNoWaypointsPostsOnlyNoPaths) {
     Bytes directory = BaseDirectory();
     std::copy_n("Named", 5, directory.begin() + 1536);
-    StoreDirectory(directory);
+    store(0, directory);
     const auto start = platform::clock().now_ms();
     GetPaths(host_.hwnd(), FALSE);
-    RunTask();
-    EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_NO_PATHS}))
-        << host_.describe();
-    EXPECT_EQ(host_.progress_values().back(), 100.0f);
-    EXPECT_GE(platform::clock().now_ms() - start, 1500u) << "the full bar rests 1500 ms";
-    // Only the directory was read: nothing at or after sector 249.
-    for (const auto& p : watch_.received())
-        if (p.size() == 5 && p[0] == 0x12) {
-            EXPECT_EQ(p[3], 0) << "read beyond sector 0";
-        }
+    run_task();
+    const std::string took = std::to_string(platform::clock().now_ms() - start) + " ms";
+    const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
+    test::expect_golden("e2e/get_paths_none", run_text("GetPaths: " + took, directory, area));
 }
 
 std::vector<std::vector<Bytes>> SampleWaypoints() {
@@ -232,87 +172,30 @@ std::vector<std::u16string> SampleNames() {
     return {u"Café", u"unused", u"Große Runde", u"", u"", u"", u"", u"", u"", u"Ende"};
 }
 
+// Seven sectors (the directory, then the six of the path area) each prepared,
+// erased and written; ß stored as '|', the empty path named Path2, at most 99
+// waypoints a path. Read back, the host gets what it wrote.
 TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
-    // Every firmware the library accepts has 32-byte names (10 is covered by the
-    // format tests).
-    {
-        const int width = 32;
-        Bytes directory = BaseDirectory();
-        StoreDirectory(directory);
-        // Old waypoints everywhere: a sector not erased would show them through.
-        StoreAt(kPathArea, Bytes(6 * kSector, 0x5A));
-        watch_.clear_received();
-        host_.clear();
-
-        HostArrays arrays(SampleWaypoints(), SampleNames());
-        SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
-        RunTask();
-        EXPECT_EQ(host_.codes_without_progress(),
-                  (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PATHS_WRITTEN}))
-            << host_.describe();
-        const auto progress = host_.progress_values();
-        const std::vector<float> steps{12, 24, 36, 48, 60, 72, 84};
-        EXPECT_TRUE(std::includes(progress.begin(), progress.end(), steps.begin(), steps.end()));
-        EXPECT_EQ(progress.back(), 100.0f);
-        EXPECT_EQ(Count(0x24), 7u);
-        EXPECT_EQ(Count(0x14), 7u);
-        EXPECT_EQ(Count(0x16), 7u * 32u);
-
-        const Bytes stored = watch_.read_flash(0, kSector);
-        EXPECT_TRUE(std::equal(directory.begin(), directory.begin() + 1280, stored.begin()))
-            << "settings and workout directory kept";
-        EXPECT_EQ(Bytes(stored.begin() + 1280, stored.begin() + 1290),
-                  (Bytes{3, 0, 99, 0, 0, 0, 0, 0, 0, 1}));
-        auto name_field = [&](int p) {
-            return Bytes(stored.begin() + 1536 + p * width,
-                         stored.begin() + 1536 + (p + 1) * width);
-        };
-        Bytes cafe{0x43, 0x61, 0x66, 0xA5};
-        cafe.resize(static_cast<std::size_t>(width), 0);
-        EXPECT_EQ(name_field(0), cafe);
-        Bytes path2{'P', 'a', 't', 'h', '2'};
-        path2.resize(static_cast<std::size_t>(width), 0);
-        EXPECT_EQ(name_field(1), path2);
-        const std::string grosse = "Gro|e Runde";
-        Bytes g(grosse.begin(), grosse.end());
-        g.resize(static_cast<std::size_t>(width), 0);
-        EXPECT_EQ(name_field(2), g);
-
-        EXPECT_EQ(watch_.read_flash(SlotAddress(0, 1), 24),
-                  StoredWaypoint(2, {'S', 't', 'r', 'a', '|', 'e'}));
-        EXPECT_EQ(watch_.read_flash(SlotAddress(2, 0), 24),
-                  StoredWaypoint(0, {'l', 'o', 'n', 'g'}));
-        EXPECT_EQ(SlotAddress(2, 0), 250 * kSector + 672);
-        EXPECT_EQ(watch_.read_flash(SlotAddress(2, 98), 24),
-                  StoredWaypoint(98, {'l', 'o', 'n', 'g'}));
-        EXPECT_EQ(watch_.read_flash(SlotAddress(3, 0), 24), Bytes(24, 0xFF)) << "no 100th waypoint";
-        for (std::uint32_t s = 0; s < 6; ++s)
-            EXPECT_EQ(watch_.read_flash(kPathArea + s * kSector + 4080, 16), Bytes(16, 0xFF));
-        watch_.with_flash([](sim::Flash& flash) {
-            EXPECT_EQ(flash.conflicting_programs(), 0u) << "a chunk written without its erase";
-        });
-
-        // Read back: what the host wrote, ß as '|', the empty path under its number.
-        const auto blocks = GetAll();
-        ASSERT_EQ(blocks.size(), 10u);
-        Bytes b0{0, 8};
-        for (auto x : Utf16(u"Café")) b0.push_back(x);
-        b0.push_back(3);
-        for (auto x : HostWaypoint(1, u"Café")) b0.push_back(x);
-        for (auto x : HostWaypoint(2, u"Stra|e")) b0.push_back(x);
-        for (auto x : HostWaypoint(3, u"0123456789")) b0.push_back(x);
-        EXPECT_EQ(blocks[0], b0);
-        Bytes b1{1, 10};
-        for (auto x : Utf16(u"Path2")) b1.push_back(x);
-        b1.push_back(0);
-        EXPECT_EQ(blocks[1], b1);
-        EXPECT_EQ(blocks[2].size(), 3u + 22u + 99u * 34u);
-        Bytes b9{9, 8};
-        for (auto x : Utf16(u"Ende")) b9.push_back(x);
-        b9.push_back(1);
-        for (auto x : HostWaypoint(77, u"ñ")) b9.push_back(x);
-        EXPECT_EQ(blocks[9], b9);
-    }
+    const Bytes directory = BaseDirectory();
+    store(0, directory);
+    // Old waypoints everywhere: a sector not erased would show them through.
+    const Bytes area(6 * kSector, 0x5A);
+    store(kPathArea, area);
+    HostArrays arrays(SampleWaypoints(), SampleNames());
+    SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
+    run_task();
+    EXPECT_EQ(watch_.read_flash(SlotAddress(0, 1), 24),
+              StoredWaypoint(2, {'S', 't', 'r', 'a', '|', 'e'}));
+    EXPECT_EQ(watch_.read_flash(SlotAddress(3, 0), 24), Bytes(24, 0xFF)) << "no 100th waypoint";
+    watch_.with_flash([](sim::Flash& flash) {
+        EXPECT_EQ(flash.conflicting_programs(), 0u) << "a chunk written without its erase";
+    });
+    std::string text = run_text("SetPaths", directory, area);
+    const Bytes written = watch_.read_flash(0, kSector);
+    const Bytes written_area = watch_.read_flash(kPathArea, 6 * kSector);
+    GetPaths(host_.hwnd(), FALSE);
+    run_task();
+    test::expect_golden("e2e/set_paths", text + run_text("read back", written, written_area));
 }
 
 Bytes PathsBlock(std::size_t size) {
@@ -330,36 +213,25 @@ Bytes PathsBlock(std::size_t size) {
     return block;
 }
 
+// One diagnostic line per path as unpacked when the call was made; the count
+// of 150 is capped at 99.
 TEST_F(PathsTest, SetPathsExTakesACopyAndCapsTheCount) {
-    StoreDirectory(BaseDirectory());
+    const Bytes directory = BaseDirectory();
+    store(0, directory);
+    const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
     env_.set_switch("DebugView", "1");
     test::DebugCapture capture;
     auto block = std::make_unique<Bytes>(PathsBlock(34310));
     SetPaths_Ex(host_.hwnd(), block->data(), static_cast<DWORD>(block->size()), FALSE);
-    // One line per path, as unpacked when the call was made.
     const std::string lines = capture.text();
-    EXPECT_NE(lines.find("1 ,  (0 wp)\r\n"), std::string::npos) << lines;
-    EXPECT_NE(lines.find("5 , Cent (99 wp)\r\n"), std::string::npos) << lines;
-    EXPECT_NE(lines.find("10 ,  (0 wp)\r\n"), std::string::npos) << lines;
     std::fill(block->begin(), block->end(), 0xEE);  // the host frees its block on return
     block.reset();
-    RunTask();
-    EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PATHS_WRITTEN}))
-        << host_.describe();
-    const Bytes stored = watch_.read_flash(0, kSector);
-    EXPECT_EQ(Bytes(stored.begin() + 1280, stored.begin() + 1290),
-              (Bytes{0, 0, 0, 0, 99, 0, 0, 0, 0, 0}));
-    Bytes cent{'C', 'e', 'n', 't'};
-    cent.resize(32, 0);
-    EXPECT_EQ(Bytes(stored.begin() + 1536 + 4 * 32, stored.begin() + 1536 + 5 * 32), cent);
-    Bytes path1{'P', 'a', 't', 'h', '1'};
-    path1.resize(32, 0);
-    EXPECT_EQ(Bytes(stored.begin() + 1536, stored.begin() + 1568), path1);
-    EXPECT_EQ(watch_.read_flash(SlotAddress(4, 98), 24), StoredWaypoint(98, {'x'}));
-    EXPECT_EQ(watch_.read_flash(SlotAddress(5, 0), 24), Bytes(24, 0xFF));
+    run_task();
     watch_.with_flash([](sim::Flash& flash) { EXPECT_EQ(flash.conflicting_programs(), 0u); });
+    test::expect_golden("e2e/set_paths_ex", lines + run_text("SetPaths_Ex", directory, area));
 }
 
+// Refused before connecting: nothing sent at all; after: nothing read or written.
 TEST_F(PathsTest, RefusedInputsWriteNothing) {
     HostArrays good(SampleWaypoints(), SampleNames());
     HostArrays nine(std::vector<std::vector<Bytes>>(9), std::vector<std::u16string>(9));
@@ -367,95 +239,55 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
     null_path.path_ptrs[3] = nullptr;
     HostArrays null_waypoint(SampleWaypoints(), SampleNames());
     null_waypoint.waypoint_ptrs[0][1] = nullptr;
-    struct Case {
-        const char* legend;
-        std::function<void()> call;
-        Codes codes;
-        bool connects;
-    } cases[] = {
-        {"SetPaths_Ex with 34309 bytes",
-         [&] {
-             const Bytes b = PathsBlock(34309);
-             SetPaths_Ex(host_.hwnd(), b.data(), static_cast<DWORD>(b.size()), FALSE);
-         },
-         {},
-         false},
-        {"SetPaths_Ex with 34311 bytes",
-         [&] {
-             const Bytes b = PathsBlock(34311);
-             SetPaths_Ex(host_.hwnd(), b.data(), static_cast<DWORD>(b.size()), FALSE);
-         },
-         {},
-         false},
-        {"null paths",
-         [&] { SetPaths(host_.hwnd(), nullptr, &good.name_array, FALSE); },
-         {SDK_ERR_PATH_COUNT},
-         false},
-        {"null names",
-         [&] { SetPaths(host_.hwnd(), &good.paths, nullptr, FALSE); },
-         {SDK_ERR_PATH_COUNT},
-         false},
-        {"nine paths",
-         [&] { SetPaths(host_.hwnd(), &nine.paths, &nine.name_array, FALSE); },
-         {SDK_ERR_PATH_COUNT},
-         false},
-        {"a null path among ten",
-         [&] { SetPaths(host_.hwnd(), &null_path.paths, &null_path.name_array, FALSE); },
-         {SDK_MSG_WATCH_VERSION, SDK_ERR_PATH_COUNT},
-         true},
-        {"a null waypoint",
-         [&] { SetPaths(host_.hwnd(), &null_waypoint.paths, &null_waypoint.name_array, FALSE); },
-         {SDK_MSG_WATCH_VERSION, SDK_ERR_PATH_COUNT},
-         true},
+    const auto block_of = [&](std::size_t size) {
+        return [this, size] {
+            const Bytes b = PathsBlock(size);
+            SetPaths_Ex(host_.hwnd(), b.data(), static_cast<DWORD>(b.size()), FALSE);
+        };
+    };
+    const auto set = [&](HostArrays& a, bool paths, bool names) {
+        return [this, &a, paths, names] {
+            SetPaths(host_.hwnd(), paths ? &a.paths : nullptr, names ? &a.name_array : nullptr,
+                     FALSE);
+        };
+    };
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"SetPaths_Ex with 34309 bytes", block_of(34309)},
+        {"SetPaths_Ex with 34311 bytes", block_of(34311)},
+        {"null paths", set(good, false, true)},
+        {"null names", set(good, true, false)},
+        {"nine paths", set(nine, true, true)},
+        {"a null path among ten", set(null_path, true, true)},
+        {"a null waypoint", set(null_waypoint, true, true)},
     };
     const Bytes directory = BaseDirectory();
-    StoreDirectory(directory);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        host_.clear();
-        watch_.clear_received();
-        c.call();
-        RunTask();
-        EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
-        EXPECT_EQ(Count(0x14) + Count(0x16) + Count(0x12), 0u) << "nothing read or written";
-        if (!c.connects) {
-            EXPECT_TRUE(watch_.received().empty());
-        }
-        EXPECT_EQ(watch_.read_flash(0, kSector), directory);
+    store(0, directory);
+    const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
+    std::string text;
+    for (const auto& [legend, call] : cases) {
+        call();
+        run_task();
+        text += run_text(legend, directory, area);
     }
+    test::expect_golden("e2e/set_paths_refused", text);
 }
 
+// The directory's erase or its first chunk unanswered: full, then the error,
+// and nothing sent after the silent command.
 TEST_F(PathsTest, SilentEraseEndsWithTransferError) {
-    struct Case {
-        const char* legend;
-        Fault fault;
-        std::size_t erases_before;  // erases acknowledged before the silent one
-    } cases[] = {
-        {"directory erase", Fault::on_command(FaultKind::silence, 0x14), 0},
-        {"chunk of the directory", Fault::on_command(FaultKind::silence, 0x16), 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        StoreDirectory(BaseDirectory());
-        host_.clear();
-        watch_.clear_received();
+    std::string text;
+    for (const std::uint8_t silent : {0x14, 0x16}) {
+        const Bytes directory = BaseDirectory();
+        store(0, directory);
+        const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
         watch_.clear_faults();
-        watch_.add_fault(c.fault);
+        watch_.add_fault(Fault::on_command(FaultKind::silence, silent));
         HostArrays arrays(SampleWaypoints(), SampleNames());
         SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
-        RunTask();
-        const auto& notes = host_.notifications();
-        ASSERT_GE(notes.size(), 2u);
-        EXPECT_EQ(notes.back().code, static_cast<UINT>(SDK_ERR_TRANSFER)) << host_.describe();
-        EXPECT_TRUE(notes.back().error);
-        EXPECT_EQ(notes[notes.size() - 2].code, static_cast<UINT>(SDK_MSG_PROGRESS));
-        EXPECT_EQ(notes[notes.size() - 2].progress(), 100.0f);
-        const Codes codes = host_.codes_without_progress();
-        EXPECT_EQ(std::count(codes.begin(), codes.end(), static_cast<UINT>(SDK_MSG_PATHS_WRITTEN)),
-                  0);
-        EXPECT_EQ(Count(0x14), c.erases_before + (c.fault.command == 0x14 ? 1u : 0u));
-        EXPECT_LE(Count(0x16), 1u) << "nothing sent after the silent command";
+        run_task();
+        text += run_text(silent == 0x14 ? "silent erase" : "silent first chunk", directory, area);
     }
+    test::expect_golden("e2e/set_paths_silent", text);
 }
 
 }  // namespace

@@ -11,17 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.hpp"
-#include "platform/global_memory.hpp"
-#include "sdk/task_registry.hpp"
-#include "sim/inprocess_line.hpp"
-#include "sim/watch.hpp"
 #include "stridelog/framework_arrays.h"
 #include "stridelog/stridelog.h"
-#include "task/flash_transfer.hpp"
-#include "tests/support/host_recorder.hpp"
+#include "tests/support/golden.hpp"
 #include "tests/support/record_stream.hpp"
-#include "tests/support/test_environment.hpp"
+#include "tests/support/simulated_watch_fixture.hpp"
 
 namespace stridelog {
 namespace {
@@ -30,7 +24,6 @@ using sim::Fault;
 using sim::FaultKind;
 using test::Bytes;
 using test::Stream;
-using Codes = std::vector<UINT>;
 
 constexpr test::StampBytes kErased{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 constexpr test::Time kMorning{2024, 5, 17, 7, 0, 0};
@@ -59,19 +52,10 @@ std::vector<StoredSession> ThreeSessions() {
     };
 }
 
-class WorkoutTest : public ::testing::Test {
+class WorkoutTest : public test::SimulatedWatchTest {
   protected:
-    void SetUp() override {
-        blocks_before_ = platform::live_global_blocks();
-        task::ResetReadChunkProgress();
-        sim::register_as_cable(line_, "COM7");
-    }
-    void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
-        EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
-    }
     // Lays the sessions out and writes a matching directory and usage bitmap.
-    void Store(const std::vector<StoredSession>& sessions) {
+    void store_sessions(const std::vector<StoredSession>& sessions) {
         Bytes directory(4096, 0xFF);
         for (std::size_t i = 0; i < 224; ++i) directory[i] = static_cast<std::uint8_t>(i);
         std::vector<std::uint8_t> runs;
@@ -99,234 +83,136 @@ class WorkoutTest : public ::testing::Test {
         });
         directory_ = directory;
     }
-    bool RunTask() { return test::RunUntilTaskEnds(600'000); }
-    // The last notifications, progress written as its value ("2022:100").
-    std::vector<std::string> Tail(std::size_t count) const {
-        std::vector<std::string> tail;
-        const auto& notes = host_.notifications();
-        for (std::size_t i = notes.size() - std::min(count, notes.size()); i < notes.size(); ++i) {
-            char text[32];
-            if (notes[i].code == SDK_MSG_PROGRESS)
-                std::snprintf(text, sizeof text, "%04x:%g", notes[i].code, notes[i].progress());
-            else
-                std::snprintf(text, sizeof text, "%04x", notes[i].code);
-            tail.emplace_back(text);
-        }
-        return tail;
+    // The notifications and the frames, under a heading.
+    std::string record(const std::string& legend) const {
+        return "== " + legend + "\n" + test::transcript(host_) +
+               test::frames_transcript(watch_.received());
     }
 
-    test::TestEnvironment env_;
-    platform::ScopedVirtualClock clock_;
-    test::HostRecorder host_;
-    sim::Watch watch_;
-    sim::InProcessLine line_{watch_, "workouts"};
     Bytes directory_;
-    std::size_t blocks_before_ = 0;
 };
 
+// The session blocks' layout is pinned by the session record tests; here the
+// golden transcript pins the sequence and each block's bytes by digest.
 TEST_F(WorkoutTest, GetAllWorkoutDeliversEverySessionInDirectoryOrder) {
-    const auto sessions = ThreeSessions();
-    Store(sessions);
+    store_sessions(ThreeSessions());
     GetAllWorkout(host_.hwnd(), FALSE, FALSE);
-    ASSERT_TRUE(RunTask());
-    EXPECT_EQ(host_.codes_without_progress(),
-              (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SESSION, SDK_MSG_SESSION_TRACK,
-                     SDK_MSG_SESSION_TRACK, SDK_MSG_WORKOUTS_DONE}))
-        << host_.describe();
-    EXPECT_EQ(Tail(3), (std::vector<std::string>{"2022:100", "2022:100", "2006"}));
-
-    const auto plain = host_.blocks(SDK_MSG_SESSION);
-    ASSERT_EQ(plain.size(), 1u);
-    ASSERT_EQ(plain[0].size(), 108u);
-    EXPECT_TRUE(
-        std::equal(plain[0].begin() + 12, plain[0].begin() + 60, sessions[0].header_sector.begin()))
-        << "the header as stored (erased stamps: no correction)";
-    EXPECT_TRUE(
-        std::equal(plain[0].begin() + 60, plain[0].end(), sessions[0].header_sector.begin() + 64))
-        << "three laps as stored";
-
+    run_task();
     const auto tracks = host_.blocks(SDK_MSG_SESSION_TRACK);
     ASSERT_EQ(tracks.size(), 2u);
-    auto count = [](const Bytes& b, std::size_t laps) {
-        const std::size_t at = 60 + 16 * laps;
-        return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24;
-    };
-    EXPECT_EQ(count(tracks[0], 1), 1359) << "two full records and 1357 time-only over two sectors";
-    EXPECT_EQ(tracks[0].size(), 64u + 16u + 25u * 1359u);
-    EXPECT_EQ(tracks[0][12 + 5], 7) << "start hour";
     EXPECT_EQ(tracks[0][12 + 3], 20) << "start moved by B - A = 20 s";
-    EXPECT_EQ(count(tracks[1], 0), 252);
-    // The last point of the long track: 250 deltas of +10 from 1000.
-    const Bytes last(tracks[1].end() - 25, tracks[1].end());
-    EXPECT_EQ(last[0] & 0x0F, 2) << "the closing time-only record";
-    EXPECT_EQ(last[8] | last[9] << 8, 1000 + 2500);
+    test::expect_golden("e2e/workout_get_all", record("GetAllWorkout"));
 }
 
 TEST_F(WorkoutTest, Selections) {
-    Store(ThreeSessions());
+    store_sessions(ThreeSessions());
     std::vector<UINT> indices;
     CUIntArray array{nullptr, nullptr, 0, 0, 0};
-    struct Case {
-        const char* legend;
-        std::vector<UINT> selection;
-        bool null_array;
-        Codes codes;  // blocks and ends, without the read progress
+    const std::pair<const char*, std::vector<UINT>> cases[] = {
+        {"{1, 1}: session 1 twice", {1, 1}},
+        {"{2, 0}: session 2 first", {2, 0}},
+        {"{0, 3} of three: no such session, nothing delivered", {0, 3}},
+        {"empty", {}},
     };
-    auto with_done = [&](Codes c) {
-        c.insert(c.begin(), SDK_MSG_WATCH_VERSION);
-        c.push_back(SDK_MSG_WORKOUTS_DONE);
-        return c;
-    };
-    const Case cases[] = {
-        {"{1, 1}: session 1 twice",
-         {1, 1},
-         false,
-         with_done({SDK_MSG_SESSION_TRACK, SDK_MSG_SESSION_TRACK})},
-        {"{2, 0}: session 2 first",
-         {2, 0},
-         false,
-         with_done({SDK_MSG_SESSION_TRACK, SDK_MSG_SESSION})},
-        {"{3} of three: no such session, nothing delivered",
-         {0, 3},
-         false,
-         {SDK_MSG_WATCH_VERSION, SDK_ERR_NO_SESSION}},
-        {"empty: ends at once with 0x2006", {}, false, with_done({})},
-        {"null array: the same", {}, true, with_done({})},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
+    std::string text;
+    for (const auto& [legend, selection] : cases) {
         host_.clear();
-        indices = c.selection;
+        watch_.clear_received();
+        indices = selection;
         array.m_pData = indices.data();
         array.m_nSize = static_cast<intptr_t>(indices.size());
-        GetSelectedWorkout(host_.hwnd(), c.null_array ? nullptr : &array, FALSE, FALSE);
-        ASSERT_TRUE(RunTask());
-        EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
-        if (c.codes.back() == static_cast<UINT>(SDK_MSG_WORKOUTS_DONE)) {
-            EXPECT_EQ(Tail(3), (std::vector<std::string>{"2022:100", "2022:100", "2006"}));
-        }
+        GetSelectedWorkout(host_.hwnd(), &array, FALSE, FALSE);
+        run_task();
+        text += record(legend);
     }
     host_.clear();
+    watch_.clear_received();
+    GetSelectedWorkout(host_.hwnd(), nullptr, FALSE, FALSE);
+    run_task();
+    text += record("null array");
+    host_.clear();
+    watch_.clear_received();
     const std::uint8_t repeat[] = {1, 1};
     GetSelectedWorkout_Ex(host_.hwnd(), repeat, 2, FALSE, FALSE);
-    ASSERT_TRUE(RunTask());
-    const auto ones = host_.blocks(SDK_MSG_SESSION_TRACK);
-    ASSERT_EQ(ones.size(), 2u);
-    EXPECT_EQ(ones[0], ones[1]) << "a session delivered twice is the same block twice";
+    run_task();
+    text += record("GetSelectedWorkout_Ex {1, 1}");
+    test::expect_golden("e2e/workout_selections", text);
 }
 
 TEST_F(WorkoutTest, SelectionsLongerThan255AreDeliveredWhole) {
-    Store(ThreeSessions());
+    store_sessions(ThreeSessions());
     const std::vector<std::uint8_t> selection(300, 0);  // the session without track points
     GetSelectedWorkout_Ex(host_.hwnd(), selection.data(), static_cast<DWORD>(selection.size()),
                           FALSE, FALSE);
-    ASSERT_TRUE(RunTask());
+    run_task();
     EXPECT_EQ(host_.blocks(SDK_MSG_SESSION).size(), 300u);
     EXPECT_EQ(host_.codes().back(), static_cast<UINT>(SDK_MSG_WORKOUTS_DONE));
 }
 
+// Four bytes of count, then each session's 48 header bytes (session 1's start
+// corrected by B - A = 20 s).
 TEST_F(WorkoutTest, SummaryGathersTheCorrectedHeaders) {
-    const auto sessions = ThreeSessions();
-    Store(sessions);
+    store_sessions(ThreeSessions());
     GetWorkoutSummary(host_.hwnd(), FALSE);
-    ASSERT_TRUE(RunTask());
-    EXPECT_EQ(host_.codes_without_progress(),
-              (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SUMMARY, SDK_MSG_WORKOUTS_DONE}))
-        << host_.describe();
-    EXPECT_EQ(Tail(4), (std::vector<std::string>{"2009", "2022:100", "2022:100", "2006"}));
-    const auto summary = host_.blocks(SDK_MSG_SUMMARY);
-    ASSERT_EQ(summary.size(), 1u);
-    ASSERT_EQ(summary[0].size(), 4u + 3u * 48u);
-    EXPECT_EQ(summary[0][0], 3);
-    Bytes expected(sessions[1].header_sector.begin(), sessions[1].header_sector.begin() + 48);
-    expected[3] = 20;  // B - A
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), summary[0].begin() + 4 + 48));
-    EXPECT_EQ(watch_.received_count(0x12), 4u * 32u) << "the directory and three header sectors";
+    run_task();
+    test::expect_golden("e2e/workout_summary", record("GetWorkoutSummary"));
 }
 
+// Nothing to download or summarise, and nothing cleared.
 TEST_F(WorkoutTest, NoSessions) {
-    Store({});
-    for (auto call : {+[](HWND h) { GetAllWorkout(h, TRUE, FALSE); },
-                      +[](HWND h) { GetWorkoutSummary(h, FALSE); }}) {
-        host_.clear();
-        call(host_.hwnd());
-        ASSERT_TRUE(RunTask());
-        EXPECT_EQ(host_.codes_without_progress(),
-                  (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_NO_WORKOUTS}))
-            << host_.describe();
-    }
-    EXPECT_EQ(watch_.received_count(0x14), 0u) << "nothing cleared";
+    store_sessions({});
+    GetAllWorkout(host_.hwnd(), TRUE, FALSE);
+    run_task();
+    std::string text = record("GetAllWorkout, clearing after");
+    host_.clear();
+    watch_.clear_received();
+    GetWorkoutSummary(host_.hwnd(), FALSE);
+    run_task();
+    test::expect_golden("e2e/workout_none", text + record("GetWorkoutSummary"));
 }
 
+// The golden file shows each run and the usage bitmap left (bytes 224 .. 255);
+// the run list is erased, the settings block and the path fields stay.
 TEST_F(WorkoutTest, ClearingEmptiesTheDirectoryForEitherReservedTail) {
     struct Case {
         const char* legend;
         std::function<void(HWND)> call;
         bool status_silent;  // flag 0: the default tail 244..255
-        Codes codes;         // without progress
     };
+    const auto clear = [](HWND h) { ClearWorkout(h, FALSE); };
     const Case cases[] = {
-        {"ClearWorkout, large reserve",
-         [](HWND h) { ClearWorkout(h, FALSE); },
-         false,
-         {SDK_MSG_WATCH_VERSION, SDK_MSG_WORKOUTS_CLEARED}},
-        {"ClearWorkout, no status reply: default tail",
-         [](HWND h) { ClearWorkout(h, FALSE); },
-         true,
-         {SDK_MSG_WATCH_VERSION, SDK_MSG_WORKOUTS_CLEARED}},
-        {"GetAllWorkout then clear: ends with 0x2006",
-         [](HWND h) { GetAllWorkout(h, TRUE, FALSE); },
-         false,
-         {SDK_MSG_WATCH_VERSION, SDK_MSG_SESSION, SDK_MSG_SESSION_TRACK, SDK_MSG_SESSION_TRACK,
-          SDK_MSG_WORKOUTS_DONE}},
+        {"ClearWorkout, large reserve", clear, false},
+        {"ClearWorkout, no status reply: default tail", clear, true},
+        {"GetAllWorkout then clear", [](HWND h) { GetAllWorkout(h, TRUE, FALSE); }, false},
         {"session {0} then clear: the whole directory goes",
          [](HWND h) {
              const std::uint8_t first[] = {0};
              GetSelectedWorkout_Ex(h, first, 1, TRUE, FALSE);
          },
-         true,
-         {SDK_MSG_WATCH_VERSION, SDK_MSG_SESSION, SDK_MSG_WORKOUTS_DONE}},
+         true},
     };
+    std::string text;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Store(ThreeSessions());
+        store_sessions(ThreeSessions());
         host_.clear();
+        watch_.clear_received();
         watch_.clear_faults();
         if (c.status_silent) watch_.add_fault(Fault::on_command(FaultKind::silence, 0x2C));
         c.call(host_.hwnd());
-        ASSERT_TRUE(RunTask());
-        EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
-        // A clear that ends a download keeps the bar the download filled.
-        const bool after_download = c.codes.back() == static_cast<UINT>(SDK_MSG_WORKOUTS_DONE);
-        EXPECT_EQ(Tail(3), after_download
-                               ? (std::vector<std::string>{"2022:100", "2022:100", "2006"})
-                               : (std::vector<std::string>{"2022:50", "2022:100", "2014"}));
-
-        const Bytes after = watch_.read_flash(0, 4096);
-        EXPECT_TRUE(std::equal(after.begin(), after.begin() + 224, directory_.begin()))
-            << "the settings block stays";
-        EXPECT_EQ(after[224], 0xFE);
-        const bool large = !c.status_silent;
-        for (std::size_t i = 225; i < 252; ++i) EXPECT_EQ(after[i], 0xFF) << "byte " << i;
-        EXPECT_EQ(after[252], large ? 0x3F : 0xFF);
-        EXPECT_EQ(after[253], large ? 0x00 : 0xFF);
-        EXPECT_EQ(after[254], large ? 0x00 : 0x0F);
-        EXPECT_EQ(after[255], 0x00);
-        EXPECT_TRUE(std::all_of(after.begin() + 256, after.begin() + 1280,
-                                [](std::uint8_t b) { return b == 0xFF; }));
-        EXPECT_TRUE(std::equal(after.begin() + 1280, after.end(), directory_.begin() + 1280))
-            << "path counts and names stay";
+        run_task();
+        Bytes after = watch_.read_flash(0, 4096);
+        text += record(c.legend) + "bitmap " + test::bytes_text(std::span(after).subspan(224, 32)) +
+                "\n";
+        EXPECT_EQ(Bytes(after.begin() + 256, after.begin() + 1280), Bytes(1024, 0xFF));
+        std::copy(directory_.begin() + 224, directory_.begin() + 1280, after.begin() + 224);
+        EXPECT_EQ(after, directory_) << "the settings block and the path fields stay";
         watch_.with_flash([](sim::Flash& flash) { EXPECT_EQ(flash.conflicting_programs(), 0u); });
     }
+    test::expect_golden("e2e/workout_clearing", text);
 }
 
 TEST_F(WorkoutTest, TransferFailuresPostNoPartialSession) {
-    struct Case {
-        const char* legend;
-        std::function<void(HWND)> call;
-        Fault fault;
-        Codes codes;
-    };
     auto short_reply = [] {
         // Frames: version, status, 32 directory reads, 32 for session 0's
         // header, 32 for session 1's header, then its first track sector.
@@ -334,28 +220,24 @@ TEST_F(WorkoutTest, TransferFailuresPostNoPartialSession) {
         f.length_delta = -1;
         return f;
     }();
-    const Case cases[] = {
-        {"a short read reply in session 1's track: session 0 stays, no block for 1",
-         [](HWND h) { GetAllWorkout(h, FALSE, FALSE); },
-         short_reply,
-         {SDK_MSG_WATCH_VERSION, SDK_MSG_SESSION, SDK_ERR_TRANSFER}},
-        {"a silent erase while clearing: full, then the error",
-         [](HWND h) { ClearWorkout(h, FALSE); },
-         Fault::on_command(FaultKind::silence, 0x14),
-         {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        Store(ThreeSessions());
+    std::string text;
+    for (const bool clearing : {false, true}) {
+        store_sessions(ThreeSessions());
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();
-        watch_.add_fault(c.fault);
-        c.call(host_.hwnd());
-        ASSERT_TRUE(RunTask());
-        EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
-        EXPECT_TRUE(host_.blocks(SDK_MSG_SESSION_TRACK).empty()) << "no partial session";
+        if (clearing) {
+            watch_.add_fault(Fault::on_command(FaultKind::silence, 0x14));
+            ClearWorkout(host_.hwnd(), FALSE);
+        } else {
+            watch_.add_fault(short_reply);
+            GetAllWorkout(host_.hwnd(), FALSE, FALSE);
+        }
+        run_task();
+        text += record(clearing ? "a silent erase while clearing"
+                                : "a short read reply in session 1's track");
     }
+    test::expect_golden("e2e/workout_transfer_failures", text);
 }
 
 }  // namespace

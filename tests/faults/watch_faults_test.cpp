@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.hpp"
 #include "sim/watch.hpp"
+#include "tests/support/golden.hpp"
 #include "wire/frame.hpp"
 
 namespace stridelog {
@@ -23,7 +26,6 @@ struct Event {
     std::uint32_t delay_ms = 0;
     bool disconnect = false;
     Bytes bytes;
-    bool operator==(const Event&) const = default;
 };
 
 struct Line {
@@ -56,47 +58,37 @@ struct Line {
     std::vector<std::pair<std::uint32_t, std::function<void()>>> later;
 };
 
+// The golden file shows what each fault puts on the line after a version query
+// (0x10): each write with the delay it was scheduled at, and the line going away.
 TEST(SimulatedLineFaults, WhatTheLineCarries) {
-    const Bytes reply = wire::encode_frame(Bytes{0x11, 'V', 'e', 'r', '1', '.', '3', '0'});
-    auto single_bytes = [&](std::uint32_t step) {
-        std::vector<Event> out;
-        for (std::size_t i = 0; i < reply.size(); ++i)
-            out.push_back({static_cast<std::uint32_t>(i * step), false, {reply[i]}});
-        return out;
-    };
-    struct Case {
-        const char* legend;
-        Fault fault;
-        std::vector<Event> expected;
-    };
     Fault bytes_1ms = Fault::on_command(FaultKind::byte_by_byte, 0x10);
     bytes_1ms.delay_ms = 1;
-    Fault bytes_at_once = Fault::on_command(FaultKind::byte_by_byte, 0x10);
     Fault cut = Fault::on_command(FaultKind::disconnect, 0x10);
     cut.cut_after = 4;
     Fault cut_past_end = cut;
     cut_past_end.cut_after = 100;
-    const Case cases[] = {
-        {"byte by byte, 1 ms apart", bytes_1ms, single_bytes(1)},
-        {"byte by byte without a pause: still one write each", bytes_at_once, single_bytes(0)},
-        {"line gone after four bytes of the reply",
-         cut,
-         {{0, false, Bytes(reply.begin(), reply.begin() + 4)}, {0, true, {}}}},
-        {"line gone after the whole reply", cut_past_end, {{0, false, reply}, {0, true, {}}}},
-        {"line gone before the reply", Fault::on_command(FaultKind::disconnect, 0x10),
-         {{0, true, {}}}},
-        {"another command is not hit", Fault::on_command(FaultKind::byte_by_byte, 0x2C),
-         {{0, false, reply}}},
+    const std::pair<const char*, Fault> cases[] = {
+        {"byte by byte, 1 ms apart", bytes_1ms},
+        {"byte by byte without a pause: still one write each",
+         Fault::on_command(FaultKind::byte_by_byte, 0x10)},
+        {"line gone after four bytes of the reply", cut},
+        {"line gone after the whole reply", cut_past_end},
+        {"line gone before the reply", Fault::on_command(FaultKind::disconnect, 0x10)},
+        {"another command is not hit", Fault::on_command(FaultKind::byte_by_byte, 0x2C)},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
+    std::string text;
+    for (const auto& [legend, fault] : cases) {
         platform::ScopedVirtualClock clock;
         sim::Watch watch;
         Line line(watch);
-        watch.add_fault(c.fault);
+        watch.add_fault(fault);
         line.send({0x10});
-        EXPECT_EQ(line.events, c.expected);
+        text += std::string("== ") + legend + "\n";
+        for (const Event& e : line.events)
+            text += std::to_string(e.delay_ms) +
+                    " ms: " + (e.disconnect ? "line gone" : test::bytes_text(e.bytes)) + "\n";
     }
+    test::expect_golden("faults/line_faults", text);
 }
 
 TEST(SimulatedLineFaults, ARestartLosesTheCommandAndDeafensTheWatchForItsTime) {

@@ -14,7 +14,7 @@
 #include <sstream>
 
 #include "stridelog/hostkit.hpp"
-#include "tests/hostkit/golden.hpp"
+#include "tests/support/golden.hpp"
 #include "tests/hostkit/realistic_watch.hpp"
 
 namespace stridelog::hostkit {
@@ -260,7 +260,7 @@ TEST_F(FitExport, GpsbabelReadsEveryRealisticSessionAsTheJsonSays) {
     }
     EXPECT_GT(points, 1000u);
     EXPECT_EQ(without_track, 1u) << "the indoor session";
-    test::expect_golden("golden/hostkit/fit-realistic.txt", fit_dumps);
+    test::expect_data_file("golden/hostkit/fit-realistic.txt", fit_dumps);
 }
 
 // ---- Sessions built here: the edges ---------------------------------------
@@ -334,7 +334,7 @@ TEST(FitExportEdges, TimesPositionsAndAltitudes) {
         ASSERT_NO_FATAL_FAILURE(decode_fit(write_fit(s, LocalTime::fixed_offset(c.offset_s)), fit));
         dumps += std::string("# ") + c.legend + "\n" + dump(fit, true);
     }
-    test::expect_golden("golden/hostkit/fit-edges.txt", dumps);
+    test::expect_data_file("golden/hostkit/fit-edges.txt", dumps);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 #include "stridelog/hostkit/exporters.hpp"
 #include "stridelog/hostkit/records.hpp"
-#include "tests/hostkit/golden.hpp"
+#include "tests/support/golden.hpp"
 #include "tests/hostkit/realistic_watch.hpp"
 
 namespace stridelog {
@@ -30,7 +30,7 @@ TEST_F(GoldenFiles, ARealisticSessionAsGpxTcxJsonAndFit) {
     const auto zone = hk::LocalTime::fixed_offset(kUtcOffsetSeconds);
     for (const auto format :
          {hk::FileFormat::kGpx, hk::FileFormat::kTcx, hk::FileFormat::kJson, hk::FileFormat::kFit})
-        test::expect_golden(std::string(kGoldenStem) + "." + hk::file_extension(format),
+        test::expect_data_file(std::string(kGoldenStem) + "." + hk::file_extension(format),
                             hk::write_session(format, session, zone));
 }
 

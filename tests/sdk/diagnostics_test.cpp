@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <fstream>
 #include <optional>
 #include <string>
 
 #include "platform/registry.hpp"
+#include "tests/support/golden.hpp"
 #include "tests/support/test_environment.hpp"
 
 namespace stridelog {
@@ -42,18 +44,17 @@ TEST(Diagnostics, OutputFollowsTheSwitches) {
         const char* legend;
         const char* debug_view;  // null: absent
         const char* debug_view_extra;
-        bool log_line_written;
-        bool connection_error_written;
     };
     const Case cases[] = {
-        {"both absent: nothing", nullptr, nullptr, false, false},
-        {"DebugView 1 alone: log lines only", "1", nullptr, true, false},
-        {"DebugView 1, extra 2: both", "1", "2", true, true},
-        {"DebugView 1, extra 1: log lines only", "1", "1", true, false},
-        {"DebugView five digits does not fit: nothing", "12345", "2", false, false},
-        {"DebugView 0: nothing even with extra", "0", "2", false, false},
-        {"-1 is nonzero and has every bit, bit 2 among them", "-1", "-1", true, true},
+        {"both absent: nothing", nullptr, nullptr},
+        {"DebugView 1 alone: log lines only", "1", nullptr},
+        {"DebugView 1, extra 2: both", "1", "2"},
+        {"DebugView 1, extra 1: log lines only", "1", "1"},
+        {"DebugView five digits does not fit: nothing", "12345", "2"},
+        {"DebugView 0: nothing even with extra", "0", "2"},
+        {"-1 is nonzero and has every bit, bit 2 among them", "-1", "-1"},
     };
+    std::string text;
     for (const auto& c : cases) {
         test::TestEnvironment env;
         if (c.debug_view) env.set_switch("DebugView", c.debug_view);
@@ -61,14 +62,15 @@ TEST(Diagnostics, OutputFollowsTheSwitches) {
         test::DebugCapture capture;
         diag::TraceText("Connecting...");
         diag::DebugPrint("Open COM Error", diag::kDiagClassConnection);
-        std::vector<std::string> expected;
-        if (c.log_line_written) expected.push_back("Connecting...\r\n");
-        if (c.connection_error_written) expected.push_back("Open COM Error");
-        EXPECT_EQ(capture.pieces(), expected) << c.legend;
+        text += std::string("== ") + c.legend + "\n";
+        for (const auto& piece : capture.pieces())
+            text += "[" + piece.substr(0, piece.find("\r\n")) +
+                    (piece.find("\r\n") != std::string::npos ? "] CR LF\n" : "]\n");
         platform::reload_current_user();
         EXPECT_TRUE(platform::reg_key_exists(RegRoot::current_user, "SOFTWARE\\Tempolink"))
             << c.legend << ": reading a switch creates its key, and it is saved";
     }
+    test::expect_golden("sdk/diagnostic_switches", text);
 }
 
 // The registry's notes (here a device-map line it skips) are diagnostic lines
@@ -171,8 +173,6 @@ TEST(Diagnostics, TraceFormatsAndTraceTextDoesNot) {
         std::string expected;
     };
     const Case cases[] = {
-        {"path line format", [] { diag::Trace("%d , %s (%d wp)", 1, "Home", 12); },
-         "1 , Home (12 wp)\r\n"},
         {"percent signs in a finished text are kept", [] { diag::TraceText("100% done %s %n %d"); },
          "100% done %s %n %d\r\n"},
         {"long lines cut to 498 characters",
@@ -197,42 +197,58 @@ TEST(Diagnostics, TraceFormatsAndTraceTextDoesNot) {
     }
 }
 
+// UTF-16 to UTF-8 and back, with what replaces what cannot be converted (a
+// lone surrogate becomes '?', each bad UTF-8 sequence U+FFFD): the golden file
+// shows each input and its conversion, bytes as \xNN and units as U+XXXX.
 TEST(Diagnostics, TextConversion) {
-    struct Case {
-        const char* legend;
-        std::u16string wide;
-        std::string narrow;
+    const auto units = [](std::u16string_view w) {
+        std::string out;
+        char unit[8];
+        for (char16_t c : w) {
+            std::snprintf(unit, sizeof unit, " U+%04X", static_cast<unsigned>(c));
+            out += unit;
+        }
+        return out;
     };
-    const Case round_trips[] = {
-        {"ASCII", u"COM3", "COM3"},
-        {"Latin letters", u"Fu\u00DFweg \u00E9t\u00E9", "Fu\xC3\x9Fweg \xC3\xA9t\xC3\xA9"},
-        {"three-byte characters", u"\u65E5\u672C", "\xE6\x97\xA5\xE6\x9C\xAC"},
-        {"surrogate pair", u"\U0001F600", "\xF0\x9F\x98\x80"},
-        {"empty", u"", ""},
+    const auto bytes = [](std::string_view n) {
+        std::string out;
+        char byte[8];
+        for (unsigned char c : n) {
+            std::snprintf(byte, sizeof byte, " %02x", c);
+            out += byte;
+        }
+        return out;
     };
-    for (const auto& c : round_trips) {
-        EXPECT_EQ(diag::ToAnsi(c.wide.c_str()), c.narrow) << c.legend;
-        EXPECT_EQ(diag::ToWide(c.narrow.c_str()), c.wide) << c.legend;
+    const char16_t lone[] = {u'a', 0xD800, u'b', 0xDC00, 0};
+    const std::u16string wide[] = {
+        u"COM3", u"Fu\u00DFweg \u00E9t\u00E9", u"\u65E5\u672C", u"\U0001F600", u"", lone};
+    const std::string narrow[] = {
+        "COM3",
+        "Fu\xC3\x9Fweg \xC3\xA9t\xC3\xA9",
+        "\xE6\x97\xA5\xE6\x9C\xAC",
+        "\xF0\x9F\x98\x80",
+        "",
+        "a\x80"
+        "b",                 // a stray continuation byte
+        "\xC0\xAF",          // an overlong slash
+        "x\xE2\x82",         // a sequence cut short at the end
+        "\xED\xA0\x80",      // an encoded surrogate
+        "\xF4\x90\x80\x80",  // above U+10FFFF
+        "\xF0\x9F\x98"
+        "A",  // cut short, then valid
+    };
+    std::string text;
+    for (const auto& w : wide) {
+        const std::string n = diag::ToAnsi(w.c_str());
+        text += "ToAnsi" + units(w) + " ->" + bytes(n) + "\n";
     }
+    for (const auto& n : narrow) {
+        const std::u16string w = diag::ToWide(n.c_str());
+        text += "ToWide" + bytes(n) + " ->" + units(w) + "\n";
+    }
+    test::expect_golden("sdk/text_conversion", text);
     EXPECT_EQ(diag::ToAnsi(nullptr), "");
     EXPECT_EQ(diag::ToWide(nullptr), u"");
-
-    const char16_t lone[] = {u'a', 0xD800, u'b', 0xDC00, 0};
-    EXPECT_EQ(diag::ToAnsi(lone), "a?b?") << "lone surrogates become '?'";
-
-    const Case malformed[] = {
-        {"stray continuation byte", u"a\uFFFDb",
-         "a\x80"
-         "b"},
-        {"overlong slash: two bad bytes", u"\uFFFD\uFFFD", "\xC0\xAF"},
-        {"truncated sequence at the end: one replacement", u"x\uFFFD", "x\xE2\x82"},
-        {"encoded surrogate: three bad bytes", u"\uFFFD\uFFFD\uFFFD", "\xED\xA0\x80"},
-        {"above U+10FFFF", u"\uFFFD\uFFFD\uFFFD\uFFFD", "\xF4\x90\x80\x80"},
-        {"truncated then valid", u"\uFFFDA",
-         "\xF0\x9F\x98"
-         "A"},
-    };
-    for (const auto& c : malformed) EXPECT_EQ(diag::ToWide(c.narrow.c_str()), c.wide) << c.legend;
 }
 
 TEST(Diagnostics, PersonalFolder) {

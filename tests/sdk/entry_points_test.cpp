@@ -122,46 +122,18 @@ TEST_F(EntryPointsTest, SdkVersionIsNineteenBytesWithoutNul) {
     EXPECT_EQ(platform::window_count_on_this_thread(), 1u);
 }
 
+// The list's order and the block's bytes are the port tests'; here the block
+// reaches the host whole: count, then each name in UTF-16 with its terminator.
 TEST_F(EntryPointsTest, PortListBlockLayout) {
-    struct Case {
-        const char* legend;
-        std::vector<std::pair<std::string, std::string>> serialcomm;  // value name, port
-        std::vector<std::string> expected;
-    };
-    const Case cases[] = {
-        {"no cable: count 0", {}, {}},
-        {"textual sort, COM10 first",
-         {{"\\Device\\USB#VID_04FC&PID_0201#a", "COM3"},
-          {"\\Device\\USB#VID_04FC&PID_0201#b", "COM10"},
-          {"\\Device\\Silabser0", "COM2"}},
-         {"COM10", "COM2", "COM3"}},
-        {"one port found by both searches is listed twice",
-         {{"\\Device\\usb#vid_04fc&pid_0201#7", "COM4"}, {"\\Device\\Silabser0", "COM4"}},
-         {"COM4", "COM4"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        platform::clear_injected();
-        for (const auto& [name, port] : c.serialcomm)
-            platform::inject_serial_comm(name, port, "/nonexistent");
-        host_.clear();
-        GetClip_COM_Port_List(host_.hwnd());
-        Drain();
-        ASSERT_EQ(host_.notifications().size(), 1u);
-        const auto& n = host_.notifications()[0];
-        EXPECT_EQ(n.code, SDK_MSG_PORT_LIST);
-        std::vector<std::uint8_t> expected = {static_cast<std::uint8_t>(c.expected.size()), 0, 0,
-                                              0};
-        for (const auto& name : c.expected) {
-            for (char ch : name) {
-                expected.push_back(static_cast<std::uint8_t>(ch));
-                expected.push_back(0);
-            }
-            expected.push_back(0);
-            expected.push_back(0);
-        }
-        EXPECT_EQ(n.block, expected);
-    }
+    platform::inject_serial_comm("\\Device\\USB#VID_04FC&PID_0201#a", "COM3", "/nonexistent");
+    platform::inject_serial_comm("\\Device\\Silabser0", "COM10", "/nonexistent");
+    GetClip_COM_Port_List(host_.hwnd());
+    Drain();
+    ASSERT_EQ(host_.notifications().size(), 1u);
+    EXPECT_EQ(host_.notifications()[0].code, SDK_MSG_PORT_LIST);
+    EXPECT_EQ(host_.notifications()[0].block,
+              (std::vector<std::uint8_t>{2, 0, 0, 0,   'C', 0,   'O', 0,   'M', 0,   '1', 0, '0',
+                                         0, 0, 0, 'C', 0,   'O', 0,   'M', 0,   '3', 0,   0, 0}));
 }
 
 TEST_F(EntryPointsTest, NullHostTurnsNotificationsIntoThreadMessages) {
@@ -249,13 +221,6 @@ TEST_F(EntryPointsTest, PortNameThatIsNotComEndsWithNoPort) {
     GetWatch_Version(host_.hwnd(), FALSE);
     Drain();
     EXPECT_EQ(host_.codes(), (std::vector<UINT>{SDK_ERR_NO_PORT})) << host_.describe();
-}
-
-TEST_F(EntryPointsTest, SetPathsWithoutTenPathsPostsPathCount) {
-    PlugUnopenableCable();
-    SetPaths(host_.hwnd(), nullptr, nullptr, FALSE);
-    Drain();
-    EXPECT_EQ(host_.codes(), (std::vector<UINT>{SDK_ERR_PATH_COUNT})) << host_.describe();
 }
 
 }  // namespace

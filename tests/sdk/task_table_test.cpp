@@ -1,48 +1,22 @@
-// The one table from task to operation: each row makes the operation it
-// names, and a task whose running operation is not the requested one fails
-// with an error the host sees, never silently.
+// The one table from task to operation: a task whose running operation is not
+// the requested one fails with an error the host sees, never silently (the
+// rows themselves are run by the e2e and fault suites).
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/clock.hpp"
-#include "platform/global_memory.hpp"
-#include "sdk/task_registry.hpp"
 #include "sdk/task_window.hpp"
 #include "sdk/tasks.hpp"
-#include "sim/inprocess_line.hpp"
-#include "sim/watch.hpp"
-#include "task/flash_transfer.hpp"
-#include "tests/support/host_recorder.hpp"
+#include "tests/support/simulated_watch_fixture.hpp"
 #include "tests/support/task_window_access.hpp"
-#include "tests/support/test_environment.hpp"
 #include "wire/message_ids.hpp"
 
 namespace stridelog {
 namespace {
 
-TEST(TaskTable, EveryOperationRowMakesTheOperationItNames) {
-    test::TestEnvironment env;
-    platform::ScopedVirtualClock clock;
-    test::HostRecorder host;
-    CSdkTaskDlg dlg(CSdkTaskDlg::Storage::local);
-    dlg.Attach(host.hwnd());
-    std::size_t operation_rows = 0;
-    for (const sdk::TaskRow& row : sdk::kTasks) {
-        SCOPED_TRACE(static_cast<int>(row.task));
-        if (row.start != sdk::TaskStart::operation) continue;
-        ++operation_rows;
-        TaskRequest request;
-        request.task = row.task;
-        const auto operation = row.make(request, TaskWindowTestAccess::host(dlg));
-        ASSERT_NE(operation, nullptr);
-        EXPECT_EQ(operation->code(), row.operation);
-    }
-    EXPECT_EQ(operation_rows, 15u);
-    dlg.Dismiss();
-}
+using TaskTable = test::SimulatedWatchTest;
 
 // Stands in for a row that makes the wrong operation: it reports a code of
 // its own and would read the directory if it were ever started.
@@ -53,7 +27,7 @@ class Impostor final : public task::Operation {
     void start() override { host().transfer().read_directory(); }
 };
 
-TEST(TaskTable, AnOperationOtherThanTheRequestedOneFailsTheTaskLoudly) {
+TEST_F(TaskTable, AnOperationOtherThanTheRequestedOneFailsTheTaskLoudly) {
     struct Case {
         const char* legend;
         bool make_one;
@@ -69,32 +43,24 @@ TEST(TaskTable, AnOperationOtherThanTheRequestedOneFailsTheTaskLoudly) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        test::TestEnvironment env;
-        env.set_switch("DebugView", "1");
-        platform::ScopedVirtualClock clock;
+        env_.set_switch("DebugView", "1");
         test::DebugCapture capture;
-        const std::size_t blocks_before = platform::live_global_blocks();
-        sim::Watch watch;
-        sim::InProcessLine line(watch, "table");
-        sim::register_as_cable(line, "COM7");
-        test::HostRecorder host;
-
+        host_.clear();
+        watch_.clear_received();
         auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-        dlg->Attach(host.hwnd());
+        dlg->Attach(host_.hwnd());
         TaskWindowTestAccess::start_as(*dlg, TASK_GET_SETTING,
                                        [&](task::TaskHost& h) -> std::unique_ptr<task::Operation> {
                                            if (!c.make_one) return nullptr;
                                            return std::make_unique<Impostor>(h);
                                        });
-        ASSERT_TRUE(test::RunUntilTaskEnds(60'000));
-        EXPECT_EQ(host.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}))
-            << host.describe();
+        run_task();
+        EXPECT_EQ(host_.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}))
+            << host_.describe();
         EXPECT_NE(capture.text().find(c.line), std::string::npos) << capture.text();
         // The status query went out; nothing of the impostor's did.
-        EXPECT_EQ(watch.received_count(wire::watch_id::kGetStatus), 1u);
-        EXPECT_EQ(watch.received_count(wire::watch_id::kReadMemory), 0u);
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
-        EXPECT_EQ(platform::live_global_blocks(), blocks_before);
+        EXPECT_EQ(watch_.received_count(wire::watch_id::kGetStatus), 1u);
+        EXPECT_EQ(watch_.received_count(wire::watch_id::kReadMemory), 0u);
     }
 }
 
