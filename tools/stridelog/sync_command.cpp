@@ -210,12 +210,19 @@ void Download(const Context& context, const Plan& plan, Report& report, bool& fa
     }
 }
 
-// The expiry date of the watch's A-GPS data, from its settings record.
-std::optional<hostkit::CalendarDate> AgpsExpiry(const Context& context, bool& read) {
+// The expiry date of the watch's A-GPS data, from its settings record. When
+// the record cannot be read, `why` says what the SDK reported.
+std::optional<hostkit::CalendarDate> AgpsExpiry(const Context& context, bool& read,
+                                                std::string& why) {
     HostSession session(false, context.raw);
     GetSetting(session.window(), context.options.ShowWindow());
     read = false;
-    if (!Finish(context, session) || session.FirstError()) return std::nullopt;
+    if (!Finish(context, session)) {
+        why = "the watch did not finish in time";
+        return std::nullopt;
+    }
+    why = ErrorLine(session, "no settings record");
+    if (session.FirstError()) return std::nullopt;
     const Note* block = session.Find(SDK_MSG_SETTINGS);
     if (block == nullptr) return std::nullopt;
     const auto settings = hostkit::parse_settings_block(block->block);
@@ -230,10 +237,11 @@ void RefreshAgps(const Context& context, const Plan& plan, Report& report, bool&
         return;
     }
     bool read = false;
-    const auto expiry = AgpsExpiry(context, read);
+    std::string why;
+    const auto expiry = AgpsExpiry(context, read, why);
     if (context.interrupted()) return;
     if (!read) {
-        report.Line("a-gps", "failed: the watch's settings could not be read");
+        report.Line("a-gps", "failed: the watch's settings could not be read (" + why + ")");
         failed = true;
         return;
     }
