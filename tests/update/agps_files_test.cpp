@@ -40,37 +40,30 @@ Packet ReadPacket(const Bytes& stream, std::size_t index) {
     return {static_cast<unsigned>(p[6] | p[7] << 8), Bytes(p + 8, p + 188), ok};
 }
 
-TEST(EpoPackets, AnOrbitFileBecomesThreeHundredPacketsAndTheEndPacket) {
+TEST(EpoPackets, AnOrbitFileBecomesNumberedPacketsAndTheEndPacket) {
     const Bytes orbit = Orbit(kOrbitFileSize);
     const Bytes stream = ConvertOrbitFile(orbit);
     ASSERT_EQ(stream.size(), 57300u);
     for (std::size_t n = 0; n < 299; ++n) {
-        SCOPED_TRACE(n);
         const Packet p = ReadPacket(stream, n);
-        EXPECT_TRUE(p.well_formed);
+        EXPECT_TRUE(p.well_formed) << n;
         EXPECT_EQ(p.sequence, n);
-        const std::size_t from = n * 180, count = std::min<std::size_t>(180, orbit.size() - from);
-        EXPECT_TRUE(std::equal(orbit.begin() + from, orbit.begin() + from + count, p.data.begin()));
-        EXPECT_TRUE(std::all_of(p.data.begin() + count, p.data.end(), [](auto b) { return b == 0; }))
-            << "packet 298 has 60 zero bytes after its 120";
+        // Packet 298 has 60 zero bytes after its 120.
+        Bytes data(orbit.begin() + n * 180, orbit.begin() + std::min(n * 180 + 180, orbit.size()));
+        data.resize(180, 0);
+        EXPECT_EQ(p.data, data) << n;
     }
     Bytes end = {0x04, 0x24, 0xBF, 0x00, 0xD2, 0x02, 0xFF, 0xFF};
     end.resize(188, 0);
     end.insert(end.end(), {0x6F, 0x0D, 0x0A});
     EXPECT_EQ(Bytes(stream.end() - 191, stream.end()), end);
-}
-
-TEST(EpoPackets, PacketCountFollowsTheSize) {
-    const struct {
-        std::size_t size, packets;
-    } cases[] = {{0, 1}, {1, 2}, {180, 2}, {181, 3}, {360, 3}, {53760, 300}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.size);
-        const Bytes stream = ConvertOrbitFile(Orbit(c.size));
-        EXPECT_EQ(stream.size(), c.packets * 191);
-        EXPECT_EQ(EpoPacketCount(c.size), c.packets);
-        EXPECT_EQ(ReadPacket(stream, c.packets - 1).sequence, 0xFFFFu);
-        for (std::size_t n = 0; n < c.packets; ++n) EXPECT_TRUE(ReadPacket(stream, n).well_formed);
+    // The count follows the size: one packet per 180 bytes begun, and the end packet.
+    for (const auto& [size, packets] : {std::pair{0, 1}, {1, 2}, {180, 2}, {181, 3}, {360, 3}, {53760, 300}}) {
+        const Bytes short_stream = ConvertOrbitFile(Orbit(size));
+        ASSERT_EQ(short_stream.size(), packets * 191u) << size;
+        EXPECT_EQ(EpoPacketCount(size), packets);
+        EXPECT_EQ(ReadPacket(short_stream, packets - 1).sequence, 0xFFFFu);
+        for (int n = 0; n < packets; ++n) EXPECT_TRUE(ReadPacket(short_stream, n).well_formed);
     }
 }
 
@@ -96,20 +89,15 @@ TEST(AgpsExpiry, IssueDatePlusSevenDays) {
         {"2254-12-30", unknown},         // past its last one
         {"2254-12-20", {254, 12, 27}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        EXPECT_EQ(ExpiryFromDateLine(c.line, today), c.expected);
-    }
+    for (const auto& c : cases) EXPECT_EQ(ExpiryFromDateLine(c.line, today), c.expected) << c.line;
 }
 
 class AgpsFolderTest : public ::testing::Test {
   protected:
     fs::path folder() const { return env_.documents_dir() / "Stride Log"; }
-    void Put(const char* name, std::size_t size, const std::string& text = {}) {
+    void put(const char* name, const std::string& text) {
         fs::create_directories(folder());
-        std::ofstream out(folder() / name, std::ios::binary);
-        if (!text.empty()) out << text;
-        else out << std::string(size, 'x');
+        std::ofstream(folder() / name, std::ios::binary) << text;
     }
     test::TestEnvironment env_;
 };
@@ -117,9 +105,9 @@ class AgpsFolderTest : public ::testing::Test {
 TEST_F(AgpsFolderTest, ExpiryNeedsBothFiles) {
     const year_month_day today = 2026y / December / 7d;
     EXPECT_FALSE(ReadExpiryDate(folder(), today).known());
-    Put(kDateFileName, 0, "2012-12-30\nsecond line\n");
+    put(kDateFileName, "2012-12-30\nsecond line\n");
     EXPECT_FALSE(ReadExpiryDate(folder(), today).known()) << "no orbit file";
-    Put(kOrbitFileName, 53760);
+    put(kOrbitFileName, std::string(53760, 'x'));
     EXPECT_EQ(ReadExpiryDate(folder(), today), (ExpiryDate{13, 1, 6}));
     fs::remove(folder() / kDateFileName);
     EXPECT_FALSE(ReadExpiryDate(folder(), today).known());
@@ -136,7 +124,7 @@ TEST_F(AgpsFolderTest, OnlyAnOrbitFileOfTodayWithAServerSizeIsReused) {
                  {0, 0, false},    {53760, 1, false}, {107520, 2, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.size) + " bytes, " + std::to_string(c.days_old) + " days old");
-        Put(kOrbitFileName, c.size);
+        put(kOrbitFileName, std::string(c.size, 'x'));
         fs::last_write_time(folder() / kOrbitFileName,
                             fs::last_write_time(folder() / kOrbitFileName) - days(c.days_old));
         EXPECT_EQ(OrbitFileIsFromToday(folder(), today), c.reused);

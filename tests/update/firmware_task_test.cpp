@@ -111,6 +111,7 @@ TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
         EXPECT_EQ(sectors(0x14), language ? long_order : short_order);
         for (std::uint32_t s = 3; s < 32; ++s) EXPECT_EQ(writes_in_sector(s), 32u) << "sector " << s;
         EXPECT_EQ(writes_in_sector(32), 1u) << "the program sum alone";
+        EXPECT_EQ(writes_in_sector(1), 0u) << "only erased";
 
         // The program from sector 2 on, the boot block in 34 and 35, its sum in 36.
         EXPECT_EQ(watch_.read_flash(0x2000, 0x1E000),
@@ -200,7 +201,9 @@ TEST_F(FirmwareTaskTest, NothingIsWrittenUnlessEverythingChecksOut) {
         if (c.description)
             std::ofstream(server_.root() / "fw" / "73688_VUNA0_00.txt") << c.description;
         run();
-        EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, c.outcome})) << host_.describe();
+        ASSERT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, c.outcome})) << host_.describe();
+        // Errors come as errors, results as results: the host tells them apart by range too.
+        EXPECT_EQ(host_.notifications().back().error, c.outcome >> 12 == 1);
         EXPECT_TRUE(sectors(0x14).empty()) << "the watch was touched";
         EXPECT_EQ(watch_.received_count(0x28), 0u);
     }

@@ -14,9 +14,9 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-std::string repeat(std::string_view piece, std::size_t times) {
+std::string repeat(const std::string& piece, std::size_t times) {
     std::string text;
-    for (std::size_t i = 0; i < times; ++i) text += piece;
+    while (times-- > 0) text += piece;
     return text;
 }
 
@@ -79,17 +79,8 @@ TEST(ProfileFile, Values) {
         {"key after a long section name", "[" + repeat("n", 80) + "]\nk=v\n", repeat("N", 80), "k",
          "v"},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(ProfileFile::parse(c.content).value(c.section, c.key), c.expected) << c.legend;
-    }
-}
-
-TEST(ProfileFile, LongLineTailNeverBecomesAKey) {
-    // libinih's own 200-byte line would read "1=bogus" as a line of its own.
-    const std::string content = "[1.31.03]\n0=first\n9=" + repeat("y", 197) + "1=bogus\n";
-    Lines lines;
-    ProfileFile::parse(content).append_numbered_lines("1.31.03", lines);
-    EXPECT_EQ(lines, (Lines{"- first"}));
 }
 
 TEST(ProfileFile, NumberedLines) {
@@ -98,14 +89,16 @@ TEST(ProfileFile, NumberedLines) {
         std::string content;
         Lines expected;
     } cases[] = {
-        {"in key order, not file order",
-         "[S]\n1=second\n0=first\n2=third\n",
+        {"in key order, not file order", "[S]\n1=second\n0=first\n2=third\n",
          {"- first", "- second", "- third"}},
         {"stops at a gap", "[S]\n0=a\n2=c\n", {"- a"}},
         {"stops at an empty value", "[S]\n0=a\n1=\n2=c\n", {"- a"}},
         {"none without key 0", "[S]\n1=b\n", {}},
         {"keys are decimal names", "[S]\n0=a\n01=not one\n", {"- a"}},
         {"other sections not read", "[S]\n0=a\n[T]\n1=b\n", {"- a"}},
+        // libinih's own 200-byte line would read "1=bogus" as a line of its own.
+        {"a long line's tail is no key", "[S]\n0=first\n9=" + repeat("y", 197) + "1=bogus\n",
+         {"- first"}},
     };
     for (const auto& c : cases) {
         Lines lines{"kept"};
@@ -121,7 +114,7 @@ TEST(ProfileFile, SectionNames) {
     Lines many_names;
     for (int i = 0; i < 200; ++i) {
         many_names.push_back("1.31." + std::to_string(i));
-        many += "[" + many_names.back() + "]\n0=note " + std::to_string(i) + "\n";
+        many += "[" + many_names.back() + "]\n0=note\n";
     }
     const struct {
         const char* legend;
@@ -137,9 +130,8 @@ TEST(ProfileFile, SectionNames) {
         {"two hundred sections", many, many_names},
         {"nothing", "", {}},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(ProfileFile::parse(c.content).section_names(), c.expected) << c.legend;
-    }
 }
 
 TEST(ProfileFileReaders, OnDisk) {
@@ -160,9 +152,8 @@ TEST(ProfileFileReaders, OnDisk) {
 
     Lines lines{"first"};
     read_numbered_lines(history, "1.31.03", lines);
-    EXPECT_EQ(lines, (Lines{"first", "- a", "- b"}));
     read_numbered_lines(missing, "1.31.03", lines);
-    EXPECT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines, (Lines{"first", "- a", "- b"}));
 
     Lines names{"stale"};
     EXPECT_EQ(read_section_names(history, names), 1);
@@ -170,17 +161,10 @@ TEST(ProfileFileReaders, OnDisk) {
     EXPECT_EQ(read_section_names(missing, names), 1);
     EXPECT_TRUE(names.empty());
 
-    const struct {
-        const char* legend;
-        std::filesystem::path path;
-        bool exists;
-    } existence[] = {
-        {"a file", history, true},
-        {"a folder", env.root(), true},
-        {"missing", missing, false},
-        {"empty path", {}, false},
-    };
-    for (const auto& c : existence) EXPECT_EQ(file_exists(c.path), c.exists) << c.legend;
+    EXPECT_TRUE(file_exists(history));
+    EXPECT_TRUE(file_exists(env.root())) << "a folder";
+    EXPECT_FALSE(file_exists(missing));
+    EXPECT_FALSE(file_exists({}));
 }
 
 }  // namespace
