@@ -1,5 +1,7 @@
 // The packet stream the watch is given for an orbit file, the expiry date read
 // from the issue date, and the "already fetched today" decision.
+#include "update/agps_files.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "tests/support/test_environment.hpp"
-#include "update/agps_files.hpp"
 #include "update/epo_packets.hpp"
 
 namespace stridelog::update {
@@ -20,7 +21,8 @@ using namespace std::chrono;
 
 Bytes Orbit(std::size_t size) {
     Bytes b(size);
-    for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
+    for (std::size_t i = 0; i < size; ++i)
+        b[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
     return b;
 }
 
@@ -58,7 +60,8 @@ TEST(EpoPackets, AnOrbitFileBecomesNumberedPacketsAndTheEndPacket) {
     end.insert(end.end(), {0x6F, 0x0D, 0x0A});
     EXPECT_EQ(Bytes(stream.end() - 191, stream.end()), end);
     // The count follows the size: one packet per 180 bytes begun, and the end packet.
-    for (const auto& [size, packets] : {std::pair{0, 1}, {1, 2}, {180, 2}, {181, 3}, {360, 3}, {53760, 300}}) {
+    for (const auto& [size, packets] :
+         {std::pair{0, 1}, {1, 2}, {180, 2}, {181, 3}, {360, 3}, {53760, 300}}) {
         const Bytes short_stream = ConvertOrbitFile(Orbit(size));
         ASSERT_EQ(short_stream.size(), packets * 191u) << size;
         EXPECT_EQ(EpoPacketCount(size), packets);
@@ -76,17 +79,17 @@ TEST(AgpsExpiry, IssueDatePlusSevenDays) {
     } cases[] = {
         {"2012-12-30", {13, 1, 6}},
         {"2012-12-30\r", {13, 1, 6}},
-        {"2024-02-22", {24, 2, 29}},     // leap year
+        {"2024-02-22", {24, 2, 29}},  // leap year
         {"2023-02-22", {23, 3, 1}},
-        {"garbage", {26, 12, 14}},       // nothing parses: today
+        {"garbage", {26, 12, 14}},  // nothing parses: today
         {"", {26, 12, 14}},
-        {"2025", {25, 12, 14}},          // month and day stay today's
+        {"2025", {25, 12, 14}},  // month and day stay today's
         {"2025-06", {25, 6, 14}},
-        {"2012-13-01", unknown},         // no calendar date
+        {"2012-13-01", unknown},  // no calendar date
         {"2012-02-30", unknown},
         {"2012-00-10", unknown},
-        {"1999-12-20", unknown},         // before the watch's first year
-        {"2254-12-30", unknown},         // past its last one
+        {"1999-12-20", unknown},  // before the watch's first year
+        {"2254-12-30", unknown},  // past its last one
         {"2254-12-20", {254, 12, 27}},
     };
     for (const auto& c : cases) EXPECT_EQ(ExpiryFromDateLine(c.line, today), c.expected) << c.line;
@@ -123,7 +126,8 @@ TEST_F(AgpsFolderTest, OnlyAnOrbitFileOfTodayWithAServerSizeIsReused) {
     } cases[] = {{53760, 0, true}, {107520, 0, true}, {53759, 0, false},
                  {0, 0, false},    {53760, 1, false}, {107520, 2, false}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.size) + " bytes, " + std::to_string(c.days_old) + " days old");
+        SCOPED_TRACE(std::to_string(c.size) + " bytes, " + std::to_string(c.days_old) +
+                     " days old");
         put(kOrbitFileName, std::string(c.size, 'x'));
         fs::last_write_time(folder() / kOrbitFileName,
                             fs::last_write_time(folder() / kOrbitFileName) - days(c.days_old));

@@ -190,7 +190,11 @@ TEST_F(AgpsInProcessTest, EachFailureEndsWithItsError) {
          [this] { fs::remove(server_.root() / "agps" / "MTK7d.EPO"); }, SDK_ERR_DOWNLOAD},
         {"orbit file shorter on the server",
          [this] { server_.put("agps/MTK7d.EPO", std::string(1000, 'a')); }, SDK_ERR_DOWNLOAD},
-        {"status flag 0", [this] { set_status({0, 0, 0, 0}); }, SDK_ERR_AGPS_REFUSED},
+        {"status flag 0",
+         [this] {
+             set_status({0, 0, 0, 0});
+         },
+         SDK_ERR_AGPS_REFUSED},
         {"no status reply", silence(0x2C), SDK_ERR_AGPS_REFUSED},
         {"today's 14-day file", [this] { put_local_orbit_file(std::string(107520, 'x')); },
          SDK_ERR_AGPS_SIZE},

@@ -27,18 +27,19 @@ TEST(FirmwareVersionText, Parsing) {
         {"1.31.02_VUNA0_00", FirmwareVersion{1, 31, 2, "VUNA0_00"}},
         // An offered value keeps its extension and size in the code.
         {"1.32.01_VUNA0_00.fw2,151808", FirmwareVersion{1, 32, 1, "VUNA0_00.fw2,151808"}},
-        {"1.31_QOVA0", FirmwareVersion{1, 31, 0, "QOVA0"}},        // patch 0
-        {"1.31.02.77_X", FirmwareVersion{1, 31, 2, "X"}},          // fourth number ignored
-        {"1.3x.7y_X", FirmwareVersion{1, 3, 7, "X"}},              // leading digits count
-        {" 1. +31.-2_X", FirmwareVersion{1, 31, -2, "X"}},         // as _wtoi takes them
-        {"a.b.c_X", FirmwareVersion{0, 0, 0, "X"}},                // letters give 0
-        {"_X", FirmwareVersion{0, 0, 0, "X"}},                     // no numbers
-        {"1.2.3_", FirmwareVersion{1, 2, 3, ""}},                  // empty code
+        {"1.31_QOVA0", FirmwareVersion{1, 31, 0, "QOVA0"}},          // patch 0
+        {"1.31.02.77_X", FirmwareVersion{1, 31, 2, "X"}},            // fourth number ignored
+        {"1.3x.7y_X", FirmwareVersion{1, 3, 7, "X"}},                // leading digits count
+        {" 1. +31.-2_X", FirmwareVersion{1, 31, -2, "X"}},           // as _wtoi takes them
+        {"a.b.c_X", FirmwareVersion{0, 0, 0, "X"}},                  // letters give 0
+        {"_X", FirmwareVersion{0, 0, 0, "X"}},                       // no numbers
+        {"1.2.3_", FirmwareVersion{1, 2, 3, ""}},                    // empty code
         {"99999999999.1.1_X", FirmwareVersion{INT_MAX, 1, 1, "X"}},  // saturates
-        {"1.31.02", std::nullopt},                                 // no underscore
+        {"1.31.02", std::nullopt},                                   // no underscore
         {"", std::nullopt},
     };
-    for (const auto& [text, expected] : cases) EXPECT_EQ(parse_firmware_version(text), expected) << text;
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(parse_firmware_version(text), expected) << text;
 }
 
 TEST(FirmwareVersionText, FromTheDirectorySector) {
@@ -53,8 +54,10 @@ TEST(FirmwareVersionText, FromTheDirectorySector) {
     } cases[] = {
         {"erased field stands for the first firmware", erased, "<FF>",
          FirmwareVersion{1, 0, 0, "VUNA0_00"}, "73521_VUNA0_00.txt"},
-        {"a first byte of 0xFF is enough", directory_with_version("\xFF" "1.31.02_VUNA0"), "<FF>",
-         FirmwareVersion{1, 0, 0, "VUNA0_00"}, "73521_VUNA0_00.txt"},
+        {"a first byte of 0xFF is enough",
+         directory_with_version("\xFF"
+                                "1.31.02_VUNA0"),
+         "<FF>", FirmwareVersion{1, 0, 0, "VUNA0_00"}, "73521_VUNA0_00.txt"},
         {"1.31 line", directory_with_version("1.31.02_VUNA0_00"), "1.31.02_VUNA0_00",
          FirmwareVersion{1, 31, 2, "VUNA0_00"}, "73688_VUNA0_00.txt"},
         {"1.2x line", directory_with_version("1.25.00_VUNA0_00"), "1.25.00_VUNA0_00",
@@ -84,11 +87,11 @@ TEST(FirmwareVersionText, ModelNumbersAndFamilies) {
         const char* model;
         int family;
     } cases[] = {
-        {1, 0, "73521", 0},   {1, 25, "73521", 0}, {1, 29, "73521", 0},  {1, 3, "73688", 0},
-        {1, 30, "73688", 1},  {1, 31, "73688", 1}, {1, 39, "73688", 1},  {1, 300, "73688", 2},
-        {1, 4, "73521", 0},   {1, 40, "73521", 2}, {1, 45, "73521", 2},  {1, 9, "73521", 0},
-        {0, 35, "73521", 2},  {2, 35, "73521", 2}, {1, -5, "73521", 0},  {-1, 35, "73521", 2},
-        {1, 99, "73521", 2},  {2, 31, "73521", 2}, {0, 10, "73521", 2},  {1, -1, "73521", 0},
+        {1, 0, "73521", 0},  {1, 25, "73521", 0}, {1, 29, "73521", 0}, {1, 3, "73688", 0},
+        {1, 30, "73688", 1}, {1, 31, "73688", 1}, {1, 39, "73688", 1}, {1, 300, "73688", 2},
+        {1, 4, "73521", 0},  {1, 40, "73521", 2}, {1, 45, "73521", 2}, {1, 9, "73521", 0},
+        {0, 35, "73521", 2}, {2, 35, "73521", 2}, {1, -5, "73521", 0}, {-1, 35, "73521", 2},
+        {1, 99, "73521", 2}, {2, 31, "73521", 2}, {0, 10, "73521", 2}, {1, -1, "73521", 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(model_number(FirmwareVersion{c.major, c.minor, 0, "X"}), c.model)
@@ -120,7 +123,8 @@ TEST(FirmwareUpdateCheck, NewerFirmware) {
         {"major 2 is never updated", FirmwareVersion{2, 1, 0, ""}, {2, 2, 0, ""}, false},
         {"unknown version is never updated", std::nullopt, {1, 31, 3, ""}, false},
     };
-    for (const auto& c : cases) EXPECT_EQ(is_newer_firmware(c.current, c.offered), c.newer) << c.legend;
+    for (const auto& c : cases)
+        EXPECT_EQ(is_newer_firmware(c.current, c.offered), c.newer) << c.legend;
 }
 
 TEST(FirmwareUpdateCheck, FolderRule) {
@@ -172,7 +176,7 @@ TEST(FirmwareUpdateCheck, OfferedFile) {
          "1.32.01_VUNA0_00.ini"},
         {" \t1.32.01_X.fw2\t ,  131328", "1.32.01_X.fw2", 131328, true, "1.32.01_X.ini"},
         {"a.fw2,151808 bytes", "a.fw2", 151808, true, "a.ini"},  // size with trailing text
-        {"a.fw2,12,34", "a.fw2", 12, true, "a.ini"},               // third element ignored
+        {"a.fw2,12,34", "a.fw2", 12, true, "a.ini"},             // third element ignored
         {"a.fw2,", "a.fw2", 0, true, "a.ini"},
         {"1.32.01_VUNA0_00.bin,151808", "1.32.01_VUNA0_00.bin", 151808, false,
          "1.32.01_VUNA0_00.ini"},

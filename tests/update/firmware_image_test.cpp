@@ -166,7 +166,8 @@ TEST(FirmwareSums, EachCoversItsOwnBytes) {
         Bytes changed = body;
         changed[c.offset] = 0x03;
         EXPECT_EQ(boot_block_sum(changed), c.in_boot ? boot + 2 : boot) << std::hex << c.offset;
-        EXPECT_EQ(program_sum(changed), c.in_program ? program + 2 : program) << std::hex << c.offset;
+        EXPECT_EQ(program_sum(changed), c.in_program ? program + 2 : program)
+            << std::hex << c.offset;
     }
     // The boot sum's sector: the sum low byte first, the rest erased.
     Bytes small(0x20000, 0x00);

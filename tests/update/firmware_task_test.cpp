@@ -95,8 +95,8 @@ class FirmwareTaskTest : public test::UpdateTaskTest {
 
 TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
     const std::vector<std::uint32_t> short_order = {0, 34, 35, 36, 1, 2, 0};
-    const std::vector<std::uint32_t> long_order = {0,   34,  35,  36,  244, 245, 246,
-                                                   247, 248, 255, 1,   2,   0};
+    const std::vector<std::uint32_t> long_order = {0,   34,  35,  36, 244, 245, 246,
+                                                   247, 248, 255, 1,  2,   0};
     for (const auto header : {sim::FirmwareHeader::v1_1, sim::FirmwareHeader::v1_0}) {
         const bool language = header == sim::FirmwareHeader::v1_1;
         SCOPED_TRACE(language ? "header 1.1, language block" : "header 1.0, program only");
@@ -109,7 +109,8 @@ TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
         run();
         EXPECT_EQ(host_.outcome(), kUpdated) << host_.describe();
         EXPECT_EQ(sectors(0x14), language ? long_order : short_order);
-        for (std::uint32_t s = 3; s < 32; ++s) EXPECT_EQ(writes_in_sector(s), 32u) << "sector " << s;
+        for (std::uint32_t s = 3; s < 32; ++s)
+            EXPECT_EQ(writes_in_sector(s), 32u) << "sector " << s;
         EXPECT_EQ(writes_in_sector(32), 1u) << "the program sum alone";
         EXPECT_EQ(writes_in_sector(1), 0u) << "only erased";
 
@@ -130,7 +131,8 @@ TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
         // file's values, the directory's pairing, the rest as the watch held it.
         Bytes sector255 = sector255_before;
         if (language) {
-            EXPECT_EQ(watch_.read_flash(0xF4000, 0x5000), Bytes(body.begin() + 0x20000, body.end()));
+            EXPECT_EQ(watch_.read_flash(0xF4000, 0x5000),
+                      Bytes(body.begin() + 0x20000, body.end()));
             sector255[0] = 0x83, sector255[1] = 0, sector255[2] = 40;
             std::copy(directory_.begin() + 76, directory_.begin() + 84, sector255.begin() + 4);
             std::copy(directory_.begin() + 72, directory_.begin() + 75, sector255.begin() + 12);

@@ -168,7 +168,8 @@ TEST_F(FtpDownloaderTest, FetchesWholeOrStreamedIntoTheDownloadFolder) {
         outline.insert(outline.end(), {"Download is completed", "<done>"});
         EXPECT_EQ(fetch(settings_, c.name, c.streamed, c.expected_size), outline);
         EXPECT_EQ(owner_->progress(), c.progress);
-        EXPECT_EQ(read_file(local(c.name)), bytes.substr(0, c.streamed ? c.expected_size : std::string::npos));
+        EXPECT_EQ(read_file(local(c.name)),
+                  bytes.substr(0, c.streamed ? c.expected_size : std::string::npos));
     }
     EXPECT_EQ(fs::current_path(), cwd);
 }
@@ -222,19 +223,40 @@ TEST_F(FtpDownloaderTest, EachFailureIsOneStatusLineAndOneFailedMessage) {
         bool streamed;
         Lines after_connect;  // "<server>" stands for the address
     } cases[] = {
-        {"wrong password", [](FtpSettings& s) { s.password = "wrong"; }, "short.bin", false,
+        {"wrong password",
+         [](FtpSettings& s) { s.password = "wrong"; },
+         "short.bin",
+         false,
          {"Error in connecting FTP site <server>"}},
-        {"nobody listening", [](FtpSettings& s) { s.server = "127.0.0.1:1"; }, "short.bin", true,
+        {"nobody listening",
+         [](FtpSettings& s) { s.server = "127.0.0.1:1"; },
+         "short.bin",
+         true,
          {"Error in connecting FTP site <server>"}},
-        {"bad port", [](FtpSettings& s) { s.server = "127.0.0.1:99999"; }, "short.bin", false,
+        {"bad port",
+         [](FtpSettings& s) { s.server = "127.0.0.1:99999"; },
+         "short.bin",
+         false,
          {"Error in connecting FTP site <server>"}},
-        {"missing folder", [](FtpSettings& s) { s.folder = "nowhere"; }, "short.bin", false,
+        {"missing folder",
+         [](FtpSettings& s) { s.folder = "nowhere"; },
+         "short.bin",
+         false,
          {"FTP set current directory err"}},
-        {"missing file, whole", nullptr, "absent.bin", false,
+        {"missing file, whole",
+         nullptr,
+         "absent.bin",
+         false,
          {"Downloading absent.bin ...", "FTP Exception "}},
-        {"missing file, streamed", nullptr, "absent.bin", true,
+        {"missing file, streamed",
+         nullptr,
+         "absent.bin",
+         true,
          {"Downloading absent.bin ...", "<range>", "FTP Exception "}},
-        {"shorter than expected", nullptr, "short.bin", true,
+        {"shorter than expected",
+         nullptr,
+         "short.bin",
+         true,
          {"Downloading short.bin ...", "<range>", "FTP : exceptionFTP : SetWriteBufferSize fail"}},
         {"parent folder", nullptr, "../escape.bin", false, {"Invalid file name ../escape.bin"}},
         {"separator", nullptr, "orbits/short.bin", true, {"Invalid file name orbits/short.bin"}},
@@ -270,7 +292,8 @@ TEST_F(FtpDownloaderTest, ALocalFileThatCannotBeWrittenIsAFailedDownload) {
     env_.set_env("XDG_DOCUMENTS_DIR", env_.documents_dir().string());
     fs::create_directories(local(""));
     // A full disk: the small file fails at the last flush, the large one part way.
-    for (const auto& [name, size] : {std::pair{"small.bin", 300u}, std::pair{"large.EPO", kListStreamSize}}) {
+    for (const auto& [name, size] :
+         {std::pair{"small.bin", 300u}, std::pair{"large.EPO", kListStreamSize}}) {
         SCOPED_TRACE(name);
         server_.put(std::string("orbits/") + name, pattern(size, 8));
         fs::create_symlink("/dev/full", local(name));
@@ -352,9 +375,9 @@ TEST(FtpDownloaderText, ServerAddressAndTimeLeft) {
         EXPECT_EQ(parsed ? Parsed(std::pair{parsed->host, parsed->port}) : std::nullopt, expected)
             << text;
     }
-    const std::pair<std::uint32_t, const char*> times[] = {
-        {0, "00:00"},    {59, "00:59"},      {61, "01:01"},
-        {3599, "59:59"}, {3600, "01:00:00"}, {3725, "01:02:05"}};
+    const std::pair<std::uint32_t, const char*> times[] = {{0, "00:00"},       {59, "00:59"},
+                                                           {61, "01:01"},      {3599, "59:59"},
+                                                           {3600, "01:00:00"}, {3725, "01:02:05"}};
     for (const auto& [seconds, text] : times) EXPECT_EQ(FormatTimeLeft(seconds), text);
 }
 
@@ -470,9 +493,9 @@ TEST_F(FtpDownloaderTest, ADataConnectionSilentForTheStallLimitFails) {
         EXPECT_LT(took, std::chrono::seconds(6));
         Lines outline = {connecting(), "Downloading big.EPO ..."};
         if (streamed) outline.push_back("<range>");
-        outline.insert(outline.end(),
-                       {streamed ? "FTP : exceptionFTP : SetWriteBufferSize fail" : "FTP Exception ",
-                        "<failed>"});
+        outline.insert(outline.end(), {streamed ? "FTP : exceptionFTP : SetWriteBufferSize fail"
+                                                : "FTP Exception ",
+                                       "<failed>"});
         EXPECT_EQ(owner.outline(), outline);
         if (streamed) {
             EXPECT_EQ(read_file(local("big.EPO")), bytes.substr(0, 1000));

@@ -89,7 +89,8 @@ TEST(ProfileFile, NumberedLines) {
         std::string content;
         Lines expected;
     } cases[] = {
-        {"in key order, not file order", "[S]\n1=second\n0=first\n2=third\n",
+        {"in key order, not file order",
+         "[S]\n1=second\n0=first\n2=third\n",
          {"- first", "- second", "- third"}},
         {"stops at a gap", "[S]\n0=a\n2=c\n", {"- a"}},
         {"stops at an empty value", "[S]\n0=a\n1=\n2=c\n", {"- a"}},
@@ -97,7 +98,8 @@ TEST(ProfileFile, NumberedLines) {
         {"keys are decimal names", "[S]\n0=a\n01=not one\n", {"- a"}},
         {"other sections not read", "[S]\n0=a\n[T]\n1=b\n", {"- a"}},
         // libinih's own 200-byte line would read "1=bogus" as a line of its own.
-        {"a long line's tail is no key", "[S]\n0=first\n9=" + repeat("y", 197) + "1=bogus\n",
+        {"a long line's tail is no key",
+         "[S]\n0=first\n9=" + repeat("y", 197) + "1=bogus\n",
          {"- first"}},
     };
     for (const auto& c : cases) {
