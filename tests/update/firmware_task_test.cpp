@@ -243,13 +243,6 @@ TEST_F(FirmwareTaskTest, DecliningTheQuestionEndsWithoutANotification) {
     EXPECT_FALSE(downloaded("1.32.01_VUNA0_00.fw2"));
 }
 
-TEST_F(FirmwareTaskTest, WithoutTheShowFlagNoQuestionIsAsked) {
-    offer();
-    ui::SetForcedConfirmAnswer(7);  // would say No, were it asked
-    run(u"", FALSE);
-    EXPECT_EQ(host_.outcome(), kUpdated) << host_.describe();
-}
-
 TEST_F(FirmwareTaskTest, OneLoginServesEveryDownloadOfAnUpdate) {
     sim::FirmwareFolder folder;
     folder.history = {{"1.31.03", {"fixes"}}, {"1.32.01", {"new"}}};
@@ -267,9 +260,10 @@ TEST_F(FirmwareTaskTest, OneLoginServesEveryDownloadOfAnUpdate) {
     EXPECT_EQ(server_.logins(), 1u) << log;
 }
 
-TEST_F(FirmwareTaskTest, TheWex0FolderRuleAddsTheCodeFolder) {
+TEST_F(FirmwareTaskTest, TheWex0FolderRuleAndNoQuestionWithoutTheShowFlag) {
     offer({}, "fw/VUNA0");
-    run(u"wex0");
+    ui::SetForcedConfirmAnswer(7);  // would say No, were it asked
+    run(u"wex0", FALSE);
     EXPECT_EQ(host_.outcome(), kUpdated) << host_.describe();
 }
 

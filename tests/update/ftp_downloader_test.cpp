@@ -151,9 +151,12 @@ TEST_F(FtpDownloaderTest, FetchesWholeOrStreamedIntoTheDownloadFolder) {
         bool streamed;
         std::uint32_t expected_size;
         std::vector<WPARAM> progress;
+        bool passive = true;
     } cases[] = {
         {"whole.bin", 5000, false, 0, {}},
         {"empty.bin", 0, false, 0, {}},
+        {"active_whole.bin", 3000, false, 0, {}, false},
+        {"active_streamed.bin", 300, true, 300, {0, 42, 85, 100, 100}, false},
         {"three_chunks.bin", 300, true, 300, {0, 42, 85, 100, 100}},
         {"two_chunks.bin", 256, true, 256, {0, 50, 100, 100}},
         {"longer.bin", 400, true, 256, {0, 50, 100, 100}},
@@ -166,7 +169,13 @@ TEST_F(FtpDownloaderTest, FetchesWholeOrStreamedIntoTheDownloadFolder) {
         Lines outline = {connecting(), std::string("Downloading ") + c.name + " ..."};
         if (c.streamed) outline.push_back("<range>");
         outline.insert(outline.end(), {"Download is completed", "<done>"});
-        EXPECT_EQ(fetch(settings_, c.name, c.streamed, c.expected_size), outline);
+        const std::size_t log_before = server_.log().size();
+        EXPECT_EQ(fetch(settings_, c.name, c.streamed, c.expected_size, c.passive), outline);
+        // The data connection of the mode asked for.
+        const std::string log = server_.log().substr(log_before);
+        EXPECT_TRUE(log.find(c.passive ? "<- EPSV" : "<- EPRT") != std::string::npos ||
+                    log.find(c.passive ? "<- PASV" : "<- PORT") != std::string::npos)
+            << log;
         EXPECT_EQ(owner_->progress(), c.progress);
         EXPECT_EQ(read_file(local(c.name)),
                   bytes.substr(0, c.streamed ? c.expected_size : std::string::npos));
@@ -319,25 +328,6 @@ TEST_F(FtpDownloaderTest, AFileThatArrivesWithinASecondShowsItsRate) {
     // The last chunk: the whole file within the time measured here, nothing left.
     EXPECT_GE(std::stod(rates.back()), kListStreamSize / 1000.0 / took.count() - 0.01);
     EXPECT_EQ(lefts.back(), "00:00");
-}
-
-TEST_F(FtpDownloaderTest, PassiveAndActiveModesUseTheirDataConnection) {
-    const std::string bytes = pattern(3000, 5);
-    server_.put("orbits/mode.bin", bytes);
-    for (const bool passive : {true, false}) {
-        SCOPED_TRACE(passive ? "passive" : "active");
-        const std::size_t log_before = server_.log().size();
-        fetch(settings_, "mode.bin", passive, 3000, passive);
-        EXPECT_EQ(owner_->count(WM_FTP_DONE), 1);
-        EXPECT_EQ(read_file(local("mode.bin")), bytes);
-        const std::string log = server_.log().substr(log_before);
-        const auto saw = [&](const char* a, const char* b) {
-            return log.find(a) != std::string::npos || log.find(b) != std::string::npos;
-        };
-        EXPECT_EQ(saw("<- EPSV", "<- PASV"), passive) << log;
-        EXPECT_EQ(saw("<- EPRT", "<- PORT"), !passive) << log;
-        fs::remove(local("mode.bin"));
-    }
 }
 
 TEST_F(FtpDownloaderTest, ASecondDownloadReusesTheConnection) {
