@@ -111,10 +111,6 @@ std::optional<std::string> read_file(const fs::path& path) {
     return bytes.str();
 }
 
-bool matches(const std::string& text, const char* shape) {
-    return std::regex_match(text, std::regex(shape));
-}
-
 class FtpDownloaderTest : public ::testing::Test {
   protected:
     void SetUp() override { use(server_); }
@@ -324,7 +320,8 @@ TEST_F(FtpDownloaderTest, AFileThatArrivesWithinASecondShowsItsRate) {
     ASSERT_FALSE(rates.empty()) << "done in " << took.count() << " s";
     EXPECT_EQ(rates.size(), lefts.size());
     EXPECT_LE(rates.size(), 420u);
-    for (const auto& rate : rates) EXPECT_TRUE(matches(rate, R"(\d+\.\d\d)")) << rate;
+    for (const auto& rate : rates)
+        EXPECT_TRUE(std::regex_match(rate, std::regex(R"(\d+\.\d\d)"))) << rate;
     // The last chunk: the whole file within the time measured here, nothing left.
     EXPECT_GE(std::stod(rates.back()), kListStreamSize / 1000.0 / took.count() - 0.01);
     EXPECT_EQ(lefts.back(), "00:00");
@@ -434,10 +431,6 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
     EXPECT_EQ(*written, bytes.substr(0, written->size()));
     // Progress matches what was written, chunk by chunk.
     EXPECT_EQ(owner_->progress().back(), written->size() * 100 / kListStreamSize);
-    for (const auto& rate : owner_->texts(WM_FTP_RATE))
-        EXPECT_TRUE(matches(rate, R"(\d+\.\d\d)")) << rate;
-    for (const auto& left : owner_->texts(WM_FTP_TIME_LEFT))
-        EXPECT_TRUE(matches(left, R"(\d\d:\d\d)")) << left;
     // About 8 kB/s, so some seconds left of 53760 bytes.
     const double rate = std::stod(owner_->texts(WM_FTP_RATE).back());
     EXPECT_GT(rate, 2.0);
