@@ -1,6 +1,6 @@
 // Firmware files as the update receives them: which ones are refused before
-// the watch is touched, the checksum, the body that is loaded and the two
-// sums. Where each body byte lands in flash, the update's own test pins.
+// the watch is touched, the checksum, the body that is loaded, the two sums
+// and the flash sector each body byte lands in.
 #include "update/firmware_image.hpp"
 
 #include <gtest/gtest.h>
@@ -176,6 +176,30 @@ TEST(FirmwareSums, EachCoversItsOwnBytes) {
     sector[0] = 0x33, sector[1] = 0x01;
     const auto stored = boot_sum_sector(small);
     EXPECT_EQ(Bytes(stored.begin(), stored.end()), sector);
+}
+
+TEST(FirmwareSectorMap, OrderAndPlacement) {
+    for (const std::size_t length : {kProgramOnlyBodyLength, std::size_t{0x25000}}) {
+        SCOPED_TRACE(length);
+        // The boot block into 34 and 35, the language block from 244, the
+        // program where it runs (sector 1 is only erased, 32 holds its sum).
+        std::vector<std::uint32_t> expected = {34, 35};
+        if (length == 0x25000) expected.insert(expected.end(), {244, 245, 246, 247, 248});
+        for (std::uint32_t s = 2; s <= 31; ++s) expected.push_back(s);
+        std::vector<std::uint32_t> sectors;
+        std::vector<int> placed(length, 0);
+        for (const auto& p : firmware_sector_map(length)) {
+            sectors.push_back(p.sector);
+            const std::size_t offset = p.sector >= 244  ? 0x20000 + (p.sector - 244) * kSectorBytes
+                                       : p.sector >= 34 ? (p.sector - 34) * kSectorBytes
+                                                        : p.sector * kSectorBytes;
+            EXPECT_EQ(p.body_offset, offset) << p.sector;
+            for (std::size_t i = 0; i < kSectorBytes; ++i) ++placed.at(p.body_offset + i);
+        }
+        EXPECT_EQ(sectors, expected);
+        EXPECT_TRUE(std::all_of(placed.begin(), placed.end(), [](int n) { return n == 1; }))
+            << "every body byte lands once";
+    }
 }
 
 }  // namespace

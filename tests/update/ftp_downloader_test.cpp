@@ -179,7 +179,7 @@ TEST_F(FtpDownloaderTest, FetchesWholeOrStreamedIntoTheDownloadFolder) {
     EXPECT_EQ(fs::current_path(), cwd);
 }
 
-TEST_F(FtpDownloaderTest, AListFetchesDatetimeWholeAndStreamsTheOrbitFile) {
+TEST_F(FtpDownloaderTest, ListFetchesDatetimeWholeAndStreamsTheOrbitFile) {
     const std::string datetime = "2026 12 07 01:00:00\n";
     const std::string orbits = pattern(kListStreamSize, 3);
     server_.put("orbits/datetime.txt", datetime);
@@ -202,7 +202,7 @@ TEST_F(FtpDownloaderTest, AListFetchesDatetimeWholeAndStreamsTheOrbitFile) {
     EXPECT_EQ(read_file(local("MTK7d.EPO")), orbits);
 }
 
-TEST_F(FtpDownloaderTest, AListStopsAtTheFirstFailingFile) {
+TEST_F(FtpDownloaderTest, ListStopsAtTheFirstFailingFile) {
     server_.put("orbits/datetime.txt", "x");
     server_.put("orbits/later.EPO", pattern(kListStreamSize, 1));
     CFtpDownloader downloader(owner_->hwnd());
