@@ -1,13 +1,9 @@
 // The directory formats over arbitrary sector bytes: nothing may read past the
 // image, whatever its size or content.
-#include <cstddef>
-#include <cstdint>
-#include <span>
-
+#include "fuzz_target.hpp"
 #include "watchdata/directory_image.hpp"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const auto text = stridelog::watchdata::long_version_text(std::span(data, size));
-    if (text.size() > stridelog::watchdata::kLongVersionSize) __builtin_trap();
-    return 0;
+FUZZ_TARGET(input) {
+    using namespace stridelog::watchdata;
+    stridelog::fuzz::check(long_version_text(input).size() <= kLongVersionSize);
 }

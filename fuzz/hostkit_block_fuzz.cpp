@@ -3,11 +3,7 @@
 // a refused block carries a message; a block read must add up to its size,
 // and where the kit writes the record back, the bytes written read as the
 // same record.
-#include <cstddef>
-#include <cstdint>
-#include <span>
-#include <type_traits>
-
+#include "fuzz_target.hpp"
 #include "stridelog/hostkit/exporters.hpp"
 #include "stridelog/hostkit/records.hpp"
 
@@ -18,10 +14,7 @@
 namespace {
 
 namespace hk = stridelog::hostkit;
-
-void check(bool holds) {
-    if (!holds) __builtin_trap();
-}
+using stridelog::fuzz::check;
 
 std::uint32_t le32(std::span<const std::uint8_t> b, std::size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
@@ -86,14 +79,8 @@ struct Checks {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::span<const std::uint8_t> block(data, size);
+FUZZ_TARGET(block) {
     const auto read = hk::HOSTKIT_READER(block);
-    if (!read) {
-        check(!read.error().empty());
-        return 0;
-    }
-    check(read.error().empty());
-    Checks::check_record(block, *read);
-    return 0;
+    check(read.error().empty() == bool(read));
+    if (read) Checks::check_record(block, *read);
 }

@@ -4,33 +4,30 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
+#include "fuzz_target.hpp"
 #include "platform/registry.hpp"
 
-namespace platform = stridelog::platform;
+using namespace stridelog::platform;
 
 namespace {
 
 std::string g_file;
 
-void Walk(platform::RegRoot root, const std::string& path, int depth) {
-    auto key = platform::reg_open(root, path);
+void walk(const std::string& path, int depth) {
+    auto key = reg_open(RegRoot::current_user, path);
     if (!key) return;
     std::string name;
-    platform::RegValue value;
+    RegValue value, again;
     for (std::size_t i = 0; i < 64 && key->enum_value(i, name, value); ++i) {
-        if (value.type == platform::RegType::sz) (void)value.as_text();
-        platform::RegValue again;
-        if (!key->query(name, again)) __builtin_trap();
+        if (value.type == RegType::sz) (void)value.as_text();
+        stridelog::fuzz::check(key->query(name, again));
     }
-    if (depth == 0) return;
-    for (std::size_t i = 0; i < 16 && key->enum_subkey(i, name); ++i)
-        Walk(root, path.empty() ? name : path + "\\" + name, depth - 1);
+    for (std::size_t i = 0; depth > 0 && i < 16 && key->enum_subkey(i, name); ++i)
+        walk(path.empty() ? name : path + "\\" + name, depth - 1);
 }
 
 }  // namespace
@@ -41,17 +38,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     ::setenv("XDG_CONFIG_HOME", folder, 1);
     g_file = std::string(folder) + "/stridelog/registry";
     ::mkdir((std::string(folder) + "/stridelog").c_str(), 0700);
-    platform::set_sysfs_scan(false);
+    set_sysfs_scan(false);
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    {
-        std::ofstream out(g_file, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
-    platform::reload_current_user();
-    Walk(platform::RegRoot::current_user, "SOFTWARE", 3);
-    Walk(platform::RegRoot::current_user, "SOFTWARE\\Tempolink", 2);
-    return 0;
+FUZZ_TARGET(input) {
+    std::ofstream(g_file, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(input.data()),
+               static_cast<std::streamsize>(input.size()));
+    reload_current_user();
+    walk("SOFTWARE", 3);
+    walk("SOFTWARE\\Tempolink", 2);
 }

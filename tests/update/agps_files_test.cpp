@@ -1,5 +1,7 @@
 // The packet stream the watch is given for an orbit file, the expiry date read
 // from the issue date, and the "already fetched today" decision.
+#include "update/agps_files.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "tests/support/test_environment.hpp"
-#include "update/agps_files.hpp"
 #include "update/epo_packets.hpp"
 
 namespace stridelog::update {
@@ -20,7 +21,8 @@ using namespace std::chrono;
 
 Bytes Orbit(std::size_t size) {
     Bytes b(size);
-    for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
+    for (std::size_t i = 0; i < size; ++i)
+        b[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
     return b;
 }
 
@@ -40,37 +42,31 @@ Packet ReadPacket(const Bytes& stream, std::size_t index) {
     return {static_cast<unsigned>(p[6] | p[7] << 8), Bytes(p + 8, p + 188), ok};
 }
 
-TEST(EpoPackets, AnOrbitFileBecomesThreeHundredPacketsAndTheEndPacket) {
+TEST(EpoPackets, AnOrbitFileBecomesNumberedPacketsAndTheEndPacket) {
     const Bytes orbit = Orbit(kOrbitFileSize);
     const Bytes stream = ConvertOrbitFile(orbit);
     ASSERT_EQ(stream.size(), 57300u);
     for (std::size_t n = 0; n < 299; ++n) {
-        SCOPED_TRACE(n);
         const Packet p = ReadPacket(stream, n);
-        EXPECT_TRUE(p.well_formed);
+        EXPECT_TRUE(p.well_formed) << n;
         EXPECT_EQ(p.sequence, n);
-        const std::size_t from = n * 180, count = std::min<std::size_t>(180, orbit.size() - from);
-        EXPECT_TRUE(std::equal(orbit.begin() + from, orbit.begin() + from + count, p.data.begin()));
-        EXPECT_TRUE(std::all_of(p.data.begin() + count, p.data.end(), [](auto b) { return b == 0; }))
-            << "packet 298 has 60 zero bytes after its 120";
+        // Packet 298 has 60 zero bytes after its 120.
+        Bytes data(orbit.begin() + n * 180, orbit.begin() + std::min(n * 180 + 180, orbit.size()));
+        data.resize(180, 0);
+        EXPECT_EQ(p.data, data) << n;
     }
     Bytes end = {0x04, 0x24, 0xBF, 0x00, 0xD2, 0x02, 0xFF, 0xFF};
     end.resize(188, 0);
     end.insert(end.end(), {0x6F, 0x0D, 0x0A});
     EXPECT_EQ(Bytes(stream.end() - 191, stream.end()), end);
-}
-
-TEST(EpoPackets, PacketCountFollowsTheSize) {
-    const struct {
-        std::size_t size, packets;
-    } cases[] = {{0, 1}, {1, 2}, {180, 2}, {181, 3}, {360, 3}, {53760, 300}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.size);
-        const Bytes stream = ConvertOrbitFile(Orbit(c.size));
-        EXPECT_EQ(stream.size(), c.packets * 191);
-        EXPECT_EQ(EpoPacketCount(c.size), c.packets);
-        EXPECT_EQ(ReadPacket(stream, c.packets - 1).sequence, 0xFFFFu);
-        for (std::size_t n = 0; n < c.packets; ++n) EXPECT_TRUE(ReadPacket(stream, n).well_formed);
+    // The count follows the size: one packet per 180 bytes begun, and the end packet.
+    for (const auto& [size, packets] :
+         {std::pair{0, 1}, {1, 2}, {180, 2}, {181, 3}, {360, 3}, {53760, 300}}) {
+        const Bytes short_stream = ConvertOrbitFile(Orbit(size));
+        ASSERT_EQ(short_stream.size(), packets * 191u) << size;
+        EXPECT_EQ(EpoPacketCount(size), packets);
+        EXPECT_EQ(ReadPacket(short_stream, packets - 1).sequence, 0xFFFFu);
+        for (int n = 0; n < packets; ++n) EXPECT_TRUE(ReadPacket(short_stream, n).well_formed);
     }
 }
 
@@ -83,33 +79,28 @@ TEST(AgpsExpiry, IssueDatePlusSevenDays) {
     } cases[] = {
         {"2012-12-30", {13, 1, 6}},
         {"2012-12-30\r", {13, 1, 6}},
-        {"2024-02-22", {24, 2, 29}},     // leap year
+        {"2024-02-22", {24, 2, 29}},  // leap year
         {"2023-02-22", {23, 3, 1}},
-        {"garbage", {26, 12, 14}},       // nothing parses: today
+        {"garbage", {26, 12, 14}},  // nothing parses: today
         {"", {26, 12, 14}},
-        {"2025", {25, 12, 14}},          // month and day stay today's
+        {"2025", {25, 12, 14}},  // month and day stay today's
         {"2025-06", {25, 6, 14}},
-        {"2012-13-01", unknown},         // no calendar date
+        {"2012-13-01", unknown},  // no calendar date
         {"2012-02-30", unknown},
         {"2012-00-10", unknown},
-        {"1999-12-20", unknown},         // before the watch's first year
-        {"2254-12-30", unknown},         // past its last one
+        {"1999-12-20", unknown},  // before the watch's first year
+        {"2254-12-30", unknown},  // past its last one
         {"2254-12-20", {254, 12, 27}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        EXPECT_EQ(ExpiryFromDateLine(c.line, today), c.expected);
-    }
+    for (const auto& c : cases) EXPECT_EQ(ExpiryFromDateLine(c.line, today), c.expected) << c.line;
 }
 
 class AgpsFolderTest : public ::testing::Test {
   protected:
     fs::path folder() const { return env_.documents_dir() / "Stride Log"; }
-    void Put(const char* name, std::size_t size, const std::string& text = {}) {
+    void put(const char* name, const std::string& text) {
         fs::create_directories(folder());
-        std::ofstream out(folder() / name, std::ios::binary);
-        if (!text.empty()) out << text;
-        else out << std::string(size, 'x');
+        std::ofstream(folder() / name, std::ios::binary) << text;
     }
     test::TestEnvironment env_;
 };
@@ -117,9 +108,9 @@ class AgpsFolderTest : public ::testing::Test {
 TEST_F(AgpsFolderTest, ExpiryNeedsBothFiles) {
     const year_month_day today = 2026y / December / 7d;
     EXPECT_FALSE(ReadExpiryDate(folder(), today).known());
-    Put(kDateFileName, 0, "2012-12-30\nsecond line\n");
+    put(kDateFileName, "2012-12-30\nsecond line\n");
     EXPECT_FALSE(ReadExpiryDate(folder(), today).known()) << "no orbit file";
-    Put(kOrbitFileName, 53760);
+    put(kOrbitFileName, std::string(53760, 'x'));
     EXPECT_EQ(ReadExpiryDate(folder(), today), (ExpiryDate{13, 1, 6}));
     fs::remove(folder() / kDateFileName);
     EXPECT_FALSE(ReadExpiryDate(folder(), today).known());
@@ -135,8 +126,9 @@ TEST_F(AgpsFolderTest, OnlyAnOrbitFileOfTodayWithAServerSizeIsReused) {
     } cases[] = {{53760, 0, true}, {107520, 0, true}, {53759, 0, false},
                  {0, 0, false},    {53760, 1, false}, {107520, 2, false}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.size) + " bytes, " + std::to_string(c.days_old) + " days old");
-        Put(kOrbitFileName, c.size);
+        SCOPED_TRACE(std::to_string(c.size) + " bytes, " + std::to_string(c.days_old) +
+                     " days old");
+        put(kOrbitFileName, std::string(c.size, 'x'));
         fs::last_write_time(folder() / kOrbitFileName,
                             fs::last_write_time(folder() / kOrbitFileName) - days(c.days_old));
         EXPECT_EQ(OrbitFileIsFromToday(folder(), today), c.reused);

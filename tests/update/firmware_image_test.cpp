@@ -1,0 +1,206 @@
+// Firmware files as the update receives them: which ones are refused before
+// the watch is touched, the checksum, the body that is loaded, the two sums
+// and the flash sector each body byte lands in.
+#include "update/firmware_image.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_environment.hpp"
+
+namespace stridelog::update {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+const std::u16string kHeader = u"<<Watch Firmware Header v";
+
+void store_checksum(Bytes& file) {
+    const std::uint32_t value = firmware_file_checksum(file);
+    for (int i = 0; i < 4; ++i)
+        file[kChecksumOffset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// A file of `size` bytes with varied content, the header text (UTF-16LE,
+// ending in NUL) and a right checksum.
+Bytes firmware_file(std::size_t size, std::u16string_view header = kHeader + u"1.1") {
+    Bytes file(size);
+    for (std::size_t i = 0; i < size; ++i)
+        file[i] = static_cast<std::uint8_t>((i * 131 + i / 251) & 0xFF);
+    for (std::size_t i = 0; i <= header.size(); ++i) {
+        const char16_t c = i < header.size() ? header[i] : 0;
+        file[2 * i] = static_cast<std::uint8_t>(c & 0xFF);
+        file[2 * i + 1] = static_cast<std::uint8_t>(c >> 8);
+    }
+    store_checksum(file);
+    return file;
+}
+
+TEST(FirmwareChecksum, KnownValuesAndEveryByteButTheStoredChecksumCounts) {
+    for (const auto& [input, expected] :
+         {std::pair{"", 0x5AA53968u}, std::pair{"a", 0xA539683Bu}, std::pair{"abc", 0x683BC75Au}})
+        EXPECT_EQ(firmware_file_checksum(Bytes(input, input + std::strlen(input))), expected)
+            << input;
+    const Bytes file = firmware_file(300);
+    const std::uint32_t original = firmware_file_checksum(file);
+    for (std::size_t i = 0; i < file.size(); ++i) {
+        Bytes changed = file;
+        changed[i] ^= 0x5A;
+        EXPECT_EQ(firmware_file_checksum(changed) == original, i >= 108 && i <= 111) << i;
+    }
+}
+
+TEST(FirmwareFileCheck, SizesHeadersAndChecksum) {
+    const struct {
+        const char* legend;
+        std::size_t size;
+        std::u16string header;
+        ImageFault fault;
+        HeaderVersion version = HeaderVersion::k1_0;  // and the body length, where the
+        std::size_t body_length = 0;                  // header was read
+    } cases[] = {
+        {"full, 1.1", 151808, kHeader + u"1.1", ImageFault::kNone, HeaderVersion::k1_1, 0x25000},
+        {"full, 1.2 in other letter case", 151808, u"<<WATCH firmware HEADER V1.2",
+         ImageFault::kNone, HeaderVersion::k1_2, 0x25000},
+        {"full, 1.3", 151808, kHeader + u"1.3", ImageFault::kNone, HeaderVersion::k1_3, 0x25000},
+        {"full with a 1.0 header: the program image only", 151808, kHeader + u"1.0",
+         ImageFault::kNone, HeaderVersion::k1_0, 0x20000},
+        {"program-only, 1.0", 131328, kHeader + u"1.0", ImageFault::kNone, HeaderVersion::k1_0,
+         0x20000},
+        {"program-only with a 1.1 header", 131328, kHeader + u"1.1", ImageFault::kNoLanguageBlock,
+         HeaderVersion::k1_1, 0x25000},
+        {"program-only with a 1.3 header", 131328, kHeader + u"1.3", ImageFault::kNoLanguageBlock,
+         HeaderVersion::k1_3, 0x25000},
+        {"one byte too many", 131329, kHeader + u"1.0", ImageFault::kBadSize},
+        {"one byte too few", 151807, kHeader + u"1.1", ImageFault::kBadSize},
+        {"a small file", 300, kHeader + u"1.1", ImageFault::kBadSize},
+        {"unknown header version", 151808, kHeader + u"1.4", ImageFault::kBadHeader},
+        {"header text with more behind it", 151808, kHeader + u"1.1x", ImageFault::kBadHeader},
+        {"header text cut short", 151808, kHeader + u"1", ImageFault::kBadHeader},
+        {"wrong checksum", 151808, kHeader + u"1.2", ImageFault::kBadChecksum, HeaderVersion::k1_2,
+         0x25000},
+    };
+    for (const auto& c : cases) {
+        Bytes file = firmware_file(c.size, c.header);
+        if (c.fault == ImageFault::kBadChecksum) file[kChecksumOffset] ^= 1;
+        const ImageCheck check = check_firmware_file(file);
+        EXPECT_EQ(check.fault, c.fault) << c.legend;
+        if (c.body_length != 0) {
+            EXPECT_EQ(check.version, c.version) << c.legend;
+            EXPECT_EQ(check.body_length, c.body_length) << c.legend;
+            EXPECT_EQ(check.header_flag, c.body_length == 0x25000 ? 1 : 0) << c.legend;
+        }
+    }
+}
+
+TEST(FirmwareFileCheck, OnlyTheWideHeaderTextIsExamined) {
+    // The same text in single bytes is no header.
+    Bytes narrow = firmware_file(151808);
+    const std::string text = "<<Watch Firmware Header v1.1";
+    std::fill(narrow.begin(), narrow.begin() + 108, 0);
+    std::copy(text.begin(), text.end(), narrow.begin());
+    store_checksum(narrow);
+    EXPECT_EQ(check_firmware_file(narrow).fault, ImageFault::kBadHeader);
+    // Bytes after the text's NUL and after the checksum are anything.
+    Bytes file = firmware_file(151808, kHeader + u"1.0");
+    std::fill(file.begin() + 58, file.begin() + 108, 0xEE);
+    std::fill(file.begin() + 112, file.begin() + 256, 0xDD);
+    store_checksum(file);
+    EXPECT_EQ(check_firmware_file(file).fault, ImageFault::kNone);
+}
+
+TEST(FirmwareFileLoad, FromDisk) {
+    test::TestEnvironment env;
+    auto write = [&](const std::string& name, const Bytes& bytes) {
+        return env.write_file(name, std::string(bytes.begin(), bytes.end()));
+    };
+    const Bytes full = firmware_file(151808, kHeader + u"1.2");
+    const Bytes program_only = firmware_file(131328, kHeader + u"1.0");
+    Bytes oversized = full;
+    oversized.resize(151808 * 2);
+    Bytes damaged = full;
+    damaged[50000] ^= 0xFF;
+    const struct {
+        const char* legend;
+        std::filesystem::path file;
+        ImageFault fault;
+        const Bytes* source;  // the file whose body is expected
+    } cases[] = {
+        {"full image", write("full.fw2", full), ImageFault::kNone, &full},
+        {"program-only image", write("small.fw2", program_only), ImageFault::kNone, &program_only},
+        {"damaged image", write("damaged.fw2", damaged), ImageFault::kBadChecksum, nullptr},
+        {"oversized file", write("big.fw2", oversized), ImageFault::kBadSize, nullptr},
+        {"missing file", env.root() / "absent.fw2", ImageFault::kUnreadable, nullptr},
+        {"a folder", env.root(), ImageFault::kUnreadable, nullptr},
+    };
+    for (const auto& c : cases) {
+        const LoadedFirmware loaded = load_firmware_file(c.file);
+        EXPECT_EQ(loaded.check.fault, c.fault) << c.legend;
+        EXPECT_EQ(loaded.body, c.source ? Bytes(c.source->begin() + 256, c.source->end()) : Bytes{})
+            << c.legend;
+    }
+    // The body alone: a file one byte short of it is refused.
+    const auto cut = write("cut.fw2", Bytes(full.begin(), full.end() - 1));
+    EXPECT_EQ(load_firmware_body(write("whole.fw2", full), 0x25000),
+              Bytes(full.begin() + 256, full.end()));
+    EXPECT_FALSE(load_firmware_body(cut, 0x25000).has_value()) << "one byte short";
+    EXPECT_TRUE(load_firmware_body(cut, 0x20000).has_value()) << "program image still there";
+    EXPECT_FALSE(load_firmware_body(env.root() / "absent.fw2", 0x20000).has_value());
+}
+
+TEST(FirmwareSums, EachCoversItsOwnBytes) {
+    const Bytes body(0x25000, 0x01);
+    const std::uint16_t boot = boot_block_sum(body), program = program_sum(body);
+    EXPECT_EQ(boot, 0x2000);
+    EXPECT_EQ(program, static_cast<std::uint16_t>(0x1E000));
+    const struct {
+        std::size_t offset;
+        bool in_boot, in_program;
+    } cases[] = {
+        {0x0000, true, false},  {0x1FFF, true, false},   {0x2000, false, true},
+        {0x1FFFF, false, true}, {0x20000, false, false}, {0x24FFF, false, false},
+    };
+    for (const auto& c : cases) {
+        Bytes changed = body;
+        changed[c.offset] = 0x03;
+        EXPECT_EQ(boot_block_sum(changed), c.in_boot ? boot + 2 : boot) << std::hex << c.offset;
+        EXPECT_EQ(program_sum(changed), c.in_program ? program + 2 : program)
+            << std::hex << c.offset;
+    }
+    // The boot sum's sector: the sum low byte first, the rest erased.
+    Bytes small(0x20000, 0x00);
+    small[0] = 0xFF, small[0x1FFF] = 0x34, small[0x2000] = 0x77;  // 0x0133; a program byte
+    Bytes sector(4096, 0xFF);
+    sector[0] = 0x33, sector[1] = 0x01;
+    const auto stored = boot_sum_sector(small);
+    EXPECT_EQ(Bytes(stored.begin(), stored.end()), sector);
+}
+
+TEST(FirmwareSectorMap, OrderAndPlacement) {
+    for (const std::size_t length : {kProgramOnlyBodyLength, std::size_t{0x25000}}) {
+        SCOPED_TRACE(length);
+        // The boot block into 34 and 35, the language block from 244, the
+        // program where it runs (sector 1 is only erased, 32 holds its sum).
+        std::vector<std::uint32_t> expected = {34, 35};
+        if (length == 0x25000) expected.insert(expected.end(), {244, 245, 246, 247, 248});
+        for (std::uint32_t s = 2; s <= 31; ++s) expected.push_back(s);
+        std::vector<std::uint32_t> sectors;
+        std::vector<int> placed(length, 0);
+        for (const auto& p : firmware_sector_map(length)) {
+            sectors.push_back(p.sector);
+            const std::size_t offset = p.sector >= 244  ? 0x20000 + (p.sector - 244) * kSectorBytes
+                                       : p.sector >= 34 ? (p.sector - 34) * kSectorBytes
+                                                        : p.sector * kSectorBytes;
+            EXPECT_EQ(p.body_offset, offset) << p.sector;
+            for (std::size_t i = 0; i < kSectorBytes; ++i) ++placed.at(p.body_offset + i);
+        }
+        EXPECT_EQ(sectors, expected);
+        EXPECT_TRUE(std::all_of(placed.begin(), placed.end(), [](int n) { return n == 1; }))
+            << "every body byte lands once";
+    }
+}
+
+}  // namespace
+}  // namespace stridelog::update

@@ -1,0 +1,79 @@
+// The fixture of the A-GPS and firmware update tests: a simulated watch on the
+// virtual clock (test::SimulatedWatchTest) and a real FTP server on loopback,
+// with what both read back from the frames the watch received.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/watch_setup_content.hpp"
+#include "stridelog/stridelog.h"
+#include "tests/support/simulated_watch_fixture.hpp"
+#include "tests/update/ftp_server.hpp"
+
+namespace stridelog::test {
+
+using Bytes = std::vector<std::uint8_t>;
+using Codes = std::vector<UINT>;
+
+// A directory sector of varied bytes (byte i is i * step + first), with a
+// settings checksum that holds.
+inline Bytes directory_sector(unsigned step, unsigned first, const std::string& version = {}) {
+    Bytes d(4096);
+    for (std::size_t i = 0; i < d.size(); ++i) d[i] = static_cast<std::uint8_t>(i * step + first);
+    if (!version.empty()) {
+        std::fill(d.begin() + 96, d.begin() + 112, 0);
+        std::copy(version.begin(), version.end(), d.begin() + 96);
+    }
+    const auto sum = sim::settings_checksum(d.data());
+    std::copy(sum.begin(), sum.end(), d.begin());
+    return d;
+}
+
+inline bool checksum_holds(const Bytes& d) {
+    const auto sum = sim::settings_checksum(d.data());
+    return d[0] == sum[0] && d[1] == sum[1];
+}
+
+class UpdateTaskTest : public SimulatedWatchTest {
+  protected:
+    void SetUp() override {
+        SimulatedWatchTest::SetUp();
+        ASSERT_TRUE(server_.running()) << "pyftpdlib did not start";
+    }
+    std::u16string server_address() const {
+        const std::string a = server_.address();
+        return {a.begin(), a.end()};
+    }
+    // The sector of each frame with command `id` (0x14 erase, 0x16 write), in order.
+    std::vector<std::uint32_t> sectors(std::uint8_t id) const {
+        std::vector<std::uint32_t> out;
+        for (const Bytes& f : watch_.received())
+            if (f.size() >= 4 && f[0] == id) out.push_back((f[1] | f[2] << 8 | f[3] << 16) / 4096);
+        return out;
+    }
+    // Each phase's progress rises and ends at 100.
+    void expect_phases_end_at_100(std::initializer_list<std::uint32_t> phases) const {
+        for (std::uint32_t phase : phases) {
+            const std::vector<float> p = host_.phase_progress(phase);
+            ASSERT_FALSE(p.empty()) << "phase " << phase;
+            EXPECT_TRUE(std::is_sorted(p.begin(), p.end())) << "phase " << phase;
+            EXPECT_FLOAT_EQ(p.back(), 100.0f) << "phase " << phase;
+        }
+    }
+    // A progress of 100, then `error` as the last word.
+    void expect_full_progress_then(UINT error) const {
+        const Codes codes = host_.codes();
+        ASSERT_GE(codes.size(), 2u) << host_.describe();
+        EXPECT_EQ(codes.back(), error) << host_.describe();
+        EXPECT_TRUE(host_.notifications().back().error);
+        EXPECT_EQ(codes[codes.size() - 2], static_cast<UINT>(SDK_MSG_PROGRESS));
+        EXPECT_EQ(host_.notifications()[codes.size() - 2].progress(), 100.0f);
+    }
+
+    FtpServer server_{env_.root() / "ftp"};
+};
+
+}  // namespace stridelog::test
