@@ -41,8 +41,7 @@ LAYERS = ["wire", "link", "connection", "watchdata", "task", "update", "hostkit"
 Tests = collections.namedtuple("Tests", "targets regex")
 
 TESTS = {
-    # Frame build/parse tests; they live in the link program for now.
-    "wire": Tests(["test_link"], r"^(FrameAssembler|FrameEncoding)\."),
+    "wire": Tests(["test_wire"], None),
     "link": Tests(["test_link"], None),
     "sdk": Tests(["test_sdk"], None),
     "cable": Tests(["test_cable"], None),
@@ -51,7 +50,8 @@ TESTS = {
     "watchdata": Tests(["test_watchdata"], None),
     "hostkit": Tests(["test_hostkit"], None),
     "update": Tests(["test_update"], None),
-    "firmware": Tests(["test_firmware"], None),  # merging into test_update
+    "firmware": Tests(["test_update"],
+                      r"^(Firmware(Checksum|FileCheck|FileLoad|SectorMap|Settings|Sums|UpdateCheck|VersionText)|ProfileFile[A-Za-z]*)\."),
     # Parts of test_update, by suite: its full run waits on real timers for a minute.
     "agps": Tests(["test_update"], r"^(EpoPackets|Agps[A-Za-z]*)\."),
     "firmware_task": Tests(["test_update"], r"^FirmwareTaskTest\."),
