@@ -12,6 +12,7 @@
 #include "platform/clock.hpp"
 #include "stridelog/framework_arrays.h"
 #include "stridelog/stridelog.h"
+#include "task/flash_transfer.hpp"
 #include "tests/support/golden.hpp"
 #include "tests/support/simulated_watch_fixture.hpp"
 
@@ -196,6 +197,33 @@ TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
     GetPaths(host_.hwnd(), FALSE);
     run_task();
     test::expect_golden("e2e/set_paths", text + run_text("read back", written, written_area));
+}
+
+// A watch that sends every write acknowledgement twice: the second one for a
+// sector's last chunk comes while the next sector's prepare is outstanding and
+// answers nothing. Same notifications, frames and flash as the run without it.
+TEST_F(PathsTest, EveryWriteReplyTwiceWritesTheSame) {
+    const Bytes directory = BaseDirectory();
+    const Bytes area(6 * kSector, 0x5A);
+    std::string text[2];
+    Bytes flash[2];
+    for (int twice = 0; twice < 2; ++twice) {
+        store(0, directory);
+        store(kPathArea, area);
+        watch_.clear_faults();
+        task::ResetReadChunkProgress();  // the read's progress pacing carries over tasks
+        if (twice) watch_.add_fault(Fault::on_command(FaultKind::duplicate, 0x16, -1));
+        HostArrays arrays(SampleWaypoints(), SampleNames());
+        SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
+        run_task();
+        flash[twice] = watch_.read_flash(0, kSector);
+        const Bytes written_area = watch_.read_flash(kPathArea, 6 * kSector);
+        flash[twice].insert(flash[twice].end(), written_area.begin(), written_area.end());
+        text[twice] = run_text("SetPaths", directory, area);
+    }
+    EXPECT_EQ(text[1], text[0]);
+    EXPECT_EQ(flash[1], flash[0]);
+    watch_.with_flash([](sim::Flash& f) { EXPECT_EQ(f.conflicting_programs(), 0u); });
 }
 
 Bytes PathsBlock(std::size_t size) {
