@@ -419,6 +419,30 @@ TEST_F(FtpDownloaderTest, PassiveAndActiveModesUseTheirDataConnection) {
     }
 }
 
+// A folder with a leading '/' starts from the server's root, whatever folder
+// the account logs in to; one without starts from the login folder.
+TEST_F(FtpDownloaderTest, ALeadingSlashStartsFromTheServerRoot) {
+    server_.put("orbits/where.bin", Pattern(500, 6));
+    for (const bool absolute : {false, true}) {
+        SCOPED_TRACE(absolute ? "/orbits" : "orbits");
+        const std::size_t log_before = server_.log().size();
+        settings_.folder = absolute ? "/orbits" : "orbits";
+        Owner owner;
+        {
+            CFtpDownloader downloader(owner.hwnd());
+            downloader.DownloadFile(settings_, "where.bin", false, 0, true);
+            ASSERT_TRUE(owner.RunUntilEnd());
+        }
+        EXPECT_EQ(owner.count(WM_FTP_DONE), 1);
+        EXPECT_EQ(ReadFile(Local("where.bin")), Pattern(500, 6));
+        const std::string log = server_.log().substr(log_before);
+        const auto root = log.find("<- CWD /\n"), folder = log.find("<- CWD orbits\n");
+        EXPECT_EQ(root != std::string::npos, absolute) << log;
+        EXPECT_TRUE(folder != std::string::npos && (!absolute || root < folder)) << log;
+        fs::remove(Local("where.bin"));
+    }
+}
+
 TEST_F(FtpDownloaderTest, ASecondDownloadReusesTheConnection) {
     server_.put("orbits/one.bin", Pattern(700, 1));
     server_.put("orbits/two.bin", Pattern(900, 2));
