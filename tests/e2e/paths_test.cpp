@@ -12,8 +12,10 @@
 #include "platform/clock.hpp"
 #include "stridelog/framework_arrays.h"
 #include "stridelog/stridelog.h"
+#include "task/flash_transfer.hpp"
 #include "tests/support/golden.hpp"
 #include "tests/support/simulated_watch_fixture.hpp"
+#include "wire/frame.hpp"
 
 namespace stridelog {
 namespace {
@@ -196,6 +198,45 @@ TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
     GetPaths(host_.hwnd(), FALSE);
     run_task();
     test::expect_golden("e2e/set_paths", text + run_text("read back", written, written_area));
+}
+
+// The acknowledgement of each sector's last chunk comes twice in one write
+// (the copy goes out as the noise before the reply, so both are read in one
+// burst; a copy written apart may be dropped unread when the prepare goes
+// out). The copy meets the next sector's prepare outstanding and answers
+// nothing: same notifications, frames and flash as the run without it.
+TEST_F(PathsTest, ALastChunkAcknowledgedTwiceWritesTheSame) {
+    const Bytes directory = BaseDirectory();
+    const Bytes area(6 * kSector, 0x5A);
+    std::string text[2];
+    Bytes flash[2];
+    std::vector<Fault> twice;
+    for (int run = 0; run < 2; ++run) {
+        store(0, directory);
+        store(kPathArea, area);
+        watch_.clear_faults();
+        for (const Fault& f : twice) watch_.add_fault(f);
+        task::ResetReadChunkProgress();  // the read's progress pacing carries over tasks
+        HostArrays arrays(SampleWaypoints(), SampleNames());
+        SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
+        run_task();
+        // A chunk right before a prepare ends a sector; frames[i - 1] is frame i.
+        const auto frames = watch_.received();
+        for (std::size_t i = 1; run == 0 && i < frames.size(); ++i) {
+            if (frames[i][0] != 0x24 || frames[i - 1][0] != 0x16) continue;
+            Fault f = Fault::on_frame(FaultKind::garbage_before, i);
+            f.garbage = wire::encode_frame(Bytes{0x17});
+            twice.push_back(f);
+        }
+        flash[run] = watch_.read_flash(0, kSector);
+        const Bytes written_area = watch_.read_flash(kPathArea, 6 * kSector);
+        flash[run].insert(flash[run].end(), written_area.begin(), written_area.end());
+        text[run] = run_text("SetPaths", directory, area);
+    }
+    EXPECT_EQ(twice.size(), 6u);
+    EXPECT_EQ(text[1], text[0]);
+    EXPECT_EQ(flash[1], flash[0]);
+    watch_.with_flash([](sim::Flash& f) { EXPECT_EQ(f.conflicting_programs(), 0u); });
 }
 
 Bytes PathsBlock(std::size_t size) {

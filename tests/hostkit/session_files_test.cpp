@@ -152,6 +152,8 @@ TEST(SessionBlock, StampsThatAreNoDateTimeAreAbsent) {
         {"month 13", {0, 0, 10, 1, 13, 26}, false},
         {"February 29 of a leap year", {0, 0, 0, 29, 2, 24}, true},
         {"February 29 of a common year", {0, 0, 0, 29, 2, 25}, false},
+        {"February 29, 2000: a century year divisible by 400", {0, 0, 0, 29, 2, 0}, true},
+        {"February 29, 2100: a century year not divisible by 400", {0, 0, 0, 29, 2, 100}, false},
         {"hour 24", {0, 0, 24, 1, 1, 26}, false},
         {"second 60, as the watch allows", {60, 0, 0, 1, 1, 26}, true},
         {"day 0", {0, 0, 0, 0, 1, 26}, false},

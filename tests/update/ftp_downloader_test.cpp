@@ -179,6 +179,25 @@ TEST_F(FtpDownloaderTest, FetchesWholeOrStreamedIntoTheDownloadFolder) {
     EXPECT_EQ(fs::current_path(), cwd);
 }
 
+// A folder with a leading '/' starts from the server's root, whatever folder
+// the account logs in to; one without starts from the login folder.
+TEST_F(FtpDownloaderTest, ALeadingSlashStartsFromTheServerRoot) {
+    server_.put("orbits/where.bin", pattern(500, 6));
+    for (const bool absolute : {false, true}) {
+        SCOPED_TRACE(absolute ? "/orbits" : "orbits");
+        const std::size_t log_before = server_.log().size();
+        FtpSettings settings = settings_;
+        settings.folder = absolute ? "/orbits" : "orbits";
+        fetch(settings, "where.bin", false, 0);
+        EXPECT_EQ(read_file(local("where.bin")), pattern(500, 6));
+        const std::string log = server_.log().substr(log_before);
+        const auto root = log.find("<- CWD /\n"), folder = log.find("<- CWD orbits\n");
+        EXPECT_EQ(root != std::string::npos, absolute) << log;
+        EXPECT_TRUE(folder != std::string::npos && (!absolute || root < folder)) << log;
+        fs::remove(local("where.bin"));
+    }
+}
+
 TEST_F(FtpDownloaderTest, ListFetchesDatetimeWholeAndStreamsTheOrbitFile) {
     const std::string datetime = "2026 12 07 01:00:00\n";
     const std::string orbits = pattern(kListStreamSize, 3);

@@ -86,9 +86,15 @@ TEST(TrackDecoder, TimesPositionsAndChecks) {
          {"24-05-17 10:00:00", "24-05-17 10:00:07"},
          {10, 501}},
         {"minute and second 60 pass the check, 61 does not",
-         Stream().full(1, 1, 0, kTen).delta(60, 60, 1).delta(61, 0, 1).time_only(0, 61).end(),
-         {"24-05-17 10:00:00", "24-05-17 10:60:60"},
-         {1, 2}},
+         Stream()
+             .full(1, 1, 0, kTen)
+             .delta(60, 60, 1)
+             .delta(61, 0, 1)
+             .time_only(0, 61)
+             .time_only(60, 60)
+             .end(),
+         {"24-05-17 10:00:00", "24-05-17 10:60:60", "24-05-17 10:60:60"},
+         {1, 2, 2}},
         {"deltas and time-only records before the first full record are skipped",
          Stream().delta(0, 1, 5).time_only(0, 2).full(9, 1, 0, kTen).end(),
          {"24-05-17 10:00:00"},
