@@ -11,8 +11,8 @@ namespace up = stridelog::update;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> orbit(data, size);
-    const auto stream = up::ConvertOrbitFile(orbit);
-    const std::size_t packets = up::EpoPacketCount(size);
+    const auto stream = up::convert_orbit_file(orbit);
+    const std::size_t packets = up::epo_packet_count(size);
     if (stream.size() != packets * up::kEpoPacketSize) __builtin_trap();
     for (std::size_t k = 0; k < packets; ++k) {
         const std::uint8_t* p = stream.data() + k * up::kEpoPacketSize;

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto check = up::check_firmware_file(file);
     (void)up::header_version(std::span(file).first(std::min(file.size(), up::kFirmwareHeaderSize)));
-    if (check.fault != up::ImageFault::kNone) return 0;
+    if (check.fault != up::ImageFault::none) return 0;
     if (file.size() != up::kFullFileSize && file.size() != up::kProgramOnlyFileSize)
         __builtin_trap();
     if (check.body_length != up::body_length_for(check.header_flag)) __builtin_trap();

@@ -37,9 +37,9 @@ class TaskDownload {
 
     // Every earlier download of this run is stopped first; its connection is
     // reused (one downloader for the run, until Stop).
-    void StartList(const FtpSettings& settings, const std::vector<std::string>& names,
+    void start_list(const FtpSettings& settings, const std::vector<std::string>& names,
                    const Options& options);
-    void StartFile(const FtpSettings& settings, const std::string& name, bool streamed,
+    void start_file(const FtpSettings& settings, const std::string& name, bool streamed,
                    std::uint32_t size, const Options& options);
 
     enum class Event { none, completed, failed };

@@ -12,12 +12,13 @@ Two data files beside this script drive it:
                   Comments, the docs and scripts/mutate.py follow too, except
                   that a one-word name there (Start, Image) changes only where
                   it is called, "Start(", since it may be plain English.
-  namespaces.tsv  name<TAB>namespace<TAB>folder[<TAB>qualified]
+  namespaces.tsv  name<TAB>namespace<TAB>folder[<TAB>qualified|only=<path>]
                   a name declared in stridelog::<namespace> (it lived in plain
                   stridelog before): "stridelog::name" becomes
                   "stridelog::<namespace>::name" everywhere, and an unqualified
                   use in code outside <folder> becomes "<namespace>::name"
-                  (not with "qualified": another namespace has that name too).
+                  (not with "qualified": another namespace has that name too;
+                  "only=<path prefix>" limits the rule to those files).
 
 Usage: apply.py [paths...]   (default: every tracked C/C++ source, the docs
 and scripts/mutate.py). Prints the files it changed.
@@ -121,8 +122,10 @@ class Renamer:
         self.namespaces = []
         for row in load_tsv('namespaces.tsv'):
             name, ns, folder = row[:3]
-            qualified_only = len(row) > 3 and row[3] == 'qualified'
-            self.namespaces.append((name, ns, folder.rstrip('/') + '/', qualified_only))
+            option = row[3] if len(row) > 3 else ''
+            qualified_only = option == 'qualified'
+            only = option[len('only='):] if option.startswith('only=') else ''
+            self.namespaces.append((name, ns, folder.rstrip('/') + '/', qualified_only, only))
 
     def rename_words(self, s, prose=False):
         def repl(m, new):
@@ -151,8 +154,8 @@ class Renamer:
         return re.sub('\x00(\\d+)\x00', lambda m: kept[int(m.group(1))], s)
 
     def qualify(self, s, path):
-        for name, ns, folder, qualified_only in self.namespaces:
-            if name not in s:
+        for name, ns, folder, qualified_only, only in self.namespaces:
+            if name not in s or not path.startswith(only):
                 continue
             s = re.sub(r'\bstridelog::' + re.escape(name) + r'\b',
                        'stridelog::' + ns + '::' + name, s)

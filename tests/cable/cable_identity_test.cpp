@@ -17,7 +17,7 @@ bool operator==(const DeviceMapEntry& a, const DeviceMapEntry& b) {
            a.device_path == b.device_path;
 }
 
-std::string Describe(const DeviceMapLine& line) {
+std::string describe(const DeviceMapLine& line) {
     switch (line.kind) {
         case Kind::blank:
             return "blank";
@@ -83,10 +83,10 @@ TEST(DeviceMapLine, Parse) {
     };
     for (const auto& c : cases) {
         const DeviceMapLine parsed = parse_device_map_line(c.line);
-        EXPECT_EQ(parsed.kind, c.kind) << c.legend << ": " << Describe(parsed);
+        EXPECT_EQ(parsed.kind, c.kind) << c.legend << ": " << describe(parsed);
         if (parsed.kind != c.kind) continue;
         if (c.kind == Kind::entry) {
-            EXPECT_TRUE(parsed.entry == c.entry) << c.legend << ": " << Describe(parsed);
+            EXPECT_TRUE(parsed.entry == c.entry) << c.legend << ": " << describe(parsed);
         }
         if (c.kind == Kind::malformed) {
             EXPECT_NE(parsed.problem.find(c.problem), std::string::npos)
@@ -138,9 +138,9 @@ TEST(DeviceMapLine, WrittenLinesReadBack) {
         const DeviceMapLine parsed = parse_device_map_line(line);
         if (c.reads_back) {
             EXPECT_EQ(parsed.kind, Kind::entry) << c.legend << ": " << line;
-            EXPECT_TRUE(parsed.entry == c.entry) << c.legend << ": " << Describe(parsed);
+            EXPECT_TRUE(parsed.entry == c.entry) << c.legend << ": " << describe(parsed);
         } else {
-            EXPECT_NE(parsed.kind, Kind::entry) << c.legend << ": " << Describe(parsed);
+            EXPECT_NE(parsed.kind, Kind::entry) << c.legend << ": " << describe(parsed);
         }
         EXPECT_EQ(line.find('\n'), std::string::npos) << c.legend << ": one line, no line end";
     }

@@ -49,19 +49,19 @@ class ConnectionTest : public ::testing::Test {
     void SetUp() override { blocks_before_ = platform::live_global_blocks(); }
     // An operation that ends at once after the status query without sending a
     // command of its own: a clock set to 30 February.
-    void StartProbe() { SetDateTime(host_.hwnd(), 24, 2, 30, 0, 0, 0, FALSE); }
+    void start_probe() { SetDateTime(host_.hwnd(), 24, 2, 30, 0, 0, 0, FALSE); }
     void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
     }
     std::uint64_t Now() { return platform::clock().now_ms(); }
     // Runs the loop until the task ends; returns the virtual time it took.
-    std::uint64_t RunTask() {
+    std::uint64_t run_task() {
         const std::uint64_t start = Now();
-        EXPECT_TRUE(test::RunUntilTaskEnds(600'000)) << "task did not end";
+        EXPECT_TRUE(test::run_until_task_ends(600'000)) << "task did not end";
         return Now() - start;
     }
-    SimulatedCable& Plug(const std::string& port, sim::WatchConfig config = {}) {
+    SimulatedCable& plug(const std::string& port, sim::WatchConfig config = {}) {
         std::string name = "c";
         name += std::to_string(cables_.size());
         cables_.push_back(std::make_unique<SimulatedCable>(name, port, config));
@@ -76,13 +76,13 @@ class ConnectionTest : public ::testing::Test {
 };
 
 TEST_F(ConnectionTest, WatchVersionHiddenPostsTextThenFullProgress) {
-    auto& cable = Plug("COM7");
+    auto& cable = plug("COM7");
     GetWatch_Version(host_.hwnd(), FALSE);
-    const auto tasks = sdk::TaskWindowsOnThisThread();
+    const auto tasks = sdk::task_windows_on_this_thread();
     ASSERT_EQ(tasks.size(), 1u);
     EXPECT_FALSE(platform::is_window_visible(tasks[0]));
     EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
-    RunTask();
+    run_task();
     ASSERT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << host_.describe();
     EXPECT_EQ(host_.notifications()[0].text(), "Ver1.30");
     EXPECT_EQ(host_.notifications()[1].progress(), 100.0f);
@@ -116,10 +116,10 @@ TEST_F(ConnectionTest, VersionTextDecidesWhetherTheOperationRuns) {
         config.numeric_version = c.numeric;
         platform::clear_injected();
         cables_.clear();
-        auto& cable = Plug("COM7", config);
+        auto& cable = plug("COM7", config);
         host_.clear();
-        StartProbe();
-        RunTask();
+        start_probe();
+        run_task();
         if (c.refused) {
             EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_OLD_FIRMWARE}))
                 << host_.describe();
@@ -134,29 +134,29 @@ TEST_F(ConnectionTest, VersionTextDecidesWhetherTheOperationRuns) {
 }
 
 TEST_F(ConnectionTest, SilentWatchGetsThreeRequestsThreeSecondsApart) {
-    auto& cable = Plug("COM7");
+    auto& cable = plug("COM7");
     cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
     const std::uint64_t start = Now();
     GetWatch_Version(host_.hwnd(), FALSE);
     const std::uint64_t marks[] = {2999, 3000, 5999, 6000};
     const std::size_t expected[] = {1, 2, 2, 3};
     for (std::size_t i = 0; i < 4; ++i) {
-        test::RunFor(start + marks[i] - Now());
+        test::run_for(start + marks[i] - Now());
         EXPECT_EQ(cable.watch.received_count(0x10), expected[i]) << "at " << marks[i] << " ms";
         EXPECT_TRUE(host_.notifications().empty());
     }
-    test::RunUntilTaskEnds(600'000);
+    test::run_until_task_ends(600'000);
     EXPECT_EQ(Now() - start, 9000u);
     ASSERT_EQ(host_.codes(), Codes({SDK_ERR_NO_ANSWER, SDK_MSG_PROGRESS})) << host_.describe();
     EXPECT_EQ(host_.notifications()[1].progress(), 100.0f);
 }
 
 TEST_F(ConnectionTest, PortWalkMovesToTheSecondPortAfterAPause) {
-    auto& silent = Plug("COM2");
-    auto& answering = Plug("COM3");
+    auto& silent = plug("COM2");
+    auto& answering = plug("COM3");
     silent.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
     GetWatch_Version(host_.hwnd(), FALSE);
-    const std::uint64_t took = RunTask();
+    const std::uint64_t took = run_task();
     ASSERT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << host_.describe();
     EXPECT_EQ(silent.watch.received_count(0x10), 3u);
     EXPECT_EQ(answering.watch.received_count(0x10), 1u);
@@ -166,20 +166,20 @@ TEST_F(ConnectionTest, PortWalkMovesToTheSecondPortAfterAPause) {
 }
 
 TEST_F(ConnectionTest, PortThatCannotBeOpenedMidWalkEndsWithPortOpen) {
-    auto& silent = Plug("COM2");
+    auto& silent = plug("COM2");
     silent.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
     platform::inject_serial_comm("\\Device\\Silabser3", "COM3", "/nonexistent/tty");
     GetWatch_Version(host_.hwnd(), FALSE);
-    const std::uint64_t took = RunTask();
+    const std::uint64_t took = run_task();
     EXPECT_EQ(host_.codes(), Codes({SDK_ERR_PORT_OPEN})) << host_.describe();
     EXPECT_EQ(took, 9250u);
 }
 
 TEST_F(ConnectionTest, SilentStatusQueryStartsTheOperationAfterThreeSeconds) {
-    auto& cable = Plug("COM7");
+    auto& cable = plug("COM7");
     cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x2C));
-    StartProbe();
-    EXPECT_EQ(RunTask(), 3000u);
+    start_probe();
+    EXPECT_EQ(run_task(), 3000u);
     EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
         << host_.describe();
 }
@@ -229,11 +229,11 @@ TEST_F(ConnectionTest, MisbehavingWatch) {
         SCOPED_TRACE(c.legend);
         platform::clear_injected();
         cables_.clear();
-        auto& cable = Plug("COM7");
+        auto& cable = plug("COM7");
         cable.watch.add_fault(c.fault);
         host_.clear();
-        StartProbe();
-        EXPECT_EQ(RunTask(), c.took);
+        start_probe();
+        EXPECT_EQ(run_task(), c.took);
         EXPECT_EQ(host_.codes(), c.codes) << host_.describe();
         if (c.codes.back() == SDK_ERR_CLOCK_VALUE) {
             EXPECT_EQ(cable.watch.received_count(0x2C), 1u);
@@ -242,17 +242,17 @@ TEST_F(ConnectionTest, MisbehavingWatch) {
 }
 
 TEST_F(ConnectionTest, ClosingTheShownWindowEndsSilentlyAndReenablesTheHost) {
-    auto& cable = Plug("COM7");
+    auto& cable = plug("COM7");
     cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
     GetWatch_Version(host_.hwnd(), TRUE);
     EXPECT_FALSE(platform::is_window_enabled(host_.hwnd()));
-    test::RunUntil([&] { return cable.watch.received_count(0x10) == 1; }, 1000);
-    const auto tasks = sdk::TaskWindowsOnThisThread();
+    test::run_until([&] { return cable.watch.received_count(0x10) == 1; }, 1000);
+    const auto tasks = sdk::task_windows_on_this_thread();
     ASSERT_EQ(tasks.size(), 1u);
     HWND task = tasks[0];
     EXPECT_TRUE(platform::is_window_visible(task));
     platform::post_message(task, platform::kWmClose, 0, 0);
-    RunTask();
+    run_task();
     EXPECT_TRUE(host_.notifications().empty()) << host_.describe();
     EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
     EXPECT_FALSE(cable.line.is_open());
@@ -299,13 +299,13 @@ TEST_F(ConnectionTest, FramesNobodyAskedForChangeNothing) {
         cables_.clear();
         sim::WatchConfig config;
         config.version_text = c.version;
-        auto& cable = Plug("COM7", config);
+        auto& cable = plug("COM7", config);
         auto fault = Fault::on_command(FaultKind::garbage_before, 0x10);
         fault.garbage = wire::encode_frame(c.stray);
         cable.watch.add_fault(fault);
         host_.clear();
         c.call(host_.hwnd());
-        RunTask();
+        run_task();
         EXPECT_EQ(host_.codes(), c.codes) << host_.describe();
     }
 }
@@ -323,16 +323,16 @@ TEST_F(ConnectionTest, FirmwareVersionIsReadTheSameInAnyLocale) {
         if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr)
             GTEST_SKIP() << "no locale with a decimal comma on this machine";
     }
-    Plug("COM7");
-    StartProbe();
-    RunTask();
+    plug("COM7");
+    start_probe();
+    run_task();
     std::setlocale(LC_NUMERIC, "C");
     EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
         << host_.describe();
 }
 
 TEST_F(ConnectionTest, ReadFlashSectorEndsItsTaskWhenTheLoopIsQuit) {
-    Plug("COM7");
+    plug("COM7");
     const UINT result = platform::register_window_message(STRIDELOG_RESULT_MESSAGE_NAME);
     HWND host = platform::create_window([&](HWND, UINT m, WPARAM w, LPARAM l) -> LRESULT {
         if (m == result) {
@@ -343,7 +343,7 @@ TEST_F(ConnectionTest, ReadFlashSectorEndsItsTaskWhenTheLoopIsQuit) {
     });
     ReadFlashSector(host, 3);
     EXPECT_TRUE(platform::is_window_enabled(host)) << "the host is enabled again";
-    EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+    EXPECT_FALSE(sdk::task_active_on_this_thread());
     platform::Message msg;
     while (platform::peek_message(msg)) platform::dispatch_message(msg);  // the quit, consumed
     platform::destroy_window(host);

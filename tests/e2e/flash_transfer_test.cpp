@@ -42,7 +42,7 @@ std::vector<std::uint8_t> Pattern(std::size_t sector, std::size_t count = kSecto
 }
 
 // Payloads of the read requests the watch received: (address, count).
-std::vector<std::pair<std::uint32_t, std::uint8_t>> ReadRequests(const sim::Watch& watch) {
+std::vector<std::pair<std::uint32_t, std::uint8_t>> read_requests(const sim::Watch& watch) {
     std::vector<std::pair<std::uint32_t, std::uint8_t>> out;
     for (const auto& p : watch.received())
         if (p.size() == 5 && p[0] == 0x12)
@@ -54,7 +54,7 @@ class FlashTransferTest : public ::testing::Test {
   protected:
     void SetUp() override {
         blocks_before_ = platform::live_global_blocks();
-        task::ResetReadChunkProgress();
+        task::reset_read_chunk_progress();
         sim::register_as_cable(line_, "COM7");
         watch_.with_flash([](sim::Flash& flash) {
             for (std::size_t s = 0; s < 8; ++s) flash.store(s * kSector, Pattern(s));
@@ -62,21 +62,21 @@ class FlashTransferTest : public ::testing::Test {
         });
     }
     void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
     }
     std::uint64_t Now() { return platform::clock().now_ms(); }
     // Runs until the task ends; the virtual time it took.
-    std::uint64_t RunTask() {
+    std::uint64_t run_task() {
         const std::uint64_t start = Now();
-        EXPECT_TRUE(test::RunUntilTaskEnds(600'000)) << "task did not end";
+        EXPECT_TRUE(test::run_until_task_ends(600'000)) << "task did not end";
         return Now() - start;
     }
-    void Restart() {
+    void restart() {
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();
-        task::ResetReadChunkProgress();
+        task::reset_read_chunk_progress();
     }
 
     test::TestEnvironment env_;
@@ -102,16 +102,16 @@ TEST_F(FlashTransferTest, ReadFlashSectorPostsTheSectorInFlashOrder) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Restart();
+        restart();
         ReadFlashSector(host_.hwnd(), c.argument);
         // Modal: the call returns once the task has ended.
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
-        test::DeliverPosted();
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
+        test::deliver_posted();
         ASSERT_EQ(host_.codes(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS, SDK_MSG_SECTOR}))
             << host_.describe();
         EXPECT_EQ(host_.notifications()[1].progress(), 100.0f);
         EXPECT_EQ(host_.notifications()[2].block, Pattern(c.sector));
-        const auto requests = ReadRequests(watch_);
+        const auto requests = read_requests(watch_);
         ASSERT_EQ(requests.size(), 32u);
         for (std::size_t i = 0; i < requests.size(); ++i) {
             EXPECT_EQ(requests[i].first, c.sector * kSector + i * 128) << "request " << i;
@@ -129,7 +129,7 @@ TEST_F(FlashTransferTest, ReadProgressIsPacedForTheWholeProcess) {
     for (int i = 0; i < 3; ++i) {
         host_.clear();
         ReadFlashSector(host_.hwnd(), 2);
-        test::DeliverPosted();
+        test::deliver_posted();
         ASSERT_EQ(host_.codes().back(), static_cast<UINT>(SDK_MSG_SECTOR)) << host_.describe();
         progressed.push_back(host_.codes().size() == 3);
     }
@@ -197,13 +197,13 @@ TEST_F(FlashTransferTest, ReadFaults) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Restart();
+        restart();
         line_.reconnect();
         watch_.add_fault(c.fault);
         const std::uint64_t start = Now();
         ReadFlashSector(host_.hwnd(), 4);
         const std::uint64_t took = Now() - start;
-        test::DeliverPosted();
+        test::deliver_posted();
         Codes expected{SDK_MSG_WATCH_VERSION};
         expected.insert(expected.end(), c.codes.begin(), c.codes.end());
         EXPECT_EQ(host_.codes(), expected) << host_.describe();
@@ -211,7 +211,7 @@ TEST_F(FlashTransferTest, ReadFaults) {
         EXPECT_LE(took, c.max_ms);
         if (host_.codes().back() == static_cast<UINT>(SDK_MSG_SECTOR)) {
             EXPECT_EQ(host_.notifications().back().block, Pattern(4));
-            EXPECT_EQ(ReadRequests(watch_).size(), 32u);
+            EXPECT_EQ(read_requests(watch_).size(), 32u);
         }
         for (const auto& n : host_.notifications()) {
             if (n.code == SDK_MSG_PROGRESS) {
@@ -239,13 +239,13 @@ TEST_F(FlashTransferTest, LongVersionFromTheDirectorySector) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Restart();
+        restart();
         watch_.with_flash([&](sim::Flash& flash) {
             flash.store(96, std::vector<std::uint8_t>(16, 0));
             flash.store(96, c.field);
         });
         GetWatch_LongVer(host_.hwnd(), FALSE);
-        RunTask();
+        run_task();
         const Codes codes = host_.codes();
         ASSERT_GE(codes.size(), 3u) << host_.describe();
         EXPECT_EQ(codes.front(), static_cast<UINT>(SDK_MSG_WATCH_VERSION));
@@ -253,7 +253,7 @@ TEST_F(FlashTransferTest, LongVersionFromTheDirectorySector) {
         EXPECT_EQ(codes.back(), static_cast<UINT>(SDK_MSG_PROGRESS));
         EXPECT_EQ(host_.notifications().back().progress(), 100.0f);
         EXPECT_EQ(host_.notifications()[codes.size() - 2].text(), c.text);
-        const auto requests = ReadRequests(watch_);
+        const auto requests = read_requests(watch_);
         ASSERT_EQ(requests.size(), 32u);
         EXPECT_EQ(requests.front().first, 0u);
     }
@@ -279,8 +279,8 @@ class WriteOneSector final : public task::Operation {
 };
 
 void StartWrite(HWND host, std::uint32_t address, std::vector<std::uint8_t> data) {
-    auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-    dlg->Attach(host);
+    auto* dlg = new sdk::CSdkTaskDlg(sdk::CSdkTaskDlg::Storage::heap);
+    dlg->attach(host);
     TaskWindowTestAccess::start_with(*dlg, [&](task::TaskHost& task_host) {
         return std::make_unique<WriteOneSector>(task_host, address, std::move(data));
     });
@@ -336,11 +336,11 @@ TEST_F(FlashTransferTest, SectorWriteFaults) {
     const std::uint32_t address = 6 * kSector;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Restart();
+        restart();
         for (const auto& f : c.faults) watch_.add_fault(f);
         const auto data = Pattern(99);
         StartWrite(host_.hwnd(), address, data);
-        RunTask();
+        run_task();
         Codes expected{SDK_MSG_WATCH_VERSION};
         expected.insert(expected.end(), c.codes.begin(), c.codes.end());
         EXPECT_EQ(host_.codes(), expected) << host_.describe();
@@ -429,15 +429,15 @@ TEST_F(FlashTransferTest, ReadRunLimits) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Restart();
+        restart();
         bool accepted = false;
-        auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-        dlg->Attach(host_.hwnd());
+        auto* dlg = new sdk::CSdkTaskDlg(sdk::CSdkTaskDlg::Storage::heap);
+        dlg->attach(host_.hwnd());
         TaskWindowTestAccess::start_with(*dlg, [&](task::TaskHost& task_host) {
             return std::make_unique<ReadRun>(task_host, c.starter, accepted);
         });
-        RunTask();
-        const auto requests = ReadRequests(watch_);
+        run_task();
+        const auto requests = read_requests(watch_);
         EXPECT_EQ(accepted, c.requests != 0);
         ASSERT_EQ(requests.size(), c.requests);
         if (c.requests == 0) continue;

@@ -52,7 +52,7 @@ Bytes StoredWaypoint(int seed, const Bytes& name) {
     return w;
 }
 
-Bytes Utf16(std::u16string_view text) {
+Bytes utf16(std::u16string_view text) {
     Bytes out;
     for (char16_t c : text) {
         out.push_back(static_cast<std::uint8_t>(c & 0xFF));
@@ -62,7 +62,7 @@ Bytes Utf16(std::u16string_view text) {
 }
 
 // Byte of waypoint k of path p in the six-sector area, worked out from the slot rule.
-std::uint32_t SlotAddress(int p, int k) {
+std::uint32_t slot_address(int p, int k) {
     const int slot = 99 * p + k;
     return kPathArea + static_cast<std::uint32_t>(slot / 170) * kSector +
            static_cast<std::uint32_t>(24 * (slot % 170));
@@ -101,36 +101,36 @@ class PathsTest : public test::SimulatedWatchTest {
   protected:
     // A directory with settings-like bytes before the path fields, all counts 0
     // and empty names.
-    Bytes BaseDirectory() const {
+    Bytes base_directory() const {
         Bytes directory(kSector, 0xFF);
         for (std::size_t i = 0; i < 1280; ++i) directory[i] = static_cast<std::uint8_t>(i * 5);
         std::fill_n(directory.begin() + 1280, 10, 0);
         std::fill_n(directory.begin() + 1536, 10 * 32, 0);  // names, zero-padded
         return directory;
     }
-    void StoreDirectory(const Bytes& directory) {
+    void store_directory(const Bytes& directory) {
         watch_.with_flash([&](sim::Flash& flash) { flash.store(0, directory); });
     }
-    void StoreAt(std::uint32_t address, const Bytes& bytes) {
+    void store_at(std::uint32_t address, const Bytes& bytes) {
         watch_.with_flash([&](sim::Flash& flash) { flash.store(address, bytes); });
     }
-    void RunTask() { EXPECT_TRUE(test::RunUntilTaskEnds(600'000)) << "task did not end"; }
+    void run_task() { EXPECT_TRUE(test::run_until_task_ends(600'000)) << "task did not end"; }
     // Command ids the watch received, without the connection's own.
-    std::vector<std::uint8_t> CommandIds() const {
+    std::vector<std::uint8_t> command_ids() const {
         std::vector<std::uint8_t> ids;
         for (const auto& p : watch_.received())
             if (!p.empty() && p[0] != 0x10 && p[0] != 0x2C) ids.push_back(p[0]);
         return ids;
     }
     std::size_t Count(std::uint8_t id) const {
-        const auto ids = CommandIds();
+        const auto ids = command_ids();
         return static_cast<std::size_t>(std::count(ids.begin(), ids.end(), id));
     }
     // Runs GetPaths and returns its ten blocks (empty on any other sequence).
-    std::vector<Bytes> GetAll() {
+    std::vector<Bytes> get_all() {
         host_.clear();
         GetPaths(host_.hwnd(), FALSE);
-        RunTask();
+        run_task();
         Codes expected{SDK_MSG_WATCH_VERSION};
         expected.insert(expected.end(), 10, SDK_MSG_PATH);
         EXPECT_EQ(host_.codes_without_progress(), expected) << host_.describe();
@@ -148,7 +148,7 @@ TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
             flash.store(0, Bytes(7 * kSector, 0xFF));  // sectors 0.. cleared below
             flash.store(kPathArea, Bytes(6 * kSector, 0xFF));
         });
-        Bytes directory = BaseDirectory();
+        Bytes directory = base_directory();
         auto name = [&](int p, const Bytes& bytes) {
             std::copy(bytes.begin(), bytes.end(), directory.begin() + 1536 + p * width);
         };
@@ -159,17 +159,17 @@ TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
         directory[1283] = 1;
         name(3, {'a', 0xC0, 'b'});  // 0xC0 is not in the set: a space
         name(5, {'E', 'm', 'p', 't', 'y'});
-        StoreDirectory(directory);
-        StoreAt(SlotAddress(0, 0), StoredWaypoint(1, {'S', 't', 'a', 'r', 't'}));
-        StoreAt(SlotAddress(0, 1), StoredWaypoint(2, {'P', 0xA0, 'z', 0xC0}));
-        for (int k = 0; k < 100; ++k) StoreAt(SlotAddress(2, k), StoredWaypoint(k, {'n'}));
-        StoreAt(SlotAddress(3, 0),
+        store_directory(directory);
+        store_at(slot_address(0, 0), StoredWaypoint(1, {'S', 't', 'a', 'r', 't'}));
+        store_at(slot_address(0, 1), StoredWaypoint(2, {'P', 0xA0, 'z', 0xC0}));
+        for (int k = 0; k < 100; ++k) store_at(slot_address(2, k), StoredWaypoint(k, {'n'}));
+        store_at(slot_address(3, 0),
                 StoredWaypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
 
-        const auto blocks = GetAll();
+        const auto blocks = get_all();
         ASSERT_EQ(blocks.size(), 10u);
         Bytes b0{0, 8};
-        for (auto x : Utf16(u"Café")) b0.push_back(x);
+        for (auto x : utf16(u"Café")) b0.push_back(x);
         b0.push_back(2);
         for (auto x : HostWaypoint(1, u"Start")) b0.push_back(x);
         for (auto x : HostWaypoint(2, u"Pàz ")) b0.push_back(x);
@@ -177,19 +177,19 @@ TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
         EXPECT_EQ(blocks[1], (Bytes{1, 0, 0}));
 
         Bytes b2{2, static_cast<std::uint8_t>(2 * width)};
-        for (auto x : Utf16(std::u16string(static_cast<std::size_t>(width), u'W'))) b2.push_back(x);
+        for (auto x : utf16(std::u16string(static_cast<std::size_t>(width), u'W'))) b2.push_back(x);
         b2.push_back(99);
         for (int k = 0; k < 99; ++k)
             for (auto x : HostWaypoint(k, u"n")) b2.push_back(x);
         EXPECT_EQ(blocks[2], b2);
 
         Bytes b3{3, 6};
-        for (auto x : Utf16(u"a b")) b3.push_back(x);
+        for (auto x : utf16(u"a b")) b3.push_back(x);
         b3.push_back(1);
         for (auto x : HostWaypoint(9, u"0123456789")) b3.push_back(x);
         EXPECT_EQ(blocks[3], b3);
         Bytes b5{5, 10};
-        for (auto x : Utf16(u"Empty")) b5.push_back(x);
+        for (auto x : utf16(u"Empty")) b5.push_back(x);
         b5.push_back(0);
         EXPECT_EQ(blocks[5], b5);
         for (std::uint8_t p = 0; p < 10; ++p) EXPECT_EQ(blocks[p][0], p);
@@ -201,12 +201,12 @@ TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
 }
 
 TEST_F(PathsTest, GetPathsWithNoWaypointsPostsOnlyNoPaths) {
-    Bytes directory = BaseDirectory();
+    Bytes directory = base_directory();
     std::copy_n("Named", 5, directory.begin() + 1536);
-    StoreDirectory(directory);
+    store_directory(directory);
     const auto start = platform::clock().now_ms();
     GetPaths(host_.hwnd(), FALSE);
-    RunTask();
+    run_task();
     EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_NO_PATHS}))
         << host_.describe();
     EXPECT_EQ(host_.progress_values().back(), 100.0f);
@@ -218,7 +218,7 @@ TEST_F(PathsTest, GetPathsWithNoWaypointsPostsOnlyNoPaths) {
         }
 }
 
-std::vector<std::vector<Bytes>> SampleWaypoints() {
+std::vector<std::vector<Bytes>> sample_waypoints() {
     std::vector<std::vector<Bytes>> paths(10);
     paths[0] = {HostWaypoint(1, u"Café"), HostWaypoint(2, u"Straße"),
                 HostWaypoint(3, u"0123456789")};
@@ -228,7 +228,7 @@ std::vector<std::vector<Bytes>> SampleWaypoints() {
     return paths;
 }
 
-std::vector<std::u16string> SampleNames() {
+std::vector<std::u16string> sample_names() {
     return {u"Café", u"unused", u"Große Runde", u"", u"", u"", u"", u"", u"", u"Ende"};
 }
 
@@ -237,16 +237,16 @@ TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
     // format tests).
     {
         const int width = 32;
-        Bytes directory = BaseDirectory();
-        StoreDirectory(directory);
+        Bytes directory = base_directory();
+        store_directory(directory);
         // Old waypoints everywhere: a sector not erased would show them through.
-        StoreAt(kPathArea, Bytes(6 * kSector, 0x5A));
+        store_at(kPathArea, Bytes(6 * kSector, 0x5A));
         watch_.clear_received();
         host_.clear();
 
-        HostArrays arrays(SampleWaypoints(), SampleNames());
+        HostArrays arrays(sample_waypoints(), sample_names());
         SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
-        RunTask();
+        run_task();
         EXPECT_EQ(host_.codes_without_progress(),
                   (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PATHS_WRITTEN}))
             << host_.describe();
@@ -278,14 +278,14 @@ TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
         g.resize(static_cast<std::size_t>(width), 0);
         EXPECT_EQ(name_field(2), g);
 
-        EXPECT_EQ(watch_.read_flash(SlotAddress(0, 1), 24),
+        EXPECT_EQ(watch_.read_flash(slot_address(0, 1), 24),
                   StoredWaypoint(2, {'S', 't', 'r', 'a', '|', 'e'}));
-        EXPECT_EQ(watch_.read_flash(SlotAddress(2, 0), 24),
+        EXPECT_EQ(watch_.read_flash(slot_address(2, 0), 24),
                   StoredWaypoint(0, {'l', 'o', 'n', 'g'}));
-        EXPECT_EQ(SlotAddress(2, 0), 250 * kSector + 672);
-        EXPECT_EQ(watch_.read_flash(SlotAddress(2, 98), 24),
+        EXPECT_EQ(slot_address(2, 0), 250 * kSector + 672);
+        EXPECT_EQ(watch_.read_flash(slot_address(2, 98), 24),
                   StoredWaypoint(98, {'l', 'o', 'n', 'g'}));
-        EXPECT_EQ(watch_.read_flash(SlotAddress(3, 0), 24), Bytes(24, 0xFF)) << "no 100th waypoint";
+        EXPECT_EQ(watch_.read_flash(slot_address(3, 0), 24), Bytes(24, 0xFF)) << "no 100th waypoint";
         for (std::uint32_t s = 0; s < 6; ++s)
             EXPECT_EQ(watch_.read_flash(kPathArea + s * kSector + 4080, 16), Bytes(16, 0xFF));
         watch_.with_flash([](sim::Flash& flash) {
@@ -293,32 +293,32 @@ TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
         });
 
         // Read back: what the host wrote, ß as '|', the empty path under its number.
-        const auto blocks = GetAll();
+        const auto blocks = get_all();
         ASSERT_EQ(blocks.size(), 10u);
         Bytes b0{0, 8};
-        for (auto x : Utf16(u"Café")) b0.push_back(x);
+        for (auto x : utf16(u"Café")) b0.push_back(x);
         b0.push_back(3);
         for (auto x : HostWaypoint(1, u"Café")) b0.push_back(x);
         for (auto x : HostWaypoint(2, u"Stra|e")) b0.push_back(x);
         for (auto x : HostWaypoint(3, u"0123456789")) b0.push_back(x);
         EXPECT_EQ(blocks[0], b0);
         Bytes b1{1, 10};
-        for (auto x : Utf16(u"Path2")) b1.push_back(x);
+        for (auto x : utf16(u"Path2")) b1.push_back(x);
         b1.push_back(0);
         EXPECT_EQ(blocks[1], b1);
         EXPECT_EQ(blocks[2].size(), 3u + 22u + 99u * 34u);
         Bytes b9{9, 8};
-        for (auto x : Utf16(u"Ende")) b9.push_back(x);
+        for (auto x : utf16(u"Ende")) b9.push_back(x);
         b9.push_back(1);
         for (auto x : HostWaypoint(77, u"ñ")) b9.push_back(x);
         EXPECT_EQ(blocks[9], b9);
     }
 }
 
-Bytes PathsBlock(std::size_t size) {
+Bytes paths_block(std::size_t size) {
     Bytes block(size, 0);
     for (std::size_t p = 0; p < 10 && (p + 1) * 3431 <= size; ++p) {
-        const Bytes name = Utf16(p == 4 ? u"Cent" : u"");
+        const Bytes name = utf16(p == 4 ? u"Cent" : u"");
         std::copy(name.begin(), name.end(), block.begin() + static_cast<std::ptrdiff_t>(p * 3431));
         block[p * 3431 + 64] = p == 4 ? 150 : 0;
         for (int k = 0; k < 99; ++k) {
@@ -331,10 +331,10 @@ Bytes PathsBlock(std::size_t size) {
 }
 
 TEST_F(PathsTest, SetPathsExTakesACopyAndCapsTheCount) {
-    StoreDirectory(BaseDirectory());
+    store_directory(base_directory());
     env_.set_switch("DebugView", "1");
     test::DebugCapture capture;
-    auto block = std::make_unique<Bytes>(PathsBlock(34310));
+    auto block = std::make_unique<Bytes>(paths_block(34310));
     SetPaths_Ex(host_.hwnd(), block->data(), static_cast<DWORD>(block->size()), FALSE);
     // One line per path, as unpacked when the call was made.
     const std::string lines = capture.text();
@@ -343,7 +343,7 @@ TEST_F(PathsTest, SetPathsExTakesACopyAndCapsTheCount) {
     EXPECT_NE(lines.find("10 ,  (0 wp)\r\n"), std::string::npos) << lines;
     std::fill(block->begin(), block->end(), 0xEE);  // the host frees its block on return
     block.reset();
-    RunTask();
+    run_task();
     EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PATHS_WRITTEN}))
         << host_.describe();
     const Bytes stored = watch_.read_flash(0, kSector);
@@ -355,17 +355,17 @@ TEST_F(PathsTest, SetPathsExTakesACopyAndCapsTheCount) {
     Bytes path1{'P', 'a', 't', 'h', '1'};
     path1.resize(32, 0);
     EXPECT_EQ(Bytes(stored.begin() + 1536, stored.begin() + 1568), path1);
-    EXPECT_EQ(watch_.read_flash(SlotAddress(4, 98), 24), StoredWaypoint(98, {'x'}));
-    EXPECT_EQ(watch_.read_flash(SlotAddress(5, 0), 24), Bytes(24, 0xFF));
+    EXPECT_EQ(watch_.read_flash(slot_address(4, 98), 24), StoredWaypoint(98, {'x'}));
+    EXPECT_EQ(watch_.read_flash(slot_address(5, 0), 24), Bytes(24, 0xFF));
     watch_.with_flash([](sim::Flash& flash) { EXPECT_EQ(flash.conflicting_programs(), 0u); });
 }
 
 TEST_F(PathsTest, RefusedInputsWriteNothing) {
-    HostArrays good(SampleWaypoints(), SampleNames());
+    HostArrays good(sample_waypoints(), sample_names());
     HostArrays nine(std::vector<std::vector<Bytes>>(9), std::vector<std::u16string>(9));
-    HostArrays null_path(SampleWaypoints(), SampleNames());
+    HostArrays null_path(sample_waypoints(), sample_names());
     null_path.path_ptrs[3] = nullptr;
-    HostArrays null_waypoint(SampleWaypoints(), SampleNames());
+    HostArrays null_waypoint(sample_waypoints(), sample_names());
     null_waypoint.waypoint_ptrs[0][1] = nullptr;
     struct Case {
         const char* legend;
@@ -375,14 +375,14 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
     } cases[] = {
         {"SetPaths_Ex with 34309 bytes",
          [&] {
-             const Bytes b = PathsBlock(34309);
+             const Bytes b = paths_block(34309);
              SetPaths_Ex(host_.hwnd(), b.data(), static_cast<DWORD>(b.size()), FALSE);
          },
          {},
          false},
         {"SetPaths_Ex with 34311 bytes",
          [&] {
-             const Bytes b = PathsBlock(34311);
+             const Bytes b = paths_block(34311);
              SetPaths_Ex(host_.hwnd(), b.data(), static_cast<DWORD>(b.size()), FALSE);
          },
          {},
@@ -408,14 +408,14 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
          {SDK_MSG_WATCH_VERSION, SDK_ERR_PATH_COUNT},
          true},
     };
-    const Bytes directory = BaseDirectory();
-    StoreDirectory(directory);
+    const Bytes directory = base_directory();
+    store_directory(directory);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         host_.clear();
         watch_.clear_received();
         c.call();
-        RunTask();
+        run_task();
         EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
         EXPECT_EQ(Count(0x14) + Count(0x16) + Count(0x12), 0u) << "nothing read or written";
         if (!c.connects) {
@@ -436,14 +436,14 @@ TEST_F(PathsTest, SilentEraseEndsWithTransferError) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        StoreDirectory(BaseDirectory());
+        store_directory(base_directory());
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();
         watch_.add_fault(c.fault);
-        HostArrays arrays(SampleWaypoints(), SampleNames());
+        HostArrays arrays(sample_waypoints(), sample_names());
         SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
-        RunTask();
+        run_task();
         const auto& notes = host_.notifications();
         ASSERT_GE(notes.size(), 2u);
         EXPECT_EQ(notes.back().code, static_cast<UINT>(SDK_ERR_TRANSFER)) << host_.describe();

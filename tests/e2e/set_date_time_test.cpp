@@ -29,10 +29,10 @@ class SetDateTimeTest : public ::testing::Test {
         sim::register_as_cable(line_, "COM7");
     }
     void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
     }
-    std::vector<Bytes> ClockCommands() const {
+    std::vector<Bytes> clock_commands() const {
         std::vector<Bytes> out;
         for (const auto& p : watch_.received())
             if (!p.empty() && p[0] == 0x39) out.push_back(p);
@@ -83,12 +83,12 @@ TEST_F(SetDateTimeTest, CalendarCheckAndTheWatchClock) {
         const auto before = watch_.time();
         const std::uint64_t start = platform::clock().now_ms();
         SetDateTime(host_.hwnd(), c.year, c.month, c.day, c.hour, c.minute, c.second, FALSE);
-        ASSERT_TRUE(test::RunUntilTaskEnds(60'000));
+        ASSERT_TRUE(test::run_until_task_ends(60'000));
         if (!c.valid) {
             EXPECT_EQ(host_.codes_without_progress(),
                       (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
                 << host_.describe();
-            EXPECT_TRUE(ClockCommands().empty()) << "nothing sent";
+            EXPECT_TRUE(clock_commands().empty()) << "nothing sent";
             EXPECT_EQ(watch_.time().has_value(), before.has_value());
             continue;
         }
@@ -101,7 +101,7 @@ TEST_F(SetDateTimeTest, CalendarCheckAndTheWatchClock) {
                                c.hour,
                                c.minute,
                                static_cast<std::uint8_t>(c.second)};
-        EXPECT_EQ(ClockCommands(), std::vector<Bytes>{command});
+        EXPECT_EQ(clock_commands(), std::vector<Bytes>{command});
         // The watch's clock runs on from the value set (the full bar is shown a second).
         const auto now = watch_.time();
         ASSERT_TRUE(now.has_value());
@@ -132,11 +132,11 @@ TEST_F(SetDateTimeTest, AWatchThatDoesNotAnswerIn250Ms) {
         watch_.add_fault(c.fault);
         const std::uint64_t start = platform::clock().now_ms();
         SetDateTime(host_.hwnd(), 24, 2, 29, 10, 0, 0, FALSE);
-        ASSERT_TRUE(test::RunUntilTaskEnds(60'000));
+        ASSERT_TRUE(test::run_until_task_ends(60'000));
         const std::uint64_t took = platform::clock().now_ms() - start;
         // A late answer reaching an ended task changes nothing.
         platform::clock().sleep_ms(500);
-        test::DeliverPosted();
+        test::deliver_posted();
         EXPECT_EQ(host_.codes_without_progress(),
                   (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_TIMEOUT}))
             << host_.describe();

@@ -68,7 +68,7 @@ std::u16string Wide(const Bytes& b, std::size_t at, std::size_t units) {
     return s;
 }
 
-void PutWide(Bytes& b, std::size_t at, const std::u16string& s, std::size_t units) {
+void put_wide(Bytes& b, std::size_t at, const std::u16string& s, std::size_t units) {
     for (std::size_t i = 0; i < units; ++i) {
         const char16_t c = i < s.size() ? s[i] : 0;
         b[at + 2 * i] = static_cast<std::uint8_t>(c & 0xFF);
@@ -76,7 +76,7 @@ void PutWide(Bytes& b, std::size_t at, const std::u16string& s, std::size_t unit
     }
 }
 
-bool ChecksumHolds(const Bytes& d) {
+bool checksum_holds(const Bytes& d) {
     std::uint8_t sum = 0;
     for (std::size_t i = 2; i < 224; ++i) sum = static_cast<std::uint8_t>(sum + d[i]);
     return d[0] == sum && d[1] == 0xFF - sum;
@@ -86,7 +86,7 @@ class SettingsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         blocks_before_ = platform::live_global_blocks();
-        task::ResetReadChunkProgress();
+        task::reset_read_chunk_progress();
         sim::register_as_cable(line_, "COM7");
         directory_ = Directory();
         Bytes identity(128, 0xFF);
@@ -99,34 +99,34 @@ class SettingsTest : public ::testing::Test {
         });
     }
     void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
     }
-    void Restart() {
+    void restart() {
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();
     }
-    bool RunTask() { return test::RunUntilTaskEnds(600'000); }
-    Bytes Block(UINT code) const {
+    bool run_task() { return test::run_until_task_ends(600'000); }
+    Bytes make_block(UINT code) const {
         for (const auto& n : host_.notifications())
             if (n.code == code) return n.block;
         return {};
     }
-    Bytes Sector0() const { return watch_.read_flash(0, 4096); }
-    Bytes GetSettings() {
-        Restart();
+    Bytes sector0() const { return watch_.read_flash(0, 4096); }
+    Bytes get_settings() {
+        restart();
         GetSetting(host_.hwnd(), FALSE);
-        EXPECT_TRUE(RunTask());
-        return Block(SDK_MSG_SETTINGS);
+        EXPECT_TRUE(run_task());
+        return make_block(SDK_MSG_SETTINGS);
     }
-    Bytes GetViewsBlock() {
-        Restart();
+    Bytes get_views_block() {
+        restart();
         GetViews(host_.hwnd(), FALSE);
-        EXPECT_TRUE(RunTask());
-        return Block(SDK_MSG_VIEWS);
+        EXPECT_TRUE(run_task());
+        return make_block(SDK_MSG_VIEWS);
     }
-    std::size_t WriteCommands() const {
+    std::size_t write_commands() const {
         return watch_.received_count(0x24) + watch_.received_count(0x14) +
                watch_.received_count(0x16);
     }
@@ -141,7 +141,7 @@ class SettingsTest : public ::testing::Test {
 };
 
 TEST_F(SettingsTest, GetSettingPostsTheRecord) {
-    const Bytes r = GetSettings();
+    const Bytes r = get_settings();
     EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SETTINGS}))
         << host_.describe();
     ASSERT_EQ(r.size(), 96u);
@@ -188,7 +188,7 @@ TEST_F(SettingsTest, GetSettingOffsetZeroFollowsTheFirmware) {
         sim::WatchConfig config = watch_.config();
         config.numeric_version = c.numeric;
         watch_.set_config(config);
-        const Bytes r = GetSettings();
+        const Bytes r = get_settings();
         ASSERT_EQ(r.size(), 96u) << host_.describe();
         EXPECT_EQ(r[0], c.offset0);
     }
@@ -197,7 +197,7 @@ TEST_F(SettingsTest, GetSettingOffsetZeroFollowsTheFirmware) {
 TEST_F(SettingsTest, SetSettingWritesSectorZeroAndReadsBack) {
     directory_[5] = 0x37;  // F5 among other bits the write discards
     watch_.with_flash([&](sim::Flash& flash) { flash.store(0, directory_); });
-    Bytes record = GetSettings();
+    Bytes record = get_settings();
     ASSERT_EQ(record.size(), 96u);
     record[0] = 1;  // F94
     record[8] = 5;  // F5: byte 5 = 0x10
@@ -208,13 +208,13 @@ TEST_F(SettingsTest, SetSettingWritesSectorZeroAndReadsBack) {
     record[40] = 'Z';  // the version text is not the host's
     {
         Bytes host_copy = record;
-        Restart();
+        restart();
         SetSetting(host_.hwnd(), host_copy.data(), FALSE);
         // The host frees its record as soon as the call returns.
         std::fill(host_copy.begin(), host_copy.end(), 0xEE);
         host_copy.clear();
         host_copy.shrink_to_fit();
-        ASSERT_TRUE(RunTask());
+        ASSERT_TRUE(run_task());
     }
     EXPECT_EQ(host_.codes_without_progress(),
               (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SETTINGS_WRITTEN}))
@@ -224,8 +224,8 @@ TEST_F(SettingsTest, SetSettingWritesSectorZeroAndReadsBack) {
     EXPECT_EQ(watch_.received_count(0x14), 1u);
     EXPECT_EQ(watch_.received_count(0x16), 32u);
 
-    const Bytes after = Sector0();
-    EXPECT_TRUE(ChecksumHolds(after));
+    const Bytes after = sector0();
+    EXPECT_TRUE(checksum_holds(after));
     Bytes want = directory_;
     want[94] = 0xFD;
     want[5] = 0x10;
@@ -237,7 +237,7 @@ TEST_F(SettingsTest, SetSettingWritesSectorZeroAndReadsBack) {
     EXPECT_EQ(after, want) << "only the fields written, and the checksum";
     EXPECT_EQ(watch_.read_flash(4096, 4096), Bytes(4096, 0x5A)) << "sector 1 untouched";
 
-    const Bytes back = GetSettings();
+    const Bytes back = get_settings();
     ASSERT_EQ(back.size(), 96u);
     Bytes want_back = record;
     want_back[40] = 0;  // 'Z' was never the watch's
@@ -256,7 +256,7 @@ TEST_F(SettingsTest, ErasedFieldAndShortTextsCarryTheirFlashBytes) {
     std::copy(text.begin(), text.end(), directory_.begin() + 96);
     watch_.with_flash([&](sim::Flash& flash) { flash.store(0, directory_); });
 
-    Bytes record = GetSettings();
+    Bytes record = get_settings();
     ASSERT_EQ(record.size(), 96u) << host_.describe();
     EXPECT_EQ(record[0], 3) << "extended: bits 0 .. 1 of an erased byte";
     for (std::size_t i = 0; i < 8; ++i) {
@@ -271,14 +271,14 @@ TEST_F(SettingsTest, ErasedFieldAndShortTextsCarryTheirFlashBytes) {
     }
 
     record[0] = 1;
-    Restart();
+    restart();
     SetSetting(host_.hwnd(), record.data(), FALSE);
-    ASSERT_TRUE(RunTask());
+    ASSERT_TRUE(run_task());
     EXPECT_EQ(host_.notifications().back().code, static_cast<UINT>(SDK_MSG_SETTINGS_WRITTEN))
         << host_.describe();
-    const Bytes after = Sector0();
+    const Bytes after = sector0();
     EXPECT_EQ(after[94], 0xFD) << "the host's value lands in bits 0 .. 1";
-    EXPECT_TRUE(ChecksumHolds(after));
+    EXPECT_TRUE(checksum_holds(after));
     EXPECT_TRUE(std::equal(text.begin(), text.end(), after.begin() + 96)) << "texts untouched";
 }
 
@@ -295,21 +295,21 @@ TEST_F(SettingsTest, APlainAcknowledgementAnswersPrepareAndEraseOnly) {
         {"erase (0x14) answered with 0x23", 0x14, true},
         {"a write (0x16) answered with 0x23", 0x16, false},
     };
-    Bytes record = GetSettings();
+    Bytes record = get_settings();
     ASSERT_EQ(record.size(), 96u);
     record[12] = 0x31;  // B6: the byte that shows the sector was written
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         watch_.with_flash([&](sim::Flash& flash) { flash.store(0, directory_); });
-        Restart();
+        restart();
         Fault ack = Fault::on_command(FaultKind::plain_ack, c.command);
         watch_.add_fault(ack);
         SetSetting(host_.hwnd(), record.data(), FALSE);
-        ASSERT_TRUE(RunTask());
+        ASSERT_TRUE(run_task());
         const UINT last = host_.notifications().back().code;
         if (c.completes) {
             EXPECT_EQ(last, static_cast<UINT>(SDK_MSG_SETTINGS_WRITTEN)) << host_.describe();
-            EXPECT_EQ(Sector0()[6], 0x31);
+            EXPECT_EQ(sector0()[6], 0x31);
         } else {
             EXPECT_EQ(last, static_cast<UINT>(SDK_ERR_TRANSFER)) << host_.describe();
         }
@@ -317,33 +317,33 @@ TEST_F(SettingsTest, APlainAcknowledgementAnswersPrepareAndEraseOnly) {
 }
 
 TEST_F(SettingsTest, ViewsRoundTrip) {
-    const Bytes views = GetViewsBlock();
+    const Bytes views = get_views_block();
     EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_VIEWS}))
         << host_.describe();
     ASSERT_EQ(views.size(), 145u);
     Bytes want(145, 0);
     std::copy(directory_.begin() + 27, directory_.begin() + 72, want.begin());
-    PutWide(want, 45, u"Café", 10);
-    PutWide(want, 65, u"Pace", 10);
-    PutWide(want, 105, u"1234567890", 10);
-    PutWide(want, 125, u" x", 10);  // 0xC0 is not in the watch's set
+    put_wide(want, 45, u"Café", 10);
+    put_wide(want, 65, u"Pace", 10);
+    put_wide(want, 105, u"1234567890", 10);
+    put_wide(want, 125, u" x", 10);  // 0xC0 is not in the watch's set
     EXPECT_EQ(views, want);
 
     Bytes changed = views;
     for (std::size_t i = 0; i < 45; ++i) changed[i] = static_cast<std::uint8_t>(i);
-    PutWide(changed, 45, u"Ünd", 10);
-    PutWide(changed, 85, u"ñandú", 10);
+    put_wide(changed, 45, u"Ünd", 10);
+    put_wide(changed, 85, u"ñandú", 10);
     {
         Bytes host_copy = changed;
-        Restart();
+        restart();
         SetViews(host_.hwnd(), host_copy.data(), FALSE);
         std::fill(host_copy.begin(), host_copy.end(), 0xEE);
-        ASSERT_TRUE(RunTask());
+        ASSERT_TRUE(run_task());
     }
     EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_VIEWS_WRITTEN}))
         << host_.describe();
-    const Bytes after = Sector0();
-    EXPECT_TRUE(ChecksumHolds(after));
+    const Bytes after = sector0();
+    EXPECT_TRUE(checksum_holds(after));
     Bytes want_flash = directory_;
     std::copy(changed.begin(), changed.begin() + 45, want_flash.begin() + 27);
     const Bytes names = {'|', 'n', 'd', 0, 0, 0,    0,   0,   0,   0,    'P', 'a', 'c', 'e', 0,
@@ -354,8 +354,8 @@ TEST_F(SettingsTest, ViewsRoundTrip) {
     EXPECT_EQ(after, want_flash);
 
     Bytes want_back = changed;
-    PutWide(want_back, 45, u"|nd", 10);
-    EXPECT_EQ(GetViewsBlock(), want_back);
+    put_wide(want_back, 45, u"|nd", 10);
+    EXPECT_EQ(get_views_block(), want_back);
 }
 
 TEST_F(SettingsTest, FailuresAndRefusals) {
@@ -383,7 +383,7 @@ TEST_F(SettingsTest, FailuresAndRefusals) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Restart();
+        restart();
         if (c.fault) watch_.add_fault(*c.fault);
         const Bytes record(c.call == Call::set_views ? 145 : 96, 0);
         const BYTE* data = c.null_record ? nullptr : record.data();
@@ -402,13 +402,13 @@ TEST_F(SettingsTest, FailuresAndRefusals) {
                 break;
         }
         if (c.null_record) {
-            test::DeliverPosted();
+            test::deliver_posted();
             EXPECT_TRUE(host_.codes().empty()) << host_.describe();
             EXPECT_TRUE(watch_.received().empty());
-            EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+            EXPECT_FALSE(sdk::task_active_on_this_thread());
             continue;
         }
-        ASSERT_TRUE(RunTask());
+        ASSERT_TRUE(run_task());
         EXPECT_EQ(host_.codes_without_progress(), (Codes{SDK_MSG_WATCH_VERSION, c.error}))
             << host_.describe();
         const bool write = c.call == Call::set_setting || c.call == Call::set_views;

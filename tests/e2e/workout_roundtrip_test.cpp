@@ -99,7 +99,7 @@ std::vector<const test::Notification*> blocks_of(const test::HostRecorder& host,
 void round_trip(test::HostRecorder& host, const std::vector<sim::ExpectedSession>& expected,
                 std::uint64_t timeout_ms) {
     GetAllWorkout(host.hwnd(), FALSE, FALSE);
-    ASSERT_TRUE(test::RunUntilTaskEnds(timeout_ms)) << "download did not end";
+    ASSERT_TRUE(test::run_until_task_ends(timeout_ms)) << "download did not end";
     std::vector<const test::Notification*> sessions;
     for (const auto& n : host.notifications()) {
         ASSERT_FALSE(n.error) << host.describe();
@@ -114,7 +114,7 @@ void round_trip(test::HostRecorder& host, const std::vector<sim::ExpectedSession
 
     host.clear();
     GetWorkoutSummary(host.hwnd(), FALSE);
-    ASSERT_TRUE(test::RunUntilTaskEnds(timeout_ms)) << "summary did not end";
+    ASSERT_TRUE(test::run_until_task_ends(timeout_ms)) << "summary did not end";
     const auto summary = blocks_of(host, SDK_MSG_SUMMARY);
     ASSERT_EQ(summary.size(), 1u) << host.describe();
     const Bytes& s = summary[0]->block;
@@ -139,7 +139,7 @@ TEST(WorkoutRoundTrip, InProcessLineOnTheVirtualClock) {
     watch.with_flash(
         [&](sim::Flash& flash) { expected = sim::generate_realistic_flash(flash, large_reserve); });
     round_trip(host, expected, 3'600'000);
-    EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+    EXPECT_FALSE(sdk::task_active_on_this_thread());
     EXPECT_EQ(platform::live_global_blocks(), blocks_before) << "a block leaked";
 }
 
@@ -160,7 +160,7 @@ TEST(WorkoutRoundTrip, OverAPseudoTerminal) {
                                  server.slave_path());
     round_trip(host, expected, 120'000);
     server.stop();
-    EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+    EXPECT_FALSE(sdk::task_active_on_this_thread());
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ struct StoredSession {
 
 // Three sessions: no track points and three laps; a track running over two
 // sectors; a short track. Sessions take sectors from 1 on in directory order.
-std::vector<StoredSession> ThreeSessions() {
+std::vector<StoredSession> three_sessions() {
     Stream long_track;
     long_track.full(1000, 2000, 50, kMorning);
     for (int i = 0; i < 250; ++i) long_track.delta(i / 20 % 60, (i * 3) % 60, 10, -10, 1);
@@ -50,11 +50,11 @@ std::vector<StoredSession> ThreeSessions() {
     Stream pad;  // a track over two sectors: fill the first with time-only records
     pad.full(5, 6, 0, kMorning).time_only(1357).full(7, 8, 0, kMorning).end();
     return {
-        {test::HeaderSector(0, 3, {0, 0, 6, 17, 5, 24}, kErased, kErased), {}},
-        {test::HeaderSector(1359, 1, {0, 0, 7, 17, 5, 24}, {0, 0, 10, 1, 6, 24},
+        {test::header_sector(0, 3, {0, 0, 6, 17, 5, 24}, kErased, kErased), {}},
+        {test::header_sector(1359, 1, {0, 0, 7, 17, 5, 24}, {0, 0, 10, 1, 6, 24},
                             {20, 0, 10, 1, 6, 24}),
          pad.bytes},
-        {test::HeaderSector(252, 0, {0, 0, 8, 17, 5, 24}, kErased, kErased),
+        {test::header_sector(252, 0, {0, 0, 8, 17, 5, 24}, kErased, kErased),
          long_track.end().bytes},
     };
 }
@@ -63,11 +63,11 @@ class WorkoutTest : public ::testing::Test {
   protected:
     void SetUp() override {
         blocks_before_ = platform::live_global_blocks();
-        task::ResetReadChunkProgress();
+        task::reset_read_chunk_progress();
         sim::register_as_cable(line_, "COM7");
     }
     void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
     }
     // Lays the sessions out and writes a matching directory and usage bitmap.
@@ -99,7 +99,7 @@ class WorkoutTest : public ::testing::Test {
         });
         directory_ = directory;
     }
-    bool RunTask() { return test::RunUntilTaskEnds(600'000); }
+    bool run_task() { return test::run_until_task_ends(600'000); }
     // The last notifications, progress written as its value ("2022:100").
     std::vector<std::string> Tail(std::size_t count) const {
         std::vector<std::string> tail;
@@ -125,10 +125,10 @@ class WorkoutTest : public ::testing::Test {
 };
 
 TEST_F(WorkoutTest, GetAllWorkoutDeliversEverySessionInDirectoryOrder) {
-    const auto sessions = ThreeSessions();
+    const auto sessions = three_sessions();
     Store(sessions);
     GetAllWorkout(host_.hwnd(), FALSE, FALSE);
-    ASSERT_TRUE(RunTask());
+    ASSERT_TRUE(run_task());
     EXPECT_EQ(host_.codes_without_progress(),
               (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SESSION, SDK_MSG_SESSION_TRACK,
                      SDK_MSG_SESSION_TRACK, SDK_MSG_WORKOUTS_DONE}))
@@ -163,7 +163,7 @@ TEST_F(WorkoutTest, GetAllWorkoutDeliversEverySessionInDirectoryOrder) {
 }
 
 TEST_F(WorkoutTest, Selections) {
-    Store(ThreeSessions());
+    Store(three_sessions());
     std::vector<UINT> indices;
     CUIntArray array{nullptr, nullptr, 0, 0, 0};
     struct Case {
@@ -200,7 +200,7 @@ TEST_F(WorkoutTest, Selections) {
         array.m_pData = indices.data();
         array.m_nSize = static_cast<intptr_t>(indices.size());
         GetSelectedWorkout(host_.hwnd(), c.null_array ? nullptr : &array, FALSE, FALSE);
-        ASSERT_TRUE(RunTask());
+        ASSERT_TRUE(run_task());
         EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
         if (c.codes.back() == static_cast<UINT>(SDK_MSG_WORKOUTS_DONE)) {
             EXPECT_EQ(Tail(3), (std::vector<std::string>{"2022:100", "2022:100", "2006"}));
@@ -209,27 +209,27 @@ TEST_F(WorkoutTest, Selections) {
     host_.clear();
     const std::uint8_t repeat[] = {1, 1};
     GetSelectedWorkout_Ex(host_.hwnd(), repeat, 2, FALSE, FALSE);
-    ASSERT_TRUE(RunTask());
+    ASSERT_TRUE(run_task());
     const auto ones = host_.blocks(SDK_MSG_SESSION_TRACK);
     ASSERT_EQ(ones.size(), 2u);
     EXPECT_EQ(ones[0], ones[1]) << "a session delivered twice is the same block twice";
 }
 
 TEST_F(WorkoutTest, SelectionsLongerThan255AreDeliveredWhole) {
-    Store(ThreeSessions());
+    Store(three_sessions());
     const std::vector<std::uint8_t> selection(300, 0);  // the session without track points
     GetSelectedWorkout_Ex(host_.hwnd(), selection.data(), static_cast<DWORD>(selection.size()),
                           FALSE, FALSE);
-    ASSERT_TRUE(RunTask());
+    ASSERT_TRUE(run_task());
     EXPECT_EQ(host_.blocks(SDK_MSG_SESSION).size(), 300u);
     EXPECT_EQ(host_.codes().back(), static_cast<UINT>(SDK_MSG_WORKOUTS_DONE));
 }
 
 TEST_F(WorkoutTest, SummaryGathersTheCorrectedHeaders) {
-    const auto sessions = ThreeSessions();
+    const auto sessions = three_sessions();
     Store(sessions);
     GetWorkoutSummary(host_.hwnd(), FALSE);
-    ASSERT_TRUE(RunTask());
+    ASSERT_TRUE(run_task());
     EXPECT_EQ(host_.codes_without_progress(),
               (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SUMMARY, SDK_MSG_WORKOUTS_DONE}))
         << host_.describe();
@@ -250,7 +250,7 @@ TEST_F(WorkoutTest, NoSessions) {
                       +[](HWND h) { GetWorkoutSummary(h, FALSE); }}) {
         host_.clear();
         call(host_.hwnd());
-        ASSERT_TRUE(RunTask());
+        ASSERT_TRUE(run_task());
         EXPECT_EQ(host_.codes_without_progress(),
                   (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_NO_WORKOUTS}))
             << host_.describe();
@@ -289,12 +289,12 @@ TEST_F(WorkoutTest, ClearingEmptiesTheDirectoryForEitherReservedTail) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Store(ThreeSessions());
+        Store(three_sessions());
         host_.clear();
         watch_.clear_faults();
         if (c.status_silent) watch_.add_fault(Fault::on_command(FaultKind::silence, 0x2C));
         c.call(host_.hwnd());
-        ASSERT_TRUE(RunTask());
+        ASSERT_TRUE(run_task());
         EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
         // A clear that ends a download keeps the bar the download filled.
         const bool after_download = c.codes.back() == static_cast<UINT>(SDK_MSG_WORKOUTS_DONE);
@@ -346,13 +346,13 @@ TEST_F(WorkoutTest, TransferFailuresPostNoPartialSession) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Store(ThreeSessions());
+        Store(three_sessions());
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();
         watch_.add_fault(c.fault);
         c.call(host_.hwnd());
-        ASSERT_TRUE(RunTask());
+        ASSERT_TRUE(run_task());
         EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
         EXPECT_TRUE(host_.blocks(SDK_MSG_SESSION_TRACK).empty()) << "no partial session";
     }

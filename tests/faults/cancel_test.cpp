@@ -39,10 +39,10 @@ struct Task {
 
 class CancelTest : public ::testing::Test {
   protected:
-    void SetUp() override { image_ = test::RealisticImage(); }
+    void SetUp() override { image_ = test::realistic_image(); }
 
-    std::unique_ptr<test::RealisticBench> NewBench(const Task& task) {
-        task::ResetReadChunkProgress();
+    std::unique_ptr<test::RealisticBench> new_bench(const Task& task) {
+        task::reset_read_chunk_progress();
         return std::make_unique<test::RealisticBench>(image_, "cancel" + std::to_string(serial_++),
                                                       task.config, [](sim::Flash&) {});
     }
@@ -94,10 +94,10 @@ TEST_F(CancelTest, ClosingTheTaskWindowEndsEveryTaskAtEveryStep) {
         // The frames of a whole run, to close the window before, within and near its end.
         std::size_t frames = 0;
         {
-            auto bench = NewBench(task);
+            auto bench = new_bench(task);
             test::HostRecorder host;
             task.call(host.hwnd());
-            ASSERT_TRUE(test::RunUntilTaskEnds(600'000)) << task.name;
+            ASSERT_TRUE(test::run_until_task_ends(600'000)) << task.name;
             frames = bench->watch.received().size();
             ASSERT_GE(frames, 2u) << task.name;
         }
@@ -108,17 +108,17 @@ TEST_F(CancelTest, ClosingTheTaskWindowEndsEveryTaskAtEveryStep) {
                          " of " + std::to_string(frames));
             ++cases;
             const std::size_t blocks_before = platform::live_global_blocks();
-            auto bench = NewBench(task);
+            auto bench = new_bench(task);
             {
                 test::HostRecorder host;
                 const std::uint64_t start = platform::clock().now_ms();
                 task.call(host.hwnd());
-                ASSERT_TRUE(test::RunUntil([&] { return bench->watch.received().size() >= step; },
+                ASSERT_TRUE(test::run_until([&] { return bench->watch.received().size() >= step; },
                                            600'000));
                 const std::size_t seen = host.notifications().size();
                 Stridelog_CancelTasks();
-                ASSERT_TRUE(test::RunUntilTaskEnds(600'000)) << "no end";
-                EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+                ASSERT_TRUE(test::run_until_task_ends(600'000)) << "no end";
+                EXPECT_FALSE(sdk::task_active_on_this_thread());
                 EXPECT_LT(platform::clock().now_ms() - start, 600'000u);
                 // Only what was on its way may still arrive, and never an error.
                 const auto& notes = host.notifications();
@@ -136,7 +136,7 @@ TEST_F(CancelTest, ClosingTheTaskWindowEndsEveryTaskAtEveryStep) {
             EXPECT_FALSE(bench->line.is_open()) << "the port was not released";
             test::HostRecorder next;
             GetWatch_Version(next.hwnd(), FALSE);
-            ASSERT_TRUE(test::RunUntilTaskEnds(600'000));
+            ASSERT_TRUE(test::run_until_task_ends(600'000));
             EXPECT_EQ(next.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
                 << "the next call: " << next.describe();
         }

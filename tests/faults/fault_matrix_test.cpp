@@ -49,7 +49,7 @@ using sim::FaultKind;
 using Bytes = std::vector<std::uint8_t>;
 
 // Codes after which a task posts nothing but progress: the header's tables say which.
-bool IsFinal(UINT code) {
+bool is_final(UINT code) {
     switch (code) {
 #define STRIDELOG_FINAL_CASE(name, value, final, meaning) \
     case name:                                            \
@@ -62,7 +62,7 @@ bool IsFinal(UINT code) {
     }
 }
 
-bool IsError(UINT code) {
+bool is_error(UINT code) {
     switch (code) {
 #define STRIDELOG_ERROR_CASE(name, value, final, meaning) case name:
         STRIDELOG_ERROR_CODES(STRIDELOG_ERROR_CASE)
@@ -81,7 +81,7 @@ struct Outcome {
     bool operator==(const Outcome&) const = default;
 };
 
-Outcome OutcomeOf(const test::HostRecorder& host) {
+Outcome outcome_of(const test::HostRecorder& host) {
     Outcome out;
     for (const auto& n : host.notifications()) {
         if (n.code == SDK_MSG_PROGRESS || n.code == SDK_MSG_PHASE_PROGRESS ||
@@ -114,7 +114,7 @@ struct FaultCase {
 
 constexpr std::uint32_t kRebootMs = 5000;
 
-const std::vector<FaultCase>& FaultCases() {
+const std::vector<FaultCase>& fault_cases() {
     static const std::vector<FaultCase> cases = {
         {"no reply", [](std::uint8_t id) { return Fault::on_command(FaultKind::silence, id); },
          false},
@@ -178,10 +178,10 @@ using Bench = test::RealisticBench;
 
 class FaultMatrix : public ::testing::Test {
   protected:
-    void SetUp() override { image_ = test::RealisticImage(); }
+    void SetUp() override { image_ = test::realistic_image(); }
 
-    std::unique_ptr<Bench> NewBench(const EntryPoint* entry = nullptr) {
-        task::ResetReadChunkProgress();
+    std::unique_ptr<Bench> new_bench(const EntryPoint* entry = nullptr) {
+        task::reset_read_chunk_progress();
         return std::make_unique<Bench>(image_, "matrix" + std::to_string(serial_++),
                                        entry ? entry->config : sim::WatchConfig{},
                                        [entry](sim::Flash& flash) {
@@ -191,11 +191,11 @@ class FaultMatrix : public ::testing::Test {
     std::uint64_t Now() { return platform::clock().now_ms(); }
 
     // The block a Get call delivers, for the matching Set call.
-    Bytes FetchBlock(const std::function<void(HWND)>& get, UINT code) {
-        auto bench = NewBench();
+    Bytes fetch_block(const std::function<void(HWND)>& get, UINT code) {
+        auto bench = new_bench();
         test::HostRecorder host;
         get(host.hwnd());
-        EXPECT_TRUE(test::RunUntilTaskEnds(600'000));
+        EXPECT_TRUE(test::run_until_task_ends(600'000));
         const auto blocks = host.blocks(code);
         EXPECT_EQ(blocks.size(), 1u) << host.describe();
         return blocks.empty() ? Bytes{} : blocks[0];
@@ -209,8 +209,8 @@ class FaultMatrix : public ::testing::Test {
 };
 
 TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
-    const Bytes views = FetchBlock([](HWND h) { GetViews(h, FALSE); }, SDK_MSG_VIEWS);
-    const Bytes settings = FetchBlock([](HWND h) { GetSetting(h, FALSE); }, SDK_MSG_SETTINGS);
+    const Bytes views = fetch_block([](HWND h) { GetViews(h, FALSE); }, SDK_MSG_VIEWS);
+    const Bytes settings = fetch_block([](HWND h) { GetSetting(h, FALSE); }, SDK_MSG_SETTINGS);
     ASSERT_EQ(views.size(), static_cast<std::size_t>(STRIDELOG_VIEWS_SIZE));
     ASSERT_EQ(settings.size(), static_cast<std::size_t>(STRIDELOG_SETTINGS_SIZE));
     const Bytes no_paths(STRIDELOG_PATH_BLOCK_SIZE, 0);
@@ -299,13 +299,13 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
         std::uint8_t middle_id = 0;
         std::uint64_t success_ms = 0;
         {
-            auto bench = NewBench(&entry);
+            auto bench = new_bench(&entry);
             test::HostRecorder host;
             const std::uint64_t start = Now();
             entry.call(host.hwnd());
-            ASSERT_TRUE(test::RunUntilTaskEnds(600'000)) << entry.name;
+            ASSERT_TRUE(test::run_until_task_ends(600'000)) << entry.name;
             success_ms = Now() - start;
-            success = OutcomeOf(host);
+            success = outcome_of(host);
             const auto sent = bench->watch.received_ids();
             for (std::uint8_t id : sent)
                 if (std::find(commands.begin(), commands.end(), id) == commands.end())
@@ -319,18 +319,18 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
             ASSERT_FALSE(success.codes.empty() && std::string(entry.name) != "GetWatch_Version")
                 << entry.name << ": " << host.describe();
             for (UINT code : success.codes)
-                ASSERT_FALSE(IsError(code)) << entry.name << " fails without a fault";
+                ASSERT_FALSE(is_error(code)) << entry.name << " fails without a fault";
         }
         // The status query may go unanswered: the operation then runs on the
         // default status, which changes what some results say (the used space).
         Outcome success_without_status;
         {
-            auto bench = NewBench(&entry);
+            auto bench = new_bench(&entry);
             bench->watch.add_fault(Fault::on_command(FaultKind::silence, 0x2C, -1));
             test::HostRecorder host;
             entry.call(host.hwnd());
-            ASSERT_TRUE(test::RunUntilTaskEnds(600'000)) << entry.name;
-            success_without_status = OutcomeOf(host);
+            ASSERT_TRUE(test::run_until_task_ends(600'000)) << entry.name;
+            success_without_status = outcome_of(host);
         }
         auto succeeded = [&](const Outcome& outcome, std::uint8_t id) {
             return outcome == success || (id == 0x2C && outcome == success_without_status);
@@ -345,7 +345,7 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
         if (middle_frame != 0) targets.push_back(0);
         for (const std::size_t target : targets) {
             const std::uint8_t id = target != 0 ? commands[target - 1] : middle_id;
-            for (const auto& fault : FaultCases()) {
+            for (const auto& fault : fault_cases()) {
                 char legend[160];
                 if (target != 0) {
                     std::snprintf(legend, sizeof legend, "%s, command 0x%02X, %s", entry.name, id,
@@ -357,7 +357,7 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                 SCOPED_TRACE(legend);
                 ++cases;
                 const std::size_t blocks_before = platform::live_global_blocks();
-                auto bench = NewBench(&entry);
+                auto bench = new_bench(&entry);
                 Fault injected = fault.make(id);
                 if (target == 0) {
                     injected.command.reset();
@@ -369,23 +369,23 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                     test::HostRecorder host;
                     const std::uint64_t start = Now();
                     entry.call(host.hwnd());
-                    const bool ended = test::RunUntilTaskEnds(600'000);
+                    const bool ended = test::run_until_task_ends(600'000);
                     took = Now() - start;
                     ASSERT_TRUE(ended) << "no end";
-                    ASSERT_FALSE(sdk::TaskActiveOnThisThread());
+                    ASSERT_FALSE(sdk::task_active_on_this_thread());
 
                     // One ending, then nothing but progress.
                     const auto& notes = host.notifications();
                     std::size_t finals = 0;
                     std::size_t last_final = 0;
                     for (std::size_t i = 0; i < notes.size(); ++i) {
-                        if (!IsFinal(notes[i].code)) continue;
+                        if (!is_final(notes[i].code)) continue;
                         ++finals;
                         last_final = i;
                     }
-                    const Outcome outcome = OutcomeOf(host);
+                    const Outcome outcome = outcome_of(host);
                     const bool failed =
-                        std::any_of(outcome.codes.begin(), outcome.codes.end(), IsError);
+                        std::any_of(outcome.codes.begin(), outcome.codes.end(), is_error);
                     if (finals == 0) {
                         // Only the two tasks without a code of their own end like this.
                         EXPECT_TRUE(succeeded(outcome, id)) << host.describe();
@@ -411,10 +411,10 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                 // The next call opens the port and finds the watch again.
                 bench->watch.clear_faults();
                 bench->line.reconnect();
-                test::RunFor(kRebootMs);
+                test::run_for(kRebootMs);
                 test::HostRecorder next;
                 GetWatch_Version(next.hwnd(), FALSE);
-                ASSERT_TRUE(test::RunUntilTaskEnds(600'000));
+                ASSERT_TRUE(test::run_until_task_ends(600'000));
                 EXPECT_EQ(next.codes(),
                           (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
                     << "the next call: " << next.describe();
@@ -431,9 +431,9 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
         std::fflush(stdout);
     }
     std::printf("fault matrix: %zu cases over %zu entry points and %zu faults\n", cases,
-                entry_points.size(), FaultCases().size());
+                entry_points.size(), fault_cases().size());
     RecordProperty("cases", static_cast<int>(cases));
-    EXPECT_GE(cases, entry_points.size() * 2 * FaultCases().size());
+    EXPECT_GE(cases, entry_points.size() * 2 * fault_cases().size());
 }
 
 }  // namespace

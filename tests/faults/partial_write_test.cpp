@@ -76,12 +76,12 @@ TEST(PartialWrites, TheLastChunkCarriesOnlyWhatIsLeft) {
             data[i] = static_cast<std::uint8_t>(i * 3 + 1);
         watch.clear_received();
 
-        auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-        dlg->Attach(host.hwnd());
+        auto* dlg = new sdk::CSdkTaskDlg(sdk::CSdkTaskDlg::Storage::heap);
+        dlg->attach(host.hwnd());
         TaskWindowTestAccess::start_with(*dlg, [&](task::TaskHost& h) {
             return std::make_unique<WriteSource>(h, data, c.erase_first);
         });
-        ASSERT_TRUE(test::RunUntilTaskEnds(60'000));
+        ASSERT_TRUE(test::run_until_task_ends(60'000));
         EXPECT_EQ(host.codes_without_progress(),
                   (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_VIEWS_WRITTEN}))
             << host.describe();

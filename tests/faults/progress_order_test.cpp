@@ -39,7 +39,7 @@ struct Seen {
     bool error = false;
 };
 
-Seen Observe(const test::HostRecorder& host) {
+Seen observe(const test::HostRecorder& host) {
     Seen seen;
     for (const auto& n : host.notifications()) {
         seen.error = seen.error || n.error;
@@ -50,15 +50,15 @@ Seen Observe(const test::HostRecorder& host) {
 
 class ProgressOrder : public ::testing::Test {
   protected:
-    void SetUp() override { image_ = test::RealisticImage(); }
+    void SetUp() override { image_ = test::realistic_image(); }
 
     Seen Run(const Task& task) {
         test::RealisticBench bench(image_, "progress" + std::to_string(serial_++), task.config,
                                    task.prepare);
         test::HostRecorder host;
         task.call(host.hwnd());
-        EXPECT_TRUE(test::RunUntilTaskEnds(600'000)) << task.name;
-        return Observe(host);
+        EXPECT_TRUE(test::run_until_task_ends(600'000)) << task.name;
+        return observe(host);
     }
 
     test::TestEnvironment env_;
@@ -131,7 +131,7 @@ TEST_F(ProgressOrder, NeverGoesBackwardsInAnyTask) {
     for (const Task& task : tasks) {
         for (const bool fresh : {true, false}) {
             SCOPED_TRACE(std::string(task.name) + (fresh ? ", fresh process" : ", after another"));
-            if (fresh) task::ResetReadChunkProgress();
+            if (fresh) task::reset_read_chunk_progress();
             const Seen seen = Run(task);
             EXPECT_FALSE(seen.error);
             std::string values;

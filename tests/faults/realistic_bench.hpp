@@ -14,7 +14,7 @@
 namespace stridelog::test {
 
 // The realistic flash image, generated once per call.
-inline std::vector<std::uint8_t> RealisticImage() {
+inline std::vector<std::uint8_t> realistic_image() {
     sim::Watch source;
     const bool large_reserve = sim::uses_large_reserve(source.config().status_bytes);
     std::vector<std::uint8_t> image;

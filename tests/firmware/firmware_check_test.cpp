@@ -257,7 +257,7 @@ TEST(FirmwareUpdateCheck, EveryStopHasOneConsistentRow) {
             EXPECT_EQ(row.code >> 12, row.error ? 0x1u : 0x2u) << std::hex << row.code;
         }
     }
-    EXPECT_EQ(seen.size(), static_cast<std::size_t>(FirmwareStop::kImageRejected) + 1);
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(FirmwareStop::image_rejected) + 1);
 }
 
 }  // namespace

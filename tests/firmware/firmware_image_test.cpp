@@ -83,35 +83,35 @@ TEST(FirmwareFileCheck, SizesHeadersAndChecksum) {
         HeaderVersion version;
         std::size_t body_length;
     } cases[] = {
-        {"full file, 1.1", 151808, u"<<Watch Firmware Header v1.1", false, ImageFault::kNone,
+        {"full file, 1.1", 151808, u"<<Watch Firmware Header v1.1", false, ImageFault::none,
          HeaderVersion::k1_1, 0x25000},
         {"full file, 1.2 in other letter case", 151808, u"<<WATCH firmware HEADER V1.2", false,
-         ImageFault::kNone, HeaderVersion::k1_2, 0x25000},
-        {"full file, 1.3", 151808, u"<<Watch Firmware Header v1.3", false, ImageFault::kNone,
+         ImageFault::none, HeaderVersion::k1_2, 0x25000},
+        {"full file, 1.3", 151808, u"<<Watch Firmware Header v1.3", false, ImageFault::none,
          HeaderVersion::k1_3, 0x25000},
         {"full file with a 1.0 header uses the program image only", 151808,
-         u"<<Watch Firmware Header v1.0", false, ImageFault::kNone, HeaderVersion::k1_0, 0x20000},
+         u"<<Watch Firmware Header v1.0", false, ImageFault::none, HeaderVersion::k1_0, 0x20000},
         {"program-only file, 1.0", 131328, u"<<Watch Firmware Header v1.0", false,
-         ImageFault::kNone, HeaderVersion::k1_0, 0x20000},
+         ImageFault::none, HeaderVersion::k1_0, 0x20000},
         {"program-only file with a 1.1 header has no language block", 131328,
-         u"<<Watch Firmware Header v1.1", false, ImageFault::kNoLanguageBlock, HeaderVersion::k1_1,
+         u"<<Watch Firmware Header v1.1", false, ImageFault::no_language_block, HeaderVersion::k1_1,
          0x25000},
         {"program-only file with a 1.3 header has no language block", 131328,
-         u"<<Watch Firmware Header v1.3", false, ImageFault::kNoLanguageBlock, HeaderVersion::k1_3,
+         u"<<Watch Firmware Header v1.3", false, ImageFault::no_language_block, HeaderVersion::k1_3,
          0x25000},
-        {"one byte too many", 131329, u"<<Watch Firmware Header v1.0", false, ImageFault::kBadSize,
+        {"one byte too many", 131329, u"<<Watch Firmware Header v1.0", false, ImageFault::bad_size,
          HeaderVersion::k1_0, 0},
-        {"one byte too few", 151807, u"<<Watch Firmware Header v1.1", false, ImageFault::kBadSize,
+        {"one byte too few", 151807, u"<<Watch Firmware Header v1.1", false, ImageFault::bad_size,
          HeaderVersion::k1_0, 0},
-        {"a small file", 300, u"<<Watch Firmware Header v1.1", false, ImageFault::kBadSize,
+        {"a small file", 300, u"<<Watch Firmware Header v1.1", false, ImageFault::bad_size,
          HeaderVersion::k1_0, 0},
         {"unknown header version", 151808, u"<<Watch Firmware Header v1.4", false,
-         ImageFault::kBadHeader, HeaderVersion::k1_0, 0},
+         ImageFault::bad_header, HeaderVersion::k1_0, 0},
         {"header text with more behind it", 151808, u"<<Watch Firmware Header v1.1x", false,
-         ImageFault::kBadHeader, HeaderVersion::k1_0, 0},
+         ImageFault::bad_header, HeaderVersion::k1_0, 0},
         {"header text cut short", 151808, u"<<Watch Firmware Header v1", false,
-         ImageFault::kBadHeader, HeaderVersion::k1_0, 0},
-        {"wrong checksum", 151808, u"<<Watch Firmware Header v1.2", true, ImageFault::kBadChecksum,
+         ImageFault::bad_header, HeaderVersion::k1_0, 0},
+        {"wrong checksum", 151808, u"<<Watch Firmware Header v1.2", true, ImageFault::bad_checksum,
          HeaderVersion::k1_2, 0x25000},
     };
     for (const auto& c : cases) {
@@ -119,7 +119,7 @@ TEST(FirmwareFileCheck, SizesHeadersAndChecksum) {
         if (c.spoil_checksum) file[kChecksumOffset] ^= 1;
         const ImageCheck check = check_firmware_file(file);
         EXPECT_EQ(check.fault, c.fault) << c.legend;
-        if (c.fault == ImageFault::kNone || c.fault == ImageFault::kBadChecksum) {
+        if (c.fault == ImageFault::none || c.fault == ImageFault::bad_checksum) {
             EXPECT_EQ(check.version, c.version) << c.legend;
             EXPECT_EQ(check.body_length, c.body_length) << c.legend;
             EXPECT_EQ(check.header_flag, c.body_length == 0x25000 ? 1 : 0) << c.legend;
@@ -133,7 +133,7 @@ TEST(FirmwareFileCheck, HeaderTextMustBeWideCharacters) {
     std::fill(file.begin(), file.begin() + 108, 0);
     std::copy(narrow.begin(), narrow.end(), file.begin());
     store_checksum(file, firmware_file_checksum(file));
-    EXPECT_EQ(check_firmware_file(file).fault, ImageFault::kBadHeader);
+    EXPECT_EQ(check_firmware_file(file).fault, ImageFault::bad_header);
 }
 
 TEST(FirmwareFileCheck, BytesAfterTheHeaderTextAreNotExamined) {
@@ -141,7 +141,7 @@ TEST(FirmwareFileCheck, BytesAfterTheHeaderTextAreNotExamined) {
     for (std::size_t i = 58; i < 108; ++i) file[i] = 0xEE;
     for (std::size_t i = 112; i < 256; ++i) file[i] = 0xDD;
     store_checksum(file, firmware_file_checksum(file));
-    EXPECT_EQ(check_firmware_file(file).fault, ImageFault::kNone);
+    EXPECT_EQ(check_firmware_file(file).fault, ImageFault::none);
 }
 
 TEST(FirmwareFileLoad, FromDisk) {
@@ -159,13 +159,13 @@ TEST(FirmwareFileLoad, FromDisk) {
         ImageFault fault;
         const Bytes* source;  // the file whose body is expected
     } cases[] = {
-        {"full image", write(env, "full.fw2", full), ImageFault::kNone, &full},
-        {"program-only image", write(env, "small.fw2", program_only), ImageFault::kNone,
+        {"full image", write(env, "full.fw2", full), ImageFault::none, &full},
+        {"program-only image", write(env, "small.fw2", program_only), ImageFault::none,
          &program_only},
-        {"damaged image", write(env, "damaged.fw2", damaged), ImageFault::kBadChecksum, nullptr},
-        {"oversized file", write(env, "big.fw2", oversized), ImageFault::kBadSize, nullptr},
-        {"missing file", env.root() / "absent.fw2", ImageFault::kUnreadable, nullptr},
-        {"a folder", env.root(), ImageFault::kUnreadable, nullptr},
+        {"damaged image", write(env, "damaged.fw2", damaged), ImageFault::bad_checksum, nullptr},
+        {"oversized file", write(env, "big.fw2", oversized), ImageFault::bad_size, nullptr},
+        {"missing file", env.root() / "absent.fw2", ImageFault::unreadable, nullptr},
+        {"a folder", env.root(), ImageFault::unreadable, nullptr},
     };
     for (const auto& c : cases) {
         const LoadedFirmware loaded = load_firmware_file(c.file);

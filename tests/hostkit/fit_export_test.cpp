@@ -39,7 +39,7 @@ constexpr std::uint16_t kActivityMessage = 34;
 constexpr std::uint8_t kTimestampField = 253;
 
 // CRC-16 with the reflected polynomial 0xA001 from 0, a bit at a time.
-std::uint16_t Crc16(const std::uint8_t* data, std::size_t size) {
+std::uint16_t crc16(const std::uint8_t* data, std::size_t size) {
     std::uint16_t crc = 0;
     for (std::size_t i = 0; i < size; ++i) {
         crc ^= data[i];
@@ -86,7 +86,7 @@ constexpr BaseTypeInfo kBaseTypes[] = {
     {0x86, 4, false, 0xFFFFFFFF}, {0x0A, 1, false, 0},      {0x8B, 2, false, 0},
     {0x8C, 4, false, 0},          {0x0D, 1, false, 0xFF},
 };
-const BaseTypeInfo* InfoOf(std::uint8_t code) {
+const BaseTypeInfo* info_of(std::uint8_t code) {
     for (const auto& t : kBaseTypes)
         if (t.code == code) return &t;
     return nullptr;
@@ -95,7 +95,7 @@ const BaseTypeInfo* InfoOf(std::uint8_t code) {
 // Header (size, ".FIT", header CRC, data size), the records (normal headers
 // only: definitions with their architecture and fields, data by local type),
 // and the CRC over the whole file.
-void DecodeFit(const Buffer& file, FitFileRead& out) {
+void decode_fit(const Buffer& file, FitFileRead& out) {
     ASSERT_GE(file.size(), 14u);
     const std::size_t header_size = file[0];
     ASSERT_TRUE(header_size == 12 || header_size == 14) << header_size;
@@ -103,12 +103,12 @@ void DecodeFit(const Buffer& file, FitFileRead& out) {
     ASSERT_EQ(std::string(file.begin() + 8, file.begin() + 12), ".FIT");
     if (header_size == 14) {
         const std::uint16_t stored = static_cast<std::uint16_t>(file[12] | file[13] << 8);
-        ASSERT_EQ(stored, Crc16(file.data(), 12)) << "header CRC";
+        ASSERT_EQ(stored, crc16(file.data(), 12)) << "header CRC";
     }
     const std::size_t data_size =
         file[4] | file[5] << 8 | file[6] << 16 | static_cast<std::size_t>(file[7]) << 24;
     ASSERT_EQ(file.size(), header_size + data_size + 2) << "data size";
-    ASSERT_EQ(Crc16(file.data(), file.size()), 0) << "file CRC";
+    ASSERT_EQ(crc16(file.data(), file.size()), 0) << "file CRC";
 
     struct Definition {
         bool big_endian = false;
@@ -144,7 +144,7 @@ void DecodeFit(const Buffer& file, FitFileRead& out) {
         FitMessage m;
         m.global = d.global;
         for (const auto& [number, size, base_type] : d.fields) {
-            const auto info = InfoOf(base_type);
+            const auto info = info_of(base_type);
             ASSERT_TRUE(info) << "base type " << +base_type;
             ASSERT_EQ(size, info->size) << "field " << +number << " of message " << d.global;
             ASSERT_TRUE(need(size));
@@ -172,7 +172,7 @@ constexpr std::int64_t kFitEpochUnix = 631065600;  // 1989-12-31T00:00:00Z
 constexpr double kDegreesPerSemicircle = 180.0 / 2147483648.0;
 
 // "2026-03-14T07:05:09Z" as FIT seconds.
-std::int64_t FitSeconds(const std::string& utc) {
+std::int64_t fit_seconds(const std::string& utc) {
     std::tm tm{};
     EXPECT_EQ(std::sscanf(utc.c_str(), "%d-%d-%dT%d:%d:%dZ", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
                           &tm.tm_hour, &tm.tm_min, &tm.tm_sec),
@@ -190,7 +190,7 @@ struct WantPoint {
 };
 
 // The points the JSON export marks positioned and timed: what a map shows.
-std::vector<WantPoint> PositionedPoints(const Session& session, const LocalTime& zone) {
+std::vector<WantPoint> positioned_points(const Session& session, const LocalTime& zone) {
     const auto doc = nlohmann::json::parse(write_json(session, zone));
     std::vector<WantPoint> out;
     for (const auto& p : doc["points"]) {
@@ -201,12 +201,12 @@ std::vector<WantPoint> PositionedPoints(const Session& session, const LocalTime&
     return out;
 }
 
-double Degrees(const std::optional<std::int64_t>& semicircles) {
+double degrees(const std::optional<std::int64_t>& semicircles) {
     return semicircles ? static_cast<double>(*semicircles) * kDegreesPerSemicircle : NAN;
 }
 
 // The lap's distance in the TCX export of the same session, in metres.
-double TcxDistance(const Session& session, const LocalTime& zone) {
+double tcx_distance(const Session& session, const LocalTime& zone) {
     const std::string tcx = write_tcx(session, zone);
     std::smatch m;
     EXPECT_TRUE(std::regex_search(
@@ -217,7 +217,7 @@ double TcxDistance(const Session& session, const LocalTime& zone) {
 // What every file holds whatever the session: the order of the messages, the
 // file_id, the events, one lap and one session agreeing with the records,
 // one activity.
-void ExpectActivityFile(const FitFileRead& fit, const std::vector<WantPoint>& want) {
+void expect_activity_file(const FitFileRead& fit, const std::vector<WantPoint>& want) {
     std::vector<std::uint16_t> order;
     for (const auto& m : fit.messages) order.push_back(m.global);
     std::vector<std::uint16_t> want_order = {kFileIdMessage, kEventMessage};
@@ -235,9 +235,9 @@ void ExpectActivityFile(const FitFileRead& fit, const std::vector<WantPoint>& wa
     for (std::size_t i = 0; i < records.size(); ++i) {
         SCOPED_TRACE("record " + std::to_string(i) + " at " + want[i].utc);
         const FitMessage& r = *records[i];
-        EXPECT_EQ(r[kTimestampField], FitSeconds(want[i].utc));
-        EXPECT_NEAR(Degrees(r[0]), want[i].latitude, 1e-6);
-        EXPECT_NEAR(Degrees(r[1]), want[i].longitude, 1e-6);
+        EXPECT_EQ(r[kTimestampField], fit_seconds(want[i].utc));
+        EXPECT_NEAR(degrees(r[0]), want[i].latitude, 1e-6);
+        EXPECT_NEAR(degrees(r[1]), want[i].longitude, 1e-6);
         ASSERT_TRUE(r[2]);
         EXPECT_NEAR(static_cast<double>(*r[2]) / 5 - 500, want[i].altitude, 0.2);
         if (i > 0) {
@@ -257,12 +257,12 @@ void ExpectActivityFile(const FitFileRead& fit, const std::vector<WantPoint>& wa
     const FitMessage& session = *fit.all(kSessionMessage)[0];
     const FitMessage& activity = *fit.all(kActivityMessage)[0];
     if (!want.empty()) {
-        const std::int64_t first = FitSeconds(want.front().utc), last = FitSeconds(want.back().utc);
+        const std::int64_t first = fit_seconds(want.front().utc), last = fit_seconds(want.back().utc);
         EXPECT_EQ(lap[2], first) << "lap start_time";
         EXPECT_EQ(lap[kTimestampField], last);
         EXPECT_EQ(lap[7], (last - first) * 1000) << "lap total_elapsed_time";
-        EXPECT_NEAR(Degrees(lap[3]), want.front().latitude, 1e-6);
-        EXPECT_NEAR(Degrees(lap[6]), want.back().longitude, 1e-6);
+        EXPECT_NEAR(degrees(lap[3]), want.front().latitude, 1e-6);
+        EXPECT_NEAR(degrees(lap[6]), want.back().longitude, 1e-6);
         EXPECT_EQ(lap[9], (*records.back())[5]) << "lap total_distance is the last record's";
     }
     for (const std::uint8_t field :
@@ -276,7 +276,7 @@ void ExpectActivityFile(const FitFileRead& fit, const std::vector<WantPoint>& wa
 
 // ---- The realistic sessions, downloaded through the SDK -------------------
 
-std::vector<Session> DownloadRealisticSessions() {
+std::vector<Session> download_realistic_sessions() {
     test::TestEnvironment env;
     platform::ScopedVirtualClock clock;
     test::HostRecorder host;
@@ -287,7 +287,7 @@ std::vector<Session> DownloadRealisticSessions() {
     watch.with_flash(
         [&](sim::Flash& flash) { sim::generate_realistic_flash(flash, large_reserve); });
     GetAllWorkout(host.hwnd(), FALSE, FALSE);
-    EXPECT_TRUE(test::RunUntilTaskEnds(3'600'000)) << "download did not end";
+    EXPECT_TRUE(test::run_until_task_ends(3'600'000)) << "download did not end";
     std::vector<Session> sessions;
     for (const auto& n : host.notifications()) {
         EXPECT_FALSE(n.error) << host.describe();
@@ -299,8 +299,8 @@ std::vector<Session> DownloadRealisticSessions() {
     return sessions;
 }
 
-const std::vector<Session>& RealisticSessions() {
-    static const std::vector<Session> sessions = DownloadRealisticSessions();
+const std::vector<Session>& realistic_sessions() {
+    static const std::vector<Session> sessions = download_realistic_sessions();
     return sessions;
 }
 
@@ -327,7 +327,7 @@ class ScopedTimeZone {
 };
 
 TEST(FitExport, GpsbabelReadsEveryRealisticSessionAsTheJsonSays) {
-    const auto& sessions = RealisticSessions();
+    const auto& sessions = realistic_sessions();
     ASSERT_EQ(sessions.size(), 6u);
     const ScopedTimeZone tz("America/Los_Angeles");
     const auto zone = LocalTime::host_zone();
@@ -342,7 +342,7 @@ TEST(FitExport, GpsbabelReadsEveryRealisticSessionAsTheJsonSays) {
     for (std::size_t k = 0; k < sessions.size(); ++k) {
         SCOPED_TRACE("session " + std::to_string(k));
         // Through the same call the tool makes, so the text path keeps binary bytes.
-        const std::string bytes = write_session(FileFormat::kFit, sessions[k], zone);
+        const std::string bytes = write_session(FileFormat::fit, sessions[k], zone);
         const auto fit = env.root() / ("session-" + std::to_string(k) + ".fit");
         const auto csv = env.root() / ("session-" + std::to_string(k) + ".csv");
         std::ofstream(fit, std::ios::binary)
@@ -353,7 +353,7 @@ TEST(FitExport, GpsbabelReadsEveryRealisticSessionAsTheJsonSays) {
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         ++files;
 
-        const auto want = PositionedPoints(sessions[k], zone);
+        const auto want = positioned_points(sessions[k], zone);
         std::ifstream in(csv);
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) lines.push_back(line);
@@ -376,7 +376,7 @@ TEST(FitExport, GpsbabelReadsEveryRealisticSessionAsTheJsonSays) {
 }
 
 TEST(FitExport, OwnDecoderFindsTheRealisticSessions) {
-    const auto& sessions = RealisticSessions();
+    const auto& sessions = realistic_sessions();
     ASSERT_FALSE(sessions.empty());
     const auto zone = LocalTime::fixed_offset(3600);
     std::size_t without_track = 0;
@@ -384,22 +384,22 @@ TEST(FitExport, OwnDecoderFindsTheRealisticSessions) {
         SCOPED_TRACE("session " + std::to_string(k));
         const Buffer bytes = write_fit(sessions[k], zone);
         FitFileRead fit;
-        ASSERT_NO_FATAL_FAILURE(DecodeFit(bytes, fit));
-        const auto want = PositionedPoints(sessions[k], zone);
-        ASSERT_NO_FATAL_FAILURE(ExpectActivityFile(fit, want));
+        ASSERT_NO_FATAL_FAILURE(decode_fit(bytes, fit));
+        const auto want = positioned_points(sessions[k], zone);
+        ASSERT_NO_FATAL_FAILURE(expect_activity_file(fit, want));
         if (want.empty()) {
             ++without_track;
             continue;
         }
         const FitMessage& lap = *fit.all(kLapMessage)[0];
         ASSERT_TRUE(lap[9]);
-        EXPECT_NEAR(static_cast<double>(*lap[9]) / 100, TcxDistance(sessions[k], zone), 0.06)
+        EXPECT_NEAR(static_cast<double>(*lap[9]) / 100, tcx_distance(sessions[k], zone), 0.06)
             << "the distance the TCX lap gives";
         // The watch's own clock: an hour ahead of UTC here.
         EXPECT_EQ(*(*fit.all(kActivityMessage)[0])[5] - *lap[kTimestampField], 3600);
         const auto start = sessions[k].header.start();
         ASSERT_TRUE(start);
-        EXPECT_EQ(fit.messages[0][4], FitSeconds(format_utc(*zone.to_utc(*start))))
+        EXPECT_EQ(fit.messages[0][4], fit_seconds(format_utc(*zone.to_utc(*start))))
             << "time_created: the session's start";
     }
     EXPECT_EQ(without_track, 1u) << "the indoor session";
@@ -407,7 +407,7 @@ TEST(FitExport, OwnDecoderFindsTheRealisticSessions) {
 
 // ---- Sessions built here: the edges ---------------------------------------
 
-void SetStart(Session& s, const DateTime& t) {
+void set_start(Session& s, const DateTime& t) {
     s.header.bytes[3] = static_cast<std::uint8_t>(t.second);
     s.header.bytes[4] = static_cast<std::uint8_t>(t.minute);
     s.header.bytes[5] = static_cast<std::uint8_t>(t.hour);
@@ -506,7 +506,7 @@ TEST(FitExport, EdgesOfTimesPositionsAndAltitudes) {
         SCOPED_TRACE(c.legend);
         Session s;
         if (c.start) {
-            SetStart(s, *c.start);
+            set_start(s, *c.start);
         } else {
             s.header.bytes.fill(0xFF);
         }
@@ -514,19 +514,19 @@ TEST(FitExport, EdgesOfTimesPositionsAndAltitudes) {
         s.has_track = !c.points.empty();
         const auto zone = LocalTime::fixed_offset(c.offset_s);
         FitFileRead fit;
-        ASSERT_NO_FATAL_FAILURE(DecodeFit(write_fit(s, zone), fit));
+        ASSERT_NO_FATAL_FAILURE(decode_fit(write_fit(s, zone), fit));
         EXPECT_EQ(fit.protocol >> 4, 1) << "protocol 1.x";
         const auto records = fit.all(kRecordMessage);
         ASSERT_EQ(records.size(), c.want.size());
         for (std::size_t i = 0; i < records.size(); ++i) {
             const FitMessage& r = *records[i];
             const Record& w = c.want[i];
-            EXPECT_EQ(r[kTimestampField], FitSeconds(w.utc)) << i;
+            EXPECT_EQ(r[kTimestampField], fit_seconds(w.utc)) << i;
             if (std::isnan(w.latitude)) {
                 EXPECT_TRUE(r.has(0) && !r[0] && !r[1]) << i << ": invalid position fields";
             } else {
-                EXPECT_NEAR(Degrees(r[0]), w.latitude, 1e-6) << i;
-                EXPECT_NEAR(Degrees(r[1]), w.longitude, 1e-6) << i;
+                EXPECT_NEAR(degrees(r[0]), w.latitude, 1e-6) << i;
+                EXPECT_NEAR(degrees(r[1]), w.longitude, 1e-6) << i;
             }
             if (w.altitude) {
                 ASSERT_TRUE(r[2]) << i;
@@ -536,13 +536,13 @@ TEST(FitExport, EdgesOfTimesPositionsAndAltitudes) {
             }
         }
         const FitMessage& lap = *fit.all(kLapMessage)[0];
-        EXPECT_EQ(lap[2], FitSeconds(c.lap_start));
+        EXPECT_EQ(lap[2], fit_seconds(c.lap_start));
         if (records.size() < 2) {
             EXPECT_EQ(lap[7], 0) << "no time elapsed";
             EXPECT_EQ(lap[9], 0) << "no distance";
         }
         if (records.empty()) {
-            ASSERT_NO_FATAL_FAILURE(ExpectActivityFile(fit, {})) << "a whole file without records";
+            ASSERT_NO_FATAL_FAILURE(expect_activity_file(fit, {})) << "a whole file without records";
             EXPECT_EQ(lap[kTimestampField], lap[2]);
             EXPECT_FALSE(lap[3]) << "no start position";
         }
@@ -555,7 +555,7 @@ TEST(FitExport, EdgesOfTimesPositionsAndAltitudes) {
         }
         const std::string created =
             c.start ? format_utc(*zone.to_utc(*c.start)) : "2000-01-01T00:00:00Z";
-        EXPECT_EQ(fit.messages[0][4], FitSeconds(created)) << "time_created: the header's start";
+        EXPECT_EQ(fit.messages[0][4], fit_seconds(created)) << "time_created: the header's start";
     }
 }
 

@@ -48,8 +48,8 @@ TEST(GoldenFiles, ARealisticSessionAsGpxTcxJsonAndFit) {
     const bool regenerate = std::getenv("STRIDELOG_REGENERATE_GOLDEN") != nullptr;
     const fs::path folder = STRIDELOG_TEST_DATA_DIR;
     const auto zone = hk::LocalTime::fixed_offset(kUtcOffsetSeconds);
-    for (const auto format : {hk::FileFormat::kGpx, hk::FileFormat::kTcx, hk::FileFormat::kJson,
-                              hk::FileFormat::kFit}) {
+    for (const auto format : {hk::FileFormat::gpx, hk::FileFormat::tcx, hk::FileFormat::json,
+                              hk::FileFormat::fit}) {
         const fs::path file =
             folder / (std::string(kGoldenStem) + "." + hk::file_extension(format));
         const std::string written = hk::write_session(format, session, zone);

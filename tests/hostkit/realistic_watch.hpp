@@ -20,7 +20,7 @@ namespace stridelog::test {
 class RealisticWatch {
   public:
     RealisticWatch() {
-        task::ResetReadChunkProgress();
+        task::reset_read_chunk_progress();
         sim::register_as_cable(line_, "COM7");
         const bool large_reserve = sim::uses_large_reserve(watch_.config().status_bytes);
         watch_.with_flash([&](sim::Flash& flash) {
@@ -37,7 +37,7 @@ class RealisticWatch {
     std::vector<Notification> run(const std::function<void(HWND)>& start) {
         host_.clear();
         start(host_.hwnd());
-        RunUntilTaskEnds(3'600'000);
+        run_until_task_ends(3'600'000);
         return host_.notifications();
     }
 

@@ -10,7 +10,7 @@ namespace {
 
 using Buffer = std::vector<std::uint8_t>;
 
-void PutUtf16(Buffer& b, const std::u16string& text) {
+void put_utf16(Buffer& b, const std::u16string& text) {
     for (const char16_t u : text) {
         b.push_back(static_cast<std::uint8_t>(u));
         b.push_back(static_cast<std::uint8_t>(u >> 8));
@@ -18,17 +18,17 @@ void PutUtf16(Buffer& b, const std::u16string& text) {
 }
 
 // A 0x2002 block: index, name length, UTF-16LE name, count, 34-byte waypoints.
-Buffer PathBlock(std::uint8_t index, const std::u16string& name,
+Buffer path_block(std::uint8_t index, const std::u16string& name,
                  const std::vector<std::pair<std::uint32_t, std::u16string>>& waypoints) {
     Buffer b{index, static_cast<std::uint8_t>(2 * name.size())};
-    PutUtf16(b, name);
+    put_utf16(b, name);
     b.push_back(static_cast<std::uint8_t>(waypoints.size()));
     for (const auto& [word, wname] : waypoints) {
         for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
         for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(~word >> (8 * i)));
         for (int i = 0; i < 6; ++i) b.push_back(static_cast<std::uint8_t>(0xA0 + i));
         Buffer name_field;
-        PutUtf16(name_field, wname);
+        put_utf16(name_field, wname);
         name_field.resize(20, 0);
         b.insert(b.end(), name_field.begin(), name_field.end());
     }
@@ -37,7 +37,7 @@ Buffer PathBlock(std::uint8_t index, const std::u16string& name,
 
 TEST(PathBlocks, ReadAsPosted) {
     const auto read =
-        parse_path_block(PathBlock(2, u"Café", {{0xFFFFFFFEu, u"Start"}, {12, u"TenLetters"}}));
+        parse_path_block(path_block(2, u"Café", {{0xFFFFFFFEu, u"Start"}, {12, u"TenLetters"}}));
     ASSERT_TRUE(read) << read.error();
     const WatchPath& path = *read;
     EXPECT_EQ(path.index, 2u);
@@ -49,7 +49,7 @@ TEST(PathBlocks, ReadAsPosted) {
               (std::array<std::uint8_t, 6>{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5}));
     EXPECT_EQ(path.waypoints[1].name, "TenLetters") << "ten characters, no terminator";
     // The host waypoint the set command builds is the one the block carried.
-    const Buffer block = PathBlock(0, u"", {{12, u"TenLetters"}});
+    const Buffer block = path_block(0, u"", {{12, u"TenLetters"}});
     const auto host = make_host_waypoint(path.waypoints[1]);
     EXPECT_TRUE(std::equal(host.begin(), host.end(), block.begin() + 3));
 }
@@ -59,7 +59,7 @@ TEST(PathBlocks, RefusesInconsistentBlocks) {
         const char* legend;
         Buffer block;
     };
-    Buffer one = PathBlock(1, u"A", {{1, u"x"}});
+    Buffer one = path_block(1, u"A", {{1, u"x"}});
     Buffer short_by_one(one.begin(), one.end() - 1);
     Buffer long_by_one = one;
     long_by_one.push_back(0);
@@ -67,7 +67,7 @@ TEST(PathBlocks, RefusesInconsistentBlocks) {
     odd_name[1] = 3;
     Buffer index_ten = one;
     index_ten[0] = 10;
-    Buffer count_100 = PathBlock(0, u"", {});
+    Buffer count_100 = path_block(0, u"", {});
     count_100[2] = 100;
     count_100.resize(3 + 34 * 100);
     const Case cases[] = {
@@ -79,9 +79,9 @@ TEST(PathBlocks, RefusesInconsistentBlocks) {
         {"path index 10", index_ten},
         {"100 waypoints", count_100},
         {"a name of 33 characters, wider than any watch's",
-         PathBlock(0, std::u16string(33, u'a'), {})},
+         path_block(0, std::u16string(33, u'a'), {})},
     };
-    ASSERT_TRUE(parse_path_block(PathBlock(0, std::u16string(32, u'a'), {})))
+    ASSERT_TRUE(parse_path_block(path_block(0, std::u16string(32, u'a'), {})))
         << "32 characters fit";
     for (const auto& c : cases) {
         const auto path = parse_path_block(c.block);
@@ -92,7 +92,7 @@ TEST(PathBlocks, RefusesInconsistentBlocks) {
 
 // A settings record as GetSetting posts it: every named field a value of its
 // own, the unnamed bytes (31, 32, 47 .. 50, 82, 83) zero.
-Buffer SettingsBytes() {
+Buffer settings_bytes() {
     Buffer b(96, 0);
     b[0] = 2;                         // F94
     b[1] = 1;                         // F12d
@@ -115,7 +115,7 @@ Buffer SettingsBytes() {
 }
 
 TEST(SettingsBlocks, EveryFieldFromItsPlaceAndBack) {
-    const Buffer bytes = SettingsBytes();
+    const Buffer bytes = settings_bytes();
     const auto read = parse_settings_block(bytes);
     ASSERT_TRUE(read) << read.error();
     const SettingsRecord& r = *read;

@@ -32,7 +32,7 @@ using Buffer = std::vector<std::uint8_t>;
 
 // The watch's own character set (ASCII and 22 accented letters at 0xA0) in
 // UTF-8, as a host should read the names.
-std::string FromWatchCharacters(const std::string& stored) {
+std::string from_watch_characters(const std::string& stored) {
     static const char* const kLetters[] = {"à", "á", "â", "ä", "è", "é", "ê", "ë", "ì", "í", "î",
                                            "ï", "ò", "ó", "ô", "ö", "ù", "ú", "û", "ü", "ç", "ñ"};
     std::string out;
@@ -50,7 +50,7 @@ std::string FromWatchCharacters(const std::string& stored) {
 }
 
 // A track point written back as its 25 bytes, from the record's fields.
-Buffer PointBytes(const hk::TrackPoint& p) {
+Buffer point_bytes(const hk::TrackPoint& p) {
     Buffer b{p.record_header, p.record_byte1};
     b.insert(b.end(), p.time_bytes.begin(), p.time_bytes.end());
     const auto put = [&](std::uint32_t v, int n) {
@@ -77,7 +77,7 @@ std::vector<const test::Notification*> Blocks(const std::vector<test::Notificati
 // Every block reads; a block one byte shorter (or cut anywhere) or one byte
 // longer is an error. Each copy is exactly as long as it claims, so a read
 // past its end stops a sanitizer build.
-void ExpectOnlyWholeBlocksRead(const test::Notification& n) {
+void expect_only_whole_blocks_read(const test::Notification& n) {
     SCOPED_TRACE(testing::Message() << "block of 0x" << std::hex << n.code << std::dec << ", "
                                     << n.block.size() << " bytes");
     const auto whole = hk::parse_result_block(n.code, n.block);
@@ -134,7 +134,7 @@ class SimulatedWatchTest : public ::testing::Test {
         run(SDK_MSG_SETTINGS, [](HWND h) { GetSetting(h, FALSE); });
         run(SDK_MSG_SECTOR, [](HWND h) {
             ReadFlashSector(h, 255);
-            test::DeliverPosted();
+            test::deliver_posted();
         });
     }
     static void TearDownTestSuite() {
@@ -143,7 +143,7 @@ class SimulatedWatchTest : public ::testing::Test {
     }
 
     // The blocks of `code` posted by the task run for `task`.
-    static std::vector<Buffer> BlocksOf(UINT task, UINT code) {
+    static std::vector<Buffer> blocks_of(UINT task, UINT code) {
         std::vector<Buffer> out;
         for (const auto& n : (*notes_)[task])
             if (!n.error && n.has_block && n.code == code) out.push_back(n.block);
@@ -151,7 +151,7 @@ class SimulatedWatchTest : public ::testing::Test {
     }
     template <class T>
     static T Read(UINT task, UINT code, std::size_t index = 0) {
-        const auto blocks = BlocksOf(task, code);
+        const auto blocks = blocks_of(task, code);
         if (index >= blocks.size()) {
             ADD_FAILURE() << "no block " << index << " of 0x" << std::hex << code;
             return T{};
@@ -184,7 +184,7 @@ TEST_F(SimulatedWatchTest, EveryBlockPostedReadsAndOnlyWhole) {
         }
         for (const test::Notification* n : Blocks(notes)) {
             codes.insert(n->code);
-            ExpectOnlyWholeBlocksRead(*n);
+            expect_only_whole_blocks_read(*n);
         }
     }
     EXPECT_EQ(codes, (std::set<UINT>{SDK_MSG_SDK_VERSION, SDK_MSG_WATCH_VERSION, SDK_MSG_PATH,
@@ -239,7 +239,7 @@ TEST_F(SimulatedWatchTest, SessionsAndSummaryAsRecorded) {
         EXPECT_EQ(s.has_track, e.has_track_points);
         ASSERT_EQ(s.points.size(), e.points.size());
         for (std::size_t j = 0; j < e.points.size(); ++j)
-            ASSERT_EQ(PointBytes(s.points[j]), Buffer(e.points[j].begin(), e.points[j].end()))
+            ASSERT_EQ(point_bytes(s.points[j]), Buffer(e.points[j].begin(), e.points[j].end()))
                 << "point " << j;
     }
     const auto summary = Read<hk::Summary>(SDK_MSG_SUMMARY, SDK_MSG_SUMMARY);
@@ -250,27 +250,27 @@ TEST_F(SimulatedWatchTest, SessionsAndSummaryAsRecorded) {
 
 TEST_F(SimulatedWatchTest, PathsViewsAndSettingsAsTheWatchHoldsThem) {
     const sim::WatchSetup setup = sim::realistic_setup();
-    const auto blocks = BlocksOf(SDK_MSG_PATH, SDK_MSG_PATH);
+    const auto blocks = blocks_of(SDK_MSG_PATH, SDK_MSG_PATH);
     ASSERT_EQ(blocks.size(), hk::kPathCount);
     for (std::size_t i = 0; i < hk::kPathCount; ++i) {
         SCOPED_TRACE("path " + std::to_string(i));
         const auto path = Read<hk::WatchPath>(SDK_MSG_PATH, SDK_MSG_PATH, i);
         const sim::SetupPath& want = setup.paths[i];
         EXPECT_EQ(path.index, i);
-        EXPECT_EQ(path.name, FromWatchCharacters(want.name));
+        EXPECT_EQ(path.name, from_watch_characters(want.name));
         ASSERT_EQ(path.waypoints.size(), std::min(want.waypoints.size(), hk::kMaxWaypoints));
         for (std::size_t k = 0; k < path.waypoints.size(); ++k) {
             EXPECT_EQ(path.waypoints[k].word1, want.waypoints[k].word1);
             EXPECT_EQ(path.waypoints[k].word2, want.waypoints[k].word2);
             EXPECT_EQ(path.waypoints[k].attributes, want.waypoints[k].attributes);
-            EXPECT_EQ(path.waypoints[k].name, FromWatchCharacters(want.waypoints[k].name));
+            EXPECT_EQ(path.waypoints[k].name, from_watch_characters(want.waypoints[k].name));
         }
     }
 
     const auto views = Read<hk::ViewsRecord>(SDK_MSG_VIEWS, SDK_MSG_VIEWS);
     for (std::size_t v = 0; v < hk::kViewCount; ++v) {
         EXPECT_EQ(views.views[v].record, setup.views[v].record) << "view " << v;
-        EXPECT_EQ(views.views[v].name, FromWatchCharacters(setup.views[v].name)) << "view " << v;
+        EXPECT_EQ(views.views[v].name, from_watch_characters(setup.views[v].name)) << "view " << v;
     }
 
     // The settings record from the directory sector and the identity block as
@@ -311,7 +311,7 @@ TEST(SimulatedUpdates, AgpsAndFirmwareBlocks) {
     sim::Watch watch;
     sim::InProcessLine line{watch, "hostkit-updates"};
     sim::register_as_cable(line, "COM7");
-    task::ResetReadChunkProgress();
+    task::reset_read_chunk_progress();
 
     // A watch at 1.31.02 without A-GPS data, whose clock says 2013-01-01.
     Buffer directory(4096, 0);
@@ -337,12 +337,12 @@ TEST(SimulatedUpdates, AgpsAndFirmwareBlocks) {
     const std::string a = server.address();
     const std::u16string address(a.begin(), a.end());
     AGPSDataUpdate(host.hwnd(), address.c_str(), u"user", u"pass", u"agps", FALSE, 60'000, TRUE);
-    ASSERT_TRUE(test::RunUntilTaskEnds(3'600'000));
+    ASSERT_TRUE(test::run_until_task_ends(3'600'000));
     const auto agps = host.notifications();
     Stridelog_SetConfirmAnswer(6);
     host.clear();
     FirmwareUpdate(host.hwnd(), address.c_str(), u"user", u"pass", u"fw", u"", FALSE, 60'000, TRUE);
-    const bool ended = test::RunUntilTaskEnds(3'600'000);
+    const bool ended = test::run_until_task_ends(3'600'000);
     Stridelog_SetConfirmAnswer(0);
     ASSERT_TRUE(ended);
     const auto firmware = host.notifications();
@@ -352,7 +352,7 @@ TEST(SimulatedUpdates, AgpsAndFirmwareBlocks) {
     std::map<std::uint32_t, std::vector<float>> phases;
     for (const auto* notes : {&agps, &firmware})
         for (const test::Notification* n : Blocks(*notes)) {
-            ExpectOnlyWholeBlocksRead(*n);
+            expect_only_whole_blocks_read(*n);
             const auto read = hk::parse_result_block(n->code, n->block);
             if (!read) continue;
             if (const auto* p = std::get_if<hk::PhaseProgress>(&*read))

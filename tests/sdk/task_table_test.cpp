@@ -27,21 +27,21 @@ TEST(TaskTable, EveryOperationRowMakesTheOperationItNames) {
     test::TestEnvironment env;
     platform::ScopedVirtualClock clock;
     test::HostRecorder host;
-    CSdkTaskDlg dlg(CSdkTaskDlg::Storage::local);
-    dlg.Attach(host.hwnd());
+    sdk::CSdkTaskDlg dlg(sdk::CSdkTaskDlg::Storage::local);
+    dlg.attach(host.hwnd());
     std::size_t operation_rows = 0;
     for (const sdk::TaskRow& row : sdk::kTasks) {
         SCOPED_TRACE(static_cast<int>(row.task));
         if (row.start != sdk::TaskStart::operation) continue;
         ++operation_rows;
-        TaskRequest request;
+        sdk::TaskRequest request;
         request.task = row.task;
         const auto operation = row.make(request, TaskWindowTestAccess::host(dlg));
         ASSERT_NE(operation, nullptr);
         EXPECT_EQ(operation->code(), row.operation);
     }
     EXPECT_EQ(operation_rows, 15u);
-    dlg.Dismiss();
+    dlg.dismiss();
 }
 
 // Stands in for a row that makes the wrong operation: it reports a code of
@@ -79,21 +79,21 @@ TEST(TaskTable, AnOperationOtherThanTheRequestedOneFailsTheTaskLoudly) {
         sim::register_as_cable(line, "COM7");
         test::HostRecorder host;
 
-        auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-        dlg->Attach(host.hwnd());
-        TaskWindowTestAccess::start_as(*dlg, TASK_GET_SETTING,
+        auto* dlg = new sdk::CSdkTaskDlg(sdk::CSdkTaskDlg::Storage::heap);
+        dlg->attach(host.hwnd());
+        TaskWindowTestAccess::start_as(*dlg, sdk::task_get_setting,
                                        [&](task::TaskHost& h) -> std::unique_ptr<task::Operation> {
                                            if (!c.make_one) return nullptr;
                                            return std::make_unique<Impostor>(h);
                                        });
-        ASSERT_TRUE(test::RunUntilTaskEnds(60'000));
+        ASSERT_TRUE(test::run_until_task_ends(60'000));
         EXPECT_EQ(host.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}))
             << host.describe();
         EXPECT_NE(capture.text().find(c.line), std::string::npos) << capture.text();
         // The status query went out; nothing of the impostor's did.
         EXPECT_EQ(watch.received_count(wire::watch_id::kGetStatus), 1u);
         EXPECT_EQ(watch.received_count(wire::watch_id::kReadMemory), 0u);
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before);
     }
 }

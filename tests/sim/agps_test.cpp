@@ -101,7 +101,7 @@ TEST(AgpsPackets, TheStreamOfAnOrbitFileIsWellFormedAndDamageIsNamed) {
         Bytes area = good_stream();
         row.damage(area);
         std::string why;
-        const bool ok = IsWellFormedEpoStream(area, &why);
+        const bool ok = is_well_formed_epo_stream(area, &why);
         EXPECT_EQ(ok, std::string(row.why).empty()) << row.legend << ": " << why;
         EXPECT_NE(why.find(row.why), std::string::npos) << row.legend << ": " << why;
     }

@@ -75,7 +75,7 @@ using StampBytes = std::array<std::uint8_t, 6>;
 
 // A header sector: the 48-byte header (bytes 9..47 numbered), numbered laps, the
 // two reference stamps; the rest erased.
-inline Bytes HeaderSector(std::uint16_t points, std::uint8_t laps, StampBytes start, StampBytes a,
+inline Bytes header_sector(std::uint16_t points, std::uint8_t laps, StampBytes start, StampBytes a,
                          StampBytes b) {
     Bytes sector(4096, 0xFF);
     sector[0] = static_cast<std::uint8_t>(points);

@@ -30,14 +30,14 @@ TEST(FirmwareOffer, VersionFromTheQuestion) {
         {"A new watch firmware (1.32.1 is available", std::nullopt},
         {"", std::nullopt},
     };
-    for (const Case& c : cases) EXPECT_EQ(OfferedVersion(c.message), c.version) << c.message;
+    for (const Case& c : cases) EXPECT_EQ(offered_version(c.message), c.version) << c.message;
 }
 
 TEST(FirmwareOffer, QuestionAndNotesOnTheTerminal) {
-    EXPECT_EQ(TerminalText(kQuestion),
+    EXPECT_EQ(terminal_text(kQuestion),
               "A new watch firmware (1.32.1) is  available !\n\nNote :\nThe firmware update will "
               "ERASE ALL workout and paths in your watch. \n\nDo you want to proceed ?");
-    EXPECT_EQ(TerminalText("a\rb\r\n\r\n"), "a\nb");
+    EXPECT_EQ(terminal_text("a\rb\r\n\r\n"), "a\nb");
 
     struct Case {
         const char* legend;
@@ -51,7 +51,7 @@ TEST(FirmwareOffer, QuestionAndNotesOnTheTerminal) {
         {"no history", {}, {}},
         {"only blank lines", {"", ""}, {}},
     };
-    for (const Case& c : cases) EXPECT_EQ(NoteLines(c.notes, "  "), c.lines) << c.legend;
+    for (const Case& c : cases) EXPECT_EQ(note_lines(c.notes, "  "), c.lines) << c.legend;
 }
 
 // Phase 4 progress arrives about every half second while the firmware is
@@ -87,14 +87,14 @@ TEST(FirmwareRestart, SilenceInTheWritingPhaseIsTheRestart) {
         RestartWatch watch;
         for (std::size_t i = 0; i < c.steps.size(); ++i) {
             const Step& s = c.steps[i];
-            const Event got = s.note ? watch.Take(s.phase, s.at) : watch.Tick(s.at);
+            const Event got = s.note ? watch.Take(s.phase, s.at) : watch.tick(s.at);
             EXPECT_EQ(got, s.want) << c.legend << ", step " << i;
         }
     }
     RestartWatch watch;
     watch.Take(4, 2.0);
-    watch.Tick(40.0);
-    EXPECT_DOUBLE_EQ(watch.SilentFor(42.5), 40.5);
+    watch.tick(40.0);
+    EXPECT_DOUBLE_EQ(watch.silent_for(42.5), 40.5);
 }
 
 TEST(FirmwareErrors, TextAndStatusPerCode) {
@@ -114,14 +114,14 @@ TEST(FirmwareErrors, TextAndStatusPerCode) {
          "not finish within 45 s"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(FirmwareExitStatus(c.code), c.status) << std::hex << c.code;
-        EXPECT_EQ(FirmwareErrorText(c.code, 45).rfind(c.text, 0), 0u)
-            << FirmwareErrorText(c.code, 45);
+        EXPECT_EQ(firmware_exit_status(c.code), c.status) << std::hex << c.code;
+        EXPECT_EQ(firmware_error_text(c.code, 45).rfind(c.text, 0), 0u)
+            << firmware_error_text(c.code, 45);
     }
     // Neither a broken image nor a missing entry has touched the watch.
-    EXPECT_NE(FirmwareErrorText(SDK_ERR_FIRMWARE_IMAGE, 1).find("nothing was written"),
+    EXPECT_NE(firmware_error_text(SDK_ERR_FIRMWARE_IMAGE, 1).find("nothing was written"),
               std::string::npos);
-    EXPECT_NE(FirmwareErrorText(SDK_ERR_FIRMWARE_INFO, 1).find("nothing was written"),
+    EXPECT_NE(firmware_error_text(SDK_ERR_FIRMWARE_INFO, 1).find("nothing was written"),
               std::string::npos);
 }
 
@@ -184,7 +184,7 @@ TEST(FirmwareConfig, ItsOwnSectionWithTheFifthText) {
     for (const Case& c : cases) {
         FtpAccount account;
         std::string error;
-        ASSERT_EQ(ResolveFtpAccount(c.given, config, c.section, me, account, error), c.ok)
+        ASSERT_EQ(resolve_ftp_account(c.given, config, c.section, me, account, error), c.ok)
             << c.legend << ": " << error;
         EXPECT_EQ(account.server, c.server) << c.legend;
         EXPECT_EQ(account.folder, c.folder) << c.legend;
@@ -197,7 +197,7 @@ TEST(FirmwareConfig, ItsOwnSectionWithTheFifthText) {
     config.values["agps.fifth"] = "WEX0";
     FtpAccount account;
     std::string error;
-    EXPECT_FALSE(ResolveFtpAccount({}, config, "agps", me, account, error));
+    EXPECT_FALSE(resolve_ftp_account({}, config, "agps", me, account, error));
     EXPECT_NE(error.find("unknown key fifth in [agps]"), std::string::npos) << error;
 }
 
@@ -221,11 +221,11 @@ TEST(FirmwareConfig, ValuesCheckedLikeTheAgpsOnes) {
     };
     for (const Case& c : cases) {
         std::string stored, error;
-        EXPECT_EQ(CheckConfigValue(c.key, c.value, "/home/me", stored, error), c.ok)
+        EXPECT_EQ(check_config_value(c.key, c.value, "/home/me", stored, error), c.ok)
             << c.key << " " << c.value << ": " << error;
     }
-    EXPECT_TRUE(IsSecretKey("firmware.password"));
-    EXPECT_FALSE(IsSecretKey("firmware.password_file"));
+    EXPECT_TRUE(is_secret_key("firmware.password"));
+    EXPECT_FALSE(is_secret_key("firmware.password_file"));
 }
 
 }  // namespace

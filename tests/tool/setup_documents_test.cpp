@@ -11,7 +11,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using nlohmann::json;
 
-void PutUtf16(Bytes& b, const std::u16string& text) {
+void put_utf16(Bytes& b, const std::u16string& text) {
     for (const char16_t u : text) {
         b.push_back(static_cast<std::uint8_t>(u));
         b.push_back(static_cast<std::uint8_t>(u >> 8));
@@ -19,29 +19,29 @@ void PutUtf16(Bytes& b, const std::u16string& text) {
 }
 
 // A 0x2002 block: index, name length, UTF-16LE name, count, 34-byte waypoints.
-Bytes PathBlock(std::uint8_t index, const std::u16string& name,
+Bytes path_block(std::uint8_t index, const std::u16string& name,
                 const std::vector<std::pair<std::uint32_t, std::u16string>>& waypoints) {
     Bytes b{index, static_cast<std::uint8_t>(2 * name.size())};
-    PutUtf16(b, name);
+    put_utf16(b, name);
     b.push_back(static_cast<std::uint8_t>(waypoints.size()));
     for (const auto& [word, wname] : waypoints) {
         for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
         for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(~word >> (8 * i)));
         for (int i = 0; i < 6; ++i) b.push_back(static_cast<std::uint8_t>(0xA0 + i));
         Bytes name_field;
-        PutUtf16(name_field, wname);
+        put_utf16(name_field, wname);
         name_field.resize(20, 0);
         b.insert(b.end(), name_field.begin(), name_field.end());
     }
     return b;
 }
 
-std::vector<WatchPath> TenPaths() {
+std::vector<WatchPath> ten_paths() {
     std::vector<WatchPath> paths;
     for (unsigned i = 0; i < 10; ++i) {
         const Bytes block =
-            i == 3 ? PathBlock(3, u"Path4", {})
-                   : PathBlock(static_cast<std::uint8_t>(i), i == 1 ? u"Café Noël" : u"Loop",
+            i == 3 ? path_block(3, u"Path4", {})
+                   : path_block(static_cast<std::uint8_t>(i), i == 1 ? u"Café Noël" : u"Loop",
                                {{0x80000001u + i, u"Montée"}, {7, u"TenLetters"}});
         const auto path = stridelog::hostkit::parse_path_block(block);
         EXPECT_TRUE(path) << path.error();
@@ -51,14 +51,14 @@ std::vector<WatchPath> TenPaths() {
 }
 
 TEST(PathDocuments, GetThenSetGivesTheSamePaths) {
-    const auto paths = TenPaths();
-    const json document = json::parse(PathsToJson(paths).dump(2));
+    const auto paths = ten_paths();
+    const json document = json::parse(paths_to_json(paths).dump(2));
     EXPECT_EQ(document["paths"][1]["waypoints"][0]["attributes"], "a0a1a2a3a4a5");
     std::vector<WatchPath> back;
     std::string error;
-    ASSERT_TRUE(PathsFromJson(document, back, error)) << error;
+    ASSERT_TRUE(paths_from_json(document, back, error)) << error;
     EXPECT_EQ(back, paths);
-    EXPECT_TRUE(PathDifferences(PathsAsStored(back), paths).empty());
+    EXPECT_TRUE(path_differences(paths_as_stored(back), paths).empty());
 }
 
 TEST(PathDocuments, MalformedDocumentsNameTheField) {
@@ -99,34 +99,34 @@ TEST(PathDocuments, MalformedDocumentsNameTheField) {
          "paths[index 4].waypoints[0].name: at most 10"},
     };
     for (const auto& c : cases) {
-        json document = PathsToJson(TenPaths());
+        json document = paths_to_json(ten_paths());
         c.spoil(document);
         std::vector<WatchPath> paths;
         std::string error;
-        EXPECT_FALSE(PathsFromJson(document, paths, error)) << c.legend;
+        EXPECT_FALSE(paths_from_json(document, paths, error)) << c.legend;
         EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
     }
 }
 
 TEST(PathDocuments, ReadBackDifferencesAreReported) {
-    auto written = TenPaths();
+    auto written = ten_paths();
     written[5].waypoints.clear();
     written[5].name = "Gone";
-    const auto stored = PathsAsStored(written);
+    const auto stored = paths_as_stored(written);
     EXPECT_EQ(stored[5].name, "Path6") << "the watch's name of a path without waypoints";
     auto read = stored;
-    EXPECT_TRUE(PathDifferences(stored, read).empty());
+    EXPECT_TRUE(path_differences(stored, read).empty());
     read[1].name = "Caf| No l";
     read[2].waypoints[1].attributes[5] ^= 1;
     read[7].waypoints.pop_back();
-    const auto lines = PathDifferences(stored, read);
+    const auto lines = path_differences(stored, read);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[0].find("path 1 name"), std::string::npos) << lines[0];
     EXPECT_NE(lines[1].find("path 2 waypoint 1"), std::string::npos) << lines[1];
     EXPECT_NE(lines[2].find("path 7: wrote 2 waypoints, read 1"), std::string::npos) << lines[2];
 }
 
-Bytes SettingsRecordBytes() {
+Bytes settings_record_bytes() {
     Bytes r(96, 0);
     r[0] = 2;  // F94
     r[1] = 1;
@@ -151,10 +151,10 @@ Bytes SettingsRecordBytes() {
 }
 
 TEST(SettingsDocuments, FieldsByNameAndBackUnchanged) {
-    const Bytes record = SettingsRecordBytes();
+    const Bytes record = settings_record_bytes();
     json document;
     std::string error;
-    ASSERT_TRUE(SettingsToJson(record, document, error)) << error;
+    ASSERT_TRUE(settings_to_json(record, document, error)) << error;
     EXPECT_EQ(document["f94_or_f12d"], 2);
     EXPECT_EQ(document["w10"], "3c01");
     EXPECT_EQ(document["version_text"], "1.30.07");
@@ -164,13 +164,13 @@ TEST(SettingsDocuments, FieldsByNameAndBackUnchanged) {
     EXPECT_EQ(document["agps_expiry"], "2026-04-20");
     EXPECT_EQ(document["b18_b25"], "1122334455667788");
     SettingsBlock back{};
-    ASSERT_TRUE(SettingsFromJson(json::parse(document.dump()), back, error)) << error;
+    ASSERT_TRUE(settings_from_json(json::parse(document.dump()), back, error)) << error;
     EXPECT_EQ(Bytes(back.begin(), back.end()), record);
-    EXPECT_FALSE(SettingsToJson(Bytes(95, 0), document, error));
+    EXPECT_FALSE(settings_to_json(Bytes(95, 0), document, error));
     // A watch never given A-GPS data keeps the erased bytes: no date.
     Bytes erased = record;
     erased[51] = erased[52] = erased[53] = 0xFF;
-    ASSERT_TRUE(SettingsToJson(erased, document, error)) << error;
+    ASSERT_TRUE(settings_to_json(erased, document, error)) << error;
     EXPECT_TRUE(document["agps_expiry"].is_null());
 }
 
@@ -191,7 +191,7 @@ TEST(SettingsDocuments, MalformedAndDifferent) {
     };
     json good;
     std::string error;
-    ASSERT_TRUE(SettingsToJson(SettingsRecordBytes(), good, error));
+    ASSERT_TRUE(settings_to_json(settings_record_bytes(), good, error));
     for (const auto& c : cases) {
         json document = good;
         if (c.value.is_null())
@@ -199,19 +199,19 @@ TEST(SettingsDocuments, MalformedAndDifferent) {
         else
             document[c.key] = c.value;
         SettingsBlock record{};
-        EXPECT_FALSE(SettingsFromJson(document, record, error)) << c.legend;
+        EXPECT_FALSE(settings_from_json(document, record, error)) << c.legend;
         EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
     }
     // Read-back: only fields the watch takes count.
     SettingsBlock written{}, read{};
-    const Bytes record = SettingsRecordBytes();
+    const Bytes record = settings_record_bytes();
     std::copy(record.begin(), record.end(), written.begin());
     read = written;
     read[54] ^= 0xFF;  // the used space moved: not a write fault
-    EXPECT_TRUE(SettingsDifferences(written, read).empty());
+    EXPECT_TRUE(settings_differences(written, read).empty());
     read[8] = 0;
     read[89] = 0;
-    const auto lines = SettingsDifferences(written, read);
+    const auto lines = settings_differences(written, read);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "f5: wrote 1, read 0");
     EXPECT_EQ(lines[1], "b18_b25: wrote \"1122334455667788\", read \"1100334455667788\"");
@@ -228,11 +228,11 @@ TEST(ViewsDocuments, RoundTripRefusalsAndDifferences) {
         }
     json document;
     std::string error;
-    ASSERT_TRUE(ViewsToJson(record, document, error)) << error;
+    ASSERT_TRUE(views_to_json(record, document, error)) << error;
     EXPECT_EQ(document["views"][4]["name"], "Durée");
     EXPECT_EQ(document["views"][1]["record"], "2d32373c41464b5055");
     ViewsBlock back{};
-    ASSERT_TRUE(ViewsFromJson(json::parse(document.dump()), back, error)) << error;
+    ASSERT_TRUE(views_from_json(json::parse(document.dump()), back, error)) << error;
     EXPECT_EQ(Bytes(back.begin(), back.end()), record);
 
     struct Case {
@@ -252,14 +252,14 @@ TEST(ViewsDocuments, RoundTripRefusalsAndDifferences) {
     for (const auto& c : cases) {
         json spoilt = document;
         c.spoil(spoilt);
-        EXPECT_FALSE(ViewsFromJson(spoilt, back, error)) << c.legend;
+        EXPECT_FALSE(views_from_json(spoilt, back, error)) << c.legend;
         EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
     }
     ViewsBlock written{}, read{};
     std::copy(record.begin(), record.end(), written.begin());
     read = written;
     read[45 + 20 * 4 + 6] = ' ';  // é read back as the watch's space
-    const auto lines = ViewsDifferences(written, read);
+    const auto lines = views_differences(written, read);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "view 4 name: wrote \"Durée\", read \"Dur e\"");
 }

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono;
 
-Bytes Orbit(std::size_t size) {
+Bytes orbit_bytes(std::size_t size) {
     Bytes b(size);
     for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
     return b;
@@ -31,7 +31,7 @@ struct Packet {
     bool well_formed;
 };
 
-Packet ReadPacket(const Bytes& stream, std::size_t index) {
+Packet read_packet(const Bytes& stream, std::size_t index) {
     const std::uint8_t* p = stream.data() + index * 191;
     std::uint8_t x = 0;
     for (int i = 2; i < 188; ++i) x ^= p[i];
@@ -41,12 +41,12 @@ Packet ReadPacket(const Bytes& stream, std::size_t index) {
 }
 
 TEST(EpoPackets, AnOrbitFileBecomesThreeHundredPacketsAndTheEndPacket) {
-    const Bytes orbit = Orbit(kOrbitFileSize);
-    const Bytes stream = ConvertOrbitFile(orbit);
+    const Bytes orbit = orbit_bytes(kOrbitFileSize);
+    const Bytes stream = convert_orbit_file(orbit);
     ASSERT_EQ(stream.size(), 57300u);
     for (std::size_t n = 0; n < 299; ++n) {
         SCOPED_TRACE(n);
-        const Packet p = ReadPacket(stream, n);
+        const Packet p = read_packet(stream, n);
         EXPECT_TRUE(p.well_formed);
         EXPECT_EQ(p.sequence, n);
         const std::size_t from = n * 180, count = std::min<std::size_t>(180, orbit.size() - from);
@@ -66,11 +66,11 @@ TEST(EpoPackets, PacketCountFollowsTheSize) {
     } cases[] = {{0, 1}, {1, 2}, {180, 2}, {181, 3}, {360, 3}, {53760, 300}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
-        const Bytes stream = ConvertOrbitFile(Orbit(c.size));
+        const Bytes stream = convert_orbit_file(orbit_bytes(c.size));
         EXPECT_EQ(stream.size(), c.packets * 191);
-        EXPECT_EQ(EpoPacketCount(c.size), c.packets);
-        EXPECT_EQ(ReadPacket(stream, c.packets - 1).sequence, 0xFFFFu);
-        for (std::size_t n = 0; n < c.packets; ++n) EXPECT_TRUE(ReadPacket(stream, n).well_formed);
+        EXPECT_EQ(epo_packet_count(c.size), c.packets);
+        EXPECT_EQ(read_packet(stream, c.packets - 1).sequence, 0xFFFFu);
+        for (std::size_t n = 0; n < c.packets; ++n) EXPECT_TRUE(read_packet(stream, n).well_formed);
     }
 }
 
@@ -98,7 +98,7 @@ TEST(AgpsExpiry, IssueDatePlusSevenDays) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        EXPECT_EQ(ExpiryFromDateLine(c.line, today), c.expected);
+        EXPECT_EQ(expiry_from_date_line(c.line, today), c.expected);
     }
 }
 
@@ -116,18 +116,18 @@ class AgpsFolderTest : public ::testing::Test {
 
 TEST_F(AgpsFolderTest, ExpiryNeedsBothFiles) {
     const year_month_day today = 2026y / December / 7d;
-    EXPECT_FALSE(ReadExpiryDate(folder(), today).known());
+    EXPECT_FALSE(read_expiry_date(folder(), today).known());
     Put(kDateFileName, 0, "2012-12-30\nsecond line\n");
-    EXPECT_FALSE(ReadExpiryDate(folder(), today).known()) << "no orbit file";
+    EXPECT_FALSE(read_expiry_date(folder(), today).known()) << "no orbit file";
     Put(kOrbitFileName, 53760);
-    EXPECT_EQ(ReadExpiryDate(folder(), today), (ExpiryDate{13, 1, 6}));
+    EXPECT_EQ(read_expiry_date(folder(), today), (ExpiryDate{13, 1, 6}));
     fs::remove(folder() / kDateFileName);
-    EXPECT_FALSE(ReadExpiryDate(folder(), today).known());
+    EXPECT_FALSE(read_expiry_date(folder(), today).known());
 }
 
 TEST_F(AgpsFolderTest, OnlyAnOrbitFileOfTodayWithAServerSizeIsReused) {
-    const year_month_day today = LocalToday();
-    EXPECT_FALSE(OrbitFileIsFromToday(folder(), today)) << "missing";
+    const year_month_day today = local_today();
+    EXPECT_FALSE(orbit_file_is_from_today(folder(), today)) << "missing";
     const struct {
         std::size_t size;
         int days_old;
@@ -139,7 +139,7 @@ TEST_F(AgpsFolderTest, OnlyAnOrbitFileOfTodayWithAServerSizeIsReused) {
         Put(kOrbitFileName, c.size);
         fs::last_write_time(folder() / kOrbitFileName,
                             fs::last_write_time(folder() / kOrbitFileName) - days(c.days_old));
-        EXPECT_EQ(OrbitFileIsFromToday(folder(), today), c.reused);
+        EXPECT_EQ(orbit_file_is_from_today(folder(), today), c.reused);
     }
 }
 

@@ -40,7 +40,7 @@ using sim::FaultKind;
 constexpr std::uint32_t kAgpsAddress = 230 * 4096;
 constexpr std::uint32_t kAgpsBytes = 14 * 4096;
 
-Bytes Orbit(std::size_t size, unsigned seed = 1) {
+Bytes orbit_bytes(std::size_t size, unsigned seed = 1) {
     Bytes b(size);
     for (std::size_t i = 0; i < size; ++i)
         b[i] = static_cast<std::uint8_t>((i * 13 + seed * 101 + i / 97) & 0xFF);
@@ -60,7 +60,7 @@ Bytes Directory() {
     return d;
 }
 
-bool ChecksumHolds(const Bytes& d) {
+bool checksum_holds(const Bytes& d) {
     const auto sum = sim::settings_checksum(d.data());
     return d[0] == sum[0] && d[1] == sum[1];
 }
@@ -70,27 +70,27 @@ class AgpsTaskTest : public ::testing::Test {
   public:
     void SetUp() override {
         blocks_before_ = platform::live_global_blocks();
-        task::ResetReadChunkProgress();
+        task::reset_read_chunk_progress();
         ASSERT_TRUE(server_.running()) << "pyftpdlib did not start";
         server_.put("agps/datetime.txt", "2012-12-30\r\n");
         server_.put("agps/MTK7d.EPO", Text(orbit_));
         sim::WatchConfig config = watch_.config();
         config.start_time = sim::WatchTime{2013, 1, 1, 12, 0, 0};  // 2013-01-06 lies ahead
         watch_.set_config(config);
-        ResetWatch();
+        reset_watch();
     }
     // A watch without A-GPS data: a fresh directory sector, nothing taken.
-    void ResetWatch() {
+    void reset_watch() {
         watch_.with_flash([&](sim::Flash& flash) { flash.store(0, Directory()); });
         watch_.load_agps_from_directory();
     }
     void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
     }
 
     fs::path folder() const { return env_.documents_dir() / "Stride Log"; }
-    std::u16string Server() const {
+    std::u16string server() const {
         const std::string a = server_.address();
         return std::u16string(a.begin(), a.end());
     }
@@ -99,11 +99,11 @@ class AgpsTaskTest : public ::testing::Test {
              DWORD limit_ms = 60'000, BOOL passive = TRUE) {
         host_.clear();
         watch_.clear_received();
-        AGPSDataUpdate(host_.hwnd(), Server().c_str(), u"user", password, remote_folder, FALSE,
+        AGPSDataUpdate(host_.hwnd(), server().c_str(), u"user", password, remote_folder, FALSE,
                        limit_ms, passive);
-        return test::RunUntilTaskEnds(600'000);
+        return test::run_until_task_ends(600'000);
     }
-    std::size_t SectorWrites(std::uint32_t address) const {
+    std::size_t sector_writes(std::uint32_t address) const {
         std::size_t n = 0;
         for (const Bytes& f : watch_.received())
             if (f.size() >= 4 && f[0] == 0x14 &&
@@ -112,15 +112,15 @@ class AgpsTaskTest : public ::testing::Test {
                 ++n;
         return n;
     }
-    std::size_t Erases() const { return watch_.received_count(0x14); }
-    Bytes ExpiryCommands() const {
+    std::size_t erases() const { return watch_.received_count(0x14); }
+    Bytes expiry_commands() const {
         Bytes out;
         for (const Bytes& f : watch_.received())
             if (!f.empty() && f[0] == 0x2E) out.insert(out.end(), f.begin() + 1, f.end());
         return out;
     }
-    void ExpectPacketsInFlash() const {
-        Bytes expected = update::ConvertOrbitFile(orbit_);
+    void expect_packets_in_flash() const {
+        Bytes expected = update::convert_orbit_file(orbit_);
         expected.resize(kAgpsBytes, 0xFF);
         EXPECT_EQ(watch_.read_flash(kAgpsAddress, kAgpsBytes), expected);
     }
@@ -128,7 +128,7 @@ class AgpsTaskTest : public ::testing::Test {
     test::TestEnvironment env_;
     test::FtpServer server_{env_.root() / "ftp"};
     test::HostRecorder host_;
-    Bytes orbit_ = Orbit(update::kOrbitFileSize);
+    Bytes orbit_ = orbit_bytes(update::kOrbitFileSize);
     std::size_t blocks_before_ = 0;
     sim::Watch watch_;
 };
@@ -148,21 +148,21 @@ TEST_F(AgpsInProcessTest, AWatchThatNeedsDataGetsItAll) {
     EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED}))
         << host_.describe();
     EXPECT_EQ(host_.blocks(SDK_MSG_AGPS_LOADED).at(0), (Bytes{13, 1, 6}));
-    ExpectPacketsInFlash();
+    expect_packets_in_flash();
     const Bytes directory = watch_.read_flash(0, 4096);
     EXPECT_EQ((Bytes{directory[112], directory[113], directory[114]}), (Bytes{6, 1, 13}));
-    EXPECT_TRUE(ChecksumHolds(directory));
+    EXPECT_TRUE(checksum_holds(directory));
     Bytes rest = Directory();
     std::copy(directory.begin(), directory.begin() + 2, rest.begin());
     rest[112] = 6, rest[113] = 1, rest[114] = 13;
     EXPECT_EQ(directory, rest) << "only the expiry date and the checksum change";
-    EXPECT_EQ(ExpiryCommands(), (Bytes{13, 1, 6}));
+    EXPECT_EQ(expiry_commands(), (Bytes{13, 1, 6}));
     ASSERT_TRUE(watch_.agps_expiry());
     EXPECT_EQ(*watch_.agps_expiry(), (sim::WatchDate{2013, 1, 6}));
     // 14 sector erases from 230 on, then the directory's; nothing else.
-    for (std::uint32_t s = 230; s < 244; ++s) EXPECT_EQ(SectorWrites(s * 4096), 1u) << s;
-    EXPECT_EQ(SectorWrites(0), 1u);
-    EXPECT_EQ(Erases(), 15u);
+    for (std::uint32_t s = 230; s < 244; ++s) EXPECT_EQ(sector_writes(s * 4096), 1u) << s;
+    EXPECT_EQ(sector_writes(0), 1u);
+    EXPECT_EQ(erases(), 15u);
     // Phase 1 while downloading, phase 2 while writing: rising, ending at 100.
     for (std::uint32_t phase : {1u, 2u}) {
         const std::vector<float> p = host_.phase_progress(phase);
@@ -186,13 +186,13 @@ TEST_F(AgpsInProcessTest, AnUpToDateWatchIsLeftAlone) {
     ASSERT_TRUE(Run());
     EXPECT_EQ(host_.codes(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_CURRENT}))
         << host_.describe();
-    EXPECT_EQ(Erases(), 0u);
+    EXPECT_EQ(erases(), 0u);
     EXPECT_FALSE(fs::exists(folder() / "MTK7d.EPO")) << "nothing downloaded";
 }
 
 TEST_F(AgpsInProcessTest, TheStatusLogStartsAfreshAtTheConnection) {
     std::string log;
-    ASSERT_TRUE(test::RunRecordingStatusLog([&] { return Run(); }, log));
+    ASSERT_TRUE(test::run_recording_status_log([&] { return Run(); }, log));
     ASSERT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED}))
         << host_.describe();
     // The call's own lines went with the clearing; the download and the writes follow.
@@ -205,7 +205,7 @@ TEST_F(AgpsInProcessTest, TheStatusLogStartsAfreshAtTheConnection) {
 
 TEST_F(AgpsInProcessTest, TodaysOrbitFileIsReused) {
     // Today's local file differs from the server's: the flash shows which one was sent.
-    const Bytes local = Orbit(update::kOrbitFileSize, 7);
+    const Bytes local = orbit_bytes(update::kOrbitFileSize, 7);
     fs::create_directories(folder());
     std::ofstream(folder() / "MTK7d.EPO", std::ios::binary) << Text(local);
     std::ofstream(folder() / "datetime.txt") << "2020-05-01\n";
@@ -214,7 +214,7 @@ TEST_F(AgpsInProcessTest, TodaysOrbitFileIsReused) {
         << host_.describe();
     EXPECT_TRUE(host_.phase_progress(1).empty()) << "no download";
     EXPECT_EQ(server_.log().find("RETR"), std::string::npos);
-    Bytes expected = update::ConvertOrbitFile(local);
+    Bytes expected = update::convert_orbit_file(local);
     expected.resize(kAgpsBytes, 0xFF);
     EXPECT_EQ(watch_.read_flash(kAgpsAddress, kAgpsBytes), expected);
     EXPECT_EQ(host_.blocks(SDK_MSG_AGPS_LOADED).at(0), (Bytes{20, 5, 8}));
@@ -223,14 +223,14 @@ TEST_F(AgpsInProcessTest, TodaysOrbitFileIsReused) {
 TEST_F(AgpsInProcessTest, YesterdaysOrbitFileIsFetchedAgain) {
     fs::create_directories(folder());
     std::ofstream(folder() / "MTK7d.EPO", std::ios::binary)
-        << Text(Orbit(update::kOrbitFileSize, 7));
+        << Text(orbit_bytes(update::kOrbitFileSize, 7));
     const auto file = folder() / "MTK7d.EPO";
     fs::last_write_time(file, fs::last_write_time(file) - std::chrono::hours(24));
     ASSERT_TRUE(Run());
     EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED}))
         << host_.describe();
     EXPECT_FALSE(host_.phase_progress(1).empty());
-    ExpectPacketsInFlash();
+    expect_packets_in_flash();
     EXPECT_EQ(host_.blocks(SDK_MSG_AGPS_LOADED).at(0), (Bytes{13, 1, 6}));
 }
 
@@ -307,7 +307,7 @@ TEST_F(AgpsInProcessTest, EachFailureEndsWithItsError) {
         sim::WatchConfig config = watch_.config();
         config.status_bytes = {0, 0, 0, 1};
         watch_.set_config(config);
-        ResetWatch();
+        reset_watch();
         if (c.arrange) c.arrange(*this);
         ASSERT_TRUE(Run(c.folder, c.password));
         EXPECT_EQ(host_.outcome(), c.outcome) << host_.describe();
@@ -328,13 +328,13 @@ TEST_F(AgpsInProcessTest, SetExpiryDateUnansweredEndsAfterSixSecondsWithFullProg
     EXPECT_EQ(host_.notifications()[codes.size() - 2].progress(), 100.0f);
     EXPECT_EQ(codes.back(), static_cast<UINT>(SDK_ERR_TRANSFER));
     EXPECT_GE(platform::clock().now_ms() - start, 6000u);
-    ExpectPacketsInFlash();  // nothing is rolled back
+    expect_packets_in_flash();  // nothing is rolled back
 }
 
 TEST_F(AgpsInProcessTest, AnIssueDateThatDoesNotParseGivesTodayPlusSevenDays) {
     server_.put("agps/datetime.txt", "issued today\n");
     ASSERT_TRUE(Run());
-    const auto expiry = std::chrono::year_month_day{std::chrono::sys_days{update::LocalToday()} +
+    const auto expiry = std::chrono::year_month_day{std::chrono::sys_days{update::local_today()} +
                                                     std::chrono::days{7}};
     const Bytes expected = {static_cast<std::uint8_t>(static_cast<int>(expiry.year()) - 2000),
                             static_cast<std::uint8_t>(static_cast<unsigned>(expiry.month())),
@@ -343,7 +343,7 @@ TEST_F(AgpsInProcessTest, AnIssueDateThatDoesNotParseGivesTodayPlusSevenDays) {
     EXPECT_EQ(host_.blocks(SDK_MSG_AGPS_LOADED)[0], expected);
     const Bytes directory = watch_.read_flash(0, 4096);
     EXPECT_EQ((Bytes{directory[114], directory[113], directory[112]}), expected);
-    EXPECT_EQ(ExpiryCommands(), expected);
+    EXPECT_EQ(expiry_commands(), expected);
 }
 
 TEST_F(AgpsInProcessTest, WithoutAnIssueDateTheUnknownBytesAreStoredAndSent) {
@@ -353,8 +353,8 @@ TEST_F(AgpsInProcessTest, WithoutAnIssueDateTheUnknownBytesAreStoredAndSent) {
     ASSERT_TRUE(Run());
     const Bytes directory = watch_.read_flash(0, 4096);
     EXPECT_EQ((Bytes{directory[112], directory[113], directory[114]}), (Bytes{0xFF, 0xFF, 0xFF}));
-    EXPECT_TRUE(ChecksumHolds(directory));
-    const Bytes commands = ExpiryCommands();
+    EXPECT_TRUE(checksum_holds(directory));
+    const Bytes commands = expiry_commands();
     ASSERT_FALSE(commands.empty());
     EXPECT_EQ(Bytes(commands.begin(), commands.begin() + 3), (Bytes{0xFF, 0xFF, 0xFF}));
     // The watch takes no such date: it says "not updated" until the task gives up.
@@ -369,9 +369,9 @@ TEST_F(AgpsInProcessTest, AWatchThatNeverTakesTheDataGetsThreeWritesThenAnError)
     ASSERT_TRUE(Run());
     EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_AGPS_REFUSED}))
         << host_.describe();
-    EXPECT_EQ(SectorWrites(kAgpsAddress), 3u);
-    EXPECT_EQ(SectorWrites(0), 3u);
-    EXPECT_EQ(ExpiryCommands().size(), 9u);
+    EXPECT_EQ(sector_writes(kAgpsAddress), 3u);
+    EXPECT_EQ(sector_writes(0), 3u);
+    EXPECT_EQ(expiry_commands().size(), 9u);
     EXPECT_EQ(host_.phase_progress(1).empty(), false) << "downloaded once";
 }
 
@@ -395,7 +395,7 @@ TEST_F(AgpsPtyTest, ActiveModeUpdateOverThePty) {
     ASSERT_TRUE(Run(u"agps", u"pass", 60'000, FALSE));
     EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED}))
         << host_.describe();
-    ExpectPacketsInFlash();
+    expect_packets_in_flash();
     const std::string log = server_.log();
     EXPECT_TRUE(log.find("<- EPRT") != std::string::npos ||
                 log.find("<- PORT") != std::string::npos)
@@ -411,12 +411,12 @@ TEST_F(AgpsPtyTest, TheTimeLimitEndsASlowDownload) {
     const std::string a = slow.address();
     const std::u16string address(a.begin(), a.end());
     AGPSDataUpdate(host_.hwnd(), address.c_str(), u"user", u"pass", u"agps", FALSE, 1500, TRUE);
-    ASSERT_TRUE(test::RunUntilTaskEnds(600'000));
+    ASSERT_TRUE(test::run_until_task_ends(600'000));
     const auto codes = host_.codes();
     ASSERT_GE(codes.size(), 2u) << host_.describe();
     EXPECT_EQ(codes.back(), static_cast<UINT>(SDK_ERR_DOWNLOAD_TIMEOUT));
     EXPECT_EQ(host_.notifications()[codes.size() - 2].progress(), 100.0f);
-    EXPECT_EQ(Erases(), 0u);
+    EXPECT_EQ(erases(), 0u);
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ Bytes Directory(const char* version = "1.31.02_VUNA0_00") {
     return d;
 }
 
-bool ChecksumHolds(const Bytes& d) {
+bool checksum_holds(const Bytes& d) {
     const auto sum = sim::settings_checksum(d.data());
     return d[0] == sum[0] && d[1] == sum[1];
 }
@@ -67,7 +67,7 @@ class FirmwareTaskTest : public ::testing::Test {
   public:
     void SetUp() override {
         blocks_before_ = platform::live_global_blocks();
-        task::ResetReadChunkProgress();
+        task::reset_read_chunk_progress();
         ASSERT_TRUE(server_.running()) << "pyftpdlib did not start";
         sim::register_as_cable(line_, "COM7");
         directory_ = Directory();
@@ -75,17 +75,17 @@ class FirmwareTaskTest : public ::testing::Test {
         sim::WatchConfig config = watch_.config();
         config.reboot_ms = 5000;
         watch_.set_config(config);
-        ui::SetForcedConfirmAnswer(6);
+        ui::set_forced_confirm_answer(6);
         env_.set_switch("DebugView", "1");
     }
     void TearDown() override {
-        ui::SetForcedConfirmAnswer(0);
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+        ui::set_forced_confirm_answer(0);
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
     }
 
     // Writes the update folder `remote` on the server.
-    sim::WrittenFirmwareFolder Offer(const sim::FirmwareFolder& folder,
+    sim::WrittenFirmwareFolder write_offer(const sim::FirmwareFolder& folder,
                                      const std::string& remote = "fw") {
         const fs::path dir = server_.root() / remote;
         fs::create_directories(dir);
@@ -97,7 +97,7 @@ class FirmwareTaskTest : public ::testing::Test {
 
     bool Run(const char16_t* folder = u"fw", const char16_t* fifth = u"", BOOL show = TRUE) {
         Start(folder, fifth, show);
-        return test::RunUntilTaskEnds(3'600'000);
+        return test::run_until_task_ends(3'600'000);
     }
     void Start(const char16_t* folder = u"fw", const char16_t* fifth = u"", BOOL show = TRUE) {
         host_.clear();
@@ -110,13 +110,13 @@ class FirmwareTaskTest : public ::testing::Test {
     }
 
     // The sectors erased, and the addresses written alone, in order.
-    std::vector<std::uint32_t> ErasedSectors() const {
+    std::vector<std::uint32_t> erased_sectors() const {
         std::vector<std::uint32_t> out;
         for (const Bytes& f : watch_.received())
             if (f.size() >= 4 && f[0] == 0x14) out.push_back(Address(f) / kSector);
         return out;
     }
-    std::size_t WritesInSector(std::uint32_t sector) const {
+    std::size_t writes_in_sector(std::uint32_t sector) const {
         std::size_t n = 0;
         for (const Bytes& f : watch_.received())
             if (f.size() >= 4 && f[0] == 0x16 && Address(f) / kSector == sector) ++n;
@@ -158,14 +158,14 @@ TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
         sim::FirmwareFolder folder;
         folder.firmware.header = c.header;
         folder.settings = {1, 3, 7, 50};  // clamped: 0x83, 0, 40
-        const sim::WrittenFirmwareFolder offer = Offer(folder);
+        const sim::WrittenFirmwareFolder offer = write_offer(folder);
         const Bytes sector255_before = watch_.read_flash(255 * kSector, kSector);
         ASSERT_TRUE(Run());
         EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED}))
             << host_.describe();
-        EXPECT_EQ(ErasedSectors(), c.erased);
-        for (std::uint32_t s = 3; s < 32; ++s) EXPECT_EQ(WritesInSector(s), 32u) << "sector " << s;
-        EXPECT_EQ(WritesInSector(32), 1u) << "the program sum alone";
+        EXPECT_EQ(erased_sectors(), c.erased);
+        for (std::uint32_t s = 3; s < 32; ++s) EXPECT_EQ(writes_in_sector(s), 32u) << "sector " << s;
+        EXPECT_EQ(writes_in_sector(32), 1u) << "the program sum alone";
 
         const Bytes& body = offer.body;
         EXPECT_EQ(watch_.read_flash(0x2000, 0x1E000),
@@ -201,7 +201,7 @@ TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
 
         // The directory: the user's regions back, the workouts gone.
         const Bytes d = watch_.read_flash(0, kSector);
-        EXPECT_TRUE(ChecksumHolds(d));
+        EXPECT_TRUE(checksum_holds(d));
         EXPECT_TRUE(std::equal(d.begin() + 2, d.begin() + 96, directory_.begin() + 2));
         EXPECT_TRUE(std::equal(d.begin() + 1280, d.begin() + 1290, directory_.begin() + 1280));
         EXPECT_TRUE(std::equal(d.begin() + 1536, d.begin() + 1856, directory_.begin() + 1536));
@@ -310,11 +310,11 @@ TEST_F(FirmwareTaskTest, NothingIsWrittenUnlessEverythingChecksOut) {
         after_offer_ = nullptr;
         sim::FirmwareFolder folder;
         c.arrange(*this, folder);
-        Offer(folder);
+        write_offer(folder);
         if (after_offer_) after_offer_(server_.root() / "fw");
         ASSERT_TRUE(Run(c.folder, c.fifth));
         EXPECT_EQ(host_.outcome(), c.outcome) << host_.describe();
-        EXPECT_TRUE(ErasedSectors().empty()) << "the watch was touched";
+        EXPECT_TRUE(erased_sectors().empty()) << "the watch was touched";
         EXPECT_EQ(watch_.received_count(0x28), 0u);
     }
 }
@@ -322,15 +322,15 @@ TEST_F(FirmwareTaskTest, NothingIsWrittenUnlessEverythingChecksOut) {
 // Reads the question as a person would, then answers No.
 class DecliningPresenter : public ui::Presenter {
   public:
-    void WindowShown(const TaskDisplay&) override {}
-    void WindowHidden(const TaskDisplay&) override {}
-    void WindowUpdated(const TaskDisplay&) override {}
-    void TaskEnded(const TaskDisplay&) override {}
-    void ConfirmShown(const CConfirmDlg& dialog) override {
-        title = dialog.Title();
-        message = dialog.ControlText(6006);
-        details = dialog.ControlText(6008);
-        platform::post_message(dialog.Window(), platform::kWmCommand, 7, 0);
+    void window_shown(const ui::TaskDisplay&) override {}
+    void window_hidden(const ui::TaskDisplay&) override {}
+    void window_updated(const ui::TaskDisplay&) override {}
+    void task_ended(const ui::TaskDisplay&) override {}
+    void confirm_shown(const ui::CConfirmDlg& dialog) override {
+        title = dialog.title();
+        message = dialog.control_text(6006);
+        details = dialog.control_text(6008);
+        platform::post_message(dialog.window(), platform::kWmCommand, 7, 0);
     }
     std::string title, message, details;
 };
@@ -339,12 +339,12 @@ TEST_F(FirmwareTaskTest, DecliningTheQuestionEndsWithoutANotification) {
     sim::FirmwareFolder folder;
     folder.history = {
         {"1.31.01", {"old"}}, {"1.31.03", {"fixes a", "fixes b"}}, {"1.32.01", {"new"}}};
-    Offer(folder);
-    ui::SetForcedConfirmAnswer(0);
+    write_offer(folder);
+    ui::set_forced_confirm_answer(0);
     auto presenter = std::make_shared<DecliningPresenter>();
-    ui::InstallPresenter(presenter);
+    ui::install_presenter(presenter);
     const bool ended = Run();
-    ui::InstallPresenter(nullptr);
+    ui::install_presenter(nullptr);
     ASSERT_TRUE(ended);
     EXPECT_EQ(presenter->title, "Message");
     EXPECT_NE(presenter->message.find("A new watch firmware (1.32.1) is  available !"),
@@ -357,14 +357,14 @@ TEST_F(FirmwareTaskTest, DecliningTheQuestionEndsWithoutANotification) {
     EXPECT_EQ(presenter->details.find("old"), std::string::npos) << presenter->details;
     EXPECT_LT(presenter->details.find("fixes b"), presenter->details.find("1.32.01"));
     EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION})) << host_.describe();
-    EXPECT_TRUE(ErasedSectors().empty());
+    EXPECT_TRUE(erased_sectors().empty());
     EXPECT_TRUE(fs::exists(env_.documents_dir() / "Stride Log" / "73688_VUNA0_00.txt"));
     EXPECT_FALSE(fs::exists(env_.documents_dir() / "Stride Log" / "1.32.01_VUNA0_00.fw2"));
 }
 
 TEST_F(FirmwareTaskTest, WithoutTheShowFlagNoQuestionIsAsked) {
-    Offer(sim::FirmwareFolder{});
-    ui::SetForcedConfirmAnswer(7);  // would say No, were it asked
+    write_offer(sim::FirmwareFolder{});
+    ui::set_forced_confirm_answer(7);  // would say No, were it asked
     ASSERT_TRUE(Run(u"fw", u"", FALSE));
     EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED}))
         << host_.describe();
@@ -373,7 +373,7 @@ TEST_F(FirmwareTaskTest, WithoutTheShowFlagNoQuestionIsAsked) {
 TEST_F(FirmwareTaskTest, OneLoginServesEveryDownloadOfAnUpdate) {
     sim::FirmwareFolder folder;
     folder.history = {{"1.31.03", {"fixes"}}, {"1.32.01", {"new"}}};
-    const sim::WrittenFirmwareFolder offer = Offer(folder);
+    const sim::WrittenFirmwareFolder offer = write_offer(folder);
     ASSERT_FALSE(offer.history.empty());
     ASSERT_TRUE(Run());
     EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED}))
@@ -389,7 +389,7 @@ TEST_F(FirmwareTaskTest, OneLoginServesEveryDownloadOfAnUpdate) {
 }
 
 TEST_F(FirmwareTaskTest, TheWex0FolderRuleAddsTheCodeFolder) {
-    Offer(sim::FirmwareFolder{}, "fw/VUNA0");
+    write_offer(sim::FirmwareFolder{}, "fw/VUNA0");
     ASSERT_TRUE(Run(u"fw", u"wex0"));
     EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED}))
         << host_.describe();
@@ -422,7 +422,7 @@ TEST_F(FirmwareTaskTest, ReconnectionWaitsPollsAndGivesUpAtTheDeadline) {
          true,
          {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}},
     };
-    Offer(sim::FirmwareFolder{});
+    write_offer(sim::FirmwareFolder{});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         watch_.with_flash([&](sim::Flash& flash) { flash.store(0, directory_); });
@@ -453,7 +453,7 @@ TEST_F(FirmwareTaskTest, ProgramUpdateAckIsAwaitedUntilTheReconnectionDeadline) 
         {"silent", std::nullopt, false},
         {"acknowledged after 71 s: too late", 71'000, false},
     };
-    const sim::WrittenFirmwareFolder offer = Offer(sim::FirmwareFolder{});
+    const sim::WrittenFirmwareFolder offer = write_offer(sim::FirmwareFolder{});
     const Bytes& body = offer.body;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -467,9 +467,9 @@ TEST_F(FirmwareTaskTest, ProgramUpdateAckIsAwaitedUntilTheReconnectionDeadline) 
         fault.delay_ms = c.ack_after_ms.value_or(0);
         watch_.add_fault(fault);
         Start();
-        ASSERT_TRUE(test::RunUntil([&] { return watch_.received_count(0x28) > 0; }, 3'600'000));
+        ASSERT_TRUE(test::run_until([&] { return watch_.received_count(0x28) > 0; }, 3'600'000));
         const std::uint64_t requested_at = platform::clock().now_ms();
-        ASSERT_TRUE(test::RunUntilTaskEnds(3'600'000));
+        ASSERT_TRUE(test::run_until_task_ends(3'600'000));
         const std::uint64_t waited = platform::clock().now_ms() - requested_at;
         if (c.updated) {
             EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED}))
@@ -487,7 +487,7 @@ TEST_F(FirmwareTaskTest, ProgramUpdateAckIsAwaitedUntilTheReconnectionDeadline) 
             EXPECT_EQ(host_.notifications()[codes.size() - 2].progress(), 100.0f);
             EXPECT_GE(waited, 70'000u);
             EXPECT_LT(waited, 71'000u);
-            EXPECT_EQ(WritesInSector(2), 0u) << "no program sector without the watch's consent";
+            EXPECT_EQ(writes_in_sector(2), 0u) << "no program sector without the watch's consent";
             EXPECT_EQ(Count("Prog Update AcK"), 0u);
         }
         EXPECT_FALSE(line_.is_open()) << "the port was not released";
@@ -497,13 +497,13 @@ TEST_F(FirmwareTaskTest, ProgramUpdateAckIsAwaitedUntilTheReconnectionDeadline) 
 // Answers the question with the task window's Cancel button, if it can be pressed.
 class CancellingPresenter : public ui::Presenter {
   public:
-    void WindowShown(const TaskDisplay& display) override { task_window = display.Window(); }
-    void WindowHidden(const TaskDisplay&) override {}
-    void WindowUpdated(const TaskDisplay&) override {}
-    void TaskEnded(const TaskDisplay&) override {}
-    void ConfirmShown(const CConfirmDlg& dialog) override {
+    void window_shown(const ui::TaskDisplay& display) override { task_window = display.window(); }
+    void window_hidden(const ui::TaskDisplay&) override {}
+    void window_updated(const ui::TaskDisplay&) override {}
+    void task_ended(const ui::TaskDisplay&) override {}
+    void confirm_shown(const ui::CConfirmDlg& dialog) override {
         ++questions;
-        question = dialog.Window();
+        question = dialog.window();
         asked_at = platform::clock().now_ms();
         // The host has more to do later: its loop never goes idle, so a
         // question left open would wait for that.
@@ -512,7 +512,7 @@ class CancellingPresenter : public ui::Presenter {
         if (cancel_usable) {
             platform::post_message(task_window, platform::kWmCommand, 2, 0);
         } else {
-            platform::post_message(dialog.Window(), platform::kWmCommand, 7, 0);
+            platform::post_message(dialog.window(), platform::kWmCommand, 7, 0);
         }
     }
     HWND task_window = nullptr;
@@ -523,12 +523,12 @@ class CancellingPresenter : public ui::Presenter {
 };
 
 TEST_F(FirmwareTaskTest, CancelWhileTheQuestionIsOpenEndsTheTask) {
-    Offer(sim::FirmwareFolder{});
-    ui::SetForcedConfirmAnswer(0);
+    write_offer(sim::FirmwareFolder{});
+    ui::set_forced_confirm_answer(0);
     auto presenter = std::make_shared<CancellingPresenter>();
-    ui::InstallPresenter(presenter);
+    ui::install_presenter(presenter);
     const bool ended = Run();
-    ui::InstallPresenter(nullptr);
+    ui::install_presenter(nullptr);
     ASSERT_TRUE(ended);
     EXPECT_EQ(presenter->questions, 1);
     EXPECT_TRUE(presenter->cancel_usable) << "the question disabled the task window";
@@ -540,12 +540,12 @@ TEST_F(FirmwareTaskTest, CancelWhileTheQuestionIsOpenEndsTheTask) {
     for (const auto& n : host_.notifications()) EXPECT_FALSE(n.error) << host_.describe();
     EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
     EXPECT_FALSE(line_.is_open()) << "the port was not released";
-    EXPECT_TRUE(ErasedSectors().empty());
+    EXPECT_TRUE(erased_sectors().empty());
     EXPECT_FALSE(fs::exists(env_.documents_dir() / "Stride Log" / "1.32.01_VUNA0_00.ini"));
 
     test::HostRecorder next;
     GetWatch_Version(next.hwnd(), FALSE);
-    ASSERT_TRUE(test::RunUntilTaskEnds(60'000));
+    ASSERT_TRUE(test::run_until_task_ends(60'000));
     EXPECT_EQ(next.codes(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << next.describe();
 }
 
@@ -553,9 +553,9 @@ TEST_F(FirmwareTaskTest, TheStatusLogStartsAfreshAtTheConnection) {
     sim::FirmwareFolder folder;
     folder.firmware.version = "1.31.02_VUNA0_00";  // the watch's own: nothing to do
     folder.model = "73688";
-    Offer(folder);
+    write_offer(folder);
     std::string log;
-    ASSERT_TRUE(test::RunRecordingStatusLog([&] { return Run(); }, log));
+    ASSERT_TRUE(test::run_recording_status_log([&] { return Run(); }, log));
     ASSERT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_CURRENT}))
         << host_.describe();
     // The call's own lines went with the clearing; the check's lines follow.

@@ -36,8 +36,8 @@ class Owner {
     Owner()
         : hwnd_(platform::create_window([this](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
               Received r{m, w, {}};
-              if (m == WM_FTP_STATUS || m == WM_FTP_RATE || m == WM_FTP_TIME_LEFT) {
-                  r.text = *kFtpStatusMessage.take(w);
+              if (m == update::WM_FTP_STATUS || m == update::WM_FTP_RATE || m == update::WM_FTP_TIME_LEFT) {
+                  r.text = *update::kFtpStatusMessage.take(w);
                   r.value = 0;
               }
               log_.push_back(r);
@@ -47,7 +47,7 @@ class Owner {
     HWND hwnd() const { return hwnd_; }
 
     // Dispatches until pred holds or the bound passes.
-    bool RunUntil(const std::function<bool()>& pred, int seconds = 30) {
+    bool run_until(const std::function<bool()>& pred, int seconds = 30) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (!pred()) {
             if (std::chrono::steady_clock::now() > deadline) return false;
@@ -59,13 +59,13 @@ class Owner {
         }
         return true;
     }
-    bool RunUntilEnd(int seconds = 30) {
-        return RunUntil([this] { return count(WM_FTP_DONE) + count(WM_FTP_FAILED) > 0; }, seconds);
+    bool run_until_end(int seconds = 30) {
+        return run_until([this] { return count(update::WM_FTP_DONE) + count(update::WM_FTP_FAILED) > 0; }, seconds);
     }
     // Lets anything still in flight arrive.
-    void Settle() {
+    void settle() {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-        RunUntil([until] { return std::chrono::steady_clock::now() > until; });
+        run_until([until] { return std::chrono::steady_clock::now() > until; });
     }
 
     int count(UINT message) const {
@@ -82,7 +82,7 @@ class Owner {
     std::vector<WPARAM> progress() const {
         std::vector<WPARAM> out;
         for (const auto& r : log_)
-            if (r.message == WM_FTP_PROGRESS) out.push_back(r.value);
+            if (r.message == update::WM_FTP_PROGRESS) out.push_back(r.value);
         return out;
     }
     // Statuses, the range and the ends in order; progress, rate and time left
@@ -90,10 +90,10 @@ class Owner {
     std::vector<std::string> outline() const {
         std::vector<std::string> out;
         for (const auto& r : log_) {
-            if (r.message == WM_FTP_STATUS) out.push_back(r.text);
-            if (r.message == WM_FTP_RANGE) out.push_back("<range>");
-            if (r.message == WM_FTP_DONE) out.push_back("<done>");
-            if (r.message == WM_FTP_FAILED) out.push_back("<failed>");
+            if (r.message == update::WM_FTP_STATUS) out.push_back(r.text);
+            if (r.message == update::WM_FTP_RANGE) out.push_back("<range>");
+            if (r.message == update::WM_FTP_DONE) out.push_back("<done>");
+            if (r.message == update::WM_FTP_FAILED) out.push_back("<failed>");
         }
         return out;
     }
@@ -147,10 +147,10 @@ class FtpDownloaderTest : public ::testing::Test {
         settings_.folder = "orbits";
         settings_.display_name = "Host";
     }
-    fs::path Local(const std::string& name) const {
+    fs::path local(const std::string& name) const {
         return env_.documents_dir() / "Stride Log" / name;
     }
-    std::string Connecting() const { return "Connnect to Host(" + server_.address() + ")"; }
+    std::string connecting() const { return "Connnect to Host(" + server_.address() + ")"; }
 
     TestEnvironment env_;
     FtpServer server_{env_.root()};
@@ -185,18 +185,18 @@ TEST_F(FtpDownloaderTest, FetchesWholeOrStreamedIntoTheDownloadFolder) {
             CFtpDownloader downloader(owner.hwnd());
             EXPECT_TRUE(
                 downloader.DownloadFile(settings_, c.name, c.streamed, c.expected_size, true));
-            ASSERT_TRUE(owner.RunUntilEnd());
-            owner.Settle();
+            ASSERT_TRUE(owner.run_until_end());
+            owner.settle();
             EXPECT_TRUE(downloader.finished());
         }
-        std::vector<std::string> outline = {Connecting(),
+        std::vector<std::string> outline = {connecting(),
                                             std::string("Downloading ") + c.name + " ..."};
         if (c.streamed) outline.push_back("<range>");
         outline.insert(outline.end(), {"Download is completed", "<done>"});
         EXPECT_EQ(owner.outline(), outline);
         EXPECT_EQ(owner.progress(), c.progress);
         const std::size_t kept = c.streamed ? c.expected_size : c.remote_size;
-        EXPECT_EQ(ReadFile(Local(c.name)), bytes.substr(0, kept));
+        EXPECT_EQ(ReadFile(local(c.name)), bytes.substr(0, kept));
     }
     EXPECT_EQ(fs::current_path(), cwd);
 }
@@ -209,10 +209,10 @@ TEST_F(FtpDownloaderTest, ListFetchesDatetimeWholeAndStreamsTheOrbitFile) {
     CFtpDownloader downloader(owner_.hwnd());
     const std::vector<std::string> names = {"datetime.txt", "MTK7d.EPO"};
     ASSERT_TRUE(downloader.DownloadFiles(settings_, &names, 0, false));
-    ASSERT_TRUE(owner_.RunUntilEnd());
-    owner_.Settle();
+    ASSERT_TRUE(owner_.run_until_end());
+    owner_.settle();
     EXPECT_EQ(owner_.outline(),
-              (std::vector<std::string>{Connecting(), "Downloading datetime.txt ...",
+              (std::vector<std::string>{connecting(), "Downloading datetime.txt ...",
                                         "Downloading MTK7d.EPO ...", "<range>",
                                         "Download is completed", "<done>"}));
     // 0, one per chunk (420 of 128 bytes), the final 100.
@@ -222,8 +222,8 @@ TEST_F(FtpDownloaderTest, ListFetchesDatetimeWholeAndStreamsTheOrbitFile) {
     EXPECT_EQ(progress[1], 128u * 100 / kListStreamSize);
     EXPECT_EQ(progress.back(), 100u);
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
-    EXPECT_EQ(ReadFile(Local("datetime.txt")), datetime);
-    EXPECT_EQ(ReadFile(Local("MTK7d.EPO")), orbits);
+    EXPECT_EQ(ReadFile(local("datetime.txt")), datetime);
+    EXPECT_EQ(ReadFile(local("MTK7d.EPO")), orbits);
 }
 
 TEST_F(FtpDownloaderTest, ListStopsAtTheFirstFailingFile) {
@@ -232,14 +232,14 @@ TEST_F(FtpDownloaderTest, ListStopsAtTheFirstFailingFile) {
     CFtpDownloader downloader(owner_.hwnd());
     const std::vector<std::string> names = {"datetime.txt", "missing.EPO", "later.EPO"};
     ASSERT_TRUE(downloader.DownloadFiles(settings_, &names, 0, true));
-    ASSERT_TRUE(owner_.RunUntilEnd());
-    owner_.Settle();
+    ASSERT_TRUE(owner_.run_until_end());
+    owner_.settle();
     EXPECT_EQ(owner_.outline(),
-              (std::vector<std::string>{Connecting(), "Downloading datetime.txt ...",
+              (std::vector<std::string>{connecting(), "Downloading datetime.txt ...",
                                         "Downloading missing.EPO ...", "<range>", "FTP Exception ",
                                         "<failed>"}));
-    EXPECT_FALSE(fs::exists(Local("missing.EPO")));
-    EXPECT_FALSE(fs::exists(Local("later.EPO")));
+    EXPECT_FALSE(fs::exists(local("missing.EPO")));
+    EXPECT_FALSE(fs::exists(local("later.EPO")));
     EXPECT_FALSE(downloader.finished());
     EXPECT_FALSE(downloader.DownloadFiles(settings_, nullptr, 0, true));
 }
@@ -304,8 +304,8 @@ TEST_F(FtpDownloaderTest, EachFailureIsOneStatusLineAndOneFailedMessage) {
         {
             CFtpDownloader downloader(owner.hwnd());
             downloader.DownloadFile(settings, c.name, c.streamed, 300, true);
-            ASSERT_TRUE(owner.RunUntilEnd());
-            owner.Settle();
+            ASSERT_TRUE(owner.run_until_end());
+            owner.settle();
         }
         std::vector<std::string> outline = {"Connnect to Host(" + settings.server + ")"};
         for (std::string line : c.after_connect) {
@@ -315,14 +315,14 @@ TEST_F(FtpDownloaderTest, EachFailureIsOneStatusLineAndOneFailedMessage) {
         }
         outline.push_back("<failed>");
         EXPECT_EQ(owner.outline(), outline);
-        EXPECT_EQ(owner.count(WM_FTP_FAILED), 1);
+        EXPECT_EQ(owner.count(update::WM_FTP_FAILED), 1);
     }
     // Only the bytes that arrived, never a padded chunk.
-    EXPECT_EQ(ReadFile(Local("short.bin")), Pattern(200, 9));
+    EXPECT_EQ(ReadFile(local("short.bin")), Pattern(200, 9));
     // Nothing was written outside the download folder, nor under a refused name.
     EXPECT_FALSE(fs::exists(env_.documents_dir() / "escape.bin"));
     EXPECT_FALSE(fs::exists("/tmp/escape.bin"));
-    EXPECT_FALSE(fs::exists(Local("orbits")));
+    EXPECT_FALSE(fs::exists(local("orbits")));
     std::vector<fs::path> written;
     for (const auto& entry : fs::recursive_directory_iterator(env_.documents_dir()))
         written.push_back(fs::relative(entry.path(), env_.documents_dir()));
@@ -334,10 +334,10 @@ TEST_F(FtpDownloaderTest, ARelativeDocumentsFolderIsNotWrittenTo) {
     env_.set_env("XDG_DOCUMENTS_DIR", "relative-documents");
     CFtpDownloader downloader(owner_.hwnd());
     downloader.DownloadFile(settings_, "datetime.txt", false, 0, true);
-    ASSERT_TRUE(owner_.RunUntilEnd());
-    owner_.Settle();
+    ASSERT_TRUE(owner_.run_until_end());
+    owner_.settle();
     EXPECT_EQ(owner_.outline(),
-              (std::vector<std::string>{Connecting(), "FTP : Write local file fail", "<failed>"}));
+              (std::vector<std::string>{connecting(), "FTP : Write local file fail", "<failed>"}));
     EXPECT_FALSE(fs::exists("relative-documents"));
 }
 
@@ -346,13 +346,13 @@ TEST_F(FtpDownloaderTest, AFileThatArrivesWithinASecondShowsItsRate) {
     CFtpDownloader downloader(owner_.hwnd());
     const auto start = std::chrono::steady_clock::now();
     downloader.DownloadFile(settings_, "quick.EPO", true, kListStreamSize, true);
-    ASSERT_TRUE(owner_.RunUntilEnd());
+    ASSERT_TRUE(owner_.run_until_end());
     const auto took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
-    owner_.Settle();
-    ASSERT_EQ(owner_.count(WM_FTP_DONE), 1);
+    owner_.settle();
+    ASSERT_EQ(owner_.count(update::WM_FTP_DONE), 1);
     // Every chunk after the first millisecond carries both texts.
-    const auto rates = owner_.texts(WM_FTP_RATE);
-    const auto lefts = owner_.texts(WM_FTP_TIME_LEFT);
+    const auto rates = owner_.texts(update::WM_FTP_RATE);
+    const auto lefts = owner_.texts(update::WM_FTP_TIME_LEFT);
     ASSERT_FALSE(rates.empty()) << "done in " << took.count() << " s";
     EXPECT_EQ(rates.size(), lefts.size());
     EXPECT_LE(rates.size(), 420u);
@@ -374,21 +374,21 @@ TEST_F(FtpDownloaderTest, ALocalFileThatCannotBeWrittenIsAFailedDownload) {
         // The buffer fills and fails part way.
         {"large.EPO", kListStreamSize},
     };
-    fs::create_directories(Local(""));
+    fs::create_directories(local(""));
     for (const FullDiskCase& c : cases) {
         SCOPED_TRACE(c.name);
         server_.put(std::string("orbits/") + c.name, Pattern(c.size, 8));
         // A full disk: every write to the local file fails.
-        fs::create_symlink("/dev/full", Local(c.name));
+        fs::create_symlink("/dev/full", local(c.name));
         Owner owner;
         {
             CFtpDownloader downloader(owner.hwnd());
             downloader.DownloadFile(settings_, c.name, true, c.size, true);
-            ASSERT_TRUE(owner.RunUntilEnd());
-            owner.Settle();
+            ASSERT_TRUE(owner.run_until_end());
+            owner.settle();
         }
         const std::vector<std::string> outline = {
-            Connecting(), std::string("Downloading ") + c.name + " ...", "<range>",
+            connecting(), std::string("Downloading ") + c.name + " ...", "<range>",
             "FTP : Write local file fail", "<failed>"};
         EXPECT_EQ(owner.outline(), outline);
     }
@@ -404,10 +404,10 @@ TEST_F(FtpDownloaderTest, PassiveAndActiveModesUseTheirDataConnection) {
         {
             CFtpDownloader downloader(owner.hwnd());
             downloader.DownloadFile(settings_, "mode.bin", passive, 3000, passive);
-            ASSERT_TRUE(owner.RunUntilEnd());
+            ASSERT_TRUE(owner.run_until_end());
         }
-        EXPECT_EQ(owner.count(WM_FTP_DONE), 1);
-        EXPECT_EQ(ReadFile(Local("mode.bin")), bytes);
+        EXPECT_EQ(owner.count(update::WM_FTP_DONE), 1);
+        EXPECT_EQ(ReadFile(local("mode.bin")), bytes);
         const std::string log = server_.log().substr(log_before);
         const bool saw_passive =
             log.find("<- EPSV") != std::string::npos || log.find("<- PASV") != std::string::npos;
@@ -415,7 +415,7 @@ TEST_F(FtpDownloaderTest, PassiveAndActiveModesUseTheirDataConnection) {
             log.find("<- EPRT") != std::string::npos || log.find("<- PORT") != std::string::npos;
         EXPECT_EQ(saw_passive, passive) << log;
         EXPECT_EQ(saw_active, !passive) << log;
-        fs::remove(Local("mode.bin"));
+        fs::remove(local("mode.bin"));
     }
 }
 
@@ -424,16 +424,16 @@ TEST_F(FtpDownloaderTest, ASecondDownloadReusesTheConnection) {
     server_.put("orbits/two.bin", Pattern(900, 2));
     CFtpDownloader downloader(owner_.hwnd());
     downloader.DownloadFile(settings_, "one.bin", false, 0, true);
-    ASSERT_TRUE(owner_.RunUntil([&] { return owner_.count(WM_FTP_DONE) == 1; }));
+    ASSERT_TRUE(owner_.run_until([&] { return owner_.count(update::WM_FTP_DONE) == 1; }));
     // Settings that could not log in are not used: the open connection is.
     FtpSettings changed = settings_;
     changed.password = "wrong";
     changed.folder = "nowhere";
     downloader.DownloadFile(changed, "two.bin", true, 900, true);
-    ASSERT_TRUE(owner_.RunUntil([&] { return owner_.count(WM_FTP_DONE) == 2; }));
-    owner_.Settle();
-    EXPECT_EQ(owner_.count(WM_FTP_FAILED), 0);
-    EXPECT_EQ(ReadFile(Local("two.bin")), Pattern(900, 2));
+    ASSERT_TRUE(owner_.run_until([&] { return owner_.count(update::WM_FTP_DONE) == 2; }));
+    owner_.settle();
+    EXPECT_EQ(owner_.count(update::WM_FTP_FAILED), 0);
+    EXPECT_EQ(ReadFile(local("two.bin")), Pattern(900, 2));
     const std::string log = server_.log();
     std::size_t logins = 0;
     for (auto at = log.find("USER user"); at != std::string::npos;
@@ -459,7 +459,7 @@ TEST(FtpDownloaderText, ServerAddressTimeLeftAndNames) {
     };
     for (const auto& c : addresses) {
         SCOPED_TRACE(c.text);
-        const auto parsed = ParseServer(c.text);
+        const auto parsed = parse_server(c.text);
         ASSERT_EQ(parsed.has_value(), c.parsed.has_value());
         if (parsed) {
             EXPECT_EQ(std::make_pair(parsed->host, parsed->port), *c.parsed);
@@ -468,7 +468,7 @@ TEST(FtpDownloaderText, ServerAddressTimeLeftAndNames) {
     const std::vector<std::pair<std::uint32_t, const char*>> times = {
         {0, "00:00"},    {59, "00:59"},      {61, "01:01"},
         {3599, "59:59"}, {3600, "01:00:00"}, {3725, "01:02:05"}};
-    for (const auto& [seconds, text] : times) EXPECT_EQ(FormatTimeLeft(seconds), text);
+    for (const auto& [seconds, text] : times) EXPECT_EQ(format_time_left(seconds), text);
     for (const char* safe : {"MTK7d.EPO", "datetime.txt", ".hidden"})
         EXPECT_TRUE(is_safe_download_name(safe)) << safe;
     for (const char* unsafe : {"", ".", "..", "a..b", "a/b", "/abs", "a\\b", "../x"})
@@ -495,7 +495,7 @@ TEST(FtpDownloaderText, RateAndTimeLeftFromTheMillisecondsElapsed) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << c.done << " of " << c.estimate << " in " << c.elapsed_ms << " ms");
-        const auto texts = TransferRateTexts(c.done, c.estimate, c.elapsed_ms);
+        const auto texts = transfer_rate_texts(c.done, c.estimate, c.elapsed_ms);
         ASSERT_EQ(texts.has_value(), c.texts.has_value());
         if (texts) {
             EXPECT_EQ(texts->rate, c.texts->first);
@@ -525,13 +525,13 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
     // A chunk past the first one and a half seconds, so the rate is that of
     // the throttled flow rather than of the first burst.
     std::size_t rates_before = 0;
-    ASSERT_TRUE(owner_.RunUntil(
+    ASSERT_TRUE(owner_.run_until(
         [&] {
             if (std::chrono::steady_clock::now() - started < std::chrono::milliseconds(1500)) {
-                rates_before = owner_.texts(WM_FTP_RATE).size();
+                rates_before = owner_.texts(update::WM_FTP_RATE).size();
                 return false;
             }
-            return owner_.texts(WM_FTP_RATE).size() > rates_before;
+            return owner_.texts(update::WM_FTP_RATE).size() > rates_before;
         },
         20));
     const auto before = std::chrono::steady_clock::now();
@@ -539,10 +539,10 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
     EXPECT_TRUE(downloader.finished());
     EXPECT_FALSE(downloader.running());
-    owner_.Settle();
-    EXPECT_EQ(owner_.count(WM_FTP_DONE), 0);
-    EXPECT_EQ(owner_.count(WM_FTP_FAILED), 0);
-    const auto written = ReadFile(Local("big.EPO"));
+    owner_.settle();
+    EXPECT_EQ(owner_.count(update::WM_FTP_DONE), 0);
+    EXPECT_EQ(owner_.count(update::WM_FTP_FAILED), 0);
+    const auto written = ReadFile(local("big.EPO"));
     ASSERT_TRUE(written);
     EXPECT_GT(written->size(), 0u);
     EXPECT_LT(written->size(), bytes.size());
@@ -550,14 +550,14 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
     EXPECT_EQ(*written, bytes.substr(0, written->size()));
     // Progress matches what was written, chunk by chunk.
     EXPECT_EQ(owner_.progress().back(), written->size() * 100 / kListStreamSize);
-    for (const auto& rate : owner_.texts(WM_FTP_RATE)) EXPECT_TRUE(Matches(rate, "#.##")) << rate;
-    for (const auto& left : owner_.texts(WM_FTP_TIME_LEFT))
+    for (const auto& rate : owner_.texts(update::WM_FTP_RATE)) EXPECT_TRUE(Matches(rate, "#.##")) << rate;
+    for (const auto& left : owner_.texts(update::WM_FTP_TIME_LEFT))
         EXPECT_TRUE(Matches(left, "##:##")) << left;
     // About 8 kB/s, so some seconds left of 53760 bytes.
-    const double rate = std::stod(owner_.texts(WM_FTP_RATE).back());
+    const double rate = std::stod(owner_.texts(update::WM_FTP_RATE).back());
     EXPECT_GT(rate, 2.0);
     EXPECT_LT(rate, 40.0);
-    EXPECT_GE(owner_.texts(WM_FTP_TIME_LEFT).back(), "00:01");
+    EXPECT_GE(owner_.texts(update::WM_FTP_TIME_LEFT).back(), "00:01");
 }
 
 TEST_F(ThrottledFtpDownloaderTest, AServerThatDiesMidFileIsAFailedDownloadOfWhatArrived) {
@@ -565,14 +565,14 @@ TEST_F(ThrottledFtpDownloaderTest, AServerThatDiesMidFileIsAFailedDownloadOfWhat
     slow_.put("orbits/big.EPO", bytes);
     CFtpDownloader downloader(owner_.hwnd());
     downloader.DownloadFile(settings_, "big.EPO", true, kListStreamSize, true);
-    ASSERT_TRUE(owner_.RunUntil(
+    ASSERT_TRUE(owner_.run_until(
         [&] { return !owner_.progress().empty() && owner_.progress().back() >= 10; }, 20));
     slow_.kill_now();
-    ASSERT_TRUE(owner_.RunUntilEnd());
-    owner_.Settle();
-    EXPECT_EQ(owner_.count(WM_FTP_FAILED), 1);
-    EXPECT_EQ(owner_.count(WM_FTP_DONE), 0);
-    const auto written = ReadFile(Local("big.EPO"));
+    ASSERT_TRUE(owner_.run_until_end());
+    owner_.settle();
+    EXPECT_EQ(owner_.count(update::WM_FTP_FAILED), 1);
+    EXPECT_EQ(owner_.count(update::WM_FTP_DONE), 0);
+    const auto written = ReadFile(local("big.EPO"));
     ASSERT_TRUE(written);
     EXPECT_LT(written->size(), bytes.size());
     EXPECT_EQ(*written, bytes.substr(0, written->size())) << "only bytes that arrived";
@@ -608,9 +608,9 @@ TEST_F(StalledFtpDownloaderTest, ADataConnectionSilentForTheStallLimitFails) {
         downloader.set_stall_limit_ms(1000);
         const auto start = std::chrono::steady_clock::now();
         downloader.DownloadFile(settings_, "big.EPO", c.streamed, kListStreamSize, true);
-        ASSERT_TRUE(owner.RunUntilEnd(15));
+        ASSERT_TRUE(owner.run_until_end(15));
         const auto took = std::chrono::steady_clock::now() - start;
-        owner.Settle();
+        owner.settle();
         EXPECT_GE(took, std::chrono::milliseconds(1000));
         EXPECT_LT(took, std::chrono::seconds(6));
         std::vector<std::string> outline = {"Connnect to Host(" + stalled_.address() + ")",
@@ -619,7 +619,7 @@ TEST_F(StalledFtpDownloaderTest, ADataConnectionSilentForTheStallLimitFails) {
         outline.insert(outline.end(), {c.status, "<failed>"});
         EXPECT_EQ(owner.outline(), outline);
         if (c.streamed) {
-            EXPECT_EQ(ReadFile(Local("big.EPO")), bytes.substr(0, 1000));
+            EXPECT_EQ(ReadFile(local("big.EPO")), bytes.substr(0, 1000));
         }
     }
 }

@@ -16,14 +16,14 @@ namespace stridelog::watchdata {
 namespace {
 
 using test::Bytes;
-using test::HeaderSector;
+using test::header_sector;
 using test::Stream;
 using test::Time;
 constexpr std::int32_t kNone = kNoPosition;
 
 // Reads a stream the way a download does: sector after sector into the
 // decode buffer behind the carry area.
-std::vector<TrackPoint> Decode(TrackDecoder& decoder, const Bytes& stream,
+std::vector<TrackPoint> decode(TrackDecoder& decoder, const Bytes& stream,
                                std::vector<std::string>* log = nullptr) {
     std::vector<std::string> lines;
     decoder.begin_session();
@@ -41,11 +41,11 @@ std::vector<TrackPoint> Decode(TrackDecoder& decoder, const Bytes& stream,
     return decoder.points();
 }
 
-std::int32_t Lon(const TrackPoint& p) {
+std::int32_t lon(const TrackPoint& p) {
     return static_cast<std::int32_t>(p[8] | p[9] << 8 | p[10] << 16 |
                                      static_cast<std::uint32_t>(p[11]) << 24);
 }
-std::int32_t Lat(const TrackPoint& p) {
+std::int32_t lat(const TrackPoint& p) {
     return static_cast<std::int32_t>(p[12] | p[13] << 8 | p[14] << 16 |
                                      static_cast<std::uint32_t>(p[15]) << 24);
 }
@@ -112,10 +112,10 @@ TEST(TrackDecoder, RecordsAcrossSectorBoundaries) {
         SCOPED_TRACE(c.legend);
         ASSERT_GT(c.stream.bytes.size(), 4096u);
         TrackDecoder decoder;
-        const auto points = Decode(decoder, c.stream.bytes);
+        const auto points = decode(decoder, c.stream.bytes);
         ASSERT_EQ(points.size(), c.filler_points + c.tail_longitudes.size());
         for (std::size_t i = 0; i < c.tail_longitudes.size(); ++i)
-            EXPECT_EQ(Lon(points[c.filler_points + i]), c.tail_longitudes[i]) << "tail " << i;
+            EXPECT_EQ(lon(points[c.filler_points + i]), c.tail_longitudes[i]) << "tail " << i;
     }
 }
 
@@ -176,12 +176,12 @@ TEST(TrackDecoder, TimesPositionsAndChecks) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         TrackDecoder decoder;
-        const auto points = Decode(decoder, c.stream.bytes);
+        const auto points = decode(decoder, c.stream.bytes);
         std::vector<std::string> times;
         std::vector<std::int32_t> longitudes;
         for (const auto& p : points) {
             times.push_back(When(p));
-            longitudes.push_back(Lon(p));
+            longitudes.push_back(lon(p));
         }
         EXPECT_EQ(times, c.times);
         EXPECT_EQ(longitudes, c.longitudes);
@@ -206,18 +206,18 @@ TEST(TrackDecoder, MarkersOpeningASessionTakeWhatTheDownloadLastKept) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         TrackDecoder decoder;
-        if (!c.first_session.bytes.empty()) Decode(decoder, c.first_session.bytes);
-        const auto points = Decode(decoder, Stream().marker(kTen).end().bytes);
+        if (!c.first_session.bytes.empty()) decode(decoder, c.first_session.bytes);
+        const auto points = decode(decoder, Stream().marker(kTen).end().bytes);
         ASSERT_EQ(points.size(), 1u);
-        EXPECT_EQ(Lon(points[0]), c.longitude);
-        EXPECT_EQ(Lat(points[0]), c.latitude);
+        EXPECT_EQ(lon(points[0]), c.longitude);
+        EXPECT_EQ(lat(points[0]), c.latitude);
     }
 }
 
 TEST(TrackDecoder, BreakLineNamesSectorAndOffset) {
     TrackDecoder decoder;
     std::vector<std::string> log;
-    Decode(decoder, Stream().full(1, 1, 0, kTen).end().bytes, &log);
+    decode(decoder, Stream().full(1, 1, 0, kTen).end().bytes, &log);
     EXPECT_EQ(log, (std::vector<std::string>{"Sector:Offset (Hex)= 05:0019 break"}));
 }
 
@@ -269,7 +269,7 @@ TEST(SessionRecords, HeaderStampsAndBlocks) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        const SessionRecord session = read_session_header(HeaderSector(0, 3, start, c.a, c.b));
+        const SessionRecord session = read_session_header(header_sector(0, 3, start, c.a, c.b));
         EXPECT_EQ(session.start_stamp(), c.corrected);
         const auto block = build_session_block(session);
         ASSERT_EQ(block.size(), 108u) << "60 + 3 laps of 16";
@@ -280,7 +280,7 @@ TEST(SessionRecords, HeaderStampsAndBlocks) {
         EXPECT_EQ(block[60 + 47], 47) << "the third lap's last byte";
     }
 
-    SessionRecord two_laps = read_session_header(HeaderSector(1000, 2, start, erased, erased));
+    SessionRecord two_laps = read_session_header(header_sector(1000, 2, start, erased, erased));
     std::vector<TrackPoint> points(1000);
     for (std::size_t i = 0; i < points.size(); ++i) points[i].fill(static_cast<std::uint8_t>(i));
     const auto block = build_session_block(two_laps, points);
@@ -288,7 +288,7 @@ TEST(SessionRecords, HeaderStampsAndBlocks) {
     EXPECT_EQ(block[92] | block[93] << 8 | block[94] << 16 | block[95] << 24, 1000);
     EXPECT_EQ(block[96 + 25 * 999], static_cast<std::uint8_t>(999));
 
-    SessionRecord many = read_session_header(HeaderSector(0, 255, start, erased, erased));
+    SessionRecord many = read_session_header(header_sector(0, 255, start, erased, erased));
     EXPECT_EQ(build_session_block(many).size(), 60u + 16u * 255u)
         << "a lap count past the sector's room still gives the block the header promises";
 

@@ -23,12 +23,12 @@ Bytes Image() {
     return image;
 }
 
-void PutText(Bytes& image, const std::string& text) {
+void put_text(Bytes& image, const std::string& text) {
     std::fill(image.begin() + 96, image.begin() + 112, 0);
     std::copy(text.begin(), text.end(), image.begin() + 96);
 }
 
-std::uint32_t U32(const SettingsRecord& r, std::size_t at) {
+std::uint32_t u32(const SettingsRecord& r, std::size_t at) {
     return r[at] | r[at + 1] << 8 | r[at + 2] << 16 | static_cast<std::uint32_t>(r[at + 3]) << 24;
 }
 
@@ -97,7 +97,7 @@ TEST(SettingsFormat, ExtendedTest) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         Bytes image = Image();
-        if (c.text) PutText(image, c.text);
+        if (c.text) put_text(image, c.text);
         EXPECT_EQ(uses_extended_settings(c.version, image), c.extended);
     }
 }
@@ -126,7 +126,7 @@ TEST(SettingsFormat, IdentityText) {
 
 TEST(SettingsFormat, RecordFromTheBlock) {
     Bytes image = Image();
-    PutText(image, "1.31.02_VUNA0_00");
+    put_text(image, "1.31.02_VUNA0_00");
     image[2] = 0xF1;   // F2 = 1
     image[5] = 0x10;   // F5 = 1
     image[12] = 0x09;  // F12a and F12d
@@ -143,10 +143,10 @@ TEST(SettingsFormat, RecordFromTheBlock) {
         const SettingsRecord r = build_settings_record(image, identity, 37.5f, extended);
         EXPECT_EQ(r[0], extended ? 2 : 1);
         EXPECT_EQ(r[1], 1);
-        EXPECT_EQ(U32(r, 2), 1u);
+        EXPECT_EQ(u32(r, 2), 1u);
         EXPECT_EQ(r[6], image[10]);
         EXPECT_EQ(r[7], image[11]);
-        EXPECT_EQ(U32(r, 8), 1u);
+        EXPECT_EQ(u32(r, 8), 1u);
         EXPECT_EQ((Bytes{r[12], r[13], r[14]}), (Bytes{image[6], image[7], image[8]}));
         EXPECT_EQ(Wide(r, 15, 8), u"VUNA0_00");
         EXPECT_EQ(Wide(r, 33, 7), u"1.31.02");

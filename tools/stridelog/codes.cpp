@@ -23,10 +23,10 @@ CodeInfo Find(const Entry (&table)[N], UINT code) {
 
 }  // namespace
 
-CodeInfo ErrorInfo(UINT code) {
+CodeInfo error_info(UINT code) {
     return Find(kErrors, code);
 }
-CodeInfo ResultInfo(UINT code) {
+CodeInfo result_info(UINT code) {
     return Find(kResults, code);
 }
 

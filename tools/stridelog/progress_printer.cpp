@@ -16,8 +16,8 @@ void ProgressPrinter::Take(const Note& note) {
         Finish();
         phase_start_ = at;
     }
-    const bool print = terminal_ || IsMilestone(last_, now);
-    const std::string line = ProgressLine(now, Seconds(phase_start_, at), Seconds(start_, at));
+    const bool print = terminal_ || is_milestone(last_, now);
+    const std::string line = progress_line(now, seconds(phase_start_, at), seconds(start_, at));
     last_ = now;
     if (!print) return;
     if (terminal_) {
@@ -40,7 +40,7 @@ void ProgressPrinter::Finish() {
     drawn_ = 0;
 }
 
-double ProgressPrinter::Seconds(Clock::time_point from, Clock::time_point to) {
+double ProgressPrinter::seconds(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
 }
 

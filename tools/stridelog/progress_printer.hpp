@@ -28,7 +28,7 @@ class ProgressPrinter {
     void Finish();
 
   private:
-    static double Seconds(Clock::time_point from, Clock::time_point to);
+    static double seconds(Clock::time_point from, Clock::time_point to);
 
     bool terminal_;
     Clock::time_point start_;

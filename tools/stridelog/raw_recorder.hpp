@@ -19,7 +19,7 @@ class RawRecorder {
     // The first failed write, empty while every block was written.
     const std::string& error() const { return error_; }
 
-    static std::string FileName(UINT code, unsigned sequence);
+    static std::string file_name(UINT code, unsigned sequence);
 
   private:
     std::string folder_;

@@ -50,7 +50,7 @@ class Report {
         std::fflush(stdout);
     }
     void Summary(const std::string& text) { summary_.push_back(text); }
-    std::string SummaryText() const {
+    std::string summary_text() const {
         std::string text;
         for (const auto& part : summary_) text += (text.empty() ? "" : ", ") + part;
         return text;
@@ -60,19 +60,19 @@ class Report {
     std::vector<std::string> summary_;
 };
 
-std::string ConfigValue(const ConfigFile& config, const std::string& key) {
+std::string config_value(const ConfigFile& config, const std::string& key) {
     const auto it = config.values.find(key);
     return it == config.values.end() ? std::string() : it->second;
 }
 
-bool MakePlan(const SyncOptions& given, Plan& plan) {
+bool make_plan(const SyncOptions& given, Plan& plan) {
     ConfigFile config;
     std::string error;
-    if (!LoadConfig(UserConfigPath(), config, error)) {
+    if (!load_config(user_config_path(), config, error)) {
         std::fprintf(stderr, "error: %s\n", error.c_str());
         return false;
     }
-    plan.folder = given.folder.value_or(ConfigValue(config, "sync.folder"));
+    plan.folder = given.folder.value_or(config_value(config, "sync.folder"));
     if (plan.folder.empty()) {
         char buffer[4096];
         const std::size_t n = Stridelog_DownloadFolder(buffer, sizeof buffer);
@@ -84,9 +84,9 @@ bool MakePlan(const SyncOptions& given, Plan& plan) {
         }
         plan.folder.assign(buffer, n);
     }
-    plan.formats = given.formats.value_or(ConfigValue(config, "sync.formats"));
+    plan.formats = given.formats.value_or(config_value(config, "sync.formats"));
     if (plan.formats.empty()) plan.formats = kDefaultSyncFormats;
-    if (!IsFormatList(plan.formats)) {
+    if (!is_format_list(plan.formats)) {
         std::fprintf(stderr,
                      "error: --formats is gpx, tcx, json or fit, or several separated by commas, "
                      "not \"%s\"\n",
@@ -95,8 +95,8 @@ bool MakePlan(const SyncOptions& given, Plan& plan) {
     }
     if (given.agps_days) {
         plan.agps_days = *given.agps_days;
-    } else if (const std::string days = ConfigValue(config, "sync.agps_days"); !days.empty()) {
-        if (!ParseDays(days, plan.agps_days)) {
+    } else if (const std::string days = config_value(config, "sync.agps_days"); !days.empty()) {
+        if (!parse_days(days, plan.agps_days)) {
             std::fprintf(stderr, "error: sync.agps_days in %s is not a number of days\n",
                          config.path.c_str());
             return false;
@@ -106,20 +106,20 @@ bool MakePlan(const SyncOptions& given, Plan& plan) {
         std::fprintf(stderr, "error: --agps-days is 0 to %u\n", kMaxAgpsDays);
         return false;
     }
-    plan.agps_account = !ConfigValue(config, "agps.server").empty();
-    plan.firmware_account = !ConfigValue(config, "firmware.server").empty();
+    plan.agps_account = !config_value(config, "agps.server").empty();
+    plan.firmware_account = !config_value(config, "firmware.server").empty();
     return true;
 }
 
 // Runs the task an entry point started; false when it did not end in time.
 bool Finish(const Context& context, HostSession& session) {
-    if (session.WaitForTask(context.options.timeout_s * 1000)) return true;
+    if (session.wait_for_task(context.options.timeout_s * 1000)) return true;
     Stridelog_CancelTasks();  // through the task end, so the port is released
-    session.WaitForTask(kCancelWaitMs);
+    session.wait_for_task(kCancelWaitMs);
     return false;
 }
 
-hostkit::DateTime LocalNow() {
+hostkit::DateTime local_now() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     ::localtime_r(&now, &local);
@@ -128,7 +128,7 @@ hostkit::DateTime LocalNow() {
 }
 
 // Days from `from` to `to` (negative when `to` is earlier).
-long DaysBetween(const hostkit::CalendarDate& from, const hostkit::CalendarDate& to) {
+long days_between(const hostkit::CalendarDate& from, const hostkit::CalendarDate& to) {
     using namespace std::chrono;
     const sys_days a = year_month_day{year{from.year}, month{static_cast<unsigned>(from.month)},
                                       day{static_cast<unsigned>(from.day)}};
@@ -137,50 +137,50 @@ long DaysBetween(const hostkit::CalendarDate& from, const hostkit::CalendarDate&
     return (b - a).count();
 }
 
-enum class Reached { kYes, kNoCable, kNoAnswer };
+enum class Reached { yes, no_cable, no_answer };
 
 // The clock, which also finds out whether a watch is there at all.
 Reached SetClock(const Context& context, Report& report, bool& failed) {
-    const hostkit::DateTime now = LocalNow();
+    const hostkit::DateTime now = local_now();
     HostSession session(false, context.raw);
     SetDateTime(session.window(), static_cast<BYTE>(now.year - 2000), static_cast<BYTE>(now.month),
                 static_cast<DWORD>(now.day), static_cast<BYTE>(now.hour),
                 static_cast<BYTE>(now.minute), static_cast<DWORD>(now.second),
-                context.options.ShowWindow());
+                context.options.show_window());
     if (!Finish(context, session)) {
         report.Line("clock", "failed: the watch did not finish in time");
         failed = true;
-        return Reached::kNoAnswer;
+        return Reached::no_answer;
     }
-    if (const Note* e = session.FirstError()) {
-        if (e->code == SDK_ERR_NO_PORT) return Reached::kNoCable;
-        report.Line("clock", "failed: " + ErrorLine(session, ""));
+    if (const Note* e = session.first_error()) {
+        if (e->code == SDK_ERR_NO_PORT) return Reached::no_cable;
+        report.Line("clock", "failed: " + error_line(session, ""));
         failed = true;
         const bool unreachable = e->code == SDK_ERR_PORT_OPEN || e->code == SDK_ERR_NO_ANSWER ||
                                  e->code == SDK_ERR_OLD_FIRMWARE;
-        return unreachable ? Reached::kNoAnswer : Reached::kYes;
+        return unreachable ? Reached::no_answer : Reached::yes;
     }
     if (session.Find(SDK_MSG_CLOCK_SET) == nullptr) {
-        if (context.interrupted()) return Reached::kYes;
-        report.Line("clock", "failed: " + ErrorLine(session, "the task ended without its result"));
+        if (context.interrupted()) return Reached::yes;
+        report.Line("clock", "failed: " + error_line(session, "the task ended without its result"));
         failed = true;
-        return Reached::kYes;
+        return Reached::yes;
     }
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day,
                   now.hour, now.minute, now.second);
     report.Line("clock", std::string("set to ") + text);
     report.Summary("clock set");
-    return Reached::kYes;
+    return Reached::yes;
 }
 
-void Download(const Context& context, const Plan& plan, Report& report, bool& failed) {
+void download(const Context& context, const Plan& plan, Report& report, bool& failed) {
     DownloadOptions download;
     download.only_new = true;
     download.format = plan.formats;
     download.out_folder = plan.folder;
     DownloadCounts counts;
-    const int status = DownloadWorkouts(context, download, &counts);
+    const int status = download_workouts(context, download, &counts);
     if (context.interrupted()) {
         if (counts.files > 0)
             report.Line("workouts", std::to_string(counts.files) + " files written to " +
@@ -213,9 +213,9 @@ void Download(const Context& context, const Plan& plan, Report& report, bool& fa
 // The expiry date of the watch's A-GPS data, from its settings record.
 std::optional<hostkit::CalendarDate> AgpsExpiry(const Context& context, bool& read) {
     HostSession session(false, context.raw);
-    GetSetting(session.window(), context.options.ShowWindow());
+    GetSetting(session.window(), context.options.show_window());
     read = false;
-    if (!Finish(context, session) || session.FirstError()) return std::nullopt;
+    if (!Finish(context, session) || session.first_error()) return std::nullopt;
     const Note* block = session.Find(SDK_MSG_SETTINGS);
     if (block == nullptr) return std::nullopt;
     const auto settings = hostkit::parse_settings_block(block->block);
@@ -224,7 +224,7 @@ std::optional<hostkit::CalendarDate> AgpsExpiry(const Context& context, bool& re
     return settings->agps_expiry.date();
 }
 
-void RefreshAgps(const Context& context, const Plan& plan, Report& report, bool& failed) {
+void refresh_agps(const Context& context, const Plan& plan, Report& report, bool& failed) {
     if (!plan.agps_account) {
         report.Line("a-gps", "skipped: no FTP account (stridelog config set agps.server HOST)");
         return;
@@ -237,10 +237,10 @@ void RefreshAgps(const Context& context, const Plan& plan, Report& report, bool&
         failed = true;
         return;
     }
-    const hostkit::DateTime now = LocalNow();
+    const hostkit::DateTime now = local_now();
     const hostkit::CalendarDate today{now.year, now.month, now.day};
     if (expiry) {
-        const long left = DaysBetween(today, *expiry);
+        const long left = days_between(today, *expiry);
         if (left > static_cast<long>(plan.agps_days)) {
             report.Line("a-gps", "current until " + hostkit::format_date(*expiry));
             report.Summary("A-GPS current");
@@ -248,59 +248,59 @@ void RefreshAgps(const Context& context, const Plan& plan, Report& report, bool&
         }
     }
     FtpAccount account;
-    if (!PrepareFtpAccount({}, "agps", account)) {
+    if (!prepare_ftp_account({}, "agps", account)) {
         report.Line("a-gps", "failed: the [agps] account in the config file is not usable");
         failed = true;
         return;
     }
-    const AgpsOutcome outcome = RunAgpsTask(context, account, false);
+    const AgpsOutcome outcome = run_agps_task(context, account, false);
     if (context.interrupted()) return;
     switch (outcome.result) {
-        case AgpsOutcome::Result::kLoaded:
+        case AgpsOutcome::Result::loaded:
             report.Line("a-gps", "refreshed" + (outcome.expiry ? ", valid until " + *outcome.expiry
                                                                : std::string()));
             report.Summary("A-GPS refreshed");
             return;
-        case AgpsOutcome::Result::kCurrent:
+        case AgpsOutcome::Result::current:
             // The watch decides: it takes new data only once the old has run out.
             report.Line("a-gps", (expiry ? "current until " + hostkit::format_date(*expiry)
                                          : std::string("current")) +
                                      "; the watch takes new data once this runs out");
             report.Summary("A-GPS current");
             return;
-        case AgpsOutcome::Result::kFailed:
+        case AgpsOutcome::Result::failed:
             report.Line("a-gps", "failed: " + outcome.error);
             failed = true;
             return;
     }
 }
 
-void CheckFirmware(const Context& context, const Plan& plan, Report& report, bool& failed) {
+void check_firmware(const Context& context, const Plan& plan, Report& report, bool& failed) {
     if (!plan.firmware_account) {
         report.Line("firmware",
                     "skipped: no FTP account (stridelog config set firmware.server HOST)");
         return;
     }
     FtpAccount account;
-    if (!PrepareFtpAccount({}, "firmware", account)) {
+    if (!prepare_ftp_account({}, "firmware", account)) {
         report.Line("firmware", "failed: the [firmware] account in the config file is not usable");
         failed = true;
         return;
     }
-    const FirmwareCheckOutcome outcome = RunFirmwareCheckTask(context, account);
+    const FirmwareCheckOutcome outcome = run_firmware_check_task(context, account);
     if (context.interrupted()) return;
     switch (outcome.result) {
-        case FirmwareCheckOutcome::Result::kCurrent:
+        case FirmwareCheckOutcome::Result::current:
             report.Line("firmware", "up to date (" + outcome.watch + ")");
             report.Summary("firmware up to date");
             return;
-        case FirmwareCheckOutcome::Result::kAvailable:
+        case FirmwareCheckOutcome::Result::available:
             report.Line("firmware", outcome.offered.value_or("a new version") +
                                         " is available (the watch runs " + outcome.watch +
                                         "); `stridelog firmware update` installs it");
             report.Summary("new firmware available");
             return;
-        case FirmwareCheckOutcome::Result::kFailed:
+        case FirmwareCheckOutcome::Result::failed:
             report.Line("firmware", "failed: " + (outcome.error.empty() ? std::string("no answer")
                                                                         : outcome.error));
             failed = true;
@@ -345,25 +345,25 @@ void Notify(const std::string& text, bool urgent) {
 
 }  // namespace
 
-int RunSync(const Context& context, const SyncOptions& given) {
+int run_sync(const Context& context, const SyncOptions& given) {
     Plan plan;
-    if (!MakePlan(given, plan)) return kExitUsage;
+    if (!make_plan(given, plan)) return kExitUsage;
     Report report;
     bool failed = false;
 
     const Reached reached = SetClock(context, report, failed);
-    if (reached == Reached::kNoCable) {
+    if (reached == Reached::no_cable) {
         report.Line("sync", "no watch: the cable is not plugged in");
         if (given.notify) Notify("No watch found", false);
         return kExitNoWatch;
     }
-    if (reached == Reached::kNoAnswer) {
+    if (reached == Reached::no_answer) {
         report.Line("sync", "stopped: the watch cannot be reached");
         if (given.notify) Notify("The watch could not be reached", true);
         return kExitError;
     }
     const std::vector<void (*)(const Context&, const Plan&, Report&, bool&)> steps = {
-        &Download, &RefreshAgps, &CheckFirmware};
+        &download, &refresh_agps, &check_firmware};
     for (const auto step : steps) {
         if (context.interrupted()) break;
         step(context, plan, report, failed);
@@ -372,7 +372,7 @@ int RunSync(const Context& context, const SyncOptions& given) {
         report.Line("sync", "interrupted; run it again to finish");
         return kExitError;  // the caller reports the interruption
     }
-    const std::string summary = report.SummaryText();
+    const std::string summary = report.summary_text();
     report.Line("sync", (failed ? "finished with failures: " : "done: ") + summary);
     if (given.notify) Notify(summary.empty() ? "Nothing to do" : summary, failed);
     return failed ? kExitError : kExitOk;
