@@ -145,7 +145,7 @@ void CWatchLink::trace_frame(const char* direction, const std::uint8_t* frame,
     platform::debug_output(line);
 }
 
-void CWatchLink::Post(UINT message, WPARAM wparam, LPARAM lparam) {
+void CWatchLink::post(UINT message, WPARAM wparam, LPARAM lparam) {
     platform::post_message(owner_, message, wparam, lparam);
 }
 
@@ -246,9 +246,9 @@ void CWatchLink::ParseMessage(const std::uint8_t* payload, std::uint16_t length)
     // Replies with a length rule: the message posted when it holds.
     auto expect = [&](bool length_ok, UINT message, WPARAM wparam, LPARAM lparam) {
         if (length_ok)
-            Post(message, wparam, lparam);
+            post(message, wparam, lparam);
         else
-            Post(WM_LINK_BAD_REPLY, 0, id);
+            post(WM_LINK_BAD_REPLY, 0, id);
     };
     switch (id) {
         case watch_id::kVersionReply:
@@ -263,14 +263,14 @@ void CWatchLink::ParseMessage(const std::uint8_t* payload, std::uint16_t length)
             if (destination == nullptr) break;
             if (burst_discards_ != read_request_discards_.load(std::memory_order_relaxed)) break;
             if (length < 2 || length != count + 1) {
-                Post(WM_LINK_BAD_REPLY, 0, id);
+                post(WM_LINK_BAD_REPLY, 0, id);
                 break;
             }
             if (!read_destination_.compare_exchange_strong(destination, nullptr,
                                                            std::memory_order_acq_rel))
                 break;
             std::memcpy(destination, payload + 1, count);
-            Post(WM_LINK_READ_DATA, reinterpret_cast<WPARAM>(destination), count);
+            post(WM_LINK_READ_DATA, reinterpret_cast<WPARAM>(destination), count);
             break;
         }
         case watch_id::kEraseReply:
@@ -286,13 +286,13 @@ void CWatchLink::ParseMessage(const std::uint8_t* payload, std::uint16_t length)
             expect(length == 1, WM_LINK_PREPARE_ACK, 0, 0);
             break;
         case watch_id::kProgramUpdateReply:
-            Post(WM_LINK_PROGRAM_ACK, 0, 0);
+            post(WM_LINK_PROGRAM_ACK, 0, 0);
             break;
         case watch_id::kStatusReply:
             if (length >= 3)
                 post_status(payload, length);
             else
-                Post(WM_LINK_BAD_REPLY, 0, id);
+                post(WM_LINK_BAD_REPLY, 0, id);
             break;
         case watch_id::kSetExpiryDateReply:
             expect(length == 1, WM_LINK_EXPIRY_ACK, 0, 0);
@@ -301,14 +301,14 @@ void CWatchLink::ParseMessage(const std::uint8_t* payload, std::uint16_t length)
             expect(length == 2, WM_LINK_CLOCK_ACK, length == 2 ? payload[1] : 0, 0);
             break;
         case watch_id::kUnused19:
-            if (length != 6) Post(WM_LINK_BAD_REPLY, 0, id);
+            if (length != 6) post(WM_LINK_BAD_REPLY, 0, id);
             break;
         case watch_id::kUnused1B:
         case watch_id::kUnused1D:
         case watch_id::kUnused1F:
         case watch_id::kUnused21:
         case watch_id::kUnusedF0:
-            if (length != 1) Post(WM_LINK_BAD_REPLY, 0, id);
+            if (length != 1) post(WM_LINK_BAD_REPLY, 0, id);
             break;
         default:
             break;  // not a reply of ours
@@ -333,7 +333,7 @@ void CWatchLink::post_version(const std::uint8_t* payload, std::uint16_t length)
     const std::string* announced = owned.get();
     if (!kVersionTextMessage.post(owner_, std::move(owned))) return;
     // Announced only; the string stays owned by the WM_LINK_VERSION handler.
-    if (!numeric) Post(low_level_message_, WM_LINK_VERSION, reinterpret_cast<LPARAM>(announced));
+    if (!numeric) post(low_level_message_, WM_LINK_VERSION, reinterpret_cast<LPARAM>(announced));
 }
 
 void CWatchLink::post_status(const std::uint8_t* payload, std::uint16_t length) {

@@ -84,7 +84,7 @@ class CWatchLink {
     bool send_frame_after_discard(const std::uint8_t* payload, std::uint8_t length,
                                const std::function<void(std::uint64_t)>& after_discard);
     void receive_loop();
-    void Post(UINT message, WPARAM wparam, LPARAM lparam);
+    void post(UINT message, WPARAM wparam, LPARAM lparam);
     void post_version(const std::uint8_t* payload, std::uint16_t length);
     void post_status(const std::uint8_t* payload, std::uint16_t length);
     void trace_frame(const char* direction, const std::uint8_t* frame, std::size_t size) const;

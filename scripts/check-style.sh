@@ -62,24 +62,40 @@ if [[ " $steps " == *" names "* ]]; then
     # include roots that link back to the folders.
     header_filter="^($root/($(echo "$folders" | tr ' ' '|'))|$root/$build/include-roots)/"
     # One translation unit per source file of ours that the build compiles;
-    # generated probes under the build tree are not ours.
-    units=$(python3 - "$build/compile_commands.json" "$root" "$folders" <<'PY'
-import json, sys
-db, root, folders = sys.argv[1], sys.argv[2], sys.argv[3].split()
-seen = set()
-for entry in json.load(open(db)):
+    # generated probes under the build tree are not ours. The fuzz targets are
+    # built only by the clang fuzz build: they are parsed with the flags of the
+    # library's own units instead.
+    db=$(mktemp -d)
+    trap 'rm -rf "$db"' EXIT
+    units=$(python3 - "$build/compile_commands.json" "$root" "$folders" "$db" <<'PY'
+import glob, json, os, sys
+db, root, folders, out = sys.argv[1], sys.argv[2], sys.argv[3].split(), sys.argv[4]
+entries = json.load(open(db))
+ours, seen = [], set()
+for entry in entries:
     f = entry['file']
     rel = f[len(root) + 1:] if f.startswith(root + '/') else None
     if rel and any(rel.startswith(d + '/') for d in folders) and rel not in seen:
         seen.add(rel)
-        print(f)
+        ours.append(entry)
+roots = sorted(glob.glob(os.path.join(os.path.dirname(os.path.abspath(db)), 'include-roots', '*')))
+for f in sorted(glob.glob(os.path.join(root, 'fuzz', '*.cpp'))):
+    rel = f[len(root) + 1:]
+    if rel in seen:
+        continue
+    flags = ['c++', '-std=c++20', '-I' + os.path.join(root, 'include')] + ['-I' + r for r in roots]
+    # The host-kit target is one source built once per reader.
+    flags += ['-DHOSTKIT_READER=parse_summary_block', '-c', f]
+    ours.append({'directory': root, 'file': f, 'arguments': flags})
+json.dump(ours, open(os.path.join(out, 'compile_commands.json'), 'w'))
+for entry in ours:
+    print(entry['file'])
 PY
 )
     start=$SECONDS
-    log=$(mktemp)
-    trap 'rm -f "$log"' EXIT
+    log=$db/log
     # shellcheck disable=SC2086
-    if ! printf '%s\n' $units | xargs -r -P "$jobs" -n 4 "$tidy" -p "$build" --quiet \
+    if ! printf '%s\n' $units | xargs -r -P "$jobs" -n 4 "$tidy" -p "$db" --quiet \
             --checks='-*,readability-identifier-naming' \
             --warnings-as-errors='readability-identifier-naming' \
             --header-filter="$header_filter" >"$log" 2>&1; then

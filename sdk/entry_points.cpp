@@ -43,7 +43,7 @@ stridelog::sdk::TaskRequest make_request(stridelog::sdk::TaskCode task, BOOL sho
 }
 
 void run_simple(HWND host, stridelog::sdk::TaskCode task, BOOL show) {
-    if (CSdkTaskDlg* dlg = admit(host)) dlg->Start(make_request(task, show));
+    if (CSdkTaskDlg* dlg = admit(host)) dlg->start(make_request(task, show));
 }
 
 std::string narrow(LPCWSTR text) {
@@ -71,7 +71,7 @@ void start_download_task(HWND host, const char* name, stridelog::sdk::TaskCode t
     request.ftp = std::move(ftp);
     request.download_time_limit_ms = time_limit_ms;
     request.passive_ftp = passive != FALSE;
-    dlg->Start(std::move(request));
+    dlg->start(std::move(request));
 }
 
 }  // namespace
@@ -106,7 +106,7 @@ STRIDELOG_API void GetAllWorkout(HWND host, BOOL clear_after_download, BOOL show
     if (CSdkTaskDlg* dlg = admit(host)) {
         auto request = make_request(stridelog::sdk::task_all_workouts, show);
         request.clear_after_download = clear_after_download != FALSE;
-        dlg->Start(std::move(request));
+        dlg->start(std::move(request));
     }
 }
 
@@ -125,7 +125,7 @@ STRIDELOG_API void GetSelectedWorkout(HWND host, CUIntArray* sessions, BOOL clea
         if (sessions != nullptr && sessions->m_pData != nullptr && sessions->m_nSize > 0)
             request.sessions.assign(sessions->m_pData, sessions->m_pData + sessions->m_nSize);
         request.clear_after_download = clear_after_download != FALSE;
-        dlg->Start(std::move(request));
+        dlg->start(std::move(request));
     }
 }
 
@@ -135,7 +135,7 @@ STRIDELOG_API void GetSelectedWorkout_Ex(HWND host, const BYTE* sessions, DWORD 
         auto request = make_request(stridelog::sdk::task_selected_workouts, show);
         if (sessions != nullptr) request.sessions.assign(sessions, sessions + count);
         request.clear_after_download = clear_after_download != FALSE;
-        dlg->Start(std::move(request));
+        dlg->start(std::move(request));
     }
 }
 
@@ -150,7 +150,7 @@ STRIDELOG_API void SetPaths(HWND host, CPtrArray* paths, CStringArray* names, BO
             request.path_array = paths;
             request.name_array = names;
         }
-        dlg->Start(std::move(request));
+        dlg->start(std::move(request));
     }
 }
 
@@ -176,7 +176,7 @@ STRIDELOG_API void SetPaths_Ex(HWND host, const BYTE* block, DWORD size, BOOL sh
                                        static_cast<int>(path.waypoints.size()));
             }
         }
-        dlg->Start(std::move(request));
+        dlg->start(std::move(request));
     }
 }
 
@@ -208,7 +208,7 @@ STRIDELOG_API void SetViews(HWND host, const BYTE* views, BOOL show) {
         }
         auto request = make_request(stridelog::sdk::task_set_views, show);
         request.record.assign(views, views + STRIDELOG_VIEWS_SIZE);
-        dlg->Start(std::move(request));
+        dlg->start(std::move(request));
     }
 }
 
@@ -224,7 +224,7 @@ STRIDELOG_API void SetSetting(HWND host, const BYTE* settings, BOOL show) {
         }
         auto request = make_request(stridelog::sdk::task_set_setting, show);
         request.record.assign(settings, settings + STRIDELOG_SETTINGS_SIZE);
-        dlg->Start(std::move(request));
+        dlg->start(std::move(request));
     }
 }
 
@@ -238,7 +238,7 @@ STRIDELOG_API void ReadFlashSector(HWND host, WORD sector) {
     auto request =
         make_request(stridelog::sdk::task_read_sector, TRUE);  // the show flag keeps its initial value
     request.sector = static_cast<std::uint8_t>(sector & 0xFF);
-    dlg.Start(std::move(request));
+    dlg.start(std::move(request));
     dlg.run_modal();
     // A loop ended early (the thread is quitting) still ends the task properly.
     if (!dlg.ended()) dlg.EndTask();
@@ -261,7 +261,7 @@ STRIDELOG_API void SetDateTime(HWND host, BYTE year_minus_2000, BYTE month, DWOR
         auto request = make_request(stridelog::sdk::task_set_date_time, show);
         request.clock = {year_minus_2000 + 2000,  month, static_cast<int>(day), hour, minute,
                          static_cast<int>(second)};
-        dlg->Start(std::move(request));
+        dlg->start(std::move(request));
     }
 }
 

@@ -67,7 +67,7 @@ void CSdkTaskDlg::show_for_task() {
     display_->LayoutWindow();
 }
 
-void CSdkTaskDlg::Start(TaskRequest request) {
+void CSdkTaskDlg::start(TaskRequest request) {
     request_ = std::move(request);
     disable_host_ = request_.show;
     platform::show_window(window_, request_.show);

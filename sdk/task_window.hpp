@@ -58,7 +58,7 @@ class CSdkTaskDlg final : private task::TaskHost {
     // Connect check: false (after posting 0x1000) when no cable port exists.
     bool CheckConnection();
     // Shows or hides the window as asked and starts the task.
-    void Start(TaskRequest request);
+    void start(TaskRequest request);
     // Common task end: releases everything, re-enables the host, destroys the
     // window (a heap task window is deleted by then; touch nothing afterwards).
     void EndTask();
@@ -73,7 +73,7 @@ class CSdkTaskDlg final : private task::TaskHost {
     void AppendLog(std::string_view line);
 
     HWND window() const { return window_; }
-    ui::TaskDisplay& Display() { return *display_; }
+    ui::TaskDisplay& display() { return *display_; }
 
   private:
     friend struct stridelog::TaskWindowTestAccess;  // tests reach the status facts and start their own

@@ -118,7 +118,7 @@ LRESULT CTextProgressCtrl::WindowProc(UINT message, WPARAM wparam, LPARAM lparam
     const auto colour = static_cast<COLORREF>(static_cast<std::uintptr_t>(lparam));
     // Setters of the look store first and then redraw, so the change shows at once.
     auto set_look = [this](auto& member, auto value) {
-        auto previous = Swap(member, value);
+        auto previous = swap(member, value);
         redraw();
         return static_cast<LRESULT>(previous);
     };
@@ -132,7 +132,7 @@ LRESULT CTextProgressCtrl::WindowProc(UINT message, WPARAM wparam, LPARAM lparam
         case PBM_DELTAPOS:
             return SetPos(position_ + static_cast<int>(wparam));
         case PBM_SETSTEP:
-            return Swap(step_, static_cast<std::int32_t>(wparam));
+            return swap(step_, static_cast<std::int32_t>(wparam));
         case PBM_STEPIT: {
             int next = position_ + step_;
             if (next < lower_) {

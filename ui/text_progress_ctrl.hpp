@@ -85,7 +85,7 @@ class CTextProgressCtrl {
     std::string window_text() const;
 
     // Read-only state for presenters.
-    int Position() const { return position_; }
+    int position() const { return position_; }
     int lower() const { return lower_; }
     int upper() const { return upper_; }
     // (position - lower) / (upper - lower); 0 for an empty range.
@@ -105,7 +105,7 @@ class CTextProgressCtrl {
     void marquee_step();
     LRESULT SetRange(int lower, int upper);
     template <class T>
-    T Swap(T& member, T value) {
+    T swap(T& member, T value) {
         T previous = member;
         member = value;
         return previous;

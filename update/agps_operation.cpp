@@ -71,7 +71,7 @@ void AgpsOperation::start() {
 
 void AgpsOperation::decide() {
     if (orbit_file_is_from_today(folder_, local_today())) {
-        Convert();
+        convert();
     } else {
         download();
     }
@@ -89,7 +89,7 @@ void AgpsOperation::download() {
 bool AgpsOperation::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (download_.OnMessage(message, wparam, lparam)) {
         case TaskDownload::Event::completed:
-            Convert();
+            convert();
             break;
         case TaskDownload::Event::failed:
             fail(SDK_ERR_DOWNLOAD);
@@ -100,7 +100,7 @@ bool AgpsOperation::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
     return true;
 }
 
-void AgpsOperation::Convert() {
+void AgpsOperation::convert() {
     std::vector<std::uint8_t> orbit;
     if (!read_whole(folder_ / kOrbitFileName, orbit)) {
         fail(SDK_ERR_AGPS_FILE);
@@ -256,7 +256,7 @@ bool AgpsOperation::on_timer(UINT_PTR id) {
 }
 
 void AgpsOperation::on_task_end() {
-    download_.Stop();
+    download_.stop();
 }
 
 void AgpsOperation::fail(UINT code) {

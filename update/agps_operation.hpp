@@ -40,7 +40,7 @@ class AgpsOperation final : public task::Operation {
   private:
     void decide();
     void download();
-    void Convert();
+    void convert();
     void load_and_write();
     void write_current_sector();
     void fail(UINT code);

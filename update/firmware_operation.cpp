@@ -100,10 +100,10 @@ void FirmwareOperation::start() {
     step_ = Step::read_version;
     host().append_log("Read sector 0 ...");
     host().set_status_text("Check for udpate ...");
-    if (!host().transfer().read_directory()) Stop(FirmwareStop::transfer_failed);
+    if (!host().transfer().read_directory()) stop(FirmwareStop::transfer_failed);
 }
 
-void FirmwareOperation::Advance() {
+void FirmwareOperation::advance() {
     switch (step_) {
         case Step::read_version:
             return fetch_description();
@@ -150,11 +150,11 @@ void FirmwareOperation::Advance() {
         case Step::restore_read:
             return restore_directory();
         case Step::restore_write:
-            return Finish();
+            return finish();
     }
 }
 
-void FirmwareOperation::Stop(FirmwareStop stop) {
+void FirmwareOperation::stop(FirmwareStop stop) {
     const FirmwareStopRow& row = firmware_stop_row(stop);
     if (row.full_bar_first) host().post_progress(100.0f);
     if (row.code != 0) {
@@ -170,7 +170,7 @@ void FirmwareOperation::Stop(FirmwareStop stop) {
 
 void FirmwareOperation::OnTransferDone(int step_code) {
     // Only the completion of the step in progress moves the update on.
-    if (step_code == awaited_step_code(step_)) Advance();
+    if (step_code == awaited_step_code(step_)) advance();
 }
 
 void FirmwareOperation::on_read_complete(int step_code) {
@@ -184,10 +184,10 @@ void FirmwareOperation::on_write_complete(int step_code) {
 bool FirmwareOperation::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (download_.OnMessage(message, wparam, lparam)) {
         case TaskDownload::Event::completed:
-            Advance();
+            advance();
             break;
         case TaskDownload::Event::failed:
-            Stop(FirmwareStop::download_failed);
+            stop(FirmwareStop::download_failed);
             break;
         case TaskDownload::Event::none:
             break;
@@ -200,18 +200,18 @@ void FirmwareOperation::on_acknowledgement(std::uint8_t reply_id, std::uint8_t s
     if (reply_id == wire::watch_id::kProgramUpdateReply && step_ == Step::program_update) {
         host().kill_timer(task::kProgramUpdateTimer);
         host().append_log("Prog Update AcK");
-        Advance();
+        advance();
     } else if (reply_id == wire::watch_id::kSetClockReply && step_ == Step::set_clock) {
         host().kill_timer(task::kClockReplyTimer);
         host().append_log("Set date time PASS");
-        Advance();
+        advance();
     }
 }
 
 bool FirmwareOperation::on_timer(UINT_PTR id) {
     switch (download_.OnTimer(id)) {
         case TaskDownload::Timer::timed_out:
-            Stop(FirmwareStop::download_timed_out);
+            stop(FirmwareStop::download_timed_out);
             return true;
         case TaskDownload::Timer::handled:
             return true;
@@ -222,7 +222,7 @@ bool FirmwareOperation::on_timer(UINT_PTR id) {
     switch (id) {
         case task::kReconnectWaitTimer:
             host().kill_timer(id);
-            if (step_ == Step::reconnect_wait) Advance();
+            if (step_ == Step::reconnect_wait) advance();
             return true;
         case task::kReconnectPollTimer:
             if (step_ == Step::reconnect_poll) {
@@ -242,7 +242,7 @@ bool FirmwareOperation::on_timer(UINT_PTR id) {
             host().kill_timer(id);
             if (step_ != Step::set_clock) return true;
             host().append_log("Set date time timeout");
-            Advance();
+            advance();
             return true;
         case task::kReadTimer:
             // An unanswered poll is simply repeated by the next tick.
@@ -252,7 +252,7 @@ bool FirmwareOperation::on_timer(UINT_PTR id) {
         case task::kProgramUpdateTimer:
             if (step_ != Step::program_update) return false;
             host().kill_timer(id);
-            Stop(FirmwareStop::program_update_unanswered);
+            stop(FirmwareStop::program_update_unanswered);
             return true;
         default:
             return false;
@@ -260,7 +260,7 @@ bool FirmwareOperation::on_timer(UINT_PTR id) {
 }
 
 void FirmwareOperation::on_task_end() {
-    download_.Stop();
+    download_.stop();
 }
 
 // ---- the check --------------------------------------------------------------
@@ -269,14 +269,14 @@ void FirmwareOperation::fetch_description() {
     const CurrentFirmware current = read_current_firmware(host().transfer().directory());
     if (!current.version) {
         host().append_log("Long ver : " + current.text);
-        return Stop(FirmwareStop::unknown_version);
+        return stop(FirmwareStop::unknown_version);
     }
     current_ = *current.version;
     const std::string model = model_number(current_);
     host().append_log("Long ver : " + model + ":" + current.text);
     const std::string description = description_file_name(current_);
     host().append_log(description);
-    if (!is_safe_download_name(description)) return Stop(FirmwareStop::unsafe_description_name);
+    if (!is_safe_download_name(description)) return stop(FirmwareStop::unsafe_description_name);
     settings_.folder = folder_for_update(settings_.folder, settings_.fifth, current_.code);
     start_download(Step::fetch_description, description, false, 0);
 }
@@ -296,17 +296,17 @@ void FirmwareOperation::after_description() {
     const auto description = ProfileFile::load(folder_ / description_file_name(current_));
     const auto value =
         description ? description->value(kDescriptionSection, kOfferedKey) : std::nullopt;
-    if (!value) return Stop(FirmwareStop::offer_missing);
+    if (!value) return stop(FirmwareStop::offer_missing);
     offered_value_ = *value;
     // The offer names its version the way the watch does; one that does not
     // is no newer firmware.
     const auto offered = parse_firmware_version(offered_value_);
-    if (!offered || !is_newer_firmware(current_, *offered)) return Stop(FirmwareStop::not_newer);
+    if (!offered || !is_newer_firmware(current_, *offered)) return stop(FirmwareStop::not_newer);
     offered_ = *offered;
     release_notes_.clear();
     const auto history = description->value(kDescriptionSection, kHistoryKey);
-    if (!history) return Ask();
-    if (!is_safe_download_name(*history)) return Stop(FirmwareStop::unsafe_offered_name);
+    if (!history) return ask();
+    if (!is_safe_download_name(*history)) return stop(FirmwareStop::unsafe_offered_name);
     history_file_ = *history;
     start_download(Step::fetch_history, history_file_, false, 0);
 }
@@ -314,30 +314,30 @@ void FirmwareOperation::after_description() {
 void FirmwareOperation::after_history() {
     if (const auto history = ProfileFile::load(folder_ / history_file_))
         release_notes_ = release_notes(*history, current_);
-    Ask();
+    ask();
 }
 
-void FirmwareOperation::Ask() {
+void FirmwareOperation::ask() {
     step_ = Step::ask;
     if (show_) {
         const bool yes =
             host().confirm(kConfirmationCaption, confirmation_message(offered_), release_notes_);
         // The task may have been closed while the question was open.
         if (host().task_ended()) return;
-        if (!yes) return Stop(FirmwareStop::user_declined);
+        if (!yes) return stop(FirmwareStop::user_declined);
     }
-    Advance();
+    advance();
 }
 
 void FirmwareOperation::fetch_settings_file() {
     const auto offered = split_offered_value(offered_value_);
-    if (!offered) return Stop(FirmwareStop::offer_without_size);
-    if (!has_firmware_extension(offered->file_name)) return Stop(FirmwareStop::not_firmware_file);
+    if (!offered) return stop(FirmwareStop::offer_without_size);
+    if (!has_firmware_extension(offered->file_name)) return stop(FirmwareStop::not_firmware_file);
     firmware_file_ = offered->file_name;
     firmware_size_ = offered->file_size;
     settings_file_ = settings_file_name(firmware_file_);
     if (!is_safe_download_name(firmware_file_) || !is_safe_download_name(settings_file_))
-        return Stop(FirmwareStop::unsafe_offered_name);
+        return stop(FirmwareStop::unsafe_offered_name);
     host().set_status_text("Download ...");
     start_download(Step::fetch_settings_file, settings_file_, false, 0);
 }
@@ -356,7 +356,7 @@ void FirmwareOperation::clear_directory() {
     if (loaded.check.fault != ImageFault::none) {
         diag::Trace("firmware file %s refused (%d)", firmware_file_.c_str(),
                     static_cast<int>(loaded.check.fault));
-        return Stop(FirmwareStop::image_rejected);
+        return stop(FirmwareStop::image_rejected);
     }
     body_ = std::move(loaded.body);
 
@@ -443,7 +443,7 @@ void FirmwareOperation::read_customer_directory() {
     platform::clock().sleep_ms(kLanguagePauseMs);
     host().append_log("Read sec0, get PairID & CmpOffset, Sens");
     step_ = Step::customer_directory;
-    if (!host().transfer().read_directory()) Stop(FirmwareStop::transfer_failed);
+    if (!host().transfer().read_directory()) stop(FirmwareStop::transfer_failed);
 }
 
 void FirmwareOperation::read_customer_sector() {
@@ -451,7 +451,7 @@ void FirmwareOperation::read_customer_sector() {
     step_ = Step::customer_sector;
     if (!host().transfer().start_sector_read(kCustomerSector, task::kCustomerSectorStep,
                                              kFlashSectorSize))
-        Stop(FirmwareStop::transfer_failed);
+        stop(FirmwareStop::transfer_failed);
 }
 
 void FirmwareOperation::write_customer_settings() {
@@ -559,7 +559,7 @@ void FirmwareOperation::read_directory_for_restore() {
     step_ = Step::restore_read;
     // Its read timer runs as for any read: a watch silent from here on ends
     // the task with 0x1004 instead of leaving it waiting.
-    if (!host().transfer().read_directory()) return Stop(FirmwareStop::transfer_failed);
+    if (!host().transfer().read_directory()) return stop(FirmwareStop::transfer_failed);
     host().step_progress();
     host().post_phase_progress(kFlashPhase);
 }
@@ -574,14 +574,14 @@ void FirmwareOperation::restore_directory() {
     host().append_log("Restore setting");
 }
 
-void FirmwareOperation::Finish() {
+void FirmwareOperation::finish() {
     host().append_log("Restore setting PASS");
     host().step_progress();
     host().post_phase_progress(kFlashPhase);
     host().fill_progress();
     host().post_phase_progress(kFlashPhase);
     platform::clock().sleep_ms(kResultPauseMs);
-    Stop(FirmwareStop::updated);
+    stop(FirmwareStop::updated);
 }
 
 }  // namespace stridelog::update

@@ -81,17 +81,17 @@ class FirmwareOperation final : public task::Operation {
 
   private:
     // The one way out: the row's notification, then the task end.
-    void Stop(FirmwareStop stop);
+    void stop(FirmwareStop stop);
     // A transfer completed: the update moves on when it is the step's own.
     void OnTransferDone(int step_code);
     // Starts the step that follows step_.
-    void Advance();
+    void advance();
 
     // The check.
     void fetch_description();
     void after_description();
     void after_history();
-    void Ask();
+    void ask();
     void fetch_settings_file();
     void fetch_firmware_file();
     void start_download(Step step, const std::string& name, bool streamed, std::uint32_t size);
@@ -118,7 +118,7 @@ class FirmwareOperation final : public task::Operation {
     void set_watch_clock();
     void read_directory_for_restore();
     void restore_directory();
-    void Finish();
+    void finish();
     void write_sector_line();
 
     FtpSettings settings_;

@@ -139,7 +139,7 @@ bool CFtpDownloader::DownloadFile(const FtpSettings& settings, const std::string
     job.streamed = streamed;
     job.file_size = file_size;
     job.passive = passive;
-    Start(std::move(job));
+    start(std::move(job));
     return true;
 }
 
@@ -153,11 +153,11 @@ bool CFtpDownloader::DownloadFiles(const FtpSettings& settings,
     job.names = *names;
     job.list = true;
     job.passive = passive;
-    Start(std::move(job));
+    start(std::move(job));
     return true;
 }
 
-void CFtpDownloader::Start(Job job) {
+void CFtpDownloader::start(Job job) {
     if (worker_.joinable()) StopDownload();
     stop_ = false;
     finished_ = false;
@@ -167,7 +167,7 @@ void CFtpDownloader::Start(Job job) {
     // precedes the release.
     platform::note_in_flight(+1);
     worker_ = std::thread([this, job = std::move(job)] {
-        Run(job);
+        run(job);
         platform::note_in_flight(-1);
     });
 }
@@ -178,7 +178,7 @@ void CFtpDownloader::StopDownload() {
     if (worker_.joinable()) worker_.join();
 }
 
-void CFtpDownloader::Post(UINT message, WPARAM wparam, LPARAM lparam) const {
+void CFtpDownloader::post(UINT message, WPARAM wparam, LPARAM lparam) const {
     platform::post_message(owner_, message, wparam, lparam);
 }
 
@@ -187,7 +187,7 @@ void CFtpDownloader::post_text(const link::PayloadMessage<std::string>& message,
     message.post(owner_, std::make_unique<std::string>(std::move(text)));
 }
 
-void CFtpDownloader::Run(const Job& job) {
+void CFtpDownloader::run(const Job& job) {
     const FtpSettings& s = job.settings;
     post_text(kFtpStatusMessage, "Connnect to " + s.display_name + "(" + s.server + ")");
 
@@ -196,7 +196,7 @@ void CFtpDownloader::Run(const Job& job) {
     for (const std::string& name : job.names) {
         if (!is_safe_download_name(name)) {
             post_text(kFtpStatusMessage, "Invalid file name " + name);
-            Post(WM_FTP_FAILED, 0, 0);
+            post(WM_FTP_FAILED, 0, 0);
             return;
         }
     }
@@ -205,7 +205,7 @@ void CFtpDownloader::Run(const Job& job) {
     const std::filesystem::path folder = local_download_folder();
     if (!folder.is_absolute()) {
         post_text(kFtpStatusMessage, std::string("FTP : ") + "Write local file fail");
-        Post(WM_FTP_FAILED, 0, 0);
+        post(WM_FTP_FAILED, 0, 0);
         return;
     }
     std::error_code ignored;
@@ -242,11 +242,11 @@ void CFtpDownloader::Run(const Job& job) {
     }
     real_sleep(100);
     if (failed) {
-        Post(WM_FTP_FAILED, 0, 0);
+        post(WM_FTP_FAILED, 0, 0);
         return;
     }
     post_text(kFtpStatusMessage, "Download is completed");
-    Post(WM_FTP_DONE, 0, 0);
+    post(WM_FTP_DONE, 0, 0);
     finished_ = true;
 }
 
@@ -278,11 +278,11 @@ int watch_transfer(void* data, curl_off_t, curl_off_t received, curl_off_t, curl
     return 0;
 }
 
-size_t Discard(char*, size_t size, size_t count, void*) {
+size_t discard(char*, size_t size, size_t count, void*) {
     return size * count;
 }
 
-void Prepare(CURL* curl, const std::string& url, Watchdog* watchdog, bool passive) {
+void prepare(CURL* curl, const std::string& url, Watchdog* watchdog, bool passive) {
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, watch_transfer);
@@ -314,10 +314,10 @@ bool CFtpDownloader::connect(const FtpSettings& s) {
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 20L);
         curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, 30L);
         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-        Prepare(curl, session_->base_url, &watchdog, passive_);
+        prepare(curl, session_->base_url, &watchdog, passive_);
         // Log in and enter the folder, nothing transferred.
         curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Discard);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discard);
         result = curl_easy_perform(curl);
         curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
     }
@@ -331,7 +331,7 @@ bool CFtpDownloader::connect(const FtpSettings& s) {
         post_text(kFtpStatusMessage, "FTP set current directory err");
     else
         post_text(kFtpStatusMessage, "Error in connecting FTP site " + s.server);
-    Post(WM_FTP_FAILED, 0, 0);
+    post(WM_FTP_FAILED, 0, 0);
     delete session_;
     session_ = nullptr;
     return false;
@@ -368,7 +368,7 @@ bool CFtpDownloader::fetch_whole(const std::string& name, const std::filesystem:
     WholeTarget target;
     target.path = local;
     Watchdog watchdog(&stop_, stall_limit_ms_);
-    Prepare(curl, session_->base_url + escaped(curl, name), &watchdog, passive_);
+    prepare(curl, session_->base_url + escaped(curl, name), &watchdog, passive_);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_whole);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &target);
     CURLcode result = curl_easy_perform(curl);
@@ -419,7 +419,7 @@ struct StreamTarget {
         return !write_failed;
     }
 
-    void Report() {
+    void report() {
         post(WM_FTP_PROGRESS, static_cast<WPARAM>(std::uint64_t{done} * 100 / size));
         auto texts = transfer_rate_texts(done, size, real_now_ms() - start_ms);
         if (!texts) return;
@@ -445,7 +445,7 @@ size_t write_streamed(char* data, size_t size, size_t count, void* target) {
             return 0;
         }
         if (!t->Open() || !t->write_filled()) return 0;
-        t->Report();
+        t->report();
     }
     return total;
 }
@@ -454,20 +454,20 @@ size_t write_streamed(char* data, size_t size, size_t count, void* target) {
 
 bool CFtpDownloader::fetch_streamed(const std::string& name, const std::filesystem::path& local,
                                    std::uint32_t size) {
-    Post(WM_FTP_RANGE, 0, 100);
-    Post(WM_FTP_PROGRESS, 0, 0);
+    post(WM_FTP_RANGE, 0, 100);
+    post(WM_FTP_PROGRESS, 0, 0);
     CURL* curl = session_->curl;
     StreamTarget target;
     target.stop = &stop_;
     target.path = local;
     target.size = size;
     target.start_ms = real_now_ms();
-    target.post = [this](UINT message, WPARAM wparam) { Post(message, wparam, 0); };
+    target.post = [this](UINT message, WPARAM wparam) { post(message, wparam, 0); };
     target.post_text = [this](const link::PayloadMessage<std::string>& message, std::string text) {
         post_text(message, std::move(text));
     };
     Watchdog watchdog(&stop_, stall_limit_ms_);
-    Prepare(curl, session_->base_url + escaped(curl, name), &watchdog, passive_);
+    prepare(curl, session_->base_url + escaped(curl, name), &watchdog, passive_);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_streamed);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &target);
     const CURLcode result = curl_easy_perform(curl);
@@ -503,7 +503,7 @@ bool CFtpDownloader::fetch_streamed(const std::string& name, const std::filesyst
         post_text(kFtpStatusMessage, std::string("FTP : ") + "Write local file fail");
         return false;
     }
-    Post(WM_FTP_PROGRESS, 100, 0);
+    post(WM_FTP_PROGRESS, 100, 0);
     return true;
 }
 

@@ -103,14 +103,14 @@ class CFtpDownloader {
     };
     struct Session;
 
-    void Start(Job job);
-    void Run(const Job& job);
+    void start(Job job);
+    void run(const Job& job);
     bool connect(const FtpSettings& settings);
     bool fetch_whole(const std::string& name, const std::filesystem::path& local);
     bool fetch_streamed(const std::string& name, const std::filesystem::path& local,
                        std::uint32_t size);
     void post_text(const link::PayloadMessage<std::string>& message, std::string text) const;
-    void Post(UINT message, WPARAM wparam, LPARAM lparam) const;
+    void post(UINT message, WPARAM wparam, LPARAM lparam) const;
 
     const HWND owner_;
     Session* session_ = nullptr;  // the kept connection; null until the first one

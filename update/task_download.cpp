@@ -14,10 +14,10 @@ TaskDownload::TaskDownload(task::TaskHost& host, std::uint32_t phase)
     : host_(host), phase_(phase) {}
 
 TaskDownload::~TaskDownload() {
-    Stop();
+    stop();
 }
 
-void TaskDownload::Begin(const Options& options) {
+void TaskDownload::begin(const Options& options) {
     // One downloader for the run: its connection, and so its login, serves
     // every download (a server may limit logins). Starting stops the last one.
     if (!downloader_) downloader_ = std::make_unique<CFtpDownloader>(host_.task_window());
@@ -28,17 +28,17 @@ void TaskDownload::Begin(const Options& options) {
 
 void TaskDownload::start_list(const FtpSettings& settings, const std::vector<std::string>& names,
                              const Options& options) {
-    Begin(options);
+    begin(options);
     downloader_->DownloadFiles(settings, &names, 0, options.passive);
 }
 
 void TaskDownload::start_file(const FtpSettings& settings, const std::string& name, bool streamed,
                              std::uint32_t size, const Options& options) {
-    Begin(options);
+    begin(options);
     downloader_->DownloadFile(settings, name, streamed, size, options.passive);
 }
 
-void TaskDownload::Stop() {
+void TaskDownload::stop() {
     if (downloader_) downloader_->StopDownload();
     downloader_.reset();
 }
@@ -81,7 +81,7 @@ TaskDownload::Timer TaskDownload::OnTimer(UINT_PTR id) {
     }
     if (id != task::kDownloadLimitTimer) return Timer::not_ours;
     host_.kill_timer(task::kDownloadLimitTimer);
-    Stop();
+    stop();
     return Timer::timed_out;
 }
 

@@ -51,10 +51,10 @@ class TaskDownload {
     // limit passed (the download is stopped).
     Timer OnTimer(UINT_PTR id);
     // Stops the worker; returns when it has ended.
-    void Stop();
+    void stop();
 
   private:
-    void Begin(const Options& options);
+    void begin(const Options& options);
 
     task::TaskHost& host_;
     const std::uint32_t phase_;

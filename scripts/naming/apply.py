@@ -7,7 +7,9 @@ Two data files beside this script drive it:
                   stands as a whole word in code (never inside a string literal,
                   whose text a host or a file may see, and never as the name of a
                   gtest case). A scope ending in "::" (Enum::) renames only the
-                  qualified form Enum::old; any other scope is a path prefix
+                  qualified form Enum::old; a scope of "." only member calls
+                  (x.old(, p->old(), for a method whose name is plain English
+                  or shared with a type; any other scope is a path prefix
                   (a file or a folder/) outside which the rename does not apply.
                   Comments, the docs and scripts/mutate.py follow too, except
                   that a one-word name there (Start, Image) changes only where
@@ -22,6 +24,11 @@ Two data files beside this script drive it:
 
 Usage: apply.py [paths...]   (default: every tracked C/C++ source, the docs
 and scripts/mutate.py). Prints the files it changed.
+
+       apply.py --tidy BUILD_DIR   afterwards, lets clang-tidy rename what is
+left in tests/, bench/ and examples/ (helpers local to one file, often spelled
+like a type, which no word-for-word rule can tell apart); needs BUILD_DIR
+configured with compile_commands.json. Run it after the plain run.
 """
 import os
 import re
@@ -108,7 +115,9 @@ class Renamer:
         for row in load_tsv('renames.tsv'):
             old, new = row[0], row[1]
             scope = row[2] if len(row) > 2 and row[2] else ''
-            if scope.endswith('::'):
+            if scope == '.':
+                self.scoped.append((re.compile(r'(?:(?<=\.)|(?<=->))' + old + r'\b(?=\s*\()'), new))
+            elif scope.endswith('::'):
                 self.scoped.append((re.compile(r'(?<![\w])' + re.escape(scope) + old + r'\b'),
                                     scope + new))
             elif scope:
@@ -200,7 +209,24 @@ class Renamer:
         return '\n'.join(lines)
 
 
+def tidy(build):
+    # clang-tidy knows a helper Point() from a struct Point: it renames the
+    # declarations and every use it can see, and clang-apply-replacements
+    # merges the edits of all units.
+    build = os.path.abspath(build)
+    folders = '(tests|bench|examples)'
+    # The rules come from .clang-tidy; its warnings count as errors, so the
+    # exit status says only that there was something to fix.
+    subprocess.call([
+        'run-clang-tidy', '-p', build, '-j', str(os.cpu_count() or 2), '-quiet', '-fix',
+        '-header-filter=^' + ROOT + '/' + folders + '/',
+        '^' + ROOT + '/' + folders + '/'], cwd=ROOT, stdout=subprocess.DEVNULL)
+
+
 def main():
+    if sys.argv[1:2] == ['--tidy']:
+        tidy(sys.argv[2] if len(sys.argv) > 2 else 'build')
+        return
     renamer = Renamer()
     paths = sys.argv[1:] or default_paths()
     for p in paths:

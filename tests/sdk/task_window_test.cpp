@@ -76,7 +76,7 @@ TEST_F(TaskWindowTest, TaskEndKillsExactlyItsTimers) {
         EXPECT_EQ(platform::has_timer(dlg.window(), id), !killed_by_end) << "timer " << id;
     }
     EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
-    EXPECT_NE(dlg.Display().log_text().find("dll exit()\r\n"), std::string::npos);
+    EXPECT_NE(dlg.display().log_text().find("dll exit()\r\n"), std::string::npos);
     dlg.dismiss();
 }
 

@@ -87,12 +87,12 @@ TEST(FirmwareRestart, SilenceInTheWritingPhaseIsTheRestart) {
         RestartWatch watch;
         for (std::size_t i = 0; i < c.steps.size(); ++i) {
             const Step& s = c.steps[i];
-            const Event got = s.note ? watch.Take(s.phase, s.at) : watch.tick(s.at);
+            const Event got = s.note ? watch.take(s.phase, s.at) : watch.tick(s.at);
             EXPECT_EQ(got, s.want) << c.legend << ", step " << i;
         }
     }
     RestartWatch watch;
-    watch.Take(4, 2.0);
+    watch.take(4, 2.0);
     watch.tick(40.0);
     EXPECT_DOUBLE_EQ(watch.silent_for(42.5), 40.5);
 }

@@ -35,7 +35,7 @@ std::string current_folder() {
     return std::filesystem::current_path(ec).string();
 }
 
-bool Load(ConfigFile& config) {
+bool load(ConfigFile& config) {
     std::string error;
     if (load_config(user_config_path(), config, error)) return true;
     std::fprintf(stderr, "error: %s\n", error.c_str());
@@ -72,7 +72,7 @@ std::string user_config_path() {
 
 bool prepare_ftp_account(const FtpCommandLine& given, const char* section, FtpAccount& account) {
     ConfigFile config;
-    if (!Load(config)) return false;
+    if (!load(config)) return false;
     std::string error;
     if (!resolve_ftp_account(given, config, section, ::geteuid(), account, error)) {
         std::fprintf(stderr, "error: %s\n", error.c_str());
@@ -88,7 +88,7 @@ AgpsOutcome run_agps_task(const Context& context, const FtpAccount& account, boo
     // With --show the task window's own lines tell the progress, rate and time left.
     ProgressPrinter printer(::isatty(STDERR_FILENO) == 1);
     if (!opt.show && progress)
-        session.set_observer([&printer](const Note& note) { printer.Take(note); });
+        session.set_observer([&printer](const Note& note) { printer.take(note); });
     const std::u16string server = stridelog::hostkit::utf8_to_utf16(account.server);
     const std::u16string user = stridelog::hostkit::utf8_to_utf16(account.user);
     const std::u16string password = stridelog::hostkit::utf8_to_utf16(account.password);
@@ -98,7 +98,7 @@ AgpsOutcome run_agps_task(const Context& context, const FtpAccount& account, boo
     // The download has its own limit; the writing after it gets the usual wait.
     const std::uint32_t wait_s = account.limit_s + opt.timeout_s;
     const bool ended = session.wait_for_task(wait_s * 1000U);
-    printer.Finish();
+    printer.finish();
     if (!ended) {
         outcome.error = "error: the watch did not finish in " + std::to_string(wait_s) + " s";
         Stridelog_CancelTasks();  // through the task end, so the port is released
@@ -118,12 +118,12 @@ AgpsOutcome run_agps_task(const Context& context, const FtpAccount& account, boo
                              "\", not an absolute path; the download folder must be one";
         return outcome;
     }
-    if (session.Find(SDK_MSG_AGPS_CURRENT) != nullptr) {
+    if (session.find(SDK_MSG_AGPS_CURRENT) != nullptr) {
         outcome.status = kExitOk;
         outcome.result = AgpsOutcome::Result::current;
         return outcome;
     }
-    const Note* loaded = session.Find(SDK_MSG_AGPS_LOADED);
+    const Note* loaded = session.find(SDK_MSG_AGPS_LOADED);
     if (loaded == nullptr) {
         outcome.error = error_line(session, "the task ended without its result");
         return outcome;
@@ -194,7 +194,7 @@ int run_config_set(const std::string& key, const std::optional<std::string>& val
         return kExitUsage;
     }
     ConfigFile config;
-    if (!Load(config)) return kExitError;
+    if (!load(config)) return kExitError;
     config.values[key] = stored;
     if (!save_config(config, error)) {
         std::fprintf(stderr, "error: %s\n", error.c_str());
@@ -205,7 +205,7 @@ int run_config_set(const std::string& key, const std::optional<std::string>& val
 
 int run_config_unset(const std::string& key) {
     ConfigFile config;
-    if (!Load(config)) return kExitError;
+    if (!load(config)) return kExitError;
     if (config.values.erase(key) == 0) return kExitOk;
     std::string error;
     if (!save_config(config, error)) {
@@ -217,7 +217,7 @@ int run_config_unset(const std::string& key) {
 
 int run_config_show(bool json) {
     ConfigFile config;
-    if (!Load(config)) return kExitError;
+    if (!load(config)) return kExitError;
     nlohmann::json values = nlohmann::json::object();
     for (const auto& [key, value] : config.values)
         values[key] = is_secret_key(key) ? std::string("(hidden)") : value;

@@ -9,7 +9,7 @@
 namespace stridelog_tool {
 namespace {
 
-std::string Clock(double seconds) {
+std::string clock(double seconds) {
     const auto whole = static_cast<unsigned long>(seconds + 0.5);
     char text[32];
     if (whole >= 3600) {
@@ -43,7 +43,7 @@ std::string progress_line(const PhaseProgress& progress, double phase_seconds,
                                rate);
         }
         n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "  %s left",
-                           Clock(left).c_str());
+                           clock(left).c_str());
     }
     std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "  (%.1f s)", total_seconds);
     return text;

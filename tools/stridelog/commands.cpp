@@ -66,7 +66,7 @@ int run_text_task(const Context& context, void (*entry)(HWND, BOOL), UINT result
     }
     if (context.interrupted()) return kExitError;  // the caller reports the interruption
     if (session.first_error()) return report_error(session, "");
-    const Note* n = session.Find(result_code);
+    const Note* n = session.find(result_code);
     if (!n) return report_error(session, "the task ended without its result");
     return print_block_text(context, json_key, *n, read) ? kExitOk : kExitError;
 }
@@ -120,7 +120,7 @@ int run_sdk_version(const Context& context) {
     HostSession session(false, context.raw);
     GetSDKVersion(session.window());
     session.wait_for_notifications(1, 5000);
-    const Note* n = session.Find(SDK_MSG_SDK_VERSION);
+    const Note* n = session.find(SDK_MSG_SDK_VERSION);
     if (!n) return report_error(session, "no SDK version was posted");
     return print_block_text(context, "sdk_version", *n,
                           &text_of<stridelog::hostkit::parse_sdk_version_block>)
@@ -132,7 +132,7 @@ int run_ports(const Context& context) {
     HostSession session(false, context.raw);
     GetClip_COM_Port_List(session.window());
     session.wait_for_notifications(1, 5000);
-    const Note* n = session.Find(SDK_MSG_PORT_LIST);
+    const Note* n = session.find(SDK_MSG_PORT_LIST);
     if (!n) return report_error(session, "no port list was posted");
     const auto list = stridelog::hostkit::parse_port_list_block(n->block);
     if (!list) {

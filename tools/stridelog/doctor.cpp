@@ -31,15 +31,15 @@ constexpr const char* kExitCodes =
     "  8  the watch answered, but the cable's udev rule is not installed\n"
     "  9  the port does not open for another reason\n";
 
-void Line(const char* label, const std::string& text) {
+void line(const char* label, const std::string& text) {
     std::printf("%-12s %s\n", label, text.c_str());
 }
 
-std::vector<std::string> PortList() {
+std::vector<std::string> port_list() {
     HostSession session(false);
     GetClip_COM_Port_List(session.window());
     session.wait_for_notifications(1, 5000);
-    const Note* n = session.Find(SDK_MSG_PORT_LIST);
+    const Note* n = session.find(SDK_MSG_PORT_LIST);
     if (!n) return {};
     auto list = stridelog::hostkit::parse_port_list_block(n->block);
     return list ? std::move(list->names) : std::vector<std::string>{};
@@ -109,41 +109,41 @@ int run_doctor(const Context& context) {
         text += tty.cable ? "USB " + tty.usb_id
                           : "cp210x bridge" + (tty.usb_id.empty() ? "" : ", USB " + tty.usb_id);
         if (tty.cable && !tty.driver.empty()) text += ", driver " + tty.driver;
-        Line("cable tty:", text + ")");
+        line("cable tty:", text + ")");
     }
-    if (scan.ttys.empty()) Line("cable tty:", "none in sysfs");
-    for (const auto& usb : scan.cable_usb_devices) Line("cable USB:", "04fc:0201 at USB " + usb);
+    if (scan.ttys.empty()) line("cable tty:", "none in sysfs");
+    for (const auto& usb : scan.cable_usb_devices) line("cable USB:", "04fc:0201 at USB " + usb);
 
     // The ports as the SDK finds them, and the one it would connect to.
-    for (const auto& port : PortList()) {
+    for (const auto& port : port_list()) {
         const std::string device = device_path(port);
-        Line("SDK port:", port + " -> " + (device.empty() ? "(no device)" : device));
+        line("SDK port:", port + " -> " + (device.empty() ? "(no device)" : device));
     }
     const int port = Stridelog_CablePort();
     std::string device;
     if (port == 0) {
-        Line("SDK uses:", "no port");
+        line("SDK uses:", "no port");
         if (!scan.cable_usb_devices.empty() && scan.ttys.empty()) {
-            Line("problem:", "the cable is plugged in, but no serial driver gave it a tty");
-            Line("fix:",
+            line("problem:", "the cable is plugged in, but no serial driver gave it a tty");
+            line("fix:",
                  "see which driver took it (lsusb -t) and the kernel log (dmesg); "
                  "unplug and plug it in again");
             found(kDoctorNoTty);
         } else if (!scan.ttys.empty()) {
-            Line("problem:",
+            line("problem:",
                  "the kernel has a tty for the cable, but the SDK has no port for it: "
                  "only ttyUSB0..31 and ttyACM0..31 get port names, and of the cp210x "
                  "bridges only the first is used");
-            Line("fix:", "unplug other USB-serial adapters and plug the cable in again");
+            line("fix:", "unplug other USB-serial adapters and plug the cable in again");
             found(kDoctorNoCable);
         } else {
-            Line("problem:", "no port of the watch's cable: is it plugged in?");
+            line("problem:", "no port of the watch's cable: is it plugged in?");
             found(kDoctorNoCable);
         }
     } else {
         const std::string name = "COM" + std::to_string(port);
         device = device_path(name);
-        Line("SDK uses:", name + " (" + (device.empty() ? "no device" : device) + ")");
+        line("SDK uses:", name + " (" + (device.empty() ? "no device" : device) + ")");
     }
 
     // Can it be opened, and who else has it.
@@ -153,21 +153,21 @@ int run_doctor(const Context& context) {
         const auto holders = find_holders(device);
         if (check.result == OpenResult::ok) {
             opens = true;
-            Line("open:", "ok");
+            line("open:", "ok");
         } else {
-            Line("open:", "fails");
-            Line("problem:", explain_open_failure(device, check, holders));
+            line("open:", "fails");
+            line("problem:", explain_open_failure(device, check, holders));
             found(check.result == OpenResult::permission ? kDoctorPermission
                   : check.result == OpenResult::busy     ? kDoctorBusy
                                                          : kDoctorOpenFailed);
         }
         for (const auto& h : holders) {
-            Line("held by:", h.name + " (pid " + std::to_string(h.pid) + ")");
+            line("held by:", h.name + " (pid " + std::to_string(h.pid) + ")");
             if (is_port_prober(h.name)) {
-                Line("problem:", h.name + " has " + device +
+                line("problem:", h.name + " has " + device +
                                      " open: it probes serial ports and "
                                      "disturbs the watch");
-                Line("fix:", prober_fix(h.name));
+                line("fix:", prober_fix(h.name));
                 found(kDoctorBusy);
             }
         }
@@ -182,14 +182,14 @@ int run_doctor(const Context& context) {
             Stridelog_CancelTasks();
             session.wait_for_task(5000);
         }
-        const Note* version = session.Find(SDK_MSG_WATCH_VERSION);
+        const Note* version = session.find(SDK_MSG_WATCH_VERSION);
         if (ended && version && !session.first_error()) {
-            Line("watch:", std::string(version->block.begin(), version->block.end()));
+            line("watch:", std::string(version->block.begin(), version->block.end()));
         } else {
-            Line("watch:", "no answer");
-            Line("problem:", ended ? error_line(session, "the watch did not answer")
+            line("watch:", "no answer");
+            line("problem:", ended ? error_line(session, "the watch did not answer")
                                    : "the watch did not answer in time");
-            Line("fix:", "switch the watch on and seat it in its cradle");
+            line("fix:", "switch the watch on and seat it in its cradle");
             found(kDoctorNoAnswer);
         }
     }
@@ -197,19 +197,19 @@ int run_doctor(const Context& context) {
     // The udev rule: access for the user at the seat, ModemManager kept off.
     const auto dirs = udev_rule_dirs();
     const auto rules = find_cable_rules(dirs);
-    for (const auto& rule : rules) Line("udev rule:", rule);
+    for (const auto& rule : rules) line("udev rule:", rule);
     if (rules.empty()) {
         std::string where;
         for (const auto& dir : dirs) where += (where.empty() ? "" : ", ") + dir;
-        Line("udev rule:", "not installed (looked in " + where + ")");
+        line("udev rule:", "not installed (looked in " + where + ")");
         const std::string shipped = shipped_rule();
-        Line("fix:", "sudo cp " + (shipped.empty() ? "60-stridelog.rules" : shipped) +
+        line("fix:", "sudo cp " + (shipped.empty() ? "60-stridelog.rules" : shipped) +
                          " /etc/udev/rules.d/ && sudo udevadm control --reload-rules && "
                          "sudo udevadm trigger");
         found(kDoctorNoUdevRule);
     }
 
-    Line("result:", finding == kDoctorOk
+    line("result:", finding == kDoctorOk
                         ? "ok"
                         : "finding " + std::to_string(finding) + " (see stridelog doctor --help)");
     return finding;

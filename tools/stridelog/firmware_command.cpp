@@ -28,7 +28,7 @@ constexpr int kNo = 7;
 // Description, history, settings file and image: each download has the limit.
 constexpr std::uint32_t kDownloads = 4;
 
-void Record(FirmwareOffer& offer, const char* caption, const char* message,
+void record(FirmwareOffer& offer, const char* caption, const char* message,
             const char* const* lines, std::size_t count) {
     offer.asked = true;
     offer.caption = caption != nullptr ? caption : "";
@@ -41,7 +41,7 @@ void Record(FirmwareOffer& offer, const char* caption, const char* message,
 // check: looks at the offer and declines it, so the watch is never written.
 int record_and_decline(void* context, const char* caption, const char* message,
                      const char* const* lines, std::size_t count) {
-    Record(*static_cast<FirmwareOffer*>(context), caption, message, lines, count);
+    record(*static_cast<FirmwareOffer*>(context), caption, message, lines, count);
     return kNo;
 }
 
@@ -60,8 +60,8 @@ int ask_user(void* context, const char* caption, const char* message, const char
             std::size_t count) {
     auto& asking = *static_cast<Asking*>(context);
     const auto began = Clock::now();
-    Record(asking.offer, caption, message, lines, count);
-    asking.printer->Finish();
+    record(asking.offer, caption, message, lines, count);
+    asking.printer->finish();
     const auto notes = note_lines(asking.offer.notes, "  ");
     if (!notes.empty()) {
         std::fprintf(stderr, "Release notes:\n");
@@ -128,8 +128,8 @@ void print_up_to_date(bool json) {
     }
 }
 
-std::string WatchVersion(const HostSession& session) {
-    const Note* version = session.Find(SDK_MSG_WATCH_VERSION);
+std::string watch_version(const HostSession& session) {
+    const Note* version = session.find(SDK_MSG_WATCH_VERSION);
     return version != nullptr ? std::string(version->block.begin(), version->block.end()) : "";
 }
 
@@ -156,8 +156,8 @@ FirmwareCheckOutcome run_firmware_check_task(const Context& context, const FtpAc
         outcome.status = firmware_exit_status(e->code);
         return outcome;
     }
-    outcome.watch = WatchVersion(session);
-    if (session.Find(SDK_MSG_FIRMWARE_CURRENT) != nullptr) {
+    outcome.watch = watch_version(session);
+    if (session.find(SDK_MSG_FIRMWARE_CURRENT) != nullptr) {
         outcome.status = kExitOk;
         outcome.result = FirmwareCheckOutcome::Result::current;
         return outcome;
@@ -235,10 +235,10 @@ int run_firmware_update(const Context& context, const FtpAccount& account, bool 
         const double at = now_s();
         const double silent = restart.silent_for(at);
         // With --show the task window's own lines tell the progress.
-        if (restart.Take(progress.phase, at) == RestartWatch::Event::back) {
+        if (restart.take(progress.phase, at) == RestartWatch::Event::back) {
             char line[96];
             std::snprintf(line, sizeof line, "the watch answers again, after %.0f s", silent);
-            printer.Notice(line);
+            printer.notice(line);
         }
         // From the first write on, stopping would leave the watch half written
         // and its settings cleared.
@@ -247,7 +247,7 @@ int run_firmware_update(const Context& context, const FtpAccount& account, bool 
             context.hold_interrupt(true);
             holding = true;
         }
-        if (!opt.show) printer.Take(note);
+        if (!opt.show) printer.take(note);
     });
     Asking asking;
     asking.context = &context;
@@ -258,10 +258,10 @@ int run_firmware_update(const Context& context, const FtpAccount& account, bool 
     const std::uint32_t wait_s = kDownloads * account.limit_s + kReconnectS + opt.timeout_s;
     const bool ended = run_task(account, session, wait_s, &asking.spent, [&] {
         if (restart.tick(now_s()) == RestartWatch::Event::restarting)
-            printer.Notice("the watch restarts with its new firmware; reconnecting takes up to " +
+            printer.notice("the watch restarts with its new firmware; reconnecting takes up to " +
                            std::to_string(kReconnectS) + " s");
     });
-    printer.Finish();
+    printer.finish();
     Stridelog_SetConfirmHandler(nullptr, nullptr);
     // Whatever the end, a Ctrl-C held meanwhile is reported after the result.
     struct Release {
@@ -275,7 +275,7 @@ int run_firmware_update(const Context& context, const FtpAccount& account, bool 
     if (context.interrupted()) return kExitError;  // the caller reports the interruption
     if (const Note* e = session.first_error()) return report_firmware_error(*e, account);
     const std::optional<std::string> offered = offered_version(asking.offer.message);
-    if (session.Find(SDK_MSG_FIRMWARE_UPDATED) != nullptr) {
+    if (session.find(SDK_MSG_FIRMWARE_UPDATED) != nullptr) {
         if (opt.json) {
             std::cout << nlohmann::json{{"firmware", "updated"},
                                         {"version", offered ? nlohmann::json(*offered) : nullptr}}
@@ -288,7 +288,7 @@ int run_firmware_update(const Context& context, const FtpAccount& account, bool 
         }
         return kExitOk;
     }
-    if (session.Find(SDK_MSG_FIRMWARE_CURRENT) != nullptr) {
+    if (session.find(SDK_MSG_FIRMWARE_CURRENT) != nullptr) {
         // After a yes, the same answer means the offered file is no firmware image.
         if (asking.agreed)
             std::fprintf(stderr,

@@ -41,7 +41,7 @@ std::vector<std::string> note_lines(const std::vector<std::string>& notes,
     return lines;
 }
 
-RestartWatch::Event RestartWatch::Take(std::uint32_t phase, double at) {
+RestartWatch::Event RestartWatch::take(std::uint32_t phase, double at) {
     const bool was_restarting = restarting_;
     writing_ = phase == stridelog::hostkit::kPhaseFirmwareTransfer;
     restarting_ = false;

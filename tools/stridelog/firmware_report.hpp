@@ -42,7 +42,7 @@ class RestartWatch {
 
     enum class Event { none, restarting, back };
     // A phase progress notification at time `at` (seconds).
-    Event Take(std::uint32_t phase, double at);
+    Event take(std::uint32_t phase, double at);
     // No notification since the last one; `at` is now.
     Event tick(double at);
     bool restarting() const { return restarting_; }

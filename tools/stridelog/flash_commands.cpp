@@ -35,7 +35,7 @@ SectorRead read_sector(const Context& context, unsigned sector) {
     ReadFlashSector(session.window(), static_cast<WORD>(sector));
     session.drain();                           // what the task posted as it ended
     if (context.interrupted()) return result;  // a cancelled task posts nothing
-    const Note* n = session.Find(SDK_MSG_SECTOR);
+    const Note* n = session.find(SDK_MSG_SECTOR);
     if (session.first_error() != nullptr || n == nullptr) {
         result.error = error_line(session, "the read ended without the sector");
         return result;
@@ -107,7 +107,7 @@ bool WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
 class BackupProgress {
   public:
     BackupProgress() : in_place_(::isatty(STDERR_FILENO) == 1) {}
-    void Sector(unsigned done) {
+    void sector(unsigned done) {
         if (in_place_) {
             std::fprintf(stderr, "\rsector %u/%u", done, kSectorCount);
             line_open_ = true;
@@ -197,7 +197,7 @@ int run_backup(const Context& context, const std::string& image_file) {
             std::fprintf(stderr, "error: %s: %s\n", part_file.c_str(), std::strerror(errno));
             return abandon(kExitError);
         }
-        progress.Sector(sector + 1);
+        progress.sector(sector + 1);
     }
     progress.Close();
     if (std::fclose(part) != 0) {

@@ -30,7 +30,7 @@ LRESULT HostSession::proc(void* context, HWND, UINT message, WPARAM wparam, LPAR
         note.block.assign(bytes, bytes + Stridelog_BlockSize(block));
         note.has_block = true;
         Stridelog_FreeBlock(block);
-        if (self->raw_ != nullptr) self->raw_->Record(note.code, note.block);
+        if (self->raw_ != nullptr) self->raw_->record(note.code, note.block);
     }
     if (self->print_progress_ && !note.error && note.code == SDK_MSG_PROGRESS) {
         if (const auto progress = stridelog::hostkit::parse_progress_block(note.block))
@@ -72,7 +72,7 @@ const Note* HostSession::first_error() const {
     return nullptr;
 }
 
-const Note* HostSession::Find(UINT code) const {
+const Note* HostSession::find(UINT code) const {
     for (const auto& n : notes_)
         if (!n.error && n.code == code) return &n;
     return nullptr;

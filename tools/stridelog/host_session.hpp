@@ -42,7 +42,7 @@ class HostSession {
 
     const std::vector<Note>& notes() const { return notes_; }
     const Note* first_error() const;
-    const Note* Find(UINT code) const;
+    const Note* find(UINT code) const;
 
   private:
     static LRESULT proc(void* context, HWND window, UINT message, WPARAM wparam, LPARAM lparam);

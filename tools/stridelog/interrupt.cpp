@@ -29,14 +29,14 @@ void InterruptWatcher::block_signals() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-InterruptWatcher::InterruptWatcher() : thread_([this] { Run(); }) {}
+InterruptWatcher::InterruptWatcher() : thread_([this] { run(); }) {}
 
 InterruptWatcher::~InterruptWatcher() {
     stop_ = true;
     thread_.join();
 }
 
-void InterruptWatcher::Run() {
+void InterruptWatcher::run() {
     const sigset_t set = taken_signals();
     while (!stop_) {
         const timespec tick{0, kTickNs};

@@ -29,7 +29,7 @@ class InterruptWatcher {
     int exit_status() const { return 128 + signal_.load(); }
 
   private:
-    void Run();
+    void run();
 
     std::atomic<int> signal_{0};
     std::atomic<bool> held_{false};

@@ -62,7 +62,7 @@ class FtpOptions {
                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     }
 
-    FtpCommandLine Given() const {
+    FtpCommandLine given() const {
         FtpCommandLine given;
         if (server_->count() > 0) given.server = server_text_;
         if (user_->count() > 0) given.user = user_text_;
@@ -335,10 +335,10 @@ int main(int argc, char** argv) {
     FtpAccount account;
     // Before the simulator starts: a missing server or an unsafe password file
     // is found at once.
-    if (*agps && !prepare_ftp_account(agps_ftp.Given(), "agps", account)) return kExitUsage;
-    if (*firmware_check && !prepare_ftp_account(check_ftp.Given(), "firmware", account))
+    if (*agps && !prepare_ftp_account(agps_ftp.given(), "agps", account)) return kExitUsage;
+    if (*firmware_check && !prepare_ftp_account(check_ftp.given(), "firmware", account))
         return kExitUsage;
-    if (*firmware_update && !prepare_ftp_account(update_ftp.Given(), "firmware", account))
+    if (*firmware_update && !prepare_ftp_account(update_ftp.given(), "firmware", account))
         return kExitUsage;
 
     RawRecorder raw;

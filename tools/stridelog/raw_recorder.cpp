@@ -37,7 +37,7 @@ std::string RawRecorder::file_name(UINT code, unsigned sequence) {
     return name;
 }
 
-void RawRecorder::Record(UINT code, const std::vector<std::uint8_t>& block) {
+void RawRecorder::record(UINT code, const std::vector<std::uint8_t>& block) {
     const std::string path = folder_ + "/" + file_name(code, next_sequence_[code]++);
     if (!write_whole(path, block) && error_.empty()) error_ = path + ": " + std::strerror(errno);
 }

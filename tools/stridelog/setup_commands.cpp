@@ -84,7 +84,7 @@ int read_paths(const Context& context, std::vector<WatchPath>& paths) {
     GetPaths(session.window(), context.options.show_window());
     if (const int rc = wait_for_end(context, session)) return rc;
     paths.clear();
-    if (session.Find(SDK_MSG_NO_PATHS)) {
+    if (session.find(SDK_MSG_NO_PATHS)) {
         // No path has waypoints; the watch then names each by its position.
         for (unsigned i = 0; i < kPathCount; ++i)
             paths.push_back({i, "Path" + std::to_string(i + 1), {}});
@@ -115,12 +115,12 @@ int read_paths(const Context& context, std::vector<WatchPath>& paths) {
 }
 
 // A task that ends with one record block of `size` bytes.
-int ReadRecord(const Context& context, void (*entry)(HWND, BOOL), UINT code, std::size_t size,
+int read_record(const Context& context, void (*entry)(HWND, BOOL), UINT code, std::size_t size,
                std::vector<std::uint8_t>& record) {
     HostSession session(false, context.raw);
     entry(session.window(), context.options.show_window());
     if (const int rc = wait_for_end(context, session)) return rc;
-    const Note* n = session.Find(code);
+    const Note* n = session.find(code);
     if (!n) return report_error(session, "the task ended without its result");
     if (n->block.size() != size) {
         std::fprintf(stderr, "error: a record of %zu bytes, not %zu\n", n->block.size(), size);
@@ -135,7 +135,7 @@ int run_write(const Context& context, UINT done_code, Start start) {
     HostSession session(false, context.raw);
     start(session.window());
     if (const int rc = wait_for_end(context, session)) return rc;
-    if (!session.Find(done_code)) return report_error(session, "the task ended without its result");
+    if (!session.find(done_code)) return report_error(session, "the task ended without its result");
     return kExitOk;
 }
 
@@ -186,7 +186,7 @@ int run_paths_set(const Context& context, const std::string& file, bool verify) 
 int run_settings_get(const Context& context, const std::string& out_file) {
     std::vector<std::uint8_t> record;
     if (const int rc =
-            ReadRecord(context, &GetSetting, SDK_MSG_SETTINGS, kSettingsRecordSize, record))
+            read_record(context, &GetSetting, SDK_MSG_SETTINGS, kSettingsRecordSize, record))
         return rc;
     json document;
     std::string why;
@@ -207,7 +207,7 @@ int run_settings_set(const Context& context, const std::string& file, bool verif
     if (!verify) return kExitOk;
     std::vector<std::uint8_t> read;
     if (const int rc =
-            ReadRecord(context, &GetSetting, SDK_MSG_SETTINGS, kSettingsRecordSize, read))
+            read_record(context, &GetSetting, SDK_MSG_SETTINGS, kSettingsRecordSize, read))
         return rc;
     SettingsBlock back{};
     std::copy(read.begin(), read.end(), back.begin());
@@ -216,7 +216,7 @@ int run_settings_set(const Context& context, const std::string& file, bool verif
 
 int run_views_get(const Context& context, const std::string& out_file) {
     std::vector<std::uint8_t> record;
-    if (const int rc = ReadRecord(context, &GetViews, SDK_MSG_VIEWS, kViewsRecordSize, record))
+    if (const int rc = read_record(context, &GetViews, SDK_MSG_VIEWS, kViewsRecordSize, record))
         return rc;
     json document;
     std::string why;
@@ -236,7 +236,7 @@ int run_views_set(const Context& context, const std::string& file, bool verify) 
         return rc;
     if (!verify) return kExitOk;
     std::vector<std::uint8_t> read;
-    if (const int rc = ReadRecord(context, &GetViews, SDK_MSG_VIEWS, kViewsRecordSize, read))
+    if (const int rc = read_record(context, &GetViews, SDK_MSG_VIEWS, kViewsRecordSize, read))
         return rc;
     ViewsBlock back{};
     std::copy(read.begin(), read.end(), back.begin());

@@ -49,7 +49,7 @@ struct Checker {
         error = field + ": " + why;
         return false;
     }
-    bool Unsigned(const json& parent, const char* key, const std::string& field, std::uint64_t max,
+    bool unsigned_field(const json& parent, const char* key, const std::string& field, std::uint64_t max,
                   std::uint64_t& value) {
         const auto it = parent.find(key);
         if (it == parent.end()) return fail(field, "missing");
@@ -67,7 +67,7 @@ struct Checker {
             return fail(field, std::to_string(2 * out.size()) + " hex digits expected");
         return true;
     }
-    bool Name(const json& parent, const char* key, const std::string& field,
+    bool name(const json& parent, const char* key, const std::string& field,
               std::size_t max_characters, bool watch_charset, std::string& out) {
         const auto it = parent.find(key);
         if (it == parent.end()) return fail(field, "missing");
@@ -98,7 +98,7 @@ bool indexed_array(Checker& check, const json& document, const char* key, std::s
         const std::string field = std::string(key) + "[" + std::to_string(i) + "]";
         if (!entry.is_object()) return check.fail(field, "an object expected");
         std::uint64_t index = 0;
-        if (!check.Unsigned(entry, "index", field + ".index", count - 1, index)) return false;
+        if (!check.unsigned_field(entry, "index", field + ".index", count - 1, index)) return false;
         if (by_index[index]) return check.fail(field + ".index", "index given twice");
         by_index[index] = &entry;
     }
@@ -164,7 +164,7 @@ bool paths_from_json(const json& document, std::vector<WatchPath>& paths, std::s
         const std::string field = "paths[index " + std::to_string(i) + "]";
         WatchPath& path = out[i];
         path.index = static_cast<unsigned>(i);
-        if (!check.Name(entry, "name", field + ".name", kMaxPathName, true, path.name))
+        if (!check.name(entry, "name", field + ".name", kMaxPathName, true, path.name))
             return false;
         const auto list = entry.find("waypoints");
         if (list == entry.end() || !list->is_array())
@@ -178,13 +178,13 @@ bool paths_from_json(const json& document, std::vector<WatchPath>& paths, std::s
             if (!w.is_object()) return check.fail(at, "an object expected");
             PathWaypoint waypoint;
             std::uint64_t word = 0;
-            if (!check.Unsigned(w, "word1", at + ".word1", 0xFFFFFFFF, word)) return false;
+            if (!check.unsigned_field(w, "word1", at + ".word1", 0xFFFFFFFF, word)) return false;
             waypoint.word1 = static_cast<std::uint32_t>(word);
-            if (!check.Unsigned(w, "word2", at + ".word2", 0xFFFFFFFF, word)) return false;
+            if (!check.unsigned_field(w, "word2", at + ".word2", 0xFFFFFFFF, word)) return false;
             waypoint.word2 = static_cast<std::uint32_t>(word);
             if (!check.hex_bytes(w, "attributes", at + ".attributes", waypoint.attributes))
                 return false;
-            if (!check.Name(w, "name", at + ".name", kMaxWaypointName, true, waypoint.name))
+            if (!check.name(w, "name", at + ".name", kMaxWaypointName, true, waypoint.name))
                 return false;
             path.waypoints.push_back(std::move(waypoint));
         }
@@ -267,14 +267,14 @@ bool settings_from_json(const json& document, SettingsBlock& block, std::string&
                              if constexpr (kIsByteArray<T>) {
                                  ok = check.hex_bytes(document, name, name, value);
                              } else if constexpr (std::is_same_v<T, std::string>) {
-                                 ok = check.Name(document, name, name, max, false, value);
+                                 ok = check.name(document, name, name, max, false, value);
                              } else if constexpr (std::is_same_v<T, float>) {
                                  const json& number = document.at(name);
                                  ok = number.is_number() || check.fail(name, "a number expected");
                                  if (ok) value = number.get<float>();
                              } else {
                                  std::uint64_t number = 0;
-                                 ok = check.Unsigned(document, name, name, max, number);
+                                 ok = check.unsigned_field(document, name, name, max, number);
                                  value = static_cast<T>(number);
                              }
                          });
@@ -322,7 +322,7 @@ bool views_from_json(const json& document, ViewsBlock& block, std::string& error
         const std::string field = "views[index " + std::to_string(v) + "]";
         if (!check.hex_bytes(*by_index[v], "record", field + ".record", views.views[v].record))
             return false;
-        if (!check.Name(*by_index[v], "name", field + ".name", kMaxViewName, true,
+        if (!check.name(*by_index[v], "name", field + ".name", kMaxViewName, true,
                         views.views[v].name))
             return false;
     }

@@ -88,10 +88,10 @@ std::vector<std::string> simulator_candidates(const std::string& own_executable,
 }
 
 SimulatedWatch::~SimulatedWatch() {
-    Stop();
+    stop();
 }
 
-void SimulatedWatch::Stop() {
+void SimulatedWatch::stop() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
         const auto deadline = Clock::now() + kStopTimeout;

@@ -29,7 +29,7 @@ class SimulatedWatch {
                                                                const std::function<bool()>&,
                                                                std::string&);
     SimulatedWatch() = default;
-    void Stop();
+    void stop();
 
     pid_t pid_ = -1;
     int announce_fd_ = -1;  // the child's stdout

@@ -45,11 +45,11 @@ struct Plan {
 // Each action's line, kept for the summary and the desktop notification.
 class Report {
   public:
-    void Line(const std::string& action, const std::string& text) {
+    void line(const std::string& action, const std::string& text) {
         std::printf("%-9s %s\n", (action + ":").c_str(), text.c_str());
         std::fflush(stdout);
     }
-    void Summary(const std::string& text) { summary_.push_back(text); }
+    void summary(const std::string& text) { summary_.push_back(text); }
     std::string summary_text() const {
         std::string text;
         for (const auto& part : summary_) text += (text.empty() ? "" : ", ") + part;
@@ -112,7 +112,7 @@ bool make_plan(const SyncOptions& given, Plan& plan) {
 }
 
 // Runs the task an entry point started; false when it did not end in time.
-bool Finish(const Context& context, HostSession& session) {
+bool finish(const Context& context, HostSession& session) {
     if (session.wait_for_task(context.options.timeout_s * 1000)) return true;
     Stridelog_CancelTasks();  // through the task end, so the port is released
     session.wait_for_task(kCancelWaitMs);
@@ -147,30 +147,30 @@ Reached SetClock(const Context& context, Report& report, bool& failed) {
                 static_cast<DWORD>(now.day), static_cast<BYTE>(now.hour),
                 static_cast<BYTE>(now.minute), static_cast<DWORD>(now.second),
                 context.options.show_window());
-    if (!Finish(context, session)) {
-        report.Line("clock", "failed: the watch did not finish in time");
+    if (!finish(context, session)) {
+        report.line("clock", "failed: the watch did not finish in time");
         failed = true;
         return Reached::no_answer;
     }
     if (const Note* e = session.first_error()) {
         if (e->code == SDK_ERR_NO_PORT) return Reached::no_cable;
-        report.Line("clock", "failed: " + error_line(session, ""));
+        report.line("clock", "failed: " + error_line(session, ""));
         failed = true;
         const bool unreachable = e->code == SDK_ERR_PORT_OPEN || e->code == SDK_ERR_NO_ANSWER ||
                                  e->code == SDK_ERR_OLD_FIRMWARE;
         return unreachable ? Reached::no_answer : Reached::yes;
     }
-    if (session.Find(SDK_MSG_CLOCK_SET) == nullptr) {
+    if (session.find(SDK_MSG_CLOCK_SET) == nullptr) {
         if (context.interrupted()) return Reached::yes;
-        report.Line("clock", "failed: " + error_line(session, "the task ended without its result"));
+        report.line("clock", "failed: " + error_line(session, "the task ended without its result"));
         failed = true;
         return Reached::yes;
     }
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day,
                   now.hour, now.minute, now.second);
-    report.Line("clock", std::string("set to ") + text);
-    report.Summary("clock set");
+    report.line("clock", std::string("set to ") + text);
+    report.summary("clock set");
     return Reached::yes;
 }
 
@@ -183,40 +183,40 @@ void download(const Context& context, const Plan& plan, Report& report, bool& fa
     const int status = download_workouts(context, download, &counts);
     if (context.interrupted()) {
         if (counts.files > 0)
-            report.Line("workouts", std::to_string(counts.files) + " files written to " +
+            report.line("workouts", std::to_string(counts.files) + " files written to " +
                                         plan.folder + " before the interruption");
         return;
     }
     const std::size_t fresh = counts.sessions - counts.skipped;
     if (status != kExitOk) {
-        report.Line("workouts", "failed after " + std::to_string(counts.files) +
+        report.line("workouts", "failed after " + std::to_string(counts.files) +
                                     " files; run sync again to fetch the rest");
         failed = true;
         return;
     }
     if (counts.sessions == 0) {
-        report.Line("workouts", "none on the watch");
-        report.Summary("no workouts");
+        report.line("workouts", "none on the watch");
+        report.summary("no workouts");
     } else if (fresh == 0) {
-        report.Line("workouts",
+        report.line("workouts",
                     "nothing new (" + std::to_string(counts.sessions) + " already downloaded)");
-        report.Summary("no new workouts");
+        report.summary("no new workouts");
     } else {
-        report.Line("workouts", std::to_string(fresh) + " new of " +
+        report.line("workouts", std::to_string(fresh) + " new of " +
                                     std::to_string(counts.sessions) + ", " +
                                     std::to_string(counts.files) + " files (" + plan.formats +
                                     ") in " + plan.folder);
-        report.Summary(std::to_string(fresh) + " new workouts");
+        report.summary(std::to_string(fresh) + " new workouts");
     }
 }
 
 // The expiry date of the watch's A-GPS data, from its settings record.
-std::optional<hostkit::CalendarDate> AgpsExpiry(const Context& context, bool& read) {
+std::optional<hostkit::CalendarDate> agps_expiry(const Context& context, bool& read) {
     HostSession session(false, context.raw);
     GetSetting(session.window(), context.options.show_window());
     read = false;
-    if (!Finish(context, session) || session.first_error()) return std::nullopt;
-    const Note* block = session.Find(SDK_MSG_SETTINGS);
+    if (!finish(context, session) || session.first_error()) return std::nullopt;
+    const Note* block = session.find(SDK_MSG_SETTINGS);
     if (block == nullptr) return std::nullopt;
     const auto settings = hostkit::parse_settings_block(block->block);
     if (!settings) return std::nullopt;
@@ -226,14 +226,14 @@ std::optional<hostkit::CalendarDate> AgpsExpiry(const Context& context, bool& re
 
 void refresh_agps(const Context& context, const Plan& plan, Report& report, bool& failed) {
     if (!plan.agps_account) {
-        report.Line("a-gps", "skipped: no FTP account (stridelog config set agps.server HOST)");
+        report.line("a-gps", "skipped: no FTP account (stridelog config set agps.server HOST)");
         return;
     }
     bool read = false;
-    const auto expiry = AgpsExpiry(context, read);
+    const auto expiry = agps_expiry(context, read);
     if (context.interrupted()) return;
     if (!read) {
-        report.Line("a-gps", "failed: the watch's settings could not be read");
+        report.line("a-gps", "failed: the watch's settings could not be read");
         failed = true;
         return;
     }
@@ -242,14 +242,14 @@ void refresh_agps(const Context& context, const Plan& plan, Report& report, bool
     if (expiry) {
         const long left = days_between(today, *expiry);
         if (left > static_cast<long>(plan.agps_days)) {
-            report.Line("a-gps", "current until " + hostkit::format_date(*expiry));
-            report.Summary("A-GPS current");
+            report.line("a-gps", "current until " + hostkit::format_date(*expiry));
+            report.summary("A-GPS current");
             return;
         }
     }
     FtpAccount account;
     if (!prepare_ftp_account({}, "agps", account)) {
-        report.Line("a-gps", "failed: the [agps] account in the config file is not usable");
+        report.line("a-gps", "failed: the [agps] account in the config file is not usable");
         failed = true;
         return;
     }
@@ -257,19 +257,19 @@ void refresh_agps(const Context& context, const Plan& plan, Report& report, bool
     if (context.interrupted()) return;
     switch (outcome.result) {
         case AgpsOutcome::Result::loaded:
-            report.Line("a-gps", "refreshed" + (outcome.expiry ? ", valid until " + *outcome.expiry
+            report.line("a-gps", "refreshed" + (outcome.expiry ? ", valid until " + *outcome.expiry
                                                                : std::string()));
-            report.Summary("A-GPS refreshed");
+            report.summary("A-GPS refreshed");
             return;
         case AgpsOutcome::Result::current:
             // The watch decides: it takes new data only once the old has run out.
-            report.Line("a-gps", (expiry ? "current until " + hostkit::format_date(*expiry)
+            report.line("a-gps", (expiry ? "current until " + hostkit::format_date(*expiry)
                                          : std::string("current")) +
                                      "; the watch takes new data once this runs out");
-            report.Summary("A-GPS current");
+            report.summary("A-GPS current");
             return;
         case AgpsOutcome::Result::failed:
-            report.Line("a-gps", "failed: " + outcome.error);
+            report.line("a-gps", "failed: " + outcome.error);
             failed = true;
             return;
     }
@@ -277,13 +277,13 @@ void refresh_agps(const Context& context, const Plan& plan, Report& report, bool
 
 void check_firmware(const Context& context, const Plan& plan, Report& report, bool& failed) {
     if (!plan.firmware_account) {
-        report.Line("firmware",
+        report.line("firmware",
                     "skipped: no FTP account (stridelog config set firmware.server HOST)");
         return;
     }
     FtpAccount account;
     if (!prepare_ftp_account({}, "firmware", account)) {
-        report.Line("firmware", "failed: the [firmware] account in the config file is not usable");
+        report.line("firmware", "failed: the [firmware] account in the config file is not usable");
         failed = true;
         return;
     }
@@ -291,17 +291,17 @@ void check_firmware(const Context& context, const Plan& plan, Report& report, bo
     if (context.interrupted()) return;
     switch (outcome.result) {
         case FirmwareCheckOutcome::Result::current:
-            report.Line("firmware", "up to date (" + outcome.watch + ")");
-            report.Summary("firmware up to date");
+            report.line("firmware", "up to date (" + outcome.watch + ")");
+            report.summary("firmware up to date");
             return;
         case FirmwareCheckOutcome::Result::available:
-            report.Line("firmware", outcome.offered.value_or("a new version") +
+            report.line("firmware", outcome.offered.value_or("a new version") +
                                         " is available (the watch runs " + outcome.watch +
                                         "); `stridelog firmware update` installs it");
-            report.Summary("new firmware available");
+            report.summary("new firmware available");
             return;
         case FirmwareCheckOutcome::Result::failed:
-            report.Line("firmware", "failed: " + (outcome.error.empty() ? std::string("no answer")
+            report.line("firmware", "failed: " + (outcome.error.empty() ? std::string("no answer")
                                                                         : outcome.error));
             failed = true;
             return;
@@ -310,7 +310,7 @@ void check_firmware(const Context& context, const Plan& plan, Report& report, bo
 
 // A desktop notification where notify-send exists; nothing otherwise. Spawned,
 // not forked: the tool has threads, and only exec is safe in a forked child.
-void Notify(const std::string& text, bool urgent) {
+void notify(const std::string& text, bool urgent) {
     posix_spawn_file_actions_t files;
     posix_spawnattr_t attributes;
     if (::posix_spawn_file_actions_init(&files) != 0) return;
@@ -353,13 +353,13 @@ int run_sync(const Context& context, const SyncOptions& given) {
 
     const Reached reached = SetClock(context, report, failed);
     if (reached == Reached::no_cable) {
-        report.Line("sync", "no watch: the cable is not plugged in");
-        if (given.notify) Notify("No watch found", false);
+        report.line("sync", "no watch: the cable is not plugged in");
+        if (given.notify) notify("No watch found", false);
         return kExitNoWatch;
     }
     if (reached == Reached::no_answer) {
-        report.Line("sync", "stopped: the watch cannot be reached");
-        if (given.notify) Notify("The watch could not be reached", true);
+        report.line("sync", "stopped: the watch cannot be reached");
+        if (given.notify) notify("The watch could not be reached", true);
         return kExitError;
     }
     const std::vector<void (*)(const Context&, const Plan&, Report&, bool&)> steps = {
@@ -369,12 +369,12 @@ int run_sync(const Context& context, const SyncOptions& given) {
         step(context, plan, report, failed);
     }
     if (context.interrupted()) {
-        report.Line("sync", "interrupted; run it again to finish");
+        report.line("sync", "interrupted; run it again to finish");
         return kExitError;  // the caller reports the interruption
     }
     const std::string summary = report.summary_text();
-    report.Line("sync", (failed ? "finished with failures: " : "done: ") + summary);
-    if (given.notify) Notify(summary.empty() ? "Nothing to do" : summary, failed);
+    report.line("sync", (failed ? "finished with failures: " : "done: ") + summary);
+    if (given.notify) notify(summary.empty() ? "Nothing to do" : summary, failed);
     return failed ? kExitError : kExitOk;
 }
 

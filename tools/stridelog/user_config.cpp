@@ -60,7 +60,7 @@ struct ParseState {
     std::string duplicate;
 };
 
-int OnValue(void* user, const char* section, const char* name, const char* value) {
+int on_value(void* user, const char* section, const char* name, const char* value) {
     auto* state = static_cast<ParseState*>(user);
     const std::string key = std::string(section) + "." + name;
     // A second value (or an indented continuation line) would silently replace
@@ -115,7 +115,7 @@ std::string limit_rule() {
     return "a whole number of seconds, 1 to " + std::to_string(kMaxDownloadLimitS);
 }
 
-const std::string* Lookup(const ConfigFile& config, const std::string& key) {
+const std::string* lookup(const ConfigFile& config, const std::string& key) {
     const auto it = config.values.find(key);
     return it == config.values.end() ? nullptr : &it->second;
 }
@@ -152,7 +152,7 @@ bool load_config(const std::string& path, ConfigFile& config, std::string& error
     config.mode = st.st_mode & 07777;
     config.owner = st.st_uid;
     ParseState state{&config.values, {}};
-    const int line = ini_parse_file(file, &OnValue, &state);
+    const int line = ini_parse_file(file, &on_value, &state);
     std::fclose(file);
     if (!state.duplicate.empty()) {
         error =
@@ -401,7 +401,7 @@ bool resolve_ftp_account(const FtpCommandLine& given, const ConfigFile& config,
     auto pick = [&](const std::optional<std::string>& line, const char* name,
                     const std::string& fallback) {
         if (line) return *line;
-        const std::string* stored = Lookup(config, prefix + name);
+        const std::string* stored = lookup(config, prefix + name);
         return stored ? *stored : fallback;
     };
     FtpAccount out;
@@ -420,7 +420,7 @@ bool resolve_ftp_account(const FtpCommandLine& given, const ConfigFile& config,
     }
     if (given.passive) {
         out.passive = *given.passive;
-    } else if (const std::string* mode = Lookup(config, prefix + "mode")) {
+    } else if (const std::string* mode = lookup(config, prefix + "mode")) {
         if (*mode != "passive" && *mode != "active") {
             error = config.path + ": mode is passive or active, not \"" + *mode + "\"";
             return false;
@@ -434,14 +434,14 @@ bool resolve_ftp_account(const FtpCommandLine& given, const ConfigFile& config,
             error = "--limit is " + limit_rule();
             return false;
         }
-    } else if (const std::string* limit = Lookup(config, prefix + "limit")) {
+    } else if (const std::string* limit = lookup(config, prefix + "limit")) {
         if (!parse_limit(*limit, out.limit_s)) {
             error = config.path + ": limit is " + limit_rule() + ", not \"" + *limit + "\"";
             return false;
         }
     }
-    const std::string* password_file = Lookup(config, prefix + "password_file");
-    const std::string* password = Lookup(config, prefix + "password");
+    const std::string* password_file = lookup(config, prefix + "password_file");
+    const std::string* password = lookup(config, prefix + "password");
     if (given.password_file) {
         if (!read_password_file(*given.password_file, out.password, error)) return false;
     } else if (password_file != nullptr) {

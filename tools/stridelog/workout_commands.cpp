@@ -124,7 +124,7 @@ int run_workouts_list(const Context& context) {
     if (const int status = wait_for_end(context, session); status != kExitOk) return status;
     if (session.first_error()) return report_error(session, "");
     std::vector<hostkit::SessionHeader> headers;
-    if (const Note* summary = session.Find(SDK_MSG_SUMMARY)) {
+    if (const Note* summary = session.find(SDK_MSG_SUMMARY)) {
         auto parsed = hostkit::parse_summary_block(summary->block);
         if (!parsed) {
             std::fprintf(stderr, "error: the watch's summary cannot be read: %s\n",
@@ -132,7 +132,7 @@ int run_workouts_list(const Context& context) {
             return kExitError;
         }
         headers = std::move(parsed->headers);
-    } else if (session.Find(SDK_MSG_NO_WORKOUTS) == nullptr) {
+    } else if (session.find(SDK_MSG_NO_WORKOUTS) == nullptr) {
         return report_error(session, "the summary ended without its result");
     }
     if (context.options.json) {
@@ -213,7 +213,7 @@ class SessionFiles {
     }
 
     // One session block; false when it cannot be read or written.
-    bool Add(std::span<const std::uint8_t> block, SessionBlockKind kind,
+    bool add(std::span<const std::uint8_t> block, SessionBlockKind kind,
              const std::string& source) {
         const auto parsed = hostkit::parse_session_block(block, kind);
         if (!parsed) {
@@ -241,7 +241,7 @@ class SessionFiles {
     }
 
     // Prints the files written; false when the index could not be saved.
-    bool Finish(bool json) {
+    bool finish(bool json) {
         if (json) {
             std::cout << nlohmann::json{{"files", written_}, {"skipped", skipped_}}.dump() << "\n";
         } else if (print_files_) {
@@ -346,19 +346,19 @@ int download_workouts(const Context& context, const DownloadOptions& download,
             continue;
         const auto kind = note.code == SDK_MSG_SESSION ? SessionBlockKind::without_track
                                                        : SessionBlockKind::with_track;
-        if (!files.Add(note.block, kind, "session block " + std::to_string(number++)))
+        if (!files.add(note.block, kind, "session block " + std::to_string(number++)))
             status = kExitError;
     }
-    if (!files.Finish(counts == nullptr && context.options.json)) status = kExitError;
+    if (!files.finish(counts == nullptr && context.options.json)) status = kExitError;
     if (counts != nullptr) *counts = {files.sessions(), files.written().size(), files.skipped()};
 
     if (context.interrupted()) return kExitError;  // the caller reports the interruption
     if (session.first_error()) return report_error(session, "");
-    if (session.Find(SDK_MSG_NO_WORKOUTS) != nullptr) {
+    if (session.find(SDK_MSG_NO_WORKOUTS) != nullptr) {
         if (counts == nullptr) std::fprintf(stderr, "no workouts on the watch\n");
         return status;
     }
-    if (session.Find(SDK_MSG_WORKOUTS_DONE) == nullptr)
+    if (session.find(SDK_MSG_WORKOUTS_DONE) == nullptr)
         return report_error(session, "the download ended without its end notification");
     return status;
 }
@@ -391,9 +391,9 @@ int run_workouts_convert(const DownloadOptions& convert, const std::vector<std::
         auto kind = SessionBlockKind::either;
         if (name.starts_with("2007-")) kind = SessionBlockKind::without_track;
         if (name.starts_with("2008-")) kind = SessionBlockKind::with_track;
-        if (!files.Add(bytes, kind, path)) status = kExitError;
+        if (!files.add(bytes, kind, path)) status = kExitError;
     }
-    if (!files.Finish(json)) status = kExitError;
+    if (!files.finish(json)) status = kExitError;
     return status;
 }
 
@@ -404,7 +404,7 @@ int run_workouts_clear(const Context& context) {
     ClearWorkout(session.window(), context.options.show_window());
     if (const int status = wait_for_end(context, session); status != kExitOk) return status;
     if (session.first_error()) return report_error(session, "");
-    if (session.Find(SDK_MSG_WORKOUTS_CLEARED) == nullptr)
+    if (session.find(SDK_MSG_WORKOUTS_CLEARED) == nullptr)
         return report_error(session, "the clear ended without its end notification");
     std::fprintf(stderr, "every workout on the watch erased\n");
     return kExitOk;
