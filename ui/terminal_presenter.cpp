@@ -82,7 +82,7 @@ class TerminalPresenter final : public Presenter {
     }
 
   private:
-    static std::vector<std::string> lines(const TaskDisplay& display) {
+    static std::vector<std::string> display_lines(const TaskDisplay& display) {
         const CTextProgressCtrl& bar = display.progress_bar();
         const double fraction = std::clamp(bar.fraction(), 0.0, 1.0);
         const int filled = static_cast<int>(fraction * kBarCells);
@@ -107,7 +107,7 @@ class TerminalPresenter final : public Presenter {
             forget();
             current_ = &display;
         }
-        const auto lines = lines(display);
+        const auto lines = display_lines(display);
         if (lines == last_) return;
         if (tty_) {
             // Back to the first line of the block, rewrite it, drop leftover lines.

@@ -30,7 +30,7 @@ namespace {
 using sim::Fault;
 using sim::FaultKind;
 
-std::vector<UINT> Codes(std::initializer_list<UINT> codes) {
+std::vector<UINT> codes(std::initializer_list<UINT> codes) {
     return codes;
 }
 
@@ -54,12 +54,12 @@ class ConnectionTest : public ::testing::Test {
         EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
     }
-    std::uint64_t Now() { return platform::clock().now_ms(); }
+    std::uint64_t now() { return platform::clock().now_ms(); }
     // Runs the loop until the task ends; returns the virtual time it took.
     std::uint64_t run_task() {
-        const std::uint64_t start = Now();
+        const std::uint64_t start = now();
         EXPECT_TRUE(test::run_until_task_ends(600'000)) << "task did not end";
-        return Now() - start;
+        return now() - start;
     }
     SimulatedCable& plug(const std::string& port, sim::WatchConfig config = {}) {
         std::string name = "c";
@@ -83,7 +83,7 @@ TEST_F(ConnectionTest, WatchVersionHiddenPostsTextThenFullProgress) {
     EXPECT_FALSE(platform::is_window_visible(tasks[0]));
     EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
     run_task();
-    ASSERT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << host_.describe();
+    ASSERT_EQ(host_.codes(), codes({SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << host_.describe();
     EXPECT_EQ(host_.notifications()[0].text(), "Ver1.30");
     EXPECT_EQ(host_.notifications()[1].progress(), 100.0f);
     EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
@@ -121,12 +121,12 @@ TEST_F(ConnectionTest, VersionTextDecidesWhetherTheOperationRuns) {
         start_probe();
         run_task();
         if (c.refused) {
-            EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_OLD_FIRMWARE}))
+            EXPECT_EQ(host_.codes(), codes({SDK_MSG_WATCH_VERSION, SDK_ERR_OLD_FIRMWARE}))
                 << host_.describe();
             EXPECT_EQ(cable.watch.received_ids(), std::vector<std::uint8_t>{0x10});
         } else {
             // The probe's operation ran: it refuses its date without a command.
-            EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
+            EXPECT_EQ(host_.codes(), codes({SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
                 << host_.describe();
             EXPECT_EQ(cable.watch.received_ids(), (std::vector<std::uint8_t>{0x10, 0x2C}));
         }
@@ -136,18 +136,18 @@ TEST_F(ConnectionTest, VersionTextDecidesWhetherTheOperationRuns) {
 TEST_F(ConnectionTest, SilentWatchGetsThreeRequestsThreeSecondsApart) {
     auto& cable = plug("COM7");
     cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
-    const std::uint64_t start = Now();
+    const std::uint64_t start = now();
     GetWatch_Version(host_.hwnd(), FALSE);
     const std::uint64_t marks[] = {2999, 3000, 5999, 6000};
     const std::size_t expected[] = {1, 2, 2, 3};
     for (std::size_t i = 0; i < 4; ++i) {
-        test::run_for(start + marks[i] - Now());
+        test::run_for(start + marks[i] - now());
         EXPECT_EQ(cable.watch.received_count(0x10), expected[i]) << "at " << marks[i] << " ms";
         EXPECT_TRUE(host_.notifications().empty());
     }
     test::run_until_task_ends(600'000);
-    EXPECT_EQ(Now() - start, 9000u);
-    ASSERT_EQ(host_.codes(), Codes({SDK_ERR_NO_ANSWER, SDK_MSG_PROGRESS})) << host_.describe();
+    EXPECT_EQ(now() - start, 9000u);
+    ASSERT_EQ(host_.codes(), codes({SDK_ERR_NO_ANSWER, SDK_MSG_PROGRESS})) << host_.describe();
     EXPECT_EQ(host_.notifications()[1].progress(), 100.0f);
 }
 
@@ -157,7 +157,7 @@ TEST_F(ConnectionTest, PortWalkMovesToTheSecondPortAfterAPause) {
     silent.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
     GetWatch_Version(host_.hwnd(), FALSE);
     const std::uint64_t took = run_task();
-    ASSERT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << host_.describe();
+    ASSERT_EQ(host_.codes(), codes({SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << host_.describe();
     EXPECT_EQ(silent.watch.received_count(0x10), 3u);
     EXPECT_EQ(answering.watch.received_count(0x10), 1u);
     EXPECT_FALSE(silent.line.is_open()) << "the first link was released";
@@ -171,7 +171,7 @@ TEST_F(ConnectionTest, PortThatCannotBeOpenedMidWalkEndsWithPortOpen) {
     platform::inject_serial_comm("\\Device\\Silabser3", "COM3", "/nonexistent/tty");
     GetWatch_Version(host_.hwnd(), FALSE);
     const std::uint64_t took = run_task();
-    EXPECT_EQ(host_.codes(), Codes({SDK_ERR_PORT_OPEN})) << host_.describe();
+    EXPECT_EQ(host_.codes(), codes({SDK_ERR_PORT_OPEN})) << host_.describe();
     EXPECT_EQ(took, 9250u);
 }
 
@@ -180,7 +180,7 @@ TEST_F(ConnectionTest, SilentStatusQueryStartsTheOperationAfterThreeSeconds) {
     cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x2C));
     start_probe();
     EXPECT_EQ(run_task(), 3000u);
-    EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
+    EXPECT_EQ(host_.codes(), codes({SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
         << host_.describe();
 }
 
@@ -327,7 +327,7 @@ TEST_F(ConnectionTest, FirmwareVersionIsReadTheSameInAnyLocale) {
     start_probe();
     run_task();
     std::setlocale(LC_NUMERIC, "C");
-    EXPECT_EQ(host_.codes(), Codes({SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
+    EXPECT_EQ(host_.codes(), codes({SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
         << host_.describe();
 }
 

@@ -34,7 +34,7 @@ using Codes = std::vector<UINT>;
 constexpr std::uint32_t kSector = 4096;
 
 // Distinct bytes in every sector, so a chunk in the wrong place shows.
-std::vector<std::uint8_t> Pattern(std::size_t sector, std::size_t count = kSector) {
+std::vector<std::uint8_t> pattern(std::size_t sector, std::size_t count = kSector) {
     std::vector<std::uint8_t> bytes(count);
     for (std::size_t i = 0; i < count; ++i)
         bytes[i] = static_cast<std::uint8_t>((i * 7 + sector * 13 + i / 256) & 0xFF);
@@ -57,20 +57,20 @@ class FlashTransferTest : public ::testing::Test {
         task::reset_read_chunk_progress();
         sim::register_as_cable(line_, "COM7");
         watch_.with_flash([](sim::Flash& flash) {
-            for (std::size_t s = 0; s < 8; ++s) flash.store(s * kSector, Pattern(s));
-            flash.store(255 * kSector, Pattern(255));
+            for (std::size_t s = 0; s < 8; ++s) flash.store(s * kSector, pattern(s));
+            flash.store(255 * kSector, pattern(255));
         });
     }
     void TearDown() override {
         EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
     }
-    std::uint64_t Now() { return platform::clock().now_ms(); }
+    std::uint64_t now() { return platform::clock().now_ms(); }
     // Runs until the task ends; the virtual time it took.
     std::uint64_t run_task() {
-        const std::uint64_t start = Now();
+        const std::uint64_t start = now();
         EXPECT_TRUE(test::run_until_task_ends(600'000)) << "task did not end";
-        return Now() - start;
+        return now() - start;
     }
     void restart() {
         host_.clear();
@@ -110,7 +110,7 @@ TEST_F(FlashTransferTest, ReadFlashSectorPostsTheSectorInFlashOrder) {
         ASSERT_EQ(host_.codes(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS, SDK_MSG_SECTOR}))
             << host_.describe();
         EXPECT_EQ(host_.notifications()[1].progress(), 100.0f);
-        EXPECT_EQ(host_.notifications()[2].block, Pattern(c.sector));
+        EXPECT_EQ(host_.notifications()[2].block, pattern(c.sector));
         const auto requests = read_requests(watch_);
         ASSERT_EQ(requests.size(), 32u);
         for (std::size_t i = 0; i < requests.size(); ++i) {
@@ -200,9 +200,9 @@ TEST_F(FlashTransferTest, ReadFaults) {
         restart();
         line_.reconnect();
         watch_.add_fault(c.fault);
-        const std::uint64_t start = Now();
+        const std::uint64_t start = now();
         ReadFlashSector(host_.hwnd(), 4);
-        const std::uint64_t took = Now() - start;
+        const std::uint64_t took = now() - start;
         test::deliver_posted();
         Codes expected{SDK_MSG_WATCH_VERSION};
         expected.insert(expected.end(), c.codes.begin(), c.codes.end());
@@ -210,7 +210,7 @@ TEST_F(FlashTransferTest, ReadFaults) {
         EXPECT_GE(took, c.min_ms);
         EXPECT_LE(took, c.max_ms);
         if (host_.codes().back() == static_cast<UINT>(SDK_MSG_SECTOR)) {
-            EXPECT_EQ(host_.notifications().back().block, Pattern(4));
+            EXPECT_EQ(host_.notifications().back().block, pattern(4));
             EXPECT_EQ(read_requests(watch_).size(), 32u);
         }
         for (const auto& n : host_.notifications()) {
@@ -338,7 +338,7 @@ TEST_F(FlashTransferTest, SectorWriteFaults) {
         SCOPED_TRACE(c.legend);
         restart();
         for (const auto& f : c.faults) watch_.add_fault(f);
-        const auto data = Pattern(99);
+        const auto data = pattern(99);
         StartWrite(host_.hwnd(), address, data);
         run_task();
         Codes expected{SDK_MSG_WATCH_VERSION};

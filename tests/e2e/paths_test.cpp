@@ -32,7 +32,7 @@ constexpr std::uint32_t kSector = 4096;
 constexpr std::uint32_t kPathArea = 249 * kSector;
 
 // A 34-byte host waypoint: distinct words and attributes, then the UTF-16LE name.
-Bytes HostWaypoint(int seed, std::u16string_view name) {
+Bytes host_waypoint(int seed, std::u16string_view name) {
     Bytes w(34, 0);
     for (int i = 0; i < 14; ++i) w[i] = static_cast<std::uint8_t>(seed * 3 + i);
     for (std::size_t i = 0; i < name.size() && i < 10; ++i) {
@@ -43,8 +43,8 @@ Bytes HostWaypoint(int seed, std::u16string_view name) {
 }
 
 // The same waypoint as the watch stores it, name given as watch bytes.
-Bytes StoredWaypoint(int seed, const Bytes& name) {
-    Bytes w = HostWaypoint(seed, u"");
+Bytes stored_waypoint(int seed, const Bytes& name) {
+    Bytes w = host_waypoint(seed, u"");
     w.resize(14);
     Bytes field = name;
     field.resize(10, 0);
@@ -122,7 +122,7 @@ class PathsTest : public test::SimulatedWatchTest {
             if (!p.empty() && p[0] != 0x10 && p[0] != 0x2C) ids.push_back(p[0]);
         return ids;
     }
-    std::size_t Count(std::uint8_t id) const {
+    std::size_t count(std::uint8_t id) const {
         const auto ids = command_ids();
         return static_cast<std::size_t>(std::count(ids.begin(), ids.end(), id));
     }
@@ -160,19 +160,19 @@ TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
         name(3, {'a', 0xC0, 'b'});  // 0xC0 is not in the set: a space
         name(5, {'E', 'm', 'p', 't', 'y'});
         store_directory(directory);
-        store_at(slot_address(0, 0), StoredWaypoint(1, {'S', 't', 'a', 'r', 't'}));
-        store_at(slot_address(0, 1), StoredWaypoint(2, {'P', 0xA0, 'z', 0xC0}));
-        for (int k = 0; k < 100; ++k) store_at(slot_address(2, k), StoredWaypoint(k, {'n'}));
+        store_at(slot_address(0, 0), stored_waypoint(1, {'S', 't', 'a', 'r', 't'}));
+        store_at(slot_address(0, 1), stored_waypoint(2, {'P', 0xA0, 'z', 0xC0}));
+        for (int k = 0; k < 100; ++k) store_at(slot_address(2, k), stored_waypoint(k, {'n'}));
         store_at(slot_address(3, 0),
-                StoredWaypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
+                stored_waypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
 
         const auto blocks = get_all();
         ASSERT_EQ(blocks.size(), 10u);
         Bytes b0{0, 8};
         for (auto x : utf16(u"Café")) b0.push_back(x);
         b0.push_back(2);
-        for (auto x : HostWaypoint(1, u"Start")) b0.push_back(x);
-        for (auto x : HostWaypoint(2, u"Pàz ")) b0.push_back(x);
+        for (auto x : host_waypoint(1, u"Start")) b0.push_back(x);
+        for (auto x : host_waypoint(2, u"Pàz ")) b0.push_back(x);
         EXPECT_EQ(blocks[0], b0);
         EXPECT_EQ(blocks[1], (Bytes{1, 0, 0}));
 
@@ -180,13 +180,13 @@ TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
         for (auto x : utf16(std::u16string(static_cast<std::size_t>(width), u'W'))) b2.push_back(x);
         b2.push_back(99);
         for (int k = 0; k < 99; ++k)
-            for (auto x : HostWaypoint(k, u"n")) b2.push_back(x);
+            for (auto x : host_waypoint(k, u"n")) b2.push_back(x);
         EXPECT_EQ(blocks[2], b2);
 
         Bytes b3{3, 6};
         for (auto x : utf16(u"a b")) b3.push_back(x);
         b3.push_back(1);
-        for (auto x : HostWaypoint(9, u"0123456789")) b3.push_back(x);
+        for (auto x : host_waypoint(9, u"0123456789")) b3.push_back(x);
         EXPECT_EQ(blocks[3], b3);
         Bytes b5{5, 10};
         for (auto x : utf16(u"Empty")) b5.push_back(x);
@@ -220,11 +220,11 @@ TEST_F(PathsTest, GetPathsWithNoWaypointsPostsOnlyNoPaths) {
 
 std::vector<std::vector<Bytes>> sample_waypoints() {
     std::vector<std::vector<Bytes>> paths(10);
-    paths[0] = {HostWaypoint(1, u"Café"), HostWaypoint(2, u"Straße"),
-                HostWaypoint(3, u"0123456789")};
+    paths[0] = {host_waypoint(1, u"Café"), host_waypoint(2, u"Straße"),
+                host_waypoint(3, u"0123456789")};
     // Path 1 empty: stored as Path2.
-    for (int k = 0; k < 120; ++k) paths[2].push_back(HostWaypoint(k, u"long"));
-    paths[9] = {HostWaypoint(77, u"ñ")};
+    for (int k = 0; k < 120; ++k) paths[2].push_back(host_waypoint(k, u"long"));
+    paths[9] = {host_waypoint(77, u"ñ")};
     return paths;
 }
 
@@ -254,9 +254,9 @@ TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
         const std::vector<float> steps{12, 24, 36, 48, 60, 72, 84};
         EXPECT_TRUE(std::includes(progress.begin(), progress.end(), steps.begin(), steps.end()));
         EXPECT_EQ(progress.back(), 100.0f);
-        EXPECT_EQ(Count(0x24), 7u);
-        EXPECT_EQ(Count(0x14), 7u);
-        EXPECT_EQ(Count(0x16), 7u * 32u);
+        EXPECT_EQ(count(0x24), 7u);
+        EXPECT_EQ(count(0x14), 7u);
+        EXPECT_EQ(count(0x16), 7u * 32u);
 
         const Bytes stored = watch_.read_flash(0, kSector);
         EXPECT_TRUE(std::equal(directory.begin(), directory.begin() + 1280, stored.begin()))
@@ -279,12 +279,12 @@ TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
         EXPECT_EQ(name_field(2), g);
 
         EXPECT_EQ(watch_.read_flash(slot_address(0, 1), 24),
-                  StoredWaypoint(2, {'S', 't', 'r', 'a', '|', 'e'}));
+                  stored_waypoint(2, {'S', 't', 'r', 'a', '|', 'e'}));
         EXPECT_EQ(watch_.read_flash(slot_address(2, 0), 24),
-                  StoredWaypoint(0, {'l', 'o', 'n', 'g'}));
+                  stored_waypoint(0, {'l', 'o', 'n', 'g'}));
         EXPECT_EQ(slot_address(2, 0), 250 * kSector + 672);
         EXPECT_EQ(watch_.read_flash(slot_address(2, 98), 24),
-                  StoredWaypoint(98, {'l', 'o', 'n', 'g'}));
+                  stored_waypoint(98, {'l', 'o', 'n', 'g'}));
         EXPECT_EQ(watch_.read_flash(slot_address(3, 0), 24), Bytes(24, 0xFF)) << "no 100th waypoint";
         for (std::uint32_t s = 0; s < 6; ++s)
             EXPECT_EQ(watch_.read_flash(kPathArea + s * kSector + 4080, 16), Bytes(16, 0xFF));
@@ -298,9 +298,9 @@ TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
         Bytes b0{0, 8};
         for (auto x : utf16(u"Café")) b0.push_back(x);
         b0.push_back(3);
-        for (auto x : HostWaypoint(1, u"Café")) b0.push_back(x);
-        for (auto x : HostWaypoint(2, u"Stra|e")) b0.push_back(x);
-        for (auto x : HostWaypoint(3, u"0123456789")) b0.push_back(x);
+        for (auto x : host_waypoint(1, u"Café")) b0.push_back(x);
+        for (auto x : host_waypoint(2, u"Stra|e")) b0.push_back(x);
+        for (auto x : host_waypoint(3, u"0123456789")) b0.push_back(x);
         EXPECT_EQ(blocks[0], b0);
         Bytes b1{1, 10};
         for (auto x : utf16(u"Path2")) b1.push_back(x);
@@ -310,7 +310,7 @@ TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
         Bytes b9{9, 8};
         for (auto x : utf16(u"Ende")) b9.push_back(x);
         b9.push_back(1);
-        for (auto x : HostWaypoint(77, u"ñ")) b9.push_back(x);
+        for (auto x : host_waypoint(77, u"ñ")) b9.push_back(x);
         EXPECT_EQ(blocks[9], b9);
     }
 }
@@ -322,7 +322,7 @@ Bytes paths_block(std::size_t size) {
         std::copy(name.begin(), name.end(), block.begin() + static_cast<std::ptrdiff_t>(p * 3431));
         block[p * 3431 + 64] = p == 4 ? 150 : 0;
         for (int k = 0; k < 99; ++k) {
-            const Bytes w = HostWaypoint(k, u"x");
+            const Bytes w = host_waypoint(k, u"x");
             std::copy(w.begin(), w.end(),
                       block.begin() + static_cast<std::ptrdiff_t>(p * 3431 + 65 + 34 * k));
         }
@@ -355,7 +355,7 @@ TEST_F(PathsTest, SetPathsExTakesACopyAndCapsTheCount) {
     Bytes path1{'P', 'a', 't', 'h', '1'};
     path1.resize(32, 0);
     EXPECT_EQ(Bytes(stored.begin() + 1536, stored.begin() + 1568), path1);
-    EXPECT_EQ(watch_.read_flash(slot_address(4, 98), 24), StoredWaypoint(98, {'x'}));
+    EXPECT_EQ(watch_.read_flash(slot_address(4, 98), 24), stored_waypoint(98, {'x'}));
     EXPECT_EQ(watch_.read_flash(slot_address(5, 0), 24), Bytes(24, 0xFF));
     watch_.with_flash([](sim::Flash& flash) { EXPECT_EQ(flash.conflicting_programs(), 0u); });
 }
@@ -417,7 +417,7 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
         c.call();
         run_task();
         EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
-        EXPECT_EQ(Count(0x14) + Count(0x16) + Count(0x12), 0u) << "nothing read or written";
+        EXPECT_EQ(count(0x14) + count(0x16) + count(0x12), 0u) << "nothing read or written";
         if (!c.connects) {
             EXPECT_TRUE(watch_.received().empty());
         }
@@ -453,8 +453,8 @@ TEST_F(PathsTest, SilentEraseEndsWithTransferError) {
         const Codes codes = host_.codes_without_progress();
         EXPECT_EQ(std::count(codes.begin(), codes.end(), static_cast<UINT>(SDK_MSG_PATHS_WRITTEN)),
                   0);
-        EXPECT_EQ(Count(0x14), c.erases_before + (c.fault.command == 0x14 ? 1u : 0u));
-        EXPECT_LE(Count(0x16), 1u) << "nothing sent after the silent command";
+        EXPECT_EQ(count(0x14), c.erases_before + (c.fault.command == 0x14 ? 1u : 0u));
+        EXPECT_LE(count(0x16), 1u) << "nothing sent after the silent command";
     }
 }
 

@@ -33,7 +33,7 @@ constexpr std::uint32_t kIdentity = 0xFF010;
 
 // A settings block with a valid checksum, two views named in the watch's
 // character set, sectors 1 .. 4 in use, and the rest of the sector distinct.
-Bytes Directory() {
+Bytes directory() {
     Bytes d(4096);
     for (std::size_t i = 0; i < d.size(); ++i) d[i] = static_cast<std::uint8_t>(i * 11 + 7);
     const char version[] = "1.31.02_VUNA0_00";
@@ -58,7 +58,7 @@ Bytes Directory() {
     return d;
 }
 
-std::u16string Wide(const Bytes& b, std::size_t at, std::size_t units) {
+std::u16string wide(const Bytes& b, std::size_t at, std::size_t units) {
     std::u16string s;
     for (std::size_t i = 0; i < units; ++i) {
         const char16_t c = static_cast<char16_t>(b[at + 2 * i] | b[at + 2 * i + 1] << 8);
@@ -88,7 +88,7 @@ class SettingsTest : public ::testing::Test {
         blocks_before_ = platform::live_global_blocks();
         task::reset_read_chunk_progress();
         sim::register_as_cable(line_, "COM7");
-        directory_ = Directory();
+        directory_ = directory();
         Bytes identity(128, 0xFF);
         const std::uint8_t head[] = {12, 5, 3, 1, 'A', 'B', '1', '2', 'Q', 0};
         std::copy(std::begin(head), std::end(head), identity.begin());
@@ -149,13 +149,13 @@ TEST_F(SettingsTest, GetSettingPostsTheRecord) {
     // Firmware 1.31 from the stored text: extended, so offset 0 is F94.
     const Bytes head = {2, 1, 1, 0, 0, 0, d[10], d[11], 1, 0, 0, 0, d[6], d[7], d[8]};
     EXPECT_EQ(Bytes(r.begin(), r.begin() + 15), head);
-    EXPECT_EQ(Wide(r, 15, 8), u"VUNA0_00");
-    EXPECT_EQ(Wide(r, 33, 7), u"1.31.02");
+    EXPECT_EQ(wide(r, 15, 8), u"VUNA0_00");
+    EXPECT_EQ(wide(r, 33, 7), u"1.31.02");
     EXPECT_EQ((Bytes{r[51], r[52], r[53]}), (Bytes{26, 8, 15}));
     float used = 0;
     std::memcpy(&used, &r[54], 4);
     EXPECT_FLOAT_EQ(used, 400.0f / 229.0f) << "4 of 229 workout sectors (status flag set)";
-    EXPECT_EQ(Wide(r, 58, 12), u"12050301AB12");
+    EXPECT_EQ(wide(r, 58, 12), u"12050301AB12");
     EXPECT_EQ((Bytes{r[84], r[85], r[86], r[87]}), (Bytes{d[93], d[3], 0, d[17]}));
     EXPECT_TRUE(std::equal(r.begin() + 88, r.end(), d.begin() + 18));
     // The directory sector, then 128 bytes at the identity address.

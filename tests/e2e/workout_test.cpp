@@ -71,7 +71,7 @@ class WorkoutTest : public ::testing::Test {
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
     }
     // Lays the sessions out and writes a matching directory and usage bitmap.
-    void Store(const std::vector<StoredSession>& sessions) {
+    void store(const std::vector<StoredSession>& sessions) {
         Bytes directory(4096, 0xFF);
         for (std::size_t i = 0; i < 224; ++i) directory[i] = static_cast<std::uint8_t>(i);
         std::vector<std::uint8_t> runs;
@@ -101,7 +101,7 @@ class WorkoutTest : public ::testing::Test {
     }
     bool run_task() { return test::run_until_task_ends(600'000); }
     // The last notifications, progress written as its value ("2022:100").
-    std::vector<std::string> Tail(std::size_t count) const {
+    std::vector<std::string> tail(std::size_t count) const {
         std::vector<std::string> tail;
         const auto& notes = host_.notifications();
         for (std::size_t i = notes.size() - std::min(count, notes.size()); i < notes.size(); ++i) {
@@ -126,14 +126,14 @@ class WorkoutTest : public ::testing::Test {
 
 TEST_F(WorkoutTest, GetAllWorkoutDeliversEverySessionInDirectoryOrder) {
     const auto sessions = three_sessions();
-    Store(sessions);
+    store(sessions);
     GetAllWorkout(host_.hwnd(), FALSE, FALSE);
     ASSERT_TRUE(run_task());
     EXPECT_EQ(host_.codes_without_progress(),
               (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SESSION, SDK_MSG_SESSION_TRACK,
                      SDK_MSG_SESSION_TRACK, SDK_MSG_WORKOUTS_DONE}))
         << host_.describe();
-    EXPECT_EQ(Tail(3), (std::vector<std::string>{"2022:100", "2022:100", "2006"}));
+    EXPECT_EQ(tail(3), (std::vector<std::string>{"2022:100", "2022:100", "2006"}));
 
     const auto plain = host_.blocks(SDK_MSG_SESSION);
     ASSERT_EQ(plain.size(), 1u);
@@ -163,7 +163,7 @@ TEST_F(WorkoutTest, GetAllWorkoutDeliversEverySessionInDirectoryOrder) {
 }
 
 TEST_F(WorkoutTest, Selections) {
-    Store(three_sessions());
+    store(three_sessions());
     std::vector<UINT> indices;
     CUIntArray array{nullptr, nullptr, 0, 0, 0};
     struct Case {
@@ -203,7 +203,7 @@ TEST_F(WorkoutTest, Selections) {
         ASSERT_TRUE(run_task());
         EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
         if (c.codes.back() == static_cast<UINT>(SDK_MSG_WORKOUTS_DONE)) {
-            EXPECT_EQ(Tail(3), (std::vector<std::string>{"2022:100", "2022:100", "2006"}));
+            EXPECT_EQ(tail(3), (std::vector<std::string>{"2022:100", "2022:100", "2006"}));
         }
     }
     host_.clear();
@@ -216,7 +216,7 @@ TEST_F(WorkoutTest, Selections) {
 }
 
 TEST_F(WorkoutTest, SelectionsLongerThan255AreDeliveredWhole) {
-    Store(three_sessions());
+    store(three_sessions());
     const std::vector<std::uint8_t> selection(300, 0);  // the session without track points
     GetSelectedWorkout_Ex(host_.hwnd(), selection.data(), static_cast<DWORD>(selection.size()),
                           FALSE, FALSE);
@@ -227,13 +227,13 @@ TEST_F(WorkoutTest, SelectionsLongerThan255AreDeliveredWhole) {
 
 TEST_F(WorkoutTest, SummaryGathersTheCorrectedHeaders) {
     const auto sessions = three_sessions();
-    Store(sessions);
+    store(sessions);
     GetWorkoutSummary(host_.hwnd(), FALSE);
     ASSERT_TRUE(run_task());
     EXPECT_EQ(host_.codes_without_progress(),
               (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_SUMMARY, SDK_MSG_WORKOUTS_DONE}))
         << host_.describe();
-    EXPECT_EQ(Tail(4), (std::vector<std::string>{"2009", "2022:100", "2022:100", "2006"}));
+    EXPECT_EQ(tail(4), (std::vector<std::string>{"2009", "2022:100", "2022:100", "2006"}));
     const auto summary = host_.blocks(SDK_MSG_SUMMARY);
     ASSERT_EQ(summary.size(), 1u);
     ASSERT_EQ(summary[0].size(), 4u + 3u * 48u);
@@ -245,7 +245,7 @@ TEST_F(WorkoutTest, SummaryGathersTheCorrectedHeaders) {
 }
 
 TEST_F(WorkoutTest, NoSessions) {
-    Store({});
+    store({});
     for (auto call : {+[](HWND h) { GetAllWorkout(h, TRUE, FALSE); },
                       +[](HWND h) { GetWorkoutSummary(h, FALSE); }}) {
         host_.clear();
@@ -289,7 +289,7 @@ TEST_F(WorkoutTest, ClearingEmptiesTheDirectoryForEitherReservedTail) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Store(three_sessions());
+        store(three_sessions());
         host_.clear();
         watch_.clear_faults();
         if (c.status_silent) watch_.add_fault(Fault::on_command(FaultKind::silence, 0x2C));
@@ -298,7 +298,7 @@ TEST_F(WorkoutTest, ClearingEmptiesTheDirectoryForEitherReservedTail) {
         EXPECT_EQ(host_.codes_without_progress(), c.codes) << host_.describe();
         // A clear that ends a download keeps the bar the download filled.
         const bool after_download = c.codes.back() == static_cast<UINT>(SDK_MSG_WORKOUTS_DONE);
-        EXPECT_EQ(Tail(3), after_download
+        EXPECT_EQ(tail(3), after_download
                                ? (std::vector<std::string>{"2022:100", "2022:100", "2006"})
                                : (std::vector<std::string>{"2022:50", "2022:100", "2014"}));
 
@@ -346,7 +346,7 @@ TEST_F(WorkoutTest, TransferFailuresPostNoPartialSession) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Store(three_sessions());
+        store(three_sessions());
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();

@@ -188,7 +188,7 @@ class FaultMatrix : public ::testing::Test {
                                            if (entry && entry->prepare) entry->prepare(flash);
                                        });
     }
-    std::uint64_t Now() { return platform::clock().now_ms(); }
+    std::uint64_t now() { return platform::clock().now_ms(); }
 
     // The block a Get call delivers, for the matching Set call.
     Bytes fetch_block(const std::function<void(HWND)>& get, UINT code) {
@@ -301,10 +301,10 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
         {
             auto bench = new_bench(&entry);
             test::HostRecorder host;
-            const std::uint64_t start = Now();
+            const std::uint64_t start = now();
             entry.call(host.hwnd());
             ASSERT_TRUE(test::run_until_task_ends(600'000)) << entry.name;
-            success_ms = Now() - start;
+            success_ms = now() - start;
             success = outcome_of(host);
             const auto sent = bench->watch.received_ids();
             for (std::uint8_t id : sent)
@@ -367,10 +367,10 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                 std::uint64_t took = 0;
                 {
                     test::HostRecorder host;
-                    const std::uint64_t start = Now();
+                    const std::uint64_t start = now();
                     entry.call(host.hwnd());
                     const bool ended = test::run_until_task_ends(600'000);
-                    took = Now() - start;
+                    took = now() - start;
                     ASSERT_TRUE(ended) << "no end";
                     ASSERT_FALSE(sdk::task_active_on_this_thread());
 

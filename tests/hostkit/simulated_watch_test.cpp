@@ -67,7 +67,7 @@ Buffer point_bytes(const hk::TrackPoint& p) {
 }
 
 // The blocks of the result notifications, in arrival order.
-std::vector<const test::Notification*> Blocks(const std::vector<test::Notification>& notes) {
+std::vector<const test::Notification*> blocks(const std::vector<test::Notification>& notes) {
     std::vector<const test::Notification*> out;
     for (const auto& n : notes)
         if (!n.error && n.has_block) out.push_back(&n);
@@ -150,7 +150,7 @@ class SimulatedWatchTest : public ::testing::Test {
         return out;
     }
     template <class T>
-    static T Read(UINT task, UINT code, std::size_t index = 0) {
+    static T read(UINT task, UINT code, std::size_t index = 0) {
         const auto blocks = blocks_of(task, code);
         if (index >= blocks.size()) {
             ADD_FAILURE() << "no block " << index << " of 0x" << std::hex << code;
@@ -163,7 +163,7 @@ class SimulatedWatchTest : public ::testing::Test {
         }
         return std::get<T>(std::move(*read));
     }
-    static Buffer Flash(std::uint32_t address, std::size_t size) {
+    static Buffer flash(std::uint32_t address, std::size_t size) {
         return watch_->watch().read_flash(address, size);
     }
 
@@ -182,7 +182,7 @@ TEST_F(SimulatedWatchTest, EveryBlockPostedReadsAndOnlyWhole) {
             ASSERT_FALSE(n.error) << "error 0x" << std::hex << n.code << " in task " << task;
             EXPECT_EQ(n.has_block, hk::carries_block(n.code)) << std::hex << n.code;
         }
-        for (const test::Notification* n : Blocks(notes)) {
+        for (const test::Notification* n : blocks(notes)) {
             codes.insert(n->code);
             expect_only_whole_blocks_read(*n);
         }
@@ -194,22 +194,22 @@ TEST_F(SimulatedWatchTest, EveryBlockPostedReadsAndOnlyWhole) {
 }
 
 TEST_F(SimulatedWatchTest, VersionsPortsAndTheSector) {
-    const auto sdk = Read<hk::SdkVersion>(SDK_MSG_SDK_VERSION, SDK_MSG_SDK_VERSION);
+    const auto sdk = read<hk::SdkVersion>(SDK_MSG_SDK_VERSION, SDK_MSG_SDK_VERSION);
     EXPECT_EQ(sdk.product, "SDK73688");
     EXPECT_EQ(sdk.version, "2.0.11.260");
-    EXPECT_EQ(Read<hk::PortList>(SDK_MSG_PORT_LIST, SDK_MSG_PORT_LIST).names,
+    EXPECT_EQ(read<hk::PortList>(SDK_MSG_PORT_LIST, SDK_MSG_PORT_LIST).names,
               std::vector<std::string>{"COM7"});
-    const auto watch = Read<hk::WatchVersion>(SDK_MSG_WATCH_VERSION, SDK_MSG_WATCH_VERSION);
+    const auto watch = read<hk::WatchVersion>(SDK_MSG_WATCH_VERSION, SDK_MSG_WATCH_VERSION);
     EXPECT_EQ(watch.text, "Ver1.30");
     EXPECT_EQ(watch.number, 1.30);
-    const auto long_version = Read<hk::LongVersion>(SDK_MSG_LONG_VERSION, SDK_MSG_LONG_VERSION);
+    const auto long_version = read<hk::LongVersion>(SDK_MSG_LONG_VERSION, SDK_MSG_LONG_VERSION);
     EXPECT_EQ(long_version.text, sim::kRealisticLongVersion);
     ASSERT_TRUE(long_version.firmware);
     EXPECT_EQ(long_version.firmware->minor, 30);
     EXPECT_EQ(long_version.firmware->patch, 7);
     EXPECT_EQ(long_version.firmware->code, "A12");
-    const auto sector = Read<hk::FlashSector>(SDK_MSG_SECTOR, SDK_MSG_SECTOR);
-    EXPECT_EQ(Buffer(sector.bytes.begin(), sector.bytes.end()), Flash(255 * 4096, 4096));
+    const auto sector = read<hk::FlashSector>(SDK_MSG_SECTOR, SDK_MSG_SECTOR);
+    EXPECT_EQ(Buffer(sector.bytes.begin(), sector.bytes.end()), flash(255 * 4096, 4096));
     for (const auto& n : (*notes_)[SDK_MSG_SESSION_TRACK]) {
         if (n.code != SDK_MSG_PROGRESS) continue;
         const auto progress = hk::parse_progress_block(n.block);
@@ -242,7 +242,7 @@ TEST_F(SimulatedWatchTest, SessionsAndSummaryAsRecorded) {
             ASSERT_EQ(point_bytes(s.points[j]), Buffer(e.points[j].begin(), e.points[j].end()))
                 << "point " << j;
     }
-    const auto summary = Read<hk::Summary>(SDK_MSG_SUMMARY, SDK_MSG_SUMMARY);
+    const auto summary = read<hk::Summary>(SDK_MSG_SUMMARY, SDK_MSG_SUMMARY);
     ASSERT_EQ(summary.headers.size(), expected.size());
     for (std::size_t k = 0; k < expected.size(); ++k)
         EXPECT_EQ(summary.headers[k].bytes, expected[k].header) << "header " << k;
@@ -254,7 +254,7 @@ TEST_F(SimulatedWatchTest, PathsViewsAndSettingsAsTheWatchHoldsThem) {
     ASSERT_EQ(blocks.size(), hk::kPathCount);
     for (std::size_t i = 0; i < hk::kPathCount; ++i) {
         SCOPED_TRACE("path " + std::to_string(i));
-        const auto path = Read<hk::WatchPath>(SDK_MSG_PATH, SDK_MSG_PATH, i);
+        const auto path = read<hk::WatchPath>(SDK_MSG_PATH, SDK_MSG_PATH, i);
         const sim::SetupPath& want = setup.paths[i];
         EXPECT_EQ(path.index, i);
         EXPECT_EQ(path.name, from_watch_characters(want.name));
@@ -267,7 +267,7 @@ TEST_F(SimulatedWatchTest, PathsViewsAndSettingsAsTheWatchHoldsThem) {
         }
     }
 
-    const auto views = Read<hk::ViewsRecord>(SDK_MSG_VIEWS, SDK_MSG_VIEWS);
+    const auto views = read<hk::ViewsRecord>(SDK_MSG_VIEWS, SDK_MSG_VIEWS);
     for (std::size_t v = 0; v < hk::kViewCount; ++v) {
         EXPECT_EQ(views.views[v].record, setup.views[v].record) << "view " << v;
         EXPECT_EQ(views.views[v].name, from_watch_characters(setup.views[v].name)) << "view " << v;
@@ -275,9 +275,9 @@ TEST_F(SimulatedWatchTest, PathsViewsAndSettingsAsTheWatchHoldsThem) {
 
     // The settings record from the directory sector and the identity block as
     // the flash holds them; firmware 1.30 takes the extended fields.
-    const auto s = Read<hk::SettingsRecord>(SDK_MSG_SETTINGS, SDK_MSG_SETTINGS);
-    const Buffer d = Flash(0, 4096);
-    const Buffer id = Flash(sim::kIdentityAddress, 8);
+    const auto s = read<hk::SettingsRecord>(SDK_MSG_SETTINGS, SDK_MSG_SETTINGS);
+    const Buffer d = flash(0, 4096);
+    const Buffer id = flash(sim::kIdentityAddress, 8);
     EXPECT_EQ(s.f94_or_f12d, d[94] & 0x03);
     EXPECT_EQ(s.f12d, d[12] >> 3 & 1);
     EXPECT_EQ(s.f2, d[2] & 1u);
@@ -351,7 +351,7 @@ TEST(SimulatedUpdates, AgpsAndFirmwareBlocks) {
 
     std::map<std::uint32_t, std::vector<float>> phases;
     for (const auto* notes : {&agps, &firmware})
-        for (const test::Notification* n : Blocks(*notes)) {
+        for (const test::Notification* n : blocks(*notes)) {
             expect_only_whole_blocks_read(*n);
             const auto read = hk::parse_result_block(n->code, n->block);
             if (!read) continue;

@@ -25,7 +25,7 @@ void set_tempolink_value(std::string_view name, const RegValue& value) {
     ASSERT_TRUE(key->set(name, value));
 }
 
-RegValue Text(const char* t) {
+RegValue text(const char* t) {
     return RegValue::text(t);
 }
 
@@ -133,10 +133,10 @@ TEST(Diagnostics, ReadSettingDecodesTheValue) {
     };
     const Case cases[] = {
         {"missing: the default", std::nullopt, 42},
-        {"four digits", Text("1234"), 1234},
-        {"five digits do not fit: the default", Text("12345"), 42},
-        {"read like _wtol: blanks, a sign, digits, junk", Text("\t-9x"), -9},
-        {"empty text", Text(""), 0},
+        {"four digits", text("1234"), 1234},
+        {"five digits do not fit: the default", text("12345"), 42},
+        {"read like _wtol: blanks, a sign, digits, junk", text("\t-9x"), -9},
+        {"empty text", text(""), 0},
         {"DWORD: 0, not the default", RegValue::dword(7), 0},
         {"binary that fits: 0", RegValue{RegType::binary, std::vector<std::uint8_t>(11, '1')}, 0},
         {"binary too large: the default", RegValue{RegType::binary, std::vector<std::uint8_t>(12)},

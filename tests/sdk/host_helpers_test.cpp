@@ -20,7 +20,7 @@ struct Seen {
     HWND window = nullptr;
 };
 
-LRESULT Record(void* context, HWND window, UINT message, WPARAM, LPARAM) {
+LRESULT record(void* context, HWND window, UINT message, WPARAM, LPARAM) {
     auto* seen = static_cast<Seen*>(context);
     if (message != kPlain && message != kEcho) return 0;
     seen->messages.push_back(message);
@@ -81,7 +81,7 @@ TEST_F(PumpMessages, ReturnsTheNumberItDispatched) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         Seen seen;
-        const HWND window = Stridelog_CreateHostWindow(&Record, &seen);
+        const HWND window = Stridelog_CreateHostWindow(&record, &seen);
         ASSERT_NE(window, nullptr);
         for (UINT m : c.posted) {
             if (m == 0)
@@ -100,7 +100,7 @@ TEST_F(PumpMessages, ReturnsTheNumberItDispatched) {
 
 TEST_F(PumpMessages, WaitsForAMessageFromAnotherThreadThenCountsIt) {
     Seen seen;
-    const HWND window = Stridelog_CreateHostWindow(&Record, &seen);
+    const HWND window = Stridelog_CreateHostWindow(&record, &seen);
     std::thread poster([window] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         platform::post_message(window, kPlain, 0, 0);

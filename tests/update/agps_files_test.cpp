@@ -105,7 +105,7 @@ TEST(AgpsExpiry, IssueDatePlusSevenDays) {
 class AgpsFolderTest : public ::testing::Test {
   protected:
     fs::path folder() const { return env_.documents_dir() / "Stride Log"; }
-    void Put(const char* name, std::size_t size, const std::string& text = {}) {
+    void put(const char* name, std::size_t size, const std::string& text = {}) {
         fs::create_directories(folder());
         std::ofstream out(folder() / name, std::ios::binary);
         if (!text.empty()) out << text;
@@ -117,9 +117,9 @@ class AgpsFolderTest : public ::testing::Test {
 TEST_F(AgpsFolderTest, ExpiryNeedsBothFiles) {
     const year_month_day today = 2026y / December / 7d;
     EXPECT_FALSE(read_expiry_date(folder(), today).known());
-    Put(kDateFileName, 0, "2012-12-30\nsecond line\n");
+    put(kDateFileName, 0, "2012-12-30\nsecond line\n");
     EXPECT_FALSE(read_expiry_date(folder(), today).known()) << "no orbit file";
-    Put(kOrbitFileName, 53760);
+    put(kOrbitFileName, 53760);
     EXPECT_EQ(read_expiry_date(folder(), today), (ExpiryDate{13, 1, 6}));
     fs::remove(folder() / kDateFileName);
     EXPECT_FALSE(read_expiry_date(folder(), today).known());
@@ -136,7 +136,7 @@ TEST_F(AgpsFolderTest, OnlyAnOrbitFileOfTodayWithAServerSizeIsReused) {
                  {0, 0, false},    {53760, 1, false}, {107520, 2, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.size) + " bytes, " + std::to_string(c.days_old) + " days old");
-        Put(kOrbitFileName, c.size);
+        put(kOrbitFileName, c.size);
         fs::last_write_time(folder() / kOrbitFileName,
                             fs::last_write_time(folder() / kOrbitFileName) - days(c.days_old));
         EXPECT_EQ(orbit_file_is_from_today(folder(), today), c.reused);

@@ -47,12 +47,12 @@ Bytes orbit_bytes(std::size_t size, unsigned seed = 1) {
     return b;
 }
 
-std::string Text(const Bytes& b) {
+std::string text(const Bytes& b) {
     return std::string(b.begin(), b.end());
 }
 
 // A directory sector with a valid settings checksum over 224 bytes (firmware 1.30).
-Bytes Directory() {
+Bytes directory_with_agps() {
     Bytes d(4096);
     for (std::size_t i = 0; i < d.size(); ++i) d[i] = static_cast<std::uint8_t>(i * 5 + 3);
     const auto sum = sim::settings_checksum(d.data());
@@ -73,7 +73,7 @@ class AgpsTaskTest : public ::testing::Test {
         task::reset_read_chunk_progress();
         ASSERT_TRUE(server_.running()) << "pyftpdlib did not start";
         server_.put("agps/datetime.txt", "2012-12-30\r\n");
-        server_.put("agps/MTK7d.EPO", Text(orbit_));
+        server_.put("agps/MTK7d.EPO", text(orbit_));
         sim::WatchConfig config = watch_.config();
         config.start_time = sim::WatchTime{2013, 1, 1, 12, 0, 0};  // 2013-01-06 lies ahead
         watch_.set_config(config);
@@ -81,7 +81,7 @@ class AgpsTaskTest : public ::testing::Test {
     }
     // A watch without A-GPS data: a fresh directory sector, nothing taken.
     void reset_watch() {
-        watch_.with_flash([&](sim::Flash& flash) { flash.store(0, Directory()); });
+        watch_.with_flash([&](sim::Flash& flash) { flash.store(0, directory_with_agps()); });
         watch_.load_agps_from_directory();
     }
     void TearDown() override {
@@ -152,7 +152,7 @@ TEST_F(AgpsInProcessTest, AWatchThatNeedsDataGetsItAll) {
     const Bytes directory = watch_.read_flash(0, 4096);
     EXPECT_EQ((Bytes{directory[112], directory[113], directory[114]}), (Bytes{6, 1, 13}));
     EXPECT_TRUE(checksum_holds(directory));
-    Bytes rest = Directory();
+    Bytes rest = directory_with_agps();
     std::copy(directory.begin(), directory.begin() + 2, rest.begin());
     rest[112] = 6, rest[113] = 1, rest[114] = 13;
     EXPECT_EQ(directory, rest) << "only the expiry date and the checksum change";
@@ -207,7 +207,7 @@ TEST_F(AgpsInProcessTest, TodaysOrbitFileIsReused) {
     // Today's local file differs from the server's: the flash shows which one was sent.
     const Bytes local = orbit_bytes(update::kOrbitFileSize, 7);
     fs::create_directories(folder());
-    std::ofstream(folder() / "MTK7d.EPO", std::ios::binary) << Text(local);
+    std::ofstream(folder() / "MTK7d.EPO", std::ios::binary) << text(local);
     std::ofstream(folder() / "datetime.txt") << "2020-05-01\n";
     ASSERT_TRUE(Run());
     EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED}))
@@ -223,7 +223,7 @@ TEST_F(AgpsInProcessTest, TodaysOrbitFileIsReused) {
 TEST_F(AgpsInProcessTest, YesterdaysOrbitFileIsFetchedAgain) {
     fs::create_directories(folder());
     std::ofstream(folder() / "MTK7d.EPO", std::ios::binary)
-        << Text(orbit_bytes(update::kOrbitFileSize, 7));
+        << text(orbit_bytes(update::kOrbitFileSize, 7));
     const auto file = folder() / "MTK7d.EPO";
     fs::last_write_time(file, fs::last_write_time(file) - std::chrono::hours(24));
     ASSERT_TRUE(Run());
@@ -302,7 +302,7 @@ TEST_F(AgpsInProcessTest, EachFailureEndsWithItsError) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         fs::remove_all(folder());
-        server_.put("agps/MTK7d.EPO", Text(orbit_));
+        server_.put("agps/MTK7d.EPO", text(orbit_));
         watch_.clear_faults();
         sim::WatchConfig config = watch_.config();
         config.status_bytes = {0, 0, 0, 1};
@@ -349,7 +349,7 @@ TEST_F(AgpsInProcessTest, AnIssueDateThatDoesNotParseGivesTodayPlusSevenDays) {
 TEST_F(AgpsInProcessTest, WithoutAnIssueDateTheUnknownBytesAreStoredAndSent) {
     // Today's orbit file and no date beside it: nothing to download, no date to give.
     fs::create_directories(folder());
-    std::ofstream(folder() / "MTK7d.EPO", std::ios::binary) << Text(orbit_);
+    std::ofstream(folder() / "MTK7d.EPO", std::ios::binary) << text(orbit_);
     ASSERT_TRUE(Run());
     const Bytes directory = watch_.read_flash(0, 4096);
     EXPECT_EQ((Bytes{directory[112], directory[113], directory[114]}), (Bytes{0xFF, 0xFF, 0xFF}));
@@ -407,7 +407,7 @@ TEST_F(AgpsPtyTest, TheTimeLimitEndsASlowDownload) {
     test::FtpServer slow(env_.root() / "slow", 8192);  // 53760 bytes take 6.5 s
     ASSERT_TRUE(slow.running());
     slow.put("agps/datetime.txt", "2012-12-30\n");
-    slow.put("agps/MTK7d.EPO", Text(orbit_));
+    slow.put("agps/MTK7d.EPO", text(orbit_));
     const std::string a = slow.address();
     const std::u16string address(a.begin(), a.end());
     AGPSDataUpdate(host_.hwnd(), address.c_str(), u"user", u"pass", u"agps", FALSE, 1500, TRUE);

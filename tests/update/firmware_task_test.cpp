@@ -43,7 +43,7 @@ constexpr std::uint32_t kSector = 4096;
 
 // A directory sector of a watch at 1.31.02 with workouts, paths and views, and
 // a settings checksum that holds.
-Bytes Directory(const char* version = "1.31.02_VUNA0_00") {
+Bytes directory(const char* version = "1.31.02_VUNA0_00") {
     Bytes d(kSector);
     for (std::size_t i = 0; i < d.size(); ++i) d[i] = static_cast<std::uint8_t>(i * 7 + 1);
     std::fill(d.begin() + 96, d.begin() + 112, 0);
@@ -58,7 +58,7 @@ bool checksum_holds(const Bytes& d) {
     return d[0] == sum[0] && d[1] == sum[1];
 }
 
-std::uint32_t Address(const Bytes& frame) {
+std::uint32_t address(const Bytes& frame) {
     return std::uint32_t{frame[1]} | std::uint32_t{frame[2]} << 8 | std::uint32_t{frame[3]} << 16;
 }
 
@@ -70,7 +70,7 @@ class FirmwareTaskTest : public ::testing::Test {
         task::reset_read_chunk_progress();
         ASSERT_TRUE(server_.running()) << "pyftpdlib did not start";
         sim::register_as_cable(line_, "COM7");
-        directory_ = Directory();
+        directory_ = directory();
         watch_.with_flash([&](sim::Flash& flash) { flash.store(0, directory_); });
         sim::WatchConfig config = watch_.config();
         config.reboot_ms = 5000;
@@ -96,10 +96,10 @@ class FirmwareTaskTest : public ::testing::Test {
     }
 
     bool Run(const char16_t* folder = u"fw", const char16_t* fifth = u"", BOOL show = TRUE) {
-        Start(folder, fifth, show);
+        start(folder, fifth, show);
         return test::run_until_task_ends(3'600'000);
     }
-    void Start(const char16_t* folder = u"fw", const char16_t* fifth = u"", BOOL show = TRUE) {
+    void start(const char16_t* folder = u"fw", const char16_t* fifth = u"", BOOL show = TRUE) {
         host_.clear();
         watch_.clear_received();
         capture_.clear();
@@ -113,16 +113,16 @@ class FirmwareTaskTest : public ::testing::Test {
     std::vector<std::uint32_t> erased_sectors() const {
         std::vector<std::uint32_t> out;
         for (const Bytes& f : watch_.received())
-            if (f.size() >= 4 && f[0] == 0x14) out.push_back(Address(f) / kSector);
+            if (f.size() >= 4 && f[0] == 0x14) out.push_back(address(f) / kSector);
         return out;
     }
     std::size_t writes_in_sector(std::uint32_t sector) const {
         std::size_t n = 0;
         for (const Bytes& f : watch_.received())
-            if (f.size() >= 4 && f[0] == 0x16 && Address(f) / kSector == sector) ++n;
+            if (f.size() >= 4 && f[0] == 0x16 && address(f) / kSector == sector) ++n;
         return n;
     }
-    std::size_t Count(const std::string& line) const {
+    std::size_t count(const std::string& line) const {
         const std::string log = capture_.text();
         std::size_t n = 0;
         for (std::size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
@@ -245,7 +245,7 @@ TEST_F(FirmwareTaskTest, NothingIsWrittenUnlessEverythingChecksOut) {
     };
     auto watch_at = [](const char* v) {
         return [v](FirmwareTaskTest& t, sim::FirmwareFolder& f) {
-            t.watch_.with_flash([&](sim::Flash& flash) { flash.store(0, Directory(v)); });
+            t.watch_.with_flash([&](sim::Flash& flash) { flash.store(0, directory(v)); });
             f.model = "73521";
         };
     };
@@ -432,11 +432,11 @@ TEST_F(FirmwareTaskTest, ReconnectionWaitsPollsAndGivesUpAtTheDeadline) {
         const std::uint64_t start = platform::clock().now_ms();
         ASSERT_TRUE(Run());
         EXPECT_EQ(host_.outcome(), c.outcome) << host_.describe();
-        const std::size_t polls = Count("Read addres 0 (128B)");
+        const std::size_t polls = count("Read addres 0 (128B)");
         EXPECT_GE(polls, c.polls);
         EXPECT_LE(polls, c.deadline ? c.polls + 1 : c.polls);
-        EXPECT_EQ(Count("60sec timeout"), c.deadline ? 1u : 0u);
-        EXPECT_EQ(Count("Fwupd, reconnect watch OK"), 1u);
+        EXPECT_EQ(count("60sec timeout"), c.deadline ? 1u : 0u);
+        EXPECT_EQ(count("Fwupd, reconnect watch OK"), 1u);
         EXPECT_LT(platform::clock().now_ms() - start, 120'000u) << "bounded";
     }
 }
@@ -466,7 +466,7 @@ TEST_F(FirmwareTaskTest, ProgramUpdateAckIsAwaitedUntilTheReconnectionDeadline) 
             Fault::on_command(c.ack_after_ms ? FaultKind::delay : FaultKind::silence, 0x28);
         fault.delay_ms = c.ack_after_ms.value_or(0);
         watch_.add_fault(fault);
-        Start();
+        start();
         ASSERT_TRUE(test::run_until([&] { return watch_.received_count(0x28) > 0; }, 3'600'000));
         const std::uint64_t requested_at = platform::clock().now_ms();
         ASSERT_TRUE(test::run_until_task_ends(3'600'000));
@@ -477,7 +477,7 @@ TEST_F(FirmwareTaskTest, ProgramUpdateAckIsAwaitedUntilTheReconnectionDeadline) 
             EXPECT_EQ(watch_.read_flash(0x2000, 0x1E000),
                       Bytes(body.begin() + 0x2000, body.begin() + 0x20000));
             EXPECT_TRUE(watch_.last_update() && watch_.last_update()->program_sum_ok());
-            EXPECT_EQ(Count("Prog Update AcK"), 1u);
+            EXPECT_EQ(count("Prog Update AcK"), 1u);
         } else {
             // Progress 100, then the error as the last word, at the deadline.
             const Codes codes = host_.codes();
@@ -488,7 +488,7 @@ TEST_F(FirmwareTaskTest, ProgramUpdateAckIsAwaitedUntilTheReconnectionDeadline) 
             EXPECT_GE(waited, 70'000u);
             EXPECT_LT(waited, 71'000u);
             EXPECT_EQ(writes_in_sector(2), 0u) << "no program sector without the watch's consent";
-            EXPECT_EQ(Count("Prog Update AcK"), 0u);
+            EXPECT_EQ(count("Prog Update AcK"), 0u);
         }
         EXPECT_FALSE(line_.is_open()) << "the port was not released";
     }

@@ -104,7 +104,7 @@ class Owner {
     HWND hwnd_;
 };
 
-std::string Pattern(std::size_t size, unsigned seed) {
+std::string pattern(std::size_t size, unsigned seed) {
     std::string bytes(size, '\0');
     for (std::size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<char>((i * 131 + seed * 7 + i / 256) & 0xFF);
@@ -121,7 +121,7 @@ std::optional<std::string> ReadFile(const fs::path& path) {
 
 // '#' a digit, other characters themselves; a leading "#." takes any number
 // of digits before the point.
-bool Matches(std::string_view text, std::string_view shape) {
+bool matches(std::string_view text, std::string_view shape) {
     if (shape.starts_with("#.")) {
         const auto point = text.find('.');
         if (point == 0 || point == std::string_view::npos) return false;
@@ -178,7 +178,7 @@ TEST_F(FtpDownloaderTest, FetchesWholeOrStreamedIntoTheDownloadFolder) {
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const FetchCase& c = cases[i];
         SCOPED_TRACE(c.name);
-        const std::string bytes = Pattern(c.remote_size, static_cast<unsigned>(i));
+        const std::string bytes = pattern(c.remote_size, static_cast<unsigned>(i));
         server_.put(std::string("orbits/") + c.name, bytes);
         Owner owner;
         {
@@ -203,7 +203,7 @@ TEST_F(FtpDownloaderTest, FetchesWholeOrStreamedIntoTheDownloadFolder) {
 
 TEST_F(FtpDownloaderTest, ListFetchesDatetimeWholeAndStreamsTheOrbitFile) {
     const std::string datetime = "2026 12 07 01:00:00\n";
-    const std::string orbits = Pattern(kListStreamSize, 3);
+    const std::string orbits = pattern(kListStreamSize, 3);
     server_.put("orbits/datetime.txt", datetime);
     server_.put("orbits/MTK7d.EPO", orbits);
     CFtpDownloader downloader(owner_.hwnd());
@@ -228,7 +228,7 @@ TEST_F(FtpDownloaderTest, ListFetchesDatetimeWholeAndStreamsTheOrbitFile) {
 
 TEST_F(FtpDownloaderTest, ListStopsAtTheFirstFailingFile) {
     server_.put("orbits/datetime.txt", "x");
-    server_.put("orbits/later.EPO", Pattern(kListStreamSize, 1));
+    server_.put("orbits/later.EPO", pattern(kListStreamSize, 1));
     CFtpDownloader downloader(owner_.hwnd());
     const std::vector<std::string> names = {"datetime.txt", "missing.EPO", "later.EPO"};
     ASSERT_TRUE(downloader.DownloadFiles(settings_, &names, 0, true));
@@ -253,7 +253,7 @@ struct FailureCase {
 };
 
 TEST_F(FtpDownloaderTest, EachFailureIsOneStatusLineAndOneFailedMessage) {
-    server_.put("orbits/short.bin", Pattern(200, 9));
+    server_.put("orbits/short.bin", pattern(200, 9));
     const std::vector<FailureCase> cases = {
         {"wrong password",
          [](FtpSettings& s) { s.password = "wrong"; },
@@ -318,7 +318,7 @@ TEST_F(FtpDownloaderTest, EachFailureIsOneStatusLineAndOneFailedMessage) {
         EXPECT_EQ(owner.count(update::WM_FTP_FAILED), 1);
     }
     // Only the bytes that arrived, never a padded chunk.
-    EXPECT_EQ(ReadFile(local("short.bin")), Pattern(200, 9));
+    EXPECT_EQ(ReadFile(local("short.bin")), pattern(200, 9));
     // Nothing was written outside the download folder, nor under a refused name.
     EXPECT_FALSE(fs::exists(env_.documents_dir() / "escape.bin"));
     EXPECT_FALSE(fs::exists("/tmp/escape.bin"));
@@ -342,7 +342,7 @@ TEST_F(FtpDownloaderTest, ARelativeDocumentsFolderIsNotWrittenTo) {
 }
 
 TEST_F(FtpDownloaderTest, AFileThatArrivesWithinASecondShowsItsRate) {
-    server_.put("orbits/quick.EPO", Pattern(kListStreamSize, 7));
+    server_.put("orbits/quick.EPO", pattern(kListStreamSize, 7));
     CFtpDownloader downloader(owner_.hwnd());
     const auto start = std::chrono::steady_clock::now();
     downloader.DownloadFile(settings_, "quick.EPO", true, kListStreamSize, true);
@@ -356,7 +356,7 @@ TEST_F(FtpDownloaderTest, AFileThatArrivesWithinASecondShowsItsRate) {
     ASSERT_FALSE(rates.empty()) << "done in " << took.count() << " s";
     EXPECT_EQ(rates.size(), lefts.size());
     EXPECT_LE(rates.size(), 420u);
-    for (const auto& rate : rates) EXPECT_TRUE(Matches(rate, "#.##")) << rate;
+    for (const auto& rate : rates) EXPECT_TRUE(matches(rate, "#.##")) << rate;
     // The last chunk: the whole file within the time measured here, nothing left.
     EXPECT_GE(std::stod(rates.back()), kListStreamSize / 1000.0 / took.count() - 0.01);
     EXPECT_EQ(lefts.back(), "00:00");
@@ -377,7 +377,7 @@ TEST_F(FtpDownloaderTest, ALocalFileThatCannotBeWrittenIsAFailedDownload) {
     fs::create_directories(local(""));
     for (const FullDiskCase& c : cases) {
         SCOPED_TRACE(c.name);
-        server_.put(std::string("orbits/") + c.name, Pattern(c.size, 8));
+        server_.put(std::string("orbits/") + c.name, pattern(c.size, 8));
         // A full disk: every write to the local file fails.
         fs::create_symlink("/dev/full", local(c.name));
         Owner owner;
@@ -395,7 +395,7 @@ TEST_F(FtpDownloaderTest, ALocalFileThatCannotBeWrittenIsAFailedDownload) {
 }
 
 TEST_F(FtpDownloaderTest, PassiveAndActiveModesUseTheirDataConnection) {
-    const std::string bytes = Pattern(3000, 5);
+    const std::string bytes = pattern(3000, 5);
     server_.put("orbits/mode.bin", bytes);
     for (const bool passive : {true, false}) {
         SCOPED_TRACE(passive ? "passive" : "active");
@@ -420,8 +420,8 @@ TEST_F(FtpDownloaderTest, PassiveAndActiveModesUseTheirDataConnection) {
 }
 
 TEST_F(FtpDownloaderTest, ASecondDownloadReusesTheConnection) {
-    server_.put("orbits/one.bin", Pattern(700, 1));
-    server_.put("orbits/two.bin", Pattern(900, 2));
+    server_.put("orbits/one.bin", pattern(700, 1));
+    server_.put("orbits/two.bin", pattern(900, 2));
     CFtpDownloader downloader(owner_.hwnd());
     downloader.DownloadFile(settings_, "one.bin", false, 0, true);
     ASSERT_TRUE(owner_.run_until([&] { return owner_.count(update::WM_FTP_DONE) == 1; }));
@@ -433,7 +433,7 @@ TEST_F(FtpDownloaderTest, ASecondDownloadReusesTheConnection) {
     ASSERT_TRUE(owner_.run_until([&] { return owner_.count(update::WM_FTP_DONE) == 2; }));
     owner_.settle();
     EXPECT_EQ(owner_.count(update::WM_FTP_FAILED), 0);
-    EXPECT_EQ(ReadFile(local("two.bin")), Pattern(900, 2));
+    EXPECT_EQ(ReadFile(local("two.bin")), pattern(900, 2));
     const std::string log = server_.log();
     std::size_t logins = 0;
     for (auto at = log.find("USER user"); at != std::string::npos;
@@ -517,7 +517,7 @@ class ThrottledFtpDownloaderTest : public FtpDownloaderTest {
 };
 
 TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
-    const std::string bytes = Pattern(kListStreamSize, 4);
+    const std::string bytes = pattern(kListStreamSize, 4);
     slow_.put("orbits/big.EPO", bytes);
     CFtpDownloader downloader(owner_.hwnd());
     const auto started = std::chrono::steady_clock::now();
@@ -550,9 +550,9 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
     EXPECT_EQ(*written, bytes.substr(0, written->size()));
     // Progress matches what was written, chunk by chunk.
     EXPECT_EQ(owner_.progress().back(), written->size() * 100 / kListStreamSize);
-    for (const auto& rate : owner_.texts(update::WM_FTP_RATE)) EXPECT_TRUE(Matches(rate, "#.##")) << rate;
+    for (const auto& rate : owner_.texts(update::WM_FTP_RATE)) EXPECT_TRUE(matches(rate, "#.##")) << rate;
     for (const auto& left : owner_.texts(update::WM_FTP_TIME_LEFT))
-        EXPECT_TRUE(Matches(left, "##:##")) << left;
+        EXPECT_TRUE(matches(left, "##:##")) << left;
     // About 8 kB/s, so some seconds left of 53760 bytes.
     const double rate = std::stod(owner_.texts(update::WM_FTP_RATE).back());
     EXPECT_GT(rate, 2.0);
@@ -561,7 +561,7 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
 }
 
 TEST_F(ThrottledFtpDownloaderTest, AServerThatDiesMidFileIsAFailedDownloadOfWhatArrived) {
-    const std::string bytes = Pattern(kListStreamSize, 6);
+    const std::string bytes = pattern(kListStreamSize, 6);
     slow_.put("orbits/big.EPO", bytes);
     CFtpDownloader downloader(owner_.hwnd());
     downloader.DownloadFile(settings_, "big.EPO", true, kListStreamSize, true);
@@ -599,7 +599,7 @@ TEST_F(StalledFtpDownloaderTest, ADataConnectionSilentForTheStallLimitFails) {
         {true, "FTP : exceptionFTP : SetWriteBufferSize fail"},
         {false, "FTP Exception "},
     };
-    const std::string bytes = Pattern(kListStreamSize, 2);
+    const std::string bytes = pattern(kListStreamSize, 2);
     stalled_.put("orbits/big.EPO", bytes);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.streamed ? "streamed" : "whole");

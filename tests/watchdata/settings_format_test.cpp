@@ -15,7 +15,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // A directory image whose settings bytes are all distinct-ish, long version erased.
-Bytes Image() {
+Bytes image_bytes() {
     Bytes image(4096, 0xFF);
     for (std::size_t i = 0; i < kSettingsBlockSize; ++i)
         image[i] = static_cast<std::uint8_t>(i * 5 + 3);
@@ -32,7 +32,7 @@ std::uint32_t u32(const SettingsRecord& r, std::size_t at) {
     return r[at] | r[at + 1] << 8 | r[at + 2] << 16 | static_cast<std::uint32_t>(r[at + 3]) << 24;
 }
 
-std::u16string Wide(const SettingsRecord& r, std::size_t at, std::size_t units) {
+std::u16string wide(const SettingsRecord& r, std::size_t at, std::size_t units) {
     std::u16string s;
     for (std::size_t i = 0; i < units; ++i) {
         const char16_t c = static_cast<char16_t>(r[at + 2 * i] | r[at + 2 * i + 1] << 8);
@@ -96,7 +96,7 @@ TEST(SettingsFormat, ExtendedTest) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Bytes image = Image();
+        Bytes image = image_bytes();
         if (c.text) put_text(image, c.text);
         EXPECT_EQ(uses_extended_settings(c.version, image), c.extended);
     }
@@ -125,7 +125,7 @@ TEST(SettingsFormat, IdentityText) {
 }
 
 TEST(SettingsFormat, RecordFromTheBlock) {
-    Bytes image = Image();
+    Bytes image = image_bytes();
     put_text(image, "1.31.02_VUNA0_00");
     image[2] = 0xF1;   // F2 = 1
     image[5] = 0x10;   // F5 = 1
@@ -148,13 +148,13 @@ TEST(SettingsFormat, RecordFromTheBlock) {
         EXPECT_EQ(r[7], image[11]);
         EXPECT_EQ(u32(r, 8), 1u);
         EXPECT_EQ((Bytes{r[12], r[13], r[14]}), (Bytes{image[6], image[7], image[8]}));
-        EXPECT_EQ(Wide(r, 15, 8), u"VUNA0_00");
-        EXPECT_EQ(Wide(r, 33, 7), u"1.31.02");
+        EXPECT_EQ(wide(r, 15, 8), u"VUNA0_00");
+        EXPECT_EQ(wide(r, 33, 7), u"1.31.02");
         EXPECT_EQ((Bytes{r[51], r[52], r[53]}), (Bytes{26, 12, 31}));
         float used = 0;
         std::memcpy(&used, &r[54], 4);
         EXPECT_EQ(used, 37.5f);
-        EXPECT_EQ(Wide(r, 58, 13), u"12050301AB12");
+        EXPECT_EQ(wide(r, 58, 13), u"12050301AB12");
         EXPECT_EQ(r[84], image[93]);
         EXPECT_EQ(r[85], image[3]);
         EXPECT_EQ(r[86], 1);
@@ -185,7 +185,7 @@ TEST(SettingsFormat, RecordBackIntoTheBlock) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Bytes block = Image();
+        Bytes block = image_bytes();
         block[12] = c.byte12;
         block[94] = c.byte94;
         SettingsRecord r{};
@@ -208,7 +208,7 @@ TEST(SettingsFormat, RecordBackIntoTheBlock) {
     };
     for (const auto& c : f5_cases) {
         SCOPED_TRACE(c.legend);
-        Bytes block = Image();
+        Bytes block = image_bytes();
         block[5] = c.before;
         SettingsRecord r{};
         for (int i = 0; i < 4; ++i) r[8 + i] = static_cast<std::uint8_t>(c.value >> (8 * i));
@@ -223,7 +223,7 @@ TEST(SettingsFormat, WhatTheHostReadsWritesBackUnchanged) {
     // everything outside the settings block stay as they were.
     for (const bool extended : {true, false}) {
         SCOPED_TRACE(extended ? "extended" : "not extended");
-        Bytes image = Image();
+        Bytes image = image_bytes();
         image[2] = 0x01;
         image[5] = 0x10;
         image[12] = extended ? 0x01 : 0x09;

@@ -14,7 +14,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Image() {
+Bytes image_bytes() {
     Bytes image(4096, 0xEE);
     for (std::size_t i = 0; i < 45; ++i) image[27 + i] = static_cast<std::uint8_t>(0x40 + i);
     std::fill(image.begin() + 2304, image.begin() + 2354, 0);
@@ -64,7 +64,7 @@ TEST(ViewsFormat, CharacterSet) {
 }
 
 TEST(ViewsFormat, RecordFromTheImage) {
-    Bytes image = Image();
+    Bytes image = image_bytes();
     put_name(image, 0, {'C', 'a', 'f', 0xA5});
     put_name(image, 1, {'R', 'u', 'n', 0xC0, '2'});
     put_name(image, 2, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});  // no terminator
@@ -77,7 +77,7 @@ TEST(ViewsFormat, RecordFromTheImage) {
 }
 
 TEST(ViewsFormat, RecordIntoTheImage) {
-    const Bytes before = Image();
+    const Bytes before = image_bytes();
     Bytes image = before;
     put_name(image, 4, {'O', 'l', 'd', 'N', 'a', 'm', 'e', 'L', 'o', 'n'});
     ViewsRecord r{};
