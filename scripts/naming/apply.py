@@ -192,12 +192,20 @@ class Renamer:
                 if path.endswith(SOURCE_EXT):
                     piece[1] = self.qualify_code(piece[1], path)
             elif piece[0] == 'comment':
-                piece[1] = self.rename_words(piece[1], prose=True)
+                piece[1] = self.qualify_prose(self.rename_words(piece[1], prose=True))
         new = ''.join(p[1] for p in pieces)
         if new != text:
             with open(full, 'w', encoding='utf-8') as f:
                 f.write(new)
             print(path)
+
+    def qualify_prose(self, s):
+        # Prose names the full path only where it already spelled one out.
+        for name, ns, _, _, _ in self.namespaces:
+            if name in s:
+                s = re.sub(r'\bstridelog::' + re.escape(name) + r'\b',
+                           'stridelog::' + ns + '::' + name, s)
+        return s
 
     def qualify_code(self, code, path):
         # Include lines and preprocessor lines stay as they are.
