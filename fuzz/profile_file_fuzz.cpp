@@ -17,7 +17,7 @@ namespace {
 // four-byte sequence is a surrogate pair, any other sequence one unit, and a
 // sequence cut short (with the continuation bytes it has) at least one
 // replacement unit.
-std::size_t Utf16Units(std::string_view text) {
+std::size_t utf16_units(std::string_view text) {
     std::size_t units = 0;
     std::size_t i = 0;
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& section : sections) {
         for (const char* key : {"0", "1", "Version", "File", "x"}) {
             const auto value = profile.value(section, key);
-            if (value && (value->empty() || Utf16Units(*value) > up::kProfileValueLimit))
+            if (value && (value->empty() || utf16_units(*value) > up::kProfileValueLimit))
                 __builtin_trap();
         }
         std::vector<std::string> lines;

@@ -18,7 +18,7 @@ namespace {
 
 std::string g_file;
 
-void Walk(platform::RegRoot root, const std::string& path, int depth) {
+void walk(platform::RegRoot root, const std::string& path, int depth) {
     auto key = platform::reg_open(root, path);
     if (!key) return;
     std::string name;
@@ -30,7 +30,7 @@ void Walk(platform::RegRoot root, const std::string& path, int depth) {
     }
     if (depth == 0) return;
     for (std::size_t i = 0; i < 16 && key->enum_subkey(i, name); ++i)
-        Walk(root, path.empty() ? name : path + "\\" + name, depth - 1);
+        walk(root, path.empty() ? name : path + "\\" + name, depth - 1);
 }
 
 }  // namespace
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
     platform::reload_current_user();
-    Walk(platform::RegRoot::current_user, "SOFTWARE", 3);
-    Walk(platform::RegRoot::current_user, "SOFTWARE\\Tempolink", 2);
+    walk(platform::RegRoot::current_user, "SOFTWARE", 3);
+    walk(platform::RegRoot::current_user, "SOFTWARE\\Tempolink", 2);
     return 0;
 }

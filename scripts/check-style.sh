@@ -96,7 +96,7 @@ PY
     log=$db/log
     # shellcheck disable=SC2086
     if ! printf '%s\n' $units | xargs -r -P "$jobs" -n 4 "$tidy" -p "$db" --quiet \
-            --checks='-*,readability-identifier-naming' \
+            --checks='-*,readability-identifier-naming' --extra-arg=-w \
             --warnings-as-errors='readability-identifier-naming' \
             --header-filter="$header_filter" >"$log" 2>&1; then
         # The same header warning comes from every unit that includes it: once is enough.

@@ -227,7 +227,8 @@ def tidy(build):
     # exit status says only that there was something to fix.
     subprocess.call([
         'run-clang-tidy', '-p', build, '-j', str(os.cpu_count() or 2), '-quiet', '-fix',
-        '-header-filter=^' + ROOT + '/' + folders + '/',
+        # Headers are also reached through the build's per-layer include roots.
+        '-header-filter=^(' + ROOT + '|' + build + '/include-roots/[^/]+)/' + folders + '/',
         '^' + ROOT + '/' + folders + '/'], cwd=ROOT, stdout=subprocess.DEVNULL)
 
 
