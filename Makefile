@@ -6,6 +6,7 @@
 #   make bench             run the benchmarks (Release build)
 #   make docs              API reference of the public headers ($(BUILD_DIR)/docs/html);
 #                          fails when a public symbol is undocumented
+#   make lint              formatting and naming check (scripts/check-style.sh)
 
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
@@ -31,7 +32,7 @@ else
   CMAKE_FLAGS := -DSTRIDELOG_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 endif
 
-.PHONY: all deps build run test bench docs clean format
+.PHONY: all deps build run test bench docs clean format lint
 
 all: build
 
@@ -44,6 +45,8 @@ ifeq ($(MAKECMDGOALS),run)
   BUILD_TARGETS := --target stridelog_tool stridelog-sim
 else ifeq ($(MAKECMDGOALS),docs)
   DEPS_SET := docs
+else ifeq ($(MAKECMDGOALS),lint)
+  DEPS_SET := lint
 else ifeq ($(FUZZ),1)
   DEPS_SET := fuzz
 endif
@@ -100,6 +103,13 @@ docs: deps
 format:
 	@command -v clang-format >/dev/null || { echo "make format needs clang-format" >&2; exit 1; }
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h' '*.c')
+
+# Needs a configured tree only (compile_commands.json), not a build: clang-tidy
+# parses the sources itself. A tree configured before the export was switched
+# on is configured again.
+lint: deps $(BUILD_DIR)/CMakeCache.txt
+	@[ -f $(BUILD_DIR)/compile_commands.json ] || cmake -S . -B $(BUILD_DIR) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+	bash scripts/check-style.sh $(BUILD_DIR)
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz

@@ -44,16 +44,16 @@ constexpr double kExpiryBytes = (4 + wire::kOverhead) + kAck + kStatusExchange;
 constexpr double kFloorS =
     (kConnectionBytes + kDirectoryBytes + 15 * kSectorWriteBytes + kExpiryBytes) * 10.0 / kBaud;
 
-std::vector<std::uint8_t> Orbit() {
+std::vector<std::uint8_t> orbit_bytes() {
     std::vector<std::uint8_t> b(update::kOrbitFileSize);
     for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(i * 13 + i / 97);
     return b;
 }
 
 void BM_ConvertOrbitFile(benchmark::State& state) {
-    const std::vector<std::uint8_t> orbit = Orbit();
+    const std::vector<std::uint8_t> orbit = orbit_bytes();
     for (auto _ : state) {
-        auto stream = update::ConvertOrbitFile(orbit);
+        auto stream = update::convert_orbit_file(orbit);
         benchmark::DoNotOptimize(stream.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * orbit.size()));
@@ -95,7 +95,7 @@ void BM_AgpsUpdatePaced(benchmark::State& state) {
     // Today's orbit file in a download folder of the benchmark's own.
     const fs::path documents = fs::temp_directory_path() / "stridelog-agps-bench";
     fs::create_directories(documents / "Stride Log");
-    const std::vector<std::uint8_t> orbit = Orbit();
+    const std::vector<std::uint8_t> orbit = orbit_bytes();
     std::ofstream(documents / "Stride Log" / "MTK7d.EPO", std::ios::binary)
         .write(reinterpret_cast<const char*>(orbit.data()),
                static_cast<std::streamsize>(orbit.size()));
@@ -138,14 +138,14 @@ void BM_AgpsDownloadLoopback(benchmark::State& state) {
     setenv("XDG_DOCUMENTS_DIR", (root / "documents").c_str(), 1);
     test::FtpServer server(root / "ftp");
     if (!server.running()) return state.SkipWithError("no FTP server (pyftpdlib)");
-    const std::vector<std::uint8_t> orbit = Orbit();
+    const std::vector<std::uint8_t> orbit = orbit_bytes();
     server.put("agps/MTK7d.EPO", std::string(orbit.begin(), orbit.end()));
     server.put("agps/datetime.txt", "2200-01-01\n");
     bool done = false, failed = false;
     const HWND owner = platform::create_window([&](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
-        DropDownloadMessage(m, w);
-        if (m == WM_FTP_DONE) done = true;
-        if (m == WM_FTP_FAILED) failed = done = true;
+        update::drop_download_message(m, w);
+        if (m == update::WM_FTP_DONE) done = true;
+        if (m == update::WM_FTP_FAILED) failed = done = true;
         return 0;
     });
     const update::FtpSettings settings{server.address(), "user", "pass", "agps", "", ""};

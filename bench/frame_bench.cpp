@@ -141,10 +141,10 @@ void BM_AssemblerAndParser(benchmark::State& state) {
     std::size_t delivered = 0;
     HWND owner = platform::create_window([&](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
         ++delivered;
-        kVersionTextMessage.drop_if_carried(m, w) || kStatusBytesMessage.drop_if_carried(m, w);
+        link::kVersionTextMessage.drop_if_carried(m, w) || link::kStatusBytesMessage.drop_if_carried(m, w);
         return 0;
     });
-    CWatchLink link(owner);
+    link::CWatchLink link(owner);
     std::uint8_t area[128];
     std::size_t frames = 0;
     const auto before = g_allocations.load();

@@ -71,11 +71,11 @@ class SdkReader {
   public:
     explicit SdkReader(int port) {
         owner_ = platform::create_window([this](HWND, UINT m, WPARAM, LPARAM l) -> LRESULT {
-            if (m == WM_LINK_READ_DATA && l == kCount) done_ = true;
+            if (m == link::WM_LINK_READ_DATA && l == kCount) done_ = true;
             return 0;
         });
-        link_ = std::make_unique<CWatchLink>(owner_);
-        DCB dcb;
+        link_ = std::make_unique<link::CWatchLink>(owner_);
+        link::DCB dcb;
         dcb.BaudRate = 115200;
         ok_ = link_->OpenPort(port, dcb);
     }
@@ -93,7 +93,7 @@ class SdkReader {
 
   private:
     HWND owner_ = nullptr;
-    std::unique_ptr<CWatchLink> link_;
+    std::unique_ptr<link::CWatchLink> link_;
     std::uint8_t area_[kCount];
     bool done_ = false;
     bool ok_ = false;

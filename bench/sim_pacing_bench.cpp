@@ -16,7 +16,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-void ReadRoundTrip(benchmark::State& state) {
+void read_round_trip(benchmark::State& state) {
     const auto baud = static_cast<std::uint32_t>(state.range(0));
     stridelog::sim::Watch watch;
     stridelog::sim::PtyServer server;
@@ -67,7 +67,7 @@ void ReadRoundTrip(benchmark::State& state) {
     server.stop();
 }
 
-BENCHMARK(ReadRoundTrip)
+BENCHMARK(read_round_trip)
     ->Arg(0)
     ->Arg(115200)
     ->Arg(921600)

@@ -34,7 +34,7 @@ void put(Bytes& b, std::uint32_t v, int n) {
 
 // A stream of one full record, then deltas (and a time-only record every
 // tenth point), `points` points in all, then the end marker.
-Bytes TrackStream(int points) {
+Bytes track_stream(int points) {
     Bytes s;
     s.insert(s.end(), {0x00, 0x00, 24, 5, 17, 6, 0, 0});
     put(s, 80000000, 4);
@@ -64,7 +64,7 @@ Bytes TrackStream(int points) {
     return s;
 }
 
-Bytes HeaderSector(std::uint16_t points, int hour) {
+Bytes header_sector(std::uint16_t points, int hour) {
     Bytes sector(4096, 0xFF);
     sector[0] = static_cast<std::uint8_t>(points);
     sector[1] = static_cast<std::uint8_t>(points >> 8);
@@ -76,8 +76,8 @@ Bytes HeaderSector(std::uint16_t points, int hour) {
 }
 
 void BM_DecodeAndBuild1000PointSession(benchmark::State& state) {
-    const Bytes stream = TrackStream(1000);
-    const Bytes header = HeaderSector(1000, 6);
+    const Bytes stream = track_stream(1000);
+    const Bytes header = header_sector(1000, 6);
     std::array<std::uint8_t, watchdata::kDecodeBufferSize> buffer{};
     std::size_t points = 0;
     for (auto _ : state) {
@@ -109,7 +109,7 @@ BENCHMARK(BM_DecodeAndBuild1000PointSession)->Unit(benchmark::kMicrosecond);
 // sessions of a header sector and 21 or 22 track sectors each.
 constexpr int kWorkoutSectors = 229;
 
-void FillFlash(sim::Flash& flash) {
+void fill_flash(sim::Flash& flash) {
     Bytes directory(4096, 0xFF);
     int next = 1;
     Bytes runs;
@@ -117,9 +117,9 @@ void FillFlash(sim::Flash& flash) {
         const int track_sectors = session < 9 ? 22 : kWorkoutSectors - 1 - 9 * 23;
         // Deltas of 21 bytes: as many points as fill the track sectors.
         const int points = (track_sectors * 4096 - 60) / 21;
-        const Bytes stream = TrackStream(points);
+        const Bytes stream = track_stream(points);
         flash.store(static_cast<std::uint32_t>(next) * 4096,
-                    HeaderSector(static_cast<std::uint16_t>(points), 6 + session));
+                    header_sector(static_cast<std::uint16_t>(points), 6 + session));
         runs.push_back(static_cast<std::uint8_t>(next++));
         for (int t = 0; t < track_sectors; ++t) {
             Bytes sector(4096, 0xFF);
@@ -173,22 +173,22 @@ class WorkoutHost {
     bool done_ = false, failed_ = false;
 };
 
-long PeakResidentKiB() {
+long peak_resident_ki_b() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
 
-void RunFullFlash(benchmark::State& state, std::uint32_t baud) {
+void run_full_flash(benchmark::State& state, std::uint32_t baud) {
     sim::Watch watch;
-    watch.with_flash(FillFlash);
+    watch.with_flash(fill_flash);
     sim::PtyServer server;
     if (!server.start(watch, baud)) return state.SkipWithError("no pty");
     platform::set_sysfs_scan(false);
     platform::inject_serial_comm("\\Device\\USB#VID_04FC&PID_0201#bench", "COM62",
                                  server.slave_path());
     WorkoutHost host;
-    const long peak_before = PeakResidentKiB();
+    const long peak_before = peak_resident_ki_b();
     double seconds = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
@@ -205,18 +205,18 @@ void RunFullFlash(benchmark::State& state, std::uint32_t baud) {
         state.counters["floor_s"] = floor;
         state.counters["ratio_to_floor"] = seconds / floor;
     }
-    state.counters["peak_rss_growth_KiB"] = static_cast<double>(PeakResidentKiB() - peak_before);
+    state.counters["peak_rss_growth_KiB"] = static_cast<double>(peak_resident_ki_b() - peak_before);
     server.stop();
     platform::clear_injected();
 }
 
 void BM_GetAllWorkoutFullFlashPaced(benchmark::State& state) {
-    RunFullFlash(state, 115200);
+    run_full_flash(state, 115200);
 }
 BENCHMARK(BM_GetAllWorkoutFullFlashPaced)->Iterations(1)->Unit(benchmark::kSecond);
 
 void BM_GetAllWorkoutFullFlashUnpaced(benchmark::State& state) {
-    RunFullFlash(state, 0);
+    run_full_flash(state, 0);
 }
 BENCHMARK(BM_GetAllWorkoutFullFlashUnpaced)->Iterations(3)->Unit(benchmark::kMillisecond);
 

@@ -36,7 +36,7 @@ constexpr std::size_t kTraceChars = 498;
 
 // Like _wtol over the UTF-16 characters of the data: leading white space, an
 // optional sign, then digits up to the first other character.
-long ParseNumber(const std::vector<std::uint8_t>& data) {
+long parse_number(const std::vector<std::uint8_t>& data) {
     std::u16string text;
     for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
         const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
@@ -54,7 +54,7 @@ long ParseNumber(const std::vector<std::uint8_t>& data) {
 }
 
 // Output of `xdg-user-dir DOCUMENTS`, empty when the program is missing or fails.
-std::string XdgUserDirDocuments() {
+std::string xdg_user_dir_documents() {
     int pipe_fds[2];
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return {};
     posix_spawn_file_actions_t actions;
@@ -90,14 +90,14 @@ std::string XdgUserDirDocuments() {
 
 // The registry's notes are diagnostic lines like any other: written when
 // DebugView is on, each once per process (the registry raises a text once).
-void WriteRegistryNote(std::string_view note) {
+void write_registry_note(std::string_view note) {
     TraceText(note);
 }
 
 // Routed as soon as the library is loaded, so notes raised by the first port
 // discovery of a process, before any other diagnostic line, are not lost.
 [[maybe_unused]] const bool g_registry_notes_routed = [] {
-    platform::set_registry_note_sink(&WriteRegistryNote);
+    platform::set_registry_note_sink(&write_registry_note);
     return true;
 }();
 
@@ -110,7 +110,7 @@ long ReadSetting(std::string_view value_name, long default_value) {
     if (!key || !key->query(value_name, value)) return default_value;
     if (value.data.size() > kSwitchBufferBytes) return default_value;
     if (value.type != RegType::sz) return 0;
-    return ParseNumber(value.data);
+    return parse_number(value.data);
 }
 
 long IsDebugView() {
@@ -127,7 +127,7 @@ std::string GetPersonalFolder() {
         }
     }
     if (const char* xdg = std::getenv("XDG_DOCUMENTS_DIR"); xdg && *xdg) return xdg;
-    if (std::string folder = XdgUserDirDocuments(); !folder.empty()) return folder;
+    if (std::string folder = xdg_user_dir_documents(); !folder.empty()) return folder;
     if (const char* home = std::getenv("HOME"); home && *home)
         return std::string(home) + "/Documents";
     return {};

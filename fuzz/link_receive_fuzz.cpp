@@ -12,12 +12,12 @@ using namespace stridelog;
 FUZZ_TARGET(input) {
     static HWND owner = platform::create_window([](HWND, UINT message, WPARAM wparam, LPARAM) {
         // Take what the messages carry, as the task window's handlers do.
-        if (!kVersionTextMessage.drop_if_carried(message, wparam))
-            kStatusBytesMessage.drop_if_carried(message, wparam);
+        if (!link::kVersionTextMessage.drop_if_carried(message, wparam))
+            link::kStatusBytesMessage.drop_if_carried(message, wparam);
         return LRESULT{0};
     });
     static std::uint8_t destination[256];
-    CWatchLink link(owner);
+    link::CWatchLink link(owner);
     // The first byte chooses the outstanding read count, so read replies of
     // every length meet both the accepting and the refusing path.
     if (!input.empty()) link.ReadMemory(0, static_cast<std::uint8_t>(input[0] % 200), destination);

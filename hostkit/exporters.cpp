@@ -95,22 +95,22 @@ std::string format_degrees(std::int32_t e7) {
 }
 
 std::optional<FileFormat> parse_file_format(const std::string& name) {
-    if (name == "gpx") return FileFormat::kGpx;
-    if (name == "tcx") return FileFormat::kTcx;
-    if (name == "json") return FileFormat::kJson;
-    if (name == "fit") return FileFormat::kFit;
+    if (name == "gpx") return FileFormat::gpx;
+    if (name == "tcx") return FileFormat::tcx;
+    if (name == "json") return FileFormat::json;
+    if (name == "fit") return FileFormat::fit;
     return std::nullopt;
 }
 
 const char* file_extension(FileFormat format) {
     switch (format) {
-        case FileFormat::kGpx:
+        case FileFormat::gpx:
             return "gpx";
-        case FileFormat::kTcx:
+        case FileFormat::tcx:
             return "tcx";
-        case FileFormat::kJson:
+        case FileFormat::json:
             return "json";
-        case FileFormat::kFit:
+        case FileFormat::fit:
             return "fit";
     }
     return "";
@@ -291,13 +291,13 @@ std::string write_json(const Session& session, const LocalTime& zone) {
 
 std::string write_session(FileFormat format, const Session& session, const LocalTime& zone) {
     switch (format) {
-        case FileFormat::kGpx:
+        case FileFormat::gpx:
             return write_gpx(session, zone);
-        case FileFormat::kTcx:
+        case FileFormat::tcx:
             return write_tcx(session, zone);
-        case FileFormat::kJson:
+        case FileFormat::json:
             return write_json(session, zone);
-        case FileFormat::kFit: {
+        case FileFormat::fit: {
             const std::vector<std::uint8_t> bytes = write_fit(session, zone);
             return std::string(bytes.begin(), bytes.end());
         }

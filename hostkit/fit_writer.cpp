@@ -20,20 +20,20 @@ constexpr std::uint8_t kDefinitionFlag = 0x40;
 
 // Base types, as the byte a field definition names them.
 enum class BaseType : std::uint8_t {
-    kEnum = 0x00,
-    kUint16 = 0x84,
-    kSint32 = 0x85,
-    kUint32 = 0x86,
+    enumeration = 0x00,
+    uint16 = 0x84,
+    sint32 = 0x85,
+    uint32 = 0x86,
 };
 
 std::uint8_t size_of(BaseType type) {
     switch (type) {
-        case BaseType::kEnum:
+        case BaseType::enumeration:
             return 1;
-        case BaseType::kUint16:
+        case BaseType::uint16:
             return 2;
-        case BaseType::kSint32:
-        case BaseType::kUint32:
+        case BaseType::sint32:
+        case BaseType::uint32:
             return 4;
     }
     return 0;
@@ -138,55 +138,55 @@ using enum BaseType;
 constexpr std::uint8_t kTimestamp = 253;
 constexpr std::uint8_t kMessageIndex = 254;
 
-const MessageDef kFileId{0, 0, {{0, kEnum}, {1, kUint16}, {4, kUint32}}};
+const MessageDef kFileId{0, 0, {{0, enumeration}, {1, uint16}, {4, uint32}}};
 constexpr std::uint32_t kFileActivity = 4;
 constexpr std::uint32_t kManufacturerDevelopment = 255;
 
-const MessageDef kEvent{1, 21, {{kTimestamp, kUint32}, {0, kEnum}, {1, kEnum}}};
+const MessageDef kEvent{1, 21, {{kTimestamp, uint32}, {0, enumeration}, {1, enumeration}}};
 const MessageDef kRecord{
-    2, 20, {{kTimestamp, kUint32}, {0, kSint32}, {1, kSint32}, {2, kUint16}, {5, kUint32}}};
+    2, 20, {{kTimestamp, uint32}, {0, sint32}, {1, sint32}, {2, uint16}, {5, uint32}}};
 const MessageDef kLap{3,
                       19,
-                      {{kMessageIndex, kUint16},
-                       {kTimestamp, kUint32},
-                       {0, kEnum},     // event
-                       {1, kEnum},     // event_type
-                       {2, kUint32},   // start_time
-                       {3, kSint32},   // start_position_lat
-                       {4, kSint32},   // start_position_long
-                       {5, kSint32},   // end_position_lat
-                       {6, kSint32},   // end_position_long
-                       {7, kUint32},   // total_elapsed_time
-                       {8, kUint32},   // total_timer_time
-                       {9, kUint32},   // total_distance
-                       {24, kEnum},    // lap_trigger
-                       {25, kEnum}}};  // sport
+                      {{kMessageIndex, uint16},
+                       {kTimestamp, uint32},
+                       {0, enumeration},     // event
+                       {1, enumeration},     // event_type
+                       {2, uint32},   // start_time
+                       {3, sint32},   // start_position_lat
+                       {4, sint32},   // start_position_long
+                       {5, sint32},   // end_position_lat
+                       {6, sint32},   // end_position_long
+                       {7, uint32},   // total_elapsed_time
+                       {8, uint32},   // total_timer_time
+                       {9, uint32},   // total_distance
+                       {24, enumeration},    // lap_trigger
+                       {25, enumeration}}};  // sport
 const MessageDef kSession{4,
                           18,
-                          {{kMessageIndex, kUint16},
-                           {kTimestamp, kUint32},
-                           {0, kEnum},     // event
-                           {1, kEnum},     // event_type
-                           {2, kUint32},   // start_time
-                           {3, kSint32},   // start_position_lat
-                           {4, kSint32},   // start_position_long
-                           {5, kEnum},     // sport
-                           {6, kEnum},     // sub_sport
-                           {7, kUint32},   // total_elapsed_time
-                           {8, kUint32},   // total_timer_time
-                           {9, kUint32},   // total_distance
-                           {25, kUint16},  // first_lap_index
-                           {26, kUint16},  // num_laps
-                           {28, kEnum}}};  // trigger
+                          {{kMessageIndex, uint16},
+                           {kTimestamp, uint32},
+                           {0, enumeration},     // event
+                           {1, enumeration},     // event_type
+                           {2, uint32},   // start_time
+                           {3, sint32},   // start_position_lat
+                           {4, sint32},   // start_position_long
+                           {5, enumeration},     // sport
+                           {6, enumeration},     // sub_sport
+                           {7, uint32},   // total_elapsed_time
+                           {8, uint32},   // total_timer_time
+                           {9, uint32},   // total_distance
+                           {25, uint16},  // first_lap_index
+                           {26, uint16},  // num_laps
+                           {28, enumeration}}};  // trigger
 const MessageDef kActivity{5,
                            34,
-                           {{kTimestamp, kUint32},
-                            {0, kUint32},    // total_timer_time
-                            {1, kUint16},    // num_sessions
-                            {2, kEnum},      // type
-                            {3, kEnum},      // event
-                            {4, kEnum},      // event_type
-                            {5, kUint32}}};  // local_timestamp
+                           {{kTimestamp, uint32},
+                            {0, uint32},    // total_timer_time
+                            {1, uint16},    // num_sessions
+                            {2, enumeration},      // type
+                            {3, enumeration},      // event
+                            {4, enumeration},      // event_type
+                            {5, uint32}}};  // local_timestamp
 
 constexpr std::uint32_t kEventTimer = 0;
 constexpr std::uint32_t kEventSession = 8;

@@ -47,9 +47,9 @@ Result<Record> parse_result_block(std::uint32_t code, Bytes block) {
         case SDK_MSG_PATH:
             return as_record(parse_path_block(block));
         case SDK_MSG_SESSION:
-            return as_record(parse_session_block(block, SessionBlockKind::kWithoutTrack));
+            return as_record(parse_session_block(block, SessionBlockKind::without_track));
         case SDK_MSG_SESSION_TRACK:
-            return as_record(parse_session_block(block, SessionBlockKind::kWithTrack));
+            return as_record(parse_session_block(block, SessionBlockKind::with_track));
         case SDK_MSG_SUMMARY:
             return as_record(parse_summary_block(block));
         case SDK_MSG_VIEWS:

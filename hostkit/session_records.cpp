@@ -108,11 +108,11 @@ Result<Session> parse_session_block(Bytes block, SessionBlockKind kind) {
     if (!start) return start;
     Session& session = *start;
     const std::size_t after_laps = kLapsOffset + kLapRecordSize * session.laps.size();
-    if (kind == SessionBlockKind::kEither) {
-        kind = block.size() == after_laps ? SessionBlockKind::kWithoutTrack
-                                          : SessionBlockKind::kWithTrack;
+    if (kind == SessionBlockKind::either) {
+        kind = block.size() == after_laps ? SessionBlockKind::without_track
+                                          : SessionBlockKind::with_track;
     }
-    if (kind == SessionBlockKind::kWithoutTrack) {
+    if (kind == SessionBlockKind::without_track) {
         if (block.size() != after_laps)
             return Error{"session block of " + std::to_string(block.size()) + " bytes, not the " +
                          std::to_string(after_laps) + " its laps make"};

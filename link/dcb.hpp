@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace stridelog {
+namespace stridelog::link {
 
 inline constexpr std::uint8_t NOPARITY = 0;
 inline constexpr std::uint8_t ONESTOPBIT = 0;
@@ -21,4 +21,4 @@ struct DCB {
     std::uint8_t fRtsControl = RTS_CONTROL_ENABLE;
 };
 
-}  // namespace stridelog
+}  // namespace stridelog::link

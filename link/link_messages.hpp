@@ -12,7 +12,7 @@
 #include "stridelog/win_types.h"
 #include "wire/message_ids.hpp"
 
-namespace stridelog {
+namespace stridelog::link {
 
 inline constexpr UINT WM_LINK_BAD_REPLY = 0xbd2;  // lParam: the reply's id byte
 inline constexpr UINT WM_LINK_VERSION = 0xbd4;    // wParam: owns the version text
@@ -52,4 +52,4 @@ inline constexpr link::PayloadMessage<std::vector<std::uint8_t>> kStatusBytesMes
 // Registered message the parser posts with every text version reply.
 inline constexpr const char* kLowLevelMessageName = "Stride_Log_LowLevel";
 
-}  // namespace stridelog
+}  // namespace stridelog::link

@@ -7,7 +7,7 @@
 
 #include "platform/registry.hpp"
 
-namespace stridelog {
+namespace stridelog::link {
 namespace {
 
 platform::LineSettings line_settings(const DCB& dcb) {
@@ -89,7 +89,7 @@ bool CSerialPort::Write(const std::uint8_t* bytes, std::size_t length, std::size
     return ok;
 }
 
-long CSerialPort::ReadBurst(std::uint8_t* buffer, std::size_t length, std::uint64_t& discards) {
+long CSerialPort::read_burst(std::uint8_t* buffer, std::size_t length, std::uint64_t& discards) {
     std::shared_ptr<platform::SerialDevice> device;
     {
         std::scoped_lock lock(read_lock_);
@@ -101,13 +101,13 @@ long CSerialPort::ReadBurst(std::uint8_t* buffer, std::size_t length, std::uint6
     return n;
 }
 
-void CSerialPort::InterruptRead() {
+void CSerialPort::interrupt_read() {
     std::scoped_lock lock(read_lock_);
     interrupted_ = true;
     if (device_) device_->interrupt();
 }
 
-std::uint64_t CSerialPort::DiscardInput() {
+std::uint64_t CSerialPort::discard_input() {
     std::shared_ptr<platform::SerialDevice> device;
     {
         std::scoped_lock lock(read_lock_);
@@ -116,7 +116,7 @@ std::uint64_t CSerialPort::DiscardInput() {
     return device ? device->discard_input() : 0;
 }
 
-bool CSerialPort::InputPending() const {
+bool CSerialPort::input_pending() const {
     std::shared_ptr<platform::SerialDevice> device;
     {
         std::scoped_lock lock(read_lock_);
@@ -125,7 +125,7 @@ bool CSerialPort::InputPending() const {
     return device && device->input_pending();
 }
 
-bool CSerialPort::ResumeRead() {
+bool CSerialPort::resume_read() {
     std::scoped_lock lock(read_lock_);
     if (!device_) return false;
     if (!interrupted_) return true;
@@ -134,9 +134,9 @@ bool CSerialPort::ResumeRead() {
     return true;
 }
 
-bool CSerialPort::IsOpen() const {
+bool CSerialPort::is_open() const {
     std::scoped_lock lock(read_lock_);
     return device_ != nullptr;
 }
 
-}  // namespace stridelog
+}  // namespace stridelog::link

@@ -1,7 +1,7 @@
 // The watch's serial line, opened by COM port number.
 //
 // Threads: one thread opens, writes and closes (the task window's); one other
-// thread may block in ReadBurst (the link's receive thread). InterruptRead may
+// thread may block in read_burst (the link's receive thread). interrupt_read may
 // be called from any thread. Writes hold the write lock for their whole
 // duration; a pending read holds no lock while it waits, so neither direction
 // waits for the other. Open and Close take the write lock, then the read lock.
@@ -15,7 +15,7 @@
 #include "link/dcb.hpp"
 #include "platform/serial_device.hpp"
 
-namespace stridelog {
+namespace stridelog::link {
 
 class CSerialPort {
   public:
@@ -35,27 +35,27 @@ class CSerialPort {
                std::uint32_t timeout_ms);
     // Waits for a burst and returns its size (at most length); -1 when
     // interrupted, closed or the line is gone. `discards`: how many
-    // DiscardInput calls had completed when the burst was taken.
-    long ReadBurst(std::uint8_t* buffer, std::size_t length, std::uint64_t& discards);
-    long ReadBurst(std::uint8_t* buffer, std::size_t length) {
+    // discard_input calls had completed when the burst was taken.
+    long read_burst(std::uint8_t* buffer, std::size_t length, std::uint64_t& discards);
+    long read_burst(std::uint8_t* buffer, std::size_t length) {
         std::uint64_t discards = 0;
-        return ReadBurst(buffer, length, discards);
+        return read_burst(buffer, length, discards);
     }
-    // Releases a pending ReadBurst, and fails every later one until ResumeRead.
-    void InterruptRead();
-    // Allows reading again after InterruptRead; call only with no read pending.
-    bool ResumeRead();
+    // Releases a pending read_burst, and fails every later one until resume_read.
+    void interrupt_read();
+    // Allows reading again after interrupt_read; call only with no read pending.
+    bool resume_read();
     // Drops input that has arrived and not been read yet; returns how many
     // discards have completed, this one included.
-    std::uint64_t DiscardInput();
-    // Whether input has arrived that no ReadBurst has taken yet.
-    bool InputPending() const;
+    std::uint64_t discard_input();
+    // Whether input has arrived that no read_burst has taken yet.
+    bool input_pending() const;
 
     std::size_t GetBytesRead() const { return bytes_read_; }
     std::size_t GetBytesWritten() const { return bytes_written_; }
-    bool IsOpen() const;
+    bool is_open() const;
     // errno of the last failed Open or Write (ETIMEDOUT for a write time-out).
-    int LastError() const { return last_error_; }
+    int last_error() const { return last_error_; }
 
   private:
     mutable std::recursive_mutex write_lock_;
@@ -70,4 +70,4 @@ class CSerialPort {
     int last_error_ = 0;             // writer only
 };
 
-}  // namespace stridelog
+}  // namespace stridelog::link

@@ -14,7 +14,7 @@
 #include "platform/window_system.hpp"
 #include "wire/frame.hpp"
 
-namespace stridelog {
+namespace stridelog::link {
 namespace {
 
 // Bytes asked for per port read; a burst rarely exceeds one frame.
@@ -62,21 +62,21 @@ bool CWatchLink::OpenPort(int port, DCB dcb) {
     return true;
 }
 
-bool CWatchLink::IsOpen() const {
-    return port_ && port_->IsOpen();
-}
-
-bool CWatchLink::ReplyInFlight() const {
+bool CWatchLink::reply_in_flight() const {
     // Without a running receive thread nothing waiting would ever be handed on.
     if (!port_ || !receiving_.load(std::memory_order_acquire)) return false;
-    return holding_bytes_.load(std::memory_order_acquire) || port_->InputPending();
+    return holding_bytes_.load(std::memory_order_acquire) || port_->input_pending();
+}
+
+bool CWatchLink::is_open() const {
+    return port_ && port_->is_open();
 }
 
 bool CWatchLink::SendFrame(const std::uint8_t* payload, std::uint8_t length) {
-    return SendFrameAfterDiscard(payload, length, [](std::uint64_t) {});
+    return send_frame_after_discard(payload, length, [](std::uint64_t) {});
 }
 
-bool CWatchLink::SendFrameAfterDiscard(const std::uint8_t* payload, std::uint8_t length,
+bool CWatchLink::send_frame_after_discard(const std::uint8_t* payload, std::uint8_t length,
                                        const std::function<void(std::uint64_t)>& after_discard) {
     if (payload == nullptr || length == 0) return false;
     if (!port_) {
@@ -86,10 +86,10 @@ bool CWatchLink::SendFrameAfterDiscard(const std::uint8_t* payload, std::uint8_t
     }
     std::array<std::uint8_t, wire::kMaxSendPayload + wire::kOverhead> frame;
     const std::size_t size = wire::encode_frame(std::span(payload, length), frame);
-    if (trace_frames_) TraceFrame("TX", frame.data(), size);
+    if (trace_frames_) trace_frame("TX", frame.data(), size);
     // One command is outstanding at a time: whatever is still waiting unread
     // when the next one goes out (a repeated or late reply) answers nothing.
-    const std::uint64_t discards = port_->DiscardInput();
+    const std::uint64_t discards = port_->discard_input();
     discards_.fetch_add(1, std::memory_order_release);
     after_discard(discards);
     std::size_t written = 0;
@@ -99,11 +99,11 @@ bool CWatchLink::SendFrameAfterDiscard(const std::uint8_t* payload, std::uint8_t
 void CWatchLink::StartReceiving() {
     if (!port_) return;
     StopReceiving();
-    if (!port_->ResumeRead()) return;
+    if (!port_->resume_read()) return;
     stop_.store(false, std::memory_order_release);
     receiving_.store(true, std::memory_order_release);
     receive_thread_ = std::thread([this] {
-        ReceiveLoop();
+        receive_loop();
         receiving_.store(false, std::memory_order_release);
     });
 }
@@ -111,18 +111,18 @@ void CWatchLink::StartReceiving() {
 void CWatchLink::StopReceiving() {
     if (!receive_thread_.joinable()) return;
     stop_.store(true, std::memory_order_release);
-    port_->InterruptRead();
+    port_->interrupt_read();
     // Joining waits exactly as long as the thread needs; no polling, no sleeps.
     receive_thread_.join();
 }
 
-void CWatchLink::ReceiveLoop() {
+void CWatchLink::receive_loop() {
     std::array<std::uint8_t, kReadRequest> buffer;
     wire::FrameAssembler assembler;
     std::uint32_t seen_discards = discards_.load(std::memory_order_acquire);
     while (!stop_.load(std::memory_order_acquire)) {
         std::uint64_t discards = 0;
-        const long n = port_->ReadBurst(buffer.data(), buffer.size(), discards);
+        const long n = port_->read_burst(buffer.data(), buffer.size(), discards);
         if (n < 0) break;  // stopped, or the line is gone
         holding_bytes_.store(true, std::memory_order_release);
         burst_discards_ = discards;
@@ -136,7 +136,7 @@ void CWatchLink::ReceiveLoop() {
                        [this](std::span<const std::uint8_t> payload) {
                            if (trace_frames_) {
                                const auto frame = wire::encode_frame(payload);
-                               TraceFrame("RX", frame.data(), frame.size());
+                               trace_frame("RX", frame.data(), frame.size());
                            }
                            ParseMessage(payload.data(), static_cast<std::uint16_t>(payload.size()));
                        });
@@ -144,7 +144,7 @@ void CWatchLink::ReceiveLoop() {
     }
 }
 
-void CWatchLink::TraceFrame(const char* direction, const std::uint8_t* frame,
+void CWatchLink::trace_frame(const char* direction, const std::uint8_t* frame,
                             std::size_t size) const {
     std::string line = "Link ";
     line += direction;
@@ -157,7 +157,7 @@ void CWatchLink::TraceFrame(const char* direction, const std::uint8_t* frame,
     platform::debug_output(line);
 }
 
-void CWatchLink::Post(UINT message, WPARAM wparam, LPARAM lparam) {
+void CWatchLink::post(UINT message, WPARAM wparam, LPARAM lparam) {
     platform::post_message(owner_, message, wparam, lparam);
 }
 
@@ -179,7 +179,7 @@ bool CWatchLink::ReadMemory(std::uint32_t address, std::uint8_t count, std::uint
     p[4] = count;
     // Published only after the discard, so nothing that was waiting before it
     // can be taken for this request's reply.
-    return SendFrameAfterDiscard(p, sizeof p, [&](std::uint64_t discards) {
+    return send_frame_after_discard(p, sizeof p, [&](std::uint64_t discards) {
         read_count_.store(count, std::memory_order_relaxed);
         read_request_discards_.store(discards, std::memory_order_relaxed);
         read_destination_.store(destination, std::memory_order_release);
@@ -241,7 +241,7 @@ bool CWatchLink::SetClock(std::uint8_t year_minus_2000, std::uint8_t month, std:
     return SendFrame(p, sizeof p);
 }
 
-bool CWatchLink::TakeAwaitedReply(std::uint8_t reply_id) {
+bool CWatchLink::take_awaited_reply(std::uint8_t reply_id) {
     std::uint8_t awaited = awaited_reply_.load(std::memory_order_relaxed);
     const bool answers =
         awaited != 0 && (awaited == reply_id || (reply_id == watch_id::kAck23 &&
@@ -258,13 +258,13 @@ void CWatchLink::ParseMessage(const std::uint8_t* payload, std::uint16_t length)
     // Replies with a length rule: the message posted when it holds.
     auto expect = [&](bool length_ok, UINT message, WPARAM wparam, LPARAM lparam) {
         if (length_ok)
-            Post(message, wparam, lparam);
+            post(message, wparam, lparam);
         else
-            Post(WM_LINK_BAD_REPLY, 0, id);
+            post(WM_LINK_BAD_REPLY, 0, id);
     };
     switch (id) {
         case watch_id::kVersionReply:
-            PostVersion(payload, length);
+            post_version(payload, length);
             break;
         case watch_id::kReadReply: {
             // The destination is taken once: a repeated reply finds no read
@@ -275,14 +275,14 @@ void CWatchLink::ParseMessage(const std::uint8_t* payload, std::uint16_t length)
             if (destination == nullptr) break;
             if (burst_discards_ != read_request_discards_.load(std::memory_order_relaxed)) break;
             if (length < 2 || length != count + 1) {
-                Post(WM_LINK_BAD_REPLY, 0, id);
+                post(WM_LINK_BAD_REPLY, 0, id);
                 break;
             }
             if (!read_destination_.compare_exchange_strong(destination, nullptr,
                                                            std::memory_order_acq_rel))
                 break;
             std::memcpy(destination, payload + 1, count);
-            Post(WM_LINK_READ_DATA, reinterpret_cast<WPARAM>(destination), count);
+            post(WM_LINK_READ_DATA, reinterpret_cast<WPARAM>(destination), count);
             break;
         }
         case watch_id::kEraseReply:
@@ -298,13 +298,13 @@ void CWatchLink::ParseMessage(const std::uint8_t* payload, std::uint16_t length)
             expect(length == 1, WM_LINK_PREPARE_ACK, 0, 0);
             break;
         case watch_id::kProgramUpdateReply:
-            Post(WM_LINK_PROGRAM_ACK, 0, 0);
+            post(WM_LINK_PROGRAM_ACK, 0, 0);
             break;
         case watch_id::kStatusReply:
             if (length >= 3)
-                PostStatus(payload, length);
+                post_status(payload, length);
             else
-                Post(WM_LINK_BAD_REPLY, 0, id);
+                post(WM_LINK_BAD_REPLY, 0, id);
             break;
         case watch_id::kSetExpiryDateReply:
             expect(length == 1, WM_LINK_EXPIRY_ACK, 0, 0);
@@ -313,21 +313,21 @@ void CWatchLink::ParseMessage(const std::uint8_t* payload, std::uint16_t length)
             expect(length == 2, WM_LINK_CLOCK_ACK, length == 2 ? payload[1] : 0, 0);
             break;
         case watch_id::kUnused19:
-            if (length != 6) Post(WM_LINK_BAD_REPLY, 0, id);
+            if (length != 6) post(WM_LINK_BAD_REPLY, 0, id);
             break;
         case watch_id::kUnused1B:
         case watch_id::kUnused1D:
         case watch_id::kUnused1F:
         case watch_id::kUnused21:
         case watch_id::kUnusedF0:
-            if (length != 1) Post(WM_LINK_BAD_REPLY, 0, id);
+            if (length != 1) post(WM_LINK_BAD_REPLY, 0, id);
             break;
         default:
             break;  // not a reply of ours
     }
 }
 
-void CWatchLink::PostVersion(const std::uint8_t* payload, std::uint16_t length) {
+void CWatchLink::post_version(const std::uint8_t* payload, std::uint16_t length) {
     std::string text;
     const bool numeric = length == kNumericVersionLength;
     if (numeric) {
@@ -345,14 +345,14 @@ void CWatchLink::PostVersion(const std::uint8_t* payload, std::uint16_t length) 
     const std::string* announced = owned.get();
     if (!kVersionTextMessage.post(owner_, std::move(owned))) return;
     // Announced only; the string stays owned by the WM_LINK_VERSION handler.
-    if (!numeric) Post(low_level_message_, WM_LINK_VERSION, reinterpret_cast<LPARAM>(announced));
+    if (!numeric) post(low_level_message_, WM_LINK_VERSION, reinterpret_cast<LPARAM>(announced));
 }
 
-void CWatchLink::PostStatus(const std::uint8_t* payload, std::uint16_t length) {
+void CWatchLink::post_status(const std::uint8_t* payload, std::uint16_t length) {
     const std::size_t size = length - 1u;
     kStatusBytesMessage.post(
         owner_, std::make_unique<std::vector<std::uint8_t>>(payload + 1, payload + length),
         static_cast<LPARAM>(size));
 }
 
-}  // namespace stridelog
+}  // namespace stridelog::link

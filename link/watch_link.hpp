@@ -22,7 +22,7 @@
 #include "stridelog/win_types.h"
 #include "wire/message_ids.hpp"
 
-namespace stridelog {
+namespace stridelog::link {
 
 namespace watch_id = wire::watch_id;
 
@@ -71,29 +71,29 @@ class CWatchLink {
     // Whether the acknowledgement `reply_id` answers the command outstanding:
     // true once, for the reply its sender armed; every sender re-arms. Reply
     // 0x23 stands in for the prepare and erase acknowledgements.
-    bool TakeAwaitedReply(std::uint8_t reply_id);
+    bool take_awaited_reply(std::uint8_t reply_id);
 
     // One reply payload (id first); called by the receive thread.
     void ParseMessage(const std::uint8_t* payload, std::uint16_t length);
 
-    bool IsOpen() const;
+    bool is_open() const;
 
     // Whether a reply has reached this machine and the receive thread has not
     // yet handed it on: bytes waiting on the line, or bytes taken and not yet
     // parsed. On a busy machine the receive thread can be scheduled late; a
     // reply timer that expires meanwhile is not a missing reply.
-    bool ReplyInFlight() const;
+    bool reply_in_flight() const;
 
   private:
     // SendFrame, running `after_discard` with the line's discard count once
     // unread input is dropped and before the frame goes out.
-    bool SendFrameAfterDiscard(const std::uint8_t* payload, std::uint8_t length,
+    bool send_frame_after_discard(const std::uint8_t* payload, std::uint8_t length,
                                const std::function<void(std::uint64_t)>& after_discard);
-    void ReceiveLoop();
-    void Post(UINT message, WPARAM wparam, LPARAM lparam);
-    void PostVersion(const std::uint8_t* payload, std::uint16_t length);
-    void PostStatus(const std::uint8_t* payload, std::uint16_t length);
-    void TraceFrame(const char* direction, const std::uint8_t* frame, std::size_t size) const;
+    void receive_loop();
+    void post(UINT message, WPARAM wparam, LPARAM lparam);
+    void post_version(const std::uint8_t* payload, std::uint16_t length);
+    void post_status(const std::uint8_t* payload, std::uint16_t length);
+    void trace_frame(const char* direction, const std::uint8_t* frame, std::size_t size) const;
 
     HWND owner_;
     UINT low_level_message_;
@@ -122,4 +122,4 @@ class CWatchLink {
     std::atomic<std::uint32_t> discards_{0};
 };
 
-}  // namespace stridelog
+}  // namespace stridelog::link

@@ -31,15 +31,15 @@ constexpr std::size_t kDataBufferBytes = 256;
 // First version with the serial device map search.
 constexpr int kDeviceMapSystemVersion = 5;
 
-std::string BridgeValueName(int index) {
+std::string bridge_value_name(int index) {
     return "\\Device\\Silabser" + std::to_string(index);
 }
 
-bool NameFits(std::string_view name) {
+bool name_fits(std::string_view name) {
     return platform::utf8_to_utf16(name).size() < kNameBufferChars;
 }
 
-std::string UpperAscii(std::string_view text) {
+std::string upper_ascii(std::string_view text) {
     std::string out(text);
     for (char& c : out)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -47,7 +47,7 @@ std::string UpperAscii(std::string_view text) {
 }
 
 // The port name held by a value, or nullopt when the value cannot serve as one.
-std::optional<std::string> PortNameOf(std::string_view value_name, const RegValue& value) {
+std::optional<std::string> port_name_of(std::string_view value_name, const RegValue& value) {
     if (value.data.size() > kDataBufferBytes) return std::nullopt;
     if (value.type != RegType::sz) {
         std::string line = "Port value ";
@@ -63,7 +63,7 @@ std::optional<std::string> PortNameOf(std::string_view value_name, const RegValu
 
 // Reads "COM%d": the literal COM, optional white space and sign, digits. Only a
 // positive number names a port; anything else counts as no port.
-int ParsePortNumber(std::string_view name) {
+int parse_port_number(std::string_view name) {
     if (name.substr(0, 3) != "COM") return 0;
     std::size_t i = 3;
     while (i < name.size() && (name[i] == ' ' || (name[i] >= '\t' && name[i] <= '\r'))) ++i;
@@ -82,21 +82,21 @@ namespace {
 
 // Calls take(port name) for each port of the cable's USB identity, in registry
 // order, until take returns true.
-void SearchUsbIdentity(const std::function<bool(const std::string&)>& take) {
+void search_usb_identity(const std::function<bool(const std::string&)>& take) {
     if (platform::system_major_version() >= kDeviceMapSystemVersion) {
         auto key = platform::reg_open(RegRoot::local_machine, kSerialCommKey);
         if (!key) return;
         std::string name;
         RegValue value;
         for (std::size_t index = 0; key->enum_value(index, name, value); ++index) {
-            if (!NameFits(name)) continue;
+            if (!name_fits(name)) continue;
             // The device name is what follows the second backslash: \Device\<name>.
             const std::size_t first = name.find('\\');
             if (first == std::string::npos) continue;
             const std::size_t second = name.find('\\', first + 1);
             if (second == std::string::npos) continue;
-            if (UpperAscii(name.substr(second + 1)).rfind(kDeviceNamePattern, 0) != 0) continue;
-            if (auto port = PortNameOf(name, value); port && take(*port)) return;
+            if (upper_ascii(name.substr(second + 1)).rfind(kDeviceNamePattern, 0) != 0) continue;
+            if (auto port = port_name_of(name, value); port && take(*port)) return;
         }
         return;
     }
@@ -104,54 +104,54 @@ void SearchUsbIdentity(const std::function<bool(const std::string&)>& take) {
     if (!key) return;
     std::string subkey;
     for (std::size_t index = 0; key->enum_subkey(index, subkey); ++index) {
-        if (!NameFits(subkey) || subkey.rfind(kEnumSubkeyPattern, 0) != 0) continue;
+        if (!name_fits(subkey) || subkey.rfind(kEnumSubkeyPattern, 0) != 0) continue;
         std::string path(kUsbEnumKey);
         path += '\\';
         path += subkey;
         auto device = platform::reg_open(RegRoot::local_machine, path);
         RegValue value;
         if (!device || !device->query(kPortNameValue, value)) continue;
-        if (auto port = PortNameOf(path, value); port && take(*port)) return;
+        if (auto port = port_name_of(path, value); port && take(*port)) return;
     }
 }
 
-std::optional<std::string> QueryBridge(const platform::RegKey& key, int index) {
-    const std::string name = BridgeValueName(index);
+std::optional<std::string> query_bridge(const platform::RegKey& key, int index) {
+    const std::string name = bridge_value_name(index);
     RegValue value;
     if (!key.query(name, value)) return std::nullopt;
-    return PortNameOf(name, value);
+    return port_name_of(name, value);
 }
 
 }  // namespace
 
 int FindCablePort() {
     int number = 0;
-    SearchUsbIdentity([&](const std::string& port) {
-        number = ParsePortNumber(port);
+    search_usb_identity([&](const std::string& port) {
+        number = parse_port_number(port);
         return number != 0;
     });
     if (number != 0 || platform::system_major_version() < kDeviceMapSystemVersion) return number;
     // The presence test asks the first bridge only.
     if (auto key = platform::reg_open(RegRoot::local_machine, kSerialCommKey))
-        if (auto port = QueryBridge(*key, 0)) number = ParsePortNumber(*port);
+        if (auto port = query_bridge(*key, 0)) number = parse_port_number(*port);
     return number;
 }
 
 void ListCablePorts(std::vector<std::string>& list) {
     list.clear();
-    SearchUsbIdentity([&](const std::string& port) {
+    search_usb_identity([&](const std::string& port) {
         list.push_back(port);
         return false;
     });
     if (platform::system_major_version() >= kDeviceMapSystemVersion) {
         if (auto key = platform::reg_open(RegRoot::local_machine, kSerialCommKey)) {
             for (int index = 0; index < kBridgeCount; ++index)
-                if (auto port = QueryBridge(*key, index)) list.push_back(*port);
+                if (auto port = query_bridge(*key, index)) list.push_back(*port);
         }
     }
     // Exchange sort on upper-case copies, compared as UTF-16 code units.
     std::vector<std::u16string> keys;
-    for (const auto& name : list) keys.push_back(platform::utf8_to_utf16(UpperAscii(name)));
+    for (const auto& name : list) keys.push_back(platform::utf8_to_utf16(upper_ascii(name)));
     for (std::size_t i = 0; i < list.size(); ++i) {
         for (std::size_t j = i + 1; j < list.size(); ++j) {
             if (keys[i] > keys[j]) {
@@ -162,7 +162,7 @@ void ListCablePorts(std::vector<std::string>& list) {
     }
 }
 
-std::vector<std::uint8_t> BuildPortListBlock(const std::vector<std::string>& list) {
+std::vector<std::uint8_t> build_port_list_block(const std::vector<std::string>& list) {
     std::vector<std::uint8_t> block;
     const auto count = static_cast<std::uint32_t>(list.size());
     for (int shift = 0; shift < 32; shift += 8)

@@ -23,8 +23,8 @@ int FindCablePort();
 // same port possibly twice), sorted as upper-case text (COM10 before COM2).
 void ListCablePorts(std::vector<std::string>& list);
 // n of a port name "COMn" when n is a positive number, else 0.
-int ParsePortNumber(std::string_view name);
+int parse_port_number(std::string_view name);
 // The port list block: u32 LE count, then each name as UTF-16LE with a 16-bit zero.
-std::vector<std::uint8_t> BuildPortListBlock(const std::vector<std::string>& list);
+std::vector<std::uint8_t> build_port_list_block(const std::vector<std::string>& list);
 
 }  // namespace stridelog::ports

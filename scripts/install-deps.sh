@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those missing.
 # With "run", only what `make run` needs; with "docs", only what `make docs`
-# needs; with "fuzz", also the compiler and runtime of the fuzz targets.
+# needs; with "fuzz", also the compiler and runtime of the fuzz targets; with
+# "lint", the build's packages and the formatter and naming checker.
 set -euo pipefail
 
 # "run": only what `make run` builds and shows (library, tool, simulator and
@@ -29,6 +30,9 @@ if [ "${1:-}" = docs ]; then
 fi
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang libclang-rt-dev)
+fi
+if [ "${1:-}" = lint ]; then
+  packages+=(clang-format clang-tidy)
 fi
 
 missing=()

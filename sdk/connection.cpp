@@ -17,7 +17,7 @@
 #include "sdk/tasks.hpp"
 #include "ui/task_display.hpp"
 
-namespace stridelog {
+namespace stridelog::sdk {
 namespace {
 
 constexpr std::uint32_t kVersionTimeoutMs = 3000;
@@ -33,7 +33,7 @@ constexpr std::uint8_t kWideNameWidth = 32;
 // Reads a decimal number the way "%f" does (leading white space, an optional
 // sign), but always with a decimal point: the host's locale must not turn
 // "1.30" into 1.
-bool ReadVersionNumber(std::string_view text, float& number) {
+bool read_version_number(std::string_view text, float& number) {
     std::size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
     if (i < text.size() && text[i] == '+') ++i;
@@ -48,7 +48,7 @@ bool ReadVersionNumber(std::string_view text, float& number) {
 
 }  // namespace
 
-void CSdkTaskDlg::BeginConnection(task::OperationCode requested, bool clear_log) {
+void CSdkTaskDlg::begin_connection(task::OperationCode requested, bool clear_log) {
     requested_ = requested;
     if (clear_log) display_->ClearLog();
 
@@ -58,9 +58,9 @@ void CSdkTaskDlg::BeginConnection(task::OperationCode requested, bool clear_log)
     for (const auto& name : port_list_) line += name + " ";
     AppendLog(line);
 
-    ShowForTask();
+    show_for_task();
 
-    switch (Connect()) {
+    switch (connect()) {
         case -1:
         case -2:
             post_error(SDK_ERR_NO_PORT);
@@ -71,36 +71,36 @@ void CSdkTaskDlg::BeginConnection(task::OperationCode requested, bool clear_log)
             EndTask();
             return;
         default:
-            if (!RequestVersion(requested)) EndTask();
+            if (!request_version(requested)) EndTask();
             return;
     }
 }
 
-int CSdkTaskDlg::GetPortNumber() const {
+int CSdkTaskDlg::get_port_number() const {
     if (port_list_.empty()) return 0;
     if (port_index_ < 0) return -1;
     if (static_cast<std::size_t>(port_index_) >= port_list_.size()) return -2;
-    return ports::ParsePortNumber(port_list_[static_cast<std::size_t>(port_index_)]);
+    return ports::parse_port_number(port_list_[static_cast<std::size_t>(port_index_)]);
 }
 
-int CSdkTaskDlg::Connect() {
+int CSdkTaskDlg::connect() {
     link_.reset();
-    const int port = GetPortNumber();
+    const int port = get_port_number();
     if (port <= 0) {
         char text[48];
         std::snprintf(text, sizeof text, "GetCOMPort error = %d", port);
         diag::DebugPrint(text, diag::kDiagClassConnection);
         return port == 0 ? -1 : -2;
     }
-    link_ = std::make_unique<CWatchLink>(window_);
+    link_ = std::make_unique<link::CWatchLink>(window_);
 
-    DCB dcb;  // the port's defaults, then the link's fixed line settings
+    link::DCB dcb;  // the port's defaults, then the link's fixed line settings
     dcb.BaudRate = kLinkBaudRate;
     dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.Parity = link::NOPARITY;
+    dcb.StopBits = link::ONESTOPBIT;
+    dcb.fRtsControl = link::RTS_CONTROL_DISABLE;
+    dcb.fDtrControl = link::DTR_CONTROL_ENABLE;
 
     char line[48];
     std::snprintf(line, sizeof line, "COM=%u, Baud=%u", static_cast<unsigned>(port),
@@ -115,7 +115,7 @@ int CSdkTaskDlg::Connect() {
     return 0;
 }
 
-bool CSdkTaskDlg::RequestVersion(std::optional<task::OperationCode> requested) {
+bool CSdkTaskDlg::request_version(std::optional<task::OperationCode> requested) {
     if (!link_) return false;
     retry_count_ = 0;
     if (requested) requested_ = *requested;
@@ -145,7 +145,7 @@ bool CSdkTaskDlg::OnVersionTimer() {
     }
     link_.reset();
     platform::clock().sleep_ms(kPortSwitchPauseMs);
-    switch (Connect()) {
+    switch (connect()) {
         case -1:
         case -2:
             post_error(SDK_ERR_NO_PORT);
@@ -156,7 +156,7 @@ bool CSdkTaskDlg::OnVersionTimer() {
             EndTask();
             return true;
         default:
-            RequestVersion(std::nullopt);
+            request_version(std::nullopt);
             return false;
     }
 }
@@ -184,14 +184,14 @@ void CSdkTaskDlg::OnVersionReply(std::unique_ptr<std::string> owned) {
         // As the watch's firmware has always been read: the first three
         // characters are dropped, wherever "Ver" stood.
         if (version.size() >= 3)
-            ReadVersionNumber(std::string_view(version).substr(3), facts_.firmware_version);
+            read_version_number(std::string_view(version).substr(3), facts_.firmware_version);
         facts_.name_width = static_cast<double>(facts_.firmware_version) < kWideNamesFrom
                                 ? kNarrowNameWidth
                                 : kWideNameWidth;
     } else {
         // The numeric reply form ("1.21"): use the number the text shows.
         if (!version.empty() && std::isdigit(static_cast<unsigned char>(version[0])) &&
-            ReadVersionNumber(version, facts_.firmware_version)) {
+            read_version_number(version, facts_.firmware_version)) {
             facts_.name_width = static_cast<double>(facts_.firmware_version) < kWideNamesFrom
                                     ? kNarrowNameWidth
                                     : kWideNameWidth;
@@ -209,7 +209,7 @@ void CSdkTaskDlg::OnVersionReply(std::unique_ptr<std::string> owned) {
         first_reply = version_pending_;
         version_pending_ = false;
     }
-    if (first_reply) StartStatusQuery(true);
+    if (first_reply) start_status_query(true);
 }
 
-}  // namespace stridelog
+}  // namespace stridelog::sdk

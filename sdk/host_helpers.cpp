@@ -18,7 +18,7 @@ namespace platform = stridelog::platform;
 namespace {
 
 // A text for a host's buffer: cut to size - 1 bytes and terminated; its full length.
-std::size_t CopyOut(const std::string& text, char* buffer, std::size_t size) {
+std::size_t copy_out(const std::string& text, char* buffer, std::size_t size) {
     if (buffer != nullptr && size > 0) {
         const std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
         text.copy(buffer, n);
@@ -98,11 +98,11 @@ STRIDELOG_API BOOL Stridelog_RunUntil(Stridelog_DoneFn done, void* context, DWOR
 }
 
 STRIDELOG_API BOOL Stridelog_TaskActive(void) {
-    return stridelog::sdk::TaskActiveOnThisThread() ? TRUE : FALSE;
+    return stridelog::sdk::task_active_on_this_thread() ? TRUE : FALSE;
 }
 
 STRIDELOG_API void Stridelog_CancelTasks(void) {
-    stridelog::sdk::CancelAllTasks();
+    stridelog::sdk::cancel_all_tasks();
 }
 
 STRIDELOG_API void* Stridelog_FreeBlock(void* block) {
@@ -121,13 +121,13 @@ STRIDELOG_API size_t Stridelog_PortDevicePath(const char* port_name, char* buffe
     if (port_name == nullptr) return 0;
     const auto path = platform::serial_port_device_path(port_name);
     if (!path) return 0;
-    return CopyOut(*path, buffer, size);
+    return copy_out(*path, buffer, size);
 }
 
 STRIDELOG_API size_t Stridelog_DownloadFolder(char* buffer, size_t size) {
     const std::string documents = stridelog::diag::GetPersonalFolder();
     if (documents.empty()) return 0;
-    return CopyOut((std::filesystem::path(documents) / "Stride Log").string(), buffer, size);
+    return copy_out((std::filesystem::path(documents) / "Stride Log").string(), buffer, size);
 }
 
 }  // extern "C"

@@ -16,13 +16,13 @@ inline constexpr const char* kErrorMessageName = STRIDELOG_ERROR_MESSAGE_NAME;
 inline constexpr const char* kResultMessageName = STRIDELOG_RESULT_MESSAGE_NAME;
 
 // Posts (host, message, code, 0).
-void PostCode(HWND host, UINT message, UINT code);
+void post_code(HWND host, UINT message, UINT code);
 // Allocates a block of exactly data.size() bytes, fills it and posts it as lParam.
 // When the block cannot be allocated nothing is posted. When the post fails
 // (the host window is gone) or the message is discarded undelivered, the block
 // is freed rather than leaked.
-void PostBlock(HWND host, UINT message, UINT code, std::span<const std::uint8_t> data);
-void PostText(HWND host, UINT message, UINT code, std::string_view text);
-void PostFloat(HWND host, UINT message, UINT code, float value);
+void post_block(HWND host, UINT message, UINT code, std::span<const std::uint8_t> data);
+void post_text(HWND host, UINT message, UINT code, std::string_view text);
+void post_float(HWND host, UINT message, UINT code, float value);
 
 }  // namespace stridelog::sdk

@@ -9,14 +9,14 @@
 #include "sdk/task_window.hpp"
 #include "task/flash_transfer.hpp"
 
-namespace stridelog {
+namespace stridelog::sdk {
 namespace {
 
 constexpr std::uint32_t kStatusTimeoutMs = 3000;
 
 }  // namespace
 
-void CSdkTaskDlg::StartStatusQuery(bool dispatch_after_status) {
+void CSdkTaskDlg::start_status_query(bool dispatch_after_status) {
     if (!link_) return;
     dispatch_after_status_ = dispatch_after_status;
     status_pending_ = true;
@@ -37,21 +37,21 @@ void CSdkTaskDlg::OnStatusReply(const std::vector<std::uint8_t>& block) {
     // watch answered but has no fourth byte to read; it counts as an answer (1).
     facts_.status_flag = count >= 4 ? static_cast<std::int8_t>(block[3]) : 1;
     if (dispatch_after_status_) {
-        StartOperation();
+        start_operation();
     } else if (operation_ && operation_->code() == requested_) {
         operation_->on_status_reply();
     } else {
-        FailUnmatchedOperation("status reply");
+        fail_unmatched_operation("status reply");
     }
 }
 
 void CSdkTaskDlg::OnStatusTimeout() {
     status_pending_ = false;
     facts_.status_flag = 0;
-    StartOperation();
+    start_operation();
 }
 
-void CSdkTaskDlg::FailUnmatchedOperation(const char* event) {
+void CSdkTaskDlg::fail_unmatched_operation(const char* event) {
     // The task would never end by itself: it fails, loudly, rather than end
     // without a word or hang. The host gets the error every failed exchange
     // with the watch gives, so it needs no case of its own for it.
@@ -62,17 +62,17 @@ void CSdkTaskDlg::FailUnmatchedOperation(const char* event) {
     EndTask();
 }
 
-void CSdkTaskDlg::StartOperation() {
+void CSdkTaskDlg::start_operation() {
     if (operation_ && operation_->code() == requested_) {
         operation_->start();
         return;
     }
-    FailUnmatchedOperation("operation start");
+    fail_unmatched_operation("operation start");
 }
 
 void CSdkTaskDlg::OnAcknowledgement(std::uint8_t reply_id, std::uint8_t status) {
     // Only the reply its sender waits for; a repeated or unasked one changes nothing.
-    if (!link_ || !link_->TakeAwaitedReply(reply_id)) return;
+    if (!link_ || !link_->take_awaited_reply(reply_id)) return;
     if (operation_) operation_->on_acknowledgement(reply_id, status);
 }
 
@@ -101,7 +101,7 @@ void CSdkTaskDlg::OnTimer(UINT_PTR id) {
     // A reply already on this machine is not missing: the receive thread was
     // not scheduled in time (a busy machine). Its message is posted once it
     // runs and is handled before the timer fires again.
-    if (is_reply_timer(id) && link_ && link_->ReplyInFlight() &&
+    if (is_reply_timer(id) && link_ && link_->reply_in_flight() &&
         late_reply_rechecks_ < kLateReplyRechecks) {
         ++late_reply_rechecks_;
         platform::set_timer(window_, id, kLateReplyRecheckMs);
@@ -121,4 +121,4 @@ void CSdkTaskDlg::OnTimer(UINT_PTR id) {
     transfer_->on_timer(id);
 }
 
-}  // namespace stridelog
+}  // namespace stridelog::sdk

@@ -18,28 +18,28 @@ std::vector<HWND> g_all_tasks;
 
 }  // namespace
 
-void NoteTaskCreated(HWND window) {
+void note_task_created(HWND window) {
     t_live_tasks.push_back(window);
     std::lock_guard lock(g_all_tasks_mutex);
     g_all_tasks.push_back(window);
 }
 
-void NoteTaskDestroyed(HWND window) {
+void note_task_destroyed(HWND window) {
     auto it = std::find(t_live_tasks.begin(), t_live_tasks.end(), window);
     if (it != t_live_tasks.end()) t_live_tasks.erase(it);
     std::lock_guard lock(g_all_tasks_mutex);
     std::erase(g_all_tasks, window);
 }
 
-bool TaskActiveOnThisThread() {
+bool task_active_on_this_thread() {
     return !t_live_tasks.empty();
 }
 
-std::vector<HWND> TaskWindowsOnThisThread() {
+std::vector<HWND> task_windows_on_this_thread() {
     return t_live_tasks;
 }
 
-void CancelAllTasks() {
+void cancel_all_tasks() {
     std::lock_guard lock(g_all_tasks_mutex);
     // A window that went meanwhile refuses the post; handles are never reused.
     for (HWND window : g_all_tasks) platform::post_message(window, platform::kWmClose, 0, 0);

@@ -1,6 +1,6 @@
 // Which task windows live, per creating thread; what Stridelog_TaskActive reports.
 //
-// Threads: any thread; each thread sees its own tasks, and CancelAllTasks
+// Threads: any thread; each thread sees its own tasks, and cancel_all_tasks
 // reaches every thread's.
 #pragma once
 
@@ -10,13 +10,13 @@
 
 namespace stridelog::sdk {
 
-void NoteTaskCreated(HWND window);
-void NoteTaskDestroyed(HWND window);
-bool TaskActiveOnThisThread();
+void note_task_created(HWND window);
+void note_task_destroyed(HWND window);
+bool task_active_on_this_thread();
 // The live task windows of this thread, oldest first.
-std::vector<HWND> TaskWindowsOnThisThread();
+std::vector<HWND> task_windows_on_this_thread();
 // Asks every live task window of the process to close, as its Cancel button
 // would; each ends through its task end on its own thread.
-void CancelAllTasks();
+void cancel_all_tasks();
 
 }  // namespace stridelog::sdk

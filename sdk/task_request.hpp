@@ -11,7 +11,7 @@
 #include "stridelog/framework_arrays.h"
 #include "stridelog/win_types.h"
 
-namespace stridelog {
+namespace stridelog::sdk {
 
 // The task an entry point starts (sdk/tasks.hpp: one row per task).
 enum TaskCode : int;
@@ -42,4 +42,4 @@ struct TaskRequest {
     bool passive_ftp = false;
 };
 
-}  // namespace stridelog
+}  // namespace stridelog::sdk

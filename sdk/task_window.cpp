@@ -16,7 +16,7 @@
 #include "ui/task_display.hpp"
 #include "update/ftp_messages.hpp"
 
-namespace stridelog {
+namespace stridelog::sdk {
 namespace {
 
 constexpr int kCancelCommand = 2;  // the Cancel button, or Esc
@@ -28,11 +28,11 @@ CSdkTaskDlg::CSdkTaskDlg(Storage storage) : storage_(storage) {
         return WindowProc(message, wparam, lparam);
     });
     platform::set_window_text(window_, "Watch");
-    display_ = std::make_unique<TaskDisplay>(window_);
+    display_ = std::make_unique<ui::TaskDisplay>(window_);
     transfer_ = std::make_unique<task::FlashTransfer>(static_cast<task::TaskHost&>(*this));
-    platform::register_window_message(kLowLevelMessageName);
+    platform::register_window_message(link::kLowLevelMessageName);
     task_handle_ = window_;
-    sdk::NoteTaskCreated(task_handle_);
+    sdk::note_task_created(task_handle_);
 }
 
 CSdkTaskDlg::~CSdkTaskDlg() {
@@ -45,10 +45,10 @@ CSdkTaskDlg::~CSdkTaskDlg() {
         window_ = nullptr;
         platform::destroy_window(window);
     }
-    sdk::NoteTaskDestroyed(task_handle_);
+    sdk::note_task_destroyed(task_handle_);
 }
 
-void CSdkTaskDlg::Attach(HWND host) {
+void CSdkTaskDlg::attach(HWND host) {
     host_ = host;
     error_message_ = platform::register_window_message(sdk::kErrorMessageName);
     result_message_ = platform::register_window_message(sdk::kResultMessageName);
@@ -60,30 +60,30 @@ bool CSdkTaskDlg::CheckConnection() {
     return false;
 }
 
-void CSdkTaskDlg::ShowForTask() {
+void CSdkTaskDlg::show_for_task() {
     platform::show_window(window_, request_.show);
-    display_->SetShown(request_.show);
+    display_->set_shown(request_.show);
     if (disable_host_) platform::enable_window(host_, false);
     display_->LayoutWindow();
 }
 
-void CSdkTaskDlg::Start(TaskRequest request) {
+void CSdkTaskDlg::start(TaskRequest request) {
     request_ = std::move(request);
     disable_host_ = request_.show;
     platform::show_window(window_, request_.show);
-    display_->SetShown(request_.show);
-    display_->PrepareForStart();
+    display_->set_shown(request_.show);
+    display_->prepare_for_start();
     display_->LayoutWindow();
     const sdk::TaskRow& row = sdk::task_row(request_.task);
     switch (row.start) {
         case sdk::TaskStart::sdk_version:
-            PostSdkVersion();
+            post_sdk_version();
             return;
         case sdk::TaskStart::nothing:
             return;
         case sdk::TaskStart::version_only:
             // The display stays as the template has it.
-            BeginConnection(task::OperationCode::none, false);
+            begin_connection(task::OperationCode::none, false);
             return;
         case sdk::TaskStart::operation:
             break;
@@ -94,17 +94,17 @@ void CSdkTaskDlg::Start(TaskRequest request) {
         EndTask();
         return;
     }
-    RunOperation(row.make(request_, *this), row.operation);
+    run_operation(row.make(request_, *this), row.operation);
 }
 
-void CSdkTaskDlg::RunOperation(std::unique_ptr<task::Operation> operation,
+void CSdkTaskDlg::run_operation(std::unique_ptr<task::Operation> operation,
                                task::OperationCode requested) {
     operation_ = std::move(operation);
     if (operation_) operation_->prepare();
     const bool download_task = sdk::task_row(request_.task).download;
     display_->ShowRateDisplay(download_task);
     // The download tasks start their log afresh at the connection.
-    BeginConnection(requested, download_task);
+    begin_connection(requested, download_task);
 }
 
 void CSdkTaskDlg::EndTask() {
@@ -121,7 +121,7 @@ void CSdkTaskDlg::EndTask() {
     request_.record.clear();
     transfer_->release();
     platform::enable_window(host_, true);
-    display_->NotifyTaskEnded();
+    display_->notify_task_ended();
     if (storage_ == Storage::heap) {
         // The window's final destruction deletes this object; inside a handler
         // it waits until the handler has returned.
@@ -134,11 +134,11 @@ void CSdkTaskDlg::EndTask() {
     // A local (modal) task window ends its loop instead; the entry point destroys it.
 }
 
-void CSdkTaskDlg::RunModal() {
+void CSdkTaskDlg::run_modal() {
     platform::run_loop_until([this] { return ended_; });
 }
 
-void CSdkTaskDlg::Dismiss() {
+void CSdkTaskDlg::dismiss() {
     operation_.reset();
     link_.reset();
     display_.reset();
@@ -150,19 +150,19 @@ void CSdkTaskDlg::Dismiss() {
 // ---- notifications -------------------------------------------------------
 
 void CSdkTaskDlg::post_error(UINT code) {
-    sdk::PostCode(host_, error_message_, code);
+    sdk::post_code(host_, error_message_, code);
 }
 
 void CSdkTaskDlg::post_result(UINT code) {
-    sdk::PostCode(host_, result_message_, code);
+    sdk::post_code(host_, result_message_, code);
 }
 
 void CSdkTaskDlg::post_result_block(UINT code, std::span<const std::uint8_t> data) {
-    sdk::PostBlock(host_, result_message_, code, data);
+    sdk::post_block(host_, result_message_, code, data);
 }
 
 void CSdkTaskDlg::post_progress(float percent) {
-    sdk::PostFloat(host_, result_message_, SDK_MSG_PROGRESS, percent);
+    sdk::post_float(host_, result_message_, SDK_MSG_PROGRESS, percent);
 }
 
 void CSdkTaskDlg::post_phase_progress(std::uint32_t phase) {
@@ -173,7 +173,7 @@ void CSdkTaskDlg::post_phase_progress(std::uint32_t phase) {
     post_result_block(SDK_MSG_PHASE_PROGRESS, block);
 }
 
-void CSdkTaskDlg::PostSdkVersion() {
+void CSdkTaskDlg::post_sdk_version() {
     post_result_block(SDK_MSG_SDK_VERSION,
                       std::span(reinterpret_cast<const std::uint8_t*>(kSdkVersionText),
                                 sizeof kSdkVersionText - 1));
@@ -198,11 +198,11 @@ void CSdkTaskDlg::show_rate_display(bool on) {
 }
 
 void CSdkTaskDlg::set_rate_texts(std::string rate, std::string time_left) {
-    display_->SetRateTexts(std::move(rate), std::move(time_left));
+    display_->set_rate_texts(std::move(rate), std::move(time_left));
 }
 
 void CSdkTaskDlg::refresh_rate_display() {
-    display_->RefreshRateDisplay();
+    display_->refresh_rate_display();
 }
 
 void CSdkTaskDlg::set_progress_range(int lower, int upper) {
@@ -233,7 +233,7 @@ bool CSdkTaskDlg::confirm(std::string_view title, std::string_view message,
                           const std::vector<std::string>& lines) {
     // No parent: the task window, and its Cancel button, stay usable while the
     // question is open.
-    CConfirmDlg question;
+    ui::CConfirmDlg question;
     question.SetContent(title, message, &lines);
     question_ = &question;
     const int answer = question.DoModal();
@@ -268,7 +268,7 @@ LRESULT CSdkTaskDlg::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
     // A handler may run a nested loop (a question to the user) in which another
     // handler ends the task; the window then goes when the outermost handler returns.
     ++handler_depth_;
-    const LRESULT result = HandleMessage(message, wparam, lparam);
+    const LRESULT result = handle_message(message, wparam, lparam);
     if (--handler_depth_ == 0 && destroy_pending_) {
         destroy_pending_ = false;
         platform::destroy_window(window_);  // deletes this object
@@ -276,30 +276,30 @@ LRESULT CSdkTaskDlg::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
     return result;
 }
 
-LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT CSdkTaskDlg::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
     // The messages that carry a payload: it is taken first, so it is freed
     // whether or not the task still runs.
     switch (message) {
-        case WM_LINK_VERSION: {
-            auto text = kVersionTextMessage.take(wparam);
+        case link::WM_LINK_VERSION: {
+            auto text = link::kVersionTextMessage.take(wparam);
             if (!ended_) OnVersionReply(std::move(text));
             return 0;
         }
-        case WM_LINK_STATUS: {
-            const auto bytes = kStatusBytesMessage.take(wparam);
+        case link::WM_LINK_STATUS: {
+            const auto bytes = link::kStatusBytesMessage.take(wparam);
             if (!ended_) OnStatusReply(*bytes);
             return 0;
         }
-        case WM_FTP_STATUS:
-        case WM_FTP_DONE:
-        case WM_FTP_FAILED:
-        case WM_FTP_PROGRESS:
-        case WM_FTP_RANGE:
-        case WM_FTP_TIME_LEFT:
-        case WM_FTP_RATE:
+        case update::WM_FTP_STATUS:
+        case update::WM_FTP_DONE:
+        case update::WM_FTP_FAILED:
+        case update::WM_FTP_PROGRESS:
+        case update::WM_FTP_RANGE:
+        case update::WM_FTP_TIME_LEFT:
+        case update::WM_FTP_RATE:
             // The operation that started the download handles (and owns) them.
             if (ended_ || !operation_ || !operation_->on_message(message, wparam, lparam))
-                DropDownloadMessage(message, wparam);
+                update::drop_download_message(message, wparam);
             return 0;
         default:
             break;
@@ -316,37 +316,37 @@ LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         case platform::kWmCommand:
             if ((wparam & 0xFFFF) == kCancelCommand) EndTask();
             return 0;
-        case WM_LINK_READ_DATA:
+        case link::WM_LINK_READ_DATA:
             transfer_->on_read_data(reinterpret_cast<const std::uint8_t*>(wparam),
                                     static_cast<std::size_t>(lparam));
             return 0;
-        case WM_READ_CHUNK_STORED:
+        case link::WM_READ_CHUNK_STORED:
             if (const auto step = transfer_->on_chunk_stored(); step && operation_)
                 operation_->on_read_complete(*step);
             return 0;
-        case WM_LINK_WRITE_ACK:
-            if (!link_ || !link_->TakeAwaitedReply(watch_id::kWriteReply)) return 0;
+        case link::WM_LINK_WRITE_ACK:
+            if (!link_ || !link_->take_awaited_reply(wire::watch_id::kWriteReply)) return 0;
             kill_timer(task::kWriteTimer);
             if (const auto step = transfer_->on_write_ack(); step && operation_)
                 operation_->on_write_complete(*step);
             return 0;
-        case WM_LINK_ERASE_ACK:
-        case WM_LINK_ACK_23:
-        case WM_LINK_PREPARE_ACK: {
-            const std::uint8_t id = message == WM_LINK_ERASE_ACK ? watch_id::kEraseReply
-                                    : message == WM_LINK_ACK_23  ? watch_id::kAck23
-                                                                 : watch_id::kPrepareWriteReply;
-            if (!link_ || !link_->TakeAwaitedReply(id)) return 0;
+        case link::WM_LINK_ERASE_ACK:
+        case link::WM_LINK_ACK_23:
+        case link::WM_LINK_PREPARE_ACK: {
+            const std::uint8_t id = message == link::WM_LINK_ERASE_ACK ? wire::watch_id::kEraseReply
+                                    : message == link::WM_LINK_ACK_23  ? wire::watch_id::kAck23
+                                                                 : wire::watch_id::kPrepareWriteReply;
+            if (!link_ || !link_->take_awaited_reply(id)) return 0;
             kill_timer(task::kWriteTimer);
             if (const auto step = transfer_->on_step_ack(); step && operation_)
                 operation_->on_write_complete(*step);
             return 0;
         }
-        case WM_LINK_BAD_REPLY:
+        case link::WM_LINK_BAD_REPLY:
             OnBadReply();
             return 0;
         default:
-            for (const OperationAcknowledgement& ack : kOperationAcknowledgements) {
+            for (const link::OperationAcknowledgement& ack : link::kOperationAcknowledgements) {
                 if (ack.message != message) continue;
                 OnAcknowledgement(ack.reply_id,
                                   ack.status_in_wparam ? static_cast<std::uint8_t>(wparam) : 0);
@@ -356,4 +356,4 @@ LRESULT CSdkTaskDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     }
 }
 
-}  // namespace stridelog
+}  // namespace stridelog::sdk

@@ -24,15 +24,21 @@
 #include "stridelog/stridelog.h"
 #include "task/operation.hpp"
 
-namespace stridelog {
-
+namespace stridelog::ui {
 class CConfirmDlg;
-class CWatchLink;
 class TaskDisplay;
-
-namespace task {
+}  // namespace stridelog::ui
+namespace stridelog::link {
+class CWatchLink;
+}
+namespace stridelog::task {
 class FlashTransfer;
 }
+namespace stridelog {
+struct TaskWindowTestAccess;
+}
+
+namespace stridelog::sdk {
 
 // The "SDK<model>,<version>" text GetSDKVersion posts, without a NUL.
 inline constexpr char kSdkVersionText[] = "SDK73688,2.0.11.260";
@@ -48,39 +54,39 @@ class CSdkTaskDlg final : private task::TaskHost {
     CSdkTaskDlg& operator=(const CSdkTaskDlg&) = delete;
 
     // Stores the host, registers the two messages.
-    void Attach(HWND host);
+    void attach(HWND host);
     // Connect check: false (after posting 0x1000) when no cable port exists.
     bool CheckConnection();
     // Shows or hides the window as asked and starts the task.
-    void Start(TaskRequest request);
+    void start(TaskRequest request);
     // Common task end: releases everything, re-enables the host, destroys the
     // window (a heap task window is deleted by then; touch nothing afterwards).
     void EndTask();
     // Local task windows: runs the window's loop until the task has ended.
-    void RunModal();
+    void run_modal();
     // Destroys the window without the task end (a refused call, or a local task
     // window after its loop). A heap object is deleted by it: touch nothing afterwards.
-    void Dismiss();
-    bool Ended() const { return ended_; }
+    void dismiss();
+    bool ended() const { return ended_; }
 
-    void PostSdkVersion();
+    void post_sdk_version();
     void AppendLog(std::string_view line);
 
-    HWND Window() const { return window_; }
-    TaskDisplay& Display() { return *display_; }
+    HWND window() const { return window_; }
+    ui::TaskDisplay& display() { return *display_; }
 
   private:
-    friend struct TaskWindowTestAccess;  // tests reach the status facts and start their own
+    friend struct stridelog::TaskWindowTestAccess;  // tests reach the status facts and start their own
                                          // operations
 
     // Runs `operation` once the watch has answered (null: the task ends there).
-    void RunOperation(std::unique_ptr<task::Operation> operation, task::OperationCode requested);
+    void run_operation(std::unique_ptr<task::Operation> operation, task::OperationCode requested);
 
     // ---- TaskHost: what the running operation may use ----
-    CWatchLink* link() override { return link_.get(); }
+    link::CWatchLink* link() override { return link_.get(); }
     task::FlashTransfer& transfer() override { return *transfer_; }
     const task::WatchFacts& watch() const override { return facts_; }
-    void query_status() override { StartStatusQuery(false); }
+    void query_status() override { start_status_query(false); }
     void set_caption(std::string_view text) override;
     void set_status_text(std::string_view text) override;
     void append_log(std::string_view line) override { AppendLog(line); }
@@ -110,28 +116,28 @@ class CSdkTaskDlg final : private task::TaskHost {
     bool task_ended() const override { return ended_; }
 
     // ---- connection and version (connection.cpp) ----
-    void BeginConnection(task::OperationCode requested, bool clear_log);
-    int Connect();
-    int GetPortNumber() const;
-    bool RequestVersion(std::optional<task::OperationCode> requested);
+    void begin_connection(task::OperationCode requested, bool clear_log);
+    int connect();
+    int get_port_number() const;
+    bool request_version(std::optional<task::OperationCode> requested);
     bool OnVersionTimer();
     void OnVersionReply(std::unique_ptr<std::string> text);
 
     // ---- dispatch (reply_dispatch.cpp) ----
-    void StartStatusQuery(bool dispatch_after_status);
+    void start_status_query(bool dispatch_after_status);
     void OnStatusReply(const std::vector<std::uint8_t>& block);
     void OnStatusTimeout();
-    void StartOperation();
+    void start_operation();
     void OnAcknowledgement(std::uint8_t reply_id, std::uint8_t status);
     void OnBadReply();
     void OnTimer(UINT_PTR id);
     // The running operation is not the one the request names (or none runs):
     // a diagnostic line, SDK_ERR_TRANSFER, the task end.
-    void FailUnmatchedOperation(const char* event);
+    void fail_unmatched_operation(const char* event);
 
     LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam);
-    LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
-    void ShowForTask();
+    LRESULT handle_message(UINT message, WPARAM wparam, LPARAM lparam);
+    void show_for_task();
 
     // The call.
     Storage storage_;
@@ -146,7 +152,7 @@ class CSdkTaskDlg final : private task::TaskHost {
     // The connection.
     std::vector<std::string> port_list_;
     int port_index_ = 0;
-    std::unique_ptr<CWatchLink> link_;
+    std::unique_ptr<link::CWatchLink> link_;
     std::uint8_t retry_count_ = 0;
     bool version_pending_ = false;
     std::mutex version_lock_;
@@ -162,8 +168,8 @@ class CSdkTaskDlg final : private task::TaskHost {
     std::unique_ptr<task::Operation> operation_;
 
     // The window.
-    std::unique_ptr<TaskDisplay> display_;
-    CConfirmDlg* question_ = nullptr;  // while the user is being asked
+    std::unique_ptr<ui::TaskDisplay> display_;
+    ui::CConfirmDlg* question_ = nullptr;  // while the user is being asked
     bool ended_ = false;
     int handler_depth_ = 0;
     // Expiries of the current reply wait put off because the reply had arrived
@@ -172,4 +178,4 @@ class CSdkTaskDlg final : private task::TaskHost {
     bool destroy_pending_ = false;
 };
 
-}  // namespace stridelog
+}  // namespace stridelog::sdk

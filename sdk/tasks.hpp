@@ -26,32 +26,30 @@
 #include "watchdata/workout_clearing.hpp"
 #include "watchdata/workout_download_operation.hpp"
 
-namespace stridelog {
+namespace stridelog::sdk {
 
 // Task codes chosen by the entry points.
 enum TaskCode : int {
-    TASK_SDK_VERSION = 0,
-    TASK_WATCH_VERSION = 1,
-    TASK_LONG_VERSION = 2,
-    TASK_ALL_WORKOUTS = 3,
-    TASK_CLEAR_WORKOUTS = 4,
-    TASK_WORKOUT_SUMMARY = 5,
-    TASK_SELECTED_WORKOUTS = 6,
-    TASK_GET_PATHS = 7,
-    TASK_SET_PATHS = 8,
-    TASK_GET_VIEWS = 9,
-    TASK_SET_VIEWS = 10,
-    TASK_GET_SETTING = 11,
-    TASK_SET_SETTING = 12,
-    TASK_AGPS_UPDATE = 13,
-    TASK_FIRMWARE_UPDATE = 14,
-    TASK_READ_SECTOR = 15,
-    TASK_WRITE_SECTOR = 16,
-    TASK_SET_DATE_TIME = 17,
-    TASK_COUNT  // not a task: the number of them
+    task_sdk_version = 0,
+    task_watch_version = 1,
+    task_long_version = 2,
+    task_all_workouts = 3,
+    task_clear_workouts = 4,
+    task_workout_summary = 5,
+    task_selected_workouts = 6,
+    task_get_paths = 7,
+    task_set_paths = 8,
+    task_get_views = 9,
+    task_set_views = 10,
+    task_get_setting = 11,
+    task_set_setting = 12,
+    task_agps_update = 13,
+    task_firmware_update = 14,
+    task_read_sector = 15,
+    task_write_sector = 16,
+    task_set_date_time = 17,
+    task_count  // not a task: the number of them
 };
-
-namespace sdk {
 
 using OperationPtr = std::unique_ptr<task::Operation>;
 using MakeOperation = OperationPtr (*)(const TaskRequest& request, task::TaskHost& host);
@@ -156,38 +154,38 @@ using Code = task::OperationCode;
 using Mode = watchdata::WorkoutDownloadOperation::Mode;
 
 inline constexpr auto kTasks = std::to_array<TaskRow>({
-    {.task = TASK_SDK_VERSION, .start = TaskStart::sdk_version},
-    {.task = TASK_WATCH_VERSION, .start = TaskStart::version_only},
-    {TASK_LONG_VERSION, TaskStart::operation, Code::long_version,
+    {.task = task_sdk_version, .start = TaskStart::sdk_version},
+    {.task = task_watch_version, .start = TaskStart::version_only},
+    {task_long_version, TaskStart::operation, Code::long_version,
      maker(&make_plain<watchdata::LongVersionOperation>)},
-    {TASK_ALL_WORKOUTS, TaskStart::operation, Code::workouts,
+    {task_all_workouts, TaskStart::operation, Code::workouts,
      maker(&make_workout_download<Mode::all>)},
-    {TASK_CLEAR_WORKOUTS, TaskStart::operation, Code::clear_workouts,
+    {task_clear_workouts, TaskStart::operation, Code::clear_workouts,
      maker(&make_plain<watchdata::ClearWorkoutsOperation>)},
-    {TASK_WORKOUT_SUMMARY, TaskStart::operation, Code::workouts,
+    {task_workout_summary, TaskStart::operation, Code::workouts,
      maker(&make_workout_download<Mode::summary>)},
-    {TASK_SELECTED_WORKOUTS, TaskStart::operation, Code::selected_workouts,
+    {task_selected_workouts, TaskStart::operation, Code::selected_workouts,
      maker(&make_workout_download<Mode::selected>)},
-    {TASK_GET_PATHS, TaskStart::operation, Code::get_paths,
+    {task_get_paths, TaskStart::operation, Code::get_paths,
      maker(&make_plain<watchdata::GetPathsOperation>)},
-    {.task = TASK_SET_PATHS,
+    {.task = task_set_paths,
      .start = TaskStart::operation,
      .operation = Code::set_paths,
      .make = maker(&make_set_paths),
      .refuse = &refuse_path_arrays},
-    {TASK_GET_VIEWS, TaskStart::operation, Code::get_views,
+    {task_get_views, TaskStart::operation, Code::get_views,
      maker(&make_plain<watchdata::GetViewsOperation>)},
-    {TASK_SET_VIEWS, TaskStart::operation, Code::set_views,
+    {task_set_views, TaskStart::operation, Code::set_views,
      maker(&make_with_record<watchdata::SetViewsOperation>)},
-    {TASK_GET_SETTING, TaskStart::operation, Code::get_setting,
+    {task_get_setting, TaskStart::operation, Code::get_setting,
      maker(&make_plain<watchdata::GetSettingOperation>)},
-    {TASK_SET_SETTING, TaskStart::operation, Code::set_setting,
+    {task_set_setting, TaskStart::operation, Code::set_setting,
      maker(&make_with_record<watchdata::SetSettingOperation>)},
-    {TASK_AGPS_UPDATE, TaskStart::operation, Code::agps, maker(&make_agps), true},
-    {TASK_FIRMWARE_UPDATE, TaskStart::operation, Code::firmware_check, maker(&make_firmware), true},
-    {TASK_READ_SECTOR, TaskStart::operation, Code::read_sector, maker(&make_sector_read)},
-    {.task = TASK_WRITE_SECTOR, .start = TaskStart::nothing},
-    {TASK_SET_DATE_TIME, TaskStart::operation, Code::set_clock, maker(&make_set_clock)},
+    {task_agps_update, TaskStart::operation, Code::agps, maker(&make_agps), true},
+    {task_firmware_update, TaskStart::operation, Code::firmware_check, maker(&make_firmware), true},
+    {task_read_sector, TaskStart::operation, Code::read_sector, maker(&make_sector_read)},
+    {.task = task_write_sector, .start = TaskStart::nothing},
+    {task_set_date_time, TaskStart::operation, Code::set_clock, maker(&make_set_clock)},
 });
 
 consteval bool rows_in_task_code_order() {
@@ -206,7 +204,7 @@ consteval bool operation_rows_complete() {
     return true;
 }
 
-static_assert(kTasks.size() == TASK_COUNT, "every task code has its row");
+static_assert(kTasks.size() == task_count, "every task code has its row");
 static_assert(rows_in_task_code_order(), "the rows stand in task code order");
 static_assert(operation_rows_complete(), "every operation task makes its operation");
 
@@ -214,5 +212,4 @@ constexpr const TaskRow& task_row(TaskCode task) {
     return kTasks[static_cast<std::size_t>(task)];
 }
 
-}  // namespace sdk
-}  // namespace stridelog
+}  // namespace stridelog::sdk

@@ -44,7 +44,7 @@ std::uint8_t epo_packet_checksum(std::span<const std::uint8_t> packet) {
     return sum;
 }
 
-bool IsWellFormedEpoStream(std::span<const std::uint8_t> area, std::string* why) {
+bool is_well_formed_epo_stream(std::span<const std::uint8_t> area, std::string* why) {
     if (area.size() < kEpoStreamSize)
         return fail(why, "the A-GPS area holds " + std::to_string(area.size()) +
                              " bytes, fewer than the " + std::to_string(kEpoStreamSize) +

@@ -35,7 +35,7 @@ inline constexpr std::size_t kEpoChecksumOffset = 188;  // XOR of bytes 2..187
 // follows the stream is not looked at) holds exactly the packet stream of one
 // orbit file. Otherwise false, and `why` (when given) names the first packet
 // at fault and what is wrong with it.
-bool IsWellFormedEpoStream(std::span<const std::uint8_t> sectors_230_to_243, std::string* why);
+bool is_well_formed_epo_stream(std::span<const std::uint8_t> sectors_230_to_243, std::string* why);
 
 // The packet stream of a 53,760-byte orbit file (empty for any other size).
 // Built from the packet layout alone, so tests can fill the A-GPS sectors.

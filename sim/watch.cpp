@@ -476,7 +476,7 @@ void Watch::take_expiry(const WatchDate& date) {
         why = "not after the watch's date " + date_text(today);
     } else {
         const auto area = flash_.bytes().subspan(kEpoAddress, kEpoAreaSize);
-        IsWellFormedEpoStream(area, &why);
+        is_well_formed_epo_stream(area, &why);
     }
     if (!why.empty()) {
         note("A-GPS expiry " + date_text(date) + " not taken: " + why);
@@ -508,7 +508,7 @@ void Watch::load_agps_locked() {
     if (config_.agps_refuse) {
         why = "the watch is set to refuse A-GPS data";
     } else {
-        IsWellFormedEpoStream(area, &why);
+        is_well_formed_epo_stream(area, &why);
     }
     if (!why.empty()) {
         note("A-GPS expiry " + date_text(date) + " in the directory not taken: " + why);

@@ -79,7 +79,7 @@ WatchSetup realistic_setup() {
         route("Hill Sprints", 4, 473'700'000, 85'450'000, 250, 0, {"Bottom", "", "Top"}),
     };
     const char* view_names[] = {"Run", "Heart", "Laps", "Altitude",
-                                "Dur\xA5"
+                                "Dur\xA5",
                                 "e"};
     for (std::size_t v = 0; v < kViewCount; ++v) {
         SetupView view;

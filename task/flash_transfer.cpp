@@ -19,7 +19,7 @@ std::atomic<int> g_read_chunk_progress{kProgressUnset};
 
 }  // namespace
 
-void ResetReadChunkProgress() {
+void reset_read_chunk_progress() {
     g_read_chunk_progress = kProgressUnset;
 }
 
@@ -97,7 +97,7 @@ void FlashTransfer::request_next_chunk(std::uint32_t timeout_ms) {
     }
     ++read_requests_;
     // A request the link cannot send is caught by the timer like a lost reply.
-    if (CWatchLink* link = host_.link()) link->ReadMemory(address, count, destination);
+    if (link::CWatchLink* link = host_.link()) link->ReadMemory(address, count, destination);
     host_.set_timer(kReadTimer, timeout_ms);
 }
 
@@ -109,7 +109,7 @@ void FlashTransfer::on_read_data(const std::uint8_t* destination, std::size_t co
         return;
     run_.received += static_cast<std::uint32_t>(count);
     run_.requested = 0;
-    host_.post_to_self(WM_READ_CHUNK_STORED);
+    host_.post_to_self(link::WM_READ_CHUNK_STORED);
 }
 
 void FlashTransfer::pace_read_progress() {
@@ -181,9 +181,9 @@ void FlashTransfer::start_write(std::uint32_t start_address, std::span<const std
 
 void FlashTransfer::perform_step() {
     host_.kill_timer(kWriteTimer);
-    CWatchLink* link = host_.link();
+    link::CWatchLink* link = host_.link();
     if (link == nullptr) {
-        host_.post_to_host(WM_NO_LINK_FOR_WRITE);
+        host_.post_to_host(link::WM_NO_LINK_FOR_WRITE);
         return;
     }
     if (!write_.active || write_.index >= write_.count) return;

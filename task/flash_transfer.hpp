@@ -143,6 +143,6 @@ class FlashTransfer {
 
 // The process-wide count of stored read chunks that paces read progress (one
 // step per 4096 bytes, carried over from task to task). Tests reset it.
-void ResetReadChunkProgress();
+void reset_read_chunk_progress();
 
 }  // namespace stridelog::task

@@ -15,7 +15,7 @@
 
 #include "stridelog/win_types.h"
 
-namespace stridelog {
+namespace stridelog::link {
 class CWatchLink;
 }
 
@@ -34,7 +34,7 @@ struct WatchFacts {
 class TaskHost {
   public:
     // ---- the watch ----
-    virtual CWatchLink* link() = 0;  // null once the task has released it
+    virtual link::CWatchLink* link() = 0;  // null once the task has released it
     virtual FlashTransfer& transfer() = 0;
     virtual const WatchFacts& watch() const = 0;
     // Asks the watch for its status again; the reply reaches on_status_reply, a

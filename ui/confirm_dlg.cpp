@@ -4,7 +4,7 @@
 #include "ui/dialog_templates.hpp"
 #include "ui/presenter.hpp"
 
-namespace stridelog {
+namespace stridelog::ui {
 namespace {
 
 constexpr WPARAM kKeyEnter = 13;
@@ -25,14 +25,14 @@ void CConfirmDlg::SetContent(std::string_view title, std::string_view message,
     lines_ = lines;
 }
 
-std::string CConfirmDlg::ControlText(int id) const {
+std::string CConfirmDlg::control_text(int id) const {
     switch (id) {
         case ui::IDC_CONFIRM_MESSAGE:
             return message_control_;
         case ui::IDC_CONFIRM_DETAILS:
             return details_control_;
         default: {
-            const auto* control = ui::FindControl(ui::ConfirmTemplate(), id);
+            const auto* control = ui::find_control(ui::confirm_template(), id);
             return control ? std::string(control->text) : std::string();
         }
     }
@@ -94,17 +94,17 @@ int CConfirmDlg::DoModal() {
     const bool parent_enabled = parent_ && platform::is_window_enabled(parent_);
     if (parent_enabled) platform::enable_window(parent_, false);
 
-    const int forced = ui::ForcedConfirmAnswer();
-    auto presenter = ui::InstalledPresenter();
+    const int forced = ui::forced_confirm_answer();
+    auto presenter = ui::installed_presenter();
     if (forced != 0) {
         platform::post_message(hwnd_, platform::kWmCommand, static_cast<WPARAM>(forced), 0);
-    } else if (const auto handler = ui::InstalledConfirmHandler()) {
+    } else if (const auto handler = ui::installed_confirm_handler()) {
         static const std::vector<std::string> kNoLines;
         const int answer = handler(title_, message_, lines_ ? *lines_ : kNoLines);
         platform::post_message(hwnd_, platform::kWmCommand,
                                static_cast<WPARAM>(answer == ui::IDYES ? ui::IDYES : ui::IDNO), 0);
     } else if (presenter) {
-        presenter->ConfirmShown(*this);
+        presenter->confirm_shown(*this);
     } else {
         // Nobody can be asked: never go ahead without a Yes.
         EndDialog(ui::IDNO);
@@ -119,4 +119,4 @@ int CConfirmDlg::DoModal() {
     return result_;
 }
 
-}  // namespace stridelog
+}  // namespace stridelog::ui

@@ -1,9 +1,9 @@
 // CConfirmDlg: a modal Yes/No question with a warning icon, a message and an
 // optional list of detail lines, built from dialog template 6001.
 //
-// Who answers: a forced answer (SetForcedConfirmAnswer) is posted as its button
+// Who answers: a forced answer (set_forced_confirm_answer) is posted as its button
 // command at once; otherwise the installed presenter is shown the dialog and
-// posts the user's answer (a button command or WM_CLOSE) to Window(); with no
+// posts the user's answer (a button command or WM_CLOSE) to window(); with no
 // presenter the answer is No at once. Enter and Esc never end the dialog.
 //
 // Threads: built, run and destroyed on one thread, which must run no other modal
@@ -16,7 +16,7 @@
 
 #include "stridelog/win_types.h"
 
-namespace stridelog {
+namespace stridelog::ui {
 
 class CConfirmDlg {
   public:
@@ -35,11 +35,11 @@ class CConfirmDlg {
     void Close();
 
     // While DoModal runs: the dialog window and what it shows.
-    HWND Window() const { return hwnd_; }
-    const std::string& Title() const { return title_; }
+    HWND window() const { return hwnd_; }
+    const std::string& title() const { return title_; }
     // Text of a control of template 6001 (6006 message, 6008 detail lines).
-    std::string ControlText(int id) const;
-    bool HasIcon() const { return icon_shown_; }
+    std::string control_text(int id) const;
+    bool has_icon() const { return icon_shown_; }
 
   private:
     LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam);
@@ -58,4 +58,4 @@ class CConfirmDlg {
     int result_ = 0;
 };
 
-}  // namespace stridelog
+}  // namespace stridelog::ui

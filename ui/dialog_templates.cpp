@@ -75,30 +75,30 @@ constexpr DialogTemplate kConfirm{IDD_CONFIRM, "Dialog",         kDialogStyle,  
 
 }  // namespace
 
-const DialogTemplate& TaskWindowTemplate() {
+const DialogTemplate& task_window_template() {
     return kTaskWindow;
 }
-const DialogTemplate& ConfirmTemplate() {
+const DialogTemplate& confirm_template() {
     return kConfirm;
 }
 
-const ControlTemplate* FindControl(const DialogTemplate& dialog, int id) {
+const ControlTemplate* find_control(const DialogTemplate& dialog, int id) {
     for (const auto& control : dialog.controls)
         if (control.id == id) return &control;
     return nullptr;
 }
 
-int DialogXToPixels(int x) {
+int dialog_x_to_pixels(int x) {
     return x * kBaseUnitX / 4;
 }
-int DialogYToPixels(int y) {
+int dialog_y_to_pixels(int y) {
     return y * kBaseUnitY / 8;
 }
 
-platform::Rect DialogUnitsToPixels(const DialogUnits& units) {
-    const int left = DialogXToPixels(units.x);
-    const int top = DialogYToPixels(units.y);
-    return {left, top, DialogXToPixels(units.x + units.w), DialogYToPixels(units.y + units.h)};
+platform::Rect dialog_units_to_pixels(const DialogUnits& units) {
+    const int left = dialog_x_to_pixels(units.x);
+    const int top = dialog_y_to_pixels(units.y);
+    return {left, top, dialog_x_to_pixels(units.x + units.w), dialog_y_to_pixels(units.y + units.h)};
 }
 
 }  // namespace stridelog::ui

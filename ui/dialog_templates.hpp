@@ -68,19 +68,19 @@ inline constexpr int IDC_CONFIRM_DETAILS = 6008;
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
-const DialogTemplate& TaskWindowTemplate();  // 6000
-const DialogTemplate& ConfirmTemplate();     // 6001
+const DialogTemplate& task_window_template();  // 6000
+const DialogTemplate& confirm_template();     // 6001
 // Null for an unknown control id.
-const ControlTemplate* FindControl(const DialogTemplate& dialog, int id);
+const ControlTemplate* find_control(const DialogTemplate& dialog, int id);
 
 // The dialog font's base units: 8-point Arial on a 96 dpi screen averages 6
 // pixels per character and 13 per line. A horizontal dialog unit is a quarter
 // of the first, a vertical one an eighth of the second.
 inline constexpr int kBaseUnitX = 6;
 inline constexpr int kBaseUnitY = 13;
-int DialogXToPixels(int x);
-int DialogYToPixels(int y);
-platform::Rect DialogUnitsToPixels(const DialogUnits& units);
+int dialog_x_to_pixels(int x);
+int dialog_y_to_pixels(int y);
+platform::Rect dialog_units_to_pixels(const DialogUnits& units);
 
 // The frame around a dialog's client area: border width and caption bar height.
 inline constexpr int kFrameWidth = 3;

@@ -12,16 +12,16 @@ extern "C" STRIDELOG_API BOOL Stridelog_UsePresenter(int kind, const char* path)
     using namespace stridelog::ui;
     switch (kind) {
         case STRIDELOG_PRESENTER_NONE:
-            InstallPresenter(nullptr);
+            install_presenter(nullptr);
             return TRUE;
         case STRIDELOG_PRESENTER_TERMINAL:
             // The window is drawn on stderr, so a host's results on stdout stay clean.
-            InstallPresenter(
-                MakeTerminalPresenter(std::cerr, std::cin, isatty(STDERR_FILENO) == 1));
+            install_presenter(
+                make_terminal_presenter(std::cerr, std::cin, isatty(STDERR_FILENO) == 1));
             return TRUE;
         case STRIDELOG_PRESENTER_IMAGE:
             if (path == nullptr || *path == '\0') return FALSE;
-            InstallPresenter(MakeImagePresenter(path));
+            install_presenter(make_image_presenter(path));
             return TRUE;
         default:
             return FALSE;
@@ -29,15 +29,15 @@ extern "C" STRIDELOG_API BOOL Stridelog_UsePresenter(int kind, const char* path)
 }
 
 extern "C" STRIDELOG_API void Stridelog_SetConfirmAnswer(int answer) {
-    stridelog::ui::SetForcedConfirmAnswer(answer);
+    stridelog::ui::set_forced_confirm_answer(answer);
 }
 
 extern "C" STRIDELOG_API void Stridelog_SetConfirmHandler(Stridelog_ConfirmFn fn, void* context) {
     if (fn == nullptr) {
-        stridelog::ui::SetConfirmHandler(nullptr);
+        stridelog::ui::set_confirm_handler(nullptr);
         return;
     }
-    stridelog::ui::SetConfirmHandler([fn, context](const std::string& title,
+    stridelog::ui::set_confirm_handler([fn, context](const std::string& title,
                                                    const std::string& message,
                                                    const std::vector<std::string>& lines) {
         std::vector<const char*> pointers;

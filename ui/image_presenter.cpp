@@ -14,7 +14,7 @@
 namespace stridelog::ui {
 namespace {
 
-std::string ConfirmPath(const std::string& path) {
+std::string confirm_path(const std::string& path) {
     const std::string suffix = ".png";
     if (path.size() >= suffix.size() &&
         path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
@@ -32,24 +32,24 @@ class ImagePresenter final : public Presenter {
 
     // Rendering waits for the moment a look has to be kept: when the window is
     // hidden, or when the task ends while it is shown.
-    void WindowShown(const TaskDisplay&) override {}
-    void WindowUpdated(const TaskDisplay&) override {}
-    void WindowHidden(const TaskDisplay& display) override {
+    void window_shown(const TaskDisplay&) override {}
+    void window_updated(const TaskDisplay&) override {}
+    void window_hidden(const TaskDisplay& display) override {
         std::lock_guard lock(mutex_);
-        last_ = RenderTaskWindow(display);
+        last_ = render_task_window(display);
     }
 
-    void TaskEnded(const TaskDisplay& display) override {
+    void task_ended(const TaskDisplay& display) override {
         std::lock_guard lock(mutex_);
-        if (display.Shown()) last_ = RenderTaskWindow(display);
+        if (display.shown()) last_ = render_task_window(display);
         if (last_) Write(*last_, path_);
         last_.reset();
     }
 
-    void ConfirmShown(const CConfirmDlg& dialog) override {
-        Write(RenderConfirmDialog(dialog), ConfirmPath(path_));
+    void confirm_shown(const CConfirmDlg& dialog) override {
+        Write(render_confirm_dialog(dialog), confirm_path(path_));
         // A picture cannot answer: closing the dialog counts as No.
-        platform::post_message(dialog.Window(), platform::kWmClose, 0, 0);
+        platform::post_message(dialog.window(), platform::kWmClose, 0, 0);
     }
 
   private:
@@ -60,7 +60,7 @@ class ImagePresenter final : public Presenter {
 
 }  // namespace
 
-std::shared_ptr<Presenter> MakeImagePresenter(std::string path) {
+std::shared_ptr<Presenter> make_image_presenter(std::string path) {
     return std::make_shared<ImagePresenter>(std::move(path));
 }
 

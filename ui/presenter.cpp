@@ -13,30 +13,30 @@ ConfirmHandler g_confirm_handler;
 
 }  // namespace
 
-void InstallPresenter(std::shared_ptr<Presenter> presenter) {
+void install_presenter(std::shared_ptr<Presenter> presenter) {
     std::lock_guard lock(g_mutex);
     g_presenter = std::move(presenter);
 }
 
-std::shared_ptr<Presenter> InstalledPresenter() {
+std::shared_ptr<Presenter> installed_presenter() {
     std::lock_guard lock(g_mutex);
     return g_presenter;
 }
 
-void SetForcedConfirmAnswer(int answer) {
+void set_forced_confirm_answer(int answer) {
     g_forced_answer.store(answer == 6 || answer == 7 ? answer : 0);
 }
 
-int ForcedConfirmAnswer() {
+int forced_confirm_answer() {
     return g_forced_answer.load();
 }
 
-void SetConfirmHandler(ConfirmHandler handler) {
+void set_confirm_handler(ConfirmHandler handler) {
     std::lock_guard lock(g_mutex);
     g_confirm_handler = std::move(handler);
 }
 
-ConfirmHandler InstalledConfirmHandler() {
+ConfirmHandler installed_confirm_handler() {
     std::lock_guard lock(g_mutex);
     return g_confirm_handler;
 }

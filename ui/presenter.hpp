@@ -14,52 +14,49 @@
 #include <string>
 #include <vector>
 
-namespace stridelog {
+namespace stridelog::ui {
 
 class TaskDisplay;
 class CConfirmDlg;
 
-namespace ui {
-
 class Presenter {
   public:
     virtual ~Presenter() = default;
-    virtual void WindowShown(const TaskDisplay& display) = 0;
-    virtual void WindowHidden(const TaskDisplay& display) = 0;
+    virtual void window_shown(const TaskDisplay& display) = 0;
+    virtual void window_hidden(const TaskDisplay& display) = 0;
     // Something the shown window displays may have changed.
-    virtual void WindowUpdated(const TaskDisplay& display) = 0;
+    virtual void window_updated(const TaskDisplay& display) = 0;
     // The dialog is open. The presenter answers, now or later, by posting a
-    // button command (WM_COMMAND 6 or 7) or WM_CLOSE to dialog.Window().
-    virtual void ConfirmShown(const CConfirmDlg& dialog) = 0;
-    virtual void TaskEnded(const TaskDisplay& display) = 0;
+    // button command (WM_COMMAND 6 or 7) or WM_CLOSE to dialog.window().
+    virtual void confirm_shown(const CConfirmDlg& dialog) = 0;
+    virtual void task_ended(const TaskDisplay& display) = 0;
 };
 
 // Null removes the presenter.
-void InstallPresenter(std::shared_ptr<Presenter> presenter);
-std::shared_ptr<Presenter> InstalledPresenter();
+void install_presenter(std::shared_ptr<Presenter> presenter);
+std::shared_ptr<Presenter> installed_presenter();
 
 // 0: ask the presenter; 6 or 7: every confirmation is answered that way.
-void SetForcedConfirmAnswer(int answer);
-int ForcedConfirmAnswer();
+void set_forced_confirm_answer(int answer);
+int forced_confirm_answer();
 
 // A host's own answer to the question: given the caption, the message and the
 // detail lines, it returns 6 (Yes) or anything else (No). Asked before the
 // presenter and after a forced answer; empty: none.
 using ConfirmHandler = std::function<int(const std::string& title, const std::string& message,
                                          const std::vector<std::string>& lines)>;
-void SetConfirmHandler(ConfirmHandler handler);
-ConfirmHandler InstalledConfirmHandler();
+void set_confirm_handler(ConfirmHandler handler);
+ConfirmHandler installed_confirm_handler();
 
 // Progress and questions on a terminal. On a TTY the window is redrawn in place
 // with ANSI sequences; otherwise each changed line is written once as plain text.
 // A question reads one line from `in`: y or yes answers Yes, anything else (or
 // end of input) No.
-std::shared_ptr<Presenter> MakeTerminalPresenter(std::ostream& out, std::istream& in, bool tty);
+std::shared_ptr<Presenter> make_terminal_presenter(std::ostream& out, std::istream& in, bool tty);
 
 // Renders the shown task window (its laid-out part) to the PNG file `path` when
 // the task ends, and each confirmation dialog to `path` with ".png" replaced by
 // "-confirm.png". It cannot ask anyone, so it answers every question No.
-std::shared_ptr<Presenter> MakeImagePresenter(std::string path);
+std::shared_ptr<Presenter> make_image_presenter(std::string path);
 
-}  // namespace ui
-}  // namespace stridelog
+}  // namespace stridelog::ui

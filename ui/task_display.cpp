@@ -10,7 +10,7 @@
 #include "ui/presenter.hpp"
 #include "ui/text_progress_ctrl.hpp"
 
-namespace stridelog {
+namespace stridelog::ui {
 namespace {
 
 // The screen the window is centred on.
@@ -51,7 +51,7 @@ struct TaskDisplay::State {
 };
 
 TaskDisplay::TaskDisplay(HWND window) : window_(window), state_(std::make_unique<State>()) {
-    const auto& dialog = ui::TaskWindowTemplate();
+    const auto& dialog = ui::task_window_template();
     for (const auto& control : dialog.controls) {
         if (control.id == IDC_PROGRESS) continue;  // the bar keeps its own state
         state_->controls.push_back(
@@ -60,29 +60,29 @@ TaskDisplay::TaskDisplay(HWND window) : window_(window), state_(std::make_unique
     state_->caption = std::string(dialog.title);
     platform::set_window_text(window_, state_->caption);
 
-    const platform::Rect client = ui::DialogUnitsToPixels(dialog.position);
+    const platform::Rect client = ui::dialog_units_to_pixels(dialog.position);
     state_->window_rect = {0, 0, client.width() + 2 * ui::kFrameWidth,
                            client.height() + 2 * ui::kFrameWidth + ui::kCaptionHeight};
 
     state_->bar = std::make_unique<CTextProgressCtrl>(window_);
     if (HWND bar = state_->bar->GetSafeHwnd()) {
-        platform::set_window_text(bar, ui::FindControl(dialog, IDC_PROGRESS)->text);
+        platform::set_window_text(bar, ui::find_control(dialog, IDC_PROGRESS)->text);
         platform::show_window(bar, true);
     }
-    state_->bar->SetRedrawHandler([this] { Changed(); });
+    state_->bar->set_redraw_handler([this] { changed(); });
 }
 
 TaskDisplay::~TaskDisplay() {
-    NotifyTaskEnded();
-    state_->bar->SetRedrawHandler(nullptr);
+    notify_task_ended();
+    state_->bar->set_redraw_handler(nullptr);
 }
 
-void TaskDisplay::Changed() const {
+void TaskDisplay::changed() const {
     if (!state_->shown) return;
-    if (auto presenter = ui::InstalledPresenter()) presenter->WindowUpdated(*this);
+    if (auto presenter = ui::installed_presenter()) presenter->window_updated(*this);
 }
 
-LRESULT TaskDisplay::SendToBar(UINT message, WPARAM wparam, LPARAM lparam) const {
+LRESULT TaskDisplay::send_to_bar(UINT message, WPARAM wparam, LPARAM lparam) const {
     // The bar answers from its own state, so it still does once its window is gone.
     HWND bar = state_->bar->GetSafeHwnd();
     if (bar) return platform::send_message(bar, message, wparam, lparam);
@@ -100,7 +100,7 @@ void TaskDisplay::ClearLog() {
     state_->log.clear();
     state_->find(IDC_STATUS_LOG)->text.clear();
     state_->log_scroll_line = 0;
-    Changed();
+    changed();
 }
 
 void TaskDisplay::RefreshLog() {
@@ -108,33 +108,33 @@ void TaskDisplay::RefreshLog() {
     const auto lines = static_cast<int>(std::count(state_->log.begin(), state_->log.end(), '\n'));
     // Scrolling stops at the last line (the empty one after the final line end).
     state_->log_scroll_line = std::min(kScrollToEnd, lines);
-    Changed();
+    changed();
 }
 
-const std::string& TaskDisplay::LogText() const {
+const std::string& TaskDisplay::log_text() const {
     return state_->log;
 }
 
-void TaskDisplay::AppendLogTextDirect(std::string_view text) {
+void TaskDisplay::append_log_text_direct(std::string_view text) {
     state_->log.append(text);
 }
 
-int TaskDisplay::LogScrollLine() const {
+int TaskDisplay::log_scroll_line() const {
     return state_->log_scroll_line;
 }
 
 void TaskDisplay::SetStatusText(std::string_view text) {
     state_->find(IDC_STATUS_TEXT)->text.assign(text);
-    Changed();
+    changed();
 }
 
 void TaskDisplay::SetCaption(std::string_view text) {
     state_->caption.assign(text);
     platform::set_window_text(window_, text);
-    Changed();
+    changed();
 }
 
-const std::string& TaskDisplay::Caption() const {
+const std::string& TaskDisplay::caption() const {
     return state_->caption;
 }
 
@@ -151,24 +151,24 @@ void TaskDisplay::ShowRateDisplay(bool on) {
         control->visible = on;
         if (on) control->text = item.text;
     }
-    Changed();
+    changed();
 }
 
-void TaskDisplay::SetRateTexts(std::string rate, std::string time_left) {
+void TaskDisplay::set_rate_texts(std::string rate, std::string time_left) {
     state_->rate = std::move(rate);
     state_->time_left = std::move(time_left);
 }
 
-void TaskDisplay::RefreshRateDisplay() {
+void TaskDisplay::refresh_rate_display() {
     state_->find(IDC_RATE)->text = state_->rate + " kB/s";
     state_->find(IDC_TIME_LEFT)->text = state_->time_left;
-    Changed();
+    changed();
 }
 
 void TaskDisplay::LayoutWindow() {
-    const auto& dialog = ui::TaskWindowTemplate();
+    const auto& dialog = ui::task_window_template();
     const platform::Rect log =
-        ui::DialogUnitsToPixels(ui::FindControl(dialog, IDC_STATUS_LOG)->position);
+        ui::dialog_units_to_pixels(ui::find_control(dialog, IDC_STATUS_LOG)->position);
     platform::Rect& window = state_->window_rect;
     const int log_top_on_screen = window.top + ui::kFrameWidth + ui::kCaptionHeight + log.top;
     const int width = window.width();
@@ -176,70 +176,70 @@ void TaskDisplay::LayoutWindow() {
     const int left = (kScreenWidth - width) / 2;
     const int top = (kScreenHeight - height) / 2;
     window = {left, top, left + width, top + height};
-    Changed();
+    changed();
 }
 
-platform::Rect TaskDisplay::WindowRect() const {
+platform::Rect TaskDisplay::window_rect() const {
     return state_->window_rect;
 }
 
-void TaskDisplay::PrepareForStart() {
+void TaskDisplay::prepare_for_start() {
     if (HWND bar = state_->bar->GetSafeHwnd()) platform::set_window_text(bar, "");
-    SendToBar(PBM_SETTEXTCOLOR, 0, static_cast<LPARAM>(kStartTextColour));
+    send_to_bar(PBM_SETTEXTCOLOR, 0, static_cast<LPARAM>(kStartTextColour));
 }
 
-void TaskDisplay::SetShown(bool shown) {
+void TaskDisplay::set_shown(bool shown) {
     platform::show_window(window_, shown);
     if (shown == state_->shown) return;
     state_->shown = shown;
     if (shown) state_->was_shown = true;
-    if (auto presenter = ui::InstalledPresenter()) {
+    if (auto presenter = ui::installed_presenter()) {
         if (shown) {
-            presenter->WindowShown(*this);
+            presenter->window_shown(*this);
         } else {
-            presenter->WindowHidden(*this);
+            presenter->window_hidden(*this);
         }
     }
 }
 
-bool TaskDisplay::Shown() const {
+bool TaskDisplay::shown() const {
     return state_->shown;
 }
-bool TaskDisplay::WasShown() const {
+bool TaskDisplay::was_shown() const {
     return state_->was_shown;
 }
 
-void TaskDisplay::NotifyTaskEnded() {
+void TaskDisplay::notify_task_ended() {
     if (state_->ended) return;
     state_->ended = true;
-    if (auto presenter = ui::InstalledPresenter()) presenter->TaskEnded(*this);
+    if (auto presenter = ui::installed_presenter()) presenter->task_ended(*this);
 }
 
 void TaskDisplay::SetRange(int lower, int upper) {
     const auto packed = (static_cast<std::uint32_t>(lower) & 0xFFFF) |
                         ((static_cast<std::uint32_t>(upper) & 0xFFFF) << 16);
-    SendToBar(PBM_SETRANGE, 0, static_cast<LPARAM>(packed));
+    send_to_bar(PBM_SETRANGE, 0, static_cast<LPARAM>(packed));
 }
 
 int TaskDisplay::SetPos(int position) {
-    return static_cast<int>(SendToBar(PBM_SETPOS, static_cast<WPARAM>(position), 0));
+    return static_cast<int>(send_to_bar(PBM_SETPOS, static_cast<WPARAM>(position), 0));
 }
 
 int TaskDisplay::SetStep(int step) {
-    return static_cast<int>(SendToBar(PBM_SETSTEP, static_cast<WPARAM>(step), 0));
+    return static_cast<int>(send_to_bar(PBM_SETSTEP, static_cast<WPARAM>(step), 0));
 }
 
 int TaskDisplay::StepIt() {
-    return static_cast<int>(SendToBar(PBM_STEPIT, 0, 0));
+    return static_cast<int>(send_to_bar(PBM_STEPIT, 0, 0));
 }
 
 int TaskDisplay::GetPos() const {
-    return static_cast<int>(SendToBar(PBM_GETPOS, 0, 0));
+    return static_cast<int>(send_to_bar(PBM_GETPOS, 0, 0));
 }
 
 std::pair<int, int> TaskDisplay::GetRange() const {
     PBRANGE range{0, 0};
-    SendToBar(PBM_GETRANGE, 1, reinterpret_cast<LPARAM>(&range));
+    send_to_bar(PBM_GETRANGE, 1, reinterpret_cast<LPARAM>(&range));
     return {range.iLow, range.iHigh};
 }
 
@@ -255,23 +255,23 @@ float TaskDisplay::BarPercent() const {
     return percent < 0.0F ? 0.0F : percent;
 }
 
-CTextProgressCtrl& TaskDisplay::ProgressBar() {
+CTextProgressCtrl& TaskDisplay::progress_bar() {
     return *state_->bar;
 }
-const CTextProgressCtrl& TaskDisplay::ProgressBar() const {
+const CTextProgressCtrl& TaskDisplay::progress_bar() const {
     return *state_->bar;
 }
 
-std::string TaskDisplay::ControlText(int id) const {
-    if (id == IDC_PROGRESS) return state_->bar->WindowText();
+std::string TaskDisplay::control_text(int id) const {
+    if (id == IDC_PROGRESS) return state_->bar->window_text();
     const ControlState* control = state_->find(id);
     return control ? control->text : std::string();
 }
 
-bool TaskDisplay::ControlVisible(int id) const {
+bool TaskDisplay::control_visible(int id) const {
     if (id == IDC_PROGRESS) return true;
     const ControlState* control = state_->find(id);
     return control && control->visible;
 }
 
-}  // namespace stridelog
+}  // namespace stridelog::ui

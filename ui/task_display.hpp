@@ -13,7 +13,7 @@
 #include "platform/canvas.hpp"
 #include "stridelog/win_types.h"
 
-namespace stridelog {
+namespace stridelog::ui {
 
 class CTextProgressCtrl;
 
@@ -42,23 +42,23 @@ class TaskDisplay {
     void AppendLog(std::string_view line);
     void ClearLog();
     void RefreshLog();
-    const std::string& LogText() const;
+    const std::string& log_text() const;
     // Appends to the log text without the control refresh or the diagnostic line.
-    void AppendLogTextDirect(std::string_view text);
+    void append_log_text_direct(std::string_view text);
 
     void SetStatusText(std::string_view text);
     void SetCaption(std::string_view text);
     void ShowRateDisplay(bool on);
-    // Texts computed by the download worker, shown by RefreshRateDisplay (timer 1007).
-    void SetRateTexts(std::string rate, std::string time_left);
-    void RefreshRateDisplay();
+    // Texts computed by the download worker, shown by refresh_rate_display (timer 1007).
+    void set_rate_texts(std::string rate, std::string time_left);
+    void refresh_rate_display();
     // Shrinks the window to the part above the status log and centres it.
     void LayoutWindow();
     // Start of a task: empty bar caption, bar text colour 255.
-    void PrepareForStart();
+    void prepare_for_start();
     // The window was shown or hidden (show flag).
-    void SetShown(bool shown);
-    bool Shown() const;
+    void set_shown(bool shown);
+    bool shown() const;
 
     // Progress bar operations (messages to the bar control).
     void SetRange(int lower, int upper);
@@ -71,34 +71,34 @@ class TaskDisplay {
     // position x 100 / (upper - lower), never negative.
     float BarPercent() const;
 
-    HWND Window() const { return window_; }
-    CTextProgressCtrl& ProgressBar();
-    const CTextProgressCtrl& ProgressBar() const;
+    HWND window() const { return window_; }
+    CTextProgressCtrl& progress_bar();
+    const CTextProgressCtrl& progress_bar() const;
 
     // The window title (kept here, so it outlives the window).
-    const std::string& Caption() const;
+    const std::string& caption() const;
     // The window's screen rectangle, frame and caption bar included; before
     // LayoutWindow it holds the whole template at the screen's top-left corner.
-    platform::Rect WindowRect() const;
+    platform::Rect window_rect() const;
     // Line the status log is scrolled to (its last one after every refresh).
-    int LogScrollLine() const;
+    int log_scroll_line() const;
     // True once the window has been shown during this task.
-    bool WasShown() const;
+    bool was_shown() const;
     // Tells the presenter the task has ended (once; the destructor does it too).
-    void NotifyTaskEnded();
+    void notify_task_ended();
 
     // Text of a control of template 6000 (tests, presenters); empty for an unknown id.
-    std::string ControlText(int id) const;
-    bool ControlVisible(int id) const;
+    std::string control_text(int id) const;
+    bool control_visible(int id) const;
 
   private:
     struct State;
     // Tells the presenter when a shown window changed.
-    void Changed() const;
-    LRESULT SendToBar(UINT message, WPARAM wparam, LPARAM lparam) const;
+    void changed() const;
+    LRESULT send_to_bar(UINT message, WPARAM wparam, LPARAM lparam) const;
 
     HWND window_;
     std::unique_ptr<State> state_;
 };
 
-}  // namespace stridelog
+}  // namespace stridelog::ui

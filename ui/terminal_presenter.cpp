@@ -21,14 +21,14 @@ namespace {
 constexpr int kBarCells = 30;
 constexpr std::size_t kLabelWidth = 22;
 
-std::string WithoutCarriageReturns(std::string_view text) {
+std::string without_carriage_returns(std::string_view text) {
     std::string out;
     for (char c : text)
         if (c != '\r') out += c;
     return out;
 }
 
-std::string Labelled(std::string label, const std::string& value) {
+std::string labelled(std::string label, const std::string& value) {
     if (label.size() < kLabelWidth) label.resize(kLabelWidth, ' ');
     return label + value;
 }
@@ -38,29 +38,29 @@ class TerminalPresenter final : public Presenter {
     TerminalPresenter(std::ostream& out, std::istream& in, bool tty)
         : out_(out), in_(in), tty_(tty) {}
 
-    void WindowShown(const TaskDisplay& display) override {
+    void window_shown(const TaskDisplay& display) override {
         std::lock_guard lock(mutex_);
-        Draw(display);
+        draw(display);
     }
-    void WindowUpdated(const TaskDisplay& display) override {
+    void window_updated(const TaskDisplay& display) override {
         std::lock_guard lock(mutex_);
-        Draw(display);
+        draw(display);
     }
-    void WindowHidden(const TaskDisplay&) override {
+    void window_hidden(const TaskDisplay&) override {
         std::lock_guard lock(mutex_);
-        Forget();
+        forget();
     }
-    void TaskEnded(const TaskDisplay&) override {
+    void task_ended(const TaskDisplay&) override {
         std::lock_guard lock(mutex_);
-        Forget();
+        forget();
     }
 
-    void ConfirmShown(const CConfirmDlg& dialog) override {
+    void confirm_shown(const CConfirmDlg& dialog) override {
         std::lock_guard lock(mutex_);
         out_ << '\n'
-             << dialog.Title() << '\n'
-             << WithoutCarriageReturns(dialog.ControlText(IDC_CONFIRM_MESSAGE)) << '\n';
-        const std::string details = WithoutCarriageReturns(dialog.ControlText(IDC_CONFIRM_DETAILS));
+             << dialog.title() << '\n'
+             << without_carriage_returns(dialog.control_text(IDC_CONFIRM_MESSAGE)) << '\n';
+        const std::string details = without_carriage_returns(dialog.control_text(IDC_CONFIRM_DETAILS));
         if (!details.empty()) out_ << details;
         out_ << "Answer [y/N]: " << std::flush;
         std::string answer;
@@ -77,37 +77,37 @@ class TerminalPresenter final : public Presenter {
         // The question scrolled the window's lines away: draw them afresh.
         drawn_lines_ = 0;
         last_.clear();
-        platform::post_message(dialog.Window(), platform::kWmCommand,
+        platform::post_message(dialog.window(), platform::kWmCommand,
                                static_cast<WPARAM>(yes ? IDYES : IDNO), 0);
     }
 
   private:
-    static std::vector<std::string> Lines(const TaskDisplay& display) {
-        const CTextProgressCtrl& bar = display.ProgressBar();
-        const double fraction = std::clamp(bar.Fraction(), 0.0, 1.0);
+    static std::vector<std::string> display_lines(const TaskDisplay& display) {
+        const CTextProgressCtrl& bar = display.progress_bar();
+        const double fraction = std::clamp(bar.fraction(), 0.0, 1.0);
         const int filled = static_cast<int>(fraction * kBarCells);
         std::string bar_line = "[";
         bar_line.append(static_cast<std::size_t>(filled), '#');
         bar_line.append(static_cast<std::size_t>(kBarCells - filled), '-');
         bar_line += "]";
-        bar_line += bar.CaptionText();
+        bar_line += bar.caption_text();
         std::vector<std::string> lines = {
-            "== " + display.Caption() + " ==", display.ControlText(IDC_STATUS_TEXT), bar_line};
-        if (display.ControlVisible(IDC_TIME_LEFT_LABEL))
-            lines.push_back(Labelled(display.ControlText(IDC_TIME_LEFT_LABEL),
-                                     display.ControlText(IDC_TIME_LEFT)));
-        if (display.ControlVisible(IDC_RATE_LABEL))
+            "== " + display.caption() + " ==", display.control_text(IDC_STATUS_TEXT), bar_line};
+        if (display.control_visible(IDC_TIME_LEFT_LABEL))
+            lines.push_back(labelled(display.control_text(IDC_TIME_LEFT_LABEL),
+                                     display.control_text(IDC_TIME_LEFT)));
+        if (display.control_visible(IDC_RATE_LABEL))
             lines.push_back(
-                Labelled(display.ControlText(IDC_RATE_LABEL), display.ControlText(IDC_RATE)));
+                labelled(display.control_text(IDC_RATE_LABEL), display.control_text(IDC_RATE)));
         return lines;
     }
 
-    void Draw(const TaskDisplay& display) {
+    void draw(const TaskDisplay& display) {
         if (current_ != &display) {
-            Forget();
+            forget();
             current_ = &display;
         }
-        const auto lines = Lines(display);
+        const auto lines = display_lines(display);
         if (lines == last_) return;
         if (tty_) {
             // Back to the first line of the block, rewrite it, drop leftover lines.
@@ -123,7 +123,7 @@ class TerminalPresenter final : public Presenter {
         last_ = lines;
     }
 
-    void Forget() {
+    void forget() {
         current_ = nullptr;
         drawn_lines_ = 0;
         last_.clear();
@@ -141,7 +141,7 @@ class TerminalPresenter final : public Presenter {
 
 }  // namespace
 
-std::shared_ptr<Presenter> MakeTerminalPresenter(std::ostream& out, std::istream& in, bool tty) {
+std::shared_ptr<Presenter> make_terminal_presenter(std::ostream& out, std::istream& in, bool tty) {
     return std::make_shared<TerminalPresenter>(out, in, tty);
 }
 

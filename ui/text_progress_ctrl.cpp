@@ -7,7 +7,7 @@
 
 #include "platform/window_system.hpp"
 
-namespace stridelog {
+namespace stridelog::ui {
 namespace {
 
 using platform::Canvas;
@@ -32,7 +32,7 @@ std::uint16_t high_word(std::intptr_t value) {
 CTextProgressCtrl::CTextProgressCtrl(HWND parent, std::uint32_t style) : style_(style) {
     hwnd_ = platform::create_window(
         [this](HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-            return Dispatch(this, hwnd, message, wparam, lparam);
+            return dispatch(this, hwnd, message, wparam, lparam);
         },
         parent);
 }
@@ -41,7 +41,7 @@ CTextProgressCtrl::~CTextProgressCtrl() {
     if (hwnd_ && platform::is_window(hwnd_)) platform::destroy_window(hwnd_);
 }
 
-LRESULT CTextProgressCtrl::Dispatch(CTextProgressCtrl* self, HWND hwnd, UINT message, WPARAM wparam,
+LRESULT CTextProgressCtrl::dispatch(CTextProgressCtrl* self, HWND hwnd, UINT message, WPARAM wparam,
                                     LPARAM lparam) {
     if (message == platform::kWmDestroy) {
         // The window text dies with the window; presenters may still draw the bar.
@@ -55,26 +55,26 @@ LRESULT CTextProgressCtrl::Dispatch(CTextProgressCtrl* self, HWND hwnd, UINT mes
     return self->WindowProc(message, wparam, lparam);
 }
 
-std::string CTextProgressCtrl::WindowText() const {
+std::string CTextProgressCtrl::window_text() const {
     return hwnd_ ? platform::get_window_text(hwnd_) : text_after_destroy_;
 }
 
-int CTextProgressCtrl::MarqueeDirection() {
+int CTextProgressCtrl::marquee_direction() {
     return g_marquee_direction.load();
 }
-void CTextProgressCtrl::ResetMarqueeDirection() {
+void CTextProgressCtrl::reset_marquee_direction() {
     g_marquee_direction.store(1);
 }
 
-int CTextProgressCtrl::MarqueeLimit() const {
+int CTextProgressCtrl::marquee_limit() const {
     return static_cast<int>(
         (static_cast<double>(marquee_block_ + 100) * static_cast<double>(upper_) + 0.5) / 100.0);
 }
 
-int CTextProgressCtrl::Clamp(int position) const {
+int CTextProgressCtrl::clamp(int position) const {
     if (position < lower_) position = lower_;
     if (style_ & PBS_MARQUEE) {
-        const int limit = MarqueeLimit();
+        const int limit = marquee_limit();
         if (position > limit) position = limit;
     } else if (position > upper_) {
         position = upper_;
@@ -84,12 +84,12 @@ int CTextProgressCtrl::Clamp(int position) const {
 
 int CTextProgressCtrl::SetPos(int position) {
     const int previous = position_;
-    position_ = Clamp(position);
-    Redraw();
+    position_ = clamp(position);
+    redraw();
     return previous;
 }
 
-void CTextProgressCtrl::Redraw() {
+void CTextProgressCtrl::redraw() {
     if (on_redraw_) on_redraw_();
 }
 
@@ -102,8 +102,8 @@ LRESULT CTextProgressCtrl::SetRange(int lower, int upper) {
     return previous;
 }
 
-void CTextProgressCtrl::MarqueeStep() {
-    const int limit = MarqueeLimit();
+void CTextProgressCtrl::marquee_step() {
+    const int limit = marquee_limit();
     int direction = g_marquee_direction.load();
     if (direction == 1 && position_ >= limit) {
         direction = -1;
@@ -118,8 +118,8 @@ LRESULT CTextProgressCtrl::WindowProc(UINT message, WPARAM wparam, LPARAM lparam
     const auto colour = static_cast<COLORREF>(static_cast<std::uintptr_t>(lparam));
     // Setters of the look store first and then redraw, so the change shows at once.
     auto set_look = [this](auto& member, auto value) {
-        auto previous = Swap(member, value);
-        Redraw();
+        auto previous = swap(member, value);
+        redraw();
         return static_cast<LRESULT>(previous);
     };
     switch (message) {
@@ -132,7 +132,7 @@ LRESULT CTextProgressCtrl::WindowProc(UINT message, WPARAM wparam, LPARAM lparam
         case PBM_DELTAPOS:
             return SetPos(position_ + static_cast<int>(wparam));
         case PBM_SETSTEP:
-            return Swap(step_, static_cast<std::int32_t>(wparam));
+            return swap(step_, static_cast<std::int32_t>(wparam));
         case PBM_STEPIT: {
             int next = position_ + step_;
             if (next < lower_) {
@@ -156,17 +156,17 @@ LRESULT CTextProgressCtrl::WindowProc(UINT message, WPARAM wparam, LPARAM lparam
         case PBM_SETBKCOLOR:
             return set_look(background_colour_, colour);
         case PBM_GETBARCOLOR_RESOLVED:
-            return Resolve(bar_colour_, platform::COLOR_HIGHLIGHT);
+            return resolve(bar_colour_, platform::COLOR_HIGHLIGHT);
         case PBM_GETBKCOLOR_RESOLVED:
-            return Resolve(background_colour_, platform::COLOR_BTNFACE);
+            return resolve(background_colour_, platform::COLOR_BTNFACE);
         case PBM_SETTEXTCOLOR:
             return set_look(text_colour_, colour);
         case PBM_GETTEXTCOLOR:
-            return Resolve(text_colour_, platform::COLOR_WINDOWTEXT);
+            return resolve(text_colour_, platform::COLOR_WINDOWTEXT);
         case PBM_SETTEXTBARCOLOR:
             return set_look(text_bar_colour_, colour);
         case PBM_GETTEXTBARCOLOR:
-            return Resolve(text_bar_colour_, platform::COLOR_WINDOW);
+            return resolve(text_bar_colour_, platform::COLOR_WINDOW);
         case PBM_SETSHOWPERCENT:
             return set_look(show_percent_, static_cast<std::int32_t>(wparam));
         case PBM_SETTEXTALIGN:
@@ -180,11 +180,11 @@ LRESULT CTextProgressCtrl::WindowProc(UINT message, WPARAM wparam, LPARAM lparam
                 style_ &= ~PBS_MARQUEE;
             }
             show_percent_ = 0;
-            Redraw();
+            redraw();
             return static_cast<LRESULT>(wparam);
         case PBM_SETMARQUEEBLOCK:
             marquee_block_ = static_cast<std::int32_t>(wparam);
-            Redraw();
+            redraw();
             return static_cast<LRESULT>(wparam);
         case platform::kWmEraseBkgnd:
             return 1;
@@ -192,44 +192,44 @@ LRESULT CTextProgressCtrl::WindowProc(UINT message, WPARAM wparam, LPARAM lparam
             // lParam may name a canvas to paint into (its whole area is the client).
             if (lparam != 0) {
                 auto* canvas = reinterpret_cast<Canvas*>(lparam);
-                Paint(*canvas, canvas->bounds());
+                paint(*canvas, canvas->bounds());
             } else {
-                Redraw();
+                redraw();
             }
             return 0;
         case platform::kWmTimer:
-            if (wparam == kMarqueeTimer) MarqueeStep();
+            if (wparam == kMarqueeTimer) marquee_step();
             return 0;
         default:
             return 0;
     }
 }
 
-COLORREF CTextProgressCtrl::Resolve(COLORREF colour, int system_index) const {
+COLORREF CTextProgressCtrl::resolve(COLORREF colour, int system_index) const {
     return colour == CLR_DEFAULT ? platform::system_color(system_index) : colour;
 }
 
-double CTextProgressCtrl::Fraction() const {
+double CTextProgressCtrl::fraction() const {
     if (lower_ >= upper_) return 0.0;
     return static_cast<double>(position_ - lower_) / static_cast<double>(upper_ - lower_);
 }
 
-std::string CTextProgressCtrl::CaptionText() const {
-    std::string text = WindowText();
+std::string CTextProgressCtrl::caption_text() const {
+    std::string text = window_text();
     if (!show_percent_) return text;
-    const int percent = static_cast<int>(Fraction() * 100.0 + 0.5);
+    const int percent = static_cast<int>(fraction() * 100.0 + 0.5);
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, " %d%%", percent);
     return text + buffer;
 }
 
-void CTextProgressCtrl::Paint(Canvas& canvas, const Rect& client) const {
+void CTextProgressCtrl::paint(Canvas& canvas, const Rect& client) const {
     if (lower_ >= upper_ || client.empty()) return;
 
-    const COLORREF bar = Resolve(bar_colour_, platform::COLOR_HIGHLIGHT);
-    const COLORREF background = Resolve(background_colour_, platform::COLOR_BTNFACE);
-    const COLORREF text = Resolve(text_colour_, platform::COLOR_WINDOWTEXT);
-    const COLORREF text_over_bar = Resolve(text_bar_colour_, platform::COLOR_WINDOW);
+    const COLORREF bar = resolve(bar_colour_, platform::COLOR_HIGHLIGHT);
+    const COLORREF background = resolve(background_colour_, platform::COLOR_BTNFACE);
+    const COLORREF text = resolve(text_colour_, platform::COLOR_WINDOWTEXT);
+    const COLORREF text_over_bar = resolve(text_bar_colour_, platform::COLOR_WINDOW);
     const bool vertical = (style_ & PBS_VERTICAL) != 0;
     const bool marquee = (style_ & PBS_MARQUEE) != 0;
 
@@ -237,7 +237,7 @@ void CTextProgressCtrl::Paint(Canvas& canvas, const Rect& client) const {
     Canvas off(client.width(), client.height());
     const Rect inner = off.draw_edge(off.bounds(), platform::EDGE_SUNKEN,
                                      platform::BF_RECT | platform::BF_ADJUST | platform::BF_FLAT);
-    const double f = Fraction();
+    const double f = fraction();
     const int size = vertical ? inner.height() : inner.width();
     // Offsets along the bar from its start (left, or bottom when vertical).
     int fill_end = static_cast<int>(size * f);
@@ -257,7 +257,7 @@ void CTextProgressCtrl::Paint(Canvas& canvas, const Rect& client) const {
     off.fill_rect(empty_before, background);
     off.fill_rect(empty_after, background);
 
-    const std::string caption = CaptionText();
+    const std::string caption = caption_text();
     if (!caption.empty()) {
         const platform::Size extent = Canvas::text_extent(caption);
         int x;
@@ -288,4 +288,4 @@ void CTextProgressCtrl::Paint(Canvas& canvas, const Rect& client) const {
     canvas.blit(off, client.left, client.top);
 }
 
-}  // namespace stridelog
+}  // namespace stridelog::ui

@@ -15,7 +15,7 @@
 #include "platform/canvas.hpp"
 #include "stridelog/win_types.h"
 
-namespace stridelog {
+namespace stridelog::ui {
 
 using platform::COLORREF;
 
@@ -69,48 +69,48 @@ class CTextProgressCtrl {
     std::uint32_t GetStyle() const { return style_; }
 
     // Called whenever the control redraws itself (its owner repaints it).
-    void SetRedrawHandler(std::function<void()> handler) { on_redraw_ = std::move(handler); }
+    void set_redraw_handler(std::function<void()> handler) { on_redraw_ = std::move(handler); }
 
     // The message handler behind the control's window.
     LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam);
 
     // Paints the control into canvas, client being its client rectangle there.
     // Nothing is painted while lower >= upper.
-    void Paint(platform::Canvas& canvas, const platform::Rect& client) const;
+    void paint(platform::Canvas& canvas, const platform::Rect& client) const;
 
     // The text the bar writes across itself: the window text, with the
     // percentage appended when show-percentage is set.
-    std::string CaptionText() const;
+    std::string caption_text() const;
     // The window text; kept after the window is gone.
-    std::string WindowText() const;
+    std::string window_text() const;
 
     // Read-only state for presenters.
-    int Position() const { return position_; }
-    int Lower() const { return lower_; }
-    int Upper() const { return upper_; }
+    int position() const { return position_; }
+    int lower() const { return lower_; }
+    int upper() const { return upper_; }
     // (position - lower) / (upper - lower); 0 for an empty range.
-    double Fraction() const;
+    double fraction() const;
 
     // The direction of the marquee steps, shared by every control (+1 or -1).
-    static int MarqueeDirection();
-    static void ResetMarqueeDirection();
+    static int marquee_direction();
+    static void reset_marquee_direction();
 
   private:
-    static LRESULT Dispatch(CTextProgressCtrl* self, HWND hwnd, UINT message, WPARAM wparam,
+    static LRESULT dispatch(CTextProgressCtrl* self, HWND hwnd, UINT message, WPARAM wparam,
                             LPARAM lparam);
-    int MarqueeLimit() const;
-    int Clamp(int position) const;
+    int marquee_limit() const;
+    int clamp(int position) const;
     int SetPos(int position);
-    void Redraw();
-    void MarqueeStep();
+    void redraw();
+    void marquee_step();
     LRESULT SetRange(int lower, int upper);
     template <class T>
-    T Swap(T& member, T value) {
+    T swap(T& member, T value) {
         T previous = member;
         member = value;
         return previous;
     }
-    COLORREF Resolve(COLORREF colour, int system_index) const;
+    COLORREF resolve(COLORREF colour, int system_index) const;
 
     HWND hwnd_ = nullptr;
     std::uint32_t style_ = 0;
@@ -130,4 +130,4 @@ class CTextProgressCtrl {
     std::int32_t marquee_block_ = 20;
 };
 
-}  // namespace stridelog
+}  // namespace stridelog::ui

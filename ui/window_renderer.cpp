@@ -26,15 +26,15 @@ constexpr int kLineHeight = kBaseUnitY;
 constexpr int kScrollBarWidth = 17;
 constexpr int kCheckBoxSize = 13;
 
-COLORREF Face() {
+COLORREF face() {
     return system_color(platform::COLOR_BTNFACE);
 }
-COLORREF Ink() {
+COLORREF ink() {
     return system_color(platform::COLOR_WINDOWTEXT);
 }
 
 // Splits at line ends and wraps at blanks so each line fits the width.
-std::vector<std::string> WrapText(std::string_view text, int width) {
+std::vector<std::string> wrap_text(std::string_view text, int width) {
     const auto max_chars = static_cast<std::size_t>(std::max(1, width / platform::kFontCellWidth));
     std::vector<std::string> lines;
     std::size_t start = 0;
@@ -63,7 +63,7 @@ std::vector<std::string> WrapText(std::string_view text, int width) {
     return lines;
 }
 
-void DrawLines(Canvas& canvas, const Rect& rect, const std::vector<std::string>& lines,
+void draw_lines(Canvas& canvas, const Rect& rect, const std::vector<std::string>& lines,
                COLORREF colour, bool right_aligned = false) {
     int y = rect.top + kTextTop;
     for (const auto& line : lines) {
@@ -74,7 +74,7 @@ void DrawLines(Canvas& canvas, const Rect& rect, const std::vector<std::string>&
     }
 }
 
-void DrawWarningIcon(Canvas& canvas, const Rect& rect) {
+void draw_warning_icon(Canvas& canvas, const Rect& rect) {
     // A yellow triangle with an exclamation mark, 32 pixels like the system icon.
     const int size = std::min({32, rect.width(), rect.height()});
     const COLORREF yellow = platform::rgb(255, 204, 0);
@@ -88,24 +88,24 @@ void DrawWarningIcon(Canvas& canvas, const Rect& rect) {
     }
     canvas.fill_rect({rect.left, rect.top + size - 1, rect.left + size, rect.top + size}, outline);
     const int mid = rect.left + size / 2;
-    canvas.fill_rect({mid - 1, rect.top + size / 3, mid + 2, rect.top + size - 10}, Ink());
-    canvas.fill_rect({mid - 1, rect.top + size - 7, mid + 2, rect.top + size - 4}, Ink());
+    canvas.fill_rect({mid - 1, rect.top + size / 3, mid + 2, rect.top + size - 10}, ink());
+    canvas.fill_rect({mid - 1, rect.top + size - 7, mid + 2, rect.top + size - 4}, ink());
 }
 
-void DrawButton(Canvas& canvas, const Rect& rect, std::string_view text, bool is_default) {
+void draw_button(Canvas& canvas, const Rect& rect, std::string_view text, bool is_default) {
     Rect inner = rect;
     if (is_default) {
-        canvas.frame_rect(inner, Ink());
+        canvas.frame_rect(inner, ink());
         inner = {inner.left + 1, inner.top + 1, inner.right - 1, inner.bottom - 1};
     }
-    canvas.fill_rect(inner, Face());
+    canvas.fill_rect(inner, face());
     canvas.draw_edge(inner, platform::EDGE_RAISED, platform::BF_RECT);
     const auto extent = Canvas::text_extent(text);
     canvas.draw_text(rect.left + (rect.width() - extent.cx) / 2,
-                     rect.top + (rect.height() - extent.cy) / 2, text, Ink(), rect);
+                     rect.top + (rect.height() - extent.cy) / 2, text, ink(), rect);
 }
 
-void DrawEdit(Canvas& canvas, const Rect& rect, std::uint32_t style, std::string_view text) {
+void draw_edit(Canvas& canvas, const Rect& rect, std::uint32_t style, std::string_view text) {
     canvas.fill_rect(rect, system_color(platform::COLOR_WINDOW));
     Rect inner = rect;
     if (style & WS_BORDER)
@@ -122,18 +122,18 @@ void DrawEdit(Canvas& canvas, const Rect& rect, std::uint32_t style, std::string
         inner.bottom -= kScrollBarWidth;
     }
     const Rect text_area{inner.left + 2, inner.top, inner.right - 1, inner.bottom};
-    const auto lines = (style & ES_MULTILINE) ? WrapText(text, text_area.width())
+    const auto lines = (style & ES_MULTILINE) ? wrap_text(text, text_area.width())
                                               : std::vector<std::string>{std::string(text)};
-    DrawLines(canvas, text_area, lines, Ink());
+    draw_lines(canvas, text_area, lines, ink());
 }
 
-void DrawCheckBox(Canvas& canvas, const Rect& rect, std::string_view text) {
+void draw_check_box(Canvas& canvas, const Rect& rect, std::string_view text) {
     const int top = rect.top + (rect.height() - kCheckBoxSize) / 2;
     const Rect box{rect.left, top, rect.left + kCheckBoxSize, top + kCheckBoxSize};
     canvas.fill_rect(box, system_color(platform::COLOR_WINDOW));
     canvas.frame_rect(box, platform::rgb(51, 51, 51));
     canvas.draw_text(box.right + 4, rect.top + (rect.height() - platform::kFontCellHeight) / 2,
-                     text, Ink(), rect);
+                     text, ink(), rect);
 }
 
 // Looks up what a control shows: its text and whether it is visible.
@@ -144,26 +144,26 @@ struct ControlLook {
 using LookFn = std::function<ControlLook(const ControlTemplate&)>;
 using PaintFn = std::function<void(Canvas&, const Rect&)>;
 
-void DrawControl(Canvas& canvas, const ControlTemplate& control, const ControlLook& look,
+void draw_control(Canvas& canvas, const ControlTemplate& control, const ControlLook& look,
                  const PaintFn& paint_progress) {
-    const Rect rect = DialogUnitsToPixels(control.position);
+    const Rect rect = dialog_units_to_pixels(control.position);
     switch (control.kind) {
         case ControlClass::static_text:
             if ((control.style & 0xF) == SS_ICON) {
-                DrawWarningIcon(canvas, {rect.left, rect.top, rect.left + 32, rect.top + 32});
+                draw_warning_icon(canvas, {rect.left, rect.top, rect.left + 32, rect.top + 32});
             } else {
-                DrawLines(canvas, rect, WrapText(look.text, rect.width()), Ink(),
+                draw_lines(canvas, rect, wrap_text(look.text, rect.width()), ink(),
                           (control.style & 0xF) == SS_RIGHT);
             }
             break;
         case ControlClass::button:
-            DrawButton(canvas, rect, look.text, (control.style & 0xF) == BS_DEFPUSHBUTTON);
+            draw_button(canvas, rect, look.text, (control.style & 0xF) == BS_DEFPUSHBUTTON);
             break;
         case ControlClass::edit:
-            DrawEdit(canvas, rect, control.style, look.text);
+            draw_edit(canvas, rect, control.style, look.text);
             break;
         case ControlClass::check_box:
-            DrawCheckBox(canvas, rect, look.text);
+            draw_check_box(canvas, rect, look.text);
             break;
         case ControlClass::progress:
             if (paint_progress) paint_progress(canvas, rect);
@@ -173,9 +173,9 @@ void DrawControl(Canvas& canvas, const ControlTemplate& control, const ControlLo
 
 // A framed window of the given outer size with its caption bar, and its client
 // area drawn by the template's controls.
-Canvas DrawWindow(int width, int height, std::string_view title, const DialogTemplate& dialog,
+Canvas draw_window(int width, int height, std::string_view title, const DialogTemplate& dialog,
                   const LookFn& look, const PaintFn& paint_progress) {
-    Canvas canvas(width, height, Face());
+    Canvas canvas(width, height, face());
     canvas.draw_edge(canvas.bounds(), platform::EDGE_RAISED, platform::BF_RECT);
     const Rect caption{kFrameWidth, kFrameWidth, width - kFrameWidth,
                        kFrameWidth + kCaptionHeight - 1};
@@ -186,14 +186,14 @@ Canvas DrawWindow(int width, int height, std::string_view title, const DialogTem
                      {caption.left, caption.top, caption.right - 22, caption.bottom});
     // The close box of the system menu.
     const Rect close{caption.right - 18, caption.top + 2, caption.right - 2, caption.bottom - 2};
-    canvas.fill_rect(close, Face());
+    canvas.fill_rect(close, face());
     canvas.draw_edge(close, platform::EDGE_RAISED, platform::BF_RECT);
-    canvas.draw_text(close.left + 5, close.top + (close.height() - 8) / 2 + 1, "x", Ink(), close);
+    canvas.draw_text(close.left + 5, close.top + (close.height() - 8) / 2 + 1, "x", ink(), close);
 
-    Canvas client(width - 2 * kFrameWidth, height - 2 * kFrameWidth - kCaptionHeight, Face());
+    Canvas client(width - 2 * kFrameWidth, height - 2 * kFrameWidth - kCaptionHeight, face());
     for (const auto& control : dialog.controls) {
         const ControlLook control_look = look(control);
-        if (control_look.visible) DrawControl(client, control, control_look, paint_progress);
+        if (control_look.visible) draw_control(client, control, control_look, paint_progress);
     }
     canvas.blit(client, kFrameWidth, kFrameWidth + kCaptionHeight);
     return canvas;
@@ -201,31 +201,31 @@ Canvas DrawWindow(int width, int height, std::string_view title, const DialogTem
 
 }  // namespace
 
-Canvas RenderTaskWindow(const TaskDisplay& display) {
-    const Rect window = display.WindowRect();
-    return DrawWindow(
-        window.width(), window.height(), display.Caption(), TaskWindowTemplate(),
+Canvas render_task_window(const TaskDisplay& display) {
+    const Rect window = display.window_rect();
+    return draw_window(
+        window.width(), window.height(), display.caption(), task_window_template(),
         [&](const ControlTemplate& control) {
-            return ControlLook{display.ControlText(control.id), display.ControlVisible(control.id)};
+            return ControlLook{display.control_text(control.id), display.control_visible(control.id)};
         },
         [&](Canvas& canvas, const Rect& rect) {
             // The template gives the bar a border; the bar paints inside it.
             canvas.frame_rect(rect, system_color(platform::COLOR_BTNSHADOW));
-            display.ProgressBar().Paint(
+            display.progress_bar().paint(
                 canvas, {rect.left + 1, rect.top + 1, rect.right - 1, rect.bottom - 1});
         });
 }
 
-Canvas RenderConfirmDialog(const CConfirmDlg& dialog) {
-    const auto& dialog_template = ConfirmTemplate();
-    const Rect client = DialogUnitsToPixels(dialog_template.position);
-    return DrawWindow(
+Canvas render_confirm_dialog(const CConfirmDlg& dialog) {
+    const auto& dialog_template = confirm_template();
+    const Rect client = dialog_units_to_pixels(dialog_template.position);
+    return draw_window(
         client.width() + 2 * kFrameWidth, client.height() + 2 * kFrameWidth + kCaptionHeight,
-        dialog.Title(), dialog_template,
+        dialog.title(), dialog_template,
         [&](const ControlTemplate& control) {
             const bool visible = (control.style & WS_VISIBLE) != 0 &&
-                                 (control.id != IDC_CONFIRM_ICON || dialog.HasIcon());
-            return ControlLook{dialog.ControlText(control.id), visible};
+                                 (control.id != IDC_CONFIRM_ICON || dialog.has_icon());
+            return ControlLook{dialog.control_text(control.id), visible};
         },
         nullptr);
 }

@@ -7,17 +7,14 @@
 
 #include "platform/canvas.hpp"
 
-namespace stridelog {
+namespace stridelog::ui {
 
 class TaskDisplay;
 class CConfirmDlg;
 
-namespace ui {
-
 // The task window at its current size (after layout only its upper part).
-platform::Canvas RenderTaskWindow(const TaskDisplay& display);
+platform::Canvas render_task_window(const TaskDisplay& display);
 // The confirmation dialog while it is open.
-platform::Canvas RenderConfirmDialog(const CConfirmDlg& dialog);
+platform::Canvas render_confirm_dialog(const CConfirmDlg& dialog);
 
-}  // namespace ui
-}  // namespace stridelog
+}  // namespace stridelog::ui

@@ -16,7 +16,7 @@ constexpr int kLastYear = kYearBase + 254;  // 255 is the "unknown" byte
 constexpr std::uintmax_t kSevenDayFileSize = 53760;
 constexpr std::uintmax_t kFourteenDayFileSize = 107520;
 
-year_month_day LocalDate(std::time_t t) {
+year_month_day local_date(std::time_t t) {
     std::tm local{};
     localtime_r(&t, &local);
     return year_month_day{std::chrono::year{local.tm_year + 1900},
@@ -26,11 +26,11 @@ year_month_day LocalDate(std::time_t t) {
 
 }  // namespace
 
-year_month_day LocalToday() {
-    return LocalDate(std::time(nullptr));
+year_month_day local_today() {
+    return local_date(std::time(nullptr));
 }
 
-ExpiryDate ExpiryFromDateLine(std::string_view first_line, year_month_day today) {
+ExpiryDate expiry_from_date_line(std::string_view first_line, year_month_day today) {
     int year = static_cast<int>(today.year());
     int month = static_cast<int>(static_cast<unsigned>(today.month()));
     int day = static_cast<int>(static_cast<unsigned>(today.day()));
@@ -51,7 +51,7 @@ ExpiryDate ExpiryFromDateLine(std::string_view first_line, year_month_day today)
             static_cast<std::uint8_t>(static_cast<unsigned>(expiry.day()))};
 }
 
-ExpiryDate ReadExpiryDate(const std::filesystem::path& folder, year_month_day today) {
+ExpiryDate read_expiry_date(const std::filesystem::path& folder, year_month_day today) {
     std::error_code error;
     if (!std::filesystem::exists(folder / kOrbitFileName, error) ||
         !std::filesystem::exists(folder / kDateFileName, error))
@@ -60,10 +60,10 @@ ExpiryDate ReadExpiryDate(const std::filesystem::path& folder, year_month_day to
     if (!in) return {};
     std::string line;
     std::getline(in, line);
-    return ExpiryFromDateLine(line, today);
+    return expiry_from_date_line(line, today);
 }
 
-bool OrbitFileIsFromToday(const std::filesystem::path& folder, year_month_day today) {
+bool orbit_file_is_from_today(const std::filesystem::path& folder, year_month_day today) {
     const std::filesystem::path orbit = folder / kOrbitFileName;
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(orbit, error);
@@ -71,7 +71,7 @@ bool OrbitFileIsFromToday(const std::filesystem::path& folder, year_month_day to
     const auto written = std::filesystem::last_write_time(orbit, error);
     if (error) return false;
     const auto system = std::chrono::file_clock::to_sys(written);
-    return LocalDate(std::chrono::system_clock::to_time_t(
+    return local_date(std::chrono::system_clock::to_time_t(
                std::chrono::time_point_cast<std::chrono::system_clock::duration>(system))) ==
            today;
 }

@@ -25,19 +25,19 @@ struct ExpiryDate {
 };
 
 // The local calendar date now.
-std::chrono::year_month_day LocalToday();
+std::chrono::year_month_day local_today();
 
 // The issue date in `first_line` ("2012-12-30") plus seven days. Fields that
 // do not parse keep today's value; a date that is no calendar date, or one the
 // watch's one-byte year cannot hold, is unknown.
-ExpiryDate ExpiryFromDateLine(std::string_view first_line, std::chrono::year_month_day today);
+ExpiryDate expiry_from_date_line(std::string_view first_line, std::chrono::year_month_day today);
 
 // The expiry date from "datetime.txt" in `folder`; unknown when it or the
 // orbit file is missing, or it cannot be read.
-ExpiryDate ReadExpiryDate(const std::filesystem::path& folder, std::chrono::year_month_day today);
+ExpiryDate read_expiry_date(const std::filesystem::path& folder, std::chrono::year_month_day today);
 
 // True when the orbit file in `folder` was fetched today (its size one the
 // server gives, its modification date today's local date): no download then.
-bool OrbitFileIsFromToday(const std::filesystem::path& folder, std::chrono::year_month_day today);
+bool orbit_file_is_from_today(const std::filesystem::path& folder, std::chrono::year_month_day today);
 
 }  // namespace stridelog::update

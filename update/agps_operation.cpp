@@ -27,7 +27,7 @@ constexpr int kYearBase = 2000;
 constexpr std::size_t kSectorsBytes = std::size_t{kAgpsSectorCount} * task::kFlashSectorSize;
 static_assert(kSectorsBytes >= kEpoStreamSize, "the packet stream fits the A-GPS sectors");
 
-bool ReadWhole(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes) {
+bool read_whole(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -57,7 +57,7 @@ void AgpsOperation::start() {
     host().set_status_text("Downloading ...");
     const task::WatchFacts& watch = host().watch();
     if (watch.status_flag == 0) {
-        Fail(SDK_ERR_AGPS_REFUSED);
+        fail(SDK_ERR_AGPS_REFUSED);
         return;
     }
     if (watch.status_bytes[0] != 0 || watch.status_bytes[1] != 0) {
@@ -66,33 +66,33 @@ void AgpsOperation::start() {
         host().end_task();
         return;
     }
-    Decide();
+    decide();
 }
 
-void AgpsOperation::Decide() {
-    if (OrbitFileIsFromToday(folder_, LocalToday())) {
-        Convert();
+void AgpsOperation::decide() {
+    if (orbit_file_is_from_today(folder_, local_today())) {
+        convert();
     } else {
-        Download();
+        download();
     }
 }
 
-void AgpsOperation::Download() {
+void AgpsOperation::download() {
     TaskDownload::Options options;
     options.rate_display = true;
     options.progress_posting = true;
     options.limit_ms = limit_ms_;
     options.passive = passive_;
-    download_.StartList(settings_, {kDateFileName, kOrbitFileName}, options);
+    download_.start_list(settings_, {kDateFileName, kOrbitFileName}, options);
 }
 
 bool AgpsOperation::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (download_.OnMessage(message, wparam, lparam)) {
         case TaskDownload::Event::completed:
-            Convert();
+            convert();
             break;
         case TaskDownload::Event::failed:
-            Fail(SDK_ERR_DOWNLOAD);
+            fail(SDK_ERR_DOWNLOAD);
             break;
         case TaskDownload::Event::none:
             break;
@@ -100,47 +100,47 @@ bool AgpsOperation::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
     return true;
 }
 
-void AgpsOperation::Convert() {
+void AgpsOperation::convert() {
     std::vector<std::uint8_t> orbit;
-    if (!ReadWhole(folder_ / kOrbitFileName, orbit)) {
-        Fail(SDK_ERR_AGPS_FILE);
+    if (!read_whole(folder_ / kOrbitFileName, orbit)) {
+        fail(SDK_ERR_AGPS_FILE);
         return;
     }
     std::ofstream packets(folder_ / kPacketFileName, std::ios::binary | std::ios::trunc);
     if (!packets) {
-        Fail(SDK_ERR_AGPS_PACKET_FILE);
+        fail(SDK_ERR_AGPS_PACKET_FILE);
         return;
     }
     if (orbit.size() != kOrbitFileSize) {
-        Fail(SDK_ERR_AGPS_SIZE);
+        fail(SDK_ERR_AGPS_SIZE);
         return;
     }
-    const std::vector<std::uint8_t> stream = ConvertOrbitFile(orbit);
+    const std::vector<std::uint8_t> stream = convert_orbit_file(orbit);
     packets.write(reinterpret_cast<const char*>(stream.data()),
                   static_cast<std::streamsize>(stream.size()));
     packets.close();
     if (!packets) {
         // A packet file that did not reach the disk whole is no packet file.
-        Fail(SDK_ERR_AGPS_PACKET_FILE);
+        fail(SDK_ERR_AGPS_PACKET_FILE);
         return;
     }
     host().append_log(std::string("Send ") + kOrbitFileName);
-    LoadAndWrite();
+    load_and_write();
 }
 
-void AgpsOperation::LoadAndWrite() {
+void AgpsOperation::load_and_write() {
     std::vector<std::uint8_t> stream;
-    if (!ReadWhole(folder_ / kPacketFileName, stream)) {
-        Fail(SDK_ERR_AGPS_FILE);
+    if (!read_whole(folder_ / kPacketFileName, stream)) {
+        fail(SDK_ERR_AGPS_FILE);
         return;
     }
     if (stream.size() > kEpoStreamSize) {
-        Fail(SDK_ERR_AGPS_SIZE);
+        fail(SDK_ERR_AGPS_SIZE);
         return;
     }
     if (stream.size() != kEpoStreamSize) {
         // Cut short on the disk: writing it would leave old packets behind.
-        Fail(SDK_ERR_AGPS_FILE);
+        fail(SDK_ERR_AGPS_FILE);
         return;
     }
     // The bytes past the stream read as erased flash.
@@ -154,10 +154,10 @@ void AgpsOperation::LoadAndWrite() {
     host().set_progress_range(0, kBarSteps);
     host().set_progress_pos(0);
     host().set_progress_step(1);
-    WriteCurrentSector();
+    write_current_sector();
 }
 
-void AgpsOperation::WriteCurrentSector() {
+void AgpsOperation::write_current_sector() {
     char line[32];
     std::snprintf(line, sizeof line, "Write sector %u", static_cast<unsigned>(sector_));
     host().append_log(line);
@@ -172,11 +172,11 @@ void AgpsOperation::on_write_complete(int step_code) {
     if (step_code == task::kAgpsSectorWriteStep) {
         ++sector_;
         if (sector_ == kFirstAgpsSector + kAgpsSectorCount) {
-            if (!host().transfer().read_directory()) Fail(SDK_ERR_TRANSFER);
+            if (!host().transfer().read_directory()) fail(SDK_ERR_TRANSFER);
             return;
         }
         ++sector_index_;
-        WriteCurrentSector();
+        write_current_sector();
         host().step_progress();
         host().post_phase_progress(kWritePhase);
         return;
@@ -189,7 +189,7 @@ void AgpsOperation::on_write_complete(int step_code) {
     host().append_log(line);
     awaiting_expiry_reply_ = true;
     host().set_timer(task::kExpiryReplyTimer, kExpiryReplyTimeoutMs);
-    if (CWatchLink* link = host().link())
+    if (link::CWatchLink* link = host().link())
         link->SetExpiryDate(expiry_.year + kYearBase, expiry_.month, expiry_.day);
 }
 
@@ -197,7 +197,7 @@ void AgpsOperation::on_read_complete(int step_code) {
     if (step_code != task::kDirectoryStep || directory_written_) return;
     host().step_progress();
     host().post_phase_progress(kWritePhase);
-    expiry_ = ReadExpiryDate(folder_, LocalToday());
+    expiry_ = read_expiry_date(folder_, local_today());
     std::span<std::uint8_t> directory = host().transfer().directory();
     directory[kExpiryDayByte] = expiry_.day;
     directory[kExpiryMonthByte] = expiry_.month;
@@ -222,10 +222,10 @@ void AgpsOperation::on_status_reply() {
         host().append_log("not updated");
         if (++rounds_ >= kAgpsWriteRounds) {
             // The watch does not take the data; writing it again will not change that.
-            Fail(SDK_ERR_AGPS_REFUSED);
+            fail(SDK_ERR_AGPS_REFUSED);
             return;
         }
-        Decide();
+        decide();
         return;
     }
     host().fill_progress();
@@ -240,7 +240,7 @@ bool AgpsOperation::on_timer(UINT_PTR id) {
     switch (download_.OnTimer(id)) {
         case TaskDownload::Timer::timed_out:
             host().post_progress(100.0f);
-            Fail(SDK_ERR_DOWNLOAD_TIMEOUT);
+            fail(SDK_ERR_DOWNLOAD_TIMEOUT);
             return true;
         case TaskDownload::Timer::handled:
             return true;
@@ -251,15 +251,15 @@ bool AgpsOperation::on_timer(UINT_PTR id) {
     awaiting_expiry_reply_ = false;
     host().kill_timer(task::kExpiryReplyTimer);
     host().post_progress(100.0f);
-    Fail(SDK_ERR_TRANSFER);
+    fail(SDK_ERR_TRANSFER);
     return true;
 }
 
 void AgpsOperation::on_task_end() {
-    download_.Stop();
+    download_.stop();
 }
 
-void AgpsOperation::Fail(UINT code) {
+void AgpsOperation::fail(UINT code) {
     host().post_error(code);
     host().end_task();
 }

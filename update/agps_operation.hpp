@@ -24,7 +24,7 @@ inline constexpr int kAgpsWriteRounds = 3;
 class AgpsOperation final : public task::Operation {
   public:
     AgpsOperation(task::TaskHost& host, FtpSettings settings, std::uint32_t limit_ms, bool passive,
-                  std::filesystem::path folder = LocalDownloadFolder());
+                  std::filesystem::path folder = local_download_folder());
 
     task::OperationCode code() const override { return task::OperationCode::agps; }
     void prepare() override;
@@ -38,12 +38,12 @@ class AgpsOperation final : public task::Operation {
     void on_task_end() override;
 
   private:
-    void Decide();
-    void Download();
-    void Convert();
-    void LoadAndWrite();
-    void WriteCurrentSector();
-    void Fail(UINT code);
+    void decide();
+    void download();
+    void convert();
+    void load_and_write();
+    void write_current_sector();
+    void fail(UINT code);
 
     FtpSettings settings_;
     std::uint32_t limit_ms_;

@@ -7,7 +7,7 @@ namespace {
 
 constexpr std::uint16_t kEpoCommand = 722;
 
-void AppendPacket(std::vector<std::uint8_t>& out, std::uint16_t sequence,
+void append_packet(std::vector<std::uint8_t>& out, std::uint16_t sequence,
                   std::span<const std::uint8_t> data) {
     const std::size_t at = out.size();
     out.resize(at + kEpoPacketSize, 0);
@@ -30,13 +30,13 @@ void AppendPacket(std::vector<std::uint8_t>& out, std::uint16_t sequence,
 
 }  // namespace
 
-std::vector<std::uint8_t> ConvertOrbitFile(std::span<const std::uint8_t> orbit) {
+std::vector<std::uint8_t> convert_orbit_file(std::span<const std::uint8_t> orbit) {
     std::vector<std::uint8_t> out;
-    out.reserve(EpoPacketCount(orbit.size()) * kEpoPacketSize);
+    out.reserve(epo_packet_count(orbit.size()) * kEpoPacketSize);
     std::uint16_t sequence = 0;
     for (std::size_t at = 0; at < orbit.size(); at += kEpoDataBytes, ++sequence)
-        AppendPacket(out, sequence, orbit.subspan(at, std::min(kEpoDataBytes, orbit.size() - at)));
-    AppendPacket(out, kEpoEndSequence, {});
+        append_packet(out, sequence, orbit.subspan(at, std::min(kEpoDataBytes, orbit.size() - at)));
+    append_packet(out, kEpoEndSequence, {});
     return out;
 }
 

@@ -19,10 +19,10 @@ inline constexpr std::uint16_t kEpoEndSequence = 0xFFFF;
 
 // The packet stream of `orbit`: one packet per 180 bytes (the last one
 // zero-padded), numbered from 0, then the end packet.
-std::vector<std::uint8_t> ConvertOrbitFile(std::span<const std::uint8_t> orbit);
+std::vector<std::uint8_t> convert_orbit_file(std::span<const std::uint8_t> orbit);
 
-// Number of packets ConvertOrbitFile makes of `size` bytes.
-constexpr std::size_t EpoPacketCount(std::size_t size) {
+// Number of packets convert_orbit_file makes of `size` bytes.
+constexpr std::size_t epo_packet_count(std::size_t size) {
     return (size + kEpoDataBytes - 1) / kEpoDataBytes + 1;
 }
 

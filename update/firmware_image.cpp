@@ -71,12 +71,12 @@ std::uint32_t firmware_file_checksum(std::span<const std::uint8_t> file) {
 ImageCheck check_firmware_file(std::span<const std::uint8_t> file) {
     ImageCheck check;
     if (!is_accepted_size(file.size())) {
-        check.fault = ImageFault::kBadSize;
+        check.fault = ImageFault::bad_size;
         return check;
     }
     const std::optional<HeaderVersion> version = header_version(file.first(kFirmwareHeaderSize));
     if (!version) {
-        check.fault = ImageFault::kBadHeader;
+        check.fault = ImageFault::bad_header;
         return check;
     }
     check.version = *version;
@@ -84,11 +84,11 @@ ImageCheck check_firmware_file(std::span<const std::uint8_t> file) {
     check.body_length = body_length_for(check.header_flag);
     // The language block would have to come from past the end of the file.
     if (kFirmwareHeaderSize + check.body_length > file.size()) {
-        check.fault = ImageFault::kNoLanguageBlock;
+        check.fault = ImageFault::no_language_block;
         return check;
     }
     if (firmware_file_checksum(file) != read_le32(file, kChecksumOffset)) {
-        check.fault = ImageFault::kBadChecksum;
+        check.fault = ImageFault::bad_checksum;
     }
     return check;
 }
@@ -109,11 +109,11 @@ LoadedFirmware load_firmware_file(const std::filesystem::path& file) {
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(file, error);
     if (error) {
-        loaded.check.fault = ImageFault::kUnreadable;
+        loaded.check.fault = ImageFault::unreadable;
         return loaded;
     }
     if (size > kFullFileSize) {
-        loaded.check.fault = ImageFault::kBadSize;
+        loaded.check.fault = ImageFault::bad_size;
         return loaded;
     }
     // One read feeds both the checksum and the body, so the bytes written are
@@ -121,16 +121,16 @@ LoadedFirmware load_firmware_file(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     if (!in) {
-        loaded.check.fault = ImageFault::kUnreadable;
+        loaded.check.fault = ImageFault::unreadable;
         return loaded;
     }
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (static_cast<std::size_t>(in.gcount()) != bytes.size()) {
-        loaded.check.fault = ImageFault::kUnreadable;
+        loaded.check.fault = ImageFault::unreadable;
         return loaded;
     }
     loaded.check = check_firmware_file(bytes);
-    if (loaded.check.fault != ImageFault::kNone) return loaded;
+    if (loaded.check.fault != ImageFault::none) return loaded;
     const auto body_begin = bytes.begin() + static_cast<std::ptrdiff_t>(kFirmwareHeaderSize);
     loaded.body.assign(body_begin,
                        body_begin + static_cast<std::ptrdiff_t>(loaded.check.body_length));

@@ -58,16 +58,16 @@ std::optional<HeaderVersion> header_version(std::span<const std::uint8_t> header
 std::uint32_t firmware_file_checksum(std::span<const std::uint8_t> file);
 
 enum class ImageFault {
-    kNone,
-    kBadSize,          // neither 131,328 nor 151,808 bytes
-    kBadHeader,        // not one of the four header texts
-    kNoLanguageBlock,  // a 1.1 .. 1.3 header on a file too short for its language block
-    kBadChecksum,      // stored and computed checksums differ
-    kUnreadable,       // the file cannot be opened, or reads short
+    none,
+    bad_size,          // neither 131,328 nor 151,808 bytes
+    bad_header,        // not one of the four header texts
+    no_language_block,  // a 1.1 .. 1.3 header on a file too short for its language block
+    bad_checksum,      // stored and computed checksums differ
+    unreadable,       // the file cannot be opened, or reads short
 };
 
 struct ImageCheck {
-    ImageFault fault = ImageFault::kNone;
+    ImageFault fault = ImageFault::none;
     HeaderVersion version = HeaderVersion::k1_0;
     std::uint8_t header_flag = 0;
     std::size_t body_length = 0;  // what is written to the watch

@@ -37,7 +37,7 @@ constexpr int kYearBase = 2000;
 constexpr int kNoTransfer = -1;
 
 // The step code of the transfer each step waits for.
-constexpr int AwaitedStepCode(Step step) {
+constexpr int awaited_step_code(Step step) {
     switch (step) {
         case Step::read_version:
         case Step::customer_directory:
@@ -100,61 +100,61 @@ void FirmwareOperation::start() {
     step_ = Step::read_version;
     host().append_log("Read sector 0 ...");
     host().set_status_text("Check for udpate ...");
-    if (!host().transfer().read_directory()) Stop(FirmwareStop::kTransferFailed);
+    if (!host().transfer().read_directory()) stop(FirmwareStop::transfer_failed);
 }
 
-void FirmwareOperation::Advance() {
+void FirmwareOperation::advance() {
     switch (step_) {
         case Step::read_version:
-            return FetchDescription();
+            return fetch_description();
         case Step::fetch_description:
-            return AfterDescription();
+            return after_description();
         case Step::fetch_history:
-            return AfterHistory();
+            return after_history();
         case Step::ask:
-            return FetchSettingsFile();
+            return fetch_settings_file();
         case Step::fetch_settings_file:
-            return FetchFirmwareFile();
+            return fetch_firmware_file();
         case Step::fetch_firmware_file:
-            return ClearDirectory();
+            return clear_directory();
         case Step::clear_directory:
-            return WriteBootSector(Step::boot_first, kBootBlockSector);
+            return write_boot_sector(Step::boot_first, kBootBlockSector);
         case Step::boot_first:
-            return WriteBootSector(Step::boot_second, kBootBlockSector + 1);
+            return write_boot_sector(Step::boot_second, kBootBlockSector + 1);
         case Step::boot_second:
-            return WriteBootSum();
+            return write_boot_sum();
         case Step::boot_sum:
-            return AfterBootBlock();
+            return after_boot_block();
         case Step::language:
-            return ++sector_ < kLanguageSectorEnd ? NextLanguageSector() : ReadCustomerDirectory();
+            return ++sector_ < kLanguageSectorEnd ? next_language_sector() : read_customer_directory();
         case Step::customer_directory:
-            return ReadCustomerSector();
+            return read_customer_sector();
         case Step::customer_sector:
-            return WriteCustomerSettings();
+            return write_customer_settings();
         case Step::customer_settings:
-            return SendProgramUpdate();
+            return send_program_update();
         case Step::program_update:
-            return EraseSectorOne();
+            return erase_sector_one();
         case Step::program_erase:
-            return WriteProgramSector(true);
+            return write_program_sector(true);
         case Step::program:
-            return ++sector_ != kProgramSectorEnd ? NextProgramSector() : WriteProgramSum();
+            return ++sector_ != kProgramSectorEnd ? next_program_sector() : write_program_sum();
         case Step::program_sum:
-            return WaitForRestart();
+            return wait_for_restart();
         case Step::reconnect_wait:
-            return StartPolling();
+            return start_polling();
         case Step::reconnect_poll:
-            return Reconnected();
+            return reconnected();
         case Step::set_clock:
-            return ReadDirectoryForRestore();
+            return read_directory_for_restore();
         case Step::restore_read:
-            return RestoreDirectory();
+            return restore_directory();
         case Step::restore_write:
-            return Finish();
+            return finish();
     }
 }
 
-void FirmwareOperation::Stop(FirmwareStop stop) {
+void FirmwareOperation::stop(FirmwareStop stop) {
     const FirmwareStopRow& row = firmware_stop_row(stop);
     if (row.full_bar_first) host().post_progress(100.0f);
     if (row.code != 0) {
@@ -170,7 +170,7 @@ void FirmwareOperation::Stop(FirmwareStop stop) {
 
 void FirmwareOperation::OnTransferDone(int step_code) {
     // Only the completion of the step in progress moves the update on.
-    if (step_code == AwaitedStepCode(step_)) Advance();
+    if (step_code == awaited_step_code(step_)) advance();
 }
 
 void FirmwareOperation::on_read_complete(int step_code) {
@@ -184,10 +184,10 @@ void FirmwareOperation::on_write_complete(int step_code) {
 bool FirmwareOperation::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (download_.OnMessage(message, wparam, lparam)) {
         case TaskDownload::Event::completed:
-            Advance();
+            advance();
             break;
         case TaskDownload::Event::failed:
-            Stop(FirmwareStop::kDownloadFailed);
+            stop(FirmwareStop::download_failed);
             break;
         case TaskDownload::Event::none:
             break;
@@ -200,18 +200,18 @@ void FirmwareOperation::on_acknowledgement(std::uint8_t reply_id, std::uint8_t s
     if (reply_id == wire::watch_id::kProgramUpdateReply && step_ == Step::program_update) {
         host().kill_timer(task::kProgramUpdateTimer);
         host().append_log("Prog Update AcK");
-        Advance();
+        advance();
     } else if (reply_id == wire::watch_id::kSetClockReply && step_ == Step::set_clock) {
         host().kill_timer(task::kClockReplyTimer);
         host().append_log("Set date time PASS");
-        Advance();
+        advance();
     }
 }
 
 bool FirmwareOperation::on_timer(UINT_PTR id) {
     switch (download_.OnTimer(id)) {
         case TaskDownload::Timer::timed_out:
-            Stop(FirmwareStop::kDownloadTimedOut);
+            stop(FirmwareStop::download_timed_out);
             return true;
         case TaskDownload::Timer::handled:
             return true;
@@ -222,11 +222,11 @@ bool FirmwareOperation::on_timer(UINT_PTR id) {
     switch (id) {
         case task::kReconnectWaitTimer:
             host().kill_timer(id);
-            if (step_ == Step::reconnect_wait) Advance();
+            if (step_ == Step::reconnect_wait) advance();
             return true;
         case task::kReconnectPollTimer:
             if (step_ == Step::reconnect_poll) {
-                Poll();
+                poll();
             } else {
                 host().kill_timer(id);
             }
@@ -236,13 +236,13 @@ bool FirmwareOperation::on_timer(UINT_PTR id) {
             if (!reconnecting) return true;
             host().post_progress(100.0f);
             host().append_log("60sec timeout\r\n");
-            Reconnected();
+            reconnected();
             return true;
         case task::kClockReplyTimer:
             host().kill_timer(id);
             if (step_ != Step::set_clock) return true;
             host().append_log("Set date time timeout");
-            Advance();
+            advance();
             return true;
         case task::kReadTimer:
             // An unanswered poll is simply repeated by the next tick.
@@ -252,7 +252,7 @@ bool FirmwareOperation::on_timer(UINT_PTR id) {
         case task::kProgramUpdateTimer:
             if (step_ != Step::program_update) return false;
             host().kill_timer(id);
-            Stop(FirmwareStop::kProgramUpdateUnanswered);
+            stop(FirmwareStop::program_update_unanswered);
             return true;
         default:
             return false;
@@ -260,28 +260,28 @@ bool FirmwareOperation::on_timer(UINT_PTR id) {
 }
 
 void FirmwareOperation::on_task_end() {
-    download_.Stop();
+    download_.stop();
 }
 
 // ---- the check --------------------------------------------------------------
 
-void FirmwareOperation::FetchDescription() {
+void FirmwareOperation::fetch_description() {
     const CurrentFirmware current = read_current_firmware(host().transfer().directory());
     if (!current.version) {
         host().append_log("Long ver : " + current.text);
-        return Stop(FirmwareStop::kUnknownVersion);
+        return stop(FirmwareStop::unknown_version);
     }
     current_ = *current.version;
     const std::string model = model_number(current_);
     host().append_log("Long ver : " + model + ":" + current.text);
     const std::string description = description_file_name(current_);
     host().append_log(description);
-    if (!is_safe_download_name(description)) return Stop(FirmwareStop::kUnsafeDescriptionName);
+    if (!is_safe_download_name(description)) return stop(FirmwareStop::unsafe_description_name);
     settings_.folder = folder_for_update(settings_.folder, settings_.fifth, current_.code);
-    StartDownload(Step::fetch_description, description, false, 0);
+    start_download(Step::fetch_description, description, false, 0);
 }
 
-void FirmwareOperation::StartDownload(Step step, const std::string& name, bool streamed,
+void FirmwareOperation::start_download(Step step, const std::string& name, bool streamed,
                                       std::uint32_t size) {
     step_ = step;
     TaskDownload::Options options;
@@ -289,74 +289,74 @@ void FirmwareOperation::StartDownload(Step step, const std::string& name, bool s
     options.progress_posting = streamed;
     options.limit_ms = limit_ms_;
     options.passive = passive_;
-    download_.StartFile(settings_, name, streamed, size, options);
+    download_.start_file(settings_, name, streamed, size, options);
 }
 
-void FirmwareOperation::AfterDescription() {
+void FirmwareOperation::after_description() {
     const auto description = ProfileFile::load(folder_ / description_file_name(current_));
     const auto value =
         description ? description->value(kDescriptionSection, kOfferedKey) : std::nullopt;
-    if (!value) return Stop(FirmwareStop::kOfferMissing);
+    if (!value) return stop(FirmwareStop::offer_missing);
     offered_value_ = *value;
     // The offer names its version the way the watch does; one that does not
     // is no newer firmware.
     const auto offered = parse_firmware_version(offered_value_);
-    if (!offered || !is_newer_firmware(current_, *offered)) return Stop(FirmwareStop::kNotNewer);
+    if (!offered || !is_newer_firmware(current_, *offered)) return stop(FirmwareStop::not_newer);
     offered_ = *offered;
     release_notes_.clear();
     const auto history = description->value(kDescriptionSection, kHistoryKey);
-    if (!history) return Ask();
-    if (!is_safe_download_name(*history)) return Stop(FirmwareStop::kUnsafeOfferedName);
+    if (!history) return ask();
+    if (!is_safe_download_name(*history)) return stop(FirmwareStop::unsafe_offered_name);
     history_file_ = *history;
-    StartDownload(Step::fetch_history, history_file_, false, 0);
+    start_download(Step::fetch_history, history_file_, false, 0);
 }
 
-void FirmwareOperation::AfterHistory() {
+void FirmwareOperation::after_history() {
     if (const auto history = ProfileFile::load(folder_ / history_file_))
         release_notes_ = release_notes(*history, current_);
-    Ask();
+    ask();
 }
 
-void FirmwareOperation::Ask() {
+void FirmwareOperation::ask() {
     step_ = Step::ask;
     if (show_) {
         const bool yes =
             host().confirm(kConfirmationCaption, confirmation_message(offered_), release_notes_);
         // The task may have been closed while the question was open.
         if (host().task_ended()) return;
-        if (!yes) return Stop(FirmwareStop::kUserDeclined);
+        if (!yes) return stop(FirmwareStop::user_declined);
     }
-    Advance();
+    advance();
 }
 
-void FirmwareOperation::FetchSettingsFile() {
+void FirmwareOperation::fetch_settings_file() {
     const auto offered = split_offered_value(offered_value_);
-    if (!offered) return Stop(FirmwareStop::kOfferWithoutSize);
-    if (!has_firmware_extension(offered->file_name)) return Stop(FirmwareStop::kNotFirmwareFile);
+    if (!offered) return stop(FirmwareStop::offer_without_size);
+    if (!has_firmware_extension(offered->file_name)) return stop(FirmwareStop::not_firmware_file);
     firmware_file_ = offered->file_name;
     firmware_size_ = offered->file_size;
     settings_file_ = settings_file_name(firmware_file_);
     if (!is_safe_download_name(firmware_file_) || !is_safe_download_name(settings_file_))
-        return Stop(FirmwareStop::kUnsafeOfferedName);
+        return stop(FirmwareStop::unsafe_offered_name);
     host().set_status_text("Download ...");
-    StartDownload(Step::fetch_settings_file, settings_file_, false, 0);
+    start_download(Step::fetch_settings_file, settings_file_, false, 0);
 }
 
-void FirmwareOperation::FetchFirmwareFile() {
+void FirmwareOperation::fetch_firmware_file() {
     host().set_status_text("Download ...");
-    StartDownload(Step::fetch_firmware_file, firmware_file_, true,
+    start_download(Step::fetch_firmware_file, firmware_file_, true,
                   static_cast<std::uint32_t>(firmware_size_));
 }
 
 // ---- the flashing -----------------------------------------------------------
 
-void FirmwareOperation::ClearDirectory() {
+void FirmwareOperation::clear_directory() {
     read_firmware_settings(folder_ / settings_file_, &customer_);
     LoadedFirmware loaded = load_firmware_file(folder_ / firmware_file_);
-    if (loaded.check.fault != ImageFault::kNone) {
+    if (loaded.check.fault != ImageFault::none) {
         diag::Trace("firmware file %s refused (%d)", firmware_file_.c_str(),
                     static_cast<int>(loaded.check.fault));
-        return Stop(FirmwareStop::kImageRejected);
+        return stop(FirmwareStop::image_rejected);
     }
     body_ = std::move(loaded.body);
 
@@ -378,26 +378,26 @@ void FirmwareOperation::ClearDirectory() {
     host().transfer().write_sector(0, directory, task::kDirectoryWriteStep);
 }
 
-void FirmwareOperation::WriteSectorLine() {
+void FirmwareOperation::write_sector_line() {
     char line[48];
     std::snprintf(line, sizeof line, "Write sector : %u, %06X", static_cast<unsigned>(sector_),
                   static_cast<unsigned>(sector_ * kFlashSectorSize));
     host().append_log(line);
 }
 
-void FirmwareOperation::WriteBootSector(Step step, std::uint32_t sector) {
+void FirmwareOperation::write_boot_sector(Step step, std::uint32_t sector) {
     step_ = step;
     sector_ = sector;
     offset_ = (sector - kBootBlockSector) * kSectorBytes;
-    WriteSectorLine();
+    write_sector_line();
     host().post_phase_progress(kFlashPhase);
     host().transfer().write_sector(
         sector * kFlashSectorSize,
         std::span<const std::uint8_t>(boot_copy_).subspan(offset_, kSectorBytes),
-        AwaitedStepCode(step));
+        awaited_step_code(step));
 }
 
-void FirmwareOperation::WriteBootSum() {
+void FirmwareOperation::write_boot_sum() {
     step_ = Step::boot_sum;
     char line[48];
     std::snprintf(line, sizeof line, "Write sector 34-35 checksum : %04X",
@@ -412,49 +412,49 @@ void FirmwareOperation::WriteBootSum() {
         task::kBootSumStep);
 }
 
-void FirmwareOperation::AfterBootBlock() {
+void FirmwareOperation::after_boot_block() {
     host().set_status_text("Writing data ...");
     host().append_log("Writing data ...");
     // A program-only (1.0) image has no language block and no customer settings.
-    if (body_.size() == kProgramOnlyBodyLength) return SendProgramUpdate();
+    if (body_.size() == kProgramOnlyBodyLength) return send_program_update();
     step_ = Step::language;
     host().append_log("Write language sector");
     sector_ = kLanguageSector;
     offset_ = kLanguageStart;
     host().post_phase_progress(kFlashPhase);
-    WriteLanguageSector();
+    write_language_sector();
 }
 
-void FirmwareOperation::WriteLanguageSector() {
-    WriteSectorLine();
+void FirmwareOperation::write_language_sector() {
+    write_sector_line();
     host().transfer().write_sector(
         sector_ * kFlashSectorSize,
         std::span<const std::uint8_t>(body_).subspan(offset_, kSectorBytes), task::kLanguageStep);
 }
 
-void FirmwareOperation::NextLanguageSector() {
+void FirmwareOperation::next_language_sector() {
     host().step_progress();
     host().post_phase_progress(kFlashPhase);
     offset_ += kSectorBytes;
-    WriteLanguageSector();
+    write_language_sector();
 }
 
-void FirmwareOperation::ReadCustomerDirectory() {
+void FirmwareOperation::read_customer_directory() {
     platform::clock().sleep_ms(kLanguagePauseMs);
     host().append_log("Read sec0, get PairID & CmpOffset, Sens");
     step_ = Step::customer_directory;
-    if (!host().transfer().read_directory()) Stop(FirmwareStop::kTransferFailed);
+    if (!host().transfer().read_directory()) stop(FirmwareStop::transfer_failed);
 }
 
-void FirmwareOperation::ReadCustomerSector() {
+void FirmwareOperation::read_customer_sector() {
     host().append_log("Read sector 255");
     step_ = Step::customer_sector;
     if (!host().transfer().start_sector_read(kCustomerSector, task::kCustomerSectorStep,
                                              kFlashSectorSize))
-        Stop(FirmwareStop::kTransferFailed);
+        stop(FirmwareStop::transfer_failed);
 }
 
-void FirmwareOperation::WriteCustomerSettings() {
+void FirmwareOperation::write_customer_settings() {
     std::span<std::uint8_t> sector = host().transfer().data().subspan(0, kFlashSectorSize);
     build_customer_settings_sector(customer_, host().transfer().directory(), sector);
     host().append_log("Write customer setting to sector 255");
@@ -464,20 +464,20 @@ void FirmwareOperation::WriteCustomerSettings() {
                                    task::kCustomerSettingsStep);
 }
 
-void FirmwareOperation::SendProgramUpdate() {
+void FirmwareOperation::send_program_update() {
     step_ = Step::program_update;
     sector_ = 0;
     host().set_timer(task::kProgramUpdateTimer, kProgramUpdateTimeoutMs);
-    if (CWatchLink* link = host().link()) link->ProgramUpdate();
+    if (link::CWatchLink* link = host().link()) link->ProgramUpdate();
 }
 
-void FirmwareOperation::EraseSectorOne() {
+void FirmwareOperation::erase_sector_one() {
     host().append_log("\r\nUnprotect & erase 4096");
     step_ = Step::program_erase;
     host().transfer().erase_sector(kSectorOneAddress, task::kProgramEraseStep);
 }
 
-void FirmwareOperation::WriteProgramSector(bool first) {
+void FirmwareOperation::write_program_sector(bool first) {
     step_ = Step::program;
     if (first) {
         sector_ = kFirstProgramSector;
@@ -486,7 +486,7 @@ void FirmwareOperation::WriteProgramSector(bool first) {
     } else {
         offset_ += kSectorBytes;
     }
-    WriteSectorLine();
+    write_sector_line();
     const auto bytes = std::span<const std::uint8_t>(body_).subspan(offset_, kSectorBytes);
     program_sum_ = static_cast<std::uint16_t>(program_sum_ + byte_sum16(bytes));
     // Sector 2 is prepared and erased first; sectors 3 .. 31 are only written.
@@ -499,13 +499,13 @@ void FirmwareOperation::WriteProgramSector(bool first) {
     }
 }
 
-void FirmwareOperation::NextProgramSector() {
+void FirmwareOperation::next_program_sector() {
     host().step_progress();
     host().post_phase_progress(kFlashPhase);
-    WriteProgramSector(false);
+    write_program_sector(false);
 }
 
-void FirmwareOperation::WriteProgramSum() {
+void FirmwareOperation::write_program_sum() {
     char line[32];
     std::snprintf(line, sizeof line, "Checksum = %04lX", static_cast<unsigned long>(program_sum_));
     host().append_log(line);
@@ -517,37 +517,37 @@ void FirmwareOperation::WriteProgramSum() {
                                               task::WriteStep::halt);
 }
 
-void FirmwareOperation::WaitForRestart() {
+void FirmwareOperation::wait_for_restart() {
     step_ = Step::reconnect_wait;
     host().set_timer(task::kReconnectDeadlineTimer, kReconnectDeadlineMs);
     host().set_timer(task::kReconnectWaitTimer, kReconnectWaitMs);
 }
 
-void FirmwareOperation::StartPolling() {
+void FirmwareOperation::start_polling() {
     step_ = Step::reconnect_poll;
     host().set_timer(task::kReconnectPollTimer, kReconnectPollMs);
 }
 
-void FirmwareOperation::Poll() {
+void FirmwareOperation::poll() {
     host().append_log("Read addres 0 (128B)");
     host().transfer().read_128(0, task::kReconnectPollStep);
 }
 
-void FirmwareOperation::Reconnected() {
+void FirmwareOperation::reconnected() {
     host().kill_timer(task::kReconnectPollTimer);
     host().kill_timer(task::kReconnectDeadlineTimer);
     host().append_log("Fwupd, reconnect watch OK");
-    SetWatchClock();
+    set_watch_clock();
 }
 
-void FirmwareOperation::SetWatchClock() {
+void FirmwareOperation::set_watch_clock() {
     host().append_log("Set date time");
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     step_ = Step::set_clock;
     host().set_timer(task::kClockReplyTimer, kFirmwareClockTimeoutMs);
-    if (CWatchLink* link = host().link())
+    if (link::CWatchLink* link = host().link())
         link->SetClock(
             static_cast<std::uint8_t>(local.tm_year + 1900 - kYearBase),
             static_cast<std::uint8_t>(local.tm_mon + 1), static_cast<std::uint8_t>(local.tm_mday),
@@ -555,18 +555,18 @@ void FirmwareOperation::SetWatchClock() {
             static_cast<std::uint8_t>(local.tm_sec));
 }
 
-void FirmwareOperation::ReadDirectoryForRestore() {
+void FirmwareOperation::read_directory_for_restore() {
     step_ = Step::restore_read;
     // Its read timer runs as for any read: a watch silent from here on ends
     // the task with 0x1004 instead of leaving it waiting.
-    if (!host().transfer().read_directory()) return Stop(FirmwareStop::kTransferFailed);
+    if (!host().transfer().read_directory()) return stop(FirmwareStop::transfer_failed);
     host().step_progress();
     host().post_phase_progress(kFlashPhase);
 }
 
-void FirmwareOperation::RestoreDirectory() {
+void FirmwareOperation::restore_directory() {
     std::span<std::uint8_t> directory = host().transfer().directory();
-    restore_directory(directory_backup_, directory);
+    update::restore_directory(directory_backup_, directory);
     watchdata::write_settings_checksum(
         directory, watchdata::settings_checksum_length(host().watch().firmware_version));
     step_ = Step::restore_write;
@@ -574,14 +574,14 @@ void FirmwareOperation::RestoreDirectory() {
     host().append_log("Restore setting");
 }
 
-void FirmwareOperation::Finish() {
+void FirmwareOperation::finish() {
     host().append_log("Restore setting PASS");
     host().step_progress();
     host().post_phase_progress(kFlashPhase);
     host().fill_progress();
     host().post_phase_progress(kFlashPhase);
     platform::clock().sleep_ms(kResultPauseMs);
-    Stop(FirmwareStop::kUpdated);
+    stop(FirmwareStop::updated);
 }
 
 }  // namespace stridelog::update

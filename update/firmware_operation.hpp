@@ -35,7 +35,7 @@ inline constexpr std::uint32_t kProgramUpdateTimeoutMs = kReconnectDeadlineMs;
 class FirmwareOperation final : public task::Operation {
   public:
     FirmwareOperation(task::TaskHost& host, FtpSettings settings, bool show, std::uint32_t limit_ms,
-                      bool passive, std::filesystem::path folder = LocalDownloadFolder());
+                      bool passive, std::filesystem::path folder = local_download_folder());
 
     task::OperationCode code() const override { return task::OperationCode::firmware_check; }
     void start() override;
@@ -81,45 +81,45 @@ class FirmwareOperation final : public task::Operation {
 
   private:
     // The one way out: the row's notification, then the task end.
-    void Stop(FirmwareStop stop);
+    void stop(FirmwareStop stop);
     // A transfer completed: the update moves on when it is the step's own.
     void OnTransferDone(int step_code);
     // Starts the step that follows step_.
-    void Advance();
+    void advance();
 
     // The check.
-    void FetchDescription();
-    void AfterDescription();
-    void AfterHistory();
-    void Ask();
-    void FetchSettingsFile();
-    void FetchFirmwareFile();
-    void StartDownload(Step step, const std::string& name, bool streamed, std::uint32_t size);
+    void fetch_description();
+    void after_description();
+    void after_history();
+    void ask();
+    void fetch_settings_file();
+    void fetch_firmware_file();
+    void start_download(Step step, const std::string& name, bool streamed, std::uint32_t size);
 
     // The flashing.
-    void ClearDirectory();
-    void WriteBootSector(Step step, std::uint32_t sector);
-    void WriteBootSum();
-    void AfterBootBlock();
-    void WriteLanguageSector();
-    void NextLanguageSector();
-    void ReadCustomerDirectory();
-    void ReadCustomerSector();
-    void WriteCustomerSettings();
-    void SendProgramUpdate();
-    void EraseSectorOne();
-    void WriteProgramSector(bool first);
-    void NextProgramSector();
-    void WriteProgramSum();
-    void WaitForRestart();
-    void StartPolling();
-    void Poll();
-    void Reconnected();
-    void SetWatchClock();
-    void ReadDirectoryForRestore();
-    void RestoreDirectory();
-    void Finish();
-    void WriteSectorLine();
+    void clear_directory();
+    void write_boot_sector(Step step, std::uint32_t sector);
+    void write_boot_sum();
+    void after_boot_block();
+    void write_language_sector();
+    void next_language_sector();
+    void read_customer_directory();
+    void read_customer_sector();
+    void write_customer_settings();
+    void send_program_update();
+    void erase_sector_one();
+    void write_program_sector(bool first);
+    void next_program_sector();
+    void write_program_sum();
+    void wait_for_restart();
+    void start_polling();
+    void poll();
+    void reconnected();
+    void set_watch_clock();
+    void read_directory_for_restore();
+    void restore_directory();
+    void finish();
+    void write_sector_line();
 
     FtpSettings settings_;
     const bool show_;

@@ -15,20 +15,20 @@
 namespace stridelog::update {
 
 enum class FirmwareStop {
-    kTransferFailed,           // a read the flash transfer refused to start
-    kProgramUpdateUnanswered,  // the watch never acknowledged ProgramUpdate
-    kDownloadFailed,           // a file of the update could not be fetched
-    kDownloadTimedOut,         // a download outlasted the host's time limit
-    kOfferMissing,             // key "0" of "Method1" missing or empty
-    kOfferWithoutSize,         // key "0" without a comma (found after the question)
-    kNotNewer,                 // other major, other family, family 2, or not higher
-    kUnknownVersion,           // the watch's version text cannot be read as a version
-    kNotFirmwareFile,          // the offered file's extension is not "fw2"
-    kUnsafeDescriptionName,    // the watch's code would lead out of the download folder
-    kUnsafeOfferedName,        // the firmware or history name would do so
-    kUserDeclined,             // the user answered other than Yes
-    kUpdated,                  // the new firmware is in and the user's settings restored
-    kImageRejected,            // the firmware file failed its size, header or checksum check
+    transfer_failed,           // a read the flash transfer refused to start
+    program_update_unanswered,  // the watch never acknowledged ProgramUpdate
+    download_failed,           // a file of the update could not be fetched
+    download_timed_out,         // a download outlasted the host's time limit
+    offer_missing,             // key "0" of "Method1" missing or empty
+    offer_without_size,         // key "0" without a comma (found after the question)
+    not_newer,                 // other major, other family, family 2, or not higher
+    unknown_version,           // the watch's version text cannot be read as a version
+    not_firmware_file,          // the offered file's extension is not "fw2"
+    unsafe_description_name,    // the watch's code would lead out of the download folder
+    unsafe_offered_name,        // the firmware or history name would do so
+    user_declined,             // the user answered other than Yes
+    updated,                  // the new firmware is in and the user's settings restored
+    image_rejected,            // the firmware file failed its size, header or checksum check
 };
 
 struct FirmwareStopRow {
@@ -39,20 +39,20 @@ struct FirmwareStopRow {
 };
 
 inline constexpr std::array<FirmwareStopRow, 14> kFirmwareStops{{
-    {FirmwareStop::kTransferFailed, true, SDK_ERR_TRANSFER},
-    {FirmwareStop::kProgramUpdateUnanswered, true, SDK_ERR_TRANSFER, true},
-    {FirmwareStop::kDownloadFailed, true, SDK_ERR_DOWNLOAD},
-    {FirmwareStop::kDownloadTimedOut, true, SDK_ERR_DOWNLOAD_TIMEOUT, true},
-    {FirmwareStop::kOfferMissing, true, SDK_ERR_FIRMWARE_INFO},
-    {FirmwareStop::kOfferWithoutSize, true, SDK_ERR_FIRMWARE_INFO},
-    {FirmwareStop::kNotNewer, false, SDK_MSG_FIRMWARE_CURRENT},
-    {FirmwareStop::kUnknownVersion, false, SDK_MSG_FIRMWARE_CURRENT},
-    {FirmwareStop::kNotFirmwareFile, false, SDK_MSG_FIRMWARE_CURRENT},
-    {FirmwareStop::kUnsafeDescriptionName, false, SDK_MSG_FIRMWARE_CURRENT},
-    {FirmwareStop::kUnsafeOfferedName, true, SDK_ERR_FIRMWARE_INFO},
-    {FirmwareStop::kUserDeclined, false, 0},
-    {FirmwareStop::kUpdated, false, SDK_MSG_FIRMWARE_UPDATED},
-    {FirmwareStop::kImageRejected, true, SDK_ERR_FIRMWARE_IMAGE},
+    {FirmwareStop::transfer_failed, true, SDK_ERR_TRANSFER},
+    {FirmwareStop::program_update_unanswered, true, SDK_ERR_TRANSFER, true},
+    {FirmwareStop::download_failed, true, SDK_ERR_DOWNLOAD},
+    {FirmwareStop::download_timed_out, true, SDK_ERR_DOWNLOAD_TIMEOUT, true},
+    {FirmwareStop::offer_missing, true, SDK_ERR_FIRMWARE_INFO},
+    {FirmwareStop::offer_without_size, true, SDK_ERR_FIRMWARE_INFO},
+    {FirmwareStop::not_newer, false, SDK_MSG_FIRMWARE_CURRENT},
+    {FirmwareStop::unknown_version, false, SDK_MSG_FIRMWARE_CURRENT},
+    {FirmwareStop::not_firmware_file, false, SDK_MSG_FIRMWARE_CURRENT},
+    {FirmwareStop::unsafe_description_name, false, SDK_MSG_FIRMWARE_CURRENT},
+    {FirmwareStop::unsafe_offered_name, true, SDK_ERR_FIRMWARE_INFO},
+    {FirmwareStop::user_declined, false, 0},
+    {FirmwareStop::updated, false, SDK_MSG_FIRMWARE_UPDATED},
+    {FirmwareStop::image_rejected, true, SDK_ERR_FIRMWARE_IMAGE},
 }};
 
 // The row of `stop` (every value has one, in the enumeration's order).

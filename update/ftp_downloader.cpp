@@ -23,17 +23,17 @@ namespace {
 
 // The worker waits for and measures a real network, whatever clock the
 // owner's timers run on.
-void RealSleep(std::uint32_t ms) {
+void real_sleep(std::uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-std::uint64_t RealNowMs() {
+std::uint64_t real_now_ms() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::steady_clock::now().time_since_epoch())
                                           .count());
 }
 
-std::string Escaped(CURL* curl, std::string_view text) {
+std::string escaped(CURL* curl, std::string_view text) {
     char* escaped = curl_easy_escape(curl, text.data(), static_cast<int>(text.size()));
     std::string out = escaped ? escaped : "";
     curl_free(escaped);
@@ -42,14 +42,14 @@ std::string Escaped(CURL* curl, std::string_view text) {
 
 // The folder as URL path segments, each ending in '/'; a leading '/' stays
 // absolute (%2F) instead of being taken relative to the login folder.
-std::string FolderPath(CURL* curl, std::string_view folder) {
+std::string folder_path(CURL* curl, std::string_view folder) {
     std::string out;
     if (!folder.empty() && folder.front() == '/') out = "%2F";
     std::size_t start = 0;
     while (start <= folder.size()) {
         std::size_t end = folder.find('/', start);
         if (end == std::string_view::npos) end = folder.size();
-        if (end > start) out += Escaped(curl, folder.substr(start, end - start)) + "/";
+        if (end > start) out += escaped(curl, folder.substr(start, end - start)) + "/";
         start = end + 1;
     }
     return out;
@@ -57,7 +57,7 @@ std::string FolderPath(CURL* curl, std::string_view folder) {
 
 }  // namespace
 
-std::filesystem::path LocalDownloadFolder() {
+std::filesystem::path local_download_folder() {
     return std::filesystem::path(diag::GetPersonalFolder()) / "Stride Log";
 }
 
@@ -67,7 +67,7 @@ bool is_safe_download_name(std::string_view name) {
     return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
-std::optional<ServerAddress> ParseServer(std::string_view server) {
+std::optional<ServerAddress> parse_server(std::string_view server) {
     ServerAddress address;
     const std::size_t colon = server.rfind(':');
     const bool bracketed = !server.empty() && server.front() == '[';
@@ -89,7 +89,7 @@ std::optional<ServerAddress> ParseServer(std::string_view server) {
     return address;
 }
 
-std::string FormatTimeLeft(std::uint32_t seconds) {
+std::string format_time_left(std::uint32_t seconds) {
     char text[32];
     if (seconds < 3600)
         std::snprintf(text, sizeof text, "%02u:%02u", seconds / 60, seconds % 60);
@@ -99,7 +99,7 @@ std::string FormatTimeLeft(std::uint32_t seconds) {
     return text;
 }
 
-std::optional<RateTexts> TransferRateTexts(std::uint32_t done, std::uint32_t estimate,
+std::optional<RateTexts> transfer_rate_texts(std::uint32_t done, std::uint32_t estimate,
                                            std::uint64_t elapsed_ms) {
     if (elapsed_ms == 0 || done == 0) return std::nullopt;
     // Bytes per millisecond are kB/s: the first second counts in full.
@@ -108,7 +108,7 @@ std::optional<RateTexts> TransferRateTexts(std::uint32_t done, std::uint32_t est
     char text[64];
     std::snprintf(text, sizeof text, "%.2lf", rate);
     const double capped = std::clamp(left, 0.0, double{std::numeric_limits<std::uint32_t>::max()});
-    return RateTexts{text, FormatTimeLeft(static_cast<std::uint32_t>(capped))};
+    return RateTexts{text, format_time_left(static_cast<std::uint32_t>(capped))};
 }
 
 struct CFtpDownloader::Session {
@@ -139,7 +139,7 @@ bool CFtpDownloader::DownloadFile(const FtpSettings& settings, const std::string
     job.streamed = streamed;
     job.file_size = file_size;
     job.passive = passive;
-    Start(std::move(job));
+    start(std::move(job));
     return true;
 }
 
@@ -153,11 +153,11 @@ bool CFtpDownloader::DownloadFiles(const FtpSettings& settings,
     job.names = *names;
     job.list = true;
     job.passive = passive;
-    Start(std::move(job));
+    start(std::move(job));
     return true;
 }
 
-void CFtpDownloader::Start(Job job) {
+void CFtpDownloader::start(Job job) {
     if (worker_.joinable()) StopDownload();
     stop_ = false;
     finished_ = false;
@@ -167,7 +167,7 @@ void CFtpDownloader::Start(Job job) {
     // precedes the release.
     platform::note_in_flight(+1);
     worker_ = std::thread([this, job = std::move(job)] {
-        Run(job);
+        run(job);
         platform::note_in_flight(-1);
     });
 }
@@ -178,58 +178,58 @@ void CFtpDownloader::StopDownload() {
     if (worker_.joinable()) worker_.join();
 }
 
-void CFtpDownloader::Post(UINT message, WPARAM wparam, LPARAM lparam) const {
+void CFtpDownloader::post(UINT message, WPARAM wparam, LPARAM lparam) const {
     platform::post_message(owner_, message, wparam, lparam);
 }
 
-void CFtpDownloader::PostText(const link::PayloadMessage<std::string>& message,
+void CFtpDownloader::post_text(const link::PayloadMessage<std::string>& message,
                               std::string text) const {
     message.post(owner_, std::make_unique<std::string>(std::move(text)));
 }
 
-void CFtpDownloader::Run(const Job& job) {
+void CFtpDownloader::run(const Job& job) {
     const FtpSettings& s = job.settings;
-    PostText(kFtpStatusMessage, "Connnect to " + s.display_name + "(" + s.server + ")");
+    post_text(kFtpStatusMessage, "Connnect to " + s.display_name + "(" + s.server + ")");
 
     // Checked before connecting, so a name that would leave the download
     // folder never gets a local file.
     for (const std::string& name : job.names) {
         if (!is_safe_download_name(name)) {
-            PostText(kFtpStatusMessage, "Invalid file name " + name);
-            Post(WM_FTP_FAILED, 0, 0);
+            post_text(kFtpStatusMessage, "Invalid file name " + name);
+            post(WM_FTP_FAILED, 0, 0);
             return;
         }
     }
 
     // A relative folder would land wherever the host's current directory is.
-    const std::filesystem::path folder = LocalDownloadFolder();
+    const std::filesystem::path folder = local_download_folder();
     if (!folder.is_absolute()) {
-        PostText(kFtpStatusMessage, std::string("FTP : ") + "Write local file fail");
-        Post(WM_FTP_FAILED, 0, 0);
+        post_text(kFtpStatusMessage, std::string("FTP : ") + "Write local file fail");
+        post(WM_FTP_FAILED, 0, 0);
         return;
     }
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
 
     if (!session_ || !session_->connected) {
-        if (!Connect(s)) {
+        if (!connect(s)) {
             if (stop_) finished_ = true;
             return;
         }
     }
-    RealSleep(150);
+    real_sleep(150);
 
     bool failed = false;
     for (const std::string& name : job.names) {
         if (stop_) break;
         const std::filesystem::path local = folder / name;
-        PostText(kFtpStatusMessage, "Downloading " + name + " ...");
+        post_text(kFtpStatusMessage, "Downloading " + name + " ...");
         bool ok;
         if (job.list)
-            ok = name == kWholeFileName ? FetchWhole(name, local)
-                                        : FetchStreamed(name, local, kListStreamSize);
+            ok = name == kWholeFileName ? fetch_whole(name, local)
+                                        : fetch_streamed(name, local, kListStreamSize);
         else
-            ok = job.streamed ? FetchStreamed(name, local, job.file_size) : FetchWhole(name, local);
+            ok = job.streamed ? fetch_streamed(name, local, job.file_size) : fetch_whole(name, local);
         if (!ok) {
             failed = true;
             break;
@@ -240,13 +240,13 @@ void CFtpDownloader::Run(const Job& job) {
         finished_ = true;
         return;
     }
-    RealSleep(100);
+    real_sleep(100);
     if (failed) {
-        Post(WM_FTP_FAILED, 0, 0);
+        post(WM_FTP_FAILED, 0, 0);
         return;
     }
-    PostText(kFtpStatusMessage, "Download is completed");
-    Post(WM_FTP_DONE, 0, 0);
+    post_text(kFtpStatusMessage, "Download is completed");
+    post(WM_FTP_DONE, 0, 0);
     finished_ = true;
 }
 
@@ -260,14 +260,14 @@ struct Watchdog {
     std::atomic<bool>* stop;
     std::uint32_t stall_limit_ms;
     curl_off_t received = 0;
-    std::uint64_t since_ms = RealNowMs();
+    std::uint64_t since_ms = real_now_ms();
     bool stalled = false;
 };
 
-int WatchTransfer(void* data, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
+int watch_transfer(void* data, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
     auto* w = static_cast<Watchdog*>(data);
     if (w->stop->load()) return 1;
-    const std::uint64_t now = RealNowMs();
+    const std::uint64_t now = real_now_ms();
     if (received != w->received) {
         w->received = received;
         w->since_ms = now;
@@ -278,14 +278,14 @@ int WatchTransfer(void* data, curl_off_t, curl_off_t received, curl_off_t, curl_
     return 0;
 }
 
-size_t Discard(char*, size_t size, size_t count, void*) {
+size_t discard(char*, size_t size, size_t count, void*) {
     return size * count;
 }
 
-void Prepare(CURL* curl, const std::string& url, Watchdog* watchdog, bool passive) {
+void prepare(CURL* curl, const std::string& url, Watchdog* watchdog, bool passive) {
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, WatchTransfer);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, watch_transfer);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, watchdog);
     // Active mode: the data port on the address the control connection uses.
     curl_easy_setopt(curl, CURLOPT_FTPPORT, passive ? nullptr : "-");
@@ -294,10 +294,10 @@ void Prepare(CURL* curl, const std::string& url, Watchdog* watchdog, bool passiv
 
 }  // namespace
 
-bool CFtpDownloader::Connect(const FtpSettings& s) {
+bool CFtpDownloader::connect(const FtpSettings& s) {
     delete session_;
     session_ = new Session;
-    auto address = ParseServer(s.server);
+    auto address = parse_server(s.server);
     session_->curl = curl_easy_init();
     Watchdog watchdog(&stop_, stall_limit_ms_);
     CURLcode result = CURLE_URL_MALFORMAT;
@@ -308,16 +308,16 @@ bool CFtpDownloader::Connect(const FtpSettings& s) {
                 ? "[" + address->host + "]"
                 : address->host;
         session_->base_url = "ftp://" + host + ":" + std::to_string(address->port) + "/" +
-                             FolderPath(curl, s.folder);
+                             folder_path(curl, s.folder);
         curl_easy_setopt(curl, CURLOPT_USERNAME, s.user.c_str());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, s.password.c_str());
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 20L);
         curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, 30L);
         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-        Prepare(curl, session_->base_url, &watchdog, passive_);
+        prepare(curl, session_->base_url, &watchdog, passive_);
         // Log in and enter the folder, nothing transferred.
         curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Discard);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discard);
         result = curl_easy_perform(curl);
         curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
     }
@@ -328,10 +328,10 @@ bool CFtpDownloader::Connect(const FtpSettings& s) {
     }
     diag::Trace("FTP connect: %s", curl_easy_strerror(result));
     if (result == CURLE_REMOTE_ACCESS_DENIED)
-        PostText(kFtpStatusMessage, "FTP set current directory err");
+        post_text(kFtpStatusMessage, "FTP set current directory err");
     else
-        PostText(kFtpStatusMessage, "Error in connecting FTP site " + s.server);
-    Post(WM_FTP_FAILED, 0, 0);
+        post_text(kFtpStatusMessage, "Error in connecting FTP site " + s.server);
+    post(WM_FTP_FAILED, 0, 0);
     delete session_;
     session_ = nullptr;
     return false;
@@ -354,7 +354,7 @@ struct WholeTarget {
     }
 };
 
-size_t WriteWhole(char* data, size_t size, size_t count, void* target) {
+size_t write_whole(char* data, size_t size, size_t count, void* target) {
     auto* t = static_cast<WholeTarget*>(target);
     if (!t->Open()) return 0;
     t->out.write(data, static_cast<std::streamsize>(size * count));
@@ -363,13 +363,13 @@ size_t WriteWhole(char* data, size_t size, size_t count, void* target) {
 
 }  // namespace
 
-bool CFtpDownloader::FetchWhole(const std::string& name, const std::filesystem::path& local) {
+bool CFtpDownloader::fetch_whole(const std::string& name, const std::filesystem::path& local) {
     CURL* curl = session_->curl;
     WholeTarget target;
     target.path = local;
     Watchdog watchdog(&stop_, stall_limit_ms_);
-    Prepare(curl, session_->base_url + Escaped(curl, name), &watchdog, passive_);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteWhole);
+    prepare(curl, session_->base_url + escaped(curl, name), &watchdog, passive_);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_whole);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &target);
     CURLcode result = curl_easy_perform(curl);
     if (stop_) return false;
@@ -377,7 +377,7 @@ bool CFtpDownloader::FetchWhole(const std::string& name, const std::filesystem::
     if (result == CURLE_OK) return true;
     diag::Trace("FTP get %s: %s", name.c_str(),
                 watchdog.stalled ? "nothing received" : curl_easy_strerror(result));
-    PostText(kFtpStatusMessage, "FTP Exception ");
+    post_text(kFtpStatusMessage, "FTP Exception ");
     return false;
 }
 
@@ -401,7 +401,7 @@ struct StreamTarget {
     std::function<void(UINT, WPARAM)> post;
     std::function<void(const link::PayloadMessage<std::string>&, std::string)> post_text;
 
-    std::uint32_t ChunkLength() const { return std::min<std::uint32_t>(kChunkBytes, size - done); }
+    std::uint32_t chunk_length() const { return std::min<std::uint32_t>(kChunkBytes, size - done); }
 
     bool Open() {
         if (!out.is_open() && !open_failed) {
@@ -411,7 +411,7 @@ struct StreamTarget {
         return !open_failed;
     }
 
-    bool WriteFilled() {
+    bool write_filled() {
         out.write(buffer.data(), filled);
         done += filled;
         filled = 0;
@@ -419,61 +419,61 @@ struct StreamTarget {
         return !write_failed;
     }
 
-    void Report() {
+    void report() {
         post(WM_FTP_PROGRESS, static_cast<WPARAM>(std::uint64_t{done} * 100 / size));
-        auto texts = TransferRateTexts(done, size, RealNowMs() - start_ms);
+        auto texts = transfer_rate_texts(done, size, real_now_ms() - start_ms);
         if (!texts) return;
         post_text(kFtpRateMessage, std::move(texts->rate));
         post_text(kFtpTimeLeftMessage, std::move(texts->time_left));
     }
 };
 
-size_t WriteStreamed(char* data, size_t size, size_t count, void* target) {
+size_t write_streamed(char* data, size_t size, size_t count, void* target) {
     auto* t = static_cast<StreamTarget*>(target);
     const size_t total = size * count;
     size_t used = 0;
     while (used < total) {
         if (t->done == t->size) return 0;  // more than expected: the rest is not wanted
-        const std::uint32_t want = t->ChunkLength() - t->filled;
+        const std::uint32_t want = t->chunk_length() - t->filled;
         const auto take = static_cast<std::uint32_t>(std::min<size_t>(want, total - used));
         std::copy_n(data + used, take, t->buffer.data() + t->filled);
         t->filled += take;
         used += take;
-        if (t->filled < t->ChunkLength()) break;
+        if (t->filled < t->chunk_length()) break;
         if (t->stop->load()) {
             t->stopped = true;
             return 0;
         }
-        if (!t->Open() || !t->WriteFilled()) return 0;
-        t->Report();
+        if (!t->Open() || !t->write_filled()) return 0;
+        t->report();
     }
     return total;
 }
 
 }  // namespace
 
-bool CFtpDownloader::FetchStreamed(const std::string& name, const std::filesystem::path& local,
+bool CFtpDownloader::fetch_streamed(const std::string& name, const std::filesystem::path& local,
                                    std::uint32_t size) {
-    Post(WM_FTP_RANGE, 0, 100);
-    Post(WM_FTP_PROGRESS, 0, 0);
+    post(WM_FTP_RANGE, 0, 100);
+    post(WM_FTP_PROGRESS, 0, 0);
     CURL* curl = session_->curl;
     StreamTarget target;
     target.stop = &stop_;
     target.path = local;
     target.size = size;
-    target.start_ms = RealNowMs();
-    target.post = [this](UINT message, WPARAM wparam) { Post(message, wparam, 0); };
+    target.start_ms = real_now_ms();
+    target.post = [this](UINT message, WPARAM wparam) { post(message, wparam, 0); };
     target.post_text = [this](const link::PayloadMessage<std::string>& message, std::string text) {
-        PostText(message, std::move(text));
+        post_text(message, std::move(text));
     };
     Watchdog watchdog(&stop_, stall_limit_ms_);
-    Prepare(curl, session_->base_url + Escaped(curl, name), &watchdog, passive_);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteStreamed);
+    prepare(curl, session_->base_url + escaped(curl, name), &watchdog, passive_);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_streamed);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &target);
     const CURLcode result = curl_easy_perform(curl);
     if (stop_ || target.stopped) return false;
     if (target.open_failed || target.write_failed) {
-        PostText(kFtpStatusMessage, std::string("FTP : ") + "Write local file fail");
+        post_text(kFtpStatusMessage, std::string("FTP : ") + "Write local file fail");
         return false;
     }
     const bool complete = target.done == size;
@@ -482,28 +482,28 @@ bool CFtpDownloader::FetchStreamed(const std::string& name, const std::filesyste
                     watchdog.stalled ? "nothing received" : curl_easy_strerror(result));
         if (target.done == 0 && !target.out.is_open()) {
             // Never opened on the server (missing, refused).
-            PostText(kFtpStatusMessage, "FTP Exception ");
+            post_text(kFtpStatusMessage, "FTP Exception ");
             return false;
         }
     }
     if (!complete) {
         // Shorter than expected: keep what arrived, nothing more, and fail.
-        if (target.filled > 0 && target.Open()) target.WriteFilled();
+        if (target.filled > 0 && target.Open()) target.write_filled();
         if (!target.Open()) {
-            PostText(kFtpStatusMessage, std::string("FTP : ") + "Write local file fail");
+            post_text(kFtpStatusMessage, std::string("FTP : ") + "Write local file fail");
             return false;
         }
-        PostText(kFtpStatusMessage,
+        post_text(kFtpStatusMessage,
                  std::string("FTP : exception") + "FTP : SetWriteBufferSize fail");
         return false;
     }
     // The last bytes reach the disk only here: a full disk may show now.
     if (target.Open()) target.out.close();
     if (target.open_failed || !target.out) {
-        PostText(kFtpStatusMessage, std::string("FTP : ") + "Write local file fail");
+        post_text(kFtpStatusMessage, std::string("FTP : ") + "Write local file fail");
         return false;
     }
-    Post(WM_FTP_PROGRESS, 100, 0);
+    post(WM_FTP_PROGRESS, 100, 0);
     return true;
 }
 

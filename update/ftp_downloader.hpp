@@ -41,7 +41,7 @@ inline constexpr std::uint32_t kListStreamSize = 53760;
 inline constexpr std::uint32_t kChunkBytes = 128;
 
 // The documents folder plus "Stride Log" (not created here).
-std::filesystem::path LocalDownloadFolder();
+std::filesystem::path local_download_folder();
 // The one rule for a file name from the server (or from the watch) that the
 // update tasks download: it can only name a file inside the download folder.
 // Not empty, not ".", no "/" or "\" or NUL, and no ".." anywhere (stricter
@@ -52,9 +52,9 @@ struct ServerAddress {
     std::string host;
     std::uint16_t port = 21;
 };
-std::optional<ServerAddress> ParseServer(std::string_view server);
+std::optional<ServerAddress> parse_server(std::string_view server);
 // Time left as posted: "mm:ss" under an hour, else "hh:mm:ss".
-std::string FormatTimeLeft(std::uint32_t seconds);
+std::string format_time_left(std::uint32_t seconds);
 // The rate (kB/s, "%.2lf") and time-left texts after `done` of `estimate`
 // bytes arrived in `elapsed_ms`: nullopt while no millisecond has passed or
 // nothing has arrived.
@@ -62,7 +62,7 @@ struct RateTexts {
     std::string rate;
     std::string time_left;
 };
-std::optional<RateTexts> TransferRateTexts(std::uint32_t done, std::uint32_t estimate,
+std::optional<RateTexts> transfer_rate_texts(std::uint32_t done, std::uint32_t estimate,
                                            std::uint64_t elapsed_ms);
 
 // A transfer that receives nothing for this long fails.
@@ -103,14 +103,14 @@ class CFtpDownloader {
     };
     struct Session;
 
-    void Start(Job job);
-    void Run(const Job& job);
-    bool Connect(const FtpSettings& settings);
-    bool FetchWhole(const std::string& name, const std::filesystem::path& local);
-    bool FetchStreamed(const std::string& name, const std::filesystem::path& local,
+    void start(Job job);
+    void run(const Job& job);
+    bool connect(const FtpSettings& settings);
+    bool fetch_whole(const std::string& name, const std::filesystem::path& local);
+    bool fetch_streamed(const std::string& name, const std::filesystem::path& local,
                        std::uint32_t size);
-    void PostText(const link::PayloadMessage<std::string>& message, std::string text) const;
-    void Post(UINT message, WPARAM wparam, LPARAM lparam) const;
+    void post_text(const link::PayloadMessage<std::string>& message, std::string text) const;
+    void post(UINT message, WPARAM wparam, LPARAM lparam) const;
 
     const HWND owner_;
     Session* session_ = nullptr;  // the kept connection; null until the first one

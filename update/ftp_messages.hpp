@@ -8,7 +8,7 @@
 #include "link/owned_payload.hpp"
 #include "stridelog/win_types.h"
 
-namespace stridelog {
+namespace stridelog::update {
 
 inline constexpr UINT WM_FTP_STATUS = 0xcb3;     // wParam: owns the status line
 inline constexpr UINT WM_FTP_DONE = 0xcb5;       // every file was downloaded
@@ -24,10 +24,10 @@ inline constexpr link::PayloadMessage<std::string> kFtpTimeLeftMessage{WM_FTP_TI
 inline constexpr link::PayloadMessage<std::string> kFtpRateMessage{WM_FTP_RATE};
 
 // Frees what a downloader message carries, for a receiver that does not handle it.
-inline void DropDownloadMessage(UINT message, WPARAM wparam) {
+inline void drop_download_message(UINT message, WPARAM wparam) {
     kFtpStatusMessage.drop_if_carried(message, wparam) ||
         kFtpTimeLeftMessage.drop_if_carried(message, wparam) ||
         kFtpRateMessage.drop_if_carried(message, wparam);
 }
 
-}  // namespace stridelog
+}  // namespace stridelog::update

@@ -3,7 +3,7 @@
 namespace stridelog::update {
 namespace {
 
-std::string TakeText(const link::PayloadMessage<std::string>& message, WPARAM wparam) {
+std::string take_text(const link::PayloadMessage<std::string>& message, WPARAM wparam) {
     const auto text = message.take(wparam);
     return text ? std::move(*text) : std::string();
 }
@@ -14,10 +14,10 @@ TaskDownload::TaskDownload(task::TaskHost& host, std::uint32_t phase)
     : host_(host), phase_(phase) {}
 
 TaskDownload::~TaskDownload() {
-    Stop();
+    stop();
 }
 
-void TaskDownload::Begin(const Options& options) {
+void TaskDownload::begin(const Options& options) {
     // One downloader for the run: its connection, and so its login, serves
     // every download (a server may limit logins). Starting stops the last one.
     if (!downloader_) downloader_ = std::make_unique<CFtpDownloader>(host_.task_window());
@@ -26,19 +26,19 @@ void TaskDownload::Begin(const Options& options) {
     host_.set_timer(task::kDownloadLimitTimer, options.limit_ms);
 }
 
-void TaskDownload::StartList(const FtpSettings& settings, const std::vector<std::string>& names,
+void TaskDownload::start_list(const FtpSettings& settings, const std::vector<std::string>& names,
                              const Options& options) {
-    Begin(options);
+    begin(options);
     downloader_->DownloadFiles(settings, &names, 0, options.passive);
 }
 
-void TaskDownload::StartFile(const FtpSettings& settings, const std::string& name, bool streamed,
+void TaskDownload::start_file(const FtpSettings& settings, const std::string& name, bool streamed,
                              std::uint32_t size, const Options& options) {
-    Begin(options);
+    begin(options);
     downloader_->DownloadFile(settings, name, streamed, size, options.passive);
 }
 
-void TaskDownload::Stop() {
+void TaskDownload::stop() {
     if (downloader_) downloader_->StopDownload();
     downloader_.reset();
 }
@@ -46,7 +46,7 @@ void TaskDownload::Stop() {
 TaskDownload::Event TaskDownload::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_FTP_STATUS:
-            host_.append_log(TakeText(kFtpStatusMessage, wparam));
+            host_.append_log(take_text(kFtpStatusMessage, wparam));
             return Event::none;
         case WM_FTP_DONE:
             host_.kill_timer(task::kDownloadLimitTimer);
@@ -62,11 +62,11 @@ TaskDownload::Event TaskDownload::OnMessage(UINT message, WPARAM wparam, LPARAM 
             host_.set_progress_range(static_cast<int>(wparam), static_cast<int>(lparam));
             return Event::none;
         case WM_FTP_TIME_LEFT:
-            time_left_text_ = TakeText(kFtpTimeLeftMessage, wparam);
+            time_left_text_ = take_text(kFtpTimeLeftMessage, wparam);
             host_.set_rate_texts(rate_text_, time_left_text_);
             return Event::none;
         case WM_FTP_RATE:
-            rate_text_ = TakeText(kFtpRateMessage, wparam);
+            rate_text_ = take_text(kFtpRateMessage, wparam);
             host_.set_rate_texts(rate_text_, time_left_text_);
             return Event::none;
         default:
@@ -81,7 +81,7 @@ TaskDownload::Timer TaskDownload::OnTimer(UINT_PTR id) {
     }
     if (id != task::kDownloadLimitTimer) return Timer::not_ours;
     host_.kill_timer(task::kDownloadLimitTimer);
-    Stop();
+    stop();
     return Timer::timed_out;
 }
 

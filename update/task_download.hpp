@@ -37,9 +37,9 @@ class TaskDownload {
 
     // Every earlier download of this run is stopped first; its connection is
     // reused (one downloader for the run, until Stop).
-    void StartList(const FtpSettings& settings, const std::vector<std::string>& names,
+    void start_list(const FtpSettings& settings, const std::vector<std::string>& names,
                    const Options& options);
-    void StartFile(const FtpSettings& settings, const std::string& name, bool streamed,
+    void start_file(const FtpSettings& settings, const std::string& name, bool streamed,
                    std::uint32_t size, const Options& options);
 
     enum class Event { none, completed, failed };
@@ -51,10 +51,10 @@ class TaskDownload {
     // limit passed (the download is stopped).
     Timer OnTimer(UINT_PTR id);
     // Stops the worker; returns when it has ended.
-    void Stop();
+    void stop();
 
   private:
-    void Begin(const Options& options);
+    void begin(const Options& options);
 
     task::TaskHost& host_;
     const std::uint32_t phase_;

@@ -26,7 +26,7 @@ void SetClockOperation::start() {
     awaiting_ = true;
     host().set_timer(task::kClockReplyTimer, kClockReplyTimeoutMs);
     // Without a link the timer ends the task as for a silent watch.
-    if (CWatchLink* link = host().link())
+    if (link::CWatchLink* link = host().link())
         link->SetClock(static_cast<std::uint8_t>(time_.year - kYearBase),
                        static_cast<std::uint8_t>(time_.month), static_cast<std::uint8_t>(time_.day),
                        static_cast<std::uint8_t>(time_.hour),

@@ -13,41 +13,41 @@ namespace {
 
 // Bytes of the settings block the record maps.
 enum SettingsByte : std::size_t {
-    kFlagF2 = 2,
-    kByteB3 = 3,
-    kFlagF5 = 5,
-    kByteB6 = 6,
-    kWordW10 = 10,
-    kFlags12 = 12,
-    kByteB17 = 17,
-    kBytesB18 = 18,
-    kByteB93 = 93,
-    kField94 = 94,
-    kShortText = 96,
-    kLongText = 104,
-    kExpiryDay = 112,
-    kExpiryMonth = 113,
-    kExpiryYear = 114,
+    flag_f2 = 2,
+    byte_b3 = 3,
+    flag_f5 = 5,
+    byte_b6 = 6,
+    word_w10 = 10,
+    flags12 = 12,
+    byte_b17 = 17,
+    bytes_b18 = 18,
+    byte_b93 = 93,
+    field94 = 94,
+    short_text = 96,
+    long_text = 104,
+    expiry_day = 112,
+    expiry_month = 113,
+    expiry_year = 114,
 };
 
 // Offsets in the host's record.
 enum RecordOffset : std::size_t {
-    kRecSwitch = 0,
-    kRecF12d = 1,
-    kRecF2 = 2,
-    kRecW10 = 6,
-    kRecF5 = 8,
-    kRecB6 = 12,
-    kRecLongText = 15,
-    kRecShortText = 33,
-    kRecExpiry = 51,
-    kRecUsedSpace = 54,
-    kRecIdentity = 58,
-    kRecB93 = 84,
-    kRecB3 = 85,
-    kRecF12a = 86,
-    kRecB17 = 87,
-    kRecB18 = 88,
+    rec_switch = 0,
+    rec_f12d = 1,
+    rec_f2 = 2,
+    rec_w10 = 6,
+    rec_f5 = 8,
+    rec_b6 = 12,
+    rec_long_text = 15,
+    rec_short_text = 33,
+    rec_expiry = 51,
+    rec_used_space = 54,
+    rec_identity = 58,
+    rec_b93 = 84,
+    rec_b3 = 85,
+    rec_f12a = 86,
+    rec_b17 = 87,
+    rec_b18 = 88,
 };
 
 constexpr std::uint8_t kF12aBit = 0x01;
@@ -160,65 +160,65 @@ SettingsRecord build_settings_record(std::span<const std::uint8_t> block,
                                      float used_space_percent, bool extended) {
     SettingsRecord r{};
     if (block.size() < kSettingsBlockSize) return r;
-    const std::uint8_t f12d = (block[kFlags12] & kF12dBit) ? 1 : 0;
-    const std::uint8_t f94 = block[kField94] & kF94Mask;
-    r[kRecSwitch] = extended ? f94 : f12d;
-    r[kRecF12d] = f12d;
-    put_u32(r, kRecF2, block[kFlagF2] & 1u);
-    r[kRecW10] = block[kWordW10];
-    r[kRecW10 + 1] = block[kWordW10 + 1];
-    put_u32(r, kRecF5, (block[kFlagF5] & kF5Set) ? 1u : 0u);
-    std::copy_n(block.begin() + kByteB6, 3, r.begin() + kRecB6);
-    put_wide(r, kRecLongText, block.subspan(kLongText, 8));
-    put_wide(r, kRecShortText, block.subspan(kShortText, 7));
-    r[kRecExpiry] = block[kExpiryYear];
-    r[kRecExpiry + 1] = block[kExpiryMonth];
-    r[kRecExpiry + 2] = block[kExpiryDay];
+    const std::uint8_t f12d = (block[flags12] & kF12dBit) ? 1 : 0;
+    const std::uint8_t f94 = block[field94] & kF94Mask;
+    r[rec_switch] = extended ? f94 : f12d;
+    r[rec_f12d] = f12d;
+    put_u32(r, rec_f2, block[flag_f2] & 1u);
+    r[rec_w10] = block[word_w10];
+    r[rec_w10 + 1] = block[word_w10 + 1];
+    put_u32(r, rec_f5, (block[flag_f5] & kF5Set) ? 1u : 0u);
+    std::copy_n(block.begin() + byte_b6, 3, r.begin() + rec_b6);
+    put_wide(r, rec_long_text, block.subspan(long_text, 8));
+    put_wide(r, rec_short_text, block.subspan(short_text, 7));
+    r[rec_expiry] = block[expiry_year];
+    r[rec_expiry + 1] = block[expiry_month];
+    r[rec_expiry + 2] = block[expiry_day];
     std::uint32_t bits = 0;
     static_assert(sizeof bits == sizeof used_space_percent);
     std::memcpy(&bits, &used_space_percent, sizeof bits);
-    put_u32(r, kRecUsedSpace, bits);
+    put_u32(r, rec_used_space, bits);
     const std::string id = identity_text(identity);
-    put_wide(r, kRecIdentity,
+    put_wide(r, rec_identity,
              std::span(reinterpret_cast<const std::uint8_t*>(id.data()), id.size()));
-    r[kRecB93] = block[kByteB93];
-    r[kRecB3] = block[kByteB3];
-    r[kRecF12a] = block[kFlags12] & kF12aBit;
-    r[kRecB17] = block[kByteB17];
-    std::copy_n(block.begin() + kBytesB18, 8, r.begin() + kRecB18);
+    r[rec_b93] = block[byte_b93];
+    r[rec_b3] = block[byte_b3];
+    r[rec_f12a] = block[flags12] & kF12aBit;
+    r[rec_b17] = block[byte_b17];
+    std::copy_n(block.begin() + bytes_b18, 8, r.begin() + rec_b18);
     return r;
 }
 
 void apply_settings_record(std::span<std::uint8_t> block, std::span<const std::uint8_t, 96> record,
                            bool extended, std::size_t checksum_length) {
     if (block.size() < kSettingsBlockSize) return;
-    const bool has_f94 = block[kField94] != kNoField;
-    block[kFlags12] &= static_cast<std::uint8_t>(~kF12dBit);
+    const bool has_f94 = block[field94] != kNoField;
+    block[flags12] &= static_cast<std::uint8_t>(~kF12dBit);
     if (extended) {
         // Only the field's own bits: a wider host value would spill into its neighbours.
         // An extended watch always has the field, even when its byte still reads erased.
-        block[kField94] = static_cast<std::uint8_t>((block[kField94] & ~kF94Mask) |
-                                                    (record[kRecSwitch] & kF94Mask));
-        if (record[kRecF12d] & 1) block[kFlags12] |= kF12dBit;
+        block[field94] = static_cast<std::uint8_t>((block[field94] & ~kF94Mask) |
+                                                    (record[rec_switch] & kF94Mask));
+        if (record[rec_f12d] & 1) block[flags12] |= kF12dBit;
     } else {
-        const bool on = record[kRecSwitch] != 0;
-        if (on) block[kFlags12] |= kF12dBit;
+        const bool on = record[rec_switch] != 0;
+        if (on) block[flags12] |= kF12dBit;
         if (has_f94)
-            block[kField94] =
-                static_cast<std::uint8_t>((block[kField94] & ~kF94Mask) | (on ? 1 : 0));
+            block[field94] =
+                static_cast<std::uint8_t>((block[field94] & ~kF94Mask) | (on ? 1 : 0));
     }
-    block[kFlagF2] = static_cast<std::uint8_t>((block[kFlagF2] & ~1u) | (record[kRecF2] & 1u));
-    block[kWordW10] = record[kRecW10];
-    block[kWordW10 + 1] = record[kRecW10 + 1];
-    const bool f5 = record[kRecF5] | record[kRecF5 + 1] | record[kRecF5 + 2] | record[kRecF5 + 3];
-    block[kFlagF5] = f5 ? kF5Set : 0x00;
-    std::copy_n(record.begin() + kRecB6, 3, block.begin() + kByteB6);
-    block[kByteB93] = record[kRecB93];
-    block[kByteB3] = record[kRecB3];
-    block[kFlags12] =
-        static_cast<std::uint8_t>((block[kFlags12] & ~kF12aBit) | (record[kRecF12a] & kF12aBit));
-    block[kByteB17] = record[kRecB17];
-    std::copy_n(record.begin() + kRecB18, 8, block.begin() + kBytesB18);
+    block[flag_f2] = static_cast<std::uint8_t>((block[flag_f2] & ~1u) | (record[rec_f2] & 1u));
+    block[word_w10] = record[rec_w10];
+    block[word_w10 + 1] = record[rec_w10 + 1];
+    const bool f5 = record[rec_f5] | record[rec_f5 + 1] | record[rec_f5 + 2] | record[rec_f5 + 3];
+    block[flag_f5] = f5 ? kF5Set : 0x00;
+    std::copy_n(record.begin() + rec_b6, 3, block.begin() + byte_b6);
+    block[byte_b93] = record[rec_b93];
+    block[byte_b3] = record[rec_b3];
+    block[flags12] =
+        static_cast<std::uint8_t>((block[flags12] & ~kF12aBit) | (record[rec_f12a] & kF12aBit));
+    block[byte_b17] = record[rec_b17];
+    std::copy_n(record.begin() + rec_b18, 8, block.begin() + bytes_b18);
     write_settings_checksum(block, checksum_length);
 }
 

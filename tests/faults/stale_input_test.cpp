@@ -21,14 +21,14 @@
 namespace stridelog::test {
 namespace {
 
-DCB line() {
-    DCB dcb;
+link::DCB line() {
+    link::DCB dcb;
     dcb.BaudRate = 115200;
     return dcb;
 }
 
 // The owner's messages other than the low-level echo, as seen after `wait_ms`.
-std::vector<LinkMessage> Replies(OwnerWindow& owner, std::size_t at_least, int wait_ms) {
+std::vector<LinkMessage> collect_replies(OwnerWindow& owner, std::size_t at_least, int wait_ms) {
     owner.wait_for(at_least, static_cast<std::uint64_t>(wait_ms));
     platform::clock().sleep_ms(30);  // anything that would follow the expected ones
     owner.pump();
@@ -47,20 +47,20 @@ Bytes ReadReply(std::uint8_t fill, std::size_t count) {
 TEST(StaleInput, WaitingInTheLineQueueIsDroppedWhenTheNextCommandGoesOut) {
     struct Case {
         const char* legend;
-        std::function<bool(CWatchLink&, std::uint8_t*)> send;
+        std::function<bool(link::CWatchLink&, std::uint8_t*)> send;
         Bytes stale;  // reply payload waiting unread before the command
         Bytes fresh;  // the real reply
         UINT message;
     };
     const Case cases[] = {
-        {"version", [](CWatchLink& l, std::uint8_t*) { return l.GetVersion(); },
-         hex("11 56 65 72 31 2E 31 30"), hex("11 56 65 72 31 2E 33 30"), WM_LINK_VERSION},
-        {"sector read", [](CWatchLink& l, std::uint8_t* d) { return l.ReadMemory(0x1000, 8, d); },
-         ReadReply(0xEE, 8), ReadReply(0x42, 8), WM_LINK_READ_DATA},
-        {"status", [](CWatchLink& l, std::uint8_t*) { return l.GetStatus(); },
-         hex("2D 00 00 00 00"), hex("2D 01 07 00 01"), WM_LINK_STATUS},
-        {"clock", [](CWatchLink& l, std::uint8_t*) { return l.SetClock(24, 1, 2, 3, 4, 5); },
-         hex("3A 07"), hex("3A 00"), WM_LINK_CLOCK_ACK},
+        {"version", [](link::CWatchLink& l, std::uint8_t*) { return l.GetVersion(); },
+         hex("11 56 65 72 31 2E 31 30"), hex("11 56 65 72 31 2E 33 30"), link::WM_LINK_VERSION},
+        {"sector read", [](link::CWatchLink& l, std::uint8_t* d) { return l.ReadMemory(0x1000, 8, d); },
+         ReadReply(0xEE, 8), ReadReply(0x42, 8), link::WM_LINK_READ_DATA},
+        {"status", [](link::CWatchLink& l, std::uint8_t*) { return l.GetStatus(); },
+         hex("2D 00 00 00 00"), hex("2D 01 07 00 01"), link::WM_LINK_STATUS},
+        {"clock", [](link::CWatchLink& l, std::uint8_t*) { return l.SetClock(24, 1, 2, 3, 4, 5); },
+         hex("3A 07"), hex("3A 00"), link::WM_LINK_CLOCK_ACK},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -69,7 +69,7 @@ TEST(StaleInput, WaitingInTheLineQueueIsDroppedWhenTheNextCommandGoesOut) {
         ASSERT_TRUE(pty.ok());
         platform::inject_serial_comm("\\Device\\Serial7", "COM7", pty.path());
         OwnerWindow owner;
-        CWatchLink link(owner.hwnd());
+        link::CWatchLink link(owner.hwnd());
         ASSERT_TRUE(link.OpenPort(7, line()));
         std::uint8_t area[8] = {};
 
@@ -83,19 +83,19 @@ TEST(StaleInput, WaitingInTheLineQueueIsDroppedWhenTheNextCommandGoesOut) {
         link.StartReceiving();
         ASSERT_TRUE(pty.send(wire::encode_frame(c.fresh)));
 
-        const auto replies = Replies(owner, 1, 3000);
+        const auto replies = collect_replies(owner, 1, 3000);
         ASSERT_EQ(replies.size(), 1u) << "one reply, not the stale one as well";
         EXPECT_EQ(replies[0].message, c.message);
-        if (c.message == WM_LINK_VERSION) {
+        if (c.message == link::WM_LINK_VERSION) {
             EXPECT_EQ(replies[0].text, "Ver1.30");
         }
-        if (c.message == WM_LINK_STATUS) {
+        if (c.message == link::WM_LINK_STATUS) {
             EXPECT_EQ(replies[0].block, hex("01 07 00 01"));
         }
-        if (c.message == WM_LINK_CLOCK_ACK) {
+        if (c.message == link::WM_LINK_CLOCK_ACK) {
             EXPECT_EQ(replies[0].wparam, 0u);
         }
-        if (c.message == WM_LINK_READ_DATA) {
+        if (c.message == link::WM_LINK_READ_DATA) {
             EXPECT_EQ(Bytes(area, area + 8), Bytes(8, 0x42));
         }
     }
@@ -169,7 +169,7 @@ TEST(StaleInput, ABurstTakenBeforeTheDiscardIsNotTheReplyToTheReadAfterIt) {
     });
     platform::inject_serial_comm("\\Device\\Serial8", "COM8", "held:line");
     OwnerWindow owner;
-    CWatchLink link(owner.hwnd());
+    link::CWatchLink link(owner.hwnd());
     ASSERT_TRUE(link.OpenPort(8, line()));
     auto arrive = [&](const Bytes& payload, bool gated) {
         std::unique_lock lock(shared->mutex);
@@ -192,14 +192,14 @@ TEST(StaleInput, ABurstTakenBeforeTheDiscardIsNotTheReplyToTheReadAfterIt) {
     ASSERT_TRUE(link.ReadMemory(0x2000, 4, area));
     // ...and only then does the reader hand the late reply over.
     open_gate();
-    auto replies = Replies(owner, 1, 200);
+    auto replies = collect_replies(owner, 1, 200);
     EXPECT_TRUE(replies.empty()) << "the late reply was taken for the new read";
     EXPECT_EQ(Bytes(area, area + 4), Bytes(4, 0)) << "nothing written to the destination";
 
     arrive(ReadReply(0x42, 4), false);
-    replies = Replies(owner, 1, 3000);
+    replies = collect_replies(owner, 1, 3000);
     ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].message, WM_LINK_READ_DATA);
+    EXPECT_EQ(replies[0].message, link::WM_LINK_READ_DATA);
     EXPECT_EQ(Bytes(area, area + 4), Bytes(4, 0x42));
     link.StopReceiving();
 }

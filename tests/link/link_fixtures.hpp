@@ -85,15 +85,15 @@ inline void PrintTo(const LinkMessage& m, std::ostream* os) {
 class OwnerWindow {
   public:
     OwnerWindow() {
-        low_level_ = platform::register_window_message(kLowLevelMessageName);
+        low_level_ = platform::register_window_message(link::kLowLevelMessageName);
         hwnd_ = platform::create_window([this](HWND, UINT m, WPARAM w, LPARAM l) -> LRESULT {
             if (m == platform::kWmDestroy || m == platform::kWmNcDestroy) return 0;
             LinkMessage rec{m, w, l, {}, {}};
-            if (m == WM_LINK_VERSION) {
-                rec.text = *kVersionTextMessage.take(w);
+            if (m == link::WM_LINK_VERSION) {
+                rec.text = *link::kVersionTextMessage.take(w);
                 rec.wparam = 0;
-            } else if (m == WM_LINK_STATUS) {
-                rec.block = *kStatusBytesMessage.take(w);
+            } else if (m == link::WM_LINK_STATUS) {
+                rec.block = *link::kStatusBytesMessage.take(w);
                 rec.wparam = 0;
             } else if (m == low_level_) {
                 rec.lparam = 0;  // a pointer; only its presence matters

@@ -21,7 +21,7 @@ LinkMessage msg(UINT m, WPARAM w = 0, LPARAM l = 0) {
     return {m, w, l, {}, {}};
 }
 LinkMessage bad(std::uint8_t id) {
-    return msg(WM_LINK_BAD_REPLY, 0, id);
+    return msg(link::WM_LINK_BAD_REPLY, 0, id);
 }
 
 class MessageParser : public ::testing::Test {
@@ -33,12 +33,12 @@ class MessageParser : public ::testing::Test {
         return owner.messages();
     }
     std::vector<LinkMessage> version(const std::string& text, bool announced = true) {
-        std::vector<LinkMessage> out{{WM_LINK_VERSION, 0, 0, text, {}}};
-        if (announced) out.push_back(msg(owner.low_level(), WM_LINK_VERSION));
+        std::vector<LinkMessage> out{{link::WM_LINK_VERSION, 0, 0, text, {}}};
+        if (announced) out.push_back(msg(owner.low_level(), link::WM_LINK_VERSION));
         return out;
     }
     OwnerWindow owner;
-    CWatchLink link{owner.hwnd()};
+    link::CWatchLink link{owner.hwnd()};
 };
 
 TEST_F(MessageParser, RepliesBecomeTheirMessages) {
@@ -57,19 +57,19 @@ TEST_F(MessageParser, RepliesBecomeTheirMessages) {
         {"text read up to its first NUL", hex("11 41 00 42 43 44 45"), version("A")},
         {"40 characters cut to 31", text_reply(std::string(40, 'x')),
          version(std::string(31, 'x'))},
-        {"erase ack", hex("15"), {msg(WM_LINK_ERASE_ACK)}},
+        {"erase ack", hex("15"), {msg(link::WM_LINK_ERASE_ACK)}},
         {"erase ack too long", hex("15 00"), {bad(0x15)}},
-        {"ack 0x23", hex("23"), {msg(WM_LINK_ACK_23)}},
-        {"prepare-write ack", hex("25"), {msg(WM_LINK_PREPARE_ACK)}},
+        {"ack 0x23", hex("23"), {msg(link::WM_LINK_ACK_23)}},
+        {"prepare-write ack", hex("25"), {msg(link::WM_LINK_PREPARE_ACK)}},
         {"prepare-write ack too long", hex("25 01"), {bad(0x25)}},
-        {"program-update ack, bare", hex("29"), {msg(WM_LINK_PROGRAM_ACK)}},
-        {"program-update ack, any length", hex("29 01 02 03"), {msg(WM_LINK_PROGRAM_ACK)}},
-        {"status of 2 bytes", hex("2D 01 02"), {{WM_LINK_STATUS, 0, 2, {}, hex("01 02")}}},
-        {"status of 4", hex("2D 01 02 03 FF"), {{WM_LINK_STATUS, 0, 4, {}, hex("01 02 03 FF")}}},
+        {"program-update ack, bare", hex("29"), {msg(link::WM_LINK_PROGRAM_ACK)}},
+        {"program-update ack, any length", hex("29 01 02 03"), {msg(link::WM_LINK_PROGRAM_ACK)}},
+        {"status of 2 bytes", hex("2D 01 02"), {{link::WM_LINK_STATUS, 0, 2, {}, hex("01 02")}}},
+        {"status of 4", hex("2D 01 02 03 FF"), {{link::WM_LINK_STATUS, 0, 4, {}, hex("01 02 03 FF")}}},
         {"status of 1 byte is bad", hex("2D 01"), {bad(0x2D)}},
-        {"expiry ack", hex("2F"), {msg(WM_LINK_EXPIRY_ACK)}},
+        {"expiry ack", hex("2F"), {msg(link::WM_LINK_EXPIRY_ACK)}},
         {"expiry ack too long", hex("2F 00"), {bad(0x2F)}},
-        {"clock ack carries its status byte", hex("3A 07"), {msg(WM_LINK_CLOCK_ACK, 7)}},
+        {"clock ack carries its status byte", hex("3A 07"), {msg(link::WM_LINK_CLOCK_ACK, 7)}},
         {"clock ack without status byte", hex("3A"), {bad(0x3A)}},
         {"clock ack too long", hex("3A 00 00"), {bad(0x3A)}},
         {"0x19 of 6 bytes: nothing", hex("19 01 02 03 04 05"), {}},
@@ -78,7 +78,7 @@ TEST_F(MessageParser, RepliesBecomeTheirMessages) {
         {"unknown id", hex("42 01 02"), {}},
         {"read reply with no read outstanding changes nothing", hex("13 00"), {}},
         {"empty payload", Bytes{}, {}},
-        {"write ack carries the last write's count", hex("17"), {msg(WM_LINK_WRITE_ACK, 0, 128)}},
+        {"write ack carries the last write's count", hex("17"), {msg(link::WM_LINK_WRITE_ACK, 0, 128)}},
         {"write ack too long", hex("17 00"), {bad(0x17)}},
     };
     for (const auto& c : cases) {
@@ -101,7 +101,7 @@ TEST_F(MessageParser, ReadReplyFillsTheRecordedDestinationOnlyWhenItsLengthMatch
     EXPECT_EQ(area[0], 0xEE) << "a wrong-length reply copies nothing";
     EXPECT_EQ(parse(cat({reply, {0}})), std::vector{bad(0x13)});
     EXPECT_EQ(parse(reply),
-              std::vector{msg(WM_LINK_READ_DATA, reinterpret_cast<WPARAM>(area), 128)});
+              std::vector{msg(link::WM_LINK_READ_DATA, reinterpret_cast<WPARAM>(area), 128)});
     EXPECT_EQ(Bytes(area, area + 128), Bytes(reply.begin() + 1, reply.end()));
     EXPECT_EQ(area[128], 0xEE) << "nothing past the count";
 }

@@ -16,10 +16,10 @@ namespace {
 
 const Bytes kFrame = hex("A0A2 0001 10 0010 B0B3");
 
-DCB line(DWORD baud = 115200) {
-    DCB dcb;
+link::DCB line(DWORD baud = 115200) {
+    link::DCB dcb;
     dcb.BaudRate = baud;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fRtsControl = link::RTS_CONTROL_DISABLE;
     return dcb;
 }
 
@@ -30,7 +30,7 @@ class SerialPortOnPty : public ::testing::Test {
         platform::inject_serial_comm("\\Device\\Serial12", "COM12", pty.path());
     }
     // Writes kFrame and checks it arrives unchanged.
-    void expect_frame_passes(CSerialPort& port) {
+    void expect_frame_passes(link::CSerialPort& port) {
         std::size_t written = 99;
         ASSERT_TRUE(port.Write(kFrame.data(), kFrame.size(), written, 1000));
         EXPECT_EQ(written, kFrame.size());
@@ -41,9 +41,9 @@ class SerialPortOnPty : public ::testing::Test {
 };
 
 TEST_F(SerialPortOnPty, BytesFlowBothWaysUnchangedThroughCom12) {
-    CSerialPort port;
-    ASSERT_TRUE(port.Open(12, line())) << "errno " << port.LastError();
-    EXPECT_TRUE(port.IsOpen());
+    link::CSerialPort port;
+    ASSERT_TRUE(port.Open(12, line())) << "errno " << port.last_error();
+    EXPECT_TRUE(port.is_open());
     const std::uint8_t byte = 0x10;
     std::size_t written = 7;
     EXPECT_FALSE(port.Write(&byte, 0, written, 100)) << "zero bytes";
@@ -57,7 +57,7 @@ TEST_F(SerialPortOnPty, BytesFlowBothWaysUnchangedThroughCom12) {
     std::uint8_t buf[64];
     Bytes got;
     while (got.size() < in.size()) {
-        const long n = port.ReadBurst(buf, sizeof buf);
+        const long n = port.read_burst(buf, sizeof buf);
         ASSERT_GT(n, 0);
         got.insert(got.end(), buf, buf + n);
     }
@@ -65,12 +65,12 @@ TEST_F(SerialPortOnPty, BytesFlowBothWaysUnchangedThroughCom12) {
 }
 
 TEST_F(SerialPortOnPty, RefusedOpensAndCallsWhileClosedLeaveBothObjectsUsable) {
-    CSerialPort other, holder;
+    link::CSerialPort other, holder;
     std::size_t written = 7;
     EXPECT_FALSE(other.Write(kFrame.data(), kFrame.size(), written, 100)) << "closed";
     EXPECT_EQ(written, 0u);
     std::uint8_t buf[8];
-    EXPECT_EQ(other.ReadBurst(buf, sizeof buf), -1) << "closed";
+    EXPECT_EQ(other.read_burst(buf, sizeof buf), -1) << "closed";
     EXPECT_FALSE(other.Close()) << "nothing to close";
     const struct {
         const char* legend;
@@ -90,8 +90,8 @@ TEST_F(SerialPortOnPty, RefusedOpensAndCallsWhileClosedLeaveBothObjectsUsable) {
             ASSERT_TRUE(holder.Open(12, line()));
         }
         EXPECT_FALSE(other.Open(c.port, line(c.baud)));
-        EXPECT_EQ(other.LastError(), c.error);
-        EXPECT_FALSE(other.IsOpen());
+        EXPECT_EQ(other.last_error(), c.error);
+        EXPECT_FALSE(other.is_open());
     }
     EXPECT_FALSE(holder.Open(12, line())) << "already open";
     expect_frame_passes(holder);  // untouched by every refusal
@@ -101,7 +101,7 @@ TEST_F(SerialPortOnPty, RefusedOpensAndCallsWhileClosedLeaveBothObjectsUsable) {
 }
 
 TEST_F(SerialPortOnPty, WriteTimesOutWhenTheLineIsStuckThenRecovers) {
-    CSerialPort port;
+    link::CSerialPort port;
     ASSERT_TRUE(port.Open(12, line()));
     // The master never reads: the line's buffers fill and a write must give up.
     const Bytes block(4096, 0x55);
@@ -112,7 +112,7 @@ TEST_F(SerialPortOnPty, WriteTimesOutWhenTheLineIsStuckThenRecovers) {
         total += written;
     }
     ASSERT_TRUE(timed_out) << "the pty never filled after " << total << " bytes";
-    EXPECT_EQ(port.LastError(), ETIMEDOUT);
+    EXPECT_EQ(port.last_error(), ETIMEDOUT);
     EXPECT_LT(written, block.size());
     EXPECT_EQ(pty.receive(total + 1, 200).size(), total) << "written counts what went out";
     expect_frame_passes(port);
@@ -121,20 +121,20 @@ TEST_F(SerialPortOnPty, WriteTimesOutWhenTheLineIsStuckThenRecovers) {
 TEST_F(SerialPortOnPty, PendingReadEndsWhenInterruptedClosedOrLineGone) {
     const struct {
         const char* legend;
-        void (*end)(CSerialPort&, PtyPair&);
+        void (*end)(link::CSerialPort&, PtyPair&);
     } cases[] = {
-        {"InterruptRead", [](CSerialPort& p, PtyPair&) { p.InterruptRead(); }},
-        {"Close", [](CSerialPort& p, PtyPair&) { p.Close(); }},
+        {"InterruptRead", [](link::CSerialPort& p, PtyPair&) { p.interrupt_read(); }},
+        {"Close", [](link::CSerialPort& p, PtyPair&) { p.Close(); }},
         {"master hangs up (last: the line is gone)",
-         [](CSerialPort&, PtyPair& m) { m.close_master(); }},
+         [](link::CSerialPort&, PtyPair& m) { m.close_master(); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        CSerialPort port;
+        link::CSerialPort port;
         ASSERT_TRUE(port.Open(12, line()));
         auto reader = std::async(std::launch::async, [&] {
             std::uint8_t buf[16];
-            return port.ReadBurst(buf, sizeof buf);
+            return port.read_burst(buf, sizeof buf);
         });
         EXPECT_EQ(reader.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout)
             << "a read with nothing to read waits";

@@ -22,11 +22,11 @@ namespace {
 
 const Bytes kVersionRequest = hex("A0A2 0001 10 0010 B0B3");
 
-DCB line() {
-    DCB dcb;
+link::DCB line() {
+    link::DCB dcb;
     dcb.BaudRate = 115200;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;   // the link forces it off
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;  // and DTR on
+    dcb.fRtsControl = link::RTS_CONTROL_ENABLE;   // the link forces it off
+    dcb.fDtrControl = link::DTR_CONTROL_DISABLE;  // and DTR on
     return dcb;
 }
 
@@ -36,11 +36,11 @@ class WatchLinkOnPty : public ::testing::Test {
         ASSERT_TRUE(pty.ok());
         platform::inject_serial_comm("\\Device\\Serial7", "COM7", pty.path());
     }
-    bool open(CWatchLink& l) { return l.OpenPort(7, line()); }
+    bool open(link::CWatchLink& l) { return l.OpenPort(7, line()); }
     TestEnvironment environment;  // no real ports, no real registry file
     PtyPair pty;
     OwnerWindow owner;
-    CWatchLink link{owner.hwnd()};
+    link::CWatchLink link{owner.hwnd()};
 };
 
 TEST_F(WatchLinkOnPty, CommandsOnTheWireByteForByteAndInvalidOnesNotSent) {
@@ -101,10 +101,10 @@ TEST_F(WatchLinkOnPty, RepliesReachTheOwnerInOrder) {
     ASSERT_TRUE(owner.wait_for(4));
     owner.pump();
     const std::vector<LinkMessage> expected = {
-        {WM_LINK_VERSION, 0, 0, "Ver1.30", {}},
-        {owner.low_level(), WM_LINK_VERSION, 0, {}, {}},
-        {WM_LINK_STATUS, 0, 4, {}, hex("00 01 00 FF")},
-        {WM_LINK_READ_DATA, reinterpret_cast<WPARAM>(area), 128, {}, {}},
+        {link::WM_LINK_VERSION, 0, 0, "Ver1.30", {}},
+        {owner.low_level(), link::WM_LINK_VERSION, 0, {}, {}},
+        {link::WM_LINK_STATUS, 0, 4, {}, hex("00 01 00 FF")},
+        {link::WM_LINK_READ_DATA, reinterpret_cast<WPARAM>(area), 128, {}, {}},
     };
     EXPECT_EQ(owner.messages(), expected);
     EXPECT_EQ(Bytes(area, area + 128), Bytes(data_reply.begin() + 1, data_reply.end()));
@@ -119,7 +119,7 @@ TEST_F(WatchLinkOnPty, StoppingWhileIdleEndsTheThreadAndReceivingCanRestart) {
     EXPECT_FALSE(owner.wait_for(1, 50)) << "nothing is parsed while stopped";
     link.StartReceiving();
     ASSERT_TRUE(owner.wait_for(1));
-    EXPECT_EQ(owner.messages().front().message, WM_LINK_EXPIRY_ACK);
+    EXPECT_EQ(owner.messages().front().message, link::WM_LINK_EXPIRY_ACK);
 }
 
 TEST_F(WatchLinkOnPty, ReopeningReplacesThePortAndAFailedOpenLeavesNone) {
@@ -128,7 +128,7 @@ TEST_F(WatchLinkOnPty, ReopeningReplacesThePortAndAFailedOpenLeavesNone) {
     EXPECT_TRUE(link.GetVersion());
     EXPECT_EQ(pty.receive(9), kVersionRequest);
     EXPECT_FALSE(link.OpenPort(99, line()));
-    EXPECT_FALSE(link.IsOpen());
+    EXPECT_FALSE(link.is_open());
     EXPECT_FALSE(link.GetVersion());
 }
 
@@ -136,7 +136,7 @@ TEST_F(WatchLinkOnPty, FrameTraceOnlyWhenSwitchedOnAtConstruction) {
     DebugCapture capture;
     {
         ::setenv("STRIDELOG_TRACE_FRAMES", "1", 1);
-        CWatchLink traced(owner.hwnd());
+        link::CWatchLink traced(owner.hwnd());
         ::unsetenv("STRIDELOG_TRACE_FRAMES");  // read once, when the link is made
         ASSERT_TRUE(open(traced));
         ASSERT_TRUE(traced.GetVersion());
@@ -159,7 +159,7 @@ TEST(WatchLinkInProcess, RaisesDtrDropsRtsAndClosesWhenDestroyed) {
     sim::register_as_cable(sim_line, "COM9");
     OwnerWindow owner;
     {
-        CWatchLink link(owner.hwnd());
+        link::CWatchLink link(owner.hwnd());
         ASSERT_TRUE(link.OpenPort(9, line()));
         EXPECT_TRUE(sim_line.settings().dtr);
         EXPECT_FALSE(sim_line.settings().rts);

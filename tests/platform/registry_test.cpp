@@ -23,7 +23,7 @@ constexpr const char* kSerialComm = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 // Value name and port name of each device map entry, in enumeration order.
 using MapRow = std::pair<std::string, std::string>;
 
-std::vector<MapRow> SerialCommValues() {
+std::vector<MapRow> serial_comm_values() {
     std::vector<MapRow> rows;
     auto key = reg_open(RegRoot::local_machine, kSerialComm);
     if (!key) return rows;
@@ -147,7 +147,7 @@ TEST(Registry, DeviceMapFileLines) {
         else
             env.set_env("STRIDELOG_DEVICE_MAP", (env.root() / "absent").string());
         NoteCapture capture;
-        EXPECT_EQ(SerialCommValues(), c.expected) << c.legend;
+        EXPECT_EQ(serial_comm_values(), c.expected) << c.legend;
         EXPECT_EQ(capture.notes().size(), c.notes) << c.legend << "\n" << capture.text();
     }
 }
@@ -160,7 +160,7 @@ TEST(Registry, InjectionFileOrderAndPortLookup) {
     inject_serial_comm_value("\\Device\\Odd", RegValue::dword(5));
     inject_serial_comm_value("\\Device\\NoPath", RegValue::text("COM30"));
 
-    EXPECT_EQ(SerialCommValues(),
+    EXPECT_EQ(serial_comm_values(),
               (std::vector<MapRow>{{"\\Device\\Silabser0", "COM7"},
                                    {"\\Device\\Shared", "COM9"},
                                    {"\\Device\\USB#VID_04FC&PID_0201#0", "COM12"},
@@ -217,7 +217,7 @@ TEST(Registry, ConcurrentReadersAndWritersKeepEveryValue) {
 }
 
 // Opens the machine tree as port discovery does at every call.
-void OpenDeviceMap(int times) {
+void open_device_map(int times) {
     for (int i = 0; i < times; ++i) reg_open(RegRoot::local_machine, kSerialComm);
 }
 
@@ -231,7 +231,7 @@ TEST(RegistryNotes, EachTextOnceHoweverOftenItIsRaised) {
         {"one bad device-map line, five opens and two port lookups",
          [](test::TestEnvironment& env) {
              env.set_device_map("\\Device\\A COM0 /dev/a\n");
-             OpenDeviceMap(5);
+             open_device_map(5);
              serial_port_device_path("COM1");
              serial_port_device_path("COM1");
          },
@@ -239,23 +239,23 @@ TEST(RegistryNotes, EachTextOnceHoweverOftenItIsRaised) {
         {"two bad lines are two notes",
          [](test::TestEnvironment& env) {
              env.set_device_map("\\Device\\A COM0 /dev/a\n\\Device\\B COM2 /dev/b\nC\n");
-             OpenDeviceMap(3);
+             open_device_map(3);
          },
          {":1: port name", ":3: expected <value name> <port name> <device path>"}},
         {"the same line in another file is another note",
          [](test::TestEnvironment& env) {
              env.set_device_map("\\Device\\A COM0 /dev/a\n");
-             OpenDeviceMap(2);
+             open_device_map(2);
              env.set_env("STRIDELOG_DEVICE_MAP",
                          env.write_file("other-map", "\\Device\\A COM0 /dev/a\n").string());
-             OpenDeviceMap(2);
+             open_device_map(2);
          },
          {"device-map:1:", "other-map:1:"}},
         {"an unreadable device map, from four threads at once",
          [](test::TestEnvironment& env) {
              env.set_env("STRIDELOG_DEVICE_MAP", (env.root() / "absent").string());
              std::vector<std::thread> threads;
-             for (int t = 0; t < 4; ++t) threads.emplace_back([] { OpenDeviceMap(20); });
+             for (int t = 0; t < 4; ++t) threads.emplace_back([] { open_device_map(20); });
              for (auto& thread : threads) thread.join();
          },
          {"absent cannot be read"}},
@@ -296,7 +296,7 @@ TEST(RegistryNotes, WithoutASinkNothingIsWrittenAndTheNotesWaitForOne) {
     {
         test::DebugCapture debug;
         testing::internal::CaptureStderr();
-        OpenDeviceMap(3);
+        open_device_map(3);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
         EXPECT_TRUE(debug.pieces().empty()) << debug.text();
     }
@@ -306,7 +306,7 @@ TEST(RegistryNotes, WithoutASinkNothingIsWrittenAndTheNotesWaitForOne) {
         ASSERT_EQ(waited.size(), 100u) << "a device map of garbage waits only up to a bound";
         EXPECT_NE(waited.front().find(":1: port name"), std::string::npos) << waited.front();
         EXPECT_NE(waited.back().find(":100: "), std::string::npos) << waited.back();
-        OpenDeviceMap(2);
+        open_device_map(2);
         EXPECT_EQ(capture.notes().size(), 100u) << "handed over once, never raised again";
     }
     set_registry_note_sink(std::move(installed));
@@ -328,7 +328,7 @@ TEST(RegistryNotes, ASinkThatReadsTheRegistryGetsItsOwnNoteAfterItReturns) {
         reg_create(RegRoot::current_user, "SOFTWARE\\Tempolink");
         --depth;
     });
-    OpenDeviceMap(2);
+    open_device_map(2);
     set_registry_note_sink(std::move(installed));
     ASSERT_EQ(notes.size(), 2u);
     EXPECT_NE(notes[0].find("COM0"), std::string::npos) << notes[0];
@@ -339,7 +339,7 @@ TEST(RegistryNotes, ASinkThatReadsTheRegistryGetsItsOwnNoteAfterItReturns) {
 // Adds a tty to a small sysfs tree: under a USB device of the given identity
 // when vid is set, bound to the driver when one is named, and a virtual
 // terminal without any device when neither is.
-void AddTty(const fs::path& sys, const std::string& tty, const std::string& vid = "",
+void add_tty(const fs::path& sys, const std::string& tty, const std::string& vid = "",
             const std::string& pid = "", const std::string& driver = "") {
     fs::create_directories(sys / "class" / "tty" / tty);
     if (vid.empty() && driver.empty()) return;
@@ -361,14 +361,14 @@ void AddTty(const fs::path& sys, const std::string& tty, const std::string& vid 
 TEST(Registry, SysfsScanFindsTheCableAndBridges) {
     test::TestEnvironment env;
     const fs::path sys = env.root() / "sys";
-    AddTty(sys, "ttyUSB0", "04fc", "0201", "pl2303");  // the cable itself
-    AddTty(sys, "ttyUSB10", "10c4", "ea60", "cp210x");
-    AddTty(sys, "ttyUSB2", "10c4", "ea60", "cp210x");
-    AddTty(sys, "ttyUSB3", "0403", "6001", "ftdi_sio");  // another adapter: not ours
-    AddTty(sys, "ttyACM1", "04FC", "0201");              // upper-case identity, no driver
-    AddTty(sys, "ttyUSB40", "04fc", "0201", "pl2303");   // beyond the numbering rule
-    AddTty(sys, "ttyS0", "", "", "serial8250");          // on-board port
-    AddTty(sys, "tty0");                                 // virtual terminal
+    add_tty(sys, "ttyUSB0", "04fc", "0201", "pl2303");  // the cable itself
+    add_tty(sys, "ttyUSB10", "10c4", "ea60", "cp210x");
+    add_tty(sys, "ttyUSB2", "10c4", "ea60", "cp210x");
+    add_tty(sys, "ttyUSB3", "0403", "6001", "ftdi_sio");  // another adapter: not ours
+    add_tty(sys, "ttyACM1", "04FC", "0201");              // upper-case identity, no driver
+    add_tty(sys, "ttyUSB40", "04fc", "0201", "pl2303");   // beyond the numbering rule
+    add_tty(sys, "ttyS0", "", "", "serial8250");          // on-board port
+    add_tty(sys, "tty0");                                 // virtual terminal
     env.set_env("STRIDELOG_SYSFS_ROOT", sys.string());
     env.set_device_map("\\Device\\FromFile COM50 /dev/pts/3\n");
     inject_serial_comm("\\Device\\Injected", "COM60", "/dev/pts/4");
@@ -383,7 +383,7 @@ TEST(Registry, SysfsScanFindsTheCableAndBridges) {
         {"\\Device\\FromFile", "COM50"},
         {"\\Device\\Injected", "COM60"},
     };
-    EXPECT_EQ(SerialCommValues(), expected);
+    EXPECT_EQ(serial_comm_values(), expected);
     EXPECT_EQ(serial_port_device_path("COM11"), "/dev/ttyUSB10");
     EXPECT_EQ(serial_port_device_path("COM34"), "/dev/ttyACM1");
     ASSERT_EQ(capture.notes().size(), 1u) << "ttyUSB40 is left out, said once for three scans\n"
@@ -391,7 +391,7 @@ TEST(Registry, SysfsScanFindsTheCableAndBridges) {
     EXPECT_NE(capture.text().find("ttyUSB40"), std::string::npos);
 
     set_sysfs_scan(false);
-    EXPECT_EQ(SerialCommValues(), (std::vector<MapRow>{expected[4], expected[5]}));
+    EXPECT_EQ(serial_comm_values(), (std::vector<MapRow>{expected[4], expected[5]}));
 }
 
 }  // namespace

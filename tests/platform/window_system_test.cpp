@@ -47,12 +47,12 @@ struct RecordingWindow {
 };
 
 std::atomic<int> g_dropped{0};
-void CountDrop(UINT, WPARAM, LPARAM) {
+void count_drop(UINT, WPARAM, LPARAM) {
     ++g_dropped;
 }
 
 // Leaves nothing queued on this thread for the next test.
-void DrainQueue() {
+void drain_queue() {
     Message msg;
     while (peek_message(msg)) {
         if (msg.drop) msg.drop(msg.message, msg.wparam, msg.lparam);
@@ -62,10 +62,10 @@ void DrainQueue() {
 class WindowSystemTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        DrainQueue();
+        drain_queue();
         g_dropped = 0;
     }
-    void TearDown() override { DrainQueue(); }
+    void TearDown() override { drain_queue(); }
 };
 
 TEST_F(WindowSystemTest, PostedMessagesArriveInOrderAndSendIsDirect) {
@@ -109,7 +109,7 @@ TEST_F(WindowSystemTest, DeadAndForeignWindowsRefuseAndLeaveOwnershipWithTheCall
     EXPECT_FALSE(is_window_visible(h)) << "created hidden";
     ASSERT_TRUE(destroy_window(h));
     EXPECT_EQ(send_message(h, kTestMessage, 5, 0), 0);
-    EXPECT_FALSE(post_message(h, kTestMessage, 0, 0, CountDrop));
+    EXPECT_FALSE(post_message(h, kTestMessage, 0, 0, count_drop));
     EXPECT_EQ(g_dropped, 0) << "a refused post leaves the payload to the caller";
     EXPECT_FALSE(set_timer(h, 1, 10));
     EXPECT_FALSE(enable_window(h, true));
@@ -183,13 +183,13 @@ TEST_F(WindowSystemTest, DestroyDropsQueuedMessagesOnceAndKillsTimers) {
     set_timer(child.hwnd, 1, 10);
     set_timer(parent.hwnd, 2, 10);
     for (int i = 0; i < 3; ++i) {
-        post_message(parent.hwnd, kTestMessage, 0, 0, CountDrop);
-        post_message(child.hwnd, kTestMessage, 0, 0, CountDrop);
+        post_message(parent.hwnd, kTestMessage, 0, 0, count_drop);
+        post_message(child.hwnd, kTestMessage, 0, 0, count_drop);
     }
-    post_message(bystander.hwnd, kTestMessage, 0, 0, CountDrop);
+    post_message(bystander.hwnd, kTestMessage, 0, 0, count_drop);
     // Whatever the window posts to itself while being destroyed is dropped too.
     parent.on_message = [&](UINT m, WPARAM, LPARAM) {
-        if (m == kWmDestroy) post_message(parent.hwnd, kTestMessage, 0, 0, CountDrop);
+        if (m == kWmDestroy) post_message(parent.hwnd, kTestMessage, 0, 0, count_drop);
     };
     const HWND parent_handle = parent.hwnd;
     const HWND child_handle = child.hwnd;
@@ -210,15 +210,15 @@ TEST_F(WindowSystemTest, DestroyDropsQueuedMessagesOnceAndKillsTimers) {
 // Thread messages reach the thread's handler (checked end to end with a null
 // host window); without one, or when the thread ends first, the payload is released.
 TEST_F(WindowSystemTest, UnhandledThreadMessagesAreReleased) {
-    ASSERT_TRUE(post_message(nullptr, kTestMessage, 0, 0, CountDrop));
+    ASSERT_TRUE(post_message(nullptr, kTestMessage, 0, 0, count_drop));
     Message msg;
     ASSERT_TRUE(peek_message(msg));
     EXPECT_EQ(msg.hwnd, nullptr);
     dispatch_message(msg);
     EXPECT_EQ(g_dropped, 1);
     std::thread([] {
-        post_message(nullptr, kTestMessage, 0, 0, CountDrop);
-        post_message(nullptr, kTestMessage, 0, 0, CountDrop);
+        post_message(nullptr, kTestMessage, 0, 0, count_drop);
+        post_message(nullptr, kTestMessage, 0, 0, count_drop);
     }).join();
     EXPECT_EQ(g_dropped, 3);
 }

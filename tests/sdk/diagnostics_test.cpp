@@ -21,17 +21,17 @@ using platform::RegRoot;
 using platform::RegType;
 using platform::RegValue;
 
-void SetTempolinkValue(std::string_view name, const RegValue& value) {
+void set_tempolink_value(std::string_view name, const RegValue& value) {
     auto key = platform::reg_create(RegRoot::current_user, "SOFTWARE\\Tempolink");
     ASSERT_TRUE(key);
     ASSERT_TRUE(key->set(name, value));
 }
 
-RegValue Text(const char* t) {
+RegValue text(const char* t) {
     return RegValue::text(t);
 }
 
-std::string Repeat(const std::string& piece, int times) {
+std::string repeat(const std::string& piece, int times) {
     std::string out;
     while (times-- > 0) out += piece;
     return out;
@@ -135,10 +135,10 @@ TEST(Diagnostics, ReadSettingDecodesTheValue) {
     };
     const Case cases[] = {
         {"missing: the default", std::nullopt, 42},
-        {"four digits", Text("1234"), 1234},
-        {"five digits do not fit: the default", Text("12345"), 42},
-        {"read like _wtol: blanks, a sign, digits, junk", Text("\t-9x"), -9},
-        {"empty text", Text(""), 0},
+        {"four digits", text("1234"), 1234},
+        {"five digits do not fit: the default", text("12345"), 42},
+        {"read like _wtol: blanks, a sign, digits, junk", text("\t-9x"), -9},
+        {"empty text", text(""), 0},
         {"DWORD: 0, not the default", RegValue::dword(7), 0},
         {"binary that fits: 0", RegValue{RegType::binary, std::vector<std::uint8_t>(11, '1')}, 0},
         {"binary too large: the default", RegValue{RegType::binary, std::vector<std::uint8_t>(12)},
@@ -148,7 +148,7 @@ TEST(Diagnostics, ReadSettingDecodesTheValue) {
     };
     for (const auto& c : cases) {
         test::TestEnvironment env;
-        if (c.value) SetTempolinkValue("Number", *c.value);
+        if (c.value) set_tempolink_value("Number", *c.value);
         EXPECT_EQ(diag::ReadSetting("Number", 42), c.expected) << c.legend;
     }
 }
@@ -178,8 +178,8 @@ TEST(Diagnostics, TraceFormatsAndTraceTextDoesNot) {
         {"long lines cut to 498 characters",
          [] { diag::Trace("%s", std::string(600, 'a').c_str()); }, std::string(498, 'a') + "\r\n"},
         {"the cut counts characters, not bytes",
-         [] { diag::Trace("%s", Repeat("\xC3\xA9", 600).c_str()); },
-         Repeat("\xC3\xA9", 498) + "\r\n"},
+         [] { diag::Trace("%s", repeat("\xC3\xA9", 600).c_str()); },
+         repeat("\xC3\xA9", 498) + "\r\n"},
         {"the cut never splits a surrogate pair",
          [] { diag::Trace("%s%s", std::string(497, 'a').c_str(), "\xF0\x9F\x98\x80"); },
          std::string(497, 'a') + "\r\n"},

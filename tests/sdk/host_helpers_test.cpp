@@ -20,7 +20,7 @@ struct Seen {
     HWND window = nullptr;
 };
 
-LRESULT Record(void* context, HWND window, UINT message, WPARAM, LPARAM) {
+LRESULT record(void* context, HWND window, UINT message, WPARAM, LPARAM) {
     auto* seen = static_cast<Seen*>(context);
     if (message != kPlain && message != kEcho) return 0;
     seen->messages.push_back(message);
@@ -34,7 +34,7 @@ struct Left {
     std::size_t messages = 0;
     bool quit = false;
 };
-Left DrainQueue() {
+Left drain_queue() {
     Left left;
     platform::Message m;
     while (platform::peek_message(m)) {
@@ -50,8 +50,8 @@ Left DrainQueue() {
 // of this thread would end every pump at once.
 class PumpMessages : public ::testing::Test {
   protected:
-    void SetUp() override { DrainQueue(); }
-    void TearDown() override { DrainQueue(); }
+    void SetUp() override { drain_queue(); }
+    void TearDown() override { drain_queue(); }
 };
 
 TEST_F(PumpMessages, ReturnsTheNumberItDispatched) {
@@ -81,7 +81,7 @@ TEST_F(PumpMessages, ReturnsTheNumberItDispatched) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         Seen seen;
-        const HWND window = Stridelog_CreateHostWindow(&Record, &seen);
+        const HWND window = Stridelog_CreateHostWindow(&record, &seen);
         ASSERT_NE(window, nullptr);
         for (UINT m : c.posted) {
             if (m == 0)
@@ -91,7 +91,7 @@ TEST_F(PumpMessages, ReturnsTheNumberItDispatched) {
         }
         EXPECT_EQ(Stridelog_PumpMessages(0), c.expected_count);
         EXPECT_EQ(seen.messages.size(), c.expected_seen);
-        const Left left = DrainQueue();
+        const Left left = drain_queue();
         EXPECT_EQ(left.messages, c.expected_left);
         EXPECT_EQ(left.quit, c.quit_left) << "the quit request, with its exit code";
         Stridelog_DestroyHostWindow(window);
@@ -100,7 +100,7 @@ TEST_F(PumpMessages, ReturnsTheNumberItDispatched) {
 
 TEST_F(PumpMessages, WaitsForAMessageFromAnotherThreadThenCountsIt) {
     Seen seen;
-    const HWND window = Stridelog_CreateHostWindow(&Record, &seen);
+    const HWND window = Stridelog_CreateHostWindow(&record, &seen);
     std::thread poster([window] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         platform::post_message(window, kPlain, 0, 0);

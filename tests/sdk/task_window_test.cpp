@@ -21,7 +21,7 @@ namespace {
 class TaskWindowTest : public ::testing::Test {
   protected:
     void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_EQ(platform::live_global_blocks(), 0u);
     }
 
@@ -45,39 +45,39 @@ TEST_F(TaskWindowTest, TransferTimersEndTheTask) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         host_.clear();
-        auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-        dlg->Attach(host_.hwnd());
-        HWND window = dlg->Window();
+        auto* dlg = new sdk::CSdkTaskDlg(sdk::CSdkTaskDlg::Storage::heap);
+        dlg->attach(host_.hwnd());
+        HWND window = dlg->window();
         ASSERT_TRUE(platform::set_timer(window, c.id, 10));
-        test::RunUntil([&] { return !sdk::TaskActiveOnThisThread(); }, 1000);
-        test::DeliverPosted();
+        test::run_until([&] { return !sdk::task_active_on_this_thread(); }, 1000);
+        test::deliver_posted();
         EXPECT_EQ(host_.codes(), c.codes) << host_.describe();
         for (const auto& n : host_.notifications()) {
             if (n.code == SDK_MSG_PROGRESS) {
                 EXPECT_EQ(n.progress(), 100.0f);
             }
         }
-        EXPECT_EQ(!sdk::TaskActiveOnThisThread(), c.ends);
+        EXPECT_EQ(!sdk::task_active_on_this_thread(), c.ends);
         if (!c.ends) dlg->EndTask();
         EXPECT_FALSE(platform::is_window(window));
     }
 }
 
 TEST_F(TaskWindowTest, TaskEndKillsExactlyItsTimers) {
-    CSdkTaskDlg dlg(CSdkTaskDlg::Storage::local);
-    dlg.Attach(host_.hwnd());
+    sdk::CSdkTaskDlg dlg(sdk::CSdkTaskDlg::Storage::local);
+    dlg.attach(host_.hwnd());
     const UINT_PTR all[] = {1000, 1001, 1002, 1003, 1004, 1005, 1006,
                             1007, 1008, 1009, 1010, 1011, 1012, 4006};
-    for (UINT_PTR id : all) platform::set_timer(dlg.Window(), id, 1'000'000);
+    for (UINT_PTR id : all) platform::set_timer(dlg.window(), id, 1'000'000);
     dlg.EndTask();
     for (UINT_PTR id : all) {
         const bool killed_by_end = id == 1000 || id == 1001 || id == 1004 || id == 1007 ||
                                    id == 1009 || id == 1010 || id == 1011 || id == 1012;
-        EXPECT_EQ(platform::has_timer(dlg.Window(), id), !killed_by_end) << "timer " << id;
+        EXPECT_EQ(platform::has_timer(dlg.window(), id), !killed_by_end) << "timer " << id;
     }
     EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
-    EXPECT_NE(dlg.Display().LogText().find("dll exit()\r\n"), std::string::npos);
-    dlg.Dismiss();
+    EXPECT_NE(dlg.display().log_text().find("dll exit()\r\n"), std::string::npos);
+    dlg.dismiss();
 }
 
 TEST_F(TaskWindowTest, StatusFlagFromTheStatusReply) {
@@ -94,14 +94,14 @@ TEST_F(TaskWindowTest, StatusFlagFromTheStatusReply) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        CSdkTaskDlg dlg(CSdkTaskDlg::Storage::local);
-        dlg.Attach(host_.hwnd());
+        sdk::CSdkTaskDlg dlg(sdk::CSdkTaskDlg::Storage::local);
+        dlg.attach(host_.hwnd());
         TaskWindowTestAccess::deliver_status(dlg, c.bytes);
         const auto& facts = TaskWindowTestAccess::facts(dlg);
         EXPECT_EQ(facts.status_flag, c.flag);
         EXPECT_EQ(facts.status_bytes[0], c.bytes[0]);
         EXPECT_EQ(facts.status_bytes[1], c.bytes[1]);
-        dlg.Dismiss();
+        dlg.dismiss();
     }
 }
 

@@ -113,21 +113,21 @@ std::string HostRecorder::describe() const {
     return s;
 }
 
-void DeliverPosted() {
+void deliver_posted() {
     platform::Message msg;
     while (platform::peek_message(msg)) platform::dispatch_message(msg);
 }
 
-void RunFor(std::uint64_t ms) {
+void run_for(std::uint64_t ms) {
     const std::uint64_t deadline = platform::clock().now_ms() + ms;
     platform::run_loop_until([] { return false; }, deadline);
 }
 
-bool RunUntilTaskEnds(std::uint64_t timeout_ms) {
+bool run_until_task_ends(std::uint64_t timeout_ms) {
     const std::uint64_t deadline = platform::clock().now_ms() + timeout_ms;
     platform::Message msg;
     for (;;) {
-        if (!sdk::TaskActiveOnThisThread()) {
+        if (!sdk::task_active_on_this_thread()) {
             // Deliver what the task posted before it ended.
             while (platform::peek_message(msg)) platform::dispatch_message(msg);
             return true;
@@ -140,7 +140,7 @@ bool RunUntilTaskEnds(std::uint64_t timeout_ms) {
                 return false;
             case platform::Fetch::timeout:
             case platform::Fetch::idle:
-                return !sdk::TaskActiveOnThisThread();
+                return !sdk::task_active_on_this_thread();
         }
     }
 }

@@ -64,14 +64,14 @@ class HostRecorder {
 // Runs the calling thread's loop until no task window of this thread lives and
 // no message waits, or the (platform clock) time-out passes. On the virtual
 // clock the time-out is virtual milliseconds. True when the task ended.
-bool RunUntilTaskEnds(std::uint64_t timeout_ms = 60'000);
+bool run_until_task_ends(std::uint64_t timeout_ms = 60'000);
 // Delivers every message already waiting for this thread (and timers already due).
-void DeliverPosted();
+void deliver_posted();
 // Runs the loop for exactly ms milliseconds of the platform clock.
-void RunFor(std::uint64_t ms);
+void run_for(std::uint64_t ms);
 // Runs the loop until pred() holds or the time-out passes.
 template <class Pred>
-bool RunUntil(Pred pred, std::uint64_t timeout_ms = 60'000);
+bool run_until(Pred pred, std::uint64_t timeout_ms = 60'000);
 
 }  // namespace stridelog::test
 

@@ -6,7 +6,7 @@
 namespace stridelog::test {
 
 template <class Pred>
-bool RunUntil(Pred pred, std::uint64_t timeout_ms) {
+bool run_until(Pred pred, std::uint64_t timeout_ms) {
     const std::uint64_t deadline = platform::clock().now_ms() + timeout_ms;
     return platform::run_loop_until([&] { return static_cast<bool>(pred()); }, deadline);
 }

@@ -10,7 +10,7 @@
 namespace stridelog::test {
 
 using Bytes = std::vector<std::uint8_t>;
-inline void Put(Bytes& b, std::uint64_t value, int size) {
+inline void put_le(Bytes& b, std::uint64_t value, int size) {
     for (int i = 0; i < size; ++i) b.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
@@ -27,12 +27,12 @@ struct Stream {
         bytes.push_back(0x77);
         for (int v : {t.year - 2000, t.month, t.day, t.hour, t.minute, t.second})
             bytes.push_back(static_cast<std::uint8_t>(v));
-        Put(bytes, static_cast<std::uint32_t>(lon), 4);
-        Put(bytes, static_cast<std::uint32_t>(lat), 4);
-        Put(bytes, static_cast<std::uint16_t>(alt), 2);
-        Put(bytes, m1, 2);
-        Put(bytes, m2, 2);
-        Put(bytes, 3, 2);
+        put_le(bytes, static_cast<std::uint32_t>(lon), 4);
+        put_le(bytes, static_cast<std::uint32_t>(lat), 4);
+        put_le(bytes, static_cast<std::uint16_t>(alt), 2);
+        put_le(bytes, m1, 2);
+        put_le(bytes, m2, 2);
+        put_le(bytes, 3, 2);
         bytes.push_back(4);
         return *this;
     }
@@ -40,12 +40,12 @@ struct Stream {
                   std::int16_t dalt = 0) {
         bytes.insert(bytes.end(), {0x01, 0x55, static_cast<std::uint8_t>(minute),
                                    static_cast<std::uint8_t>(second)});
-        Put(bytes, static_cast<std::uint32_t>(dlon), 4);
-        Put(bytes, static_cast<std::uint32_t>(dlat), 4);
-        Put(bytes, static_cast<std::uint16_t>(dalt), 2);
-        Put(bytes, 11, 2);
-        Put(bytes, 12, 2);
-        Put(bytes, 13, 2);
+        put_le(bytes, static_cast<std::uint32_t>(dlon), 4);
+        put_le(bytes, static_cast<std::uint32_t>(dlat), 4);
+        put_le(bytes, static_cast<std::uint16_t>(dalt), 2);
+        put_le(bytes, 11, 2);
+        put_le(bytes, 12, 2);
+        put_le(bytes, 13, 2);
         bytes.push_back(14);
         return *this;
     }
@@ -75,7 +75,7 @@ using StampBytes = std::array<std::uint8_t, 6>;
 
 // A header sector: the 48-byte header (bytes 9..47 numbered), numbered laps, the
 // two reference stamps; the rest erased.
-inline Bytes HeaderSector(std::uint16_t points, std::uint8_t laps, StampBytes start, StampBytes a,
+inline Bytes header_sector(std::uint16_t points, std::uint8_t laps, StampBytes start, StampBytes a,
                          StampBytes b) {
     Bytes sector(4096, 0xFF);
     sector[0] = static_cast<std::uint8_t>(points);

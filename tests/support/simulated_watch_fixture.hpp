@@ -28,17 +28,17 @@ class SimulatedWatchTest : public ::testing::Test {
   protected:
     void SetUp() override {
         blocks_before_ = platform::live_global_blocks();
-        task::ResetReadChunkProgress();
+        task::reset_read_chunk_progress();
         sim::register_as_cable(line_, "COM7");
     }
     void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread()) << "a task is still running";
+        EXPECT_FALSE(sdk::task_active_on_this_thread()) << "a task is still running";
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
     }
 
     // Runs the message loop until the task ends (virtual time bound).
     void run_task(std::uint64_t bound_ms = 600'000) {
-        EXPECT_TRUE(RunUntilTaskEnds(bound_ms)) << "task did not end";
+        EXPECT_TRUE(run_until_task_ends(bound_ms)) << "task did not end";
     }
     // Command ids the watch received, without the connection's own (0x10, 0x2C).
     std::vector<std::uint8_t> command_ids() const {

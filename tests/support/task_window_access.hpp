@@ -18,39 +18,39 @@ namespace stridelog {
 struct TaskWindowTestAccess {
     using MakeOperation = std::function<std::unique_ptr<task::Operation>(task::TaskHost&)>;
 
-    static const task::WatchFacts& facts(const CSdkTaskDlg& dlg) { return dlg.facts_; }
+    static const task::WatchFacts& facts(const sdk::CSdkTaskDlg& dlg) { return dlg.facts_; }
 
     // Hands the window a status reply as if its query had just gone out.
-    static void deliver_status(CSdkTaskDlg& dlg, const std::vector<std::uint8_t>& bytes) {
+    static void deliver_status(sdk::CSdkTaskDlg& dlg, const std::vector<std::uint8_t>& bytes) {
         dlg.status_pending_ = true;
         dlg.dispatch_after_status_ = false;  // nothing to start
         dlg.OnStatusReply(bytes);
     }
 
     // The window as the TaskHost its operations see.
-    static task::TaskHost& host(CSdkTaskDlg& dlg) { return static_cast<task::TaskHost&>(dlg); }
+    static task::TaskHost& host(sdk::CSdkTaskDlg& dlg) { return static_cast<task::TaskHost&>(dlg); }
 
     // Connects as `task` does, then runs the operation `make` builds in place
     // of the one the task's row names.
-    static void start_as(CSdkTaskDlg& dlg, TaskCode task, const MakeOperation& make) {
-        TaskRequest request;
+    static void start_as(sdk::CSdkTaskDlg& dlg, sdk::TaskCode task, const MakeOperation& make) {
+        sdk::TaskRequest request;
         request.task = task;
         request.show = false;
         dlg.request_ = request;
-        dlg.display_->SetShown(false);
-        dlg.RunOperation(make(static_cast<task::TaskHost&>(dlg)), sdk::task_row(task).operation);
+        dlg.display_->set_shown(false);
+        dlg.run_operation(make(static_cast<task::TaskHost&>(dlg)), sdk::task_row(task).operation);
     }
 
     // Connects as every task does, then runs the operation `make` builds.
-    static void start_with(CSdkTaskDlg& dlg, const MakeOperation& make) {
-        TaskRequest request;
-        request.task = TASK_SET_SETTING;
+    static void start_with(sdk::CSdkTaskDlg& dlg, const MakeOperation& make) {
+        sdk::TaskRequest request;
+        request.task = sdk::task_set_setting;
         request.show = false;
         dlg.request_ = request;
-        dlg.display_->SetShown(false);
+        dlg.display_->set_shown(false);
         auto operation = make(static_cast<task::TaskHost&>(dlg));
         const auto code = operation->code();
-        dlg.RunOperation(std::move(operation), code);
+        dlg.run_operation(std::move(operation), code);
     }
 };
 

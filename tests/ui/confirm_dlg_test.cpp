@@ -24,7 +24,7 @@ using platform::kWmKeyDown;
 class ConfirmDlgTest : public ::testing::Test {
   protected:
     void TearDown() override {
-        ui::InstallPresenter(nullptr);
+        ui::install_presenter(nullptr);
         Stridelog_SetConfirmAnswer(0);
         Stridelog_SetConfirmHandler(nullptr, nullptr);
     }
@@ -63,13 +63,13 @@ TEST_F(ConfirmDlgTest, AnswerComesFromTheButtonsOrTheCloseBoxOnly) {
         std::shared_ptr<test::RecordingPresenter> presenter;
         if (row.person) {
             presenter = std::make_shared<test::RecordingPresenter>();
-            presenter->on_confirm = [&](const CConfirmDlg& dialog) {
+            presenter->on_confirm = [&](const ui::CConfirmDlg& dialog) {
                 for (const auto& post : *row.person)
-                    platform::post_message(dialog.Window(), post.message, post.wparam, 0);
+                    platform::post_message(dialog.window(), post.message, post.wparam, 0);
             };
         }
-        ui::InstallPresenter(presenter);
-        CConfirmDlg dialog;
+        ui::install_presenter(presenter);
+        ui::CConfirmDlg dialog;
         dialog.SetContent("Message", "Go?", nullptr);
         EXPECT_EQ(dialog.DoModal(), row.expected) << row.legend;
         EXPECT_EQ(presenter ? presenter->events.size() : 0U, row.asked ? 1U : 0U) << row.legend;
@@ -84,17 +84,17 @@ TEST_F(ConfirmDlgTest, ShowsTitleMessageAndDetailLinesWhileTheParentIsDisabled) 
     for (bool with_lines : {false, true}) {
         SCOPED_TRACE(with_lines ? "three detail lines" : "no line array");
         auto presenter = std::make_shared<test::RecordingPresenter>();
-        presenter->on_confirm = [&](const CConfirmDlg& dialog) {
-            EXPECT_EQ(platform::get_window_text(dialog.Window()), "Message");
-            EXPECT_EQ(dialog.ControlText(6006), text);
+        presenter->on_confirm = [&](const ui::CConfirmDlg& dialog) {
+            EXPECT_EQ(platform::get_window_text(dialog.window()), "Message");
+            EXPECT_EQ(dialog.control_text(6006), text);
             // No line array leaves the box empty; each line ends in CR LF.
-            EXPECT_EQ(dialog.ControlText(6008), with_lines ? "1.31.03\r\n- Fix\r\n\r\n" : "");
-            EXPECT_TRUE(dialog.HasIcon());
+            EXPECT_EQ(dialog.control_text(6008), with_lines ? "1.31.03\r\n- Fix\r\n\r\n" : "");
+            EXPECT_TRUE(dialog.has_icon());
             EXPECT_FALSE(platform::is_window_enabled(parent));
-            platform::post_message(dialog.Window(), kWmCommand, 6, 0);
+            platform::post_message(dialog.window(), kWmCommand, 6, 0);
         };
-        ui::InstallPresenter(presenter);
-        CConfirmDlg dialog(parent);
+        ui::install_presenter(presenter);
+        ui::CConfirmDlg dialog(parent);
         dialog.SetContent("Message", text, with_lines ? &lines : nullptr);
         EXPECT_EQ(dialog.DoModal(), 6);
         EXPECT_EQ(presenter->events.size(), 1U);
@@ -111,7 +111,7 @@ struct HostAnswer {
     std::vector<std::string> lines;
 };
 
-int AnswerAsHost(void* context, const char* caption, const char* message, const char* const* lines,
+int answer_as_host(void* context, const char* caption, const char* message, const char* const* lines,
                  size_t count) {
     auto* host = static_cast<HostAnswer*>(context);
     ++host->calls;
@@ -139,12 +139,12 @@ TEST_F(ConfirmDlgTest, AHostHandlerAnswersBeforeThePresenterAndAfterAForcedAnswe
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         auto presenter = std::make_shared<test::RecordingPresenter>();
-        ui::InstallPresenter(presenter);
+        ui::install_presenter(presenter);
         HostAnswer host;
         host.answer = c.handler_answer;
-        Stridelog_SetConfirmHandler(AnswerAsHost, &host);
+        Stridelog_SetConfirmHandler(answer_as_host, &host);
         Stridelog_SetConfirmAnswer(c.forced);
-        CConfirmDlg dialog;
+        ui::CConfirmDlg dialog;
         dialog.SetContent("Message", "question?", &lines);
         EXPECT_EQ(dialog.DoModal(), c.expected);
         EXPECT_EQ(host.calls, c.handler_calls);

@@ -15,37 +15,37 @@ namespace stridelog::test {
 
 class RecordingPresenter : public ui::Presenter {
   public:
-    void WindowShown(const TaskDisplay& d) override { events.push_back("shown " + Look(d)); }
-    void WindowHidden(const TaskDisplay&) override { events.push_back("hidden"); }
-    void WindowUpdated(const TaskDisplay& d) override { events.push_back("updated " + Look(d)); }
-    void ConfirmShown(const CConfirmDlg& dialog) override {
+    void window_shown(const ui::TaskDisplay& d) override { events.push_back("shown " + look(d)); }
+    void window_hidden(const ui::TaskDisplay&) override { events.push_back("hidden"); }
+    void window_updated(const ui::TaskDisplay& d) override { events.push_back("updated " + look(d)); }
+    void confirm_shown(const ui::CConfirmDlg& dialog) override {
         events.push_back("confirm");
         if (on_confirm) on_confirm(dialog);
     }
-    void TaskEnded(const TaskDisplay& d) override {
+    void task_ended(const ui::TaskDisplay& d) override {
         events.push_back("ended");
         if (on_ended) on_ended(d);
     }
 
     // What a person would read: status text and bar caption.
-    static std::string Look(const TaskDisplay& d) {
-        return d.ControlText(IDC_STATUS_TEXT) + "|" + d.ProgressBar().CaptionText();
+    static std::string look(const ui::TaskDisplay& d) {
+        return d.control_text(ui::IDC_STATUS_TEXT) + "|" + d.progress_bar().caption_text();
     }
 
     std::vector<std::string> events;
-    std::function<void(const CConfirmDlg&)> on_confirm;
-    std::function<void(const TaskDisplay&)> on_ended;
+    std::function<void(const ui::CConfirmDlg&)> on_confirm;
+    std::function<void(const ui::TaskDisplay&)> on_ended;
 };
 
 // Runs a task (run() returns whether it ended) with a recording presenter
 // installed; `log` gets the task window's status log as the task ended.
 template <class Run>
-bool RunRecordingStatusLog(Run run, std::string& log) {
+bool run_recording_status_log(Run run, std::string& log) {
     auto presenter = std::make_shared<RecordingPresenter>();
-    presenter->on_ended = [&log](const TaskDisplay& display) { log = display.LogText(); };
-    ui::InstallPresenter(presenter);
+    presenter->on_ended = [&log](const ui::TaskDisplay& display) { log = display.log_text(); };
+    ui::install_presenter(presenter);
     const bool ended = run();
-    ui::InstallPresenter(nullptr);
+    ui::install_presenter(nullptr);
     return ended;
 }
 

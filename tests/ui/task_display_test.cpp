@@ -19,24 +19,24 @@ class TaskDisplayTest : public ::testing::Test {
   protected:
     void SetUp() override {
         window_ = platform::create_window([](HWND, UINT, WPARAM, LPARAM) { return LRESULT{0}; });
-        ui::InstallPresenter(presenter_);
-        display_ = std::make_unique<TaskDisplay>(window_);
+        ui::install_presenter(presenter_);
+        display_ = std::make_unique<ui::TaskDisplay>(window_);
     }
     void TearDown() override {
         display_.reset();
         platform::destroy_window(window_);
-        ui::InstallPresenter(nullptr);
+        ui::install_presenter(nullptr);
     }
 
     HWND window_ = nullptr;
     std::shared_ptr<test::RecordingPresenter> presenter_ =
         std::make_shared<test::RecordingPresenter>();
-    std::unique_ptr<TaskDisplay> display_;
+    std::unique_ptr<ui::TaskDisplay> display_;
 };
 
 TEST_F(TaskDisplayTest, ServicesRunWhileHiddenAndOnlyAShownWindowReachesThePresenter) {
-    display_->PrepareForStart();
-    EXPECT_EQ(platform::send_message(display_->ProgressBar().GetSafeHwnd(), PBM_GETTEXTCOLOR, 0, 0),
+    display_->prepare_for_start();
+    EXPECT_EQ(platform::send_message(display_->progress_bar().GetSafeHwnd(), ui::PBM_GETTEXTCOLOR, 0, 0),
               255);
     display_->SetRange(0, 200);
     display_->SetPos(50);
@@ -44,12 +44,12 @@ TEST_F(TaskDisplayTest, ServicesRunWhileHiddenAndOnlyAShownWindowReachesThePrese
     display_->SetStatusText("Reading");
     EXPECT_TRUE(presenter_->events.empty());
 
-    display_->SetShown(true);
-    display_->SetShown(true);
+    display_->set_shown(true);
+    display_->set_shown(true);
     display_->SetPos(100);
     display_->SetStatusText("Download ...");
     display_->SetRange(0, 100);  // range changes do not redraw
-    display_->SetShown(false);
+    display_->set_shown(false);
     display_->SetStatusText("unseen");
     display_.reset();
     const std::vector<std::string> expected = {"shown Reading| 25%", "updated Reading| 50%",
@@ -60,41 +60,41 @@ TEST_F(TaskDisplayTest, ServicesRunWhileHiddenAndOnlyAShownWindowReachesThePrese
 TEST_F(TaskDisplayTest, LogLinesEndInCrLfAndTheControlFollowsTheText) {
     display_->AppendLog("first");
     display_->AppendLog("50% done");
-    EXPECT_EQ(display_->ControlText(IDC_STATUS_LOG), "first\r\n50% done\r\n");
-    EXPECT_EQ(display_->LogScrollLine(), 2);
-    display_->AppendLogTextDirect("direct\r\n");
-    EXPECT_EQ(display_->ControlText(IDC_STATUS_LOG), "first\r\n50% done\r\n");
+    EXPECT_EQ(display_->control_text(ui::IDC_STATUS_LOG), "first\r\n50% done\r\n");
+    EXPECT_EQ(display_->log_scroll_line(), 2);
+    display_->append_log_text_direct("direct\r\n");
+    EXPECT_EQ(display_->control_text(ui::IDC_STATUS_LOG), "first\r\n50% done\r\n");
     display_->RefreshLog();
-    EXPECT_EQ(display_->ControlText(IDC_STATUS_LOG), "first\r\n50% done\r\ndirect\r\n");
+    EXPECT_EQ(display_->control_text(ui::IDC_STATUS_LOG), "first\r\n50% done\r\ndirect\r\n");
     display_->ClearLog();
-    EXPECT_EQ(display_->LogText(), "");
-    EXPECT_EQ(display_->ControlText(IDC_STATUS_LOG), "");
+    EXPECT_EQ(display_->log_text(), "");
+    EXPECT_EQ(display_->control_text(ui::IDC_STATUS_LOG), "");
 }
 
 // The texts themselves reach the host through the terminal presenter's test.
 TEST_F(TaskDisplayTest, RateDisplayHidesAndShowsNewTextsOnlyOnRefresh) {
     display_->ShowRateDisplay(false);
-    for (int id : {IDC_TIME_LEFT_LABEL, IDC_TIME_LEFT, IDC_RATE_LABEL, IDC_RATE})
-        EXPECT_FALSE(display_->ControlVisible(id)) << id;
+    for (int id : {ui::IDC_TIME_LEFT_LABEL, ui::IDC_TIME_LEFT, ui::IDC_RATE_LABEL, ui::IDC_RATE})
+        EXPECT_FALSE(display_->control_visible(id)) << id;
     display_->ShowRateDisplay(true);
-    display_->SetRateTexts("12.5", "01:07");
-    EXPECT_EQ(display_->ControlText(IDC_RATE), "0.0 kB/s") << "shown only by the refresh";
-    display_->RefreshRateDisplay();
-    EXPECT_EQ(display_->ControlText(IDC_RATE), "12.5 kB/s");
-    EXPECT_EQ(display_->ControlText(IDC_TIME_LEFT), "01:07");
+    display_->set_rate_texts("12.5", "01:07");
+    EXPECT_EQ(display_->control_text(ui::IDC_RATE), "0.0 kB/s") << "shown only by the refresh";
+    display_->refresh_rate_display();
+    EXPECT_EQ(display_->control_text(ui::IDC_RATE), "12.5 kB/s");
+    EXPECT_EQ(display_->control_text(ui::IDC_TIME_LEFT), "01:07");
 }
 
 TEST_F(TaskDisplayTest, LayoutKeepsTheUpperPartCentredOnTheScreen) {
-    const auto before = display_->WindowRect();
+    const auto before = display_->window_rect();
     display_->LayoutWindow();
-    const auto after = display_->WindowRect();
+    const auto after = display_->window_rect();
     // The status log starts 85 dialog units down: 85 x 13 / 8 = 138 pixels.
     EXPECT_EQ(after.width(), before.width());
     EXPECT_EQ(after.height(), 3 + 19 + 138);
     EXPECT_EQ(after.left, (1024 - after.width()) / 2);
     EXPECT_EQ(after.top, (768 - after.height()) / 2);
     display_->LayoutWindow();
-    EXPECT_EQ(display_->WindowRect(), after) << "laying out twice changes nothing";
+    EXPECT_EQ(display_->window_rect(), after) << "laying out twice changes nothing";
 }
 
 // The phase progress a host is posted: an empty or reversed range gives 0,
@@ -121,7 +121,7 @@ TEST_F(TaskDisplayTest, BarKeepsAnsweringAfterTheWindowIsDestroyed) {
     EXPECT_EQ(display_->GetPos(), 30);
     display_->SetPos(60);
     EXPECT_FLOAT_EQ(display_->BarPercent(), 60.0F);
-    EXPECT_EQ(display_->ControlText(IDC_PROGRESS), "Progress1");
+    EXPECT_EQ(display_->control_text(ui::IDC_PROGRESS), "Progress1");
 }
 
 }  // namespace

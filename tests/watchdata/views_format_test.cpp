@@ -12,18 +12,18 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Image() {
+Bytes image_bytes() {
     Bytes image(4096, 0xEE);
     for (std::size_t i = 0; i < 45; ++i) image[27 + i] = static_cast<std::uint8_t>(0x40 + i);
     std::fill(image.begin() + 2304, image.begin() + 2354, 0);
     return image;
 }
 
-void PutName(Bytes& image, std::size_t view, const Bytes& bytes) {
+void put_name(Bytes& image, std::size_t view, const Bytes& bytes) {
     std::copy(bytes.begin(), bytes.end(), image.begin() + 2304 + 10 * view);
 }
 
-std::u16string NameIn(const ViewsRecord& r, std::size_t view) {
+std::u16string name_in(const ViewsRecord& r, std::size_t view) {
     std::u16string s;
     for (std::size_t i = 0; i < 10; ++i) {
         const std::size_t at = 45 + 20 * view + 2 * i;
@@ -34,7 +34,7 @@ std::u16string NameIn(const ViewsRecord& r, std::size_t view) {
     return s;
 }
 
-void PutNameIn(ViewsRecord& r, std::size_t view, const std::u16string& name) {
+void put_name_in(ViewsRecord& r, std::size_t view, const std::u16string& name) {
     for (std::size_t i = 0; i < 10; ++i) {
         const char16_t c = i < name.size() ? name[i] : 0;
         r[45 + 20 * view + 2 * i] = static_cast<std::uint8_t>(c & 0xFF);
@@ -43,29 +43,29 @@ void PutNameIn(ViewsRecord& r, std::size_t view, const std::u16string& name) {
 }
 
 TEST(ViewsFormat, RecordFromTheImage) {
-    Bytes image = Image();
-    PutName(image, 0, {'C', 'a', 'f', 0xA5});
-    PutName(image, 1, {'R', 'u', 'n', 0xC0, '2'});
-    PutName(image, 2, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});  // no terminator
-    PutName(image, 3, {'A', 0, 'B'});
+    Bytes image = image_bytes();
+    put_name(image, 0, {'C', 'a', 'f', 0xA5});
+    put_name(image, 1, {'R', 'u', 'n', 0xC0, '2'});
+    put_name(image, 2, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});  // no terminator
+    put_name(image, 3, {'A', 0, 'B'});
     const ViewsRecord r = build_views_record(image);
     EXPECT_TRUE(std::equal(r.begin(), r.begin() + 45, image.begin() + 27));
     const std::u16string want[] = {u"Café", u"Run 2", u"0123456789", u"A", u""};
-    for (std::size_t v = 0; v < 5; ++v) EXPECT_EQ(NameIn(r, v), want[v]) << "view " << v;
+    for (std::size_t v = 0; v < 5; ++v) EXPECT_EQ(name_in(r, v), want[v]) << "view " << v;
     EXPECT_EQ(r[45 + 20 * 3 + 4], 0) << "nothing after the first zero";
 }
 
 TEST(ViewsFormat, RecordIntoTheImage) {
-    const Bytes before = Image();
+    const Bytes before = image_bytes();
     Bytes image = before;
-    PutName(image, 4, {'O', 'l', 'd', 'N', 'a', 'm', 'e', 'L', 'o', 'n'});
+    put_name(image, 4, {'O', 'l', 'd', 'N', 'a', 'm', 'e', 'L', 'o', 'n'});
     ViewsRecord r{};
     for (std::size_t i = 0; i < 45; ++i) r[i] = static_cast<std::uint8_t>(200 - i);
-    PutNameIn(r, 0, u"Café");
-    PutNameIn(r, 1, u"Straße");
-    PutNameIn(r, 2, u"0123456789");
-    PutNameIn(r, 3, u"");
-    PutNameIn(r, 4, u"Ab");
+    put_name_in(r, 0, u"Café");
+    put_name_in(r, 1, u"Straße");
+    put_name_in(r, 2, u"0123456789");
+    put_name_in(r, 3, u"");
+    put_name_in(r, 4, u"Ab");
     apply_views_record(image, r);
     EXPECT_TRUE(std::equal(r.begin(), r.begin() + 45, image.begin() + 27));
     const Bytes names(image.begin() + 2304, image.begin() + 2354);
@@ -83,9 +83,9 @@ TEST(ViewsFormat, RecordIntoTheImage) {
     EXPECT_TRUE(std::equal(image.begin() + 2354, image.end(), before.begin() + 2354));
     // And it reads back as written, ß aside.
     const ViewsRecord back = build_views_record(image);
-    EXPECT_EQ(NameIn(back, 0), u"Café");
-    EXPECT_EQ(NameIn(back, 1), u"Stra|e");
-    EXPECT_EQ(NameIn(back, 2), u"0123456789");
+    EXPECT_EQ(name_in(back, 0), u"Café");
+    EXPECT_EQ(name_in(back, 1), u"Stra|e");
+    EXPECT_EQ(name_in(back, 2), u"0123456789");
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 namespace stridelog_tool {
 namespace {
 
-std::string Clock(double seconds) {
+std::string clock(double seconds) {
     const auto whole = static_cast<unsigned long>(seconds + 0.5);
     char text[32];
     if (whole >= 3600) {
@@ -23,7 +23,7 @@ std::string Clock(double seconds) {
 
 }  // namespace
 
-std::string ProgressLine(const PhaseProgress& progress, double phase_seconds,
+std::string progress_line(const PhaseProgress& progress, double phase_seconds,
                          double total_seconds) {
     const double percent = std::isfinite(progress.percent)
                                ? std::fmin(std::fmax(progress.percent, 0.0f), 100.0f)
@@ -43,26 +43,26 @@ std::string ProgressLine(const PhaseProgress& progress, double phase_seconds,
                                rate);
         }
         n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "  %s left",
-                           Clock(left).c_str());
+                           clock(left).c_str());
     }
     std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "  (%.1f s)", total_seconds);
     return text;
 }
 
-bool IsMilestone(const std::optional<PhaseProgress>& last, const PhaseProgress& now) {
+bool is_milestone(const std::optional<PhaseProgress>& last, const PhaseProgress& now) {
     if (!last || last->phase != now.phase) return true;
     const auto quarter = [](float p) { return static_cast<int>(std::floor(p / 25.0f)); };
     return quarter(now.percent) > quarter(last->percent);
 }
 
-int AgpsExitStatus(UINT error_code) {
+int agps_exit_status(UINT error_code) {
     const unsigned tens = error_code >> 4 & 0xF;
     const unsigned ones = error_code & 0xF;
     if ((error_code & 0xFF00) != 0x1000 || tens > 9 || ones > 9) return 1;
     return static_cast<int>(10 + tens * 10 + ones);
 }
 
-std::string AgpsErrorText(UINT error_code, std::uint32_t limit_s) {
+std::string agps_error_text(UINT error_code, std::uint32_t limit_s) {
     std::string text;
     switch (error_code) {
         case SDK_ERR_NO_PORT:
@@ -110,12 +110,12 @@ std::string AgpsErrorText(UINT error_code, std::uint32_t limit_s) {
                    " s; a longer --limit may help";
             break;
         default:
-            text = ErrorInfo(error_code).meaning;
+            text = error_info(error_code).meaning;
             break;
     }
     char code[16];
     std::snprintf(code, sizeof code, "0x%04X", error_code);
-    return std::string("error ") + code + " " + ErrorInfo(error_code).name + ": " + text;
+    return std::string("error ") + code + " " + error_info(error_code).name + ": " + text;
 }
 
 }  // namespace stridelog_tool

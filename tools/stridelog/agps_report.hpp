@@ -24,15 +24,15 @@ using stridelog::hostkit::PhaseProgress;
 // orbit file's download (whose size is known) a rate, and the time since the
 // command started.
 // phase_seconds: time since the phase's first notification.
-std::string ProgressLine(const PhaseProgress& progress, double phase_seconds, double total_seconds);
+std::string progress_line(const PhaseProgress& progress, double phase_seconds, double total_seconds);
 // Without a terminal only these lines are printed: the first of a phase, each
 // quarter, and the end.
-bool IsMilestone(const std::optional<PhaseProgress>& last, const PhaseProgress& now);
+bool is_milestone(const std::optional<PhaseProgress>& last, const PhaseProgress& now);
 
 // 10 + the code's last two digits read as a decimal number (the codes skip
 // A..F): 0x1000 -> 10, 0x1008 -> 18, 0x1014 -> 24; 1 for any other code.
-int AgpsExitStatus(UINT error_code);
+int agps_exit_status(UINT error_code);
 // "error 0x1008 SDK_ERR_DOWNLOAD: ..." with what to do about it.
-std::string AgpsErrorText(UINT error_code, std::uint32_t limit_s);
+std::string agps_error_text(UINT error_code, std::uint32_t limit_s);
 
 }  // namespace stridelog_tool

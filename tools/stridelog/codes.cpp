@@ -15,7 +15,7 @@ constexpr Entry kResults[] = {STRIDELOG_RESULT_CODES(STRIDELOG_TOOL_CODE_ENTRY)}
 #undef STRIDELOG_TOOL_CODE_ENTRY
 
 template <std::size_t N>
-CodeInfo Find(const Entry (&table)[N], UINT code) {
+CodeInfo find(const Entry (&table)[N], UINT code) {
     for (const auto& e : table)
         if (e.code == code) return e.info;
     return {"?", "unknown code"};
@@ -23,11 +23,11 @@ CodeInfo Find(const Entry (&table)[N], UINT code) {
 
 }  // namespace
 
-CodeInfo ErrorInfo(UINT code) {
-    return Find(kErrors, code);
+CodeInfo error_info(UINT code) {
+    return find(kErrors, code);
 }
-CodeInfo ResultInfo(UINT code) {
-    return Find(kResults, code);
+CodeInfo result_info(UINT code) {
+    return find(kResults, code);
 }
 
 }  // namespace stridelog_tool

@@ -13,7 +13,7 @@ struct CodeInfo {
 };
 
 // {"?", "unknown code"} for a code outside the tables.
-CodeInfo ErrorInfo(UINT code);
-CodeInfo ResultInfo(UINT code);
+CodeInfo error_info(UINT code);
+CodeInfo result_info(UINT code);
 
 }  // namespace stridelog_tool

@@ -32,7 +32,7 @@ struct Options {
     std::uint32_t timeout_s = 120;
 
     // A window is shown when someone presents it: on the terminal or as a picture.
-    BOOL ShowWindow() const { return show || !window_png.empty() ? TRUE : FALSE; }
+    BOOL show_window() const { return show || !window_png.empty() ? TRUE : FALSE; }
 };
 
 struct Context {
@@ -44,21 +44,21 @@ struct Context {
 };
 
 // The line that tells the first error notification (or `what` without one).
-std::string ErrorLine(const HostSession& session, const char* what);
+std::string error_line(const HostSession& session, const char* what);
 // Prints that line; returns the exit status of a failed call.
-int ReportError(const HostSession& session, const char* what);
+int report_error(const HostSession& session, const char* what);
 
 // A line typed at the terminal after a question; nothing when Ctrl-C came first.
-std::optional<std::string> ReadAnswer(const Context& context);
+std::optional<std::string> read_answer(const Context& context);
 // y, Y, yes or Yes.
-bool IsYes(const std::string& answer);
+bool is_yes(const std::string& answer);
 
-int RunSdkVersion(const Context& context);
-int RunPorts(const Context& context);
-int RunVersion(const Context& context);
-int RunLongVersion(const Context& context);
-int RunReadSector(const Context& context, unsigned sector, const std::string& out_file);
-int RunBackup(const Context& context, const std::string& image_file);
+int run_sdk_version(const Context& context);
+int run_ports(const Context& context);
+int run_version(const Context& context);
+int run_long_version(const Context& context);
+int run_read_sector(const Context& context, unsigned sector, const std::string& out_file);
+int run_backup(const Context& context, const std::string& image_file);
 
 // Also what `workouts convert` takes, but for the selection and the clear.
 struct DownloadOptions {
@@ -72,69 +72,69 @@ struct DownloadOptions {
 };
 
 // Usage errors of the download options, found before anything starts.
-bool CheckDownloadOptions(const DownloadOptions& download, std::string& why);
-int RunWorkoutsList(const Context& context);
-int RunWorkoutsDownload(const Context& context, const DownloadOptions& download);
+bool check_download_options(const DownloadOptions& download, std::string& why);
+int run_workouts_list(const Context& context);
+int run_workouts_download(const Context& context, const DownloadOptions& download);
 // The same without printing the files: what was found and written is counted instead.
 struct DownloadCounts {
     std::size_t sessions = 0;  // sessions on the watch
     std::size_t files = 0;     // files written
     std::size_t skipped = 0;   // sessions already downloaded in every format asked for
 };
-int DownloadWorkouts(const Context& context, const DownloadOptions& download,
+int download_workouts(const Context& context, const DownloadOptions& download,
                      DownloadCounts* counts);
-int RunWorkoutsClear(const Context& context);
+int run_workouts_clear(const Context& context);
 // Session blocks saved by --raw (or any 0x2007/0x2008 block files) as files,
 // without a watch.
-int RunWorkoutsConvert(const DownloadOptions& convert, const std::vector<std::string>& blocks,
+int run_workouts_convert(const DownloadOptions& convert, const std::vector<std::string>& blocks,
                        bool json);
 
 // The set-up documents: JSON to standard output or out_file; the set commands
 // refuse a malformed file (kExitUsage) before the watch is touched, and read
 // back what they wrote unless verify is false.
-int RunPathsGet(const Context& context, const std::string& out_file);
-int RunPathsSet(const Context& context, const std::string& file, bool verify);
-int RunSettingsGet(const Context& context, const std::string& out_file);
-int RunSettingsSet(const Context& context, const std::string& file, bool verify);
-int RunViewsGet(const Context& context, const std::string& out_file);
-int RunViewsSet(const Context& context, const std::string& file, bool verify);
+int run_paths_get(const Context& context, const std::string& out_file);
+int run_paths_set(const Context& context, const std::string& file, bool verify);
+int run_settings_get(const Context& context, const std::string& out_file);
+int run_settings_set(const Context& context, const std::string& file, bool verify);
+int run_views_get(const Context& context, const std::string& out_file);
+int run_views_set(const Context& context, const std::string& file, bool verify);
 // "now" (or empty) or YYYY-MM-DDTHH:MM:SS, local time; false for anything else.
-bool ParseSetTime(const std::string& text, stridelog::hostkit::DateTime& time);
-int RunSetTime(const Context& context, const stridelog::hostkit::DateTime& time);
+bool parse_set_time(const std::string& text, stridelog::hostkit::DateTime& time);
+int run_set_time(const Context& context, const stridelog::hostkit::DateTime& time);
 
 // The FTP account of agps or firmware, from the command line over the config
 // file's [section]; resolved before anything starts (false: the reason is
 // printed; a usage error).
-bool PrepareFtpAccount(const FtpCommandLine& given, const char* section, FtpAccount& account);
-// agps: the update. An error notification exits with AgpsExitStatus of its code.
-int RunAgps(const Context& context, const FtpAccount& account);
+bool prepare_ftp_account(const FtpCommandLine& given, const char* section, FtpAccount& account);
+// agps: the update. An error notification exits with agps_exit_status of its code.
+int run_agps(const Context& context, const FtpAccount& account);
 // The same task without printing its result (nor its progress, unless asked).
 struct AgpsOutcome {
-    enum class Result { kFailed, kCurrent, kLoaded };
-    Result result = Result::kFailed;
+    enum class Result { failed, current, loaded };
+    Result result = Result::failed;
     int status = kExitError;            // the exit status agps would leave with
-    std::string error;                  // kFailed: what to print (empty when interrupted)
-    std::optional<std::string> expiry;  // kLoaded: YYYY-MM-DD, when the server said
+    std::string error;                  // failed: what to print (empty when interrupted)
+    std::optional<std::string> expiry;  // loaded: YYYY-MM-DD, when the server said
 };
-AgpsOutcome RunAgpsTask(const Context& context, const FtpAccount& account, bool progress);
+AgpsOutcome run_agps_task(const Context& context, const FtpAccount& account, bool progress);
 // firmware check: what the server offers the watch, answering No to the
 // question, so nothing is written. firmware update: asks the user (unless
 // yes), then writes the firmware. Error notifications exit with
-// FirmwareExitStatus of their code.
-int RunFirmwareCheck(const Context& context, const FtpAccount& account);
+// firmware_exit_status of their code.
+int run_firmware_check(const Context& context, const FtpAccount& account);
 // The check without printing its result.
 struct FirmwareCheckOutcome {
-    enum class Result { kFailed, kCurrent, kAvailable };
-    Result result = Result::kFailed;
+    enum class Result { failed, current, available };
+    Result result = Result::failed;
     int status = kExitError;             // the exit status firmware check would leave with
-    std::string error;                   // kFailed: what to print (empty when interrupted
+    std::string error;                   // failed: what to print (empty when interrupted
                                          // or already printed)
     std::string watch;                   // the watch's version text
-    std::optional<std::string> offered;  // kAvailable: the version offered, when named
-    std::vector<std::string> notes;      // kAvailable: the release notes
+    std::optional<std::string> offered;  // available: the version offered, when named
+    std::vector<std::string> notes;      // available: the release notes
 };
-FirmwareCheckOutcome RunFirmwareCheckTask(const Context& context, const FtpAccount& account);
-int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool yes);
+FirmwareCheckOutcome run_firmware_check_task(const Context& context, const FtpAccount& account);
+int run_firmware_update(const Context& context, const FtpAccount& account, bool yes);
 // sync: the clock, new workouts, A-GPS data before it runs out, word of new
 // firmware. Unset options come from the config file's [sync] section.
 struct SyncOptions {
@@ -143,18 +143,18 @@ struct SyncOptions {
     std::optional<std::uint32_t> agps_days;
     bool notify = false;
 };
-int RunSync(const Context& context, const SyncOptions& given);
+int run_sync(const Context& context, const SyncOptions& given);
 
 // The user's config file and the config subcommands.
-std::string UserConfigPath();
-int RunConfigSet(const std::string& key, const std::optional<std::string>& value);
-int RunConfigUnset(const std::string& key);
-int RunConfigShow(bool json);
+std::string user_config_path();
+int run_config_set(const std::string& key, const std::optional<std::string>& value);
+int run_config_unset(const std::string& key);
+int run_config_show(bool json);
 
 // "3,0" as session indices 0 .. 255; false for anything else.
-bool ParseSelection(const std::string& text, std::vector<std::uint8_t>& indices);
+bool parse_selection(const std::string& text, std::vector<std::uint8_t>& indices);
 
 // The sector number argument, 0 .. 255; false for anything else.
-bool ParseSectorNumber(const std::string& text, unsigned& sector);
+bool parse_sector_number(const std::string& text, unsigned& sector);
 
 }  // namespace stridelog_tool

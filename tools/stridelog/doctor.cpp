@@ -31,21 +31,21 @@ constexpr const char* kExitCodes =
     "  8  the watch answered, but the cable's udev rule is not installed\n"
     "  9  the port does not open for another reason\n";
 
-void Line(const char* label, const std::string& text) {
+void line(const char* label, const std::string& text) {
     std::printf("%-12s %s\n", label, text.c_str());
 }
 
-std::vector<std::string> PortList() {
+std::vector<std::string> port_list() {
     HostSession session(false);
     GetClip_COM_Port_List(session.window());
-    session.WaitForNotifications(1, 5000);
-    const Note* n = session.Find(SDK_MSG_PORT_LIST);
+    session.wait_for_notifications(1, 5000);
+    const Note* n = session.find(SDK_MSG_PORT_LIST);
     if (!n) return {};
     auto list = stridelog::hostkit::parse_port_list_block(n->block);
     return list ? std::move(list->names) : std::vector<std::string>{};
 }
 
-std::string DevicePath(const std::string& port) {
+std::string device_path(const std::string& port) {
     const std::size_t length = Stridelog_PortDevicePath(port.c_str(), nullptr, 0);
     if (length == 0) return "";
     std::string path(length + 1, '\0');
@@ -54,7 +54,7 @@ std::string DevicePath(const std::string& port) {
     return path;
 }
 
-std::string ProberFix(const std::string& name) {
+std::string prober_fix(const std::string& name) {
     if (name == "ModemManager")
         return "install the udev rule 60-stridelog.rules (it tells ModemManager to leave the "
                "cable alone), or: sudo systemctl stop ModemManager";
@@ -63,7 +63,7 @@ std::string ProberFix(const std::string& name) {
 }
 
 // The rule as this installation ships it, if it lies beside the tool.
-std::string ShippedRule() {
+std::string shipped_rule() {
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec) return "";
@@ -73,29 +73,29 @@ std::string ShippedRule() {
 
 }  // namespace
 
-CLI::App* AddDoctorCommand(CLI::App& app) {
+CLI::App* add_doctor_command(CLI::App& app) {
     auto* doctor = app.add_subcommand(
         "doctor", "find the cable's port, check it opens, who holds it, the udev rule, the watch");
     doctor->footer(kExitCodes);
     return doctor;
 }
 
-std::string DiagnosePortOpen() {
+std::string diagnose_port_open() {
     const int port = Stridelog_CablePort();
     if (port == 0) return "";
-    const std::string device = DevicePath("COM" + std::to_string(port));
+    const std::string device = device_path("COM" + std::to_string(port));
     if (device.empty()) return "";
-    const OpenCheck check = TryOpen(device);
-    const auto holders = FindHolders(device);
-    if (check.result != OpenResult::ok) return ExplainOpenFailure(device, check, holders);
+    const OpenCheck check = try_open(device);
+    const auto holders = find_holders(device);
+    if (check.result != OpenResult::ok) return explain_open_failure(device, check, holders);
     for (const auto& h : holders)
-        if (IsPortProber(h.name))
+        if (is_port_prober(h.name))
             return device + ": held by " + h.name + " (pid " + std::to_string(h.pid) +
-                   "); fix: " + ProberFix(h.name);
+                   "); fix: " + prober_fix(h.name);
     return device + ": opens now, though it did not for the SDK a moment ago";
 }
 
-int RunDoctor(const Context& context) {
+int run_doctor(const Context& context) {
     int finding = kDoctorOk;
     const auto found = [&finding](int code) {
         if (finding == kDoctorOk) finding = code;
@@ -103,71 +103,71 @@ int RunDoctor(const Context& context) {
 
     // The cable as the kernel sees it.
     const char* sysfs_root = std::getenv("STRIDELOG_SYSFS_ROOT");
-    const SysfsScan scan = ScanSysfs(sysfs_root ? sysfs_root : "");
+    const SysfsScan scan = scan_sysfs(sysfs_root ? sysfs_root : "");
     for (const auto& tty : scan.ttys) {
         std::string text = tty.device_path + " (";
         text += tty.cable ? "USB " + tty.usb_id
                           : "cp210x bridge" + (tty.usb_id.empty() ? "" : ", USB " + tty.usb_id);
         if (tty.cable && !tty.driver.empty()) text += ", driver " + tty.driver;
-        Line("cable tty:", text + ")");
+        line("cable tty:", text + ")");
     }
-    if (scan.ttys.empty()) Line("cable tty:", "none in sysfs");
-    for (const auto& usb : scan.cable_usb_devices) Line("cable USB:", "04fc:0201 at USB " + usb);
+    if (scan.ttys.empty()) line("cable tty:", "none in sysfs");
+    for (const auto& usb : scan.cable_usb_devices) line("cable USB:", "04fc:0201 at USB " + usb);
 
     // The ports as the SDK finds them, and the one it would connect to.
-    for (const auto& port : PortList()) {
-        const std::string device = DevicePath(port);
-        Line("SDK port:", port + " -> " + (device.empty() ? "(no device)" : device));
+    for (const auto& port : port_list()) {
+        const std::string device = device_path(port);
+        line("SDK port:", port + " -> " + (device.empty() ? "(no device)" : device));
     }
     const int port = Stridelog_CablePort();
     std::string device;
     if (port == 0) {
-        Line("SDK uses:", "no port");
+        line("SDK uses:", "no port");
         if (!scan.cable_usb_devices.empty() && scan.ttys.empty()) {
-            Line("problem:", "the cable is plugged in, but no serial driver gave it a tty");
-            Line("fix:",
+            line("problem:", "the cable is plugged in, but no serial driver gave it a tty");
+            line("fix:",
                  "see which driver took it (lsusb -t) and the kernel log (dmesg); "
                  "unplug and plug it in again");
             found(kDoctorNoTty);
         } else if (!scan.ttys.empty()) {
-            Line("problem:",
+            line("problem:",
                  "the kernel has a tty for the cable, but the SDK has no port for it: "
                  "only ttyUSB0..31 and ttyACM0..31 get port names, and of the cp210x "
                  "bridges only the first is used");
-            Line("fix:", "unplug other USB-serial adapters and plug the cable in again");
+            line("fix:", "unplug other USB-serial adapters and plug the cable in again");
             found(kDoctorNoCable);
         } else {
-            Line("problem:", "no port of the watch's cable: is it plugged in?");
+            line("problem:", "no port of the watch's cable: is it plugged in?");
             found(kDoctorNoCable);
         }
     } else {
         const std::string name = "COM" + std::to_string(port);
-        device = DevicePath(name);
-        Line("SDK uses:", name + " (" + (device.empty() ? "no device" : device) + ")");
+        device = device_path(name);
+        line("SDK uses:", name + " (" + (device.empty() ? "no device" : device) + ")");
     }
 
     // Can it be opened, and who else has it.
     bool opens = false;
     if (!device.empty()) {
-        const OpenCheck check = TryOpen(device);
-        const auto holders = FindHolders(device);
+        const OpenCheck check = try_open(device);
+        const auto holders = find_holders(device);
         if (check.result == OpenResult::ok) {
             opens = true;
-            Line("open:", "ok");
+            line("open:", "ok");
         } else {
-            Line("open:", "fails");
-            Line("problem:", ExplainOpenFailure(device, check, holders));
+            line("open:", "fails");
+            line("problem:", explain_open_failure(device, check, holders));
             found(check.result == OpenResult::permission ? kDoctorPermission
                   : check.result == OpenResult::busy     ? kDoctorBusy
                                                          : kDoctorOpenFailed);
         }
         for (const auto& h : holders) {
-            Line("held by:", h.name + " (pid " + std::to_string(h.pid) + ")");
-            if (IsPortProber(h.name)) {
-                Line("problem:", h.name + " has " + device +
+            line("held by:", h.name + " (pid " + std::to_string(h.pid) + ")");
+            if (is_port_prober(h.name)) {
+                line("problem:", h.name + " has " + device +
                                      " open: it probes serial ports and "
                                      "disturbs the watch");
-                Line("fix:", ProberFix(h.name));
+                line("fix:", prober_fix(h.name));
                 found(kDoctorBusy);
             }
         }
@@ -177,39 +177,39 @@ int RunDoctor(const Context& context) {
     if (opens) {
         HostSession session(false, context.raw);
         GetWatch_Version(session.window(), FALSE);
-        const bool ended = session.WaitForTask(context.options.timeout_s * 1000);
+        const bool ended = session.wait_for_task(context.options.timeout_s * 1000);
         if (!ended) {
             Stridelog_CancelTasks();
-            session.WaitForTask(5000);
+            session.wait_for_task(5000);
         }
-        const Note* version = session.Find(SDK_MSG_WATCH_VERSION);
-        if (ended && version && !session.FirstError()) {
-            Line("watch:", std::string(version->block.begin(), version->block.end()));
+        const Note* version = session.find(SDK_MSG_WATCH_VERSION);
+        if (ended && version && !session.first_error()) {
+            line("watch:", std::string(version->block.begin(), version->block.end()));
         } else {
-            Line("watch:", "no answer");
-            Line("problem:", ended ? ErrorLine(session, "the watch did not answer")
+            line("watch:", "no answer");
+            line("problem:", ended ? error_line(session, "the watch did not answer")
                                    : "the watch did not answer in time");
-            Line("fix:", "switch the watch on and seat it in its cradle");
+            line("fix:", "switch the watch on and seat it in its cradle");
             found(kDoctorNoAnswer);
         }
     }
 
     // The udev rule: access for the user at the seat, ModemManager kept off.
-    const auto dirs = UdevRuleDirs();
-    const auto rules = FindCableRules(dirs);
-    for (const auto& rule : rules) Line("udev rule:", rule);
+    const auto dirs = udev_rule_dirs();
+    const auto rules = find_cable_rules(dirs);
+    for (const auto& rule : rules) line("udev rule:", rule);
     if (rules.empty()) {
         std::string where;
         for (const auto& dir : dirs) where += (where.empty() ? "" : ", ") + dir;
-        Line("udev rule:", "not installed (looked in " + where + ")");
-        const std::string shipped = ShippedRule();
-        Line("fix:", "sudo cp " + (shipped.empty() ? "60-stridelog.rules" : shipped) +
+        line("udev rule:", "not installed (looked in " + where + ")");
+        const std::string shipped = shipped_rule();
+        line("fix:", "sudo cp " + (shipped.empty() ? "60-stridelog.rules" : shipped) +
                          " /etc/udev/rules.d/ && sudo udevadm control --reload-rules && "
                          "sudo udevadm trigger");
         found(kDoctorNoUdevRule);
     }
 
-    Line("result:", finding == kDoctorOk
+    line("result:", finding == kDoctorOk
                         ? "ok"
                         : "finding " + std::to_string(finding) + " (see stridelog doctor --help)");
     return finding;

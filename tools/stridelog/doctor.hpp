@@ -21,11 +21,11 @@ constexpr int kDoctorNoAnswer = 7;    // the port opens but the watch does not a
 constexpr int kDoctorNoUdevRule = 8;  // everything works, but the cable's udev rule is missing
 constexpr int kDoctorOpenFailed = 9;  // the port does not open for another reason
 
-CLI::App* AddDoctorCommand(CLI::App& app);
-int RunDoctor(const Context& context);
+CLI::App* add_doctor_command(CLI::App& app);
+int run_doctor(const Context& context);
 
 // Why the port the SDK connects to does not open, naming the device, the
 // reason and the fix; "" when there is no port to look at.
-std::string DiagnosePortOpen();
+std::string diagnose_port_open();
 
 }  // namespace stridelog_tool

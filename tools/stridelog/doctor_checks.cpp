@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 constexpr std::string_view kCableUsbId = "04fc:0201";
 constexpr std::string_view kBridgeDriver = "cp210x";
 
-std::string ReadFirstLine(const fs::path& file) {
+std::string read_first_line(const fs::path& file) {
     std::ifstream in(file);
     std::string line;
     std::getline(in, line);
@@ -33,27 +33,27 @@ std::string ReadFirstLine(const fs::path& file) {
     return line;
 }
 
-std::string Lower(std::string text) {
+std::string lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
 // vvvv:pppp of the nearest USB device at or above dir, "" when none below root.
-std::string UsbIdAbove(fs::path dir, const fs::path& root) {
+std::string usb_id_above(fs::path dir, const fs::path& root) {
     std::error_code ec;
     for (; !dir.empty() && dir != root && dir != dir.root_path(); dir = dir.parent_path()) {
         if (fs::exists(dir / "idVendor", ec) && fs::exists(dir / "idProduct", ec))
-            return Lower(ReadFirstLine(dir / "idVendor") + ":" + ReadFirstLine(dir / "idProduct"));
+            return lower(read_first_line(dir / "idVendor") + ":" + read_first_line(dir / "idProduct"));
     }
     return "";
 }
 
-bool SameDevice(const struct stat& a, const struct stat& b) {
+bool same_device(const struct stat& a, const struct stat& b) {
     return S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode) ? a.st_rdev == b.st_rdev
                                                     : a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-std::string ModeText(mode_t mode) {
+std::string mode_text(mode_t mode) {
     std::string text = "---------";
     const mode_t bits[] = {S_IRUSR, S_IWUSR, S_IXUSR, S_IRGRP, S_IWGRP,
                            S_IXGRP, S_IROTH, S_IWOTH, S_IXOTH};
@@ -62,7 +62,7 @@ std::string ModeText(mode_t mode) {
     return text;
 }
 
-bool InGroup(gid_t gid) {
+bool in_group(gid_t gid) {
     if (getegid() == gid) return true;
     const int count = getgroups(0, nullptr);
     if (count <= 0) return false;
@@ -73,7 +73,7 @@ bool InGroup(gid_t gid) {
 
 }  // namespace
 
-SysfsScan ScanSysfs(const std::string& root_text) {
+SysfsScan scan_sysfs(const std::string& root_text) {
     const fs::path root(root_text.empty() ? "/sys" : root_text);
     std::error_code ec;
     const fs::path canonical_root = fs::weakly_canonical(root, ec);
@@ -90,7 +90,7 @@ SysfsScan ScanSysfs(const std::string& root_text) {
         CableTty tty;
         tty.tty = name;
         tty.device_path = "/dev/" + name;
-        tty.usb_id = UsbIdAbove(device, canonical_root);
+        tty.usb_id = usb_id_above(device, canonical_root);
         std::error_code drv_ec;
         const fs::path driver = fs::canonical(device / "driver", drv_ec);
         if (!drv_ec) tty.driver = driver.filename().string();
@@ -100,7 +100,7 @@ SysfsScan ScanSysfs(const std::string& root_text) {
     for (fs::directory_iterator it(root / "bus" / "usb" / "devices", ec), end; !ec && it != end;
          it.increment(ec)) {
         const fs::path dir = it->path();
-        if (Lower(ReadFirstLine(dir / "idVendor") + ":" + ReadFirstLine(dir / "idProduct")) ==
+        if (lower(read_first_line(dir / "idVendor") + ":" + read_first_line(dir / "idProduct")) ==
             kCableUsbId)
             scan.cable_usb_devices.push_back(dir.filename().string());
     }
@@ -108,7 +108,7 @@ SysfsScan ScanSysfs(const std::string& root_text) {
     return scan;
 }
 
-OpenCheck TryOpen(const std::string& device_path) {
+OpenCheck try_open(const std::string& device_path) {
     OpenCheck check;
     int fd;
     do {
@@ -150,7 +150,7 @@ OpenCheck TryOpen(const std::string& device_path) {
     return check;
 }
 
-std::vector<Holder> FindHolders(const std::string& device_path, const std::string& proc_root) {
+std::vector<Holder> find_holders(const std::string& device_path, const std::string& proc_root) {
     std::vector<Holder> holders;
     struct stat target {};
     if (::stat(device_path.c_str(), &target) != 0) return holders;
@@ -165,8 +165,8 @@ std::vector<Holder> FindHolders(const std::string& device_path, const std::strin
         for (fs::directory_iterator fd(it->path() / "fd", fd_ec), fd_end; !fd_ec && fd != fd_end;
              fd.increment(fd_ec)) {
             struct stat st {};
-            if (::stat(fd->path().c_str(), &st) != 0 || !SameDevice(st, target)) continue;
-            holders.push_back({pid, ReadFirstLine(it->path() / "comm")});
+            if (::stat(fd->path().c_str(), &st) != 0 || !same_device(st, target)) continue;
+            holders.push_back({pid, read_first_line(it->path() / "comm")});
             break;
         }
     }
@@ -175,11 +175,11 @@ std::vector<Holder> FindHolders(const std::string& device_path, const std::strin
     return holders;
 }
 
-bool IsPortProber(std::string_view process_name) {
+bool is_port_prober(std::string_view process_name) {
     return process_name == "ModemManager" || process_name == "brltty";
 }
 
-std::optional<DeviceAccess> DescribeAccess(const std::string& device_path) {
+std::optional<DeviceAccess> describe_access(const std::string& device_path) {
     struct stat st {};
     if (::stat(device_path.c_str(), &st) != 0) return std::nullopt;
     DeviceAccess access;
@@ -191,12 +191,12 @@ std::optional<DeviceAccess> DescribeAccess(const std::string& device_path) {
         access.group = gr->gr_name;
     else
         access.group = std::to_string(st.st_gid);
-    access.mode = ModeText(st.st_mode);
-    access.user_in_group = InGroup(st.st_gid);
+    access.mode = mode_text(st.st_mode);
+    access.user_in_group = in_group(st.st_gid);
     return access;
 }
 
-bool RulesTextMatchesCable(std::string_view text) {
+bool rules_text_matches_cable(std::string_view text) {
     static const std::regex vendor(R"(attrs?\{idvendor\}\s*==\s*"04fc")", std::regex::icase);
     static const std::regex product(R"(attrs?\{idproduct\}\s*==\s*"0201")", std::regex::icase);
     std::istringstream in{std::string(text)};
@@ -209,7 +209,7 @@ bool RulesTextMatchesCable(std::string_view text) {
     return false;
 }
 
-std::vector<std::string> UdevRuleDirs() {
+std::vector<std::string> udev_rule_dirs() {
     std::vector<std::string> dirs;
     if (const char* list = std::getenv("STRIDELOG_UDEV_RULES_DIRS")) {
         std::string text(list);
@@ -224,7 +224,7 @@ std::vector<std::string> UdevRuleDirs() {
     return {"/etc/udev/rules.d", "/lib/udev/rules.d", "/usr/lib/udev/rules.d"};
 }
 
-std::vector<std::string> FindCableRules(const std::vector<std::string>& dirs) {
+std::vector<std::string> find_cable_rules(const std::vector<std::string>& dirs) {
     std::vector<std::string> found;
     for (const auto& dir : dirs) {
         std::error_code ec;
@@ -236,20 +236,20 @@ std::vector<std::string> FindCableRules(const std::vector<std::string>& dirs) {
             std::ifstream in(file);
             std::stringstream text;
             text << in.rdbuf();
-            if (RulesTextMatchesCable(text.str())) found.push_back(file.string());
+            if (rules_text_matches_cable(text.str())) found.push_back(file.string());
         }
     }
     return found;
 }
 
-std::string ExplainOpenFailure(const std::string& device_path, const OpenCheck& check,
+std::string explain_open_failure(const std::string& device_path, const OpenCheck& check,
                                const std::vector<Holder>& holders) {
     std::string line = device_path + ": " + std::strerror(check.error);
     switch (check.result) {
         case OpenResult::ok:
             return device_path + ": opens";
         case OpenResult::permission: {
-            const auto access = DescribeAccess(device_path);
+            const auto access = describe_access(device_path);
             if (!access) return line;
             line += " (owner " + access->owner + ", group " + access->group + ", " + access->mode +
                     "); fix: add yourself to the group " + access->group + " (sudo usermod -aG " +

@@ -27,7 +27,7 @@ struct SysfsScan {
 };
 
 // root replaces /sys (empty: /sys).
-SysfsScan ScanSysfs(const std::string& root);
+SysfsScan scan_sysfs(const std::string& root);
 
 enum class OpenResult { ok, missing, permission, busy, not_a_tty, other };
 
@@ -38,7 +38,7 @@ struct OpenCheck {
 
 // Opens the device as the SDK does (read-write, exclusive advisory lock, a
 // tty) and closes it again.
-OpenCheck TryOpen(const std::string& device_path);
+OpenCheck try_open(const std::string& device_path);
 
 struct Holder {
     int pid = 0;
@@ -47,10 +47,10 @@ struct Holder {
 
 // Processes other than this one with the device open, found through
 // <proc_root>/<pid>/fd. Only the processes this user may inspect are seen.
-std::vector<Holder> FindHolders(const std::string& device_path,
+std::vector<Holder> find_holders(const std::string& device_path,
                                 const std::string& proc_root = "/proc");
 // Services known to open serial ports on their own: ModemManager, brltty.
-bool IsPortProber(std::string_view process_name);
+bool is_port_prober(std::string_view process_name);
 
 struct DeviceAccess {
     std::string owner;
@@ -59,18 +59,18 @@ struct DeviceAccess {
     bool user_in_group = false;
 };
 
-std::optional<DeviceAccess> DescribeAccess(const std::string& device_path);
+std::optional<DeviceAccess> describe_access(const std::string& device_path);
 
 // True when a rules file text holds an active rule matching the cable's USB id.
-bool RulesTextMatchesCable(std::string_view text);
+bool rules_text_matches_cable(std::string_view text);
 // The udev rule directories: STRIDELOG_UDEV_RULES_DIRS (colon-separated) when
 // set, else /etc/udev/rules.d, /lib/udev/rules.d and /usr/lib/udev/rules.d.
-std::vector<std::string> UdevRuleDirs();
+std::vector<std::string> udev_rule_dirs();
 // The *.rules files in dirs with a rule for the cable.
-std::vector<std::string> FindCableRules(const std::vector<std::string>& dirs);
+std::vector<std::string> find_cable_rules(const std::vector<std::string>& dirs);
 
 // One line that says why the device does not open and what fixes it.
-std::string ExplainOpenFailure(const std::string& device_path, const OpenCheck& check,
+std::string explain_open_failure(const std::string& device_path, const OpenCheck& check,
                                const std::vector<Holder>& holders);
 
 }  // namespace stridelog_tool::doctor

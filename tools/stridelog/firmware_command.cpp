@@ -28,7 +28,7 @@ constexpr int kNo = 7;
 // Description, history, settings file and image: each download has the limit.
 constexpr std::uint32_t kDownloads = 4;
 
-void Record(FirmwareOffer& offer, const char* caption, const char* message,
+void record(FirmwareOffer& offer, const char* caption, const char* message,
             const char* const* lines, std::size_t count) {
     offer.asked = true;
     offer.caption = caption != nullptr ? caption : "";
@@ -39,9 +39,9 @@ void Record(FirmwareOffer& offer, const char* caption, const char* message,
 }
 
 // check: looks at the offer and declines it, so the watch is never written.
-int RecordAndDecline(void* context, const char* caption, const char* message,
+int record_and_decline(void* context, const char* caption, const char* message,
                      const char* const* lines, std::size_t count) {
-    Record(*static_cast<FirmwareOffer*>(context), caption, message, lines, count);
+    record(*static_cast<FirmwareOffer*>(context), caption, message, lines, count);
     return kNo;
 }
 
@@ -56,13 +56,13 @@ struct Asking {
 
 // update: the notes and the question on the terminal; Yes only from the user
 // (or --yes).
-int AskUser(void* context, const char* caption, const char* message, const char* const* lines,
+int ask_user(void* context, const char* caption, const char* message, const char* const* lines,
             std::size_t count) {
     auto& asking = *static_cast<Asking*>(context);
     const auto began = Clock::now();
-    Record(asking.offer, caption, message, lines, count);
-    asking.printer->Finish();
-    const auto notes = NoteLines(asking.offer.notes, "  ");
+    record(asking.offer, caption, message, lines, count);
+    asking.printer->finish();
+    const auto notes = note_lines(asking.offer.notes, "  ");
     if (!notes.empty()) {
         std::fprintf(stderr, "Release notes:\n");
         for (const auto& line : notes) std::fprintf(stderr, "%s\n", line.c_str());
@@ -71,23 +71,23 @@ int AskUser(void* context, const char* caption, const char* message, const char*
     std::fprintf(stderr,
                  "Save what the watch holds first: `stridelog backup --out watch.bin` keeps its "
                  "whole flash, `stridelog workouts download` its workouts.\n\n");
-    std::fprintf(stderr, "%s [y/N] ", TerminalText(asking.offer.message).c_str());
+    std::fprintf(stderr, "%s [y/N] ", terminal_text(asking.offer.message).c_str());
     if (asking.yes) {
         std::fprintf(stderr, "yes (--yes)\n");
         asking.agreed = true;
         return kYes;
     }
     std::fflush(stderr);
-    const std::optional<std::string> answer = ReadAnswer(*asking.context);
+    const std::optional<std::string> answer = read_answer(*asking.context);
     asking.spent += Clock::now() - began;
-    asking.agreed = answer && IsYes(*answer);
+    asking.agreed = answer && is_yes(*answer);
     return asking.agreed ? kYes : kNo;
 }
 
 // Runs FirmwareUpdate to its end (false: it did not end within wait_s, not
 // counting the time the question waited for the user); on_slice runs between
 // slices of the wait.
-bool RunTask(const FtpAccount& account, HostSession& session, std::uint32_t wait_s,
+bool run_task(const FtpAccount& account, HostSession& session, std::uint32_t wait_s,
              const Clock::duration* asking, const std::function<void()>& on_slice) {
     const std::u16string server = stridelog::hostkit::utf8_to_utf16(account.server);
     const std::u16string user = stridelog::hostkit::utf8_to_utf16(account.user);
@@ -100,7 +100,7 @@ bool RunTask(const FtpAccount& account, HostSession& session, std::uint32_t wait
     const auto start = Clock::now();
     const auto budget = std::chrono::seconds(wait_s);
     for (;;) {
-        if (session.WaitForTask(kSliceMs)) return true;
+        if (session.wait_for_task(kSliceMs)) return true;
         if (on_slice) on_slice();
         const auto waited =
             Clock::now() - start - (asking != nullptr ? *asking : Clock::duration{});
@@ -108,19 +108,19 @@ bool RunTask(const FtpAccount& account, HostSession& session, std::uint32_t wait
     }
 }
 
-int NotEnded(HostSession& session, std::uint32_t wait_s) {
+int not_ended(HostSession& session, std::uint32_t wait_s) {
     std::fprintf(stderr, "error: the watch did not finish in %u s\n", wait_s);
     Stridelog_CancelTasks();  // through the task end, so the port is released
-    session.WaitForTask(kCancelWaitMs);
+    session.wait_for_task(kCancelWaitMs);
     return kExitError;
 }
 
-int ReportFirmwareError(const Note& error, const FtpAccount& account) {
-    std::fprintf(stderr, "%s\n", FirmwareErrorText(error.code, account.limit_s).c_str());
-    return FirmwareExitStatus(error.code);
+int report_firmware_error(const Note& error, const FtpAccount& account) {
+    std::fprintf(stderr, "%s\n", firmware_error_text(error.code, account.limit_s).c_str());
+    return firmware_exit_status(error.code);
 }
 
-void PrintUpToDate(bool json) {
+void print_up_to_date(bool json) {
     if (json) {
         std::cout << nlohmann::json{{"firmware", "up_to_date"}}.dump() << "\n";
     } else {
@@ -128,60 +128,60 @@ void PrintUpToDate(bool json) {
     }
 }
 
-std::string WatchVersion(const HostSession& session) {
-    const Note* version = session.Find(SDK_MSG_WATCH_VERSION);
+std::string watch_version(const HostSession& session) {
+    const Note* version = session.find(SDK_MSG_WATCH_VERSION);
     return version != nullptr ? std::string(version->block.begin(), version->block.end()) : "";
 }
 
 }  // namespace
 
-FirmwareCheckOutcome RunFirmwareCheckTask(const Context& context, const FtpAccount& account) {
+FirmwareCheckOutcome run_firmware_check_task(const Context& context, const FtpAccount& account) {
     const Options& opt = context.options;
     FirmwareCheckOutcome outcome;
     HostSession session(false, context.raw);
     FirmwareOffer offer;
     Stridelog_SetConfirmAnswer(0);  // the handler below answers, never a forced Yes
-    Stridelog_SetConfirmHandler(&RecordAndDecline, &offer);
+    Stridelog_SetConfirmHandler(&record_and_decline, &offer);
     const std::uint32_t wait_s = 2 * account.limit_s + opt.timeout_s;
-    const bool ended = RunTask(account, session, wait_s, nullptr, {});
+    const bool ended = run_task(account, session, wait_s, nullptr, {});
     if (!ended) {
-        outcome.status = NotEnded(session, wait_s);
+        outcome.status = not_ended(session, wait_s);
         Stridelog_SetConfirmHandler(nullptr, nullptr);
         return outcome;
     }
     Stridelog_SetConfirmHandler(nullptr, nullptr);
     if (context.interrupted()) return outcome;  // the caller reports the interruption
-    if (const Note* e = session.FirstError()) {
-        outcome.error = FirmwareErrorText(e->code, account.limit_s);
-        outcome.status = FirmwareExitStatus(e->code);
+    if (const Note* e = session.first_error()) {
+        outcome.error = firmware_error_text(e->code, account.limit_s);
+        outcome.status = firmware_exit_status(e->code);
         return outcome;
     }
-    outcome.watch = WatchVersion(session);
-    if (session.Find(SDK_MSG_FIRMWARE_CURRENT) != nullptr) {
+    outcome.watch = watch_version(session);
+    if (session.find(SDK_MSG_FIRMWARE_CURRENT) != nullptr) {
         outcome.status = kExitOk;
-        outcome.result = FirmwareCheckOutcome::Result::kCurrent;
+        outcome.result = FirmwareCheckOutcome::Result::current;
         return outcome;
     }
     if (!offer.asked) {
-        outcome.error = ErrorLine(session, "the task ended without its result");
+        outcome.error = error_line(session, "the task ended without its result");
         return outcome;
     }
     outcome.status = kExitOk;
-    outcome.result = FirmwareCheckOutcome::Result::kAvailable;
-    outcome.offered = OfferedVersion(offer.message);
-    outcome.notes = NoteLines(offer.notes, "");
+    outcome.result = FirmwareCheckOutcome::Result::available;
+    outcome.offered = offered_version(offer.message);
+    outcome.notes = note_lines(offer.notes, "");
     return outcome;
 }
 
-int RunFirmwareCheck(const Context& context, const FtpAccount& account) {
-    const FirmwareCheckOutcome outcome = RunFirmwareCheckTask(context, account);
-    if (outcome.result == FirmwareCheckOutcome::Result::kFailed) {
+int run_firmware_check(const Context& context, const FtpAccount& account) {
+    const FirmwareCheckOutcome outcome = run_firmware_check_task(context, account);
+    if (outcome.result == FirmwareCheckOutcome::Result::failed) {
         if (!outcome.error.empty()) std::fprintf(stderr, "%s\n", outcome.error.c_str());
         return outcome.status;
     }
     const bool json = context.options.json;
-    if (outcome.result == FirmwareCheckOutcome::Result::kCurrent) {
-        PrintUpToDate(json);
+    if (outcome.result == FirmwareCheckOutcome::Result::current) {
+        print_up_to_date(json);
         return kExitOk;
     }
     if (json) {
@@ -209,7 +209,7 @@ int RunFirmwareCheck(const Context& context, const FtpAccount& account) {
     return kExitOk;
 }
 
-int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool yes) {
+int run_firmware_update(const Context& context, const FtpAccount& account, bool yes) {
     const Options& opt = context.options;
     // Refused before the watch is touched rather than taken as yes, so a
     // script never rewrites the watch by accident.
@@ -233,12 +233,12 @@ int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool ye
         if (!read) return;
         const PhaseProgress& progress = *read;
         const double at = now_s();
-        const double silent = restart.SilentFor(at);
+        const double silent = restart.silent_for(at);
         // With --show the task window's own lines tell the progress.
-        if (restart.Take(progress.phase, at) == RestartWatch::Event::back) {
+        if (restart.take(progress.phase, at) == RestartWatch::Event::back) {
             char line[96];
             std::snprintf(line, sizeof line, "the watch answers again, after %.0f s", silent);
-            printer.Notice(line);
+            printer.notice(line);
         }
         // From the first write on, stopping would leave the watch half written
         // and its settings cleared.
@@ -247,21 +247,21 @@ int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool ye
             context.hold_interrupt(true);
             holding = true;
         }
-        if (!opt.show) printer.Take(note);
+        if (!opt.show) printer.take(note);
     });
     Asking asking;
     asking.context = &context;
     asking.yes = yes;
     asking.printer = &printer;
     Stridelog_SetConfirmAnswer(0);
-    Stridelog_SetConfirmHandler(&AskUser, &asking);
+    Stridelog_SetConfirmHandler(&ask_user, &asking);
     const std::uint32_t wait_s = kDownloads * account.limit_s + kReconnectS + opt.timeout_s;
-    const bool ended = RunTask(account, session, wait_s, &asking.spent, [&] {
-        if (restart.Tick(now_s()) == RestartWatch::Event::restarting)
-            printer.Notice("the watch restarts with its new firmware; reconnecting takes up to " +
+    const bool ended = run_task(account, session, wait_s, &asking.spent, [&] {
+        if (restart.tick(now_s()) == RestartWatch::Event::restarting)
+            printer.notice("the watch restarts with its new firmware; reconnecting takes up to " +
                            std::to_string(kReconnectS) + " s");
     });
-    printer.Finish();
+    printer.finish();
     Stridelog_SetConfirmHandler(nullptr, nullptr);
     // Whatever the end, a Ctrl-C held meanwhile is reported after the result.
     struct Release {
@@ -271,11 +271,11 @@ int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool ye
             if (held) context.hold_interrupt(false);
         }
     } release{context, holding};
-    if (!ended) return NotEnded(session, wait_s);
+    if (!ended) return not_ended(session, wait_s);
     if (context.interrupted()) return kExitError;  // the caller reports the interruption
-    if (const Note* e = session.FirstError()) return ReportFirmwareError(*e, account);
-    const std::optional<std::string> offered = OfferedVersion(asking.offer.message);
-    if (session.Find(SDK_MSG_FIRMWARE_UPDATED) != nullptr) {
+    if (const Note* e = session.first_error()) return report_firmware_error(*e, account);
+    const std::optional<std::string> offered = offered_version(asking.offer.message);
+    if (session.find(SDK_MSG_FIRMWARE_UPDATED) != nullptr) {
         if (opt.json) {
             std::cout << nlohmann::json{{"firmware", "updated"},
                                         {"version", offered ? nlohmann::json(*offered) : nullptr}}
@@ -288,21 +288,21 @@ int RunFirmwareUpdate(const Context& context, const FtpAccount& account, bool ye
         }
         return kExitOk;
     }
-    if (session.Find(SDK_MSG_FIRMWARE_CURRENT) != nullptr) {
+    if (session.find(SDK_MSG_FIRMWARE_CURRENT) != nullptr) {
         // After a yes, the same answer means the offered file is no firmware image.
         if (asking.agreed)
             std::fprintf(stderr,
                          "note: the server offered %s, but its file is not a .fw2 firmware "
                          "image; nothing was written to the watch\n",
                          offered.value_or("a firmware").c_str());
-        PrintUpToDate(opt.json);
+        print_up_to_date(opt.json);
         return kExitOk;
     }
     if (asking.offer.asked && !asking.agreed) {
         std::fprintf(stderr, "no update: nothing was written to the watch\n");
         return kExitError;
     }
-    return ReportError(session, "the task ended without its result");
+    return report_error(session, "the task ended without its result");
 }
 
 }  // namespace stridelog_tool

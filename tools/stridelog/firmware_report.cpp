@@ -6,7 +6,7 @@
 
 namespace stridelog_tool {
 
-std::optional<std::string> OfferedVersion(const std::string& message) {
+std::optional<std::string> offered_version(const std::string& message) {
     const std::size_t open = message.find('(');
     if (open == std::string::npos) return std::nullopt;
     const std::size_t close = message.find(')', open + 1);
@@ -17,7 +17,7 @@ std::optional<std::string> OfferedVersion(const std::string& message) {
     return version;
 }
 
-std::string TerminalText(const std::string& message) {
+std::string terminal_text(const std::string& message) {
     std::string text;
     for (std::size_t i = 0; i < message.size(); ++i) {
         if (message[i] == '\r') {
@@ -31,7 +31,7 @@ std::string TerminalText(const std::string& message) {
     return text;
 }
 
-std::vector<std::string> NoteLines(const std::vector<std::string>& notes,
+std::vector<std::string> note_lines(const std::vector<std::string>& notes,
                                    const std::string& indent) {
     std::size_t end = notes.size();
     while (end > 0 && notes[end - 1].empty()) --end;
@@ -41,7 +41,7 @@ std::vector<std::string> NoteLines(const std::vector<std::string>& notes,
     return lines;
 }
 
-RestartWatch::Event RestartWatch::Take(std::uint32_t phase, double at) {
+RestartWatch::Event RestartWatch::take(std::uint32_t phase, double at) {
     const bool was_restarting = restarting_;
     writing_ = phase == stridelog::hostkit::kPhaseFirmwareTransfer;
     restarting_ = false;
@@ -49,13 +49,13 @@ RestartWatch::Event RestartWatch::Take(std::uint32_t phase, double at) {
     return was_restarting ? Event::back : Event::none;
 }
 
-RestartWatch::Event RestartWatch::Tick(double at) {
+RestartWatch::Event RestartWatch::tick(double at) {
     if (!writing_ || restarting_ || at - last_ < kSilenceS) return Event::none;
     restarting_ = true;
     return Event::restarting;
 }
 
-std::string FirmwareErrorText(UINT error_code, std::uint32_t limit_s) {
+std::string firmware_error_text(UINT error_code, std::uint32_t limit_s) {
     std::string text;
     switch (error_code) {
         case SDK_ERR_TRANSFER:
@@ -87,11 +87,11 @@ std::string FirmwareErrorText(UINT error_code, std::uint32_t limit_s) {
                    " s; a longer --limit may help";
             break;
         default:
-            return AgpsErrorText(error_code, limit_s);
+            return agps_error_text(error_code, limit_s);
     }
     char code[16];
     std::snprintf(code, sizeof code, "0x%04X", error_code);
-    return std::string("error ") + code + " " + ErrorInfo(error_code).name + ": " + text;
+    return std::string("error ") + code + " " + error_info(error_code).name + ": " + text;
 }
 
 }  // namespace stridelog_tool

@@ -23,12 +23,12 @@ struct FirmwareOffer {
 
 // The offered version, "1.32.1", from the question ("... firmware (1.32.1) is
 // available ..."); nullopt when the message names none.
-std::optional<std::string> OfferedVersion(const std::string& message);
+std::optional<std::string> offered_version(const std::string& message);
 // The message with "\r\n" (and lone "\r") as "\n", without trailing line ends.
-std::string TerminalText(const std::string& message);
+std::string terminal_text(const std::string& message);
 // The release notes without the empty lines at their end, each indented by
 // `indent` (empty lines stay empty).
-std::vector<std::string> NoteLines(const std::vector<std::string>& notes,
+std::vector<std::string> note_lines(const std::vector<std::string>& notes,
                                    const std::string& indent);
 
 // After the firmware is written the watch restarts and answers nothing until
@@ -42,12 +42,12 @@ class RestartWatch {
 
     enum class Event { none, restarting, back };
     // A phase progress notification at time `at` (seconds).
-    Event Take(std::uint32_t phase, double at);
+    Event take(std::uint32_t phase, double at);
     // No notification since the last one; `at` is now.
-    Event Tick(double at);
+    Event tick(double at);
     bool restarting() const { return restarting_; }
     // Seconds from the last write before the silence to `at`.
-    double SilentFor(double at) const { return at - last_; }
+    double silent_for(double at) const { return at - last_; }
 
   private:
     bool writing_ = false;
@@ -56,10 +56,10 @@ class RestartWatch {
 };
 
 // Same scheme as agps: 10 + the code's last two digits.
-inline int FirmwareExitStatus(UINT error_code) {
-    return AgpsExitStatus(error_code);
+inline int firmware_exit_status(UINT error_code) {
+    return agps_exit_status(error_code);
 }
 // "error 0x1013 SDK_ERR_FIRMWARE_IMAGE: ..." with what it means for the watch.
-std::string FirmwareErrorText(UINT error_code, std::uint32_t limit_s);
+std::string firmware_error_text(UINT error_code, std::uint32_t limit_s);
 
 }  // namespace stridelog_tool

@@ -29,15 +29,15 @@ struct SectorRead {
 };
 
 // One ReadFlashSector call.
-SectorRead ReadSector(const Context& context, unsigned sector) {
+SectorRead read_sector(const Context& context, unsigned sector) {
     SectorRead result;
     HostSession session(false, context.raw);
     ReadFlashSector(session.window(), static_cast<WORD>(sector));
-    session.Drain();                           // what the task posted as it ended
+    session.drain();                           // what the task posted as it ended
     if (context.interrupted()) return result;  // a cancelled task posts nothing
-    const Note* n = session.Find(SDK_MSG_SECTOR);
-    if (session.FirstError() != nullptr || n == nullptr) {
-        result.error = ErrorLine(session, "the read ended without the sector");
+    const Note* n = session.find(SDK_MSG_SECTOR);
+    if (session.first_error() != nullptr || n == nullptr) {
+        result.error = error_line(session, "the read ended without the sector");
         return result;
     }
     const auto read = stridelog::hostkit::parse_sector_block(n->block);
@@ -50,13 +50,13 @@ SectorRead ReadSector(const Context& context, unsigned sector) {
     return result;
 }
 
-void PrintError(const SectorRead& read) {
+void print_error(const SectorRead& read) {
     if (!read.error.empty()) std::fprintf(stderr, "%s\n", read.error.c_str());
 }
 
 // hexdump -C -v: offset, 16 bytes in two groups of 8, the printable ones at
 // the right, and the end offset on a line of its own.
-std::string HexDump(std::span<const std::uint8_t> bytes) {
+std::string hex_dump(std::span<const std::uint8_t> bytes) {
     std::string out;
     char cell[32];
     for (std::size_t line = 0; line < bytes.size(); line += 16) {
@@ -81,7 +81,7 @@ std::string HexDump(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
-std::string HexString(std::span<const std::uint8_t> bytes) {
+std::string hex_string(std::span<const std::uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string out;
     out.reserve(bytes.size() * 2);
@@ -92,14 +92,14 @@ std::string HexString(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
-bool WriteAll(std::FILE* file, std::span<const std::uint8_t> bytes) {
+bool write_all(std::FILE* file, std::span<const std::uint8_t> bytes) {
     return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
 bool WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return false;
-    bool written = WriteAll(file, bytes);
+    bool written = write_all(file, bytes);
     if (std::fclose(file) != 0) written = false;
     return written;
 }
@@ -107,7 +107,7 @@ bool WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
 class BackupProgress {
   public:
     BackupProgress() : in_place_(::isatty(STDERR_FILENO) == 1) {}
-    void Sector(unsigned done) {
+    void sector(unsigned done) {
         if (in_place_) {
             std::fprintf(stderr, "\rsector %u/%u", done, kSectorCount);
             line_open_ = true;
@@ -129,7 +129,7 @@ class BackupProgress {
 
 }  // namespace
 
-bool ParseSectorNumber(const std::string& text, unsigned& sector) {
+bool parse_sector_number(const std::string& text, unsigned& sector) {
     if (text.empty() || text.size() > 3) return false;
     unsigned value = 0;
     for (const char c : text) {
@@ -141,10 +141,10 @@ bool ParseSectorNumber(const std::string& text, unsigned& sector) {
     return true;
 }
 
-int RunReadSector(const Context& context, unsigned sector, const std::string& out_file) {
-    const SectorRead read = ReadSector(context, sector);
+int run_read_sector(const Context& context, unsigned sector, const std::string& out_file) {
+    const SectorRead read = read_sector(context, sector);
     if (!read.ok) {
-        PrintError(read);
+        print_error(read);
         return kExitError;
     }
     if (!out_file.empty()) {
@@ -155,15 +155,15 @@ int RunReadSector(const Context& context, unsigned sector, const std::string& ou
         return kExitOk;
     }
     if (context.options.json) {
-        std::cout << nlohmann::json{{"sector", sector}, {"data", HexString(read.bytes)}}.dump()
+        std::cout << nlohmann::json{{"sector", sector}, {"data", hex_string(read.bytes)}}.dump()
                   << "\n";
     } else {
-        std::cout << HexDump(read.bytes);
+        std::cout << hex_dump(read.bytes);
     }
     return kExitOk;
 }
 
-int RunBackup(const Context& context, const std::string& image_file) {
+int run_backup(const Context& context, const std::string& image_file) {
     // Written under a temporary name and renamed when whole, so a failed or
     // interrupted backup never leaves a short image under the final name.
     const std::string part_file = image_file + ".part";
@@ -183,21 +183,21 @@ int RunBackup(const Context& context, const std::string& image_file) {
             progress.Close();
             return abandon(kExitError);
         }
-        const SectorRead read = ReadSector(context, sector);
+        const SectorRead read = read_sector(context, sector);
         if (!read.ok || context.interrupted()) {
             progress.Close();
-            PrintError(read);
+            print_error(read);
             if (!context.interrupted())
                 std::fprintf(stderr, "backup stopped at sector %u; %s not written\n", sector,
                              image_file.c_str());
             return abandon(kExitError);
         }
-        if (!WriteAll(part, read.bytes)) {
+        if (!write_all(part, read.bytes)) {
             progress.Close();
             std::fprintf(stderr, "error: %s: %s\n", part_file.c_str(), std::strerror(errno));
             return abandon(kExitError);
         }
-        progress.Sector(sector + 1);
+        progress.sector(sector + 1);
     }
     progress.Close();
     if (std::fclose(part) != 0) {

@@ -11,14 +11,14 @@ HostSession::HostSession(bool print_progress, RawRecorder* raw)
     : print_progress_(print_progress), raw_(raw) {
     error_id_ = Stridelog_ErrorMessageId();
     result_id_ = Stridelog_ResultMessageId();
-    window_ = Stridelog_CreateHostWindow(&HostSession::Proc, this);
+    window_ = Stridelog_CreateHostWindow(&HostSession::proc, this);
 }
 
 HostSession::~HostSession() {
     Stridelog_DestroyHostWindow(window_);
 }
 
-LRESULT HostSession::Proc(void* context, HWND, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT HostSession::proc(void* context, HWND, UINT message, WPARAM wparam, LPARAM lparam) {
     auto* self = static_cast<HostSession*>(context);
     if (message != self->error_id_ && message != self->result_id_) return 0;
     Note note;
@@ -30,7 +30,7 @@ LRESULT HostSession::Proc(void* context, HWND, UINT message, WPARAM wparam, LPAR
         note.block.assign(bytes, bytes + Stridelog_BlockSize(block));
         note.has_block = true;
         Stridelog_FreeBlock(block);
-        if (self->raw_ != nullptr) self->raw_->Record(note.code, note.block);
+        if (self->raw_ != nullptr) self->raw_->record(note.code, note.block);
     }
     if (self->print_progress_ && !note.error && note.code == SDK_MSG_PROGRESS) {
         if (const auto progress = stridelog::hostkit::parse_progress_block(note.block))
@@ -41,19 +41,19 @@ LRESULT HostSession::Proc(void* context, HWND, UINT message, WPARAM wparam, LPAR
     return 0;
 }
 
-bool HostSession::WaitForTask(std::uint32_t timeout_ms) {
+bool HostSession::wait_for_task(std::uint32_t timeout_ms) {
     const bool ended = Stridelog_RunUntil([](void*) -> int { return !Stridelog_TaskActive(); },
                                           nullptr, timeout_ms);
-    Drain();  // what the task posted just before it ended
+    drain();  // what the task posted just before it ended
     return ended;
 }
 
-void HostSession::Drain() {
+void HostSession::drain() {
     while (Stridelog_PumpMessages(0) > 0) {
     }
 }
 
-bool HostSession::WaitForNotifications(std::size_t count, std::uint32_t timeout_ms) {
+bool HostSession::wait_for_notifications(std::size_t count, std::uint32_t timeout_ms) {
     struct Ctx {
         HostSession* self;
         std::size_t count;
@@ -66,13 +66,13 @@ bool HostSession::WaitForNotifications(std::size_t count, std::uint32_t timeout_
         &ctx, timeout_ms);
 }
 
-const Note* HostSession::FirstError() const {
+const Note* HostSession::first_error() const {
     for (const auto& n : notes_)
         if (n.error) return &n;
     return nullptr;
 }
 
-const Note* HostSession::Find(UINT code) const {
+const Note* HostSession::find(UINT code) const {
     for (const auto& n : notes_)
         if (!n.error && n.code == code) return &n;
     return nullptr;

@@ -34,18 +34,18 @@ class HostSession {
     }
     // Runs the loop until the task of this thread has ended (or the call posted
     // what a synchronous call posts), at most timeout_ms.
-    bool WaitForTask(std::uint32_t timeout_ms);
-    bool WaitForNotifications(std::size_t count, std::uint32_t timeout_ms);
+    bool wait_for_task(std::uint32_t timeout_ms);
+    bool wait_for_notifications(std::size_t count, std::uint32_t timeout_ms);
     // Takes what is already posted, such as what a modal call posted just
     // before it returned.
-    void Drain();
+    void drain();
 
     const std::vector<Note>& notes() const { return notes_; }
-    const Note* FirstError() const;
-    const Note* Find(UINT code) const;
+    const Note* first_error() const;
+    const Note* find(UINT code) const;
 
   private:
-    static LRESULT Proc(void* context, HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    static LRESULT proc(void* context, HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
     HWND window_ = nullptr;
     UINT error_id_ = 0;

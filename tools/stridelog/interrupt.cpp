@@ -10,7 +10,7 @@
 namespace stridelog_tool {
 namespace {
 
-sigset_t TakenSignals() {
+sigset_t taken_signals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
@@ -24,20 +24,20 @@ constexpr long kTickNs = 100'000'000;
 
 }  // namespace
 
-void InterruptWatcher::BlockSignals() {
-    const sigset_t set = TakenSignals();
+void InterruptWatcher::block_signals() {
+    const sigset_t set = taken_signals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-InterruptWatcher::InterruptWatcher() : thread_([this] { Run(); }) {}
+InterruptWatcher::InterruptWatcher() : thread_([this] { run(); }) {}
 
 InterruptWatcher::~InterruptWatcher() {
     stop_ = true;
     thread_.join();
 }
 
-void InterruptWatcher::Run() {
-    const sigset_t set = TakenSignals();
+void InterruptWatcher::run() {
+    const sigset_t set = taken_signals();
     while (!stop_) {
         const timespec tick{0, kTickNs};
         const int taken = sigtimedwait(&set, nullptr, &tick);
@@ -59,7 +59,7 @@ void InterruptWatcher::Run() {
     }
 }
 
-void InterruptWatcher::Hold(bool held) {
+void InterruptWatcher::hold(bool held) {
     held_ = held;
     if (!held && pending_.load() != 0 && signal_.load() == 0) signal_ = pending_.load();
 }

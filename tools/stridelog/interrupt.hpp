@@ -13,7 +13,7 @@ class InterruptWatcher {
     // Blocks SIGINT and SIGTERM in the calling thread, so every thread started
     // afterwards inherits the mask and only the watcher takes them. Call first
     // thing in main, before any thread exists.
-    static void BlockSignals();
+    static void block_signals();
 
     InterruptWatcher();
     ~InterruptWatcher();
@@ -24,12 +24,12 @@ class InterruptWatcher {
     // While held, a first signal only warns (the task goes on) and a second
     // one interrupts: for work that must not stop half done. A signal warned
     // about counts as an interruption once the hold ends.
-    void Hold(bool held);
+    void hold(bool held);
     // 128 + the signal's number, the status a shell reports for it.
     int exit_status() const { return 128 + signal_.load(); }
 
   private:
-    void Run();
+    void run();
 
     std::atomic<int> signal_{0};
     std::atomic<bool> held_{false};

@@ -62,7 +62,7 @@ class FtpOptions {
                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     }
 
-    FtpCommandLine Given() const {
+    FtpCommandLine given() const {
         FtpCommandLine given;
         if (server_->count() > 0) given.server = server_text_;
         if (user_->count() > 0) given.user = user_text_;
@@ -94,7 +94,7 @@ class FtpOptions {
 
 int main(int argc, char** argv) {
     // Before any thread exists, so only the watcher ever takes these.
-    InterruptWatcher::BlockSignals();
+    InterruptWatcher::block_signals();
 
     CLI::App app{"stridelog: talk to a GPS sports watch on its USB-serial cable"};
     app.require_subcommand(1);
@@ -251,7 +251,7 @@ int main(int argc, char** argv) {
     bool firmware_yes = false;
     firmware_update->add_flag("--yes", firmware_yes, "install without asking");
     auto* config =
-        app.add_subcommand("config", "the defaults in " + UserConfigPath() +
+        app.add_subcommand("config", "the defaults in " + user_config_path() +
                                          " (agps.server, firmware.server, agps.user, ...)");
     config->require_subcommand(1);
     config->fallthrough();
@@ -274,7 +274,7 @@ int main(int argc, char** argv) {
     auto* config_show =
         config->add_subcommand("show", "list what is set (the password stays hidden)");
     config_show->fallthrough();
-    auto* doctor = AddDoctorCommand(app);
+    auto* doctor = add_doctor_command(app);
 
     try {
         app.parse(argc, argv);
@@ -289,7 +289,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     unsigned sector = 0;
-    if (*read_sector && !ParseSectorNumber(sector_text, sector)) {
+    if (*read_sector && !parse_sector_number(sector_text, sector)) {
         std::fprintf(stderr, "error: the sector number is 0 to 255, not \"%s\"\n",
                      sector_text.c_str());
         return kExitUsage;
@@ -297,13 +297,13 @@ int main(int argc, char** argv) {
     download.selected = select->count() > 0;
     if (*workouts_download || *workouts_convert) {
         std::string why;
-        if (!CheckDownloadOptions(*workouts_convert ? convert : download, why)) {
+        if (!check_download_options(*workouts_convert ? convert : download, why)) {
             std::fprintf(stderr, "error: %s\n", why.c_str());
             return kExitUsage;
         }
     }
     stridelog::hostkit::DateTime clock_time;
-    if (*set_time && !ParseSetTime(time_text, clock_time)) {
+    if (*set_time && !parse_set_time(time_text, clock_time)) {
         std::fprintf(stderr,
                      "error: the time is now or YYYY-MM-DDTHH:MM:SS (a date-time of 2000 to 2255), "
                      "not \"%s\"\n",
@@ -316,7 +316,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "error: workouts convert reads files; it needs no watch\n");
             return kExitUsage;
         }
-        return RunWorkoutsConvert(convert, convert_blocks, opt.json);
+        return run_workouts_convert(convert, convert_blocks, opt.json);
     }
     // Needs neither the watch nor the SDK.
     if (*config) {
@@ -325,20 +325,20 @@ int main(int argc, char** argv) {
             return kExitUsage;
         }
         if (*config_set)
-            return RunConfigSet(config_key, config_value_opt->count() > 0
+            return run_config_set(config_key, config_value_opt->count() > 0
                                                 ? std::optional<std::string>(config_value)
                                                 : std::nullopt);
-        if (*config_unset) return RunConfigUnset(config_key);
-        return RunConfigShow(opt.json);
+        if (*config_unset) return run_config_unset(config_key);
+        return run_config_show(opt.json);
     }
     if (opt.timeout_s > 24 * 3600) opt.timeout_s = 24 * 3600;
     FtpAccount account;
     // Before the simulator starts: a missing server or an unsafe password file
     // is found at once.
-    if (*agps && !PrepareFtpAccount(agps_ftp.Given(), "agps", account)) return kExitUsage;
-    if (*firmware_check && !PrepareFtpAccount(check_ftp.Given(), "firmware", account))
+    if (*agps && !prepare_ftp_account(agps_ftp.given(), "agps", account)) return kExitUsage;
+    if (*firmware_check && !prepare_ftp_account(check_ftp.given(), "firmware", account))
         return kExitUsage;
-    if (*firmware_update && !PrepareFtpAccount(update_ftp.Given(), "firmware", account))
+    if (*firmware_update && !prepare_ftp_account(update_ftp.given(), "firmware", account))
         return kExitUsage;
 
     RawRecorder raw;
@@ -359,7 +359,7 @@ int main(int argc, char** argv) {
     if (opt.simulate) {
         std::string why;
         // Without an image of the user's, a watch with workouts on it.
-        sim = StartSimulatedWatch({opt.sim_image, opt.sim_image.empty()}, interrupted, why);
+        sim = start_simulated_watch({opt.sim_image, opt.sim_image.empty()}, interrupted, why);
         if (!sim) {
             if (interrupt.interrupted()) return interrupt.exit_status();
             std::fprintf(stderr, "error: cannot start the simulated watch: %s\n", why.c_str());
@@ -374,33 +374,33 @@ int main(int argc, char** argv) {
     if (opt.yes && !*firmware) Stridelog_SetConfirmAnswer(6);
 
     const Context context{opt, opt.raw_folder.empty() ? nullptr : &raw, interrupted,
-                          [&interrupt](bool held) { interrupt.Hold(held); }};
+                          [&interrupt](bool held) { interrupt.hold(held); }};
     int status = kExitUsage;
-    if (*sdk_version) status = RunSdkVersion(context);
-    if (*ports) status = RunPorts(context);
-    if (*version) status = RunVersion(context);
-    if (*long_version) status = RunLongVersion(context);
-    if (*read_sector) status = RunReadSector(context, sector, sector_out);
-    if (*backup) status = RunBackup(context, backup_out);
-    if (*workouts_list) status = RunWorkoutsList(context);
-    if (*workouts_download) status = RunWorkoutsDownload(context, download);
-    if (*workouts_clear) status = RunWorkoutsClear(context);
-    if (*paths_get) status = RunPathsGet(context, setup_out);
-    if (*paths_set) status = RunPathsSet(context, setup_file, !no_verify);
-    if (*settings_get) status = RunSettingsGet(context, setup_out);
-    if (*settings_set) status = RunSettingsSet(context, setup_file, !no_verify);
-    if (*views_get) status = RunViewsGet(context, setup_out);
-    if (*views_set) status = RunViewsSet(context, setup_file, !no_verify);
-    if (*set_time) status = RunSetTime(context, clock_time);
-    if (*agps) status = RunAgps(context, account);
-    if (*firmware_check) status = RunFirmwareCheck(context, account);
-    if (*firmware_update) status = RunFirmwareUpdate(context, account, firmware_yes || opt.yes);
-    if (*doctor) status = RunDoctor(context);
+    if (*sdk_version) status = run_sdk_version(context);
+    if (*ports) status = run_ports(context);
+    if (*version) status = run_version(context);
+    if (*long_version) status = run_long_version(context);
+    if (*read_sector) status = run_read_sector(context, sector, sector_out);
+    if (*backup) status = run_backup(context, backup_out);
+    if (*workouts_list) status = run_workouts_list(context);
+    if (*workouts_download) status = run_workouts_download(context, download);
+    if (*workouts_clear) status = run_workouts_clear(context);
+    if (*paths_get) status = run_paths_get(context, setup_out);
+    if (*paths_set) status = run_paths_set(context, setup_file, !no_verify);
+    if (*settings_get) status = run_settings_get(context, setup_out);
+    if (*settings_set) status = run_settings_set(context, setup_file, !no_verify);
+    if (*views_get) status = run_views_get(context, setup_out);
+    if (*views_set) status = run_views_set(context, setup_file, !no_verify);
+    if (*set_time) status = run_set_time(context, clock_time);
+    if (*agps) status = run_agps(context, account);
+    if (*firmware_check) status = run_firmware_check(context, account);
+    if (*firmware_update) status = run_firmware_update(context, account, firmware_yes || opt.yes);
+    if (*doctor) status = run_doctor(context);
     if (*sync) {
         if (sync_folder_opt->count() > 0) sync_options.folder = sync_folder;
         if (sync_formats_opt->count() > 0) sync_options.formats = sync_formats;
         if (sync_days_opt->count() > 0) sync_options.agps_days = sync_days;
-        status = RunSync(context, sync_options);
+        status = run_sync(context, sync_options);
     }
 
     if (!raw.error().empty()) {

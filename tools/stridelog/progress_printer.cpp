@@ -6,18 +6,18 @@ namespace stridelog_tool {
 
 ProgressPrinter::ProgressPrinter(bool terminal) : terminal_(terminal), start_(Clock::now()) {}
 
-void ProgressPrinter::Take(const Note& note) {
+void ProgressPrinter::take(const Note& note) {
     if (note.error || note.code != SDK_MSG_PHASE_PROGRESS) return;
     const auto read = stridelog::hostkit::parse_phase_progress_block(note.block);
     if (!read) return;
     const PhaseProgress& now = *read;
     const auto at = Clock::now();
     if (!last_ || last_->phase != now.phase) {
-        Finish();
+        finish();
         phase_start_ = at;
     }
-    const bool print = terminal_ || IsMilestone(last_, now);
-    const std::string line = ProgressLine(now, Seconds(phase_start_, at), Seconds(start_, at));
+    const bool print = terminal_ || is_milestone(last_, now);
+    const std::string line = progress_line(now, seconds(phase_start_, at), seconds(start_, at));
     last_ = now;
     if (!print) return;
     if (terminal_) {
@@ -29,18 +29,18 @@ void ProgressPrinter::Take(const Note& note) {
     std::fflush(stderr);
 }
 
-void ProgressPrinter::Notice(const std::string& line) {
-    Finish();
+void ProgressPrinter::notice(const std::string& line) {
+    finish();
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
 }
 
-void ProgressPrinter::Finish() {
+void ProgressPrinter::finish() {
     if (terminal_ && drawn_ > 0) std::fputc('\n', stderr);
     drawn_ = 0;
 }
 
-double ProgressPrinter::Seconds(Clock::time_point from, Clock::time_point to) {
+double ProgressPrinter::seconds(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
 }
 

@@ -17,18 +17,18 @@ class ProgressPrinter {
     using Clock = std::chrono::steady_clock;
 
     explicit ProgressPrinter(bool terminal);
-    ~ProgressPrinter() { Finish(); }
+    ~ProgressPrinter() { finish(); }
     ProgressPrinter(const ProgressPrinter&) = delete;
     ProgressPrinter& operator=(const ProgressPrinter&) = delete;
 
-    void Take(const Note& note);
+    void take(const Note& note);
     // A line of its own, after the progress line drawn so far.
-    void Notice(const std::string& line);
+    void notice(const std::string& line);
     // Ends the drawn line, so that what follows starts on a line of its own.
-    void Finish();
+    void finish();
 
   private:
-    static double Seconds(Clock::time_point from, Clock::time_point to);
+    static double seconds(Clock::time_point from, Clock::time_point to);
 
     bool terminal_;
     Clock::time_point start_;

@@ -9,7 +9,7 @@ namespace stridelog_tool {
 namespace {
 
 // False with errno set by the call that failed.
-bool WriteWhole(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+bool write_whole(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return false;
     bool written =
@@ -31,15 +31,15 @@ bool RawRecorder::Open(const std::string& folder, std::string& error) {
     return true;
 }
 
-std::string RawRecorder::FileName(UINT code, unsigned sequence) {
+std::string RawRecorder::file_name(UINT code, unsigned sequence) {
     char name[32];
     std::snprintf(name, sizeof name, "%04x-%03u.bin", code, sequence);
     return name;
 }
 
-void RawRecorder::Record(UINT code, const std::vector<std::uint8_t>& block) {
-    const std::string path = folder_ + "/" + FileName(code, next_sequence_[code]++);
-    if (!WriteWhole(path, block) && error_.empty()) error_ = path + ": " + std::strerror(errno);
+void RawRecorder::record(UINT code, const std::vector<std::uint8_t>& block) {
+    const std::string path = folder_ + "/" + file_name(code, next_sequence_[code]++);
+    if (!write_whole(path, block) && error_.empty()) error_ = path + ": " + std::strerror(errno);
 }
 
 }  // namespace stridelog_tool

@@ -15,11 +15,11 @@ class RawRecorder {
   public:
     // Creates the folder when it is missing.
     bool Open(const std::string& folder, std::string& error);
-    void Record(UINT code, const std::vector<std::uint8_t>& block);
+    void record(UINT code, const std::vector<std::uint8_t>& block);
     // The first failed write, empty while every block was written.
     const std::string& error() const { return error_; }
 
-    static std::string FileName(UINT code, unsigned sequence);
+    static std::string file_name(UINT code, unsigned sequence);
 
   private:
     std::string folder_;

@@ -22,20 +22,20 @@ constexpr std::uint32_t kCancelWaitMs = 5000;  // a cancelled task ends on its n
 
 using nlohmann::json;
 
-int WaitForEnd(const Context& context, HostSession& session) {
+int wait_for_end(const Context& context, HostSession& session) {
     const Options& opt = context.options;
-    if (!session.WaitForTask(opt.timeout_s * 1000)) {
+    if (!session.wait_for_task(opt.timeout_s * 1000)) {
         std::fprintf(stderr, "error: the watch did not finish in %u s\n", opt.timeout_s);
         Stridelog_CancelTasks();  // through the task end, so the port is released
-        session.WaitForTask(kCancelWaitMs);
+        session.wait_for_task(kCancelWaitMs);
         return kExitError;
     }
     if (context.interrupted()) return kExitError;  // the caller reports the interruption
-    if (session.FirstError()) return ReportError(session, "");
+    if (session.first_error()) return report_error(session, "");
     return kExitOk;
 }
 
-int WriteDocument(const json& document, const std::string& out_file) {
+int write_document(const json& document, const std::string& out_file) {
     const std::string text = document.dump(2) + "\n";
     if (out_file.empty()) {
         std::cout << text;
@@ -50,7 +50,7 @@ int WriteDocument(const json& document, const std::string& out_file) {
 }
 
 // A malformed file is a usage error, found before the watch is touched.
-int ReadDocument(const std::string& file, json& document) {
+int read_document(const std::string& file, json& document) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         std::fprintf(stderr, "error: %s: %s\n", file.c_str(), std::strerror(errno));
@@ -67,24 +67,24 @@ int ReadDocument(const std::string& file, json& document) {
     return kExitOk;
 }
 
-int Refuse(const std::string& file, const std::string& why) {
+int refuse(const std::string& file, const std::string& why) {
     std::fprintf(stderr, "error: %s: %s; nothing written\n", file.c_str(), why.c_str());
     return kExitUsage;
 }
 
-int ReportDifferences(const char* what, const std::vector<std::string>& lines) {
+int report_differences(const char* what, const std::vector<std::string>& lines) {
     if (lines.empty()) return kExitOk;
     std::fprintf(stderr, "error: the %s read back differ from what was written:\n", what);
     for (const auto& line : lines) std::fprintf(stderr, "  %s\n", line.c_str());
     return kExitError;
 }
 
-int ReadPaths(const Context& context, std::vector<WatchPath>& paths) {
+int read_paths(const Context& context, std::vector<WatchPath>& paths) {
     HostSession session(false, context.raw);
-    GetPaths(session.window(), context.options.ShowWindow());
-    if (const int rc = WaitForEnd(context, session)) return rc;
+    GetPaths(session.window(), context.options.show_window());
+    if (const int rc = wait_for_end(context, session)) return rc;
     paths.clear();
-    if (session.Find(SDK_MSG_NO_PATHS)) {
+    if (session.find(SDK_MSG_NO_PATHS)) {
         // No path has waypoints; the watch then names each by its position.
         for (unsigned i = 0; i < kPathCount; ++i)
             paths.push_back({i, "Path" + std::to_string(i + 1), {}});
@@ -107,7 +107,7 @@ int ReadPaths(const Context& context, std::vector<WatchPath>& paths) {
         paths.push_back(std::move(path));
     }
     if (paths.size() != kPathCount)
-        return ReportError(session, paths.empty() ? "the task ended without its result"
+        return report_error(session, paths.empty() ? "the task ended without its result"
                                                   : "the watch sent fewer than ten paths");
     std::sort(paths.begin(), paths.end(),
               [](const WatchPath& a, const WatchPath& b) { return a.index < b.index; });
@@ -115,13 +115,13 @@ int ReadPaths(const Context& context, std::vector<WatchPath>& paths) {
 }
 
 // A task that ends with one record block of `size` bytes.
-int ReadRecord(const Context& context, void (*entry)(HWND, BOOL), UINT code, std::size_t size,
+int read_record(const Context& context, void (*entry)(HWND, BOOL), UINT code, std::size_t size,
                std::vector<std::uint8_t>& record) {
     HostSession session(false, context.raw);
-    entry(session.window(), context.options.ShowWindow());
-    if (const int rc = WaitForEnd(context, session)) return rc;
-    const Note* n = session.Find(code);
-    if (!n) return ReportError(session, "the task ended without its result");
+    entry(session.window(), context.options.show_window());
+    if (const int rc = wait_for_end(context, session)) return rc;
+    const Note* n = session.find(code);
+    if (!n) return report_error(session, "the task ended without its result");
     if (n->block.size() != size) {
         std::fprintf(stderr, "error: a record of %zu bytes, not %zu\n", n->block.size(), size);
         return kExitError;
@@ -131,28 +131,28 @@ int ReadRecord(const Context& context, void (*entry)(HWND, BOOL), UINT code, std
 }
 
 template <typename Start>
-int RunWrite(const Context& context, UINT done_code, Start start) {
+int run_write(const Context& context, UINT done_code, Start start) {
     HostSession session(false, context.raw);
     start(session.window());
-    if (const int rc = WaitForEnd(context, session)) return rc;
-    if (!session.Find(done_code)) return ReportError(session, "the task ended without its result");
+    if (const int rc = wait_for_end(context, session)) return rc;
+    if (!session.find(done_code)) return report_error(session, "the task ended without its result");
     return kExitOk;
 }
 
 }  // namespace
 
-int RunPathsGet(const Context& context, const std::string& out_file) {
+int run_paths_get(const Context& context, const std::string& out_file) {
     std::vector<WatchPath> paths;
-    if (const int rc = ReadPaths(context, paths)) return rc;
-    return WriteDocument(PathsToJson(paths), out_file);
+    if (const int rc = read_paths(context, paths)) return rc;
+    return write_document(paths_to_json(paths), out_file);
 }
 
-int RunPathsSet(const Context& context, const std::string& file, bool verify) {
+int run_paths_set(const Context& context, const std::string& file, bool verify) {
     json document;
-    if (const int rc = ReadDocument(file, document)) return rc;
+    if (const int rc = read_document(file, document)) return rc;
     std::vector<WatchPath> paths;
     std::string why;
-    if (!PathsFromJson(document, paths, why)) return Refuse(file, why);
+    if (!paths_from_json(document, paths, why)) return refuse(file, why);
 
     // The arrays the SDK reads in place until the task ends.
     std::vector<std::vector<stridelog::hostkit::HostWaypointBlock>> waypoints(kPathCount);
@@ -173,77 +173,77 @@ int RunPathsSet(const Context& context, const std::string& file, bool verify) {
     }
     CPtrArray path_array{nullptr, path_pointers.data(), static_cast<intptr_t>(kPathCount), 0, 0};
     CStringArray name_array{nullptr, name_strings.data(), static_cast<intptr_t>(kPathCount), 0, 0};
-    if (const int rc = RunWrite(context, SDK_MSG_PATHS_WRITTEN, [&](HWND window) {
-            SetPaths(window, &path_array, &name_array, context.options.ShowWindow());
+    if (const int rc = run_write(context, SDK_MSG_PATHS_WRITTEN, [&](HWND window) {
+            SetPaths(window, &path_array, &name_array, context.options.show_window());
         }))
         return rc;
     if (!verify) return kExitOk;
     std::vector<WatchPath> read;
-    if (const int rc = ReadPaths(context, read)) return rc;
-    return ReportDifferences("paths", PathDifferences(PathsAsStored(paths), read));
+    if (const int rc = read_paths(context, read)) return rc;
+    return report_differences("paths", path_differences(paths_as_stored(paths), read));
 }
 
-int RunSettingsGet(const Context& context, const std::string& out_file) {
+int run_settings_get(const Context& context, const std::string& out_file) {
     std::vector<std::uint8_t> record;
     if (const int rc =
-            ReadRecord(context, &GetSetting, SDK_MSG_SETTINGS, kSettingsRecordSize, record))
+            read_record(context, &GetSetting, SDK_MSG_SETTINGS, kSettingsRecordSize, record))
         return rc;
     json document;
     std::string why;
-    SettingsToJson(record, document, why);
-    return WriteDocument(document, out_file);
+    settings_to_json(record, document, why);
+    return write_document(document, out_file);
 }
 
-int RunSettingsSet(const Context& context, const std::string& file, bool verify) {
+int run_settings_set(const Context& context, const std::string& file, bool verify) {
     json document;
-    if (const int rc = ReadDocument(file, document)) return rc;
+    if (const int rc = read_document(file, document)) return rc;
     SettingsBlock record{};
     std::string why;
-    if (!SettingsFromJson(document, record, why)) return Refuse(file, why);
-    if (const int rc = RunWrite(context, SDK_MSG_SETTINGS_WRITTEN, [&](HWND window) {
-            SetSetting(window, record.data(), context.options.ShowWindow());
+    if (!settings_from_json(document, record, why)) return refuse(file, why);
+    if (const int rc = run_write(context, SDK_MSG_SETTINGS_WRITTEN, [&](HWND window) {
+            SetSetting(window, record.data(), context.options.show_window());
         }))
         return rc;
     if (!verify) return kExitOk;
     std::vector<std::uint8_t> read;
     if (const int rc =
-            ReadRecord(context, &GetSetting, SDK_MSG_SETTINGS, kSettingsRecordSize, read))
+            read_record(context, &GetSetting, SDK_MSG_SETTINGS, kSettingsRecordSize, read))
         return rc;
     SettingsBlock back{};
     std::copy(read.begin(), read.end(), back.begin());
-    return ReportDifferences("settings", SettingsDifferences(record, back));
+    return report_differences("settings", settings_differences(record, back));
 }
 
-int RunViewsGet(const Context& context, const std::string& out_file) {
+int run_views_get(const Context& context, const std::string& out_file) {
     std::vector<std::uint8_t> record;
-    if (const int rc = ReadRecord(context, &GetViews, SDK_MSG_VIEWS, kViewsRecordSize, record))
+    if (const int rc = read_record(context, &GetViews, SDK_MSG_VIEWS, kViewsRecordSize, record))
         return rc;
     json document;
     std::string why;
-    ViewsToJson(record, document, why);
-    return WriteDocument(document, out_file);
+    views_to_json(record, document, why);
+    return write_document(document, out_file);
 }
 
-int RunViewsSet(const Context& context, const std::string& file, bool verify) {
+int run_views_set(const Context& context, const std::string& file, bool verify) {
     json document;
-    if (const int rc = ReadDocument(file, document)) return rc;
+    if (const int rc = read_document(file, document)) return rc;
     ViewsBlock record{};
     std::string why;
-    if (!ViewsFromJson(document, record, why)) return Refuse(file, why);
-    if (const int rc = RunWrite(context, SDK_MSG_VIEWS_WRITTEN, [&](HWND window) {
-            SetViews(window, record.data(), context.options.ShowWindow());
+    if (!views_from_json(document, record, why)) return refuse(file, why);
+    if (const int rc = run_write(context, SDK_MSG_VIEWS_WRITTEN, [&](HWND window) {
+            SetViews(window, record.data(), context.options.show_window());
         }))
         return rc;
     if (!verify) return kExitOk;
     std::vector<std::uint8_t> read;
-    if (const int rc = ReadRecord(context, &GetViews, SDK_MSG_VIEWS, kViewsRecordSize, read))
+    if (const int rc = read_record(context, &GetViews, SDK_MSG_VIEWS, kViewsRecordSize, read))
         return rc;
     ViewsBlock back{};
     std::copy(read.begin(), read.end(), back.begin());
-    return ReportDifferences("views", ViewsDifferences(record, back));
+    return report_differences("views", views_differences(record, back));
 }
 
-bool ParseSetTime(const std::string& text, stridelog::hostkit::DateTime& time) {
+bool parse_set_time(const std::string& text, stridelog::hostkit::DateTime& time) {
     if (text.empty() || text == "now") {
         const std::time_t now = std::time(nullptr);
         std::tm local{};
@@ -262,14 +262,14 @@ bool ParseSetTime(const std::string& text, stridelog::hostkit::DateTime& time) {
            stridelog::hostkit::is_valid_date_time(time);
 }
 
-int RunSetTime(const Context& context, const stridelog::hostkit::DateTime& time) {
+int run_set_time(const Context& context, const stridelog::hostkit::DateTime& time) {
     // The watch answers the clock command once it has taken the time; there is
     // no command to read its clock back.
-    return RunWrite(context, SDK_MSG_CLOCK_SET, [&](HWND window) {
+    return run_write(context, SDK_MSG_CLOCK_SET, [&](HWND window) {
         SetDateTime(window, static_cast<BYTE>(time.year - 2000), static_cast<BYTE>(time.month),
                     static_cast<DWORD>(time.day), static_cast<BYTE>(time.hour),
                     static_cast<BYTE>(time.minute), static_cast<DWORD>(time.second),
-                    context.options.ShowWindow());
+                    context.options.show_window());
     });
 }
 

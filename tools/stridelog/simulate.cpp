@@ -28,27 +28,27 @@ constexpr auto kAnnounceTimeout = std::chrono::seconds(10);
 constexpr auto kStopTimeout = std::chrono::seconds(5);
 constexpr int kPollSliceMs = 50;
 
-std::string OwnExecutable() {
+std::string own_executable() {
     char path[4096];
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
     if (n <= 0) return {};
     return std::string(path, static_cast<std::size_t>(n));
 }
 
-bool IsExecutableFile(const std::string& path) {
+bool is_executable_file(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
            ::access(path.c_str(), X_OK) == 0;
 }
 
-std::string ExitDescription(int status) {
+std::string exit_description(int status) {
     if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
     if (WIFSIGNALED(status)) return std::string("signal ") + ::strsignal(WTERMSIG(status));
     return "status " + std::to_string(status);
 }
 
 // Runs in the forked child: async-signal-safe calls only until exec.
-[[noreturn]] void ExecSimulator(pid_t parent, int announce_fd, const char* const* argv) {
+[[noreturn]] void exec_simulator(pid_t parent, int announce_fd, const char* const* argv) {
     // Its own process group: a Ctrl-C on the terminal reaches the tool, which
     // ends its task first and then stops the simulator itself.
     ::setpgid(0, 0);
@@ -64,7 +64,7 @@ std::string ExitDescription(int status) {
 
 }  // namespace
 
-std::vector<std::string> SimulatorCandidates(const std::string& own_executable,
+std::vector<std::string> simulator_candidates(const std::string& own_executable,
                                              const char* path_variable) {
     std::vector<std::string> out;
     const auto slash = own_executable.rfind('/');
@@ -88,10 +88,10 @@ std::vector<std::string> SimulatorCandidates(const std::string& own_executable,
 }
 
 SimulatedWatch::~SimulatedWatch() {
-    Stop();
+    stop();
 }
 
-void SimulatedWatch::Stop() {
+void SimulatedWatch::stop() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
         const auto deadline = Clock::now() + kStopTimeout;
@@ -114,12 +114,12 @@ void SimulatedWatch::Stop() {
     folder_.clear();
 }
 
-std::unique_ptr<SimulatedWatch> StartSimulatedWatch(const SimulatorOptions& options,
+std::unique_ptr<SimulatedWatch> start_simulated_watch(const SimulatorOptions& options,
                                                     const std::function<bool()>& give_up,
                                                     std::string& error) {
     std::string executable;
-    for (const auto& candidate : SimulatorCandidates(OwnExecutable(), std::getenv("PATH"))) {
-        if (IsExecutableFile(candidate)) {
+    for (const auto& candidate : simulator_candidates(own_executable(), std::getenv("PATH"))) {
+        if (is_executable_file(candidate)) {
             executable = candidate;
             break;
         }
@@ -161,7 +161,7 @@ std::unique_ptr<SimulatedWatch> StartSimulatedWatch(const SimulatorOptions& opti
 
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
-    if (pid == 0) ExecSimulator(parent, pipe_fds[1], argv.data());
+    if (pid == 0) exec_simulator(parent, pipe_fds[1], argv.data());
     const int fork_errno = errno;
     ::close(pipe_fds[1]);
     if (pid < 0) {
@@ -198,7 +198,7 @@ std::unique_ptr<SimulatedWatch> StartSimulatedWatch(const SimulatorOptions& opti
             while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
             watch->pid_ = -1;
-            error = executable + " ended (" + ExitDescription(status) +
+            error = executable + " ended (" + exit_description(status) +
                     ") before announcing its pseudo-terminal";
             return nullptr;
         }

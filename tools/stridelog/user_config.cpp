@@ -40,16 +40,16 @@ const std::vector<std::string> kKeys = {"agps.server",
                                         "sync.agps_days"};
 
 // "server" of "firmware.server".
-std::string KeyName(const std::string& key) {
+std::string key_name(const std::string& key) {
     const std::size_t dot = key.find('.');
     return dot == std::string::npos ? key : key.substr(dot + 1);
 }
 
-std::string Errno(const std::string& what) {
+std::string errno_message(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
-std::string Octal(mode_t mode) {
+std::string octal(mode_t mode) {
     char text[8];
     std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
     return text;
@@ -60,7 +60,7 @@ struct ParseState {
     std::string duplicate;
 };
 
-int OnValue(void* user, const char* section, const char* name, const char* value) {
+int on_value(void* user, const char* section, const char* name, const char* value) {
     auto* state = static_cast<ParseState*>(user);
     const std::string key = std::string(section) + "." + name;
     // A second value (or an indented continuation line) would silently replace
@@ -75,7 +75,7 @@ int OnValue(void* user, const char* section, const char* name, const char* value
 // Bytes that survive "key = value" read back by inih: no control character, no
 // blank at either end (stripped), no ';' first or after a blank (an inline
 // comment).
-bool SurvivesFile(const std::string& value, std::string& error) {
+bool survives_file(const std::string& value, std::string& error) {
     if (value.size() > kMaxValueBytes) {
         error = "longer than " + std::to_string(kMaxValueBytes) + " bytes";
         return false;
@@ -101,7 +101,7 @@ bool SurvivesFile(const std::string& value, std::string& error) {
     return true;
 }
 
-bool ParseLimit(const std::string& text, std::uint32_t& seconds) {
+bool parse_limit(const std::string& text, std::uint32_t& seconds) {
     unsigned long value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value == 0 ||
@@ -111,18 +111,18 @@ bool ParseLimit(const std::string& text, std::uint32_t& seconds) {
     return true;
 }
 
-std::string LimitRule() {
+std::string limit_rule() {
     return "a whole number of seconds, 1 to " + std::to_string(kMaxDownloadLimitS);
 }
 
-const std::string* Lookup(const ConfigFile& config, const std::string& key) {
+const std::string* lookup(const ConfigFile& config, const std::string& key) {
     const auto it = config.values.find(key);
     return it == config.values.end() ? nullptr : &it->second;
 }
 
 }  // namespace
 
-std::string ConfigPath(const char* xdg_config_home, const char* home) {
+std::string config_path(const char* xdg_config_home, const char* home) {
     std::string base;
     if (xdg_config_home != nullptr && xdg_config_home[0] == '/') {
         base = xdg_config_home;
@@ -132,13 +132,13 @@ std::string ConfigPath(const char* xdg_config_home, const char* home) {
     return base + "/stridelog/config.ini";
 }
 
-bool LoadConfig(const std::string& path, ConfigFile& config, std::string& error) {
+bool load_config(const std::string& path, ConfigFile& config, std::string& error) {
     config = ConfigFile{};
     config.path = path;
     std::FILE* file = std::fopen(path.c_str(), "re");
     if (file == nullptr) {
         if (errno == ENOENT) return true;
-        error = Errno(path);
+        error = errno_message(path);
         return false;
     }
     // The mode of the file actually read, not of whatever the path names later.
@@ -152,7 +152,7 @@ bool LoadConfig(const std::string& path, ConfigFile& config, std::string& error)
     config.mode = st.st_mode & 07777;
     config.owner = st.st_uid;
     ParseState state{&config.values, {}};
-    const int line = ini_parse_file(file, &OnValue, &state);
+    const int line = ini_parse_file(file, &on_value, &state);
     std::fclose(file);
     if (!state.duplicate.empty()) {
         error =
@@ -167,7 +167,7 @@ bool LoadConfig(const std::string& path, ConfigFile& config, std::string& error)
     return true;
 }
 
-std::string ConfigText(const ConfigValues& values) {
+std::string config_text(const ConfigValues& values) {
     std::string text =
         "# stridelog settings, written by `stridelog config set`; keep this file private "
         "(mode 600).\n";
@@ -184,13 +184,13 @@ std::string ConfigText(const ConfigValues& values) {
     return text;
 }
 
-bool SaveConfig(const ConfigFile& config, std::string& error) {
+bool save_config(const ConfigFile& config, std::string& error) {
     const std::filesystem::path path(config.path);
     const std::filesystem::path folder = path.parent_path();
     std::error_code ec;
     std::filesystem::create_directories(folder.parent_path(), ec);
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        error = Errno(folder.string());
+        error = errno_message(folder.string());
         return false;
     }
     // The folder may have been made by someone less careful (the SDK keeps its
@@ -198,16 +198,16 @@ bool SaveConfig(const ConfigFile& config, std::string& error) {
     struct stat st {};
     if (::stat(folder.c_str(), &st) == 0 && st.st_uid == ::geteuid() &&
         (st.st_mode & kOthersBits) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
-        error = Errno(folder.string());
+        error = errno_message(folder.string());
         return false;
     }
     std::string temporary = config.path + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);  // created 0600
     if (fd < 0) {
-        error = Errno(folder.string());
+        error = errno_message(folder.string());
         return false;
     }
-    const std::string text = ConfigText(config.values);
+    const std::string text = config_text(config.values);
     std::size_t done = 0;
     bool ok = ::fchmod(fd, 0600) == 0;
     while (ok && done < text.size()) {
@@ -222,14 +222,14 @@ bool SaveConfig(const ConfigFile& config, std::string& error) {
     if (ok && ::rename(temporary.c_str(), config.path.c_str()) != 0) ok = false;
     if (!ok) {
         errno = errno != 0 ? errno : saved;
-        error = Errno(config.path);
+        error = errno_message(config.path);
         ::unlink(temporary.c_str());
         return false;
     }
     return true;
 }
 
-bool IsFormatList(const std::string& text) {
+bool is_format_list(const std::string& text) {
     static const std::set<std::string> kFormats = {"gpx", "tcx", "json", "fit"};
     std::size_t at = 0;
     while (at <= text.size()) {
@@ -240,7 +240,7 @@ bool IsFormatList(const std::string& text) {
     return true;
 }
 
-bool ParseDays(const std::string& text, std::uint32_t& days) {
+bool parse_days(const std::string& text, std::uint32_t& days) {
     if (text.empty() || text.size() > 3) return false;
     days = 0;
     for (const char c : text) {
@@ -250,15 +250,15 @@ bool ParseDays(const std::string& text, std::uint32_t& days) {
     return days <= kMaxAgpsDays;
 }
 
-const std::vector<std::string>& KnownConfigKeys() {
+const std::vector<std::string>& known_config_keys() {
     return kKeys;
 }
 
-bool IsSecretKey(const std::string& key) {
+bool is_secret_key(const std::string& key) {
     return key == "agps.password" || key == "firmware.password";
 }
 
-bool CheckConfigValue(const std::string& key, const std::string& value, const std::string& cwd,
+bool check_config_value(const std::string& key, const std::string& value, const std::string& cwd,
                       std::string& stored, std::string& error) {
     bool known = false;
     for (const auto& k : kKeys) known = known || k == key;
@@ -270,10 +270,10 @@ bool CheckConfigValue(const std::string& key, const std::string& value, const st
     }
     stored = value;
     // Never echo a password back, not even in a complaint about it.
-    const std::string shown = IsSecretKey(key) ? "the password" : "\"" + value + "\"";
+    const std::string shown = is_secret_key(key) ? "the password" : "\"" + value + "\"";
     std::uint32_t limit = 0;
-    const std::string name = KeyName(key);
-    if (name == "server" && !IsServerAddress(value)) {
+    const std::string name = key_name(key);
+    if (name == "server" && !is_server_address(value)) {
         error = key + ": " + shown + " is not HOST or HOST:PORT (port 1 to 65535)";
         return false;
     }
@@ -281,15 +281,15 @@ bool CheckConfigValue(const std::string& key, const std::string& value, const st
         error = key + ": passive or active, not " + shown;
         return false;
     }
-    if (name == "limit" && !ParseLimit(value, limit)) {
-        error = key + ": " + LimitRule() + ", not " + shown;
+    if (name == "limit" && !parse_limit(value, limit)) {
+        error = key + ": " + limit_rule() + ", not " + shown;
         return false;
     }
-    if (key == "sync.formats" && !IsFormatList(value)) {
+    if (key == "sync.formats" && !is_format_list(value)) {
         error = key + ": gpx, tcx, json or fit, or several separated by commas, not " + shown;
         return false;
     }
-    if (key == "sync.agps_days" && !ParseDays(value, limit)) {
+    if (key == "sync.agps_days" && !parse_days(value, limit)) {
         error = key + ": a whole number of days from 0 to " + std::to_string(kMaxAgpsDays) +
                 ", not " + shown;
         return false;
@@ -304,20 +304,20 @@ bool CheckConfigValue(const std::string& key, const std::string& value, const st
                      : (std::filesystem::path(cwd) / value).lexically_normal().string();
     }
     std::string why;
-    if (!SurvivesFile(stored, why)) {
+    if (!survives_file(stored, why)) {
         error = key + ": " + shown + " " + why;
         return false;
     }
     return true;
 }
 
-bool IsPrivate(mode_t mode, uid_t owner, uid_t user, const std::string& path, std::string& error) {
+bool is_private(mode_t mode, uid_t owner, uid_t user, const std::string& path, std::string& error) {
     if (owner != user) {
         error = path + " belongs to another user; a password is read only from your own file";
         return false;
     }
     if ((mode & kOthersBits) != 0) {
-        error = path + " has mode " + Octal(mode) +
+        error = path + " has mode " + octal(mode) +
                 ", so others can read it; a password is read only from a private file "
                 "(chmod 600 " +
                 path + ")";
@@ -326,10 +326,10 @@ bool IsPrivate(mode_t mode, uid_t owner, uid_t user, const std::string& path, st
     return true;
 }
 
-bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+bool read_password_file(const std::string& path, std::string& password, std::string& error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        error = Errno(path);
+        error = errno_message(path);
         return false;
     }
     struct stat st {};
@@ -338,14 +338,14 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
         error = path + ": not a regular file";
         ok = false;
     }
-    ok = ok && IsPrivate(st.st_mode, st.st_uid, ::geteuid(), path, error);
+    ok = ok && is_private(st.st_mode, st.st_uid, ::geteuid(), path, error);
     std::string text;
     char chunk[256];
     while (ok && text.size() <= 4096) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            error = Errno(path);
+            error = errno_message(path);
             ok = false;
         }
         if (n <= 0) break;
@@ -358,7 +358,7 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
     return true;
 }
 
-bool IsServerAddress(const std::string& text) {
+bool is_server_address(const std::string& text) {
     if (text.empty()) return false;
     for (const char c : text)
         if (static_cast<unsigned char>(c) <= ' ' || c == '/' || c == '@') return false;
@@ -384,7 +384,7 @@ bool IsServerAddress(const std::string& text) {
     return ec == std::errc() && end == port.data() + port.size() && value >= 1 && value <= 65535;
 }
 
-bool ResolveFtpAccount(const FtpCommandLine& given, const ConfigFile& config,
+bool resolve_ftp_account(const FtpCommandLine& given, const ConfigFile& config,
                        const std::string& section, uid_t user, FtpAccount& account,
                        std::string& error) {
     const std::string prefix = section + ".";
@@ -401,7 +401,7 @@ bool ResolveFtpAccount(const FtpCommandLine& given, const ConfigFile& config,
     auto pick = [&](const std::optional<std::string>& line, const char* name,
                     const std::string& fallback) {
         if (line) return *line;
-        const std::string* stored = Lookup(config, prefix + name);
+        const std::string* stored = lookup(config, prefix + name);
         return stored ? *stored : fallback;
     };
     FtpAccount out;
@@ -414,13 +414,13 @@ bool ResolveFtpAccount(const FtpCommandLine& given, const ConfigFile& config,
                 "server HOST[:PORT]`";
         return false;
     }
-    if (!IsServerAddress(out.server)) {
+    if (!is_server_address(out.server)) {
         error = "the server is HOST or HOST:PORT (port 1 to 65535), not \"" + out.server + "\"";
         return false;
     }
     if (given.passive) {
         out.passive = *given.passive;
-    } else if (const std::string* mode = Lookup(config, prefix + "mode")) {
+    } else if (const std::string* mode = lookup(config, prefix + "mode")) {
         if (*mode != "passive" && *mode != "active") {
             error = config.path + ": mode is passive or active, not \"" + *mode + "\"";
             return false;
@@ -431,23 +431,23 @@ bool ResolveFtpAccount(const FtpCommandLine& given, const ConfigFile& config,
     if (given.limit_s) {
         out.limit_s = *given.limit_s;
         if (out.limit_s == 0 || out.limit_s > kMaxDownloadLimitS) {
-            error = "--limit is " + LimitRule();
+            error = "--limit is " + limit_rule();
             return false;
         }
-    } else if (const std::string* limit = Lookup(config, prefix + "limit")) {
-        if (!ParseLimit(*limit, out.limit_s)) {
-            error = config.path + ": limit is " + LimitRule() + ", not \"" + *limit + "\"";
+    } else if (const std::string* limit = lookup(config, prefix + "limit")) {
+        if (!parse_limit(*limit, out.limit_s)) {
+            error = config.path + ": limit is " + limit_rule() + ", not \"" + *limit + "\"";
             return false;
         }
     }
-    const std::string* password_file = Lookup(config, prefix + "password_file");
-    const std::string* password = Lookup(config, prefix + "password");
+    const std::string* password_file = lookup(config, prefix + "password_file");
+    const std::string* password = lookup(config, prefix + "password");
     if (given.password_file) {
-        if (!ReadPasswordFile(*given.password_file, out.password, error)) return false;
+        if (!read_password_file(*given.password_file, out.password, error)) return false;
     } else if (password_file != nullptr) {
-        if (!ReadPasswordFile(*password_file, out.password, error)) return false;
+        if (!read_password_file(*password_file, out.password, error)) return false;
     } else if (password != nullptr) {
-        if (!IsPrivate(config.mode, config.owner, user, config.path, error)) return false;
+        if (!is_private(config.mode, config.owner, user, config.path, error)) return false;
         out.password = *password;
     }
     account = std::move(out);

@@ -33,15 +33,15 @@ struct ConfigFile {
 
 // The file's path from the environment's values (either may be null).
 // XDG_CONFIG_HOME counts only when it is an absolute path.
-std::string ConfigPath(const char* xdg_config_home, const char* home);
+std::string config_path(const char* xdg_config_home, const char* home);
 
 // A missing file is an empty config, not an error. Malformed lines and keys
 // given twice are errors, naming the line.
-bool LoadConfig(const std::string& path, ConfigFile& config, std::string& error);
-// The text SaveConfig writes: sections in name order, a header comment.
-std::string ConfigText(const ConfigValues& values);
+bool load_config(const std::string& path, ConfigFile& config, std::string& error);
+// The text save_config writes: sections in name order, a header comment.
+std::string config_text(const ConfigValues& values);
 // Writes the values to config.path, mode 0600, its folder 0700.
-bool SaveConfig(const ConfigFile& config, std::string& error);
+bool save_config(const ConfigFile& config, std::string& error);
 
 // sync's defaults: the formats written, and how many days before the A-GPS
 // data runs out it is refreshed.
@@ -49,27 +49,27 @@ constexpr const char* kDefaultSyncFormats = "gpx";
 constexpr std::uint32_t kDefaultAgpsDays = 2;
 constexpr std::uint32_t kMaxAgpsDays = 365;
 // "gpx", "fit,gpx": file formats separated by commas.
-bool IsFormatList(const std::string& text);
+bool is_format_list(const std::string& text);
 // 0 .. kMaxAgpsDays written as decimal digits.
-bool ParseDays(const std::string& text, std::uint32_t& days);
+bool parse_days(const std::string& text, std::uint32_t& days);
 
 // The keys `config set` knows, in the order `config show` lists them.
-const std::vector<std::string>& KnownConfigKeys();
-bool IsSecretKey(const std::string& key);
+const std::vector<std::string>& known_config_keys();
+bool is_secret_key(const std::string& key);
 // Checks a value for its key and for surviving the file; `stored` gets what
 // is kept (a password file path made absolute against `cwd`).
-bool CheckConfigValue(const std::string& key, const std::string& value, const std::string& cwd,
+bool check_config_value(const std::string& key, const std::string& value, const std::string& cwd,
                       std::string& stored, std::string& error);
 
 // Whether a file with this mode and owner is private to `user`; error says
 // why not, naming `path`.
-bool IsPrivate(mode_t mode, uid_t owner, uid_t user, const std::string& path, std::string& error);
+bool is_private(mode_t mode, uid_t owner, uid_t user, const std::string& path, std::string& error);
 // The first line of a private password file, without its line end.
-bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error);
+bool read_password_file(const std::string& path, std::string& password, std::string& error);
 
 // "host", "host:port" or "[v6]:port"; false for an empty host or a port
 // outside 1..65535.
-bool IsServerAddress(const std::string& text);
+bool is_server_address(const std::string& text);
 
 // What the agps or firmware command was given on its command line; unset: not given.
 struct FtpCommandLine {
@@ -99,7 +99,7 @@ constexpr const char* kDefaultFtpUser = "anonymous";
 // The command line over the config's [section] over the defaults. The password
 // comes from --password-file, else the config's password_file, else its
 // password; each source must be private. Error texts never hold the password.
-bool ResolveFtpAccount(const FtpCommandLine& given, const ConfigFile& config,
+bool resolve_ftp_account(const FtpCommandLine& given, const ConfigFile& config,
                        const std::string& section, uid_t user, FtpAccount& account,
                        std::string& error);
 

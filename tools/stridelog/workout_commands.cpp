@@ -27,12 +27,12 @@ constexpr std::uint32_t kCancelWaitMs = 5000;  // a cancelled task ends on its n
 
 // Runs the task an entry point started to its end. kExitOk when it ended in
 // time; otherwise the status to leave with (the caller reports an interruption).
-int WaitForEnd(const Context& context, HostSession& session) {
+int wait_for_end(const Context& context, HostSession& session) {
     const Options& opt = context.options;
-    if (!session.WaitForTask(opt.timeout_s * 1000)) {
+    if (!session.wait_for_task(opt.timeout_s * 1000)) {
         std::fprintf(stderr, "error: the watch did not finish in %u s\n", opt.timeout_s);
         Stridelog_CancelTasks();  // through the task end, so the port is released
-        session.WaitForTask(kCancelWaitMs);
+        session.wait_for_task(kCancelWaitMs);
         return kExitError;
     }
     return context.interrupted() ? kExitError : kExitOk;
@@ -40,7 +40,7 @@ int WaitForEnd(const Context& context, HostSession& session) {
 
 // Yes only from the user. A question nobody can answer is refused rather than
 // taken as yes, so a script never erases the watch by accident.
-int ConfirmErase(const Context& context, const std::string& question) {
+int confirm_erase(const Context& context, const std::string& question) {
     if (context.options.yes) return kExitOk;
     if (::isatty(STDIN_FILENO) != 1) {
         std::fprintf(stderr,
@@ -50,14 +50,14 @@ int ConfirmErase(const Context& context, const std::string& question) {
     }
     std::fprintf(stderr, "%s [y/N] ", question.c_str());
     std::fflush(stderr);
-    const std::optional<std::string> answer = ReadAnswer(context);
+    const std::optional<std::string> answer = read_answer(context);
     if (!answer) return kExitError;
-    if (IsYes(*answer)) return kExitOk;
+    if (is_yes(*answer)) return kExitOk;
     std::fprintf(stderr, "nothing erased\n");
     return kExitError;
 }
 
-bool WriteFileAtomically(const std::filesystem::path& path, const std::string& text,
+bool write_file_atomically(const std::filesystem::path& path, const std::string& text,
                          std::string& error) {
     const std::filesystem::path part =
         path.parent_path() / ("." + path.filename().string() + ".part");
@@ -83,7 +83,7 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& t
     return ok;
 }
 
-std::optional<std::vector<hostkit::FileFormat>> ParseFormatList(const std::string& text) {
+std::optional<std::vector<hostkit::FileFormat>> parse_format_list(const std::string& text) {
     std::vector<hostkit::FileFormat> formats;
     std::size_t at = 0;
     while (at <= text.size()) {
@@ -99,7 +99,7 @@ std::optional<std::vector<hostkit::FileFormat>> ParseFormatList(const std::strin
 
 }  // namespace
 
-bool ParseSelection(const std::string& text, std::vector<std::uint8_t>& indices) {
+bool parse_selection(const std::string& text, std::vector<std::uint8_t>& indices) {
     indices.clear();
     std::size_t at = 0;
     while (at <= text.size()) {
@@ -118,13 +118,13 @@ bool ParseSelection(const std::string& text, std::vector<std::uint8_t>& indices)
     return !indices.empty();
 }
 
-int RunWorkoutsList(const Context& context) {
+int run_workouts_list(const Context& context) {
     HostSession session(false, context.raw);
-    GetWorkoutSummary(session.window(), context.options.ShowWindow());
-    if (const int status = WaitForEnd(context, session); status != kExitOk) return status;
-    if (session.FirstError()) return ReportError(session, "");
+    GetWorkoutSummary(session.window(), context.options.show_window());
+    if (const int status = wait_for_end(context, session); status != kExitOk) return status;
+    if (session.first_error()) return report_error(session, "");
     std::vector<hostkit::SessionHeader> headers;
-    if (const Note* summary = session.Find(SDK_MSG_SUMMARY)) {
+    if (const Note* summary = session.find(SDK_MSG_SUMMARY)) {
         auto parsed = hostkit::parse_summary_block(summary->block);
         if (!parsed) {
             std::fprintf(stderr, "error: the watch's summary cannot be read: %s\n",
@@ -132,8 +132,8 @@ int RunWorkoutsList(const Context& context) {
             return kExitError;
         }
         headers = std::move(parsed->headers);
-    } else if (session.Find(SDK_MSG_NO_WORKOUTS) == nullptr) {
-        return ReportError(session, "the summary ended without its result");
+    } else if (session.find(SDK_MSG_NO_WORKOUTS) == nullptr) {
+        return report_error(session, "the summary ended without its result");
     }
     if (context.options.json) {
         nlohmann::json list = nlohmann::json::array();
@@ -162,14 +162,14 @@ int RunWorkoutsList(const Context& context) {
     return kExitOk;
 }
 
-bool CheckDownloadOptions(const DownloadOptions& download, std::string& why) {
+bool check_download_options(const DownloadOptions& download, std::string& why) {
     std::vector<std::uint8_t> indices;
-    if (download.selected && !ParseSelection(download.select, indices)) {
+    if (download.selected && !parse_selection(download.select, indices)) {
         why = "--select takes session indices 0 to 255 separated by commas, not \"" +
               download.select + "\"";
         return false;
     }
-    if (!ParseFormatList(download.format)) {
+    if (!parse_format_list(download.format)) {
         why = "--format is gpx, tcx, json or fit, or several of them separated by commas, not \"" +
               download.format + "\"";
         return false;
@@ -190,7 +190,7 @@ class SessionFiles {
     explicit SessionFiles(const DownloadOptions& options)
         : options_(options),
           folder_(options.out_folder),
-          formats_(*ParseFormatList(options.format)),
+          formats_(*parse_format_list(options.format)),
           zone_(options.utc_offset.empty() ? hostkit::LocalTime::host_zone()
                                            : hostkit::LocalTime::fixed_offset(
                                                  *hostkit::parse_utc_offset(options.utc_offset))) {}
@@ -213,7 +213,7 @@ class SessionFiles {
     }
 
     // One session block; false when it cannot be read or written.
-    bool Add(std::span<const std::uint8_t> block, SessionBlockKind kind,
+    bool add(std::span<const std::uint8_t> block, SessionBlockKind kind,
              const std::string& source) {
         const auto parsed = hostkit::parse_session_block(block, kind);
         if (!parsed) {
@@ -241,7 +241,7 @@ class SessionFiles {
     }
 
     // Prints the files written; false when the index could not be saved.
-    bool Finish(bool json) {
+    bool finish(bool json) {
         if (json) {
             std::cout << nlohmann::json{{"files", written_}, {"skipped", skipped_}}.dump() << "\n";
         } else if (print_files_) {
@@ -272,7 +272,7 @@ class SessionFiles {
         const std::string name =
             hostkit::choose_file_name(hostkit::session_file_stem(session), extension, taken);
         std::string why;
-        if (!WriteFileAtomically(folder_ / name, hostkit::write_session(format, session, zone_),
+        if (!write_file_atomically(folder_ / name, hostkit::write_session(format, session, zone_),
                                  why)) {
             std::fprintf(stderr, "error: %s\n", why.c_str());
             return false;
@@ -302,15 +302,15 @@ class SessionFiles {
     std::set<std::string> names_now_;  // file names of this run
 };
 
-int DownloadWorkouts(const Context& context, const DownloadOptions& download,
+int download_workouts(const Context& context, const DownloadOptions& download,
                      DownloadCounts* counts) {
     std::string why;
-    if (!CheckDownloadOptions(download, why)) {
+    if (!check_download_options(download, why)) {
         std::fprintf(stderr, "error: %s\n", why.c_str());
         return kExitUsage;
     }
     std::vector<std::uint8_t> selection;
-    if (download.selected) ParseSelection(download.select, selection);
+    if (download.selected) parse_selection(download.select, selection);
     SessionFiles files(download);
     if (!files.Open()) return kExitError;
     files.set_print_files(counts == nullptr);
@@ -321,20 +321,20 @@ int DownloadWorkouts(const Context& context, const DownloadOptions& download,
                          "note: --clear erases every session on the watch, not only the selected "
                          "ones; the watch cannot erase single sessions\n");
         const int agreed =
-            ConfirmErase(context, "Download, then erase every workout on the watch?");
+            confirm_erase(context, "Download, then erase every workout on the watch?");
         if (agreed != kExitOk) return agreed;
     }
 
     HostSession session(false, context.raw);
     const BOOL clear = download.clear ? TRUE : FALSE;
     if (selection.empty()) {
-        GetAllWorkout(session.window(), clear, context.options.ShowWindow());
+        GetAllWorkout(session.window(), clear, context.options.show_window());
     } else {
         GetSelectedWorkout_Ex(session.window(), selection.data(),
                               static_cast<DWORD>(selection.size()), clear,
-                              context.options.ShowWindow());
+                              context.options.show_window());
     }
-    const int waited = WaitForEnd(context, session);
+    const int waited = wait_for_end(context, session);
     if (waited != kExitOk && !context.interrupted()) return waited;
 
     // Every complete block is written, even when the download failed later:
@@ -344,33 +344,33 @@ int DownloadWorkouts(const Context& context, const DownloadOptions& download,
     for (const Note& note : session.notes()) {
         if (note.error || (note.code != SDK_MSG_SESSION && note.code != SDK_MSG_SESSION_TRACK))
             continue;
-        const auto kind = note.code == SDK_MSG_SESSION ? SessionBlockKind::kWithoutTrack
-                                                       : SessionBlockKind::kWithTrack;
-        if (!files.Add(note.block, kind, "session block " + std::to_string(number++)))
+        const auto kind = note.code == SDK_MSG_SESSION ? SessionBlockKind::without_track
+                                                       : SessionBlockKind::with_track;
+        if (!files.add(note.block, kind, "session block " + std::to_string(number++)))
             status = kExitError;
     }
-    if (!files.Finish(counts == nullptr && context.options.json)) status = kExitError;
+    if (!files.finish(counts == nullptr && context.options.json)) status = kExitError;
     if (counts != nullptr) *counts = {files.sessions(), files.written().size(), files.skipped()};
 
     if (context.interrupted()) return kExitError;  // the caller reports the interruption
-    if (session.FirstError()) return ReportError(session, "");
-    if (session.Find(SDK_MSG_NO_WORKOUTS) != nullptr) {
+    if (session.first_error()) return report_error(session, "");
+    if (session.find(SDK_MSG_NO_WORKOUTS) != nullptr) {
         if (counts == nullptr) std::fprintf(stderr, "no workouts on the watch\n");
         return status;
     }
-    if (session.Find(SDK_MSG_WORKOUTS_DONE) == nullptr)
-        return ReportError(session, "the download ended without its end notification");
+    if (session.find(SDK_MSG_WORKOUTS_DONE) == nullptr)
+        return report_error(session, "the download ended without its end notification");
     return status;
 }
 
-int RunWorkoutsDownload(const Context& context, const DownloadOptions& download) {
-    return DownloadWorkouts(context, download, nullptr);
+int run_workouts_download(const Context& context, const DownloadOptions& download) {
+    return download_workouts(context, download, nullptr);
 }
 
-int RunWorkoutsConvert(const DownloadOptions& convert, const std::vector<std::string>& blocks,
+int run_workouts_convert(const DownloadOptions& convert, const std::vector<std::string>& blocks,
                        bool json) {
     std::string why;
-    if (!CheckDownloadOptions(convert, why)) {
+    if (!check_download_options(convert, why)) {
         std::fprintf(stderr, "error: %s\n", why.c_str());
         return kExitUsage;
     }
@@ -388,24 +388,24 @@ int RunWorkoutsConvert(const DownloadOptions& convert, const std::vector<std::st
                                               std::istreambuf_iterator<char>());
         // --raw names a block by its notification; other names: told apart by size.
         const std::string name = std::filesystem::path(path).filename().string();
-        auto kind = SessionBlockKind::kEither;
-        if (name.starts_with("2007-")) kind = SessionBlockKind::kWithoutTrack;
-        if (name.starts_with("2008-")) kind = SessionBlockKind::kWithTrack;
-        if (!files.Add(bytes, kind, path)) status = kExitError;
+        auto kind = SessionBlockKind::either;
+        if (name.starts_with("2007-")) kind = SessionBlockKind::without_track;
+        if (name.starts_with("2008-")) kind = SessionBlockKind::with_track;
+        if (!files.add(bytes, kind, path)) status = kExitError;
     }
-    if (!files.Finish(json)) status = kExitError;
+    if (!files.finish(json)) status = kExitError;
     return status;
 }
 
-int RunWorkoutsClear(const Context& context) {
-    const int agreed = ConfirmErase(context, "Erase every workout on the watch?");
+int run_workouts_clear(const Context& context) {
+    const int agreed = confirm_erase(context, "Erase every workout on the watch?");
     if (agreed != kExitOk) return agreed;
     HostSession session(false, context.raw);
-    ClearWorkout(session.window(), context.options.ShowWindow());
-    if (const int status = WaitForEnd(context, session); status != kExitOk) return status;
-    if (session.FirstError()) return ReportError(session, "");
-    if (session.Find(SDK_MSG_WORKOUTS_CLEARED) == nullptr)
-        return ReportError(session, "the clear ended without its end notification");
+    ClearWorkout(session.window(), context.options.show_window());
+    if (const int status = wait_for_end(context, session); status != kExitOk) return status;
+    if (session.first_error()) return report_error(session, "");
+    if (session.find(SDK_MSG_WORKOUTS_CLEARED) == nullptr)
+        return report_error(session, "the clear ended without its end notification");
     std::fprintf(stderr, "every workout on the watch erased\n");
     return kExitOk;
 }

@@ -71,10 +71,10 @@ std::string format_degrees(std::int32_t e7);
 
 /// @brief A file format a session can be written in.
 enum class FileFormat {
-    kGpx,   ///< GPX 1.1, write_gpx()
-    kTcx,   ///< TCX v2, write_tcx()
-    kJson,  ///< JSON, write_json()
-    kFit    ///< FIT activity, write_fit()
+    gpx,   ///< GPX 1.1, write_gpx()
+    tcx,   ///< TCX v2, write_tcx()
+    json,  ///< JSON, write_json()
+    fit    ///< FIT activity, write_fit()
 };
 
 /// @brief Reads a format's name.
@@ -141,7 +141,7 @@ std::string write_json(const Session& session, const LocalTime& zone);
  * @param format the format
  * @param session the session
  * @param zone the zone the watch's times are read in
- * @return the file's bytes: text, or binary for FileFormat::kFit (write_fit())
+ * @return the file's bytes: text, or binary for FileFormat::fit (write_fit())
  */
 std::string write_session(FileFormat format, const Session& session, const LocalTime& zone);
 

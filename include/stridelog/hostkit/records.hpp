@@ -176,9 +176,9 @@ struct Session {
 
 /// @brief Which session block parse_session_block() expects.
 enum class SessionBlockKind {
-    kWithoutTrack,  ///< a ::SDK_MSG_SESSION block (0x2007): stamps, header, laps
-    kWithTrack,     ///< a ::SDK_MSG_SESSION_TRACK block (0x2008): those, then the points
-    kEither         ///< told apart by size: exactly 60 + 16 x laps bytes is one without track
+    without_track,  ///< a ::SDK_MSG_SESSION block (0x2007): stamps, header, laps
+    with_track,     ///< a ::SDK_MSG_SESSION_TRACK block (0x2008): those, then the points
+    either         ///< told apart by size: exactly 60 + 16 x laps bytes is one without track
 };
 
 /**
@@ -188,12 +188,12 @@ enum class SessionBlockKind {
  * (L laps from the header, N points from the uint32 after the laps); the two
  * sizes never coincide for the same lap count.
  * @param block the block's bytes
- * @param kind the block expected; kEither tells them apart by size
+ * @param kind the block expected; either tells them apart by size
  * @return the session; an Error when the block is shorter than 60 bytes,
  *         cannot hold its laps, ends before its point count, or is not
  *         exactly the size its laps and points make
  */
-Result<Session> parse_session_block(Bytes block, SessionBlockKind kind = SessionBlockKind::kEither);
+Result<Session> parse_session_block(Bytes block, SessionBlockKind kind = SessionBlockKind::either);
 
 /// @brief The ::SDK_MSG_SUMMARY block (0x2009): the session headers, without laps or points.
 struct Summary {
@@ -573,7 +573,7 @@ using Record =
  * @brief Reads the block of a result notification with the reader for its code.
  *
  * ::SDK_MSG_SESSION and ::SDK_MSG_SESSION_TRACK are read as
- * SessionBlockKind::kWithoutTrack and SessionBlockKind::kWithTrack.
+ * SessionBlockKind::without_track and SessionBlockKind::with_track.
  * @param code the notification's wParam, an `SDK_MSG_*` code
  * @param block the block's bytes
  * @return the record; the reader's Error for a bad block, and an Error for a

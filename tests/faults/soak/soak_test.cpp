@@ -31,7 +31,7 @@
 namespace stridelog {
 namespace {
 
-std::size_t EntriesIn(const char* folder) {
+std::size_t entries_in(const char* folder) {
     std::size_t count = 0;
     if (DIR* dir = ::opendir(folder)) {
         while (const dirent* e = ::readdir(dir))
@@ -42,7 +42,7 @@ std::size_t EntriesIn(const char* folder) {
 }
 
 // Resident set size in KiB.
-long ResidentKiB() {
+long resident_ki_b() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
@@ -58,10 +58,10 @@ struct Figures {
     long heap_kib = 0;  // allocated and not freed
 };
 
-Figures Measure() {
+Figures measure() {
     // The directory listing holds one descriptor of its own while it runs.
-    return {EntriesIn("/proc/self/fd") - 1, EntriesIn("/proc/self/task"),
-            platform::live_global_blocks(), ResidentKiB(),
+    return {entries_in("/proc/self/fd") - 1, entries_in("/proc/self/task"),
+            platform::live_global_blocks(), resident_ki_b(),
             static_cast<long>(::mallinfo2().uordblks / 1024)};
 }
 
@@ -73,7 +73,7 @@ constexpr bool kMemoryFiguresCount = false;
 constexpr bool kMemoryFiguresCount = true;
 #endif
 
-int TaskCount() {
+int live_task_count() {
     const char* text = std::getenv("STRIDELOG_SOAK_TASKS");
     const int n = text ? std::atoi(text) : 0;
     return n > 0 ? n : 200;
@@ -107,30 +107,30 @@ TEST(Soak, ManyTasksInARowLeaveNothingBehind) {
         {"sector", [](HWND h) { ReadFlashSector(h, 255); }, SDK_MSG_SECTOR},
     };
 
-    const int total = TaskCount();
+    const int total = live_task_count();
     const int early = std::min(100, total);
     Figures at_start{};
     Figures at_early{};
     test::HostRecorder host;
     for (int i = 0; i < total; ++i) {
         const Step& step = steps[static_cast<std::size_t>(i) % std::size(steps)];
-        if (i == 0) at_start = Measure();
+        if (i == 0) at_start = measure();
         host.clear();
         // The simulator keeps every frame it received; that is the test's
         // memory, not the library's.
         watch.clear_received();
         step.call(host.hwnd());
-        ASSERT_TRUE(test::RunUntilTaskEnds(60'000)) << step.name << " #" << i << " did not end";
+        ASSERT_TRUE(test::run_until_task_ends(60'000)) << step.name << " #" << i << " did not end";
         const auto codes = host.codes_without_progress();
         ASSERT_FALSE(codes.empty()) << step.name << " #" << i;
         ASSERT_EQ(codes.back(), step.ending) << step.name << " #" << i << ": " << host.describe();
         if (step.ending == SDK_MSG_SETTINGS) settings = host.blocks(SDK_MSG_SETTINGS).at(0);
         host.clear();  // frees nothing: the recorder copied and freed every block
-        if (i + 1 == early) at_early = Measure();
+        if (i + 1 == early) at_early = measure();
     }
-    const Figures at_end = Measure();
+    const Figures at_end = measure();
     server.stop();
-    EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+    EXPECT_FALSE(sdk::task_active_on_this_thread());
 
     std::printf("soak: %d tasks\n", total);
     std::printf("  file descriptors  start %zu, after %d %zu, after %d %zu\n", at_start.fds, early,
