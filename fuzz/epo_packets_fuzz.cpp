@@ -8,8 +8,8 @@ using namespace stridelog::update;
 using stridelog::fuzz::check;
 
 FUZZ_TARGET(orbit) {
-    const auto stream = ConvertOrbitFile(orbit);
-    const std::size_t packets = EpoPacketCount(orbit.size());
+    const auto stream = convert_orbit_file(orbit);
+    const std::size_t packets = epo_packet_count(orbit.size());
     check(stream.size() == packets * kEpoPacketSize);
     for (std::size_t k = 0; k < packets; ++k) {
         const std::uint8_t* p = stream.data() + k * kEpoPacketSize;

@@ -24,7 +24,7 @@ FUZZ_TARGET(input) {
     }
     const auto check_result = check_firmware_file(file);
     (void)header_version(std::span(file).first(std::min(file.size(), kFirmwareHeaderSize)));
-    if (check_result.fault != ImageFault::kNone) return;
+    if (check_result.fault != ImageFault::none) return;
     const std::size_t length = check_result.body_length;
     check(file.size() == kFullFileSize || file.size() == kProgramOnlyFileSize);
     check(length == body_length_for(check_result.header_flag));

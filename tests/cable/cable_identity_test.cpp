@@ -21,7 +21,7 @@ bool operator==(const DeviceMapEntry& a, const DeviceMapEntry& b) {
            a.device_path == b.device_path;
 }
 
-std::string Describe(const DeviceMapLine& line) {
+std::string describe(const DeviceMapLine& line) {
     switch (line.kind) {
         case Kind::blank:
             return "blank";
@@ -62,7 +62,7 @@ TEST(DeviceMapLine, Parse) {
             std::snprintf(escaped, sizeof escaped, c < 0x20 ? "\\x%02x" : "%c", c);
             text += escaped;
         }
-        text += "\" -> " + Describe(parsed) + "\n";
+        text += "\" -> " + describe(parsed) + "\n";
     }
     test::expect_golden("cable/device_map_lines", text);
 }
@@ -102,9 +102,9 @@ TEST(DeviceMapLine, WrittenLinesReadBack) {
         const DeviceMapLine parsed = parse_device_map_line(line);
         if (c.reads_back) {
             EXPECT_EQ(parsed.kind, Kind::entry) << c.legend << ": " << line;
-            EXPECT_TRUE(parsed.entry == c.entry) << c.legend << ": " << Describe(parsed);
+            EXPECT_TRUE(parsed.entry == c.entry) << c.legend << ": " << describe(parsed);
         } else {
-            EXPECT_NE(parsed.kind, Kind::entry) << c.legend << ": " << Describe(parsed);
+            EXPECT_NE(parsed.kind, Kind::entry) << c.legend << ": " << describe(parsed);
         }
         EXPECT_EQ(line.find('\n'), std::string::npos) << c.legend << ": one line, no line end";
     }

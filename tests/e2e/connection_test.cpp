@@ -50,19 +50,19 @@ class ConnectionTest : public ::testing::Test {
     void SetUp() override { blocks_before_ = platform::live_global_blocks(); }
     // An operation that ends at once after the status query without sending a
     // command of its own: a clock set to 30 February.
-    void StartProbe() { SetDateTime(host_.hwnd(), 24, 2, 30, 0, 0, 0, FALSE); }
+    void start_probe() { SetDateTime(host_.hwnd(), 24, 2, 30, 0, 0, 0, FALSE); }
     void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
     }
     std::uint64_t Now() { return platform::clock().now_ms(); }
     // Runs the loop until the task ends; returns the virtual time it took.
-    std::uint64_t RunTask() {
+    std::uint64_t run_task() {
         const std::uint64_t start = Now();
-        EXPECT_TRUE(test::RunUntilTaskEnds(600'000)) << "task did not end";
+        EXPECT_TRUE(test::run_until_task_ends(600'000)) << "task did not end";
         return Now() - start;
     }
-    SimulatedCable& Plug(const std::string& port, sim::WatchConfig config = {}) {
+    SimulatedCable& plug(const std::string& port, sim::WatchConfig config = {}) {
         std::string name = "c";
         name += std::to_string(cables_.size());
         cables_.push_back(std::make_unique<SimulatedCable>(name, port, config));
@@ -78,13 +78,13 @@ class ConnectionTest : public ::testing::Test {
 
 // Hidden, the host stays enabled; the text, then the full bar.
 TEST_F(ConnectionTest, WatchVersionHiddenPostsTextThenFullProgress) {
-    auto& cable = Plug("COM7");
+    auto& cable = plug("COM7");
     GetWatch_Version(host_.hwnd(), FALSE);
-    const auto tasks = sdk::TaskWindowsOnThisThread();
+    const auto tasks = sdk::task_windows_on_this_thread();
     ASSERT_EQ(tasks.size(), 1u);
     EXPECT_FALSE(platform::is_window_visible(tasks[0]));
     EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
-    RunTask();
+    run_task();
     EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
     test::expect_golden("e2e/watch_version",
                         test::transcript(host_) + test::frames_transcript(cable.watch.received()));
@@ -92,18 +92,18 @@ TEST_F(ConnectionTest, WatchVersionHiddenPostsTextThenFullProgress) {
 
 // Three version queries 3 s apart, nothing posted meanwhile, then no answer.
 TEST_F(ConnectionTest, SilentWatchGetsThreeRequestsThreeSecondsApart) {
-    auto& cable = Plug("COM7");
+    auto& cable = plug("COM7");
     cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
     const std::uint64_t start = Now();
     GetWatch_Version(host_.hwnd(), FALSE);
     std::string text;
     for (const std::uint64_t mark : {2999, 3000, 5999, 6000}) {
-        test::RunFor(start + mark - Now());
+        test::run_for(start + mark - Now());
         text += "at " + std::to_string(mark) +
                 " ms: " + std::to_string(cable.watch.received_count(0x10)) + " queries\n" +
                 test::transcript(host_);
     }
-    test::RunUntilTaskEnds(600'000);
+    test::run_until_task_ends(600'000);
     text += "ended at " + std::to_string(Now() - start) + " ms\n" + test::transcript(host_);
     test::expect_golden("e2e/silent_watch", text);
 }
@@ -116,15 +116,15 @@ TEST_F(ConnectionTest, PortWalkMovesToTheSecondPortAfterAPause) {
         platform::clear_injected();
         cables_.clear();
         host_.clear();
-        auto& silent = Plug("COM2");
+        auto& silent = plug("COM2");
         silent.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
         if (opens) {
-            Plug("COM3");
+            plug("COM3");
         } else {
             platform::inject_serial_comm("\\Device\\Silabser3", "COM3", "/nonexistent/tty");
         }
         GetWatch_Version(host_.hwnd(), FALSE);
-        const std::uint64_t took = RunTask();  // before the transcript is taken
+        const std::uint64_t took = run_task();  // before the transcript is taken
         text += std::string(opens ? "== COM3 answers: " : "== COM3 cannot be opened: ") +
                 std::to_string(took) + " ms\n" + test::transcript(host_) + "COM2 received:\n" +
                 test::frames_transcript(silent.watch.received());
@@ -199,11 +199,11 @@ TEST_F(ConnectionTest, VersionStatusAndMisbehavingWatch) {
         config.numeric_version = c.numeric;
         platform::clear_injected();
         cables_.clear();
-        auto& cable = Plug("COM7", config);
+        auto& cable = plug("COM7", config);
         if (c.fault) cable.watch.add_fault(*c.fault);
         host_.clear();
         c.call(host_.hwnd());
-        const std::uint64_t took = RunTask();
+        const std::uint64_t took = run_task();
         text += std::string("== ") + c.legend + ": " + std::to_string(took) + " ms\n" +
                 test::transcript(host_) + test::frames_transcript(cable.watch.received());
     }
@@ -211,17 +211,17 @@ TEST_F(ConnectionTest, VersionStatusAndMisbehavingWatch) {
 }
 
 TEST_F(ConnectionTest, ClosingTheShownWindowEndsSilentlyAndReenablesTheHost) {
-    auto& cable = Plug("COM7");
+    auto& cable = plug("COM7");
     cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
     GetWatch_Version(host_.hwnd(), TRUE);
     EXPECT_FALSE(platform::is_window_enabled(host_.hwnd()));
-    test::RunUntil([&] { return cable.watch.received_count(0x10) == 1; }, 1000);
-    const auto tasks = sdk::TaskWindowsOnThisThread();
+    test::run_until([&] { return cable.watch.received_count(0x10) == 1; }, 1000);
+    const auto tasks = sdk::task_windows_on_this_thread();
     ASSERT_EQ(tasks.size(), 1u);
     HWND task = tasks[0];
     EXPECT_TRUE(platform::is_window_visible(task));
     platform::post_message(task, platform::kWmClose, 0, 0);
-    RunTask();
+    run_task();
     EXPECT_TRUE(host_.notifications().empty()) << host_.describe();
     EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
     EXPECT_FALSE(cable.line.is_open());
@@ -240,16 +240,16 @@ TEST_F(ConnectionTest, FirmwareVersionIsReadTheSameInAnyLocale) {
         if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr)
             GTEST_SKIP() << "no locale with a decimal comma on this machine";
     }
-    Plug("COM7");
-    StartProbe();
-    RunTask();
+    plug("COM7");
+    start_probe();
+    run_task();
     std::setlocale(LC_NUMERIC, "C");
     EXPECT_EQ(host_.codes(), (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
         << host_.describe();
 }
 
 TEST_F(ConnectionTest, ReadFlashSectorEndsItsTaskWhenTheLoopIsQuit) {
-    Plug("COM7");
+    plug("COM7");
     const UINT result = platform::register_window_message(STRIDELOG_RESULT_MESSAGE_NAME);
     HWND host = platform::create_window([&](HWND, UINT m, WPARAM w, LPARAM l) -> LRESULT {
         if (m == result) {
@@ -260,7 +260,7 @@ TEST_F(ConnectionTest, ReadFlashSectorEndsItsTaskWhenTheLoopIsQuit) {
     });
     ReadFlashSector(host, 3);
     EXPECT_TRUE(platform::is_window_enabled(host)) << "the host is enabled again";
-    EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+    EXPECT_FALSE(sdk::task_active_on_this_thread());
     platform::Message msg;
     while (platform::peek_message(msg)) platform::dispatch_message(msg);  // the quit, consumed
     platform::destroy_window(host);

@@ -48,13 +48,13 @@ class FlashTransferTest : public test::SimulatedWatchTest {
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();
-        task::ResetReadChunkProgress();
+        task::reset_read_chunk_progress();
     }
     // Starts a task of the test's own on a task window of the host.
     template <class Op, class... Args>
     void start(Args&&... args) {
-        auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-        dlg->Attach(host_.hwnd());
+        auto* dlg = new sdk::CSdkTaskDlg(sdk::CSdkTaskDlg::Storage::heap);
+        dlg->attach(host_.hwnd());
         TaskWindowTestAccess::start_with(*dlg, [&](task::TaskHost& task_host) {
             return std::make_unique<Op>(task_host, std::forward<Args>(args)...);
         });
@@ -71,9 +71,9 @@ TEST_F(FlashTransferTest, ReadFlashSectorPostsTheSectorInFlashOrder) {
         restart();
         ReadFlashSector(host_.hwnd(), argument);
         // Modal: the call returns once the task has ended.
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
-        test::DeliverPosted();
+        test::deliver_posted();
         EXPECT_EQ(host_.blocks(SDK_MSG_SECTOR).at(0), Pattern(sector));
         text += "== ReadFlashSector(" + std::to_string(argument) + ")\n" + test::transcript(host_) +
                 test::frames_transcript(watch_.received());
@@ -89,7 +89,7 @@ TEST_F(FlashTransferTest, ReadProgressIsPacedForTheWholeProcess) {
     for (int i = 0; i < 3; ++i) {
         host_.clear();
         ReadFlashSector(host_.hwnd(), 2);
-        test::DeliverPosted();
+        test::deliver_posted();
         text += "== read " + std::to_string(i + 1) + "\n" + test::transcript(host_);
     }
     test::expect_golden("e2e/read_progress_pacing", text);
@@ -119,7 +119,7 @@ TEST_F(FlashTransferTest, ReadFaults) {
         const std::uint64_t start = now();
         ReadFlashSector(host_.hwnd(), 4);
         const std::uint64_t took = now() - start;
-        test::DeliverPosted();
+        test::deliver_posted();
         text += std::string("== ") + legend + ": " + std::to_string(took) + " ms\n" +
                 test::transcript(host_) + test::frames_transcript(watch_.received());
     }

@@ -110,13 +110,13 @@ TEST_P(LateReceiveTest, AReplyOnThisMachineIsNotAMissingReply) {
         SetDateTime(host.hwnd(), 24, 2, 29, 10, 0, 0, FALSE);
     else
         ReadFlashSector(host.hwnd(), 40);
-    ASSERT_TRUE(test::RunUntilTaskEnds(20'000)) << "task did not end";
+    ASSERT_TRUE(test::run_until_task_ends(20'000)) << "task did not end";
     server.stop();
     EXPECT_EQ(host.outcome(), c.outcome) << host.describe();
     if (!c.clock && !c.watch_silent) {
         EXPECT_EQ(host.blocks(SDK_MSG_SECTOR), std::vector<Bytes>{sector});
     }
-    EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+    EXPECT_FALSE(sdk::task_active_on_this_thread());
     EXPECT_EQ(platform::live_global_blocks(), blocks_before) << "a block leaked";
 }
 

@@ -48,7 +48,7 @@ Bytes StoredWaypoint(int seed, const Bytes& name) {
     return w;
 }
 
-Bytes Utf16(std::u16string_view text) {
+Bytes utf16(std::u16string_view text) {
     Bytes out;
     for (char16_t c : text) {
         out.push_back(static_cast<std::uint8_t>(c & 0xFF));
@@ -58,7 +58,7 @@ Bytes Utf16(std::u16string_view text) {
 }
 
 // Byte of waypoint k of path p in the six-sector area, worked out from the slot rule.
-std::uint32_t SlotAddress(int p, int k) {
+std::uint32_t slot_address(int p, int k) {
     const int slot = 99 * p + k;
     return kPathArea + static_cast<std::uint32_t>(slot / 170) * kSector +
            static_cast<std::uint32_t>(24 * (slot % 170));
@@ -97,7 +97,7 @@ class PathsTest : public test::SimulatedWatchTest {
   protected:
     // A directory with settings-like bytes before the path fields, all counts 0
     // and empty names.
-    Bytes BaseDirectory() const {
+    Bytes base_directory() const {
         Bytes directory(kSector, 0xFF);
         for (std::size_t i = 0; i < 1280; ++i) directory[i] = static_cast<std::uint8_t>(i * 5);
         std::fill_n(directory.begin() + 1280, 10, 0);
@@ -125,7 +125,7 @@ class PathsTest : public test::SimulatedWatchTest {
 // set (a space). Then the bar rests at 100.
 TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
     store(kPathArea, Bytes(6 * kSector, 0xFF));
-    Bytes directory = BaseDirectory();
+    Bytes directory = base_directory();
     auto name = [&](int p, const Bytes& bytes) {
         std::copy(bytes.begin(), bytes.end(), directory.begin() + 1536 + p * 32);
     };
@@ -137,10 +137,10 @@ TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
     name(3, {'a', 0xC0, 'b'});
     name(5, {'E', 'm', 'p', 't', 'y'});
     store(0, directory);
-    store(SlotAddress(0, 0), StoredWaypoint(1, {'S', 't', 'a', 'r', 't'}));
-    store(SlotAddress(0, 1), StoredWaypoint(2, {'P', 0xA0, 'z', 0xC0}));
-    for (int k = 0; k < 100; ++k) store(SlotAddress(2, k), StoredWaypoint(k, {'n'}));
-    store(SlotAddress(3, 0), StoredWaypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
+    store(slot_address(0, 0), StoredWaypoint(1, {'S', 't', 'a', 'r', 't'}));
+    store(slot_address(0, 1), StoredWaypoint(2, {'P', 0xA0, 'z', 0xC0}));
+    for (int k = 0; k < 100; ++k) store(slot_address(2, k), StoredWaypoint(k, {'n'}));
+    store(slot_address(3, 0), StoredWaypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
     GetPaths(host_.hwnd(), FALSE);
     run_task();
     const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
@@ -149,7 +149,7 @@ TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
 
 // Only the directory is read, and the full bar rests 1500 ms.
 TEST_F(PathsTest, GetPathsWithNoWaypointsPostsOnlyNoPaths) {
-    Bytes directory = BaseDirectory();
+    Bytes directory = base_directory();
     std::copy_n("Named", 5, directory.begin() + 1536);
     store(0, directory);
     const auto start = platform::clock().now_ms();
@@ -160,7 +160,7 @@ TEST_F(PathsTest, GetPathsWithNoWaypointsPostsOnlyNoPaths) {
     test::expect_golden("e2e/get_paths_none", run_text("GetPaths: " + took, directory, area));
 }
 
-std::vector<std::vector<Bytes>> SampleWaypoints() {
+std::vector<std::vector<Bytes>> sample_waypoints() {
     std::vector<std::vector<Bytes>> paths(10);
     paths[0] = {HostWaypoint(1, u"Café"), HostWaypoint(2, u"Straße"),
                 HostWaypoint(3, u"0123456789")};
@@ -170,7 +170,7 @@ std::vector<std::vector<Bytes>> SampleWaypoints() {
     return paths;
 }
 
-std::vector<std::u16string> SampleNames() {
+std::vector<std::u16string> sample_names() {
     return {u"Café", u"unused", u"Große Runde", u"", u"", u"", u"", u"", u"", u"Ende"};
 }
 
@@ -178,17 +178,17 @@ std::vector<std::u16string> SampleNames() {
 // erased and written; ß stored as '|', the empty path named Path2, at most 99
 // waypoints a path. Read back, the host gets what it wrote.
 TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
-    const Bytes directory = BaseDirectory();
+    const Bytes directory = base_directory();
     store(0, directory);
     // Old waypoints everywhere: a sector not erased would show them through.
     const Bytes area(6 * kSector, 0x5A);
     store(kPathArea, area);
-    HostArrays arrays(SampleWaypoints(), SampleNames());
+    HostArrays arrays(sample_waypoints(), sample_names());
     SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
     run_task();
-    EXPECT_EQ(watch_.read_flash(SlotAddress(0, 1), 24),
+    EXPECT_EQ(watch_.read_flash(slot_address(0, 1), 24),
               StoredWaypoint(2, {'S', 't', 'r', 'a', '|', 'e'}));
-    EXPECT_EQ(watch_.read_flash(SlotAddress(3, 0), 24), Bytes(24, 0xFF)) << "no 100th waypoint";
+    EXPECT_EQ(watch_.read_flash(slot_address(3, 0), 24), Bytes(24, 0xFF)) << "no 100th waypoint";
     watch_.with_flash([](sim::Flash& flash) {
         EXPECT_EQ(flash.conflicting_programs(), 0u) << "a chunk written without its erase";
     });
@@ -206,7 +206,7 @@ TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
 // out). The copy meets the next sector's prepare outstanding and answers
 // nothing: same notifications, frames and flash as the run without it.
 TEST_F(PathsTest, ALastChunkAcknowledgedTwiceWritesTheSame) {
-    const Bytes directory = BaseDirectory();
+    const Bytes directory = base_directory();
     const Bytes area(6 * kSector, 0x5A);
     std::string text[2];
     Bytes flash[2];
@@ -216,8 +216,8 @@ TEST_F(PathsTest, ALastChunkAcknowledgedTwiceWritesTheSame) {
         store(kPathArea, area);
         watch_.clear_faults();
         for (const Fault& f : twice) watch_.add_fault(f);
-        task::ResetReadChunkProgress();  // the read's progress pacing carries over tasks
-        HostArrays arrays(SampleWaypoints(), SampleNames());
+        task::reset_read_chunk_progress();  // the read's progress pacing carries over tasks
+        HostArrays arrays(sample_waypoints(), sample_names());
         SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
         run_task();
         // A chunk right before a prepare ends a sector; frames[i - 1] is frame i.
@@ -239,10 +239,10 @@ TEST_F(PathsTest, ALastChunkAcknowledgedTwiceWritesTheSame) {
     watch_.with_flash([](sim::Flash& f) { EXPECT_EQ(f.conflicting_programs(), 0u); });
 }
 
-Bytes PathsBlock(std::size_t size) {
+Bytes paths_block(std::size_t size) {
     Bytes block(size, 0);
     for (std::size_t p = 0; p < 10 && (p + 1) * 3431 <= size; ++p) {
-        const Bytes name = Utf16(p == 4 ? u"Cent" : u"");
+        const Bytes name = utf16(p == 4 ? u"Cent" : u"");
         std::copy(name.begin(), name.end(), block.begin() + static_cast<std::ptrdiff_t>(p * 3431));
         block[p * 3431 + 64] = p == 4 ? 150 : 0;
         for (int k = 0; k < 99; ++k) {
@@ -257,12 +257,12 @@ Bytes PathsBlock(std::size_t size) {
 // One diagnostic line per path as unpacked when the call was made; the count
 // of 150 is capped at 99.
 TEST_F(PathsTest, SetPathsExTakesACopyAndCapsTheCount) {
-    const Bytes directory = BaseDirectory();
+    const Bytes directory = base_directory();
     store(0, directory);
     const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
     env_.set_switch("DebugView", "1");
     test::DebugCapture capture;
-    auto block = std::make_unique<Bytes>(PathsBlock(34310));
+    auto block = std::make_unique<Bytes>(paths_block(34310));
     SetPaths_Ex(host_.hwnd(), block->data(), static_cast<DWORD>(block->size()), FALSE);
     const std::string lines = capture.text();
     std::fill(block->begin(), block->end(), 0xEE);  // the host frees its block on return
@@ -274,15 +274,15 @@ TEST_F(PathsTest, SetPathsExTakesACopyAndCapsTheCount) {
 
 // Refused before connecting: nothing sent at all; after: nothing read or written.
 TEST_F(PathsTest, RefusedInputsWriteNothing) {
-    HostArrays good(SampleWaypoints(), SampleNames());
+    HostArrays good(sample_waypoints(), sample_names());
     HostArrays nine(std::vector<std::vector<Bytes>>(9), std::vector<std::u16string>(9));
-    HostArrays null_path(SampleWaypoints(), SampleNames());
+    HostArrays null_path(sample_waypoints(), sample_names());
     null_path.path_ptrs[3] = nullptr;
-    HostArrays null_waypoint(SampleWaypoints(), SampleNames());
+    HostArrays null_waypoint(sample_waypoints(), sample_names());
     null_waypoint.waypoint_ptrs[0][1] = nullptr;
     const auto block_of = [&](std::size_t size) {
         return [this, size] {
-            const Bytes b = PathsBlock(size);
+            const Bytes b = paths_block(size);
             SetPaths_Ex(host_.hwnd(), b.data(), static_cast<DWORD>(b.size()), FALSE);
         };
     };
@@ -301,7 +301,7 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
         {"a null path among ten", set(null_path, true, true)},
         {"a null waypoint", set(null_waypoint, true, true)},
     };
-    const Bytes directory = BaseDirectory();
+    const Bytes directory = base_directory();
     store(0, directory);
     const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
     std::string text;
@@ -318,12 +318,12 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
 TEST_F(PathsTest, SilentEraseEndsWithTransferError) {
     std::string text;
     for (const std::uint8_t silent : {0x14, 0x16}) {
-        const Bytes directory = BaseDirectory();
+        const Bytes directory = base_directory();
         store(0, directory);
         const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
         watch_.clear_faults();
         watch_.add_fault(Fault::on_command(FaultKind::silence, silent));
-        HostArrays arrays(SampleWaypoints(), SampleNames());
+        HostArrays arrays(sample_waypoints(), sample_names());
         SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
         run_task();
         text += run_text(silent == 0x14 ? "silent erase" : "silent first chunk", directory, area);

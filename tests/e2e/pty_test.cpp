@@ -70,7 +70,7 @@ class PtyTest : public ::testing::Test {
     }
     void TearDown() override {
         server_.stop();
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_);
     }
 
@@ -84,7 +84,7 @@ class PtyTest : public ::testing::Test {
 TEST_F(PtyTest, SecondTaskFailsWhileTheFirstHoldsThePort) {
     GetWatch_Version(host_.hwnd(), FALSE);
     GetWatch_Version(host_.hwnd(), FALSE);
-    ASSERT_TRUE(test::RunUntilTaskEnds(20'000));
+    ASSERT_TRUE(test::run_until_task_ends(20'000));
     EXPECT_EQ(host_.codes(),
               (std::vector<UINT>{SDK_ERR_PORT_OPEN, SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
         << host_.describe();
@@ -92,7 +92,7 @@ TEST_F(PtyTest, SecondTaskFailsWhileTheFirstHoldsThePort) {
     host_.clear();
     watch_.clear_received();
     GetWatch_Version(host_.hwnd(), FALSE);
-    ASSERT_TRUE(test::RunUntilTaskEnds(20'000));
+    ASSERT_TRUE(test::run_until_task_ends(20'000));
     ASSERT_EQ(host_.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
         << host_.describe();
     EXPECT_EQ(host_.notifications()[0].text(), "Ver1.30");
@@ -110,13 +110,13 @@ TEST_F(PtyTest, ReadFlashSectorAndLongVersionEndToEnd) {
         flash.store(96 + long_version.size(), Bytes{0});
     });
     ReadFlashSector(host_.hwnd(), 200);
-    test::DeliverPosted();
+    test::deliver_posted();
     ASSERT_EQ(host_.codes().back(), static_cast<UINT>(SDK_MSG_SECTOR)) << host_.describe();
     EXPECT_EQ(host_.notifications().back().block, sector);
 
     host_.clear();
     GetWatch_LongVer(host_.hwnd(), FALSE);
-    ASSERT_TRUE(test::RunUntilTaskEnds(20'000));
+    ASSERT_TRUE(test::run_until_task_ends(20'000));
     const auto codes = host_.codes();
     ASSERT_GE(codes.size(), 2u) << host_.describe();
     EXPECT_EQ(codes[codes.size() - 2], static_cast<UINT>(SDK_MSG_LONG_VERSION));
@@ -146,11 +146,11 @@ TEST_F(PtyTest, SectorWriteCompletesOverTheSerialLine) {
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i ^ (i >> 8));
     watch_.with_flash(
         [](sim::Flash& flash) { flash.store(WriteSector::kAddress, Bytes(4096, 0x00)); });
-    auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-    dlg->Attach(host_.hwnd());
+    auto* dlg = new sdk::CSdkTaskDlg(sdk::CSdkTaskDlg::Storage::heap);
+    dlg->attach(host_.hwnd());
     TaskWindowTestAccess::start_with(
         *dlg, [&](task::TaskHost& host) { return std::make_unique<WriteSector>(host, data); });
-    ASSERT_TRUE(test::RunUntilTaskEnds(30'000));
+    ASSERT_TRUE(test::run_until_task_ends(30'000));
     EXPECT_EQ(host_.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_VIEWS_WRITTEN}))
         << host_.describe();
     EXPECT_EQ(watch_.read_flash(WriteSector::kAddress, 4096), data);
@@ -169,7 +169,7 @@ TEST_F(PtyTest, WorkoutsRoundTripWithTheDefaultReserve) {
             sim::generate_realistic_flash(flash, sim::uses_large_reserve(config.status_bytes));
     });
     GetAllWorkout(host_.hwnd(), FALSE, FALSE);
-    ASSERT_TRUE(test::RunUntilTaskEnds(120'000)) << "download did not end";
+    ASSERT_TRUE(test::run_until_task_ends(120'000)) << "download did not end";
     std::vector<const test::Notification*> sessions;
     for (const auto& n : host_.notifications()) {
         ASSERT_FALSE(n.error) << host_.describe();
@@ -184,7 +184,7 @@ TEST_F(PtyTest, WorkoutsRoundTripWithTheDefaultReserve) {
 
     host_.clear();
     GetWorkoutSummary(host_.hwnd(), FALSE);
-    ASSERT_TRUE(test::RunUntilTaskEnds(120'000)) << "summary did not end";
+    ASSERT_TRUE(test::run_until_task_ends(120'000)) << "summary did not end";
     const auto summary = host_.blocks(SDK_MSG_SUMMARY);
     ASSERT_EQ(summary.size(), 1u) << host_.describe();
     const Bytes& s = summary[0];

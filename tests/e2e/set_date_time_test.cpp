@@ -82,7 +82,7 @@ TEST_F(SetDateTimeTest, AWatchThatDoesNotAnswerIn250Ms) {
         run_task();
         const std::uint64_t took = platform::clock().now_ms() - start;
         platform::clock().sleep_ms(500);
-        test::DeliverPosted();
+        test::deliver_posted();
         text += (fault.kind == FaultKind::delay ? "== late: " : "== silent: ") +
                 std::to_string(took) + " ms\n" + test::transcript(host_);
     }

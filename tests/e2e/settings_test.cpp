@@ -259,7 +259,7 @@ TEST_F(SettingsTest, FailuresAndRefusals) {
         restart();
         if (c.silent) watch_.add_fault(Fault::on_command(FaultKind::silence, c.silent));
         c.call(host_.hwnd());
-        EXPECT_EQ(sdk::TaskActiveOnThisThread(), c.silent != 0);
+        EXPECT_EQ(sdk::task_active_on_this_thread(), c.silent != 0);
         run_task();
         text += run_text(c.legend, directory_);
     }

@@ -35,7 +35,7 @@ struct StoredSession {
 
 // Three sessions: no track points and three laps; a track running over two
 // sectors; a short track. Sessions take sectors from 1 on in directory order.
-std::vector<StoredSession> ThreeSessions() {
+std::vector<StoredSession> three_sessions() {
     Stream long_track;
     long_track.full(1000, 2000, 50, kMorning);
     for (int i = 0; i < 250; ++i) long_track.delta(i / 20 % 60, (i * 3) % 60, 10, -10, 1);
@@ -43,11 +43,11 @@ std::vector<StoredSession> ThreeSessions() {
     Stream pad;  // a track over two sectors: fill the first with time-only records
     pad.full(5, 6, 0, kMorning).time_only(1357).full(7, 8, 0, kMorning).end();
     return {
-        {test::HeaderSector(0, 3, {0, 0, 6, 17, 5, 24}, kErased, kErased), {}},
-        {test::HeaderSector(1359, 1, {0, 0, 7, 17, 5, 24}, {0, 0, 10, 1, 6, 24},
+        {test::header_sector(0, 3, {0, 0, 6, 17, 5, 24}, kErased, kErased), {}},
+        {test::header_sector(1359, 1, {0, 0, 7, 17, 5, 24}, {0, 0, 10, 1, 6, 24},
                             {20, 0, 10, 1, 6, 24}),
          pad.bytes},
-        {test::HeaderSector(252, 0, {0, 0, 8, 17, 5, 24}, kErased, kErased),
+        {test::header_sector(252, 0, {0, 0, 8, 17, 5, 24}, kErased, kErased),
          long_track.end().bytes},
     };
 }
@@ -95,7 +95,7 @@ class WorkoutTest : public test::SimulatedWatchTest {
 // The session blocks' layout is pinned by the session record tests; here the
 // golden transcript pins the sequence and each block's bytes by digest.
 TEST_F(WorkoutTest, GetAllWorkoutDeliversEverySessionInDirectoryOrder) {
-    store_sessions(ThreeSessions());
+    store_sessions(three_sessions());
     GetAllWorkout(host_.hwnd(), FALSE, FALSE);
     run_task();
     const auto tracks = host_.blocks(SDK_MSG_SESSION_TRACK);
@@ -105,7 +105,7 @@ TEST_F(WorkoutTest, GetAllWorkoutDeliversEverySessionInDirectoryOrder) {
 }
 
 TEST_F(WorkoutTest, Selections) {
-    store_sessions(ThreeSessions());
+    store_sessions(three_sessions());
     std::vector<UINT> indices;
     CUIntArray array{nullptr, nullptr, 0, 0, 0};
     const std::pair<const char*, std::vector<UINT>> cases[] = {
@@ -140,7 +140,7 @@ TEST_F(WorkoutTest, Selections) {
 }
 
 TEST_F(WorkoutTest, SelectionsLongerThan255AreDeliveredWhole) {
-    store_sessions(ThreeSessions());
+    store_sessions(three_sessions());
     const std::vector<std::uint8_t> selection(300, 0);  // the session without track points
     GetSelectedWorkout_Ex(host_.hwnd(), selection.data(), static_cast<DWORD>(selection.size()),
                           FALSE, FALSE);
@@ -152,7 +152,7 @@ TEST_F(WorkoutTest, SelectionsLongerThan255AreDeliveredWhole) {
 // Four bytes of count, then each session's 48 header bytes (session 1's start
 // corrected by B - A = 20 s).
 TEST_F(WorkoutTest, SummaryGathersTheCorrectedHeaders) {
-    store_sessions(ThreeSessions());
+    store_sessions(three_sessions());
     GetWorkoutSummary(host_.hwnd(), FALSE);
     run_task();
     test::expect_golden("e2e/workout_summary", record("GetWorkoutSummary"));
@@ -194,7 +194,7 @@ TEST_F(WorkoutTest, ClearingEmptiesTheDirectoryForEitherReservedTail) {
     std::string text;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        store_sessions(ThreeSessions());
+        store_sessions(three_sessions());
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();
@@ -222,7 +222,7 @@ TEST_F(WorkoutTest, TransferFailuresPostNoPartialSession) {
     }();
     std::string text;
     for (const bool clearing : {false, true}) {
-        store_sessions(ThreeSessions());
+        store_sessions(three_sessions());
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();

@@ -92,7 +92,7 @@ class EveryTaskTest : public ::testing::Test {
 
     // A fresh watch with the row's changes, registered as the cable.
     std::unique_ptr<RealisticBench> bench(const WatchTask& task, bool fresh_process = true) {
-        if (fresh_process) task::ResetReadChunkProgress();
+        if (fresh_process) task::reset_read_chunk_progress();
         return std::make_unique<RealisticBench>(image_, "bench" + std::to_string(serial_++), task);
     }
 

@@ -34,7 +34,7 @@ TEST_F(CancelTest, ClosingTheTaskWindowEndsEveryTaskAtEveryStep) {
             auto bench = this->bench(task);
             test::HostRecorder host;
             task.call(host.hwnd(), TRUE);
-            ASSERT_TRUE(test::RunUntilTaskEnds(600'000)) << task.name;
+            ASSERT_TRUE(test::run_until_task_ends(600'000)) << task.name;
             frames = bench->watch.received().size();
         }
         std::set<std::size_t> steps = {1, frames / 3, frames / 2, frames - 1};
@@ -48,11 +48,11 @@ TEST_F(CancelTest, ClosingTheTaskWindowEndsEveryTaskAtEveryStep) {
             {
                 test::HostRecorder host;
                 task.call(host.hwnd(), TRUE);
-                ASSERT_TRUE(test::RunUntil([&] { return bench->watch.received().size() >= step; },
+                ASSERT_TRUE(test::run_until([&] { return bench->watch.received().size() >= step; },
                                            600'000));
                 const std::size_t seen = host.notifications().size();
                 Stridelog_CancelTasks();
-                ASSERT_TRUE(test::RunUntilTaskEnds(600'000)) << "no end";
+                ASSERT_TRUE(test::run_until_task_ends(600'000)) << "no end";
                 // Only what was on its way may still arrive, and never an error.
                 const auto& notes = host.notifications();
                 std::size_t finals_after = 0;
@@ -68,7 +68,7 @@ TEST_F(CancelTest, ClosingTheTaskWindowEndsEveryTaskAtEveryStep) {
             EXPECT_FALSE(bench->line.is_open()) << "the port was not released";
             test::HostRecorder next;
             GetWatch_Version(next.hwnd(), FALSE);
-            ASSERT_TRUE(test::RunUntilTaskEnds(600'000));
+            ASSERT_TRUE(test::run_until_task_ends(600'000));
             EXPECT_EQ(next.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
                 << "the next call: " << next.describe();
         }
@@ -84,7 +84,7 @@ TEST_F(ProgressOrder, NeverGoesBackwardsInAnyTask) {
             auto bench = this->bench(task, fresh);
             test::HostRecorder host;
             task.call(host.hwnd(), FALSE);
-            EXPECT_TRUE(test::RunUntilTaskEnds(600'000));
+            EXPECT_TRUE(test::run_until_task_ends(600'000));
             std::vector<float> progress;
             for (const auto& n : host.notifications()) {
                 EXPECT_FALSE(n.error) << host.describe();

@@ -26,7 +26,7 @@ using sim::FaultKind;
 using Bytes = std::vector<std::uint8_t>;
 
 // Codes after which a task posts nothing but progress: the header's tables say which.
-bool IsFinal(UINT code) {
+bool is_final(UINT code) {
     switch (code) {
 #define STRIDELOG_FINAL_CASE(name, value, final, meaning) \
     case name:                                            \
@@ -39,7 +39,7 @@ bool IsFinal(UINT code) {
     }
 }
 
-bool IsError(UINT code) {
+bool is_error(UINT code) {
     switch (code) {
 #define STRIDELOG_ERROR_CASE(name, value, final, meaning) case name:
         STRIDELOG_ERROR_CODES(STRIDELOG_ERROR_CASE)
@@ -58,7 +58,7 @@ struct Outcome {
     bool operator==(const Outcome&) const = default;
 };
 
-Outcome OutcomeOf(const test::HostRecorder& host) {
+Outcome outcome_of(const test::HostRecorder& host) {
     Outcome out;
     for (const auto& n : host.notifications()) {
         if (n.code == SDK_MSG_PROGRESS || n.code == SDK_MSG_PHASE_PROGRESS ||
@@ -113,7 +113,7 @@ class FaultMatrix : public test::EveryTaskTest {
     std::uint64_t run(const test::WatchTask& task, test::HostRecorder& host) {
         const std::uint64_t start = now();
         task.call(host.hwnd(), FALSE);
-        EXPECT_TRUE(test::RunUntilTaskEnds(600'000)) << "no end";
+        EXPECT_TRUE(test::run_until_task_ends(600'000)) << "no end";
         return now() - start;
     }
 };
@@ -135,7 +135,7 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
             auto bench = this->bench(task);
             test::HostRecorder host;
             success_ms = run(task, host);
-            success = OutcomeOf(host);
+            success = outcome_of(host);
             const auto sent = bench->watch.received_ids();
             for (std::uint8_t id : sent)
                 if (std::find(commands.begin(), commands.end(), id) == commands.end())
@@ -149,7 +149,7 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
             ASSERT_FALSE(success.codes.empty() && task.name != "GetWatch_Version")
                 << task.name << ": " << host.describe();
             for (UINT code : success.codes)
-                ASSERT_FALSE(IsError(code)) << task.name << " fails without a fault";
+                ASSERT_FALSE(is_error(code)) << task.name << " fails without a fault";
         }
         // The status query may go unanswered: the operation then runs on the
         // default status, which changes what some results say (the used space).
@@ -159,7 +159,7 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
             bench->watch.add_fault(Fault::on_command(FaultKind::silence, 0x2C, -1));
             test::HostRecorder host;
             run(task, host);
-            success_without_status = OutcomeOf(host);
+            success_without_status = outcome_of(host);
         }
         auto succeeded = [&](const Outcome& outcome, std::uint8_t id) {
             return outcome == success || (id == 0x2C && outcome == success_without_status);
@@ -189,15 +189,15 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                 {
                     test::HostRecorder host;
                     took = run(task, host);
-                    ASSERT_FALSE(sdk::TaskActiveOnThisThread());
+                    ASSERT_FALSE(sdk::task_active_on_this_thread());
                     // One ending, then nothing but progress.
                     const auto& notes = host.notifications();
                     std::size_t finals = 0, last_final = 0;
                     for (std::size_t i = 0; i < notes.size(); ++i)
-                        if (IsFinal(notes[i].code)) ++finals, last_final = i;
-                    const Outcome outcome = OutcomeOf(host);
+                        if (is_final(notes[i].code)) ++finals, last_final = i;
+                    const Outcome outcome = outcome_of(host);
                     const bool failed =
-                        std::any_of(outcome.codes.begin(), outcome.codes.end(), IsError);
+                        std::any_of(outcome.codes.begin(), outcome.codes.end(), is_error);
                     // Only the two tasks without a code of their own end without a
                     // final one; a success is the whole success, never part of the data.
                     if (finals == 0 || !failed) {
@@ -221,10 +221,10 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                 // The next call opens the port and finds the watch again.
                 bench->watch.clear_faults();
                 bench->line.reconnect();
-                test::RunFor(kRebootMs);
+                test::run_for(kRebootMs);
                 test::HostRecorder next;
                 GetWatch_Version(next.hwnd(), FALSE);
-                ASSERT_TRUE(test::RunUntilTaskEnds(600'000));
+                ASSERT_TRUE(test::run_until_task_ends(600'000));
                 EXPECT_EQ(next.codes(),
                           (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
                     << "the next call: " << next.describe();

@@ -61,8 +61,8 @@ TEST_F(PartialWrites, TheLastChunkCarriesOnlyWhatIsLeft) {
         Bytes data(size);
         for (std::size_t i = 0; i < data.size(); ++i)
             data[i] = static_cast<std::uint8_t>(i * 3 + 1);
-        auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-        dlg->Attach(host_.hwnd());
+        auto* dlg = new sdk::CSdkTaskDlg(sdk::CSdkTaskDlg::Storage::heap);
+        dlg->attach(host_.hwnd());
         TaskWindowTestAccess::start_with(*dlg, [&](task::TaskHost& h) {
             return std::make_unique<WriteSource>(h, address, data, erase_first);
         });

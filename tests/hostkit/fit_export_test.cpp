@@ -218,7 +218,7 @@ TEST_F(FitExport, GpsbabelReadsEveryRealisticSessionAsTheJsonSays) {
                                        "IFIELD LON_DECIMAL, \"\", \"%.9f\"\n"
                                        "IFIELD ALT_METERS, \"\", \"%.3f\"\n");
     const std::pair<FileFormat, const char*> readers[] = {
-        {FileFormat::kGpx, "gpx"}, {FileFormat::kTcx, "gtrnctr"}, {FileFormat::kFit, "garmin_fit"}};
+        {FileFormat::gpx, "gpx"}, {FileFormat::tcx, "gtrnctr"}, {FileFormat::fit, "garmin_fit"}};
     std::size_t points = 0, without_track = 0;
     std::string fit_dumps;
     for (std::size_t k = 0; k < sessions.size(); ++k) {

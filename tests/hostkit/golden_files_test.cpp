@@ -29,7 +29,7 @@ TEST_F(GoldenFiles, ARealisticSessionAsGpxTcxJsonAndFit) {
 
     const auto zone = hk::LocalTime::fixed_offset(kUtcOffsetSeconds);
     for (const auto format :
-         {hk::FileFormat::kGpx, hk::FileFormat::kTcx, hk::FileFormat::kJson, hk::FileFormat::kFit})
+         {hk::FileFormat::gpx, hk::FileFormat::tcx, hk::FileFormat::json, hk::FileFormat::fit})
         test::expect_data_file(std::string(kGoldenStem) + "." + hk::file_extension(format),
                             hk::write_session(format, session, zone));
 }

@@ -14,11 +14,11 @@ namespace {
 
 using Buffer = std::vector<std::uint8_t>;
 
-void Put16(Buffer& b, std::uint16_t v) {
+void put16(Buffer& b, std::uint16_t v) {
     b.push_back(static_cast<std::uint8_t>(v));
     b.push_back(static_cast<std::uint8_t>(v >> 8));
 }
-void Put32(Buffer& b, std::uint32_t v) {
+void put32(Buffer& b, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
@@ -36,28 +36,28 @@ const Stamp kErased = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 // Stamps A and B, a header starting at `start` (stamp order), the laps and,
 // with points, the count and the points.
-Buffer Block(const Stamp& a, const Stamp& b, const Stamp& start, std::uint16_t recorded,
+Buffer make_block(const Stamp& a, const Stamp& b, const Stamp& start, std::uint16_t recorded,
              std::uint8_t laps, const std::vector<Point>* points) {
     Buffer out(a.begin(), a.end());
     out.insert(out.end(), b.begin(), b.end());
-    Put16(out, recorded);
+    put16(out, recorded);
     out.push_back(laps);
     out.insert(out.end(), start.begin(), start.end());
     for (int i = 9; i < 48; ++i) out.push_back(static_cast<std::uint8_t>(0x40 + i));
     for (int lap = 0; lap < laps; ++lap)
         for (int i = 0; i < 16; ++i) out.push_back(static_cast<std::uint8_t>(lap * 16 + i));
     if (points != nullptr) {
-        Put32(out, static_cast<std::uint32_t>(points->size()));
+        put32(out, static_cast<std::uint32_t>(points->size()));
         for (const auto& p : *points) {
             out.push_back(p.header);
             out.push_back(p.byte1);
             out.insert(out.end(), p.time.begin(), p.time.end());
-            Put32(out, static_cast<std::uint32_t>(p.lon));
-            Put32(out, static_cast<std::uint32_t>(p.lat));
-            Put16(out, static_cast<std::uint16_t>(p.alt));
-            Put16(out, p.m1);
-            Put16(out, p.m2);
-            Put16(out, p.m3);
+            put32(out, static_cast<std::uint32_t>(p.lon));
+            put32(out, static_cast<std::uint32_t>(p.lat));
+            put16(out, static_cast<std::uint16_t>(p.alt));
+            put16(out, p.m1);
+            put16(out, p.m2);
+            put16(out, p.m3);
             out.push_back(p.m4);
         }
     }
@@ -77,9 +77,9 @@ const std::vector<Point> kPoints = {
 
 TEST(SessionBlock, ReadsEveryFieldOfATrackBlock) {
     const Stamp a = {0, 0, 10, 14, 3, 26}, b = {20, 0, 10, 14, 3, 26};
-    const Buffer block = Block(a, b, kStart, 1234, 2, &kPoints);
+    const Buffer block = make_block(a, b, kStart, 1234, 2, &kPoints);
     ASSERT_EQ(block.size(), 64u + 32 + 25 * kPoints.size());
-    const auto s = parse_session_block(block, SessionBlockKind::kWithTrack);
+    const auto s = parse_session_block(block, SessionBlockKind::with_track);
     ASSERT_TRUE(s) << s.error();
     EXPECT_EQ(s->stamp_a, (DateTime{2026, 3, 14, 10, 0, 0}));
     EXPECT_EQ(s->stamp_b, (DateTime{2026, 3, 14, 10, 0, 20}));
@@ -106,8 +106,8 @@ TEST(SessionBlock, ReadsEveryFieldOfATrackBlock) {
 }
 
 TEST(SessionBlock, SizesThatDoNotAddUpAreErrors) {
-    const Buffer track = Block(kErased, kErased, kStart, 4, 2, &kPoints);
-    const Buffer bare = Block(kErased, kErased, kStart, 0, 3, nullptr);
+    const Buffer track = make_block(kErased, kErased, kStart, 4, 2, &kPoints);
+    const Buffer bare = make_block(kErased, kErased, kStart, 0, 3, nullptr);
     Buffer count_too_big = track;
     count_too_big[60 + 32] = 5;  // five points announced, four present
     Buffer huge_count = track;
@@ -120,23 +120,23 @@ TEST(SessionBlock, SizesThatDoNotAddUpAreErrors) {
         SessionBlockKind kind;
         bool ok;
     } cases[] = {
-        {"whole track block", track, SessionBlockKind::kWithTrack, true},
-        {"whole bare block of 3 laps (108 bytes)", bare, SessionBlockKind::kWithoutTrack, true},
-        {"either: the bare block", bare, SessionBlockKind::kEither, true},
-        {"either: the track block", track, SessionBlockKind::kEither, true},
-        {"count larger than the points", count_too_big, SessionBlockKind::kWithTrack, false},
-        {"count 0xFFFFFFFF", huge_count, SessionBlockKind::kWithTrack, false},
-        {"bare block read as a track block", bare, SessionBlockKind::kWithTrack, false},
-        {"track block read as a bare block", track, SessionBlockKind::kWithoutTrack, false},
-        {"lap count beyond the block", too_many_laps, SessionBlockKind::kWithoutTrack, false},
-        {"shorter than stamps and header", Buffer(59, 0), SessionBlockKind::kEither, false},
+        {"whole track block", track, SessionBlockKind::with_track, true},
+        {"whole bare block of 3 laps (108 bytes)", bare, SessionBlockKind::without_track, true},
+        {"either: the bare block", bare, SessionBlockKind::either, true},
+        {"either: the track block", track, SessionBlockKind::either, true},
+        {"count larger than the points", count_too_big, SessionBlockKind::with_track, false},
+        {"count 0xFFFFFFFF", huge_count, SessionBlockKind::with_track, false},
+        {"bare block read as a track block", bare, SessionBlockKind::with_track, false},
+        {"track block read as a bare block", track, SessionBlockKind::without_track, false},
+        {"lap count beyond the block", too_many_laps, SessionBlockKind::without_track, false},
+        {"shorter than stamps and header", Buffer(59, 0), SessionBlockKind::either, false},
     };
     for (const auto& c : cases) {
         const auto s = parse_session_block(c.block, c.kind);
         EXPECT_EQ(s.ok(), c.ok) << c.legend << ": " << s.error();
         EXPECT_EQ(s.error().empty(), c.ok) << c.legend;
     }
-    const auto bare_session = parse_session_block(bare, SessionBlockKind::kEither);
+    const auto bare_session = parse_session_block(bare, SessionBlockKind::either);
     ASSERT_TRUE(bare_session);
     EXPECT_FALSE(bare_session->has_track);
     EXPECT_EQ(bare_session->laps.size(), 3u);
@@ -159,8 +159,8 @@ TEST(SessionBlock, StampsThatAreNoDateTimeAreAbsent) {
         {"day 0", {0, 0, 0, 0, 1, 26}, false},
     };
     for (const auto& c : cases) {
-        const Buffer block = Block(c.stamp, kErased, c.stamp, 0, 0, nullptr);
-        const auto s = parse_session_block(block, SessionBlockKind::kWithoutTrack);
+        const Buffer block = make_block(c.stamp, kErased, c.stamp, 0, 0, nullptr);
+        const auto s = parse_session_block(block, SessionBlockKind::without_track);
         ASSERT_TRUE(s) << c.legend;
         EXPECT_EQ(s->stamp_a.has_value(), c.valid) << c.legend;
         EXPECT_EQ(s->header.start().has_value(), c.valid) << c.legend;
@@ -175,7 +175,7 @@ TEST(SessionBlock, StampsThatAreNoDateTimeAreAbsent) {
 
 TEST(SummaryBlock, HeadersInOrderAndSizeChecked) {
     Buffer block;
-    Put32(block, 2);
+    put32(block, 2);
     for (std::uint8_t i = 0; i < 2; ++i) {
         Buffer header(48, 0);
         header[0] = static_cast<std::uint8_t>(10 + i);
@@ -191,19 +191,19 @@ TEST(SummaryBlock, HeadersInOrderAndSizeChecked) {
     EXPECT_FALSE(parse_summary_block(Buffer(block.begin(), block.end() - 1)));
     EXPECT_FALSE(parse_summary_block(Buffer{3, 0, 0}));
     Buffer none;
-    Put32(none, 0);
+    put32(none, 0);
     EXPECT_TRUE(parse_summary_block(none));
 }
 
 TEST(SessionIdentity, FromStampsAndHeaderOnly) {
     const Stamp a = {0, 0, 10, 14, 3, 26};
-    const Buffer one = Block(a, kErased, kStart, 4, 1, &kPoints);
+    const Buffer one = make_block(a, kErased, kStart, 4, 1, &kPoints);
     std::vector<Point> fewer(kPoints.begin(), kPoints.begin() + 2);
-    const Buffer same_header_other_points = Block(a, kErased, kStart, 4, 1, &fewer);
+    const Buffer same_header_other_points = make_block(a, kErased, kStart, 4, 1, &fewer);
     const Stamp other_start = {10, 5, 9, 14, 3, 26};
-    const Buffer other = Block(a, kErased, other_start, 4, 1, &kPoints);
+    const Buffer other = make_block(a, kErased, other_start, 4, 1, &kPoints);
     const auto id = [&](const Buffer& b) {
-        return session_identity(*parse_session_block(b, SessionBlockKind::kEither));
+        return session_identity(*parse_session_block(b, SessionBlockKind::either));
     };
     EXPECT_EQ(id(one), sha256_hex(std::span(one).first(60)));
     EXPECT_EQ(id(one), id(same_header_other_points));
@@ -214,7 +214,7 @@ TEST(SessionIdentity, FromStampsAndHeaderOnly) {
 }
 
 Result<Session> Parse(const Buffer& block) {
-    return parse_session_block(block, SessionBlockKind::kEither);
+    return parse_session_block(block, SessionBlockKind::either);
 }
 
 TEST(Tcx, OneLapFromTheTrack) {
@@ -224,7 +224,7 @@ TEST(Tcx, OneLapFromTheTrack) {
         {0x03, 0, {26, 6, 1, 23, 59, 55}, kNoPosition, 0, 0, 0, 0, 0, 0},
         {0x01, 0, {26, 6, 2, 0, 0, 20}, 100000000, 500010000, 6, 0, 0, 0, 0},
     };
-    const auto s = Parse(Block(kErased, kErased, {50, 59, 23, 1, 6, 26}, 3, 0, &points));
+    const auto s = Parse(make_block(kErased, kErased, {50, 59, 23, 1, 6, 26}, 3, 0, &points));
     ASSERT_TRUE(s);
     const std::string tcx = write_tcx(*s, LocalTime::fixed_offset(-5 * 3600 - 30 * 60));
     // The element order of a whole file is the golden TCX's; here the values.
@@ -247,7 +247,7 @@ TEST(Tcx, OneLapFromTheTrack) {
 }
 
 TEST(Tcx, SessionWithoutTrackHasALapAndNoEmptyTrack) {
-    const auto s = Parse(Block(kErased, kErased, kStart, 0, 1, nullptr));
+    const auto s = Parse(make_block(kErased, kErased, kStart, 0, 1, nullptr));
     const std::string tcx = write_tcx(*s, LocalTime::fixed_offset(0));
     EXPECT_NE(tcx.find("<Lap StartTime=\"2026-03-14T09:05:09Z\">"), std::string::npos);
     EXPECT_EQ(tcx.find("<Track>"), std::string::npos);
@@ -292,9 +292,9 @@ TEST(Formats, DegreesAndFileStems) {
                  {-2147483647 - 1, "-214.7483648"},
                  {85123456, "8.5123456"}};
     for (const auto& c : cases) EXPECT_EQ(format_degrees(c.e7), c.text);
-    const auto s = Parse(Block(kErased, kErased, kStart, 0, 0, nullptr));
+    const auto s = Parse(make_block(kErased, kErased, kStart, 0, 0, nullptr));
     EXPECT_EQ(session_file_stem(*s), "2026-03-14T09-05-09");
-    const auto no_start = Parse(Block(kErased, kErased, kErased, 0, 0, nullptr));
+    const auto no_start = Parse(make_block(kErased, kErased, kErased, 0, 0, nullptr));
     EXPECT_EQ(session_file_stem(*no_start), "no-start-time");
 }
 

@@ -131,7 +131,7 @@ class SimulatedWatch : public test::RealisticWatch {
             default:
                 return run([](HWND h) {
                     ReadFlashSector(h, 255);
-                    test::DeliverPosted();
+                    test::deliver_posted();
                 });
         }
     }
@@ -285,7 +285,7 @@ TEST_F(SimulatedUpdates, AgpsAndFirmwareBlocks) {
     host_.clear();
     FirmwareUpdate(host_.hwnd(), address.c_str(), u"user", u"pass", u"fw", u"", FALSE, 60'000,
                    TRUE);
-    const bool ended = test::RunUntilTaskEnds(3'600'000);
+    const bool ended = test::run_until_task_ends(3'600'000);
     Stridelog_SetConfirmAnswer(0);
     ASSERT_TRUE(ended);
     const auto firmware = host_.notifications();

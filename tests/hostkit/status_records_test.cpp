@@ -20,7 +20,7 @@ Buffer Text(const std::string& text) {
     return Buffer(text.begin(), text.end());
 }
 
-Buffer Float(float value, Buffer prefix = {}) {
+Buffer float_block(float value, Buffer prefix = {}) {
     const auto bits = std::bit_cast<std::uint32_t>(value);
     for (int i = 0; i < 4; ++i) prefix.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
     return prefix;
@@ -136,28 +136,28 @@ TEST(PortListBlocks, NamesInOrderAndEveryLengthChecked) {
 }
 
 TEST(ProgressBlocks, PercentagesAndPhases) {
-    const auto full = parse_progress_block(Float(100.0f));
+    const auto full = parse_progress_block(float_block(100.0f));
     ASSERT_TRUE(full);
     EXPECT_EQ(full->percent, 100.0f);
-    const auto half = parse_phase_progress_block(Float(50.0f, {2, 0, 0, 0}));
+    const auto half = parse_phase_progress_block(float_block(50.0f, {2, 0, 0, 0}));
     ASSERT_TRUE(half);
     EXPECT_EQ(half->phase, kPhaseAgpsTransfer);
     EXPECT_EQ(half->percent, 50.0f);
-    EXPECT_TRUE(parse_phase_progress_block(Float(0.0f, {4, 0, 0, 0}))) << "firmware transfer";
+    EXPECT_TRUE(parse_phase_progress_block(float_block(0.0f, {4, 0, 0, 0}))) << "firmware transfer";
 
     const struct {
         const char* legend;
         Result<Record> read;
     } cases[] = {
-        {"progress above 100", parse_result_block(SDK_MSG_PROGRESS, Float(100.5f))},
-        {"negative progress", parse_result_block(SDK_MSG_PROGRESS, Float(-1.0f))},
+        {"progress above 100", parse_result_block(SDK_MSG_PROGRESS, float_block(100.5f))},
+        {"negative progress", parse_result_block(SDK_MSG_PROGRESS, float_block(-1.0f))},
         {"progress NaN",
-         parse_result_block(SDK_MSG_PROGRESS, Float(std::numeric_limits<float>::quiet_NaN()))},
-        {"phase 5", parse_result_block(SDK_MSG_PHASE_PROGRESS, Float(1.0f, {5, 0, 0, 0}))},
-        {"phase 2^24 + 1", parse_result_block(SDK_MSG_PHASE_PROGRESS, Float(1.0f, {1, 0, 0, 1}))},
+         parse_result_block(SDK_MSG_PROGRESS, float_block(std::numeric_limits<float>::quiet_NaN()))},
+        {"phase 5", parse_result_block(SDK_MSG_PHASE_PROGRESS, float_block(1.0f, {5, 0, 0, 0}))},
+        {"phase 2^24 + 1", parse_result_block(SDK_MSG_PHASE_PROGRESS, float_block(1.0f, {1, 0, 0, 1}))},
         {"phase progress infinite",
          parse_result_block(SDK_MSG_PHASE_PROGRESS,
-                            Float(std::numeric_limits<float>::infinity(), {1, 0, 0, 0}))},
+                            float_block(std::numeric_limits<float>::infinity(), {1, 0, 0, 0}))},
     };
     for (const auto& c : cases) EXPECT_FALSE(c.read) << c.legend;
 }

@@ -99,7 +99,7 @@ void Write(const fs::path& file, const std::string& text) {
 
 // A tty in a small sysfs tree: under a USB device when vid is set, bound to a
 // driver when one is named.
-void AddTty(const fs::path& sys, const std::string& tty, const std::string& vid,
+void add_tty(const fs::path& sys, const std::string& tty, const std::string& vid,
             const std::string& pid, const std::string& driver) {
     const fs::path usb = sys / "devices" / ("usb-" + tty);
     const fs::path port = usb / "1.0" / tty;
@@ -122,17 +122,17 @@ void AddTty(const fs::path& sys, const std::string& tty, const std::string& vid,
 TEST(DoctorSysfs, FindsTheCableAndBridgesOnly) {
     Scratch s;
     const fs::path sys = s.root() / "sys";
-    AddTty(sys, "ttyUSB0", "04FC", "0201", "pl2303");        // the cable, upper-case id
-    AddTty(sys, "ttyUSB1", "10c4", "ea60", "cp210x");        // a bridge
-    AddTty(sys, "ttyUSB2", "0403", "6001", "ftdi_sio");      // someone else's adapter
-    AddTty(sys, "ttyACM0", "04fc", "0202", "cdc_acm");       // one product number off
+    add_tty(sys, "ttyUSB0", "04FC", "0201", "pl2303");        // the cable, upper-case id
+    add_tty(sys, "ttyUSB1", "10c4", "ea60", "cp210x");        // a bridge
+    add_tty(sys, "ttyUSB2", "0403", "6001", "ftdi_sio");      // someone else's adapter
+    add_tty(sys, "ttyACM0", "04fc", "0202", "cdc_acm");       // one product number off
     fs::create_directories(sys / "class" / "tty" / "tty1");  // a virtual terminal
     // The cable plugged in a second time, without a driver's tty.
     Write(sys / "devices" / "usb-bare" / "idVendor", "04fc\n");
     Write(sys / "devices" / "usb-bare" / "idProduct", "0201\n");
     fs::create_directory_symlink(sys / "devices" / "usb-bare", sys / "bus/usb/devices/usb-bare");
 
-    const SysfsScan scan = ScanSysfs(sys.string());
+    const SysfsScan scan = scan_sysfs(sys.string());
     ASSERT_EQ(scan.ttys.size(), 2u);
     EXPECT_EQ(scan.ttys[0].tty, "ttyUSB0");
     EXPECT_EQ(scan.ttys[0].device_path, "/dev/ttyUSB0");
@@ -146,7 +146,7 @@ TEST(DoctorSysfs, FindsTheCableAndBridgesOnly) {
 
 TEST(DoctorSysfs, NoTreeIsNoCable) {
     Scratch s;
-    const SysfsScan scan = ScanSysfs((s.root() / "absent").string());
+    const SysfsScan scan = scan_sysfs((s.root() / "absent").string());
     EXPECT_TRUE(scan.ttys.empty());
     EXPECT_TRUE(scan.cable_usb_devices.empty());
 }
@@ -168,7 +168,7 @@ TEST(DoctorRules, WhichTextsMatchTheCable) {
         {"ATTRS{idVendor}==\"04fc\"\nATTRS{idProduct}==\"0201\"\n", false},
         {"", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(RulesTextMatchesCable(c.text), c.matches) << c.text;
+    for (const auto& c : cases) EXPECT_EQ(rules_text_matches_cable(c.text), c.matches) << c.text;
 }
 
 TEST(DoctorRules, FindsRuleFilesInOrderAndIgnoresOthers) {
@@ -179,7 +179,7 @@ TEST(DoctorRules, FindsRuleFilesInOrderAndIgnoresOthers) {
     Write(s.root() / "etc" / "60-stridelog.rules.bak", rule);  // not a rules file
     Write(s.root() / "lib" / "60-stridelog.rules", rule);
     Write(s.root() / "lib" / "50-other.rules", R"(ATTRS{idVendor}=="1234")");
-    const auto found = FindCableRules(
+    const auto found = find_cable_rules(
         {(s.root() / "etc").string(), (s.root() / "none").string(), (s.root() / "lib").string()});
     EXPECT_EQ(found,
               (std::vector<std::string>{(s.root() / "etc" / "70-mine.rules").string(),
@@ -188,9 +188,9 @@ TEST(DoctorRules, FindsRuleFilesInOrderAndIgnoresOthers) {
 
 TEST(DoctorRules, DirectoriesFromTheEnvironment) {
     ::setenv("STRIDELOG_UDEV_RULES_DIRS", "/a::/b/c:", 1);
-    EXPECT_EQ(UdevRuleDirs(), (std::vector<std::string>{"/a", "/b/c"}));
+    EXPECT_EQ(udev_rule_dirs(), (std::vector<std::string>{"/a", "/b/c"}));
     ::unsetenv("STRIDELOG_UDEV_RULES_DIRS");
-    EXPECT_EQ(UdevRuleDirs(), (std::vector<std::string>{"/etc/udev/rules.d", "/lib/udev/rules.d",
+    EXPECT_EQ(udev_rule_dirs(), (std::vector<std::string>{"/etc/udev/rules.d", "/lib/udev/rules.d",
                                                         "/usr/lib/udev/rules.d"}));
 }
 
@@ -214,14 +214,14 @@ TEST(DoctorOpen, WhatTheSdkWouldMeet) {
         {s.root().string(), OpenResult::other, EISDIR},
     };
     for (const auto& c : cases) {
-        const OpenCheck check = TryOpen(c.path);
+        const OpenCheck check = try_open(c.path);
         EXPECT_EQ(check.result, c.result) << c.path;
         EXPECT_EQ(check.error, c.error) << c.path;
     }
     // The check lets go of the port: a second look finds it free again.
-    EXPECT_EQ(TryOpen(free_pty.path()).result, OpenResult::ok);
+    EXPECT_EQ(try_open(free_pty.path()).result, OpenResult::ok);
     ::close(lock_fd);
-    EXPECT_EQ(TryOpen(locked_pty.path()).result, OpenResult::ok);
+    EXPECT_EQ(try_open(locked_pty.path()).result, OpenResult::ok);
 }
 
 TEST(DoctorHolders, NamesTheProcessesThatHaveTheDeviceOpen) {
@@ -229,7 +229,7 @@ TEST(DoctorHolders, NamesTheProcessesThatHaveTheDeviceOpen) {
     HoldingChild first(held.path());
     HoldingChild second(held.path());
     Pty idle;  // after the children, which would inherit its descriptors
-    const auto holders = FindHolders(held.path());
+    const auto holders = find_holders(held.path());
     std::vector<int> pids;
     for (const auto& h : holders) {
         pids.push_back(h.pid);
@@ -238,15 +238,15 @@ TEST(DoctorHolders, NamesTheProcessesThatHaveTheDeviceOpen) {
     std::vector<int> want{first.pid(), second.pid()};
     std::sort(want.begin(), want.end());
     EXPECT_EQ(pids, want) << "this process holds it too but is left out";
-    EXPECT_TRUE(FindHolders(idle.path()).empty());
-    EXPECT_TRUE(FindHolders("/nonexistent/device").empty());
+    EXPECT_TRUE(find_holders(idle.path()).empty());
+    EXPECT_TRUE(find_holders("/nonexistent/device").empty());
 }
 
 TEST(DoctorHolders, PortProbers) {
-    EXPECT_TRUE(IsPortProber("ModemManager"));
-    EXPECT_TRUE(IsPortProber("brltty"));
-    EXPECT_FALSE(IsPortProber("modemmanager"));
-    EXPECT_FALSE(IsPortProber("stridelog-sim"));
+    EXPECT_TRUE(is_port_prober("ModemManager"));
+    EXPECT_TRUE(is_port_prober("brltty"));
+    EXPECT_FALSE(is_port_prober("modemmanager"));
+    EXPECT_FALSE(is_port_prober("stridelog-sim"));
 }
 
 // The permission case, with owner, group, mode and fix, is the doctor script's.
@@ -268,13 +268,13 @@ TEST(DoctorExplain, NamesDeviceReasonAndFix) {
         {{OpenResult::missing, ENOENT}, {}, file + ": No such file or directory; the device node"},
     };
     for (const auto& c : cases) {
-        const std::string line = ExplainOpenFailure(file, c.check, c.holders);
+        const std::string line = explain_open_failure(file, c.check, c.holders);
         EXPECT_EQ(line.rfind(c.want, 0), 0u) << line;
     }
-    const auto access = DescribeAccess(file);
+    const auto access = describe_access(file);
     ASSERT_TRUE(access.has_value());
     EXPECT_TRUE(access->user_in_group);
-    EXPECT_FALSE(DescribeAccess((s.root() / "absent").string()).has_value());
+    EXPECT_FALSE(describe_access((s.root() / "absent").string()).has_value());
 }
 
 }  // namespace

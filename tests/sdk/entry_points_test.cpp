@@ -24,14 +24,14 @@ class EntryPointsTest : public ::testing::Test {
   protected:
     void SetUp() override { blocks_before_ = platform::live_global_blocks(); }
     void TearDown() override {
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
     }
     // Delivers everything the call posted.
-    void Drain() { test::RunUntilTaskEnds(10'000); }
+    void drain() { test::run_until_task_ends(10'000); }
     // A cable port whose device does not exist: present for the connect check,
     // impossible to open.
-    void PlugUnopenableCable(const char* port = "COM7") {
+    void plug_unopenable_cable(const char* port = "COM7") {
         platform::inject_serial_comm("\\Device\\USB#VID_04FC&PID_0201#0", port,
                                      "/nonexistent/stridelog-tty");
     }
@@ -52,7 +52,7 @@ const BYTE kSessions[2] = {0, 1};
 const std::vector<BYTE> kPathBlock(STRIDELOG_PATH_BLOCK_SIZE);
 const char16_t kServer[] = u"ftp.example.test";
 
-std::vector<AsyncCall> AsyncCalls() {
+std::vector<AsyncCall> async_calls() {
     return {
         {"GetWatch_Version", [](HWND h) { GetWatch_Version(h, TRUE); }},
         {"GetWatch_LongVer", [](HWND h) { GetWatch_LongVer(h, FALSE); }},
@@ -79,11 +79,11 @@ std::vector<AsyncCall> AsyncCalls() {
 }
 
 TEST_F(EntryPointsTest, WithoutCableEveryWatchCallPostsExactlyNoPort) {
-    for (const auto& c : AsyncCalls()) {
+    for (const auto& c : async_calls()) {
         SCOPED_TRACE(c.legend);
         host_.clear();
         c.call(host_.hwnd());
-        Drain();
+        drain();
         ASSERT_EQ(host_.notifications().size(), 1u) << host_.describe();
         const auto& n = host_.notifications()[0];
         EXPECT_TRUE(n.error);
@@ -99,7 +99,7 @@ TEST_F(EntryPointsTest, DownloadCallsLogTheirSiteAndTheFailedConnectCheck) {
     test::DebugCapture capture;
     AGPSDataUpdate(host_.hwnd(), kServer, u"u", u"p", u"/", TRUE, 1000, TRUE);
     FirmwareUpdate(host_.hwnd(), kServer, u"u", u"p", u"/", u"x", TRUE, 1000, 0);
-    Drain();
+    drain();
     const std::string log = capture.text();
     const std::string agps = log.substr(0, log.find("FirmwareUpdate()"));
     const std::string firmware = log.substr(agps.size());
@@ -112,7 +112,7 @@ TEST_F(EntryPointsTest, DownloadCallsLogTheirSiteAndTheFailedConnectCheck) {
 
 TEST_F(EntryPointsTest, SdkVersionIsNineteenBytesWithoutNul) {
     GetSDKVersion(host_.hwnd());
-    Drain();
+    drain();
     ASSERT_EQ(host_.notifications().size(), 1u);
     const auto& n = host_.notifications()[0];
     EXPECT_FALSE(n.error);
@@ -128,7 +128,7 @@ TEST_F(EntryPointsTest, PortListBlockLayout) {
     platform::inject_serial_comm("\\Device\\USB#VID_04FC&PID_0201#a", "COM3", "/nonexistent");
     platform::inject_serial_comm("\\Device\\Silabser0", "COM10", "/nonexistent");
     GetClip_COM_Port_List(host_.hwnd());
-    Drain();
+    drain();
     ASSERT_EQ(host_.notifications().size(), 1u);
     EXPECT_EQ(host_.notifications()[0].code, SDK_MSG_PORT_LIST);
     EXPECT_EQ(host_.notifications()[0].block,
@@ -144,7 +144,7 @@ TEST_F(EntryPointsTest, NullHostTurnsNotificationsIntoThreadMessages) {
     });
     GetSDKVersion(nullptr);
     GetWatch_Version(nullptr, TRUE);
-    Drain();
+    drain();
     platform::set_thread_message_handler(nullptr);
     EXPECT_EQ(codes, (std::vector<UINT>{SDK_MSG_SDK_VERSION, SDK_ERR_NO_PORT}));
 }
@@ -155,7 +155,7 @@ TEST_F(EntryPointsTest, HostThatIsNotAWindowLosesNothingAndCrashesNothing) {
     GetSDKVersion(stale);
     GetClip_COM_Port_List(stale);
     GetWatch_Version(stale, TRUE);
-    Drain();
+    drain();
     EXPECT_TRUE(host_.notifications().empty());
     // TearDown checks that the two undeliverable blocks were freed.
 }
@@ -163,12 +163,12 @@ TEST_F(EntryPointsTest, HostThatIsNotAWindowLosesNothingAndCrashesNothing) {
 TEST_F(EntryPointsTest, BlockThatCannotBeAllocatedIsNotPosted) {
     platform::fail_next_global_allocs(1);
     GetSDKVersion(host_.hwnd());
-    Drain();
+    drain();
     EXPECT_TRUE(host_.notifications().empty());
 }
 
 TEST_F(EntryPointsTest, RefusedParametersPostNothingAndStartNothing) {
-    PlugUnopenableCable();
+    plug_unopenable_cable();
     std::vector<std::string> diagnostics;
     platform::set_debug_sink([&](std::string_view s) { diagnostics.emplace_back(s); });
     auto key = platform::reg_create(platform::RegRoot::current_user, "SOFTWARE\\Tempolink");
@@ -189,8 +189,8 @@ TEST_F(EntryPointsTest, RefusedParametersPostNothingAndStartNothing) {
         SCOPED_TRACE(c.legend);
         host_.clear();
         c.call(host_.hwnd());
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
-        Drain();
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
+        drain();
         EXPECT_TRUE(host_.notifications().empty()) << host_.describe();
         EXPECT_EQ(platform::window_count_on_this_thread(), 1u);
     }
@@ -202,13 +202,13 @@ TEST_F(EntryPointsTest, RefusedParametersPostNothingAndStartNothing) {
 }
 
 TEST_F(EntryPointsTest, UnopenablePortEndsWithPortOpenAndReenablesHost) {
-    PlugUnopenableCable();
+    plug_unopenable_cable();
     for (BOOL show : {FALSE, TRUE}) {
         SCOPED_TRACE(show ? "shown" : "hidden");
         host_.clear();
         GetWatch_Version(host_.hwnd(), show);
         EXPECT_TRUE(platform::is_window_enabled(host_.hwnd())) << "re-enabled by the task end";
-        Drain();
+        drain();
         EXPECT_EQ(host_.codes(), (std::vector<UINT>{SDK_ERR_PORT_OPEN})) << host_.describe();
         EXPECT_EQ(platform::window_count_on_this_thread(), 1u);
     }
@@ -219,7 +219,7 @@ TEST_F(EntryPointsTest, PortNameThatIsNotComEndsWithNoPort) {
     platform::inject_serial_comm("\\Device\\Silabser0", "COM1", "/nonexistent");
     platform::inject_serial_comm("\\Device\\USB#VID_04FC&PID_0201#0", "ACM0", "/nonexistent");
     GetWatch_Version(host_.hwnd(), FALSE);
-    Drain();
+    drain();
     EXPECT_EQ(host_.codes(), (std::vector<UINT>{SDK_ERR_NO_PORT})) << host_.describe();
 }
 

@@ -19,10 +19,10 @@ using platform::RegValue;
 
 constexpr const char* kCable = "\\Device\\USB#VID_04FC&PID_0201#";
 
-std::string Cable(const std::string& tail) {
+std::string cable(const std::string& tail) {
     return kCable + tail;
 }
-std::string Bridge(int n) {
+std::string bridge(int n) {
     return "\\Device\\Silabser" + std::to_string(n);
 }
 
@@ -38,41 +38,41 @@ TEST(CablePorts, ListsAndFindsTheCable) {
     };
     const Case cases[] = {
         {"sorted as text (COM10 before COM2); presence takes the first in registry order",
-         {{Cable("0"), "COM3"}, {Cable("1"), "COM10"}, {Cable("2"), "COM2"}}},
-        {"only Silabser1: listed, yet not present", {{Bridge(1), "COM7"}}},
-        {"Silabser0 is the bridge the presence test asks", {{Bridge(0), "COM4"}}},
+         {{cable("0"), "COM3"}, {cable("1"), "COM10"}, {cable("2"), "COM2"}}},
+        {"only Silabser1: listed, yet not present", {{bridge(1), "COM7"}}},
+        {"Silabser0 is the bridge the presence test asks", {{bridge(0), "COM4"}}},
         {"bridges 0..31 are listed, 32 is not; sorted, not in bridge order",
-         {{Bridge(31), "COM31"}, {Bridge(32), "COM32"}, {Bridge(2), "COM9"}}},
+         {{bridge(31), "COM31"}, {bridge(32), "COM32"}, {bridge(2), "COM9"}}},
         {"the whole pattern is compared, after upper-casing the device name",
          {{"\\Device\\USB#VID_04FC&PID_0202#1", "COM5"},
           {"\\Device\\USB#VID_04FC&PID_0201", "COM6"},
           {"\\Device\\usb#vid_04fc&pid_0201#7", "COM8"}}},
         {"same port through both ways is listed twice",
-         {{Cable("0"), "COM5"}, {Bridge(0), "COM5"}}},
+         {{cable("0"), "COM5"}, {bridge(0), "COM5"}}},
         {"the device name follows the second backslash, which must exist",
          {{"\\USB#VID_04FC&PID_0201#0", "COM5"},
           {"Device\\USB#VID_04FC&PID_0201#0", "COM6"},
           {"\\Device\\Other\\USB#VID_04FC&PID_0201#0", "COM7"}}},
         {"names that are no positive COM%d are listed; presence skips them and goes on",
-         {{Cable("0"), "XYZ"},
-          {Cable("1"), "com4"},
-          {Cable("2"), "COM-3"},
-          {Cable("3"), "COM0"},
-          {Cable("4"), "COM9"}}},
+         {{cable("0"), "XYZ"},
+          {cable("1"), "com4"},
+          {cable("2"), "COM-3"},
+          {cable("3"), "COM0"},
+          {cable("4"), "COM9"}}},
         {"COM%d reads the leading number: COM3x is 3",
-         {{Cable("0"), "COM3x"}, {Bridge(0), "COM 5"}}},
+         {{cable("0"), "COM3x"}, {bridge(0), "COM 5"}}},
         // Alone, so nothing found earlier in registry order hides the reading.
-        {"white space after COM is skipped: COM 5 is 5", {{Bridge(0), "COM 5"}}},
-        {"tab and sign after COM: COM\t+6 is 6", {{Cable("0"), "COM\t+6"}}},
+        {"white space after COM is skipped: COM 5 is 5", {{bridge(0), "COM 5"}}},
+        {"tab and sign after COM: COM\t+6 is 6", {{cable("0"), "COM\t+6"}}},
         {"a negative number names no port and the walk goes on to COM8",
-         {{Cable("0"), "COM -2"}, {Cable("1"), "COM8"}}},
+         {{cable("0"), "COM -2"}, {cable("1"), "COM8"}}},
         {"nothing registered", {}},
         {"version 5 already uses the device map",
-         {{Cable("0"), "COM6"}},
+         {{cable("0"), "COM6"}},
          {{"0000USB&VID_04FC&PID_0201&1", "COM7"}},
          5},
         {"older system: enumeration subkeys by whole prefix; device map and bridges unused",
-         {{Cable("0"), "COM6"}, {Bridge(0), "COM8"}},
+         {{cable("0"), "COM6"}, {bridge(0), "COM8"}},
          {{"0000USB&VID_04FC&PID_0201&0001", "COM12"},
           {"0000USB&VID_04FC&PID_0202&0001", "COM13"},
           {"0000USB&VID_04FC&PID_020", "COM14"},
@@ -101,12 +101,12 @@ TEST(CablePorts, ValuesThatCannotBeReadAreSkippedWithADiagnostic) {
     env.set_switch("DebugView", "1");
     env.set_switch("DebugViewExtra", "2");
     test::DebugCapture capture;
-    platform::inject_serial_comm_value(Cable("0"), RegValue::dword(3));
-    platform::inject_serial_comm_value(Bridge(0),
+    platform::inject_serial_comm_value(cable("0"), RegValue::dword(3));
+    platform::inject_serial_comm_value(bridge(0),
                                        RegValue{platform::RegType::binary, {'C', 0, 'O', 0}});
-    platform::inject_serial_comm(Cable("long"), std::string(200, 'C'), "/dev/null");   // 402 bytes
-    platform::inject_serial_comm(Cable(std::string(240, 'x')), "COM20", "/dev/null");  // long name
-    platform::inject_serial_comm(Bridge(1), "COM6", "/dev/null");
+    platform::inject_serial_comm(cable("long"), std::string(200, 'C'), "/dev/null");   // 402 bytes
+    platform::inject_serial_comm(cable(std::string(240, 'x')), "COM20", "/dev/null");  // long name
+    platform::inject_serial_comm(bridge(1), "COM6", "/dev/null");
 
     std::vector<std::string> list;
     ports::ListCablePorts(list);
@@ -135,13 +135,13 @@ TEST(CablePorts, ValuesAndNamesAtTheBufferLimits) {
         for (std::size_t i = 0; i < 4; ++i) data[2 * i] = static_cast<std::uint8_t>(text[i]);
         return RegValue{platform::RegType::sz, data};
     };
-    const std::string name_head = Cable("");
+    const std::string name_head = cable("");
     const Case cases[] = {
-        {"127 characters with the terminator fill 256 bytes: read", Cable("0"), port_text(127),
+        {"127 characters with the terminator fill 256 bytes: read", cable("0"), port_text(127),
          true},
-        {"128 characters need 258 bytes: skipped", Cable("0"), port_text(128), false},
-        {"256 bytes of raw text data: read", Cable("0"), raw_sz(256), true},
-        {"257 bytes of raw text data: skipped", Cable("0"), raw_sz(257), false},
+        {"128 characters need 258 bytes: skipped", cable("0"), port_text(128), false},
+        {"256 bytes of raw text data: read", cable("0"), raw_sz(256), true},
+        {"257 bytes of raw text data: skipped", cable("0"), raw_sz(257), false},
         {"a 255-character name fits with its terminator",
          name_head + std::string(255 - name_head.size(), 'n'), RegValue::text("COM7"), true},
         {"a 256-character name does not", name_head + std::string(256 - name_head.size(), 'n'),
@@ -164,7 +164,7 @@ TEST(CablePorts, ValuesAndNamesAtTheBufferLimits) {
 TEST(CablePorts, ACablePluggedInBetweenTwoCallsIsFoundByTheSecond) {
     test::TestEnvironment env;
     EXPECT_EQ(ports::FindCablePort(), 0);
-    platform::inject_serial_comm(Cable("0"), "COM3", "/dev/null");
+    platform::inject_serial_comm(cable("0"), "COM3", "/dev/null");
     EXPECT_EQ(ports::FindCablePort(), 3);
     platform::clear_injected();
     EXPECT_EQ(ports::FindCablePort(), 0);
@@ -182,9 +182,9 @@ TEST(CablePorts, PortListBlockBytes) {
         {"non-ASCII names keep their UTF-16 code units", {"\xC3\x96"}, {1, 0, 0, 0, 0xD6, 0, 0, 0}},
         {"an empty name is just its terminator", {""}, {1, 0, 0, 0, 0, 0}},
     };
-    for (const auto& c : cases) EXPECT_EQ(ports::BuildPortListBlock(c.list), c.block) << c.legend;
+    for (const auto& c : cases) EXPECT_EQ(ports::build_port_list_block(c.list), c.block) << c.legend;
 
-    const auto block = ports::BuildPortListBlock(std::vector<std::string>(300, "COM1"));
+    const auto block = ports::build_port_list_block(std::vector<std::string>(300, "COM1"));
     ASSERT_EQ(block.size(), 4u + 300u * 10u);
     EXPECT_EQ(std::vector<std::uint8_t>(block.begin(), block.begin() + 4),
               (std::vector<std::uint8_t>{300 & 0xFF, 300 >> 8, 0, 0}))

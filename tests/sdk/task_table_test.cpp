@@ -47,9 +47,9 @@ TEST_F(TaskTable, AnOperationOtherThanTheRequestedOneFailsTheTaskLoudly) {
         test::DebugCapture capture;
         host_.clear();
         watch_.clear_received();
-        auto* dlg = new CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
-        dlg->Attach(host_.hwnd());
-        TaskWindowTestAccess::start_as(*dlg, TASK_GET_SETTING,
+        auto* dlg = new sdk::CSdkTaskDlg(sdk::CSdkTaskDlg::Storage::heap);
+        dlg->attach(host_.hwnd());
+        TaskWindowTestAccess::start_as(*dlg, sdk::task_get_setting,
                                        [&](task::TaskHost& h) -> std::unique_ptr<task::Operation> {
                                            if (!c.make_one) return nullptr;
                                            return std::make_unique<Impostor>(h);

@@ -46,7 +46,7 @@ WatchConfig on_date(int year, int month, int day) {
 
 TEST(AgpsPackets, TheStreamOfAnOrbitFileIsWellFormedAndDamageIsNamed) {
     // The host's packets (pinned byte by byte in its own tests) are what the watch checks.
-    ASSERT_EQ(good_stream(), update::ConvertOrbitFile(orbit_file()));
+    ASSERT_EQ(good_stream(), update::convert_orbit_file(orbit_file()));
 
     struct Row {
         const char* legend;
@@ -93,7 +93,7 @@ TEST(AgpsPackets, TheStreamOfAnOrbitFileIsWellFormedAndDamageIsNamed) {
         Bytes area = good_stream();
         row.damage(area);
         std::string why;
-        const bool ok = IsWellFormedEpoStream(area, &why);
+        const bool ok = is_well_formed_epo_stream(area, &why);
         EXPECT_EQ(ok, std::string(row.why).empty()) << why;
         EXPECT_NE(why.find(row.why), std::string::npos) << why;
     }

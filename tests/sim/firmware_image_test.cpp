@@ -53,24 +53,24 @@ TEST(FirmwareImage, EachVariantFailsExactlyItsCheck) {
         ImageFault fault;
         const char* header_text;
     } rows[] = {
-        {"v1.0", image(H::v1_0), 131328, ImageFault::kNone, v10},
-        {"v1.1", image(H::v1_1), 151808, ImageFault::kNone, v11},
-        {"v1.2", image(H::v1_2), 151808, ImageFault::kNone, "<<Watch Firmware Header v1.2"},
-        {"v1.3", image(H::v1_3), 151808, ImageFault::kNone, "<<Watch Firmware Header v1.3"},
-        {"v1.2 in capitals", image(H::v1_2, D::none, {}, true), 151808, ImageFault::kNone,
+        {"v1.0", image(H::v1_0), 131328, ImageFault::none, v10},
+        {"v1.1", image(H::v1_1), 151808, ImageFault::none, v11},
+        {"v1.2", image(H::v1_2), 151808, ImageFault::none, "<<Watch Firmware Header v1.2"},
+        {"v1.3", image(H::v1_3), 151808, ImageFault::none, "<<Watch Firmware Header v1.3"},
+        {"v1.2 in capitals", image(H::v1_2, D::none, {}, true), 151808, ImageFault::none,
          "<<WATCH FIRMWARE HEADER V1.2"},
-        {"v1.0 header in a long file", image(H::v1_0, D::none, 151808), 151808, ImageFault::kNone,
+        {"v1.0 header in a long file", image(H::v1_0, D::none, 151808), 151808, ImageFault::none,
          v10},
         {"v1.1 header in a short file", image(H::v1_1, D::none, 131328), 131328,
-         ImageFault::kNoLanguageBlock, v11},
-        {"one byte too many", image(H::v1_0, D::wrong_size), 131329, ImageFault::kBadSize, v10},
-        {"one byte too many, long", image(H::v1_3, D::wrong_size), 151809, ImageFault::kBadSize,
+         ImageFault::no_language_block, v11},
+        {"one byte too many", image(H::v1_0, D::wrong_size), 131329, ImageFault::bad_size, v10},
+        {"one byte too many, long", image(H::v1_3, D::wrong_size), 151809, ImageFault::bad_size,
          "<<Watch Firmware Header v1.3"},
-        {"unknown header", image(H::v1_1, D::wrong_header), 151808, ImageFault::kBadHeader,
+        {"unknown header", image(H::v1_1, D::wrong_header), 151808, ImageFault::bad_header,
          "<<Watch Firmware Header v1.4"},
-        {"checksum off", image(H::v1_1, D::wrong_checksum), 151808, ImageFault::kBadChecksum, v11},
-        {"body byte changed", image(H::v1_0, D::body_byte), 131328, ImageFault::kBadChecksum, v10},
-        {"cut short", image(H::v1_1, D::short_file), 256 + 0x10000, ImageFault::kBadSize, v11},
+        {"checksum off", image(H::v1_1, D::wrong_checksum), 151808, ImageFault::bad_checksum, v11},
+        {"body byte changed", image(H::v1_0, D::body_byte), 131328, ImageFault::bad_checksum, v10},
+        {"cut short", image(H::v1_1, D::short_file), 256 + 0x10000, ImageFault::bad_size, v11},
     };
     const Bytes body = make_firmware_body("1.32.01_VUNA0_00", 1);
     for (const auto& row : rows) {
@@ -176,7 +176,7 @@ TEST(FirmwareFolderFiles, NamesAndContentsAHostLooksFor) {
         const std::string image = slurp(dir / written.firmware);
         EXPECT_EQ(image.size(), written.firmware_size);
         EXPECT_EQ(update::check_firmware_file(Bytes(image.begin(), image.end())).fault,
-                  ImageFault::kNone);
+                  ImageFault::none);
     }
     fs::remove_all(dir);
 }

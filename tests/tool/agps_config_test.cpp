@@ -34,7 +34,7 @@ class TempFolder {
     fs::path path_;
 };
 
-mode_t ModeOf(const fs::path& path) {
+mode_t mode_of(const fs::path& path) {
     struct stat st {};
     EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
     return st.st_mode & 07777;
@@ -46,10 +46,10 @@ void WriteFile(const fs::path& path, const std::string& text, mode_t mode) {
 }
 
 TEST(ConfigFile, PathFollowsTheEnvironment) {
-    EXPECT_EQ(ConfigPath("/x/cfg", "/home/u"), "/x/cfg/stridelog/config.ini");
-    EXPECT_EQ(ConfigPath("relative/cfg", "/home/u"), "/home/u/.config/stridelog/config.ini");
-    EXPECT_EQ(ConfigPath("", "/home/u"), "/home/u/.config/stridelog/config.ini");
-    EXPECT_EQ(ConfigPath(nullptr, "/home/u"), "/home/u/.config/stridelog/config.ini");
+    EXPECT_EQ(config_path("/x/cfg", "/home/u"), "/x/cfg/stridelog/config.ini");
+    EXPECT_EQ(config_path("relative/cfg", "/home/u"), "/home/u/.config/stridelog/config.ini");
+    EXPECT_EQ(config_path("", "/home/u"), "/home/u/.config/stridelog/config.ini");
+    EXPECT_EQ(config_path(nullptr, "/home/u"), "/home/u/.config/stridelog/config.ini");
 }
 
 // Every value `config set` accepts reads back unchanged; every value it
@@ -81,13 +81,13 @@ TEST(ConfigFile, AcceptedValuesSurviveTheFileAndRefusedOnesWouldNot) {
         ConfigFile config;
         config.path = (temp.path() / "stridelog" / "config.ini").string();
         std::string stored, error;
-        EXPECT_EQ(CheckConfigValue(c.key, c.value, "/", stored, error), c.accepted)
+        EXPECT_EQ(check_config_value(c.key, c.value, "/", stored, error), c.accepted)
             << c.legend << ": " << error;
         config.values[c.key] = c.value;
         config.values["agps.user"] = c.key == "agps.user" ? c.value : "after";
-        ASSERT_TRUE(SaveConfig(config, error)) << c.legend << ": " << error;
+        ASSERT_TRUE(save_config(config, error)) << c.legend << ": " << error;
         ConfigFile back;
-        const bool loaded = LoadConfig(config.path, back, error);
+        const bool loaded = load_config(config.path, back, error);
         const bool same = loaded && back.values == config.values;
         EXPECT_EQ(same, c.accepted) << c.legend;
     }
@@ -100,22 +100,22 @@ TEST(ConfigFile, SavedOwnerOnlyThroughARename) {
     config.path = (folder / "config.ini").string();
     config.values = {{"agps.server", "ftp.example.org"}, {"agps.password", "s3cret"}};
     std::string error;
-    ASSERT_TRUE(SaveConfig(config, error)) << error;
-    EXPECT_EQ(ModeOf(folder), 0700u);
-    EXPECT_EQ(ModeOf(config.path), 0600u);
+    ASSERT_TRUE(save_config(config, error)) << error;
+    EXPECT_EQ(mode_of(folder), 0700u);
+    EXPECT_EQ(mode_of(config.path), 0600u);
 
     // A folder someone else made open (the SDK keeps its registry there), and
     // a file loosened by hand: both closed again by the next save.
     ::chmod(folder.c_str(), 0755);
     ::chmod(config.path.c_str(), 0644);
     config.values["agps.user"] = "me";
-    ASSERT_TRUE(SaveConfig(config, error)) << error;
-    EXPECT_EQ(ModeOf(folder), 0700u);
-    EXPECT_EQ(ModeOf(config.path), 0600u);
+    ASSERT_TRUE(save_config(config, error)) << error;
+    EXPECT_EQ(mode_of(folder), 0700u);
+    EXPECT_EQ(mode_of(config.path), 0600u);
     ASSERT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1)
         << "a temporary file was left";
     ConfigFile back;
-    ASSERT_TRUE(LoadConfig(config.path, back, error)) << error;
+    ASSERT_TRUE(load_config(config.path, back, error)) << error;
     EXPECT_TRUE(back.exists);
     EXPECT_EQ(back.mode, 0600u);
     EXPECT_EQ(back.values, config.values);
@@ -139,13 +139,13 @@ TEST(ConfigFile, MalformedFilesAreRefusedNamingTheLine) {
         WriteFile(path, c.text, 0600);
         ConfigFile config;
         std::string error;
-        EXPECT_FALSE(LoadConfig(path.string(), config, error)) << c.legend;
+        EXPECT_FALSE(load_config(path.string(), config, error)) << c.legend;
         EXPECT_NE(error.find(c.error), std::string::npos) << c.legend << ": " << error;
     }
     TempFolder temp;
     ConfigFile missing;
     std::string error;
-    EXPECT_TRUE(LoadConfig((temp.path() / "none.ini").string(), missing, error));
+    EXPECT_TRUE(load_config((temp.path() / "none.ini").string(), missing, error));
     EXPECT_FALSE(missing.exists);
     EXPECT_TRUE(missing.values.empty());
 }
@@ -159,7 +159,7 @@ TEST(ConfigFile, ServerAddresses) {
         {"[]:21", false},
     };
     // clang-format on
-    for (const auto& [text, valid] : cases) EXPECT_EQ(IsServerAddress(text), valid) << text;
+    for (const auto& [text, valid] : cases) EXPECT_EQ(is_server_address(text), valid) << text;
 }
 
 // An account on one line: server|user|password|folder|mode|limit|fifth.
@@ -263,7 +263,7 @@ TEST(FtpAccount, SourcesAndTheirOrder) {
         config.values = c.values;
         FtpAccount account;
         std::string error;
-        const bool ok = ResolveFtpAccount(c.given, config, c.section, me, account, error);
+        const bool ok = resolve_ftp_account(c.given, config, c.section, me, account, error);
         ASSERT_EQ(ok, c.ok) << c.legend << ": " << error;
         EXPECT_EQ(error.find(secret), std::string::npos) << c.legend << ": " << error;
         if (ok) {
@@ -280,7 +280,7 @@ TEST(FtpAccount, SourcesAndTheirOrder) {
     foreign.values = {{"agps.server", "h"}, {"agps.password", secret}};
     FtpAccount account;
     std::string error;
-    EXPECT_FALSE(ResolveFtpAccount({}, foreign, "agps", me, account, error));
+    EXPECT_FALSE(resolve_ftp_account({}, foreign, "agps", me, account, error));
     EXPECT_NE(error.find("belongs to another user"), std::string::npos) << error;
 }
 
@@ -313,7 +313,7 @@ TEST(ConfigValues, CheckedPerKeyWithoutEchoingAPassword) {
     };
     for (const Case& c : cases) {
         std::string stored, error;
-        const bool ok = CheckConfigValue(c.key, c.value, "/home/me", stored, error);
+        const bool ok = check_config_value(c.key, c.value, "/home/me", stored, error);
         EXPECT_EQ(ok, c.ok) << c.key << " " << c.value << ": " << error;
         const std::string& seen = ok ? stored : error;
         EXPECT_NE(seen.find(c.stored_or_error), std::string::npos) << c.key << ": " << seen;
@@ -323,9 +323,9 @@ TEST(ConfigValues, CheckedPerKeyWithoutEchoingAPassword) {
     }
 }
 TEST(ConfigValues, OnlyThePasswordIsSecret) {
-    EXPECT_TRUE(IsSecretKey("agps.password"));
-    EXPECT_TRUE(IsSecretKey("firmware.password"));
-    EXPECT_FALSE(IsSecretKey("firmware.password_file"));
+    EXPECT_TRUE(is_secret_key("agps.password"));
+    EXPECT_TRUE(is_secret_key("firmware.password"));
+    EXPECT_FALSE(is_secret_key("firmware.password_file"));
 }
 
 // ---- What the agps command reports.
@@ -354,7 +354,7 @@ TEST(AgpsReport, ProgressLines) {
         {"negative percentages show as 0", {2, -3}, 1, 1, "writing to the watch   0%  (1.0 s)"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ProgressLine(c.progress, c.phase_s, c.total_s), c.line) << c.legend;
+        EXPECT_EQ(progress_line(c.progress, c.phase_s, c.total_s), c.line) << c.legend;
 }
 
 TEST(AgpsReport, MilestonesWithoutATerminal) {
@@ -363,7 +363,7 @@ TEST(AgpsReport, MilestonesWithoutATerminal) {
     std::string printed;
     std::optional<PhaseProgress> last;
     for (const PhaseProgress& p : sequence) {
-        if (IsMilestone(last, p))
+        if (is_milestone(last, p))
             printed +=
                 std::to_string(p.phase) + ":" + std::to_string(static_cast<int>(p.percent)) + " ";
         last = p;
@@ -375,25 +375,25 @@ TEST(AgpsReport, EveryErrorCodeHasItsOwnExitStatus) {
     std::set<int> seen = {0, 1, 2, 130, 143};  // success, other errors, usage, signals
     for (UINT code = 0x1000; code <= 0x1016; ++code) {
         if ((code & 0xF) > 9) continue;  // never posted
-        const int status = AgpsExitStatus(code);
+        const int status = agps_exit_status(code);
         EXPECT_TRUE(seen.insert(status).second) << std::hex << code << " -> " << std::dec << status;
         EXPECT_LT(status, 126) << "shells reserve 126 and up";
     }
-    EXPECT_EQ(AgpsExitStatus(SDK_ERR_DOWNLOAD), 18);
-    EXPECT_EQ(AgpsExitStatus(SDK_ERR_AGPS_PACKET_FILE), 20);
-    EXPECT_EQ(AgpsExitStatus(SDK_ERR_DOWNLOAD_TIMEOUT), 24);
-    EXPECT_EQ(AgpsExitStatus(0x100A), 1);
-    EXPECT_EQ(AgpsExitStatus(0x2017), 1);
+    EXPECT_EQ(agps_exit_status(SDK_ERR_DOWNLOAD), 18);
+    EXPECT_EQ(agps_exit_status(SDK_ERR_AGPS_PACKET_FILE), 20);
+    EXPECT_EQ(agps_exit_status(SDK_ERR_DOWNLOAD_TIMEOUT), 24);
+    EXPECT_EQ(agps_exit_status(0x100A), 1);
+    EXPECT_EQ(agps_exit_status(0x2017), 1);
 }
 
 TEST(AgpsReport, ErrorTexts) {
     EXPECT_EQ(
-        AgpsErrorText(SDK_ERR_DOWNLOAD_TIMEOUT, 90)
+        agps_error_text(SDK_ERR_DOWNLOAD_TIMEOUT, 90)
             .rfind("error 0x1014 SDK_ERR_DOWNLOAD_TIMEOUT: the download did not finish within 90 s",
                    0),
         0u);
-    EXPECT_NE(AgpsErrorText(SDK_ERR_AGPS_SIZE, 1).find("53760 bytes"), std::string::npos);
-    EXPECT_EQ(AgpsErrorText(SDK_ERR_CLOCK_VALUE, 1).rfind("error 0x1016 SDK_ERR_CLOCK_VALUE: ", 0),
+    EXPECT_NE(agps_error_text(SDK_ERR_AGPS_SIZE, 1).find("53760 bytes"), std::string::npos);
+    EXPECT_EQ(agps_error_text(SDK_ERR_CLOCK_VALUE, 1).rfind("error 0x1016 SDK_ERR_CLOCK_VALUE: ", 0),
               0u);
 }
 

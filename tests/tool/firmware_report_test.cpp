@@ -24,14 +24,14 @@ TEST(FirmwareOffer, VersionFromTheQuestion) {
         {"A new watch firmware (1.32.1 is available", std::nullopt},
         {"", std::nullopt},
     };
-    for (const Case& c : cases) EXPECT_EQ(OfferedVersion(c.message), c.version) << c.message;
+    for (const Case& c : cases) EXPECT_EQ(offered_version(c.message), c.version) << c.message;
 }
 
 TEST(FirmwareOffer, QuestionAndNotesOnTheTerminal) {
-    EXPECT_EQ(TerminalText(kQuestion),
+    EXPECT_EQ(terminal_text(kQuestion),
               "A new watch firmware (1.32.1) is  available !\n\nNote :\nThe firmware update will "
               "ERASE ALL workout and paths in your watch. \n\nDo you want to proceed ?");
-    EXPECT_EQ(TerminalText("a\rb\r\n\r\n"), "a\nb");
+    EXPECT_EQ(terminal_text("a\rb\r\n\r\n"), "a\nb");
 
     struct Case {
         const char* legend;
@@ -45,7 +45,7 @@ TEST(FirmwareOffer, QuestionAndNotesOnTheTerminal) {
         {"no history", {}, {}},
         {"only blank lines", {"", ""}, {}},
     };
-    for (const Case& c : cases) EXPECT_EQ(NoteLines(c.notes, "  "), c.lines) << c.legend;
+    for (const Case& c : cases) EXPECT_EQ(note_lines(c.notes, "  "), c.lines) << c.legend;
 }
 
 // Phase 4 progress arrives about every half second while the firmware is
@@ -81,14 +81,14 @@ TEST(FirmwareRestart, SilenceInTheWritingPhaseIsTheRestart) {
         RestartWatch watch;
         for (std::size_t i = 0; i < c.steps.size(); ++i) {
             const Step& s = c.steps[i];
-            const Event got = s.note ? watch.Take(s.phase, s.at) : watch.Tick(s.at);
+            const Event got = s.note ? watch.take(s.phase, s.at) : watch.tick(s.at);
             EXPECT_EQ(got, s.want) << c.legend << ", step " << i;
         }
     }
     RestartWatch watch;
-    watch.Take(4, 2.0);
-    watch.Tick(40.0);
-    EXPECT_DOUBLE_EQ(watch.SilentFor(42.5), 40.5);
+    watch.take(4, 2.0);
+    watch.tick(40.0);
+    EXPECT_DOUBLE_EQ(watch.silent_for(42.5), 40.5);
 }
 
 TEST(FirmwareErrors, TextAndStatusPerCode) {
@@ -108,14 +108,14 @@ TEST(FirmwareErrors, TextAndStatusPerCode) {
          "not finish within 45 s"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(FirmwareExitStatus(c.code), c.status) << std::hex << c.code;
-        EXPECT_EQ(FirmwareErrorText(c.code, 45).rfind(c.text, 0), 0u)
-            << FirmwareErrorText(c.code, 45);
+        EXPECT_EQ(firmware_exit_status(c.code), c.status) << std::hex << c.code;
+        EXPECT_EQ(firmware_error_text(c.code, 45).rfind(c.text, 0), 0u)
+            << firmware_error_text(c.code, 45);
     }
     // Neither a broken image nor a missing entry has touched the watch.
-    EXPECT_NE(FirmwareErrorText(SDK_ERR_FIRMWARE_IMAGE, 1).find("nothing was written"),
+    EXPECT_NE(firmware_error_text(SDK_ERR_FIRMWARE_IMAGE, 1).find("nothing was written"),
               std::string::npos);
-    EXPECT_NE(FirmwareErrorText(SDK_ERR_FIRMWARE_INFO, 1).find("nothing was written"),
+    EXPECT_NE(firmware_error_text(SDK_ERR_FIRMWARE_INFO, 1).find("nothing was written"),
               std::string::npos);
 }
 

@@ -15,7 +15,7 @@ using nlohmann::json;
 
 using stridelog::test::path_block;
 
-std::vector<WatchPath> TenPaths() {
+std::vector<WatchPath> ten_paths() {
     std::vector<WatchPath> paths;
     for (unsigned i = 0; i < 10; ++i) {
         const Bytes block =
@@ -30,14 +30,14 @@ std::vector<WatchPath> TenPaths() {
 }
 
 TEST(PathDocuments, GetThenSetGivesTheSamePaths) {
-    const auto paths = TenPaths();
-    const json document = json::parse(PathsToJson(paths).dump(2));
+    const auto paths = ten_paths();
+    const json document = json::parse(paths_to_json(paths).dump(2));
     EXPECT_EQ(document["paths"][1]["waypoints"][0]["attributes"], "a0a1a2a3a4a5");
     std::vector<WatchPath> back;
     std::string error;
-    ASSERT_TRUE(PathsFromJson(document, back, error)) << error;
+    ASSERT_TRUE(paths_from_json(document, back, error)) << error;
     EXPECT_EQ(back, paths);
-    EXPECT_TRUE(PathDifferences(PathsAsStored(back), paths).empty());
+    EXPECT_TRUE(path_differences(paths_as_stored(back), paths).empty());
 }
 
 TEST(PathDocuments, MalformedDocumentsNameTheField) {
@@ -78,27 +78,27 @@ TEST(PathDocuments, MalformedDocumentsNameTheField) {
          "paths[index 4].waypoints[0].name: at most 10"},
     };
     for (const auto& c : cases) {
-        json document = PathsToJson(TenPaths());
+        json document = paths_to_json(ten_paths());
         c.spoil(document);
         std::vector<WatchPath> paths;
         std::string error;
-        EXPECT_FALSE(PathsFromJson(document, paths, error)) << c.legend;
+        EXPECT_FALSE(paths_from_json(document, paths, error)) << c.legend;
         EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
     }
 }
 
 TEST(PathDocuments, ReadBackDifferencesAreReported) {
-    auto written = TenPaths();
+    auto written = ten_paths();
     written[5].waypoints.clear();
     written[5].name = "Gone";
-    const auto stored = PathsAsStored(written);
+    const auto stored = paths_as_stored(written);
     EXPECT_EQ(stored[5].name, "Path6") << "the watch's name of a path without waypoints";
     auto read = stored;
-    EXPECT_TRUE(PathDifferences(stored, read).empty());
+    EXPECT_TRUE(path_differences(stored, read).empty());
     read[1].name = "Caf| No l";
     read[2].waypoints[1].attributes[5] ^= 1;
     read[7].waypoints.pop_back();
-    const auto lines = PathDifferences(stored, read);
+    const auto lines = path_differences(stored, read);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[0].find("path 1 name"), std::string::npos) << lines[0];
     EXPECT_NE(lines[1].find("path 2 waypoint 1"), std::string::npos) << lines[1];
@@ -109,7 +109,7 @@ TEST(SettingsDocuments, FieldsByNameAndBackUnchanged) {
     const Bytes record = stridelog::test::settings_record();
     json document;
     std::string error;
-    ASSERT_TRUE(SettingsToJson(record, document, error)) << error;
+    ASSERT_TRUE(settings_to_json(record, document, error)) << error;
     EXPECT_EQ(document["f94_or_f12d"], 2);
     EXPECT_EQ(document["w10"], "3412");
     EXPECT_EQ(document["version_text"], "1.31.02");
@@ -119,13 +119,13 @@ TEST(SettingsDocuments, FieldsByNameAndBackUnchanged) {
     EXPECT_EQ(document["agps_expiry"], "2026-03-21");
     EXPECT_EQ(document["b18_b25"], "1213141516171819");
     SettingsBlock back{};
-    ASSERT_TRUE(SettingsFromJson(json::parse(document.dump()), back, error)) << error;
+    ASSERT_TRUE(settings_from_json(json::parse(document.dump()), back, error)) << error;
     EXPECT_EQ(Bytes(back.begin(), back.end()), record);
-    EXPECT_FALSE(SettingsToJson(Bytes(95, 0), document, error));
+    EXPECT_FALSE(settings_to_json(Bytes(95, 0), document, error));
     // A watch never given A-GPS data keeps the erased bytes: no date.
     Bytes erased = record;
     erased[51] = erased[52] = erased[53] = 0xFF;
-    ASSERT_TRUE(SettingsToJson(erased, document, error)) << error;
+    ASSERT_TRUE(settings_to_json(erased, document, error)) << error;
     EXPECT_TRUE(document["agps_expiry"].is_null());
 }
 
@@ -146,7 +146,7 @@ TEST(SettingsDocuments, MalformedAndDifferent) {
     };
     json good;
     std::string error;
-    ASSERT_TRUE(SettingsToJson(stridelog::test::settings_record(), good, error));
+    ASSERT_TRUE(settings_to_json(stridelog::test::settings_record(), good, error));
     for (const auto& c : cases) {
         json document = good;
         if (c.value.is_null())
@@ -154,7 +154,7 @@ TEST(SettingsDocuments, MalformedAndDifferent) {
         else
             document[c.key] = c.value;
         SettingsBlock record{};
-        EXPECT_FALSE(SettingsFromJson(document, record, error)) << c.legend;
+        EXPECT_FALSE(settings_from_json(document, record, error)) << c.legend;
         EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
     }
     // Read-back: only fields the watch takes count.
@@ -163,10 +163,10 @@ TEST(SettingsDocuments, MalformedAndDifferent) {
     std::copy(record.begin(), record.end(), written.begin());
     read = written;
     read[54] ^= 0xFF;  // the used space moved: not a write fault
-    EXPECT_TRUE(SettingsDifferences(written, read).empty());
+    EXPECT_TRUE(settings_differences(written, read).empty());
     read[8] = 0;
     read[89] = 0;
-    const auto lines = SettingsDifferences(written, read);
+    const auto lines = settings_differences(written, read);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "f5: wrote 1, read 0");
     EXPECT_EQ(lines[1], "b18_b25: wrote \"1213141516171819\", read \"1200141516171819\"");
@@ -183,11 +183,11 @@ TEST(ViewsDocuments, RoundTripRefusalsAndDifferences) {
         }
     json document;
     std::string error;
-    ASSERT_TRUE(ViewsToJson(record, document, error)) << error;
+    ASSERT_TRUE(views_to_json(record, document, error)) << error;
     EXPECT_EQ(document["views"][4]["name"], "Durée");
     EXPECT_EQ(document["views"][1]["record"], "2d32373c41464b5055");
     ViewsBlock back{};
-    ASSERT_TRUE(ViewsFromJson(json::parse(document.dump()), back, error)) << error;
+    ASSERT_TRUE(views_from_json(json::parse(document.dump()), back, error)) << error;
     EXPECT_EQ(Bytes(back.begin(), back.end()), record);
 
     struct Case {
@@ -207,14 +207,14 @@ TEST(ViewsDocuments, RoundTripRefusalsAndDifferences) {
     for (const auto& c : cases) {
         json spoilt = document;
         c.spoil(spoilt);
-        EXPECT_FALSE(ViewsFromJson(spoilt, back, error)) << c.legend;
+        EXPECT_FALSE(views_from_json(spoilt, back, error)) << c.legend;
         EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
     }
     ViewsBlock written{}, read{};
     std::copy(record.begin(), record.end(), written.begin());
     read = written;
     read[45 + 20 * 4 + 6] = ' ';  // é read back as the watch's space
-    const auto lines = ViewsDifferences(written, read);
+    const auto lines = views_differences(written, read);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "view 4 name: wrote \"Durée\", read \"Dur e\"");
 }

@@ -31,18 +31,18 @@ class PresenterTest : public ::testing::Test {
     }
     void TearDown() override {
         platform::destroy_window(window_);
-        ui::InstallPresenter(nullptr);
+        ui::install_presenter(nullptr);
         Stridelog_SetConfirmAnswer(0);
     }
     // A task window as a download task shows it.
-    std::unique_ptr<TaskDisplay> StartDownload() {
-        auto display = std::make_unique<TaskDisplay>(window_);
-        display->PrepareForStart();
+    std::unique_ptr<ui::TaskDisplay> start_download() {
+        auto display = std::make_unique<ui::TaskDisplay>(window_);
+        display->prepare_for_start();
         display->LayoutWindow();
         display->ShowRateDisplay(true);
         display->SetCaption("A-GPS");
         display->SetStatusText("Download ...");
-        display->SetShown(true);
+        display->set_shown(true);
         return display;
     }
 
@@ -56,26 +56,26 @@ class PresenterTest : public ::testing::Test {
 TEST_F(PresenterTest, TerminalWritesEachChangedLineOnceOrRedrawsOnATty) {
     std::ostringstream out;
     std::istringstream in;
-    ui::InstallPresenter(ui::MakeTerminalPresenter(out, in, false));
-    TaskDisplay display(window_);
-    display.PrepareForStart();
+    ui::install_presenter(ui::make_terminal_presenter(out, in, false));
+    ui::TaskDisplay display(window_);
+    display.prepare_for_start();
     display.ShowRateDisplay(false);
     display.SetPos(10);  // hidden: nothing printed
-    display.SetShown(true);
+    display.set_shown(true);
     display.SetPos(42);
     display.SetStatusText("Progress   ");  // unchanged text: nothing printed
     display.AppendLog("not on the terminal");
     display.ShowRateDisplay(true);
-    display.SetRateTexts("12.8", "00:07");
-    display.RefreshRateDisplay();
+    display.set_rate_texts("12.8", "00:07");
+    display.refresh_rate_display();
     std::string text = out.str();
 
     // On a terminal the block is redrawn in place.
-    ui::InstallPresenter(ui::MakeTerminalPresenter(out, in, true));
-    TaskDisplay on_tty(window_);
-    on_tty.PrepareForStart();
+    ui::install_presenter(ui::make_terminal_presenter(out, in, true));
+    ui::TaskDisplay on_tty(window_);
+    on_tty.prepare_for_start();
     on_tty.ShowRateDisplay(false);
-    on_tty.SetShown(true);
+    on_tty.set_shown(true);
     out.str("");
     on_tty.SetPos(50);
     text += "== on a terminal, after SetPos(50)\n";
@@ -90,8 +90,8 @@ TEST_F(PresenterTest, TerminalAsksTheQuestionAndReadsTheAnswer) {
          {std::pair{"y\n", 6}, {"  YES \n", 6}, {"sure\n", 7}, {"", 7}}) {
         std::ostringstream out;
         std::istringstream in(input);
-        ui::InstallPresenter(ui::MakeTerminalPresenter(out, in, false));
-        CConfirmDlg dialog;
+        ui::install_presenter(ui::make_terminal_presenter(out, in, false));
+        ui::CConfirmDlg dialog;
         dialog.SetContent("Message", "Update?\r\n\r\nDo you want to proceed ?", &notes);
         EXPECT_EQ(dialog.DoModal(), answer) << '"' << input << '"';
         EXPECT_THAT(out.str(), ::testing::HasSubstr("Message\nUpdate?\n\nDo you want to proceed ?\n"
@@ -102,13 +102,13 @@ TEST_F(PresenterTest, TerminalAsksTheQuestionAndReadsTheAnswer) {
 TEST_F(PresenterTest, ImagePresenterWritesTheLaidOutWindowAtTheEndAndAnswersNo) {
     const std::string path = (env_.root() / "window.png").string();
     ASSERT_TRUE(Stridelog_UsePresenter(STRIDELOG_PRESENTER_IMAGE, path.c_str()));
-    TaskDisplay(window_).SetPos(42);
+    ui::TaskDisplay(window_).SetPos(42);
     EXPECT_FALSE(fs::exists(path)) << "a window never shown is not written";
-    auto display = StartDownload();
+    auto display = start_download();
     display->SetPos(42);
     EXPECT_FALSE(fs::exists(path)) << "written at the end, not on every change";
-    const auto window = display->WindowRect();
-    display->NotifyTaskEnded();
+    const auto window = display->window_rect();
+    display->notify_task_ended();
 
     const auto image = platform::Canvas::read_png(path);
     ASSERT_TRUE(image);
@@ -125,7 +125,7 @@ TEST_F(PresenterTest, ImagePresenterWritesTheLaidOutWindowAtTheEndAndAnswersNo) 
         for (int px = 0; px < image->width(); ++px) red += image->pixel(px, py) == 255;
     EXPECT_GT(red, 20) << "the caption \" 42%\" in the start colour";
 
-    CConfirmDlg dialog;
+    ui::CConfirmDlg dialog;
     dialog.SetContent("Message", "Proceed ?", nullptr);
     EXPECT_EQ(dialog.DoModal(), 7);
     const auto question = platform::Canvas::read_png((env_.root() / "window-confirm.png").string());
@@ -151,9 +151,9 @@ TEST_F(PresenterTest, HostHelpersRefuseWhatTheyCannotDo) {
     };
     for (const auto& row : rows)
         EXPECT_EQ(Stridelog_UsePresenter(row.kind, row.path), row.accepted) << row.legend;
-    EXPECT_TRUE(ui::InstalledPresenter());
+    EXPECT_TRUE(ui::installed_presenter());
     Stridelog_UsePresenter(STRIDELOG_PRESENTER_NONE, nullptr);
-    EXPECT_FALSE(ui::InstalledPresenter());
+    EXPECT_FALSE(ui::installed_presenter());
 }
 
 // Not a check: renders the picture of the documentation when
@@ -161,12 +161,12 @@ TEST_F(PresenterTest, HostHelpersRefuseWhatTheyCannotDo) {
 TEST_F(PresenterTest, DocumentationPicture) {
     const char* path = std::getenv("STRIDELOG_TASK_WINDOW_PICTURE");
     if (path == nullptr) GTEST_SKIP() << "set STRIDELOG_TASK_WINDOW_PICTURE to render it";
-    ui::InstallPresenter(ui::MakeImagePresenter(path));
-    auto display = StartDownload();
+    ui::install_presenter(ui::make_image_presenter(path));
+    auto display = start_download();
     display->SetPos(42);
-    display->SetRateTexts("12.8", "00:07");
-    display->RefreshRateDisplay();
-    display->NotifyTaskEnded();
+    display->set_rate_texts("12.8", "00:07");
+    display->refresh_rate_display();
+    display->notify_task_ended();
     EXPECT_TRUE(platform::Canvas::read_png(path));
 }
 

@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono;
 
-Bytes Orbit(std::size_t size) {
+Bytes orbit_bytes(std::size_t size) {
     Bytes b(size);
     for (std::size_t i = 0; i < size; ++i)
         b[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
@@ -33,7 +33,7 @@ struct Packet {
     bool well_formed;
 };
 
-Packet ReadPacket(const Bytes& stream, std::size_t index) {
+Packet read_packet(const Bytes& stream, std::size_t index) {
     const std::uint8_t* p = stream.data() + index * 191;
     std::uint8_t x = 0;
     for (int i = 2; i < 188; ++i) x ^= p[i];
@@ -43,11 +43,11 @@ Packet ReadPacket(const Bytes& stream, std::size_t index) {
 }
 
 TEST(EpoPackets, AnOrbitFileBecomesNumberedPacketsAndTheEndPacket) {
-    const Bytes orbit = Orbit(kOrbitFileSize);
-    const Bytes stream = ConvertOrbitFile(orbit);
+    const Bytes orbit = orbit_bytes(kOrbitFileSize);
+    const Bytes stream = convert_orbit_file(orbit);
     ASSERT_EQ(stream.size(), 57300u);
     for (std::size_t n = 0; n < 299; ++n) {
-        const Packet p = ReadPacket(stream, n);
+        const Packet p = read_packet(stream, n);
         EXPECT_TRUE(p.well_formed) << n;
         EXPECT_EQ(p.sequence, n);
         // Packet 298 has 60 zero bytes after its 120.
@@ -62,11 +62,11 @@ TEST(EpoPackets, AnOrbitFileBecomesNumberedPacketsAndTheEndPacket) {
     // The count follows the size: one packet per 180 bytes begun, and the end packet.
     for (const auto& [size, packets] :
          {std::pair{0, 1}, {1, 2}, {180, 2}, {181, 3}, {360, 3}, {53760, 300}}) {
-        const Bytes short_stream = ConvertOrbitFile(Orbit(size));
+        const Bytes short_stream = convert_orbit_file(orbit_bytes(size));
         ASSERT_EQ(short_stream.size(), packets * 191u) << size;
-        EXPECT_EQ(EpoPacketCount(size), packets);
-        EXPECT_EQ(ReadPacket(short_stream, packets - 1).sequence, 0xFFFFu);
-        for (int n = 0; n < packets; ++n) EXPECT_TRUE(ReadPacket(short_stream, n).well_formed);
+        EXPECT_EQ(epo_packet_count(size), packets);
+        EXPECT_EQ(read_packet(short_stream, packets - 1).sequence, 0xFFFFu);
+        for (int n = 0; n < packets; ++n) EXPECT_TRUE(read_packet(short_stream, n).well_formed);
     }
 }
 
@@ -92,7 +92,7 @@ TEST(AgpsExpiry, IssueDatePlusSevenDays) {
         {"2254-12-30", unknown},  // past its last one
         {"2254-12-20", {254, 12, 27}},
     };
-    for (const auto& c : cases) EXPECT_EQ(ExpiryFromDateLine(c.line, today), c.expected) << c.line;
+    for (const auto& c : cases) EXPECT_EQ(expiry_from_date_line(c.line, today), c.expected) << c.line;
 }
 
 class AgpsFolderTest : public ::testing::Test {
@@ -107,18 +107,18 @@ class AgpsFolderTest : public ::testing::Test {
 
 TEST_F(AgpsFolderTest, ExpiryNeedsBothFiles) {
     const year_month_day today = 2026y / December / 7d;
-    EXPECT_FALSE(ReadExpiryDate(folder(), today).known());
+    EXPECT_FALSE(read_expiry_date(folder(), today).known());
     put(kDateFileName, "2012-12-30\nsecond line\n");
-    EXPECT_FALSE(ReadExpiryDate(folder(), today).known()) << "no orbit file";
+    EXPECT_FALSE(read_expiry_date(folder(), today).known()) << "no orbit file";
     put(kOrbitFileName, std::string(53760, 'x'));
-    EXPECT_EQ(ReadExpiryDate(folder(), today), (ExpiryDate{13, 1, 6}));
+    EXPECT_EQ(read_expiry_date(folder(), today), (ExpiryDate{13, 1, 6}));
     fs::remove(folder() / kDateFileName);
-    EXPECT_FALSE(ReadExpiryDate(folder(), today).known());
+    EXPECT_FALSE(read_expiry_date(folder(), today).known());
 }
 
 TEST_F(AgpsFolderTest, OnlyAnOrbitFileOfTodayWithAServerSizeIsReused) {
-    const year_month_day today = LocalToday();
-    EXPECT_FALSE(OrbitFileIsFromToday(folder(), today)) << "missing";
+    const year_month_day today = local_today();
+    EXPECT_FALSE(orbit_file_is_from_today(folder(), today)) << "missing";
     const struct {
         std::size_t size;
         int days_old;
@@ -131,7 +131,7 @@ TEST_F(AgpsFolderTest, OnlyAnOrbitFileOfTodayWithAServerSizeIsReused) {
         put(kOrbitFileName, std::string(c.size, 'x'));
         fs::last_write_time(folder() / kOrbitFileName,
                             fs::last_write_time(folder() / kOrbitFileName) - days(c.days_old));
-        EXPECT_EQ(OrbitFileIsFromToday(folder(), today), c.reused);
+        EXPECT_EQ(orbit_file_is_from_today(folder(), today), c.reused);
     }
 }
 

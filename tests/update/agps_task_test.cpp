@@ -38,12 +38,12 @@ std::string orbit_file(unsigned seed = 1) {
 
 // The packets of `orbit`, as the 14 sectors from 230 on hold them.
 Bytes packets_in_flash(const std::string& orbit) {
-    Bytes expected = update::ConvertOrbitFile(Bytes(orbit.begin(), orbit.end()));
+    Bytes expected = update::convert_orbit_file(Bytes(orbit.begin(), orbit.end()));
     expected.resize(kAgpsBytes, 0xFF);
     return expected;
 }
 
-const Codes kLoaded = {SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED};
+const Codes loaded = {SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED};
 const Codes kRefused = {SDK_MSG_WATCH_VERSION, SDK_ERR_AGPS_REFUSED};
 
 class AgpsInProcessTest : public test::UpdateTaskTest {
@@ -97,7 +97,7 @@ class AgpsInProcessTest : public test::UpdateTaskTest {
 
 TEST_F(AgpsInProcessTest, AWatchThatNeedsDataGetsItAll) {
     run();
-    EXPECT_EQ(host_.outcome(), kLoaded) << host_.describe();
+    EXPECT_EQ(host_.outcome(), loaded) << host_.describe();
     EXPECT_EQ(host_.codes().back(), static_cast<UINT>(SDK_MSG_AGPS_LOADED));
     EXPECT_EQ(host_.blocks(SDK_MSG_AGPS_LOADED).at(0), (Bytes{13, 1, 6}));
     EXPECT_EQ(watch_.read_flash(kAgpsAddress, kAgpsBytes), packets_in_flash(orbit_));
@@ -138,8 +138,8 @@ TEST_F(AgpsInProcessTest, AnUpToDateWatchIsLeftAlone) {
 
 TEST_F(AgpsInProcessTest, TheStatusLogStartsAfreshAtTheConnection) {
     std::string log;
-    ASSERT_TRUE(test::RunRecordingStatusLog([&] { return run(), true; }, log));
-    ASSERT_EQ(host_.outcome(), kLoaded) << host_.describe();
+    ASSERT_TRUE(test::run_recording_status_log([&] { return run(), true; }, log));
+    ASSERT_EQ(host_.outcome(), loaded) << host_.describe();
     // The call's own lines went with the clearing; the download and the writes follow.
     EXPECT_EQ(log.rfind("COM PORT : COM7 \r\n", 0), 0u) << log;
     for (const char* gone : {"AGPSDataUpdate()", "Site : ", "UpdateAGPS()"})
@@ -162,7 +162,7 @@ TEST_F(AgpsInProcessTest, OnlyTodaysOrbitFileIsReused) {
         }
         reset_watch();
         run();
-        EXPECT_EQ(host_.outcome(), kLoaded) << host_.describe();
+        EXPECT_EQ(host_.outcome(), loaded) << host_.describe();
         EXPECT_EQ(host_.phase_progress(1).empty(), today) << "downloaded";
         EXPECT_EQ(server_.log().find("RETR") == std::string::npos, today);
         EXPECT_EQ(watch_.read_flash(kAgpsAddress, kAgpsBytes),
@@ -232,7 +232,7 @@ TEST_F(AgpsInProcessTest, SetExpiryDateUnansweredEndsAfterSixSecondsWithFullProg
 TEST_F(AgpsInProcessTest, AnIssueDateThatDoesNotParseGivesTodayPlusSevenDays) {
     server_.put("agps/datetime.txt", "issued today\n");
     run();
-    const std::chrono::year_month_day expiry{std::chrono::sys_days{update::LocalToday()} +
+    const std::chrono::year_month_day expiry{std::chrono::sys_days{update::local_today()} +
                                              std::chrono::days{7}};
     const Bytes expected = {static_cast<std::uint8_t>(static_cast<int>(expiry.year()) - 2000),
                             static_cast<std::uint8_t>(static_cast<unsigned>(expiry.month())),
@@ -273,7 +273,7 @@ TEST_F(AgpsInProcessTest, AWatchThatNeverTakesTheDataGetsThreeWritesThenAnError)
 // while the network works. Active mode, from a server too slow for the limit.
 TEST(AgpsPtyTest, TheTimeLimitEndsASlowActiveModeDownload) {
     const std::size_t blocks_before = platform::live_global_blocks();
-    task::ResetReadChunkProgress();
+    task::reset_read_chunk_progress();
     {
         test::TestEnvironment env;
         test::FtpServer slow(env.root() / "slow", 8192);  // 53760 bytes take 6.5 s
@@ -289,7 +289,7 @@ TEST(AgpsPtyTest, TheTimeLimitEndsASlowActiveModeDownload) {
         const std::string a = slow.address();
         const std::u16string address(a.begin(), a.end());
         AGPSDataUpdate(host.hwnd(), address.c_str(), u"user", u"pass", u"agps", FALSE, 1500, FALSE);
-        ASSERT_TRUE(test::RunUntilTaskEnds(600'000));
+        ASSERT_TRUE(test::run_until_task_ends(600'000));
         const auto codes = host.codes();
         ASSERT_GE(codes.size(), 2u) << host.describe();
         EXPECT_EQ(codes.back(), static_cast<UINT>(SDK_ERR_DOWNLOAD_TIMEOUT));
@@ -300,7 +300,7 @@ TEST(AgpsPtyTest, TheTimeLimitEndsASlowActiveModeDownload) {
                     log.find("<- PORT") != std::string::npos)
             << "active mode: " << log;
         pty.stop();
-        EXPECT_FALSE(sdk::TaskActiveOnThisThread());
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
     }
     EXPECT_EQ(platform::live_global_blocks(), blocks_before) << "a block leaked";
 }

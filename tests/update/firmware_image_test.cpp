@@ -61,30 +61,30 @@ TEST(FirmwareFileCheck, SizesHeadersAndChecksum) {
         HeaderVersion version = HeaderVersion::k1_0;  // and the body length, where the
         std::size_t body_length = 0;                  // header was read
     } cases[] = {
-        {"full, 1.1", 151808, kHeader + u"1.1", ImageFault::kNone, HeaderVersion::k1_1, 0x25000},
+        {"full, 1.1", 151808, kHeader + u"1.1", ImageFault::none, HeaderVersion::k1_1, 0x25000},
         {"full, 1.2 in other letter case", 151808, u"<<WATCH firmware HEADER V1.2",
-         ImageFault::kNone, HeaderVersion::k1_2, 0x25000},
-        {"full, 1.3", 151808, kHeader + u"1.3", ImageFault::kNone, HeaderVersion::k1_3, 0x25000},
+         ImageFault::none, HeaderVersion::k1_2, 0x25000},
+        {"full, 1.3", 151808, kHeader + u"1.3", ImageFault::none, HeaderVersion::k1_3, 0x25000},
         {"full with a 1.0 header: the program image only", 151808, kHeader + u"1.0",
-         ImageFault::kNone, HeaderVersion::k1_0, 0x20000},
-        {"program-only, 1.0", 131328, kHeader + u"1.0", ImageFault::kNone, HeaderVersion::k1_0,
+         ImageFault::none, HeaderVersion::k1_0, 0x20000},
+        {"program-only, 1.0", 131328, kHeader + u"1.0", ImageFault::none, HeaderVersion::k1_0,
          0x20000},
-        {"program-only with a 1.1 header", 131328, kHeader + u"1.1", ImageFault::kNoLanguageBlock,
+        {"program-only with a 1.1 header", 131328, kHeader + u"1.1", ImageFault::no_language_block,
          HeaderVersion::k1_1, 0x25000},
-        {"program-only with a 1.3 header", 131328, kHeader + u"1.3", ImageFault::kNoLanguageBlock,
+        {"program-only with a 1.3 header", 131328, kHeader + u"1.3", ImageFault::no_language_block,
          HeaderVersion::k1_3, 0x25000},
-        {"one byte too many", 131329, kHeader + u"1.0", ImageFault::kBadSize},
-        {"one byte too few", 151807, kHeader + u"1.1", ImageFault::kBadSize},
-        {"a small file", 300, kHeader + u"1.1", ImageFault::kBadSize},
-        {"unknown header version", 151808, kHeader + u"1.4", ImageFault::kBadHeader},
-        {"header text with more behind it", 151808, kHeader + u"1.1x", ImageFault::kBadHeader},
-        {"header text cut short", 151808, kHeader + u"1", ImageFault::kBadHeader},
-        {"wrong checksum", 151808, kHeader + u"1.2", ImageFault::kBadChecksum, HeaderVersion::k1_2,
+        {"one byte too many", 131329, kHeader + u"1.0", ImageFault::bad_size},
+        {"one byte too few", 151807, kHeader + u"1.1", ImageFault::bad_size},
+        {"a small file", 300, kHeader + u"1.1", ImageFault::bad_size},
+        {"unknown header version", 151808, kHeader + u"1.4", ImageFault::bad_header},
+        {"header text with more behind it", 151808, kHeader + u"1.1x", ImageFault::bad_header},
+        {"header text cut short", 151808, kHeader + u"1", ImageFault::bad_header},
+        {"wrong checksum", 151808, kHeader + u"1.2", ImageFault::bad_checksum, HeaderVersion::k1_2,
          0x25000},
     };
     for (const auto& c : cases) {
         Bytes file = firmware_file(c.size, c.header);
-        if (c.fault == ImageFault::kBadChecksum) file[kChecksumOffset] ^= 1;
+        if (c.fault == ImageFault::bad_checksum) file[kChecksumOffset] ^= 1;
         const ImageCheck check = check_firmware_file(file);
         EXPECT_EQ(check.fault, c.fault) << c.legend;
         if (c.body_length != 0) {
@@ -102,13 +102,13 @@ TEST(FirmwareFileCheck, OnlyTheWideHeaderTextIsExamined) {
     std::fill(narrow.begin(), narrow.begin() + 108, 0);
     std::copy(text.begin(), text.end(), narrow.begin());
     store_checksum(narrow);
-    EXPECT_EQ(check_firmware_file(narrow).fault, ImageFault::kBadHeader);
+    EXPECT_EQ(check_firmware_file(narrow).fault, ImageFault::bad_header);
     // Bytes after the text's NUL and after the checksum are anything.
     Bytes file = firmware_file(151808, kHeader + u"1.0");
     std::fill(file.begin() + 58, file.begin() + 108, 0xEE);
     std::fill(file.begin() + 112, file.begin() + 256, 0xDD);
     store_checksum(file);
-    EXPECT_EQ(check_firmware_file(file).fault, ImageFault::kNone);
+    EXPECT_EQ(check_firmware_file(file).fault, ImageFault::none);
 }
 
 TEST(FirmwareFileLoad, FromDisk) {
@@ -128,12 +128,12 @@ TEST(FirmwareFileLoad, FromDisk) {
         ImageFault fault;
         const Bytes* source;  // the file whose body is expected
     } cases[] = {
-        {"full image", write("full.fw2", full), ImageFault::kNone, &full},
-        {"program-only image", write("small.fw2", program_only), ImageFault::kNone, &program_only},
-        {"damaged image", write("damaged.fw2", damaged), ImageFault::kBadChecksum, nullptr},
-        {"oversized file", write("big.fw2", oversized), ImageFault::kBadSize, nullptr},
-        {"missing file", env.root() / "absent.fw2", ImageFault::kUnreadable, nullptr},
-        {"a folder", env.root(), ImageFault::kUnreadable, nullptr},
+        {"full image", write("full.fw2", full), ImageFault::none, &full},
+        {"program-only image", write("small.fw2", program_only), ImageFault::none, &program_only},
+        {"damaged image", write("damaged.fw2", damaged), ImageFault::bad_checksum, nullptr},
+        {"oversized file", write("big.fw2", oversized), ImageFault::bad_size, nullptr},
+        {"missing file", env.root() / "absent.fw2", ImageFault::unreadable, nullptr},
+        {"a folder", env.root(), ImageFault::unreadable, nullptr},
     };
     for (const auto& c : cases) {
         const LoadedFirmware loaded = load_firmware_file(c.file);

@@ -26,7 +26,7 @@ using test::Bytes;
 using test::Codes;
 
 constexpr std::uint32_t kSector = 4096;
-const Codes kUpdated = {SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED};
+const Codes updated = {SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED};
 
 // A watch at `version` (1.31.02: with workouts, paths and views).
 Bytes directory_at(const std::string& version = "1.31.02_VUNA0_00") {
@@ -45,11 +45,11 @@ class FirmwareTaskTest : public test::UpdateTaskTest {
         sim::WatchConfig config = watch_.config();
         config.reboot_ms = 5000;
         watch_.set_config(config);
-        ui::SetForcedConfirmAnswer(6);
+        ui::set_forced_confirm_answer(6);
         env_.set_switch("DebugView", "1");
     }
     void TearDown() override {
-        ui::SetForcedConfirmAnswer(0);
+        ui::set_forced_confirm_answer(0);
         UpdateTaskTest::TearDown();
     }
 
@@ -107,7 +107,7 @@ TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
         const Bytes body = offer(folder).body;
         const Bytes sector255_before = watch_.read_flash(255 * kSector, kSector);
         run();
-        EXPECT_EQ(host_.outcome(), kUpdated) << host_.describe();
+        EXPECT_EQ(host_.outcome(), updated) << host_.describe();
         EXPECT_EQ(sectors(0x14), language ? long_order : short_order);
         for (std::uint32_t s = 3; s < 32; ++s)
             EXPECT_EQ(writes_in_sector(s), 32u) << "sector " << s;
@@ -216,19 +216,19 @@ TEST_F(FirmwareTaskTest, DecliningTheQuestionEndsWithoutANotification) {
     folder.history = {
         {"1.31.01", {"old"}}, {"1.31.03", {"fixes a", "fixes b"}}, {"1.32.01", {"new"}}};
     offer(folder);
-    ui::SetForcedConfirmAnswer(0);
+    ui::set_forced_confirm_answer(0);
     // Reads the question as a person would, then answers No.
     std::string title, message, details;
     auto presenter = std::make_shared<test::RecordingPresenter>();
-    presenter->on_confirm = [&](const CConfirmDlg& dialog) {
-        title = dialog.Title();
-        message = dialog.ControlText(6006);
-        details = dialog.ControlText(6008);
-        platform::post_message(dialog.Window(), platform::kWmCommand, 7, 0);
+    presenter->on_confirm = [&](const ui::CConfirmDlg& dialog) {
+        title = dialog.title();
+        message = dialog.control_text(6006);
+        details = dialog.control_text(6008);
+        platform::post_message(dialog.window(), platform::kWmCommand, 7, 0);
     };
-    ui::InstallPresenter(presenter);
+    ui::install_presenter(presenter);
     run();
-    ui::InstallPresenter(nullptr);
+    ui::install_presenter(nullptr);
     EXPECT_EQ(title, "Message");
     EXPECT_NE(message.find("A new watch firmware (1.32.1) is  available !"), std::string::npos)
         << message;
@@ -249,7 +249,7 @@ TEST_F(FirmwareTaskTest, OneLoginServesEveryDownloadOfAnUpdate) {
     const sim::WrittenFirmwareFolder written = offer(folder);
     ASSERT_FALSE(written.history.empty());
     run();
-    EXPECT_EQ(host_.outcome(), kUpdated) << host_.describe();
+    EXPECT_EQ(host_.outcome(), updated) << host_.describe();
     // Description, history, settings file and firmware over one login.
     const std::string log = server_.log();
     std::vector<std::string> fetched;
@@ -262,9 +262,9 @@ TEST_F(FirmwareTaskTest, OneLoginServesEveryDownloadOfAnUpdate) {
 
 TEST_F(FirmwareTaskTest, TheWex0FolderRuleAndNoQuestionWithoutTheShowFlag) {
     offer({}, "fw/VUNA0");
-    ui::SetForcedConfirmAnswer(7);  // would say No, were it asked
+    ui::set_forced_confirm_answer(7);  // would say No, were it asked
     run(u"wex0", FALSE);
-    EXPECT_EQ(host_.outcome(), kUpdated) << host_.describe();
+    EXPECT_EQ(host_.outcome(), updated) << host_.describe();
 }
 
 TEST_F(FirmwareTaskTest, ReconnectionWaitsPollsAndGivesUpAtTheDeadline) {
@@ -292,7 +292,7 @@ TEST_F(FirmwareTaskTest, ReconnectionWaitsPollsAndGivesUpAtTheDeadline) {
         const std::uint64_t start = platform::clock().now_ms();
         run();
         EXPECT_EQ(host_.outcome(),
-                  (c.deadline ? Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER} : kUpdated))
+                  (c.deadline ? Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER} : updated))
             << host_.describe();
         const std::size_t polls = count("Read addres 0 (128B)");
         EXPECT_GE(polls, c.polls);
@@ -328,13 +328,13 @@ TEST_F(FirmwareTaskTest, ProgramUpdateAckIsAwaitedUntilTheReconnectionDeadline) 
         fault.delay_ms = c.ack_after_ms.value_or(0);
         watch_.add_fault(fault);
         start();
-        ASSERT_TRUE(test::RunUntil([&] { return watch_.received_count(0x28) > 0; }, 3'600'000));
+        ASSERT_TRUE(test::run_until([&] { return watch_.received_count(0x28) > 0; }, 3'600'000));
         const std::uint64_t requested_at = platform::clock().now_ms();
         run_task(3'600'000);
         const std::uint64_t waited = platform::clock().now_ms() - requested_at;
         EXPECT_EQ(count("Prog Update AcK"), c.updated ? 1u : 0u);
         if (c.updated) {
-            EXPECT_EQ(host_.outcome(), kUpdated) << host_.describe();
+            EXPECT_EQ(host_.outcome(), updated) << host_.describe();
             EXPECT_EQ(watch_.read_flash(0x2000, 0x1E000),
                       Bytes(body.begin() + 0x2000, body.begin() + 0x20000));
             EXPECT_TRUE(watch_.last_update() && watch_.last_update()->program_sum_ok());
@@ -352,10 +352,10 @@ TEST_F(FirmwareTaskTest, ProgramUpdateAckIsAwaitedUntilTheReconnectionDeadline) 
 // Answers the question with the task window's Cancel button, if it can be pressed.
 class CancellingPresenter : public test::RecordingPresenter {
   public:
-    void WindowShown(const TaskDisplay& display) override { task_window = display.Window(); }
-    void ConfirmShown(const CConfirmDlg& dialog) override {
+    void window_shown(const ui::TaskDisplay& display) override { task_window = display.window(); }
+    void confirm_shown(const ui::CConfirmDlg& dialog) override {
         ++questions;
-        question = dialog.Window();
+        question = dialog.window();
         asked_at = platform::clock().now_ms();
         // The host has more to do later: its loop never goes idle, so a
         // question left open would wait for that.
@@ -364,7 +364,7 @@ class CancellingPresenter : public test::RecordingPresenter {
         if (cancel_usable) {
             platform::post_message(task_window, platform::kWmCommand, 2, 0);
         } else {
-            platform::post_message(dialog.Window(), platform::kWmCommand, 7, 0);
+            platform::post_message(dialog.window(), platform::kWmCommand, 7, 0);
         }
     }
     HWND task_window = nullptr;
@@ -376,11 +376,11 @@ class CancellingPresenter : public test::RecordingPresenter {
 
 TEST_F(FirmwareTaskTest, CancelWhileTheQuestionIsOpenEndsTheTask) {
     offer();
-    ui::SetForcedConfirmAnswer(0);
+    ui::set_forced_confirm_answer(0);
     auto presenter = std::make_shared<CancellingPresenter>();
-    ui::InstallPresenter(presenter);
+    ui::install_presenter(presenter);
     run();
-    ui::InstallPresenter(nullptr);
+    ui::install_presenter(nullptr);
     EXPECT_EQ(presenter->questions, 1);
     EXPECT_TRUE(presenter->cancel_usable) << "the question disabled the task window";
     EXPECT_FALSE(platform::is_window(presenter->question));
@@ -396,7 +396,7 @@ TEST_F(FirmwareTaskTest, CancelWhileTheQuestionIsOpenEndsTheTask) {
 
     test::HostRecorder next;
     GetWatch_Version(next.hwnd(), FALSE);
-    ASSERT_TRUE(test::RunUntilTaskEnds(60'000));
+    ASSERT_TRUE(test::run_until_task_ends(60'000));
     EXPECT_EQ(next.codes(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << next.describe();
 }
 
@@ -406,7 +406,7 @@ TEST_F(FirmwareTaskTest, TheStatusLogStartsAfreshAtTheConnection) {
     folder.model = "73688";
     offer(folder);
     std::string log;
-    ASSERT_TRUE(test::RunRecordingStatusLog([&] { return run(), true; }, log));
+    ASSERT_TRUE(test::run_recording_status_log([&] { return run(), true; }, log));
     ASSERT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_CURRENT}))
         << host_.describe();
     // The call's own lines went with the clearing; the check's lines follow.

@@ -31,8 +31,8 @@ class Owner {
   public:
     Owner()
         : hwnd_(platform::create_window([this](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
-              const bool text = m == WM_FTP_STATUS || m == WM_FTP_RATE || m == WM_FTP_TIME_LEFT;
-              log_.push_back({m, text ? 0 : w, text ? *kFtpStatusMessage.take(w) : ""});
+              const bool text = m == update::WM_FTP_STATUS || m == update::WM_FTP_RATE || m == update::WM_FTP_TIME_LEFT;
+              log_.push_back({m, text ? 0 : w, text ? *update::kFtpStatusMessage.take(w) : ""});
               return 0;
           })) {}
     ~Owner() { platform::destroy_window(hwnd_); }
@@ -51,7 +51,7 @@ class Owner {
         return true;
     }
     bool run_until_end(int seconds = 30) {
-        return run_until([this] { return count(WM_FTP_DONE) + count(WM_FTP_FAILED) > 0; }, seconds);
+        return run_until([this] { return count(update::WM_FTP_DONE) + count(update::WM_FTP_FAILED) > 0; }, seconds);
     }
     // Lets anything still in flight arrive.
     void settle() {
@@ -71,17 +71,17 @@ class Owner {
     std::vector<WPARAM> progress() const {
         std::vector<WPARAM> out;
         for (const auto& r : log_)
-            if (r.message == WM_FTP_PROGRESS) out.push_back(r.value);
+            if (r.message == update::WM_FTP_PROGRESS) out.push_back(r.value);
         return out;
     }
     // Statuses, the range and the ends in order; progress, rate and time left left out.
     Lines outline() const {
         Lines out;
         for (const auto& r : log_) {
-            if (r.message == WM_FTP_STATUS) out.push_back(r.text);
-            if (r.message == WM_FTP_RANGE) out.push_back("<range>");
-            if (r.message == WM_FTP_DONE) out.push_back("<done>");
-            if (r.message == WM_FTP_FAILED) out.push_back("<failed>");
+            if (r.message == update::WM_FTP_STATUS) out.push_back(r.text);
+            if (r.message == update::WM_FTP_RANGE) out.push_back("<range>");
+            if (r.message == update::WM_FTP_DONE) out.push_back("<done>");
+            if (r.message == update::WM_FTP_FAILED) out.push_back("<failed>");
         }
         return out;
     }
@@ -295,7 +295,7 @@ TEST_F(FtpDownloaderTest, EachFailureIsOneStatusLineAndOneFailedMessage) {
             outline.push_back(std::regex_replace(line, std::regex("<server>"), settings.server));
         outline.push_back("<failed>");
         EXPECT_EQ(fetch(settings, c.name, c.streamed, 300), outline);
-        EXPECT_EQ(owner_->count(WM_FTP_FAILED), 1);
+        EXPECT_EQ(owner_->count(update::WM_FTP_FAILED), 1);
     }
     // Only the bytes that arrived, never a padded chunk; nothing outside the
     // download folder, nor under a refused name.
@@ -332,10 +332,10 @@ TEST_F(FtpDownloaderTest, AFileThatArrivesWithinASecondShowsItsRate) {
     const auto start = std::chrono::steady_clock::now();
     fetch(settings_, "quick.EPO", true, kListStreamSize);
     const auto took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
-    ASSERT_EQ(owner_->count(WM_FTP_DONE), 1);
+    ASSERT_EQ(owner_->count(update::WM_FTP_DONE), 1);
     // Every chunk after the first millisecond carries both texts.
-    const auto rates = owner_->texts(WM_FTP_RATE);
-    const auto lefts = owner_->texts(WM_FTP_TIME_LEFT);
+    const auto rates = owner_->texts(update::WM_FTP_RATE);
+    const auto lefts = owner_->texts(update::WM_FTP_TIME_LEFT);
     ASSERT_FALSE(rates.empty()) << "done in " << took.count() << " s";
     EXPECT_EQ(rates.size(), lefts.size());
     EXPECT_LE(rates.size(), 420u);
@@ -351,15 +351,15 @@ TEST_F(FtpDownloaderTest, ASecondDownloadReusesTheConnection) {
     server_.put("orbits/two.bin", pattern(900, 2));
     CFtpDownloader downloader(owner_->hwnd());
     downloader.DownloadFile(settings_, "one.bin", false, 0, true);
-    ASSERT_TRUE(owner_->run_until([&] { return owner_->count(WM_FTP_DONE) == 1; }));
+    ASSERT_TRUE(owner_->run_until([&] { return owner_->count(update::WM_FTP_DONE) == 1; }));
     // Settings that could not log in are not used: the open connection is.
     FtpSettings changed = settings_;
     changed.password = "wrong";
     changed.folder = "nowhere";
     downloader.DownloadFile(changed, "two.bin", true, 900, true);
-    ASSERT_TRUE(owner_->run_until([&] { return owner_->count(WM_FTP_DONE) == 2; }));
+    ASSERT_TRUE(owner_->run_until([&] { return owner_->count(update::WM_FTP_DONE) == 2; }));
     owner_->settle();
-    EXPECT_EQ(owner_->count(WM_FTP_FAILED), 0);
+    EXPECT_EQ(owner_->count(update::WM_FTP_FAILED), 0);
     EXPECT_EQ(read_file(local("two.bin")), pattern(900, 2));
     EXPECT_EQ(server_.logins(), 1u) << server_.log();
 }
@@ -377,14 +377,14 @@ TEST(FtpDownloaderText, ServerAddressAndTimeLeft) {
         {"host:21x", std::nullopt},
     };
     for (const auto& [text, expected] : addresses) {
-        const auto parsed = ParseServer(text);
+        const auto parsed = parse_server(text);
         EXPECT_EQ(parsed ? Parsed(std::pair{parsed->host, parsed->port}) : std::nullopt, expected)
             << text;
     }
     const std::pair<std::uint32_t, const char*> times[] = {{0, "00:00"},       {59, "00:59"},
                                                            {61, "01:01"},      {3599, "59:59"},
                                                            {3600, "01:00:00"}, {3725, "01:02:05"}};
-    for (const auto& [seconds, text] : times) EXPECT_EQ(FormatTimeLeft(seconds), text);
+    for (const auto& [seconds, text] : times) EXPECT_EQ(format_time_left(seconds), text);
 }
 
 TEST(FtpDownloaderText, RateAndTimeLeftFromTheMillisecondsElapsed) {
@@ -404,7 +404,7 @@ TEST(FtpDownloaderText, RateAndTimeLeftFromTheMillisecondsElapsed) {
         {1000, 10'000'000, 1000, std::pair{"1.00", "02:46:39"}},
     };
     for (const auto& c : cases) {
-        const auto t = TransferRateTexts(c.done, c.estimate, c.elapsed_ms);
+        const auto t = transfer_rate_texts(c.done, c.estimate, c.elapsed_ms);
         EXPECT_EQ(t ? Texts(std::pair{t->rate, t->time_left}) : std::nullopt, c.texts)
             << c.done << " of " << c.estimate << " in " << c.elapsed_ms << " ms";
     }
@@ -429,10 +429,10 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
     ASSERT_TRUE(owner_->run_until(
         [&] {
             if (std::chrono::steady_clock::now() - started < std::chrono::milliseconds(1500)) {
-                rates_before = owner_->texts(WM_FTP_RATE).size();
+                rates_before = owner_->texts(update::WM_FTP_RATE).size();
                 return false;
             }
-            return owner_->texts(WM_FTP_RATE).size() > rates_before;
+            return owner_->texts(update::WM_FTP_RATE).size() > rates_before;
         },
         20));
     const auto before = std::chrono::steady_clock::now();
@@ -441,7 +441,7 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
     EXPECT_TRUE(downloader.finished());
     EXPECT_FALSE(downloader.running());
     owner_->settle();
-    EXPECT_EQ(owner_->count(WM_FTP_DONE) + owner_->count(WM_FTP_FAILED), 0);
+    EXPECT_EQ(owner_->count(update::WM_FTP_DONE) + owner_->count(update::WM_FTP_FAILED), 0);
     const auto written = read_file(local("big.EPO"));
     ASSERT_TRUE(written);
     EXPECT_GT(written->size(), 0u);
@@ -451,10 +451,10 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
     // Progress matches what was written, chunk by chunk.
     EXPECT_EQ(owner_->progress().back(), written->size() * 100 / kListStreamSize);
     // About 8 kB/s, so some seconds left of 53760 bytes.
-    const double rate = std::stod(owner_->texts(WM_FTP_RATE).back());
+    const double rate = std::stod(owner_->texts(update::WM_FTP_RATE).back());
     EXPECT_GT(rate, 2.0);
     EXPECT_LT(rate, 40.0);
-    EXPECT_GE(owner_->texts(WM_FTP_TIME_LEFT).back(), "00:01");
+    EXPECT_GE(owner_->texts(update::WM_FTP_TIME_LEFT).back(), "00:01");
 }
 
 TEST_F(ThrottledFtpDownloaderTest, AServerThatDiesMidFileIsAFailedDownloadOfWhatArrived) {
@@ -467,8 +467,8 @@ TEST_F(ThrottledFtpDownloaderTest, AServerThatDiesMidFileIsAFailedDownloadOfWhat
     slow_.kill_now();
     ASSERT_TRUE(owner_->run_until_end());
     owner_->settle();
-    EXPECT_EQ(owner_->count(WM_FTP_FAILED), 1);
-    EXPECT_EQ(owner_->count(WM_FTP_DONE), 0);
+    EXPECT_EQ(owner_->count(update::WM_FTP_FAILED), 1);
+    EXPECT_EQ(owner_->count(update::WM_FTP_DONE), 0);
     const auto written = read_file(local("big.EPO"));
     ASSERT_TRUE(written);
     EXPECT_LT(written->size(), bytes.size());

@@ -15,7 +15,7 @@ namespace stridelog::watchdata {
 namespace {
 
 using test::Bytes;
-using test::HeaderSector;
+using test::header_sector;
 using test::Stream;
 using test::Time;
 constexpr std::int32_t kNone = kNoPosition;
@@ -24,7 +24,7 @@ constexpr std::int32_t kNone = kNoPosition;
 // decode buffer behind the carry area.
 // Where records fall against sector boundaries, and the break line, are pinned
 // by the simulator's workout tests, which run this decoder over its sessions.
-std::vector<TrackPoint> Decode(TrackDecoder& decoder, const Bytes& stream) {
+std::vector<TrackPoint> decode(TrackDecoder& decoder, const Bytes& stream) {
     std::vector<std::string> lines;
     decoder.begin_session();
     std::array<std::uint8_t, kDecodeBufferSize> buffer{};
@@ -40,11 +40,11 @@ std::vector<TrackPoint> Decode(TrackDecoder& decoder, const Bytes& stream) {
     return decoder.points();
 }
 
-std::int32_t Lon(const TrackPoint& p) {
+std::int32_t lon(const TrackPoint& p) {
     return static_cast<std::int32_t>(p[8] | p[9] << 8 | p[10] << 16 |
                                      static_cast<std::uint32_t>(p[11]) << 24);
 }
-std::int32_t Lat(const TrackPoint& p) {
+std::int32_t lat(const TrackPoint& p) {
     return static_cast<std::int32_t>(p[12] | p[13] << 8 | p[14] << 16 |
                                      static_cast<std::uint32_t>(p[15]) << 24);
 }
@@ -120,12 +120,12 @@ TEST(TrackDecoder, TimesPositionsAndChecks) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         TrackDecoder decoder;
-        const auto points = Decode(decoder, c.stream.bytes);
+        const auto points = decode(decoder, c.stream.bytes);
         std::vector<std::string> times;
         std::vector<std::int32_t> longitudes;
         for (const auto& p : points) {
             times.push_back(When(p));
-            longitudes.push_back(Lon(p));
+            longitudes.push_back(lon(p));
         }
         EXPECT_EQ(times, c.times);
         EXPECT_EQ(longitudes, c.longitudes);
@@ -150,11 +150,11 @@ TEST(TrackDecoder, MarkersOpeningASessionTakeWhatTheDownloadLastKept) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         TrackDecoder decoder;
-        if (!c.first_session.bytes.empty()) Decode(decoder, c.first_session.bytes);
-        const auto points = Decode(decoder, Stream().marker(kTen).end().bytes);
+        if (!c.first_session.bytes.empty()) decode(decoder, c.first_session.bytes);
+        const auto points = decode(decoder, Stream().marker(kTen).end().bytes);
         ASSERT_EQ(points.size(), 1u);
-        EXPECT_EQ(Lon(points[0]), c.longitude);
-        EXPECT_EQ(Lat(points[0]), c.latitude);
+        EXPECT_EQ(lon(points[0]), c.longitude);
+        EXPECT_EQ(lat(points[0]), c.latitude);
     }
 }
 
@@ -206,7 +206,7 @@ TEST(SessionRecords, HeaderStampsAndBlocks) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        const SessionRecord session = read_session_header(HeaderSector(0, 3, start, c.a, c.b));
+        const SessionRecord session = read_session_header(header_sector(0, 3, start, c.a, c.b));
         EXPECT_EQ(session.start_stamp(), c.corrected);
         const auto block = build_session_block(session);
         ASSERT_EQ(block.size(), 108u) << "60 + 3 laps of 16";
@@ -219,7 +219,7 @@ TEST(SessionRecords, HeaderStampsAndBlocks) {
 
     // Blocks with points and the summary block are pinned through the SDK
     // (tests/e2e/workout_test.cpp).
-    const SessionRecord many = read_session_header(HeaderSector(0, 255, start, erased, erased));
+    const SessionRecord many = read_session_header(header_sector(0, 255, start, erased, erased));
     EXPECT_EQ(build_session_block(many).size(), 60u + 16u * 255u)
         << "a lap count past the sector's room still gives the block the header promises";
 }

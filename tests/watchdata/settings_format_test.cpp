@@ -15,7 +15,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // A directory image whose settings bytes are all distinct-ish, long version erased.
-Bytes Image() {
+Bytes image_bytes() {
     Bytes image(4096, 0xFF);
     for (std::size_t i = 0; i < kSettingsBlockSize; ++i)
         image[i] = static_cast<std::uint8_t>(i * 5 + 3);
@@ -23,7 +23,7 @@ Bytes Image() {
     return image;
 }
 
-void PutText(Bytes& image, const std::string& text) {
+void put_text(Bytes& image, const std::string& text) {
     std::fill(image.begin() + 96, image.begin() + 112, 0);
     std::copy(text.begin(), text.end(), image.begin() + 96);
 }
@@ -82,8 +82,8 @@ TEST(SettingsFormat, ExtendedTest) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Bytes image = Image();
-        if (c.text) PutText(image, c.text);
+        Bytes image = image_bytes();
+        if (c.text) put_text(image, c.text);
         EXPECT_EQ(uses_extended_settings(c.version, image), c.extended);
     }
 }
@@ -130,7 +130,7 @@ TEST(SettingsFormat, RecordBackIntoTheBlock) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        Bytes block = Image();
+        Bytes block = image_bytes();
         block[12] = c.byte12;
         block[94] = c.byte94;
         SettingsRecord r{};
@@ -153,7 +153,7 @@ TEST(SettingsFormat, RecordBackIntoTheBlock) {
     };
     for (const auto& c : f5_cases) {
         SCOPED_TRACE(c.legend);
-        Bytes block = Image();
+        Bytes block = image_bytes();
         block[5] = c.before;
         SettingsRecord r{};
         for (int i = 0; i < 4; ++i) r[8 + i] = static_cast<std::uint8_t>(c.value >> (8 * i));
@@ -168,7 +168,7 @@ TEST(SettingsFormat, WhatTheHostReadsWritesBackUnchanged) {
     // everything outside the settings block stay as they were.
     for (const bool extended : {true, false}) {
         SCOPED_TRACE(extended ? "extended" : "not extended");
-        Bytes image = Image();
+        Bytes image = image_bytes();
         image[2] = 0x01;
         image[5] = 0x10;
         image[12] = extended ? 0x01 : 0x09;
