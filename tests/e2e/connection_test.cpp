@@ -55,12 +55,12 @@ class ConnectionTest : public ::testing::Test {
         EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
     }
-    std::uint64_t Now() { return platform::clock().now_ms(); }
+    std::uint64_t now() { return platform::clock().now_ms(); }
     // Runs the loop until the task ends; returns the virtual time it took.
     std::uint64_t run_task() {
-        const std::uint64_t start = Now();
+        const std::uint64_t start = now();
         EXPECT_TRUE(test::run_until_task_ends(600'000)) << "task did not end";
-        return Now() - start;
+        return now() - start;
     }
     SimulatedCable& plug(const std::string& port, sim::WatchConfig config = {}) {
         std::string name = "c";
@@ -94,17 +94,17 @@ TEST_F(ConnectionTest, WatchVersionHiddenPostsTextThenFullProgress) {
 TEST_F(ConnectionTest, SilentWatchGetsThreeRequestsThreeSecondsApart) {
     auto& cable = plug("COM7");
     cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
-    const std::uint64_t start = Now();
+    const std::uint64_t start = now();
     GetWatch_Version(host_.hwnd(), FALSE);
     std::string text;
     for (const std::uint64_t mark : {2999, 3000, 5999, 6000}) {
-        test::run_for(start + mark - Now());
+        test::run_for(start + mark - now());
         text += "at " + std::to_string(mark) +
                 " ms: " + std::to_string(cable.watch.received_count(0x10)) + " queries\n" +
                 test::transcript(host_);
     }
     test::run_until_task_ends(600'000);
-    text += "ended at " + std::to_string(Now() - start) + " ms\n" + test::transcript(host_);
+    text += "ended at " + std::to_string(now() - start) + " ms\n" + test::transcript(host_);
     test::expect_golden("e2e/silent_watch", text);
 }
 

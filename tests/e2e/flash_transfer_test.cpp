@@ -29,7 +29,7 @@ using sim::FaultKind;
 constexpr std::uint32_t kSector = 4096;
 
 // Distinct bytes in every sector, so a chunk in the wrong place shows.
-std::vector<std::uint8_t> Pattern(std::size_t sector, std::size_t count = kSector) {
+std::vector<std::uint8_t> pattern(std::size_t sector, std::size_t count = kSector) {
     std::vector<std::uint8_t> bytes(count);
     for (std::size_t i = 0; i < count; ++i)
         bytes[i] = static_cast<std::uint8_t>((i * 7 + sector * 13 + i / 256) & 0xFF);
@@ -40,8 +40,8 @@ class FlashTransferTest : public test::SimulatedWatchTest {
   protected:
     void SetUp() override {
         SimulatedWatchTest::SetUp();
-        for (std::uint32_t s = 0; s < 8; ++s) store(s * kSector, Pattern(s));
-        store(255 * kSector, Pattern(255));
+        for (std::uint32_t s = 0; s < 8; ++s) store(s * kSector, pattern(s));
+        store(255 * kSector, pattern(255));
     }
     std::uint64_t now() { return platform::clock().now_ms(); }
     void restart() {
@@ -74,7 +74,7 @@ TEST_F(FlashTransferTest, ReadFlashSectorPostsTheSectorInFlashOrder) {
         EXPECT_FALSE(sdk::task_active_on_this_thread());
         EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
         test::deliver_posted();
-        EXPECT_EQ(host_.blocks(SDK_MSG_SECTOR).at(0), Pattern(sector));
+        EXPECT_EQ(host_.blocks(SDK_MSG_SECTOR).at(0), pattern(sector));
         text += "== ReadFlashSector(" + std::to_string(argument) + ")\n" + test::transcript(host_) +
                 test::frames_transcript(watch_.received());
     }
@@ -187,7 +187,7 @@ TEST_F(FlashTransferTest, SectorWriteFaults) {
         {"every reply split and late", {split_late}},
     };
     const std::uint32_t address = 6 * kSector;
-    const auto data = Pattern(99);
+    const auto data = pattern(99);
     std::string text;
     for (const auto& [legend, faults] : cases) {
         SCOPED_TRACE(legend);
@@ -268,7 +268,7 @@ TEST_F(FlashTransferTest, ReadRunLimits) {
     start<ReadRun>(cases[2].second, accepted);
     run_task();
     const auto block = host_.blocks(SDK_MSG_SECTOR).at(0);
-    EXPECT_EQ(std::vector(block.begin() + 32, block.begin() + 32 + kSector), Pattern(5));
+    EXPECT_EQ(std::vector(block.begin() + 32, block.begin() + 32 + kSector), pattern(5));
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ constexpr std::uint32_t kSector = 4096;
 constexpr std::uint32_t kPathArea = 249 * kSector;
 
 // A 34-byte host waypoint: distinct words and attributes, then the UTF-16LE name.
-Bytes HostWaypoint(int seed, std::u16string_view name) {
+Bytes host_waypoint(int seed, std::u16string_view name) {
     Bytes w(34, 0);
     for (int i = 0; i < 14; ++i) w[i] = static_cast<std::uint8_t>(seed * 3 + i);
     for (std::size_t i = 0; i < name.size() && i < 10; ++i) {
@@ -39,8 +39,8 @@ Bytes HostWaypoint(int seed, std::u16string_view name) {
 }
 
 // The same waypoint as the watch stores it, name given as watch bytes.
-Bytes StoredWaypoint(int seed, const Bytes& name) {
-    Bytes w = HostWaypoint(seed, u"");
+Bytes stored_waypoint(int seed, const Bytes& name) {
+    Bytes w = host_waypoint(seed, u"");
     w.resize(14);
     Bytes field = name;
     field.resize(10, 0);
@@ -137,10 +137,10 @@ TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
     name(3, {'a', 0xC0, 'b'});
     name(5, {'E', 'm', 'p', 't', 'y'});
     store(0, directory);
-    store(slot_address(0, 0), StoredWaypoint(1, {'S', 't', 'a', 'r', 't'}));
-    store(slot_address(0, 1), StoredWaypoint(2, {'P', 0xA0, 'z', 0xC0}));
-    for (int k = 0; k < 100; ++k) store(slot_address(2, k), StoredWaypoint(k, {'n'}));
-    store(slot_address(3, 0), StoredWaypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
+    store(slot_address(0, 0), stored_waypoint(1, {'S', 't', 'a', 'r', 't'}));
+    store(slot_address(0, 1), stored_waypoint(2, {'P', 0xA0, 'z', 0xC0}));
+    for (int k = 0; k < 100; ++k) store(slot_address(2, k), stored_waypoint(k, {'n'}));
+    store(slot_address(3, 0), stored_waypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
     GetPaths(host_.hwnd(), FALSE);
     run_task();
     const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
@@ -162,11 +162,11 @@ TEST_F(PathsTest, GetPathsWithNoWaypointsPostsOnlyNoPaths) {
 
 std::vector<std::vector<Bytes>> sample_waypoints() {
     std::vector<std::vector<Bytes>> paths(10);
-    paths[0] = {HostWaypoint(1, u"Café"), HostWaypoint(2, u"Straße"),
-                HostWaypoint(3, u"0123456789")};
+    paths[0] = {host_waypoint(1, u"Café"), host_waypoint(2, u"Straße"),
+                host_waypoint(3, u"0123456789")};
     // Path 1 empty: stored as Path2.
-    for (int k = 0; k < 120; ++k) paths[2].push_back(HostWaypoint(k, u"long"));
-    paths[9] = {HostWaypoint(77, u"ñ")};
+    for (int k = 0; k < 120; ++k) paths[2].push_back(host_waypoint(k, u"long"));
+    paths[9] = {host_waypoint(77, u"ñ")};
     return paths;
 }
 
@@ -187,7 +187,7 @@ TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
     SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
     run_task();
     EXPECT_EQ(watch_.read_flash(slot_address(0, 1), 24),
-              StoredWaypoint(2, {'S', 't', 'r', 'a', '|', 'e'}));
+              stored_waypoint(2, {'S', 't', 'r', 'a', '|', 'e'}));
     EXPECT_EQ(watch_.read_flash(slot_address(3, 0), 24), Bytes(24, 0xFF)) << "no 100th waypoint";
     watch_.with_flash([](sim::Flash& flash) {
         EXPECT_EQ(flash.conflicting_programs(), 0u) << "a chunk written without its erase";
@@ -246,7 +246,7 @@ Bytes paths_block(std::size_t size) {
         std::copy(name.begin(), name.end(), block.begin() + static_cast<std::ptrdiff_t>(p * 3431));
         block[p * 3431 + 64] = p == 4 ? 150 : 0;
         for (int k = 0; k < 99; ++k) {
-            const Bytes w = HostWaypoint(k, u"x");
+            const Bytes w = host_waypoint(k, u"x");
             std::copy(w.begin(), w.end(),
                       block.begin() + static_cast<std::ptrdiff_t>(p * 3431 + 65 + 34 * k));
         }

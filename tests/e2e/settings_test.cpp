@@ -29,7 +29,7 @@ constexpr std::uint32_t kIdentity = 0xFF010;
 
 // A settings block with a valid checksum, two views named in the watch's
 // character set, sectors 1 .. 4 in use, and the rest of the sector distinct.
-Bytes Directory() {
+Bytes directory() {
     Bytes d(4096);
     for (std::size_t i = 0; i < d.size(); ++i) d[i] = static_cast<std::uint8_t>(i * 11 + 7);
     const char version[] = "1.31.02_VUNA0_00";
@@ -57,7 +57,7 @@ class SettingsTest : public test::SimulatedWatchTest {
   protected:
     void SetUp() override {
         SimulatedWatchTest::SetUp();
-        directory_ = Directory();
+        directory_ = directory();
         Bytes identity(128, 0xFF);
         const std::uint8_t head[] = {12, 5, 3, 1, 'A', 'B', '1', '2', 'Q', 0};
         std::copy(std::begin(head), std::end(head), identity.begin());

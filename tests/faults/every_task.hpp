@@ -32,11 +32,11 @@ namespace stridelog::test {
 
 // Which tables run a row.
 enum TaskUse : unsigned {
-    kMatrix = 1,      // the fault matrix's 864 cases
-    kFullMatrix = 2,  // the matrix with STRIDELOG_FAULT_MATRIX_FULL=1
-    kCancel = 4,      // a modal call cannot be cancelled: its task ends before it returns
-    kProgress = 8,
-    kEveryTable = 15,
+    k_matrix = 1,      // the fault matrix's 864 cases
+    k_full_matrix = 2,  // the matrix with STRIDELOG_FAULT_MATRIX_FULL=1
+    k_cancel = 4,      // a modal call cannot be cancelled: its task ends before it returns
+    k_progress = 8,
+    k_every_table = 15,
 };
 
 struct WatchTask {
@@ -44,7 +44,7 @@ struct WatchTask {
     std::function<void(HWND, BOOL show)> call;
     sim::WatchConfig config = {};
     std::function<void(sim::Flash&)> prepare = {};  // changes to the used look
-    unsigned use = kEveryTable;
+    unsigned use = k_every_table;
     // The longest a fault may add to the run: a few reply timers and the
     // retries they start, or the task's longest single wait.
     std::uint64_t fault_cost_ms = 30'000;
@@ -125,7 +125,7 @@ class EveryTaskTest : public ::testing::Test {
              [](HWND h, BOOL s) { GetAllWorkout(h, TRUE, s); },
              {},
              {},
-             kCancel | kProgress},
+             k_cancel | k_progress},
             {"GetSelectedWorkout_Ex",
              [](HWND h, BOOL s) { GetSelectedWorkout_Ex(h, selection, 2, FALSE, s); }},
             {"ClearWorkout", [](HWND h, BOOL s) { ClearWorkout(h, s); }},
@@ -143,7 +143,7 @@ class EveryTaskTest : public ::testing::Test {
              [](HWND h, BOOL) { ReadFlashSector(h, 3); },
              {},
              {},
-             kMatrix | kFullMatrix | kProgress},
+             k_matrix | k_full_matrix | k_progress},
             {"AGPSDataUpdate",
              [server](HWND h, BOOL s) {
                  AGPSDataUpdate(h, server, u"user", u"pass", u"agps", s, 60'000, TRUE);
@@ -154,7 +154,7 @@ class EveryTaskTest : public ::testing::Test {
              [server](HWND h, BOOL s) {
                  FirmwareUpdate(h, server, u"user", u"pass", u"fw", u"", s, 60'000, TRUE);
              },
-             older, at_1_31, kFullMatrix | kProgress,
+             older, at_1_31, k_full_matrix | k_progress,
              // The watch may take up to the reconnection deadline to acknowledge ProgramUpdate.
              70'000},
         };

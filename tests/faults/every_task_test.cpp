@@ -27,7 +27,7 @@ using ProgressOrder = test::EveryTaskTest;
 TEST_F(CancelTest, ClosingTheTaskWindowEndsEveryTaskAtEveryStep) {
     std::size_t cases = 0;
     for (const auto& task : tasks()) {
-        if ((task.use & test::kCancel) == 0) continue;
+        if ((task.use & test::k_cancel) == 0) continue;
         // The frames of a whole run, to close the window before, within and near its end.
         std::size_t frames = 0;
         {
@@ -78,7 +78,7 @@ TEST_F(CancelTest, ClosingTheTaskWindowEndsEveryTaskAtEveryStep) {
 
 TEST_F(ProgressOrder, NeverGoesBackwardsInAnyTask) {
     for (const auto& task : tasks()) {
-        if ((task.use & test::kProgress) == 0) continue;
+        if ((task.use & test::k_progress) == 0) continue;
         for (const bool fresh : {true, false}) {
             SCOPED_TRACE(task.name + (fresh ? ", fresh process" : ", after another"));
             auto bench = this->bench(task, fresh);

@@ -72,7 +72,7 @@ Outcome outcome_of(const test::HostRecorder& host) {
 
 constexpr std::uint32_t kRebootMs = 5000;
 
-Fault Make(FaultKind kind, std::uint32_t delay_ms = 0, int length_delta = 1,
+Fault make(FaultKind kind, std::uint32_t delay_ms = 0, int length_delta = 1,
            std::size_t cut_after = 0) {
     Fault f;
     f.kind = kind;
@@ -91,19 +91,19 @@ struct FaultCase {
 };
 
 const FaultCase kFaults[] = {
-    {"no reply", Make(FaultKind::silence), false},
-    {"late reply", Make(FaultKind::delay, 3500), false},  // past every timer
-    {"bad checksum", Make(FaultKind::bad_checksum), false},
-    {"one byte too many", Make(FaultKind::wrong_length), false},
-    {"one byte too few", Make(FaultKind::wrong_length, 0, -1), false},
-    {"noise before the reply", Make(FaultKind::garbage_before), true},
-    {"reply in two parts", Make(FaultKind::split, 5), true},
-    {"reply byte by byte", Make(FaultKind::byte_by_byte, 1), true},
-    {"reply twice", Make(FaultKind::duplicate), true},
-    {"line gone before the reply", Make(FaultKind::disconnect), false},
+    {"no reply", make(FaultKind::silence), false},
+    {"late reply", make(FaultKind::delay, 3500), false},  // past every timer
+    {"bad checksum", make(FaultKind::bad_checksum), false},
+    {"one byte too many", make(FaultKind::wrong_length), false},
+    {"one byte too few", make(FaultKind::wrong_length, 0, -1), false},
+    {"noise before the reply", make(FaultKind::garbage_before), true},
+    {"reply in two parts", make(FaultKind::split, 5), true},
+    {"reply byte by byte", make(FaultKind::byte_by_byte, 1), true},
+    {"reply twice", make(FaultKind::duplicate), true},
+    {"line gone before the reply", make(FaultKind::disconnect), false},
     // After the frame start and its length.
-    {"line gone halfway through the reply", Make(FaultKind::disconnect, 0, 1, 4), false},
-    {"watch restarts", Make(FaultKind::reboot, kRebootMs), false},
+    {"line gone halfway through the reply", make(FaultKind::disconnect, 0, 1, 4), false},
+    {"watch restarts", make(FaultKind::reboot, kRebootMs), false},
 };
 
 class FaultMatrix : public test::EveryTaskTest {
@@ -120,7 +120,7 @@ class FaultMatrix : public test::EveryTaskTest {
 
 TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
     const char* full = std::getenv("STRIDELOG_FAULT_MATRIX_FULL");
-    const unsigned use = full && std::string(full) == "1" ? test::kFullMatrix : test::kMatrix;
+    const unsigned use = full && std::string(full) == "1" ? test::k_full_matrix : test::k_matrix;
     std::size_t cases = 0, rows = 0;
     for (const auto& task : tasks()) {
         if ((task.use & use) == 0) continue;

@@ -213,7 +213,7 @@ TEST(SessionIdentity, FromStampsAndHeaderOnly) {
     EXPECT_EQ(sha256_hex(Buffer(64, 'a')).substr(0, 16), "ffe054fe7ae0cb6d");
 }
 
-Result<Session> Parse(const Buffer& block) {
+Result<Session> parse(const Buffer& block) {
     return parse_session_block(block, SessionBlockKind::either);
 }
 
@@ -224,7 +224,7 @@ TEST(Tcx, OneLapFromTheTrack) {
         {0x03, 0, {26, 6, 1, 23, 59, 55}, kNoPosition, 0, 0, 0, 0, 0, 0},
         {0x01, 0, {26, 6, 2, 0, 0, 20}, 100000000, 500010000, 6, 0, 0, 0, 0},
     };
-    const auto s = Parse(make_block(kErased, kErased, {50, 59, 23, 1, 6, 26}, 3, 0, &points));
+    const auto s = parse(make_block(kErased, kErased, {50, 59, 23, 1, 6, 26}, 3, 0, &points));
     ASSERT_TRUE(s);
     const std::string tcx = write_tcx(*s, LocalTime::fixed_offset(-5 * 3600 - 30 * 60));
     // The element order of a whole file is the golden TCX's; here the values.
@@ -247,7 +247,7 @@ TEST(Tcx, OneLapFromTheTrack) {
 }
 
 TEST(Tcx, SessionWithoutTrackHasALapAndNoEmptyTrack) {
-    const auto s = Parse(make_block(kErased, kErased, kStart, 0, 1, nullptr));
+    const auto s = parse(make_block(kErased, kErased, kStart, 0, 1, nullptr));
     const std::string tcx = write_tcx(*s, LocalTime::fixed_offset(0));
     EXPECT_NE(tcx.find("<Lap StartTime=\"2026-03-14T09:05:09Z\">"), std::string::npos);
     EXPECT_EQ(tcx.find("<Track>"), std::string::npos);
@@ -292,9 +292,9 @@ TEST(Formats, DegreesAndFileStems) {
                  {-2147483647 - 1, "-214.7483648"},
                  {85123456, "8.5123456"}};
     for (const auto& c : cases) EXPECT_EQ(format_degrees(c.e7), c.text);
-    const auto s = Parse(make_block(kErased, kErased, kStart, 0, 0, nullptr));
+    const auto s = parse(make_block(kErased, kErased, kStart, 0, 0, nullptr));
     EXPECT_EQ(session_file_stem(*s), "2026-03-14T09-05-09");
-    const auto no_start = Parse(make_block(kErased, kErased, kErased, 0, 0, nullptr));
+    const auto no_start = parse(make_block(kErased, kErased, kErased, 0, 0, nullptr));
     EXPECT_EQ(session_file_stem(*no_start), "no-start-time");
 }
 

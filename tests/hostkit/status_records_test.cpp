@@ -16,7 +16,7 @@ namespace {
 
 using Buffer = std::vector<std::uint8_t>;
 
-Buffer Text(const std::string& text) {
+Buffer text(const std::string& text) {
     return Buffer(text.begin(), text.end());
 }
 
@@ -27,7 +27,7 @@ Buffer float_block(float value, Buffer prefix = {}) {
 }
 
 TEST(VersionBlocks, TextsAndWhatTheyName) {
-    const auto sdk = parse_sdk_version_block(Text("SDK73688,2.0.11.260"));
+    const auto sdk = parse_sdk_version_block(text("SDK73688,2.0.11.260"));
     ASSERT_TRUE(sdk) << sdk.error();
     EXPECT_EQ(sdk->product, "SDK73688");
     EXPECT_EQ(sdk->version, "2.0.11.260");
@@ -41,7 +41,7 @@ TEST(VersionBlocks, TextsAndWhatTheyName) {
         {"1.21x", {}},     {"Version", {}},        {"xVer1.30", {}},
     };
     for (const auto& c : watch_cases) {
-        const auto read = parse_watch_version_block(Text(c.text));
+        const auto read = parse_watch_version_block(text(c.text));
         ASSERT_TRUE(read) << c.text << ": " << read.error();
         EXPECT_EQ(read->text, c.text);
         EXPECT_EQ(read->number, c.number) << c.text;
@@ -61,7 +61,7 @@ TEST(VersionBlocks, TextsAndWhatTheyName) {
         {"1.31.02", false, std::nullopt, ""},
     };
     for (const auto& c : long_cases) {
-        const auto read = parse_long_version_block(Text(c.text));
+        const auto read = parse_long_version_block(text(c.text));
         ASSERT_TRUE(read) << c.text << ": " << read.error();
         EXPECT_EQ(read->erased, c.erased) << c.text;
         ASSERT_EQ(read->firmware.has_value(), c.numbers.has_value()) << c.text;
@@ -78,9 +78,9 @@ TEST(VersionBlocks, RefusedTexts) {
         const char* legend;
         Result<Record> read;
     } cases[] = {
-        {"SDK version without a comma", parse_result_block(SDK_MSG_SDK_VERSION, Text("SDK73688"))},
+        {"SDK version without a comma", parse_result_block(SDK_MSG_SDK_VERSION, text("SDK73688"))},
         {"SDK version with two commas",
-         parse_result_block(SDK_MSG_SDK_VERSION, Text("SDK73688,2.0,1"))},
+         parse_result_block(SDK_MSG_SDK_VERSION, text("SDK73688,2.0,1"))},
         {"SDK version with a NUL",
          parse_result_block(SDK_MSG_SDK_VERSION, Buffer{'S', ',', '2', 0})},
         {"watch version with a terminating NUL",
@@ -88,18 +88,18 @@ TEST(VersionBlocks, RefusedTexts) {
         {"watch version longer than a reply frame",
          parse_result_block(SDK_MSG_WATCH_VERSION, Buffer(200, 'x'))},
         {"long version of 17 characters",
-         parse_result_block(SDK_MSG_LONG_VERSION, Text("1.31.02_VUNA0_001"))},
+         parse_result_block(SDK_MSG_LONG_VERSION, text("1.31.02_VUNA0_001"))},
     };
     for (const auto& c : cases) {
         EXPECT_FALSE(c.read) << c.legend;
         EXPECT_FALSE(c.read.error().empty()) << c.legend;
     }
     EXPECT_TRUE(parse_watch_version_block(Buffer(199, 'x'))) << "the longest reply";
-    EXPECT_TRUE(parse_long_version_block(Text("1.31.02_VUNA0_00")));
+    EXPECT_TRUE(parse_long_version_block(text("1.31.02_VUNA0_00")));
 }
 
 // Names as UTF-16LE, each with its zero unit, after a count.
-Buffer PortList(std::uint32_t count, const std::vector<std::u16string>& names) {
+Buffer port_list(std::uint32_t count, const std::vector<std::u16string>& names) {
     Buffer b;
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(count >> (8 * i)));
     for (const auto& name : names) {
@@ -114,13 +114,13 @@ Buffer PortList(std::uint32_t count, const std::vector<std::u16string>& names) {
 }
 
 TEST(PortListBlocks, NamesInOrderAndEveryLengthChecked) {
-    const auto three = parse_port_list_block(PortList(3, {u"COM10", u"COM2", u"COM2"}));
+    const auto three = parse_port_list_block(port_list(3, {u"COM10", u"COM2", u"COM2"}));
     ASSERT_TRUE(three) << three.error();
     EXPECT_EQ(three->names, (std::vector<std::string>{"COM10", "COM2", "COM2"}));
-    const auto none = parse_port_list_block(PortList(0, {}));
+    const auto none = parse_port_list_block(port_list(0, {}));
     ASSERT_TRUE(none);
     EXPECT_TRUE(none->names.empty());
-    const auto empty_name = parse_port_list_block(PortList(1, {u""}));
+    const auto empty_name = parse_port_list_block(port_list(1, {u""}));
     ASSERT_TRUE(empty_name);
     EXPECT_EQ(empty_name->names, std::vector<std::string>{""});
 
@@ -128,9 +128,9 @@ TEST(PortListBlocks, NamesInOrderAndEveryLengthChecked) {
         const char* legend;
         Buffer block;
     } cases[] = {
-        {"a count of two, one name", PortList(2, {u"COM3"})},
-        {"a count of 2^32 - 1 on an empty list", PortList(0xFFFFFFFF, {})},
-        {"a name more than counted", PortList(1, {u"COM3", u"COM4"})},
+        {"a count of two, one name", port_list(2, {u"COM3"})},
+        {"a count of 2^32 - 1 on an empty list", port_list(0xFFFFFFFF, {})},
+        {"a name more than counted", port_list(1, {u"COM3", u"COM4"})},
     };
     for (const auto& c : cases) EXPECT_FALSE(parse_port_list_block(c.block)) << c.legend;
 }

@@ -48,7 +48,7 @@ std::int32_t lat(const TrackPoint& p) {
     return static_cast<std::int32_t>(p[12] | p[13] << 8 | p[14] << 16 |
                                      static_cast<std::uint32_t>(p[15]) << 24);
 }
-std::string When(const TrackPoint& p) {
+std::string when(const TrackPoint& p) {
     char text[32];
     std::snprintf(text, sizeof text, "%02u-%02u-%02u %02u:%02u:%02u", p[2], p[3], p[4], p[5], p[6],
                   p[7]);
@@ -124,7 +124,7 @@ TEST(TrackDecoder, TimesPositionsAndChecks) {
         std::vector<std::string> times;
         std::vector<std::int32_t> longitudes;
         for (const auto& p : points) {
-            times.push_back(When(p));
+            times.push_back(when(p));
             longitudes.push_back(lon(p));
         }
         EXPECT_EQ(times, c.times);
@@ -172,19 +172,19 @@ TEST(SessionRecords, LeadingPointsWithoutPositionTakeTheStart) {
                                       point(kNone, 10, 0, 15)};
     fix_up_leading_points(points, start);
     std::vector<std::string> times;
-    for (const auto& p : points) times.push_back(When(p));
+    for (const auto& p : points) times.push_back(when(p));
     EXPECT_EQ(times, (std::vector<std::string>{"24-05-17 12:30:00", "24-05-17 12:30:05",
                                                "24-05-17 12:30:09", "24-05-17 10:00:12",
                                                "24-05-17 10:00:15"}));
 
     std::vector<TrackPoint> placed = {point(5, 10, 0, 0), point(kNone, 10, 0, 5)};
     fix_up_leading_points(placed, start);
-    EXPECT_EQ(When(placed[0]), "24-05-17 12:30:00");
-    EXPECT_EQ(When(placed[1]), "24-05-17 10:00:05") << "only the first moves";
+    EXPECT_EQ(when(placed[0]), "24-05-17 12:30:00");
+    EXPECT_EQ(when(placed[1]), "24-05-17 10:00:05") << "only the first moves";
 
     std::vector<TrackPoint> kept = {point(kNone, 10, 0, 0)};
     fix_up_leading_points(kept, TimeBytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
-    EXPECT_EQ(When(kept[0]), "24-05-17 10:00:00") << "an erased start moves nothing";
+    EXPECT_EQ(when(kept[0]), "24-05-17 10:00:00") << "an erased start moves nothing";
 }
 
 TEST(SessionRecords, HeaderStampsAndBlocks) {
