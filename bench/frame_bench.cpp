@@ -141,7 +141,8 @@ void BM_AssemblerAndParser(benchmark::State& state) {
     std::size_t delivered = 0;
     HWND owner = platform::create_window([&](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
         ++delivered;
-        link::kVersionTextMessage.drop_if_carried(m, w) || link::kStatusBytesMessage.drop_if_carried(m, w);
+        link::kVersionTextMessage.drop_if_carried(m, w) ||
+            link::kStatusBytesMessage.drop_if_carried(m, w);
         return 0;
     });
     link::CWatchLink link(owner);

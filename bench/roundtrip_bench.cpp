@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "wire/frame.hpp"
 #include "link/link_messages.hpp"
 #include "link/watch_link.hpp"
 #include "platform/clock.hpp"
@@ -27,6 +26,7 @@
 #include "platform/window_system.hpp"
 #include "sim/pty_server.hpp"
 #include "sim/watch.hpp"
+#include "wire/frame.hpp"
 
 namespace stridelog {
 namespace {

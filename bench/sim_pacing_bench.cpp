@@ -9,8 +9,8 @@
 
 #include <chrono>
 
-#include "wire/frame.hpp"
 #include "sim/pty_server.hpp"
+#include "wire/frame.hpp"
 
 namespace {
 

@@ -151,14 +151,14 @@ const MessageDef kLap{3,
                        {kTimestamp, uint32},
                        {0, enumeration},     // event
                        {1, enumeration},     // event_type
-                       {2, uint32},   // start_time
-                       {3, sint32},   // start_position_lat
-                       {4, sint32},   // start_position_long
-                       {5, sint32},   // end_position_lat
-                       {6, sint32},   // end_position_long
-                       {7, uint32},   // total_elapsed_time
-                       {8, uint32},   // total_timer_time
-                       {9, uint32},   // total_distance
+                       {2, uint32},          // start_time
+                       {3, sint32},          // start_position_lat
+                       {4, sint32},          // start_position_long
+                       {5, sint32},          // end_position_lat
+                       {6, sint32},          // end_position_long
+                       {7, uint32},          // total_elapsed_time
+                       {8, uint32},          // total_timer_time
+                       {9, uint32},          // total_distance
                        {24, enumeration},    // lap_trigger
                        {25, enumeration}}};  // sport
 const MessageDef kSession{4,
@@ -167,26 +167,26 @@ const MessageDef kSession{4,
                            {kTimestamp, uint32},
                            {0, enumeration},     // event
                            {1, enumeration},     // event_type
-                           {2, uint32},   // start_time
-                           {3, sint32},   // start_position_lat
-                           {4, sint32},   // start_position_long
+                           {2, uint32},          // start_time
+                           {3, sint32},          // start_position_lat
+                           {4, sint32},          // start_position_long
                            {5, enumeration},     // sport
                            {6, enumeration},     // sub_sport
-                           {7, uint32},   // total_elapsed_time
-                           {8, uint32},   // total_timer_time
-                           {9, uint32},   // total_distance
-                           {25, uint16},  // first_lap_index
-                           {26, uint16},  // num_laps
+                           {7, uint32},          // total_elapsed_time
+                           {8, uint32},          // total_timer_time
+                           {9, uint32},          // total_distance
+                           {25, uint16},         // first_lap_index
+                           {26, uint16},         // num_laps
                            {28, enumeration}}};  // trigger
 const MessageDef kActivity{5,
                            34,
                            {{kTimestamp, uint32},
-                            {0, uint32},    // total_timer_time
-                            {1, uint16},    // num_sessions
-                            {2, enumeration},      // type
-                            {3, enumeration},      // event
-                            {4, enumeration},      // event_type
-                            {5, uint32}}};  // local_timestamp
+                            {0, uint32},       // total_timer_time
+                            {1, uint16},       // num_sessions
+                            {2, enumeration},  // type
+                            {3, enumeration},  // event
+                            {4, enumeration},  // event_type
+                            {5, uint32}}};     // local_timestamp
 
 constexpr std::uint32_t kEventTimer = 0;
 constexpr std::uint32_t kEventSession = 8;

@@ -77,7 +77,7 @@ bool CWatchLink::SendFrame(const std::uint8_t* payload, std::uint8_t length) {
 }
 
 bool CWatchLink::send_frame_after_discard(const std::uint8_t* payload, std::uint8_t length,
-                                       const std::function<void(std::uint64_t)>& after_discard) {
+                                          const std::function<void(std::uint64_t)>& after_discard) {
     if (payload == nullptr || length == 0) return false;
     if (!port_) {
         // Nothing can answer; the request is still recorded, as a sent one would be.
@@ -145,7 +145,7 @@ void CWatchLink::receive_loop() {
 }
 
 void CWatchLink::trace_frame(const char* direction, const std::uint8_t* frame,
-                            std::size_t size) const {
+                             std::size_t size) const {
     std::string line = "Link ";
     line += direction;
     char hex[4];

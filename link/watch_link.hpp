@@ -88,7 +88,7 @@ class CWatchLink {
     // SendFrame, running `after_discard` with the line's discard count once
     // unread input is dropped and before the frame goes out.
     bool send_frame_after_discard(const std::uint8_t* payload, std::uint8_t length,
-                               const std::function<void(std::uint64_t)>& after_discard);
+                                  const std::function<void(std::uint64_t)>& after_discard);
     void receive_loop();
     void post(UINT message, WPARAM wparam, LPARAM lparam);
     void post_version(const std::uint8_t* payload, std::uint16_t length);

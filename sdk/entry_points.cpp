@@ -52,7 +52,8 @@ std::string narrow(LPCWSTR text) {
 
 // The two download tasks: FTP settings, their log lines, then the usual admission.
 void start_download_task(HWND host, const char* name, stridelog::sdk::TaskCode task_code,
-                       stridelog::sdk::FtpSettings ftp, BOOL show, DWORD time_limit_ms, BOOL passive) {
+                         stridelog::sdk::FtpSettings ftp, BOOL show, DWORD time_limit_ms,
+                         BOOL passive) {
     auto* dlg = new (std::nothrow) CSdkTaskDlg(CSdkTaskDlg::Storage::heap);
     if (dlg == nullptr) return;
     dlg->attach(host);
@@ -183,8 +184,8 @@ STRIDELOG_API void SetPaths_Ex(HWND host, const BYTE* block, DWORD size, BOOL sh
 STRIDELOG_API void AGPSDataUpdate(HWND host, LPCWSTR server, LPCWSTR user, LPCWSTR password,
                                   LPCWSTR folder, BOOL show, DWORD time_limit_ms, BOOL passive) {
     start_download_task(host, "AGPSDataUpdate()", stridelog::sdk::task_agps_update,
-                      {narrow(server), narrow(user), narrow(password), narrow(folder), {}, {}},
-                      show, time_limit_ms, passive);
+                        {narrow(server), narrow(user), narrow(password), narrow(folder), {}, {}},
+                        show, time_limit_ms, passive);
 }
 
 STRIDELOG_API void FirmwareUpdate(HWND host, LPCWSTR server, LPCWSTR user, LPCWSTR password,
@@ -235,8 +236,8 @@ STRIDELOG_API void ReadFlashSector(HWND host, WORD sector) {
         dlg.dismiss();
         return;
     }
-    auto request =
-        make_request(stridelog::sdk::task_read_sector, TRUE);  // the show flag keeps its initial value
+    auto request = make_request(stridelog::sdk::task_read_sector,
+                                TRUE);  // the show flag keeps its initial value
     request.sector = static_cast<std::uint8_t>(sector & 0xFF);
     dlg.start(std::move(request));
     dlg.run_modal();

@@ -30,7 +30,7 @@ void post_block(HWND host, UINT message, UINT code, std::span<const std::uint8_t
 
 void post_text(HWND host, UINT message, UINT code, std::string_view text) {
     post_block(host, message, code,
-              std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+               std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 void post_float(HWND host, UINT message, UINT code, float value) {

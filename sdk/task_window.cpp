@@ -98,7 +98,7 @@ void CSdkTaskDlg::start(TaskRequest request) {
 }
 
 void CSdkTaskDlg::run_operation(std::unique_ptr<task::Operation> operation,
-                               task::OperationCode requested) {
+                                task::OperationCode requested) {
     operation_ = std::move(operation);
     if (operation_) operation_->prepare();
     const bool download_task = sdk::task_row(request_.task).download;
@@ -334,8 +334,9 @@ LRESULT CSdkTaskDlg::handle_message(UINT message, WPARAM wparam, LPARAM lparam) 
         case link::WM_LINK_ACK_23:
         case link::WM_LINK_PREPARE_ACK: {
             const std::uint8_t id = message == link::WM_LINK_ERASE_ACK ? wire::watch_id::kEraseReply
-                                    : message == link::WM_LINK_ACK_23  ? wire::watch_id::kAck23
-                                                                 : wire::watch_id::kPrepareWriteReply;
+                                    : message == link::WM_LINK_ACK_23
+                                        ? wire::watch_id::kAck23
+                                        : wire::watch_id::kPrepareWriteReply;
             if (!link_ || !link_->take_awaited_reply(id)) return 0;
             kill_timer(task::kWriteTimer);
             if (const auto step = transfer_->on_step_ack(); step && operation_)

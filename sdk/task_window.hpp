@@ -76,8 +76,8 @@ class CSdkTaskDlg final : private task::TaskHost {
     ui::TaskDisplay& display() { return *display_; }
 
   private:
-    friend struct stridelog::TaskWindowTestAccess;  // tests reach the status facts and start their own
-                                         // operations
+    friend struct stridelog::TaskWindowTestAccess;  // tests reach the status facts and start their
+                                                    // own operations
 
     // Runs `operation` once the watch has answered (null: the task ends there).
     void run_operation(std::unique_ptr<task::Operation> operation, task::OperationCode requested);

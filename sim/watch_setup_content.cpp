@@ -78,9 +78,7 @@ WatchSetup realistic_setup() {
               {std::string("D") + kEAcute + "part", std::string("Col ") + kAGrave + " 2k"}),
         route("Hill Sprints", 4, 473'700'000, 85'450'000, 250, 0, {"Bottom", "", "Top"}),
     };
-    const char* view_names[] = {"Run", "Heart", "Laps", "Altitude",
-                                "Dur\xA5",
-                                "e"};
+    const char* view_names[] = {"Run", "Heart", "Laps", "Altitude", "Dur\xA5", "e"};
     for (std::size_t v = 0; v < kViewCount; ++v) {
         SetupView view;
         // Layout number, then the four fields shown, each a kind and a unit.

@@ -98,7 +98,8 @@ int dialog_y_to_pixels(int y) {
 platform::Rect dialog_units_to_pixels(const DialogUnits& units) {
     const int left = dialog_x_to_pixels(units.x);
     const int top = dialog_y_to_pixels(units.y);
-    return {left, top, dialog_x_to_pixels(units.x + units.w), dialog_y_to_pixels(units.y + units.h)};
+    return {left, top, dialog_x_to_pixels(units.x + units.w),
+            dialog_y_to_pixels(units.y + units.h)};
 }
 
 }  // namespace stridelog::ui

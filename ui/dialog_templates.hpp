@@ -69,7 +69,7 @@ inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
 const DialogTemplate& task_window_template();  // 6000
-const DialogTemplate& confirm_template();     // 6001
+const DialogTemplate& confirm_template();      // 6001
 // Null for an unknown control id.
 const ControlTemplate* find_control(const DialogTemplate& dialog, int id);
 

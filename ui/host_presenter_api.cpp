@@ -38,8 +38,8 @@ extern "C" STRIDELOG_API void Stridelog_SetConfirmHandler(Stridelog_ConfirmFn fn
         return;
     }
     stridelog::ui::set_confirm_handler([fn, context](const std::string& title,
-                                                   const std::string& message,
-                                                   const std::vector<std::string>& lines) {
+                                                     const std::string& message,
+                                                     const std::vector<std::string>& lines) {
         std::vector<const char*> pointers;
         pointers.reserve(lines.size());
         for (const std::string& line : lines) pointers.push_back(line.c_str());

@@ -6,9 +6,9 @@
 #include "platform/canvas.hpp"
 #include "platform/debug_output.hpp"
 #include "platform/window_system.hpp"
-#include "ui/task_display.hpp"
 #include "ui/confirm_dlg.hpp"
 #include "ui/presenter.hpp"
+#include "ui/task_display.hpp"
 #include "ui/window_renderer.hpp"
 
 namespace stridelog::ui {

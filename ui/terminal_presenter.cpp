@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "platform/window_system.hpp"
-#include "ui/task_display.hpp"
 #include "ui/confirm_dlg.hpp"
 #include "ui/dialog_templates.hpp"
 #include "ui/presenter.hpp"
+#include "ui/task_display.hpp"
 #include "ui/text_progress_ctrl.hpp"
 
 namespace stridelog::ui {
@@ -60,7 +60,8 @@ class TerminalPresenter final : public Presenter {
         out_ << '\n'
              << dialog.title() << '\n'
              << without_carriage_returns(dialog.control_text(IDC_CONFIRM_MESSAGE)) << '\n';
-        const std::string details = without_carriage_returns(dialog.control_text(IDC_CONFIRM_DETAILS));
+        const std::string details =
+            without_carriage_returns(dialog.control_text(IDC_CONFIRM_DETAILS));
         if (!details.empty()) out_ << details;
         out_ << "Answer [y/N]: " << std::flush;
         std::string answer;

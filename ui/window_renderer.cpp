@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/task_display.hpp"
 #include "ui/confirm_dlg.hpp"
 #include "ui/dialog_templates.hpp"
+#include "ui/task_display.hpp"
 #include "ui/text_progress_ctrl.hpp"
 
 namespace stridelog::ui {
@@ -64,7 +64,7 @@ std::vector<std::string> wrap_text(std::string_view text, int width) {
 }
 
 void draw_lines(Canvas& canvas, const Rect& rect, const std::vector<std::string>& lines,
-               COLORREF colour, bool right_aligned = false) {
+                COLORREF colour, bool right_aligned = false) {
     int y = rect.top + kTextTop;
     for (const auto& line : lines) {
         const int width = Canvas::text_extent(line).cx;
@@ -145,7 +145,7 @@ using LookFn = std::function<ControlLook(const ControlTemplate&)>;
 using PaintFn = std::function<void(Canvas&, const Rect&)>;
 
 void draw_control(Canvas& canvas, const ControlTemplate& control, const ControlLook& look,
-                 const PaintFn& paint_progress) {
+                  const PaintFn& paint_progress) {
     const Rect rect = dialog_units_to_pixels(control.position);
     switch (control.kind) {
         case ControlClass::static_text:
@@ -153,7 +153,7 @@ void draw_control(Canvas& canvas, const ControlTemplate& control, const ControlL
                 draw_warning_icon(canvas, {rect.left, rect.top, rect.left + 32, rect.top + 32});
             } else {
                 draw_lines(canvas, rect, wrap_text(look.text, rect.width()), ink(),
-                          (control.style & 0xF) == SS_RIGHT);
+                           (control.style & 0xF) == SS_RIGHT);
             }
             break;
         case ControlClass::button:
@@ -174,7 +174,7 @@ void draw_control(Canvas& canvas, const ControlTemplate& control, const ControlL
 // A framed window of the given outer size with its caption bar, and its client
 // area drawn by the template's controls.
 Canvas draw_window(int width, int height, std::string_view title, const DialogTemplate& dialog,
-                  const LookFn& look, const PaintFn& paint_progress) {
+                   const LookFn& look, const PaintFn& paint_progress) {
     Canvas canvas(width, height, face());
     canvas.draw_edge(canvas.bounds(), platform::EDGE_RAISED, platform::BF_RECT);
     const Rect caption{kFrameWidth, kFrameWidth, width - kFrameWidth,
@@ -206,7 +206,8 @@ Canvas render_task_window(const TaskDisplay& display) {
     return draw_window(
         window.width(), window.height(), display.caption(), task_window_template(),
         [&](const ControlTemplate& control) {
-            return ControlLook{display.control_text(control.id), display.control_visible(control.id)};
+            return ControlLook{display.control_text(control.id),
+                               display.control_visible(control.id)};
         },
         [&](Canvas& canvas, const Rect& rect) {
             // The template gives the bar a border; the bar paints inside it.

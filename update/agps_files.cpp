@@ -72,8 +72,7 @@ bool orbit_file_is_from_today(const std::filesystem::path& folder, year_month_da
     if (error) return false;
     const auto system = std::chrono::file_clock::to_sys(written);
     return local_date(std::chrono::system_clock::to_time_t(
-               std::chrono::time_point_cast<std::chrono::system_clock::duration>(system))) ==
-           today;
+               std::chrono::time_point_cast<std::chrono::system_clock::duration>(system))) == today;
 }
 
 }  // namespace stridelog::update

@@ -38,6 +38,7 @@ ExpiryDate read_expiry_date(const std::filesystem::path& folder, std::chrono::ye
 
 // True when the orbit file in `folder` was fetched today (its size one the
 // server gives, its modification date today's local date): no download then.
-bool orbit_file_is_from_today(const std::filesystem::path& folder, std::chrono::year_month_day today);
+bool orbit_file_is_from_today(const std::filesystem::path& folder,
+                              std::chrono::year_month_day today);
 
 }  // namespace stridelog::update

@@ -8,7 +8,7 @@ namespace {
 constexpr std::uint16_t kEpoCommand = 722;
 
 void append_packet(std::vector<std::uint8_t>& out, std::uint16_t sequence,
-                  std::span<const std::uint8_t> data) {
+                   std::span<const std::uint8_t> data) {
     const std::size_t at = out.size();
     out.resize(at + kEpoPacketSize, 0);
     std::uint8_t* p = out.data() + at;

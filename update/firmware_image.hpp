@@ -59,11 +59,11 @@ std::uint32_t firmware_file_checksum(std::span<const std::uint8_t> file);
 
 enum class ImageFault {
     none,
-    bad_size,          // neither 131,328 nor 151,808 bytes
-    bad_header,        // not one of the four header texts
+    bad_size,           // neither 131,328 nor 151,808 bytes
+    bad_header,         // not one of the four header texts
     no_language_block,  // a 1.1 .. 1.3 header on a file too short for its language block
-    bad_checksum,      // stored and computed checksums differ
-    unreadable,       // the file cannot be opened, or reads short
+    bad_checksum,       // stored and computed checksums differ
+    unreadable,         // the file cannot be opened, or reads short
 };
 
 struct ImageCheck {

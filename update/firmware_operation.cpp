@@ -126,7 +126,8 @@ void FirmwareOperation::advance() {
         case Step::boot_sum:
             return after_boot_block();
         case Step::language:
-            return ++sector_ < kLanguageSectorEnd ? next_language_sector() : read_customer_directory();
+            return ++sector_ < kLanguageSectorEnd ? next_language_sector()
+                                                  : read_customer_directory();
         case Step::customer_directory:
             return read_customer_sector();
         case Step::customer_sector:
@@ -282,7 +283,7 @@ void FirmwareOperation::fetch_description() {
 }
 
 void FirmwareOperation::start_download(Step step, const std::string& name, bool streamed,
-                                      std::uint32_t size) {
+                                       std::uint32_t size) {
     step_ = step;
     TaskDownload::Options options;
     options.rate_display = streamed;
@@ -345,7 +346,7 @@ void FirmwareOperation::fetch_settings_file() {
 void FirmwareOperation::fetch_firmware_file() {
     host().set_status_text("Download ...");
     start_download(Step::fetch_firmware_file, firmware_file_, true,
-                  static_cast<std::uint32_t>(firmware_size_));
+                   static_cast<std::uint32_t>(firmware_size_));
 }
 
 // ---- the flashing -----------------------------------------------------------

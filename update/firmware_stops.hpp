@@ -15,20 +15,20 @@
 namespace stridelog::update {
 
 enum class FirmwareStop {
-    transfer_failed,           // a read the flash transfer refused to start
+    transfer_failed,            // a read the flash transfer refused to start
     program_update_unanswered,  // the watch never acknowledged ProgramUpdate
-    download_failed,           // a file of the update could not be fetched
+    download_failed,            // a file of the update could not be fetched
     download_timed_out,         // a download outlasted the host's time limit
-    offer_missing,             // key "0" of "Method1" missing or empty
+    offer_missing,              // key "0" of "Method1" missing or empty
     offer_without_size,         // key "0" without a comma (found after the question)
-    not_newer,                 // other major, other family, family 2, or not higher
-    unknown_version,           // the watch's version text cannot be read as a version
+    not_newer,                  // other major, other family, family 2, or not higher
+    unknown_version,            // the watch's version text cannot be read as a version
     not_firmware_file,          // the offered file's extension is not "fw2"
     unsafe_description_name,    // the watch's code would lead out of the download folder
     unsafe_offered_name,        // the firmware or history name would do so
-    user_declined,             // the user answered other than Yes
-    updated,                  // the new firmware is in and the user's settings restored
-    image_rejected,            // the firmware file failed its size, header or checksum check
+    user_declined,              // the user answered other than Yes
+    updated,                    // the new firmware is in and the user's settings restored
+    image_rejected,             // the firmware file failed its size, header or checksum check
 };
 
 struct FirmwareStopRow {

@@ -100,7 +100,7 @@ std::string format_time_left(std::uint32_t seconds) {
 }
 
 std::optional<RateTexts> transfer_rate_texts(std::uint32_t done, std::uint32_t estimate,
-                                           std::uint64_t elapsed_ms) {
+                                             std::uint64_t elapsed_ms) {
     if (elapsed_ms == 0 || done == 0) return std::nullopt;
     // Bytes per millisecond are kB/s: the first second counts in full.
     const double rate = static_cast<double>(done) / static_cast<double>(elapsed_ms);
@@ -183,7 +183,7 @@ void CFtpDownloader::post(UINT message, WPARAM wparam, LPARAM lparam) const {
 }
 
 void CFtpDownloader::post_text(const link::PayloadMessage<std::string>& message,
-                              std::string text) const {
+                               std::string text) const {
     message.post(owner_, std::make_unique<std::string>(std::move(text)));
 }
 
@@ -229,7 +229,8 @@ void CFtpDownloader::run(const Job& job) {
             ok = name == kWholeFileName ? fetch_whole(name, local)
                                         : fetch_streamed(name, local, kListStreamSize);
         else
-            ok = job.streamed ? fetch_streamed(name, local, job.file_size) : fetch_whole(name, local);
+            ok = job.streamed ? fetch_streamed(name, local, job.file_size)
+                              : fetch_whole(name, local);
         if (!ok) {
             failed = true;
             break;
@@ -453,7 +454,7 @@ size_t write_streamed(char* data, size_t size, size_t count, void* target) {
 }  // namespace
 
 bool CFtpDownloader::fetch_streamed(const std::string& name, const std::filesystem::path& local,
-                                   std::uint32_t size) {
+                                    std::uint32_t size) {
     post(WM_FTP_RANGE, 0, 100);
     post(WM_FTP_PROGRESS, 0, 0);
     CURL* curl = session_->curl;
@@ -494,7 +495,7 @@ bool CFtpDownloader::fetch_streamed(const std::string& name, const std::filesyst
             return false;
         }
         post_text(kFtpStatusMessage,
-                 std::string("FTP : exception") + "FTP : SetWriteBufferSize fail");
+                  std::string("FTP : exception") + "FTP : SetWriteBufferSize fail");
         return false;
     }
     // The last bytes reach the disk only here: a full disk may show now.

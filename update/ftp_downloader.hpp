@@ -63,7 +63,7 @@ struct RateTexts {
     std::string time_left;
 };
 std::optional<RateTexts> transfer_rate_texts(std::uint32_t done, std::uint32_t estimate,
-                                           std::uint64_t elapsed_ms);
+                                             std::uint64_t elapsed_ms);
 
 // A transfer that receives nothing for this long fails.
 inline constexpr std::uint32_t kDefaultStallLimitMs = 60'000;
@@ -108,7 +108,7 @@ class CFtpDownloader {
     bool connect(const FtpSettings& settings);
     bool fetch_whole(const std::string& name, const std::filesystem::path& local);
     bool fetch_streamed(const std::string& name, const std::filesystem::path& local,
-                       std::uint32_t size);
+                        std::uint32_t size);
     void post_text(const link::PayloadMessage<std::string>& message, std::string text) const;
     void post(UINT message, WPARAM wparam, LPARAM lparam) const;
 

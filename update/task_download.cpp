@@ -27,13 +27,13 @@ void TaskDownload::begin(const Options& options) {
 }
 
 void TaskDownload::start_list(const FtpSettings& settings, const std::vector<std::string>& names,
-                             const Options& options) {
+                              const Options& options) {
     begin(options);
     downloader_->DownloadFiles(settings, &names, 0, options.passive);
 }
 
 void TaskDownload::start_file(const FtpSettings& settings, const std::string& name, bool streamed,
-                             std::uint32_t size, const Options& options) {
+                              std::uint32_t size, const Options& options) {
     begin(options);
     downloader_->DownloadFile(settings, name, streamed, size, options.passive);
 }

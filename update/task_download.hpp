@@ -38,9 +38,9 @@ class TaskDownload {
     // Every earlier download of this run is stopped first; its connection is
     // reused (one downloader for the run, until Stop).
     void start_list(const FtpSettings& settings, const std::vector<std::string>& names,
-                   const Options& options);
+                    const Options& options);
     void start_file(const FtpSettings& settings, const std::string& name, bool streamed,
-                   std::uint32_t size, const Options& options);
+                    std::uint32_t size, const Options& options);
 
     enum class Event { none, completed, failed };
     // A downloader message: `completed` when every file arrived, `failed` when

@@ -198,14 +198,13 @@ void apply_settings_record(std::span<std::uint8_t> block, std::span<const std::u
         // Only the field's own bits: a wider host value would spill into its neighbours.
         // An extended watch always has the field, even when its byte still reads erased.
         block[field94] = static_cast<std::uint8_t>((block[field94] & ~kF94Mask) |
-                                                    (record[rec_switch] & kF94Mask));
+                                                   (record[rec_switch] & kF94Mask));
         if (record[rec_f12d] & 1) block[flags12] |= kF12dBit;
     } else {
         const bool on = record[rec_switch] != 0;
         if (on) block[flags12] |= kF12dBit;
         if (has_f94)
-            block[field94] =
-                static_cast<std::uint8_t>((block[field94] & ~kF94Mask) | (on ? 1 : 0));
+            block[field94] = static_cast<std::uint8_t>((block[field94] & ~kF94Mask) | (on ? 1 : 0));
     }
     block[flag_f2] = static_cast<std::uint8_t>((block[flag_f2] & ~1u) | (record[rec_f2] & 1u));
     block[word_w10] = record[rec_w10];

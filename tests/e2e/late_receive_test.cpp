@@ -72,10 +72,10 @@ class LateReader final : public platform::SerialDevice {
 
 struct LateCase {
     const char* name;
-    int late_burst;       // 1: the version reply, 2: the status reply, then the task's own
-    bool watch_silent;    // the watch does not answer the command of that burst
-    bool clock;           // SetDateTime (250 ms reply timer) instead of ReadFlashSector
-    Codes outcome;        // codes without progress (the connection posts the version first)
+    int late_burst;     // 1: the version reply, 2: the status reply, then the task's own
+    bool watch_silent;  // the watch does not answer the command of that burst
+    bool clock;         // SetDateTime (250 ms reply timer) instead of ReadFlashSector
+    Codes outcome;      // codes without progress (the connection posts the version first)
 };
 
 class LateReceiveTest : public ::testing::TestWithParam<LateCase> {};
@@ -86,7 +86,8 @@ TEST_P(LateReceiveTest, AReplyOnThisMachineIsNotAMissingReply) {
     const std::size_t blocks_before = platform::live_global_blocks();
     sim::Watch watch;
     Bytes sector(4096);
-    for (std::size_t i = 0; i < sector.size(); ++i) sector[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    for (std::size_t i = 0; i < sector.size(); ++i)
+        sector[i] = static_cast<std::uint8_t>(i * 7 + 3);
     watch.with_flash([&](sim::Flash& flash) { flash.store(40 * 4096, sector); });
     if (c.watch_silent) {
         sim::Fault silent;
@@ -126,8 +127,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Bursts: 1 version, 2 status, 3 first chunk (3000 ms), 4.. later chunks (250 ms).
         LateCase{"LaterChunk", 5, false, false, {SDK_MSG_WATCH_VERSION, SDK_MSG_SECTOR}},
         LateCase{"ClockReply", 3, false, true, {SDK_MSG_WATCH_VERSION, SDK_MSG_CLOCK_SET}},
-        LateCase{"SilentWatchStillFails", 5, true, false, {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}},
-        LateCase{"SilentClockStillFails", 3, true, true, {SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_TIMEOUT}}),
+        LateCase{
+            "SilentWatchStillFails", 5, true, false, {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}},
+        LateCase{"SilentClockStillFails",
+                 3,
+                 true,
+                 true,
+                 {SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_TIMEOUT}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

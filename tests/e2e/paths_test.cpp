@@ -140,7 +140,8 @@ TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
     store(slot_address(0, 0), stored_waypoint(1, {'S', 't', 'a', 'r', 't'}));
     store(slot_address(0, 1), stored_waypoint(2, {'P', 0xA0, 'z', 0xC0}));
     for (int k = 0; k < 100; ++k) store(slot_address(2, k), stored_waypoint(k, {'n'}));
-    store(slot_address(3, 0), stored_waypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
+    store(slot_address(3, 0),
+          stored_waypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
     GetPaths(host_.hwnd(), FALSE);
     run_task();
     const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);

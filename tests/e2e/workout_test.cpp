@@ -45,7 +45,7 @@ std::vector<StoredSession> three_sessions() {
     return {
         {test::header_sector(0, 3, {0, 0, 6, 17, 5, 24}, kErased, kErased), {}},
         {test::header_sector(1359, 1, {0, 0, 7, 17, 5, 24}, {0, 0, 10, 1, 6, 24},
-                            {20, 0, 10, 1, 6, 24}),
+                             {20, 0, 10, 1, 6, 24}),
          pad.bytes},
         {test::header_sector(252, 0, {0, 0, 8, 17, 5, 24}, kErased, kErased),
          long_track.end().bytes},

@@ -32,9 +32,9 @@ namespace stridelog::test {
 
 // Which tables run a row.
 enum TaskUse : unsigned {
-    k_matrix = 1,      // the fault matrix's 864 cases
+    k_matrix = 1,       // the fault matrix's 864 cases
     k_full_matrix = 2,  // the matrix with STRIDELOG_FAULT_MATRIX_FULL=1
-    k_cancel = 4,      // a modal call cannot be cancelled: its task ends before it returns
+    k_cancel = 4,       // a modal call cannot be cancelled: its task ends before it returns
     k_progress = 8,
     k_every_table = 15,
 };

@@ -49,7 +49,7 @@ TEST_F(CancelTest, ClosingTheTaskWindowEndsEveryTaskAtEveryStep) {
                 test::HostRecorder host;
                 task.call(host.hwnd(), TRUE);
                 ASSERT_TRUE(test::run_until([&] { return bench->watch.received().size() >= step; },
-                                           600'000));
+                                            600'000));
                 const std::size_t seen = host.notifications().size();
                 Stridelog_CancelTasks();
                 ASSERT_TRUE(test::run_until_task_ends(600'000)) << "no end";

@@ -55,7 +55,8 @@ TEST(StaleInput, WaitingInTheLineQueueIsDroppedWhenTheNextCommandGoesOut) {
     const Case cases[] = {
         {"version", [](link::CWatchLink& l, std::uint8_t*) { return l.GetVersion(); },
          hex("11 56 65 72 31 2E 31 30"), hex("11 56 65 72 31 2E 33 30"), link::WM_LINK_VERSION},
-        {"sector read", [](link::CWatchLink& l, std::uint8_t* d) { return l.ReadMemory(0x1000, 8, d); },
+        {"sector read",
+         [](link::CWatchLink& l, std::uint8_t* d) { return l.ReadMemory(0x1000, 8, d); },
          ReadReply(0xEE, 8), ReadReply(0x42, 8), link::WM_LINK_READ_DATA},
         {"status", [](link::CWatchLink& l, std::uint8_t*) { return l.GetStatus(); },
          hex("2D 00 00 00 00"), hex("2D 01 07 00 01"), link::WM_LINK_STATUS},
@@ -164,9 +165,8 @@ class HeldLine : public platform::SerialDevice {
 TEST(StaleInput, ABurstTakenBeforeTheDiscardIsNotTheReplyToTheReadAfterIt) {
     TestEnvironment environment;
     auto shared = std::make_shared<HeldLine::Shared>();
-    platform::register_serial_backend("held:", [shared](const std::string&, int&) {
-        return std::make_unique<HeldLine>(shared);
-    });
+    platform::register_serial_backend(
+        "held:", [shared](const std::string&, int&) { return std::make_unique<HeldLine>(shared); });
     platform::inject_serial_comm("\\Device\\Serial8", "COM8", "held:line");
     OwnerWindow owner;
     link::CWatchLink link(owner.hwnd());
@@ -176,8 +176,7 @@ TEST(StaleInput, ABurstTakenBeforeTheDiscardIsNotTheReplyToTheReadAfterIt) {
         shared->gated = gated;
         shared->arrived.push_back(wire::encode_frame(payload));
         shared->changed.notify_all();
-        if (gated)
-            shared->changed.wait(lock, [&] { return shared->holding; });
+        if (gated) shared->changed.wait(lock, [&] { return shared->holding; });
     };
     auto open_gate = [&] {
         std::lock_guard lock(shared->mutex);

@@ -14,8 +14,8 @@
 #include <sstream>
 
 #include "stridelog/hostkit.hpp"
-#include "tests/support/golden.hpp"
 #include "tests/hostkit/realistic_watch.hpp"
+#include "tests/support/golden.hpp"
 
 namespace stridelog::hostkit {
 namespace {

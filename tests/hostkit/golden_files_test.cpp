@@ -6,8 +6,8 @@
 
 #include "stridelog/hostkit/exporters.hpp"
 #include "stridelog/hostkit/records.hpp"
-#include "tests/support/golden.hpp"
 #include "tests/hostkit/realistic_watch.hpp"
+#include "tests/support/golden.hpp"
 
 namespace stridelog {
 namespace {
@@ -31,7 +31,7 @@ TEST_F(GoldenFiles, ARealisticSessionAsGpxTcxJsonAndFit) {
     for (const auto format :
          {hk::FileFormat::gpx, hk::FileFormat::tcx, hk::FileFormat::json, hk::FileFormat::fit})
         test::expect_data_file(std::string(kGoldenStem) + "." + hk::file_extension(format),
-                            hk::write_session(format, session, zone));
+                               hk::write_session(format, session, zone));
 }
 
 }  // namespace

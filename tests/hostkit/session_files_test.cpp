@@ -37,7 +37,7 @@ const Stamp kErased = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 // Stamps A and B, a header starting at `start` (stamp order), the laps and,
 // with points, the count and the points.
 Buffer make_block(const Stamp& a, const Stamp& b, const Stamp& start, std::uint16_t recorded,
-             std::uint8_t laps, const std::vector<Point>* points) {
+                  std::uint8_t laps, const std::vector<Point>* points) {
     Buffer out(a.begin(), a.end());
     out.insert(out.end(), b.begin(), b.end());
     put16(out, recorded);

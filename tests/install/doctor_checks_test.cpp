@@ -100,7 +100,7 @@ void Write(const fs::path& file, const std::string& text) {
 // A tty in a small sysfs tree: under a USB device when vid is set, bound to a
 // driver when one is named.
 void add_tty(const fs::path& sys, const std::string& tty, const std::string& vid,
-            const std::string& pid, const std::string& driver) {
+             const std::string& pid, const std::string& driver) {
     const fs::path usb = sys / "devices" / ("usb-" + tty);
     const fs::path port = usb / "1.0" / tty;
     fs::create_directories(port);
@@ -122,10 +122,10 @@ void add_tty(const fs::path& sys, const std::string& tty, const std::string& vid
 TEST(DoctorSysfs, FindsTheCableAndBridgesOnly) {
     Scratch s;
     const fs::path sys = s.root() / "sys";
-    add_tty(sys, "ttyUSB0", "04FC", "0201", "pl2303");        // the cable, upper-case id
-    add_tty(sys, "ttyUSB1", "10c4", "ea60", "cp210x");        // a bridge
-    add_tty(sys, "ttyUSB2", "0403", "6001", "ftdi_sio");      // someone else's adapter
-    add_tty(sys, "ttyACM0", "04fc", "0202", "cdc_acm");       // one product number off
+    add_tty(sys, "ttyUSB0", "04FC", "0201", "pl2303");       // the cable, upper-case id
+    add_tty(sys, "ttyUSB1", "10c4", "ea60", "cp210x");       // a bridge
+    add_tty(sys, "ttyUSB2", "0403", "6001", "ftdi_sio");     // someone else's adapter
+    add_tty(sys, "ttyACM0", "04fc", "0202", "cdc_acm");      // one product number off
     fs::create_directories(sys / "class" / "tty" / "tty1");  // a virtual terminal
     // The cable plugged in a second time, without a driver's tty.
     Write(sys / "devices" / "usb-bare" / "idVendor", "04fc\n");
@@ -191,7 +191,7 @@ TEST(DoctorRules, DirectoriesFromTheEnvironment) {
     EXPECT_EQ(udev_rule_dirs(), (std::vector<std::string>{"/a", "/b/c"}));
     ::unsetenv("STRIDELOG_UDEV_RULES_DIRS");
     EXPECT_EQ(udev_rule_dirs(), (std::vector<std::string>{"/etc/udev/rules.d", "/lib/udev/rules.d",
-                                                        "/usr/lib/udev/rules.d"}));
+                                                          "/usr/lib/udev/rules.d"}));
 }
 
 TEST(DoctorOpen, WhatTheSdkWouldMeet) {

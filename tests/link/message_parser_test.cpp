@@ -65,7 +65,9 @@ TEST_F(MessageParser, RepliesBecomeTheirMessages) {
         {"program-update ack, bare", hex("29"), {msg(link::WM_LINK_PROGRAM_ACK)}},
         {"program-update ack, any length", hex("29 01 02 03"), {msg(link::WM_LINK_PROGRAM_ACK)}},
         {"status of 2 bytes", hex("2D 01 02"), {{link::WM_LINK_STATUS, 0, 2, {}, hex("01 02")}}},
-        {"status of 4", hex("2D 01 02 03 FF"), {{link::WM_LINK_STATUS, 0, 4, {}, hex("01 02 03 FF")}}},
+        {"status of 4",
+         hex("2D 01 02 03 FF"),
+         {{link::WM_LINK_STATUS, 0, 4, {}, hex("01 02 03 FF")}}},
         {"status of 1 byte is bad", hex("2D 01"), {bad(0x2D)}},
         {"expiry ack", hex("2F"), {msg(link::WM_LINK_EXPIRY_ACK)}},
         {"expiry ack too long", hex("2F 00"), {bad(0x2F)}},
@@ -78,7 +80,9 @@ TEST_F(MessageParser, RepliesBecomeTheirMessages) {
         {"unknown id", hex("42 01 02"), {}},
         {"read reply with no read outstanding changes nothing", hex("13 00"), {}},
         {"empty payload", Bytes{}, {}},
-        {"write ack carries the last write's count", hex("17"), {msg(link::WM_LINK_WRITE_ACK, 0, 128)}},
+        {"write ack carries the last write's count",
+         hex("17"),
+         {msg(link::WM_LINK_WRITE_ACK, 0, 128)}},
         {"write ack too long", hex("17 00"), {bad(0x17)}},
     };
     for (const auto& c : cases) {

@@ -340,7 +340,7 @@ TEST(RegistryNotes, ASinkThatReadsTheRegistryGetsItsOwnNoteAfterItReturns) {
 // when vid is set, bound to the driver when one is named, and a virtual
 // terminal without any device when neither is.
 void add_tty(const fs::path& sys, const std::string& tty, const std::string& vid = "",
-            const std::string& pid = "", const std::string& driver = "") {
+             const std::string& pid = "", const std::string& driver = "") {
     fs::create_directories(sys / "class" / "tty" / tty);
     if (vid.empty() && driver.empty()) return;
     const fs::path parent = sys / "devices" / ("dev-" + tty);

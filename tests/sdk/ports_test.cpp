@@ -182,7 +182,8 @@ TEST(CablePorts, PortListBlockBytes) {
         {"non-ASCII names keep their UTF-16 code units", {"\xC3\x96"}, {1, 0, 0, 0, 0xD6, 0, 0, 0}},
         {"an empty name is just its terminator", {""}, {1, 0, 0, 0, 0, 0}},
     };
-    for (const auto& c : cases) EXPECT_EQ(ports::build_port_list_block(c.list), c.block) << c.legend;
+    for (const auto& c : cases)
+        EXPECT_EQ(ports::build_port_list_block(c.list), c.block) << c.legend;
 
     const auto block = ports::build_port_list_block(std::vector<std::string>(300, "COM1"));
     ASSERT_EQ(block.size(), 4u + 300u * 10u);

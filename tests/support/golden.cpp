@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "stridelog/stridelog.h"

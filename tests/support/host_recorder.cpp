@@ -1,8 +1,7 @@
 #include "tests/support/host_recorder.hpp"
 
-#include <cstring>
-
 #include <cstdio>
+#include <cstring>
 
 #include "platform/global_memory.hpp"
 #include "platform/window_system.hpp"

@@ -50,8 +50,8 @@ struct Stream {
         return *this;
     }
     Stream& time_only(int minute, int second) {
-        bytes.insert(bytes.end(), {0x02, static_cast<std::uint8_t>(minute),
-                                   static_cast<std::uint8_t>(second)});
+        bytes.insert(bytes.end(),
+                     {0x02, static_cast<std::uint8_t>(minute), static_cast<std::uint8_t>(second)});
         return *this;
     }
     Stream& time_only(int count) {
@@ -76,7 +76,7 @@ using StampBytes = std::array<std::uint8_t, 6>;
 // A header sector: the 48-byte header (bytes 9..47 numbered), numbered laps, the
 // two reference stamps; the rest erased.
 inline Bytes header_sector(std::uint16_t points, std::uint8_t laps, StampBytes start, StampBytes a,
-                         StampBytes b) {
+                           StampBytes b) {
     Bytes sector(4096, 0xFF);
     sector[0] = static_cast<std::uint8_t>(points);
     sector[1] = static_cast<std::uint8_t>(points >> 8);

@@ -393,8 +393,8 @@ TEST(AgpsReport, ErrorTexts) {
                    0),
         0u);
     EXPECT_NE(agps_error_text(SDK_ERR_AGPS_SIZE, 1).find("53760 bytes"), std::string::npos);
-    EXPECT_EQ(agps_error_text(SDK_ERR_CLOCK_VALUE, 1).rfind("error 0x1016 SDK_ERR_CLOCK_VALUE: ", 0),
-              0u);
+    EXPECT_EQ(
+        agps_error_text(SDK_ERR_CLOCK_VALUE, 1).rfind("error 0x1016 SDK_ERR_CLOCK_VALUE: ", 0), 0u);
 }
 
 }  // namespace

@@ -111,8 +111,8 @@ struct HostAnswer {
     std::vector<std::string> lines;
 };
 
-int answer_as_host(void* context, const char* caption, const char* message, const char* const* lines,
-                 size_t count) {
+int answer_as_host(void* context, const char* caption, const char* message,
+                   const char* const* lines, size_t count) {
     auto* host = static_cast<HostAnswer*>(context);
     ++host->calls;
     host->caption = caption;

@@ -17,7 +17,9 @@ class RecordingPresenter : public ui::Presenter {
   public:
     void window_shown(const ui::TaskDisplay& d) override { events.push_back("shown " + look(d)); }
     void window_hidden(const ui::TaskDisplay&) override { events.push_back("hidden"); }
-    void window_updated(const ui::TaskDisplay& d) override { events.push_back("updated " + look(d)); }
+    void window_updated(const ui::TaskDisplay& d) override {
+        events.push_back("updated " + look(d));
+    }
     void confirm_shown(const ui::CConfirmDlg& dialog) override {
         events.push_back("confirm");
         if (on_confirm) on_confirm(dialog);

@@ -36,8 +36,9 @@ class TaskDisplayTest : public ::testing::Test {
 
 TEST_F(TaskDisplayTest, ServicesRunWhileHiddenAndOnlyAShownWindowReachesThePresenter) {
     display_->prepare_for_start();
-    EXPECT_EQ(platform::send_message(display_->progress_bar().GetSafeHwnd(), ui::PBM_GETTEXTCOLOR, 0, 0),
-              255);
+    EXPECT_EQ(
+        platform::send_message(display_->progress_bar().GetSafeHwnd(), ui::PBM_GETTEXTCOLOR, 0, 0),
+        255);
     display_->SetRange(0, 200);
     display_->SetPos(50);
     display_->AppendLog("Read sector 0 ...");

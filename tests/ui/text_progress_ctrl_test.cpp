@@ -187,7 +187,7 @@ TEST_F(ProgressCtrlTest, FilledPartEndsWhereThePositionSays) {
 
 TEST_F(ProgressCtrlTest, CaptionChangesColourExactlyWhereTheFillEnds) {
     platform::set_window_text(bar_->GetSafeHwnd(), "HHHHHHHHHH");  // spans the fill edge
-    send(ui::PBM_SETPOS, 50);                                          // 48 columns filled
+    send(ui::PBM_SETPOS, 50);                                      // 48 columns filled
     const auto c = paint();
     int over = 0;
     int plain = 0;

@@ -92,7 +92,8 @@ TEST(AgpsExpiry, IssueDatePlusSevenDays) {
         {"2254-12-30", unknown},  // past its last one
         {"2254-12-20", {254, 12, 27}},
     };
-    for (const auto& c : cases) EXPECT_EQ(expiry_from_date_line(c.line, today), c.expected) << c.line;
+    for (const auto& c : cases)
+        EXPECT_EQ(expiry_from_date_line(c.line, today), c.expected) << c.line;
 }
 
 class AgpsFolderTest : public ::testing::Test {

@@ -31,7 +31,8 @@ class Owner {
   public:
     Owner()
         : hwnd_(platform::create_window([this](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
-              const bool text = m == update::WM_FTP_STATUS || m == update::WM_FTP_RATE || m == update::WM_FTP_TIME_LEFT;
+              const bool text = m == update::WM_FTP_STATUS || m == update::WM_FTP_RATE ||
+                                m == update::WM_FTP_TIME_LEFT;
               log_.push_back({m, text ? 0 : w, text ? *update::kFtpStatusMessage.take(w) : ""});
               return 0;
           })) {}
@@ -51,7 +52,9 @@ class Owner {
         return true;
     }
     bool run_until_end(int seconds = 30) {
-        return run_until([this] { return count(update::WM_FTP_DONE) + count(update::WM_FTP_FAILED) > 0; }, seconds);
+        return run_until(
+            [this] { return count(update::WM_FTP_DONE) + count(update::WM_FTP_FAILED) > 0; },
+            seconds);
     }
     // Lets anything still in flight arrive.
     void settle() {

@@ -34,7 +34,8 @@ TEST(DirectoryImageTest, LongVersionText) {
                                 "\xAA\xAA\xAA\xAA\xAA\xAA\xAA\xAA\xAA\xAA\xAA"},
         {"an image too short to hold the field", image_bytes("1.30", 100), "<FF>"},
         {"an image ending inside the field", image_bytes("1.30", 111), "<FF>"},
-        {"exactly long enough", image_bytes("1.30", 112), std::string("1.30") + std::string(12, '\xAA')},
+        {"exactly long enough", image_bytes("1.30", 112),
+         std::string("1.30") + std::string(12, '\xAA')},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);

@@ -24,7 +24,9 @@ TEST(WorkoutDirectory, SessionRuns) {
     };
     Bytes to_the_end(4096, 0x07);  // a run never closed, up to the sector's end
     const Case cases[] = {
-        {"05 06 FF 09 FF FF: two sessions", image_bytes({5, 6, 0xFF, 9, 0xFF, 0xFF}), {{5, 6}, {9}}},
+        {"05 06 FF 09 FF FF: two sessions",
+         image_bytes({5, 6, 0xFF, 9, 0xFF, 0xFF}),
+         {{5, 6}, {9}}},
         {"a leading FF: none", image_bytes({0xFF, 5, 0xFF}), {}},
         {"sector 0 in a run is a sector like any other", image_bytes({0, 0xFF}), {{0}}},
         {"a run never closed is no session", to_the_end, {}},

@@ -24,7 +24,7 @@ std::string clock(double seconds) {
 }  // namespace
 
 std::string progress_line(const PhaseProgress& progress, double phase_seconds,
-                         double total_seconds) {
+                          double total_seconds) {
     const double percent = std::isfinite(progress.percent)
                                ? std::fmin(std::fmax(progress.percent, 0.0f), 100.0f)
                                : 0.0;

@@ -24,7 +24,8 @@ using stridelog::hostkit::PhaseProgress;
 // orbit file's download (whose size is known) a rate, and the time since the
 // command started.
 // phase_seconds: time since the phase's first notification.
-std::string progress_line(const PhaseProgress& progress, double phase_seconds, double total_seconds);
+std::string progress_line(const PhaseProgress& progress, double phase_seconds,
+                          double total_seconds);
 // Without a terminal only these lines are printed: the first of a phase, each
 // quarter, and the end.
 bool is_milestone(const std::optional<PhaseProgress>& last, const PhaseProgress& now);

@@ -34,7 +34,7 @@ using TextReader = stridelog::hostkit::Result<std::string> (*)(std::span<const s
 // Prints what `read` makes of the block; false (with the error printed) when
 // it makes nothing.
 bool print_block_text(const Context& context, const char* json_key, const Note& note,
-                    TextReader read) {
+                      TextReader read) {
     const auto text = read(note.block);
     if (!text) {
         std::fprintf(stderr, "error: %s\n", text.error().c_str());
@@ -53,7 +53,7 @@ stridelog::hostkit::Result<std::string> text_of(std::span<const std::uint8_t> bl
 
 // An asynchronous task that ends with one text notification.
 int run_text_task(const Context& context, void (*entry)(HWND, BOOL), UINT result_code,
-                const char* json_key, TextReader read) {
+                  const char* json_key, TextReader read) {
     const Options& opt = context.options;
     HostSession session(false, context.raw);  // with --show the presenter draws the progress
     entry(session.window(), opt.show_window());
@@ -123,7 +123,7 @@ int run_sdk_version(const Context& context) {
     const Note* n = session.find(SDK_MSG_SDK_VERSION);
     if (!n) return report_error(session, "no SDK version was posted");
     return print_block_text(context, "sdk_version", *n,
-                          &text_of<stridelog::hostkit::parse_sdk_version_block>)
+                            &text_of<stridelog::hostkit::parse_sdk_version_block>)
                ? kExitOk
                : kExitError;
 }
@@ -149,12 +149,12 @@ int run_ports(const Context& context) {
 
 int run_version(const Context& context) {
     return run_text_task(context, &GetWatch_Version, SDK_MSG_WATCH_VERSION, "version",
-                       &text_of<stridelog::hostkit::parse_watch_version_block>);
+                         &text_of<stridelog::hostkit::parse_watch_version_block>);
 }
 
 int run_long_version(const Context& context) {
     return run_text_task(context, &GetWatch_LongVer, SDK_MSG_LONG_VERSION, "long_version",
-                       &text_of<stridelog::hostkit::parse_long_version_block>);
+                         &text_of<stridelog::hostkit::parse_long_version_block>);
 }
 
 }  // namespace stridelog_tool

@@ -82,12 +82,12 @@ struct DownloadCounts {
     std::size_t skipped = 0;   // sessions already downloaded in every format asked for
 };
 int download_workouts(const Context& context, const DownloadOptions& download,
-                     DownloadCounts* counts);
+                      DownloadCounts* counts);
 int run_workouts_clear(const Context& context);
 // Session blocks saved by --raw (or any 0x2007/0x2008 block files) as files,
 // without a watch.
 int run_workouts_convert(const DownloadOptions& convert, const std::vector<std::string>& blocks,
-                       bool json);
+                         bool json);
 
 // The set-up documents: JSON to standard output or out_file; the set commands
 // refuse a malformed file (kExitUsage) before the watch is touched, and read

@@ -43,7 +43,8 @@ std::string usb_id_above(fs::path dir, const fs::path& root) {
     std::error_code ec;
     for (; !dir.empty() && dir != root && dir != dir.root_path(); dir = dir.parent_path()) {
         if (fs::exists(dir / "idVendor", ec) && fs::exists(dir / "idProduct", ec))
-            return lower(read_first_line(dir / "idVendor") + ":" + read_first_line(dir / "idProduct"));
+            return lower(read_first_line(dir / "idVendor") + ":" +
+                         read_first_line(dir / "idProduct"));
     }
     return "";
 }
@@ -243,7 +244,7 @@ std::vector<std::string> find_cable_rules(const std::vector<std::string>& dirs) 
 }
 
 std::string explain_open_failure(const std::string& device_path, const OpenCheck& check,
-                               const std::vector<Holder>& holders) {
+                                 const std::vector<Holder>& holders) {
     std::string line = device_path + ": " + std::strerror(check.error);
     switch (check.result) {
         case OpenResult::ok:

@@ -48,7 +48,7 @@ struct Holder {
 // Processes other than this one with the device open, found through
 // <proc_root>/<pid>/fd. Only the processes this user may inspect are seen.
 std::vector<Holder> find_holders(const std::string& device_path,
-                                const std::string& proc_root = "/proc");
+                                 const std::string& proc_root = "/proc");
 // Services known to open serial ports on their own: ModemManager, brltty.
 bool is_port_prober(std::string_view process_name);
 
@@ -71,6 +71,6 @@ std::vector<std::string> find_cable_rules(const std::vector<std::string>& dirs);
 
 // One line that says why the device does not open and what fixes it.
 std::string explain_open_failure(const std::string& device_path, const OpenCheck& check,
-                               const std::vector<Holder>& holders);
+                                 const std::vector<Holder>& holders);
 
 }  // namespace stridelog_tool::doctor

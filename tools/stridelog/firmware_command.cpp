@@ -40,7 +40,7 @@ void record(FirmwareOffer& offer, const char* caption, const char* message,
 
 // check: looks at the offer and declines it, so the watch is never written.
 int record_and_decline(void* context, const char* caption, const char* message,
-                     const char* const* lines, std::size_t count) {
+                       const char* const* lines, std::size_t count) {
     record(*static_cast<FirmwareOffer*>(context), caption, message, lines, count);
     return kNo;
 }
@@ -57,7 +57,7 @@ struct Asking {
 // update: the notes and the question on the terminal; Yes only from the user
 // (or --yes).
 int ask_user(void* context, const char* caption, const char* message, const char* const* lines,
-            std::size_t count) {
+             std::size_t count) {
     auto& asking = *static_cast<Asking*>(context);
     const auto began = Clock::now();
     record(asking.offer, caption, message, lines, count);
@@ -88,7 +88,7 @@ int ask_user(void* context, const char* caption, const char* message, const char
 // counting the time the question waited for the user); on_slice runs between
 // slices of the wait.
 bool run_task(const FtpAccount& account, HostSession& session, std::uint32_t wait_s,
-             const Clock::duration* asking, const std::function<void()>& on_slice) {
+              const Clock::duration* asking, const std::function<void()>& on_slice) {
     const std::u16string server = stridelog::hostkit::utf8_to_utf16(account.server);
     const std::u16string user = stridelog::hostkit::utf8_to_utf16(account.user);
     const std::u16string password = stridelog::hostkit::utf8_to_utf16(account.password);

@@ -32,7 +32,7 @@ std::string terminal_text(const std::string& message) {
 }
 
 std::vector<std::string> note_lines(const std::vector<std::string>& notes,
-                                   const std::string& indent) {
+                                    const std::string& indent) {
     std::size_t end = notes.size();
     while (end > 0 && notes[end - 1].empty()) --end;
     std::vector<std::string> lines;

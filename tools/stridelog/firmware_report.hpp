@@ -29,7 +29,7 @@ std::string terminal_text(const std::string& message);
 // The release notes without the empty lines at their end, each indented by
 // `indent` (empty lines stay empty).
 std::vector<std::string> note_lines(const std::vector<std::string>& notes,
-                                   const std::string& indent);
+                                    const std::string& indent);
 
 // After the firmware is written the watch restarts and answers nothing until
 // the SDK reconnects (30 s at least, 70 s at most); until then no notification

@@ -326,8 +326,8 @@ int main(int argc, char** argv) {
         }
         if (*config_set)
             return run_config_set(config_key, config_value_opt->count() > 0
-                                                ? std::optional<std::string>(config_value)
-                                                : std::nullopt);
+                                                  ? std::optional<std::string>(config_value)
+                                                  : std::nullopt);
         if (*config_unset) return run_config_unset(config_key);
         return run_config_show(opt.json);
     }

@@ -108,7 +108,7 @@ int read_paths(const Context& context, std::vector<WatchPath>& paths) {
     }
     if (paths.size() != kPathCount)
         return report_error(session, paths.empty() ? "the task ended without its result"
-                                                  : "the watch sent fewer than ten paths");
+                                                   : "the watch sent fewer than ten paths");
     std::sort(paths.begin(), paths.end(),
               [](const WatchPath& a, const WatchPath& b) { return a.index < b.index; });
     return kExitOk;
@@ -116,7 +116,7 @@ int read_paths(const Context& context, std::vector<WatchPath>& paths) {
 
 // A task that ends with one record block of `size` bytes.
 int read_record(const Context& context, void (*entry)(HWND, BOOL), UINT code, std::size_t size,
-               std::vector<std::uint8_t>& record) {
+                std::vector<std::uint8_t>& record) {
     HostSession session(false, context.raw);
     entry(session.window(), context.options.show_window());
     if (const int rc = wait_for_end(context, session)) return rc;

@@ -49,8 +49,8 @@ struct Checker {
         error = field + ": " + why;
         return false;
     }
-    bool unsigned_field(const json& parent, const char* key, const std::string& field, std::uint64_t max,
-                  std::uint64_t& value) {
+    bool unsigned_field(const json& parent, const char* key, const std::string& field,
+                        std::uint64_t max, std::uint64_t& value) {
         const auto it = parent.find(key);
         if (it == parent.end()) return fail(field, "missing");
         if (!it->is_number_unsigned() && !(it->is_number_integer() && it->get<std::int64_t>() >= 0))
@@ -60,7 +60,7 @@ struct Checker {
         return true;
     }
     bool hex_bytes(const json& parent, const char* key, const std::string& field,
-                  std::span<std::uint8_t> out) {
+                   std::span<std::uint8_t> out) {
         const auto it = parent.find(key);
         if (it == parent.end()) return fail(field, "missing");
         if (!it->is_string() || !from_hex(it->get<std::string>(), out))
@@ -85,7 +85,7 @@ struct Checker {
 
 // Ten (or five) entries, each with its index once.
 bool indexed_array(Checker& check, const json& document, const char* key, std::size_t count,
-                  std::vector<const json*>& by_index) {
+                   std::vector<const json*>& by_index) {
     if (!document.is_object()) return check.fail("document", "a JSON object expected");
     const auto it = document.find(key);
     if (it == document.end() || !it->is_array()) return check.fail(key, "an array expected");
@@ -200,7 +200,7 @@ std::vector<WatchPath> paths_as_stored(std::vector<WatchPath> paths) {
 }
 
 std::vector<std::string> path_differences(const std::vector<WatchPath>& written,
-                                         const std::vector<WatchPath>& read) {
+                                          const std::vector<WatchPath>& read) {
     std::vector<std::string> lines;
     if (written.size() != read.size()) {
         lines.push_back("wrote " + std::to_string(written.size()) + " paths, read back " +
@@ -259,32 +259,32 @@ bool settings_from_json(const json& document, SettingsBlock& block, std::string&
     if (!document.is_object()) return check.fail("document", "a JSON object expected");
     stridelog::hostkit::SettingsRecord record;
     bool ok = true;
-    for_each_settings_field(record,
-                         [&](const char* name, auto& value, std::uint64_t max, bool written) {
-                             // What the watch does not take may be left out of a hand-written file.
-                             if (!ok || (!written && !document.contains(name))) return;
-                             using T = std::decay_t<decltype(value)>;
-                             if constexpr (kIsByteArray<T>) {
-                                 ok = check.hex_bytes(document, name, name, value);
-                             } else if constexpr (std::is_same_v<T, std::string>) {
-                                 ok = check.name(document, name, name, max, false, value);
-                             } else if constexpr (std::is_same_v<T, float>) {
-                                 const json& number = document.at(name);
-                                 ok = number.is_number() || check.fail(name, "a number expected");
-                                 if (ok) value = number.get<float>();
-                             } else {
-                                 std::uint64_t number = 0;
-                                 ok = check.unsigned_field(document, name, name, max, number);
-                                 value = static_cast<T>(number);
-                             }
-                         });
+    for_each_settings_field(
+        record, [&](const char* name, auto& value, std::uint64_t max, bool written) {
+            // What the watch does not take may be left out of a hand-written file.
+            if (!ok || (!written && !document.contains(name))) return;
+            using T = std::decay_t<decltype(value)>;
+            if constexpr (kIsByteArray<T>) {
+                ok = check.hex_bytes(document, name, name, value);
+            } else if constexpr (std::is_same_v<T, std::string>) {
+                ok = check.name(document, name, name, max, false, value);
+            } else if constexpr (std::is_same_v<T, float>) {
+                const json& number = document.at(name);
+                ok = number.is_number() || check.fail(name, "a number expected");
+                if (ok) value = number.get<float>();
+            } else {
+                std::uint64_t number = 0;
+                ok = check.unsigned_field(document, name, name, max, number);
+                value = static_cast<T>(number);
+            }
+        });
     if (!ok) return false;
     block = stridelog::hostkit::make_settings_block(record);
     return true;
 }
 
 std::vector<std::string> settings_differences(const SettingsBlock& written,
-                                             const SettingsBlock& read) {
+                                              const SettingsBlock& read) {
     json a, b;
     std::string ignored;
     settings_to_json(written, a, ignored);

@@ -65,7 +65,7 @@ std::string exit_description(int status) {
 }  // namespace
 
 std::vector<std::string> simulator_candidates(const std::string& own_executable,
-                                             const char* path_variable) {
+                                              const char* path_variable) {
     std::vector<std::string> out;
     const auto slash = own_executable.rfind('/');
     if (slash != std::string::npos) {
@@ -115,8 +115,8 @@ void SimulatedWatch::stop() {
 }
 
 std::unique_ptr<SimulatedWatch> start_simulated_watch(const SimulatorOptions& options,
-                                                    const std::function<bool()>& give_up,
-                                                    std::string& error) {
+                                                      const std::function<bool()>& give_up,
+                                                      std::string& error) {
     std::string executable;
     for (const auto& candidate : simulator_candidates(own_executable(), std::getenv("PATH"))) {
         if (is_executable_file(candidate)) {

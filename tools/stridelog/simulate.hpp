@@ -26,8 +26,8 @@ class SimulatedWatch {
 
   private:
     friend std::unique_ptr<SimulatedWatch> start_simulated_watch(const SimulatorOptions&,
-                                                               const std::function<bool()>&,
-                                                               std::string&);
+                                                                 const std::function<bool()>&,
+                                                                 std::string&);
     SimulatedWatch() = default;
     void stop();
 
@@ -41,14 +41,14 @@ class SimulatedWatch {
 // Where stridelog-sim is looked for, in order: beside this executable, in the
 // build tree's sim/ folder, then along PATH.
 std::vector<std::string> simulator_candidates(const std::string& own_executable,
-                                             const char* path_variable);
+                                              const char* path_variable);
 
 // Starts the simulator, points STRIDELOG_DEVICE_MAP at the file it announces
 // its pseudo-terminal in, and waits (bounded) for the announcement. Null, with
 // a reason, when it cannot, or when give_up() turns true meanwhile. Call before
 // the first SDK call.
 std::unique_ptr<SimulatedWatch> start_simulated_watch(const SimulatorOptions& options,
-                                                    const std::function<bool()>& give_up,
-                                                    std::string& error);
+                                                      const std::function<bool()>& give_up,
+                                                      std::string& error);
 
 }  // namespace stridelog_tool

@@ -259,7 +259,7 @@ bool is_secret_key(const std::string& key) {
 }
 
 bool check_config_value(const std::string& key, const std::string& value, const std::string& cwd,
-                      std::string& stored, std::string& error) {
+                        std::string& stored, std::string& error) {
     bool known = false;
     for (const auto& k : kKeys) known = known || k == key;
     if (!known) {
@@ -385,8 +385,8 @@ bool is_server_address(const std::string& text) {
 }
 
 bool resolve_ftp_account(const FtpCommandLine& given, const ConfigFile& config,
-                       const std::string& section, uid_t user, FtpAccount& account,
-                       std::string& error) {
+                         const std::string& section, uid_t user, FtpAccount& account,
+                         std::string& error) {
     const std::string prefix = section + ".";
     for (const auto& [key, value] : config.values) {
         if (key.rfind(prefix, 0) != 0) continue;

@@ -59,7 +59,7 @@ bool is_secret_key(const std::string& key);
 // Checks a value for its key and for surviving the file; `stored` gets what
 // is kept (a password file path made absolute against `cwd`).
 bool check_config_value(const std::string& key, const std::string& value, const std::string& cwd,
-                      std::string& stored, std::string& error);
+                        std::string& stored, std::string& error);
 
 // Whether a file with this mode and owner is private to `user`; error says
 // why not, naming `path`.
@@ -100,7 +100,7 @@ constexpr const char* kDefaultFtpUser = "anonymous";
 // comes from --password-file, else the config's password_file, else its
 // password; each source must be private. Error texts never hold the password.
 bool resolve_ftp_account(const FtpCommandLine& given, const ConfigFile& config,
-                       const std::string& section, uid_t user, FtpAccount& account,
-                       std::string& error);
+                         const std::string& section, uid_t user, FtpAccount& account,
+                         std::string& error);
 
 }  // namespace stridelog_tool

@@ -58,7 +58,7 @@ int confirm_erase(const Context& context, const std::string& question) {
 }
 
 bool write_file_atomically(const std::filesystem::path& path, const std::string& text,
-                         std::string& error) {
+                           std::string& error) {
     const std::filesystem::path part =
         path.parent_path() / ("." + path.filename().string() + ".part");
     std::FILE* file = std::fopen(part.c_str(), "wb");
@@ -273,7 +273,7 @@ class SessionFiles {
             hostkit::choose_file_name(hostkit::session_file_stem(session), extension, taken);
         std::string why;
         if (!write_file_atomically(folder_ / name, hostkit::write_session(format, session, zone_),
-                                 why)) {
+                                   why)) {
             std::fprintf(stderr, "error: %s\n", why.c_str());
             return false;
         }
@@ -303,7 +303,7 @@ class SessionFiles {
 };
 
 int download_workouts(const Context& context, const DownloadOptions& download,
-                     DownloadCounts* counts) {
+                      DownloadCounts* counts) {
     std::string why;
     if (!check_download_options(download, why)) {
         std::fprintf(stderr, "error: %s\n", why.c_str());
@@ -368,7 +368,7 @@ int run_workouts_download(const Context& context, const DownloadOptions& downloa
 }
 
 int run_workouts_convert(const DownloadOptions& convert, const std::vector<std::string>& blocks,
-                       bool json) {
+                         bool json) {
     std::string why;
     if (!check_download_options(convert, why)) {
         std::fprintf(stderr, "error: %s\n", why.c_str());

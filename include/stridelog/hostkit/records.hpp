@@ -178,7 +178,7 @@ struct Session {
 enum class SessionBlockKind {
     without_track,  ///< a ::SDK_MSG_SESSION block (0x2007): stamps, header, laps
     with_track,     ///< a ::SDK_MSG_SESSION_TRACK block (0x2008): those, then the points
-    either         ///< told apart by size: exactly 60 + 16 x laps bytes is one without track
+    either          ///< told apart by size: exactly 60 + 16 x laps bytes is one without track
 };
 
 /**

@@ -7,9 +7,8 @@
 // thousand take about four minutes: the default run does 200 and
 // STRIDELOG_SOAK_TASKS=1000 runs the full thousand.
 #include <dirent.h>
-#include <malloc.h>
-
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -83,7 +82,8 @@ TEST(Soak, ManyTasksInARowLeaveNothingBehind) {
     test::TestEnvironment env;
     sim::Watch watch;
     const bool large_reserve = sim::uses_large_reserve(watch.config().status_bytes);
-    watch.with_flash([&](sim::Flash& flash) { sim::generate_realistic_flash(flash, large_reserve); });
+    watch.with_flash(
+        [&](sim::Flash& flash) { sim::generate_realistic_flash(flash, large_reserve); });
     sim::PtyServer server;
     ASSERT_TRUE(server.start(watch, 0)) << "cannot start the pty simulator";
     platform::inject_serial_comm("\\Device\\USB#VID_04FC&PID_0201#soak", "COM9",
