@@ -138,10 +138,8 @@ TEST_F(FlashTransferTest, LongVersionFromTheDirectorySector) {
     std::string text;
     for (const auto& [legend, field] : cases) {
         restart();
-        watch_.with_flash([&](sim::Flash& flash) {
-            flash.store(96, std::vector<std::uint8_t>(16, 0));
-            flash.store(96, field);
-        });
+        store(96, std::vector<std::uint8_t>(16, 0));
+        store(96, field);
         GetWatch_LongVer(host_.hwnd(), FALSE);
         run_task();
         text += std::string("== ") + legend + "\n" + test::transcript(host_) +

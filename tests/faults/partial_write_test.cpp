@@ -63,8 +63,8 @@ TEST_F(PartialWrites, TheLastChunkCarriesOnlyWhatIsLeft) {
             data[i] = static_cast<std::uint8_t>(i * 3 + 1);
         auto* dlg = new sdk::CSdkTaskDlg(sdk::CSdkTaskDlg::Storage::heap);
         dlg->attach(host_.hwnd());
-        TaskWindowTestAccess::start_with(*dlg, [&](task::TaskHost& h) {
-            return std::make_unique<WriteSource>(h, address, data, erase_first);
+        TaskWindowTestAccess::start_with(*dlg, [&, erase = erase_first](task::TaskHost& h) {
+            return std::make_unique<WriteSource>(h, address, data, erase);
         });
         run_task();
         EXPECT_EQ(watch_.read_flash(address, static_cast<std::uint32_t>(size)), data);
