@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <termios.h>
@@ -96,6 +98,13 @@ void PtyServer::serve() {
     // Sleeps end close to their deadline; the default 50 us slack would show up
     // in paced timing.
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    // A watch has a processor of its own: where the system allows it, this
+    // thread takes the lowest real-time priority, so that a busy machine slows
+    // the host side, as it would with a real watch, and not the watch's
+    // replies. Elsewhere it runs as any thread. It only ever waits in ppoll.
+    sched_param priority{};
+    priority.sched_priority = ::sched_get_priority_min(SCHED_FIFO);
+    ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &priority);
 
     const bool paced = baud_ != 0;
     const Nanoseconds byte_time =
