@@ -23,6 +23,7 @@ if [ "${1:-}" != run ]; then
     help2man
     doxygen
     systemd
+    cloc stress-ng
   )
 fi
 if [ "${1:-}" = docs ]; then
