@@ -215,7 +215,7 @@ FAULTS = [
     F("task", "an erase ends after its prepare step", "task/flash_transfer.cpp",
       "WriteStep::erase, 2);", "WriteStep::erase, 1);", TRANSFER),
     F("task", "a write acknowledgement taken without a write outstanding", "sdk/task_window.cpp",
-      "if (!link_ || !link_->take_awaited_reply(watch_id::kWriteReply)) return 0;",
+      "if (!link_ || !link_->take_awaited_reply(wire::watch_id::kWriteReply)) return 0;",
       "if (!link_) return 0;", TRANSFER),
 
     # ---- update: A-GPS, firmware, FTP ------------------------------------------------
