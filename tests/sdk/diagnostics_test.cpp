@@ -204,20 +204,14 @@ TEST(Diagnostics, TextConversion) {
     const auto units = [](std::u16string_view w) {
         std::string out;
         char unit[8];
-        for (char16_t c : w) {
-            std::snprintf(unit, sizeof unit, " U+%04X", static_cast<unsigned>(c));
-            out += unit;
-        }
+        for (char16_t c : w)
+            out.append(unit, std::snprintf(unit, sizeof unit, " U+%04X", unsigned{c}));
         return out;
     };
     const auto bytes = [](std::string_view n) {
-        std::string out;
-        char byte[8];
-        for (unsigned char c : n) {
-            std::snprintf(byte, sizeof byte, " %02x", c);
-            out += byte;
-        }
-        return out;
+        const std::string hex =
+            test::bytes_text(std::span(reinterpret_cast<const std::uint8_t*>(n.data()), n.size()));
+        return hex.empty() ? hex : " " + hex;
     };
     const char16_t lone[] = {u'a', 0xD800, u'b', 0xDC00, 0};
     const std::u16string wide[] = {
@@ -251,43 +245,45 @@ TEST(Diagnostics, TextConversion) {
     EXPECT_EQ(diag::ToWide(nullptr), u"");
 }
 
+// The registry's value first (518 bytes fit, beyond 520 it is unreadable),
+// then XDG_DOCUMENTS_DIR, then xdg-user-dir's answer, then HOME/Documents.
 TEST(Diagnostics, PersonalFolder) {
-    const std::string shell_folders =
-        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-    {
+    struct Case {
+        const char* legend;
+        std::optional<std::string> value;    // Personal under Shell Folders
+        const char* xdg_user_dir = nullptr;  // the script's body; null: XDG_DOCUMENTS_DIR kept
+        std::string expected = "";           // empty: the documents folder of the environment
+    };
+    const Case cases[] = {
+        {"registry value", "/data/Docs \xC3\xA9", nullptr, "/data/Docs \xC3\xA9"},
+        {"259 characters fit", std::string(259, 'd'), nullptr, std::string(259, 'd')},
+        {"260 do not", std::string(260, 'd')},
+        {"no value: XDG_DOCUMENTS_DIR", std::nullopt},
+        {"no xdg-user-dir on PATH", std::nullopt, "", "/home/someone/Documents"},
+        {"xdg-user-dir answers", std::nullopt, "[ \"$1\" = DOCUMENTS ] && echo /srv/mydocs\n",
+         "/srv/mydocs"},
+        {"a failing xdg-user-dir is ignored", std::nullopt, "exit 1\n", "/home/someone/Documents"},
+    };
+    for (const auto& c : cases) {
         test::TestEnvironment env;
-        auto key = platform::reg_create(RegRoot::current_user, shell_folders);
-        ASSERT_TRUE(key);
-        key->set("Personal", RegValue::text("/data/Docs \xC3\xA9"));
-        EXPECT_EQ(diag::GetPersonalFolder(), "/data/Docs \xC3\xA9") << "registry value first";
-        key->set("Personal", RegValue::text(std::string(260, 'd')));
-        EXPECT_EQ(diag::GetPersonalFolder(), env.documents_dir().string())
-            << "a value beyond 520 bytes is unreadable: fall back";
-        key->set("Personal", RegValue::text(std::string(259, 'd')));
-        EXPECT_EQ(diag::GetPersonalFolder(), std::string(259, 'd')) << "518 bytes fit";
-    }
-    {
-        test::TestEnvironment env;
-        EXPECT_EQ(diag::GetPersonalFolder(), env.documents_dir().string())
-            << "XDG_DOCUMENTS_DIR when the value is absent";
-    }
-    {
-        test::TestEnvironment env;
-        env.set_env("XDG_DOCUMENTS_DIR", std::nullopt);
-        env.set_env("HOME", "/home/someone");
-        const auto bin = env.root() / "bin";
-        env.set_env("PATH", bin.string());
-        EXPECT_EQ(diag::GetPersonalFolder(), "/home/someone/Documents")
-            << "no xdg-user-dir on PATH: HOME/Documents";
-
-        const auto script = env.write_file(
-            "bin/xdg-user-dir", "#!/bin/sh\n[ \"$1\" = DOCUMENTS ] && echo /srv/mydocs\n");
-        ::chmod(script.c_str(), 0755);
-        EXPECT_EQ(diag::GetPersonalFolder(), "/srv/mydocs") << "xdg-user-dir output";
-
-        env.write_file("bin/xdg-user-dir", "#!/bin/sh\nexit 1\n");
-        EXPECT_EQ(diag::GetPersonalFolder(), "/home/someone/Documents")
-            << "a failing xdg-user-dir is ignored";
+        if (c.value)
+            platform::reg_create(
+                RegRoot::current_user,
+                "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders")
+                ->set("Personal", RegValue::text(*c.value));
+        if (c.xdg_user_dir) {
+            env.set_env("XDG_DOCUMENTS_DIR", std::nullopt);
+            env.set_env("HOME", "/home/someone");
+            env.set_env("PATH", (env.root() / "bin").string());
+            if (*c.xdg_user_dir)
+                ::chmod(
+                    env.write_file("bin/xdg-user-dir", std::string("#!/bin/sh\n") + c.xdg_user_dir)
+                        .c_str(),
+                    0755);
+        }
+        EXPECT_EQ(diag::GetPersonalFolder(),
+                  c.expected.empty() ? env.documents_dir().string() : c.expected)
+            << c.legend;
     }
 }
 
