@@ -64,13 +64,7 @@ TEST_F(CancelTest, ClosingTheTaskWindowEndsEveryTaskAtEveryStep) {
                 EXPECT_LE(finals_after, 1u) << host.describe();
                 EXPECT_TRUE(platform::is_window_enabled(host.hwnd())) << "the host is usable again";
             }
-            EXPECT_EQ(platform::live_global_blocks(), blocks_before) << "a block leaked";
-            EXPECT_FALSE(bench->line.is_open()) << "the port was not released";
-            test::HostRecorder next;
-            GetWatch_Version(next.hwnd(), FALSE);
-            ASSERT_TRUE(test::run_until_task_ends(600'000));
-            EXPECT_EQ(next.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
-                << "the next call: " << next.describe();
+            expect_nothing_left(*bench, blocks_before);
         }
     }
     std::printf("cancel: %zu cases\n", cases);

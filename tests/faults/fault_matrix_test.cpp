@@ -213,21 +213,9 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                         EXPECT_EQ(outcome, success) << host.describe();
                     }
                 }
-                EXPECT_EQ(platform::live_global_blocks(), blocks_before) << "a block leaked";
-                EXPECT_FALSE(bench->line.is_open()) << "the port was not released";
                 EXPECT_LE(took, success_ms + task.fault_cost_ms) << "took " << took << " ms";
                 longest = std::max(longest, took);
-
-                // The next call opens the port and finds the watch again.
-                bench->watch.clear_faults();
-                bench->line.reconnect();
-                test::run_for(kRebootMs);
-                test::HostRecorder next;
-                GetWatch_Version(next.hwnd(), FALSE);
-                ASSERT_TRUE(test::run_until_task_ends(600'000));
-                EXPECT_EQ(next.codes(),
-                          (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
-                    << "the next call: " << next.describe();
+                expect_nothing_left(*bench, blocks_before, kRebootMs);
             }
         }
         std::printf("  %-22s %zu targets, longest %llu ms virtual (%llu without a fault)\n",
