@@ -35,13 +35,20 @@ Bytes pattern(std::size_t sector) {
     return bytes;
 }
 
-// Writes one sector, then posts 0x2005 and ends.
+// Writes `data` at `address` (the whole sector way, prepare, erase, chunks, or
+// in chunks alone), then posts 0x2005 and ends.
 class WriteOneSector final : public task::Operation {
   public:
-    WriteOneSector(task::TaskHost& host, std::uint32_t address, Bytes data)
-        : Operation(host), address_(address), data_(std::move(data)) {}
+    WriteOneSector(task::TaskHost& host, std::uint32_t address, Bytes data, bool erase = true)
+        : Operation(host), address_(address), data_(std::move(data)), erase_(erase) {}
     task::OperationCode code() const override { return task::OperationCode::set_setting; }
-    void start() override { host().transfer().write_sector(address_, data_, 1008); }
+    void start() override {
+        if (erase_)
+            host().transfer().write_sector(address_, data_, 1008);
+        else
+            host().transfer().write_sector_with_steps(address_, data_, 1008, task::WriteStep::write,
+                                                      task::WriteStep::halt);
+    }
     void on_write_complete(int step_code) override {
         EXPECT_EQ(step_code, 1008);
         host().post_result(SDK_MSG_SETTINGS_WRITTEN);
@@ -50,7 +57,8 @@ class WriteOneSector final : public task::Operation {
 
   private:
     std::uint32_t address_;
-    Bytes data_;
+    Bytes data_;  // copied into a buffer of exactly its size
+    bool erase_;
 };
 
 // Asks for one read run and posts what came back; a refused run ends the task.
@@ -214,6 +222,22 @@ TEST_F(FlashTransferTest, TasksOfTheirOwnReadAndWrite) {
             EXPECT_EQ(flash.conflicting_programs(), 0u) << "a chunk written without its erase";
             flash.store(address, Bytes(kSector, 0xFF));
         });
+    }
+    // Sources that are not whole 128-byte chunks (the two-byte program sum, a
+    // short block): the last write carries only what is left, nothing past the end.
+    std::uint32_t at = 40 * kSector;  // erased sectors of their own
+    for (const auto& [size, erase] : {std::pair<std::uint32_t, bool>{2, false},
+                                      {127, false},
+                                      {129, true},
+                                      {300, true},
+                                      {256, true}}) {
+        Bytes data = pattern(9);
+        data.resize(size);
+        at += kSector;
+        text += run(std::to_string(size) + (erase ? " bytes after an erase" : " bytes"),
+                    [&] { start<WriteOneSector>(at, data, erase); });
+        EXPECT_EQ(watch_.read_flash(at, size), data);
+        text += "after the source: " + test::bytes_text(watch_.read_flash(at + size, 16)) + "\n";
     }
     test::expect_golden("e2e/flash_tasks", text);
 }
