@@ -273,7 +273,9 @@ TEST_F(PathsTest, SetPathsExTakesACopyAndCapsTheCount) {
     test::expect_golden("e2e/set_paths_ex", lines + run_text("SetPaths_Ex", directory, area));
 }
 
-// Refused before connecting: nothing sent at all; after: nothing read or written.
+// Refused before connecting: nothing sent at all; after: nothing read or
+// written. The directory's erase or its first chunk unanswered: full, then the
+// error, and nothing sent after the silent command.
 TEST_F(PathsTest, RefusedInputsWriteNothing) {
     HostArrays good(sample_waypoints(), sample_names());
     HostArrays nine(std::vector<std::vector<Bytes>>(9), std::vector<std::u16string>(9));
@@ -293,6 +295,12 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
                      FALSE);
         };
     };
+    const auto silent = [&](std::uint8_t id) {
+        return [this, id, call = set(good, true, true)] {
+            watch_.add_fault(Fault::on_command(FaultKind::silence, id));
+            call();
+        };
+    };
     const std::pair<const char*, std::function<void()>> cases[] = {
         {"SetPaths_Ex with 34309 bytes", block_of(34309)},
         {"SetPaths_Ex with 34311 bytes", block_of(34311)},
@@ -301,35 +309,21 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
         {"nine paths", set(nine, true, true)},
         {"a null path among ten", set(null_path, true, true)},
         {"a null waypoint", set(null_waypoint, true, true)},
+        {"silent erase", silent(0x14)},
+        {"silent first chunk", silent(0x16)},
     };
     const Bytes directory = base_directory();
     store(0, directory);
     const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
     std::string text;
     for (const auto& [legend, call] : cases) {
+        store(0, directory);
+        watch_.clear_faults();
         call();
         run_task();
         text += run_text(legend, directory, area);
     }
     test::expect_golden("e2e/set_paths_refused", text);
-}
-
-// The directory's erase or its first chunk unanswered: full, then the error,
-// and nothing sent after the silent command.
-TEST_F(PathsTest, SilentEraseEndsWithTransferError) {
-    std::string text;
-    for (const std::uint8_t silent : {0x14, 0x16}) {
-        const Bytes directory = base_directory();
-        store(0, directory);
-        const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
-        watch_.clear_faults();
-        watch_.add_fault(Fault::on_command(FaultKind::silence, silent));
-        HostArrays arrays(sample_waypoints(), sample_names());
-        SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
-        run_task();
-        text += run_text(silent == 0x14 ? "silent erase" : "silent first chunk", directory, area);
-    }
-    test::expect_golden("e2e/set_paths_silent", text);
 }
 
 }  // namespace
