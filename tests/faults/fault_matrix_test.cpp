@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/global_memory.hpp"
@@ -52,35 +53,18 @@ bool is_error(UINT code) {
 
 // What a host keeps of a run: each notification but progress and the version
 // text (a retried version query posts the text once per reply), with its block.
-struct Outcome {
-    std::vector<UINT> codes;
-    std::vector<Bytes> blocks;
-    bool operator==(const Outcome&) const = default;
-};
+using Outcome = std::vector<std::pair<UINT, Bytes>>;
 
 Outcome outcome_of(const test::HostRecorder& host) {
     Outcome out;
-    for (const auto& n : host.notifications()) {
-        if (n.code == SDK_MSG_PROGRESS || n.code == SDK_MSG_PHASE_PROGRESS ||
-            n.code == SDK_MSG_WATCH_VERSION)
-            continue;
-        out.codes.push_back(n.code);
-        out.blocks.push_back(n.block);
-    }
+    for (const auto& n : host.notifications())
+        if (n.code != SDK_MSG_PROGRESS && n.code != SDK_MSG_PHASE_PROGRESS &&
+            n.code != SDK_MSG_WATCH_VERSION)
+            out.emplace_back(n.code, n.block);
     return out;
 }
 
 constexpr std::uint32_t kRebootMs = 5000;
-
-Fault make(FaultKind kind, std::uint32_t delay_ms = 0, int length_delta = 1,
-           std::size_t cut_after = 0) {
-    Fault f;
-    f.kind = kind;
-    f.delay_ms = delay_ms;
-    f.length_delta = length_delta;
-    f.cut_after = cut_after;
-    return f;
-}
 
 struct FaultCase {
     const char* name;
@@ -89,6 +73,13 @@ struct FaultCase {
     // exactly as it does without the fault.
     bool harmless;
 };
+
+Fault make(FaultKind kind, std::uint32_t delay_ms = 0, int length_delta = 1,
+           std::size_t cut_after = 0) {
+    Fault f;
+    f.kind = kind, f.delay_ms = delay_ms, f.length_delta = length_delta, f.cut_after = cut_after;
+    return f;
+}
 
 const FaultCase kFaults[] = {
     {"no reply", make(FaultKind::silence), false},
@@ -146,9 +137,9 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                 middle_frame = sent.size() / 2;
                 middle_id = sent[middle_frame - 1];
             }
-            ASSERT_FALSE(success.codes.empty() && task.name != "GetWatch_Version")
+            ASSERT_FALSE(success.empty() && task.name != "GetWatch_Version")
                 << task.name << ": " << host.describe();
-            for (UINT code : success.codes)
+            for (const auto& [code, block] : success)
                 ASSERT_FALSE(is_error(code)) << task.name << " fails without a fault";
         }
         // The status query may go unanswered: the operation then runs on the
@@ -197,7 +188,8 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                         if (is_final(notes[i].code)) ++finals, last_final = i;
                     const Outcome outcome = outcome_of(host);
                     const bool failed =
-                        std::any_of(outcome.codes.begin(), outcome.codes.end(), is_error);
+                        std::any_of(outcome.begin(), outcome.end(),
+                                    [](const auto& n) { return is_error(n.first); });
                     // Only the two tasks without a code of their own end without a
                     // final one; a success is the whole success, never part of the data.
                     if (finals == 0 || !failed) {

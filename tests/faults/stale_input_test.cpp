@@ -48,20 +48,34 @@ TEST(StaleInput, WaitingInTheLineQueueIsDroppedWhenTheNextCommandGoesOut) {
     struct Case {
         const char* legend;
         std::function<bool(link::CWatchLink&, std::uint8_t*)> send;
-        Bytes stale;  // reply payload waiting unread before the command
-        Bytes fresh;  // the real reply
-        UINT message;
+        Bytes stale;               // reply payload waiting unread before the command
+        Bytes fresh;               // the real reply
+        LinkMessage reply;         // lparam aside
+        Bytes area = Bytes(8, 0);  // the read's destination
     };
+    using L = link::CWatchLink;
     const Case cases[] = {
-        {"version", [](link::CWatchLink& l, std::uint8_t*) { return l.GetVersion(); },
-         hex("11 56 65 72 31 2E 31 30"), hex("11 56 65 72 31 2E 33 30"), link::WM_LINK_VERSION},
+        {"version",
+         [](L& l, std::uint8_t*) { return l.GetVersion(); },
+         hex("11 56 65 72 31 2E 31 30"),
+         hex("11 56 65 72 31 2E 33 30"),
+         {link::WM_LINK_VERSION, 0, 0, "Ver1.30", {}}},
         {"sector read",
-         [](link::CWatchLink& l, std::uint8_t* d) { return l.ReadMemory(0x1000, 8, d); },
-         ReadReply(0xEE, 8), ReadReply(0x42, 8), link::WM_LINK_READ_DATA},
-        {"status", [](link::CWatchLink& l, std::uint8_t*) { return l.GetStatus(); },
-         hex("2D 00 00 00 00"), hex("2D 01 07 00 01"), link::WM_LINK_STATUS},
-        {"clock", [](link::CWatchLink& l, std::uint8_t*) { return l.SetClock(24, 1, 2, 3, 4, 5); },
-         hex("3A 07"), hex("3A 00"), link::WM_LINK_CLOCK_ACK},
+         [](L& l, std::uint8_t* d) { return l.ReadMemory(0x1000, 8, d); },
+         ReadReply(0xEE, 8),
+         ReadReply(0x42, 8),
+         {link::WM_LINK_READ_DATA, 0, 0, "", {}},
+         Bytes(8, 0x42)},
+        {"status",
+         [](L& l, std::uint8_t*) { return l.GetStatus(); },
+         hex("2D 00 00 00 00"),
+         hex("2D 01 07 00 01"),
+         {link::WM_LINK_STATUS, 0, 0, "", hex("01 07 00 01")}},
+        {"clock",
+         [](L& l, std::uint8_t*) { return l.SetClock(24, 1, 2, 3, 4, 5); },
+         hex("3A 07"),
+         hex("3A 00"),
+         {link::WM_LINK_CLOCK_ACK, 0, 0, "", {}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -86,19 +100,11 @@ TEST(StaleInput, WaitingInTheLineQueueIsDroppedWhenTheNextCommandGoesOut) {
 
         const auto replies = collect_replies(owner, 1, 3000);
         ASSERT_EQ(replies.size(), 1u) << "one reply, not the stale one as well";
-        EXPECT_EQ(replies[0].message, c.message);
-        if (c.message == link::WM_LINK_VERSION) {
-            EXPECT_EQ(replies[0].text, "Ver1.30");
-        }
-        if (c.message == link::WM_LINK_STATUS) {
-            EXPECT_EQ(replies[0].block, hex("01 07 00 01"));
-        }
-        if (c.message == link::WM_LINK_CLOCK_ACK) {
-            EXPECT_EQ(replies[0].wparam, 0u);
-        }
-        if (c.message == link::WM_LINK_READ_DATA) {
-            EXPECT_EQ(Bytes(area, area + 8), Bytes(8, 0x42));
-        }
+        LinkMessage expected = c.reply;
+        expected.lparam = replies[0].lparam;
+        if (c.area != Bytes(8, 0)) expected.wparam = reinterpret_cast<WPARAM>(area);
+        EXPECT_EQ(replies[0], expected);
+        EXPECT_EQ(Bytes(area, area + 8), c.area);
     }
 }
 
