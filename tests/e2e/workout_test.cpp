@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "stridelog/framework_arrays.h"
@@ -92,51 +93,50 @@ class WorkoutTest : public test::SimulatedWatchTest {
     Bytes directory_;
 };
 
-// The session blocks' layout is pinned by the session record tests; here the
-// golden transcript pins the sequence and each block's bytes by digest.
-TEST_F(WorkoutTest, GetAllWorkoutDeliversEverySessionInDirectoryOrder) {
-    store_sessions(three_sessions());
-    GetAllWorkout(host_.hwnd(), FALSE, FALSE);
-    run_task();
-    const auto tracks = host_.blocks(SDK_MSG_SESSION_TRACK);
-    ASSERT_EQ(tracks.size(), 2u);
-    EXPECT_EQ(tracks[0][12 + 3], 20) << "start moved by B - A = 20 s";
-    test::expect_golden("e2e/workout_get_all", record("GetAllWorkout"));
-}
-
-TEST_F(WorkoutTest, Selections) {
-    store_sessions(three_sessions());
-    std::vector<UINT> indices;
-    CUIntArray array{nullptr, nullptr, 0, 0, 0};
-    const std::pair<const char*, std::vector<UINT>> cases[] = {
-        {"{1, 1}: session 1 twice", {1, 1}},
-        {"{2, 0}: session 2 first", {2, 0}},
-        {"{0, 3} of three: no such session, nothing delivered", {0, 3}},
-        {"empty", {}},
+// The sequence and each block's bytes (by digest; the session blocks' layout
+// is pinned by the session record tests). The summary: four bytes of count,
+// then each session's 48 header bytes (session 1's start corrected by B - A =
+// 20 s). Without sessions nothing is downloaded, summarised or cleared.
+TEST_F(WorkoutTest, DownloadsSelectionsAndSummaries) {
+    static std::vector<UINT> indices;
+    static CUIntArray array{nullptr, nullptr, 0, 0, 0};
+    const auto selected = [](std::vector<UINT> selection) {
+        return [selection](HWND h) {
+            indices = selection;
+            array.m_pData = indices.data();
+            array.m_nSize = static_cast<intptr_t>(indices.size());
+            GetSelectedWorkout(h, &array, FALSE, FALSE);
+        };
+    };
+    const auto summary = [](HWND h) { GetWorkoutSummary(h, FALSE); };
+    const std::tuple<const char*, bool, std::function<void(HWND)>> cases[] = {
+        {"GetAllWorkout", true, [](HWND h) { GetAllWorkout(h, FALSE, FALSE); }},
+        {"{1, 1}: session 1 twice", true, selected({1, 1})},
+        {"{2, 0}: session 2 first", true, selected({2, 0})},
+        {"{0, 3} of three: no such session, nothing delivered", true, selected({0, 3})},
+        {"empty", true, selected({})},
+        {"null array", true, [](HWND h) { GetSelectedWorkout(h, nullptr, FALSE, FALSE); }},
+        {"GetSelectedWorkout_Ex {1, 1}", true,
+         [](HWND h) {
+             const std::uint8_t repeat[] = {1, 1};
+             GetSelectedWorkout_Ex(h, repeat, 2, FALSE, FALSE);
+         }},
+        {"GetWorkoutSummary", true, summary},
+        {"no sessions: GetAllWorkout, clearing after", false,
+         [](HWND h) { GetAllWorkout(h, TRUE, FALSE); }},
+        {"no sessions: GetWorkoutSummary", false, summary},
     };
     std::string text;
-    for (const auto& [legend, selection] : cases) {
+    for (const auto& [legend, sessions, call] : cases) {
+        store_sessions(sessions ? three_sessions() : std::vector<StoredSession>{});
         host_.clear();
         watch_.clear_received();
-        indices = selection;
-        array.m_pData = indices.data();
-        array.m_nSize = static_cast<intptr_t>(indices.size());
-        GetSelectedWorkout(host_.hwnd(), &array, FALSE, FALSE);
+        task::reset_read_chunk_progress();  // its pacing carries over tasks
+        call(host_.hwnd());
         run_task();
         text += record(legend);
     }
-    host_.clear();
-    watch_.clear_received();
-    GetSelectedWorkout(host_.hwnd(), nullptr, FALSE, FALSE);
-    run_task();
-    text += record("null array");
-    host_.clear();
-    watch_.clear_received();
-    const std::uint8_t repeat[] = {1, 1};
-    GetSelectedWorkout_Ex(host_.hwnd(), repeat, 2, FALSE, FALSE);
-    run_task();
-    text += record("GetSelectedWorkout_Ex {1, 1}");
-    test::expect_golden("e2e/workout_selections", text);
+    test::expect_golden("e2e/workout_downloads", text);
 }
 
 TEST_F(WorkoutTest, SelectionsLongerThan255AreDeliveredWhole) {
@@ -147,28 +147,6 @@ TEST_F(WorkoutTest, SelectionsLongerThan255AreDeliveredWhole) {
     run_task();
     EXPECT_EQ(host_.blocks(SDK_MSG_SESSION).size(), 300u);
     EXPECT_EQ(host_.codes().back(), static_cast<UINT>(SDK_MSG_WORKOUTS_DONE));
-}
-
-// Four bytes of count, then each session's 48 header bytes (session 1's start
-// corrected by B - A = 20 s).
-TEST_F(WorkoutTest, SummaryGathersTheCorrectedHeaders) {
-    store_sessions(three_sessions());
-    GetWorkoutSummary(host_.hwnd(), FALSE);
-    run_task();
-    test::expect_golden("e2e/workout_summary", record("GetWorkoutSummary"));
-}
-
-// Nothing to download or summarise, and nothing cleared.
-TEST_F(WorkoutTest, NoSessions) {
-    store_sessions({});
-    GetAllWorkout(host_.hwnd(), TRUE, FALSE);
-    run_task();
-    std::string text = record("GetAllWorkout, clearing after");
-    host_.clear();
-    watch_.clear_received();
-    GetWorkoutSummary(host_.hwnd(), FALSE);
-    run_task();
-    test::expect_golden("e2e/workout_none", text + record("GetWorkoutSummary"));
 }
 
 // The golden file shows each run and the usage bitmap left (bytes 224 .. 255);
