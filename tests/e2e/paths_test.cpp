@@ -119,46 +119,50 @@ class PathsTest : public test::SimulatedWatchTest {
 };
 
 // Every firmware the library accepts has 32-byte names (10 is covered by the
-// format tests).
-// Ten blocks: number, name length in bytes, the UTF-16LE name, the waypoint
-// count (above 99 read as 99), then the waypoints; 0xC0 is not in the watch's
-// set (a space). Then the bar rests at 100.
+// format tests). Ten blocks: number, name length in bytes, the UTF-16LE name,
+// the waypoint count (above 99 read as 99), then the waypoints; 0xC0 is not in
+// the watch's set (a space). Then the bar rests at 100. With no waypoints only
+// the directory is read, and the full bar rests 1500 ms.
 TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
     store(kPathArea, Bytes(6 * kSector, 0xFF));
-    Bytes directory = base_directory();
-    auto name = [&](int p, const Bytes& bytes) {
-        std::copy(bytes.begin(), bytes.end(), directory.begin() + 1536 + p * 32);
+    const auto stored = [&] {
+        Bytes directory = base_directory();
+        auto name = [&](int p, const Bytes& bytes) {
+            std::copy(bytes.begin(), bytes.end(), directory.begin() + 1536 + p * 32);
+        };
+        directory[1280] = 2;
+        name(0, {0x43, 0x61, 0x66, 0xA5});  // Café
+        directory[1282] = 150;
+        name(2, Bytes(32, 'W'));  // fills the field, no zero
+        directory[1283] = 1;
+        name(3, {'a', 0xC0, 'b'});
+        name(5, {'E', 'm', 'p', 't', 'y'});
+        store(slot_address(0, 0), stored_waypoint(1, {'S', 't', 'a', 'r', 't'}));
+        store(slot_address(0, 1), stored_waypoint(2, {'P', 0xA0, 'z', 0xC0}));
+        for (int k = 0; k < 100; ++k) store(slot_address(2, k), stored_waypoint(k, {'n'}));
+        store(slot_address(3, 0),
+              stored_waypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
+        return directory;
     };
-    directory[1280] = 2;
-    name(0, {0x43, 0x61, 0x66, 0xA5});  // Café
-    directory[1282] = 150;
-    name(2, Bytes(32, 'W'));  // fills the field, no zero
-    directory[1283] = 1;
-    name(3, {'a', 0xC0, 'b'});
-    name(5, {'E', 'm', 'p', 't', 'y'});
-    store(0, directory);
-    store(slot_address(0, 0), stored_waypoint(1, {'S', 't', 'a', 'r', 't'}));
-    store(slot_address(0, 1), stored_waypoint(2, {'P', 0xA0, 'z', 0xC0}));
-    for (int k = 0; k < 100; ++k) store(slot_address(2, k), stored_waypoint(k, {'n'}));
-    store(slot_address(3, 0),
-          stored_waypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
-    GetPaths(host_.hwnd(), FALSE);
-    run_task();
-    const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
-    test::expect_golden("e2e/get_paths", run_text("GetPaths", directory, area));
-}
-
-// Only the directory is read, and the full bar rests 1500 ms.
-TEST_F(PathsTest, GetPathsWithNoWaypointsPostsOnlyNoPaths) {
-    Bytes directory = base_directory();
-    std::copy_n("Named", 5, directory.begin() + 1536);
-    store(0, directory);
-    const auto start = platform::clock().now_ms();
-    GetPaths(host_.hwnd(), FALSE);
-    run_task();
-    const std::string took = std::to_string(platform::clock().now_ms() - start) + " ms";
-    const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
-    test::expect_golden("e2e/get_paths_none", run_text("GetPaths: " + took, directory, area));
+    const auto no_waypoints = [&] {
+        Bytes directory = base_directory();
+        std::copy_n("Named", 5, directory.begin() + 1536);
+        return directory;
+    };
+    std::string text;
+    for (const auto& [legend, make] :
+         {std::pair<std::string, std::function<Bytes()>>{"GetPaths", stored},
+          {"GetPaths, no waypoints", no_waypoints}}) {
+        const Bytes directory = make();
+        store(0, directory);
+        const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
+        const auto start = platform::clock().now_ms();
+        GetPaths(host_.hwnd(), FALSE);
+        run_task();
+        const auto took = std::to_string(platform::clock().now_ms() - start);
+        text += run_text(legend + ": " + took + " ms", directory, area);
+    }
+    test::expect_golden("e2e/get_paths", text);
 }
 
 std::vector<std::vector<Bytes>> sample_waypoints() {
@@ -177,37 +181,14 @@ std::vector<std::u16string> sample_names() {
 
 // Seven sectors (the directory, then the six of the path area) each prepared,
 // erased and written; ß stored as '|', the empty path named Path2, at most 99
-// waypoints a path. Read back, the host gets what it wrote.
+// waypoints a path. Read back, the host gets what it wrote. Then again with
+// each sector's last chunk acknowledged twice in one write (the copy goes out
+// as the noise before the reply, so both are read in one burst): the copy
+// meets the next sector's prepare outstanding and answers nothing, so the
+// notifications, frames and flash are the same.
 TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
     const Bytes directory = base_directory();
-    store(0, directory);
     // Old waypoints everywhere: a sector not erased would show them through.
-    const Bytes area(6 * kSector, 0x5A);
-    store(kPathArea, area);
-    HostArrays arrays(sample_waypoints(), sample_names());
-    SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
-    run_task();
-    EXPECT_EQ(watch_.read_flash(slot_address(0, 1), 24),
-              stored_waypoint(2, {'S', 't', 'r', 'a', '|', 'e'}));
-    EXPECT_EQ(watch_.read_flash(slot_address(3, 0), 24), Bytes(24, 0xFF)) << "no 100th waypoint";
-    watch_.with_flash([](sim::Flash& flash) {
-        EXPECT_EQ(flash.conflicting_programs(), 0u) << "a chunk written without its erase";
-    });
-    std::string text = run_text("SetPaths", directory, area);
-    const Bytes written = watch_.read_flash(0, kSector);
-    const Bytes written_area = watch_.read_flash(kPathArea, 6 * kSector);
-    GetPaths(host_.hwnd(), FALSE);
-    run_task();
-    test::expect_golden("e2e/set_paths", text + run_text("read back", written, written_area));
-}
-
-// The acknowledgement of each sector's last chunk comes twice in one write
-// (the copy goes out as the noise before the reply, so both are read in one
-// burst; a copy written apart may be dropped unread when the prepare goes
-// out). The copy meets the next sector's prepare outstanding and answers
-// nothing: same notifications, frames and flash as the run without it.
-TEST_F(PathsTest, ALastChunkAcknowledgedTwiceWritesTheSame) {
-    const Bytes directory = base_directory();
     const Bytes area(6 * kSector, 0x5A);
     std::string text[2];
     Bytes flash[2];
@@ -221,6 +202,12 @@ TEST_F(PathsTest, ALastChunkAcknowledgedTwiceWritesTheSame) {
         HostArrays arrays(sample_waypoints(), sample_names());
         SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
         run_task();
+        EXPECT_EQ(watch_.read_flash(slot_address(0, 1), 24),
+                  stored_waypoint(2, {'S', 't', 'r', 'a', '|', 'e'}));
+        EXPECT_EQ(watch_.read_flash(slot_address(3, 0), 24), Bytes(24, 0xFF)) << "no 100th";
+        watch_.with_flash([](sim::Flash& f) {
+            EXPECT_EQ(f.conflicting_programs(), 0u) << "a chunk written without its erase";
+        });
         // A chunk right before a prepare ends a sector; frames[i - 1] is frame i.
         const auto frames = watch_.received();
         for (std::size_t i = 1; run == 0 && i < frames.size(); ++i) {
@@ -229,15 +216,17 @@ TEST_F(PathsTest, ALastChunkAcknowledgedTwiceWritesTheSame) {
             f.garbage = wire::encode_frame(Bytes{0x17});
             twice.push_back(f);
         }
-        flash[run] = watch_.read_flash(0, kSector);
-        const Bytes written_area = watch_.read_flash(kPathArea, 6 * kSector);
-        flash[run].insert(flash[run].end(), written_area.begin(), written_area.end());
+        flash[run] = watch_.read_flash(0, kPathArea + 6 * kSector);
         text[run] = run_text("SetPaths", directory, area);
     }
     EXPECT_EQ(twice.size(), 6u);
     EXPECT_EQ(text[1], text[0]);
     EXPECT_EQ(flash[1], flash[0]);
-    watch_.with_flash([](sim::Flash& f) { EXPECT_EQ(f.conflicting_programs(), 0u); });
+    const Bytes written = watch_.read_flash(0, kSector);
+    const Bytes written_area = watch_.read_flash(kPathArea, 6 * kSector);
+    GetPaths(host_.hwnd(), FALSE);
+    run_task();
+    test::expect_golden("e2e/set_paths", text[0] + run_text("read back", written, written_area));
 }
 
 Bytes paths_block(std::size_t size) {
