@@ -174,23 +174,6 @@ TEST_F(ConnectionTest, PortWalkVersionStatusAndMisbehavingWatch) {
     test::expect_golden("e2e/connection", text);
 }
 
-TEST_F(ConnectionTest, ClosingTheShownWindowEndsSilentlyAndReenablesTheHost) {
-    auto& cable = plug("COM7");
-    cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
-    GetWatch_Version(host_.hwnd(), TRUE);
-    EXPECT_FALSE(platform::is_window_enabled(host_.hwnd()));
-    test::run_until([&] { return cable.watch.received_count(0x10) == 1; }, 1000);
-    const auto tasks = sdk::task_windows_on_this_thread();
-    ASSERT_EQ(tasks.size(), 1u);
-    HWND task = tasks[0];
-    EXPECT_TRUE(platform::is_window_visible(task));
-    platform::post_message(task, platform::kWmClose, 0, 0);
-    EXPECT_TRUE(test::run_until_task_ends(600'000));
-    EXPECT_TRUE(host_.notifications().empty()) << host_.describe();
-    EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
-    EXPECT_FALSE(cable.line.is_open());
-}
-
 TEST_F(ConnectionTest, FirmwareVersionIsReadTheSameInAnyLocale) {
     // A host whose locale writes 1,30 must still see Ver1.30 as 1.30.
     if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {

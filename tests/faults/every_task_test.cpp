@@ -48,6 +48,9 @@ TEST_F(CancelTest, ClosingTheTaskWindowEndsEveryTaskAtEveryStep) {
             {
                 test::HostRecorder host;
                 task.call(host.hwnd(), TRUE);
+                EXPECT_FALSE(platform::is_window_enabled(host.hwnd())) << "shown: the host waits";
+                for (HWND t : sdk::task_windows_on_this_thread())
+                    EXPECT_TRUE(platform::is_window_visible(t));
                 ASSERT_TRUE(test::run_until([&] { return bench->watch.received().size() >= step; },
                                             600'000));
                 const std::size_t seen = host.notifications().size();
@@ -79,11 +82,8 @@ TEST_F(ProgressOrder, NeverGoesBackwardsInAnyTask) {
             test::HostRecorder host;
             task.call(host.hwnd(), FALSE);
             EXPECT_TRUE(test::run_until_task_ends(600'000));
-            std::vector<float> progress;
-            for (const auto& n : host.notifications()) {
-                EXPECT_FALSE(n.error) << host.describe();
-                if (n.code == SDK_MSG_PROGRESS && !n.error) progress.push_back(n.progress());
-            }
+            for (const auto& n : host.notifications()) EXPECT_FALSE(n.error) << host.describe();
+            const std::vector<float> progress = host.progress_values();
             EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end())) << host.describe();
         }
     }

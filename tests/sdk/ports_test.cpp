@@ -32,10 +32,10 @@ TEST(CablePorts, ListsAndFindsTheCable) {
     using Entries = std::vector<std::pair<std::string, std::string>>;
     struct Case {
         const char* legend;
-        Entries serial_comm;    // value name, port name
-        Entries usb_enum = {};  // subkey, PORTNAME
-        int system_version = 6;
+        Entries serial_comm;                                        // value name, port name
         std::vector<std::pair<std::string, RegValue>> values = {};  // raw SERIALCOMM values
+        Entries usb_enum = {};                                      // subkey, PORTNAME
+        int system_version = 6;
     };
     // "COM7" padded to `chars` characters: 2 * (chars + 1) bytes of REG_SZ data.
     const auto port_text = [](std::size_t chars) {
@@ -80,10 +80,12 @@ TEST(CablePorts, ListsAndFindsTheCable) {
         {"nothing registered", {}},
         {"version 5 already uses the device map",
          {{cable("0"), "COM6"}},
+         {},
          {{"0000USB&VID_04FC&PID_0201&1", "COM7"}},
          5},
         {"older system: enumeration subkeys by whole prefix; device map and bridges unused",
          {{cable("0"), "COM6"}, {bridge(0), "COM8"}},
+         {},
          {{"0000USB&VID_04FC&PID_0201&0001", "COM12"},
           {"0000USB&VID_04FC&PID_0202&0001", "COM13"},
           {"0000USB&VID_04FC&PID_020", "COM14"},
@@ -94,28 +96,20 @@ TEST(CablePorts, ListsAndFindsTheCable) {
         // 255 characters plus the terminator. Each limit met exactly, and passed by one.
         {"127 characters with the terminator fill 256 bytes: read",
          {},
-         {},
-         6,
          {{cable("0"), port_text(127)}}},
-        {"128 characters need 258 bytes: skipped", {}, {}, 6, {{cable("0"), port_text(128)}}},
-        {"256 bytes of raw text data: read", {}, {}, 6, {{cable("0"), raw_sz(256)}}},
-        {"257 bytes of raw text data: skipped", {}, {}, 6, {{cable("0"), raw_sz(257)}}},
+        {"128 characters need 258 bytes: skipped", {}, {{cable("0"), port_text(128)}}},
+        {"256 bytes of raw text data: read", {}, {{cable("0"), raw_sz(256)}}},
+        {"257 bytes of raw text data: skipped", {}, {{cable("0"), raw_sz(257)}}},
         {"a 255-character name fits with its terminator",
          {},
-         {},
-         6,
          {{head + std::string(255 - head.size(), 'n'), RegValue::text("COM7")}}},
         {"a 256-character name does not",
          {},
-         {},
-         6,
          {{head + std::string(256 - head.size(), 'n'), RegValue::text("COM7")}}},
         {"values that cannot be read are skipped with a diagnostic",
          {{cable("long"), std::string(200, 'C')},
           {cable(std::string(240, 'x')), "COM20"},
           {bridge(1), "COM6"}},
-         {},
-         6,
          {{cable("0"), RegValue::dword(3)},
           {bridge(0), RegValue{platform::RegType::binary, {'C', 0, 'O', 0}}}}},
     };
