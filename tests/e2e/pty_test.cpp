@@ -28,44 +28,34 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class PtyTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        blocks_before_ = platform::live_global_blocks();
-        ASSERT_TRUE(server_.start(watch_, 0)) << "cannot start the pty simulator";
-        platform::inject_serial_comm("\\Device\\USB#VID_04FC&PID_0201#pty", "COM9",
-                                     server_.slave_path());
-    }
-    void TearDown() override {
-        server_.stop();
-        EXPECT_FALSE(sdk::task_active_on_this_thread());
-        EXPECT_EQ(platform::live_global_blocks(), blocks_before_);
-    }
-
-    test::TestEnvironment env_;
-    sim::Watch watch_;
-    sim::PtyServer server_;
-    test::HostRecorder host_;
-    std::size_t blocks_before_ = 0;
-};
-
-TEST_F(PtyTest, SecondTaskFailsWhileTheFirstHoldsThePort) {
-    GetWatch_Version(host_.hwnd(), FALSE);
-    GetWatch_Version(host_.hwnd(), FALSE);
+TEST(PtyTest, SecondTaskFailsWhileTheFirstHoldsThePort) {
+    test::TestEnvironment env;
+    const std::size_t blocks_before = platform::live_global_blocks();
+    sim::Watch watch;
+    sim::PtyServer server;
+    ASSERT_TRUE(server.start(watch, 0)) << "cannot start the pty simulator";
+    platform::inject_serial_comm("\\Device\\USB#VID_04FC&PID_0201#pty", "COM9",
+                                 server.slave_path());
+    test::HostRecorder host;
+    GetWatch_Version(host.hwnd(), FALSE);
+    GetWatch_Version(host.hwnd(), FALSE);
     ASSERT_TRUE(test::run_until_task_ends(20'000));
-    EXPECT_EQ(host_.codes(),
+    EXPECT_EQ(host.codes(),
               (std::vector<UINT>{SDK_ERR_PORT_OPEN, SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
-        << host_.describe();
+        << host.describe();
     // Once the first task has released the port, the next call opens it again.
-    host_.clear();
-    watch_.clear_received();
-    GetWatch_Version(host_.hwnd(), FALSE);
+    host.clear();
+    watch.clear_received();
+    GetWatch_Version(host.hwnd(), FALSE);
     ASSERT_TRUE(test::run_until_task_ends(20'000));
-    ASSERT_EQ(host_.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
-        << host_.describe();
-    EXPECT_EQ(host_.notifications()[0].text(), "Ver1.30");
-    EXPECT_EQ(host_.notifications()[1].progress(), 100.0f);
-    EXPECT_EQ(watch_.received_ids(), Bytes{0x10});
+    ASSERT_EQ(host.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
+        << host.describe();
+    EXPECT_EQ(host.notifications()[0].text(), "Ver1.30");
+    EXPECT_EQ(host.notifications()[1].progress(), 100.0f);
+    EXPECT_EQ(watch.received_ids(), Bytes{0x10});
+    server.stop();
+    EXPECT_FALSE(sdk::task_active_on_this_thread());
+    EXPECT_EQ(platform::live_global_blocks(), blocks_before);
 }
 
 // A tty whose reader, at one chosen burst, waits until the reply has arrived
@@ -111,68 +101,60 @@ class LateReader final : public platform::SerialDevice {
     std::atomic<bool> interrupted_{false};
 };
 
-struct LateCase {
-    const char* name;
-    int late_burst;             // 1: the version reply, 2: the status reply, then the task's own
-    bool watch_silent;          // the watch does not answer the command of that burst
-    bool clock;                 // SetDateTime (250 ms reply timer) instead of ReadFlashSector
-    std::vector<UINT> outcome;  // codes without progress (the connection posts the version first)
-};
-
-class LateReceiveTest : public ::testing::TestWithParam<LateCase> {};
-
-TEST_P(LateReceiveTest, AReplyOnThisMachineIsNotAMissingReply) {
-    const LateCase& c = GetParam();
-    test::TestEnvironment env;
-    const std::size_t blocks_before = platform::live_global_blocks();
-    sim::Watch watch;
+// Bursts: 1 version, 2 status, 3 first chunk (3000 ms), 4.. later chunks
+// (250 ms); short reply timers only guard the later chunks and the clock. The
+// connection posts the version first.
+TEST(PtyTest, OnABusyMachineAReplyOnThisMachineIsNotAMissingReply) {
+    struct Case {
+        const char* legend;
+        int late_burst;
+        bool watch_silent;  // the watch does not answer the command of that burst
+        bool clock;         // SetDateTime (250 ms reply timer) instead of ReadFlashSector
+        UINT ending;
+    };
+    const Case cases[] = {
+        {"a later chunk", 5, false, false, SDK_MSG_SECTOR},
+        {"the clock reply", 3, false, true, SDK_MSG_CLOCK_SET},
+        {"a silent watch still fails", 5, true, false, SDK_ERR_TRANSFER},
+        {"a silent clock still fails", 3, true, true, SDK_ERR_CLOCK_TIMEOUT},
+    };
     Bytes sector(4096);
     for (std::size_t i = 0; i < sector.size(); ++i)
         sector[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    watch.with_flash([&](sim::Flash& flash) { flash.store(40 * 4096, sector); });
-    if (c.watch_silent)
-        watch.add_fault(
-            sim::Fault::on_frame(sim::FaultKind::silence, static_cast<std::size_t>(c.late_burst)));
-    sim::PtyServer server;
-    ASSERT_TRUE(server.start(watch, 0)) << "cannot start the pty simulator";
-    // Short reply timers (250 ms) only guard the later chunks and the clock.
-    platform::register_serial_backend("late:", [&](const std::string& path, int& error) {
-        std::unique_ptr<platform::SerialDevice> out;
-        if (auto tty = platform::open_serial_device(path.substr(5), error))
-            out = std::make_unique<LateReader>(std::move(tty), c.late_burst, 400);
-        return out;
-    });
-    platform::inject_serial_comm("\\Device\\USB#VID_04FC&PID_0201#late", "COM9",
-                                 "late:" + server.slave_path());
-    test::HostRecorder host;
-    if (c.clock)
-        SetDateTime(host.hwnd(), 24, 2, 29, 10, 0, 0, FALSE);
-    else
-        ReadFlashSector(host.hwnd(), 40);
-    ASSERT_TRUE(test::run_until_task_ends(20'000)) << "task did not end";
-    server.stop();
-    EXPECT_EQ(host.outcome(), c.outcome) << host.describe();
-    if (!c.clock && !c.watch_silent) {
-        EXPECT_EQ(host.blocks(SDK_MSG_SECTOR), std::vector<Bytes>{sector});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        test::TestEnvironment env;
+        const std::size_t blocks_before = platform::live_global_blocks();
+        sim::Watch watch;
+        watch.with_flash([&](sim::Flash& flash) { flash.store(40 * 4096, sector); });
+        if (c.watch_silent)
+            watch.add_fault(sim::Fault::on_frame(sim::FaultKind::silence,
+                                                 static_cast<std::size_t>(c.late_burst)));
+        sim::PtyServer server;
+        ASSERT_TRUE(server.start(watch, 0)) << "cannot start the pty simulator";
+        platform::register_serial_backend("late:", [&](const std::string& path, int& error) {
+            std::unique_ptr<platform::SerialDevice> out;
+            if (auto tty = platform::open_serial_device(path.substr(5), error))
+                out = std::make_unique<LateReader>(std::move(tty), c.late_burst, 400);
+            return out;
+        });
+        platform::inject_serial_comm("\\Device\\USB#VID_04FC&PID_0201#late", "COM9",
+                                     "late:" + server.slave_path());
+        test::HostRecorder host;
+        if (c.clock)
+            SetDateTime(host.hwnd(), 24, 2, 29, 10, 0, 0, FALSE);
+        else
+            ReadFlashSector(host.hwnd(), 40);
+        ASSERT_TRUE(test::run_until_task_ends(20'000)) << "task did not end";
+        server.stop();
+        EXPECT_EQ(host.outcome(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, c.ending}))
+            << host.describe();
+        EXPECT_EQ(host.blocks(SDK_MSG_SECTOR),
+                  c.ending == SDK_MSG_SECTOR ? std::vector<Bytes>{sector} : std::vector<Bytes>{});
+        EXPECT_FALSE(sdk::task_active_on_this_thread());
+        EXPECT_EQ(platform::live_global_blocks(), blocks_before) << "a block leaked";
     }
-    EXPECT_FALSE(sdk::task_active_on_this_thread());
-    EXPECT_EQ(platform::live_global_blocks(), blocks_before) << "a block leaked";
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    BusyMachine, LateReceiveTest,
-    ::testing::Values(
-        // Bursts: 1 version, 2 status, 3 first chunk (3000 ms), 4.. later chunks (250 ms).
-        LateCase{"LaterChunk", 5, false, false, {SDK_MSG_WATCH_VERSION, SDK_MSG_SECTOR}},
-        LateCase{"ClockReply", 3, false, true, {SDK_MSG_WATCH_VERSION, SDK_MSG_CLOCK_SET}},
-        LateCase{
-            "SilentWatchStillFails", 5, true, false, {SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER}},
-        LateCase{"SilentClockStillFails",
-                 3,
-                 true,
-                 true,
-                 {SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_TIMEOUT}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace stridelog
