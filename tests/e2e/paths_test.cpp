@@ -244,28 +244,12 @@ Bytes paths_block(std::size_t size) {
     return block;
 }
 
-// One diagnostic line per path as unpacked when the call was made; the count
-// of 150 is capped at 99.
-TEST_F(PathsTest, SetPathsExTakesACopyAndCapsTheCount) {
-    const Bytes directory = base_directory();
-    store(0, directory);
-    const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
-    env_.set_switch("DebugView", "1");
-    test::DebugCapture capture;
-    auto block = std::make_unique<Bytes>(paths_block(34310));
-    SetPaths_Ex(host_.hwnd(), block->data(), static_cast<DWORD>(block->size()), FALSE);
-    const std::string lines = capture.text();
-    std::fill(block->begin(), block->end(), 0xEE);  // the host frees its block on return
-    block.reset();
-    run_task();
-    watch_.with_flash([](sim::Flash& flash) { EXPECT_EQ(flash.conflicting_programs(), 0u); });
-    test::expect_golden("e2e/set_paths_ex", lines + run_text("SetPaths_Ex", directory, area));
-}
-
+// SetPaths_Ex: one diagnostic line per path as unpacked when the call was made
+// (the host overwrites its block on return); the count of 150 is capped at 99.
 // Refused before connecting: nothing sent at all; after: nothing read or
 // written. The directory's erase or its first chunk unanswered: full, then the
 // error, and nothing sent after the silent command.
-TEST_F(PathsTest, RefusedInputsWriteNothing) {
+TEST_F(PathsTest, SetPathsExAndRefusedInputs) {
     HostArrays good(sample_waypoints(), sample_names());
     HostArrays nine(std::vector<std::vector<Bytes>>(9), std::vector<std::u16string>(9));
     HostArrays null_path(sample_waypoints(), sample_names());
@@ -274,8 +258,9 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
     null_waypoint.waypoint_ptrs[0][1] = nullptr;
     const auto block_of = [&](std::size_t size) {
         return [this, size] {
-            const Bytes b = paths_block(size);
+            Bytes b = paths_block(size);
             SetPaths_Ex(host_.hwnd(), b.data(), static_cast<DWORD>(b.size()), FALSE);
+            std::fill(b.begin(), b.end(), 0xEE);
         };
     };
     const auto set = [&](HostArrays& a, bool paths, bool names) {
@@ -291,6 +276,7 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
         };
     };
     const std::pair<const char*, std::function<void()>> cases[] = {
+        {"SetPaths_Ex", block_of(34310)},
         {"SetPaths_Ex with 34309 bytes", block_of(34309)},
         {"SetPaths_Ex with 34311 bytes", block_of(34311)},
         {"null paths", set(good, false, true)},
@@ -304,13 +290,19 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
     const Bytes directory = base_directory();
     store(0, directory);
     const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
+    env_.set_switch("DebugView", "1");
+    test::DebugCapture capture;
     std::string text;
     for (const auto& [legend, call] : cases) {
         store(0, directory);
+        store(kPathArea, area);
         watch_.clear_faults();
+        capture.clear();
         call();
+        text += capture.text();
         run_task();
         text += run_text(legend, directory, area);
+        watch_.with_flash([](sim::Flash& flash) { EXPECT_EQ(flash.conflicting_programs(), 0u); });
     }
     test::expect_golden("e2e/set_paths_refused", text);
 }
