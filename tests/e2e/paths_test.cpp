@@ -42,19 +42,9 @@ Bytes host_waypoint(int seed, std::u16string_view name) {
 Bytes stored_waypoint(int seed, const Bytes& name) {
     Bytes w = host_waypoint(seed, u"");
     w.resize(14);
-    Bytes field = name;
-    field.resize(10, 0);
-    w.insert(w.end(), field.begin(), field.end());
+    w.insert(w.end(), name.begin(), name.end());
+    w.resize(24, 0);
     return w;
-}
-
-Bytes utf16(std::u16string_view text) {
-    Bytes out;
-    for (char16_t c : text) {
-        out.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        out.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    return out;
 }
 
 // Byte of waypoint k of path p in the six-sector area, worked out from the slot rule.
@@ -232,8 +222,9 @@ TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
 Bytes paths_block(std::size_t size) {
     Bytes block(size, 0);
     for (std::size_t p = 0; p < 10 && (p + 1) * 3431 <= size; ++p) {
-        const Bytes name = utf16(p == 4 ? u"Cent" : u"");
-        std::copy(name.begin(), name.end(), block.begin() + static_cast<std::ptrdiff_t>(p * 3431));
+        const Bytes name = host_waypoint(0, p == 4 ? u"Cent" : u"");  // its UTF-16 name field
+        std::copy(name.begin() + 14, name.end(),
+                  block.begin() + static_cast<std::ptrdiff_t>(p * 3431));
         block[p * 3431 + 64] = p == 4 ? 150 : 0;
         for (int k = 0; k < 99; ++k) {
             const Bytes w = host_waypoint(k, u"x");
