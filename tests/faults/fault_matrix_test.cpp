@@ -156,7 +156,6 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
             return outcome == success || (id == 0x2C && outcome == success_without_status);
         };
 
-        std::uint64_t longest = 0;
         // Each command's first frame, then the middle frame (as target 0).
         std::vector<std::size_t> targets;
         for (std::size_t t = 1; t <= commands.size(); ++t) targets.push_back(t);
@@ -206,13 +205,9 @@ TEST_F(FaultMatrix, EveryEntryPointEveryCommandEveryFault) {
                     }
                 }
                 EXPECT_LE(took, success_ms + task.fault_cost_ms) << "took " << took << " ms";
-                longest = std::max(longest, took);
                 expect_nothing_left(*bench, blocks_before, kRebootMs);
             }
         }
-        std::printf("  %-22s %zu targets, longest %llu ms virtual (%llu without a fault)\n",
-                    task.name.c_str(), targets.size(), static_cast<unsigned long long>(longest),
-                    static_cast<unsigned long long>(success_ms));
     }
     std::printf("fault matrix: %zu cases over %zu entry points and %zu faults\n", cases, rows,
                 std::size(kFaults));
