@@ -84,14 +84,11 @@ class HeldLine : public platform::SerialDevice {
         bool holding = false;  // the reader took a burst and waits at the gate
         bool interrupted = false;
         std::uint64_t discards = 0;
-        std::vector<Bytes> written;
     };
     explicit HeldLine(std::shared_ptr<Shared> s) : s_(std::move(s)) {}
 
     bool configure(const platform::LineSettings&, int&) override { return true; }
     bool write(std::span<const std::uint8_t> bytes, std::uint32_t, std::size_t& written) override {
-        std::lock_guard lock(s_->mutex);
-        s_->written.emplace_back(bytes.begin(), bytes.end());
         written = bytes.size();
         return true;
     }
@@ -115,11 +112,6 @@ class HeldLine : public platform::SerialDevice {
         std::lock_guard lock(s_->mutex);
         s_->interrupted = true;
         s_->changed.notify_all();
-    }
-    bool resume() override {
-        std::lock_guard lock(s_->mutex);
-        s_->interrupted = false;
-        return true;
     }
     std::uint64_t discard_input() override {
         std::lock_guard lock(s_->mutex);
