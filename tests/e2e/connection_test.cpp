@@ -23,6 +23,7 @@
 #include "stridelog/stridelog.h"
 #include "tests/support/golden.hpp"
 #include "tests/support/host_recorder.hpp"
+#include "tests/support/simulated_watch_fixture.hpp"
 #include "tests/support/test_environment.hpp"
 #include "wire/frame.hpp"
 
@@ -46,25 +47,16 @@ struct SimulatedCable {
     sim::InProcessLine line;
 };
 
-class ConnectionTest : public ::testing::Test {
+// The fixture's own watch is unplugged by every case, which plugs its own.
+class ConnectionTest : public test::SimulatedWatchTest {
   protected:
-    void SetUp() override { blocks_before_ = platform::live_global_blocks(); }
-    void TearDown() override {
-        EXPECT_FALSE(sdk::task_active_on_this_thread());
-        EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
-    }
     std::uint64_t now() { return platform::clock().now_ms(); }
     SimulatedCable& plug(const std::string& port, sim::WatchConfig config = {}) {
         cables_.push_back(std::make_unique<SimulatedCable>("c" + std::to_string(cables_.size()),
                                                            port, std::move(config)));
         return *cables_.back();
     }
-
-    test::TestEnvironment env_;
-    platform::ScopedVirtualClock clock_;
-    test::HostRecorder host_;
     std::vector<std::unique_ptr<SimulatedCable>> cables_;
-    std::size_t blocks_before_ = 0;
 };
 
 // An operation that ends at once after the status query without a command of
@@ -187,7 +179,6 @@ TEST_F(ConnectionTest, FirmwareVersionIsReadTheSameInAnyLocale) {
         if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr)
             GTEST_SKIP() << "no locale with a decimal comma on this machine";
     }
-    plug("COM7");
     probe(host_.hwnd());
     EXPECT_TRUE(test::run_until_task_ends(600'000));
     std::setlocale(LC_NUMERIC, "C");
@@ -196,7 +187,6 @@ TEST_F(ConnectionTest, FirmwareVersionIsReadTheSameInAnyLocale) {
 }
 
 TEST_F(ConnectionTest, ReadFlashSectorEndsItsTaskWhenTheLoopIsQuit) {
-    plug("COM7");
     const UINT result = platform::register_window_message(STRIDELOG_RESULT_MESSAGE_NAME);
     HWND host = platform::create_window([&](HWND, UINT m, WPARAM w, LPARAM l) -> LRESULT {
         if (m == result) {

@@ -54,11 +54,7 @@ TEST_F(TaskWindowTest, TransferTimersEndTheTask) {
         test::run_until([&] { return !sdk::task_active_on_this_thread(); }, 1000);
         test::deliver_posted();
         EXPECT_EQ(host_.codes(), c.codes) << host_.describe();
-        for (const auto& n : host_.notifications()) {
-            if (n.code == SDK_MSG_PROGRESS) {
-                EXPECT_EQ(n.progress(), 100.0f);
-            }
-        }
+        for (float p : host_.progress_values()) EXPECT_EQ(p, 100.0f);
         EXPECT_EQ(!sdk::task_active_on_this_thread(), c.ends);
         if (!c.ends) dlg->EndTask();
         EXPECT_FALSE(platform::is_window(window));
