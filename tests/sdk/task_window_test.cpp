@@ -1,5 +1,5 @@
-// The task window's own timers, task end and status reply, observed through
-// what the host receives, on the virtual clock.
+// The task window's own timers at task end and its status reply, on the
+// virtual clock. What a reply timer posts is in the end-to-end transcripts.
 #include "sdk/task_window.hpp"
 
 #include <gtest/gtest.h>
@@ -31,35 +31,6 @@ class TaskWindowTest : public ::testing::Test {
     platform::ScopedVirtualClock clock_;
     test::HostRecorder host_;
 };
-
-TEST_F(TaskWindowTest, TransferTimersEndTheTask) {
-    struct Case {
-        const char* legend;
-        UINT_PTR id;
-        std::vector<UINT> codes;  // what the host receives, in order
-        bool ends;
-    };
-    const Case cases[] = {
-        {"1001 read time-out: error, then full", 1001, {SDK_ERR_TRANSFER, SDK_MSG_PROGRESS}, true},
-        {"1004 write time-out: full, then error", 1004, {SDK_MSG_PROGRESS, SDK_ERR_TRANSFER}, true},
-        {"an id no one started: nothing", 1234, {}, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        host_.clear();
-        auto* dlg = new sdk::CSdkTaskDlg(sdk::CSdkTaskDlg::Storage::heap);
-        dlg->attach(host_.hwnd());
-        HWND window = dlg->window();
-        ASSERT_TRUE(platform::set_timer(window, c.id, 10));
-        test::run_until([&] { return !sdk::task_active_on_this_thread(); }, 1000);
-        test::deliver_posted();
-        EXPECT_EQ(host_.codes(), c.codes) << host_.describe();
-        for (float p : host_.progress_values()) EXPECT_EQ(p, 100.0f);
-        EXPECT_EQ(!sdk::task_active_on_this_thread(), c.ends);
-        if (!c.ends) dlg->EndTask();
-        EXPECT_FALSE(platform::is_window(window));
-    }
-}
 
 TEST_F(TaskWindowTest, TaskEndKillsExactlyItsTimers) {
     sdk::CSdkTaskDlg dlg(sdk::CSdkTaskDlg::Storage::local);
