@@ -133,32 +133,29 @@ TEST(Diagnostics, WhatTheSwitchesLetThrough) {
     test::expect_golden("sdk/diagnostic_switches", text);
 }
 
+// The golden file holds what each stored value reads as (42 is the default).
 TEST(Diagnostics, ReadSettingDecodesTheValue) {
-    struct Case {
-        const char* legend;
-        std::optional<RegValue> value;
-        long expected;  // default is 42
-    };
-    const Case cases[] = {
-        {"missing: the default", std::nullopt, 42},
-        {"four digits", RegValue::text("1234"), 1234},
-        {"five digits do not fit: the default", RegValue::text("12345"), 42},
-        {"read like _wtol: blanks, a sign, digits, junk", RegValue::text("\t-9x"), -9},
-        {"empty text", RegValue::text(""), 0},
-        {"DWORD: 0, not the default", RegValue::dword(7), 0},
-        {"binary that fits: 0", RegValue{RegType::binary, std::vector<std::uint8_t>(11, '1')}, 0},
-        {"binary too large: the default", RegValue{RegType::binary, std::vector<std::uint8_t>(12)},
-         42},
+    const std::pair<const char*, std::optional<RegValue>> cases[] = {
+        {"missing: the default", std::nullopt},
+        {"four digits", RegValue::text("1234")},
+        {"five digits do not fit: the default", RegValue::text("12345")},
+        {"read like _wtol: blanks, a sign, digits, junk", RegValue::text("\t-9x")},
+        {"empty text: 0", RegValue::text("")},
+        {"DWORD: 0, not the default", RegValue::dword(7)},
+        {"binary that fits: 0", RegValue{RegType::binary, std::vector<std::uint8_t>(11, '1')}},
+        {"binary too large: the default", RegValue{RegType::binary, std::vector<std::uint8_t>(12)}},
         {"text without terminator filling the buffer",
-         RegValue{RegType::sz, {'8', 0, '8', 0, '8', 0, '8', 0, '8', 0}}, 88888},
+         RegValue{RegType::sz, {'8', 0, '8', 0, '8', 0, '8', 0, '8', 0}}},
     };
-    for (const auto& c : cases) {
+    std::string text;
+    for (const auto& [legend, value] : cases) {
         test::TestEnvironment env;
-        if (c.value)
+        if (value)
             platform::reg_create(RegRoot::current_user, "SOFTWARE\\Tempolink")
-                ->set("Number", *c.value);
-        EXPECT_EQ(diag::ReadSetting("Number", 42), c.expected) << c.legend;
+                ->set("Number", *value);
+        text += std::string(legend) + ": " + std::to_string(diag::ReadSetting("Number", 42)) + "\n";
     }
+    test::expect_golden("sdk/read_setting", text);
 }
 
 // UTF-16 to UTF-8 and back, with what replaces what cannot be converted (a

@@ -6,15 +6,16 @@
 // Most tasks wait out the SDK's own half-second pauses in real time, so a
 // thousand take about four minutes: the default run does 200 and
 // STRIDELOG_SOAK_TASKS=1000 runs the full thousand.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -31,14 +32,8 @@
 namespace stridelog {
 namespace {
 
-std::size_t entries_in(const char* folder) {
-    std::size_t count = 0;
-    if (DIR* dir = ::opendir(folder)) {
-        while (const dirent* e = ::readdir(dir))
-            if (e->d_name[0] != '.') ++count;
-        ::closedir(dir);
-    }
-    return count;
+long entries_in(const char* folder) {
+    return std::distance(std::filesystem::directory_iterator(folder), {});
 }
 
 // Resident set size in KiB.
@@ -58,8 +53,7 @@ enum { fds, threads, blocks, rss_kib, heap_kib };
 
 Figures measure() {
     // The directory listing holds one descriptor of its own while it runs.
-    return {static_cast<long>(entries_in("/proc/self/fd")) - 1,
-            static_cast<long>(entries_in("/proc/self/task")),
+    return {entries_in("/proc/self/fd") - 1, entries_in("/proc/self/task"),
             static_cast<long>(platform::live_global_blocks()), resident_ki_b(),
             static_cast<long>(::mallinfo2().uordblks / 1024)};
 }
