@@ -1,9 +1,8 @@
-// Entry points over a real pseudo-terminal: the SDK opens the simulator's pty
-// as its serial port, found through the registry like a real cable. The port
-// is held by one task at a time; and on a busy machine, where the receive
-// thread gets no processor until after the reply timer is due, a reply already
-// on this machine is not a missing one, while a watch that really stays silent
-// still fails at its timer.
+// Entry points over a real pseudo-terminal on a busy machine: the SDK opens
+// the simulator's pty as its serial port, found through the registry like a
+// real cable, and the receive thread gets no processor until after the reply
+// timer is due. A reply already on this machine is not a missing one, while a
+// watch that really stays silent still fails at its timer.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -27,36 +26,6 @@ namespace stridelog {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-TEST(PtyTest, SecondTaskFailsWhileTheFirstHoldsThePort) {
-    test::TestEnvironment env;
-    const std::size_t blocks_before = platform::live_global_blocks();
-    sim::Watch watch;
-    sim::PtyServer server;
-    ASSERT_TRUE(server.start(watch, 0)) << "cannot start the pty simulator";
-    platform::inject_serial_comm("\\Device\\USB#VID_04FC&PID_0201#pty", "COM9",
-                                 server.slave_path());
-    test::HostRecorder host;
-    GetWatch_Version(host.hwnd(), FALSE);
-    GetWatch_Version(host.hwnd(), FALSE);
-    ASSERT_TRUE(test::run_until_task_ends(20'000));
-    EXPECT_EQ(host.codes(),
-              (std::vector<UINT>{SDK_ERR_PORT_OPEN, SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
-        << host.describe();
-    // Once the first task has released the port, the next call opens it again.
-    host.clear();
-    watch.clear_received();
-    GetWatch_Version(host.hwnd(), FALSE);
-    ASSERT_TRUE(test::run_until_task_ends(20'000));
-    ASSERT_EQ(host.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
-        << host.describe();
-    EXPECT_EQ(host.notifications()[0].text(), "Ver1.30");
-    EXPECT_EQ(host.notifications()[1].progress(), 100.0f);
-    EXPECT_EQ(watch.received_ids(), Bytes{0x10});
-    server.stop();
-    EXPECT_FALSE(sdk::task_active_on_this_thread());
-    EXPECT_EQ(platform::live_global_blocks(), blocks_before);
-}
 
 // A tty whose reader, at one chosen burst, waits until the reply has arrived
 // and then stays away for `late_ms` before taking it, as a receive thread
