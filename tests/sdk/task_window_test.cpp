@@ -1,11 +1,10 @@
-// The task window's own timers at task end and its status reply, on the
-// virtual clock. What a reply timer posts is in the end-to-end transcripts.
+// The task window's reading of the status reply: the flag that picks the
+// reserved tail, and the two bytes kept. What the task window's timers post
+// and its end are in the end-to-end transcripts.
 #include "sdk/task_window.hpp"
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <string>
 #include <vector>
 
 #include "platform/clock.hpp"
@@ -15,7 +14,6 @@
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/task_window_access.hpp"
 #include "tests/support/test_environment.hpp"
-#include "ui/task_display.hpp"
 
 namespace stridelog {
 namespace {
@@ -31,23 +29,6 @@ class TaskWindowTest : public ::testing::Test {
     platform::ScopedVirtualClock clock_;
     test::HostRecorder host_;
 };
-
-TEST_F(TaskWindowTest, TaskEndKillsExactlyItsTimers) {
-    sdk::CSdkTaskDlg dlg(sdk::CSdkTaskDlg::Storage::local);
-    dlg.attach(host_.hwnd());
-    const UINT_PTR all[] = {1000, 1001, 1002, 1003, 1004, 1005, 1006,
-                            1007, 1008, 1009, 1010, 1011, 1012, 4006};
-    for (UINT_PTR id : all) platform::set_timer(dlg.window(), id, 1'000'000);
-    dlg.EndTask();
-    for (UINT_PTR id : all) {
-        const bool killed_by_end = id == 1000 || id == 1001 || id == 1004 || id == 1007 ||
-                                   id == 1009 || id == 1010 || id == 1011 || id == 1012;
-        EXPECT_EQ(platform::has_timer(dlg.window(), id), !killed_by_end) << "timer " << id;
-    }
-    EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
-    EXPECT_NE(dlg.display().log_text().find("dll exit()\r\n"), std::string::npos);
-    dlg.dismiss();
-}
 
 TEST_F(TaskWindowTest, StatusFlagFromTheStatusReply) {
     struct Case {
