@@ -268,8 +268,6 @@ TEST_F(PathsTest, SetPathsExAndRefusedInputs) {
     };
     const std::pair<const char*, std::function<void()>> cases[] = {
         {"SetPaths_Ex", block_of(34310)},
-        {"SetPaths_Ex with 34309 bytes", block_of(34309)},
-        {"SetPaths_Ex with 34311 bytes", block_of(34311)},
         {"null paths", set(good, false, true)},
         {"null names", set(good, true, false)},
         {"nine paths", set(nine, true, true)},

@@ -17,7 +17,6 @@ constexpr UINT kEcho = platform::kWmUser + 2;  // the handler posts one kPlain b
 
 struct Seen {
     std::vector<UINT> messages;
-    HWND window = nullptr;
 };
 
 LRESULT record(void* context, HWND window, UINT message, WPARAM, LPARAM) {
