@@ -70,13 +70,10 @@ class WorkoutTest : public test::SimulatedWatchTest {
                 };
                 flash.store(static_cast<std::uint32_t>(next) * 4096, s.header_sector);
                 use(next++);
-                for (std::size_t at = 0; at < s.stream.size(); at += 4096) {
-                    Bytes sector(4096, 0xFF);
-                    std::copy_n(s.stream.begin() + static_cast<std::ptrdiff_t>(at),
-                                std::min<std::size_t>(4096, s.stream.size() - at), sector.begin());
-                    flash.store(static_cast<std::uint32_t>(next) * 4096, sector);
-                    use(next++);
-                }
+                Bytes track = s.stream;  // whole sectors, the rest erased
+                track.resize((track.size() + 4095) / 4096 * 4096, 0xFF);
+                flash.store(static_cast<std::uint32_t>(next) * 4096, track);
+                for (std::size_t at = 0; at < track.size(); at += 4096) use(next++);
                 runs.push_back(0xFF);
             }
             directory[224] &= 0xFE;

@@ -21,9 +21,7 @@ namespace stridelog::test {
 namespace {
 
 link::DCB line() {
-    link::DCB dcb;
-    dcb.BaudRate = 115200;
-    return dcb;
+    return {.BaudRate = 115200};
 }
 
 // The owner's messages other than the low-level echo, as seen after `wait_ms`.
