@@ -11,13 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "link/watch_link.hpp"
 #include "platform/clock.hpp"
 #include "platform/global_memory.hpp"
 #include "platform/registry.hpp"
 #include "platform/window_system.hpp"
 #include "sdk/task_registry.hpp"
-#include "sdk/task_window.hpp"
 #include "sim/inprocess_line.hpp"
 #include "sim/watch.hpp"
 #include "stridelog/stridelog.h"

@@ -13,7 +13,6 @@
 #include <tuple>
 #include <vector>
 
-#include "sdk/task_registry.hpp"
 #include "sim/watch_setup_content.hpp"
 #include "stridelog/stridelog.h"
 #include "tests/support/golden.hpp"

@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <tuple>

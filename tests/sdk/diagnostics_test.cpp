@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>

@@ -9,7 +9,6 @@
 
 #include "platform/clock.hpp"
 #include "platform/global_memory.hpp"
-#include "platform/window_system.hpp"
 #include "sdk/task_registry.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/task_window_access.hpp"
