@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/global_memory.hpp"
@@ -34,10 +35,7 @@ class EntryPointsTest : public ::testing::Test {
     std::size_t blocks_before_ = 0;
 };
 
-struct AsyncCall {
-    const char* legend;
-    std::function<void(HWND)> call;
-};
+using AsyncCall = std::pair<const char*, std::function<void(HWND)>>;
 
 const BYTE kSettings[STRIDELOG_SETTINGS_SIZE] = {};
 const BYTE kViews[STRIDELOG_VIEWS_SIZE] = {};
@@ -86,7 +84,7 @@ TEST_F(EntryPointsTest, WhatEachCallPosts) {
                 std::to_string(platform::window_count_on_this_thread() - 1) + "\n" +
                 test::transcript(host_);
     };
-    for (const auto& c : async_calls()) run(c.legend, c.call);
+    for (const auto& [legend, call] : async_calls()) run(legend, call);
     run("GetSDKVersion", [](HWND h) { GetSDKVersion(h); });
     platform::fail_next_global_allocs(1);
     run("GetSDKVersion, its block not allocated", [](HWND h) { GetSDKVersion(h); });
@@ -101,8 +99,8 @@ TEST_F(EntryPointsTest, WhatEachCallPosts) {
     // The downloads log their site, and the A-GPS one its failed connect check.
     env_.set_switch("DebugView", "1");
     test::DebugCapture capture;
-    for (const auto& c : async_calls())
-        if (c.legend[0] == 'A' || c.legend[0] == 'F') run(c.legend, c.call);
+    for (const auto& [legend, call] : async_calls())
+        if (legend[0] == 'A' || legend[0] == 'F') run(legend, call);
     platform::inject_serial_comm("\\Device\\USB#VID_04FC&PID_0201#0", "COM7", "/nonexistent/tty");
     run("GetWatch_Version hidden, cable unopenable", [](HWND h) { GetWatch_Version(h, FALSE); });
     run("GetWatch_Version shown, cable unopenable", [](HWND h) { GetWatch_Version(h, TRUE); });
