@@ -117,8 +117,9 @@ class FlashTransferTest : public test::SimulatedWatchTest {
 
 // Only the low 8 bits of the sector number count; the read progress steps once
 // per 32 chunks of a process's first read, then once per 33, carried from one
-// task to the next; later chunks wait 250 ms, the first 3 s.
-TEST_F(FlashTransferTest, ReadFlashSector) {
+// task to the next; later chunks wait 250 ms, the first 3 s. Then
+// GetWatch_LongVer's text from the directory sector.
+TEST_F(FlashTransferTest, ReadFlashSectorAndLongVersion) {
     const auto read = [this](WORD sector) {
         return [=, this] { ReadFlashSector(host_.hwnd(), sector); };
     };
@@ -146,10 +147,9 @@ TEST_F(FlashTransferTest, ReadFlashSector) {
     };
     for (const auto& [legend, fault] : faults) text += run(legend, read(4), {fault});
     test::expect_golden("e2e/read_flash_sector", text);
-}
 
-TEST_F(FlashTransferTest, LongVersionFromTheDirectorySector) {
-    const std::pair<const char*, std::string> cases[] = {
+    text.clear();
+    const std::pair<const char*, std::string> long_versions[] = {
         {"text ending in a zero", std::string("1.30.07_A7\0\xFF\xFF", 13)},
         {"sixteen characters, no zero", "1.30.2007_ABCDEF"},
         {"erased field", std::string(16, '\xFF')},
@@ -157,8 +157,7 @@ TEST_F(FlashTransferTest, LongVersionFromTheDirectorySector) {
          "\xFF"
          "1.30"},
     };
-    std::string text;
-    for (const auto& [legend, field] : cases) {
+    for (const auto& [legend, field] : long_versions) {
         store(96, Bytes(16, 0));
         store(96, Bytes(field.begin(), field.end()));
         text += run(legend, [this] { GetWatch_LongVer(host_.hwnd(), FALSE); });
