@@ -11,18 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "link/watch_link.hpp"
 #include "platform/clock.hpp"
 #include "platform/global_memory.hpp"
 #include "platform/registry.hpp"
 #include "platform/window_system.hpp"
 #include "sdk/task_registry.hpp"
-#include "sdk/task_window.hpp"
 #include "sim/inprocess_line.hpp"
 #include "sim/watch.hpp"
 #include "stridelog/stridelog.h"
 #include "tests/support/golden.hpp"
 #include "tests/support/host_recorder.hpp"
+#include "tests/support/simulated_watch_fixture.hpp"
 #include "tests/support/test_environment.hpp"
 #include "wire/frame.hpp"
 
@@ -38,131 +37,69 @@ using Bytes = std::vector<std::uint8_t>;
 // A watch on an in-process line, registered as a cable port.
 struct SimulatedCable {
     SimulatedCable(const std::string& name, const std::string& port, sim::WatchConfig config = {})
-        : watch(std::move(config)), line(watch, name) {
+        : port(port), watch(std::move(config)), line(watch, name) {
         sim::register_as_cable(line, port);
     }
+    std::string port;
     sim::Watch watch;
     sim::InProcessLine line;
 };
 
-class ConnectionTest : public ::testing::Test {
+// The fixture's own watch is unplugged by every case, which plugs its own.
+class ConnectionTest : public test::SimulatedWatchTest {
   protected:
-    void SetUp() override { blocks_before_ = platform::live_global_blocks(); }
-    // An operation that ends at once after the status query without sending a
-    // command of its own: a clock set to 30 February.
-    void start_probe() { SetDateTime(host_.hwnd(), 24, 2, 30, 0, 0, 0, FALSE); }
-    void TearDown() override {
-        EXPECT_FALSE(sdk::task_active_on_this_thread());
-        EXPECT_EQ(platform::live_global_blocks(), blocks_before_) << "a block leaked";
-    }
     std::uint64_t now() { return platform::clock().now_ms(); }
-    // Runs the loop until the task ends; returns the virtual time it took.
-    std::uint64_t run_task() {
-        const std::uint64_t start = now();
-        EXPECT_TRUE(test::run_until_task_ends(600'000)) << "task did not end";
-        return now() - start;
-    }
     SimulatedCable& plug(const std::string& port, sim::WatchConfig config = {}) {
-        std::string name = "c";
-        name += std::to_string(cables_.size());
-        cables_.push_back(std::make_unique<SimulatedCable>(name, port, config));
+        cables_.push_back(std::make_unique<SimulatedCable>("c" + std::to_string(cables_.size()),
+                                                           port, std::move(config)));
         return *cables_.back();
     }
-
-    test::TestEnvironment env_;
-    platform::ScopedVirtualClock clock_;
-    test::HostRecorder host_;
     std::vector<std::unique_ptr<SimulatedCable>> cables_;
-    std::size_t blocks_before_ = 0;
 };
 
-// Hidden, the host stays enabled; the text, then the full bar.
-TEST_F(ConnectionTest, WatchVersionHiddenPostsTextThenFullProgress) {
-    auto& cable = plug("COM7");
-    GetWatch_Version(host_.hwnd(), FALSE);
-    const auto tasks = sdk::task_windows_on_this_thread();
-    ASSERT_EQ(tasks.size(), 1u);
-    EXPECT_FALSE(platform::is_window_visible(tasks[0]));
-    EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
-    run_task();
-    EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
-    test::expect_golden("e2e/watch_version",
-                        test::transcript(host_) + test::frames_transcript(cable.watch.received()));
+// An operation that ends at once after the status query without a command of
+// its own: a clock set to 30 February.
+void probe(HWND h) {
+    SetDateTime(h, 24, 2, 30, 0, 0, 0, FALSE);
+}
+void get_version(HWND h) {
+    GetWatch_Version(h, FALSE);
 }
 
-// Three version queries 3 s apart, nothing posted meanwhile, then no answer.
-TEST_F(ConnectionTest, SilentWatchGetsThreeRequestsThreeSecondsApart) {
-    auto& cable = plug("COM7");
-    cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
-    const std::uint64_t start = now();
-    GetWatch_Version(host_.hwnd(), FALSE);
-    std::string text;
-    for (const std::uint64_t mark : {2999, 3000, 5999, 6000}) {
-        test::run_for(start + mark - now());
-        text += "at " + std::to_string(mark) +
-                " ms: " + std::to_string(cable.watch.received_count(0x10)) + " queries\n" +
-                test::transcript(host_);
-    }
-    test::run_until_task_ends(600'000);
-    text += "ended at " + std::to_string(now() - start) + " ms\n" + test::transcript(host_);
-    test::expect_golden("e2e/silent_watch", text);
-}
-
-// 9 s on the first port, a 250 ms pause, then the reply and the 500 ms closing
-// pause on the second; the first link is released.
-TEST_F(ConnectionTest, PortWalkMovesToTheSecondPortAfterAPause) {
-    std::string text;
-    for (const bool opens : {true, false}) {
-        platform::clear_injected();
-        cables_.clear();
-        host_.clear();
-        auto& silent = plug("COM2");
-        silent.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
-        if (opens) {
-            plug("COM3");
-        } else {
-            platform::inject_serial_comm("\\Device\\Silabser3", "COM3", "/nonexistent/tty");
-        }
-        GetWatch_Version(host_.hwnd(), FALSE);
-        const std::uint64_t took = run_task();  // before the transcript is taken
-        text += std::string(opens ? "== COM3 answers: " : "== COM3 cannot be opened: ") +
-                std::to_string(took) + " ms\n" + test::transcript(host_) + "COM2 received:\n" +
-                test::frames_transcript(silent.watch.received());
-        if (opens)
-            text += "COM3 received:\n" + test::frames_transcript(cables_[1]->watch.received());
-        EXPECT_FALSE(silent.line.is_open()) << "the first link was released";
-    }
-    test::expect_golden("e2e/port_walk", text);
-}
-
-// The version check, the status query and a misbehaving watch, seen through
-// what one call posts (by default a probe that ends after the status query:
-// its operation refuses its date without a command), what the watch received
-// and the virtual time it took.
-TEST_F(ConnectionTest, VersionStatusAndMisbehavingWatch) {
+// The port walk, the version check, the status query and a misbehaving watch,
+// seen through what one hidden call posts, what each port's watch received and
+// the virtual time it took. Walks: a silent COM2 (9 s), a 250 ms pause, then
+// COM3 answering (and the 500 ms closing pause) or COM3 that cannot be opened.
+TEST_F(ConnectionTest, PortWalkVersionStatusAndMisbehavingWatch) {
+    enum Walk { one_cable, com3_answers, com3_unopenable };
     struct Case {
         const char* legend;
         std::optional<Fault> fault = std::nullopt;
         std::string version = "Ver1.30";  // text reply, unless numeric
         std::optional<sim::NumericVersion> numeric = std::nullopt;
-        void (*call)(HWND) = [](HWND h) { SetDateTime(h, 24, 2, 30, 0, 0, 0, FALSE); };
+        void (*call)(HWND) = probe;
+        Walk walk = one_cable;
     };
-    const sim::NumericVersion v1_21{1, 21}, v0_0{0, 0};
-    const auto on = [](FaultKind kind, std::uint8_t id) { return Fault::on_command(kind, id); };
+    const auto on = [](FaultKind kind, std::uint8_t id, int repeat = 1) {
+        return Fault::on_command(kind, id, repeat);
+    };
     Fault delayed = on(FaultKind::delay, 0x10);
     delayed.delay_ms = 2500;
     Fault shortened = on(FaultKind::wrong_length, 0x2C);
     shortened.length_delta = -3;  // a status reply with fewer than two status bytes
     // A frame nobody asked for, sent before the version reply.
-    const auto stray = [&](std::vector<std::uint8_t> payload) {
+    const auto stray = [&](Bytes payload) {
         Fault f = on(FaultKind::garbage_before, 0x10);
         f.garbage = wire::encode_frame(payload);
         return f;
     };
-    const auto get_version = [](HWND h) { GetWatch_Version(h, FALSE); };
-    const auto get_views = [](HWND h) { GetViews(h, FALSE); };
     const auto none = std::nullopt;
     const Case cases[] = {
+        {"GetWatch_Version: the text, then the full bar", none, "Ver1.30", none, get_version},
+        {"silent watch: three queries 3 s apart, then no answer", on(FaultKind::silence, 0x10, -1),
+         "Ver1.30", none, get_version},
+        {"COM3 answers", none, "Ver1.30", none, get_version, com3_answers},
+        {"COM3 cannot be opened", none, "Ver1.30", none, get_version, com3_unopenable},
         {"Ver1.30 passes", none, "Ver1.30"},
         {"Ver1.2 passes: 1.2 as a float lies above the double 1.2", none, "Ver1.2"},
         {"Ver1.10 is too old", none, "Ver1.10"},
@@ -171,8 +108,8 @@ TEST_F(ConnectionTest, VersionStatusAndMisbehavingWatch) {
         {"VER1.30 is not read: unknown version refused", none, "VER1.30"},
         {"0.0 is always too old", none, "0.0"},
         {"empty text refused", none, ""},
-        {"numeric 1.21 passes", none, "", v1_21},
-        {"numeric 0.0 refused", none, "", v0_0},
+        {"numeric 1.21 passes", none, "", sim::NumericVersion{1, 21}},
+        {"numeric 0.0 refused", none, "", sim::NumericVersion{0, 0}},
         {"a silent status query: the operation starts after 3 s", on(FaultKind::silence, 0x2C)},
         {"bad checksum: the reply is dropped, the retry is answered",
          on(FaultKind::bad_checksum, 0x10)},
@@ -188,7 +125,8 @@ TEST_F(ConnectionTest, VersionStatusAndMisbehavingWatch) {
         {"a stray erase acknowledgement", stray(Bytes(1, 0x15)), "Ver1.30", none, get_version},
         {"a stray clock acknowledgement", stray(Bytes{0x3A, 0x00}), "Ver1.30", none, get_version},
         {"a stray status reply does not skip the firmware check",
-         stray(Bytes{0x2D, 0x01, 0x00, 0x00, 0x01}), "Ver1.10", none, get_views},
+         stray(Bytes{0x2D, 0x01, 0x00, 0x00, 0x01}), "Ver1.10", none,
+         [](HWND h) { GetViews(h, FALSE); }},
         {"a read reply with no read outstanding", stray(Bytes{0x13, 0x01, 0x02}), "Ver1.30", none,
          get_version},
     };
@@ -199,32 +137,31 @@ TEST_F(ConnectionTest, VersionStatusAndMisbehavingWatch) {
         config.numeric_version = c.numeric;
         platform::clear_injected();
         cables_.clear();
-        auto& cable = plug("COM7", config);
-        if (c.fault) cable.watch.add_fault(*c.fault);
         host_.clear();
+        if (c.walk != one_cable) {
+            plug("COM2").watch.add_fault(on(FaultKind::silence, 0x10, -1));
+            if (c.walk == com3_answers)
+                plug("COM3", config);
+            else
+                platform::inject_serial_comm("\\Device\\Silabser3", "COM3", "/nonexistent/tty");
+        } else {
+            auto& cable = plug("COM7", config);
+            if (c.fault) cable.watch.add_fault(*c.fault);
+        }
+        const std::uint64_t start = now();
         c.call(host_.hwnd());
-        const std::uint64_t took = run_task();
-        text += std::string("== ") + c.legend + ": " + std::to_string(took) + " ms\n" +
-                test::transcript(host_) + test::frames_transcript(cable.watch.received());
+        for (HWND task : sdk::task_windows_on_this_thread())
+            EXPECT_FALSE(platform::is_window_visible(task)) << c.legend;
+        EXPECT_TRUE(platform::is_window_enabled(host_.hwnd())) << c.legend;
+        EXPECT_TRUE(test::run_until_task_ends(600'000)) << c.legend;
+        text += std::string("== ") + c.legend + ": " + std::to_string(now() - start) + " ms\n" +
+                test::transcript(host_);
+        for (const auto& cable : cables_) {
+            text += cable->port + " received:\n" + test::frames_transcript(cable->watch.received());
+            EXPECT_FALSE(cable->line.is_open()) << c.legend << ": the link was released";
+        }
     }
-    test::expect_golden("e2e/version_status_misbehaving_watch", text);
-}
-
-TEST_F(ConnectionTest, ClosingTheShownWindowEndsSilentlyAndReenablesTheHost) {
-    auto& cable = plug("COM7");
-    cable.watch.add_fault(Fault::on_command(FaultKind::silence, 0x10, -1));
-    GetWatch_Version(host_.hwnd(), TRUE);
-    EXPECT_FALSE(platform::is_window_enabled(host_.hwnd()));
-    test::run_until([&] { return cable.watch.received_count(0x10) == 1; }, 1000);
-    const auto tasks = sdk::task_windows_on_this_thread();
-    ASSERT_EQ(tasks.size(), 1u);
-    HWND task = tasks[0];
-    EXPECT_TRUE(platform::is_window_visible(task));
-    platform::post_message(task, platform::kWmClose, 0, 0);
-    run_task();
-    EXPECT_TRUE(host_.notifications().empty()) << host_.describe();
-    EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
-    EXPECT_FALSE(cable.line.is_open());
+    test::expect_golden("e2e/connection", text);
 }
 
 TEST_F(ConnectionTest, FirmwareVersionIsReadTheSameInAnyLocale) {
@@ -240,16 +177,14 @@ TEST_F(ConnectionTest, FirmwareVersionIsReadTheSameInAnyLocale) {
         if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr)
             GTEST_SKIP() << "no locale with a decimal comma on this machine";
     }
-    plug("COM7");
-    start_probe();
-    run_task();
+    probe(host_.hwnd());
+    EXPECT_TRUE(test::run_until_task_ends(600'000));
     std::setlocale(LC_NUMERIC, "C");
     EXPECT_EQ(host_.codes(), (Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_CLOCK_VALUE}))
         << host_.describe();
 }
 
 TEST_F(ConnectionTest, ReadFlashSectorEndsItsTaskWhenTheLoopIsQuit) {
-    plug("COM7");
     const UINT result = platform::register_window_message(STRIDELOG_RESULT_MESSAGE_NAME);
     HWND host = platform::create_window([&](HWND, UINT m, WPARAM w, LPARAM l) -> LRESULT {
         if (m == result) {

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,19 +41,9 @@ Bytes host_waypoint(int seed, std::u16string_view name) {
 Bytes stored_waypoint(int seed, const Bytes& name) {
     Bytes w = host_waypoint(seed, u"");
     w.resize(14);
-    Bytes field = name;
-    field.resize(10, 0);
-    w.insert(w.end(), field.begin(), field.end());
+    w.insert(w.end(), name.begin(), name.end());
+    w.resize(24, 0);
     return w;
-}
-
-Bytes utf16(std::u16string_view text) {
-    Bytes out;
-    for (char16_t c : text) {
-        out.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        out.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    return out;
 }
 
 // Byte of waypoint k of path p in the six-sector area, worked out from the slot rule.
@@ -119,46 +108,50 @@ class PathsTest : public test::SimulatedWatchTest {
 };
 
 // Every firmware the library accepts has 32-byte names (10 is covered by the
-// format tests).
-// Ten blocks: number, name length in bytes, the UTF-16LE name, the waypoint
-// count (above 99 read as 99), then the waypoints; 0xC0 is not in the watch's
-// set (a space). Then the bar rests at 100.
+// format tests). Ten blocks: number, name length in bytes, the UTF-16LE name,
+// the waypoint count (above 99 read as 99), then the waypoints; 0xC0 is not in
+// the watch's set (a space). Then the bar rests at 100. With no waypoints only
+// the directory is read, and the full bar rests 1500 ms.
 TEST_F(PathsTest, GetPathsPostsTenBlocksAsStored) {
     store(kPathArea, Bytes(6 * kSector, 0xFF));
-    Bytes directory = base_directory();
-    auto name = [&](int p, const Bytes& bytes) {
-        std::copy(bytes.begin(), bytes.end(), directory.begin() + 1536 + p * 32);
+    const auto stored = [&] {
+        Bytes directory = base_directory();
+        auto name = [&](int p, const Bytes& bytes) {
+            std::copy(bytes.begin(), bytes.end(), directory.begin() + 1536 + p * 32);
+        };
+        directory[1280] = 2;
+        name(0, {0x43, 0x61, 0x66, 0xA5});  // Café
+        directory[1282] = 150;
+        name(2, Bytes(32, 'W'));  // fills the field, no zero
+        directory[1283] = 1;
+        name(3, {'a', 0xC0, 'b'});
+        name(5, {'E', 'm', 'p', 't', 'y'});
+        store(slot_address(0, 0), stored_waypoint(1, {'S', 't', 'a', 'r', 't'}));
+        store(slot_address(0, 1), stored_waypoint(2, {'P', 0xA0, 'z', 0xC0}));
+        for (int k = 0; k < 100; ++k) store(slot_address(2, k), stored_waypoint(k, {'n'}));
+        store(slot_address(3, 0),
+              stored_waypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
+        return directory;
     };
-    directory[1280] = 2;
-    name(0, {0x43, 0x61, 0x66, 0xA5});  // Café
-    directory[1282] = 150;
-    name(2, Bytes(32, 'W'));  // fills the field, no zero
-    directory[1283] = 1;
-    name(3, {'a', 0xC0, 'b'});
-    name(5, {'E', 'm', 'p', 't', 'y'});
-    store(0, directory);
-    store(slot_address(0, 0), stored_waypoint(1, {'S', 't', 'a', 'r', 't'}));
-    store(slot_address(0, 1), stored_waypoint(2, {'P', 0xA0, 'z', 0xC0}));
-    for (int k = 0; k < 100; ++k) store(slot_address(2, k), stored_waypoint(k, {'n'}));
-    store(slot_address(3, 0),
-          stored_waypoint(9, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
-    GetPaths(host_.hwnd(), FALSE);
-    run_task();
-    const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
-    test::expect_golden("e2e/get_paths", run_text("GetPaths", directory, area));
-}
-
-// Only the directory is read, and the full bar rests 1500 ms.
-TEST_F(PathsTest, GetPathsWithNoWaypointsPostsOnlyNoPaths) {
-    Bytes directory = base_directory();
-    std::copy_n("Named", 5, directory.begin() + 1536);
-    store(0, directory);
-    const auto start = platform::clock().now_ms();
-    GetPaths(host_.hwnd(), FALSE);
-    run_task();
-    const std::string took = std::to_string(platform::clock().now_ms() - start) + " ms";
-    const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
-    test::expect_golden("e2e/get_paths_none", run_text("GetPaths: " + took, directory, area));
+    const auto no_waypoints = [&] {
+        Bytes directory = base_directory();
+        std::copy_n("Named", 5, directory.begin() + 1536);
+        return directory;
+    };
+    std::string text;
+    for (const auto& [legend, make] :
+         {std::pair<std::string, std::function<Bytes()>>{"GetPaths", stored},
+          {"GetPaths, no waypoints", no_waypoints}}) {
+        const Bytes directory = make();
+        store(0, directory);
+        const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
+        const auto start = platform::clock().now_ms();
+        GetPaths(host_.hwnd(), FALSE);
+        run_task();
+        const auto took = std::to_string(platform::clock().now_ms() - start);
+        text += run_text(legend + ": " + took + " ms", directory, area);
+    }
+    test::expect_golden("e2e/get_paths", text);
 }
 
 std::vector<std::vector<Bytes>> sample_waypoints() {
@@ -177,37 +170,14 @@ std::vector<std::u16string> sample_names() {
 
 // Seven sectors (the directory, then the six of the path area) each prepared,
 // erased and written; ß stored as '|', the empty path named Path2, at most 99
-// waypoints a path. Read back, the host gets what it wrote.
+// waypoints a path. Read back, the host gets what it wrote. Then again with
+// each sector's last chunk acknowledged twice in one write (the copy goes out
+// as the noise before the reply, so both are read in one burst): the copy
+// meets the next sector's prepare outstanding and answers nothing, so the
+// notifications, frames and flash are the same.
 TEST_F(PathsTest, SetPathsWritesSevenSectorsAndReadsBack) {
     const Bytes directory = base_directory();
-    store(0, directory);
     // Old waypoints everywhere: a sector not erased would show them through.
-    const Bytes area(6 * kSector, 0x5A);
-    store(kPathArea, area);
-    HostArrays arrays(sample_waypoints(), sample_names());
-    SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
-    run_task();
-    EXPECT_EQ(watch_.read_flash(slot_address(0, 1), 24),
-              stored_waypoint(2, {'S', 't', 'r', 'a', '|', 'e'}));
-    EXPECT_EQ(watch_.read_flash(slot_address(3, 0), 24), Bytes(24, 0xFF)) << "no 100th waypoint";
-    watch_.with_flash([](sim::Flash& flash) {
-        EXPECT_EQ(flash.conflicting_programs(), 0u) << "a chunk written without its erase";
-    });
-    std::string text = run_text("SetPaths", directory, area);
-    const Bytes written = watch_.read_flash(0, kSector);
-    const Bytes written_area = watch_.read_flash(kPathArea, 6 * kSector);
-    GetPaths(host_.hwnd(), FALSE);
-    run_task();
-    test::expect_golden("e2e/set_paths", text + run_text("read back", written, written_area));
-}
-
-// The acknowledgement of each sector's last chunk comes twice in one write
-// (the copy goes out as the noise before the reply, so both are read in one
-// burst; a copy written apart may be dropped unread when the prepare goes
-// out). The copy meets the next sector's prepare outstanding and answers
-// nothing: same notifications, frames and flash as the run without it.
-TEST_F(PathsTest, ALastChunkAcknowledgedTwiceWritesTheSame) {
-    const Bytes directory = base_directory();
     const Bytes area(6 * kSector, 0x5A);
     std::string text[2];
     Bytes flash[2];
@@ -221,6 +191,12 @@ TEST_F(PathsTest, ALastChunkAcknowledgedTwiceWritesTheSame) {
         HostArrays arrays(sample_waypoints(), sample_names());
         SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
         run_task();
+        EXPECT_EQ(watch_.read_flash(slot_address(0, 1), 24),
+                  stored_waypoint(2, {'S', 't', 'r', 'a', '|', 'e'}));
+        EXPECT_EQ(watch_.read_flash(slot_address(3, 0), 24), Bytes(24, 0xFF)) << "no 100th";
+        watch_.with_flash([](sim::Flash& f) {
+            EXPECT_EQ(f.conflicting_programs(), 0u) << "a chunk written without its erase";
+        });
         // A chunk right before a prepare ends a sector; frames[i - 1] is frame i.
         const auto frames = watch_.received();
         for (std::size_t i = 1; run == 0 && i < frames.size(); ++i) {
@@ -229,22 +205,25 @@ TEST_F(PathsTest, ALastChunkAcknowledgedTwiceWritesTheSame) {
             f.garbage = wire::encode_frame(Bytes{0x17});
             twice.push_back(f);
         }
-        flash[run] = watch_.read_flash(0, kSector);
-        const Bytes written_area = watch_.read_flash(kPathArea, 6 * kSector);
-        flash[run].insert(flash[run].end(), written_area.begin(), written_area.end());
+        flash[run] = watch_.read_flash(0, kPathArea + 6 * kSector);
         text[run] = run_text("SetPaths", directory, area);
     }
     EXPECT_EQ(twice.size(), 6u);
     EXPECT_EQ(text[1], text[0]);
     EXPECT_EQ(flash[1], flash[0]);
-    watch_.with_flash([](sim::Flash& f) { EXPECT_EQ(f.conflicting_programs(), 0u); });
+    const Bytes written = watch_.read_flash(0, kSector);
+    const Bytes written_area = watch_.read_flash(kPathArea, 6 * kSector);
+    GetPaths(host_.hwnd(), FALSE);
+    run_task();
+    test::expect_golden("e2e/set_paths", text[0] + run_text("read back", written, written_area));
 }
 
 Bytes paths_block(std::size_t size) {
     Bytes block(size, 0);
     for (std::size_t p = 0; p < 10 && (p + 1) * 3431 <= size; ++p) {
-        const Bytes name = utf16(p == 4 ? u"Cent" : u"");
-        std::copy(name.begin(), name.end(), block.begin() + static_cast<std::ptrdiff_t>(p * 3431));
+        const Bytes name = host_waypoint(0, p == 4 ? u"Cent" : u"");  // its UTF-16 name field
+        std::copy(name.begin() + 14, name.end(),
+                  block.begin() + static_cast<std::ptrdiff_t>(p * 3431));
         block[p * 3431 + 64] = p == 4 ? 150 : 0;
         for (int k = 0; k < 99; ++k) {
             const Bytes w = host_waypoint(k, u"x");
@@ -255,26 +234,12 @@ Bytes paths_block(std::size_t size) {
     return block;
 }
 
-// One diagnostic line per path as unpacked when the call was made; the count
-// of 150 is capped at 99.
-TEST_F(PathsTest, SetPathsExTakesACopyAndCapsTheCount) {
-    const Bytes directory = base_directory();
-    store(0, directory);
-    const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
-    env_.set_switch("DebugView", "1");
-    test::DebugCapture capture;
-    auto block = std::make_unique<Bytes>(paths_block(34310));
-    SetPaths_Ex(host_.hwnd(), block->data(), static_cast<DWORD>(block->size()), FALSE);
-    const std::string lines = capture.text();
-    std::fill(block->begin(), block->end(), 0xEE);  // the host frees its block on return
-    block.reset();
-    run_task();
-    watch_.with_flash([](sim::Flash& flash) { EXPECT_EQ(flash.conflicting_programs(), 0u); });
-    test::expect_golden("e2e/set_paths_ex", lines + run_text("SetPaths_Ex", directory, area));
-}
-
-// Refused before connecting: nothing sent at all; after: nothing read or written.
-TEST_F(PathsTest, RefusedInputsWriteNothing) {
+// SetPaths_Ex: one diagnostic line per path as unpacked when the call was made
+// (the host overwrites its block on return); the count of 150 is capped at 99.
+// Refused before connecting: nothing sent at all; after: nothing read or
+// written. The directory's erase or its first chunk unanswered: full, then the
+// error, and nothing sent after the silent command.
+TEST_F(PathsTest, SetPathsExAndRefusedInputs) {
     HostArrays good(sample_waypoints(), sample_names());
     HostArrays nine(std::vector<std::vector<Bytes>>(9), std::vector<std::u16string>(9));
     HostArrays null_path(sample_waypoints(), sample_names());
@@ -283,8 +248,9 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
     null_waypoint.waypoint_ptrs[0][1] = nullptr;
     const auto block_of = [&](std::size_t size) {
         return [this, size] {
-            const Bytes b = paths_block(size);
+            Bytes b = paths_block(size);
             SetPaths_Ex(host_.hwnd(), b.data(), static_cast<DWORD>(b.size()), FALSE);
+            std::fill(b.begin(), b.end(), 0xEE);
         };
     };
     const auto set = [&](HostArrays& a, bool paths, bool names) {
@@ -293,43 +259,40 @@ TEST_F(PathsTest, RefusedInputsWriteNothing) {
                      FALSE);
         };
     };
+    const auto silent = [&](std::uint8_t id) {
+        return [this, id, call = set(good, true, true)] {
+            watch_.add_fault(Fault::on_command(FaultKind::silence, id));
+            call();
+        };
+    };
     const std::pair<const char*, std::function<void()>> cases[] = {
-        {"SetPaths_Ex with 34309 bytes", block_of(34309)},
-        {"SetPaths_Ex with 34311 bytes", block_of(34311)},
+        {"SetPaths_Ex", block_of(34310)},
         {"null paths", set(good, false, true)},
         {"null names", set(good, true, false)},
         {"nine paths", set(nine, true, true)},
         {"a null path among ten", set(null_path, true, true)},
         {"a null waypoint", set(null_waypoint, true, true)},
+        {"silent erase", silent(0x14)},
+        {"silent first chunk", silent(0x16)},
     };
     const Bytes directory = base_directory();
     store(0, directory);
     const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
+    env_.set_switch("DebugView", "1");
+    test::DebugCapture capture;
     std::string text;
     for (const auto& [legend, call] : cases) {
+        store(0, directory);
+        store(kPathArea, area);
+        watch_.clear_faults();
+        capture.clear();
         call();
+        text += capture.text();
         run_task();
         text += run_text(legend, directory, area);
+        watch_.with_flash([](sim::Flash& flash) { EXPECT_EQ(flash.conflicting_programs(), 0u); });
     }
     test::expect_golden("e2e/set_paths_refused", text);
-}
-
-// The directory's erase or its first chunk unanswered: full, then the error,
-// and nothing sent after the silent command.
-TEST_F(PathsTest, SilentEraseEndsWithTransferError) {
-    std::string text;
-    for (const std::uint8_t silent : {0x14, 0x16}) {
-        const Bytes directory = base_directory();
-        store(0, directory);
-        const Bytes area = watch_.read_flash(kPathArea, 6 * kSector);
-        watch_.clear_faults();
-        watch_.add_fault(Fault::on_command(FaultKind::silence, silent));
-        HostArrays arrays(sample_waypoints(), sample_names());
-        SetPaths(host_.hwnd(), &arrays.paths, &arrays.name_array, FALSE);
-        run_task();
-        text += run_text(silent == 0x14 ? "silent erase" : "silent first chunk", directory, area);
-    }
-    test::expect_golden("e2e/set_paths_silent", text);
 }
 
 }  // namespace

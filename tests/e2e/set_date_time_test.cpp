@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,9 @@ using sim::FaultKind;
 using SetDateTimeTest = test::SimulatedWatchTest;
 
 // A valid date goes out as one clock command and the watch's clock runs on from
-// it (the full bar is shown a second); an invalid one sends nothing.
+// it (the full bar is shown a second); an invalid one sends nothing. A watch
+// silent, or answering after 400 ms to an ended task: the full bar, then the
+// error as the last word, and no full-bar pause after a time-out.
 TEST_F(SetDateTimeTest, CalendarCheckAndTheWatchClock) {
     struct Case {
         const char* legend;
@@ -29,6 +32,7 @@ TEST_F(SetDateTimeTest, CalendarCheckAndTheWatchClock) {
         DWORD day;
         BYTE hour, minute;
         DWORD second;
+        std::optional<FaultKind> fault = std::nullopt;  // on the clock command
     };
     const Case cases[] = {
         {"29 Feb 2024", 24, 2, 29, 13, 45, 10},
@@ -48,45 +52,35 @@ TEST_F(SetDateTimeTest, CalendarCheckAndTheWatchClock) {
         {"second 60", 24, 1, 1, 23, 59, 60},
         {"day 2^32 - 1", 24, 1, 0xFFFFFFFFu, 12, 0, 0},
         {"second 2^32 - 1", 24, 1, 1, 12, 0, 0xFFFFFFFFu},
+        {"silent watch", 24, 2, 29, 10, 0, 0, FaultKind::silence},
+        {"an answer after 400 ms", 24, 2, 29, 10, 0, 0, FaultKind::delay},
     };
     std::string text;
     for (const auto& c : cases) {
         host_.clear();
         watch_.clear_received();
+        watch_.clear_faults();
+        if (c.fault) {
+            Fault f = Fault::on_command(*c.fault, 0x39);
+            f.delay_ms = 400;
+            watch_.add_fault(f);
+        }
         const std::uint64_t start = platform::clock().now_ms();
         SetDateTime(host_.hwnd(), c.year, c.month, c.day, c.hour, c.minute, c.second, FALSE);
         run_task();
+        const std::uint64_t took = platform::clock().now_ms() - start;
         char clock[64] = "never set";
-        if (const auto t = watch_.time())
+        if (const auto t = watch_.time(); t)
             std::snprintf(clock, sizeof clock, "%04d-%02d-%02d %02d:%02d:%02d", t->year, t->month,
                           t->day, t->hour, t->minute, t->second);
-        text += std::string("== ") + c.legend + ": " +
-                std::to_string(platform::clock().now_ms() - start) + " ms, watch clock " + clock +
-                "\n" + test::transcript(host_) + test::frames_transcript(watch_.received());
+        if (c.fault) {  // and what comes after the task ended
+            platform::clock().sleep_ms(500);
+            test::deliver_posted();
+        }
+        text += std::string("== ") + c.legend + ": " + std::to_string(took) + " ms, watch clock " +
+                clock + "\n" + test::transcript(host_) + test::frames_transcript(watch_.received());
     }
     test::expect_golden("e2e/set_date_time", text);
-}
-
-// Silent, or an answer after 400 ms reaching an ended task: the full bar, then
-// the error as the last word, and no full-bar pause after a time-out.
-TEST_F(SetDateTimeTest, AWatchThatDoesNotAnswerIn250Ms) {
-    Fault late = Fault::on_command(FaultKind::delay, 0x39);
-    late.delay_ms = 400;
-    std::string text;
-    for (const Fault& fault : {Fault::on_command(FaultKind::silence, 0x39), late}) {
-        host_.clear();
-        watch_.clear_faults();
-        watch_.add_fault(fault);
-        const std::uint64_t start = platform::clock().now_ms();
-        SetDateTime(host_.hwnd(), 24, 2, 29, 10, 0, 0, FALSE);
-        run_task();
-        const std::uint64_t took = platform::clock().now_ms() - start;
-        platform::clock().sleep_ms(500);
-        test::deliver_posted();
-        text += (fault.kind == FaultKind::delay ? "== late: " : "== silent: ") +
-                std::to_string(took) + " ms\n" + test::transcript(host_);
-    }
-    test::expect_golden("e2e/set_date_time_no_answer", text);
 }
 
 }  // namespace

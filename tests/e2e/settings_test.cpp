@@ -10,9 +10,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "sdk/task_registry.hpp"
 #include "sim/watch_setup_content.hpp"
 #include "stridelog/stridelog.h"
 #include "tests/support/golden.hpp"
@@ -86,23 +86,9 @@ class SettingsTest : public test::SimulatedWatchTest {
         run_task();
         return block(SDK_MSG_SETTINGS);
     }
-    Bytes get_views() {
-        restart();
-        GetViews(host_.hwnd(), FALSE);
-        run_task();
-        return block(SDK_MSG_VIEWS);
-    }
 
     Bytes directory_;
 };
-
-// Firmware 1.31 from the stored text: extended, so offset 0 is F94. Then the
-// texts, the date, the used space (4 of 229 workout sectors) and the identity
-// read as the last 128 bytes.
-TEST_F(SettingsTest, GetSettingPostsTheRecord) {
-    get_settings();
-    test::expect_golden("e2e/get_setting", run_text("GetSetting", directory_));
-}
 
 TEST_F(SettingsTest, GetSettingOffsetZeroFollowsTheFirmware) {
     struct Case {
@@ -112,7 +98,6 @@ TEST_F(SettingsTest, GetSettingOffsetZeroFollowsTheFirmware) {
         std::uint8_t offset0;
     };
     const Case cases[] = {
-        {"1.31 text: F94", "1.31.02_VUNA0_00", std::nullopt, 2},
         {"1.25 PEXO0: F94", "1.25.00_PEXO0_00", std::nullopt, 2},
         {"1.25 other code: F12d", "1.25.00_VUNA0_00", std::nullopt, 1},
         {"erased text, firmware 1.45: F12d", nullptr, sim::NumericVersion{1, 45}, 1},
@@ -133,135 +118,117 @@ TEST_F(SettingsTest, GetSettingOffsetZeroFollowsTheFirmware) {
     }
 }
 
-// Only the fields written and the checksum change; the version text ('Z') is
-// not the host's, and F5 reads back as the flag.
-TEST_F(SettingsTest, SetSettingWritesSectorZeroAndReadsBack) {
-    directory_[5] = 0x37;  // F5 among other bits the write discards
-    store(0, directory_);
-    Bytes record = get_settings();
-    ASSERT_EQ(record.size(), 96u);
-    record[0] = 1;  // F94
-    record[8] = 5;  // F5: byte 5 = 0x10
-    record[12] = 0x21, record[13] = 0x22, record[14] = 0x23;
-    record[6] = 0xAB, record[7] = 0xCD;
-    record[86] = 1;  // F12a
-    record[95] = 0x99;
-    record[40] = 'Z';
-    {
-        Bytes host_copy = record;
-        restart();
-        SetSetting(host_.hwnd(), host_copy.data(), FALSE);
-        // The host frees its record as soon as the call returns.
-        std::fill(host_copy.begin(), host_copy.end(), 0xEE);
-        host_copy.clear();
-        host_copy.shrink_to_fit();
-        run_task();
-    }
-    std::string text = run_text("SetSetting", directory_);
-    EXPECT_EQ(watch_.read_flash(4096, 4096), Bytes(4096, 0x5A)) << "sector 1 untouched";
-    const Bytes written = sector0();
-    get_settings();
-    test::expect_golden("e2e/set_setting", text + run_text("read back", written));
-}
-
-// What the host reads and writes where the flash bytes are not the tidy case:
-// an extended watch whose F94 byte still reads erased (3: bits 0 .. 1), and
-// version texts that end early and leave other bytes behind their zero; the
-// host's F94 lands in bits 0 .. 1, the texts stay untouched.
-TEST_F(SettingsTest, ErasedFieldAndShortTextsCarryTheirFlashBytes) {
-    directory_[94] = 0xFF;
-    // "1.31_AB", a zero, then leftovers; the 8-character field starts at byte 104.
-    const Bytes text = {'1', '.', '3', '1', '_', 'A', 'B', 0, 0xC3, 'z', 0, 0, 0x7F, 0, 0xFF, 'q'};
-    std::copy(text.begin(), text.end(), directory_.begin() + 96);
-    store(0, directory_);
-    Bytes record = get_settings();
-    ASSERT_EQ(record.size(), 96u) << host_.describe();
-    std::string golden = run_text("GetSetting", directory_);
-    record[0] = 1;
-    restart();
-    SetSetting(host_.hwnd(), record.data(), FALSE);
-    run_task();
-    test::expect_golden("e2e/erased_field_and_short_texts",
-                        golden + run_text("SetSetting with F94 = 1", directory_));
-}
-
-// The plain acknowledgement 0x23 answers a prepare or an erase as their own
-// replies do; it answers nothing else, so a write step left with it times out.
-TEST_F(SettingsTest, APlainAcknowledgementAnswersPrepareAndEraseOnly) {
-    Bytes record = get_settings();
-    ASSERT_EQ(record.size(), 96u);
-    record[12] = 0x31;  // B6: the byte that shows the sector was written
-    std::string text;
-    for (const std::uint8_t command : {0x24, 0x14, 0x16}) {
-        store(0, directory_);
-        restart();
-        watch_.add_fault(Fault::on_command(FaultKind::plain_ack, command));
-        SetSetting(host_.hwnd(), record.data(), FALSE);
-        run_task();
-        text +=
-            run_text("0x" + test::bytes_text(Bytes{command}) + " answered with 0x23", directory_);
-    }
-    test::expect_golden("e2e/plain_acknowledgement", text);
-}
-
-// The views block: 45 bytes from the directory, then five names of ten UTF-16
-// units (0xC0 is not in the watch's set: a space; written back as one).
-TEST_F(SettingsTest, ViewsRoundTrip) {
-    const Bytes views = get_views();
-    ASSERT_EQ(views.size(), 145u) << host_.describe();
-    std::string text = run_text("GetViews", directory_);
-    Bytes changed = views;
-    for (std::size_t i = 0; i < 45; ++i) changed[i] = static_cast<std::uint8_t>(i);
-    const std::u16string names[] = {u"Ünd", u"ñandú"};  // Ü is not in the set either
-    for (std::size_t n = 0; n < 2; ++n)
-        for (std::size_t i = 0; i < 10; ++i) {
-            const char16_t c = i < names[n].size() ? names[n][i] : 0;
-            changed[45 + 40 * n + 2 * i] = static_cast<std::uint8_t>(c & 0xFF);
-            changed[46 + 40 * n + 2 * i] = static_cast<std::uint8_t>(c >> 8);
-        }
-    {
-        Bytes host_copy = changed;
-        restart();
-        SetViews(host_.hwnd(), host_copy.data(), FALSE);
-        std::fill(host_copy.begin(), host_copy.end(), 0xEE);
-        run_task();
-    }
-    text += run_text("SetViews", directory_);
-    const Bytes written = sector0();
-    get_views();
-    test::expect_golden("e2e/views_round_trip", text + run_text("read back", written));
-}
-
-// A silent step ends with the transfer error (a write after full progress, a
-// read before it); no record: nothing posted, nothing sent.
-TEST_F(SettingsTest, FailuresAndRefusals) {
-    const Bytes settings(96, 0), views(145, 0);
+// Each row reads the record, changes it, writes it (the host frees its copy as
+// soon as the call returns) and reads it back. The settings record: firmware
+// 1.31 from the stored text, so offset 0 is F94; the texts, the date, the used
+// space (4 of 229 workout sectors) and the identity as the last 128 bytes;
+// only the fields written and the checksum change, the version text ('Z') is
+// not the host's. An erased F94 (3) and version texts ending early keep their
+// flash bytes; the host's F94 lands in bits 0 .. 1. The views block: 45
+// directory bytes, then five names of ten UTF-16 units (0xC0 and U+00DC are
+// not in the watch's set: a space).
+TEST_F(SettingsTest, RoundTrips) {
     struct Case {
         const char* legend;
-        std::function<void(HWND)> call;
-        std::uint8_t silent;  // 0: none
+        std::function<void(Bytes&)> prepare;  // the directory sector
+        bool views;
+        std::function<void(Bytes&)> edit;  // the record read
+    };
+    const auto settings_edit = [](Bytes& r) {
+        r[0] = 1;  // F94
+        r[8] = 5;  // F5: byte 5 = 0x10
+        r[12] = 0x21, r[13] = 0x22, r[14] = 0x23, r[6] = 0xAB, r[7] = 0xCD;
+        r[86] = 1;  // F12a
+        r[95] = 0x99, r[40] = 'Z';
+    };
+    const auto short_texts = [](Bytes& d) {
+        d[94] = 0xFF;
+        // "1.31_AB", a zero, then leftovers; the 8-character field starts at byte 104.
+        const Bytes text = {'1',  '.', '3', '1', '_',  'A', 'B',  0,
+                            0xC3, 'z', 0,   0,   0x7F, 0,   0xFF, 'q'};
+        std::copy(text.begin(), text.end(), d.begin() + 96);
+    };
+    const auto views_edit = [](Bytes& v) {
+        for (std::size_t i = 0; i < 45; ++i) v[i] = static_cast<std::uint8_t>(i);
+        const std::u16string names[] = {u"\u00DCnd", u"\u00F1and\u00FA"};
+        for (std::size_t n = 0; n < 2; ++n)
+            for (std::size_t i = 0; i < 10; ++i) {
+                const char16_t c = i < names[n].size() ? names[n][i] : 0;
+                v[45 + 40 * n + 2 * i] = static_cast<std::uint8_t>(c & 0xFF);
+                v[46 + 40 * n + 2 * i] = static_cast<std::uint8_t>(c >> 8);
+            }
     };
     const Case cases[] = {
-        {"GetSetting: a silent read", [](HWND h) { GetSetting(h, FALSE); }, 0x12},
-        {"GetViews: a silent read", [](HWND h) { GetViews(h, FALSE); }, 0x12},
-        {"SetSetting: a silent erase", [&](HWND h) { SetSetting(h, settings.data(), FALSE); },
-         0x14},
-        {"SetViews: a silent erase", [&](HWND h) { SetViews(h, views.data(), FALSE); }, 0x14},
-        {"SetSetting: a silent chunk write", [&](HWND h) { SetSetting(h, settings.data(), FALSE); },
-         0x16},
-        {"SetSetting: no record", [](HWND h) { SetSetting(h, nullptr, FALSE); }, 0},
-        {"SetViews: no record", [](HWND h) { SetViews(h, nullptr, FALSE); }, 0},
+        {"settings, F5 among other bits", [](Bytes& d) { d[5] = 0x37; }, false, settings_edit},
+        {"settings, erased F94 and short texts", short_texts, false, [](Bytes& r) { r[0] = 1; }},
+        {"views", [](Bytes&) {}, true, views_edit},
     };
     std::string text;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
+        Bytes before = directory_;
+        c.prepare(before);
+        store(0, before);
+        task::reset_read_chunk_progress();  // its pacing carries over tasks
+        const auto get = [&] {
+            restart();
+            c.views ? GetViews(host_.hwnd(), FALSE) : GetSetting(host_.hwnd(), FALSE);
+            run_task();
+            return block(c.views ? SDK_MSG_VIEWS : SDK_MSG_SETTINGS);
+        };
+        auto host_copy = std::make_unique<Bytes>(get());
+        ASSERT_EQ(host_copy->size(), c.views ? 145u : 96u) << host_.describe();
+        text += run_text(c.legend, before);
+        c.edit(*host_copy);
+        restart();
+        c.views ? SetViews(host_.hwnd(), host_copy->data(), FALSE)
+                : SetSetting(host_.hwnd(), host_copy->data(), FALSE);
+        std::fill(host_copy->begin(), host_copy->end(), 0xEE);
+        host_copy.reset();
+        run_task();
+        text += run_text("written", before);
+        EXPECT_EQ(watch_.read_flash(4096, 4096), Bytes(4096, 0x5A)) << "sector 1 untouched";
+        const Bytes written = sector0();
+        get();
+        text += run_text("read back", written);
+    }
+    test::expect_golden("e2e/settings_round_trips", text);
+}
+
+// A silent step ends with the transfer error (a write after full progress, a
+// read before it). The plain acknowledgement 0x23 answers a prepare or an
+// erase as their own replies do; it answers nothing else, so a write step left
+// with it times out.
+TEST_F(SettingsTest, FailuresAndRefusals) {
+    Bytes record = get_settings();
+    ASSERT_EQ(record.size(), 96u);
+    record[12] = 0x31;  // B6: the byte that shows the sector was written
+    const Bytes settings(96, 0), views(145, 0);
+    const auto get_setting = [](HWND h) { GetSetting(h, FALSE); };
+    const auto set_setting = [&](HWND h) { SetSetting(h, settings.data(), FALSE); };
+    const auto set_record = [&](HWND h) { SetSetting(h, record.data(), FALSE); };
+    const auto set_views = [&](HWND h) { SetViews(h, views.data(), FALSE); };
+    const auto on = [](FaultKind kind, std::uint8_t id) { return Fault::on_command(kind, id); };
+    const std::tuple<const char*, std::function<void(HWND)>, Fault> cases[] = {
+        {"GetSetting: a silent read", get_setting, on(FaultKind::silence, 0x12)},
+        {"GetViews: a silent read", [](HWND h) { GetViews(h, FALSE); },
+         on(FaultKind::silence, 0x12)},
+        {"SetSetting: a silent erase", set_setting, on(FaultKind::silence, 0x14)},
+        {"SetViews: a silent erase", set_views, on(FaultKind::silence, 0x14)},
+        {"SetSetting: a silent chunk write", set_setting, on(FaultKind::silence, 0x16)},
+        {"SetSetting: 24 answered with 0x23", set_record, on(FaultKind::plain_ack, 0x24)},
+        {"SetSetting: 14 answered with 0x23", set_record, on(FaultKind::plain_ack, 0x14)},
+        {"SetSetting: 16 answered with 0x23", set_record, on(FaultKind::plain_ack, 0x16)},
+    };
+    std::string text;
+    for (const auto& [legend, call, fault] : cases) {
+        SCOPED_TRACE(legend);
         store(0, directory_);
         restart();
-        if (c.silent) watch_.add_fault(Fault::on_command(FaultKind::silence, c.silent));
-        c.call(host_.hwnd());
-        EXPECT_EQ(sdk::task_active_on_this_thread(), c.silent != 0);
+        watch_.add_fault(fault);
+        call(host_.hwnd());
         run_task();
-        text += run_text(c.legend, directory_);
+        text += run_text(legend, directory_);
     }
     test::expect_golden("e2e/settings_failures", text);
 }

@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
-#include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "stridelog/framework_arrays.h"
@@ -68,13 +68,10 @@ class WorkoutTest : public test::SimulatedWatchTest {
                 };
                 flash.store(static_cast<std::uint32_t>(next) * 4096, s.header_sector);
                 use(next++);
-                for (std::size_t at = 0; at < s.stream.size(); at += 4096) {
-                    Bytes sector(4096, 0xFF);
-                    std::copy_n(s.stream.begin() + static_cast<std::ptrdiff_t>(at),
-                                std::min<std::size_t>(4096, s.stream.size() - at), sector.begin());
-                    flash.store(static_cast<std::uint32_t>(next) * 4096, sector);
-                    use(next++);
-                }
+                Bytes track = s.stream;  // whole sectors, the rest erased
+                track.resize((track.size() + 4095) / 4096 * 4096, 0xFF);
+                flash.store(static_cast<std::uint32_t>(next) * 4096, track);
+                for (std::size_t at = 0; at < track.size(); at += 4096) use(next++);
                 runs.push_back(0xFF);
             }
             directory[224] &= 0xFE;
@@ -92,51 +89,50 @@ class WorkoutTest : public test::SimulatedWatchTest {
     Bytes directory_;
 };
 
-// The session blocks' layout is pinned by the session record tests; here the
-// golden transcript pins the sequence and each block's bytes by digest.
-TEST_F(WorkoutTest, GetAllWorkoutDeliversEverySessionInDirectoryOrder) {
-    store_sessions(three_sessions());
-    GetAllWorkout(host_.hwnd(), FALSE, FALSE);
-    run_task();
-    const auto tracks = host_.blocks(SDK_MSG_SESSION_TRACK);
-    ASSERT_EQ(tracks.size(), 2u);
-    EXPECT_EQ(tracks[0][12 + 3], 20) << "start moved by B - A = 20 s";
-    test::expect_golden("e2e/workout_get_all", record("GetAllWorkout"));
-}
-
-TEST_F(WorkoutTest, Selections) {
-    store_sessions(three_sessions());
-    std::vector<UINT> indices;
-    CUIntArray array{nullptr, nullptr, 0, 0, 0};
-    const std::pair<const char*, std::vector<UINT>> cases[] = {
-        {"{1, 1}: session 1 twice", {1, 1}},
-        {"{2, 0}: session 2 first", {2, 0}},
-        {"{0, 3} of three: no such session, nothing delivered", {0, 3}},
-        {"empty", {}},
+// The sequence and each block's bytes (by digest; the session blocks' layout
+// is pinned by the session record tests). The summary: four bytes of count,
+// then each session's 48 header bytes (session 1's start corrected by B - A =
+// 20 s). Without sessions nothing is downloaded, summarised or cleared.
+TEST_F(WorkoutTest, DownloadsSelectionsAndSummaries) {
+    static std::vector<UINT> indices;
+    static CUIntArray array{nullptr, nullptr, 0, 0, 0};
+    const auto selected = [](std::vector<UINT> selection) {
+        return [selection](HWND h) {
+            indices = selection;
+            array.m_pData = indices.data();
+            array.m_nSize = static_cast<intptr_t>(indices.size());
+            GetSelectedWorkout(h, &array, FALSE, FALSE);
+        };
+    };
+    const auto summary = [](HWND h) { GetWorkoutSummary(h, FALSE); };
+    const std::tuple<const char*, bool, std::function<void(HWND)>> cases[] = {
+        {"GetAllWorkout", true, [](HWND h) { GetAllWorkout(h, FALSE, FALSE); }},
+        {"{1, 1}: session 1 twice", true, selected({1, 1})},
+        {"{2, 0}: session 2 first", true, selected({2, 0})},
+        {"{0, 3} of three: no such session, nothing delivered", true, selected({0, 3})},
+        {"empty", true, selected({})},
+        {"null array", true, [](HWND h) { GetSelectedWorkout(h, nullptr, FALSE, FALSE); }},
+        {"GetSelectedWorkout_Ex {1, 1}", true,
+         [](HWND h) {
+             const std::uint8_t repeat[] = {1, 1};
+             GetSelectedWorkout_Ex(h, repeat, 2, FALSE, FALSE);
+         }},
+        {"GetWorkoutSummary", true, summary},
+        {"no sessions: GetAllWorkout, clearing after", false,
+         [](HWND h) { GetAllWorkout(h, TRUE, FALSE); }},
+        {"no sessions: GetWorkoutSummary", false, summary},
     };
     std::string text;
-    for (const auto& [legend, selection] : cases) {
+    for (const auto& [legend, sessions, call] : cases) {
+        store_sessions(sessions ? three_sessions() : std::vector<StoredSession>{});
         host_.clear();
         watch_.clear_received();
-        indices = selection;
-        array.m_pData = indices.data();
-        array.m_nSize = static_cast<intptr_t>(indices.size());
-        GetSelectedWorkout(host_.hwnd(), &array, FALSE, FALSE);
+        task::reset_read_chunk_progress();  // its pacing carries over tasks
+        call(host_.hwnd());
         run_task();
         text += record(legend);
     }
-    host_.clear();
-    watch_.clear_received();
-    GetSelectedWorkout(host_.hwnd(), nullptr, FALSE, FALSE);
-    run_task();
-    text += record("null array");
-    host_.clear();
-    watch_.clear_received();
-    const std::uint8_t repeat[] = {1, 1};
-    GetSelectedWorkout_Ex(host_.hwnd(), repeat, 2, FALSE, FALSE);
-    run_task();
-    text += record("GetSelectedWorkout_Ex {1, 1}");
-    test::expect_golden("e2e/workout_selections", text);
+    test::expect_golden("e2e/workout_downloads", text);
 }
 
 TEST_F(WorkoutTest, SelectionsLongerThan255AreDeliveredWhole) {
@@ -149,95 +145,45 @@ TEST_F(WorkoutTest, SelectionsLongerThan255AreDeliveredWhole) {
     EXPECT_EQ(host_.codes().back(), static_cast<UINT>(SDK_MSG_WORKOUTS_DONE));
 }
 
-// Four bytes of count, then each session's 48 header bytes (session 1's start
-// corrected by B - A = 20 s).
-TEST_F(WorkoutTest, SummaryGathersTheCorrectedHeaders) {
-    store_sessions(three_sessions());
-    GetWorkoutSummary(host_.hwnd(), FALSE);
-    run_task();
-    test::expect_golden("e2e/workout_summary", record("GetWorkoutSummary"));
-}
-
-// Nothing to download or summarise, and nothing cleared.
-TEST_F(WorkoutTest, NoSessions) {
-    store_sessions({});
-    GetAllWorkout(host_.hwnd(), TRUE, FALSE);
-    run_task();
-    std::string text = record("GetAllWorkout, clearing after");
-    host_.clear();
-    watch_.clear_received();
-    GetWorkoutSummary(host_.hwnd(), FALSE);
-    run_task();
-    test::expect_golden("e2e/workout_none", text + record("GetWorkoutSummary"));
-}
-
-// The golden file shows each run and the usage bitmap left (bytes 224 .. 255);
-// the run list is erased, the settings block and the path fields stay.
+// The golden file shows each run and what it changed in the directory sector:
+// the usage bitmap (bytes 224 .. 255) for the reserved tail, the run list
+// erased; the settings block and the path fields stay. A failed transfer posts
+// no partial session and clears nothing.
 TEST_F(WorkoutTest, ClearingEmptiesTheDirectoryForEitherReservedTail) {
-    struct Case {
-        const char* legend;
-        std::function<void(HWND)> call;
-        bool status_silent;  // flag 0: the default tail 244..255
-    };
+    // Frames: version, status, 32 directory reads, 32 for session 0's header,
+    // 32 for session 1's header, then its first track sector.
+    Fault short_reply = Fault::on_frame(FaultKind::wrong_length, 2 + 32 * 3 + 5);
+    short_reply.length_delta = -1;
     const auto clear = [](HWND h) { ClearWorkout(h, FALSE); };
-    const Case cases[] = {
-        {"ClearWorkout, large reserve", clear, false},
-        {"ClearWorkout, no status reply: default tail", clear, true},
-        {"GetAllWorkout then clear", [](HWND h) { GetAllWorkout(h, TRUE, FALSE); }, false},
-        {"session {0} then clear: the whole directory goes",
+    const auto silent = [](std::uint8_t id) { return Fault::on_command(FaultKind::silence, id); };
+    const std::tuple<const char*, std::function<void(HWND)>, std::optional<Fault>> cases[] = {
+        {"ClearWorkout, large reserve", clear, std::nullopt},
+        {"ClearWorkout, no status reply: default tail", clear, silent(0x2C)},
+        {"GetAllWorkout then clear", [](HWND h) { GetAllWorkout(h, TRUE, FALSE); }, std::nullopt},
+        {"session {0} then clear, no status reply: the whole directory goes",
          [](HWND h) {
              const std::uint8_t first[] = {0};
              GetSelectedWorkout_Ex(h, first, 1, TRUE, FALSE);
          },
-         true},
+         silent(0x2C)},
+        {"a silent erase while clearing", clear, silent(0x14)},
+        {"a short read reply in session 1's track", [](HWND h) { GetAllWorkout(h, FALSE, FALSE); },
+         short_reply},
     };
     std::string text;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
+    for (const auto& [legend, call, fault] : cases) {
         store_sessions(three_sessions());
         host_.clear();
         watch_.clear_received();
         watch_.clear_faults();
-        if (c.status_silent) watch_.add_fault(Fault::on_command(FaultKind::silence, 0x2C));
-        c.call(host_.hwnd());
+        if (fault) watch_.add_fault(*fault);
+        task::reset_read_chunk_progress();
+        call(host_.hwnd());
         run_task();
-        Bytes after = watch_.read_flash(0, 4096);
-        text += record(c.legend) + "bitmap " + test::bytes_text(std::span(after).subspan(224, 32)) +
-                "\n";
-        EXPECT_EQ(Bytes(after.begin() + 256, after.begin() + 1280), Bytes(1024, 0xFF));
-        std::copy(directory_.begin() + 224, directory_.begin() + 1280, after.begin() + 224);
-        EXPECT_EQ(after, directory_) << "the settings block and the path fields stay";
+        text += record(legend) + test::changes_text(directory_, watch_.read_flash(0, 4096));
         watch_.with_flash([](sim::Flash& flash) { EXPECT_EQ(flash.conflicting_programs(), 0u); });
     }
     test::expect_golden("e2e/workout_clearing", text);
-}
-
-TEST_F(WorkoutTest, TransferFailuresPostNoPartialSession) {
-    auto short_reply = [] {
-        // Frames: version, status, 32 directory reads, 32 for session 0's
-        // header, 32 for session 1's header, then its first track sector.
-        auto f = Fault::on_frame(FaultKind::wrong_length, 2 + 32 * 3 + 5);
-        f.length_delta = -1;
-        return f;
-    }();
-    std::string text;
-    for (const bool clearing : {false, true}) {
-        store_sessions(three_sessions());
-        host_.clear();
-        watch_.clear_received();
-        watch_.clear_faults();
-        if (clearing) {
-            watch_.add_fault(Fault::on_command(FaultKind::silence, 0x14));
-            ClearWorkout(host_.hwnd(), FALSE);
-        } else {
-            watch_.add_fault(short_reply);
-            GetAllWorkout(host_.hwnd(), FALSE, FALSE);
-        }
-        run_task();
-        text += record(clearing ? "a silent erase while clearing"
-                                : "a short read reply in session 1's track");
-    }
-    test::expect_golden("e2e/workout_transfer_failures", text);
 }
 
 }  // namespace

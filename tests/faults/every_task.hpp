@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/clock.hpp"
+#include "platform/global_memory.hpp"
 #include "platform/registry.hpp"
 #include "sim/firmware_image.hpp"
 #include "sim/inprocess_line.hpp"
@@ -96,6 +97,24 @@ class EveryTaskTest : public ::testing::Test {
         return std::make_unique<RealisticBench>(image_, "bench" + std::to_string(serial_++), task);
     }
 
+    // No block left, the port released, and the next call (after the watch
+    // is well again for `recover_ms`, if given) finds the watch.
+    void expect_nothing_left(RealisticBench& bench, std::size_t blocks_before,
+                             std::uint32_t recover_ms = 0) {
+        EXPECT_EQ(platform::live_global_blocks(), blocks_before) << "a block leaked";
+        EXPECT_FALSE(bench.line.is_open()) << "the port was not released";
+        if (recover_ms != 0) {
+            bench.watch.clear_faults();
+            bench.line.reconnect();
+            run_for(recover_ms);
+        }
+        HostRecorder next;
+        GetWatch_Version(next.hwnd(), FALSE);
+        ASSERT_TRUE(run_until_task_ends(600'000));
+        EXPECT_EQ(next.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
+            << "the next call: " << next.describe();
+    }
+
     std::vector<WatchTask> tasks() const {
         static const std::uint8_t selection[] = {0, 2};
         static const std::vector<std::uint8_t> no_paths(STRIDELOG_PATH_BLOCK_SIZE, 0);
@@ -121,11 +140,9 @@ class EveryTaskTest : public ::testing::Test {
             {"GetWatch_LongVer", [](HWND h, BOOL s) { GetWatch_LongVer(h, s); }},
             {"GetWorkoutSummary", [](HWND h, BOOL s) { GetWorkoutSummary(h, s); }},
             {"GetAllWorkout", [](HWND h, BOOL s) { GetAllWorkout(h, FALSE, s); }},
-            {"GetAllWorkout, clearing after",
-             [](HWND h, BOOL s) { GetAllWorkout(h, TRUE, s); },
-             {},
-             {},
-             k_cancel | k_progress},
+            {.name = "GetAllWorkout, clearing after",
+             .call = [](HWND h, BOOL s) { GetAllWorkout(h, TRUE, s); },
+             .use = k_cancel | k_progress},
             {"GetSelectedWorkout_Ex",
              [](HWND h, BOOL s) { GetSelectedWorkout_Ex(h, selection, 2, FALSE, s); }},
             {"ClearWorkout", [](HWND h, BOOL s) { ClearWorkout(h, s); }},
@@ -139,11 +156,9 @@ class EveryTaskTest : public ::testing::Test {
             {"GetSetting", [](HWND h, BOOL s) { GetSetting(h, s); }},
             {"SetSetting", [](HWND h, BOOL s) { SetSetting(h, settings.data(), s); }},
             {"SetDateTime", [](HWND h, BOOL s) { SetDateTime(h, 24, 5, 17, 10, 30, 0, s); }},
-            {"ReadFlashSector",
-             [](HWND h, BOOL) { ReadFlashSector(h, 3); },
-             {},
-             {},
-             k_matrix | k_full_matrix | k_progress},
+            {.name = "ReadFlashSector",
+             .call = [](HWND h, BOOL) { ReadFlashSector(h, 3); },
+             .use = k_matrix | k_full_matrix | k_progress},
             {"AGPSDataUpdate",
              [server](HWND h, BOOL s) {
                  AGPSDataUpdate(h, server, u"user", u"pass", u"agps", s, 60'000, TRUE);

@@ -48,6 +48,9 @@ TEST_F(CancelTest, ClosingTheTaskWindowEndsEveryTaskAtEveryStep) {
             {
                 test::HostRecorder host;
                 task.call(host.hwnd(), TRUE);
+                EXPECT_FALSE(platform::is_window_enabled(host.hwnd())) << "shown: the host waits";
+                for (HWND t : sdk::task_windows_on_this_thread())
+                    EXPECT_TRUE(platform::is_window_visible(t));
                 ASSERT_TRUE(test::run_until([&] { return bench->watch.received().size() >= step; },
                                             600'000));
                 const std::size_t seen = host.notifications().size();
@@ -64,13 +67,7 @@ TEST_F(CancelTest, ClosingTheTaskWindowEndsEveryTaskAtEveryStep) {
                 EXPECT_LE(finals_after, 1u) << host.describe();
                 EXPECT_TRUE(platform::is_window_enabled(host.hwnd())) << "the host is usable again";
             }
-            EXPECT_EQ(platform::live_global_blocks(), blocks_before) << "a block leaked";
-            EXPECT_FALSE(bench->line.is_open()) << "the port was not released";
-            test::HostRecorder next;
-            GetWatch_Version(next.hwnd(), FALSE);
-            ASSERT_TRUE(test::run_until_task_ends(600'000));
-            EXPECT_EQ(next.codes(), (std::vector<UINT>{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS}))
-                << "the next call: " << next.describe();
+            expect_nothing_left(*bench, blocks_before);
         }
     }
     std::printf("cancel: %zu cases\n", cases);
@@ -85,11 +82,8 @@ TEST_F(ProgressOrder, NeverGoesBackwardsInAnyTask) {
             test::HostRecorder host;
             task.call(host.hwnd(), FALSE);
             EXPECT_TRUE(test::run_until_task_ends(600'000));
-            std::vector<float> progress;
-            for (const auto& n : host.notifications()) {
-                EXPECT_FALSE(n.error) << host.describe();
-                if (n.code == SDK_MSG_PROGRESS && !n.error) progress.push_back(n.progress());
-            }
+            for (const auto& n : host.notifications()) EXPECT_FALSE(n.error) << host.describe();
+            const std::vector<float> progress = host.progress_values();
             EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end())) << host.describe();
         }
     }

@@ -6,7 +6,6 @@
 
 #include <condition_variable>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,9 +21,7 @@ namespace stridelog::test {
 namespace {
 
 link::DCB line() {
-    link::DCB dcb;
-    dcb.BaudRate = 115200;
-    return dcb;
+    return {.BaudRate = 115200};
 }
 
 // The owner's messages other than the low-level echo, as seen after `wait_ms`.
@@ -44,62 +41,32 @@ Bytes ReadReply(std::uint8_t fill, std::size_t count) {
     return payload;
 }
 
+// Every command goes out through the same discard; a read shows it best, as
+// the stale reply would also be copied to the destination.
 TEST(StaleInput, WaitingInTheLineQueueIsDroppedWhenTheNextCommandGoesOut) {
-    struct Case {
-        const char* legend;
-        std::function<bool(link::CWatchLink&, std::uint8_t*)> send;
-        Bytes stale;  // reply payload waiting unread before the command
-        Bytes fresh;  // the real reply
-        UINT message;
-    };
-    const Case cases[] = {
-        {"version", [](link::CWatchLink& l, std::uint8_t*) { return l.GetVersion(); },
-         hex("11 56 65 72 31 2E 31 30"), hex("11 56 65 72 31 2E 33 30"), link::WM_LINK_VERSION},
-        {"sector read",
-         [](link::CWatchLink& l, std::uint8_t* d) { return l.ReadMemory(0x1000, 8, d); },
-         ReadReply(0xEE, 8), ReadReply(0x42, 8), link::WM_LINK_READ_DATA},
-        {"status", [](link::CWatchLink& l, std::uint8_t*) { return l.GetStatus(); },
-         hex("2D 00 00 00 00"), hex("2D 01 07 00 01"), link::WM_LINK_STATUS},
-        {"clock", [](link::CWatchLink& l, std::uint8_t*) { return l.SetClock(24, 1, 2, 3, 4, 5); },
-         hex("3A 07"), hex("3A 00"), link::WM_LINK_CLOCK_ACK},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        TestEnvironment environment;
-        PtyPair pty;
-        ASSERT_TRUE(pty.ok());
-        platform::inject_serial_comm("\\Device\\Serial7", "COM7", pty.path());
-        OwnerWindow owner;
-        link::CWatchLink link(owner.hwnd());
-        ASSERT_TRUE(link.OpenPort(7, line()));
-        std::uint8_t area[8] = {};
+    TestEnvironment environment;
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    platform::inject_serial_comm("\\Device\\Serial7", "COM7", pty.path());
+    OwnerWindow owner;
+    link::CWatchLink link(owner.hwnd());
+    ASSERT_TRUE(link.OpenPort(7, line()));
+    std::uint8_t area[8] = {};
 
-        // The receive thread is held back so the stale reply stays queued.
-        link.StopReceiving();
-        ASSERT_TRUE(pty.send(wire::encode_frame(c.stale)));
-        platform::clock().sleep_ms(100);  // into the line's input queue
-        ASSERT_TRUE(c.send(link, area));
-        ASSERT_FALSE(pty.receive(1).empty()) << "the command went out";
-        pty.receive(64, 50);
-        link.StartReceiving();
-        ASSERT_TRUE(pty.send(wire::encode_frame(c.fresh)));
+    // The receive thread is held back so the stale reply stays queued.
+    link.StopReceiving();
+    ASSERT_TRUE(pty.send(wire::encode_frame(ReadReply(0xEE, 8))));
+    platform::clock().sleep_ms(100);  // into the line's input queue
+    ASSERT_TRUE(link.ReadMemory(0x1000, 8, area));
+    ASSERT_FALSE(pty.receive(1).empty()) << "the command went out";
+    pty.receive(64, 50);
+    link.StartReceiving();
+    ASSERT_TRUE(pty.send(wire::encode_frame(ReadReply(0x42, 8))));
 
-        const auto replies = collect_replies(owner, 1, 3000);
-        ASSERT_EQ(replies.size(), 1u) << "one reply, not the stale one as well";
-        EXPECT_EQ(replies[0].message, c.message);
-        if (c.message == link::WM_LINK_VERSION) {
-            EXPECT_EQ(replies[0].text, "Ver1.30");
-        }
-        if (c.message == link::WM_LINK_STATUS) {
-            EXPECT_EQ(replies[0].block, hex("01 07 00 01"));
-        }
-        if (c.message == link::WM_LINK_CLOCK_ACK) {
-            EXPECT_EQ(replies[0].wparam, 0u);
-        }
-        if (c.message == link::WM_LINK_READ_DATA) {
-            EXPECT_EQ(Bytes(area, area + 8), Bytes(8, 0x42));
-        }
-    }
+    const auto replies = collect_replies(owner, 1, 3000);
+    ASSERT_EQ(replies.size(), 1u) << "one reply, not the stale one as well";
+    EXPECT_EQ(replies[0].message, link::WM_LINK_READ_DATA);
+    EXPECT_EQ(Bytes(area, area + 8), Bytes(8, 0x42));
 }
 
 // A line whose reader can be caught between taking a burst and returning it:
@@ -115,14 +82,11 @@ class HeldLine : public platform::SerialDevice {
         bool holding = false;  // the reader took a burst and waits at the gate
         bool interrupted = false;
         std::uint64_t discards = 0;
-        std::vector<Bytes> written;
     };
     explicit HeldLine(std::shared_ptr<Shared> s) : s_(std::move(s)) {}
 
     bool configure(const platform::LineSettings&, int&) override { return true; }
     bool write(std::span<const std::uint8_t> bytes, std::uint32_t, std::size_t& written) override {
-        std::lock_guard lock(s_->mutex);
-        s_->written.emplace_back(bytes.begin(), bytes.end());
         written = bytes.size();
         return true;
     }
@@ -146,11 +110,6 @@ class HeldLine : public platform::SerialDevice {
         std::lock_guard lock(s_->mutex);
         s_->interrupted = true;
         s_->changed.notify_all();
-    }
-    bool resume() override {
-        std::lock_guard lock(s_->mutex);
-        s_->interrupted = false;
-        return true;
     }
     std::uint64_t discard_input() override {
         std::lock_guard lock(s_->mutex);

@@ -17,7 +17,6 @@ constexpr UINT kEcho = platform::kWmUser + 2;  // the handler posts one kPlain b
 
 struct Seen {
     std::vector<UINT> messages;
-    HWND window = nullptr;
 };
 
 LRESULT record(void* context, HWND window, UINT message, WPARAM, LPARAM) {
@@ -57,50 +56,34 @@ class PumpMessages : public ::testing::Test {
 TEST_F(PumpMessages, ReturnsTheNumberItDispatched) {
     struct Case {
         const char* legend;
-        std::vector<UINT> posted;  // 0 stands for a quit request at that place
-        int expected_count;
-        std::size_t expected_seen;
-        std::size_t expected_left;
+        const char* posted;  // p: a message, e: one whose handler posts another, q: a quit request
+        int count;           // what the pump returns, and the messages seen
+        std::size_t left;
         bool quit_left;  // the quit request is still there for the outer loop
     };
     const Case cases[] = {
-        {"nothing waiting", {}, 0, 0, 0, false},
-        {"one message", {kPlain}, 1, 1, 0, false},
-        {"every waiting message in one call",
-         {kPlain, kPlain, kPlain, kPlain, kPlain},
-         5,
-         5,
-         0,
-         false},
-        {"a message posted while dispatching is dispatched and counted",
-         {kEcho, kPlain},
-         3,
-         3,
-         0,
-         false},
-        {"a quit request first: nothing dispatched, the quit kept", {0, kPlain}, 0, 0, 1, true},
-        {"messages before a quit request are counted, the rest wait",
-         {kPlain, kPlain, 0, kPlain},
-         2,
-         2,
-         1,
-         true},
+        {"nothing waiting", "", 0, 0, false},
+        {"one message", "p", 1, 0, false},
+        {"every waiting message in one call", "ppppp", 5, 0, false},
+        {"a message posted while dispatching is dispatched and counted", "ep", 3, 0, false},
+        {"a quit request first: nothing dispatched, the quit kept", "qp", 0, 1, true},
+        {"messages before a quit request are counted, the rest wait", "ppqp", 2, 1, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         Seen seen;
         const HWND window = Stridelog_CreateHostWindow(&record, &seen);
         ASSERT_NE(window, nullptr);
-        for (UINT m : c.posted) {
-            if (m == 0)
+        for (const char* m = c.posted; *m; ++m) {
+            if (*m == 'q')
                 platform::post_quit_message(3);
             else
-                ASSERT_TRUE(platform::post_message(window, m, 0, 0));
+                ASSERT_TRUE(platform::post_message(window, *m == 'e' ? kEcho : kPlain, 0, 0));
         }
-        EXPECT_EQ(Stridelog_PumpMessages(0), c.expected_count);
-        EXPECT_EQ(seen.messages.size(), c.expected_seen);
+        EXPECT_EQ(Stridelog_PumpMessages(0), c.count);
+        EXPECT_EQ(seen.messages.size(), static_cast<std::size_t>(c.count));
         const Left left = drain_queue();
-        EXPECT_EQ(left.messages, c.expected_left);
+        EXPECT_EQ(left.messages, c.left);
         EXPECT_EQ(left.quit, c.quit_left) << "the quit request, with its exit code";
         Stridelog_DestroyHostWindow(window);
     }

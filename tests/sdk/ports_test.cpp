@@ -32,10 +32,21 @@ TEST(CablePorts, ListsAndFindsTheCable) {
     using Entries = std::vector<std::pair<std::string, std::string>>;
     struct Case {
         const char* legend;
-        Entries serial_comm;    // value name, port name
-        Entries usb_enum = {};  // subkey, PORTNAME
+        Entries serial_comm;                                        // value name, port name
+        std::vector<std::pair<std::string, RegValue>> values = {};  // raw SERIALCOMM values
+        Entries usb_enum = {};                                      // subkey, PORTNAME
         int system_version = 6;
     };
+    // "COM7" padded to `chars` characters: 2 * (chars + 1) bytes of REG_SZ data.
+    const auto port_text = [](std::size_t chars) {
+        return RegValue::text("COM7" + std::string(chars - 4, 'x'));
+    };
+    const auto raw_sz = [](std::size_t bytes) {
+        std::vector<std::uint8_t> data(bytes, 0);
+        for (std::size_t i = 0; i < 4; ++i) data[2 * i] = static_cast<std::uint8_t>("COM7"[i]);
+        return RegValue{platform::RegType::sz, data};
+    };
+    const std::string head = cable("");
     const Case cases[] = {
         {"sorted as text (COM10 before COM2); presence takes the first in registry order",
          {{cable("0"), "COM3"}, {cable("1"), "COM10"}, {cable("2"), "COM2"}}},
@@ -69,21 +80,47 @@ TEST(CablePorts, ListsAndFindsTheCable) {
         {"nothing registered", {}},
         {"version 5 already uses the device map",
          {{cable("0"), "COM6"}},
+         {},
          {{"0000USB&VID_04FC&PID_0201&1", "COM7"}},
          5},
         {"older system: enumeration subkeys by whole prefix; device map and bridges unused",
          {{cable("0"), "COM6"}, {bridge(0), "COM8"}},
+         {},
          {{"0000USB&VID_04FC&PID_0201&0001", "COM12"},
           {"0000USB&VID_04FC&PID_0202&0001", "COM13"},
           {"0000USB&VID_04FC&PID_020", "COM14"},
           {"0001USB&VID_04FC&PID_0201", "COM15"},
           {"0000USB&VID_04FC&PID_0201", "COM11"}},
          4},
+        // The registry is read through fixed buffers: data of 256 bytes, names of
+        // 255 characters plus the terminator. Each limit met exactly, and passed by one.
+        {"127 characters with the terminator fill 256 bytes: read",
+         {},
+         {{cable("0"), port_text(127)}}},
+        {"128 characters need 258 bytes: skipped", {}, {{cable("0"), port_text(128)}}},
+        {"256 bytes of raw text data: read", {}, {{cable("0"), raw_sz(256)}}},
+        {"257 bytes of raw text data: skipped", {}, {{cable("0"), raw_sz(257)}}},
+        {"a 255-character name fits with its terminator",
+         {},
+         {{head + std::string(255 - head.size(), 'n'), RegValue::text("COM7")}}},
+        {"a 256-character name does not",
+         {},
+         {{head + std::string(256 - head.size(), 'n'), RegValue::text("COM7")}}},
+        {"values that cannot be read are skipped with a diagnostic",
+         {{cable("long"), std::string(200, 'C')},
+          {cable(std::string(240, 'x')), "COM20"},
+          {bridge(1), "COM6"}},
+         {{cable("0"), RegValue::dword(3)},
+          {bridge(0), RegValue{platform::RegType::binary, {'C', 0, 'O', 0}}}}},
     };
     std::string text;
     for (const auto& c : cases) {
         test::TestEnvironment env;
+        env.set_switch("DebugView", "1");
+        env.set_switch("DebugViewExtra", "2");
+        test::DebugCapture capture;
         platform::set_system_major_version(c.system_version);
+        for (const auto& [name, value] : c.values) platform::inject_serial_comm_value(name, value);
         for (const auto& [name, port] : c.serial_comm)
             platform::inject_serial_comm(name, port, "/dev/null");
         for (const auto& [subkey, port] : c.usb_enum) platform::inject_usb_enum(subkey, port);
@@ -91,74 +128,19 @@ TEST(CablePorts, ListsAndFindsTheCable) {
         ports::ListCablePorts(list);
         text += std::string("== ") + c.legend + "\nlisted:";
         for (const auto& port : list) text += " [" + port + "]";
-        text += "\nfound: " + std::to_string(ports::FindCablePort()) + "\n";
+        text += "\nfound: " + std::to_string(ports::FindCablePort()) + "\n" + capture.text();
+    }
+    // The port list block: a 32-bit little-endian count, then each name in
+    // UTF-16 code units with its terminator.
+    for (const auto& list : {std::vector<std::string>{}, std::vector<std::string>{"\xC3\x96"},
+                             std::vector<std::string>{""}, std::vector<std::string>(300, "COM1")}) {
+        const auto block = ports::build_port_list_block(list);
+        text += "block of " + std::to_string(list.size()) + " names, " +
+                std::to_string(block.size()) + " bytes: " +
+                test::bytes_text(std::span(block).first(std::min<std::size_t>(block.size(), 8))) +
+                "\n";
     }
     test::expect_golden("sdk/cable_ports", text);
-}
-
-TEST(CablePorts, ValuesThatCannotBeReadAreSkippedWithADiagnostic) {
-    test::TestEnvironment env;
-    env.set_switch("DebugView", "1");
-    env.set_switch("DebugViewExtra", "2");
-    test::DebugCapture capture;
-    platform::inject_serial_comm_value(cable("0"), RegValue::dword(3));
-    platform::inject_serial_comm_value(bridge(0),
-                                       RegValue{platform::RegType::binary, {'C', 0, 'O', 0}});
-    platform::inject_serial_comm(cable("long"), std::string(200, 'C'), "/dev/null");   // 402 bytes
-    platform::inject_serial_comm(cable(std::string(240, 'x')), "COM20", "/dev/null");  // long name
-    platform::inject_serial_comm(bridge(1), "COM6", "/dev/null");
-
-    std::vector<std::string> list;
-    ports::ListCablePorts(list);
-    EXPECT_EQ(list, std::vector<std::string>{"COM6"});
-    EXPECT_EQ(ports::FindCablePort(), 0);
-    EXPECT_NE(capture.text().find("\\Device\\Silabser0 is not text"), std::string::npos)
-        << capture.text();
-}
-
-// The registry is read through fixed buffers: data of 256 bytes and names of
-// 255 characters plus the terminator. Each limit is met exactly and passed by one.
-TEST(CablePorts, ValuesAndNamesAtTheBufferLimits) {
-    struct Case {
-        const char* legend;
-        std::string value_name;
-        RegValue value;
-        bool listed;
-    };
-    // "COM7" padded to `chars` characters: 2 * (chars + 1) bytes of REG_SZ data.
-    auto port_text = [](std::size_t chars) {
-        return RegValue::text("COM7" + std::string(chars - 4, 'x'));
-    };
-    auto raw_sz = [](std::size_t bytes) {
-        std::vector<std::uint8_t> data(bytes, 0);
-        const char text[] = "COM7";
-        for (std::size_t i = 0; i < 4; ++i) data[2 * i] = static_cast<std::uint8_t>(text[i]);
-        return RegValue{platform::RegType::sz, data};
-    };
-    const std::string name_head = cable("");
-    const Case cases[] = {
-        {"127 characters with the terminator fill 256 bytes: read", cable("0"), port_text(127),
-         true},
-        {"128 characters need 258 bytes: skipped", cable("0"), port_text(128), false},
-        {"256 bytes of raw text data: read", cable("0"), raw_sz(256), true},
-        {"257 bytes of raw text data: skipped", cable("0"), raw_sz(257), false},
-        {"a 255-character name fits with its terminator",
-         name_head + std::string(255 - name_head.size(), 'n'), RegValue::text("COM7"), true},
-        {"a 256-character name does not", name_head + std::string(256 - name_head.size(), 'n'),
-         RegValue::text("COM7"), false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        test::TestEnvironment env;
-        platform::inject_serial_comm_value(c.value_name, c.value);
-        std::vector<std::string> list;
-        ports::ListCablePorts(list);
-        ASSERT_EQ(list.size(), c.listed ? 1u : 0u);
-        if (c.listed) {
-            EXPECT_EQ(list[0].substr(0, 4), "COM7");
-        }
-        EXPECT_EQ(ports::FindCablePort(), c.listed ? 7 : 0);
-    }
 }
 
 TEST(CablePorts, ACablePluggedInBetweenTwoCallsIsFoundByTheSecond) {
@@ -168,28 +150,6 @@ TEST(CablePorts, ACablePluggedInBetweenTwoCallsIsFoundByTheSecond) {
     EXPECT_EQ(ports::FindCablePort(), 3);
     platform::clear_injected();
     EXPECT_EQ(ports::FindCablePort(), 0);
-}
-
-// Names in sorted order as ASCII are checked end to end through GetClip_COM_Port_List.
-TEST(CablePorts, PortListBlockBytes) {
-    struct Case {
-        const char* legend;
-        std::vector<std::string> list;
-        std::vector<std::uint8_t> block;
-    };
-    const Case cases[] = {
-        {"empty list: four bytes of zero", {}, {0, 0, 0, 0}},
-        {"non-ASCII names keep their UTF-16 code units", {"\xC3\x96"}, {1, 0, 0, 0, 0xD6, 0, 0, 0}},
-        {"an empty name is just its terminator", {""}, {1, 0, 0, 0, 0, 0}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ports::build_port_list_block(c.list), c.block) << c.legend;
-
-    const auto block = ports::build_port_list_block(std::vector<std::string>(300, "COM1"));
-    ASSERT_EQ(block.size(), 4u + 300u * 10u);
-    EXPECT_EQ(std::vector<std::uint8_t>(block.begin(), block.begin() + 4),
-              (std::vector<std::uint8_t>{300 & 0xFF, 300 >> 8, 0, 0}))
-        << "the count is 32-bit little-endian";
 }
 
 }  // namespace

@@ -6,14 +6,16 @@
 // Most tasks wait out the SDK's own half-second pauses in real time, so a
 // thousand take about four minutes: the default run does 200 and
 // STRIDELOG_SOAK_TASKS=1000 runs the full thousand.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,14 +32,8 @@
 namespace stridelog {
 namespace {
 
-std::size_t entries_in(const char* folder) {
-    std::size_t count = 0;
-    if (DIR* dir = ::opendir(folder)) {
-        while (const dirent* e = ::readdir(dir))
-            if (e->d_name[0] != '.') ++count;
-        ::closedir(dir);
-    }
-    return count;
+long entries_in(const char* folder) {
+    return std::distance(std::filesystem::directory_iterator(folder), {});
 }
 
 // Resident set size in KiB.
@@ -49,18 +45,16 @@ long resident_ki_b() {
     return -1;
 }
 
-struct Figures {
-    std::size_t fds = 0;
-    std::size_t threads = 0;
-    std::size_t blocks = 0;
-    long rss_kib = 0;
-    long heap_kib = 0;  // allocated and not freed
-};
+// Open descriptors, threads, live blocks, resident KiB, heap KiB in use.
+using Figures = std::array<long, 5>;
+constexpr const char* kFigureNames[] = {"file descriptors", "threads", "live blocks", "VmRSS (KiB)",
+                                        "heap in use (KiB)"};
+enum { fds, threads, blocks, rss_kib, heap_kib };
 
 Figures measure() {
     // The directory listing holds one descriptor of its own while it runs.
     return {entries_in("/proc/self/fd") - 1, entries_in("/proc/self/task"),
-            platform::live_global_blocks(), resident_ki_b(),
+            static_cast<long>(platform::live_global_blocks()), resident_ki_b(),
             static_cast<long>(::mallinfo2().uordblks / 1024)};
 }
 
@@ -133,30 +127,23 @@ TEST(Soak, ManyTasksInARowLeaveNothingBehind) {
     EXPECT_FALSE(sdk::task_active_on_this_thread());
 
     std::printf("soak: %d tasks\n", total);
-    std::printf("  file descriptors  start %zu, after %d %zu, after %d %zu\n", at_start.fds, early,
-                at_early.fds, total, at_end.fds);
-    std::printf("  threads           start %zu, after %d %zu, after %d %zu\n", at_start.threads,
-                early, at_early.threads, total, at_end.threads);
-    std::printf("  live blocks       start %zu, after %d %zu, after %d %zu\n", at_start.blocks,
-                early, at_early.blocks, total, at_end.blocks);
-    std::printf("  VmRSS (KiB)       start %ld, after %d %ld, after %d %ld\n", at_start.rss_kib,
-                early, at_early.rss_kib, total, at_end.rss_kib);
-    std::printf("  heap in use (KiB) start %ld, after %d %ld, after %d %ld\n", at_start.heap_kib,
-                early, at_early.heap_kib, total, at_end.heap_kib);
+    for (std::size_t f = 0; f < at_end.size(); ++f)
+        std::printf("  %-17s start %ld, after %d %ld, after %d %ld\n", kFigureNames[f], at_start[f],
+                    early, at_early[f], total, at_end[f]);
 
     // Compared with the figures after the first tasks, so that anything made
     // once for the life of the process does not count.
-    EXPECT_EQ(at_end.fds, at_early.fds) << "a file descriptor leaked";
-    EXPECT_EQ(at_end.threads, at_early.threads) << "a thread was left running";
-    EXPECT_LE(at_early.fds, at_start.fds + 1);
-    EXPECT_EQ(at_early.threads, at_start.threads) << "a thread outlived its task";
-    EXPECT_EQ(at_end.blocks, at_start.blocks) << "a block leaked";
-    EXPECT_EQ(at_early.blocks, at_start.blocks);
+    EXPECT_EQ(at_end[fds], at_early[fds]) << "a file descriptor leaked";
+    EXPECT_EQ(at_end[threads], at_early[threads]) << "a thread was left running";
+    EXPECT_LE(at_early[fds], at_start[fds] + 1);
+    EXPECT_EQ(at_early[threads], at_start[threads]) << "a thread outlived its task";
+    EXPECT_EQ(at_end[blocks], at_start[blocks]) << "a block leaked";
+    EXPECT_EQ(at_early[blocks], at_start[blocks]);
     // Flat after warming up: allocator slack, not a leak per task (1000 tasks
     // leaking even 1 KiB each would show as 900 KiB here).
     if (kMemoryFiguresCount) {
-        EXPECT_LE(at_end.rss_kib - at_early.rss_kib, 512) << "resident memory grows";
-        EXPECT_LE(at_end.heap_kib - at_early.heap_kib, 64) << "allocations pile up";
+        EXPECT_LE(at_end[rss_kib] - at_early[rss_kib], 512) << "resident memory grows";
+        EXPECT_LE(at_end[heap_kib] - at_early[heap_kib], 64) << "allocations pile up";
     }
 }
 
