@@ -1,19 +1,15 @@
 // The host kit's readers on every block the SDK posts when the entry points
 // run against the simulated watch: each block reads, and reads as what the
 // watch holds (taken from the simulator's own content, not from the SDK);
-// every block cut short or grown by a byte is an error. The A-GPS and
-// firmware updates fetch their files from a real FTP server on loopback.
+// every block cut short or grown by a byte is an error.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <map>
 #include <set>
 
-#include "sim/firmware_image.hpp"
 #include "sim/watch_setup_content.hpp"
 #include "tests/hostkit/realistic_watch.hpp"
-#include "tests/update/ftp_server.hpp"
 
 namespace stridelog {
 namespace {
@@ -109,31 +105,21 @@ void expect_only_whole_blocks_read(const test::Notification& n) {
 class SimulatedWatch : public test::RealisticWatch {
   protected:
     std::vector<test::Notification> run_code(UINT code) {
-        switch (code) {
-            case SDK_MSG_SDK_VERSION:
-                return run([](HWND h) { GetSDKVersion(h); });
-            case SDK_MSG_PORT_LIST:
-                return run([](HWND h) { GetClip_COM_Port_List(h); });
-            case SDK_MSG_WATCH_VERSION:
-                return run([](HWND h) { GetWatch_Version(h, FALSE); });
-            case SDK_MSG_LONG_VERSION:
-                return run([](HWND h) { GetWatch_LongVer(h, FALSE); });
-            case SDK_MSG_SESSION_TRACK:
-                return run([](HWND h) { GetAllWorkout(h, FALSE, FALSE); });
-            case SDK_MSG_SUMMARY:
-                return run([](HWND h) { GetWorkoutSummary(h, FALSE); });
-            case SDK_MSG_PATH:
-                return run([](HWND h) { GetPaths(h, FALSE); });
-            case SDK_MSG_VIEWS:
-                return run([](HWND h) { GetViews(h, FALSE); });
-            case SDK_MSG_SETTINGS:
-                return run([](HWND h) { GetSetting(h, FALSE); });
-            default:
-                return run([](HWND h) {
-                    ReadFlashSector(h, 255);
-                    test::deliver_posted();
-                });
-        }
+        static const std::map<UINT, void (*)(HWND)> kCalls = {
+            {SDK_MSG_SDK_VERSION, [](HWND h) { GetSDKVersion(h); }},
+            {SDK_MSG_PORT_LIST, [](HWND h) { GetClip_COM_Port_List(h); }},
+            {SDK_MSG_WATCH_VERSION, [](HWND h) { GetWatch_Version(h, FALSE); }},
+            {SDK_MSG_LONG_VERSION, [](HWND h) { GetWatch_LongVer(h, FALSE); }},
+            {SDK_MSG_SESSION_TRACK, [](HWND h) { GetAllWorkout(h, FALSE, FALSE); }},
+            {SDK_MSG_SUMMARY, [](HWND h) { GetWorkoutSummary(h, FALSE); }},
+            {SDK_MSG_PATH, [](HWND h) { GetPaths(h, FALSE); }},
+            {SDK_MSG_VIEWS, [](HWND h) { GetViews(h, FALSE); }},
+            {SDK_MSG_SETTINGS, [](HWND h) { GetSetting(h, FALSE); }},
+            {SDK_MSG_SECTOR, [](HWND h) {
+                 ReadFlashSector(h, 255);
+                 test::deliver_posted();
+             }}};
+        return run(kCalls.at(code));
     }
     // Block `index` of `code` from the entry point that posts it, read as a T.
     template <class T>
@@ -244,70 +230,6 @@ TEST_F(SimulatedWatch, PathsAndViewsAsTheWatchHoldsThem) {
     for (std::size_t v = 0; v < hk::kViewCount; ++v) {
         EXPECT_EQ(views.views[v].record, setup.views[v].record) << "view " << v;
         EXPECT_EQ(views.views[v].name, from_watch_characters(setup.views[v].name)) << "view " << v;
-    }
-}
-
-// A-GPS data and a firmware update, each fetched from a real FTP server: the
-// expiry date and the four phases of progress.
-class SimulatedUpdates : public test::SimulatedWatchTest {};
-
-TEST_F(SimulatedUpdates, AgpsAndFirmwareBlocks) {
-    test::FtpServer server{env_.root() / "ftp"};
-    ASSERT_TRUE(server.running()) << "pyftpdlib did not start";
-
-    // A watch at 1.31.02 without A-GPS data, whose clock says 2013-01-01.
-    Buffer directory(4096, 0);
-    const std::string version = "1.31.02_VUNA0_00";
-    std::copy(version.begin(), version.end(), directory.begin() + 96);
-    std::fill(directory.begin() + 112, directory.begin() + 115, 0xFF);
-    const auto sum = sim::settings_checksum(directory.data());
-    std::copy(sum.begin(), sum.end(), directory.begin());
-    store(0, directory);
-    sim::WatchConfig config = watch_.config();
-    config.start_time = sim::WatchTime{2013, 1, 1, 12, 0, 0};
-    watch_.set_config(config);
-    watch_.load_agps_from_directory();
-
-    server.put("agps/datetime.txt", "2012-12-30\r\n");
-    server.put("agps/MTK7d.EPO", std::string(53760, '\x5A'));
-    std::filesystem::create_directories(server.root() / "fw");
-    std::string error;
-    ASSERT_TRUE(sim::write_firmware_folder((server.root() / "fw").string(), sim::FirmwareFolder{},
-                                           nullptr, &error))
-        << error;
-
-    const std::string a = server.address();
-    const std::u16string address(a.begin(), a.end());
-    AGPSDataUpdate(host_.hwnd(), address.c_str(), u"user", u"pass", u"agps", FALSE, 60'000, TRUE);
-    run_task(3'600'000);
-    const auto agps = host_.notifications();
-    Stridelog_SetConfirmAnswer(6);
-    host_.clear();
-    FirmwareUpdate(host_.hwnd(), address.c_str(), u"user", u"pass", u"fw", u"", FALSE, 60'000,
-                   TRUE);
-    const bool ended = test::run_until_task_ends(3'600'000);
-    Stridelog_SetConfirmAnswer(0);
-    ASSERT_TRUE(ended);
-    const auto firmware = host_.notifications();
-    ASSERT_EQ(agps.back().code, UINT{SDK_MSG_AGPS_LOADED}) << host_.describe();
-    ASSERT_EQ(firmware.back().code, UINT{SDK_MSG_FIRMWARE_UPDATED}) << host_.describe();
-
-    std::map<std::uint32_t, std::vector<float>> phases;
-    for (const auto* notes : {&agps, &firmware})
-        for (const test::Notification* n : result_blocks(*notes)) {
-            expect_only_whole_blocks_read(*n);
-            const auto read = hk::parse_result_block(n->code, n->block);
-            if (!read) continue;
-            if (const auto* p = std::get_if<hk::PhaseProgress>(&*read))
-                phases[p->phase].push_back(p->percent);
-            if (const auto* expiry = std::get_if<hk::AgpsExpiry>(&*read)) {
-                EXPECT_EQ(expiry->date(), (hk::CalendarDate{2013, 1, 6}));
-            }
-        }
-    for (const std::uint32_t phase : {hk::kPhaseAgpsDownload, hk::kPhaseAgpsTransfer,
-                                      hk::kPhaseFirmwareDownload, hk::kPhaseFirmwareTransfer}) {
-        ASSERT_FALSE(phases[phase].empty()) << "phase " << phase;
-        EXPECT_EQ(phases[phase].back(), 100.0f) << "phase " << phase;
     }
 }
 

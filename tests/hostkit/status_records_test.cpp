@@ -156,6 +156,8 @@ TEST(ProgressBlocks, PercentagesAndPhases) {
         {"phase 5", parse_result_block(SDK_MSG_PHASE_PROGRESS, float_block(1.0f, {5, 0, 0, 0}))},
         {"phase 2^24 + 1",
          parse_result_block(SDK_MSG_PHASE_PROGRESS, float_block(1.0f, {1, 0, 0, 1}))},
+        {"phase progress cut short", parse_result_block(SDK_MSG_PHASE_PROGRESS, Buffer(7, 0))},
+        {"phase progress a byte long", parse_result_block(SDK_MSG_PHASE_PROGRESS, Buffer(9, 0))},
         {"phase progress infinite",
          parse_result_block(SDK_MSG_PHASE_PROGRESS,
                             float_block(std::numeric_limits<float>::infinity(), {1, 0, 0, 0}))},
@@ -176,6 +178,8 @@ TEST(AgpsExpiryBlocks, ADateOrUnknown) {
         {{23, 2, 29}, false, std::nullopt},  // no such day
         {{26, 13, 1}, false, std::nullopt},
         {{26, 1, 0}, false, std::nullopt},
+        {{13, 1}, false, std::nullopt},
+        {{13, 1, 6, 0}, false, std::nullopt},
     };
     for (const auto& c : cases) {
         const auto read = parse_agps_loaded_block(c.block);
