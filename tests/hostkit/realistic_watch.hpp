@@ -1,9 +1,13 @@
-// The shared fixture's watch holding the simulator's realistic content (six
-// sessions, ten paths, settings, views, identity), and what the entry points
+// The host's time zone set for a scope, and the shared fixture's watch holding the simulator's
+// realistic content (six sessions, ten paths, settings, views, identity), and what the entry points
 // called against it post, as a host receives it.
 #pragma once
 
+#include <cstdlib>
+#include <ctime>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "sim/realistic_content.hpp"
@@ -12,6 +16,23 @@
 #include "tests/support/simulated_watch_fixture.hpp"
 
 namespace stridelog::test {
+
+// The host's zone for a while.
+class ScopedTimeZone {
+  public:
+    explicit ScopedTimeZone(const char* zone) {
+        if (const char* saved = std::getenv("TZ")) saved_ = saved;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ScopedTimeZone() {
+        saved_ ? ::setenv("TZ", saved_->c_str(), 1) : ::unsetenv("TZ");
+        ::tzset();
+    }
+
+  private:
+    std::optional<std::string> saved_;
+};
 
 class RealisticWatch : public SimulatedWatchTest {
   protected:

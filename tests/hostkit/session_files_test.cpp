@@ -8,6 +8,7 @@
 #include <set>
 
 #include "stridelog/hostkit.hpp"
+#include "tests/hostkit/realistic_watch.hpp"
 #include "tests/support/golden.hpp"
 
 namespace stridelog::hostkit {
@@ -205,15 +206,12 @@ TEST(SessionIdentity, FromStampsAndHeaderOnly) {
 
 TEST(LocalTime, HostZoneAndOffsets) {
     const DateTime summer{2026, 7, 1, 12, 0, 0}, winter{2026, 1, 1, 12, 0, 0};
-    const char* saved = std::getenv("TZ");
-    const std::string saved_tz = saved != nullptr ? saved : "";
-    ::setenv("TZ", "Europe/Berlin", 1);
-    ::tzset();
-    const auto host = LocalTime::host_zone();
-    EXPECT_EQ(format_utc(*host.to_utc(summer)), "2026-07-01T10:00:00Z");
-    EXPECT_EQ(format_utc(*host.to_utc(winter)), "2026-01-01T11:00:00Z");
-    saved != nullptr ? ::setenv("TZ", saved_tz.c_str(), 1) : ::unsetenv("TZ");
-    ::tzset();
+    {
+        const test::ScopedTimeZone tz("Europe/Berlin");
+        const auto host = LocalTime::host_zone();
+        EXPECT_EQ(format_utc(*host.to_utc(summer)), "2026-07-01T10:00:00Z");
+        EXPECT_EQ(format_utc(*host.to_utc(winter)), "2026-01-01T11:00:00Z");
+    }
     EXPECT_EQ(format_utc(*LocalTime::fixed_offset(-9 * 3600).to_utc(winter)),
               "2026-01-01T21:00:00Z");
     EXPECT_FALSE(LocalTime::fixed_offset(0).to_utc({2026, 2, 30, 0, 0, 0}));

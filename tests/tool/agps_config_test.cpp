@@ -206,42 +206,39 @@ TEST(FtpAccount, SourcesAndTheirOrder) {
     };
     ConfigValues with_password = agps;
     with_password["agps.password"] = secret;
+    const std::string pf = private_file, of = open_file;
     // clang-format off
     const Case cases[] = {
         {"defaults", "agps", {.server = "h"}, {}, 0600, true, "h|anonymous|||passive|300|"},
         {"config values", "agps", {}, with_password, 0600, true, "h|u|" + secret + "|f|active|42|"},
-        {"command line wins", "agps",
-         {.server = "c:21", .user = "cu", .folder = "cf", .passive = true, .limit_s = 7}, agps,
-         0600, true, "c:21|cu||cf|passive|7|"},
-        {"password file: first line", "agps", {.server = "h", .password_file = private_file}, {},
-         0600, true, "h|anonymous|from-file||passive|300|"},
+        {"command line wins", "agps", {.server = "c:21", .user = "cu", .folder = "cf",
+         .passive = true, .limit_s = 7}, agps, 0600, true, "c:21|cu||cf|passive|7|"},
+        {"password file: first line", "agps", {.server = "h", .password_file = pf}, {}, 0600,
+         true, "h|anonymous|from-file||passive|300|"},
         {"password file: CR LF", "agps", {.server = "h", .password_file = crlf_file}, {}, 0600,
          true, "h|anonymous|windows||passive|300|"},
         {"password file over the config's password", "agps", {.server = "h"},
-         {{"agps.password", secret}, {"agps.password_file", private_file}}, 0644, true,
+         {{"agps.password", secret}, {"agps.password_file", pf}}, 0644, true,
          "h|anonymous|from-file||passive|300|"},
         {"a config others can read holds no usable password", "agps", {.server = "h"},
          {{"agps.password", secret}}, 0640, false, "has mode 0640, so others can read it"},
         {"also when only the world can read it", "agps", {.server = "h"},
          {{"agps.password", secret}}, 0604, false, "has mode 0604"},
-        {"an open config without a password is fine", "agps", {.server = "h"},
-         {{"agps.user", "u"}}, 0644, true, "h|u|||passive|300|"},
-        {"a password file others can read", "agps", {.server = "h", .password_file = open_file},
-         {}, 0600, false, "open.pw has mode 0644"},
+        {"an open config without a password", "agps", {.server = "h"}, {{"agps.user", "u"}},
+         0644, true, "h|u|||passive|300|"},
+        {"an open password file", "agps", {.server = "h", .password_file = of}, {}, 0600, false,
+         "open.pw has mode 0644"},
         {"the config's password file, open", "agps", {.server = "h"},
-         {{"agps.password_file", open_file}}, 0600, false, "open.pw has mode 0644"},
+         {{"agps.password_file", of}}, 0600, false, "open.pw has mode 0644"},
         {"a missing password file", "agps", {.server = "h", .password_file = "/nonexistent/pw"},
          {}, 0600, false, "/nonexistent/pw: No such file"},
         {"no server", "agps", {}, {{"agps.password", secret}}, 0600, false, "no FTP server"},
         {"a bad server", "agps", {.server = "h:99999"}, {}, 0600, false, "HOST or HOST:PORT"},
-        {"a bad mode", "agps", {.server = "h"}, {{"agps.mode", "fast"}}, 0600, false,
-         "mode is passive or active"},
+        {"a bad mode", "agps", {.server = "h"}, {{"agps.mode", "fast"}}, 0600, false, "passive or active"},
         {"a bad limit in the config", "agps", {.server = "h"}, {{"agps.limit", "0"}}, 0600, false,
          "limit is a whole number"},
-        {"a limit of 0 given", "agps", {.server = "h", .limit_s = 0}, {}, 0600, false,
-         "--limit is a whole number"},
-        {"a limit over a day", "agps", {.server = "h", .limit_s = 86401}, {}, 0600, false,
-         "--limit is"},
+        {"a limit of 0", "agps", {.server = "h", .limit_s = 0}, {}, 0600, false, "--limit is a whole"},
+        {"a limit over a day", "agps", {.server = "h", .limit_s = 86401}, {}, 0600, false, "--limit is"},
         {"a misspelt key", "agps", {.server = "h"}, {{"agps.sever", "x"}}, 0600, false,
          "unknown key sever in [agps]"},
         {"firmware from its section", "firmware", {}, both, 0600, true,
@@ -250,8 +247,8 @@ TEST(FtpAccount, SourcesAndTheirOrder) {
          both, 0600, true, "fw.example.org:21|anonymous|s3cret|other|passive|600|"},
         {"agps keeps its own values and no fifth text", "agps", {}, both, 0600, true,
          "agps.example.org|anonymous||epo|passive|300|"},
-        {"a fifth text belongs to the firmware section only", "agps", {.server = "h"},
-         {{"agps.fifth", "WEX0"}}, 0600, false, "unknown key fifth in [agps]"},
+        {"a fifth text in [agps]", "agps", {.server = "h"}, {{"agps.fifth", "WEX0"}}, 0600, false,
+         "unknown key fifth in [agps]"},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -337,22 +334,17 @@ TEST(AgpsReport, ProgressLines) {
         double phase_s, total_s;
         const char* line;
     };
+    // clang-format off
     const Case cases[] = {
         {"download start: no rate yet", {1, 0}, 0, 0.4, "downloading            0%  (0.4 s)"},
-        {"half the orbit file in 2 s: 13.4 kB/s, 2 s left",
-         {1, 50},
-         2,
-         2.5,
+        {"half the orbit file in 2 s: 13.4 kB/s, 2 s left", {1, 50}, 2, 2.5,
          "downloading           50%  13.4 kB/s  00:02 left  (2.5 s)"},
         {"download done", {1, 100}, 4, 4.5, "downloading          100%  (4.5 s)"},
-        {"writing: time left, no rate",
-         {2, 25},
-         1,
-         6,
-         "writing to the watch  25%  00:03 left  (6.0 s)"},
+        {"writing: time left, no rate", {2, 25}, 1, 6, "writing to the watch  25%  00:03 left  (6.0 s)"},
         {"an hour left", {2, 1}, 40, 41, "writing to the watch   1%  01:06:00 left  (41.0 s)"},
         {"negative percentages show as 0", {2, -3}, 1, 1, "writing to the watch   0%  (1.0 s)"},
     };
+    // clang-format on
     for (const Case& c : cases)
         EXPECT_EQ(progress_line(c.progress, c.phase_s, c.total_s), c.line) << c.legend;
 }
