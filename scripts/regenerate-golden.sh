@@ -16,11 +16,12 @@ STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/test_hostkit" \
 
 # ---- Host kit and tool (tests/hostkit, tests/tool): the FIT messages as the
 # test's own decoder reads them, under tests/data/golden/hostkit/, and what
-# the tool prints, under tests/data/golden/tool/ (the tool's script rewrites
-# those when STRIDELOG_REGENERATE_GOLDEN is set).
+# the tool prints and its documents and reports, under tests/data/golden/tool/
+# (test_tool and the tool's scripts rewrite those when STRIDELOG_REGENERATE_GOLDEN is set).
 STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/test_hostkit" \
     --gtest_filter='FitExport*' --gtest_brief=1
-cmake --build "$build" --target stridelog_tool stridelog-sim
+cmake --build "$build" --target stridelog_tool stridelog-sim test_tool
+STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/test_tool" --gtest_brief=1
 STRIDELOG_REGENERATE_GOLDEN=1 bash "$root/tests/tool/tool_test.sh" "$build/tools/stridelog/stridelog" >/dev/null
 STRIDELOG_REGENERATE_GOLDEN=1 bash "$root/tests/tool/firmware_test.sh" "$build/tools/stridelog/stridelog" >/dev/null
 

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <set>
 
 #include "agps_report.hpp"
 #include "tool_golden.hpp"
@@ -320,32 +319,6 @@ TEST(AgpsReport, MilestonesWithoutATerminal) {
         last = p;
     }
     EXPECT_EQ(printed, "1:0 1:25 1:74 1:75 1:100 2:6 2:100 ");
-}
-
-TEST(AgpsReport, EveryErrorCodeHasItsOwnExitStatus) {
-    std::set<int> seen = {0, 1, 2, 130, 143};  // success, other errors, usage, signals
-    for (UINT code = 0x1000; code <= 0x1016; ++code) {
-        if ((code & 0xF) > 9) continue;  // never posted
-        const int status = agps_exit_status(code);
-        EXPECT_TRUE(seen.insert(status).second) << std::hex << code << " -> " << std::dec << status;
-        EXPECT_LT(status, 126) << "shells reserve 126 and up";
-    }
-    EXPECT_EQ(agps_exit_status(SDK_ERR_DOWNLOAD), 18);
-    EXPECT_EQ(agps_exit_status(SDK_ERR_AGPS_PACKET_FILE), 20);
-    EXPECT_EQ(agps_exit_status(SDK_ERR_DOWNLOAD_TIMEOUT), 24);
-    EXPECT_EQ(agps_exit_status(0x100A), 1);
-    EXPECT_EQ(agps_exit_status(0x2017), 1);
-}
-
-TEST(AgpsReport, ErrorTexts) {
-    EXPECT_EQ(
-        agps_error_text(SDK_ERR_DOWNLOAD_TIMEOUT, 90)
-            .rfind("error 0x1014 SDK_ERR_DOWNLOAD_TIMEOUT: the download did not finish within 90 s",
-                   0),
-        0u);
-    EXPECT_NE(agps_error_text(SDK_ERR_AGPS_SIZE, 1).find("53760 bytes"), std::string::npos);
-    EXPECT_EQ(
-        agps_error_text(SDK_ERR_CLOCK_VALUE, 1).rfind("error 0x1016 SDK_ERR_CLOCK_VALUE: ", 0), 0u);
 }
 
 }  // namespace
