@@ -86,7 +86,6 @@ void decode_fit(const Buffer& file, FitFileRead& out) {
     ASSERT_EQ(crc16(file.data(), file.size()), 0) << "file CRC";
 
     struct Definition {
-        bool big_endian = false;
         std::uint16_t global = 0;
         std::vector<std::array<std::uint8_t, 3>> fields;  // number, size, base type
     };
@@ -101,11 +100,9 @@ void decode_fit(const Buffer& file, FitFileRead& out) {
         if (header & 0x40) {
             ASSERT_EQ(header & 0x20, 0) << "developer fields";
             ASSERT_TRUE(need(5));
+            ASSERT_EQ(file[at + 1], 0) << "architecture: the writer's is little-endian";
             Definition d;
-            d.big_endian = file[at + 1] == 1;
-            ASSERT_LE(file[at + 1], 1) << "architecture";
-            d.global = d.big_endian ? static_cast<std::uint16_t>(file[at + 2] << 8 | file[at + 3])
-                                    : static_cast<std::uint16_t>(file[at + 2] | file[at + 3] << 8);
+            d.global = static_cast<std::uint16_t>(file[at + 2] | file[at + 3] << 8);
             const std::size_t count = file[at + 4];
             at += 5;
             ASSERT_TRUE(need(3 * count));
@@ -124,10 +121,8 @@ void decode_fit(const Buffer& file, FitFileRead& out) {
             ASSERT_EQ(size, info->size) << "field " << +number << " of message " << d.global;
             ASSERT_TRUE(need(size));
             std::uint64_t raw = 0;
-            for (std::size_t i = 0; i < size; ++i) {
-                const std::size_t shift = d.big_endian ? 8 * (size - 1 - i) : 8 * i;
-                raw |= static_cast<std::uint64_t>(file[at + i]) << shift;
-            }
+            for (std::size_t i = 0; i < size; ++i)
+                raw |= static_cast<std::uint64_t>(file[at + i]) << (8 * i);
             at += size;
             std::optional<std::int64_t> value;
             if (raw != info->invalid) {

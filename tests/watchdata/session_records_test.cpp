@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/golden.hpp"
 #include "tests/support/record_stream.hpp"
 
 namespace stridelog::watchdata {
@@ -57,79 +58,50 @@ std::string when(const TrackPoint& p) {
 
 constexpr Time kTen{2024, 5, 17, 10, 0, 0};
 
+// Each case's points as "time longitude": golden/watchdata/track-points.txt.
 TEST(TrackDecoder, TimesPositionsAndChecks) {
-    struct Case {
-        const char* legend;
-        Stream stream;
-        std::vector<std::string> times;
-        std::vector<std::int32_t> longitudes;
-    };
-    const Case cases[] = {
+    const Time marker{2024, 5, 17, 10, 1, 0};
+    const std::pair<const char*, Stream> cases[] = {
         {"minutes 58, 59, 03: the third point is in the next hour",
-         Stream().full(1, 1, 0, {2024, 5, 17, 10, 58, 0}).delta(59, 30, 1).delta(3, 0, 1).end(),
-         {"24-05-17 10:58:00", "24-05-17 10:59:30", "24-05-17 11:03:00"},
-         {1, 2, 3}},
+         Stream().full(1, 1, 0, {2024, 5, 17, 10, 58, 0}).delta(59, 30, 1).delta(3, 0, 1).end()},
         {"the hour rolls over midnight into the next day",
-         Stream().full(1, 1, 0, {2024, 2, 29, 23, 59, 0}).time_only(0, 10).end(),
-         {"24-02-29 23:59:00", "24-03-01 00:00:10"},
-         {1, 1}},
+         Stream().full(1, 1, 0, {2024, 2, 29, 23, 59, 0}).time_only(0, 10).end()},
         {"time-only points stand at the running position",
-         Stream().full(50, 1, 0, kTen).delta(0, 5, -20).time_only(0, 9).end(),
-         {"24-05-17 10:00:00", "24-05-17 10:00:05", "24-05-17 10:00:09"},
-         {50, 30, 30}},
-        {"deltas wrap as 32-bit sums",
-         Stream().full(0x7FFFFFFF, 1, 0, kTen).delta(0, 1, 1).end(),
-         {"24-05-17 10:00:00", "24-05-17 10:00:01"},
-         {0x7FFFFFFF, INT32_MIN}},
+         Stream().full(50, 1, 0, kTen).delta(0, 5, -20).time_only(0, 9).end()},
+        {"deltas wrap as 32-bit sums", Stream().full(0x7FFFFFFF, 1, 0, kTen).delta(0, 1, 1).end()},
         {"month 13 is dropped but its position still counts",
-         Stream().full(10, 1, 0, kTen).full(500, 1, 0, {2024, 13, 1, 0, 0, 0}).delta(0, 7, 1).end(),
-         {"24-05-17 10:00:00", "24-05-17 10:00:07"},
-         {10, 501}},
-        {"minute and second 60 pass the check, 61 does not",
          Stream()
-             .full(1, 1, 0, kTen)
-             .delta(60, 60, 1)
-             .delta(61, 0, 1)
-             .time_only(0, 61)
-             .time_only(60, 60)
-             .end(),
-         {"24-05-17 10:00:00", "24-05-17 10:60:60", "24-05-17 10:60:60"},
-         {1, 2, 2}},
+             .full(10, 1, 0, kTen)
+             .full(500, 1, 0, {2024, 13, 1, 0, 0, 0})
+             .delta(0, 7, 1)
+             .end()},
+        {"minute and second 60 pass the check, 61 does not", Stream()
+                                                                 .full(1, 1, 0, kTen)
+                                                                 .delta(60, 60, 1)
+                                                                 .delta(61, 0, 1)
+                                                                 .time_only(0, 61)
+                                                                 .time_only(60, 60)
+                                                                 .end()},
         {"deltas and time-only records before the first full record are skipped",
-         Stream().delta(0, 1, 5).time_only(0, 2).full(9, 1, 0, kTen).end(),
-         {"24-05-17 10:00:00"},
-         {9}},
-        {"a break record first: no points", Stream().end().full(9, 1, 0, kTen), {}, {}},
+         Stream().delta(0, 1, 5).time_only(0, 2).full(9, 1, 0, kTen).end()},
+        {"a break record first: no points", Stream().end().full(9, 1, 0, kTen)},
         {"a marker right after a full record has no position",
-         Stream().full(42, 43, 0, kTen).marker({2024, 5, 17, 10, 1, 0}).end(),
-         {"24-05-17 10:00:00", "24-05-17 10:01:00"},
-         {42, kNone}},
+         Stream().full(42, 43, 0, kTen).marker(marker).end()},
         {"a marker after a delta takes the delta's position",
-         Stream().full(42, 43, 0, kTen).delta(0, 1, 1).marker({2024, 5, 17, 10, 1, 0}).end(),
-         {"24-05-17 10:00:00", "24-05-17 10:00:01", "24-05-17 10:01:00"},
-         {42, 43, 43}},
+         Stream().full(42, 43, 0, kTen).delta(0, 1, 1).marker(marker).end()},
         {"a marker after a time-only record stands at zero",
-         Stream().full(42, 43, 0, kTen).time_only(0, 1).marker({2024, 5, 17, 10, 1, 0}).end(),
-         {"24-05-17 10:00:00", "24-05-17 10:00:01", "24-05-17 10:01:00"},
-         {42, 42, 0}},
+         Stream().full(42, 43, 0, kTen).time_only(0, 1).marker(marker).end()},
         {"a marker with an impossible time is skipped",
-         Stream().full(42, 43, 0, kTen).marker({2024, 2, 30, 10, 1, 0}).end(),
-         {"24-05-17 10:00:00"},
-         {42}},
+         Stream().full(42, 43, 0, kTen).marker({2024, 2, 30, 10, 1, 0}).end()},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
+    std::string text;
+    for (const auto& [legend, stream] : cases) {
         TrackDecoder decoder;
-        const auto points = decode(decoder, c.stream.bytes);
-        std::vector<std::string> times;
-        std::vector<std::int32_t> longitudes;
-        for (const auto& p : points) {
-            times.push_back(when(p));
-            longitudes.push_back(lon(p));
-        }
-        EXPECT_EQ(times, c.times);
-        EXPECT_EQ(longitudes, c.longitudes);
+        text += std::string("## ") + legend + "\n";
+        for (const auto& p : decode(decoder, stream.bytes))
+            text += when(p) + " " + std::to_string(lon(p)) + "\n";
     }
+    test::expect_golden("watchdata/track-points", text);
 }
 
 TEST(TrackDecoder, MarkersOpeningASessionTakeWhatTheDownloadLastKept) {

@@ -162,26 +162,5 @@ TEST(SettingsFormat, RecordBackIntoTheBlock) {
     }
 }
 
-TEST(SettingsFormat, WhatTheHostReadsWritesBackUnchanged) {
-    // Every field the host may write, through a record and back: only the
-    // checksum (made valid) may differ, and the host's read-only fields and
-    // everything outside the settings block stay as they were.
-    for (const bool extended : {true, false}) {
-        SCOPED_TRACE(extended ? "extended" : "not extended");
-        Bytes image = image_bytes();
-        image[2] = 0x01;
-        image[5] = 0x10;
-        image[12] = extended ? 0x01 : 0x09;
-        image[94] = extended ? 0xFE : 0xFD;  // not extended: F94 follows F12d
-        write_settings_checksum(image, kSettingsBlockSize);
-        Bytes copy = image;
-        const SettingsRecord r = build_settings_record(image, Bytes(128, 0), 0.0f, extended);
-        for (const std::size_t unused : {4u, 5u, 31u, 32u, 47u, 48u, 49u, 50u, 82u, 83u})
-            EXPECT_EQ(r[unused], 0) << "offset " << unused;
-        apply_settings_record(copy, r, extended, kSettingsBlockSize);
-        EXPECT_EQ(copy, image);
-    }
-}
-
 }  // namespace
 }  // namespace stridelog::watchdata
