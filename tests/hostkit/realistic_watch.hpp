@@ -39,9 +39,8 @@ class RealisticWatch : public SimulatedWatchTest {
     void SetUp() override {
         SimulatedWatchTest::SetUp();
         const bool large_reserve = sim::uses_large_reserve(watch_.config().status_bytes);
-        watch_.with_flash([&](sim::Flash& flash) {
-            expected_ = sim::generate_realistic_flash(flash, large_reserve);
-        });
+        watch_.with_flash(
+            [&](sim::Flash& flash) { sim::generate_realistic_flash(flash, large_reserve); });
     }
 
     // Calls `start` with the host window and runs the loop until its task has
@@ -65,9 +64,6 @@ class RealisticWatch : public SimulatedWatchTest {
         }
         return sessions;
     }
-
-    // What a download of every session must deliver, in directory order.
-    std::vector<sim::ExpectedSession> expected_;
 };
 
 }  // namespace stridelog::test

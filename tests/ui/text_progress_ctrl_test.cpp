@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -153,18 +154,19 @@ TEST_F(ProgressCtrlTest, MarqueeRunsOnTimerOneAndBouncesWithOneSharedDirection) 
 // '#', the background '.', the caption 't' and over the bar 'o', the edge's
 // shadow 's' and face 'f', untouched ' '.
 std::string picture(const platform::Canvas& c) {
+    const std::map<ui::COLORREF, char> kinds = {
+        {kBar, '#'},
+        {kBack, '.'},
+        {kText, 't'},
+        {kTextOverBar, 'o'},
+        {kUntouched, ' '},
+        {platform::system_color(platform::COLOR_BTNSHADOW), 's'},
+        {platform::system_color(platform::COLOR_BTNFACE), 'f'}};
     std::string out;
     for (int y = 4; y < 27; ++y) {
         for (int x = 9; x < 112; ++x) {
-            const ui::COLORREF p = c.pixel(x, y);
-            out += p == kBar                                                ? '#'
-                   : p == kBack                                             ? '.'
-                   : p == kText                                             ? 't'
-                   : p == kTextOverBar                                      ? 'o'
-                   : p == kUntouched                                        ? ' '
-                   : p == platform::system_color(platform::COLOR_BTNSHADOW) ? 's'
-                   : p == platform::system_color(platform::COLOR_BTNFACE)   ? 'f'
-                                                                            : '?';
+            const auto kind = kinds.find(c.pixel(x, y));
+            out += kind == kinds.end() ? '?' : kind->second;
         }
         out += '\n';
     }
