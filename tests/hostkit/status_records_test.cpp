@@ -10,6 +10,7 @@
 
 #include "stridelog/hostkit/records.hpp"
 #include "stridelog/stridelog.h"
+#include "tests/support/golden.hpp"
 
 namespace stridelog::hostkit {
 namespace {
@@ -32,45 +33,27 @@ TEST(VersionBlocks, TextsAndWhatTheyName) {
     EXPECT_EQ(sdk->product, "SDK73688");
     EXPECT_EQ(sdk->version, "2.0.11.260");
 
-    struct WatchCase {
-        const char* text;
-        std::optional<double> number;
-    } watch_cases[] = {
-        {"Ver1.30", 1.30}, {"Ver1.2", 1.2},        {"1.21", 1.21},
-        {"0.0", 0.0},      {"Ver1.30 beta", 1.30}, {"VER1.30", {}},
-        {"1.21x", {}},     {"Version", {}},        {"xVer1.30", {}},
-    };
-    for (const auto& c : watch_cases) {
-        const auto read = parse_watch_version_block(text(c.text));
-        ASSERT_TRUE(read) << c.text << ": " << read.error();
-        EXPECT_EQ(read->text, c.text);
-        EXPECT_EQ(read->number, c.number) << c.text;
+    // Each text, what it names: golden/hostkit/version-texts.txt.
+    std::string lines;
+    for (const char* t : {"Ver1.30", "Ver1.2", "1.21", "0.0", "Ver1.30 beta", "VER1.30", "1.21x",
+                          "Version", "xVer1.30"}) {
+        const auto read = parse_watch_version_block(text(t));
+        ASSERT_TRUE(read) << t << ": " << read.error();
+        EXPECT_EQ(read->text, t);
+        lines += "watch " + read->text + ": " +
+                 (read->number ? testing::PrintToString(*read->number) : "no number") + "\n";
     }
-
-    struct LongCase {
-        const char* text;
-        bool erased;
-        std::optional<std::array<int, 3>> numbers;
-        const char* code;
-    } long_cases[] = {
-        {"1.31.02_VUNA0_00", false, std::array{1, 31, 2}, "VUNA0_00"},
-        {"1.30.07_A12", false, std::array{1, 30, 7}, "A12"},
-        {"2.5_X", false, std::array{2, 5, 0}, "X"},
-        {"1.x9.3_", false, std::array{1, 0, 3}, ""},
-        {"<FF>", true, std::nullopt, ""},
-        {"1.31.02", false, std::nullopt, ""},
-    };
-    for (const auto& c : long_cases) {
-        const auto read = parse_long_version_block(text(c.text));
-        ASSERT_TRUE(read) << c.text << ": " << read.error();
-        EXPECT_EQ(read->erased, c.erased) << c.text;
-        ASSERT_EQ(read->firmware.has_value(), c.numbers.has_value()) << c.text;
-        if (!c.numbers) continue;
-        EXPECT_EQ((std::array{read->firmware->major, read->firmware->minor, read->firmware->patch}),
-                  *c.numbers)
-            << c.text;
-        EXPECT_EQ(read->firmware->code, c.code) << c.text;
+    for (const char* t :
+         {"1.31.02_VUNA0_00", "1.30.07_A12", "2.5_X", "1.x9.3_", "<FF>", "1.31.02"}) {
+        const auto read = parse_long_version_block(text(t));
+        ASSERT_TRUE(read) << t << ": " << read.error();
+        lines += std::string("long ") + t + ": " + (read->erased ? "erased " : "");
+        if (const auto& f = read->firmware)
+            lines += std::to_string(f->major) + " " + std::to_string(f->minor) + " " +
+                     std::to_string(f->patch) + " \"" + f->code + "\"";
+        lines += "\n";
     }
+    test::expect_golden("hostkit/version-texts", lines);
 }
 
 TEST(VersionBlocks, RefusedTexts) {
