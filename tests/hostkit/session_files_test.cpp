@@ -172,38 +172,6 @@ TEST(SessionBlock, StampsThatAreNoDateTimeAreAbsent) {
     }
 }
 
-TEST(SummaryBlock, HeadersInOrderAndSizeChecked) {
-    Buffer block;
-    put(block, 2, 4);
-    for (std::uint8_t i = 0; i < 2; ++i) {
-        Buffer header(48, 0);
-        header[0] = static_cast<std::uint8_t>(10 + i);
-        header[2] = i;
-        block.insert(block.end(), header.begin(), header.end());
-    }
-    const auto summary = parse_summary_block(block);
-    ASSERT_TRUE(summary) << summary.error();
-    ASSERT_EQ(summary->headers.size(), 2u);
-    EXPECT_EQ(summary->headers[1].recorded_points(), 11);
-    EXPECT_EQ(summary->headers[1].lap_count(), 1);
-    EXPECT_FALSE(parse_summary_block(Buffer(block.begin(), block.end() - 1)));
-    EXPECT_FALSE(parse_summary_block(Buffer{3, 0, 0}));
-    EXPECT_TRUE(parse_summary_block(Buffer{0, 0, 0, 0}));
-}
-
-TEST(SessionIdentity, FromStampsAndHeaderOnly) {
-    const Stamp a = {0, 0, 10, 14, 3, 26};
-    const Buffer one = make_block(a, kErased, kStart, 4, 1, &kPoints);
-    const std::vector<Point> fewer(kPoints.begin(), kPoints.begin() + 2);
-    const auto id = [&](const Buffer& b) { return session_identity(*parse(b)); };
-    EXPECT_EQ(id(one), sha256_hex(std::span(one).first(60)));
-    EXPECT_EQ(id(one), id(make_block(a, kErased, kStart, 4, 1, &fewer)));
-    EXPECT_NE(id(one), id(make_block(a, kErased, {10, 5, 9, 14, 3, 26}, 4, 1, &kPoints)));
-    EXPECT_EQ(sha256_hex(Buffer{'a', 'b', 'c'}),
-              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(sha256_hex(Buffer(64, 'a')).substr(0, 16), "ffe054fe7ae0cb6d");
-}
-
 TEST(LocalTime, HostZoneAndOffsets) {
     const DateTime summer{2026, 7, 1, 12, 0, 0}, winter{2026, 1, 1, 12, 0, 0};
     {

@@ -149,28 +149,22 @@ TEST(ProgressBlocks, PercentagesAndPhases) {
 }
 
 TEST(AgpsExpiryBlocks, ADateOrUnknown) {
-    struct Case {
-        Buffer block;
-        bool read;
-        std::optional<CalendarDate> date;
-    } cases[] = {
-        {{13, 1, 6}, true, CalendarDate{2013, 1, 6}},
-        {{24, 2, 29}, true, CalendarDate{2024, 2, 29}},
-        {{0xFF, 0xFF, 0xFF}, true, std::nullopt},  // the server gave no issue date
-        {{26, 0xFF, 14}, false, std::nullopt},
-        {{23, 2, 29}, false, std::nullopt},  // no such day
-        {{26, 13, 1}, false, std::nullopt},
-        {{26, 1, 0}, false, std::nullopt},
-        {{13, 1}, false, std::nullopt},
-        {{13, 1, 6, 0}, false, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        const auto read = parse_agps_loaded_block(c.block);
-        ASSERT_EQ(read.ok(), c.read) << testing::PrintToString(c.block);
-        if (c.read) {
-            EXPECT_EQ(read->date(), c.date);
-        }
+    // 2013-01-06, a leap day, none given, then no such month or day, and two sizes.
+    const Buffer blocks[] = {{13, 1, 6},     {24, 2, 29}, {0xFF, 0xFF, 0xFF},
+                             {26, 0xFF, 14}, {23, 2, 29}, {26, 13, 1},
+                             {26, 1, 0},     {13, 1},     {13, 1, 6, 0}};
+    std::string lines;
+    for (const Buffer& block : blocks) {
+        const auto read = parse_agps_loaded_block(block);
+        const auto date = read ? read->date() : std::nullopt;
+        lines += test::bytes_text(block) + ": " +
+                 (!read  ? "refused"
+                  : date ? std::to_string(date->year) + "-" + std::to_string(date->month) + "-" +
+                               std::to_string(date->day)
+                         : "unknown") +
+                 "\n";
     }
+    test::expect_golden("hostkit/agps-expiry-blocks", lines);
     // In the settings record the bytes are what the flash holds: no date is
     // no date, never an error.
     AgpsExpiry from_flash;
