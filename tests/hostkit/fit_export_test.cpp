@@ -55,12 +55,11 @@ struct BaseTypeInfo {
     bool is_signed;
     std::uint64_t invalid;
 };
-constexpr BaseTypeInfo kBaseTypes[] = {
-    {0x00, 1, false, 0xFF},       {0x01, 1, true, 0x7F},    {0x02, 1, false, 0xFF},
-    {0x83, 2, true, 0x7FFF},      {0x84, 2, false, 0xFFFF}, {0x85, 4, true, 0x7FFFFFFF},
-    {0x86, 4, false, 0xFFFFFFFF}, {0x0A, 1, false, 0},      {0x8B, 2, false, 0},
-    {0x8C, 4, false, 0},          {0x0D, 1, false, 0xFF},
-};
+// The types the writer uses: enum, uint16, sint32, uint32.
+constexpr BaseTypeInfo kBaseTypes[] = {{0x00, 1, false, 0xFF},
+                                       {0x84, 2, false, 0xFFFF},
+                                       {0x85, 4, true, 0x7FFFFFFF},
+                                       {0x86, 4, false, 0xFFFFFFFF}};
 const BaseTypeInfo* info_of(std::uint8_t code) {
     for (const auto& t : kBaseTypes)
         if (t.code == code) return &t;
@@ -73,13 +72,10 @@ const BaseTypeInfo* info_of(std::uint8_t code) {
 void decode_fit(const Buffer& file, FitFileRead& out) {
     ASSERT_GE(file.size(), 14u);
     const std::size_t header_size = file[0];
-    ASSERT_TRUE(header_size == 12 || header_size == 14) << header_size;
+    ASSERT_EQ(header_size, 14u) << "the writer's header carries its CRC";
     out.protocol = file[1];
     ASSERT_EQ(std::string(file.begin() + 8, file.begin() + 12), ".FIT");
-    if (header_size == 14) {
-        const std::uint16_t stored = static_cast<std::uint16_t>(file[12] | file[13] << 8);
-        ASSERT_EQ(stored, crc16(file.data(), 12)) << "header CRC";
-    }
+    ASSERT_EQ(file[12] | file[13] << 8, crc16(file.data(), 12)) << "header CRC";
     const std::size_t data_size =
         file[4] | file[5] << 8 | file[6] << 16 | static_cast<std::size_t>(file[7]) << 24;
     ASSERT_EQ(file.size(), header_size + data_size + 2) << "data size";

@@ -97,15 +97,15 @@ Buffer port_list(std::uint32_t count, const std::vector<std::u16string>& names) 
 }
 
 TEST(PortListBlocks, NamesInOrderAndEveryLengthChecked) {
-    const auto three = parse_port_list_block(port_list(3, {u"COM10", u"COM2", u"COM2"}));
-    ASSERT_TRUE(three) << three.error();
-    EXPECT_EQ(three->names, (std::vector<std::string>{"COM10", "COM2", "COM2"}));
-    const auto none = parse_port_list_block(port_list(0, {}));
-    ASSERT_TRUE(none);
-    EXPECT_TRUE(none->names.empty());
-    const auto empty_name = parse_port_list_block(port_list(1, {u""}));
-    ASSERT_TRUE(empty_name);
-    EXPECT_EQ(empty_name->names, std::vector<std::string>{""});
+    using Names = std::vector<std::string>;
+    for (const Names& names : {Names{"COM10", "COM2", "COM2"}, Names{}, Names{""}}) {
+        std::vector<std::u16string> wide;
+        for (const auto& n : names) wide.emplace_back(n.begin(), n.end());
+        const auto read =
+            parse_port_list_block(port_list(static_cast<std::uint32_t>(names.size()), wide));
+        ASSERT_TRUE(read) << read.error();
+        EXPECT_EQ(read->names, names);
+    }
 
     const struct {
         const char* legend;

@@ -149,15 +149,14 @@ TEST(SessionRecords, HeaderStampsAndBlocks) {
         TimeBytes a, b;
         TimeBytes corrected;
     };
+    // clang-format off
     const Case cases[] = {
-        {"B 20 s after A: +20 s, into the next year",
-         {0, 0, 10, 1, 6, 24},
-         {20, 0, 10, 1, 6, 24},
-         {10, 0, 0, 1, 1, 25}},
+        {"B 20 s after A: +20 s, into the next year", {0, 0, 10, 1, 6, 24}, {20, 0, 10, 1, 6, 24}, {10, 0, 0, 1, 1, 25}},
         {"B before A: back", {0, 0, 10, 1, 6, 24}, {0, 59, 9, 1, 6, 24}, {50, 58, 23, 31, 12, 24}},
         {"an erased stamp: unchanged", erased, {20, 0, 10, 1, 6, 24}, start},
         {"a stamp on 30 February: unchanged", {0, 0, 10, 30, 2, 24}, {20, 0, 10, 1, 6, 24}, start},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         const SessionRecord session = read_session_header(header_sector(0, 3, start, c.a, c.b));

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -21,11 +22,6 @@ Bytes image_bytes() {
         image[i] = static_cast<std::uint8_t>(i * 5 + 3);
     std::fill(image.begin() + 96, image.begin() + 112, 0xFF);
     return image;
-}
-
-void put_text(Bytes& image, const std::string& text) {
-    std::fill(image.begin() + 96, image.begin() + 112, 0);
-    std::copy(text.begin(), text.end(), image.begin() + 96);
 }
 
 TEST(SettingsFormat, Checksum) {
@@ -83,7 +79,8 @@ TEST(SettingsFormat, ExtendedTest) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         Bytes image = image_bytes();
-        if (c.text) put_text(image, c.text);
+        if (c.text) std::fill(image.begin() + 96, image.begin() + 112, 0);
+        if (c.text) std::copy(c.text, c.text + std::strlen(c.text), image.begin() + 96);
         EXPECT_EQ(uses_extended_settings(c.version, image), c.extended);
     }
 }
