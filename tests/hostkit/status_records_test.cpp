@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "stridelog/hostkit/records.hpp"
 #include "stridelog/stridelog.h"
@@ -53,32 +54,9 @@ TEST(VersionBlocks, TextsAndWhatTheyName) {
                      std::to_string(f->patch) + " \"" + f->code + "\"";
         lines += "\n";
     }
-    test::expect_golden("hostkit/version-texts", lines);
-}
-
-TEST(VersionBlocks, RefusedTexts) {
-    struct Case {
-        const char* legend;
-        Result<Record> read;
-    } cases[] = {
-        {"SDK version without a comma", parse_result_block(SDK_MSG_SDK_VERSION, text("SDK73688"))},
-        {"SDK version with two commas",
-         parse_result_block(SDK_MSG_SDK_VERSION, text("SDK73688,2.0,1"))},
-        {"SDK version with a NUL",
-         parse_result_block(SDK_MSG_SDK_VERSION, Buffer{'S', ',', '2', 0})},
-        {"watch version with a terminating NUL",
-         parse_result_block(SDK_MSG_WATCH_VERSION, Buffer{'V', 'e', 'r', '1', 0})},
-        {"watch version longer than a reply frame",
-         parse_result_block(SDK_MSG_WATCH_VERSION, Buffer(200, 'x'))},
-        {"long version of 17 characters",
-         parse_result_block(SDK_MSG_LONG_VERSION, text("1.31.02_VUNA0_001"))},
-    };
-    for (const auto& c : cases) {
-        EXPECT_FALSE(c.read) << c.legend;
-        EXPECT_FALSE(c.read.error().empty()) << c.legend;
-    }
     EXPECT_TRUE(parse_watch_version_block(Buffer(199, 'x'))) << "the longest reply";
     EXPECT_TRUE(parse_long_version_block(text("1.31.02_VUNA0_00")));
+    test::expect_golden("hostkit/version-texts", lines);
 }
 
 // Names as UTF-16LE, each with its zero unit, after a count.
@@ -106,16 +84,6 @@ TEST(PortListBlocks, NamesInOrderAndEveryLengthChecked) {
         ASSERT_TRUE(read) << read.error();
         EXPECT_EQ(read->names, names);
     }
-
-    const struct {
-        const char* legend;
-        Buffer block;
-    } cases[] = {
-        {"a count of two, one name", port_list(2, {u"COM3"})},
-        {"a count of 2^32 - 1 on an empty list", port_list(0xFFFFFFFF, {})},
-        {"a name more than counted", port_list(1, {u"COM3", u"COM4"})},
-    };
-    for (const auto& c : cases) EXPECT_FALSE(parse_port_list_block(c.block)) << c.legend;
 }
 
 TEST(ProgressBlocks, PercentagesAndPhases) {
@@ -127,25 +95,40 @@ TEST(ProgressBlocks, PercentagesAndPhases) {
     EXPECT_EQ(half->phase, kPhaseAgpsTransfer);
     EXPECT_EQ(half->percent, 50.0f);
     EXPECT_TRUE(parse_phase_progress_block(float_block(0.0f, {4, 0, 0, 0}))) << "firmware transfer";
+}
 
-    const struct {
-        const char* legend;
-        Result<Record> read;
-    } cases[] = {
-        {"progress above 100", parse_result_block(SDK_MSG_PROGRESS, float_block(100.5f))},
-        {"negative progress", parse_result_block(SDK_MSG_PROGRESS, float_block(-1.0f))},
-        {"progress NaN", parse_result_block(SDK_MSG_PROGRESS,
-                                            float_block(std::numeric_limits<float>::quiet_NaN()))},
-        {"phase 5", parse_result_block(SDK_MSG_PHASE_PROGRESS, float_block(1.0f, {5, 0, 0, 0}))},
-        {"phase 2^24 + 1",
-         parse_result_block(SDK_MSG_PHASE_PROGRESS, float_block(1.0f, {1, 0, 0, 1}))},
-        {"phase progress cut short", parse_result_block(SDK_MSG_PHASE_PROGRESS, Buffer(7, 0))},
-        {"phase progress a byte long", parse_result_block(SDK_MSG_PHASE_PROGRESS, Buffer(9, 0))},
-        {"phase progress infinite",
-         parse_result_block(SDK_MSG_PHASE_PROGRESS,
-                            float_block(std::numeric_limits<float>::infinity(), {1, 0, 0, 0}))},
+// Blocks the SDK never posts, each refused with its reason: golden/hostkit/refused-blocks.txt.
+TEST(ResultBlocks, RefusedWithTheirReason) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    // clang-format off
+    const std::tuple<const char*, UINT, Buffer> cases[] = {
+        {"SDK version without a comma", SDK_MSG_SDK_VERSION, text("SDK73688")},
+        {"SDK version with two commas", SDK_MSG_SDK_VERSION, text("SDK73688,2.0,1")},
+        {"SDK version with a NUL", SDK_MSG_SDK_VERSION, Buffer{'S', ',', '2', 0}},
+        {"watch version with a terminating NUL", SDK_MSG_WATCH_VERSION, Buffer{'V', 'e', 'r', '1', 0}},
+        {"watch version longer than a reply frame", SDK_MSG_WATCH_VERSION, Buffer(200, 'x')},
+        {"long version of 17 characters", SDK_MSG_LONG_VERSION, text("1.31.02_VUNA0_001")},
+        {"a port count of two, one name", SDK_MSG_PORT_LIST, port_list(2, {u"COM3"})},
+        {"a port count of 2^32 - 1 on an empty list", SDK_MSG_PORT_LIST, port_list(0xFFFFFFFF, {})},
+        {"a port name more than counted", SDK_MSG_PORT_LIST, port_list(1, {u"COM3", u"COM4"})},
+        {"progress above 100", SDK_MSG_PROGRESS, float_block(100.5f)},
+        {"negative progress", SDK_MSG_PROGRESS, float_block(-1.0f)},
+        {"progress NaN", SDK_MSG_PROGRESS, float_block(nan)},
+        {"phase 5", SDK_MSG_PHASE_PROGRESS, float_block(1.0f, {5, 0, 0, 0})},
+        {"phase 2^24 + 1", SDK_MSG_PHASE_PROGRESS, float_block(1.0f, {1, 0, 0, 1})},
+        {"phase progress cut short", SDK_MSG_PHASE_PROGRESS, Buffer(7, 0)},
+        {"phase progress a byte long", SDK_MSG_PHASE_PROGRESS, Buffer(9, 0)},
+        {"phase progress infinite", SDK_MSG_PHASE_PROGRESS, float_block(inf, {1, 0, 0, 0})},
     };
-    for (const auto& c : cases) EXPECT_FALSE(c.read) << c.legend;
+    // clang-format on
+    std::string lines;
+    for (const auto& [legend, code, block] : cases) {
+        const auto read = parse_result_block(code, block);
+        EXPECT_FALSE(read) << legend;
+        lines += std::string(legend) + ": " + (read ? "read" : read.error()) + "\n";
+    }
+    test::expect_golden("hostkit/refused-blocks", lines);
 }
 
 TEST(AgpsExpiryBlocks, ADateOrUnknown) {
