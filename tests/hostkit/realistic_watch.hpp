@@ -1,9 +1,13 @@
-// The shared fixture's watch holding the simulator's realistic content (six
-// sessions, ten paths, settings, views, identity), and what the entry points
+// The host's time zone set for a scope, and the shared fixture's watch holding the simulator's
+// realistic content (six sessions, ten paths, settings, views, identity), and what the entry points
 // called against it post, as a host receives it.
 #pragma once
 
+#include <cstdlib>
+#include <ctime>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "sim/realistic_content.hpp"
@@ -13,14 +17,30 @@
 
 namespace stridelog::test {
 
+// The host's zone for a while.
+class ScopedTimeZone {
+  public:
+    explicit ScopedTimeZone(const char* zone) {
+        if (const char* saved = std::getenv("TZ")) saved_ = saved;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ScopedTimeZone() {
+        saved_ ? ::setenv("TZ", saved_->c_str(), 1) : ::unsetenv("TZ");
+        ::tzset();
+    }
+
+  private:
+    std::optional<std::string> saved_;
+};
+
 class RealisticWatch : public SimulatedWatchTest {
   protected:
     void SetUp() override {
         SimulatedWatchTest::SetUp();
         const bool large_reserve = sim::uses_large_reserve(watch_.config().status_bytes);
-        watch_.with_flash([&](sim::Flash& flash) {
-            expected_ = sim::generate_realistic_flash(flash, large_reserve);
-        });
+        watch_.with_flash(
+            [&](sim::Flash& flash) { sim::generate_realistic_flash(flash, large_reserve); });
     }
 
     // Calls `start` with the host window and runs the loop until its task has
@@ -44,9 +64,6 @@ class RealisticWatch : public SimulatedWatchTest {
         }
         return sessions;
     }
-
-    // What a download of every session must deliver, in directory order.
-    std::vector<sim::ExpectedSession> expected_;
 };
 
 }  // namespace stridelog::test

@@ -8,18 +8,16 @@
 #include <set>
 
 #include "stridelog/hostkit.hpp"
+#include "tests/hostkit/realistic_watch.hpp"
+#include "tests/support/golden.hpp"
 
 namespace stridelog::hostkit {
 namespace {
 
 using Buffer = std::vector<std::uint8_t>;
 
-void put16(Buffer& b, std::uint16_t v) {
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void put32(Buffer& b, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+void put(Buffer& b, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
 struct Point {
@@ -40,110 +38,112 @@ Buffer make_block(const Stamp& a, const Stamp& b, const Stamp& start, std::uint1
                   std::uint8_t laps, const std::vector<Point>* points) {
     Buffer out(a.begin(), a.end());
     out.insert(out.end(), b.begin(), b.end());
-    put16(out, recorded);
+    put(out, recorded, 2);
     out.push_back(laps);
     out.insert(out.end(), start.begin(), start.end());
     for (int i = 9; i < 48; ++i) out.push_back(static_cast<std::uint8_t>(0x40 + i));
-    for (int lap = 0; lap < laps; ++lap)
-        for (int i = 0; i < 16; ++i) out.push_back(static_cast<std::uint8_t>(lap * 16 + i));
-    if (points != nullptr) {
-        put32(out, static_cast<std::uint32_t>(points->size()));
-        for (const auto& p : *points) {
-            out.push_back(p.header);
-            out.push_back(p.byte1);
-            out.insert(out.end(), p.time.begin(), p.time.end());
-            put32(out, static_cast<std::uint32_t>(p.lon));
-            put32(out, static_cast<std::uint32_t>(p.lat));
-            put16(out, static_cast<std::uint16_t>(p.alt));
-            put16(out, p.m1);
-            put16(out, p.m2);
-            put16(out, p.m3);
-            out.push_back(p.m4);
-        }
+    for (int i = 0; i < 16 * laps; ++i) out.push_back(static_cast<std::uint8_t>(i));
+    if (points == nullptr) return out;
+    put(out, static_cast<std::uint32_t>(points->size()), 4);
+    for (const auto& p : *points) {
+        out.push_back(p.header);
+        out.push_back(p.byte1);
+        out.insert(out.end(), p.time.begin(), p.time.end());
+        put(out, static_cast<std::uint32_t>(p.lon), 4);
+        put(out, static_cast<std::uint32_t>(p.lat), 4);
+        put(out, static_cast<std::uint16_t>(p.alt), 2);
+        put(out, p.m1, 2);
+        put(out, p.m2, 2);
+        put(out, p.m3, 2);
+        put(out, p.m4, 1);
     }
     return out;
 }
 
 // 2026-03-14 09:05:09 local, in stamp order.
 const Stamp kStart = {9, 5, 9, 14, 3, 26};
+// clang-format off
 const std::vector<Point> kPoints = {
     {0x00, 7, {26, 3, 14, 9, 5, 9}, 85123456, 475678901, 412, 100, 200, 300, 40},
     {0x03, 0, {26, 3, 14, 9, 5, 12}, kNoPosition, 0, 0, 0, 0, 0, 1},
     {0x01, 9, {26, 3, 14, 9, 59, 58}, -1234567, -339999999, -12, 65535, 2, 3, 255},
     {0x02, 0, {26, 3, 14, 10, 0, 3}, -1234567, -339999999, -12, 0, 0, 0, 0},
-    {0x03, 0, {26, 3, 14, 10, 0, 4}, 0, 0, 0, 0, 0, 0, 2},
-    {0x01, 0, {26, 3, 14, 10, 0, 5}, 0, 10, 0, 0, 0, 0, 0},
+    {0x03, 0, {26, 3, 14, 10, 0, 4}, 0, 0, 0, 0, 0, 0, 2},  // 0/0: a marker before any position
+    {0x01, 0, {26, 3, 14, 10, 0, 5}, 0, 10, 0, 0, 0, 0, 0},  // on the prime meridian
 };
+// Two points 0.001 degree of latitude apart (about 111.2 m), 30 s apart, over midnight.
+const std::vector<Point> kOneLap = {
+    {0x00, 0, {26, 6, 1, 23, 59, 50}, 100000000, 500000000, 5, 0, 0, 0, 0},
+    {0x03, 0, {26, 6, 1, 23, 59, 55}, kNoPosition, 0, 0, 0, 0, 0, 0},
+    {0x01, 0, {26, 6, 2, 0, 0, 20}, 100000000, 500010000, 6, 0, 0, 0, 0},
+};
+// clang-format on
 
-TEST(SessionBlock, ReadsEveryFieldOfATrackBlock) {
+Result<Session> parse(const Buffer& block) {
+    return parse_session_block(block, SessionBlockKind::either);
+}
+
+// Every field read, as the JSON, GPX and TCX exports write it: golden/hostkit/session-files.txt.
+TEST(SessionBlock, ReadAndWrittenInEveryTextFormat) {
     const Stamp a = {0, 0, 10, 14, 3, 26}, b = {20, 0, 10, 14, 3, 26};
-    const Buffer block = make_block(a, b, kStart, 1234, 2, &kPoints);
-    ASSERT_EQ(block.size(), 64u + 32 + 25 * kPoints.size());
-    const auto s = parse_session_block(block, SessionBlockKind::with_track);
-    ASSERT_TRUE(s) << s.error();
-    EXPECT_EQ(s->stamp_a, (DateTime{2026, 3, 14, 10, 0, 0}));
-    EXPECT_EQ(s->stamp_b, (DateTime{2026, 3, 14, 10, 0, 20}));
-    EXPECT_EQ(s->header.recorded_points(), 1234);
-    EXPECT_EQ(s->header.start(), (DateTime{2026, 3, 14, 9, 5, 9}));
-    ASSERT_EQ(s->laps.size(), 2u);
-    EXPECT_EQ(s->laps[1][0], 16);
-    EXPECT_EQ(s->laps[1][15], 31);
-    ASSERT_EQ(s->points.size(), kPoints.size());
-    const TrackPoint& p = s->points[2];
-    EXPECT_EQ(p.record_type(), 1);
-    EXPECT_EQ(p.record_byte1, 9);
-    EXPECT_EQ(p.time, (DateTime{2026, 3, 14, 9, 59, 58}));
-    EXPECT_EQ(p.longitude, -1234567);
-    EXPECT_EQ(p.latitude, -339999999);
-    EXPECT_EQ(p.altitude, -12);
-    EXPECT_EQ(p.m1, 65535);
-    EXPECT_EQ(p.m3, 3);
-    EXPECT_EQ(p.m4, 255);
-    EXPECT_FALSE(s->points[1].has_position());
-    EXPECT_FALSE(s->points[4].has_position());  // 0/0: a marker before any position
-    EXPECT_TRUE(s->points[5].has_position());   // on the prime meridian
-    EXPECT_TRUE(s->has_track);
+    struct Case {
+        const char* legend;
+        Buffer block;
+        int offset_s;
+    };
+    const Case cases[] = {
+        {"stamps, 1234 recorded, two laps, six points", make_block(a, b, kStart, 1234, 2, &kPoints),
+         0},
+        {"one lap of 111.2 m in 30 s, at -05:30",
+         make_block(kErased, kErased, {50, 59, 23, 1, 6, 26}, 3, 0, &kOneLap), -5 * 3600 - 30 * 60},
+        {"no track: a lap and no empty track", make_block(kErased, kErased, kStart, 0, 1, nullptr),
+         0},
+    };
+    std::string text;
+    for (const auto& c : cases) {
+        const auto s = parse(c.block);
+        ASSERT_TRUE(s) << c.legend << ": " << s.error();
+        const auto zone = LocalTime::fixed_offset(c.offset_s);
+        text += std::string("## ") + c.legend + "\n" + write_json(*s, zone) + write_gpx(*s, zone) +
+                write_tcx(*s, zone);
+    }
+    test::expect_golden("hostkit/session-files", text);
 }
 
 TEST(SessionBlock, SizesThatDoNotAddUpAreErrors) {
     const Buffer track = make_block(kErased, kErased, kStart, 4, 2, &kPoints);
     const Buffer bare = make_block(kErased, kErased, kStart, 0, 3, nullptr);
-    Buffer count_too_big = track;
+    Buffer count_too_big = track, huge_count = track, too_many_laps = bare;
     count_too_big[60 + 32] = 5;  // five points announced, four present
-    Buffer huge_count = track;
-    for (int i = 0; i < 4; ++i) huge_count[92 + i] = 0xFF;
-    Buffer too_many_laps = bare;
+    std::fill_n(huge_count.begin() + 92, 4, 0xFF);
     too_many_laps[12 + 2] = 4;
-    struct Case {
+    using K = SessionBlockKind;
+    const struct {
         const char* legend;
         Buffer block;
         SessionBlockKind kind;
         bool ok;
     } cases[] = {
-        {"whole track block", track, SessionBlockKind::with_track, true},
-        {"whole bare block of 3 laps (108 bytes)", bare, SessionBlockKind::without_track, true},
-        {"either: the bare block", bare, SessionBlockKind::either, true},
-        {"either: the track block", track, SessionBlockKind::either, true},
-        {"count larger than the points", count_too_big, SessionBlockKind::with_track, false},
-        {"count 0xFFFFFFFF", huge_count, SessionBlockKind::with_track, false},
-        {"bare block read as a track block", bare, SessionBlockKind::with_track, false},
-        {"track block read as a bare block", track, SessionBlockKind::without_track, false},
-        {"lap count beyond the block", too_many_laps, SessionBlockKind::without_track, false},
-        {"shorter than stamps and header", Buffer(59, 0), SessionBlockKind::either, false},
+        {"whole track block", track, K::with_track, true},
+        {"whole bare block of 3 laps (108 bytes)", bare, K::without_track, true},
+        {"either: the bare block", bare, K::either, true},
+        {"either: the track block", track, K::either, true},
+        {"count larger than the points", count_too_big, K::with_track, false},
+        {"count 0xFFFFFFFF", huge_count, K::with_track, false},
+        {"bare block read as a track block", bare, K::with_track, false},
+        {"track block read as a bare block", track, K::without_track, false},
+        {"lap count beyond the block", too_many_laps, K::without_track, false},
+        {"shorter than stamps and header", Buffer(59, 0), K::either, false},
     };
     for (const auto& c : cases) {
         const auto s = parse_session_block(c.block, c.kind);
         EXPECT_EQ(s.ok(), c.ok) << c.legend << ": " << s.error();
         EXPECT_EQ(s.error().empty(), c.ok) << c.legend;
     }
-    const auto bare_session = parse_session_block(bare, SessionBlockKind::either);
-    ASSERT_TRUE(bare_session);
-    EXPECT_FALSE(bare_session->has_track);
-    EXPECT_EQ(bare_session->laps.size(), 3u);
 }
 
 TEST(SessionBlock, StampsThatAreNoDateTimeAreAbsent) {
-    struct Case {
+    const struct {
         const char* legend;
         Stamp stamp;  // stamp order
         bool valid;
@@ -159,12 +159,11 @@ TEST(SessionBlock, StampsThatAreNoDateTimeAreAbsent) {
         {"day 0", {0, 0, 0, 0, 1, 26}, false},
     };
     for (const auto& c : cases) {
-        const Buffer block = make_block(c.stamp, kErased, c.stamp, 0, 0, nullptr);
-        const auto s = parse_session_block(block, SessionBlockKind::without_track);
+        const auto s = parse_session_block(make_block(c.stamp, kErased, c.stamp, 0, 0, nullptr),
+                                           SessionBlockKind::without_track);
         ASSERT_TRUE(s) << c.legend;
         EXPECT_EQ(s->stamp_a.has_value(), c.valid) << c.legend;
         EXPECT_EQ(s->header.start().has_value(), c.valid) << c.legend;
-        EXPECT_FALSE(s->stamp_b) << c.legend;
         const auto json = nlohmann::json::parse(write_json(*s, LocalTime::fixed_offset(0)));
         EXPECT_EQ(json["stamp_a"].is_null(), !c.valid) << c.legend;
         const std::string gpx = write_gpx(*s, LocalTime::fixed_offset(0));
@@ -173,129 +172,35 @@ TEST(SessionBlock, StampsThatAreNoDateTimeAreAbsent) {
     }
 }
 
-TEST(SummaryBlock, HeadersInOrderAndSizeChecked) {
-    Buffer block;
-    put32(block, 2);
-    for (std::uint8_t i = 0; i < 2; ++i) {
-        Buffer header(48, 0);
-        header[0] = static_cast<std::uint8_t>(10 + i);
-        header[2] = i;
-        header[8] = 26;
-        block.insert(block.end(), header.begin(), header.end());
-    }
-    const auto summary = parse_summary_block(block);
-    ASSERT_TRUE(summary) << summary.error();
-    ASSERT_EQ(summary->headers.size(), 2u);
-    EXPECT_EQ(summary->headers[1].recorded_points(), 11);
-    EXPECT_EQ(summary->headers[1].lap_count(), 1);
-    EXPECT_FALSE(parse_summary_block(Buffer(block.begin(), block.end() - 1)));
-    EXPECT_FALSE(parse_summary_block(Buffer{3, 0, 0}));
-    Buffer none;
-    put32(none, 0);
-    EXPECT_TRUE(parse_summary_block(none));
-}
-
-TEST(SessionIdentity, FromStampsAndHeaderOnly) {
-    const Stamp a = {0, 0, 10, 14, 3, 26};
-    const Buffer one = make_block(a, kErased, kStart, 4, 1, &kPoints);
-    std::vector<Point> fewer(kPoints.begin(), kPoints.begin() + 2);
-    const Buffer same_header_other_points = make_block(a, kErased, kStart, 4, 1, &fewer);
-    const Stamp other_start = {10, 5, 9, 14, 3, 26};
-    const Buffer other = make_block(a, kErased, other_start, 4, 1, &kPoints);
-    const auto id = [&](const Buffer& b) {
-        return session_identity(*parse_session_block(b, SessionBlockKind::either));
-    };
-    EXPECT_EQ(id(one), sha256_hex(std::span(one).first(60)));
-    EXPECT_EQ(id(one), id(same_header_other_points));
-    EXPECT_NE(id(one), id(other));
-    EXPECT_EQ(sha256_hex(Buffer{'a', 'b', 'c'}),
-              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(sha256_hex(Buffer(64, 'a')).substr(0, 16), "ffe054fe7ae0cb6d");
-}
-
-Result<Session> parse(const Buffer& block) {
-    return parse_session_block(block, SessionBlockKind::either);
-}
-
-TEST(Tcx, OneLapFromTheTrack) {
-    // Two points 0.001 degree of latitude apart (about 111.2 m), 30 s apart.
-    const std::vector<Point> points = {
-        {0x00, 0, {26, 6, 1, 23, 59, 50}, 100000000, 500000000, 5, 0, 0, 0, 0},
-        {0x03, 0, {26, 6, 1, 23, 59, 55}, kNoPosition, 0, 0, 0, 0, 0, 0},
-        {0x01, 0, {26, 6, 2, 0, 0, 20}, 100000000, 500010000, 6, 0, 0, 0, 0},
-    };
-    const auto s = parse(make_block(kErased, kErased, {50, 59, 23, 1, 6, 26}, 3, 0, &points));
-    ASSERT_TRUE(s);
-    const std::string tcx = write_tcx(*s, LocalTime::fixed_offset(-5 * 3600 - 30 * 60));
-    // The element order of a whole file is the golden TCX's; here the values.
-    // clang-format off
-    const char* order[] = {
-        "<Id>2026-06-02T05:29:50Z</Id>", "<Lap StartTime=\"2026-06-02T05:29:50Z\">",
-        "<TotalTimeSeconds>30</TotalTimeSeconds>", "<DistanceMeters>111.2</DistanceMeters>",
-        "<Time>2026-06-02T05:29:50Z</Time>", "<LatitudeDegrees>50.0000000<",
-        "<LongitudeDegrees>10.0000000<", "<AltitudeMeters>5<", "<DistanceMeters>0.0<",
-        "<Time>2026-06-02T05:30:20Z</Time>", "<LatitudeDegrees>50.0010000<",
-        "<DistanceMeters>111.2<"};
-    // clang-format on
-    std::size_t at = 0;
-    for (const char* want : order) {
-        const auto found = tcx.find(want, at);
-        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << want << "\n" << tcx;
-        at = found;
-    }
-    EXPECT_EQ(tcx.find("<Trackpoint>", tcx.find("05:30:20Z")), std::string::npos);
-}
-
-TEST(Tcx, SessionWithoutTrackHasALapAndNoEmptyTrack) {
-    const auto s = parse(make_block(kErased, kErased, kStart, 0, 1, nullptr));
-    const std::string tcx = write_tcx(*s, LocalTime::fixed_offset(0));
-    EXPECT_NE(tcx.find("<Lap StartTime=\"2026-03-14T09:05:09Z\">"), std::string::npos);
-    EXPECT_EQ(tcx.find("<Track>"), std::string::npos);
-}
-
 TEST(LocalTime, HostZoneAndOffsets) {
-    const DateTime summer{2026, 7, 1, 12, 0, 0};
-    const DateTime winter{2026, 1, 1, 12, 0, 0};
-    const char* saved = std::getenv("TZ");
-    const std::string saved_tz = saved != nullptr ? saved : "";
-    ::setenv("TZ", "Europe/Berlin", 1);
-    ::tzset();
-    const auto host = LocalTime::host_zone();
-    EXPECT_EQ(format_utc(*host.to_utc(summer)), "2026-07-01T10:00:00Z");
-    EXPECT_EQ(format_utc(*host.to_utc(winter)), "2026-01-01T11:00:00Z");
-    if (saved != nullptr) {
-        ::setenv("TZ", saved_tz.c_str(), 1);
-    } else {
-        ::unsetenv("TZ");
+    const DateTime summer{2026, 7, 1, 12, 0, 0}, winter{2026, 1, 1, 12, 0, 0};
+    {
+        const test::ScopedTimeZone tz("Europe/Berlin");
+        const auto host = LocalTime::host_zone();
+        EXPECT_EQ(format_utc(*host.to_utc(summer)), "2026-07-01T10:00:00Z");
+        EXPECT_EQ(format_utc(*host.to_utc(winter)), "2026-01-01T11:00:00Z");
     }
-    ::tzset();
     EXPECT_EQ(format_utc(*LocalTime::fixed_offset(-9 * 3600).to_utc(winter)),
               "2026-01-01T21:00:00Z");
     EXPECT_FALSE(LocalTime::fixed_offset(0).to_utc({2026, 2, 30, 0, 0, 0}));
 
-    struct Case {
-        const char* text;
-        std::optional<int> seconds;
-    } cases[] = {
+    const std::pair<const char*, std::optional<int>> cases[] = {
         {"+02:00", 7200}, {"-05:30", -19800}, {"+14:00", 50400}, {"Z", 0},       {"+14:01", {}},
         {"+2:00", {}},    {"02:00", {}},      {"+02:60", {}},    {"+0a:00", {}}, {"", {}}};
-    for (const auto& c : cases) EXPECT_EQ(parse_utc_offset(c.text), c.seconds) << c.text;
+    for (const auto& [text, seconds] : cases) EXPECT_EQ(parse_utc_offset(text), seconds) << text;
 }
 
 TEST(Formats, DegreesAndFileStems) {
-    struct Case {
-        std::int32_t e7;
-        const char* text;
-    } cases[] = {{0, "0.0000000"},
-                 {-1, "-0.0000001"},
-                 {1800000000, "180.0000000"},
-                 {-2147483647 - 1, "-214.7483648"},
-                 {85123456, "8.5123456"}};
-    for (const auto& c : cases) EXPECT_EQ(format_degrees(c.e7), c.text);
-    const auto s = parse(make_block(kErased, kErased, kStart, 0, 0, nullptr));
-    EXPECT_EQ(session_file_stem(*s), "2026-03-14T09-05-09");
-    const auto no_start = parse(make_block(kErased, kErased, kErased, 0, 0, nullptr));
-    EXPECT_EQ(session_file_stem(*no_start), "no-start-time");
+    const std::pair<std::int32_t, const char*> cases[] = {{0, "0.0000000"},
+                                                          {-1, "-0.0000001"},
+                                                          {1800000000, "180.0000000"},
+                                                          {-2147483647 - 1, "-214.7483648"},
+                                                          {85123456, "8.5123456"}};
+    for (const auto& [e7, text] : cases) EXPECT_EQ(format_degrees(e7), text);
+    EXPECT_EQ(session_file_stem(*parse(make_block(kErased, kErased, kStart, 0, 0, nullptr))),
+              "2026-03-14T09-05-09");
+    EXPECT_EQ(session_file_stem(*parse(make_block(kErased, kErased, kErased, 0, 0, nullptr))),
+              "no-start-time");
 }
 
 TEST(DownloadIndex, LinesNamesAndSuffixes) {

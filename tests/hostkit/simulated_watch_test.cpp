@@ -1,61 +1,20 @@
 // The host kit's readers on every block the SDK posts when the entry points
-// run against the simulated watch: each block reads, and reads as what the
-// watch holds (taken from the simulator's own content, not from the SDK);
-// every block cut short or grown by a byte is an error. The A-GPS and
-// firmware updates fetch their files from a real FTP server on loopback.
+// run against the simulated watch: each block reads, and every block cut short
+// or grown by a byte is an error. What the blocks hold is pinned by the end-to-end
+// tests; how they read, by the record tests here.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <map>
 #include <set>
 
-#include "sim/firmware_image.hpp"
-#include "sim/watch_setup_content.hpp"
 #include "tests/hostkit/realistic_watch.hpp"
-#include "tests/update/ftp_server.hpp"
 
 namespace stridelog {
 namespace {
 
 namespace hk = hostkit;
 using Buffer = std::vector<std::uint8_t>;
-
-// The watch's own character set (ASCII and 22 accented letters at 0xA0) in
-// UTF-8, as a host should read the names.
-std::string from_watch_characters(const std::string& stored) {
-    static const char* const kLetters[] = {"à", "á", "â", "ä", "è", "é", "ê", "ë", "ì", "í", "î",
-                                           "ï", "ò", "ó", "ô", "ö", "ù", "ú", "û", "ü", "ç", "ñ"};
-    std::string out;
-    for (const char c : stored) {
-        const auto b = static_cast<std::uint8_t>(c);
-        if (b == 0) break;
-        if (b < 0x80)
-            out += c;
-        else if (b >= 0xA0 && b < 0xA0 + std::size(kLetters))
-            out += kLetters[b - 0xA0];
-        else
-            out += ' ';
-    }
-    return out;
-}
-
-// A track point written back as its 25 bytes, from the record's fields.
-Buffer point_bytes(const hk::TrackPoint& p) {
-    Buffer b{p.record_header, p.record_byte1};
-    b.insert(b.end(), p.time_bytes.begin(), p.time_bytes.end());
-    const auto put = [&](std::uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
-    put(static_cast<std::uint32_t>(p.longitude), 4);
-    put(static_cast<std::uint32_t>(p.latitude), 4);
-    put(static_cast<std::uint16_t>(p.altitude), 2);
-    put(p.m1, 2);
-    put(p.m2, 2);
-    put(p.m3, 2);
-    put(p.m4, 1);
-    return b;
-}
 
 // The blocks of the result notifications, in arrival order.
 std::vector<const test::Notification*> result_blocks(const std::vector<test::Notification>& notes) {
@@ -109,52 +68,21 @@ void expect_only_whole_blocks_read(const test::Notification& n) {
 class SimulatedWatch : public test::RealisticWatch {
   protected:
     std::vector<test::Notification> run_code(UINT code) {
-        switch (code) {
-            case SDK_MSG_SDK_VERSION:
-                return run([](HWND h) { GetSDKVersion(h); });
-            case SDK_MSG_PORT_LIST:
-                return run([](HWND h) { GetClip_COM_Port_List(h); });
-            case SDK_MSG_WATCH_VERSION:
-                return run([](HWND h) { GetWatch_Version(h, FALSE); });
-            case SDK_MSG_LONG_VERSION:
-                return run([](HWND h) { GetWatch_LongVer(h, FALSE); });
-            case SDK_MSG_SESSION_TRACK:
-                return run([](HWND h) { GetAllWorkout(h, FALSE, FALSE); });
-            case SDK_MSG_SUMMARY:
-                return run([](HWND h) { GetWorkoutSummary(h, FALSE); });
-            case SDK_MSG_PATH:
-                return run([](HWND h) { GetPaths(h, FALSE); });
-            case SDK_MSG_VIEWS:
-                return run([](HWND h) { GetViews(h, FALSE); });
-            case SDK_MSG_SETTINGS:
-                return run([](HWND h) { GetSetting(h, FALSE); });
-            default:
-                return run([](HWND h) {
-                    ReadFlashSector(h, 255);
-                    test::deliver_posted();
-                });
-        }
-    }
-    // Block `index` of `code` from the entry point that posts it, read as a T.
-    template <class T>
-    T read(UINT code, std::size_t index = 0) {
-        std::vector<const test::Notification*> blocks;
-        const auto notes = run_code(code);
-        for (const test::Notification* n : result_blocks(notes))
-            if (n->code == code) blocks.push_back(n);
-        if (index >= blocks.size()) {
-            ADD_FAILURE() << "no block " << index << " of 0x" << std::hex << code;
-            return T{};
-        }
-        auto record = hk::parse_result_block(code, blocks[index]->block);
-        if (!record || !std::holds_alternative<T>(*record)) {
-            ADD_FAILURE() << "block of 0x" << std::hex << code << ": " << record.error();
-            return T{};
-        }
-        return std::get<T>(std::move(*record));
-    }
-    Buffer flash(std::uint32_t address, std::size_t size) {
-        return watch_.read_flash(address, size);
+        static const std::map<UINT, void (*)(HWND)> kCalls = {
+            {SDK_MSG_SDK_VERSION, [](HWND h) { GetSDKVersion(h); }},
+            {SDK_MSG_PORT_LIST, [](HWND h) { GetClip_COM_Port_List(h); }},
+            {SDK_MSG_WATCH_VERSION, [](HWND h) { GetWatch_Version(h, FALSE); }},
+            {SDK_MSG_LONG_VERSION, [](HWND h) { GetWatch_LongVer(h, FALSE); }},
+            {SDK_MSG_SESSION_TRACK, [](HWND h) { GetAllWorkout(h, FALSE, FALSE); }},
+            {SDK_MSG_SUMMARY, [](HWND h) { GetWorkoutSummary(h, FALSE); }},
+            {SDK_MSG_PATH, [](HWND h) { GetPaths(h, FALSE); }},
+            {SDK_MSG_VIEWS, [](HWND h) { GetViews(h, FALSE); }},
+            {SDK_MSG_SETTINGS, [](HWND h) { GetSetting(h, FALSE); }},
+            {SDK_MSG_SECTOR, [](HWND h) {
+                 ReadFlashSector(h, 255);
+                 test::deliver_posted();
+             }}};
+        return run(kCalls.at(code));
     }
 };
 
@@ -178,137 +106,6 @@ TEST_F(SimulatedWatch, EveryBlockPostedReadsAndOnlyWhole) {
                                      SDK_MSG_SESSION, SDK_MSG_SESSION_TRACK, SDK_MSG_SUMMARY,
                                      SDK_MSG_VIEWS, SDK_MSG_SETTINGS, SDK_MSG_PORT_LIST,
                                      SDK_MSG_LONG_VERSION, SDK_MSG_SECTOR, SDK_MSG_PROGRESS}));
-}
-
-TEST_F(SimulatedWatch, VersionsPortsSectorSessionsAndSummary) {
-    const auto sdk = read<hk::SdkVersion>(SDK_MSG_SDK_VERSION);
-    EXPECT_EQ(sdk.product, "SDK73688");
-    EXPECT_EQ(sdk.version, "2.0.11.260");
-    EXPECT_EQ(read<hk::PortList>(SDK_MSG_PORT_LIST).names, std::vector<std::string>{"COM7"});
-    const auto watch = read<hk::WatchVersion>(SDK_MSG_WATCH_VERSION);
-    EXPECT_EQ(watch.text, "Ver1.30");
-    EXPECT_EQ(watch.number, 1.30);
-    const auto long_version = read<hk::LongVersion>(SDK_MSG_LONG_VERSION);
-    EXPECT_EQ(long_version.text, sim::kRealisticLongVersion);
-    ASSERT_TRUE(long_version.firmware);
-    EXPECT_EQ(long_version.firmware->minor, 30);
-    EXPECT_EQ(long_version.firmware->patch, 7);
-    EXPECT_EQ(long_version.firmware->code, "A12");
-    const auto sector = read<hk::FlashSector>(SDK_MSG_SECTOR);
-    EXPECT_EQ(Buffer(sector.bytes.begin(), sector.bytes.end()), flash(255 * 4096, 4096));
-
-    for (const auto& n : run_code(SDK_MSG_SESSION_TRACK)) {
-        if (n.code != SDK_MSG_PROGRESS) continue;
-        const auto progress = hk::parse_progress_block(n.block);
-        ASSERT_TRUE(progress) << progress.error();
-        EXPECT_EQ(progress->percent, n.progress());
-    }
-    const auto sessions = download_sessions();
-    ASSERT_EQ(sessions.size(), expected_.size());
-    const auto summary = read<hk::Summary>(SDK_MSG_SUMMARY);
-    ASSERT_EQ(summary.headers.size(), expected_.size());
-    for (std::size_t k = 0; k < expected_.size(); ++k) {
-        SCOPED_TRACE("session " + std::to_string(k));
-        const hk::Session& s = sessions[k];
-        const sim::ExpectedSession& e = expected_[k];
-        EXPECT_EQ(s.stamp_a_bytes, e.stamp_a);
-        EXPECT_EQ(s.stamp_b_bytes, e.stamp_b);
-        EXPECT_EQ(s.header.bytes, e.header);
-        EXPECT_EQ(summary.headers[k].bytes, e.header);
-        EXPECT_EQ(s.laps, e.laps);
-        EXPECT_EQ(s.has_track, e.has_track_points);
-        ASSERT_EQ(s.points.size(), e.points.size());
-        for (std::size_t j = 0; j < e.points.size(); ++j)
-            ASSERT_EQ(point_bytes(s.points[j]), Buffer(e.points[j].begin(), e.points[j].end()))
-                << "point " << j;
-    }
-}
-
-TEST_F(SimulatedWatch, PathsAndViewsAsTheWatchHoldsThem) {
-    const sim::WatchSetup setup = sim::realistic_setup();
-    for (std::size_t i = 0; i < hk::kPathCount; ++i) {
-        SCOPED_TRACE("path " + std::to_string(i));
-        const auto path = read<hk::WatchPath>(SDK_MSG_PATH, i);
-        const sim::SetupPath& want = setup.paths[i];
-        EXPECT_EQ(path.index, i);
-        EXPECT_EQ(path.name, from_watch_characters(want.name));
-        ASSERT_EQ(path.waypoints.size(), std::min(want.waypoints.size(), hk::kMaxWaypoints));
-        for (std::size_t k = 0; k < path.waypoints.size(); ++k) {
-            EXPECT_EQ(path.waypoints[k].word1, want.waypoints[k].word1);
-            EXPECT_EQ(path.waypoints[k].word2, want.waypoints[k].word2);
-            EXPECT_EQ(path.waypoints[k].attributes, want.waypoints[k].attributes);
-            EXPECT_EQ(path.waypoints[k].name, from_watch_characters(want.waypoints[k].name));
-        }
-    }
-    const auto views = read<hk::ViewsRecord>(SDK_MSG_VIEWS);
-    for (std::size_t v = 0; v < hk::kViewCount; ++v) {
-        EXPECT_EQ(views.views[v].record, setup.views[v].record) << "view " << v;
-        EXPECT_EQ(views.views[v].name, from_watch_characters(setup.views[v].name)) << "view " << v;
-    }
-}
-
-// A-GPS data and a firmware update, each fetched from a real FTP server: the
-// expiry date and the four phases of progress.
-class SimulatedUpdates : public test::SimulatedWatchTest {};
-
-TEST_F(SimulatedUpdates, AgpsAndFirmwareBlocks) {
-    test::FtpServer server{env_.root() / "ftp"};
-    ASSERT_TRUE(server.running()) << "pyftpdlib did not start";
-
-    // A watch at 1.31.02 without A-GPS data, whose clock says 2013-01-01.
-    Buffer directory(4096, 0);
-    const std::string version = "1.31.02_VUNA0_00";
-    std::copy(version.begin(), version.end(), directory.begin() + 96);
-    std::fill(directory.begin() + 112, directory.begin() + 115, 0xFF);
-    const auto sum = sim::settings_checksum(directory.data());
-    std::copy(sum.begin(), sum.end(), directory.begin());
-    store(0, directory);
-    sim::WatchConfig config = watch_.config();
-    config.start_time = sim::WatchTime{2013, 1, 1, 12, 0, 0};
-    watch_.set_config(config);
-    watch_.load_agps_from_directory();
-
-    server.put("agps/datetime.txt", "2012-12-30\r\n");
-    server.put("agps/MTK7d.EPO", std::string(53760, '\x5A'));
-    std::filesystem::create_directories(server.root() / "fw");
-    std::string error;
-    ASSERT_TRUE(sim::write_firmware_folder((server.root() / "fw").string(), sim::FirmwareFolder{},
-                                           nullptr, &error))
-        << error;
-
-    const std::string a = server.address();
-    const std::u16string address(a.begin(), a.end());
-    AGPSDataUpdate(host_.hwnd(), address.c_str(), u"user", u"pass", u"agps", FALSE, 60'000, TRUE);
-    run_task(3'600'000);
-    const auto agps = host_.notifications();
-    Stridelog_SetConfirmAnswer(6);
-    host_.clear();
-    FirmwareUpdate(host_.hwnd(), address.c_str(), u"user", u"pass", u"fw", u"", FALSE, 60'000,
-                   TRUE);
-    const bool ended = test::run_until_task_ends(3'600'000);
-    Stridelog_SetConfirmAnswer(0);
-    ASSERT_TRUE(ended);
-    const auto firmware = host_.notifications();
-    ASSERT_EQ(agps.back().code, UINT{SDK_MSG_AGPS_LOADED}) << host_.describe();
-    ASSERT_EQ(firmware.back().code, UINT{SDK_MSG_FIRMWARE_UPDATED}) << host_.describe();
-
-    std::map<std::uint32_t, std::vector<float>> phases;
-    for (const auto* notes : {&agps, &firmware})
-        for (const test::Notification* n : result_blocks(*notes)) {
-            expect_only_whole_blocks_read(*n);
-            const auto read = hk::parse_result_block(n->code, n->block);
-            if (!read) continue;
-            if (const auto* p = std::get_if<hk::PhaseProgress>(&*read))
-                phases[p->phase].push_back(p->percent);
-            if (const auto* expiry = std::get_if<hk::AgpsExpiry>(&*read)) {
-                EXPECT_EQ(expiry->date(), (hk::CalendarDate{2013, 1, 6}));
-            }
-        }
-    for (const std::uint32_t phase : {hk::kPhaseAgpsDownload, hk::kPhaseAgpsTransfer,
-                                      hk::kPhaseFirmwareDownload, hk::kPhaseFirmwareTransfer}) {
-        ASSERT_FALSE(phases[phase].empty()) << "phase " << phase;
-        EXPECT_EQ(phases[phase].back(), 100.0f) << "phase " << phase;
-    }
 }
 
 }  // namespace

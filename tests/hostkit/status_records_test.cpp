@@ -7,9 +7,11 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "stridelog/hostkit/records.hpp"
 #include "stridelog/stridelog.h"
+#include "tests/support/golden.hpp"
 
 namespace stridelog::hostkit {
 namespace {
@@ -32,70 +34,29 @@ TEST(VersionBlocks, TextsAndWhatTheyName) {
     EXPECT_EQ(sdk->product, "SDK73688");
     EXPECT_EQ(sdk->version, "2.0.11.260");
 
-    struct WatchCase {
-        const char* text;
-        std::optional<double> number;
-    } watch_cases[] = {
-        {"Ver1.30", 1.30}, {"Ver1.2", 1.2},        {"1.21", 1.21},
-        {"0.0", 0.0},      {"Ver1.30 beta", 1.30}, {"VER1.30", {}},
-        {"1.21x", {}},     {"Version", {}},        {"xVer1.30", {}},
-    };
-    for (const auto& c : watch_cases) {
-        const auto read = parse_watch_version_block(text(c.text));
-        ASSERT_TRUE(read) << c.text << ": " << read.error();
-        EXPECT_EQ(read->text, c.text);
-        EXPECT_EQ(read->number, c.number) << c.text;
+    // Each text, what it names: golden/hostkit/version-texts.txt.
+    std::string lines;
+    for (const char* t : {"Ver1.30", "Ver1.2", "1.21", "0.0", "Ver1.30 beta", "VER1.30", "1.21x",
+                          "Version", "xVer1.30"}) {
+        const auto read = parse_watch_version_block(text(t));
+        ASSERT_TRUE(read) << t << ": " << read.error();
+        EXPECT_EQ(read->text, t);
+        lines += "watch " + read->text + ": " +
+                 (read->number ? testing::PrintToString(*read->number) : "no number") + "\n";
     }
-
-    struct LongCase {
-        const char* text;
-        bool erased;
-        std::optional<std::array<int, 3>> numbers;
-        const char* code;
-    } long_cases[] = {
-        {"1.31.02_VUNA0_00", false, std::array{1, 31, 2}, "VUNA0_00"},
-        {"1.30.07_A12", false, std::array{1, 30, 7}, "A12"},
-        {"2.5_X", false, std::array{2, 5, 0}, "X"},
-        {"1.x9.3_", false, std::array{1, 0, 3}, ""},
-        {"<FF>", true, std::nullopt, ""},
-        {"1.31.02", false, std::nullopt, ""},
-    };
-    for (const auto& c : long_cases) {
-        const auto read = parse_long_version_block(text(c.text));
-        ASSERT_TRUE(read) << c.text << ": " << read.error();
-        EXPECT_EQ(read->erased, c.erased) << c.text;
-        ASSERT_EQ(read->firmware.has_value(), c.numbers.has_value()) << c.text;
-        if (!c.numbers) continue;
-        EXPECT_EQ((std::array{read->firmware->major, read->firmware->minor, read->firmware->patch}),
-                  *c.numbers)
-            << c.text;
-        EXPECT_EQ(read->firmware->code, c.code) << c.text;
-    }
-}
-
-TEST(VersionBlocks, RefusedTexts) {
-    struct Case {
-        const char* legend;
-        Result<Record> read;
-    } cases[] = {
-        {"SDK version without a comma", parse_result_block(SDK_MSG_SDK_VERSION, text("SDK73688"))},
-        {"SDK version with two commas",
-         parse_result_block(SDK_MSG_SDK_VERSION, text("SDK73688,2.0,1"))},
-        {"SDK version with a NUL",
-         parse_result_block(SDK_MSG_SDK_VERSION, Buffer{'S', ',', '2', 0})},
-        {"watch version with a terminating NUL",
-         parse_result_block(SDK_MSG_WATCH_VERSION, Buffer{'V', 'e', 'r', '1', 0})},
-        {"watch version longer than a reply frame",
-         parse_result_block(SDK_MSG_WATCH_VERSION, Buffer(200, 'x'))},
-        {"long version of 17 characters",
-         parse_result_block(SDK_MSG_LONG_VERSION, text("1.31.02_VUNA0_001"))},
-    };
-    for (const auto& c : cases) {
-        EXPECT_FALSE(c.read) << c.legend;
-        EXPECT_FALSE(c.read.error().empty()) << c.legend;
+    for (const char* t :
+         {"1.31.02_VUNA0_00", "1.30.07_A12", "2.5_X", "1.x9.3_", "<FF>", "1.31.02"}) {
+        const auto read = parse_long_version_block(text(t));
+        ASSERT_TRUE(read) << t << ": " << read.error();
+        lines += std::string("long ") + t + ": " + (read->erased ? "erased " : "");
+        if (const auto& f = read->firmware)
+            lines += std::to_string(f->major) + " " + std::to_string(f->minor) + " " +
+                     std::to_string(f->patch) + " \"" + f->code + "\"";
+        lines += "\n";
     }
     EXPECT_TRUE(parse_watch_version_block(Buffer(199, 'x'))) << "the longest reply";
     EXPECT_TRUE(parse_long_version_block(text("1.31.02_VUNA0_00")));
+    test::expect_golden("hostkit/version-texts", lines);
 }
 
 // Names as UTF-16LE, each with its zero unit, after a count.
@@ -114,25 +75,15 @@ Buffer port_list(std::uint32_t count, const std::vector<std::u16string>& names) 
 }
 
 TEST(PortListBlocks, NamesInOrderAndEveryLengthChecked) {
-    const auto three = parse_port_list_block(port_list(3, {u"COM10", u"COM2", u"COM2"}));
-    ASSERT_TRUE(three) << three.error();
-    EXPECT_EQ(three->names, (std::vector<std::string>{"COM10", "COM2", "COM2"}));
-    const auto none = parse_port_list_block(port_list(0, {}));
-    ASSERT_TRUE(none);
-    EXPECT_TRUE(none->names.empty());
-    const auto empty_name = parse_port_list_block(port_list(1, {u""}));
-    ASSERT_TRUE(empty_name);
-    EXPECT_EQ(empty_name->names, std::vector<std::string>{""});
-
-    const struct {
-        const char* legend;
-        Buffer block;
-    } cases[] = {
-        {"a count of two, one name", port_list(2, {u"COM3"})},
-        {"a count of 2^32 - 1 on an empty list", port_list(0xFFFFFFFF, {})},
-        {"a name more than counted", port_list(1, {u"COM3", u"COM4"})},
-    };
-    for (const auto& c : cases) EXPECT_FALSE(parse_port_list_block(c.block)) << c.legend;
+    using Names = std::vector<std::string>;
+    for (const Names& names : {Names{"COM10", "COM2", "COM2"}, Names{}, Names{""}}) {
+        std::vector<std::u16string> wide;
+        for (const auto& n : names) wide.emplace_back(n.begin(), n.end());
+        const auto read =
+            parse_port_list_block(port_list(static_cast<std::uint32_t>(names.size()), wide));
+        ASSERT_TRUE(read) << read.error();
+        EXPECT_EQ(read->names, names);
+    }
 }
 
 TEST(ProgressBlocks, PercentagesAndPhases) {
@@ -144,46 +95,59 @@ TEST(ProgressBlocks, PercentagesAndPhases) {
     EXPECT_EQ(half->phase, kPhaseAgpsTransfer);
     EXPECT_EQ(half->percent, 50.0f);
     EXPECT_TRUE(parse_phase_progress_block(float_block(0.0f, {4, 0, 0, 0}))) << "firmware transfer";
+}
 
-    const struct {
-        const char* legend;
-        Result<Record> read;
-    } cases[] = {
-        {"progress above 100", parse_result_block(SDK_MSG_PROGRESS, float_block(100.5f))},
-        {"negative progress", parse_result_block(SDK_MSG_PROGRESS, float_block(-1.0f))},
-        {"progress NaN", parse_result_block(SDK_MSG_PROGRESS,
-                                            float_block(std::numeric_limits<float>::quiet_NaN()))},
-        {"phase 5", parse_result_block(SDK_MSG_PHASE_PROGRESS, float_block(1.0f, {5, 0, 0, 0}))},
-        {"phase 2^24 + 1",
-         parse_result_block(SDK_MSG_PHASE_PROGRESS, float_block(1.0f, {1, 0, 0, 1}))},
-        {"phase progress infinite",
-         parse_result_block(SDK_MSG_PHASE_PROGRESS,
-                            float_block(std::numeric_limits<float>::infinity(), {1, 0, 0, 0}))},
+// Blocks the SDK never posts, each refused with its reason: golden/hostkit/refused-blocks.txt.
+TEST(ResultBlocks, RefusedWithTheirReason) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    // clang-format off
+    const std::tuple<const char*, UINT, Buffer> cases[] = {
+        {"SDK version without a comma", SDK_MSG_SDK_VERSION, text("SDK73688")},
+        {"SDK version with two commas", SDK_MSG_SDK_VERSION, text("SDK73688,2.0,1")},
+        {"SDK version with a NUL", SDK_MSG_SDK_VERSION, Buffer{'S', ',', '2', 0}},
+        {"watch version with a terminating NUL", SDK_MSG_WATCH_VERSION, Buffer{'V', 'e', 'r', '1', 0}},
+        {"watch version longer than a reply frame", SDK_MSG_WATCH_VERSION, Buffer(200, 'x')},
+        {"long version of 17 characters", SDK_MSG_LONG_VERSION, text("1.31.02_VUNA0_001")},
+        {"a port count of two, one name", SDK_MSG_PORT_LIST, port_list(2, {u"COM3"})},
+        {"a port count of 2^32 - 1 on an empty list", SDK_MSG_PORT_LIST, port_list(0xFFFFFFFF, {})},
+        {"a port name more than counted", SDK_MSG_PORT_LIST, port_list(1, {u"COM3", u"COM4"})},
+        {"progress above 100", SDK_MSG_PROGRESS, float_block(100.5f)},
+        {"negative progress", SDK_MSG_PROGRESS, float_block(-1.0f)},
+        {"progress NaN", SDK_MSG_PROGRESS, float_block(nan)},
+        {"phase 5", SDK_MSG_PHASE_PROGRESS, float_block(1.0f, {5, 0, 0, 0})},
+        {"phase 2^24 + 1", SDK_MSG_PHASE_PROGRESS, float_block(1.0f, {1, 0, 0, 1})},
+        {"phase progress cut short", SDK_MSG_PHASE_PROGRESS, Buffer(7, 0)},
+        {"phase progress a byte long", SDK_MSG_PHASE_PROGRESS, Buffer(9, 0)},
+        {"phase progress infinite", SDK_MSG_PHASE_PROGRESS, float_block(inf, {1, 0, 0, 0})},
     };
-    for (const auto& c : cases) EXPECT_FALSE(c.read) << c.legend;
+    // clang-format on
+    std::string lines;
+    for (const auto& [legend, code, block] : cases) {
+        const auto read = parse_result_block(code, block);
+        EXPECT_FALSE(read) << legend;
+        lines += std::string(legend) + ": " + (read ? "read" : read.error()) + "\n";
+    }
+    test::expect_golden("hostkit/refused-blocks", lines);
 }
 
 TEST(AgpsExpiryBlocks, ADateOrUnknown) {
-    struct Case {
-        Buffer block;
-        bool read;
-        std::optional<CalendarDate> date;
-    } cases[] = {
-        {{13, 1, 6}, true, CalendarDate{2013, 1, 6}},
-        {{24, 2, 29}, true, CalendarDate{2024, 2, 29}},
-        {{0xFF, 0xFF, 0xFF}, true, std::nullopt},  // the server gave no issue date
-        {{26, 0xFF, 14}, false, std::nullopt},
-        {{23, 2, 29}, false, std::nullopt},  // no such day
-        {{26, 13, 1}, false, std::nullopt},
-        {{26, 1, 0}, false, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        const auto read = parse_agps_loaded_block(c.block);
-        ASSERT_EQ(read.ok(), c.read) << testing::PrintToString(c.block);
-        if (c.read) {
-            EXPECT_EQ(read->date(), c.date);
-        }
+    // 2013-01-06, a leap day, none given, then no such month or day, and two sizes.
+    const Buffer blocks[] = {{13, 1, 6},     {24, 2, 29}, {0xFF, 0xFF, 0xFF},
+                             {26, 0xFF, 14}, {23, 2, 29}, {26, 13, 1},
+                             {26, 1, 0},     {13, 1},     {13, 1, 6, 0}};
+    std::string lines;
+    for (const Buffer& block : blocks) {
+        const auto read = parse_agps_loaded_block(block);
+        const auto date = read ? read->date() : std::nullopt;
+        lines += test::bytes_text(block) + ": " +
+                 (!read  ? "refused"
+                  : date ? std::to_string(date->year) + "-" + std::to_string(date->month) + "-" +
+                               std::to_string(date->day)
+                         : "unknown") +
+                 "\n";
     }
+    test::expect_golden("hostkit/agps-expiry-blocks", lines);
     // In the settings record the bytes are what the flash holds: no date is
     // no date, never an error.
     AgpsExpiry from_flash;

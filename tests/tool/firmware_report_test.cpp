@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "agps_report.hpp"
+#include "tool_golden.hpp"
+
 namespace stridelog_tool {
 namespace {
 
@@ -91,32 +96,22 @@ TEST(FirmwareRestart, SilenceInTheWritingPhaseIsTheRestart) {
     EXPECT_DOUBLE_EQ(watch.silent_for(42.5), 40.5);
 }
 
-TEST(FirmwareErrors, TextAndStatusPerCode) {
-    struct Case {
-        UINT code;
-        int status;
-        const char* text;
-    };
-    const Case cases[] = {
-        {SDK_ERR_NO_PORT, 10, "error 0x1000 SDK_ERR_NO_PORT: no watch cable found"},
-        {SDK_ERR_TRANSFER, 14, "error 0x1004 SDK_ERR_TRANSFER: the watch stopped answering"},
-        {SDK_ERR_DOWNLOAD, 18, "error 0x1008 SDK_ERR_DOWNLOAD: the download from the FTP"},
-        {SDK_ERR_FIRMWARE_INFO, 22, "error 0x1012 SDK_ERR_FIRMWARE_INFO: the server's update"},
-        {SDK_ERR_FIRMWARE_IMAGE, 23, "error 0x1013 SDK_ERR_FIRMWARE_IMAGE: the downloaded"},
-        {SDK_ERR_DOWNLOAD_TIMEOUT, 24,
-         "error 0x1014 SDK_ERR_DOWNLOAD_TIMEOUT: a download did "
-         "not finish within 45 s"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(firmware_exit_status(c.code), c.status) << std::hex << c.code;
-        EXPECT_EQ(firmware_error_text(c.code, 45).rfind(c.text, 0), 0u)
-            << firmware_error_text(c.code, 45);
+// Each error code the SDK posts: the status and the line each command ends with.
+TEST(ErrorReports, TextAndStatusPerCode) {
+    std::set<int> agps = {0, 1, 2, 130, 143}, firmware = agps;  // success, others, usage, signals
+    std::string lines;
+    for (UINT code = 0x1000; code <= 0x1016; ++code) {
+        if ((code & 0xF) > 9) continue;  // never posted
+        EXPECT_TRUE(agps.insert(agps_exit_status(code)).second) << std::hex << code;
+        EXPECT_TRUE(firmware.insert(firmware_exit_status(code)).second) << std::hex << code;
+        lines += "agps " + std::to_string(agps_exit_status(code)) + ": " +
+                 agps_error_text(code, 90) + "\nfirmware " +
+                 std::to_string(firmware_exit_status(code)) + ": " + firmware_error_text(code, 45) +
+                 "\n";
     }
-    // Neither a broken image nor a missing entry has touched the watch.
-    EXPECT_NE(firmware_error_text(SDK_ERR_FIRMWARE_IMAGE, 1).find("nothing was written"),
-              std::string::npos);
-    EXPECT_NE(firmware_error_text(SDK_ERR_FIRMWARE_INFO, 1).find("nothing was written"),
-              std::string::npos);
+    EXPECT_EQ(agps_exit_status(0x100A), 1);
+    EXPECT_EQ(agps_exit_status(0x2017), 1);
+    expect_golden("tool/error-reports", lines);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "../support/hostkit_helpers.hpp"
+#include "tool_golden.hpp"
 
 namespace stridelog_tool {
 namespace {
@@ -29,6 +30,13 @@ std::vector<WatchPath> ten_paths() {
     return paths;
 }
 
+// The read-back report, a line each.
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) text += line + "\n";
+    return text;
+}
+
 TEST(PathDocuments, GetThenSetGivesTheSamePaths) {
     const auto paths = ten_paths();
     const json document = json::parse(paths_to_json(paths).dump(2));
@@ -44,47 +52,39 @@ TEST(PathDocuments, MalformedDocumentsNameTheField) {
     struct Case {
         const char* legend;
         void (*spoil)(json&);
-        const char* field;
     };
     const Case cases[] = {
-        {"not an object", [](json& d) { d = json::array(); }, "document"},
-        {"nine paths", [](json& d) { d["paths"].erase(9); }, "paths: 10 entries"},
-        {"an index twice", [](json& d) { d["paths"][9]["index"] = 0; }, "paths[9].index"},
-        {"index 10", [](json& d) { d["paths"][9]["index"] = 10; }, "paths[9].index"},
-        {"name missing", [](json& d) { d["paths"][2].erase("name"); }, "paths[index 2].name"},
-        {"a 33-character name", [](json& d) { d["paths"][2]["name"] = std::string(33, 'a'); },
-         "paths[index 2].name: at most 32"},
-        {"ß in a name", [](json& d) { d["paths"][0]["name"] = "Straße"; },
-         "paths[index 0].name: the watch cannot show \"ß\""},
+        {"not an object", [](json& d) { d = json::array(); }},
+        {"nine paths", [](json& d) { d["paths"].erase(9); }},
+        {"an index twice", [](json& d) { d["paths"][9]["index"] = 0; }},
+        {"index 10", [](json& d) { d["paths"][9]["index"] = 10; }},
+        {"name missing", [](json& d) { d["paths"][2].erase("name"); }},
+        {"a 33-character name", [](json& d) { d["paths"][2]["name"] = std::string(33, 'a'); }},
+        {"ß in a name", [](json& d) { d["paths"][0]["name"] = "Straße"; }},
         {"100 waypoints",
          [](json& d) {
              d["paths"][0]["waypoints"] = json::array_t(100, d["paths"][0]["waypoints"][0]);
-         },
-         "paths[index 0].waypoints: at most 99"},
-        {"negative word", [](json& d) { d["paths"][0]["waypoints"][1]["word1"] = -1; },
-         "paths[index 0].waypoints[1].word1"},
-        {"word past 32 bits", [](json& d) { d["paths"][0]["waypoints"][1]["word2"] = 4294967296; },
-         "paths[index 0].waypoints[1].word2"},
-        {"word as text", [](json& d) { d["paths"][0]["waypoints"][1]["word2"] = "7"; },
-         "paths[index 0].waypoints[1].word2"},
+         }},
+        {"negative word", [](json& d) { d["paths"][0]["waypoints"][1]["word1"] = -1; }},
+        {"word past 32 bits", [](json& d) { d["paths"][0]["waypoints"][1]["word2"] = 4294967296; }},
+        {"word as text", [](json& d) { d["paths"][0]["waypoints"][1]["word2"] = "7"; }},
         {"five attribute bytes",
-         [](json& d) { d["paths"][4]["waypoints"][0]["attributes"] = "0102030405"; },
-         "paths[index 4].waypoints[0].attributes: 12 hex digits"},
+         [](json& d) { d["paths"][4]["waypoints"][0]["attributes"] = "0102030405"; }},
         {"attributes not hex",
-         [](json& d) { d["paths"][4]["waypoints"][0]["attributes"] = "0102030405zz"; },
-         "paths[index 4].waypoints[0].attributes"},
+         [](json& d) { d["paths"][4]["waypoints"][0]["attributes"] = "0102030405zz"; }},
         {"an 11-character waypoint name",
-         [](json& d) { d["paths"][4]["waypoints"][0]["name"] = "ElevenChars"; },
-         "paths[index 4].waypoints[0].name: at most 10"},
+         [](json& d) { d["paths"][4]["waypoints"][0]["name"] = "ElevenChars"; }},
     };
+    std::string errors;
     for (const auto& c : cases) {
         json document = paths_to_json(ten_paths());
         c.spoil(document);
         std::vector<WatchPath> paths;
         std::string error;
         EXPECT_FALSE(paths_from_json(document, paths, error)) << c.legend;
-        EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
+        errors += std::string(c.legend) + ": " + error + "\n";
     }
+    expect_golden("tool/refused-path-documents", errors);
 }
 
 TEST(PathDocuments, ReadBackDifferencesAreReported) {
@@ -98,11 +98,7 @@ TEST(PathDocuments, ReadBackDifferencesAreReported) {
     read[1].name = "Caf| No l";
     read[2].waypoints[1].attributes[5] ^= 1;
     read[7].waypoints.pop_back();
-    const auto lines = path_differences(stored, read);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_NE(lines[0].find("path 1 name"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find("path 2 waypoint 1"), std::string::npos) << lines[1];
-    EXPECT_NE(lines[2].find("path 7: wrote 2 waypoints, read 1"), std::string::npos) << lines[2];
+    expect_golden("tool/path-differences", joined(path_differences(stored, read)));
 }
 
 TEST(SettingsDocuments, FieldsByNameAndBackUnchanged) {
@@ -110,14 +106,8 @@ TEST(SettingsDocuments, FieldsByNameAndBackUnchanged) {
     json document;
     std::string error;
     ASSERT_TRUE(settings_to_json(record, document, error)) << error;
-    EXPECT_EQ(document["f94_or_f12d"], 2);
-    EXPECT_EQ(document["w10"], "3412");
-    EXPECT_EQ(document["version_text"], "1.31.02");
-    EXPECT_EQ(document["version_code_text"], "VUNA0_00");
-    EXPECT_EQ(document["identity"], "12050301AB12");
-    EXPECT_EQ(document["agps_expiry_year_minus_2000"], 26);
-    EXPECT_EQ(document["agps_expiry"], "2026-03-21");
-    EXPECT_EQ(document["b18_b25"], "1213141516171819");
+    // Every field by name, from the host kit's read of its place in the record.
+    expect_golden("tool/settings-document", document.dump(1) + "\n");
     SettingsBlock back{};
     ASSERT_TRUE(settings_from_json(json::parse(document.dump()), back, error)) << error;
     EXPECT_EQ(Bytes(back.begin(), back.end()), record);
@@ -134,19 +124,19 @@ TEST(SettingsDocuments, MalformedAndDifferent) {
         const char* legend;
         const char* key;
         json value;  // null: the key is removed
-        const char* field;
     };
     const Case cases[] = {
-        {"a written field missing", "b6", nullptr, "b6: missing"},
-        {"a two-bit field of 4", "f94_or_f12d", 4, "f94_or_f12d: at most 3"},
-        {"a flag of 2", "f5", 2, "f5: at most 1"},
-        {"a byte of 256", "b17", 256, "b17: at most 255"},
-        {"a word as text", "w10", "3c0", "w10: 4 hex digits"},
-        {"a shown text too long", "identity", "12050301AB12X", "identity: at most 12"},
+        {"a written field missing", "b6", nullptr},
+        {"a two-bit field of 4", "f94_or_f12d", 4},
+        {"a flag of 2", "f5", 2},
+        {"a byte of 256", "b17", 256},
+        {"a word as text", "w10", "3c0"},
+        {"a shown text too long", "identity", "12050301AB12X"},
     };
     json good;
     std::string error;
     ASSERT_TRUE(settings_to_json(stridelog::test::settings_record(), good, error));
+    std::string errors;
     for (const auto& c : cases) {
         json document = good;
         if (c.value.is_null())
@@ -155,8 +145,9 @@ TEST(SettingsDocuments, MalformedAndDifferent) {
             document[c.key] = c.value;
         SettingsBlock record{};
         EXPECT_FALSE(settings_from_json(document, record, error)) << c.legend;
-        EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
+        errors += std::string(c.legend) + ": " + error + "\n";
     }
+    expect_golden("tool/refused-settings-documents", errors);
     // Read-back: only fields the watch takes count.
     SettingsBlock written{}, read{};
     const Bytes record = stridelog::test::settings_record();
@@ -166,10 +157,7 @@ TEST(SettingsDocuments, MalformedAndDifferent) {
     EXPECT_TRUE(settings_differences(written, read).empty());
     read[8] = 0;
     read[89] = 0;
-    const auto lines = settings_differences(written, read);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "f5: wrote 1, read 0");
-    EXPECT_EQ(lines[1], "b18_b25: wrote \"1213141516171819\", read \"1200141516171819\"");
+    expect_golden("tool/settings-differences", joined(settings_differences(written, read)));
 }
 
 TEST(ViewsDocuments, RoundTripRefusalsAndDifferences) {
@@ -193,30 +181,26 @@ TEST(ViewsDocuments, RoundTripRefusalsAndDifferences) {
     struct Case {
         const char* legend;
         void (*spoil)(json&);
-        const char* field;
     };
     const Case cases[] = {
-        {"four views", [](json& d) { d["views"].erase(0); }, "views: 5 entries"},
-        {"a short record", [](json& d) { d["views"][2]["record"] = "00"; },
-         "views[index 2].record: 18 hex digits"},
-        {"a long name", [](json& d) { d["views"][3]["name"] = "Altitude 2x"; },
-         "views[index 3].name: at most 10"},
-        {"a name the watch cannot show", [](json& d) { d["views"][3]["name"] = "Höhe™"; },
-         "views[index 3].name: the watch cannot show \"™\""},
+        {"four views", [](json& d) { d["views"].erase(0); }},
+        {"a short record", [](json& d) { d["views"][2]["record"] = "00"; }},
+        {"a long name", [](json& d) { d["views"][3]["name"] = "Altitude 2x"; }},
+        {"a name the watch cannot show", [](json& d) { d["views"][3]["name"] = "Höhe™"; }},
     };
+    std::string errors;
     for (const auto& c : cases) {
         json spoilt = document;
         c.spoil(spoilt);
         EXPECT_FALSE(views_from_json(spoilt, back, error)) << c.legend;
-        EXPECT_NE(error.find(c.field), std::string::npos) << c.legend << ": " << error;
+        errors += std::string(c.legend) + ": " + error + "\n";
     }
+    expect_golden("tool/refused-views-documents", errors);
     ViewsBlock written{}, read{};
     std::copy(record.begin(), record.end(), written.begin());
     read = written;
     read[45 + 20 * 4 + 6] = ' ';  // é read back as the watch's space
-    const auto lines = views_differences(written, read);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "view 4 name: wrote \"Durée\", read \"Dur e\"");
+    expect_golden("tool/views-differences", joined(views_differences(written, read)));
 }
 
 }  // namespace

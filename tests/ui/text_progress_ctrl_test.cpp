@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/window_system.hpp"
+#include "tests/support/golden.hpp"
 
 namespace stridelog {
 namespace {
@@ -148,72 +150,57 @@ TEST_F(ProgressCtrlTest, MarqueeRunsOnTimerOneAndBouncesWithOneSharedDirection) 
     EXPECT_EQ(send(ui::PBM_GETPOS), 10) << "without the marquee the upper bound clamps again";
 }
 
-TEST_F(ProgressCtrlTest, FilledPartEndsWhereThePositionSays) {
+// The client rectangle and a pixel around it, one character a pixel: the bar
+// '#', the background '.', the caption 't' and over the bar 'o', the edge's
+// shadow 's' and face 'f', untouched ' '.
+std::string picture(const platform::Canvas& c) {
+    const std::map<ui::COLORREF, char> kinds = {
+        {kBar, '#'},
+        {kBack, '.'},
+        {kText, 't'},
+        {kTextOverBar, 'o'},
+        {kUntouched, ' '},
+        {platform::system_color(platform::COLOR_BTNSHADOW), 's'},
+        {platform::system_color(platform::COLOR_BTNFACE), 'f'}};
+    std::string out;
+    for (int y = 4; y < 27; ++y) {
+        for (int x = 9; x < 112; ++x) {
+            const auto kind = kinds.find(c.pixel(x, y));
+            out += kind == kinds.end() ? '?' : kind->second;
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+TEST_F(ProgressCtrlTest, PaintedPixels) {
     struct Row {
         const char* legend;
         std::uint32_t style;
-        int position;
-        const char* runs;  // the inside's middle line, bottom to top when vertical
+        int upper, position;
+        const char* caption;  // null: no percentage either
     };
     const Row rows[] = {
-        {"96 x 0.42 = 40.3: 40 columns", 0, 42, "#40 .56"},
-        {"marquee: 96 x 20 / 100 = 19 ending at 48", ui::PBS_MARQUEE, 50, ".29 #19 .48"},
-        {"vertical 25 %: 4 rows from the bottom", ui::PBS_VERTICAL, 25, "#4 .12"},
+        {"96 x 0.42 = 40.3: 40 columns", 0, 100, 42, nullptr},
+        {"marquee: 96 x 20 / 100 = 19 ending at 48", ui::PBS_MARQUEE, 100, 50, nullptr},
+        {"vertical 25 %: 4 rows from the bottom", ui::PBS_VERTICAL, 100, 25, nullptr},
+        {"the caption changes colour where the fill ends", 0, 100, 50, "HHHHHHHHHH"},
+        {"an empty range paints nothing", 0, 0, 0, nullptr},
+        {"nor does a reversed one", 0, -5, 0, nullptr},
     };
+    std::string pictures;
     for (const auto& row : rows) {
         fresh(row.style);
-        send(ui::PBM_SETSHOWPERCENT, 0);
+        send(ui::PBM_SETRANGE32, 0, row.upper);
         send(ui::PBM_SETPOS, static_cast<WPARAM>(row.position));
-        const auto c = paint();
-        std::string line, runs;
-        for (int i = 0; i < (row.style == ui::PBS_VERTICAL ? 16 : 96); ++i) {
-            const ui::COLORREF p =
-                row.style == ui::PBS_VERTICAL ? c.pixel(60, 22 - i) : c.pixel(12 + i, 15);
-            line += p == kBar ? '#' : p == kBack ? '.' : '?';
+        if (row.caption) {
+            platform::set_window_text(bar_->GetSafeHwnd(), row.caption);
+        } else {
+            send(ui::PBM_SETSHOWPERCENT, 0);
         }
-        for (std::size_t i = 0, j = 0; i < line.size(); i = j) {
-            j = std::min(line.find_first_not_of(line[i], i), line.size());
-            if (i) runs += ' ';
-            runs += line[i];
-            runs += std::to_string(j - i);
-        }
-        EXPECT_EQ(runs, row.runs) << row.legend;
-        EXPECT_EQ(c.pixel(9, 5), kUntouched) << "nothing outside the client rectangle";
-        EXPECT_EQ(c.pixel(10, 5), platform::system_color(platform::COLOR_BTNSHADOW)) << "flat edge";
-        EXPECT_EQ(c.pixel(11, 6), platform::system_color(platform::COLOR_BTNFACE));
-        EXPECT_EQ(c.pixel(108, 22), platform::system_color(platform::COLOR_BTNFACE));
+        pictures += std::string("## ") + row.legend + "\n" + picture(paint());
     }
-}
-
-TEST_F(ProgressCtrlTest, CaptionChangesColourExactlyWhereTheFillEnds) {
-    platform::set_window_text(bar_->GetSafeHwnd(), "HHHHHHHHHH");  // spans the fill edge
-    send(ui::PBM_SETPOS, 50);                                      // 48 columns filled
-    const auto c = paint();
-    int over = 0;
-    int plain = 0;
-    for (int y = 0; y < 16; ++y) {
-        for (int x = 0; x < 96; ++x) {
-            const ui::COLORREF p = c.pixel(12 + x, 7 + y);
-            const bool filled = x < 48;
-            if (p == kBar || p == kBack) {
-                EXPECT_EQ(p, filled ? kBar : kBack) << x << "," << y;
-                continue;
-            }
-            ASSERT_EQ(p, filled ? kTextOverBar : kText) << x << "," << y;
-            (filled ? over : plain)++;
-        }
-    }
-    EXPECT_GT(over, 20);
-    EXPECT_GT(plain, 20);
-}
-
-TEST_F(ProgressCtrlTest, EmptyOrReversedRangePaintsNothing) {
-    for (int upper : {0, -5}) {
-        send(ui::PBM_SETRANGE32, 0, upper);
-        const auto c = paint();
-        for (int y = 0; y < c.height(); ++y)
-            for (int x = 0; x < c.width(); ++x) ASSERT_EQ(c.pixel(x, y), kUntouched) << upper;
-    }
+    test::expect_golden("ui/progress-pictures", pictures);
 }
 
 }  // namespace

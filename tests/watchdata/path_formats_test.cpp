@@ -57,26 +57,6 @@ TEST(WatchCharset, FromTheWatch) {
         EXPECT_EQ(to_watch_char(from_watch_byte(static_cast<std::uint8_t>(b))), b);
 }
 
-TEST(PathFormats, WaypointSlots) {
-    struct Case {
-        std::size_t path, k;
-        SlotPlace place;
-        std::size_t area_offset;
-    } cases[] = {
-        {0, 0, {249, 0}, 0},
-        {1, 70, {249, 4056}, 4056},  // slot 169: the last of sector 249
-        {1, 71, {250, 0}, 4096},     // slot 170
-        {2, 0, {250, 672}, 4768},    // slot 198
-        {3, 0, {250, 3048}, 7144},
-        {9, 0, {254, 984}, 21464},
-        {9, 98, {254, 3336}, 5 * 4096 + 3336},  // slot 989, the very last
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(slot_place(99 * c.path + c.k), c.place) << c.path << "/" << c.k;
-        EXPECT_EQ(waypoint_area_offset(c.path, c.k), c.area_offset) << c.path << "/" << c.k;
-    }
-}
-
 HostWaypoint waypoint(std::uint8_t seed, std::u16string_view name) {
     HostWaypoint w{};
     for (std::size_t i = 0; i < 14; ++i) w[i] = static_cast<std::uint8_t>(seed + i);
@@ -85,49 +65,6 @@ HostWaypoint waypoint(std::uint8_t seed, std::u16string_view name) {
         w[15 + 2 * i] = static_cast<std::uint8_t>(name[i] >> 8);
     }
     return w;
-}
-
-std::vector<HostPath> sample_paths() {
-    std::vector<HostPath> paths(kPathCount);
-    paths[0] = {u"Café loop", {waypoint(1, u"Start"), waypoint(2, u"Pont")}};
-    paths[1] = {u"ignored", {}};
-    for (int k = 0; k < 120; ++k)
-        paths[2].waypoints.push_back(waypoint(static_cast<std::uint8_t>(k), u"wp"));
-    paths[2].name = u"A very long path name that is longer than 32";
-    paths[9] = {u"Last", {waypoint(9, u"End")}};
-    return paths;
-}
-
-TEST(PathFormats, DirectoryNamesAndCounts) {
-    const auto paths = sample_paths();
-    for (std::size_t width : {std::size_t{10}, std::size_t{32}}) {
-        Bytes directory(4096, 0xEE);
-        store_path_directory(directory, paths, width);
-        // Counts: never above 99, whatever the array held.
-        EXPECT_EQ(Bytes(directory.begin() + 1280, directory.begin() + 1290),
-                  (Bytes{2, 0, 99, 0, 0, 0, 0, 0, 0, 1}));
-        EXPECT_EQ(directory[1290], 0xEE) << "byte after the counts untouched";
-        const auto name = [&](std::size_t i) {
-            return Bytes(directory.begin() + 1536 + i * width,
-                         directory.begin() + 1536 + (i + 1) * width);
-        };
-        Bytes cafe{'C', 'a', 'f', 0xA5, ' ', 'l', 'o', 'o', 'p'};
-        cafe.resize(width, 0);
-        EXPECT_EQ(name(0), cafe) << width;
-        Bytes path2{'P', 'a', 't', 'h', '2'};  // no waypoints: the stored name is its number
-        path2.resize(width, 0);
-        EXPECT_EQ(name(1), path2) << width;
-        Bytes path9{'P', 'a', 't', 'h', '9'};
-        path9.resize(width, 0);
-        EXPECT_EQ(name(8), path9) << width;
-        const std::string long_name = "A very long path name that is longer than 32";
-        EXPECT_EQ(name(2), Bytes(long_name.begin(), long_name.begin() + width)) << "cut, no zero";
-        EXPECT_EQ(directory[1536 + 10 * width], 0xEE) << "byte after the names untouched";
-
-        EXPECT_EQ(stored_path_name(directory, 0, width), u"Café loop");
-        EXPECT_EQ(stored_path_name(directory, 2, width).size(), width);
-        EXPECT_EQ(stored_waypoint_count(directory, 2), 99u);
-    }
 }
 
 TEST(PathFormats, StoredCountsAreCappedAt99) {
