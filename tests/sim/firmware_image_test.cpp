@@ -99,17 +99,6 @@ TEST(FirmwareImage, EachVariantFailsExactlyItsCheck) {
     }
 }
 
-TEST(FirmwareImage, TheProgramImageCarriesItsVersion) {
-    const Bytes body = make_firmware_body("1.32.01_VUNA0_00", 7);
-    ASSERT_EQ(body.size(), 0x25000u);
-    EXPECT_EQ(std::string(body.begin() + 0x2100, body.begin() + 0x2100 + 24),
-              std::string("SLFWVER11.32.01_VUNA0_00", 24));
-    EXPECT_NE(make_firmware_body("1.32.01_VUNA0_00", 8), body) << "the seed changes the content";
-    // The sums the watch checks are the ones a host computes.
-    EXPECT_EQ(boot_block_sum(body), update::boot_block_sum(body));
-    EXPECT_EQ(program_sum(body), update::program_sum(body));
-}
-
 TEST(FirmwareFolderFiles, NamesAndContentsAHostLooksFor) {
     FirmwareFolder plain, old_family, bin;
     old_family.firmware.version = "1.25.00_VUNA0_00";
