@@ -1,14 +1,12 @@
 // The watch as the host sees it: the reply bytes to each command, its flash
-// after writes, its faults on the wire and its clock.
+// after writes and its faults on the wire.
 #include "sim/watch.hpp"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
-#include "platform/clock.hpp"
 #include "tests/sim/watch_bench.hpp"
 #include "wire/frame.hpp"
 
@@ -185,28 +183,6 @@ TEST(WatchFaults, SelectionByCommandByFrameNumberAndRepeat) {
         std::vector<bool> answered;
         for (int i = 0; i < 5; ++i) answered.push_back(!bench.ask({0x10}).empty());
         EXPECT_EQ(answered, row.answered);
-    }
-}
-
-TEST(WatchState, ClockRunsFromTheSetTime) {
-    struct Row {
-        const char* legend;
-        Bytes command;
-        std::uint32_t elapsed_ms;
-        WatchTime expected;
-    };
-    const std::vector<Row> rows = {
-        {"1 h 1 min 1.999 s later", {0x39, 12, 3, 4, 5, 6, 7}, 3'661'999, {2012, 3, 4, 6, 7, 8}},
-        {"leap day into March", {0x39, 12, 2, 29, 23, 59, 59}, 1000, {2012, 3, 1, 0, 0, 0}},
-        {"new year", {0x39, 13, 12, 31, 23, 59, 30}, 45'000, {2014, 1, 1, 0, 0, 15}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.legend);
-        Bench bench;
-        EXPECT_FALSE(bench.watch.time().has_value());
-        bench.ask(row.command);
-        bench.clock->sleep_ms(row.elapsed_ms);
-        EXPECT_EQ(bench.watch.time(), row.expected);
     }
 }
 
