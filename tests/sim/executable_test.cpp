@@ -135,10 +135,6 @@ TEST_F(SimulatorExecutable, GeneratesAnUpdateFolder) {
         std::string listed;  // stdout
         std::uintmax_t image_size;
     } rows[] = {
-        {"defaults", "", 0,
-         "73688_VUNA0_00.txt\n73688_VUNA0_00_history.txt\n1.32.01_VUNA0_00.ini\n"
-         "1.32.01_VUNA0_00.fw2\n",
-         151808},
         {"older family, v1.0 header, model given",
          "--version 1.25.00_VUNA0_00 --header 1.0 --model 70001", 0,
          "70001_VUNA0_00.txt\n70001_VUNA0_00_history.txt\n1.25.00_VUNA0_00.ini\n"
