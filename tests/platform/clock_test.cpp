@@ -15,18 +15,6 @@ namespace {
 
 constexpr UINT kPing = kWmUser + 7;
 
-TEST(VirtualClock, InstalledOnlyWhileInScopeAndMovedOnlyBySleeping) {
-    {
-        ScopedVirtualClock virtual_time;
-        EXPECT_EQ(virtual_clock(), &*virtual_time);
-        const std::uint64_t t = clock().now_ms();
-        EXPECT_EQ(clock().now_ms(), t) << "stands still by itself";
-        clock().sleep_ms(1500);
-        EXPECT_EQ(clock().now_ms(), t + 1500) << "sleeping moves it, without blocking";
-    }
-    EXPECT_EQ(virtual_clock(), nullptr);
-}
-
 TEST(VirtualClock, ScheduledCallbacksRunInDueOrderAtTheirTime) {
     ScopedVirtualClock virtual_time;
     const std::uint64_t start = virtual_time->now_ms();

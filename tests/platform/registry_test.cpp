@@ -35,29 +35,26 @@ std::vector<MapRow> serial_comm_values() {
 }
 
 // Collects the registry's notes while alive; the sink it replaced comes back after.
-class NoteCapture {
-  public:
+struct NoteCapture {
     NoteCapture()
-        : previous_(set_registry_note_sink([this](std::string_view note) {
-              std::lock_guard lock(mutex_);
-              notes_.emplace_back(note);
+        : previous(set_registry_note_sink([this](std::string_view note) {
+              std::lock_guard lock(mutex);
+              all.emplace_back(note);
           })) {}
-    ~NoteCapture() { set_registry_note_sink(std::move(previous_)); }
-
+    ~NoteCapture() { set_registry_note_sink(std::move(previous)); }
     std::vector<std::string> notes() const {
-        std::lock_guard lock(mutex_);
-        return notes_;
-    }
-    std::string text() const {
-        std::string all;
-        for (const auto& note : notes()) all += note + "\n";
+        std::lock_guard lock(mutex);
         return all;
     }
+    std::string text() const {
+        std::string text;
+        for (const auto& note : notes()) text += note + "\n";
+        return text;
+    }
 
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> notes_;
-    RegistryNoteSink previous_;
+    mutable std::mutex mutex;
+    std::vector<std::string> all;
+    RegistryNoteSink previous;
 };
 
 TEST(Registry, CurrentUserTreeSurvivesAReload) {
@@ -172,20 +169,16 @@ TEST(Registry, InjectionFileOrderAndPortLookup) {
     EXPECT_FALSE(key->set("\\Device\\New", RegValue::text("COM1")))
         << "the machine tree is read-only";
 
-    struct Lookup {
-        const char* legend;
-        const char* port;
-        std::optional<std::string> device;
+    const std::pair<const char*, std::optional<std::string>> lookups[] = {
+        {"COM7", "/dev/ttyUSB7"},   // from the file
+        {"com12", "/dev/pts/9"},    // port names compare without case
+        {"COM8", std::nullopt},     // the overridden file entry is gone
+        {"COM9", "/dev/injected"},  // the overriding entry
+        {"COM30", std::nullopt},    // injected without a device path
+        {"COM1", std::nullopt},     // a prefix is not a match
     };
-    const Lookup lookups[] = {
-        {"from the file", "COM7", "/dev/ttyUSB7"},
-        {"port names compare without case", "com12", "/dev/pts/9"},
-        {"the overridden file entry is gone", "COM8", std::nullopt},
-        {"the overriding entry", "COM9", "/dev/injected"},
-        {"an entry injected without a device path has none", "COM30", std::nullopt},
-        {"a prefix is not a match", "COM1", std::nullopt},
-    };
-    for (const auto& l : lookups) EXPECT_EQ(serial_port_device_path(l.port), l.device) << l.legend;
+    for (const auto& [port, device] : lookups)
+        EXPECT_EQ(serial_port_device_path(port), device) << port;
 }
 
 TEST(Registry, ConcurrentReadersAndWritersKeepEveryValue) {

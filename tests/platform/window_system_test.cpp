@@ -68,28 +68,6 @@ class WindowSystemTest : public ::testing::Test {
     void TearDown() override { drain_queue(); }
 };
 
-TEST_F(WindowSystemTest, PostedMessagesArriveInOrderAndSendIsDirect) {
-    RecordingWindow window;
-    ASSERT_TRUE(post_message(window.hwnd, kTestMessage, 1, 10));
-    ASSERT_TRUE(post_message(window.hwnd, kTestMessage, 2, 20));
-    EXPECT_TRUE(window.log.empty()) << "posting never delivers synchronously";
-    EXPECT_EQ(send_message(window.hwnd, kTestMessage + 1, 21, 0), 42) << "procedure's result";
-    ASSERT_EQ(window.log.size(), 1u) << "send bypasses the queue";
-    EXPECT_TRUE(run_loop_until([&] { return window.log.size() == 3; }));
-    EXPECT_EQ(window.log[1].lparam, 10);
-    EXPECT_EQ(window.log[2].lparam, 20);
-
-    // Many posts from another thread wake the loop and keep their order.
-    std::thread poster([h = window.hwnd] {
-        for (WPARAM i = 0; i < 100; ++i) post_message(h, kTestMessage, i, 0);
-    });
-    EXPECT_TRUE(
-        run_loop_until([&] { return window.log.size() == 103; }, clock().now_ms() + 10'000));
-    poster.join();
-    for (std::size_t i = 3; i < window.log.size(); ++i)
-        EXPECT_EQ(window.log[i].wparam, i - 3) << "order of one poster is kept";
-}
-
 TEST_F(WindowSystemTest, DeadAndForeignWindowsRefuseAndLeaveOwnershipWithTheCaller) {
     HWND foreign = nullptr;
     std::atomic<int> calls{0};
