@@ -169,6 +169,12 @@ TEST(AgpsState, ExpiryRunsOutOnTheWatchClock) {
              b.ask({0x39, 13, 1, 2, 0, 0, 0});
          },
          {0x2D, 0, 0, 0, 1}},
+        {"clock set, then 16 h on: the expiry day",
+         [](Bench& b) {
+             b.ask({0x39, 13, 1, 1, 8, 0, 0});
+             b.clock->sleep_ms(16 * 3600 * 1000);
+         },
+         {0x2D, 0, 0, 0, 1}},
         {"clock set back a year",
          [](Bench& b) {
              b.ask({0x39, 11, 12, 31, 8, 0, 0});
