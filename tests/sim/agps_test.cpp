@@ -57,8 +57,6 @@ TEST(AgpsPackets, TheStreamOfAnOrbitFileIsWellFormedAndDamageIsNamed) {
         {"as made", [](Bytes&) {}, ""},
         {"followed by the 44 spare bytes of sector 243, erased",
          [](Bytes& s) { s.resize(kEpoAreaSize, 0xFF); }, ""},
-        {"one data byte flipped, checksum left", [](Bytes& s) { s[packet(150) + 20] ^= 0x10; },
-         "packet 150 (at 0xECFEA): checksum"},
         {"packets 5 and 6 swapped",
          [](Bytes& s) {
              std::swap_ranges(s.begin() + packet(5), s.begin() + packet(6), s.begin() + packet(6));
@@ -66,7 +64,7 @@ TEST(AgpsPackets, TheStreamOfAnOrbitFileIsWellFormedAndDamageIsNamed) {
          "packet 5 (at 0xE63BB): sequence number 6, expected 5"},
         {"end packet missing (erased)",
          [](Bytes& s) { std::fill(s.begin() + packet(299), s.end(), 0xFF); },
-         "packet 299 (at 0xF3F15): does not start"},
+         "packet 299 (at 0xF3F15): does not start with 04 24 BF 00 D2 02"},
         {"end packet numbered 299",
          [](Bytes& s) {
              s[packet(299) + 6] = 299 & 0xFF;
@@ -163,11 +161,6 @@ TEST(AgpsState, ExpiryRunsOutOnTheWatchClock) {
          {0x2D, 1, 1, 0, 1}},
         {"two days on: passed",
          [](Bench& b) { b.clock->sleep_ms(2 * 24 * 3600 * 1000); },
-         {0x2D, 0, 0, 0, 1}},
-        {"clock set to the expiry day",
-         [](Bench& b) {
-             b.ask({0x39, 13, 1, 2, 0, 0, 0});
-         },
          {0x2D, 0, 0, 0, 1}},
         {"clock set, then 16 h on: the expiry day",
          [](Bench& b) {
