@@ -139,20 +139,6 @@ TEST_F(WindowSystemTest, TimersExpireAsWmTimerOnTheOwnersLoop) {
     EXPECT_EQ(get_message(msg), Fetch::idle) << "no timer left: nothing will ever come";
 }
 
-TEST_F(WindowSystemTest, DeadlinesOnTheVirtualClock) {
-    ScopedVirtualClock virtual_time;
-    RecordingWindow window;
-    const std::uint64_t start = clock().now_ms();
-    set_timer(window.hwnd, 1008, 70'000);
-    Message msg;
-    EXPECT_EQ(get_message(msg, start + 1000), Fetch::timeout) << "deadline before the timer";
-    EXPECT_EQ(clock().now_ms(), start + 1000);
-    EXPECT_FALSE(run_loop_until([&] { return !window.log.empty(); }, start + 60'000));
-    EXPECT_EQ(clock().now_ms(), start + 60'000);
-    EXPECT_TRUE(run_loop_until([&] { return !window.log.empty(); }, start + 80'000));
-    EXPECT_EQ(window.log[0].at_ms, start + 70'000) << "a 70 s time limit, without waiting";
-}
-
 TEST_F(WindowSystemTest, DestroyDropsQueuedMessagesOnceAndKillsTimers) {
     ScopedVirtualClock virtual_time;
     RecordingWindow parent;
