@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "tests/sim/watch_bench.hpp"
+#include "tests/support/golden.hpp"
 #include "wire/frame.hpp"
 
 namespace stridelog::sim {
@@ -66,8 +67,8 @@ TEST(WatchFlash, WritesLandAndAWriteWithoutEraseShowsTheDamage) {
     for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<std::uint8_t>(i * 7);
     bench.ask(at(0x14, 0x5123));  // any address inside sector 5
     bench.ask(write_cmd(0x5080, chunk));
-    Bytes expected{0x13};
-    expected.insert(expected.end(), chunk.begin(), chunk.end());
+    Bytes expected = chunk;
+    expected.insert(expected.begin(), 0x13);
     EXPECT_EQ(bench.ask(at(0x12, 0x5080, {128})), std::vector<Bytes>{expected});
     EXPECT_EQ(bench.watch.read_flash(0x5000, 0x80), Bytes(0x80, 0xFF));
 
@@ -110,57 +111,40 @@ TEST(WatchFlash, ImageFilesLoadPaddedAndRejectOversize) {
     std::filesystem::remove(path);
 }
 
+// What each fault makes of the erase reply (0x15): every write with its delay
+// after the command, the line going away, and the next erase answered plainly.
 TEST(WatchFaults, EachFaultKindAsSeenOnTheWire) {
-    const Bytes ack = wire::encode_frame(Bytes{0x15});  // the erase reply
-    Bytes bad_sum = ack;
-    bad_sum[bad_sum.size() - 3] ^= 0x01;
-    Bytes garbage{0x00, 0xFF, 0xB0, 0xB3, 0x55};
-    garbage.insert(garbage.end(), ack.begin(), ack.end());
-    const Timed halves{{0, Bytes(ack.begin(), ack.begin() + 4)},
-                       {40, Bytes(ack.begin() + 4, ack.end())}};
-    auto fault = [](FaultKind kind, std::uint32_t delay_ms = 0, int length_delta = 1) {
-        Fault f = Fault::on_command(kind, 0x14);
-        f.delay_ms = delay_ms;
-        f.length_delta = length_delta;
-        f.split_at = 4;
-        return f;
-    };
-    struct Row {
-        const char* legend;
-        Fault fault;
-        Timed writes;  // (delay after the command, bytes) of every write the watch makes
-        int disconnects;
-    };
-    const std::vector<Row> rows = {
-        {"silence", fault(FaultKind::silence), {}, 0},
-        {"delay of 1500 ms", fault(FaultKind::delay, 1500), {{1500, ack}}, 0},
-        {"bad checksum", fault(FaultKind::bad_checksum), {{0, bad_sum}}, 0},
-        {"one byte more",
-         fault(FaultKind::wrong_length),
-         {{0, wire::encode_frame(Bytes{0x15, 0})}},
-         0},
-        {"one byte fewer", fault(FaultKind::wrong_length, 0, -1), {{0, wire::encode_frame({})}}, 0},
-        {"garbage before the frame", fault(FaultKind::garbage_before), {{0, garbage}}, 0},
-        {"split after the header, 40 ms apart", fault(FaultKind::split, 40), halves, 0},
-        {"duplicated", fault(FaultKind::duplicate), {{0, ack}, {0, ack}}, 0},
-        {"disconnection", fault(FaultKind::disconnect), {}, 1},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.legend);
+    const std::tuple<const char*, FaultKind, int> cases[] = {
+        {"silence", FaultKind::silence, 0},
+        {"delay of 40 ms", FaultKind::delay, 0},
+        {"bad checksum", FaultKind::bad_checksum, 0},
+        {"one byte more", FaultKind::wrong_length, 1},
+        {"one byte fewer", FaultKind::wrong_length, -1},
+        {"garbage before the frame", FaultKind::garbage_before, 0},
+        {"split after three bytes, 40 ms apart", FaultKind::split, 0},
+        {"duplicated", FaultKind::duplicate, 0},
+        {"disconnection", FaultKind::disconnect, 0}};
+    std::string text;
+    for (const auto& [legend, kind, length_delta] : cases) {
+        Fault fault = Fault::on_command(kind, 0x14);
+        fault.delay_ms = 40;
+        fault.length_delta = length_delta;
+        fault.split_at = 3;
         Bench bench;
-        bench.watch.add_fault(row.fault);
+        bench.watch.add_fault(fault);
         const std::uint64_t start = bench.clock->now_ms();
         bench.watch.feed(wire::encode_frame(at(0x14, 0x1000)));
         bench.clock->advance_to(start + 10'000);
-        Timed seen;
-        for (const auto& w : bench.writes) seen.push_back({w.first - start, w.second});
-        EXPECT_EQ(seen, row.writes);
-        EXPECT_EQ(bench.disconnects, row.disconnects);
-        // The fault is spent: the next erase is answered plainly (unless the line is gone).
-        if (row.disconnects == 0) {
-            EXPECT_EQ(bench.ask(at(0x14, 0x1000)), std::vector<Bytes>{{0x15}});
-        }
+        text += std::string("== ") + legend + "\n";
+        for (const auto& [time, bytes] : bench.writes)
+            text += std::to_string(time - start) + " ms: " + test::bytes_text(bytes) + "\n";
+        if (bench.disconnects > 0)
+            text += "line gone " + std::to_string(bench.disconnects) + "\n";
+        else
+            for (const Bytes& reply : bench.ask(at(0x14, 0x1000)))
+                text += "next: " + test::bytes_text(reply) + "\n";
     }
+    test::expect_golden("sim/fault_kinds", text);
 }
 
 TEST(WatchFaults, SelectionByCommandByFrameNumberAndRepeat) {
