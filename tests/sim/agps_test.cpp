@@ -11,6 +11,7 @@
 
 #include "sim/agps_model.hpp"
 #include "tests/sim/watch_bench.hpp"
+#include "tests/support/golden.hpp"
 #include "update/epo_packets.hpp"
 
 namespace stridelog::sim {
@@ -37,6 +38,12 @@ std::size_t packet(std::size_t n) {
 
 // Each writes a damaged stream variant in place.
 using Damage = std::function<void(Bytes&)>;
+
+std::string replies_text(const std::vector<Bytes>& replies) {
+    std::string text;
+    for (const Bytes& reply : replies) text += test::bytes_text(reply) + "\n";
+    return text.empty() ? "no reply\n" : text;
+}
 
 WatchConfig on_date(int year, int month, int day) {
     WatchConfig config;
@@ -92,14 +99,14 @@ TEST(AgpsPackets, TheStreamOfAnOrbitFileIsWellFormedAndDamageIsNamed) {
     }
 }
 
+// Each case: the status before, the acknowledgement, the status after and the
+// watch's last note.
 TEST(AgpsState, StatusBytesBeforeAndAfterSetExpiryDate) {
     struct Row {
         const char* legend;
         WatchConfig config;
-        Damage damage;       // applied to a good stream before it is stored
-        Bytes expiry;        // SetExpiryDate payload after the id
-        Bytes status_after;  // status reply after the acknowledgement
-        const char* note;    // in the watch's log
+        Damage damage;  // applied to a good stream before it is stored
+        Bytes expiry;   // SetExpiryDate payload after the id
     };
     const Damage none = [](Bytes&) {};
     WatchConfig refusing = on_date(2012, 12, 31);
@@ -113,40 +120,30 @@ TEST(AgpsState, StatusBytesBeforeAndAfterSetExpiryDate) {
     WatchConfig two_bytes = dec31;
     two_bytes.status_bytes = {0, 0};
     const Damage bad_end_checksum = [](Bytes& s) { s[packet(299) + 188] = 0x6E; };
-    const Bytes stale{0x2D, 0, 0, 0, 1};
-    // clang-format off
     const std::vector<Row> rows = {
-        {"a week ahead", dec31, none, {13, 1, 7}, {0x2D, 1, 7, 0, 1}, "2013-01-07 taken"},
-        {"far ahead: days left stop at 255", dec31, none, {14, 6, 1}, {0x2D, 1, 255, 0, 1}, "taken"},
-        {"two status bytes configured", two_bytes, none, {13, 1, 7}, {0x2D, 1, 7}, "taken"},
-        {"flag 0 stays 0", flag_zero, none, {13, 1, 7}, {0x2D, 1, 7, 0, 0}, "taken"},
-        {"no date (FF FF FF)", dec31, none, {0xFF, 0xFF, 0xFF}, stale, "not a valid date"},
-        {"one bad checksum", dec31, bad_end_checksum, {13, 1, 7}, stale,
-         "packet 299 (at 0xF3F15): checksum 0x6E, expected 0x6F"},
-        {"refusing, good stream", refusing, none, {13, 1, 7}, stale, "set to refuse"},
-        {"fixed status bytes ignore the state", fixed, none, {13, 1, 7}, {0x2D, 1, 0, 0, 1}, "taken"},
+        {"a week ahead", dec31, none, {13, 1, 7}},
+        {"far ahead: days left stop at 255", dec31, none, {14, 6, 1}},
+        {"two status bytes configured", two_bytes, none, {13, 1, 7}},
+        {"flag 0 stays 0", flag_zero, none, {13, 1, 7}},
+        {"no date (FF FF FF)", dec31, none, {0xFF, 0xFF, 0xFF}},
+        {"one bad checksum", dec31, bad_end_checksum, {13, 1, 7}},
+        {"refusing, good stream", refusing, none, {13, 1, 7}},
+        {"fixed status bytes ignore the state", fixed, none, {13, 1, 7}},
     };
-    // clang-format on
+    std::string text;
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.legend);
         Bench bench(row.config);
-        const Bytes status_before = row.config.status_bytes.size() == 2 ? Bytes{0x2D, 0, 0}
-                                    : row.config.fixed_status_bytes
-                                        ? Bytes{0x2D, 1, 0, 0, 1}
-                                        : Bytes{0x2D, 0, 0, 0, row.config.status_bytes[3]};
-        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{status_before});
+        text += std::string("== ") + row.legend + "\n" + replies_text(bench.ask({0x2C}));
         Bytes stream = good_stream();
         row.damage(stream);
         bench.watch.with_flash([&](Flash& f) { f.store(kEpoAddress, stream); });
         Bytes command{0x2E};
         command.insert(command.end(), row.expiry.begin(), row.expiry.end());
-        // Acknowledged whether taken or not.
-        EXPECT_EQ(bench.ask(command), std::vector<Bytes>{{0x2F}});
-        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status_after});
-        const auto log = bench.watch.log();
-        ASSERT_FALSE(log.empty());
-        EXPECT_NE(log.back().find(row.note), std::string::npos) << log.back();
+        text += replies_text(bench.ask(command));
+        text += replies_text(bench.ask({0x2C}));
+        text += bench.watch.log().back() + "\n";
     }
+    test::expect_golden("sim/agps_expiry_date", text);
 }
 
 TEST(AgpsState, ExpiryRunsOutOnTheWatchClock) {
@@ -192,57 +189,44 @@ TEST(AgpsState, ExpiryRunsOutOnTheWatchClock) {
     }
 }
 
+// Each case: the expiry the watch starts with, its status and its notes at start.
 TEST(AgpsState, AnImageKeepsTheDateWhenItsPacketsAreSound) {
-    struct Row {
-        const char* legend;
-        Bytes directory_112;  // day, month, year - 2000
-        enum { none, good, broken } packets;
-        bool refuse;
-        std::optional<WatchDate> expiry;
-        Bytes status;
-        const char* note;  // the watch's log at start; empty: it says nothing
+    enum Packets { none, good, broken };
+    const std::tuple<const char*, Bytes, Packets, bool> rows[] = {
+        // legend, directory bytes 112.. (day, month, year - 2000), packets, refusing
+        {"date and packets", {7, 1, 13}, good, false},
+        {"erased bytes", {0xFF, 0xFF, 0xFF}, good, false},
+        {"date, packets never loaded", {7, 1, 13}, none, false},
+        {"date over broken packets", {7, 1, 13}, broken, false},
+        {"refusing watch", {7, 1, 13}, good, true},
     };
-    const Bytes stale{0x2D, 0, 0, 0, 1};
-    // clang-format off
-    const std::vector<Row> rows = {
-        {"date and packets", {7, 1, 13}, Row::good, false, WatchDate{2013, 1, 7},
-         {0x2D, 1, 7, 0, 1}, "A-GPS expiry 2013-01-07 taken from the directory"},
-        {"erased bytes", {0xFF, 0xFF, 0xFF}, Row::good, false, std::nullopt, stale, ""},
-        {"date, packets never loaded", {7, 1, 13}, Row::none, false, std::nullopt, stale, ""},
-        {"date over broken packets", {7, 1, 13}, Row::broken, false, std::nullopt, stale,
-         "A-GPS expiry 2013-01-07 in the directory not taken: packet 3 (at 0xE623D): checksum"},
-        {"refusing watch", {7, 1, 13}, Row::good, true, std::nullopt, stale,
-         "not taken: the watch is set to refuse"},
-    };
-    // clang-format on
     const fs::path image =
         fs::temp_directory_path() / ("agps_image_" + std::to_string(::getpid()) + ".bin");
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.legend);
+    std::string text;
+    for (const auto& [legend, directory, packets, refuse] : rows) {
         {
             Flash flash;
-            flash.store(112, row.directory_112);
+            flash.store(112, directory);
             Bytes stream = good_stream();
-            if (row.packets == Row::broken) stream[packet(3) + 188] ^= 0x01;
-            if (row.packets != Row::none) flash.store(kEpoAddress, stream);
+            if (packets == broken) stream[packet(3) + 188] ^= 0x01;
+            if (packets != none) flash.store(kEpoAddress, stream);
             std::string error;
             ASSERT_TRUE(flash.save(image.string(), error)) << error;
         }
         WatchConfig config = on_date(2012, 12, 31);
         config.flash_image_path = image.string();
-        config.agps_refuse = row.refuse;
+        config.agps_refuse = refuse;
         Bench bench(config);
-        EXPECT_EQ(bench.watch.agps_expiry(), row.expiry);
-        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status});
-        const auto log = bench.watch.log();
-        if (std::string(row.note).empty()) {
-            EXPECT_TRUE(log.empty()) << log.front();
-        } else {
-            ASSERT_EQ(log.size(), 1u);
-            EXPECT_NE(log[0].find(row.note), std::string::npos) << log[0];
-        }
+        const auto expiry = bench.watch.agps_expiry();
+        text += std::string("== ") + legend + "\nexpiry " +
+                (expiry ? std::to_string(expiry->year) + "-" + std::to_string(expiry->month) + "-" +
+                              std::to_string(expiry->day)
+                        : "none") +
+                "\n" + replies_text(bench.ask({0x2C}));
+        for (const std::string& note : bench.watch.log()) text += note + "\n";
     }
     fs::remove(image);
+    test::expect_golden("sim/agps_image", text);
 }
 
 TEST(AgpsState, ClockBeforeAnySetClockIsTheHostsUtcDate) {
