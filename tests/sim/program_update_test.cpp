@@ -128,41 +128,33 @@ TEST(ProgramUpdate, TheWatchChecksTheSumsBeforeItTakesTheImage) {
     test::expect_golden("sim/program_update", text);
 }
 
+// Each case: the sectors among 1..33 found erased afterwards (33 never held anything).
 TEST(ProgramUpdate, OnlyTheUpdateModeEraseClearsTheWholeProgramArea) {
-    struct Row {
-        const char* legend;
-        Bytes before;  // commands first
-        std::uint32_t erase_at;
-        std::vector<std::uint32_t> erased;  // sectors found erased among 1..33
+    const std::tuple<const char*, bool, std::uint32_t> rows[] = {
+        // legend, in update mode, erase address
+        {"normal mode, sector 2", false, 0x2000},
+        {"update mode, sector 1", true, 0x1000},
+        {"update mode, sector 2", true, 0x2000},
+        {"update mode, an address inside sector 2", true, 0x2FFF},
+        {"update mode, sector 3", true, 0x3000},
     };
-    std::vector<std::uint32_t> two_to_32;  // the program and its sum
-    for (std::uint32_t s = 2; s <= 32; ++s) two_to_32.push_back(s);
-    const std::vector<Row> rows = {
-        {"normal mode: one sector", {}, 0x2000, {2}},
-        {"update mode, sector 1: one sector", {0x28}, 0x1000, {1}},
-        {"update mode, sector 2: sectors 2..32", {0x28}, 0x2000, two_to_32},
-        {"update mode, an address inside sector 2", {0x28}, 0x2FFF, two_to_32},
-        {"update mode, sector 3: one sector", {0x28}, 0x3000, {3}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.legend);
+    std::string text;
+    for (const auto& [legend, update_mode, erase_at] : rows) {
         Bench bench;
         bench.watch.with_flash([](Flash& f) {
             f.store(0x1000, Bytes(33 * kSector - 0x1000, 0x00));  // sectors 1..32 written
         });
-        if (!row.before.empty()) bench.ask(row.before);
-        EXPECT_EQ(bench.ask(at(0x14, row.erase_at)), std::vector<Bytes>{{0x15}});
-        std::vector<std::uint32_t> erased;
+        if (update_mode) bench.ask({0x28});
+        EXPECT_EQ(bench.ask(at(0x14, erase_at)), std::vector<Bytes>{{0x15}});
+        text += std::string(legend) + ":";
         for (std::uint32_t s = 1; s <= 33; ++s) {
             const Bytes sector = bench.watch.read_flash(s * kSector, kSector);
             if (std::all_of(sector.begin(), sector.end(), [](std::uint8_t b) { return b == 0xFF; }))
-                erased.push_back(s);
+                text += " " + std::to_string(s);
         }
-        // Sector 33 never held anything: erased from the start.
-        std::vector<std::uint32_t> expected = row.erased;
-        expected.push_back(33);
-        EXPECT_EQ(erased, expected);
+        text += "\n";
     }
+    test::expect_golden("sim/update_mode_erase", text);
 }
 
 }  // namespace
