@@ -9,6 +9,7 @@
 #include <set>
 
 #include "sim/realistic_content.hpp"
+#include "tests/support/golden.hpp"
 #include "watchdata/session_records.hpp"
 
 namespace stridelog::sim {
@@ -119,42 +120,31 @@ TEST(WorkoutLayout, RecordBytesFollowTheStoredFormats) {
     plan.stamp_a = {2026, 5, 1, 9, 59, 30};  // B left erased
     Flash flash;
     const auto expected = write_workouts(flash, {plan}, {});
-    const Bytes stream = flash.read(expected[0].sectors[1] * 4096u, 58);
-    const Bytes want = {
-        // full: header, byte 1, 26-05-01 10:00:00, lon 2000000000, lat 0, alt 400, M1..M4
-        0x80, 7, 26, 5, 1, 10, 0, 0, 0x00, 0x94, 0x35, 0x77, 0, 0, 0, 0, 0x90, 0x01, 0x34, 0x12,
-        0x78, 0x56, 0xBC, 0x9A, 0xDE,
-        // delta: minute, second, lon 85000000 - 2000000000 (wrapping), lat +470000000, alt +0
-        0x01, 7, 0, 2, 0x40, 0x6B, 0xDB, 0x8D, 0x80, 0xA1, 0x03, 0x1C, 0, 0, 0x34, 0x12, 0x78, 0x56,
-        0xBC, 0x9A, 0xDE,
-        // time only, marker (point-order time, M4), end of stream
-        0x02, 0, 4, 0x03, 26, 5, 1, 10, 0, 5, 0xDE, 0xFF};
-    EXPECT_EQ(stream, want);
-    const auto header = flash.read(expected[0].sectors[0] * 4096u, 9);
-    EXPECT_EQ(header, (Bytes{4, 0, 0, 0, 0, 10, 1, 5, 26}));
-    EXPECT_EQ(flash.read(expected[0].sectors[0] * 4096u + 1648, 12),
-              (Bytes{30, 59, 9, 1, 5, 26, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    // The stream (full, delta, time-only, marker records and the end), the
+    // session header and its A/B stamps.
+    const std::uint32_t header = expected[0].sectors[0] * 4096u;
+    test::expect_golden("sim/workout_records",
+                        test::bytes_text(flash.read(expected[0].sectors[1] * 4096u, 58)) + "\n" +
+                            test::bytes_text(flash.read(header, 9)) + "\n" +
+                            test::bytes_text(flash.read(header + 1648, 12)) + "\n");
 }
 
 TEST(WorkoutDirectory, RunsAndUsageBitmapMatchTheSessions) {
-    // Bitmap bytes 252..255: sectors 230..255 (large reserve) or 244..255 in use.
-    for (const auto& [large, tail] :
-         {std::pair{true, Bytes{0x3F, 0, 0, 0}}, std::pair{false, Bytes{0xFF, 0xFF, 0x0F, 0}}}) {
+    // Sectors 0, 5, 6, 9 in use and the reserve at 230..255 (large) or 244..255.
+    std::string text;
+    for (const bool large : {true, false}) {
         Flash flash;
         const Bytes settings(224, 0x5A);
         flash.store(0, settings);
         SessionPlan empty = stream_of({});
         empty.recorded_count = 0;
         write_workouts(flash, {stream_of({{T::full, 2}}), empty}, {large, {5, 6, 9}});
-        Bytes want = settings;
-        want.resize(1280, 0xFF);
-        want[224] = 0x9E;  // sectors 0, 5, 6
-        want[225] = 0xFD;  // sector 9
-        std::copy(tail.begin(), tail.end(), want.begin() + 252);
-        const Bytes runs{5, 6, 0xFF, 9, 0xFF};
-        std::copy(runs.begin(), runs.end(), want.begin() + 256);
-        EXPECT_EQ(flash.read(0, 1280), want) << large;
+        // The usage bitmap (224..255) and the directory's runs.
+        text += test::bytes_text(flash.read(224, 37)) + "\n";
+        EXPECT_EQ(flash.read(0, 224), settings);
+        EXPECT_EQ(flash.read(261, 1280 - 261), Bytes(1280 - 261, 0xFF));
     }
+    test::expect_golden("sim/workout_directory", text);
     EXPECT_TRUE(uses_large_reserve({0x01, 0x00, 0x00, 0x01}));
     EXPECT_FALSE(uses_large_reserve({0x01, 0x00, 0x00, 0x00}));
     EXPECT_TRUE(uses_large_reserve({0x07, 0x08}));
