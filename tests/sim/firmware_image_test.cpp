@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "tests/support/golden.hpp"
 #include "update/firmware_image.hpp"
 
 namespace stridelog::sim {
@@ -23,62 +24,47 @@ std::string header_text(const Bytes& file) {
     return text;
 }
 
+// Each variant: its size, what the host's check finds, its header text, where
+// its body first parts from the body made (its end if nowhere) and whether the
+// stored checksum is right in the host's eyes.
 TEST(FirmwareImage, EachVariantFailsExactlyItsCheck) {
     using D = FirmwareDamage;
     using H = FirmwareHeader;
-    auto image = [](H h, D d = D::none, std::optional<std::size_t> size = {}) {
-        FirmwareOptions s;
-        s.header = h;
-        s.damage = d;
-        s.file_size = size;
-        return s;
+    const std::tuple<const char*, H, D, std::optional<std::size_t>> rows[] = {
+        {"v1.0", H::v1_0, D::none, {}},
+        {"v1.1", H::v1_1, D::none, {}},
+        {"v1.2", H::v1_2, D::none, {}},
+        {"v1.3", H::v1_3, D::none, {}},
+        {"v1.1 header in a short file", H::v1_1, D::none, 131328},
+        {"one byte too many", H::v1_0, D::wrong_size, {}},
+        {"unknown header", H::v1_1, D::wrong_header, {}},
+        {"body byte changed", H::v1_0, D::body_byte, {}},
+        {"cut short", H::v1_1, D::short_file, {}},
     };
-    const char* v10 = "<<Watch Firmware Header v1.0";
-    const char* v11 = "<<Watch Firmware Header v1.1";
-    const struct {
-        const char* legend;
-        FirmwareOptions options;
-        std::size_t size;
-        ImageFault fault;
-        const char* header_text;
-    } rows[] = {
-        {"v1.0", image(H::v1_0), 131328, ImageFault::none, v10},
-        {"v1.1", image(H::v1_1), 151808, ImageFault::none, v11},
-        {"v1.2", image(H::v1_2), 151808, ImageFault::none, "<<Watch Firmware Header v1.2"},
-        {"v1.3", image(H::v1_3), 151808, ImageFault::none, "<<Watch Firmware Header v1.3"},
-        {"v1.1 header in a short file", image(H::v1_1, D::none, 131328), 131328,
-         ImageFault::no_language_block, v11},
-        {"one byte too many", image(H::v1_0, D::wrong_size), 131329, ImageFault::bad_size, v10},
-        {"unknown header", image(H::v1_1, D::wrong_header), 151808, ImageFault::bad_header,
-         "<<Watch Firmware Header v1.4"},
-        {"body byte changed", image(H::v1_0, D::body_byte), 131328, ImageFault::bad_checksum, v10},
-        {"cut short", image(H::v1_1, D::short_file), 256 + 0x10000, ImageFault::bad_size, v11},
-    };
+    const char* faults[] = {"none", "bad size", "bad header", "no language block", "bad checksum"};
     const Bytes body = make_firmware_body("1.32.01_VUNA0_00", 1);
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.legend);
-        const Bytes file = make_firmware_file(row.options);
-        EXPECT_EQ(file.size(), row.size);
-        EXPECT_EQ(update::check_firmware_file(file).fault, row.fault);
-        EXPECT_EQ(header_text(file), row.header_text);
-        // Whatever is broken, the body bytes up to the file's end are the body's,
-        // except the one byte changed on purpose.
+    std::string text;
+    for (const auto& [legend, header, damage, size] : rows) {
+        FirmwareOptions options;
+        options.header = header;
+        options.damage = damage;
+        options.file_size = size;
+        const Bytes file = make_firmware_file(options);
         const std::size_t compared = std::min(file.size() - 256, body.size());
-        const auto first_difference = static_cast<std::size_t>(
+        const auto first_difference =
             std::mismatch(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(compared),
                           file.begin() + 256)
                 .first -
-            body.begin());
-        EXPECT_EQ(first_difference, row.options.damage == D::body_byte ? 0x3000u : compared);
-        // A file that passes carries a right checksum in the host's eyes, even
-        // where another check fails first.
-        if (row.options.damage != D::wrong_checksum && row.options.damage != D::body_byte &&
-            row.options.damage != D::short_file) {
-            EXPECT_EQ(file[108] | file[109] << 8 | file[110] << 16 |
-                          static_cast<std::uint32_t>(file[111]) << 24,
-                      update::firmware_file_checksum(file));
-        }
+            body.begin();
+        const std::uint32_t stored = file[108] | file[109] << 8 | file[110] << 16 |
+                                     static_cast<std::uint32_t>(file[111]) << 24;
+        text += std::string(legend) + ": " + std::to_string(file.size()) + " bytes, " +
+                faults[static_cast<int>(update::check_firmware_file(file).fault)] + ", \"" +
+                header_text(file) + "\", body to " + std::to_string(first_difference) +
+                (stored == update::firmware_file_checksum(file) ? ", checksum right\n"
+                                                                : ", checksum wrong\n");
     }
+    test::expect_golden("sim/firmware_images", text);
 }
 
 }  // namespace
