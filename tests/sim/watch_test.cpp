@@ -14,51 +14,44 @@
 namespace stridelog::sim {
 namespace {
 
+// Each command with the reply it gets, or none. The replies the SDK's tasks
+// rely on are pinned end to end; these are the configured variants and the edges.
 TEST(WatchReplies, EachCommandAnswersWithItsReplyOrNothing) {
-    struct Row {
-        const char* legend;
-        WatchConfig config;
-        Bytes command;
-        std::optional<Bytes> reply;  // nullopt: the watch stays silent
-    };
-    const Bytes ver110{0x11, 'V', 'e', 'r', '1', '.', '1', '0'};
-    const Bytes numeric{0x11, 0x01, 0x00, 0x15, 0x00};
     WatchConfig text110, numeric121, two_status;
     text110.version_text = "Ver1.10";
     numeric121.numeric_version = NumericVersion{1, 21};
     two_status.status_bytes = {7, 8};
     two_status.fixed_status_bytes = true;
-    // The replies the SDK's tasks rely on are pinned end to end; these are the
-    // configured variants and the edges.
-    const std::vector<Row> rows = {
-        {"version, configured text", text110, {0x10}, ver110},
-        {"version, numeric 1.21", numeric121, {0x10}, numeric},
-        {"status: no A-GPS data, flag 1", {}, {0x2C}, Bytes{0x2D, 0x00, 0x00, 0x00, 0x01}},
-        {"status: two fixed bytes", two_status, {0x2C}, Bytes{0x2D, 7, 8}},
-        {"read the last byte of the flash", {}, at(0x12, 0xFFFFF, {1}), Bytes{0x13, 0xFF}},
-        {"version with a stray byte", {}, {0x10, 0x00}, std::nullopt},
-        {"read of zero bytes", {}, at(0x12, 0, {0}), std::nullopt},
-        {"read starting past the flash", {}, at(0x12, 0x100000, {1}), std::nullopt},
-        {"read running past the flash", {}, at(0x12, 0xFFFF0, {17}), std::nullopt},
-        {"read missing its count", {}, at(0x12, 0), std::nullopt},
-        {"erase past the flash", {}, at(0x14, 0x100000), std::nullopt},
-        {"write count != data size", {}, at(0x16, 0x3000, {4, 1, 2, 3}), std::nullopt},
-        {"write of no data", {}, at(0x16, 0x3000, {0}), std::nullopt},
-        {"write running past the flash", {}, write_cmd(0xFFFFE, {1, 2, 3}), std::nullopt},
-        {"expiry on 30 February: acknowledged, not taken", {}, {0x2E, 13, 2, 30}, Bytes{0x2F}},
-        {"clock at hour 24", {}, {0x39, 12, 3, 4, 24, 0, 0}, std::nullopt},
-        {"clock in month 13", {}, {0x39, 12, 13, 4, 5, 6, 7}, std::nullopt},
-        {"unknown command", {}, {0x42}, std::nullopt},
+    const std::tuple<const char*, WatchConfig, Bytes> rows[] = {
+        {"version, configured text", text110, {0x10}},
+        {"version, numeric 1.21", numeric121, {0x10}},
+        {"status: no A-GPS data, flag 1", {}, {0x2C}},
+        {"status: two fixed bytes", two_status, {0x2C}},
+        {"read the last byte of the flash", {}, at(0x12, 0xFFFFF, {1})},
+        {"version with a stray byte", {}, {0x10, 0x00}},
+        {"read of zero bytes", {}, at(0x12, 0, {0})},
+        {"read starting past the flash", {}, at(0x12, 0x100000, {1})},
+        {"read running past the flash", {}, at(0x12, 0xFFFF0, {17})},
+        {"read missing its count", {}, at(0x12, 0)},
+        {"erase past the flash", {}, at(0x14, 0x100000)},
+        {"write count != data size", {}, at(0x16, 0x3000, {4, 1, 2, 3})},
+        {"write of no data", {}, at(0x16, 0x3000, {0})},
+        {"write running past the flash", {}, write_cmd(0xFFFFE, {1, 2, 3})},
+        {"expiry on 30 February: acknowledged, not taken", {}, {0x2E, 13, 2, 30}},
+        {"clock at hour 24", {}, {0x39, 12, 3, 4, 24, 0, 0}},
+        {"clock in month 13", {}, {0x39, 12, 13, 4, 5, 6, 7}},
+        {"unknown command", {}, {0x42}},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.legend);
-        Bench bench(row.config);
-        const auto replies = bench.ask(row.command);
-        EXPECT_EQ(replies, row.reply ? std::vector<Bytes>{*row.reply} : std::vector<Bytes>{});
-        EXPECT_EQ(bench.writes.empty(), !row.reply);
+    std::string text;
+    for (const auto& [legend, config, command] : rows) {
+        Bench bench(config);
+        text += std::string(legend) + ":";
+        for (const Bytes& reply : bench.ask(command)) text += " " + test::bytes_text(reply);
+        text += bench.writes.empty() ? " nothing\n" : "\n";
         // Every valid frame is in the log, answered or not.
-        EXPECT_EQ(bench.watch.received(), std::vector<Bytes>{row.command});
+        EXPECT_EQ(bench.watch.received(), std::vector<Bytes>{command}) << legend;
     }
+    test::expect_golden("sim/replies", text);
 }
 
 TEST(WatchFlash, WritesLandAndAWriteWithoutEraseShowsTheDamage) {
