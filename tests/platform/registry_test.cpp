@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "tests/support/golden.hpp"
 #include "tests/support/test_environment.hpp"
 
 namespace stridelog::platform {
@@ -32,6 +33,15 @@ std::vector<MapRow> serial_comm_values() {
     for (std::size_t i = 0; key->enum_value(i, name, value); ++i)
         rows.push_back({name, value.type == RegType::sz ? value.as_text() : "?"});
     return rows;
+}
+
+// The device map's entries in enumeration order, then the device behind each of `ports`.
+std::string device_map_text(std::initializer_list<const char*> ports) {
+    std::string text;
+    for (const auto& [name, port] : serial_comm_values()) text += name + " " + port + "\n";
+    for (const char* port : ports)
+        text += std::string(port) + " -> " + serial_port_device_path(port).value_or("none") + "\n";
+    return text;
 }
 
 // Collects the registry's notes while alive; the sink it replaced comes back after.
@@ -180,28 +190,14 @@ TEST(Registry, InjectionFileOrderAndPortLookup) {
     inject_serial_comm_value("\\Device\\Odd", RegValue::dword(5));
     inject_serial_comm_value("\\Device\\NoPath", RegValue::text("COM30"));
 
-    EXPECT_EQ(serial_comm_values(),
-              (std::vector<MapRow>{{"\\Device\\Silabser0", "COM7"},
-                                   {"\\Device\\Shared", "COM9"},
-                                   {"\\Device\\USB#VID_04FC&PID_0201#0", "COM12"},
-                                   {"\\Device\\Odd", "?"},
-                                   {"\\Device\\NoPath", "COM30"}}))
-        << "file entries first, then injected ones; injection overrides the file";
+    // File entries first, then injected ones; an injection replaces the file's
+    // entry; port names compare without case; a prefix is not a match.
+    test::expect_golden("platform/device_map",
+                        device_map_text({"COM7", "com12", "COM8", "COM9", "COM30", "COM1"}));
     auto key = reg_open(RegRoot::local_machine, kSerialComm);
     ASSERT_TRUE(key);
     EXPECT_FALSE(key->set("\\Device\\New", RegValue::text("COM1")))
         << "the machine tree is read-only";
-
-    const std::pair<const char*, std::optional<std::string>> lookups[] = {
-        {"COM7", "/dev/ttyUSB7"},   // from the file
-        {"com12", "/dev/pts/9"},    // port names compare without case
-        {"COM8", std::nullopt},     // the overridden file entry is gone
-        {"COM9", "/dev/injected"},  // the overriding entry
-        {"COM30", std::nullopt},    // injected without a device path
-        {"COM1", std::nullopt},     // a prefix is not a match
-    };
-    for (const auto& [port, device] : lookups)
-        EXPECT_EQ(serial_port_device_path(port), device) << port;
 }
 
 TEST(Registry, ConcurrentReadersAndWritersKeepEveryValue) {
@@ -336,21 +332,12 @@ TEST(Registry, SysfsScanFindsTheCableAndBridges) {
     set_sysfs_scan(true);
 
     NoteCapture capture;
-    const std::vector<MapRow> expected = {
-        {"\\Device\\USB#VID_04FC&PID_0201#ttyACM1", "COM34"},
-        {"\\Device\\USB#VID_04FC&PID_0201#ttyUSB0", "COM1"},
-        {"\\Device\\Silabser0", "COM3"},  // ttyUSB2 comes before ttyUSB10
-        {"\\Device\\Silabser1", "COM11"},
-        {"\\Device\\FromFile", "COM50"},
-        {"\\Device\\Injected", "COM60"},
-    };
-    EXPECT_EQ(serial_comm_values(), expected);
-    EXPECT_EQ(serial_port_device_path("COM11"), "/dev/ttyUSB10");
-    EXPECT_EQ(serial_port_device_path("COM34"), "/dev/ttyACM1");
+    // ttyUSB2 comes before ttyUSB10; the file's and the injected entries follow.
+    std::string text = device_map_text({"COM11", "COM34"});
     capture.expect({"ttyUSB40"}, "left out, said once for three scans");
-
     set_sysfs_scan(false);
-    EXPECT_EQ(serial_comm_values(), (std::vector<MapRow>{expected[4], expected[5]}));
+    text += "without the scan:\n" + device_map_text({});
+    test::expect_golden("platform/device_map_sysfs", text);
 }
 
 }  // namespace
