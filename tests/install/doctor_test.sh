@@ -30,13 +30,11 @@ doctor() {  # legend, expected status, pattern that stdout must match..., -- arg
     while [ "$1" != "--" ]; do patterns+=("$1"); shift; done
     shift
     local out rc
-    local t0=$(date +%s%N)
     out=$("$@" 2>&1)
     rc=$?
     local ok=1
     [ "$rc" = "$want" ] || ok=0
     for p in "${patterns[@]}"; do grep -qE -- "$p" <<<"$out" || { ok=0; echo "  missing: $p"; }; done
-    echo "  $legend: $(( ($(date +%s%N) - t0) / 1000000 )) ms" >&2
     if [ "$ok" = 1 ]; then passes=$((passes + 1)); else fail "$legend: status $rc (want $want), output:"$'\n'"$out"; fi
 }
 

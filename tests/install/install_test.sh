@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs the build into a throwaway prefix, moves the tree elsewhere (nothing
-# may point back at the prefix it was installed to), and builds the C host
-# against it through pkg-config and through find_package, as C and as C++, and
-# the host kit's example, which it runs against the installed simulator.
-# Usage: install_test.sh <cmake> <build dir> <source dir> <cc> <c++> <man pages: 0|1> [flags]
+# The installed tree, from `cmake --install` into a prefix that is then moved
+# (nothing may point back at it) or from the Debian package unpacked into a
+# throwaway root (under /usr). Both trees get the same checks and run their
+# tools; the moved install also builds the C host, as C and as C++, and the host
+# kit's example through pkg-config and find_package, and runs the example against
+# the installed simulator.
+# Usage: install_test.sh install <cmake> <build dir> <man pages: 0|1> <source dir> <cc> <c++> [flags]
+#        install_test.sh package <cpack> <build dir> <man pages: 0|1>
 set -u
-cmake="$1" build="$2" source="$3" cc="$4" cxx="$5" man="$6" flags="${7:-}"
+mode="$1" build="$3" man="$4" source="${5:-}" cc="${6:-}" cxx="${7:-}" flags="${8:-}"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 export HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" STRIDELOG_SYSFS_ROOT="$scratch/sys"
@@ -13,113 +16,98 @@ unset STRIDELOG_DEVICE_MAP LD_LIBRARY_PATH
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 expect() { local legend="$1"; shift; "$@" || fail "$legend"; }
+checks() {  # rows on stdin, "legend | shell condition"
+    local legend condition
+    while IFS='|' read -r legend condition; do [ -z "$legend" ] || expect "$legend" eval "$condition"; done
+}
 want_version="SDK73688,2.0.11.260"
 
-if ! "$cmake" --install "$build" --prefix "$scratch/installed" >"$scratch/install.log" 2>&1; then
-    cat "$scratch/install.log"
-    echo "FAIL: cmake --install"
+if [ "$mode" = install ]; then
+    "$2" --install "$build" --prefix "$scratch/installed" >"$scratch/log" 2>&1 &&
+        mv "$scratch/installed" "$scratch/moved"
+    p="$scratch/moved" prefix="$scratch/installed"
+else
+    "$2" -G DEB -B "$scratch/out" --config "$build/CPackConfig.cmake" >"$scratch/log" 2>&1
+    deb=$(find "$scratch/out" -maxdepth 1 -name 'stridelog_*.deb' | head -1)
+    [ -z "$deb" ] || dpkg -x "$deb" "$scratch/root"
+    p="$scratch/root/usr" prefix=/usr
+fi
+so=$(find "$p" -name 'libstridelog.so.2' 2>/dev/null | head -1)
+if [ -z "$so" ]; then
+    cat "$scratch/log"
+    echo "FAIL: $mode: no libstridelog.so.2"
     exit 1
 fi
-mv "$scratch/installed" "$scratch/moved"
-p="$scratch/moved"
-libdir=$(dirname "$(find "$p" -name 'libstridelog.so.2' | head -1)")
-
-# The library with its SONAME and the two links.
-expect "libstridelog.so.2 exists" test -n "$libdir"
-expect "SONAME is libstridelog.so.2" \
-    grep -q 'SONAME.*\[libstridelog\.so\.2\]' <(readelf -d "$libdir/libstridelog.so.2")
-expect "libstridelog.so.2 -> the versioned file" \
-    test "$(readlink "$libdir/libstridelog.so.2")" = "libstridelog.so.2.0.11"
-expect "libstridelog.so -> libstridelog.so.2" test "$(readlink "$libdir/libstridelog.so")" = "libstridelog.so.2"
-expect "the only static archive is the host kit's" \
-    test "$(find "$p" -name '*.a' -printf '%P\n')" = "${libdir#"$p"/}/libstridelog_hostkit.a"
-expect "public headers" test -f "$p/include/stridelog/stridelog.h" -a -f "$p/include/stridelog/win_types.h" \
-    -a -f "$p/include/stridelog/framework_arrays.h"
-expect "the host kit's headers" test -f "$p/include/stridelog/hostkit.hpp" \
-    -a -f "$p/include/stridelog/hostkit/records.hpp" -a -f "$p/include/stridelog/hostkit/exporters.hpp" \
-    -a -f "$p/include/stridelog/hostkit/download_index.hpp"
-expect "the export names the shared library and the host kit" \
-    test "$(grep -ho 'add_library([^ ]*' "$libdir"/cmake/Stridelog/StridelogTargets*.cmake | sort -u | tr '\n' ' ')" \
-    = "add_library(Stridelog::hostkit add_library(Stridelog::stridelog "
-expect "the host kit's archive keeps its symbols" \
-    grep -q 'parse_session_block' <(nm -C "$libdir/libstridelog_hostkit.a" 2>/dev/null)
-expect "the tools" test -x "$p/bin/stridelog" -a -x "$p/bin/stridelog-sim"
-expect "the sync service's user unit, running the installed tool" \
-    grep -qx "ExecStart=$scratch/installed/bin/stridelog sync --notify" "$p/lib/systemd/user/stridelog-sync.service"
-expect "the udev rule asks for the sync service" \
-    grep -q 'ENV{SYSTEMD_USER_WANTS}+="stridelog-sync.service"' "$p/lib/udev/rules.d/60-stridelog.rules"
-expect "the udev rule where udev looks below the prefix" \
-    grep -q 'ATTRS{idVendor}=="04fc", ATTRS{idProduct}=="0201".*TAG+="uaccess".*ID_MM_DEVICE_IGNORE}="1"' \
-    "$p/lib/udev/rules.d/60-stridelog.rules"
-if [ "$man" = 1 ]; then
-    for page in stridelog stridelog-sim; do
-        expect "man page of $page" grep -q "^\.TH \"\?${page^^}" "$p/share/man/man1/$page.1"
-    done
-    expect "the tool's man page lists its commands and the doctor's exit codes" \
-        grep -q 'udev rule is not installed' "$p/share/man/man1/stridelog.1"
-fi
-
-# The installed tools find the library and each other through their own location.
-expect "installed tool runs" test "$("$p/bin/stridelog" sdk-version 2>>"$scratch/tool.err")" = "$want_version"
-expect "installed tool starts the installed simulator" \
-    test "$("$p/bin/stridelog" --simulate version 2>>"$scratch/tool.err")" = "Ver1.30"
-
-run_host() {  # legend, executable
-    local out
-    out=$(LD_LIBRARY_PATH="$libdir" "$2" 2>&1)
-    [ "$out" = "$want_version" ] || fail "$1: printed [$out]"
-}
-
-# pkg-config, from C and from C++.
+libdir=$(dirname "$so")
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
-expect "pkg-config version" test "$(pkg-config --modversion stridelog)" = "2.0.11"
-cp "$source/tests/c_host/sdk_version_host.c" "$scratch/host.c"
-cp "$source/tests/c_host/sdk_version_host.c" "$scratch/host.cpp"
-# shellcheck disable=SC2046,SC2086
-if "$cc" $flags -o "$scratch/host_pc_c" "$scratch/host.c" $(pkg-config --cflags --libs stridelog); then
-    run_host "C host through pkg-config" "$scratch/host_pc_c"
-else fail "C host through pkg-config does not build"; fi
-# shellcheck disable=SC2046,SC2086
-if "$cxx" $flags -o "$scratch/host_pc_cxx" "$scratch/host.cpp" $(pkg-config --cflags --libs stridelog); then
-    run_host "C++ host through pkg-config" "$scratch/host_pc_cxx"
-else fail "C++ host through pkg-config does not build"; fi
 
-# The host kit's example through pkg-config, run against the installed
-# simulator: one GPX file per session, well-formed, the last one the golden file.
-expect "pkg-config: the host kit requires the SDK" \
-    test "$(pkg-config --print-requires stridelog-hostkit)" = "stridelog = 2.0.11"
-example="$scratch/download_gpx"
-# shellcheck disable=SC2046,SC2086
-if "$cxx" $flags -std=c++20 -o "$example" "$source/examples/download_gpx.cpp" \
-        $(pkg-config --cflags --libs stridelog-hostkit) 2>"$scratch/example.log"; then
-    "$p/bin/stridelog-sim" --baud 0 --device-map "$scratch/sim.map" --realistic \
-        >"$scratch/sim.out" 2>"$scratch/sim.err" &
-    sim=$!
-    for _ in $(seq 100); do [ -s "$scratch/sim.out" ] && break; sleep 0.1; done
-    mkdir -p "$scratch/gpx"
-    (cd "$scratch/gpx" && TZ=Europe/Berlin STRIDELOG_DEVICE_MAP="$scratch/sim.map" LD_LIBRARY_PATH="$libdir" \
-        "$example" >"$scratch/example.out" 2>"$scratch/example.err")
-    rc=$?
-    kill "$sim" && wait "$sim"
-    expect "example: downloads without an error (status $rc: $(cat "$scratch/example.err"))" test "$rc" = 0
-    expect "example: one GPX file per session, each named on its line" \
-        test "$(ls "$scratch/gpx" | sort)" = "$(sort "$scratch/example.out")" \
-        -a "$(ls "$scratch/gpx"/*.gpx | wc -l)" = 6
-    expect "example: well-formed GPX" xmllint --noout "$scratch/gpx"/*.gpx
-    expect "example: the last session as the golden GPX file (Berlin's winter time)" \
-        cmp -s "$scratch/gpx/2026-03-15T18-00-03.gpx" "$source/tests/data/realistic-session-5.gpx"
+checks <<'ROWS'
+SONAME | grep -q 'SONAME.*\[libstridelog\.so\.2\]' <(readelf -d "$so")
+the links | [ "$(readlink "$so")" = libstridelog.so.2.0.11 ] && [ "$(readlink "$libdir/libstridelog.so")" = libstridelog.so.2 ]
+the only static archive is the host kit's | [ "$(find "$p" -name '*.a' -printf '%P\n')" = "${libdir#"$p"/}/libstridelog_hostkit.a" ]
+the host kit's archive keeps its symbols | nm -C "$libdir/libstridelog_hostkit.a" 2>/dev/null | grep -q parse_session_block
+public headers | (cd "$p/include/stridelog" && test -f stridelog.h -a -f win_types.h -a -f framework_arrays.h -a -f hostkit.hpp -a -f hostkit/records.hpp -a -f hostkit/exporters.hpp -a -f hostkit/download_index.hpp)
+the export names the shared library and the host kit | [ "$(grep -ho 'add_library([^ ]*' "$libdir"/cmake/Stridelog/StridelogTargets*.cmake | sort -u | tr '\n' ' ')" = "add_library(Stridelog::hostkit add_library(Stridelog::stridelog " ]
+pkg-config version | [ "$(pkg-config --modversion stridelog)" = 2.0.11 ]
+pkg-config: the host kit requires the SDK | [ "$(pkg-config --print-requires stridelog-hostkit)" = "stridelog = 2.0.11" ]
+the sync service's user unit runs the installed tool | grep -qx "ExecStart=$prefix/bin/stridelog sync --notify" "$p/lib/systemd/user/stridelog-sync.service"
+the udev rule asks for the sync service | grep -q 'ENV{SYSTEMD_USER_WANTS}+="stridelog-sync.service"' "$p/lib/udev/rules.d/60-stridelog.rules"
+the udev rule where udev looks below the prefix | grep -q 'ATTRS{idVendor}=="04fc", ATTRS{idProduct}=="0201".*TAG+="uaccess".*ID_MM_DEVICE_IGNORE}="1"' "$p/lib/udev/rules.d/60-stridelog.rules"
+man pages, the tool's with the doctor's exit codes | [ "$man" = 0 ] || { grep -q '^\.TH "\?STRIDELOG-SIM' "$p/share/man/man1/stridelog-sim.1" && grep -q 'udev rule is not installed' "$p/share/man/man1/stridelog.1"; }
+the tool finds the library through its own location | [ "$("$p/bin/stridelog" sdk-version 2>&1)" = "$want_version" ]
+the tool starts the simulator beside it | [ "$("$p/bin/stridelog" --simulate version 2>&1)" = Ver1.30 ]
+ROWS
+
+if [ "$mode" = package ]; then
+    checks <<'ROWS'
+package name and version | [ "$(dpkg-deb -f "$deb" Package Version)" = $'Package: stridelog\nVersion: 2.0.11' ]
+depends on the C++ runtime and libcurl | dpkg-deb -f "$deb" Depends | grep 'libstdc++6' | grep -q libcurl
+postinst reloads the udev rules | dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst | grep -q 'udevadm control --reload-rules'
+postinst and postrm run ldconfig | [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst ./postrm | grep -c '^[[:space:]]*ldconfig')" = 2 ]
+nothing outside /usr | [ "$(ls "$scratch/root")" = usr ]
+ROWS
 else
-    cat "$scratch/example.log"
-    fail "the host kit's example does not build through pkg-config"
-fi
-
-# find_package, from C and from C++ (the README's C++ host), and the example
-# through the host kit's CMake target.
-mkdir -p "$scratch/consumer"
-cp "$scratch/host.c" "$scratch/consumer/"
-cp "$source/tests/install/sdk_version_host.cpp" "$scratch/consumer/host.cpp"
-cp "$source/examples/download_gpx.cpp" "$scratch/consumer/"
-cat >"$scratch/consumer/CMakeLists.txt" <<'CMAKE'
+    # The C host and the example, through pkg-config and through find_package.
+    run_host() {  # legend, executable
+        local out
+        out=$(LD_LIBRARY_PATH="$libdir" "$2" 2>&1)
+        [ "$out" = "$want_version" ] || fail "$1: printed [$out]"
+    }
+    mkdir -p "$scratch/consumer" "$scratch/gpx"
+    cp "$source/tests/c_host/sdk_version_host.c" "$scratch/consumer/host.c"
+    cp "$source/tests/c_host/sdk_version_host.c" "$scratch/host.cpp"
+    cp "$source/tests/install/sdk_version_host.cpp" "$scratch/consumer/host.cpp"
+    cp "$source/examples/download_gpx.cpp" "$scratch/consumer/"
+    for host in consumer/host.c host.cpp; do
+        if [[ $host == *.c ]]; then compiler=$cc; else compiler=$cxx; fi
+        # shellcheck disable=SC2046,SC2086
+        if "$compiler" $flags -o "$scratch/pc_host" "$scratch/$host" $(pkg-config --cflags --libs stridelog); then
+            run_host "$host through pkg-config" "$scratch/pc_host"
+        else fail "$host through pkg-config does not build"; fi
+    done
+    example="$scratch/download_gpx"
+    # shellcheck disable=SC2046,SC2086
+    if "$cxx" $flags -std=c++20 -o "$example" "$source/examples/download_gpx.cpp" \
+            $(pkg-config --cflags --libs stridelog-hostkit) 2>"$scratch/example.log"; then
+        "$p/bin/stridelog-sim" --baud 0 --device-map "$scratch/sim.map" --realistic \
+            >"$scratch/sim.out" 2>"$scratch/sim.err" &
+        sim=$!
+        for _ in $(seq 100); do [ -s "$scratch/sim.out" ] && break; sleep 0.1; done
+        (cd "$scratch/gpx" && TZ=Europe/Berlin STRIDELOG_DEVICE_MAP="$scratch/sim.map" LD_LIBRARY_PATH="$libdir" \
+            "$example" >"$scratch/example.out" 2>"$scratch/example.err")
+        rc=$?
+        kill "$sim" && wait "$sim"
+        checks <<'ROWS'
+example: downloads without an error | [ "$rc" = 0 ] || { cat "$scratch/example.err"; false; }
+example: one GPX file per session, each named on its line | [ "$(ls "$scratch/gpx" | sort)" = "$(sort "$scratch/example.out")" ] && [ "$(ls "$scratch/gpx"/*.gpx | wc -l)" = 6 ]
+example: well-formed GPX | xmllint --noout "$scratch/gpx"/*.gpx
+example: the last session as the golden GPX file (Berlin's winter time) | cmp -s "$scratch/gpx/2026-03-15T18-00-03.gpx" "$source/tests/data/realistic-session-5.gpx"
+ROWS
+    else
+        cat "$scratch/example.log"
+        fail "the host kit's example does not build through pkg-config"
+    fi
+    cat >"$scratch/consumer/CMakeLists.txt" <<'CMAKE'
 cmake_minimum_required(VERSION 3.16)
 project(stridelog_consumer C CXX)
 find_package(Stridelog 2 REQUIRED)
@@ -130,27 +118,21 @@ target_link_libraries(host_c PRIVATE Stridelog::stridelog)
 target_link_libraries(host_cxx PRIVATE Stridelog::stridelog)
 target_link_libraries(download_gpx PRIVATE Stridelog::hostkit)
 CMAKE
-if "$cmake" -S "$scratch/consumer" -B "$scratch/consumer/build" -DCMAKE_PREFIX_PATH="$p" \
-        -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_FLAGS="$flags" \
-        -DCMAKE_CXX_FLAGS="$flags" >"$scratch/consumer.log" 2>&1 &&
-    "$cmake" --build "$scratch/consumer/build" >>"$scratch/consumer.log" 2>&1; then
-    run_host "C host through find_package" "$scratch/consumer/build/host_c"
-    run_host "C++ host through find_package" "$scratch/consumer/build/host_cxx"
-    expect "the example through Stridelog::hostkit" test -x "$scratch/consumer/build/download_gpx"
-else
-    cat "$scratch/consumer.log"
-    fail "the find_package consumer does not build"
-fi
-mkdir -p "$scratch/major3"
-echo 'cmake_minimum_required(VERSION 3.16)
-project(major3 LANGUAGES NONE)
-find_package(Stridelog 3 REQUIRED)' >"$scratch/major3/CMakeLists.txt"
-if "$cmake" -S "$scratch/major3" -B "$scratch/major3/build" -DCMAKE_PREFIX_PATH="$p" >/dev/null 2>&1; then
-    fail "find_package accepts another major version"
+    if "$2" -S "$scratch/consumer" -B "$scratch/consumer/build" -DCMAKE_PREFIX_PATH="$p" \
+            -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_FLAGS="$flags" \
+            -DCMAKE_CXX_FLAGS="$flags" >"$scratch/consumer.log" 2>&1 &&
+        "$2" --build "$scratch/consumer/build" >>"$scratch/consumer.log" 2>&1; then
+        run_host "C host through find_package" "$scratch/consumer/build/host_c"
+        run_host "C++ host through find_package" "$scratch/consumer/build/host_cxx"
+        expect "the example through Stridelog::hostkit" test -x "$scratch/consumer/build/download_gpx"
+    else
+        cat "$scratch/consumer.log"
+        fail "the find_package consumer does not build"
+    fi
+    sed -i 's/Stridelog 2 REQUIRED/Stridelog 3 REQUIRED/' "$scratch/consumer/CMakeLists.txt"
+    if "$2" -S "$scratch/consumer" -B "$scratch/major3" -DCMAKE_PREFIX_PATH="$p" >/dev/null 2>&1; then
+        fail "find_package accepts another major version"
+    fi
 fi
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures failure(s)"
-    exit 1
-fi
-echo "install: all checks passed"
+[ "$failures" -eq 0 ] && echo "$mode: all checks passed"

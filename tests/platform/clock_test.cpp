@@ -1,31 +1,13 @@
-// The virtual clock: jumps only when the loop is idle, and runs scheduled work in order.
+// The virtual clock runs scheduled work in order, each at its time, and never goes back.
 #include "platform/clock.hpp"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
-
-#include "platform/window_system.hpp"
 
 namespace stridelog::platform {
 namespace {
-
-constexpr UINT kPing = kWmUser + 7;
-
-TEST(VirtualClock, InstalledOnlyWhileInScopeAndMovedOnlyBySleeping) {
-    {
-        ScopedVirtualClock virtual_time;
-        EXPECT_EQ(virtual_clock(), &*virtual_time);
-        const std::uint64_t t = clock().now_ms();
-        EXPECT_EQ(clock().now_ms(), t) << "stands still by itself";
-        clock().sleep_ms(1500);
-        EXPECT_EQ(clock().now_ms(), t + 1500) << "sleeping moves it, without blocking";
-    }
-    EXPECT_EQ(virtual_clock(), nullptr);
-}
 
 TEST(VirtualClock, ScheduledCallbacksRunInDueOrderAtTheirTime) {
     ScopedVirtualClock virtual_time;
@@ -55,36 +37,6 @@ TEST(VirtualClock, ScheduledCallbacksRunInDueOrderAtTheirTime) {
 
     virtual_time->advance_to(start + 10);
     EXPECT_EQ(virtual_time->now_ms(), start + 300) << "never backwards";
-}
-
-// The loop jumps to the next due work only when nothing is in flight: bytes on
-// the line (a reader thread answering after a little real time) beat a time-out.
-TEST(VirtualClock, IdleLoopJumpsToTheNextDueWorkButNotWhileWorkIsInFlight) {
-    ScopedVirtualClock virtual_time;
-    std::vector<std::pair<WPARAM, std::uint64_t>> seen;  // timer id or 0 for the ping
-    const HWND window = create_window([&](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
-        seen.emplace_back(m == kWmTimer ? w : 0, clock().now_ms());
-        return 0;
-    });
-    const std::uint64_t start = clock().now_ms();
-    set_timer(window, 1000, 3000);
-    virtual_time->schedule(start + 1200, [window] { post_message(window, kPing, 0, 0); });
-    note_in_flight(+1);
-    std::thread reader([window] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        post_message(window, kPing, 0, 0);
-        note_in_flight(-1);
-    });
-    run_loop_until([&] { return seen.size() == 3; });
-    reader.join();
-    EXPECT_EQ(seen, (std::vector<std::pair<WPARAM, std::uint64_t>>{
-                        {0, start}, {0, start + 1200}, {1000, start + 3000}}));
-    EXPECT_EQ(virtual_time->in_flight(), 0);
-    destroy_window(window);
-
-    Message msg;
-    EXPECT_EQ(get_message(msg), Fetch::idle);
-    EXPECT_EQ(clock().now_ms(), start + 3000) << "nothing due: time stays";
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "tests/support/golden.hpp"
 #include "tests/support/test_environment.hpp"
 
 namespace stridelog::platform {
@@ -34,30 +35,41 @@ std::vector<MapRow> serial_comm_values() {
     return rows;
 }
 
-// Collects the registry's notes while alive; the sink it replaced comes back after.
-class NoteCapture {
-  public:
-    NoteCapture()
-        : previous_(set_registry_note_sink([this](std::string_view note) {
-              std::lock_guard lock(mutex_);
-              notes_.emplace_back(note);
-          })) {}
-    ~NoteCapture() { set_registry_note_sink(std::move(previous_)); }
+// The device map's entries in enumeration order, then the device behind each of `ports`.
+std::string device_map_text(std::initializer_list<const char*> ports) {
+    std::string text;
+    for (const auto& [name, port] : serial_comm_values()) text += name + " " + port + "\n";
+    for (const char* port : ports)
+        text += std::string(port) + " -> " + serial_port_device_path(port).value_or("none") + "\n";
+    return text;
+}
 
+// Collects the registry's notes while alive; the sink it replaced comes back after.
+struct NoteCapture {
+    NoteCapture()
+        : previous(set_registry_note_sink([this](std::string_view note) {
+              std::lock_guard lock(mutex);
+              all.emplace_back(note);
+          })) {}
+    ~NoteCapture() { set_registry_note_sink(std::move(previous)); }
     std::vector<std::string> notes() const {
-        std::lock_guard lock(mutex_);
-        return notes_;
-    }
-    std::string text() const {
-        std::string all;
-        for (const auto& note : notes()) all += note + "\n";
+        std::lock_guard lock(mutex);
         return all;
     }
+    // One note per piece, in order, each a line of its own from the registry.
+    void expect(const std::vector<std::string>& pieces, const std::string& legend) const {
+        const auto got = notes();
+        ASSERT_EQ(got.size(), pieces.size()) << legend << "\n" << testing::PrintToString(got);
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_NE(got[i].find(pieces[i]), std::string::npos) << legend << ": " << got[i];
+            EXPECT_EQ(got[i].rfind("registry: ", 0), 0u) << legend << ": " << got[i];
+            EXPECT_NE(got[i].back(), '\n') << legend << ": the sink adds its own line end";
+        }
+    }
 
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> notes_;
-    RegistryNoteSink previous_;
+    mutable std::mutex mutex;
+    std::vector<std::string> all;
+    RegistryNoteSink previous;
 };
 
 TEST(Registry, CurrentUserTreeSurvivesAReload) {
@@ -101,7 +113,7 @@ TEST(Registry, CurrentUserTreeSurvivesAReload) {
     EXPECT_FALSE(parent->enum_subkey(1, name));
 }
 
-TEST(Registry, AnUnreadableFileIsKeptAsideNotOverwritten) {
+TEST(Registry, AnUnreadableOrUnwritableUserFileIsNotedOnce) {
     test::TestEnvironment env;
     NoteCapture capture;
     env.write_file("config/stridelog/registry", "{ not json");
@@ -109,47 +121,60 @@ TEST(Registry, AnUnreadableFileIsKeptAsideNotOverwritten) {
     EXPECT_FALSE(reg_key_exists(RegRoot::current_user, "SOFTWARE"));
     std::ifstream kept(env.registry_file().string() + ".corrupt");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "{ not json");
-    ASSERT_EQ(capture.notes().size(), 1u) << capture.text();
-    EXPECT_NE(capture.text().find("unreadable"), std::string::npos) << capture.text();
     ASSERT_TRUE(reg_create(RegRoot::current_user, "SOFTWARE\\Tempolink"));
     reload_current_user();
     EXPECT_TRUE(reg_key_exists(RegRoot::current_user, "SOFTWARE\\Tempolink"));
+
+    fs::remove_all(env.registry_file().parent_path());
+    env.write_file("config/stridelog", "a file where the folder should be");
+    auto key = reg_create(RegRoot::current_user, "SOFTWARE\\Tempolink");
+    ASSERT_TRUE(key);
+    for (const char* value : {"1", "2", "3"})
+        EXPECT_TRUE(key->set("DebugView", RegValue::text(value)));
+    RegValue kept_value;
+    ASSERT_TRUE(key->query("DebugView", kept_value));
+    EXPECT_EQ(kept_value.as_text(), "3") << "the change is kept in memory";
+    capture.expect({"unreadable", "cannot write"}, "one note each");
 }
 
+// Each file is read from three threads at once; its notes come once. Which
+// malformed lines are skipped is cable_identity_test's.
 TEST(Registry, DeviceMapFileLines) {
-    struct Case {
-        const char* legend;
-        std::optional<std::string> content;  // nullopt: the named file does not exist
-        std::vector<MapRow> expected;
-        std::size_t notes;
-    };
-    const std::string cable = "\\Device\\USB#VID_04FC&PID_0201#";
-    const Case cases[] = {
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
         {"comments, blank lines, tabs and CRLF; a # inside a field is part of it",
-         "# the watch cable\n\n\t" + cable + "0\tCOM5  /dev/ttyUSB0 # on the hub\r\n   \n",
-         {{cable + "0", "COM5"}},
-         0},
-        {"each malformed line is skipped with a note (which lines are: cable_identity_test)",
-         "\\Device\\A COM1\n\\Device\\D COM0 /dev/d\n\\Device\\I COM12 /dev/i\n",
-         {{"\\Device\\I", "COM12"}},
-         2},
+         "# the watch cable\n\n\t\\Device\\USB#VID_04FC&PID_0201#0\tCOM5  /dev/ttyUSB0 # on the "
+         "hub\r\n   \n"},
+        {"each malformed line is skipped with a note",
+         "\\Device\\A COM0 /dev/a\n\\Device\\I COM12 /dev/i\nC\n"},
         {"file order is kept; a repeated value name replaces the earlier data in place",
-         "\\Device\\B COM2 /dev/b\n\\Device\\A COM1 /dev/a\n\\device\\b COM9 /dev/b9\n",
-         {{"\\device\\b", "COM9"}, {"\\Device\\A", "COM1"}},
-         0},
-        {"binary garbage does not crash", std::string("\x00\xFF\xFE COM3\n\x01", 10), {}, 2},
-        {"a missing file is one note", std::nullopt, {}, 1},
+         "\\Device\\B COM2 /dev/b\n\\Device\\A COM1 /dev/a\n\\device\\b COM9 /dev/b9\n"},
+        {"binary garbage does not crash", std::string("\x00\xFF\xFE COM3\n\x01", 10)},
+        {"a missing file", std::nullopt},  // nullopt: the named file does not exist
     };
-    for (const auto& c : cases) {
+    std::string text;
+    for (const auto& [legend, content] : cases) {
         test::TestEnvironment env;
-        if (c.content)
-            env.set_device_map(*c.content);
+        if (content)
+            env.set_device_map(*content);
         else
             env.set_env("STRIDELOG_DEVICE_MAP", (env.root() / "absent").string());
         NoteCapture capture;
-        EXPECT_EQ(serial_comm_values(), c.expected) << c.legend;
-        EXPECT_EQ(capture.notes().size(), c.notes) << c.legend << "\n" << capture.text();
+        std::string seen[3];
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 3; ++t)
+            threads.emplace_back([&seen, t] { seen[t] = device_map_text({}); });
+        for (auto& thread : threads) thread.join();
+        serial_port_device_path("COM1");
+        EXPECT_TRUE(seen[0] == seen[1] && seen[1] == seen[2]) << legend;
+        text += std::string("== ") + legend + "\n" + seen[0];
+        const std::string root = env.root().string();
+        for (std::string note : capture.notes()) {
+            if (const auto at = note.find(root); at != std::string::npos)
+                note.replace(at, root.size(), "<root>");
+            text += note + "\n";
+        }
     }
+    test::expect_golden("platform/device_map_files", text);
 }
 
 TEST(Registry, InjectionFileOrderAndPortLookup) {
@@ -160,32 +185,14 @@ TEST(Registry, InjectionFileOrderAndPortLookup) {
     inject_serial_comm_value("\\Device\\Odd", RegValue::dword(5));
     inject_serial_comm_value("\\Device\\NoPath", RegValue::text("COM30"));
 
-    EXPECT_EQ(serial_comm_values(),
-              (std::vector<MapRow>{{"\\Device\\Silabser0", "COM7"},
-                                   {"\\Device\\Shared", "COM9"},
-                                   {"\\Device\\USB#VID_04FC&PID_0201#0", "COM12"},
-                                   {"\\Device\\Odd", "?"},
-                                   {"\\Device\\NoPath", "COM30"}}))
-        << "file entries first, then injected ones; injection overrides the file";
+    // File entries first, then injected ones; an injection replaces the file's
+    // entry; port names compare without case; a prefix is not a match.
+    test::expect_golden("platform/device_map",
+                        device_map_text({"COM7", "com12", "COM8", "COM9", "COM30", "COM1"}));
     auto key = reg_open(RegRoot::local_machine, kSerialComm);
     ASSERT_TRUE(key);
     EXPECT_FALSE(key->set("\\Device\\New", RegValue::text("COM1")))
         << "the machine tree is read-only";
-
-    struct Lookup {
-        const char* legend;
-        const char* port;
-        std::optional<std::string> device;
-    };
-    const Lookup lookups[] = {
-        {"from the file", "COM7", "/dev/ttyUSB7"},
-        {"port names compare without case", "com12", "/dev/pts/9"},
-        {"the overridden file entry is gone", "COM8", std::nullopt},
-        {"the overriding entry", "COM9", "/dev/injected"},
-        {"an entry injected without a device path has none", "COM30", std::nullopt},
-        {"a prefix is not a match", "COM1", std::nullopt},
-    };
-    for (const auto& l : lookups) EXPECT_EQ(serial_port_device_path(l.port), l.device) << l.legend;
 }
 
 TEST(Registry, ConcurrentReadersAndWritersKeepEveryValue) {
@@ -221,70 +228,15 @@ void open_device_map(int times) {
     for (int i = 0; i < times; ++i) reg_open(RegRoot::local_machine, kSerialComm);
 }
 
-TEST(RegistryNotes, EachTextOnceHoweverOftenItIsRaised) {
-    struct Case {
-        const char* legend;
-        void (*provoke)(test::TestEnvironment& env);  // raises its notes again and again
-        std::vector<std::string> expected;            // a piece of each note, in order
-    };
-    const Case cases[] = {
-        {"one bad device-map line, five opens and two port lookups",
-         [](test::TestEnvironment& env) {
-             env.set_device_map("\\Device\\A COM0 /dev/a\n");
-             open_device_map(5);
-             serial_port_device_path("COM1");
-             serial_port_device_path("COM1");
-         },
-         {":1: port name \"COM0\" is not COM<n>; line skipped"}},
-        {"two bad lines are two notes",
-         [](test::TestEnvironment& env) {
-             env.set_device_map("\\Device\\A COM0 /dev/a\n\\Device\\B COM2 /dev/b\nC\n");
-             open_device_map(3);
-         },
-         {":1: port name", ":3: expected <value name> <port name> <device path>"}},
-        {"the same line in another file is another note",
-         [](test::TestEnvironment& env) {
-             env.set_device_map("\\Device\\A COM0 /dev/a\n");
-             open_device_map(2);
-             env.set_env("STRIDELOG_DEVICE_MAP",
-                         env.write_file("other-map", "\\Device\\A COM0 /dev/a\n").string());
-             open_device_map(2);
-         },
-         {"device-map:1:", "other-map:1:"}},
-        {"an unreadable device map, from four threads at once",
-         [](test::TestEnvironment& env) {
-             env.set_env("STRIDELOG_DEVICE_MAP", (env.root() / "absent").string());
-             std::vector<std::thread> threads;
-             for (int t = 0; t < 4; ++t) threads.emplace_back([] { open_device_map(20); });
-             for (auto& thread : threads) thread.join();
-         },
-         {"absent cannot be read"}},
-        {"a user file that cannot be written, over several changes",
-         [](test::TestEnvironment& env) {
-             env.write_file("config/stridelog", "a file where the folder should be");
-             auto key = reg_create(RegRoot::current_user, "SOFTWARE\\Tempolink");
-             ASSERT_TRUE(key);
-             for (const char* value : {"1", "2", "3"})
-                 EXPECT_TRUE(key->set("DebugView", RegValue::text(value)));
-             RegValue kept;
-             ASSERT_TRUE(key->query("DebugView", kept));
-             EXPECT_EQ(kept.as_text(), "3") << "the change is kept in memory";
-         },
-         {"cannot write"}},
-    };
-    for (const auto& c : cases) {
-        test::TestEnvironment env;
-        NoteCapture capture;
-        c.provoke(env);
-        const std::vector<std::string> notes = capture.notes();
-        ASSERT_EQ(notes.size(), c.expected.size()) << c.legend << "\n" << capture.text();
-        for (std::size_t i = 0; i < notes.size(); ++i) {
-            EXPECT_NE(notes[i].find(c.expected[i]), std::string::npos)
-                << c.legend << ": " << notes[i];
-            EXPECT_EQ(notes[i].rfind("registry: ", 0), 0u) << c.legend << ": " << notes[i];
-            EXPECT_NE(notes[i].back(), '\n') << c.legend << ": the sink adds its own line end";
-        }
-    }
+TEST(RegistryNotes, TheSameLineInAnotherFileIsAnotherNote) {
+    test::TestEnvironment env;
+    NoteCapture capture;
+    env.set_device_map("\\Device\\A COM0 /dev/a\n");
+    open_device_map(2);
+    env.set_env("STRIDELOG_DEVICE_MAP",
+                env.write_file("other-map", "\\Device\\A COM0 /dev/a\n").string());
+    open_device_map(2);
+    capture.expect({"device-map:1:", "other-map:1:"}, "two files");
 }
 
 TEST(RegistryNotes, WithoutASinkNothingIsWrittenAndTheNotesWaitForOne) {
@@ -375,23 +327,12 @@ TEST(Registry, SysfsScanFindsTheCableAndBridges) {
     set_sysfs_scan(true);
 
     NoteCapture capture;
-    const std::vector<MapRow> expected = {
-        {"\\Device\\USB#VID_04FC&PID_0201#ttyACM1", "COM34"},
-        {"\\Device\\USB#VID_04FC&PID_0201#ttyUSB0", "COM1"},
-        {"\\Device\\Silabser0", "COM3"},  // ttyUSB2 comes before ttyUSB10
-        {"\\Device\\Silabser1", "COM11"},
-        {"\\Device\\FromFile", "COM50"},
-        {"\\Device\\Injected", "COM60"},
-    };
-    EXPECT_EQ(serial_comm_values(), expected);
-    EXPECT_EQ(serial_port_device_path("COM11"), "/dev/ttyUSB10");
-    EXPECT_EQ(serial_port_device_path("COM34"), "/dev/ttyACM1");
-    ASSERT_EQ(capture.notes().size(), 1u) << "ttyUSB40 is left out, said once for three scans\n"
-                                          << capture.text();
-    EXPECT_NE(capture.text().find("ttyUSB40"), std::string::npos);
-
+    // ttyUSB2 comes before ttyUSB10; the file's and the injected entries follow.
+    std::string text = device_map_text({"COM11", "COM34"});
+    capture.expect({"ttyUSB40"}, "left out, said once for three scans");
     set_sysfs_scan(false);
-    EXPECT_EQ(serial_comm_values(), (std::vector<MapRow>{expected[4], expected[5]}));
+    text += "without the scan:\n" + device_map_text({});
+    test::expect_golden("platform/device_map_sysfs", text);
 }
 
 }  // namespace

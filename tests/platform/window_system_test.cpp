@@ -68,28 +68,6 @@ class WindowSystemTest : public ::testing::Test {
     void TearDown() override { drain_queue(); }
 };
 
-TEST_F(WindowSystemTest, PostedMessagesArriveInOrderAndSendIsDirect) {
-    RecordingWindow window;
-    ASSERT_TRUE(post_message(window.hwnd, kTestMessage, 1, 10));
-    ASSERT_TRUE(post_message(window.hwnd, kTestMessage, 2, 20));
-    EXPECT_TRUE(window.log.empty()) << "posting never delivers synchronously";
-    EXPECT_EQ(send_message(window.hwnd, kTestMessage + 1, 21, 0), 42) << "procedure's result";
-    ASSERT_EQ(window.log.size(), 1u) << "send bypasses the queue";
-    EXPECT_TRUE(run_loop_until([&] { return window.log.size() == 3; }));
-    EXPECT_EQ(window.log[1].lparam, 10);
-    EXPECT_EQ(window.log[2].lparam, 20);
-
-    // Many posts from another thread wake the loop and keep their order.
-    std::thread poster([h = window.hwnd] {
-        for (WPARAM i = 0; i < 100; ++i) post_message(h, kTestMessage, i, 0);
-    });
-    EXPECT_TRUE(
-        run_loop_until([&] { return window.log.size() == 103; }, clock().now_ms() + 10'000));
-    poster.join();
-    for (std::size_t i = 3; i < window.log.size(); ++i)
-        EXPECT_EQ(window.log[i].wparam, i - 3) << "order of one poster is kept";
-}
-
 TEST_F(WindowSystemTest, DeadAndForeignWindowsRefuseAndLeaveOwnershipWithTheCaller) {
     HWND foreign = nullptr;
     std::atomic<int> calls{0};
@@ -159,20 +137,6 @@ TEST_F(WindowSystemTest, TimersExpireAsWmTimerOnTheOwnersLoop) {
     EXPECT_TRUE(kill_timer(h, 1001));
     Message msg;
     EXPECT_EQ(get_message(msg), Fetch::idle) << "no timer left: nothing will ever come";
-}
-
-TEST_F(WindowSystemTest, DeadlinesOnTheVirtualClock) {
-    ScopedVirtualClock virtual_time;
-    RecordingWindow window;
-    const std::uint64_t start = clock().now_ms();
-    set_timer(window.hwnd, 1008, 70'000);
-    Message msg;
-    EXPECT_EQ(get_message(msg, start + 1000), Fetch::timeout) << "deadline before the timer";
-    EXPECT_EQ(clock().now_ms(), start + 1000);
-    EXPECT_FALSE(run_loop_until([&] { return !window.log.empty(); }, start + 60'000));
-    EXPECT_EQ(clock().now_ms(), start + 60'000);
-    EXPECT_TRUE(run_loop_until([&] { return !window.log.empty(); }, start + 80'000));
-    EXPECT_EQ(window.log[0].at_ms, start + 70'000) << "a 70 s time limit, without waiting";
 }
 
 TEST_F(WindowSystemTest, DestroyDropsQueuedMessagesOnceAndKillsTimers) {

@@ -11,6 +11,7 @@
 
 #include "sim/agps_model.hpp"
 #include "tests/sim/watch_bench.hpp"
+#include "tests/support/golden.hpp"
 #include "update/epo_packets.hpp"
 
 namespace stridelog::sim {
@@ -38,6 +39,12 @@ std::size_t packet(std::size_t n) {
 // Each writes a damaged stream variant in place.
 using Damage = std::function<void(Bytes&)>;
 
+std::string replies_text(const std::vector<Bytes>& replies) {
+    std::string text;
+    for (const Bytes& reply : replies) text += test::bytes_text(reply) + "\n";
+    return text.empty() ? "no reply\n" : text;
+}
+
 WatchConfig on_date(int year, int month, int day) {
     WatchConfig config;
     config.start_time = WatchTime{year, month, day, 12, 0, 0};
@@ -48,65 +55,46 @@ TEST(AgpsPackets, TheStreamOfAnOrbitFileIsWellFormedAndDamageIsNamed) {
     // The host's packets (pinned byte by byte in its own tests) are what the watch checks.
     ASSERT_EQ(good_stream(), update::convert_orbit_file(orbit_file()));
 
-    struct Row {
-        const char* legend;
-        Damage damage;
-        const char* why;  // empty: well-formed
-    };
-    const std::vector<Row> rows = {
-        {"as made", [](Bytes&) {}, ""},
+    const std::vector<std::pair<const char*, Damage>> rows = {
+        {"as made", [](Bytes&) {}},
         {"followed by the 44 spare bytes of sector 243, erased",
-         [](Bytes& s) { s.resize(kEpoAreaSize, 0xFF); }, ""},
-        {"one data byte flipped, checksum left", [](Bytes& s) { s[packet(150) + 20] ^= 0x10; },
-         "packet 150 (at 0xECFEA): checksum"},
-        {"checksum of packet 0 off", [](Bytes& s) { s[packet(0) + 188] ^= 0x01; },
-         "packet 0 (at 0xE6000): checksum"},
+         [](Bytes& s) { s.resize(kEpoAreaSize, 0xFF); }},
         {"packets 5 and 6 swapped",
          [](Bytes& s) {
              std::swap_ranges(s.begin() + packet(5), s.begin() + packet(6), s.begin() + packet(6));
-         },
-         "packet 5 (at 0xE63BB): sequence number 6, expected 5"},
+         }},
         {"end packet missing (erased)",
-         [](Bytes& s) { std::fill(s.begin() + packet(299), s.end(), 0xFF); },
-         "packet 299 (at 0xF3F15): does not start"},
+         [](Bytes& s) { std::fill(s.begin() + packet(299), s.end(), 0xFF); }},
         {"end packet numbered 299",
          [](Bytes& s) {
              s[packet(299) + 6] = 299 & 0xFF;
              s[packet(299) + 7] = 299 >> 8;
-         },
-         "sequence number 299, expected 65535 (the end packet)"},
+         }},
         {"packet 298 padded with data",
          [](Bytes& s) {
              s[packet(298) + 8 + 130] = 0x55;
              s[packet(298) + 188] ^= 0x55;  // checksum kept right
-         },
-         "packet 298 (at 0xF3E56): data bytes from 120 on are not all zero"},
-        {"a packet without its line end", [](Bytes& s) { s[packet(42) + 190] = 0x00; },
-         "packet 42 (at 0xE7F56): does not end with 0D 0A"},
-        {"length field 190", [](Bytes& s) { s[packet(7) + 2] = 0xBE; }, "packet 7"},
-        {"stream cut short", [](Bytes& s) { s.resize(kEpoStreamSize - 1); }, "fewer than"},
-        {"nothing written", [](Bytes& s) { std::fill(s.begin(), s.end(), 0xFF); },
-         "packet 0 (at 0xE6000): does not start"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.legend);
+         }},
+        {"a packet without its line end", [](Bytes& s) { s[packet(42) + 190] = 0x00; }},
+        {"stream cut short", [](Bytes& s) { s.resize(kEpoStreamSize - 1); }}};
+    std::string text;
+    for (const auto& [legend, damage] : rows) {
         Bytes area = good_stream();
-        row.damage(area);
+        damage(area);
         std::string why;
         const bool ok = is_well_formed_epo_stream(area, &why);
-        EXPECT_EQ(ok, std::string(row.why).empty()) << why;
-        EXPECT_NE(why.find(row.why), std::string::npos) << why;
+        text += std::string(legend) + ": " + (ok ? "well-formed" : why) + "\n";
     }
+    test::expect_golden("sim/epo_streams", text);
 }
 
+// watch's last note.
 TEST(AgpsState, StatusBytesBeforeAndAfterSetExpiryDate) {
     struct Row {
         const char* legend;
         WatchConfig config;
-        Damage damage;       // applied to a good stream before it is stored
-        Bytes expiry;        // SetExpiryDate payload after the id
-        Bytes status_after;  // status reply after the acknowledgement
-        const char* note;    // in the watch's log
+        Damage damage;  // applied to a good stream before it is stored
+        Bytes expiry;   // SetExpiryDate payload after the id
     };
     const Damage none = [](Bytes&) {};
     WatchConfig refusing = on_date(2012, 12, 31);
@@ -120,142 +108,102 @@ TEST(AgpsState, StatusBytesBeforeAndAfterSetExpiryDate) {
     WatchConfig two_bytes = dec31;
     two_bytes.status_bytes = {0, 0};
     const Damage bad_end_checksum = [](Bytes& s) { s[packet(299) + 188] = 0x6E; };
-    const Bytes stale{0x2D, 0, 0, 0, 1};
-    // clang-format off
     const std::vector<Row> rows = {
-        {"a week ahead", dec31, none, {13, 1, 7}, {0x2D, 1, 7, 0, 1}, "2013-01-07 taken"},
-        {"tomorrow", dec31, none, {13, 1, 1}, {0x2D, 1, 1, 0, 1}, "taken"},
-        {"far ahead: days left stop at 255", dec31, none, {14, 6, 1}, {0x2D, 1, 255, 0, 1}, "taken"},
-        {"two status bytes configured", two_bytes, none, {13, 1, 7}, {0x2D, 1, 7}, "taken"},
-        {"flag 0 stays 0", flag_zero, none, {13, 1, 7}, {0x2D, 1, 7, 0, 0}, "taken"},
-        {"today is not ahead", dec31, none, {12, 12, 31}, stale, "not after the watch's date 2012-12-31"},
-        {"a past date", dec31, none, {12, 6, 1}, stale, "2012-06-01 not taken"},
-        {"no date (FF FF FF)", dec31, none, {0xFF, 0xFF, 0xFF}, stale, "not a valid date"},
-        {"30 February", dec31, none, {13, 2, 30}, stale, "not a valid date"},
-        {"one bad checksum", dec31, bad_end_checksum, {13, 1, 7}, stale,
-         "packet 299 (at 0xF3F15): checksum 0x6E, expected 0x6F"},
-        {"refusing, good stream", refusing, none, {13, 1, 7}, stale, "set to refuse"},
-        {"fixed status bytes ignore the state", fixed, none, {13, 1, 7}, {0x2D, 1, 0, 0, 1}, "taken"},
+        {"a week ahead", dec31, none, {13, 1, 7}},
+        {"far ahead: days left stop at 255", dec31, none, {14, 6, 1}},
+        {"two status bytes configured", two_bytes, none, {13, 1, 7}},
+        {"flag 0 stays 0", flag_zero, none, {13, 1, 7}},
+        {"no date (FF FF FF)", dec31, none, {0xFF, 0xFF, 0xFF}},
+        {"one bad checksum", dec31, bad_end_checksum, {13, 1, 7}},
+        {"refusing, good stream", refusing, none, {13, 1, 7}},
+        {"fixed status bytes ignore the state", fixed, none, {13, 1, 7}},
     };
-    // clang-format on
+    std::string text;
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.legend);
         Bench bench(row.config);
-        const Bytes status_before = row.config.status_bytes.size() == 2 ? Bytes{0x2D, 0, 0}
-                                    : row.config.fixed_status_bytes
-                                        ? Bytes{0x2D, 1, 0, 0, 1}
-                                        : Bytes{0x2D, 0, 0, 0, row.config.status_bytes[3]};
-        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{status_before});
+        text += std::string("== ") + row.legend + "\n" + replies_text(bench.ask({0x2C}));
         Bytes stream = good_stream();
         row.damage(stream);
         bench.watch.with_flash([&](Flash& f) { f.store(kEpoAddress, stream); });
         Bytes command{0x2E};
         command.insert(command.end(), row.expiry.begin(), row.expiry.end());
-        // Acknowledged whether taken or not.
-        EXPECT_EQ(bench.ask(command), std::vector<Bytes>{{0x2F}});
-        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status_after});
-        const auto log = bench.watch.log();
-        ASSERT_FALSE(log.empty());
-        EXPECT_NE(log.back().find(row.note), std::string::npos) << log.back();
+        text += replies_text(bench.ask(command));
+        text += replies_text(bench.ask({0x2C}));
+        text += bench.watch.log().back() + "\n";
     }
+    test::expect_golden("sim/agps_expiry_date", text);
 }
 
+// Each case starts from an expiry two days on (status 2d 01 02 00 01).
 TEST(AgpsState, ExpiryRunsOutOnTheWatchClock) {
-    struct Row {
-        const char* legend;
-        std::function<void(Bench&)> then;
-        Bytes status;
-    };
-    const std::vector<Row> rows = {
-        {"the next morning: one day left",
-         [](Bench& b) { b.clock->sleep_ms(20 * 3600 * 1000); },
-         {0x2D, 1, 1, 0, 1}},
-        {"two days on: passed",
-         [](Bench& b) { b.clock->sleep_ms(2 * 24 * 3600 * 1000); },
-         {0x2D, 0, 0, 0, 1}},
-        {"clock set to the expiry day",
+    const std::pair<const char*, std::function<void(Bench&)>> rows[] = {
+        {"the next morning", [](Bench& b) { b.clock->sleep_ms(20 * 3600 * 1000); }},
+        {"two days on", [](Bench& b) { b.clock->sleep_ms(2 * 24 * 3600 * 1000); }},
+        {"clock set, then 16 h on: the expiry day",
          [](Bench& b) {
-             b.ask({0x39, 13, 1, 2, 0, 0, 0});
-         },
-         {0x2D, 0, 0, 0, 1}},
+             b.ask({0x39, 13, 1, 1, 8, 0, 0});
+             b.clock->sleep_ms(16 * 3600 * 1000);
+         }},
         {"clock set back a year",
          [](Bench& b) {
              b.ask({0x39, 11, 12, 31, 8, 0, 0});
-         },
-         {0x2D, 1, 255, 0, 1}},
+         }},
         {"a second date on broken data drops the first",
          [](Bench& b) {
              b.watch.with_flash([](Flash& f) { f.erase_sector(kEpoAddress); });
              b.ask({0x2E, 13, 1, 9});
-         },
-         {0x2D, 0, 0, 0, 1}},
+         }},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.legend);
+    std::string text;
+    for (const auto& [legend, then] : rows) {
         Bench bench(on_date(2012, 12, 31));
         bench.watch.with_flash([](Flash& f) { f.store(kEpoAddress, good_stream()); });
         bench.ask({0x2E, 13, 1, 2});
-        const Bytes fresh{0x2D, 1, 2, 0, 1};
-        ASSERT_EQ(bench.ask({0x2C}), std::vector<Bytes>{fresh});
-        row.then(bench);
-        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status});
+        text += std::string("== ") + legend + "\n" + replies_text(bench.ask({0x2C}));
+        then(bench);
+        text += replies_text(bench.ask({0x2C}));
     }
+    test::expect_golden("sim/agps_expiry_runs_out", text);
 }
 
+// Each case: the expiry the watch starts with, its status and its notes at start.
 TEST(AgpsState, AnImageKeepsTheDateWhenItsPacketsAreSound) {
-    struct Row {
-        const char* legend;
-        Bytes directory_112;  // day, month, year - 2000
-        enum { none, good, broken } packets;
-        bool refuse;
-        std::optional<WatchDate> expiry;
-        Bytes status;
-        const char* note;  // the watch's log at start; empty: it says nothing
+    enum Packets { none, good, broken };
+    const std::tuple<const char*, Bytes, Packets, bool> rows[] = {
+        // legend, directory bytes 112.. (day, month, year - 2000), packets, refusing
+        {"date and packets", {7, 1, 13}, good, false},
+        {"erased bytes", {0xFF, 0xFF, 0xFF}, good, false},
+        {"date, packets never loaded", {7, 1, 13}, none, false},
+        {"date over broken packets", {7, 1, 13}, broken, false},
+        {"refusing watch", {7, 1, 13}, good, true},
     };
-    const Bytes stale{0x2D, 0, 0, 0, 1};
-    // clang-format off
-    const std::vector<Row> rows = {
-        {"date and packets", {7, 1, 13}, Row::good, false, WatchDate{2013, 1, 7},
-         {0x2D, 1, 7, 0, 1}, "A-GPS expiry 2013-01-07 taken from the directory"},
-        {"date passed: kept, reported expired", {30, 12, 12}, Row::good, false,
-         WatchDate{2012, 12, 30}, stale, "taken from the directory"},
-        {"erased bytes", {0xFF, 0xFF, 0xFF}, Row::good, false, std::nullopt, stale, ""},
-        {"no such day", {32, 1, 13}, Row::good, false, std::nullopt, stale, ""},
-        {"date, packets never loaded", {7, 1, 13}, Row::none, false, std::nullopt, stale, ""},
-        {"date over broken packets", {7, 1, 13}, Row::broken, false, std::nullopt, stale,
-         "A-GPS expiry 2013-01-07 in the directory not taken: packet 3 (at 0xE623D): checksum"},
-        {"refusing watch", {7, 1, 13}, Row::good, true, std::nullopt, stale,
-         "not taken: the watch is set to refuse"},
-    };
-    // clang-format on
     const fs::path image =
         fs::temp_directory_path() / ("agps_image_" + std::to_string(::getpid()) + ".bin");
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.legend);
+    std::string text;
+    for (const auto& [legend, directory, packets, refuse] : rows) {
         {
             Flash flash;
-            flash.store(112, row.directory_112);
+            flash.store(112, directory);
             Bytes stream = good_stream();
-            if (row.packets == Row::broken) stream[packet(3) + 188] ^= 0x01;
-            if (row.packets != Row::none) flash.store(kEpoAddress, stream);
+            if (packets == broken) stream[packet(3) + 188] ^= 0x01;
+            if (packets != none) flash.store(kEpoAddress, stream);
             std::string error;
             ASSERT_TRUE(flash.save(image.string(), error)) << error;
         }
         WatchConfig config = on_date(2012, 12, 31);
         config.flash_image_path = image.string();
-        config.agps_refuse = row.refuse;
+        config.agps_refuse = refuse;
         Bench bench(config);
-        EXPECT_EQ(bench.watch.agps_expiry(), row.expiry);
-        EXPECT_EQ(bench.ask({0x2C}), std::vector<Bytes>{row.status});
-        const auto log = bench.watch.log();
-        if (std::string(row.note).empty()) {
-            EXPECT_TRUE(log.empty()) << log.front();
-        } else {
-            ASSERT_EQ(log.size(), 1u);
-            EXPECT_NE(log[0].find(row.note), std::string::npos) << log[0];
-        }
+        const auto expiry = bench.watch.agps_expiry();
+        text += std::string("== ") + legend + "\nexpiry " +
+                (expiry ? std::to_string(expiry->year) + "-" + std::to_string(expiry->month) + "-" +
+                              std::to_string(expiry->day)
+                        : "none") +
+                "\n" + replies_text(bench.ask({0x2C}));
+        for (const std::string& note : bench.watch.log()) text += note + "\n";
     }
     fs::remove(image);
+    test::expect_golden("sim/agps_image", text);
 }
 
 TEST(AgpsState, ClockBeforeAnySetClockIsTheHostsUtcDate) {

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <optional>
-#include <thread>
 
 #include "platform/clock.hpp"
 #include "platform/serial_device.hpp"
@@ -73,62 +71,6 @@ TEST(InProcessLine, RepliesCountAsInFlightUntilTheReaderComesBack) {
     EXPECT_EQ(clock->in_flight(), 1);
     device.reset();
     EXPECT_EQ(clock->in_flight(), 0);
-}
-
-TEST(InProcessLine, DelayedReplyWaitsForItsTimeOnEitherClock) {
-    for (const bool virtual_time : {true, false}) {
-        std::optional<platform::ScopedVirtualClock> clock;
-        if (virtual_time) clock.emplace();
-        Watch watch;
-        Fault slow = Fault::on_command(FaultKind::delay, 0x10);
-        slow.delay_ms = virtual_time ? 2900 : 30;
-        watch.add_fault(slow);
-        InProcessLine line(watch, "delayed");
-        int error = 0;
-        auto device = line.open(error);
-        ASSERT_TRUE(device);
-        const std::uint64_t start = platform::clock().now_ms();
-        ASSERT_TRUE(send(*device, {0x10}));
-        if (clock) {
-            EXPECT_EQ(line.bytes_from_watch(), 0u);  // the writer is not held up
-            (*clock)->advance_to(start + 2899);
-            EXPECT_EQ(line.bytes_from_watch(), 0u);
-            (*clock)->advance_to(start + 2900);
-        }
-        std::uint8_t buffer[64];  // on the real clock this blocks until the line's timer fires
-        EXPECT_EQ(device->read_burst(buffer), static_cast<long>(wire::kOverhead + 8))
-            << virtual_time;
-        EXPECT_GE(platform::clock().now_ms() - start, slow.delay_ms);
-    }
-}
-
-TEST(InProcessLine, DisconnectionFailsReadsWritesAndOpens) {
-    Watch watch;
-    watch.add_fault(Fault::on_command(FaultKind::disconnect, 0x12));
-    InProcessLine line(watch, "unplugged");
-    int error = 0;
-    auto device = line.open(error);
-    ASSERT_TRUE(device);
-    ASSERT_TRUE(send(*device, {0x10}));
-    std::uint8_t buffer[64];
-    EXPECT_EQ(device->read_burst(buffer), static_cast<long>(wire::kOverhead + 8));
-    // A reader already waiting when the line goes is woken with a failure.
-    long result = 0;
-    std::thread reader([&] { result = device->read_burst(buffer); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_TRUE(send(*device, {0x12, 0, 0, 0, 128}));  // the request itself goes out
-    reader.join();
-    EXPECT_EQ(result, -1);
-    EXPECT_FALSE(line.connected());
-    EXPECT_FALSE(send(*device, {0x10}));
-    device.reset();
-    EXPECT_FALSE(line.open(error));
-    EXPECT_EQ(error, ENODEV);
-    line.reconnect();
-    device = line.open(error);
-    ASSERT_TRUE(device);
-    EXPECT_TRUE(send(*device, {0x10}));
-    EXPECT_EQ(device->read_burst(buffer), static_cast<long>(wire::kOverhead + 8));
 }
 
 }  // namespace

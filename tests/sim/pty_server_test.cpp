@@ -15,32 +15,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using test::PtyClient;
 
-TEST(PtyServer, ServesAClientThatOpensTheSlaveRepeatedly) {
-    // Bytes a cooked line would translate or swallow must pass untouched.
-    const Bytes stored{0x0D, 0x0A, 0x11, 0x13};
-    Bytes read_reply(129, 0xFF);
-    read_reply[0] = 0x13;
-    std::copy(stored.begin(), stored.end(), read_reply.begin() + 1);
-    for (std::uint32_t baud : {0u, 115200u}) {
-        Watch watch;
-        watch.with_flash([&](Flash& f) { f.store(0x1D000, stored); });
-        PtyServer server;
-        ASSERT_TRUE(server.start(watch, baud)) << server.last_error();
-        for (int session = 0; session < 2; ++session) {
-            PtyClient client(server.slave_path());
-            ASSERT_TRUE(client.ok()) << baud;
-            ASSERT_TRUE(client.send({0x10}));
-            ASSERT_TRUE(client.send({0x12, 0x00, 0xD0, 0x01, 128}));
-            EXPECT_EQ(client.receive(2),
-                      (std::vector<Bytes>{{0x11, 'V', 'e', 'r', '1', '.', '3', '0'}, read_reply}))
-                << "baud " << baud << " session " << session;
-        }
-        EXPECT_EQ(watch.received_ids(), (Bytes{0x10, 0x12, 0x10, 0x12}));
-        server.stop();
-        EXPECT_FALSE(server.serving());
-    }
-}
-
 TEST(PtyServer, DelayedHalvesReachTheClientAndDisconnectionClosesTheLine) {
     Watch watch;
     Fault split = Fault::on_command(FaultKind::split, 0x2C);

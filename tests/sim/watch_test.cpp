@@ -1,65 +1,57 @@
 // The watch as the host sees it: the reply bytes to each command, its flash
-// after writes, its faults on the wire and its clock.
+// after writes and its faults on the wire.
 #include "sim/watch.hpp"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
-#include "platform/clock.hpp"
 #include "tests/sim/watch_bench.hpp"
+#include "tests/support/golden.hpp"
 #include "wire/frame.hpp"
 
 namespace stridelog::sim {
 namespace {
 
+// Each command with the reply it gets, or none. The replies the SDK's tasks
+// rely on are pinned end to end; these are the configured variants and the edges.
 TEST(WatchReplies, EachCommandAnswersWithItsReplyOrNothing) {
-    struct Row {
-        const char* legend;
-        WatchConfig config;
-        Bytes command;
-        std::optional<Bytes> reply;  // nullopt: the watch stays silent
-    };
-    const Bytes ver110{0x11, 'V', 'e', 'r', '1', '.', '1', '0'};
-    const Bytes numeric{0x11, 0x01, 0x00, 0x15, 0x00};
     WatchConfig text110, numeric121, two_status;
     text110.version_text = "Ver1.10";
     numeric121.numeric_version = NumericVersion{1, 21};
     two_status.status_bytes = {7, 8};
     two_status.fixed_status_bytes = true;
-    // The replies the SDK's tasks rely on are pinned end to end; these are the
-    // configured variants and the edges.
-    const std::vector<Row> rows = {
-        {"version, configured text", text110, {0x10}, ver110},
-        {"version, numeric 1.21", numeric121, {0x10}, numeric},
-        {"status: no A-GPS data, flag 1", {}, {0x2C}, Bytes{0x2D, 0x00, 0x00, 0x00, 0x01}},
-        {"status: two fixed bytes", two_status, {0x2C}, Bytes{0x2D, 7, 8}},
-        {"read the last byte of the flash", {}, at(0x12, 0xFFFFF, {1}), Bytes{0x13, 0xFF}},
-        {"version with a stray byte", {}, {0x10, 0x00}, std::nullopt},
-        {"read of zero bytes", {}, at(0x12, 0, {0}), std::nullopt},
-        {"read starting past the flash", {}, at(0x12, 0x100000, {1}), std::nullopt},
-        {"read running past the flash", {}, at(0x12, 0xFFFF0, {17}), std::nullopt},
-        {"read missing its count", {}, at(0x12, 0), std::nullopt},
-        {"erase past the flash", {}, at(0x14, 0x100000), std::nullopt},
-        {"write count != data size", {}, at(0x16, 0x3000, {4, 1, 2, 3}), std::nullopt},
-        {"write of no data", {}, at(0x16, 0x3000, {0}), std::nullopt},
-        {"write running past the flash", {}, write_cmd(0xFFFFE, {1, 2, 3}), std::nullopt},
-        {"expiry on 30 February: acknowledged, not taken", {}, {0x2E, 13, 2, 30}, Bytes{0x2F}},
-        {"clock at hour 24", {}, {0x39, 12, 3, 4, 24, 0, 0}, std::nullopt},
-        {"clock in month 13", {}, {0x39, 12, 13, 4, 5, 6, 7}, std::nullopt},
-        {"unknown command", {}, {0x42}, std::nullopt},
+    const std::tuple<const char*, WatchConfig, Bytes> rows[] = {
+        {"version, configured text", text110, {0x10}},
+        {"version, numeric 1.21", numeric121, {0x10}},
+        {"status: no A-GPS data, flag 1", {}, {0x2C}},
+        {"status: two fixed bytes", two_status, {0x2C}},
+        {"read the last byte of the flash", {}, at(0x12, 0xFFFFF, {1})},
+        {"version with a stray byte", {}, {0x10, 0x00}},
+        {"read of zero bytes", {}, at(0x12, 0, {0})},
+        {"read starting past the flash", {}, at(0x12, 0x100000, {1})},
+        {"read running past the flash", {}, at(0x12, 0xFFFF0, {17})},
+        {"read missing its count", {}, at(0x12, 0)},
+        {"erase past the flash", {}, at(0x14, 0x100000)},
+        {"write count != data size", {}, at(0x16, 0x3000, {4, 1, 2, 3})},
+        {"write of no data", {}, at(0x16, 0x3000, {0})},
+        {"write running past the flash", {}, write_cmd(0xFFFFE, {1, 2, 3})},
+        {"expiry on 30 February: acknowledged, not taken", {}, {0x2E, 13, 2, 30}},
+        {"clock at hour 24", {}, {0x39, 12, 3, 4, 24, 0, 0}},
+        {"clock in month 13", {}, {0x39, 12, 13, 4, 5, 6, 7}},
+        {"unknown command", {}, {0x42}},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.legend);
-        Bench bench(row.config);
-        const auto replies = bench.ask(row.command);
-        EXPECT_EQ(replies, row.reply ? std::vector<Bytes>{*row.reply} : std::vector<Bytes>{});
-        EXPECT_EQ(bench.writes.empty(), !row.reply);
+    std::string text;
+    for (const auto& [legend, config, command] : rows) {
+        Bench bench(config);
+        text += std::string(legend) + ":";
+        for (const Bytes& reply : bench.ask(command)) text += " " + test::bytes_text(reply);
+        text += bench.writes.empty() ? " nothing\n" : "\n";
         // Every valid frame is in the log, answered or not.
-        EXPECT_EQ(bench.watch.received(), std::vector<Bytes>{row.command});
+        EXPECT_EQ(bench.watch.received(), std::vector<Bytes>{command}) << legend;
     }
+    test::expect_golden("sim/replies", text);
 }
 
 TEST(WatchFlash, WritesLandAndAWriteWithoutEraseShowsTheDamage) {
@@ -68,8 +60,8 @@ TEST(WatchFlash, WritesLandAndAWriteWithoutEraseShowsTheDamage) {
     for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<std::uint8_t>(i * 7);
     bench.ask(at(0x14, 0x5123));  // any address inside sector 5
     bench.ask(write_cmd(0x5080, chunk));
-    Bytes expected{0x13};
-    expected.insert(expected.end(), chunk.begin(), chunk.end());
+    Bytes expected = chunk;
+    expected.insert(expected.begin(), 0x13);
     EXPECT_EQ(bench.ask(at(0x12, 0x5080, {128})), std::vector<Bytes>{expected});
     EXPECT_EQ(bench.watch.read_flash(0x5000, 0x80), Bytes(0x80, 0xFF));
 
@@ -112,57 +104,40 @@ TEST(WatchFlash, ImageFilesLoadPaddedAndRejectOversize) {
     std::filesystem::remove(path);
 }
 
+// What each fault makes of the erase reply (0x15): every write with its delay
+// after the command, the line going away, and the next erase answered plainly.
 TEST(WatchFaults, EachFaultKindAsSeenOnTheWire) {
-    const Bytes ack = wire::encode_frame(Bytes{0x15});  // the erase reply
-    Bytes bad_sum = ack;
-    bad_sum[bad_sum.size() - 3] ^= 0x01;
-    Bytes garbage{0x00, 0xFF, 0xB0, 0xB3, 0x55};
-    garbage.insert(garbage.end(), ack.begin(), ack.end());
-    const Timed halves{{0, Bytes(ack.begin(), ack.begin() + 4)},
-                       {40, Bytes(ack.begin() + 4, ack.end())}};
-    auto fault = [](FaultKind kind, std::uint32_t delay_ms = 0, int length_delta = 1) {
-        Fault f = Fault::on_command(kind, 0x14);
-        f.delay_ms = delay_ms;
-        f.length_delta = length_delta;
-        f.split_at = 4;
-        return f;
-    };
-    struct Row {
-        const char* legend;
-        Fault fault;
-        Timed writes;  // (delay after the command, bytes) of every write the watch makes
-        int disconnects;
-    };
-    const std::vector<Row> rows = {
-        {"silence", fault(FaultKind::silence), {}, 0},
-        {"delay of 1500 ms", fault(FaultKind::delay, 1500), {{1500, ack}}, 0},
-        {"bad checksum", fault(FaultKind::bad_checksum), {{0, bad_sum}}, 0},
-        {"one byte more",
-         fault(FaultKind::wrong_length),
-         {{0, wire::encode_frame(Bytes{0x15, 0})}},
-         0},
-        {"one byte fewer", fault(FaultKind::wrong_length, 0, -1), {{0, wire::encode_frame({})}}, 0},
-        {"garbage before the frame", fault(FaultKind::garbage_before), {{0, garbage}}, 0},
-        {"split after the header, 40 ms apart", fault(FaultKind::split, 40), halves, 0},
-        {"duplicated", fault(FaultKind::duplicate), {{0, ack}, {0, ack}}, 0},
-        {"disconnection", fault(FaultKind::disconnect), {}, 1},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.legend);
+    const std::tuple<const char*, FaultKind, int> cases[] = {
+        {"silence", FaultKind::silence, 0},
+        {"delay of 40 ms", FaultKind::delay, 0},
+        {"bad checksum", FaultKind::bad_checksum, 0},
+        {"one byte more", FaultKind::wrong_length, 1},
+        {"one byte fewer", FaultKind::wrong_length, -1},
+        {"garbage before the frame", FaultKind::garbage_before, 0},
+        {"split after three bytes, 40 ms apart", FaultKind::split, 0},
+        {"duplicated", FaultKind::duplicate, 0},
+        {"disconnection", FaultKind::disconnect, 0}};
+    std::string text;
+    for (const auto& [legend, kind, length_delta] : cases) {
+        Fault fault = Fault::on_command(kind, 0x14);
+        fault.delay_ms = 40;
+        fault.length_delta = length_delta;
+        fault.split_at = 3;
         Bench bench;
-        bench.watch.add_fault(row.fault);
+        bench.watch.add_fault(fault);
         const std::uint64_t start = bench.clock->now_ms();
         bench.watch.feed(wire::encode_frame(at(0x14, 0x1000)));
         bench.clock->advance_to(start + 10'000);
-        Timed seen;
-        for (const auto& w : bench.writes) seen.push_back({w.first - start, w.second});
-        EXPECT_EQ(seen, row.writes);
-        EXPECT_EQ(bench.disconnects, row.disconnects);
-        // The fault is spent: the next erase is answered plainly (unless the line is gone).
-        if (row.disconnects == 0) {
-            EXPECT_EQ(bench.ask(at(0x14, 0x1000)), std::vector<Bytes>{{0x15}});
-        }
+        text += std::string("== ") + legend + "\n";
+        for (const auto& [time, bytes] : bench.writes)
+            text += std::to_string(time - start) + " ms: " + test::bytes_text(bytes) + "\n";
+        if (bench.disconnects > 0)
+            text += "line gone " + std::to_string(bench.disconnects) + "\n";
+        else
+            for (const Bytes& reply : bench.ask(at(0x14, 0x1000)))
+                text += "next: " + test::bytes_text(reply) + "\n";
     }
+    test::expect_golden("sim/fault_kinds", text);
 }
 
 TEST(WatchFaults, SelectionByCommandByFrameNumberAndRepeat) {
@@ -185,28 +160,6 @@ TEST(WatchFaults, SelectionByCommandByFrameNumberAndRepeat) {
         std::vector<bool> answered;
         for (int i = 0; i < 5; ++i) answered.push_back(!bench.ask({0x10}).empty());
         EXPECT_EQ(answered, row.answered);
-    }
-}
-
-TEST(WatchState, ClockRunsFromTheSetTime) {
-    struct Row {
-        const char* legend;
-        Bytes command;
-        std::uint32_t elapsed_ms;
-        WatchTime expected;
-    };
-    const std::vector<Row> rows = {
-        {"1 h 1 min 1.999 s later", {0x39, 12, 3, 4, 5, 6, 7}, 3'661'999, {2012, 3, 4, 6, 7, 8}},
-        {"leap day into March", {0x39, 12, 2, 29, 23, 59, 59}, 1000, {2012, 3, 1, 0, 0, 0}},
-        {"new year", {0x39, 13, 12, 31, 23, 59, 30}, 45'000, {2014, 1, 1, 0, 0, 15}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.legend);
-        Bench bench;
-        EXPECT_FALSE(bench.watch.time().has_value());
-        bench.ask(row.command);
-        bench.clock->sleep_ms(row.elapsed_ms);
-        EXPECT_EQ(bench.watch.time(), row.expected);
     }
 }
 

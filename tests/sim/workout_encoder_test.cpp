@@ -9,6 +9,7 @@
 #include <set>
 
 #include "sim/realistic_content.hpp"
+#include "tests/support/golden.hpp"
 #include "watchdata/session_records.hpp"
 
 namespace stridelog::sim {
@@ -71,43 +72,33 @@ SessionPlan stream_of(const std::vector<std::pair<T, int>>& runs) {
     return plan;
 }
 
+// Each stream with where the decoder meets its end marker (sector:offset), if
+// it does. Track sectors are 2 and 3; offsets count from a sector's first byte.
 TEST(WorkoutLayout, RecordsLandWhereTheReaderTakesThem) {
-    struct Row {
-        const char* legend;
-        std::vector<std::pair<T, int>> runs;
-        std::size_t track_sectors;
-        const char* end_read;  // where the decoder meets the end marker; empty: never
-    };
-    // Track sectors are 2 and 3; a sector's offsets count from its first byte.
-    // clang-format off
-    const std::vector<Row> rows = {
+    const std::pair<const char*, std::vector<std::pair<T, int>>> rows[] = {
         {"stream ends at the sector's end: its last 18 bytes are carried, the marker follows",
-         {{T::full, 1}, {T::delta, 193}, {T::time_only, 6}}, 2, "03:0000"},
+         {{T::full, 1}, {T::delta, 193}, {T::time_only, 6}}},
         {"stream ends 26 bytes before the end: the marker is read in place",
-         {{T::full, 1}, {T::delta, 191}, {T::marker, 2}, {T::time_only, 6}}, 1, "02:0FE6"},
+         {{T::full, 1}, {T::delta, 191}, {T::marker, 2}, {T::time_only, 6}}},
         {"a record read with 26 bytes left; the 18 after it in the last sector are never read",
-         {{T::full, 1}, {T::delta, 191}, {T::marker, 2}, {T::time_only, 6}, {T::marker, 1}},
-         1, ""},
+         {{T::full, 1}, {T::delta, 191}, {T::marker, 2}, {T::time_only, 6}, {T::marker, 1}}},
         {"a record starting 25 bytes before the end carries to offset 7",
-         {{T::full, 1}, {T::delta, 192}, {T::marker, 1}, {T::time_only, 2}, {T::full, 1}},
-         2, "03:0000"},
+         {{T::full, 1}, {T::delta, 192}, {T::marker, 1}, {T::time_only, 2}, {T::full, 1}}},
         {"a delta split 10/11 is read whole from offset 22",
-         {{T::full, 1}, {T::marker, 1}, {T::delta, 194}}, 2, "03:000B"},
+         {{T::full, 1}, {T::marker, 1}, {T::delta, 194}}},
     };
-    // clang-format on
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.legend);
+    std::string text;
+    for (const auto& [legend, runs] : rows) {
+        SCOPED_TRACE(legend);
         Flash flash;
-        const SessionPlan plan = stream_of(row.runs);
+        const SessionPlan plan = stream_of(runs);
         const auto expected = write_workouts(flash, {plan}, {});
-        ASSERT_EQ(expected[0].sectors.size(), 1 + row.track_sectors);
         ASSERT_EQ(expected[0].points.size(), plan.points.size());
-        const auto breaks = expect_decoder_agrees(flash, expected);
-        EXPECT_EQ(breaks, *row.end_read
-                              ? std::vector<std::string>{std::string("Sector:Offset (Hex)= ") +
-                                                         row.end_read + " break"}
-                              : std::vector<std::string>{});
+        text += std::string("== ") + legend + "\n" +
+                std::to_string(expected[0].sectors.size() - 1) + " track sectors\n";
+        for (const std::string& line : expect_decoder_agrees(flash, expected)) text += line + "\n";
     }
+    test::expect_golden("sim/workout_layout", text);
 }
 
 TEST(WorkoutLayout, RecordBytesFollowTheStoredFormats) {
@@ -119,156 +110,31 @@ TEST(WorkoutLayout, RecordBytesFollowTheStoredFormats) {
     plan.stamp_a = {2026, 5, 1, 9, 59, 30};  // B left erased
     Flash flash;
     const auto expected = write_workouts(flash, {plan}, {});
-    const Bytes stream = flash.read(expected[0].sectors[1] * 4096u, 58);
-    const Bytes want = {
-        // full: header, byte 1, 26-05-01 10:00:00, lon 2000000000, lat 0, alt 400, M1..M4
-        0x80, 7, 26, 5, 1, 10, 0, 0, 0x00, 0x94, 0x35, 0x77, 0, 0, 0, 0, 0x90, 0x01, 0x34, 0x12,
-        0x78, 0x56, 0xBC, 0x9A, 0xDE,
-        // delta: minute, second, lon 85000000 - 2000000000 (wrapping), lat +470000000, alt +0
-        0x01, 7, 0, 2, 0x40, 0x6B, 0xDB, 0x8D, 0x80, 0xA1, 0x03, 0x1C, 0, 0, 0x34, 0x12, 0x78, 0x56,
-        0xBC, 0x9A, 0xDE,
-        // time only, marker (point-order time, M4), end of stream
-        0x02, 0, 4, 0x03, 26, 5, 1, 10, 0, 5, 0xDE, 0xFF};
-    EXPECT_EQ(stream, want);
-    const auto header = flash.read(expected[0].sectors[0] * 4096u, 9);
-    EXPECT_EQ(header, (Bytes{4, 0, 0, 0, 0, 10, 1, 5, 26}));
-    EXPECT_EQ(flash.read(expected[0].sectors[0] * 4096u + 1648, 12),
-              (Bytes{30, 59, 9, 1, 5, 26, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
-}
-
-WatchTime t(int h, int m, int s, int day = 1) {
-    return {2026, 5, day, h, m, s};
-}
-PlannedPoint next_day(PlannedPoint p) {
-    p.time.day = 2;
-    return p;
-}
-
-// The time (point order) and longitude of each expected point.
-std::vector<std::pair<WatchTime, std::int32_t>> times_and_longitudes(const ExpectedSession& e) {
-    std::vector<std::pair<WatchTime, std::int32_t>> out;
-    for (const auto& p : e.points)
-        out.push_back({{p[2] + 2000, p[3], p[4], p[5], p[6], p[7]},
-                       static_cast<std::int32_t>(p[8] | p[9] << 8 | p[10] << 16 |
-                                                 static_cast<std::uint32_t>(p[11]) << 24)});
-    return out;
-}
-
-TEST(WorkoutExpectation, TimesAndPositionsAsAReaderMustDeliverThem) {
-    const std::int32_t np = kNoPosition, a = 85'000'000, b = 85'000'900;
-    struct Row {
-        const char* legend;
-        WatchTime start;
-        std::optional<WatchTime> stamp_a, stamp_b;
-        std::vector<PlannedPoint> points;
-        std::vector<std::pair<WatchTime, std::int32_t>> want;
-    };
-    const auto p = [](T type, int s, std::int32_t lon = 85'000'000) {
-        return point(type, 10, 0, s, lon);
-    };
-    // clang-format off
-    const std::vector<Row> rows = {
-        {"leading no-position points move to the corrected start, the first fix keeps its time",
-         t(12, 29, 40), t(10, 0, 0), t(10, 0, 20),
-         {p(T::full, 0, np), p(T::full, 5, np), p(T::marker, 9), p(T::full, 14, a)},
-         {{t(12, 30, 0), np}, {t(12, 30, 5), np}, {t(12, 30, 9), np}, {t(10, 0, 14), a}}},
-        {"a first point with a position only takes the start; erased stamps leave it",
-         t(9, 0, 0), std::nullopt, std::nullopt,
-         {point(T::full, 8, 59, 58, a), point(T::full, 8, 59, 59, np)},
-         {{t(9, 0, 0), a}, {t(8, 59, 59), np}}},
-        {"minutes 58, 59, 03 in deltas: the third is an hour on; midnight rolls the date",
-         t(23, 58, 0), std::nullopt, std::nullopt,
-         {point(T::full, 23, 58, 0, a), point(T::delta, 23, 59, 30, b),
-          next_day(point(T::time_only, 0, 3, 0)), next_day(point(T::delta, 0, 3, 1, a))},
-         {{t(23, 58, 0), a}, {t(23, 59, 30), b}, {t(0, 3, 0, 2), b}, {t(0, 3, 1, 2), a}}},
-        {"markers: after a full no position, after a marker the replaced longitude, after a "
-         "delta its position, after a time-only none", t(10, 0, 0), t(10, 0, 0), t(10, 0, 0),
-         {p(T::full, 0, a), p(T::marker, 1), p(T::marker, 2), p(T::delta, 3, b), p(T::marker, 4),
-          p(T::time_only, 5), p(T::marker, 6)},
-         {{t(10, 0, 0), a}, {t(10, 0, 1), np}, {t(10, 0, 2), np}, {t(10, 0, 3), b},
-          {t(10, 0, 4), b}, {t(10, 0, 5), b}, {t(10, 0, 6), 0}}},
-    };
-    // clang-format on
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.legend);
-        SessionPlan plan;
-        plan.start = row.start;
-        plan.stamp_a = row.stamp_a;
-        plan.stamp_b = row.stamp_b;
-        plan.points = row.points;
-        Flash flash;
-        const auto expected = write_workouts(flash, {plan}, {});
-        const ExpectedSession& e = expected[0];
-        EXPECT_EQ(times_and_longitudes(e), row.want);
-        expect_decoder_agrees(flash, expected);
-        // The header carries the corrected start, which the first point also took.
-        EXPECT_EQ(Bytes(e.header.begin() + 3, e.header.begin() + 9),
-                  (Bytes{e.points[0][7], e.points[0][6], e.points[0][5], e.points[0][4],
-                         e.points[0][3], e.points[0][2]}));
-    }
-}
-
-TEST(WorkoutPlans, WhatTheWatchCannotRecordIsRefused) {
-    struct Row {
-        const char* legend;
-        std::vector<PlannedPoint> points;
-        std::size_t laps;
-        std::uint8_t end_marker;
-    };
-    // clang-format off
-    const std::vector<Row> rows = {
-        {"a delta before any full record", {point(T::delta, 10, 0, 0)}, 0, 0xFF},
-        {"a time-only an hour and more on, same minute",
-         {point(T::full, 10, 59, 50), point(T::time_only, 11, 59, 55)}, 0, 0xFF},
-        {"a delta two hours on", {point(T::full, 10, 59, 50), point(T::delta, 12, 0, 5)}, 0, 0xFF},
-        {"100 laps", {}, 100, 0xFF},
-        {"an end marker of record type 3", {point(T::full, 10, 0, 0)}, 0, 0x03},
-    };
-    // clang-format on
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.legend);
-        SessionPlan plan = stream_of({});
-        plan.points = row.points;
-        plan.laps.resize(row.laps);
-        plan.end_marker = row.end_marker;
-        Flash flash;
-        EXPECT_THROW(write_workouts(flash, {plan}, {}), PlanError);
-    }
-    Flash flash;
-    EXPECT_THROW(write_workouts(flash, {stream_of({{T::full, 1}})}, {true, {5}}), PlanError)
-        << "two sectors needed, one given";
+    // The stream (full, delta, time-only, marker records and the end), the
+    // session header and its A/B stamps.
+    const std::uint32_t header = expected[0].sectors[0] * 4096u;
+    test::expect_golden("sim/workout_records",
+                        test::bytes_text(flash.read(expected[0].sectors[1] * 4096u, 58)) + "\n" +
+                            test::bytes_text(flash.read(header, 9)) + "\n" +
+                            test::bytes_text(flash.read(header + 1648, 12)) + "\n");
 }
 
 TEST(WorkoutDirectory, RunsAndUsageBitmapMatchTheSessions) {
-    struct Row {
-        const char* legend;
-        bool large_reserve;
-        Bytes bitmap_tail;  // bytes 252..255
-    };
-    const std::vector<Row> rows = {
-        {"large reserve: sectors 230..255 in use", true, {0x3F, 0x00, 0x00, 0x00}},
-        {"default reserve: sectors 244..255 in use", false, {0xFF, 0xFF, 0x0F, 0x00}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.legend);
+    // Sectors 0, 5, 6, 9 in use and the reserve at 230..255 (large) or 244..255.
+    std::string text;
+    for (const bool large : {true, false}) {
         Flash flash;
         const Bytes settings(224, 0x5A);
         flash.store(0, settings);
         SessionPlan empty = stream_of({});
         empty.recorded_count = 0;
-        write_workouts(flash, {stream_of({{T::full, 2}}), empty}, {row.large_reserve, {5, 6, 9}});
-        const Bytes sector0 = flash.read(0, 4096);
-        EXPECT_EQ(Bytes(sector0.begin(), sector0.begin() + 224), settings);
-        Bytes bitmap(32, 0xFF);
-        bitmap[0] = 0x9E;  // sectors 0, 5, 6
-        bitmap[1] = 0xFD;  // sector 9
-        std::copy(row.bitmap_tail.begin(), row.bitmap_tail.end(), bitmap.begin() + 28);
-        EXPECT_EQ(Bytes(sector0.begin() + 224, sector0.begin() + 256), bitmap);
-        Bytes directory(1024, 0xFF);
-        const Bytes runs{5, 6, 0xFF, 9, 0xFF};
-        std::copy(runs.begin(), runs.end(), directory.begin());
-        EXPECT_EQ(Bytes(sector0.begin() + 256, sector0.begin() + 1280), directory);
+        write_workouts(flash, {stream_of({{T::full, 2}}), empty}, {large, {5, 6, 9}});
+        // The usage bitmap (224..255) and the directory's runs.
+        text += test::bytes_text(flash.read(224, 37)) + "\n";
+        EXPECT_EQ(flash.read(0, 224), settings);
+        EXPECT_EQ(flash.read(261, 1280 - 261), Bytes(1280 - 261, 0xFF));
     }
+    test::expect_golden("sim/workout_directory", text);
     EXPECT_TRUE(uses_large_reserve({0x01, 0x00, 0x00, 0x01}));
     EXPECT_FALSE(uses_large_reserve({0x01, 0x00, 0x00, 0x00}));
     EXPECT_TRUE(uses_large_reserve({0x07, 0x08}));
@@ -285,6 +151,11 @@ TEST(RealisticContent, CoversWhatTheReaderMustHandle) {
             EXPECT_EQ(large.bytes()[i], small.bytes()[i]) << i;
         }
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(large.read(96, 16).data())), "1.30.07_A12");
+    const Bytes settings = large.read(0, 224);
+    unsigned sum = 0;
+    for (std::size_t i = 2; i < 224; ++i) sum += settings[i];
+    EXPECT_EQ(Bytes(settings.begin(), settings.begin() + 2),
+              (Bytes{static_cast<std::uint8_t>(sum), static_cast<std::uint8_t>(~sum)}));
 
     ASSERT_EQ(sessions.size(), 6u);
     std::set<std::uint8_t> types, sectors;
@@ -321,10 +192,11 @@ TEST(RealisticContent, CoversWhatTheReaderMustHandle) {
     EXPECT_GE(shifted, 3u);
     EXPECT_GE(carried, 20u) << "records split across sectors";
     EXPECT_GE(hour_rolls, 5u) << "deltas and time-only records crossing an hour";
-    // The cold start: the first points have no position and start at the corrected start.
-    const auto ride = times_and_longitudes(sessions[1]);
-    EXPECT_EQ(ride[0].second, kNoPosition);
-    EXPECT_EQ(ride[0].first, (WatchTime{2026, 3, 4, 17, 13, 55}));
+    // The cold start: the first points have no position and start at the corrected start
+    // (2026-03-04 17:13:55).
+    const auto& ride = sessions[1].points[0];
+    EXPECT_EQ(Bytes(ride.begin() + 2, ride.begin() + 12),
+              (Bytes{26, 3, 4, 17, 13, 55, 0x00, 0x94, 0x35, 0x77}));
 }
 
 }  // namespace
