@@ -29,11 +29,7 @@ HostRecorder::~HostRecorder() {
 }
 
 void HostRecorder::record(UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message != error_id_ && message != result_id_) {
-        if (message != platform::kWmDestroy && message != platform::kWmNcDestroy)
-            others_.push_back(message);
-        return;
-    }
+    if (message != error_id_ && message != result_id_) return;
     Notification n;
     n.error = message == error_id_;
     n.code = static_cast<UINT>(wparam);

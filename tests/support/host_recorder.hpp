@@ -41,14 +41,9 @@ class HostRecorder {
     std::vector<float> phase_progress(std::uint32_t phase) const;
     // The blocks of every notification with `code`, in arrival order.
     std::vector<std::vector<std::uint8_t>> blocks(UINT code) const;
-    // Messages other than the two notification messages (such as 0xcaa).
-    const std::vector<UINT>& other_messages() const { return others_; }
     // A one-line description of the sequence, for assertion messages.
     std::string describe() const;
-    void clear() {
-        notes_.clear();
-        others_.clear();
-    }
+    void clear() { notes_.clear(); }
 
     // Records a message reaching the host (used for thread messages too).
     void record(UINT message, WPARAM wparam, LPARAM lparam);
@@ -58,7 +53,6 @@ class HostRecorder {
     UINT error_id_ = 0;
     UINT result_id_ = 0;
     std::vector<Notification> notes_;
-    std::vector<UINT> others_;
 };
 
 // Runs the calling thread's loop until no task window of this thread lives and

@@ -30,17 +30,6 @@ struct TaskWindowTestAccess {
     // The window as the TaskHost its operations see.
     static task::TaskHost& host(sdk::CSdkTaskDlg& dlg) { return static_cast<task::TaskHost&>(dlg); }
 
-    // Connects as `task` does, then runs the operation `make` builds in place
-    // of the one the task's row names.
-    static void start_as(sdk::CSdkTaskDlg& dlg, sdk::TaskCode task, const MakeOperation& make) {
-        sdk::TaskRequest request;
-        request.task = task;
-        request.show = false;
-        dlg.request_ = request;
-        dlg.display_->set_shown(false);
-        dlg.run_operation(make(static_cast<task::TaskHost&>(dlg)), sdk::task_row(task).operation);
-    }
-
     // Connects as every task does, then runs the operation `make` builds.
     static void start_with(sdk::CSdkTaskDlg& dlg, const MakeOperation& make) {
         sdk::TaskRequest request;
