@@ -10,6 +10,7 @@
 
 #include "sim/watch_setup_content.hpp"
 #include "stridelog/stridelog.h"
+#include "tests/support/golden.hpp"
 #include "tests/support/simulated_watch_fixture.hpp"
 #include "tests/update/ftp_server.hpp"
 
@@ -53,6 +54,14 @@ class UpdateTaskTest : public SimulatedWatchTest {
         for (const Bytes& f : watch_.received())
             if (f.size() >= 4 && f[0] == id) out.push_back((f[1] | f[2] << 8 | f[3] << 16) / 4096);
         return out;
+    }
+    // The notifications and the frames the watch received as golden text; the
+    // clock frame's time is the real local one, so left out.
+    std::string transcript() const {
+        std::vector<Bytes> frames = watch_.received();
+        for (Bytes& f : frames)
+            if (!f.empty() && f[0] == 0x39) f.resize(1);
+        return test::transcript(host_) + test::frames_transcript(frames);
     }
     // Each phase's progress rises and ends at 100.
     void expect_phases_end_at_100(std::initializer_list<std::uint32_t> phases) const {
