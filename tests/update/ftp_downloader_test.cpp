@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/window_system.hpp"
+#include "tests/support/golden.hpp"
 #include "tests/support/test_environment.hpp"
 #include "tests/update/ftp_server.hpp"
 
@@ -114,6 +115,10 @@ std::optional<std::string> read_file(const fs::path& path) {
     return bytes.str();
 }
 
+std::vector<std::uint8_t> bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
 class FtpDownloaderTest : public ::testing::Test {
   protected:
     void SetUp() override { use(server_); }
@@ -124,10 +129,10 @@ class FtpDownloaderTest : public ::testing::Test {
     }
     // One download with a fresh owner and downloader, run to its end.
     Lines fetch(const FtpSettings& settings, const std::string& name, bool streamed,
-                std::uint32_t size, bool passive = true) {
+                std::uint32_t size) {
         owner_ = std::make_unique<Owner>();
         CFtpDownloader downloader(owner_->hwnd());
-        downloader.DownloadFile(settings, name, streamed, size, passive);
+        downloader.DownloadFile(settings, name, streamed, size, true);
         EXPECT_TRUE(owner_->run_until_end());
         owner_->settle();
         return owner_->outline();
@@ -143,191 +148,137 @@ class FtpDownloaderTest : public ::testing::Test {
     std::unique_ptr<Owner> owner_ = std::make_unique<Owner>();
 };
 
-TEST_F(FtpDownloaderTest, FetchesWholeOrStreamedIntoTheDownloadFolder) {
-    const struct {
-        const char* name;
-        std::size_t remote_size;
-        bool streamed;
-        std::uint32_t expected_size;
-        std::vector<WPARAM> progress;
-        bool passive = true;
-    } cases[] = {
-        {"whole.bin", 5000, false, 0, {}},
-        {"empty.bin", 0, false, 0, {}},
-        {"active_whole.bin", 3000, false, 0, {}, false},
-        {"active_streamed.bin", 300, true, 300, {0, 42, 85, 100, 100}, false},
-        {"three_chunks.bin", 300, true, 300, {0, 42, 85, 100, 100}},
-        {"two_chunks.bin", 256, true, 256, {0, 50, 100, 100}},
-        {"longer.bin", 400, true, 256, {0, 50, 100, 100}},
+// One row, one download (of a list, with more than one name) by a fresh
+// downloader. The golden file holds what each showed: the messages, the
+// progress values, the commands the server received (the data connection's
+// mode, the folders, the files) and what the download folder was left with.
+TEST_F(FtpDownloaderTest, DownloadsAndFailures) {
+    const std::pair<const char*, std::size_t> remote[] = {{"whole.bin", 5000},
+                                                          {"empty.bin", 0},
+                                                          {"three.bin", 300},
+                                                          {"two.bin", 256},
+                                                          {"longer.bin", 400},
+                                                          {"short.bin", 200},
+                                                          {"datetime.txt", 20},
+                                                          {"MTK7d.EPO", kListStreamSize},
+                                                          {"later.EPO", kListStreamSize}};
+    for (const auto& [name, size] : remote)
+        server_.put(std::string("orbits/") + name, pattern(size, size % 7));
+    using Change = std::function<void(FtpSettings&)>;
+    auto full_disk = [this](const char* name) {
+        return [this, name] {
+            fs::create_directories(local(""));
+            fs::create_symlink("/dev/full", local(name));
+        };
     };
-    const fs::path cwd = fs::current_path();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string bytes = pattern(c.remote_size, c.expected_size);
-        server_.put(std::string("orbits/") + c.name, bytes);
-        Lines outline = {connecting(), std::string("Downloading ") + c.name + " ..."};
-        if (c.streamed) outline.push_back("<range>");
-        outline.insert(outline.end(), {"Download is completed", "<done>"});
-        const std::size_t log_before = server_.log().size();
-        EXPECT_EQ(fetch(settings_, c.name, c.streamed, c.expected_size, c.passive), outline);
-        // The data connection of the mode asked for.
-        const std::string log = server_.log().substr(log_before);
-        EXPECT_TRUE(log.find(c.passive ? "<- EPSV" : "<- EPRT") != std::string::npos ||
-                    log.find(c.passive ? "<- PASV" : "<- PORT") != std::string::npos)
-            << log;
-        EXPECT_EQ(owner_->progress(), c.progress);
-        EXPECT_EQ(read_file(local(c.name)),
-                  bytes.substr(0, c.streamed ? c.expected_size : std::string::npos));
-    }
-    EXPECT_EQ(fs::current_path(), cwd);
-}
-
-// A folder with a leading '/' starts from the server's root, whatever folder
-// the account logs in to; one without starts from the login folder.
-TEST_F(FtpDownloaderTest, ALeadingSlashStartsFromTheServerRoot) {
-    server_.put("orbits/where.bin", pattern(500, 6));
-    for (const bool absolute : {false, true}) {
-        SCOPED_TRACE(absolute ? "/orbits" : "orbits");
-        const std::size_t log_before = server_.log().size();
-        FtpSettings settings = settings_;
-        settings.folder = absolute ? "/orbits" : "orbits";
-        fetch(settings, "where.bin", false, 0);
-        EXPECT_EQ(read_file(local("where.bin")), pattern(500, 6));
-        const std::string log = server_.log().substr(log_before);
-        const auto root = log.find("<- CWD /\n"), folder = log.find("<- CWD orbits\n");
-        EXPECT_EQ(root != std::string::npos, absolute) << log;
-        EXPECT_TRUE(folder != std::string::npos && (!absolute || root < folder)) << log;
-        fs::remove(local("where.bin"));
-    }
-}
-
-TEST_F(FtpDownloaderTest, ListFetchesDatetimeWholeAndStreamsTheOrbitFile) {
-    const std::string datetime = "2026 12 07 01:00:00\n";
-    const std::string orbits = pattern(kListStreamSize, 3);
-    server_.put("orbits/datetime.txt", datetime);
-    server_.put("orbits/MTK7d.EPO", orbits);
-    CFtpDownloader downloader(owner_->hwnd());
-    const Lines names = {"datetime.txt", "MTK7d.EPO"};
-    ASSERT_TRUE(downloader.DownloadFiles(settings_, &names, 0, false));
-    ASSERT_TRUE(owner_->run_until_end());
-    owner_->settle();
-    EXPECT_EQ(owner_->outline(),
-              (Lines{connecting(), "Downloading datetime.txt ...", "Downloading MTK7d.EPO ...",
-                     "<range>", "Download is completed", "<done>"}));
-    // 0, one per chunk (420 of 128 bytes), the final 100.
-    const auto progress = owner_->progress();
-    ASSERT_EQ(progress.size(), 422u);
-    EXPECT_EQ(progress[1], 128u * 100 / kListStreamSize);
-    EXPECT_EQ(progress.back(), 100u);
-    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
-    EXPECT_EQ(read_file(local("datetime.txt")), datetime);
-    EXPECT_EQ(read_file(local("MTK7d.EPO")), orbits);
-}
-
-TEST_F(FtpDownloaderTest, ListStopsAtTheFirstFailingFile) {
-    server_.put("orbits/datetime.txt", "x");
-    server_.put("orbits/later.EPO", pattern(kListStreamSize, 1));
-    CFtpDownloader downloader(owner_->hwnd());
-    const Lines names = {"datetime.txt", "missing.EPO", "later.EPO"};
-    ASSERT_TRUE(downloader.DownloadFiles(settings_, &names, 0, true));
-    ASSERT_TRUE(owner_->run_until_end());
-    owner_->settle();
-    EXPECT_EQ(owner_->outline(),
-              (Lines{connecting(), "Downloading datetime.txt ...", "Downloading missing.EPO ...",
-                     "<range>", "FTP Exception ", "<failed>"}));
-    EXPECT_FALSE(fs::exists(local("missing.EPO")));
-    EXPECT_FALSE(fs::exists(local("later.EPO")));
-    EXPECT_FALSE(downloader.finished());
-    EXPECT_FALSE(downloader.DownloadFiles(settings_, nullptr, 0, true));
-}
-
-TEST_F(FtpDownloaderTest, EachFailureIsOneStatusLineAndOneFailedMessage) {
-    server_.put("orbits/short.bin", pattern(200, 9));
     const struct {
         const char* legend;
-        std::function<void(FtpSettings&)> change;
-        std::string name;
+        Lines names;
         bool streamed;
-        Lines after_connect;  // "<server>" stands for the address
+        std::uint32_t size;
+        Change change = nullptr;
+        bool passive = true;
+        std::function<void()> arrange = nullptr;
     } cases[] = {
-        {"wrong password",
-         [](FtpSettings& s) { s.password = "wrong"; },
-         "short.bin",
+        {"whole", {"whole.bin"}, false, 0},
+        {"empty", {"empty.bin"}, false, 0},
+        {"active, whole", {"whole.bin"}, false, 0, nullptr, false},
+        {"active, streamed", {"three.bin"}, true, 300, nullptr, false},
+        {"three chunks", {"three.bin"}, true, 300},
+        {"two chunks", {"two.bin"}, true, 256},
+        {"longer than asked: the size asked", {"longer.bin"}, true, 256},
+        // A leading '/' starts from the server's root, whatever the login folder.
+        {"folder from the root", {"whole.bin"}, false, 0, [](auto& s) { s.folder = "/orbits"; }},
+        {"list: the date whole, the orbits streamed",
+         {"datetime.txt", "MTK7d.EPO"},
          false,
-         {"Error in connecting FTP site <server>"}},
-        {"nobody listening",
-         [](FtpSettings& s) { s.server = "127.0.0.1:1"; },
-         "short.bin",
-         true,
-         {"Error in connecting FTP site <server>"}},
-        {"bad port",
-         [](FtpSettings& s) { s.server = "127.0.0.1:99999"; },
-         "short.bin",
-         false,
-         {"Error in connecting FTP site <server>"}},
-        {"missing folder",
-         [](FtpSettings& s) { s.folder = "nowhere"; },
-         "short.bin",
-         false,
-         {"FTP set current directory err"}},
-        {"missing file, whole",
+         0,
          nullptr,
-         "absent.bin",
+         false},
+        {"list stops at the first failing file",
+         {"datetime.txt", "missing.EPO", "later.EPO"},
          false,
-         {"Downloading absent.bin ...", "FTP Exception "}},
-        {"missing file, streamed",
+         0},
+        {"wrong password", {"short.bin"}, false, 300, [](auto& s) { s.password = "wrong"; }},
+        {"nobody listening", {"short.bin"}, true, 300, [](auto& s) { s.server = "127.0.0.1:1"; }},
+        {"bad port", {"short.bin"}, false, 300, [](auto& s) { s.server = "127.0.0.1:99999"; }},
+        {"missing folder", {"short.bin"}, false, 300, [](auto& s) { s.folder = "nowhere"; }},
+        {"missing file, whole", {"absent.bin"}, false, 300},
+        {"missing file, streamed", {"absent.bin"}, true, 300},
+        {"shorter than expected: only what arrived", {"short.bin"}, true, 300},
+        {"parent folder", {"../escape.bin"}, false, 300},
+        {"separator", {"orbits/short.bin"}, true, 300},
+        {"absolute", {"/tmp/escape.bin"}, false, 300},
+        {"relative documents folder",
+         {"datetime.txt"},
+         false,
+         0,
          nullptr,
-         "absent.bin",
          true,
-         {"Downloading absent.bin ...", "<range>", "FTP Exception "}},
-        {"shorter than expected",
+         [this] { env_.set_env("XDG_DOCUMENTS_DIR", "relative-documents"); }},
+        // The small file fails at the last flush, the large one part way.
+        {"full disk, small file", {"three.bin"}, true, 300, nullptr, true, full_disk("three.bin")},
+        {"full disk, large file",
+         {"MTK7d.EPO"},
+         true,
+         kListStreamSize,
          nullptr,
-         "short.bin",
          true,
-         {"Downloading short.bin ...", "<range>", "FTP : exceptionFTP : SetWriteBufferSize fail"}},
-        {"parent folder", nullptr, "../escape.bin", false, {"Invalid file name ../escape.bin"}},
-        {"separator", nullptr, "orbits/short.bin", true, {"Invalid file name orbits/short.bin"}},
-        {"absolute", nullptr, "/tmp/escape.bin", false, {"Invalid file name /tmp/escape.bin"}},
+         full_disk("MTK7d.EPO")},
     };
+    const fs::path cwd = fs::current_path();
+    std::string text;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
+        env_.set_env("XDG_DOCUMENTS_DIR", env_.documents_dir().string());
+        fs::remove_all(local(""));
+        if (c.arrange) c.arrange();
         FtpSettings settings = settings_;
         if (c.change) c.change(settings);
-        Lines outline = {"Connnect to Host(" + settings.server + ")"};
-        for (std::string line : c.after_connect)
-            outline.push_back(std::regex_replace(line, std::regex("<server>"), settings.server));
-        outline.push_back("<failed>");
-        EXPECT_EQ(fetch(settings, c.name, c.streamed, 300), outline);
-        EXPECT_EQ(owner_->count(update::WM_FTP_FAILED), 1);
+        const std::size_t log_before = server_.log().size();
+        Owner owner;
+        CFtpDownloader downloader(owner.hwnd());
+        if (c.names.size() == 1)
+            downloader.DownloadFile(settings, c.names[0], c.streamed, c.size, c.passive);
+        else
+            EXPECT_TRUE(downloader.DownloadFiles(settings, &c.names, 0, c.passive));
+        EXPECT_TRUE(owner.run_until_end());
+        owner.settle();
+        text += std::string("== ") + c.legend + "\n";
+        for (const auto& line : owner.outline()) text += line + "\n";
+        text += "progress:";
+        for (WPARAM p : owner.progress()) text += " " + std::to_string(p);
+        text += downloader.finished() ? "\nfinished\nserver:" : "\nnot finished\nserver:";
+        const std::string log = server_.log().substr(log_before);
+        for (auto at = log.find("<- "); at != std::string::npos; at = log.find("<- ", at + 1)) {
+            const std::string command = log.substr(at + 3, log.find('\n', at) - at - 3);
+            const std::string word = command.substr(0, command.find(' '));
+            if (word == "EPSV" || word == "PASV") text += " | passive";
+            if (word == "EPRT" || word == "PORT") text += " | active";
+            if (word == "CWD" || word == "RETR") text += " | " + command;
+        }
+        text += "\n";
+        std::vector<std::string> left;
+        for (const auto& entry : fs::recursive_directory_iterator(env_.documents_dir())) {
+            std::string line = entry.path().lexically_relative(env_.documents_dir()).string();
+            if (entry.is_symlink())
+                line += " -> " + fs::read_symlink(entry.path()).string();
+            else if (entry.is_regular_file())
+                line += ": " + test::bytes_text(bytes(*read_file(entry.path())), 16);
+            left.push_back(line);
+        }
+        std::sort(left.begin(), left.end());
+        for (const auto& line : left) text += "left " + line + "\n";
     }
-    // Only the bytes that arrived, never a padded chunk; nothing outside the
-    // download folder, nor under a refused name.
-    EXPECT_EQ(read_file(local("short.bin")), pattern(200, 9));
+    for (auto at = text.find(settings_.server); at != std::string::npos;
+         at = text.find(settings_.server, at))
+        text.replace(at, settings_.server.size(), "<server>");
+    test::expect_golden("update/ftp_downloads", text);
     EXPECT_FALSE(fs::exists("/tmp/escape.bin"));
-    std::vector<fs::path> written;
-    for (const auto& entry : fs::recursive_directory_iterator(env_.documents_dir()))
-        written.push_back(fs::relative(entry.path(), env_.documents_dir()));
-    EXPECT_EQ(written, (std::vector<fs::path>{"Stride Log", "Stride Log/short.bin"}));
-}
-
-TEST_F(FtpDownloaderTest, ALocalFileThatCannotBeWrittenIsAFailedDownload) {
-    server_.put("orbits/datetime.txt", "x");
-    env_.set_env("XDG_DOCUMENTS_DIR", "relative-documents");
-    EXPECT_EQ(fetch(settings_, "datetime.txt", false, 0),
-              (Lines{connecting(), "FTP : Write local file fail", "<failed>"}));
     EXPECT_FALSE(fs::exists("relative-documents")) << "a relative folder is not written to";
-    env_.set_env("XDG_DOCUMENTS_DIR", env_.documents_dir().string());
-    fs::create_directories(local(""));
-    // A full disk: the small file fails at the last flush, the large one part way.
-    for (const auto& [name, size] :
-         {std::pair{"small.bin", 300u}, std::pair{"large.EPO", kListStreamSize}}) {
-        SCOPED_TRACE(name);
-        server_.put(std::string("orbits/") + name, pattern(size, 8));
-        fs::create_symlink("/dev/full", local(name));
-        EXPECT_EQ(fetch(settings_, name, true, size),
-                  (Lines{connecting(), std::string("Downloading ") + name + " ...", "<range>",
-                         "FTP : Write local file fail", "<failed>"}));
-    }
+    EXPECT_EQ(fs::current_path(), cwd);
+    CFtpDownloader idle(owner_->hwnd());
+    EXPECT_FALSE(idle.DownloadFiles(settings_, nullptr, 0, true));
 }
 
 TEST_F(FtpDownloaderTest, AFileThatArrivesWithinASecondShowsItsRate) {
