@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/golden.hpp"
 #include "tests/support/test_environment.hpp"
 
 namespace stridelog::update {
@@ -52,47 +53,32 @@ TEST(FirmwareChecksum, KnownValuesAndEveryByteButTheStoredChecksumCounts) {
     }
 }
 
+// Each file's size and header text (the last with a wrong checksum), and how
+// it was judged, are one line of the golden file.
 TEST(FirmwareFileCheck, SizesHeadersAndChecksum) {
-    const struct {
-        const char* legend;
-        std::size_t size;
-        std::u16string header;
-        ImageFault fault;
-        HeaderVersion version = HeaderVersion::k1_0;  // and the body length, where the
-        std::size_t body_length = 0;                  // header was read
-    } cases[] = {
-        {"full, 1.1", 151808, kHeader + u"1.1", ImageFault::none, HeaderVersion::k1_1, 0x25000},
-        {"full, 1.2 in other letter case", 151808, u"<<WATCH firmware HEADER V1.2",
-         ImageFault::none, HeaderVersion::k1_2, 0x25000},
-        {"full, 1.3", 151808, kHeader + u"1.3", ImageFault::none, HeaderVersion::k1_3, 0x25000},
-        {"full with a 1.0 header: the program image only", 151808, kHeader + u"1.0",
-         ImageFault::none, HeaderVersion::k1_0, 0x20000},
-        {"program-only, 1.0", 131328, kHeader + u"1.0", ImageFault::none, HeaderVersion::k1_0,
-         0x20000},
-        {"program-only with a 1.1 header", 131328, kHeader + u"1.1", ImageFault::no_language_block,
-         HeaderVersion::k1_1, 0x25000},
-        {"program-only with a 1.3 header", 131328, kHeader + u"1.3", ImageFault::no_language_block,
-         HeaderVersion::k1_3, 0x25000},
-        {"one byte too many", 131329, kHeader + u"1.0", ImageFault::bad_size},
-        {"one byte too few", 151807, kHeader + u"1.1", ImageFault::bad_size},
-        {"a small file", 300, kHeader + u"1.1", ImageFault::bad_size},
-        {"unknown header version", 151808, kHeader + u"1.4", ImageFault::bad_header},
-        {"header text with more behind it", 151808, kHeader + u"1.1x", ImageFault::bad_header},
-        {"header text cut short", 151808, kHeader + u"1", ImageFault::bad_header},
-        {"wrong checksum", 151808, kHeader + u"1.2", ImageFault::bad_checksum, HeaderVersion::k1_2,
-         0x25000},
-    };
-    for (const auto& c : cases) {
-        Bytes file = firmware_file(c.size, c.header);
-        if (c.fault == ImageFault::bad_checksum) file[kChecksumOffset] ^= 1;
-        const ImageCheck check = check_firmware_file(file);
-        EXPECT_EQ(check.fault, c.fault) << c.legend;
-        if (c.body_length != 0) {
-            EXPECT_EQ(check.version, c.version) << c.legend;
-            EXPECT_EQ(check.body_length, c.body_length) << c.legend;
-            EXPECT_EQ(check.header_flag, c.body_length == 0x25000 ? 1 : 0) << c.legend;
-        }
+    const char* faults[] = {"none", "bad size", "bad header", "no language block", "bad checksum"};
+    const std::pair<std::size_t, std::u16string> files[] = {
+        {151808, kHeader + u"1.1"}, {151808, u"<<WATCH firmware HEADER V1.2"},
+        {151808, kHeader + u"1.3"}, {151808, kHeader + u"1.0"},
+        {131328, kHeader + u"1.0"}, {131328, kHeader + u"1.1"},
+        {131328, kHeader + u"1.3"}, {131329, kHeader + u"1.0"},
+        {151807, kHeader + u"1.1"}, {300, kHeader + u"1.1"},
+        {151808, kHeader + u"1.4"}, {151808, kHeader + u"1.1x"},
+        {151808, kHeader + u"1"},   {151808, kHeader + u"1.2"}};
+    std::string out;
+    for (const auto& [size, header] : files) {
+        Bytes file = firmware_file(size, header);
+        if (&header == &files[std::size(files) - 1].second) file[kChecksumOffset] ^= 1;
+        const ImageCheck c = check_firmware_file(file);
+        out += std::to_string(size) + " " + std::string(header.begin(), header.end()) + ": " +
+               faults[static_cast<int>(c.fault)];
+        if (c.fault == ImageFault::none || c.fault == ImageFault::no_language_block ||
+            c.fault == ImageFault::bad_checksum)
+            out += ", header 1." + std::to_string(static_cast<int>(c.version)) + ", body " +
+                   std::to_string(c.body_length) + ", flag " + std::to_string(c.header_flag);
+        out += "\n";
     }
+    test::expect_golden("update/firmware_file_check", out);
 }
 
 TEST(FirmwareFileCheck, OnlyTheWideHeaderTextIsExamined) {
