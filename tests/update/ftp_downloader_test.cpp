@@ -141,78 +141,54 @@ class FtpDownloaderTest : public ::testing::Test {
 // progress values, the commands the server received (the data connection's
 // mode, the folders, the files) and what the download folder was left with.
 TEST_F(FtpDownloaderTest, DownloadsAndFailures) {
-    const std::pair<const char*, std::size_t> remote[] = {{"whole.bin", 5000},
-                                                          {"empty.bin", 0},
-                                                          {"three.bin", 300},
-                                                          {"two.bin", 256},
-                                                          {"longer.bin", 400},
-                                                          {"short.bin", 200},
-                                                          {"datetime.txt", 20},
-                                                          {"MTK7d.EPO", kListStreamSize},
-                                                          {"later.EPO", kListStreamSize}};
-    for (const auto& [name, size] : remote)
-        server_.put(std::string("orbits/") + name, pattern(size, size % 7));
-    using Change = std::function<void(FtpSettings&)>;
-    auto full_disk = [this](const char* name) {
-        return [this, name] {
+    std::istringstream remote(
+        "whole.bin 5000 empty.bin 0 three.bin 300 two.bin 256 longer.bin 400 "
+        "short.bin 200 datetime.txt 20 MTK7d.EPO 53760 later.EPO 53760");
+    std::string name;
+    for (std::size_t size = 0; remote >> name >> size;)
+        server_.put("orbits/" + name, pattern(size, size % 7));
+    using Arrange = std::function<void(FtpSettings&)>;
+    auto full_disk = [this](const char* name) -> Arrange {
+        return [this, name](FtpSettings&) {
             fs::create_directories(local(""));
             fs::create_symlink("/dev/full", local(name));
         };
     };
+    const Arrange relative = [this](FtpSettings&) {
+        env_.set_env("XDG_DOCUMENTS_DIR", "relative-documents");
+    };
     const struct {
         const char* legend;
-        Lines names;
-        bool streamed;
-        std::uint32_t size;
-        Change change = nullptr;
+        Lines names;         // more than one: a list
+        std::uint32_t size;  // 0: fetched whole
+        Arrange arrange = nullptr;
         bool passive = true;
-        std::function<void()> arrange = nullptr;
     } cases[] = {
-        {"whole", {"whole.bin"}, false, 0},
-        {"empty", {"empty.bin"}, false, 0},
-        {"active, whole", {"whole.bin"}, false, 0, nullptr, false},
-        {"active, streamed", {"three.bin"}, true, 300, nullptr, false},
-        {"three chunks", {"three.bin"}, true, 300},
-        {"two chunks", {"two.bin"}, true, 256},
-        {"longer than asked: the size asked", {"longer.bin"}, true, 256},
+        {"whole", {"whole.bin"}, 0},
+        {"empty", {"empty.bin"}, 0},
+        {"active, whole", {"whole.bin"}, 0, nullptr, false},
+        {"active, streamed", {"three.bin"}, 300, nullptr, false},
+        {"three chunks", {"three.bin"}, 300},
+        {"two chunks", {"two.bin"}, 256},
+        {"longer than asked: the size asked", {"longer.bin"}, 256},
         // A leading '/' starts from the server's root, whatever the login folder.
-        {"folder from the root", {"whole.bin"}, false, 0, [](auto& s) { s.folder = "/orbits"; }},
-        {"list: the date whole, the orbits streamed",
-         {"datetime.txt", "MTK7d.EPO"},
-         false,
-         0,
-         nullptr,
-         false},
-        {"list stops at the first failing file",
-         {"datetime.txt", "missing.EPO", "later.EPO"},
-         false,
-         0},
-        {"wrong password", {"short.bin"}, false, 300, [](auto& s) { s.password = "wrong"; }},
-        {"nobody listening", {"short.bin"}, true, 300, [](auto& s) { s.server = "127.0.0.1:1"; }},
-        {"bad port", {"short.bin"}, false, 300, [](auto& s) { s.server = "127.0.0.1:99999"; }},
-        {"missing folder", {"short.bin"}, false, 300, [](auto& s) { s.folder = "nowhere"; }},
-        {"missing file, whole", {"absent.bin"}, false, 300},
-        {"missing file, streamed", {"absent.bin"}, true, 300},
-        {"shorter than expected: only what arrived", {"short.bin"}, true, 300},
-        {"parent folder", {"../escape.bin"}, false, 300},
-        {"separator", {"orbits/short.bin"}, true, 300},
-        {"absolute", {"/tmp/escape.bin"}, false, 300},
-        {"relative documents folder",
-         {"datetime.txt"},
-         false,
-         0,
-         nullptr,
-         true,
-         [this] { env_.set_env("XDG_DOCUMENTS_DIR", "relative-documents"); }},
+        {"folder from the root", {"whole.bin"}, 0, [](auto& s) { s.folder = "/orbits"; }},
+        {"list", {"datetime.txt", "MTK7d.EPO"}, 0, nullptr, false},
+        {"list stops at the first failure", {"datetime.txt", "missing.EPO", "later.EPO"}, 0},
+        {"wrong password", {"short.bin"}, 0, [](auto& s) { s.password = "wrong"; }},
+        {"nobody listening", {"short.bin"}, 300, [](auto& s) { s.server = "127.0.0.1:1"; }},
+        {"bad port", {"short.bin"}, 0, [](auto& s) { s.server = "127.0.0.1:99999"; }},
+        {"missing folder", {"short.bin"}, 0, [](auto& s) { s.folder = "nowhere"; }},
+        {"missing file, whole", {"absent.bin"}, 0},
+        {"missing file, streamed", {"absent.bin"}, 300},
+        {"shorter than expected: only what arrived", {"short.bin"}, 300},
+        {"parent folder", {"../escape.bin"}, 0},
+        {"separator", {"orbits/short.bin"}, 300},
+        {"absolute", {"/tmp/escape.bin"}, 0},
+        {"relative documents folder", {"datetime.txt"}, 0, relative},
         // The small file fails at the last flush, the large one part way.
-        {"full disk, small file", {"three.bin"}, true, 300, nullptr, true, full_disk("three.bin")},
-        {"full disk, large file",
-         {"MTK7d.EPO"},
-         true,
-         kListStreamSize,
-         nullptr,
-         true,
-         full_disk("MTK7d.EPO")},
+        {"full disk, small file", {"three.bin"}, 300, full_disk("three.bin")},
+        {"full disk, large file", {"MTK7d.EPO"}, kListStreamSize, full_disk("MTK7d.EPO")},
     };
     const fs::path cwd = fs::current_path();
     std::string text;
@@ -220,14 +196,13 @@ TEST_F(FtpDownloaderTest, DownloadsAndFailures) {
         SCOPED_TRACE(c.legend);
         env_.set_env("XDG_DOCUMENTS_DIR", env_.documents_dir().string());
         fs::remove_all(local(""));
-        if (c.arrange) c.arrange();
         FtpSettings settings = settings_;
-        if (c.change) c.change(settings);
+        if (c.arrange) c.arrange(settings);
         const std::size_t log_before = server_.log().size();
         Owner owner;
         CFtpDownloader downloader(owner.hwnd());
         if (c.names.size() == 1)
-            downloader.DownloadFile(settings, c.names[0], c.streamed, c.size, c.passive);
+            downloader.DownloadFile(settings, c.names[0], c.size != 0, c.size, c.passive);
         else
             EXPECT_TRUE(downloader.DownloadFiles(settings, &c.names, 0, c.passive));
         EXPECT_TRUE(owner.run_until_end());
