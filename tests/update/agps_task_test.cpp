@@ -26,21 +26,11 @@ using sim::FaultKind;
 using test::Bytes;
 using test::Codes;
 
-constexpr std::uint32_t kAgpsAddress = 230 * 4096;
-constexpr std::uint32_t kAgpsBytes = 14 * 4096;
-
 std::string orbit_file(unsigned seed = 1) {
     std::string b(update::kOrbitFileSize, '\0');
     for (std::size_t i = 0; i < b.size(); ++i)
         b[i] = static_cast<char>((i * 13 + seed * 101 + i / 97) & 0xFF);
     return b;
-}
-
-// The packets of `orbit`, as the 14 sectors from 230 on hold them.
-Bytes packets_in_flash(const std::string& orbit) {
-    Bytes expected = update::convert_orbit_file(Bytes(orbit.begin(), orbit.end()));
-    expected.resize(kAgpsBytes, 0xFF);
-    return expected;
 }
 
 const Codes loaded = {SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED};
@@ -105,6 +95,16 @@ TEST_F(AgpsInProcessTest, EachWatchGetsWhatItNeeds) {
             watch_.set_config(config);
         };
     };
+    // A local orbit file other than the server's, with its date, `days_old` days old.
+    auto local_files = [this](int days_old) {
+        return [this, days_old] {
+            put_local_orbit_file(orbit_file(7));
+            std::ofstream(folder() / "datetime.txt") << "2020-05-01\n";
+            const auto file = folder() / "MTK7d.EPO";
+            fs::last_write_time(file,
+                                fs::last_write_time(file) - std::chrono::hours(24 * days_old));
+        };
+    };
     const struct {
         const char* name;
         std::function<void()> arrange;
@@ -117,6 +117,8 @@ TEST_F(AgpsInProcessTest, EachWatchGetsWhatItNeeds) {
         // Today's orbit file and no date beside it: the unknown date is sent,
         // which the watch does not take.
         {"no_issue_date", [this] { put_local_orbit_file(orbit_); }},
+        {"todays_files_reused", local_files(0)},
+        {"yesterdays_files_replaced", local_files(1)},
         {"never_takes_the_data", configure([](sim::WatchConfig& c) { c.agps_refuse = true; })},
         {"expiry_unanswered",
          [this] { watch_.add_fault(Fault::on_command(FaultKind::silence, 0x2E)); }, 6000},
@@ -156,30 +158,6 @@ TEST_F(AgpsInProcessTest, TheStatusLogStartsAfreshAtTheConnection) {
         EXPECT_EQ(log.find(gone), std::string::npos) << gone << " in " << log;
     EXPECT_NE(log.find("Write sector 243\r\n"), std::string::npos) << log;
     EXPECT_TRUE(log.ends_with("dll exit()\r\n")) << log;
-}
-
-TEST_F(AgpsInProcessTest, OnlyTodaysOrbitFileIsReused) {
-    // The local file differs from the server's: the flash shows which one was sent.
-    const std::string local = orbit_file(7);
-    for (const bool today : {true, false}) {
-        SCOPED_TRACE(today ? "today's" : "yesterday's");
-        fs::remove_all(folder());
-        put_local_orbit_file(local);
-        std::ofstream(folder() / "datetime.txt") << "2020-05-01\n";
-        if (!today) {
-            const auto file = folder() / "MTK7d.EPO";
-            fs::last_write_time(file, fs::last_write_time(file) - std::chrono::hours(24));
-        }
-        reset_watch();
-        run();
-        EXPECT_EQ(host_.outcome(), loaded) << host_.describe();
-        EXPECT_EQ(host_.phase_progress(1).empty(), today) << "downloaded";
-        EXPECT_EQ(server_.log().find("RETR") == std::string::npos, today);
-        EXPECT_EQ(watch_.read_flash(kAgpsAddress, kAgpsBytes),
-                  packets_in_flash(today ? local : orbit_));
-        EXPECT_EQ(host_.blocks(SDK_MSG_AGPS_LOADED).at(0),
-                  (today ? Bytes{20, 5, 8} : Bytes{13, 1, 6}));
-    }
 }
 
 TEST_F(AgpsInProcessTest, EachFailureEndsWithItsError) {

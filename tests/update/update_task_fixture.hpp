@@ -33,11 +33,6 @@ inline Bytes directory_sector(unsigned step, unsigned first, const std::string& 
     return d;
 }
 
-inline bool checksum_holds(const Bytes& d) {
-    const auto sum = sim::settings_checksum(d.data());
-    return d[0] == sum[0] && d[1] == sum[1];
-}
-
 class UpdateTaskTest : public SimulatedWatchTest {
   protected:
     void SetUp() override {
@@ -63,25 +58,6 @@ class UpdateTaskTest : public SimulatedWatchTest {
             if (!f.empty() && f[0] == 0x39) f.resize(1);
         return test::transcript(host_) + test::frames_transcript(frames);
     }
-    // Each phase's progress rises and ends at 100.
-    void expect_phases_end_at_100(std::initializer_list<std::uint32_t> phases) const {
-        for (std::uint32_t phase : phases) {
-            const std::vector<float> p = host_.phase_progress(phase);
-            ASSERT_FALSE(p.empty()) << "phase " << phase;
-            EXPECT_TRUE(std::is_sorted(p.begin(), p.end())) << "phase " << phase;
-            EXPECT_FLOAT_EQ(p.back(), 100.0f) << "phase " << phase;
-        }
-    }
-    // A progress of 100, then `error` as the last word.
-    void expect_full_progress_then(UINT error) const {
-        const Codes codes = host_.codes();
-        ASSERT_GE(codes.size(), 2u) << host_.describe();
-        EXPECT_EQ(codes.back(), error) << host_.describe();
-        EXPECT_TRUE(host_.notifications().back().error);
-        EXPECT_EQ(codes[codes.size() - 2], static_cast<UINT>(SDK_MSG_PROGRESS));
-        EXPECT_EQ(host_.notifications()[codes.size() - 2].progress(), 100.0f);
-    }
-
     FtpServer server_{env_.root() / "ftp"};
 };
 
