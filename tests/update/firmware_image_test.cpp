@@ -1,6 +1,7 @@
 // Firmware files as the update receives them: which ones are refused before
-// the watch is touched, the checksum, the body that is loaded, the two sums
-// and the flash sector each body byte lands in.
+// the watch is touched, the checksum and the body that is loaded. The sums and
+// where each body byte lands the update's own golden transcripts pin, write by
+// write.
 #include "update/firmware_image.hpp"
 
 #include <gtest/gtest.h>
@@ -134,58 +135,6 @@ TEST(FirmwareFileLoad, FromDisk) {
     EXPECT_FALSE(load_firmware_body(cut, 0x25000).has_value()) << "one byte short";
     EXPECT_TRUE(load_firmware_body(cut, 0x20000).has_value()) << "program image still there";
     EXPECT_FALSE(load_firmware_body(env.root() / "absent.fw2", 0x20000).has_value());
-}
-
-TEST(FirmwareSums, EachCoversItsOwnBytes) {
-    const Bytes body(0x25000, 0x01);
-    const std::uint16_t boot = boot_block_sum(body), program = program_sum(body);
-    EXPECT_EQ(boot, 0x2000);
-    EXPECT_EQ(program, static_cast<std::uint16_t>(0x1E000));
-    const struct {
-        std::size_t offset;
-        bool in_boot, in_program;
-    } cases[] = {
-        {0x0000, true, false},  {0x1FFF, true, false},   {0x2000, false, true},
-        {0x1FFFF, false, true}, {0x20000, false, false}, {0x24FFF, false, false},
-    };
-    for (const auto& c : cases) {
-        Bytes changed = body;
-        changed[c.offset] = 0x03;
-        EXPECT_EQ(boot_block_sum(changed), c.in_boot ? boot + 2 : boot) << std::hex << c.offset;
-        EXPECT_EQ(program_sum(changed), c.in_program ? program + 2 : program)
-            << std::hex << c.offset;
-    }
-    // The boot sum's sector: the sum low byte first, the rest erased.
-    Bytes small(0x20000, 0x00);
-    small[0] = 0xFF, small[0x1FFF] = 0x34, small[0x2000] = 0x77;  // 0x0133; a program byte
-    Bytes sector(4096, 0xFF);
-    sector[0] = 0x33, sector[1] = 0x01;
-    const auto stored = boot_sum_sector(small);
-    EXPECT_EQ(Bytes(stored.begin(), stored.end()), sector);
-}
-
-TEST(FirmwareSectorMap, OrderAndPlacement) {
-    for (const std::size_t length : {kProgramOnlyBodyLength, std::size_t{0x25000}}) {
-        SCOPED_TRACE(length);
-        // The boot block into 34 and 35, the language block from 244, the
-        // program where it runs (sector 1 is only erased, 32 holds its sum).
-        std::vector<std::uint32_t> expected = {34, 35};
-        if (length == 0x25000) expected.insert(expected.end(), {244, 245, 246, 247, 248});
-        for (std::uint32_t s = 2; s <= 31; ++s) expected.push_back(s);
-        std::vector<std::uint32_t> sectors;
-        std::vector<int> placed(length, 0);
-        for (const auto& p : firmware_sector_map(length)) {
-            sectors.push_back(p.sector);
-            const std::size_t offset = p.sector >= 244  ? 0x20000 + (p.sector - 244) * kSectorBytes
-                                       : p.sector >= 34 ? (p.sector - 34) * kSectorBytes
-                                                        : p.sector * kSectorBytes;
-            EXPECT_EQ(p.body_offset, offset) << p.sector;
-            for (std::size_t i = 0; i < kSectorBytes; ++i) ++placed.at(p.body_offset + i);
-        }
-        EXPECT_EQ(sectors, expected);
-        EXPECT_TRUE(std::all_of(placed.begin(), placed.end(), [](int n) { return n == 1; }))
-            << "every body byte lands once";
-    }
 }
 
 }  // namespace
