@@ -1,7 +1,7 @@
 // Firmware files as the update receives them: which ones are refused before
-// the watch is touched, the checksum and the body that is loaded. The sums and
-// where each body byte lands the update's own golden transcripts pin, write by
-// write.
+// the watch is touched, the checksum, the body that is loaded and the flash
+// sector each body byte lands in. The sums the update's own golden transcripts
+// pin, write by write.
 #include "update/firmware_image.hpp"
 
 #include <gtest/gtest.h>
@@ -135,6 +135,24 @@ TEST(FirmwareFileLoad, FromDisk) {
     EXPECT_FALSE(load_firmware_body(cut, 0x25000).has_value()) << "one byte short";
     EXPECT_TRUE(load_firmware_body(cut, 0x20000).has_value()) << "program image still there";
     EXPECT_FALSE(load_firmware_body(env.root() / "absent.fw2", 0x20000).has_value());
+}
+
+// The boot block into 34 and 35, the language block from 244, the program
+// where it runs (sector 1 is only erased, 32 holds its sum): each sector and
+// the body offset it takes, in order, in the golden file; every byte lands once.
+TEST(FirmwareSectorMap, OrderAndPlacement) {
+    std::string out;
+    for (const std::size_t length : {kProgramOnlyBodyLength, kLanguageEnd}) {
+        std::vector<int> placed(length, 0);
+        out += std::to_string(length) + ":";
+        for (const auto& p : firmware_sector_map(length)) {
+            out += " " + std::to_string(p.sector) + "@" + std::to_string(p.body_offset / 4096);
+            for (std::size_t i = 0; i < kSectorBytes; ++i) ++placed.at(p.body_offset + i);
+        }
+        out += "\n";
+        EXPECT_TRUE(std::all_of(placed.begin(), placed.end(), [](int n) { return n == 1; }));
+    }
+    test::expect_golden("update/firmware_sector_map", out);
 }
 
 }  // namespace
