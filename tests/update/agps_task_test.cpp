@@ -51,22 +51,17 @@ class AgpsInProcessTest : public test::UpdateTaskTest {
         store(0, test::directory_sector(5, 3));
         watch_.load_agps_from_directory();
     }
-    void set_status(Bytes status) {
-        sim::WatchConfig c = watch_.config();
-        c.status_bytes = std::move(status);
-        watch_.set_config(c);
-    }
     fs::path folder() const { return env_.documents_dir() / "Stride Log"; }
     void put_local_orbit_file(const std::string& bytes) {
         fs::create_directories(folder());
         std::ofstream(folder() / "MTK7d.EPO", std::ios::binary) << bytes;
     }
     // One AGPSDataUpdate, run to its end.
-    void run(const char16_t* remote_folder = u"agps", const char16_t* password = u"pass") {
+    void run() {
         host_.clear();
         watch_.clear_received();
-        AGPSDataUpdate(host_.hwnd(), server_address().c_str(), u"user", password, remote_folder,
-                       FALSE, 60'000, TRUE);
+        AGPSDataUpdate(host_.hwnd(), server_address().c_str(), u"user", password_, remote_, FALSE,
+                       60'000, TRUE);
         run_task();
     }
     // What the SetExpiryDate frames carried, joined.
@@ -82,6 +77,8 @@ class AgpsInProcessTest : public test::UpdateTaskTest {
     }
 
     std::string orbit_ = orbit_file();
+    const char16_t* remote_ = u"agps";
+    const char16_t* password_ = u"pass";
 };
 
 // The notifications, the frames the watch received (the written bytes by
@@ -105,6 +102,9 @@ TEST_F(AgpsInProcessTest, EachWatchGetsWhatItNeeds) {
                                 fs::last_write_time(file) - std::chrono::hours(24 * days_old));
         };
     };
+    auto silence = [this](std::uint8_t id) {
+        return [this, id] { watch_.add_fault(Fault::on_command(FaultKind::silence, id)); };
+    };
     const struct {
         const char* name;
         std::function<void()> arrange;
@@ -120,8 +120,18 @@ TEST_F(AgpsInProcessTest, EachWatchGetsWhatItNeeds) {
         {"todays_files_reused", local_files(0)},
         {"yesterdays_files_replaced", local_files(1)},
         {"never_takes_the_data", configure([](sim::WatchConfig& c) { c.agps_refuse = true; })},
-        {"expiry_unanswered",
-         [this] { watch_.add_fault(Fault::on_command(FaultKind::silence, 0x2E)); }, 6000},
+        {"wrong_password", [this] { password_ = u"wrong"; }},
+        {"missing_folder", [this] { remote_ = u"nowhere"; }},
+        {"orbit_file_missing", [this] { fs::remove(server_.root() / "agps" / "MTK7d.EPO"); }},
+        {"orbit_file_short", [this] { server_.put("agps/MTK7d.EPO", std::string(1000, 'a')); }},
+        {"status_flag_0", configure([](sim::WatchConfig& c) {
+             c.status_bytes = {0, 0, 0, 0};
+         })},
+        {"no_status_reply", silence(0x2C)},
+        {"todays_14_day_file", [this] { put_local_orbit_file(std::string(107520, 'x')); }},
+        {"packet_file_not_made", [this] { fs::create_directories(folder() / "MTK7d.EPO.pkt/x"); }},
+        {"sector_write_unanswered", silence(0x16)},
+        {"expiry_unanswered", silence(0x2E), 6000},
     };
     const sim::WatchConfig config = watch_.config();
     for (const auto& c : cases) {
@@ -129,15 +139,19 @@ TEST_F(AgpsInProcessTest, EachWatchGetsWhatItNeeds) {
         watch_.set_config(config);
         watch_.clear_faults();
         fs::remove_all(folder());
+        server_.put("agps/MTK7d.EPO", orbit_);
+        remote_ = u"agps", password_ = u"pass";
         reset_watch();
         c.arrange();
         const std::uint64_t start = platform::clock().now_ms();
         run();
         EXPECT_GE(platform::clock().now_ms() - start, c.at_least_ms);
+        EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
         std::set<std::string> names;  // in name order: a folder's own order varies
         if (fs::exists(folder()))
             for (const auto& f : fs::directory_iterator(folder()))
-                names.insert(f.path().filename().string() + " " + std::to_string(f.file_size()));
+                names.insert(f.path().filename().string() +
+                             (f.is_directory() ? "/" : " " + std::to_string(f.file_size())));
         std::string files;
         for (const auto& name : names) files += name + "\n";
         test::expect_golden(
@@ -158,52 +172,6 @@ TEST_F(AgpsInProcessTest, TheStatusLogStartsAfreshAtTheConnection) {
         EXPECT_EQ(log.find(gone), std::string::npos) << gone << " in " << log;
     EXPECT_NE(log.find("Write sector 243\r\n"), std::string::npos) << log;
     EXPECT_TRUE(log.ends_with("dll exit()\r\n")) << log;
-}
-
-TEST_F(AgpsInProcessTest, EachFailureEndsWithItsError) {
-    struct Case {
-        const char* legend;
-        std::function<void()> arrange;
-        UINT error;
-        const char16_t* folder = u"agps";
-        const char16_t* password = u"pass";
-    };
-    auto silence = [this](std::uint8_t id) {
-        return [this, id] { watch_.add_fault(Fault::on_command(FaultKind::silence, id)); };
-    };
-    const Case cases[] = {
-        {"wrong password", [] {}, SDK_ERR_DOWNLOAD, u"agps", u"wrong"},
-        {"missing folder", [] {}, SDK_ERR_DOWNLOAD, u"nowhere"},
-        {"orbit file missing on the server",
-         [this] { fs::remove(server_.root() / "agps" / "MTK7d.EPO"); }, SDK_ERR_DOWNLOAD},
-        {"orbit file shorter on the server",
-         [this] { server_.put("agps/MTK7d.EPO", std::string(1000, 'a')); }, SDK_ERR_DOWNLOAD},
-        {"status flag 0",
-         [this] {
-             set_status({0, 0, 0, 0});
-         },
-         SDK_ERR_AGPS_REFUSED},
-        {"no status reply", silence(0x2C), SDK_ERR_AGPS_REFUSED},
-        {"today's 14-day file", [this] { put_local_orbit_file(std::string(107520, 'x')); },
-         SDK_ERR_AGPS_SIZE},
-        {"packet file cannot be created",
-         [this] { fs::create_directories(folder() / "MTK7d.EPO.pkt" / "x"); },
-         SDK_ERR_AGPS_PACKET_FILE},
-        {"a sector write unanswered", silence(0x16), SDK_ERR_TRANSFER},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        fs::remove_all(folder());
-        server_.put("agps/MTK7d.EPO", orbit_);
-        watch_.clear_faults();
-        set_status({0, 0, 0, 1});
-        reset_watch();
-        c.arrange();
-        run(c.folder, c.password);
-        ASSERT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, c.error})) << host_.describe();
-        EXPECT_TRUE(host_.notifications().back().error) << "the error is the last word";
-        EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
-    }
 }
 
 TEST_F(AgpsInProcessTest, AnIssueDateThatDoesNotParseGivesTodayPlusSevenDays) {
