@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -271,50 +272,29 @@ TEST_F(FtpDownloaderTest, ASecondDownloadReusesTheConnectionAndShowsItsRate) {
     EXPECT_EQ(lefts.back(), "00:00");
 }
 
-TEST(FtpDownloaderText, ServerAddressAndTimeLeft) {
-    using Parsed = std::optional<std::pair<std::string, std::uint16_t>>;
-    const std::pair<const char*, Parsed> addresses[] = {
-        {"ftp.example.org", std::pair{"ftp.example.org", 21}},
-        {"127.0.0.1:2121", std::pair{"127.0.0.1", 2121}},
-        {"[::1]:2121", std::pair{"[::1]", 2121}},
-        {"::1", std::pair{"::1", 21}},
-        {"host:", std::nullopt},
-        {"host:0", std::nullopt},
-        {"host:65536", std::nullopt},
-        {"host:21x", std::nullopt},
-    };
-    for (const auto& [text, expected] : addresses) {
+// Each input and its text are one line of the golden file.
+TEST(FtpDownloaderText, ServerAddressTimeLeftAndRate) {
+    std::string out;
+    for (const char* text : {"ftp.example.org", "127.0.0.1:2121", "[::1]:2121", "::1",
+                             "host:", "host:0", "host:65536", "host:21x"}) {
         const auto parsed = parse_server(text);
-        EXPECT_EQ(parsed ? Parsed(std::pair{parsed->host, parsed->port}) : std::nullopt, expected)
-            << text;
+        out += std::string(text) + " -> " +
+               (parsed ? parsed->host + " port " + std::to_string(parsed->port) : "none") + "\n";
     }
-    const std::pair<std::uint32_t, const char*> times[] = {{0, "00:00"},       {59, "00:59"},
-                                                           {61, "01:01"},      {3599, "59:59"},
-                                                           {3600, "01:00:00"}, {3725, "01:02:05"}};
-    for (const auto& [seconds, text] : times) EXPECT_EQ(format_time_left(seconds), text);
-}
-
-TEST(FtpDownloaderText, RateAndTimeLeftFromTheMillisecondsElapsed) {
-    using Texts = std::optional<std::pair<std::string, std::string>>;
-    const struct {
-        std::uint32_t done, estimate;
-        std::uint64_t elapsed_ms;
-        Texts texts;
-    } cases[] = {
-        {128, kListStreamSize, 0, std::nullopt},
-        {0, kListStreamSize, 500, std::nullopt},
-        {128, kListStreamSize, 1, std::pair{"128.00", "00:00"}},
-        {999, kListStreamSize, 999, std::pair{"1.00", "00:52"}},
-        {3000, 12000, 1500, std::pair{"2.00", "00:04"}},
-        {53760, kListStreamSize, 250, std::pair{"215.04", "00:00"}},
-        {10000, 5'000'000, 2000, std::pair{"5.00", "16:38"}},
-        {1000, 10'000'000, 1000, std::pair{"1.00", "02:46:39"}},
-    };
-    for (const auto& c : cases) {
-        const auto t = transfer_rate_texts(c.done, c.estimate, c.elapsed_ms);
-        EXPECT_EQ(t ? Texts(std::pair{t->rate, t->time_left}) : std::nullopt, c.texts)
-            << c.done << " of " << c.estimate << " in " << c.elapsed_ms << " ms";
+    for (std::uint32_t seconds : {0, 59, 61, 3599, 3600, 3725})
+        out += std::to_string(seconds) + " s left -> " + format_time_left(seconds) + "\n";
+    // Bytes done of the estimate, in milliseconds: the rate and the time left.
+    const std::array<std::uint64_t, 3> rates[] = {
+        {128, kListStreamSize, 0},   {0, kListStreamSize, 500}, {128, kListStreamSize, 1},
+        {999, kListStreamSize, 999}, {3000, 12000, 1500},       {53760, kListStreamSize, 250},
+        {10000, 5'000'000, 2000},    {1000, 10'000'000, 1000}};
+    for (const auto& [done, estimate, ms] : rates) {
+        const auto t = transfer_rate_texts(static_cast<std::uint32_t>(done),
+                                           static_cast<std::uint32_t>(estimate), ms);
+        out += std::to_string(done) + " of " + std::to_string(estimate) + " in " +
+               std::to_string(ms) + " ms -> " + (t ? t->rate + ", " + t->time_left : "none") + "\n";
     }
+    test::expect_golden("update/ftp_texts", out);
 }
 
 // Slow enough (8 kB/s) for a stop mid-file and for the rate and time-left texts.
