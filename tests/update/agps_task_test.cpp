@@ -33,8 +33,6 @@ std::string orbit_file(unsigned seed = 1) {
     return b;
 }
 
-const Codes loaded = {SDK_MSG_WATCH_VERSION, SDK_MSG_AGPS_LOADED};
-
 class AgpsInProcessTest : public test::UpdateTaskTest {
   protected:
     void SetUp() override {
@@ -82,8 +80,9 @@ class AgpsInProcessTest : public test::UpdateTaskTest {
 };
 
 // The notifications, the frames the watch received (the written bytes by
-// digest), what changed in the directory and the files left in the download
-// folder, for each kind of watch.
+// digest), what changed in the directory, the files left in the download
+// folder and the status log (which starts afresh at the connection), for
+// each kind of watch and each failure.
 TEST_F(AgpsInProcessTest, EachWatchGetsWhatItNeeds) {
     auto configure = [this](auto change) {
         return [this, change] {
@@ -144,7 +143,7 @@ TEST_F(AgpsInProcessTest, EachWatchGetsWhatItNeeds) {
         reset_watch();
         c.arrange();
         const std::uint64_t start = platform::clock().now_ms();
-        run();
+        const std::string log = logged([&] { run(); });
         EXPECT_GE(platform::clock().now_ms() - start, c.at_least_ms);
         EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
         std::set<std::string> names;  // in name order: a folder's own order varies
@@ -158,20 +157,8 @@ TEST_F(AgpsInProcessTest, EachWatchGetsWhatItNeeds) {
             std::string("update/agps_") + c.name,
             transcript() +
                 test::changes_text(test::directory_sector(5, 3), watch_.read_flash(0, 4096)) +
-                files);
+                files + log);
     }
-}
-
-TEST_F(AgpsInProcessTest, TheStatusLogStartsAfreshAtTheConnection) {
-    std::string log;
-    ASSERT_TRUE(test::run_recording_status_log([&] { return run(), true; }, log));
-    ASSERT_EQ(host_.outcome(), loaded) << host_.describe();
-    // The call's own lines went with the clearing; the download and the writes follow.
-    EXPECT_EQ(log.rfind("COM PORT : COM7 \r\n", 0), 0u) << log;
-    for (const char* gone : {"AGPSDataUpdate()", "Site : ", "UpdateAGPS()"})
-        EXPECT_EQ(log.find(gone), std::string::npos) << gone << " in " << log;
-    EXPECT_NE(log.find("Write sector 243\r\n"), std::string::npos) << log;
-    EXPECT_TRUE(log.ends_with("dll exit()\r\n")) << log;
 }
 
 TEST_F(AgpsInProcessTest, AnIssueDateThatDoesNotParseGivesTodayPlusSevenDays) {

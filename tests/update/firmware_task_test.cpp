@@ -120,7 +120,7 @@ TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
 }
 
 // Each refusal and what the host and the watch saw in the golden file: a
-// result or an error, and never an erase or a program update.
+// result or an error, never an erase or a program update, and the status log.
 TEST_F(FirmwareTaskTest, NothingIsWrittenUnlessEverythingChecksOut) {
     using Folder = sim::FirmwareFolder;
     auto damage = [](sim::FirmwareDamage d) { return [d](Folder& f) { f.firmware.damage = d; }; };
@@ -157,8 +157,8 @@ TEST_F(FirmwareTaskTest, NothingIsWrittenUnlessEverythingChecksOut) {
         offer(folder);
         if (c.description)
             std::ofstream(server_.root() / "fw" / "73688_VUNA0_00.txt") << c.description;
-        run();
-        text += std::string("== ") + c.legend + "\n" + transcript();
+        const std::string log = logged([&] { run(); });
+        text += std::string("== ") + c.legend + "\n" + transcript() + log;
     }
     test::expect_golden("update/firmware_refusals", text);
 }
@@ -325,23 +325,6 @@ TEST_F(FirmwareTaskTest, CancelWhileTheQuestionIsOpenEndsTheTask) {
     GetWatch_Version(next.hwnd(), FALSE);
     ASSERT_TRUE(test::run_until_task_ends(60'000));
     EXPECT_EQ(next.codes(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << next.describe();
-}
-
-TEST_F(FirmwareTaskTest, TheStatusLogStartsAfreshAtTheConnection) {
-    sim::FirmwareFolder folder;
-    folder.firmware.version = "1.31.02_VUNA0_00";  // the watch's own: nothing to do
-    folder.model = "73688";
-    offer(folder);
-    std::string log;
-    ASSERT_TRUE(test::run_recording_status_log([&] { return run(), true; }, log));
-    ASSERT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_CURRENT}))
-        << host_.describe();
-    // The call's own lines went with the clearing; the check's lines follow.
-    EXPECT_EQ(log.rfind("COM PORT : COM7 \r\n", 0), 0u) << log;
-    for (const char* gone : {"FirmwareUpdate()", "Site : "})
-        EXPECT_EQ(log.find(gone), std::string::npos) << gone << " in " << log;
-    EXPECT_NE(log.find("Long ver : 73688:1.31.02_VUNA0_00\r\n"), std::string::npos) << log;
-    EXPECT_TRUE(log.ends_with("dll exit()\r\n")) << log;
 }
 
 }  // namespace

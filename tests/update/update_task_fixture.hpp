@@ -12,6 +12,7 @@
 #include "stridelog/stridelog.h"
 #include "tests/support/golden.hpp"
 #include "tests/support/simulated_watch_fixture.hpp"
+#include "tests/ui/recording_presenter.hpp"
 #include "tests/update/ftp_server.hpp"
 
 namespace stridelog::test {
@@ -57,6 +58,18 @@ class UpdateTaskTest : public SimulatedWatchTest {
         for (Bytes& f : frames)
             if (!f.empty() && f[0] == 0x39) f.resize(1);
         return test::transcript(host_) + test::frames_transcript(frames);
+    }
+    // Runs `run` and returns the status log it left (which starts afresh at the
+    // connection), the server's address masked.
+    template <class Run>
+    std::string logged(Run run) {
+        std::string log;
+        EXPECT_TRUE(test::run_recording_status_log([&] { return run(), true; }, log));
+        std::erase(log, '\r');
+        const std::string address = server_.address();
+        for (auto at = log.find(address); at != std::string::npos; at = log.find(address))
+            log.replace(at, address.size(), "<server>");
+        return "status log:\n" + log;
     }
     FtpServer server_{env_.root() / "ftp"};
 };
