@@ -13,11 +13,11 @@
 #include <optional>
 #include <regex>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 #include "platform/window_system.hpp"
 #include "tests/support/golden.hpp"
+#include "tests/support/host_recorder.hpp"
 #include "tests/support/test_environment.hpp"
 #include "tests/update/ftp_server.hpp"
 
@@ -41,28 +41,11 @@ class Owner {
     ~Owner() { platform::destroy_window(hwnd_); }
     HWND hwnd() const { return hwnd_; }
 
-    // Dispatches until pred holds or the bound passes.
-    bool run_until(const std::function<bool()>& pred, int seconds = 30) {
-        const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-        for (platform::Message msg; !pred();) {
-            if (Clock::now() > deadline) return false;
-            if (platform::peek_message(msg))
-                platform::dispatch_message(msg);
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
-    }
-    // Lets anything still in flight arrive.
-    void settle() {
-        const auto until = Clock::now() + std::chrono::milliseconds(300);
-        run_until([until] { return Clock::now() > until; });
-    }
-    // Runs to the done or failed message, then settles.
-    bool run_until_end(int ends = 1, int seconds = 30) {
+    // Runs to the done or failed message, then lets anything still in flight arrive.
+    bool run_until_end(int ends = 1, std::uint64_t ms = 30'000) {
         const bool ended =
-            run_until([&] { return count(WM_FTP_DONE) + count(WM_FTP_FAILED) >= ends; }, seconds);
-        settle();
+            test::run_until([&] { return count(WM_FTP_DONE) + count(WM_FTP_FAILED) >= ends; }, ms);
+        test::run_for(300);
         return ended;
     }
     int count(UINT message) const { return static_cast<int>(texts(message).size()); }
@@ -256,9 +239,9 @@ TEST_F(FtpDownloaderTest, ASecondDownloadReusesTheConnectionAndShowsItsRate) {
     changed.folder = "nowhere";
     const auto start = Clock::now();
     downloader.DownloadFile(changed, "quick.EPO", true, kListStreamSize, true);
-    ASSERT_TRUE(owner_.run_until([&] { return owner_.count(WM_FTP_DONE) == 2; }));
+    ASSERT_TRUE(test::run_until([&] { return owner_.count(WM_FTP_DONE) == 2; }));
     const std::chrono::duration<double> took = Clock::now() - start;
-    owner_.settle();
+    test::run_for(300);
     EXPECT_EQ(owner_.count(WM_FTP_FAILED), 0);
     EXPECT_EQ(read_file(local("quick.EPO")), pattern(kListStreamSize, 7));
     EXPECT_EQ(server_.logins(), 1u) << server_.log();
@@ -322,7 +305,7 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
     // the throttled flow rather than of the first burst.
     const auto started = Clock::now();
     std::size_t rates_before = 0;
-    ASSERT_TRUE(owner_.run_until(
+    ASSERT_TRUE(test::run_until(
         [&] {
             if (Clock::now() - started < std::chrono::milliseconds(1500)) {
                 rates_before = owner_.texts(WM_FTP_RATE).size();
@@ -330,13 +313,13 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
             }
             return owner_.texts(WM_FTP_RATE).size() > rates_before;
         },
-        20));
+        20'000));
     const auto before = Clock::now();
     downloader_.StopDownload();
     EXPECT_LT(Clock::now() - before, std::chrono::seconds(5));
     EXPECT_TRUE(downloader_.finished());
     EXPECT_FALSE(downloader_.running());
-    owner_.settle();
+    test::run_for(300);
     EXPECT_EQ(owner_.count(WM_FTP_DONE) + owner_.count(WM_FTP_FAILED), 0);
     const std::size_t size = written();
     EXPECT_GT(size, 0u);
@@ -350,8 +333,8 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
 }
 
 TEST_F(ThrottledFtpDownloaderTest, AServerThatDiesMidFileIsAFailedDownloadOfWhatArrived) {
-    ASSERT_TRUE(owner_.run_until(
-        [&] { return !owner_.progress().empty() && owner_.progress().back() >= 10; }, 20));
+    ASSERT_TRUE(test::run_until(
+        [&] { return !owner_.progress().empty() && owner_.progress().back() >= 10; }, 20'000));
     slow_.kill_now();
     ASSERT_TRUE(owner_.run_until_end());
     EXPECT_EQ(owner_.count(WM_FTP_FAILED), 1);
@@ -372,7 +355,7 @@ TEST_F(FtpDownloaderTest, ADataConnectionSilentForTheStallLimitFails) {
         downloader.set_stall_limit_ms(1000);
         const auto start = Clock::now();
         downloader.DownloadFile(settings_, "big.EPO", streamed, kListStreamSize, true);
-        ASSERT_TRUE(owner.run_until_end(1, 15));
+        ASSERT_TRUE(owner.run_until_end(1, 15'000));
         const auto took = Clock::now() - start;
         EXPECT_GE(took, std::chrono::milliseconds(1000));
         EXPECT_LT(took, std::chrono::seconds(6));
