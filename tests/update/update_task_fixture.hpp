@@ -44,13 +44,6 @@ class UpdateTaskTest : public SimulatedWatchTest {
         const std::string a = server_.address();
         return {a.begin(), a.end()};
     }
-    // The sector of each frame with command `id` (0x14 erase, 0x16 write), in order.
-    std::vector<std::uint32_t> sectors(std::uint8_t id) const {
-        std::vector<std::uint32_t> out;
-        for (const Bytes& f : watch_.received())
-            if (f.size() >= 4 && f[0] == id) out.push_back((f[1] | f[2] << 8 | f[3] << 16) / 4096);
-        return out;
-    }
     // The notifications and the frames the watch received as golden text; the
     // clock frame's time is the real local one, so left out.
     std::string transcript() const {
