@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <optional>
-#include <span>
 #include <string>
 
 #include "tests/support/golden.hpp"

@@ -9,7 +9,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/window_system.hpp"
 #include "sim/firmware_image.hpp"

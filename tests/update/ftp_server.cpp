@@ -8,7 +8,6 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
-#include <vector>
 
 extern char** environ;
 
