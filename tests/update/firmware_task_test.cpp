@@ -25,7 +25,6 @@ using test::Bytes;
 using test::Codes;
 
 constexpr std::uint32_t kSector = 4096;
-const Codes updated = {SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED};
 
 // A watch at `version` (1.31.02: with workouts, paths and views).
 Bytes directory_at(const std::string& version = "1.31.02_VUNA0_00") {
@@ -86,10 +85,12 @@ TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
         folder.firmware.header = header;
         folder.settings = {1, 3, 7, 50};  // clamped: 0x83, 0, 40
         folder.history = {{"1.31.03", {"fixes"}}, {"1.32.01", {"new"}}};
-        offer(folder);
+        // The 1.0 file from the code's folder (the wex0 rule), with no question shown.
+        offer(folder, language ? "fw" : "fw/VUNA0");
+        ui::set_forced_confirm_answer(language ? 6 : 7);  // 7 would say No, were it asked
         const Bytes sector255 = watch_.read_flash(255 * kSector, kSector);
         const std::size_t log_before = server_.log().size();
-        run();
+        run(language ? u"" : u"wex0", language);
         ASSERT_TRUE(watch_.last_update());
         EXPECT_TRUE(watch_.last_update()->boot_sum_ok() && watch_.last_update()->program_sum_ok());
         const std::string log = server_.log().substr(log_before);
@@ -172,17 +173,6 @@ TEST_F(FirmwareTaskTest, DecliningTheQuestionEndsWithoutANotification) {
     EXPECT_FALSE(downloaded("1.32.01_VUNA0_00.fw2"));
 }
 
-TEST_F(FirmwareTaskTest, TheWex0FolderRuleAndNoQuestionWithoutTheShowFlag) {
-    offer({}, "fw/VUNA0");
-    ui::set_forced_confirm_answer(7);  // would say No, were it asked
-    run(u"wex0", FALSE);
-    EXPECT_EQ(host_.outcome(), updated) << host_.describe();
-}
-
-// After the program update request the watch reboots and the task polls it
-// until a 70 s deadline; the acknowledgement is awaited until that deadline
-// too. Each case's notifications, frames and status log are in the golden
-// file; no program sector goes out without the acknowledgement.
 TEST_F(FirmwareTaskTest, ReconnectionAndAcknowledgementWaitUntilTheDeadline) {
     const struct {
         const char* legend;
