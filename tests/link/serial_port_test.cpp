@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 #include <future>
 
 #include "platform/registry.hpp"
@@ -119,17 +120,11 @@ TEST_F(SerialPortOnPty, WriteTimesOutWhenTheLineIsStuckThenRecovers) {
 }
 
 TEST_F(SerialPortOnPty, PendingReadEndsWhenInterruptedClosedOrLineGone) {
-    const struct {
-        const char* legend;
-        void (*end)(link::CSerialPort&, PtyPair&);
-    } cases[] = {
-        {"InterruptRead", [](link::CSerialPort& p, PtyPair&) { p.interrupt_read(); }},
-        {"Close", [](link::CSerialPort& p, PtyPair&) { p.Close(); }},
-        {"master hangs up (last: the line is gone)",
-         [](link::CSerialPort&, PtyPair& m) { m.close_master(); }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
+    // Interrupted, closed, and last the master hanging up: the line is gone.
+    const std::function<void(link::CSerialPort&)> ends[] = {
+        [](link::CSerialPort& p) { p.interrupt_read(); }, [](link::CSerialPort& p) { p.Close(); },
+        [this](link::CSerialPort&) { pty.close_master(); }};
+    for (const auto& end : ends) {
         link::CSerialPort port;
         ASSERT_TRUE(port.Open(12, line()));
         auto reader = std::async(std::launch::async, [&] {
@@ -138,7 +133,7 @@ TEST_F(SerialPortOnPty, PendingReadEndsWhenInterruptedClosedOrLineGone) {
         });
         EXPECT_EQ(reader.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout)
             << "a read with nothing to read waits";
-        c.end(port, pty);
+        end(port);
         ASSERT_EQ(reader.wait_for(std::chrono::seconds(5)), std::future_status::ready);
         EXPECT_EQ(reader.get(), -1);
     }
