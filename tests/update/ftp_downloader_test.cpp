@@ -29,13 +29,14 @@ using Lines = std::vector<std::string>;
 using test::FtpServer;
 using Clock = std::chrono::steady_clock;
 
-// The owner window: records every message, frees the texts it is handed.
+// The owner window: records every message with its text, or its number
+// (progress, range lower), and frees the texts it is handed.
 class Owner {
   public:
     Owner()
         : hwnd_(platform::create_window([this](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
               const bool text = m == WM_FTP_STATUS || m == WM_FTP_RATE || m == WM_FTP_TIME_LEFT;
-              log_.push_back({m, text ? 0 : w, text ? *kFtpStatusMessage.take(w) : ""});
+              log_.emplace_back(m, text ? *kFtpStatusMessage.take(w) : std::to_string(w));
               return 0;
           })) {}
     ~Owner() { platform::destroy_window(hwnd_); }
@@ -51,35 +52,24 @@ class Owner {
     int count(UINT message) const { return static_cast<int>(texts(message).size()); }
     Lines texts(UINT message) const {
         Lines out;
-        for (const auto& r : log_)
-            if (r.message == message) out.push_back(r.text);
-        return out;
-    }
-    std::vector<WPARAM> progress() const {
-        std::vector<WPARAM> out;
-        for (const auto& r : log_)
-            if (r.message == WM_FTP_PROGRESS) out.push_back(r.value);
+        for (const auto& [m, text] : log_)
+            if (m == message) out.push_back(text);
         return out;
     }
     // Statuses, the range and the ends, a line each; progress, rate and time left left out.
     std::string outline() const {
         std::string out;
-        for (const auto& r : log_) {
-            if (r.message == WM_FTP_STATUS) out += r.text + "\n";
-            if (r.message == WM_FTP_RANGE) out += "<range>\n";
-            if (r.message == WM_FTP_DONE) out += "<done>\n";
-            if (r.message == WM_FTP_FAILED) out += "<failed>\n";
+        for (const auto& [m, text] : log_) {
+            if (m == WM_FTP_STATUS) out += text + "\n";
+            if (m == WM_FTP_RANGE) out += "<range>\n";
+            if (m == WM_FTP_DONE) out += "<done>\n";
+            if (m == WM_FTP_FAILED) out += "<failed>\n";
         }
         return out;
     }
 
   private:
-    struct Received {
-        UINT message;
-        WPARAM value;      // progress, range lower
-        std::string text;  // status, rate, time left
-    };
-    std::vector<Received> log_;
+    std::vector<std::pair<UINT, std::string>> log_;
     HWND hwnd_;
 };
 
@@ -203,7 +193,7 @@ TEST_F(FtpDownloaderTest, DownloadsAndFailures) {
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(6));
         EXPECT_TRUE(!stalls || Clock::now() - start >= std::chrono::seconds(1));
         text += std::string("== ") + c.legend + "\n" + owner.outline() + "progress:";
-        for (WPARAM p : owner.progress()) text += " " + std::to_string(p);
+        for (const auto& p : owner.texts(WM_FTP_PROGRESS)) text += " " + p;
         text += downloader.finished() ? "\nfinished\nserver:" : "\nnot finished\nserver:";
         const std::string log = server_.log().substr(log_before);
         for (auto at = log.find("<- "); at != std::string::npos; at = log.find("<- ", at + 1)) {
@@ -338,7 +328,7 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
     const std::size_t size = written();
     EXPECT_GT(size, 0u);
     EXPECT_EQ(size % kChunkBytes, 0u);
-    EXPECT_EQ(owner_.progress().back(), size * 100 / kListStreamSize);
+    EXPECT_EQ(owner_.texts(WM_FTP_PROGRESS).back(), std::to_string(size * 100 / kListStreamSize));
     // About 8 kB/s, so some seconds left of 53760 bytes.
     const double rate = std::stod(owner_.texts(WM_FTP_RATE).back());
     EXPECT_GT(rate, 2.0);
@@ -348,7 +338,11 @@ TEST_F(ThrottledFtpDownloaderTest, StopDuringAStreamedTransferEndsSilently) {
 
 TEST_F(ThrottledFtpDownloaderTest, AServerThatDiesMidFileIsAFailedDownloadOfWhatArrived) {
     ASSERT_TRUE(test::run_until(
-        [&] { return !owner_.progress().empty() && owner_.progress().back() >= 10; }, 20'000));
+        [&] {
+            const Lines p = owner_.texts(WM_FTP_PROGRESS);
+            return !p.empty() && std::stoi(p.back()) >= 10;
+        },
+        20'000));
     slow_.kill_now();
     ASSERT_TRUE(owner_.run_until_end());
     EXPECT_EQ(owner_.count(WM_FTP_FAILED), 1);
