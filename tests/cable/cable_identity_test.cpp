@@ -20,16 +20,10 @@ bool operator==(const DeviceMapEntry& a, const DeviceMapEntry& b) {
 }
 
 std::string describe(const DeviceMapLine& line) {
-    switch (line.kind) {
-        case Kind::blank:
-            return "blank";
-        case Kind::malformed:
-            return "malformed: " + line.problem;
-        case Kind::entry:
-            return "entry [" + line.entry.value_name + "] [" + line.entry.port_name + "] [" +
-                   line.entry.device_path + "]";
-    }
-    return "?";
+    if (line.kind == Kind::blank) return "blank";
+    if (line.kind == Kind::malformed) return "malformed: " + line.problem;
+    return "entry [" + line.entry.value_name + "] [" + line.entry.port_name + "] [" +
+           line.entry.device_path + "]";
 }
 
 // Each line and how it reads (blank, malformed and why, or the three fields)
