@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <functional>
 #include <future>
@@ -73,25 +74,18 @@ TEST_F(SerialPortOnPty, RefusedOpensAndCallsWhileClosedLeaveBothObjectsUsable) {
     std::uint8_t buf[8];
     EXPECT_EQ(other.read_burst(buf, sizeof buf), -1) << "closed";
     EXPECT_FALSE(other.Close()) << "nothing to close";
-    const struct {
-        const char* legend;
-        int port;
-        DWORD baud;
-        int error;
-    } cases[] = {
-        {"port 0", 0, 115200, EINVAL},
-        {"negative port", -3, 115200, EINVAL},
-        {"port not in the device map", 13, 115200, ENOENT},
-        {"unsupported baud rate", 12, 12345, EINVAL},
-        {"held by another object", 12, 115200, EBUSY},  // the holder opens before this row
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        if (c.error == EBUSY) {
-            ASSERT_TRUE(holder.Open(12, line()));
-        }
-        EXPECT_FALSE(other.Open(c.port, line(c.baud)));
-        EXPECT_EQ(other.last_error(), c.error);
+    // Port 0, a negative one, one not in the device map, an unsupported baud
+    // rate, and last a port another object holds.
+    const std::array<int, 3> cases[] = {{0, 115200, EINVAL},
+                                        {-3, 115200, EINVAL},
+                                        {13, 115200, ENOENT},
+                                        {12, 12345, EINVAL},
+                                        {12, 115200, EBUSY}};
+    for (const auto& [port, baud, error] : cases) {
+        SCOPED_TRACE(port);
+        ASSERT_TRUE(error != EBUSY || holder.Open(12, line()));
+        EXPECT_FALSE(other.Open(port, line(static_cast<DWORD>(baud))));
+        EXPECT_EQ(other.last_error(), error);
         EXPECT_FALSE(other.is_open());
     }
     EXPECT_FALSE(holder.Open(12, line())) << "already open";
