@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -75,12 +74,6 @@ struct LinkMessage {
 
     bool operator==(const LinkMessage&) const = default;
 };
-inline void PrintTo(const LinkMessage& m, std::ostream* os) {
-    *os << std::hex << "{0x" << m.message << " w=0x" << m.wparam << " l=0x" << m.lparam << " \""
-        << m.text << "\"";
-    for (auto b : m.block) *os << " " << static_cast<unsigned>(b);
-    *os << std::dec << "}";
-}
 
 class OwnerWindow {
   public:
