@@ -103,13 +103,4 @@ std::string FtpServer::log() const {
     return text.str();
 }
 
-std::size_t FtpServer::logins() const {
-    const std::string text = log();
-    std::size_t n = 0;
-    for (auto at = text.find("<- USER "); at != std::string::npos;
-         at = text.find("<- USER ", at + 1))
-        ++n;
-    return n;
-}
-
 }  // namespace stridelog::test
