@@ -47,23 +47,18 @@ class FirmwareTaskTest : public test::UpdateTaskTest {
     }
 
     // Writes the update folder `remote` on the server.
-    sim::WrittenFirmwareFolder offer(const sim::FirmwareFolder& folder = {},
-                                     const std::string& remote = "fw") {
-        const fs::path dir = server_.root() / remote;
-        fs::create_directories(dir);
-        sim::WrittenFirmwareFolder written;
+    void offer(const sim::FirmwareFolder& folder = {}, const std::string& remote = "fw") {
+        fs::create_directories(server_.root() / remote);
         std::string error;
-        EXPECT_TRUE(sim::write_firmware_folder(dir.string(), folder, &written, &error)) << error;
-        return written;
+        EXPECT_TRUE(
+            sim::write_firmware_folder((server_.root() / remote).string(), folder, nullptr, &error))
+            << error;
     }
-    void start(const char16_t* fifth = u"", BOOL show = TRUE) {
+    void run(const char16_t* fifth = u"", BOOL show = TRUE) {
         host_.clear();
         watch_.clear_received();
         FirmwareUpdate(host_.hwnd(), server_address().c_str(), u"user", u"pass", u"fw", fifth, show,
                        60'000, TRUE);
-    }
-    void run(const char16_t* fifth = u"", BOOL show = TRUE) {
-        start(fifth, show);
         run_task(3'600'000);
     }
     bool downloaded(const char* name) const {
