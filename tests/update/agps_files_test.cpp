@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -87,19 +88,15 @@ TEST_F(AgpsFolderTest, ExpiryNeedsBothFiles) {
 TEST_F(AgpsFolderTest, OnlyAnOrbitFileOfTodayWithAServerSizeIsReused) {
     const year_month_day today = local_today();
     EXPECT_FALSE(orbit_file_is_from_today(folder(), today)) << "missing";
-    const struct {
-        std::size_t size;
-        int days_old;
-        bool reused;
-    } cases[] = {{53760, 0, true}, {107520, 0, true}, {53759, 0, false},
-                 {0, 0, false},    {53760, 1, false}, {107520, 2, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.size) + " bytes, " + std::to_string(c.days_old) +
-                     " days old");
-        put(kOrbitFileName, std::string(c.size, 'x'));
+    // Size, days old, reused.
+    const std::array<int, 3> cases[] = {{53760, 0, 1}, {107520, 0, 1}, {53759, 0, 0},
+                                        {0, 0, 0},     {53760, 1, 0},  {107520, 2, 0}};
+    for (const auto& [size, days_old, reused] : cases) {
+        SCOPED_TRACE(std::to_string(size) + " bytes, " + std::to_string(days_old) + " days old");
+        put(kOrbitFileName, std::string(static_cast<std::size_t>(size), 'x'));
         fs::last_write_time(folder() / kOrbitFileName,
-                            fs::last_write_time(folder() / kOrbitFileName) - days(c.days_old));
-        EXPECT_EQ(orbit_file_is_from_today(folder(), today), c.reused);
+                            fs::last_write_time(folder() / kOrbitFileName) - days(days_old));
+        EXPECT_EQ(orbit_file_is_from_today(folder(), today), reused == 1);
     }
 }
 
