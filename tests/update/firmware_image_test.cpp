@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/golden.hpp"
@@ -109,24 +110,20 @@ TEST(FirmwareFileLoad, FromDisk) {
     oversized.resize(151808 * 2);
     Bytes damaged = full;
     damaged[50000] ^= 0xFF;
-    const struct {
-        const char* legend;
-        std::filesystem::path file;
-        ImageFault fault;
-        const Bytes* source;  // the file whose body is expected
-    } cases[] = {
-        {"full image", write("full.fw2", full), ImageFault::none, &full},
-        {"program-only image", write("small.fw2", program_only), ImageFault::none, &program_only},
-        {"damaged image", write("damaged.fw2", damaged), ImageFault::bad_checksum, nullptr},
-        {"oversized file", write("big.fw2", oversized), ImageFault::bad_size, nullptr},
-        {"missing file", env.root() / "absent.fw2", ImageFault::unreadable, nullptr},
-        {"a folder", env.root(), ImageFault::unreadable, nullptr},
-    };
-    for (const auto& c : cases) {
-        const LoadedFirmware loaded = load_firmware_file(c.file);
-        EXPECT_EQ(loaded.check.fault, c.fault) << c.legend;
-        EXPECT_EQ(loaded.body, c.source ? Bytes(c.source->begin() + 256, c.source->end()) : Bytes{})
-            << c.legend;
+    // Full, program-only, damaged, oversized, missing, a folder: the fault and
+    // the body of the file given (none for the others).
+    const std::tuple<std::filesystem::path, ImageFault, const Bytes*> cases[] = {
+        {write("full.fw2", full), ImageFault::none, &full},
+        {write("small.fw2", program_only), ImageFault::none, &program_only},
+        {write("damaged.fw2", damaged), ImageFault::bad_checksum, nullptr},
+        {write("big.fw2", oversized), ImageFault::bad_size, nullptr},
+        {env.root() / "absent.fw2", ImageFault::unreadable, nullptr},
+        {env.root(), ImageFault::unreadable, nullptr}};
+    for (const auto& [file, fault, source] : cases) {
+        const LoadedFirmware loaded = load_firmware_file(file);
+        EXPECT_EQ(loaded.check.fault, fault) << file;
+        EXPECT_EQ(loaded.body, source ? Bytes(source->begin() + 256, source->end()) : Bytes{})
+            << file;
     }
     // The body alone: a file one byte short of it is refused.
     const auto cut = write("cut.fw2", Bytes(full.begin(), full.end() - 1));
