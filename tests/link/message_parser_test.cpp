@@ -34,7 +34,7 @@ class MessageParser : public ::testing::Test {
     std::vector<LinkMessage> parse(const Bytes& payload) {
         owner.messages().clear();
         link.ParseMessage(payload.data(), static_cast<std::uint16_t>(payload.size()));
-        owner.pump();
+        deliver_posted();
         return owner.messages();
     }
     std::vector<LinkMessage> version(const std::string& text, bool announced = true) {
@@ -119,7 +119,7 @@ TEST_F(MessageParser, OwnedPayloadsAreFreedWhenNeverDelivered) {
             link.ParseMessage(r.data(), static_cast<std::uint16_t>(r.size()));
         owner.destroy();
     }
-    owner.pump();
+    deliver_posted();
     EXPECT_TRUE(owner.messages().empty());
 }
 

@@ -95,7 +95,7 @@ TEST_F(WatchLinkOnPty, RepliesReachTheOwnerInOrderWhileReceiving) {
              hex("A0A2 0001 15 0016 B0B3"), wire::encode_frame(data_reply)})));
 
     ASSERT_TRUE(owner.wait_for(4));
-    owner.pump();
+    deliver_posted();
     const std::vector<LinkMessage> expected = {
         {link::WM_LINK_VERSION, 0, 0, "Ver1.30", {}},
         {owner.low_level(), link::WM_LINK_VERSION, 0, {}, {}},
