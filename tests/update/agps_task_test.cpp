@@ -72,16 +72,9 @@ class AgpsInProcessTest : public test::UpdateTaskTest {
 // folder and the status log (which starts afresh at the connection), for
 // each kind of watch and each failure.
 TEST_F(AgpsInProcessTest, EachWatchGetsWhatItNeeds) {
-    auto configure = [this](auto change) {
-        return [this, change] {
-            sim::WatchConfig config = watch_.config();
-            change(config);
-            watch_.set_config(config);
-        };
-    };
     // A local orbit file other than the server's, with its date, `days_old` days old.
     auto local_files = [this](int days_old) {
-        return [this, days_old] {
+        return [this, days_old](auto&) {
             put_local_orbit_file(orbit_file(7));
             std::ofstream(folder() / "datetime.txt") << "2020-05-01\n";
             const auto file = folder() / "MTK7d.EPO";
@@ -89,47 +82,50 @@ TEST_F(AgpsInProcessTest, EachWatchGetsWhatItNeeds) {
                                 fs::last_write_time(file) - std::chrono::hours(24 * days_old));
         };
     };
+    auto status = [](const Bytes& bytes, bool fixed) {
+        return [=](auto& c) { c.status_bytes = bytes, c.fixed_status_bytes = fixed; };
+    };
     auto silence = [this](std::uint8_t id) {
-        return [this, id] { watch_.add_fault(Fault::on_command(FaultKind::silence, id)); };
+        return [this, id](auto&) { watch_.add_fault(Fault::on_command(FaultKind::silence, id)); };
     };
     const struct {
         const char* name;
-        std::function<void()> arrange;
+        std::function<void(sim::WatchConfig&)> arrange;  // the watch's settings, and more
         std::uint64_t at_least_ms = 0;
     } cases[] = {
-        {"needs_data", [] {}},
-        {"up_to_date", configure([](sim::WatchConfig& c) {
-             c.status_bytes = {0x05, 0x02, 0x00, 0x01}, c.fixed_status_bytes = true;
-         })},
+        {"needs_data", [](auto&) {}},
+        {"up_to_date", status(Bytes{5, 2, 0, 1}, true)},
         // Today's orbit file and no date beside it: the unknown date is sent,
         // which the watch does not take.
-        {"no_issue_date", [this] { put_local_orbit_file(orbit_); }},
+        {"no_issue_date", [this](auto&) { put_local_orbit_file(orbit_); }},
         {"todays_files_reused", local_files(0)},
         {"yesterdays_files_replaced", local_files(1)},
-        {"never_takes_the_data", configure([](sim::WatchConfig& c) { c.agps_refuse = true; })},
-        {"wrong_password", [this] { password_ = u"wrong"; }},
-        {"missing_folder", [this] { remote_ = u"nowhere"; }},
-        {"orbit_file_missing", [this] { fs::remove(server_.root() / "agps" / "MTK7d.EPO"); }},
-        {"orbit_file_short", [this] { server_.put("agps/MTK7d.EPO", std::string(1000, 'a')); }},
-        {"status_flag_0", configure([](sim::WatchConfig& c) {
-             c.status_bytes = {0, 0, 0, 0};
-         })},
+        {"never_takes_the_data", [](auto& c) { c.agps_refuse = true; }},
+        {"wrong_password", [this](auto&) { password_ = u"wrong"; }},
+        {"missing_folder", [this](auto&) { remote_ = u"nowhere"; }},
+        {"orbit_file_missing",
+         [this](auto&) { fs::remove(server_.root() / "agps" / "MTK7d.EPO"); }},
+        {"orbit_file_short",
+         [this](auto&) { server_.put("agps/MTK7d.EPO", std::string(1000, 'a')); }},
+        {"status_flag_0", status(Bytes{0, 0, 0, 0}, false)},
         {"no_status_reply", silence(0x2C)},
-        {"todays_14_day_file", [this] { put_local_orbit_file(std::string(107520, 'x')); }},
-        {"packet_file_not_made", [this] { fs::create_directories(folder() / "MTK7d.EPO.pkt/x"); }},
+        {"todays_14_day_file", [this](auto&) { put_local_orbit_file(std::string(107520, 'x')); }},
+        {"packet_file_not_made",
+         [this](auto&) { fs::create_directories(folder() / "MTK7d.EPO.pkt/x"); }},
         {"sector_write_unanswered", silence(0x16)},
         {"expiry_unanswered", silence(0x2E), 6000},
     };
     const sim::WatchConfig config = watch_.config();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        watch_.set_config(config);
         watch_.clear_faults();
         fs::remove_all(folder());
         server_.put("agps/MTK7d.EPO", orbit_);
         remote_ = u"agps", password_ = u"pass";
         reset_watch();
-        c.arrange();
+        sim::WatchConfig changed = config;
+        c.arrange(changed);
+        watch_.set_config(changed);
         const std::uint64_t start = platform::clock().now_ms();
         const std::string log = logged([&] { run(); });
         EXPECT_GE(platform::clock().now_ms() - start, c.at_least_ms);
