@@ -22,15 +22,6 @@ std::string repeat(const std::string& piece, std::size_t times) {
     return text;
 }
 
-std::string utf16le_with_mark(std::u16string_view text) {
-    std::string bytes = "\xFF\xFE";
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
-    }
-    return bytes;
-}
-
 // Profile text as one golden line: line ends, controls and bytes past ASCII escaped.
 std::string shown(const std::string& text) {
     std::string out;
@@ -74,7 +65,7 @@ TEST(ProfileFile, Values) {
         {"[S]\nk=v\n", "k", "X"},
         {"[S]\n[T\nk=v\n"},
         {"\xEF\xBB\xBF[S]\nk=v\n"},
-        {utf16le_with_mark(u"[S]\r\nk=\u00e9t\u00e9\r\n")},
+        {std::string("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\xE9\0t\0\xE9\0\r\0\n\0", 26)},  // UTF-16
         {"[S]\nk=" + long_value + "\n"},  // cut at 259 characters
         {"[S]\nk=" + long_value.substr(0, 259) + "\n"},
         {"[S]\nk=" + repeat("\xC3\xA9", 300) + "\n"},                // characters, not bytes
