@@ -33,10 +33,12 @@ for suite in test_e2e test_cable test_sdk test_ui; do
 done
 STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/faults/test_faults" \
     --gtest_filter='PartialWrites.*:SimulatedLineFaults.*' --gtest_brief=1
-# The A-GPS and firmware updates (tests/update), under tests/data/golden/update/.
-cmake --build "$build" --target test_update
-STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/update/test_update" \
-    --gtest_filter='AgpsInProcessTest.EachWatch*:FirmwareTaskTest.BothImage*' --gtest_brief=1
+# The frame, the link, the update layer (A-GPS, firmware, the downloader and
+# their files), under tests/data/golden/{wire,link,update}/.
+cmake --build "$build" --target test_wire test_link test_update
+STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/test_wire" --gtest_brief=1
+STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/test_link" --gtest_brief=1
+STRIDELOG_REGENERATE_GOLDEN=1 "$build/tests/update/test_update" --gtest_brief=1
 # What changed, for review before committing.
 git -C "$root" status --short -- tests/data
 git -C "$root" diff --stat -- tests/data
