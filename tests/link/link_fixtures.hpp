@@ -105,6 +105,7 @@ class OwnerWindow {
     bool wait_for(std::size_t count, std::uint64_t timeout_ms = 3000) {
         return run_until([&] { return messages_.size() >= count; }, timeout_ms);
     }
+    void pump() { deliver_posted(); }
 
   private:
     HWND hwnd_ = nullptr;

@@ -49,7 +49,6 @@ TEST_F(WatchLinkOnPty, CommandsOnTheWireByteForByteAndInvalidOnesNotSent) {
     ASSERT_TRUE(open(link));
     ASSERT_TRUE(open(link)) << "the old port is closed first, so it opens again";
     std::uint8_t area[256];
-    const Bytes chunk(251, 0xAA);
     const std::uint8_t three[] = {1, 2, 3};
     const std::pair<const char*, std::function<bool()>> calls[] = {
         {"GetVersion()", [&] { return link.GetVersion(); }},
@@ -58,7 +57,7 @@ TEST_F(WatchLinkOnPty, CommandsOnTheWireByteForByteAndInvalidOnesNotSent) {
         {"ReadMemory(0, 200)", [&] { return link.ReadMemory(0, 200, area); }},
         {"ReadMemory(0, 0)", [&] { return link.ReadMemory(0, 0, area); }},
         {"ReadMemory(0, 128, nullptr)", [&] { return link.ReadMemory(0, 128, nullptr); }},
-        {"WriteMemory(0, 251)", [&] { return link.WriteMemory(0, 251, chunk.data()); }},
+        {"WriteMemory(0, 251)", [&] { return link.WriteMemory(0, 251, Bytes(251, 0xAA).data()); }},
         {"WriteMemory(0, 4, nullptr)", [&] { return link.WriteMemory(0, 4, nullptr); }},
         {"SetExpiryDate(1999, 12, 31)", [&] { return link.SetExpiryDate(1999, 12, 31); }},
         {"SetExpiryDate(2256, 1, 1)", [&] { return link.SetExpiryDate(2256, 1, 1); }},
