@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <optional>
-#include <span>
 #include <string>
 
 #include "tests/support/golden.hpp"
@@ -16,22 +14,11 @@ namespace {
 
 using Kind = DeviceMapLine::Kind;
 
-bool operator==(const DeviceMapEntry& a, const DeviceMapEntry& b) {
-    return a.value_name == b.value_name && a.port_name == b.port_name &&
-           a.device_path == b.device_path;
-}
-
 std::string describe(const DeviceMapLine& line) {
-    switch (line.kind) {
-        case Kind::blank:
-            return "blank";
-        case Kind::malformed:
-            return "malformed: " + line.problem;
-        case Kind::entry:
-            return "entry [" + line.entry.value_name + "] [" + line.entry.port_name + "] [" +
-                   line.entry.device_path + "]";
-    }
-    return "?";
+    if (line.kind == Kind::blank) return "blank";
+    if (line.kind == Kind::malformed) return "malformed: " + line.problem;
+    return "entry [" + line.entry.value_name + "] [" + line.entry.port_name + "] [" +
+           line.entry.device_path + "]";
 }
 
 // Each line and how it reads (blank, malformed and why, or the three fields)
@@ -79,36 +66,31 @@ TEST(DeviceMapLine, PortNames) {
     test::expect_golden("cable/port_names", text);
 }
 
+// Each entry, the one line written for it and how that line reads back (the
+// same entry, or never some other one) are a line of the golden file.
 TEST(DeviceMapLine, WrittenLinesReadBack) {
-    struct Case {
-        const char* legend;
-        DeviceMapEntry entry;
-        bool reads_back;  // false: the line must not read back as some other entry
+    const DeviceMapEntry entries[] = {
+        {usb_identity("sim4242"), "COM7", "/dev/pts/3"},
+        {"\\Device\\Silabser0", "COM999999", "/dev/ttyUSB0"},
+        {"\\Device\\A#1", "COM2", "/dev/a#b"},
+        {"\\Device\\A B", "COM2", "/dev/a"},
+        {"\\Device\\A", "COM2", "/dev/my tty"},
+        {"#A", "COM2", "/dev/a"},
+        {"\\Device\\A", "COM0", "/dev/a"},
+        {"", "COM2", "/dev/a"},
     };
-    const Case cases[] = {
-        {"a simulated cable", {usb_identity("sim4242"), "COM7", "/dev/pts/3"}, true},
-        {"a bridge with the largest port",
-         {"\\Device\\Silabser0", "COM999999", "/dev/ttyUSB0"},
-         true},
-        {"'#' inside fields", {"\\Device\\A#1", "COM2", "/dev/a#b"}, true},
-        {"a blank in the value name", {"\\Device\\A B", "COM2", "/dev/a"}, false},
-        {"a blank in the device path", {"\\Device\\A", "COM2", "/dev/my tty"}, false},
-        {"a value name that starts a comment", {"#A", "COM2", "/dev/a"}, false},
-        {"a port name that is not COM<n>", {"\\Device\\A", "COM0", "/dev/a"}, false},
-        {"an empty field", {"", "COM2", "/dev/a"}, false},
-    };
-    for (const auto& c : cases) {
-        const std::string line = format_device_map_line(c.entry);
+    std::string text;
+    for (const auto& entry : entries) {
+        const std::string line = format_device_map_line(entry);
         const DeviceMapLine parsed = parse_device_map_line(line);
-        if (c.reads_back) {
-            EXPECT_EQ(parsed.kind, Kind::entry) << c.legend << ": " << line;
-            EXPECT_TRUE(parsed.entry == c.entry) << c.legend << ": " << describe(parsed);
-        } else {
-            EXPECT_NE(parsed.kind, Kind::entry) << c.legend << ": " << describe(parsed);
-        }
-        EXPECT_EQ(line.find('\n'), std::string::npos) << c.legend << ": one line, no line end";
+        text += "[" + entry.value_name + "] [" + entry.port_name + "] [" + entry.device_path +
+                "] -> \"" + line + "\" -> " + describe(parsed) +
+                (parsed.kind == Kind::entry && format_device_map_line(parsed.entry) == line
+                     ? ", the same\n"
+                     : "\n");
+        EXPECT_EQ(line.find('\n'), std::string::npos) << "one line, no line end";
     }
-    EXPECT_EQ(usb_identity("ttyUSB0"), "\\Device\\USB#VID_04FC&PID_0201#ttyUSB0");
+    test::expect_golden("cable/written_lines", text);
 }
 
 }  // namespace

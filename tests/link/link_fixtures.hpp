@@ -9,13 +9,13 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "link/link_messages.hpp"
 #include "platform/clock.hpp"
 #include "platform/window_system.hpp"
+#include "tests/support/host_recorder.hpp"
 #include "tests/support/wire_helpers.hpp"
 
 namespace stridelog::test {
@@ -75,12 +75,6 @@ struct LinkMessage {
 
     bool operator==(const LinkMessage&) const = default;
 };
-inline void PrintTo(const LinkMessage& m, std::ostream* os) {
-    *os << std::hex << "{0x" << m.message << " w=0x" << m.wparam << " l=0x" << m.lparam << " \""
-        << m.text << "\"";
-    for (auto b : m.block) *os << " " << static_cast<unsigned>(b);
-    *os << std::dec << "}";
-}
 
 class OwnerWindow {
   public:
@@ -89,15 +83,11 @@ class OwnerWindow {
         hwnd_ = platform::create_window([this](HWND, UINT m, WPARAM w, LPARAM l) -> LRESULT {
             if (m == platform::kWmDestroy || m == platform::kWmNcDestroy) return 0;
             LinkMessage rec{m, w, l, {}, {}};
-            if (m == link::WM_LINK_VERSION) {
-                rec.text = *link::kVersionTextMessage.take(w);
-                rec.wparam = 0;
-            } else if (m == link::WM_LINK_STATUS) {
-                rec.block = *link::kStatusBytesMessage.take(w);
-                rec.wparam = 0;
-            } else if (m == low_level_) {
-                rec.lparam = 0;  // a pointer; only its presence matters
-            }
+            if (m == link::WM_LINK_VERSION) rec.text = *link::kVersionTextMessage.take(w);
+            if (m == link::WM_LINK_STATUS) rec.block = *link::kStatusBytesMessage.take(w);
+            // Owned payloads are copied out; a low-level message's pointer only has to be there.
+            if (m == link::WM_LINK_VERSION || m == link::WM_LINK_STATUS) rec.wparam = 0;
+            if (m == low_level_) rec.lparam = 0;
             messages_.push_back(rec);
             return 0;
         });
@@ -113,13 +103,9 @@ class OwnerWindow {
 
     // Pumps the loop until `count` messages arrived or the time-out passed.
     bool wait_for(std::size_t count, std::uint64_t timeout_ms = 3000) {
-        const auto deadline = platform::clock().now_ms() + timeout_ms;
-        return platform::run_loop_until([&] { return messages_.size() >= count; }, deadline);
+        return run_until([&] { return messages_.size() >= count; }, timeout_ms);
     }
-    void pump() {
-        platform::Message m;
-        while (platform::peek_message(m)) platform::dispatch_message(m);
-    }
+    void pump() { deliver_posted(); }
 
   private:
     HWND hwnd_ = nullptr;

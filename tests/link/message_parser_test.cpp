@@ -24,12 +24,17 @@ LinkMessage bad(std::uint8_t id) {
     return msg(link::WM_LINK_BAD_REPLY, 0, id);
 }
 
+std::vector<LinkMessage> one(const LinkMessage& m) {
+    return {m};
+}
+const std::vector<LinkMessage> none;
+
 class MessageParser : public ::testing::Test {
   protected:
     std::vector<LinkMessage> parse(const Bytes& payload) {
         owner.messages().clear();
         link.ParseMessage(payload.data(), static_cast<std::uint16_t>(payload.size()));
-        owner.pump();
+        deliver_posted();
         return owner.messages();
     }
     std::vector<LinkMessage> version(const std::string& text, bool announced = true) {
@@ -44,51 +49,45 @@ class MessageParser : public ::testing::Test {
 TEST_F(MessageParser, RepliesBecomeTheirMessages) {
     const Bytes data(128, 0x5A);
     ASSERT_FALSE(link.WriteMemory(0x2000, 128, data.data()));  // no port: recorded, not sent
-    const struct {
-        const char* legend;
-        Bytes payload;
-        std::vector<LinkMessage> expected;
-    } cases[] = {
-        {"numeric version: two LE numbers", hex("11 0100 1500"), version("1.21", false)},
-
-        {"text version, announced low-level too", text_reply("Ver1.23"), version("Ver1.23")},
-        {"one-byte version reply: empty text", hex("11"), version("")},
-        {"three text bytes are not numeric", text_reply("V12"), version("V12")},
-        {"text read up to its first NUL", hex("11 41 00 42 43 44 45"), version("A")},
-        {"40 characters cut to 31", text_reply(std::string(40, 'x')),
-         version(std::string(31, 'x'))},
-        {"erase ack", hex("15"), {msg(link::WM_LINK_ERASE_ACK)}},
-        {"erase ack too long", hex("15 00"), {bad(0x15)}},
-        {"ack 0x23", hex("23"), {msg(link::WM_LINK_ACK_23)}},
-        {"prepare-write ack", hex("25"), {msg(link::WM_LINK_PREPARE_ACK)}},
-        {"prepare-write ack too long", hex("25 01"), {bad(0x25)}},
-        {"program-update ack, bare", hex("29"), {msg(link::WM_LINK_PROGRAM_ACK)}},
-        {"program-update ack, any length", hex("29 01 02 03"), {msg(link::WM_LINK_PROGRAM_ACK)}},
-        {"status of 2 bytes", hex("2D 01 02"), {{link::WM_LINK_STATUS, 0, 2, {}, hex("01 02")}}},
-        {"status of 4",
-         hex("2D 01 02 03 FF"),
-         {{link::WM_LINK_STATUS, 0, 4, {}, hex("01 02 03 FF")}}},
-        {"status of 1 byte is bad", hex("2D 01"), {bad(0x2D)}},
-        {"expiry ack", hex("2F"), {msg(link::WM_LINK_EXPIRY_ACK)}},
-        {"expiry ack too long", hex("2F 00"), {bad(0x2F)}},
-        {"clock ack carries its status byte", hex("3A 07"), {msg(link::WM_LINK_CLOCK_ACK, 7)}},
-        {"clock ack without status byte", hex("3A"), {bad(0x3A)}},
-        {"clock ack too long", hex("3A 00 00"), {bad(0x3A)}},
-        {"0x19 of 6 bytes: nothing", hex("19 01 02 03 04 05"), {}},
-        {"0x19 of another length", hex("19"), {bad(0x19)}},
-        {"0xF0 too long", hex("F0 00"), {bad(0xF0)}},
-        {"unknown id", hex("42 01 02"), {}},
-        {"read reply with no read outstanding changes nothing", hex("13 00"), {}},
-        {"empty payload", Bytes{}, {}},
-        {"write ack carries the last write's count",
-         hex("17"),
-         {msg(link::WM_LINK_WRITE_ACK, 0, 128)}},
-        {"write ack too long", hex("17 00"), {bad(0x17)}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        EXPECT_EQ(parse(c.payload), c.expected);
-    }
+    // A numeric version is two numbers, low byte first, and not announced
+    // low-level; a text one is read up to its NUL and cut to 31 characters.
+    // Acknowledgements of the wrong length are bad replies, program-update
+    // ones of any length excepted; a clock acknowledgement carries its status
+    // byte, a write acknowledgement the last write's count; 0x19 of 6 bytes,
+    // unknown ids, empty payloads and a read reply with no read outstanding
+    // give nothing.
+    using namespace link;
+    const std::pair<Bytes, std::vector<LinkMessage>> cases[] = {
+        {hex("11 0100 1500"), version("1.21", false)},
+        {text_reply("Ver1.23"), version("Ver1.23")},
+        {hex("11"), version("")},
+        {text_reply("V12"), version("V12")},
+        {hex("11 41 00 42 43 44 45"), version("A")},
+        {text_reply(std::string(40, 'x')), version(std::string(31, 'x'))},
+        {hex("15"), one(msg(WM_LINK_ERASE_ACK))},
+        {hex("15 00"), one(bad(0x15))},
+        {hex("23"), one(msg(WM_LINK_ACK_23))},
+        {hex("25"), one(msg(WM_LINK_PREPARE_ACK))},
+        {hex("25 01"), one(bad(0x25))},
+        {hex("29"), one(msg(WM_LINK_PROGRAM_ACK))},
+        {hex("29 01 02 03"), one(msg(WM_LINK_PROGRAM_ACK))},
+        {hex("2D 01 02"), one({WM_LINK_STATUS, 0, 2, {}, hex("01 02")})},
+        {hex("2D 01 02 03 FF"), one({WM_LINK_STATUS, 0, 4, {}, hex("01 02 03 FF")})},
+        {hex("2D 01"), one(bad(0x2D))},
+        {hex("2F"), one(msg(WM_LINK_EXPIRY_ACK))},
+        {hex("2F 00"), one(bad(0x2F))},
+        {hex("3A 07"), one(msg(WM_LINK_CLOCK_ACK, 7))},
+        {hex("3A"), one(bad(0x3A))},
+        {hex("3A 00 00"), one(bad(0x3A))},
+        {hex("19 01 02 03 04 05"), none},
+        {hex("19"), one(bad(0x19))},
+        {hex("F0 00"), one(bad(0xF0))},
+        {hex("42 01 02"), none},
+        {hex("13 00"), none},
+        {Bytes{}, none},
+        {hex("17"), one(msg(WM_LINK_WRITE_ACK, 0, 128))},
+        {hex("17 00"), one(bad(0x17))}};
+    for (const auto& [payload, expected] : cases) EXPECT_EQ(parse(payload), expected);
     for (std::uint8_t id : {0x1B, 0x1D, 0x1F, 0x21, 0xF0})
         EXPECT_EQ(parse({id}), std::vector<LinkMessage>{}) << "bare reply 0x" << std::hex << +id;
 }
@@ -120,7 +119,7 @@ TEST_F(MessageParser, OwnedPayloadsAreFreedWhenNeverDelivered) {
             link.ParseMessage(r.data(), static_cast<std::uint16_t>(r.size()));
         owner.destroy();
     }
-    owner.pump();
+    deliver_posted();
     EXPECT_TRUE(owner.messages().empty());
 }
 

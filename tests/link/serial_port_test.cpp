@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
+#include <functional>
 #include <future>
 
 #include "platform/registry.hpp"
@@ -72,25 +74,18 @@ TEST_F(SerialPortOnPty, RefusedOpensAndCallsWhileClosedLeaveBothObjectsUsable) {
     std::uint8_t buf[8];
     EXPECT_EQ(other.read_burst(buf, sizeof buf), -1) << "closed";
     EXPECT_FALSE(other.Close()) << "nothing to close";
-    const struct {
-        const char* legend;
-        int port;
-        DWORD baud;
-        int error;
-    } cases[] = {
-        {"port 0", 0, 115200, EINVAL},
-        {"negative port", -3, 115200, EINVAL},
-        {"port not in the device map", 13, 115200, ENOENT},
-        {"unsupported baud rate", 12, 12345, EINVAL},
-        {"held by another object", 12, 115200, EBUSY},  // the holder opens before this row
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        if (c.error == EBUSY) {
-            ASSERT_TRUE(holder.Open(12, line()));
-        }
-        EXPECT_FALSE(other.Open(c.port, line(c.baud)));
-        EXPECT_EQ(other.last_error(), c.error);
+    // Port 0, a negative one, one not in the device map, an unsupported baud
+    // rate, and last a port another object holds.
+    const std::array<int, 3> cases[] = {{0, 115200, EINVAL},
+                                        {-3, 115200, EINVAL},
+                                        {13, 115200, ENOENT},
+                                        {12, 12345, EINVAL},
+                                        {12, 115200, EBUSY}};
+    for (const auto& [port, baud, error] : cases) {
+        SCOPED_TRACE(port);
+        ASSERT_TRUE(error != EBUSY || holder.Open(12, line()));
+        EXPECT_FALSE(other.Open(port, line(static_cast<DWORD>(baud))));
+        EXPECT_EQ(other.last_error(), error);
         EXPECT_FALSE(other.is_open());
     }
     EXPECT_FALSE(holder.Open(12, line())) << "already open";
@@ -119,17 +114,11 @@ TEST_F(SerialPortOnPty, WriteTimesOutWhenTheLineIsStuckThenRecovers) {
 }
 
 TEST_F(SerialPortOnPty, PendingReadEndsWhenInterruptedClosedOrLineGone) {
-    const struct {
-        const char* legend;
-        void (*end)(link::CSerialPort&, PtyPair&);
-    } cases[] = {
-        {"InterruptRead", [](link::CSerialPort& p, PtyPair&) { p.interrupt_read(); }},
-        {"Close", [](link::CSerialPort& p, PtyPair&) { p.Close(); }},
-        {"master hangs up (last: the line is gone)",
-         [](link::CSerialPort&, PtyPair& m) { m.close_master(); }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
+    // Interrupted, closed, and last the master hanging up: the line is gone.
+    const std::function<void(link::CSerialPort&)> ends[] = {
+        [](link::CSerialPort& p) { p.interrupt_read(); }, [](link::CSerialPort& p) { p.Close(); },
+        [this](link::CSerialPort&) { pty.close_master(); }};
+    for (const auto& end : ends) {
         link::CSerialPort port;
         ASSERT_TRUE(port.Open(12, line()));
         auto reader = std::async(std::launch::async, [&] {
@@ -138,7 +127,7 @@ TEST_F(SerialPortOnPty, PendingReadEndsWhenInterruptedClosedOrLineGone) {
         });
         EXPECT_EQ(reader.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout)
             << "a read with nothing to read waits";
-        c.end(port, pty);
+        end(port);
         ASSERT_EQ(reader.wait_for(std::chrono::seconds(5)), std::future_status::ready);
         EXPECT_EQ(reader.get(), -1);
     }

@@ -1,14 +1,17 @@
 // Firmware files as the update receives them: which ones are refused before
-// the watch is touched, the checksum, the body that is loaded, the two sums
-// and the flash sector each body byte lands in.
+// the watch is touched, the checksum, the body that is loaded and the flash
+// sector each body byte lands in. The sums the update's own golden transcripts
+// pin, write by write.
 #include "update/firmware_image.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "tests/support/golden.hpp"
 #include "tests/support/test_environment.hpp"
 
 namespace stridelog::update {
@@ -52,47 +55,32 @@ TEST(FirmwareChecksum, KnownValuesAndEveryByteButTheStoredChecksumCounts) {
     }
 }
 
+// Each file's size and header text (the last with a wrong checksum), and how
+// it was judged, are one line of the golden file.
 TEST(FirmwareFileCheck, SizesHeadersAndChecksum) {
-    const struct {
-        const char* legend;
-        std::size_t size;
-        std::u16string header;
-        ImageFault fault;
-        HeaderVersion version = HeaderVersion::k1_0;  // and the body length, where the
-        std::size_t body_length = 0;                  // header was read
-    } cases[] = {
-        {"full, 1.1", 151808, kHeader + u"1.1", ImageFault::none, HeaderVersion::k1_1, 0x25000},
-        {"full, 1.2 in other letter case", 151808, u"<<WATCH firmware HEADER V1.2",
-         ImageFault::none, HeaderVersion::k1_2, 0x25000},
-        {"full, 1.3", 151808, kHeader + u"1.3", ImageFault::none, HeaderVersion::k1_3, 0x25000},
-        {"full with a 1.0 header: the program image only", 151808, kHeader + u"1.0",
-         ImageFault::none, HeaderVersion::k1_0, 0x20000},
-        {"program-only, 1.0", 131328, kHeader + u"1.0", ImageFault::none, HeaderVersion::k1_0,
-         0x20000},
-        {"program-only with a 1.1 header", 131328, kHeader + u"1.1", ImageFault::no_language_block,
-         HeaderVersion::k1_1, 0x25000},
-        {"program-only with a 1.3 header", 131328, kHeader + u"1.3", ImageFault::no_language_block,
-         HeaderVersion::k1_3, 0x25000},
-        {"one byte too many", 131329, kHeader + u"1.0", ImageFault::bad_size},
-        {"one byte too few", 151807, kHeader + u"1.1", ImageFault::bad_size},
-        {"a small file", 300, kHeader + u"1.1", ImageFault::bad_size},
-        {"unknown header version", 151808, kHeader + u"1.4", ImageFault::bad_header},
-        {"header text with more behind it", 151808, kHeader + u"1.1x", ImageFault::bad_header},
-        {"header text cut short", 151808, kHeader + u"1", ImageFault::bad_header},
-        {"wrong checksum", 151808, kHeader + u"1.2", ImageFault::bad_checksum, HeaderVersion::k1_2,
-         0x25000},
-    };
-    for (const auto& c : cases) {
-        Bytes file = firmware_file(c.size, c.header);
-        if (c.fault == ImageFault::bad_checksum) file[kChecksumOffset] ^= 1;
-        const ImageCheck check = check_firmware_file(file);
-        EXPECT_EQ(check.fault, c.fault) << c.legend;
-        if (c.body_length != 0) {
-            EXPECT_EQ(check.version, c.version) << c.legend;
-            EXPECT_EQ(check.body_length, c.body_length) << c.legend;
-            EXPECT_EQ(check.header_flag, c.body_length == 0x25000 ? 1 : 0) << c.legend;
-        }
+    const char* faults[] = {"none", "bad size", "bad header", "no language block", "bad checksum"};
+    const std::pair<std::size_t, std::u16string> files[] = {
+        {151808, kHeader + u"1.1"}, {151808, u"<<WATCH firmware HEADER V1.2"},
+        {151808, kHeader + u"1.3"}, {151808, kHeader + u"1.0"},
+        {131328, kHeader + u"1.0"}, {131328, kHeader + u"1.1"},
+        {131328, kHeader + u"1.3"}, {131329, kHeader + u"1.0"},
+        {151807, kHeader + u"1.1"}, {300, kHeader + u"1.1"},
+        {151808, kHeader + u"1.4"}, {151808, kHeader + u"1.1x"},
+        {151808, kHeader + u"1"},   {151808, kHeader + u"1.2"}};
+    std::string out;
+    for (const auto& [size, header] : files) {
+        Bytes file = firmware_file(size, header);
+        if (&header == &files[std::size(files) - 1].second) file[kChecksumOffset] ^= 1;
+        const ImageCheck c = check_firmware_file(file);
+        out += std::to_string(size) + " " + std::string(header.begin(), header.end()) + ": " +
+               faults[static_cast<int>(c.fault)];
+        if (c.fault == ImageFault::none || c.fault == ImageFault::no_language_block ||
+            c.fault == ImageFault::bad_checksum)
+            out += ", header 1." + std::to_string(static_cast<int>(c.version)) + ", body " +
+                   std::to_string(c.body_length) + ", flag " + std::to_string(c.header_flag);
+        out += "\n";
     }
+    test::expect_golden("update/firmware_file_check", out);
 }
 
 TEST(FirmwareFileCheck, OnlyTheWideHeaderTextIsExamined) {
@@ -122,24 +110,20 @@ TEST(FirmwareFileLoad, FromDisk) {
     oversized.resize(151808 * 2);
     Bytes damaged = full;
     damaged[50000] ^= 0xFF;
-    const struct {
-        const char* legend;
-        std::filesystem::path file;
-        ImageFault fault;
-        const Bytes* source;  // the file whose body is expected
-    } cases[] = {
-        {"full image", write("full.fw2", full), ImageFault::none, &full},
-        {"program-only image", write("small.fw2", program_only), ImageFault::none, &program_only},
-        {"damaged image", write("damaged.fw2", damaged), ImageFault::bad_checksum, nullptr},
-        {"oversized file", write("big.fw2", oversized), ImageFault::bad_size, nullptr},
-        {"missing file", env.root() / "absent.fw2", ImageFault::unreadable, nullptr},
-        {"a folder", env.root(), ImageFault::unreadable, nullptr},
-    };
-    for (const auto& c : cases) {
-        const LoadedFirmware loaded = load_firmware_file(c.file);
-        EXPECT_EQ(loaded.check.fault, c.fault) << c.legend;
-        EXPECT_EQ(loaded.body, c.source ? Bytes(c.source->begin() + 256, c.source->end()) : Bytes{})
-            << c.legend;
+    // Full, program-only, damaged, oversized, missing, a folder: the fault and
+    // the body of the file given (none for the others).
+    const std::tuple<std::filesystem::path, ImageFault, const Bytes*> cases[] = {
+        {write("full.fw2", full), ImageFault::none, &full},
+        {write("small.fw2", program_only), ImageFault::none, &program_only},
+        {write("damaged.fw2", damaged), ImageFault::bad_checksum, nullptr},
+        {write("big.fw2", oversized), ImageFault::bad_size, nullptr},
+        {env.root() / "absent.fw2", ImageFault::unreadable, nullptr},
+        {env.root(), ImageFault::unreadable, nullptr}};
+    for (const auto& [file, fault, source] : cases) {
+        const LoadedFirmware loaded = load_firmware_file(file);
+        EXPECT_EQ(loaded.check.fault, fault) << file;
+        EXPECT_EQ(loaded.body, source ? Bytes(source->begin() + 256, source->end()) : Bytes{})
+            << file;
     }
     // The body alone: a file one byte short of it is refused.
     const auto cut = write("cut.fw2", Bytes(full.begin(), full.end() - 1));
@@ -150,56 +134,22 @@ TEST(FirmwareFileLoad, FromDisk) {
     EXPECT_FALSE(load_firmware_body(env.root() / "absent.fw2", 0x20000).has_value());
 }
 
-TEST(FirmwareSums, EachCoversItsOwnBytes) {
-    const Bytes body(0x25000, 0x01);
-    const std::uint16_t boot = boot_block_sum(body), program = program_sum(body);
-    EXPECT_EQ(boot, 0x2000);
-    EXPECT_EQ(program, static_cast<std::uint16_t>(0x1E000));
-    const struct {
-        std::size_t offset;
-        bool in_boot, in_program;
-    } cases[] = {
-        {0x0000, true, false},  {0x1FFF, true, false},   {0x2000, false, true},
-        {0x1FFFF, false, true}, {0x20000, false, false}, {0x24FFF, false, false},
-    };
-    for (const auto& c : cases) {
-        Bytes changed = body;
-        changed[c.offset] = 0x03;
-        EXPECT_EQ(boot_block_sum(changed), c.in_boot ? boot + 2 : boot) << std::hex << c.offset;
-        EXPECT_EQ(program_sum(changed), c.in_program ? program + 2 : program)
-            << std::hex << c.offset;
-    }
-    // The boot sum's sector: the sum low byte first, the rest erased.
-    Bytes small(0x20000, 0x00);
-    small[0] = 0xFF, small[0x1FFF] = 0x34, small[0x2000] = 0x77;  // 0x0133; a program byte
-    Bytes sector(4096, 0xFF);
-    sector[0] = 0x33, sector[1] = 0x01;
-    const auto stored = boot_sum_sector(small);
-    EXPECT_EQ(Bytes(stored.begin(), stored.end()), sector);
-}
-
+// The boot block into 34 and 35, the language block from 244, the program
+// where it runs (sector 1 is only erased, 32 holds its sum): each sector and
+// the body offset it takes, in order, in the golden file; every byte lands once.
 TEST(FirmwareSectorMap, OrderAndPlacement) {
-    for (const std::size_t length : {kProgramOnlyBodyLength, std::size_t{0x25000}}) {
-        SCOPED_TRACE(length);
-        // The boot block into 34 and 35, the language block from 244, the
-        // program where it runs (sector 1 is only erased, 32 holds its sum).
-        std::vector<std::uint32_t> expected = {34, 35};
-        if (length == 0x25000) expected.insert(expected.end(), {244, 245, 246, 247, 248});
-        for (std::uint32_t s = 2; s <= 31; ++s) expected.push_back(s);
-        std::vector<std::uint32_t> sectors;
+    std::string out;
+    for (const std::size_t length : {kProgramOnlyBodyLength, kLanguageEnd}) {
         std::vector<int> placed(length, 0);
+        out += std::to_string(length) + ":";
         for (const auto& p : firmware_sector_map(length)) {
-            sectors.push_back(p.sector);
-            const std::size_t offset = p.sector >= 244  ? 0x20000 + (p.sector - 244) * kSectorBytes
-                                       : p.sector >= 34 ? (p.sector - 34) * kSectorBytes
-                                                        : p.sector * kSectorBytes;
-            EXPECT_EQ(p.body_offset, offset) << p.sector;
+            out += " " + std::to_string(p.sector) + "@" + std::to_string(p.body_offset / 4096);
             for (std::size_t i = 0; i < kSectorBytes; ++i) ++placed.at(p.body_offset + i);
         }
-        EXPECT_EQ(sectors, expected);
-        EXPECT_TRUE(std::all_of(placed.begin(), placed.end(), [](int n) { return n == 1; }))
-            << "every body byte lands once";
+        out += "\n";
+        EXPECT_TRUE(std::all_of(placed.begin(), placed.end(), [](int n) { return n == 1; }));
     }
+    test::expect_golden("update/firmware_sector_map", out);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/golden.hpp"
 #include "tests/support/test_environment.hpp"
 
 namespace stridelog::update {
@@ -24,56 +25,36 @@ Sector patterned(std::uint8_t seed) {
     return bytes;
 }
 
+// Each settings file (none at all first), the values read and sector 255's
+// bytes 0 to 2 are a block of the golden file.
 TEST(FirmwareSettings, FileToSectorBytes) {
     test::TestEnvironment env;
     const std::string s = "[Stride Log 73521]\n";
-    const struct {
-        const char* legend;
-        std::optional<std::string> file;  // nullopt: no settings file at all
-        CustomerSettings read;
-        std::array<std::uint8_t, 3> bytes;  // sector 255 bytes 0 .. 2
-    } cases[] = {
-        {"no settings file", std::nullopt, {0, 0, 0, 40}, {0x80, 0, 40}},
-        {"only the timezone", s + "Timezone=45\n", {0, 0, 0, 45}, {0x80, 0, 45}},
-        {"every field out of range",
-         s + "TimeFormat=1\nUnitFormat=3\nLanguage=7\nTimezone=50\n",
-         {1, 3, 7, 50},
-         {0x83, 0, 40}},
-        {"top of each range",
-         "[stride log 73521]\nunitformat=1\nLanguage=4\nTimezone=49\n",
-         {0, 1, 4, 49},
-         {0x82, 4, 49}},
-        {"bottom of each range",
-         s + "TimeFormat=-1\nLanguage=0\nTimezone=0\n",
-         {-1, 0, 0, 0},
-         {0x81, 0, 0}},
-        {"negative language and timezone",
-         s + "Language=-1\nTimezone=-1\n",
-         {0, 0, -1, -1},
-         {0x80, 0, 40}},
-        {"empty values take the defaults",
-         s + "Timezone=\nLanguage=\n",
-         {0, 0, 0, 40},
-         {0x80, 0, 40}},
-        {"text converts to its leading number",
-         s + "Timezone=12h\nLanguage=x\n",
-         {0, 0, 0, 12},
-         {0x80, 0, 12}},
-        {"other section",
-         "[Stride Log 73688]\nTimezone=45\nLanguage=2\n",
-         {0, 0, 0, 40},
-         {0x80, 0, 40}},
-        {"empty file", "", {0, 0, 0, 40}, {0x80, 0, 40}},
-    };
-    for (const auto& c : cases) {
-        const auto path = c.file ? env.write_file("settings.ini", *c.file) : env.root() / "no.ini";
-        CustomerSettings settings{9, 9, 9, 9};
-        EXPECT_EQ(read_firmware_settings(path, &settings), 1) << c.legend;
-        EXPECT_EQ(settings, c.read) << c.legend;
+    const std::optional<std::string> files[] = {
+        std::nullopt,
+        s + "Timezone=45\n",
+        s + "TimeFormat=1\nUnitFormat=3\nLanguage=7\nTimezone=50\n",  // all out of range
+        "[stride log 73521]\nunitformat=1\nLanguage=4\nTimezone=49\n",
+        s + "TimeFormat=-1\nLanguage=0\nTimezone=0\n",
+        s + "Language=-1\nTimezone=-1\n",
+        s + "Timezone=\nLanguage=\n",
+        s + "Timezone=12h\nLanguage=x\n",
+        "[Stride Log 73688]\nTimezone=45\nLanguage=2\n",
+        ""};
+    std::string out;
+    for (const auto& file : files) {
+        const auto path = file ? env.write_file("settings.ini", *file) : env.root() / "no.ini";
+        CustomerSettings v{9, 9, 9, 9};
+        const int read = read_firmware_settings(path, &v);
         Sector sector = patterned(7);
-        build_customer_settings_sector(settings, patterned(100), sector);
-        EXPECT_EQ((std::array{sector[0], sector[1], sector[2]}), c.bytes) << c.legend;
+        build_customer_settings_sector(v, patterned(100), sector);
+        out += "== " + file.value_or("no file\n") + "read " + std::to_string(read) + ": time " +
+               std::to_string(v.time_format) + ", units " + std::to_string(v.unit_format) +
+               ", language " + std::to_string(v.language) + ", timezone " +
+               std::to_string(v.timezone) + " -> " + test::bytes_text(std::span(sector).first(3)) +
+               "\n";
     }
+    test::expect_golden("update/firmware_settings", out);
     EXPECT_EQ(read_firmware_settings(env.root() / "no.ini", nullptr), 0);
 }
 

@@ -9,7 +9,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/window_system.hpp"
 #include "sim/firmware_image.hpp"
@@ -26,15 +25,10 @@ using test::Bytes;
 using test::Codes;
 
 constexpr std::uint32_t kSector = 4096;
-const Codes updated = {SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_UPDATED};
 
 // A watch at `version` (1.31.02: with workouts, paths and views).
 Bytes directory_at(const std::string& version = "1.31.02_VUNA0_00") {
     return test::directory_sector(7, 1, version);
-}
-
-bool all_ff(const Bytes& b, std::size_t from, std::size_t to) {
-    return std::all_of(b.begin() + from, b.begin() + to, [](auto x) { return x == 0xFF; });
 }
 
 class FirmwareTaskTest : public test::UpdateTaskTest {
@@ -46,7 +40,6 @@ class FirmwareTaskTest : public test::UpdateTaskTest {
         config.reboot_ms = 5000;
         watch_.set_config(config);
         ui::set_forced_confirm_answer(6);
-        env_.set_switch("DebugView", "1");
     }
     void TearDown() override {
         ui::set_forced_confirm_answer(0);
@@ -54,49 +47,31 @@ class FirmwareTaskTest : public test::UpdateTaskTest {
     }
 
     // Writes the update folder `remote` on the server.
-    sim::WrittenFirmwareFolder offer(const sim::FirmwareFolder& folder = {},
-                                     const std::string& remote = "fw") {
-        const fs::path dir = server_.root() / remote;
-        fs::create_directories(dir);
-        sim::WrittenFirmwareFolder written;
+    void offer(const sim::FirmwareFolder& folder = {}, const std::string& remote = "fw") {
+        fs::create_directories(server_.root() / remote);
         std::string error;
-        EXPECT_TRUE(sim::write_firmware_folder(dir.string(), folder, &written, &error)) << error;
-        return written;
-    }
-    void start(const char16_t* fifth = u"", BOOL show = TRUE) {
-        host_.clear();
-        watch_.clear_received();
-        capture_.clear();
-        FirmwareUpdate(host_.hwnd(), server_address().c_str(), u"user", u"pass", u"fw", fifth, show,
-                       60'000, TRUE);
+        EXPECT_TRUE(
+            sim::write_firmware_folder((server_.root() / remote).string(), folder, nullptr, &error))
+            << error;
     }
     void run(const char16_t* fifth = u"", BOOL show = TRUE) {
-        start(fifth, show);
+        host_.clear();
+        watch_.clear_received();
+        FirmwareUpdate(host_.hwnd(), server_address().c_str(), u"user", u"pass", u"fw", fifth, show,
+                       60'000, TRUE);
         run_task(3'600'000);
-    }
-    // How often `line` reached the debugger output.
-    std::size_t count(const std::string& line) const {
-        const std::string log = capture_.text();
-        std::size_t n = 0;
-        for (auto at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++n;
-        return n;
-    }
-    std::size_t writes_in_sector(std::uint32_t sector) const {
-        const auto written = sectors(0x16);
-        return static_cast<std::size_t>(std::count(written.begin(), written.end(), sector));
     }
     bool downloaded(const char* name) const {
         return fs::exists(env_.documents_dir() / "Stride Log" / name);
     }
 
-    test::DebugCapture capture_;
     Bytes directory_ = directory_at();
 };
 
+// The notifications, every frame the watch received (the written bytes by
+// digest), what changed in the directory and in sector 255, and the files
+// fetched over the one login.
 TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
-    const std::vector<std::uint32_t> short_order = {0, 34, 35, 36, 1, 2, 0};
-    const std::vector<std::uint32_t> long_order = {0,   34,  35,  36, 244, 245, 246,
-                                                   247, 248, 255, 1,  2,   0};
     for (const auto header : {sim::FirmwareHeader::v1_1, sim::FirmwareHeader::v1_0}) {
         const bool language = header == sim::FirmwareHeader::v1_1;
         SCOPED_TRACE(language ? "header 1.1, language block" : "header 1.0, program only");
@@ -104,111 +79,69 @@ TEST_F(FirmwareTaskTest, BothImageVersionsUpdateTheWatchByteForByte) {
         sim::FirmwareFolder folder;
         folder.firmware.header = header;
         folder.settings = {1, 3, 7, 50};  // clamped: 0x83, 0, 40
-        const Bytes body = offer(folder).body;
-        const Bytes sector255_before = watch_.read_flash(255 * kSector, kSector);
-        run();
-        EXPECT_EQ(host_.outcome(), updated) << host_.describe();
-        EXPECT_EQ(sectors(0x14), language ? long_order : short_order);
-        for (std::uint32_t s = 3; s < 32; ++s)
-            EXPECT_EQ(writes_in_sector(s), 32u) << "sector " << s;
-        EXPECT_EQ(writes_in_sector(32), 1u) << "the program sum alone";
-        EXPECT_EQ(writes_in_sector(1), 0u) << "only erased";
-
-        // The program from sector 2 on, the boot block in 34 and 35, its sum in 36.
-        EXPECT_EQ(watch_.read_flash(0x2000, 0x1E000),
-                  Bytes(body.begin() + 0x2000, body.begin() + 0x20000));
-        EXPECT_EQ(watch_.read_flash(0x22000, 0x2000), Bytes(body.begin(), body.begin() + 0x2000));
-        const Bytes sums = watch_.read_flash(0x24000, kSector);
-        EXPECT_EQ(sums[0] | sums[1] << 8, sim::boot_block_sum(body));
-        EXPECT_TRUE(all_ff(sums, 2, kSector));
-        const Bytes stored = watch_.read_flash(0x20000, 2);
-        EXPECT_EQ(stored[0] | stored[1] << 8, sim::program_sum(body));
+        folder.history = {{"1.31.03", {"fixes"}}, {"1.32.01", {"new"}}};
+        // The 1.0 file from the code's folder (the wex0 rule), with no question shown.
+        offer(folder, language ? "fw" : "fw/VUNA0");
+        ui::set_forced_confirm_answer(language ? 6 : 7);  // 7 would say No, were it asked
+        const Bytes sector255 = watch_.read_flash(255 * kSector, kSector);
+        const std::size_t log_before = server_.log().size();
+        run(language ? u"" : u"wex0", language);
         ASSERT_TRUE(watch_.last_update());
-        EXPECT_TRUE(watch_.last_update()->boot_sum_ok());
-        EXPECT_TRUE(watch_.last_update()->program_sum_ok());
-
-        // Customer settings in sector 255 only with a language block: the
-        // file's values, the directory's pairing, the rest as the watch held it.
-        Bytes sector255 = sector255_before;
-        if (language) {
-            EXPECT_EQ(watch_.read_flash(0xF4000, 0x5000),
-                      Bytes(body.begin() + 0x20000, body.end()));
-            sector255[0] = 0x83, sector255[1] = 0, sector255[2] = 40;
-            std::copy(directory_.begin() + 76, directory_.begin() + 84, sector255.begin() + 4);
-            std::copy(directory_.begin() + 72, directory_.begin() + 75, sector255.begin() + 12);
-        }
-        EXPECT_EQ(watch_.read_flash(255 * kSector, kSector), sector255);
-
-        // The directory: the user's regions back, the workouts gone.
-        const Bytes d = watch_.read_flash(0, kSector);
-        EXPECT_TRUE(test::checksum_holds(d));
-        for (const auto& [from, to] : {std::pair{2, 96}, std::pair{1280, 1290},
-                                       std::pair{1536, 1856}, std::pair{2304, 2354}})
-            EXPECT_TRUE(std::equal(d.begin() + from, d.begin() + to, directory_.begin() + from))
-                << from;
-        EXPECT_EQ(d[224], 0xFE);
-        EXPECT_EQ((Bytes{d[252], d[253], d[254], d[255]}), (Bytes{0x3F, 0, 0, 0}));
-        EXPECT_TRUE(all_ff(d, 256, 1280));
-        // Phase 3 while downloading, phase 4 while writing.
-        expect_phases_end_at_100({3, 4});
+        EXPECT_TRUE(watch_.last_update()->boot_sum_ok() && watch_.last_update()->program_sum_ok());
+        const std::string log = server_.log().substr(log_before);
+        std::string fetched;
+        for (auto at = log.find("<- "); at != std::string::npos; at = log.find("<- ", at + 1))
+            if (log.compare(at + 3, 5, "RETR ") == 0 || log.compare(at + 3, 5, "USER ") == 0)
+                fetched += log.substr(at + 3, log.find('\n', at) - at - 2);
+        test::expect_golden(
+            language ? "update/firmware_header_1_1" : "update/firmware_header_1_0",
+            transcript() + test::changes_text(directory_, watch_.read_flash(0, kSector)) +
+                test::changes_text(sector255, watch_.read_flash(255 * kSector, kSector)) + fetched);
     }
 }
 
+// Each refusal and what the host and the watch saw in the golden file: a
+// result or an error, never an erase or a program update, and the status log.
 TEST_F(FirmwareTaskTest, NothingIsWrittenUnlessEverythingChecksOut) {
-    struct Case {
+    using Folder = sim::FirmwareFolder;
+    auto damage = [](sim::FirmwareDamage d) { return [d](Folder& f) { f.firmware.damage = d; }; };
+    const auto as_is = [](Folder&) {};
+    const struct {
         const char* legend;
-        std::function<void(sim::FirmwareFolder&)> arrange;
-        UINT outcome;
-        // A description of the server's own, written over the generator's.
-        const char* description = nullptr;
-    };
-    auto damage = [](sim::FirmwareDamage d) {
-        return [d](sim::FirmwareFolder& f) { f.firmware.damage = d; };
-    };
-    const auto as_is = [](sim::FirmwareFolder&) {};
-    const Case cases[] = {
+        std::function<void(Folder&)> arrange;
+        const char* description = nullptr;  // the server's own, written over the generator's
+    } cases[] = {
         {"same version",
-         [](sim::FirmwareFolder& f) { f.firmware.version = "1.31.02_VUNA0_00", f.model = "73688"; },
-         SDK_MSG_FIRMWARE_CURRENT},
+         [](Folder& f) { f.firmware.version = "1.31.02_VUNA0_00", f.model = "73688"; }},
         // Offered where a 1.0 watch would look; this one never looks.
         {"watch version unreadable",
-         [this](sim::FirmwareFolder& f) { store(0, directory_at("garbage")), f.model = "73521"; },
-         SDK_MSG_FIRMWARE_CURRENT},
-        {"not a fw2 file", [](sim::FirmwareFolder& f) { f.extension = "bin"; },
-         SDK_MSG_FIRMWARE_CURRENT},
-        {"wrong size", damage(sim::FirmwareDamage::wrong_size), SDK_ERR_FIRMWARE_IMAGE},
-        {"wrong checksum", damage(sim::FirmwareDamage::wrong_checksum), SDK_ERR_FIRMWARE_IMAGE},
-        {"short file", damage(sim::FirmwareDamage::short_file), SDK_ERR_FIRMWARE_IMAGE},
-        {"1.1 header on a program-only file",
-         [](sim::FirmwareFolder& f) { f.firmware.file_size = 131328; }, SDK_ERR_FIRMWARE_IMAGE},
-        {"no description on the server", [](sim::FirmwareFolder& f) { f.model = "99999"; },
-         SDK_ERR_DOWNLOAD},
-        {"no settings file on the server", [](sim::FirmwareFolder& f) { f.with_settings = false; },
-         SDK_ERR_DOWNLOAD},
-        {"description without an offer", as_is, SDK_ERR_FIRMWARE_INFO,
-         "[Method1]\r\nHistory=h.txt\r\n"},
-        {"offer without a size", as_is, SDK_ERR_FIRMWARE_INFO,
-         "[Method1]\r\n0=1.32.01_VUNA0_00.fw2\r\n"},
-        {"offer naming a file outside the folder", as_is, SDK_ERR_FIRMWARE_INFO,
+         [this](Folder& f) { store(0, directory_at("garbage")), f.model = "73521"; }},
+        {"not a fw2 file", [](Folder& f) { f.extension = "bin"; }},
+        {"wrong size", damage(sim::FirmwareDamage::wrong_size)},
+        {"wrong checksum", damage(sim::FirmwareDamage::wrong_checksum)},
+        {"short file", damage(sim::FirmwareDamage::short_file)},
+        {"1.1 header on a program-only file", [](Folder& f) { f.firmware.file_size = 131328; }},
+        {"no description on the server", [](Folder& f) { f.model = "99999"; }},
+        {"no settings file on the server", [](Folder& f) { f.with_settings = false; }},
+        {"description without an offer", as_is, "[Method1]\r\nHistory=h.txt\r\n"},
+        {"offer without a size", as_is, "[Method1]\r\n0=1.32.01_VUNA0_00.fw2\r\n"},
+        {"offer naming a file outside the folder", as_is,
          "[Method1]\r\n0=1.32.01_VUNA0_00/../../x.fw2,151808\r\n"},
     };
+    std::string text;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
         fs::remove_all(server_.root() / "fw");
         fs::remove_all(env_.documents_dir());
         store(0, directory_);
-        sim::FirmwareFolder folder;
+        Folder folder;
         c.arrange(folder);
         offer(folder);
         if (c.description)
             std::ofstream(server_.root() / "fw" / "73688_VUNA0_00.txt") << c.description;
-        run();
-        ASSERT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, c.outcome})) << host_.describe();
-        // Errors come as errors, results as results: the host tells them apart by range too.
-        EXPECT_EQ(host_.notifications().back().error, c.outcome >> 12 == 1);
-        EXPECT_TRUE(sectors(0x14).empty()) << "the watch was touched";
-        EXPECT_EQ(watch_.received_count(0x28), 0u);
+        const std::string log = logged([&] { run(); });
+        text += std::string("== ") + c.legend + "\n" + transcript() + log;
     }
+    test::expect_golden("update/firmware_refusals", text);
 }
 
 TEST_F(FirmwareTaskTest, DecliningTheQuestionEndsWithoutANotification) {
@@ -217,136 +150,61 @@ TEST_F(FirmwareTaskTest, DecliningTheQuestionEndsWithoutANotification) {
         {"1.31.01", {"old"}}, {"1.31.03", {"fixes a", "fixes b"}}, {"1.32.01", {"new"}}};
     offer(folder);
     ui::set_forced_confirm_answer(0);
-    // Reads the question as a person would, then answers No.
-    std::string title, message, details;
+    // Reads the question as a person would, then answers No: the newer
+    // sections of the history only, in file order, each with its notes.
+    std::string question;
     auto presenter = std::make_shared<test::RecordingPresenter>();
     presenter->on_confirm = [&](const ui::CConfirmDlg& dialog) {
-        title = dialog.title();
-        message = dialog.control_text(6006);
-        details = dialog.control_text(6008);
+        question = dialog.title() + "\n" + dialog.control_text(6006) + "\n" +
+                   dialog.control_text(6008) + "\n";
         platform::post_message(dialog.window(), platform::kWmCommand, 7, 0);
     };
     ui::install_presenter(presenter);
     run();
     ui::install_presenter(nullptr);
-    EXPECT_EQ(title, "Message");
-    EXPECT_NE(message.find("A new watch firmware (1.32.1) is  available !"), std::string::npos)
-        << message;
-    // The newer sections only, in file order, each with its notes.
-    for (const char* line : {"1.31.03", "- fixes a", "- fixes b", "1.32.01", "- new"})
-        EXPECT_NE(details.find(line), std::string::npos) << line << " in " << details;
-    EXPECT_EQ(details.find("old"), std::string::npos) << details;
-    EXPECT_LT(details.find("fixes b"), details.find("1.32.01"));
-    EXPECT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION})) << host_.describe();
-    EXPECT_TRUE(sectors(0x14).empty());
+    std::erase(question, '\r');
+    test::expect_golden("update/firmware_declined", question + transcript());
     EXPECT_TRUE(downloaded("73688_VUNA0_00.txt"));
     EXPECT_FALSE(downloaded("1.32.01_VUNA0_00.fw2"));
 }
 
-TEST_F(FirmwareTaskTest, OneLoginServesEveryDownloadOfAnUpdate) {
-    sim::FirmwareFolder folder;
-    folder.history = {{"1.31.03", {"fixes"}}, {"1.32.01", {"new"}}};
-    const sim::WrittenFirmwareFolder written = offer(folder);
-    ASSERT_FALSE(written.history.empty());
-    run();
-    EXPECT_EQ(host_.outcome(), updated) << host_.describe();
-    // Description, history, settings file and firmware over one login.
-    const std::string log = server_.log();
-    std::vector<std::string> fetched;
-    for (auto at = log.find("<- RETR "); at != std::string::npos; at = log.find("<- RETR ", at + 1))
-        fetched.push_back(log.substr(at + 8, log.find('\n', at) - at - 8));
-    EXPECT_EQ(fetched, (std::vector<std::string>{written.description, written.history,
-                                                 written.settings, written.firmware}));
-    EXPECT_EQ(server_.logins(), 1u) << log;
-}
-
-TEST_F(FirmwareTaskTest, TheWex0FolderRuleAndNoQuestionWithoutTheShowFlag) {
-    offer({}, "fw/VUNA0");
-    ui::set_forced_confirm_answer(7);  // would say No, were it asked
-    run(u"wex0", FALSE);
-    EXPECT_EQ(host_.outcome(), updated) << host_.describe();
-}
-
-TEST_F(FirmwareTaskTest, ReconnectionWaitsPollsAndGivesUpAtTheDeadline) {
-    struct Case {
+TEST_F(FirmwareTaskTest, ReconnectionAndAcknowledgementWaitUntilTheDeadline) {
+    const struct {
         const char* legend;
-        std::uint32_t reboot_ms;
-        std::size_t polls;  // "Read addres 0 (128B)" lines (at the deadline, one more may go out)
-        bool deadline;
-    };
-    // After the deadline the directory read after the clock step goes
-    // unanswered too: it ends the task.
-    const Case cases[] = {
-        {"back before the first poll", 5000, 1, false},
-        {"answers the second poll", 31'500, 2, false},
-        {"back after the deadline", 75'000, 39, true},
-        {"never back", sim::WatchConfig::kNeverBack, 39, true},
+        std::uint32_t reboot_ms = 5000;
+        std::optional<std::uint32_t> ack_after_ms = 0;  // none: never acknowledged
+    } cases[] = {
+        {"acknowledged after 15 s", 5000, 15'000},
+        {"acknowledged after 60 s", 5000, 60'000},
+        {"never acknowledged", 5000, std::nullopt},
+        {"acknowledged after 71 s: too late", 5000, 71'000},
+        {"back before the first poll"},
+        {"answers the second poll", 31'500},
+        {"back after the deadline", 75'000},
+        {"never back", sim::WatchConfig::kNeverBack},  // last: it leaves the watch away
     };
     offer();
+    std::string text;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
-        store(0, directory_);
-        sim::WatchConfig config = watch_.config();
-        config.reboot_ms = c.reboot_ms;
-        watch_.set_config(config);
-        const std::uint64_t start = platform::clock().now_ms();
-        run();
-        EXPECT_EQ(host_.outcome(),
-                  (c.deadline ? Codes{SDK_MSG_WATCH_VERSION, SDK_ERR_TRANSFER} : updated))
-            << host_.describe();
-        const std::size_t polls = count("Read addres 0 (128B)");
-        EXPECT_GE(polls, c.polls);
-        EXPECT_LE(polls, c.deadline ? c.polls + 1 : c.polls);
-        EXPECT_EQ(count("60sec timeout"), c.deadline ? 1u : 0u);
-        EXPECT_EQ(count("Fwupd, reconnect watch OK"), 1u);
-        EXPECT_LT(platform::clock().now_ms() - start, 120'000u) << "bounded";
-    }
-}
-
-TEST_F(FirmwareTaskTest, ProgramUpdateAckIsAwaitedUntilTheReconnectionDeadline) {
-    struct Case {
-        const char* legend;
-        std::optional<std::uint32_t> ack_after_ms;  // none: never acknowledged
-        bool updated;
-    };
-    const Case cases[] = {
-        {"acknowledged after 15 s", 15'000, true},
-        {"acknowledged after 60 s", 60'000, true},
-        {"silent", std::nullopt, false},
-        {"acknowledged after 71 s: too late", 71'000, false},
-    };
-    const Bytes body = offer().body;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.legend);
         watch_.with_flash([&](sim::Flash& flash) {
             flash.store(0, directory_);
             for (std::uint32_t s = 2; s <= 32; ++s) flash.erase_sector(s * kSector);
         });
+        sim::WatchConfig config = watch_.config();
+        config.reboot_ms = c.reboot_ms;
+        watch_.set_config(config);
         watch_.clear_faults();
         Fault fault =
             Fault::on_command(c.ack_after_ms ? FaultKind::delay : FaultKind::silence, 0x28);
         fault.delay_ms = c.ack_after_ms.value_or(0);
-        watch_.add_fault(fault);
-        start();
-        ASSERT_TRUE(test::run_until([&] { return watch_.received_count(0x28) > 0; }, 3'600'000));
-        const std::uint64_t requested_at = platform::clock().now_ms();
-        run_task(3'600'000);
-        const std::uint64_t waited = platform::clock().now_ms() - requested_at;
-        EXPECT_EQ(count("Prog Update AcK"), c.updated ? 1u : 0u);
-        if (c.updated) {
-            EXPECT_EQ(host_.outcome(), updated) << host_.describe();
-            EXPECT_EQ(watch_.read_flash(0x2000, 0x1E000),
-                      Bytes(body.begin() + 0x2000, body.begin() + 0x20000));
-            EXPECT_TRUE(watch_.last_update() && watch_.last_update()->program_sum_ok());
-        } else {
-            // At the deadline, and no program sector without the watch's consent.
-            expect_full_progress_then(SDK_ERR_TRANSFER);
-            EXPECT_GE(waited, 70'000u);
-            EXPECT_LT(waited, 71'000u);
-            EXPECT_EQ(writes_in_sector(2), 0u);
-        }
+        if (c.ack_after_ms != 0u) watch_.add_fault(fault);
+        const std::uint64_t begin = platform::clock().now_ms();
+        const std::string log = logged([&] { run(); });
+        text += std::string("== ") + c.legend + ", " +
+                std::to_string(platform::clock().now_ms() - begin) + " ms\n" + transcript() + log;
         EXPECT_FALSE(line_.is_open()) << "the port was not released";
     }
+    test::expect_golden("update/firmware_reconnection", text);
 }
 
 // Answers the question with the task window's Cancel button, if it can be pressed.
@@ -391,30 +249,13 @@ TEST_F(FirmwareTaskTest, CancelWhileTheQuestionIsOpenEndsTheTask) {
     for (const auto& n : host_.notifications()) EXPECT_FALSE(n.error) << host_.describe();
     EXPECT_TRUE(platform::is_window_enabled(host_.hwnd()));
     EXPECT_FALSE(line_.is_open()) << "the port was not released";
-    EXPECT_TRUE(sectors(0x14).empty());
+    EXPECT_EQ(watch_.received_count(0x14), 0u);
     EXPECT_FALSE(downloaded("1.32.01_VUNA0_00.ini"));
 
     test::HostRecorder next;
     GetWatch_Version(next.hwnd(), FALSE);
     ASSERT_TRUE(test::run_until_task_ends(60'000));
     EXPECT_EQ(next.codes(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_PROGRESS})) << next.describe();
-}
-
-TEST_F(FirmwareTaskTest, TheStatusLogStartsAfreshAtTheConnection) {
-    sim::FirmwareFolder folder;
-    folder.firmware.version = "1.31.02_VUNA0_00";  // the watch's own: nothing to do
-    folder.model = "73688";
-    offer(folder);
-    std::string log;
-    ASSERT_TRUE(test::run_recording_status_log([&] { return run(), true; }, log));
-    ASSERT_EQ(host_.outcome(), (Codes{SDK_MSG_WATCH_VERSION, SDK_MSG_FIRMWARE_CURRENT}))
-        << host_.describe();
-    // The call's own lines went with the clearing; the check's lines follow.
-    EXPECT_EQ(log.rfind("COM PORT : COM7 \r\n", 0), 0u) << log;
-    for (const char* gone : {"FirmwareUpdate()", "Site : "})
-        EXPECT_EQ(log.find(gone), std::string::npos) << gone << " in " << log;
-    EXPECT_NE(log.find("Long ver : 73688:1.31.02_VUNA0_00\r\n"), std::string::npos) << log;
-    EXPECT_TRUE(log.ends_with("dll exit()\r\n")) << log;
 }
 
 }  // namespace

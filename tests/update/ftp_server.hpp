@@ -30,8 +30,6 @@ class FtpServer {
     void put(const std::string& relative, const std::string& bytes) const;
     // The server's log so far (commands received, at debug level).
     std::string log() const;
-    // Logins so far (USER commands received).
-    std::size_t logins() const;
     // Kills the server at once, as a crash would: open connections just drop.
     void kill_now();
 

@@ -10,7 +10,9 @@
 
 #include "sim/watch_setup_content.hpp"
 #include "stridelog/stridelog.h"
+#include "tests/support/golden.hpp"
 #include "tests/support/simulated_watch_fixture.hpp"
+#include "tests/ui/recording_presenter.hpp"
 #include "tests/update/ftp_server.hpp"
 
 namespace stridelog::test {
@@ -32,11 +34,6 @@ inline Bytes directory_sector(unsigned step, unsigned first, const std::string& 
     return d;
 }
 
-inline bool checksum_holds(const Bytes& d) {
-    const auto sum = sim::settings_checksum(d.data());
-    return d[0] == sum[0] && d[1] == sum[1];
-}
-
 class UpdateTaskTest : public SimulatedWatchTest {
   protected:
     void SetUp() override {
@@ -47,32 +44,26 @@ class UpdateTaskTest : public SimulatedWatchTest {
         const std::string a = server_.address();
         return {a.begin(), a.end()};
     }
-    // The sector of each frame with command `id` (0x14 erase, 0x16 write), in order.
-    std::vector<std::uint32_t> sectors(std::uint8_t id) const {
-        std::vector<std::uint32_t> out;
-        for (const Bytes& f : watch_.received())
-            if (f.size() >= 4 && f[0] == id) out.push_back((f[1] | f[2] << 8 | f[3] << 16) / 4096);
-        return out;
+    // The notifications and the frames the watch received as golden text; the
+    // clock frame's time is the real local one, so left out.
+    std::string transcript() const {
+        std::vector<Bytes> frames = watch_.received();
+        for (Bytes& f : frames)
+            if (!f.empty() && f[0] == 0x39) f.resize(1);
+        return test::transcript(host_) + test::frames_transcript(frames);
     }
-    // Each phase's progress rises and ends at 100.
-    void expect_phases_end_at_100(std::initializer_list<std::uint32_t> phases) const {
-        for (std::uint32_t phase : phases) {
-            const std::vector<float> p = host_.phase_progress(phase);
-            ASSERT_FALSE(p.empty()) << "phase " << phase;
-            EXPECT_TRUE(std::is_sorted(p.begin(), p.end())) << "phase " << phase;
-            EXPECT_FLOAT_EQ(p.back(), 100.0f) << "phase " << phase;
-        }
+    // Runs `run` and returns the status log it left (which starts afresh at the
+    // connection), the server's address masked.
+    template <class Run>
+    std::string logged(Run run) {
+        std::string log;
+        EXPECT_TRUE(test::run_recording_status_log([&] { return run(), true; }, log));
+        std::erase(log, '\r');
+        const std::string address = server_.address();
+        for (auto at = log.find(address); at != std::string::npos; at = log.find(address))
+            log.replace(at, address.size(), "<server>");
+        return "status log:\n" + log;
     }
-    // A progress of 100, then `error` as the last word.
-    void expect_full_progress_then(UINT error) const {
-        const Codes codes = host_.codes();
-        ASSERT_GE(codes.size(), 2u) << host_.describe();
-        EXPECT_EQ(codes.back(), error) << host_.describe();
-        EXPECT_TRUE(host_.notifications().back().error);
-        EXPECT_EQ(codes[codes.size() - 2], static_cast<UINT>(SDK_MSG_PROGRESS));
-        EXPECT_EQ(host_.notifications()[codes.size() - 2].progress(), 100.0f);
-    }
-
     FtpServer server_{env_.root() / "ftp"};
 };
 
