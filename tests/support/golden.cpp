@@ -176,10 +176,35 @@ void rewrite(const std::filesystem::path& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary) << bytes;
 }
 
+// Runs of three or more equal lines as one "<line> (xN)", so that a long
+// write's repeated progress stays a reviewable file.
+std::string collapse_repeats(const std::string& body) {
+    std::istringstream in(body);
+    std::string out, line, last;
+    int count = 0;
+    const auto flush = [&] {
+        if (count >= 3)
+            out += last + " (x" + std::to_string(count) + ")\n";
+        else
+            for (int i = 0; i < count; ++i) out += last + "\n";
+    };
+    while (std::getline(in, line)) {
+        if (count > 0 && line == last) {
+            ++count;
+            continue;
+        }
+        flush();
+        last = line;
+        count = 1;
+    }
+    flush();
+    return out;
+}
+
 }  // namespace
 
 void expect_golden(const std::string& name, const std::string& body) {
-    const std::string text = "# " + name + "\n" + body;
+    const std::string text = "# " + name + "\n" + collapse_repeats(body);
     const std::filesystem::path file =
         std::filesystem::path(STRIDELOG_TEST_DATA_DIR) / "golden" / (name + ".txt");
     if (regenerating()) return rewrite(file, text);
