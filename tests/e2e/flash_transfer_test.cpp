@@ -188,7 +188,7 @@ TEST_F(FlashTransferTest, TasksOfTheirOwnReadAndWrite) {
     };
     std::string text;
     for (const auto& [legend, starter] : reads) {
-        text += run(legend, [&] { start<ReadRun>(starter); });
+        text += run(legend, [&, starter = starter] { start<ReadRun>(starter); });
         if (legend == reads[2].first) {
             const auto block = host_.blocks(SDK_MSG_SECTOR).at(0);
             EXPECT_EQ(Bytes(block.begin() + 32, block.begin() + 32 + kSector), pattern(5));
@@ -234,7 +234,7 @@ TEST_F(FlashTransferTest, TasksOfTheirOwnReadAndWrite) {
         data.resize(size);
         at += kSector;
         text += run(std::to_string(size) + (erase ? " bytes after an erase" : " bytes"),
-                    [&] { start<WriteOneSector>(at, data, erase); });
+                    [&, erase = erase] { start<WriteOneSector>(at, data, erase); });
         EXPECT_EQ(watch_.read_flash(at, size), data);
         text += "after the source: " + test::bytes_text(watch_.read_flash(at + size, 16)) + "\n";
     }
